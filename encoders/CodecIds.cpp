@@ -1,0 +1,58 @@
+#include "encoders/CodecIds.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace quelvox {
+
+namespace {
+
+struct CodecIdPair {
+    int persisted;
+    AVCodecID library;
+};
+
+// One row per codec the catalogue offers.
+constexpr CodecIdPair kCodecIds[] = {
+    {kCodecPcmS16Le, AV_CODEC_ID_PCM_S16LE},
+    {kCodecPcmS16Be, AV_CODEC_ID_PCM_S16BE},
+    {kCodecPcmS8, AV_CODEC_ID_PCM_S8},
+    {kCodecPcmU8, AV_CODEC_ID_PCM_U8},
+    {kCodecPcmMulaw, AV_CODEC_ID_PCM_MULAW},
+    {kCodecPcmAlaw, AV_CODEC_ID_PCM_ALAW},
+    {kCodecPcmS32Le, AV_CODEC_ID_PCM_S32LE},
+    {kCodecPcmS32Be, AV_CODEC_ID_PCM_S32BE},
+    {kCodecPcmS24Le, AV_CODEC_ID_PCM_S24LE},
+    {kCodecPcmS24Be, AV_CODEC_ID_PCM_S24BE},
+    {kCodecPcmF32Be, AV_CODEC_ID_PCM_F32BE},
+    {kCodecPcmF32Le, AV_CODEC_ID_PCM_F32LE},
+    {kCodecPcmF64Be, AV_CODEC_ID_PCM_F64BE},
+    {kCodecPcmF64Le, AV_CODEC_ID_PCM_F64LE},
+    {kCodecAdpcmImaQt, AV_CODEC_ID_ADPCM_IMA_QT},
+    {kCodecAdpcmImaWav, AV_CODEC_ID_ADPCM_IMA_WAV},
+    {kCodecAdpcmMs, AV_CODEC_ID_ADPCM_MS},
+    {kCodecAdpcmG726, AV_CODEC_ID_ADPCM_G726},
+    {kCodecAdpcmSwf, AV_CODEC_ID_ADPCM_SWF},
+    {kCodecAdpcmYamaha, AV_CODEC_ID_ADPCM_YAMAHA},
+    {kCodecAmrNb, AV_CODEC_ID_AMR_NB},
+    {kCodecMp2, AV_CODEC_ID_MP2},
+    {kCodecMp3, AV_CODEC_ID_MP3},
+    {kCodecAac, AV_CODEC_ID_AAC},
+    {kCodecAc3, AV_CODEC_ID_AC3},
+    {kCodecVorbis, AV_CODEC_ID_VORBIS},
+    {kCodecFlac, AV_CODEC_ID_FLAC},
+    {kCodecAlac, AV_CODEC_ID_ALAC},
+    {kCodecGsm, AV_CODEC_ID_GSM},
+    {kCodecGsmMs, AV_CODEC_ID_GSM_MS},
+};
+
+}  // namespace
+
+int ToLibraryCodecId(int persistedId) {
+    for (const auto& p : kCodecIds)
+        if (p.persisted == persistedId) return p.library;
+    return AV_CODEC_ID_NONE;
+}
+
+}  // namespace quelvox

@@ -1,0 +1,151 @@
+// Reader and writer interfaces shared by every decoder and encoder.
+//
+// Samples travel between readers, the engine and writers as planar signed
+// 16-bit blocks of at most kBlockFrames frames: one buffer for the left (or
+// only) channel and one for the right channel. A mono block uses the left
+// buffer only. Frame counts always count samples per channel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quelvox {
+
+// Largest number of frames a reader returns from one Read and a writer
+// receives in one Write.
+inline constexpr int kBlockFrames = 1152;
+// Size in bytes of each channel buffer the engine hands to a reader.
+inline constexpr int kBlockBytes = kBlockFrames * 2;
+
+// Describes a source or a target when the engine configures the converter.
+struct PcmFormat {
+    int32_t sampleRate = 0;     // Hz
+    int32_t channels = 0;       // 1 or 2
+    int32_t bitsPerSample = 0;  // 8 or 16
+};
+
+// The nine tag texts a reader delivers, in ReadTags order.
+struct ReaderTags {
+    std::string title, artist, album, year, genre, comment, track, composer,
+        copyright;
+};
+
+class CAudioReader {
+public:
+    CAudioReader() = default;
+    virtual ~CAudioReader() = default;
+    CAudioReader(const CAudioReader&) = delete;
+    CAudioReader& operator=(const CAudioReader&) = delete;
+
+    // Releases the decoder, the file and all buffers; harmless on a reader
+    // that is not open.
+    virtual void Close() = 0;
+    // Opens and probes the file and fills the base fields; closes anything
+    // still open first. renderRate is the rate a synthesising decoder should
+    // render at (0 while only probing). Nonzero means success.
+    virtual int Open(const std::string& path, int renderRate) = 0;
+    // Decodes the next block; writes `right` only when GetOutputChannels() is
+    // 2. Returns the frame count (at most kBlockFrames); <= 0 ends the stream.
+    virtual int Read(int16_t* left, int16_t* right) = 0;
+    // Consulted after a failed Open: 0 tells a file without audio.
+    virtual int HasAudio() { return 1; }
+    virtual uint64_t GetTotal() { return total; }
+    virtual uint64_t GetPosition() { return position; }
+    virtual int GetDuration() { return durationSeconds; }
+    virtual int GetChannels() { return channels; }
+    virtual int GetOutputChannels() { return outputChannels; }
+    // Below 1 after a successful Open: the file holds no audio.
+    virtual int GetSampleRate() { return sampleRate; }
+    virtual int GetBitsPerSample() { return bitsPerSample; }
+    virtual int GetBitrate() { return bitrateKbps; }
+    // Fills the nine texts from the source's tags; nonzero when tags were
+    // found. The base reader finds none and leaves the texts unchanged.
+    virtual int ReadTags(std::string& title, std::string& artist,
+                         std::string& album, std::string& year,
+                         std::string& genre, std::string& comment,
+                         std::string& track, std::string& composer,
+                         std::string& copyright) {
+        (void)title; (void)artist; (void)album; (void)year; (void)genre;
+        (void)comment; (void)track; (void)composer; (void)copyright;
+        return 0;
+    }
+    // Convenience over ReadTags.
+    int ReadTags(ReaderTags& t) {
+        return ReadTags(t.title, t.artist, t.album, t.year, t.genre, t.comment,
+                        t.track, t.composer, t.copyright);
+    }
+
+    // Sets every base field to zero; returns 0.
+    int ResetInfo() {
+        total = 0;
+        position = 0;
+        durationSeconds = 0;
+        sampleRate = 0;
+        channels = 0;
+        outputChannels = 0;
+        bitsPerSample = 0;
+        bytesPerSample = 0;
+        bitrateKbps = 0;
+        return 0;
+    }
+
+protected:
+    uint64_t total = 0;          // stream size in the reader's progress unit
+    uint64_t position = 0;       // consumed part of total
+    int32_t durationSeconds = 0;
+    int32_t sampleRate = 0;
+    int32_t channels = 0;        // as stored; may exceed 2
+    int32_t outputChannels = 0;  // 1 when channels < 2, else 2
+    int32_t bitsPerSample = 0;   // 16
+    int32_t bytesPerSample = 0;  // 2
+    int32_t bitrateKbps = 0;
+};
+
+// Parameter record of the FFmpeg writer: container short name and the
+// persisted codec id (translated to the library's id by the writer).
+struct FFmpegCodecParams {
+    std::string container;
+    int codecId = 0;
+};
+
+// Parameter record of the AMR writer.
+struct AmrCodecParams {
+    int narrowBand = 1;  // 1 = AMR-NB, 0 = AMR-WB
+    int dtx = 0;
+    int nbMode = 0;
+    int wbMode = 0;
+};
+
+class CAudioWriter {
+public:
+    CAudioWriter() = default;
+    virtual ~CAudioWriter() = default;
+    CAudioWriter(const CAudioWriter&) = delete;
+    CAudioWriter& operator=(const CAudioWriter&) = delete;
+
+    // Tag values to store; an empty text means absent, track 0 means none.
+    // Writers copy every text.
+    virtual void SetTags(const std::string& title, const std::string& artist,
+                         const std::string& album, const std::string& genre,
+                         const std::string& year, const std::string& comment,
+                         const std::string& composer,
+                         const std::string& copyright, int track) {
+        (void)title; (void)artist; (void)album; (void)genre; (void)year;
+        (void)comment; (void)composer; (void)copyright; (void)track;
+    }
+    virtual void SetFileName(const std::string& path) = 0;
+    virtual void SetSampleRate(int hz) { (void)hz; }
+    virtual void SetChannels(int count) { (void)count; }
+    virtual void SetBitrate(int bitsPerSecond) { (void)bitsPerSecond; }
+    // `record` points to the writer's own parameter record (see above).
+    virtual void SetCodecParams(const void* record) { (void)record; }
+    // Creates the output and prepares the encoder. Nonzero means success;
+    // on failure the writer is destroyed without Close.
+    virtual int Open() = 0;
+    // Encodes one block; right is null for mono output. Nonzero = written.
+    virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
+    // Flushes the encoder, finishes the container and closes the file.
+    virtual void Close() = 0;
+};
+
+}  // namespace quelvox

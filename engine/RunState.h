@@ -1,0 +1,32 @@
+// State of one conversion run, owned by the front end (main window or
+// command line) and handed to the engine. Two runs on two threads each own
+// their RunState, so they never share mutable state.
+#pragma once
+
+#include <string>
+
+namespace quelvox {
+
+struct FileEntry;
+
+struct RunState {
+    // Entry being converted; its Path names the file in every progress
+    // text, even while a temporary file is read instead.
+    const FileEntry* currentEntry = nullptr;
+    // 1-based position of the file within the run; also the track number
+    // when tracks are numbered by list position.
+    int currentIndex = 0;
+    // Set by the reader factory when it built a primary reader, cleared when
+    // it built the fallback; a pass that fails with it set is repeated once.
+    bool retry = false;
+    // Reason of the last failure, appended to the failure text of a row.
+    std::string errorDetail;
+    // Whether the MIDI soundfont is loaded.
+    bool soundfontReady = false;
+    // Gain found by the normalisation pass (-1 = none measured) and the gain
+    // actually applied to the current file.
+    float normalisationGain = -1.0f;
+    float appliedGain = 1.0f;
+};
+
+}  // namespace quelvox

@@ -1,0 +1,160 @@
+#include "engine/TextCodec.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <cstring>
+#include <strings.h>
+
+namespace quelvox {
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at p (at most `avail` bytes), or
+// 0 when the bytes there do not form one.
+size_t Utf8SequenceLength(const unsigned char* p, size_t avail) {
+    unsigned char b = p[0];
+    if (b < 0x80) return 1;
+    size_t len;
+    unsigned cp;
+    if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; }
+    else if (b >= 0xE0 && b <= 0xEF) { len = 3; cp = b & 0x0F; }
+    else if (b >= 0xF0 && b <= 0xF4) { len = 4; cp = b & 0x07; }
+    else return 0;
+    if (avail < len) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    // Reject overlong forms, surrogates and values beyond U+10FFFF.
+    if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return 0;
+    if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return 0;
+    return len;
+}
+
+// The charset of the user's locale, read once from the environment (not
+// from the process locale, which a library may have left at "C").
+const char* LocaleCharset() {
+    static const std::string charset = [] {
+        std::string name;
+        locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+        if (loc != static_cast<locale_t>(0)) {
+            const char* cs = nl_langinfo_l(CODESET, loc);
+            if (cs) name = cs;
+            freelocale(loc);
+        }
+        return name;
+    }();
+    return charset.c_str();
+}
+
+bool IsUtf8Like(const char* charset) {
+    return charset[0] == '\0' || strcasecmp(charset, "UTF-8") == 0 ||
+           strcasecmp(charset, "UTF8") == 0 ||
+           strcasecmp(charset, "ANSI_X3.4-1968") == 0 ||
+           strcasecmp(charset, "ASCII") == 0 ||
+           strcasecmp(charset, "US-ASCII") == 0;
+}
+
+// Runs iconv over the whole input. An input byte sequence the source cannot
+// decode, or a character the target cannot hold, is replaced by
+// `replacement` (in the target charset) and skipped: one byte of input, or
+// one whole UTF-8 character when the input is valid UTF-8.
+int RunIconv(std::string_view in, const char* from, const char* to,
+             bool inputIsUtf8, std::string_view replacement,
+             std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return -1;
+    out.clear();
+    out.reserve(in.size() * 2 + 8);
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char buf[1024];
+    int result = 0;
+    while (true) {
+        char* dst = buf;
+        size_t dstLeft = sizeof buf;
+        size_t rc = srcLeft ? iconv(cd, &src, &srcLeft, &dst, &dstLeft)
+                            : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+        out.append(buf, static_cast<size_t>(dst - buf));
+        if (rc != static_cast<size_t>(-1)) {
+            if (srcLeft == 0) {
+                // Flush any shift state once, then finish.
+                dst = buf;
+                dstLeft = sizeof buf;
+                iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+                out.append(buf, static_cast<size_t>(dst - buf));
+                break;
+            }
+            continue;
+        }
+        if (errno == E2BIG) continue;
+        if (errno == EILSEQ || errno == EINVAL) {
+            size_t skip = 1;
+            if (inputIsUtf8) {
+                size_t len = Utf8SequenceLength(
+                    reinterpret_cast<const unsigned char*>(src), srcLeft);
+                if (len) skip = len;
+            }
+            if (skip > srcLeft) skip = srcLeft;
+            src += skip;
+            srcLeft -= skip;
+            out.append(replacement);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            continue;
+        }
+        result = -1;
+        break;
+    }
+    iconv_close(cd);
+    return result;
+}
+
+}  // namespace
+
+std::string SanitizeUtf8(std::string_view in) {
+    std::string out;
+    out.reserve(in.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    size_t left = in.size();
+    while (left) {
+        size_t len = Utf8SequenceLength(p, left);
+        if (len) {
+            out.append(reinterpret_cast<const char*>(p), len);
+        } else {
+            out.append("\xEF\xBF\xBD");
+            len = 1;
+        }
+        p += len;
+        left -= len;
+    }
+    return out;
+}
+
+int Utf8ToCharset(std::string_view in, const char* charset, std::string& out) {
+    if (IsUtf8Like(charset)) {
+        out = SanitizeUtf8(in);
+        return 0;
+    }
+    return RunIconv(in, "UTF-8", charset, true, "?", out);
+}
+
+int CharsetToUtf8(std::string_view in, const char* charset, std::string& out) {
+    if (IsUtf8Like(charset)) {
+        out = SanitizeUtf8(in);
+        return 0;
+    }
+    return RunIconv(in, charset, "UTF-8", false, "\xEF\xBF\xBD", out);
+}
+
+int Utf8ToLocal(std::string_view in, std::string& out) {
+    return Utf8ToCharset(in, LocaleCharset(), out);
+}
+
+int LocalToUtf8(std::string_view in, std::string& out) {
+    return CharsetToUtf8(in, LocaleCharset(), out);
+}
+
+}  // namespace quelvox

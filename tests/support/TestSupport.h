@@ -1,0 +1,60 @@
+// Helpers shared by the test binaries: scratch folders, file I/O, running
+// the independent tools (ffmpeg, ffprobe, sox) that check our output.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder below the system temp folder, removed with its contents
+// when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const {
+        return (path_ / name).string();
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// Runs a shell command; returns its exit status and fills `output` with
+// what it printed on standard output.
+int Run(const std::string& command, std::string* output = nullptr);
+// Quotes a string for the shell.
+std::string Quote(const std::string& s);
+
+// Decodes any file with ffmpeg to interleaved signed 16-bit samples at the
+// file's own rate and channel count. Empty when ffmpeg fails.
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& path);
+// Asks ffprobe for one field of the first audio stream (e.g. "codec_name",
+// "sample_rate", "channels") or of the format ("format_name", "duration"
+// with format=true).
+std::string Probe(const std::string& path, const std::string& field,
+                  bool format = false);
+// Asks ffprobe for one tag of the container or first audio stream.
+std::string ProbeTag(const std::string& path, const std::string& tag);
+
+// Sine wave test signal, interleaved 16-bit.
+std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
+                          double amplitude = 12000.0);
+
+// Little- and big-endian byte writers for building test files by hand.
+void PutBe16(std::vector<uint8_t>& v, uint16_t x);
+void PutBe32(std::vector<uint8_t>& v, uint32_t x);
+void PutLe16(std::vector<uint8_t>& v, uint16_t x);
+void PutLe32(std::vector<uint8_t>& v, uint32_t x);
+
+}  // namespace testsupport
