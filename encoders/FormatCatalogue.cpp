@@ -1,0 +1,269 @@
+#include "encoders/FormatCatalogue.h"
+
+#include <iterator>
+
+#include "encoders/CodecIds.h"
+
+namespace quelvox {
+
+namespace {
+
+// ---- Value lists ---------------------------------------------------------
+
+constexpr int kRatesAc3[] = {32000, 44100, 48000};
+constexpr int kRatesAac[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000};
+constexpr int kRatesMpeg[] = {8000,  11025, 12000, 16000, 22050,
+                              24000, 32000, 44100, 48000};
+constexpr int kRatesMp2[] = {16000, 22050, 24000, 32000, 44100, 48000};
+constexpr int kRatesFlash[] = {11025, 22050, 44100};
+constexpr int kRatesPcm[] = {6000,  8000,  11025, 12000, 16000, 22050,
+                             24000, 32000, 44100, 48000, 88200, 96000};
+constexpr int kRatesFlac[] = {8000,  16000, 22050, 24000, 32000,
+                              44100, 48000, 88200, 96000};
+constexpr int kRatesMmf[] = {4000, 8000, 11025, 22050, 44100};
+constexpr int kRates44100[] = {44100};
+constexpr int kRates8000[] = {8000};
+
+constexpr int kBitRatesAc3[] = {32000,  40000,  48000,  56000,  64000,
+                                80000,  96000,  112000, 128000, 160000,
+                                192000, 224000, 256000, 320000, 384000,
+                                448000, 512000, 576000, 640000};
+constexpr int kBitRatesAac[] = {16000,  24000,  32000,  40000,  48000,  56000,
+                                64000,  80000,  96000,  112000, 128000, 144000,
+                                160000, 192000, 224000, 256000, 320000};
+constexpr int kBitRatesMpeg[] = {8000,   16000,  24000,  32000,  40000,  48000,
+                                 56000,  64000,  80000,  96000,  112000, 128000,
+                                 144000, 160000, 192000, 224000, 256000, 320000};
+// The MPEG bit rates followed by two higher ones.
+constexpr int kBitRatesVorbis[] = {8000,   16000,  24000,  32000,  40000,
+                                   48000,  56000,  64000,  80000,  96000,
+                                   112000, 128000, 144000, 160000, 192000,
+                                   224000, 256000, 320000, 400000, 480000};
+constexpr int kBitRatesAmrNb[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
+constexpr int kBitsG726[] = {2, 3, 4, 5};
+
+constexpr std::span<const int> kNone{};
+
+// ---- Codec entries -------------------------------------------------------
+
+enum CodecKey : int {
+    kAmrNb,
+    kAlac,
+    kAc3,
+    kAac,
+    kAacFlash,
+    kAdpcmFlash,
+    kMp2,
+    kMp3,
+    kMp3Flash,
+    kVorbis,
+    kFlac,
+    kPcm8U,
+    kPcm16Le,
+    kPcm24Le,
+    kPcm32Le,
+    kF32Le,
+    kF64Le,
+    kALaw,
+    kMuLaw,
+    kMsAdpcm,
+    kImaWav,
+    kG726,
+    kYamaha,
+    kYamahaMmf,
+    kPcm8S,
+    kPcm16Be,
+    kPcm24Be,
+    kPcm32Be,
+    kF32Be,
+    kF64Be,
+    kImaQt,
+    kMsGsm,
+    kGsm,
+    kCodecCount
+};
+
+constexpr int M = kChannelMaskMono;
+constexpr int S = kChannelMaskStereo;
+constexpr int MS = kChannelMaskMono | kChannelMaskStereo;
+
+// In CodecKey order.
+constexpr CodecEntry kCodecs[] = {
+    {kCodecAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRates8000, kBitRatesAmrNb, M},
+    {kCodecAlac, "ALAC (Apple 无损音频编码)", kRatesMpeg, kNone, S},
+    {kCodecAc3, "ATSC A/52A (AC-3)", kRatesAc3, kBitRatesAc3, MS},
+    {kCodecAac, "AAC (高级音频编码)", kRatesAac, kBitRatesAac, MS},
+    {kCodecAac, "AAC (高级音频编码)", kRates44100, kBitRatesAac, S},
+    {kCodecAdpcmSwf, "ADPCM", kRatesFlash, kNone, MS},
+    {kCodecMp2, "MP2 (MPEG audio layer 2)", kRatesMp2, kBitRatesMpeg, MS},
+    {kCodecMp3, "LAME MP3 (MPEG audio layer 3)", kRatesMpeg, kBitRatesMpeg, MS},
+    {kCodecMp3, "LAME MP3 (MPEG audio layer 3)", kRatesFlash, kBitRatesMpeg, MS},
+    {kCodecVorbis, "Vorbis OGG Encoder", kRatesMpeg, kBitRatesVorbis, MS},
+    {kCodecFlac, "FLAC (自由无损音频编码)", kRatesFlac, kNone, MS},
+    {kCodecPcmU8, "PCM 8-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS16Le, "PCM 16-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS24Le, "PCM 24-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS32Le, "PCM 32-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmF32Le, "PCM 32-bit Float", kRatesPcm, kNone, MS},
+    {kCodecPcmF64Le, "PCM 64-bit Float", kRatesPcm, kNone, MS},
+    {kCodecPcmAlaw, "CCITT a-Law (8-bit)", kRatesPcm, kNone, MS},
+    {kCodecPcmMulaw, "CCITT mu-Law (8-bit)", kRatesPcm, kNone, MS},
+    {kCodecAdpcmMs, "Microsoft ADPCM (4-bit)", kRatesPcm, kNone, MS},
+    {kCodecAdpcmImaWav, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
+    {kCodecAdpcmG726, "G.726 ADPCM", kRatesPcm, kBitsG726, M},
+    {kCodecAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRatesPcm, kNone, MS},
+    {kCodecAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRatesMmf, kNone, M},
+    {kCodecPcmS8, "PCM 8-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS16Be, "PCM 16-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS24Be, "PCM 24-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS32Be, "PCM 32-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmF32Be, "PCM 32-bit Float", kRatesPcm, kNone, MS},
+    {kCodecPcmF64Be, "PCM 64-bit Float", kRatesPcm, kNone, MS},
+    {kCodecAdpcmImaQt, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
+    {kCodecGsmMs, "Microsoft GSM", kRates8000, kNone, M},
+    {kCodecGsm, "GSM", kRates8000, kNone, M},
+};
+static_assert(std::size(kCodecs) == kCodecCount);
+
+// ---- Codec lists of the entries ------------------------------------------
+
+constexpr const CodecEntry* C(CodecKey k) { return &kCodecs[k]; }
+
+constexpr const CodecEntry* kList3gp[] = {C(kAmrNb), C(kAac)};
+constexpr const CodecEntry* kListAac[] = {C(kAac)};
+constexpr const CodecEntry* kListAc3[] = {C(kAc3)};
+constexpr const CodecEntry* kListAiff[] = {C(kPcm8S),  C(kPcm16Be), C(kPcm24Be), C(kPcm32Be),
+                                           C(kF32Be),  C(kF64Be),   C(kALaw),    C(kMuLaw),
+                                           C(kImaQt),  C(kGsm)};
+constexpr const CodecEntry* kListAlac[] = {C(kAlac)};
+constexpr const CodecEntry* kListAu[] = {C(kPcm8S), C(kPcm16Be), C(kPcm24Be), C(kPcm32Be),
+                                         C(kF32Be), C(kF64Be),   C(kALaw),    C(kMuLaw)};
+constexpr const CodecEntry* kListAvi[] = {C(kAc3),     C(kMp2),     C(kMp3),
+                                          C(kPcm16Le), C(kMsAdpcm), C(kImaWav)};
+constexpr const CodecEntry* kListFlac[] = {C(kFlac)};
+constexpr const CodecEntry* kListFlv[] = {C(kMp3Flash), C(kAacFlash), C(kAdpcmFlash)};
+constexpr const CodecEntry* kListM4a[] = {C(kAac), C(kAlac)};
+constexpr const CodecEntry* kListMka[] = {C(kAac), C(kAc3), C(kMp2), C(kMp3)};
+constexpr const CodecEntry* kListMmf[] = {C(kYamahaMmf)};
+constexpr const CodecEntry* kListMov[] = {C(kAac), C(kAc3), C(kMp3)};
+constexpr const CodecEntry* kListMp2[] = {C(kMp2)};
+constexpr const CodecEntry* kListMp3[] = {C(kMp3)};
+constexpr const CodecEntry* kListMpa[] = {C(kMp2), C(kMp3)};
+constexpr const CodecEntry* kListOgg[] = {C(kVorbis), C(kFlac)};
+constexpr const CodecEntry* kListSwf[] = {C(kMp3Flash)};
+constexpr const CodecEntry* kListVoc[] = {C(kPcm8U), C(kPcm16Le), C(kALaw), C(kMuLaw)};
+constexpr const CodecEntry* kListWav[] = {
+    C(kPcm8U),   C(kPcm16Le), C(kPcm24Le), C(kPcm32Le), C(kF32Le),  C(kF64Le), C(kALaw),
+    C(kMuLaw),   C(kMsAdpcm), C(kImaWav),  C(kG726),    C(kYamaha), C(kMsGsm), C(kMp3)};
+
+constexpr std::span<const CodecEntry* const> kNoCodecs{};
+
+// ---- The catalogue, in its fixed order -----------------------------------
+
+// code, AutoEncParam, CodecID, SampleRate, BitRate, Channels, description,
+// page title, extension, settings prefix, container, codec list.
+const OutputFormatEntry kCatalogue[] = {
+    {8300, 0, kCodecAmrNb, 8000, 10200, 1, "3G2 (仅音频)", nullptr, "3g2", nullptr, "3g2", kList3gp},
+    {8350, 0, kCodecAmrNb, 8000, 10200, 1, "3GP (仅音频)", nullptr, "3gp", nullptr, "3gp", kList3gp},
+    {6000, 1, kCodecAac, 44100, 128000, 2, nullptr, nullptr, "aac", nullptr, "adts", kListAac},
+    {6100, 1, kCodecAac, 44100, 128000, 2, "AAC 适用iPod/iPhone/iPad/iTunes/DSi (*.m4a)",
+     "AAC 适用iPod/DSi", "m4a", "AACDevice", "ipod", kListAac},
+    {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3},
+    {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff", kListAiff},
+    {6200, 1, kCodecAlac, 44100, 0, 2, "ALAC (Apple 无损) (*.m4a)", "ALAC", "m4a", "ALAC", "ipod",
+     kListAlac},
+    {5500, 0, 0, 0, 0, 0, nullptr, nullptr, "amr", nullptr, nullptr, kNoCodecs},
+    {7300, 0, 0, 0, 0, 0, "ASF (仅音频)", nullptr, "asf", nullptr, nullptr, kNoCodecs},
+    {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu},
+    {8000, 1, kCodecMp3, 44100, 128000, 2, "AVI (仅音频)", nullptr, "avi", nullptr, "avi", kListAvi},
+    {5600, 0, 0, 0, 0, 0, nullptr, nullptr, "awb", nullptr, nullptr, kNoCodecs},
+    {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac},
+    {3650, 1, kCodecMp3, 44100, 128000, 2, "FLV (仅音频)", nullptr, "flv", nullptr, "flv", kListFlv},
+    {6500, 1, kCodecAac, 44100, 128000, 2, "M4A (MPEG-4 音频)", nullptr, "m4a", nullptr, "ipod",
+     kListM4a},
+    {6700, 1, kCodecAac, 44100, 128000, 2, "M4B (MPEG-4 有声读物)", nullptr, "m4b", nullptr, "ipod",
+     kListM4a},
+    {6800, 1, kCodecAac, 44100, 128000, 2, "M4R (iPhone 铃音)", nullptr, "m4r", nullptr, "ipod",
+     kListM4a},
+    {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka},
+    {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf},
+    {8100, 1, kCodecAac, 44100, 128000, 2, "MOV (仅音频)", nullptr, "mov", nullptr, "mov", kListMov},
+    {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2},
+    {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3},
+    {6600, 1, kCodecAac, 44100, 128000, 2, "MP4 (仅音频)", nullptr, "mp4", nullptr, "mp4", kListAac},
+    {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa},
+    {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg},
+    {8200, 1, kCodecMp3, 44100, 128000, 2, "SWF (仅音频)", nullptr, "swf", nullptr, "swf", kListSwf},
+    {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc},
+    {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav},
+    {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs},
+    {7200, 0, 0, 0, 0, 0, "WMV (仅音频)", nullptr, "wmv", nullptr, nullptr, kNoCodecs},
+};
+static_assert(std::size(kCatalogue) == 30);
+
+std::string UpperAscii(const char* text) {
+    std::string s = text ? text : "";
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+}  // namespace
+
+std::vector<OutputFormatEntry> BuildFormatCatalogue() {
+    return std::vector<OutputFormatEntry>(std::begin(kCatalogue), std::end(kCatalogue));
+}
+
+std::span<const CodecEntry> AllCodecEntries() { return kCodecs; }
+
+std::string FormatDescription(const OutputFormatEntry& entry) {
+    return entry.description ? std::string(entry.description) : UpperAscii(entry.extension);
+}
+
+std::string FormatPageTitle(const OutputFormatEntry& entry) {
+    return entry.pageTitle ? std::string(entry.pageTitle) : UpperAscii(entry.extension);
+}
+
+std::string FormatSettingsPrefix(const OutputFormatEntry& entry) {
+    return UpperAscii(entry.settingsPrefix ? entry.settingsPrefix : entry.extension);
+}
+
+bool HasFormatSettings(int code) { return SelectWriter(code) == WriterKind::FFmpeg; }
+
+const CodecEntry* FindCodec(const OutputFormatEntry& entry) {
+    for (const CodecEntry* codec : entry.codecs) {
+        if (codec && codec->CodecID == entry.CodecID) return codec;
+    }
+    return nullptr;
+}
+
+const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code) {
+    for (const OutputFormatEntry& entry : catalogue) {
+        if (entry.code == code) return &entry;
+    }
+    return nullptr;
+}
+
+OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code) {
+    for (OutputFormatEntry& entry : catalogue) {
+        if (entry.code == code) return &entry;
+    }
+    return nullptr;
+}
+
+WriterKind SelectWriter(int code) {
+    switch (code) {
+        case kFormatAmr:
+        case kFormatAwb:
+            return WriterKind::Amr;
+        case kFormatWma:
+        case kFormatWmv:
+        case kFormatAsf:
+            return WriterKind::Wma;
+        default:
+            return WriterKind::FFmpeg;
+    }
+}
+
+}  // namespace quelvox

@@ -1,0 +1,123 @@
+// The output format catalogue: every format the converter can write, the
+// codecs each format allows, and each format's current encoding parameters.
+//
+// Value lists, codec entries and the catalogue rows are immutable tables in
+// FormatCatalogue.cpp. BuildFormatCatalogue copies the rows into values that
+// the front end owns; only the six settings fields of an entry ever change
+// (through the settings store and the options pages).
+//
+// Value lists are spans without an end marker. SnapToList (engine/
+// EncoderParams.h) still honours a -1 marker should a list carry one.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+// OutputFormat codes of the catalogue entries.
+enum OutputFormatCode : int {
+    kFormatMp3 = 1000,
+    kFormatMp2 = 1100,
+    kFormatMpa = 1200,
+    kFormatMka = 1400,
+    kFormatMmf = 1500,
+    kFormatWav = 2000,
+    kFormatFlac = 3200,
+    kFormatAc3 = 3400,
+    kFormatFlv = 3650,
+    kFormatOgg = 4000,
+    kFormatAu = 5000,
+    kFormatAiff = 5100,
+    kFormatAmr = 5500,
+    kFormatAwb = 5600,
+    kFormatAac = 6000,
+    kFormatAacDevice = 6100,
+    kFormatAlac = 6200,
+    kFormatM4a = 6500,
+    kFormatMp4 = 6600,
+    kFormatM4b = 6700,
+    kFormatM4r = 6800,
+    kFormatWma = 7100,
+    kFormatWmv = 7200,
+    kFormatAsf = 7300,
+    kFormatAvi = 8000,
+    kFormatMov = 8100,
+    kFormatSwf = 8200,
+    kFormat3g2 = 8300,
+    kFormat3gp = 8350,
+    kFormatVoc = 8400,
+    // Not a format: the final item of the main window's format list.
+    kFormatListExtraItem = 10000,
+};
+
+// Bits of CodecEntry::channelMask.
+inline constexpr int kChannelMaskMono = 1;
+inline constexpr int kChannelMaskStereo = 2;
+
+// One codec choice within a format.
+struct CodecEntry {
+    int CodecID;                    // persisted codec id (encoders/CodecIds.h)
+    const char* name;               // shown in the options page's codec list
+    std::span<const int> sampleRates;  // ascending Hz, never empty
+    std::span<const int> bitRates;  // ascending bit/s (G.726: bits per
+                                    // sample); empty = no bit-rate choice
+    int channelMask;                // kChannelMaskMono | kChannelMaskStereo
+};
+
+// One catalogue entry. The first six fields are the entry's settings.
+struct OutputFormatEntry {
+    int code = 0;          // OutputFormatCode
+    int AutoEncParam = 0;  // 1 = rate, bit rate and channels follow the source
+    int CodecID = 0;       // persisted codec id; must occur in `codecs`
+    int SampleRate = 0;    // Hz; 0 = the source's rate
+    int BitRate = 0;       // bit/s (G.726: bits per sample); 0 = automatic
+    int Channels = 0;      // 1 or 2; 0 = the source's channel count
+    const char* description = nullptr;     // null = extension in upper case
+    const char* pageTitle = nullptr;       // null = extension in upper case
+    const char* extension = "";            // without the dot
+    const char* settingsPrefix = nullptr;  // null = extension
+    const char* container = nullptr;       // muxer short name; null when the
+                                           // library does not write the format
+    std::span<const CodecEntry* const> codecs;  // empty = none
+};
+
+// The 30 entries in their fixed order (the order of the main format list),
+// each holding its defaults.
+std::vector<OutputFormatEntry> BuildFormatCatalogue();
+
+// All 33 codec entries, in table order.
+std::span<const CodecEntry> AllCodecEntries();
+
+// Text of the entry in the main format list.
+std::string FormatDescription(const OutputFormatEntry& entry);
+// Caption of the entry's options page.
+std::string FormatPageTitle(const OutputFormatEntry& entry);
+// Stem of the entry's stored value names, upper case (e.g. "AACDEVICE").
+std::string FormatSettingsPrefix(const OutputFormatEntry& entry);
+
+// Whether the entry keeps its encoding parameters in its six settings
+// fields; false for AMR, AWB and the WMA family, whose parameters are
+// separate settings.
+bool HasFormatSettings(int code);
+
+// First codec entry of the entry's list whose CodecID equals the entry's
+// CodecID, or null.
+const CodecEntry* FindCodec(const OutputFormatEntry& entry);
+
+// Entry of the given code in a catalogue, or null.
+const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue,
+                                    int code);
+OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);
+
+enum class WriterKind { FFmpeg, Amr, Wma };
+
+// The writer that handles a format code: 5500 and 5600 AMR, 7100, 7200 and
+// 7300 WMA, everything else FFmpeg.
+WriterKind SelectWriter(int code);
+inline WriterKind SelectWriter(const OutputFormatEntry& entry) {
+    return SelectWriter(entry.code);
+}
+
+}  // namespace quelvox

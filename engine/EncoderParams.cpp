@@ -1,0 +1,95 @@
+#include "engine/EncoderParams.h"
+
+#include <cstdint>
+#include <iterator>
+
+namespace quelvox {
+
+namespace {
+
+struct BitrateSuggestion {
+    int upToRate;  // applies to rates up to and including this one
+    int rate;
+    int mono;
+    int stereo;
+};
+
+constexpr BitrateSuggestion kSuggestions[] = {
+    {11025, 11025, 24000, 48000},  {12000, 12000, 24000, 48000},
+    {16000, 16000, 32000, 56000},  {22050, 22050, 48000, 64000},
+    {24000, 24000, 48000, 64000},  {32000, 32000, 64000, 96000},
+    {44100, 44100, 96000, 128000},
+};
+constexpr BitrateSuggestion kAboveAll = {0, 48000, 128000, 192000};
+
+// Writers only ever receive mono or stereo blocks.
+int LimitChannels(int channels) { return channels == 1 ? 1 : 2; }
+
+}  // namespace
+
+int SnapToList(int value, std::span<const int> list) {
+    size_t n = 0;
+    while (n < list.size() && list[n] != -1) ++n;
+    if (n == 0) return value;
+    if (value <= list[0]) return list[0];
+    if (value >= list[n - 1]) return list[n - 1];
+    for (size_t i = 1; i < n; ++i) {
+        if (value == list[i]) return value;
+        if (value < list[i]) {
+            int64_t below = static_cast<int64_t>(value) - list[i - 1];
+            int64_t above = static_cast<int64_t>(list[i]) - value;
+            return above < below ? list[i] : list[i - 1];
+        }
+    }
+    return list[n - 1];
+}
+
+int SuggestBitrate(int rate, int channels, int* rateOut) {
+    const BitrateSuggestion* pick = &kAboveAll;
+    for (const BitrateSuggestion& s : kSuggestions) {
+        if (rate <= s.upToRate) {
+            pick = &s;
+            break;
+        }
+    }
+    if (rateOut) *rateOut = pick->rate;
+    return channels == 1 ? pick->mono : pick->stereo;
+}
+
+int AdjustChannelsToMask(int channels, int mask) {
+    if (channels == 2 && !(mask & kChannelMaskStereo)) return 1;
+    if (channels == 1 && !(mask & kChannelMaskMono)) return 2;
+    return channels;
+}
+
+bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcChannels,
+                          ResolvedParams& out) {
+    const CodecEntry* codec = FindCodec(entry);
+    if (!codec) return false;
+    const bool hasBitRates = !codec->bitRates.empty();
+
+    ResolvedParams r;
+    r.codec = codec;
+    if (entry.AutoEncParam != 0) {
+        r.sampleRate = SnapToList(srcRate, codec->sampleRates);
+        r.channels = AdjustChannelsToMask(LimitChannels(srcChannels), codec->channelMask);
+        r.bitRate = hasBitRates
+                        ? SnapToList(SuggestBitrate(r.sampleRate, r.channels), codec->bitRates)
+                        : 0;
+    } else {
+        r.sampleRate =
+            SnapToList(entry.SampleRate != 0 ? entry.SampleRate : srcRate, codec->sampleRates);
+        const int channels = entry.Channels != 0 ? entry.Channels : srcChannels;
+        r.channels = AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
+        int bitRate = entry.BitRate;
+        if (bitRate == 0 && hasBitRates) bitRate = SuggestBitrate(r.sampleRate, r.channels);
+        // Without a bit-rate list the stored value passes unchanged, but a
+        // negative one is meaningless for any encoder.
+        if (bitRate < 0 && !hasBitRates) bitRate = 0;
+        r.bitRate = SnapToList(bitRate, codec->bitRates);
+    }
+    out = r;
+    return true;
+}
+
+}  // namespace quelvox

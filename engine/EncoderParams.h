@@ -1,0 +1,43 @@
+// Choice of the encoder parameters (sample rate, channels, bit rate) that an
+// FFmpeg-written output format receives, from the format entry's settings
+// and the properties of the source.
+#pragma once
+
+#include <span>
+
+#include "encoders/FormatCatalogue.h"
+
+namespace quelvox {
+
+// The list value nearest to `value`: an exact match is returned as is, a
+// value below the first entry gives the first, above the last the last, and
+// between two entries the nearer one (the lower on a tie). The list is
+// ascending; a -1 entry, if present, ends it. An empty list (or one that
+// starts with -1) returns `value` unchanged.
+int SnapToList(int value, std::span<const int> list);
+
+// Bit rate (bit/s) suggested for a sample rate and channel count (1 = mono,
+// anything else stereo). When `rateOut` is given it receives the standard
+// rate the suggestion belongs to.
+int SuggestBitrate(int rate, int channels, int* rateOut = nullptr);
+
+// Channel count adjusted to a codec's channel mask: 2 becomes 1 when stereo
+// is not allowed, 1 becomes 2 when mono is not allowed.
+int AdjustChannelsToMask(int channels, int mask);
+
+struct ResolvedParams {
+    int sampleRate = 0;
+    int channels = 0;
+    int bitRate = 0;  // 0 = none / codec default
+    const CodecEntry* codec = nullptr;
+};
+
+// Resolves rate, channels and bit rate for a format written by the FFmpeg
+// writer. `srcRate` and `srcChannels` are the source reader's rate and
+// output channel count (or the common values of a merged run). Returns
+// false, leaving `out` untouched, when the entry's CodecID is not in its
+// codec list (then the file cannot be converted to this entry).
+bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcChannels,
+                          ResolvedParams& out);
+
+}  // namespace quelvox
