@@ -1,0 +1,305 @@
+#include "decoders/AuReader.h"
+
+#include "decoders/G711.h"
+#include "engine/SampleHelpers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace quelvox {
+
+namespace {
+
+constexpr uint32_t kDataToEnd = 0xFFFFFFFFu;
+constexpr size_t kHeaderProbeBytes = 120;
+constexpr int kMinDataOffset = 24;
+
+uint32_t Get32(const uint8_t* p, bool bigEndian) {
+    if (bigEndian)
+        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+               (uint32_t{p[2]} << 8) | p[3];
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) |
+           (uint32_t{p[1]} << 8) | p[0];
+}
+
+inline int16_t Make16(uint8_t hi, uint8_t lo) {
+    return static_cast<int16_t>(static_cast<uint16_t>((hi << 8) | lo));
+}
+
+// One stored sample to a 16-bit sample, per encoding and byte order. Wider
+// integers keep their most significant 16 bits (an arithmetic shift).
+int16_t FromMulaw(const uint8_t* p) { return MulawToLinear(p[0]); }
+int16_t FromAlaw(const uint8_t* p) { return AlawToLinear(p[0]); }
+int16_t FromS8(const uint8_t* p) { return Make16(p[0], 0); }
+int16_t FromS16Be(const uint8_t* p) { return Make16(p[0], p[1]); }
+int16_t FromS16Le(const uint8_t* p) { return Make16(p[1], p[0]); }
+int16_t FromS24Be(const uint8_t* p) { return Make16(p[0], p[1]); }
+int16_t FromS24Le(const uint8_t* p) { return Make16(p[2], p[1]); }
+int16_t FromS32Be(const uint8_t* p) { return Make16(p[0], p[1]); }
+int16_t FromS32Le(const uint8_t* p) { return Make16(p[3], p[2]); }
+
+// Float samples of nominal range -1..1; values outside it (and infinities)
+// clamp to full scale, NaN gives silence.
+int16_t FromF32(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return FloatToSample16(f);
+}
+int16_t FromF64(uint64_t bits) {
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return FloatToSample16(d);
+}
+int16_t FromF32Be(const uint8_t* p) { return FromF32(Get32(p, true)); }
+int16_t FromF32Le(const uint8_t* p) { return FromF32(Get32(p, false)); }
+int16_t FromF64Be(const uint8_t* p) {
+    return FromF64((uint64_t{Get32(p, true)} << 32) | Get32(p + 4, true));
+}
+int16_t FromF64Le(const uint8_t* p) {
+    return FromF64((uint64_t{Get32(p + 4, false)} << 32) | Get32(p, false));
+}
+
+}  // namespace
+
+CAuReader::CAuReader() : buffer_(new uint8_t[kBufferBytes]) { ResetInfo(); }
+
+CAuReader::~CAuReader() { Close(); }
+
+void CAuReader::ClearHeader() {
+    bigEndian_ = false;
+    encoding_ = 0;
+    codedBits_ = 0;
+    convert_ = nullptr;
+    keptChannels_ = 0;
+    skipBytes_ = 0;
+    framesPerChunk_ = 0;
+    ended_ = false;
+    adpcm_ = false;
+    for (CG72xDecoder& d : g72x_) d.Reset(4);
+    bitBuffer_ = 0;
+    bitCount_ = 0;
+    chunkPos_ = nullptr;
+    chunkEnd_ = nullptr;
+}
+
+void CAuReader::Close() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    ClearHeader();
+    ResetInfo();
+}
+
+int CAuReader::Open(const std::string& path, int renderRate) {
+    (void)renderRate;
+    Close();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) return 0;
+
+    uint8_t header[kHeaderProbeBytes];
+    const size_t got = std::fread(header, 1, sizeof header, file_);
+    if (got < 24) return 0;
+
+    static const uint8_t kMagics[4][4] = {{0x2E, 0x73, 0x6E, 0x64},
+                                          {0x2E, 0x73, 0x64, 0x00},
+                                          {0x64, 0x6E, 0x73, 0x2E},
+                                          {0x00, 0x64, 0x73, 0x2E}};
+    int magic = -1;
+    for (int i = 0; i < 4 && magic < 0; ++i)
+        if (std::memcmp(header, kMagics[i], 4) == 0) magic = i;
+    if (magic < 0) return 0;
+    bigEndian_ = magic < 2;
+
+    const uint32_t dataOffset = Get32(header + 4, bigEndian_);
+    if (dataOffset < kMinDataOffset) return 0;
+    const uint32_t dataSize = Get32(header + 8, bigEndian_);
+    uint32_t encoding = Get32(header + 12, bigEndian_);
+    uint32_t rate = 0, chans = 0;
+    if (encoding > 27) {
+        // Some writers put the fields at odd places: take the first value
+        // from byte 13 on that is a possible encoding, with rate and channel
+        // count right after it. Only bytes actually read are considered.
+        bool found = false;
+        for (size_t pos = 13; pos <= 32 && pos + 12 <= got; ++pos) {
+            const uint32_t v = Get32(header + pos, bigEndian_);
+            if (v <= 27) {
+                encoding = v;
+                rate = Get32(header + pos + 4, bigEndian_);
+                chans = Get32(header + pos + 8, bigEndian_);
+                found = true;
+                break;
+            }
+        }
+        if (!found) return 0;
+    } else {
+        rate = Get32(header + 16, bigEndian_);
+        chans = Get32(header + 20, bigEndian_);
+    }
+
+    const bool be = bigEndian_;
+    int adpcmBits = 0;
+    switch (encoding) {
+    case 1: codedBits_ = 8; convert_ = FromMulaw; break;
+    case 2: codedBits_ = 8; convert_ = FromS8; break;
+    case 3: codedBits_ = 16; convert_ = be ? FromS16Be : FromS16Le; break;
+    case 4: codedBits_ = 24; convert_ = be ? FromS24Be : FromS24Le; break;
+    case 5: codedBits_ = 32; convert_ = be ? FromS32Be : FromS32Le; break;
+    case 6: codedBits_ = 32; convert_ = be ? FromF32Be : FromF32Le; break;
+    case 7: codedBits_ = 64; convert_ = be ? FromF64Be : FromF64Le; break;
+    case 23: adpcmBits = 4; break;
+    case 25: adpcmBits = 3; break;
+    case 26: adpcmBits = 5; break;
+    case 27: codedBits_ = 8; convert_ = FromAlaw; break;
+    default: return 0;
+    }
+    encoding_ = static_cast<int>(encoding);
+    if (adpcmBits) {
+        adpcm_ = true;
+        codedBits_ = adpcmBits;
+        for (CG72xDecoder& d : g72x_) d.Reset(adpcmBits);
+        bitBuffer_ = 0;
+        bitCount_ = 0;
+    }
+
+    if (rate < 1000 || rate > 100000) rate = 8000;
+    if (chans == 0) chans = 1;
+    // A frame must fit the read buffer (for ADPCM: eight frames, so that
+    // every chunk ends on a byte boundary). Headers declaring more channels
+    // than that are rejected; below that limit a Read takes as many frames
+    // as the buffer holds, at most kBlockFrames.
+    const uint64_t frameBits = uint64_t{chans} * codedBits_;
+    const uint64_t bufferBits = uint64_t{kBufferBytes} * 8;
+    uint64_t fit = bufferBits / frameBits;
+    if (adpcm_) fit &= ~uint64_t{7};
+    if (fit == 0) return 0;
+    framesPerChunk_ = static_cast<int>(std::min<uint64_t>(fit, kBlockFrames));
+
+    sampleRate = static_cast<int32_t>(rate);
+    channels = static_cast<int32_t>(chans);
+    outputChannels = chans < 2 ? 1 : 2;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    keptChannels_ = static_cast<int>(std::min<uint32_t>(chans, kMaxKeptChannels));
+    skipBytes_ = chans > kMaxKeptChannels
+                     ? uint64_t{chans - kMaxKeptChannels} * (codedBits_ / 8)
+                     : 0;
+
+    if (fseeko(file_, 0, SEEK_END) != 0) return 0;
+    const off_t fileSize = ftello(file_);
+    if (fileSize < 0 || fseeko(file_, dataOffset, SEEK_SET) != 0) return 0;
+    const uint64_t available =
+        static_cast<uint64_t>(fileSize) > dataOffset
+            ? static_cast<uint64_t>(fileSize) - dataOffset
+            : 0;
+    // A declared size beyond the end of the file counts only the bytes that
+    // are there, so that duration and progress describe the real data.
+    total = dataSize == kDataToEnd ? available
+                                   : std::min<uint64_t>(dataSize, available);
+    position = 0;
+
+    const uint64_t frames = total * 8 / frameBits;
+    durationSeconds = static_cast<int32_t>(
+        std::min<uint64_t>(frames / rate, std::numeric_limits<int32_t>::max()));
+    const uint64_t kbps = durationSeconds > 0
+                              ? total / (uint64_t(durationSeconds) * 125)
+                              : frameBits * rate / 1000;
+    bitrateKbps = static_cast<int32_t>(
+        std::min<uint64_t>(kbps, std::numeric_limits<int32_t>::max()));
+    return 1;
+}
+
+int CAuReader::Read(int16_t* left, int16_t* right) {
+    if (!file_ || ended_ || position >= total) return 0;
+    return adpcm_ ? ReadAdpcm(left, right) : ReadPcm(left, right);
+}
+
+int CAuReader::ReadPcm(int16_t* left, int16_t* right) {
+    const int sampleBytes = codedBits_ / 8;
+    const uint64_t frameBytes = uint64_t(channels) * sampleBytes;
+    uint64_t chunk = framesPerChunk_ * frameBytes;
+    if (position + chunk > total) chunk = total - position;
+    const size_t got = std::fread(buffer_.get(), 1, chunk, file_);
+    if (got < chunk) ended_ = true;  // read error or file cut short
+    position += got;
+    const int frames = static_cast<int>(got / frameBytes);
+    if (frames == 0) return 0;
+
+    const uint8_t* p = buffer_.get();
+    if (channels == 1) {
+        for (int i = 0; i < frames; ++i, p += sampleBytes) left[i] = convert_(p);
+    } else if (channels == 2) {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = convert_(p);
+            right[i] = convert_(p + sampleBytes);
+            p += 2 * sampleBytes;
+        }
+    } else {
+        int16_t frame[kMaxKeptChannels];
+        for (int i = 0; i < frames; ++i) {
+            for (int c = 0; c < keptChannels_; ++c, p += sampleBytes)
+                frame[c] = convert_(p);
+            p += skipBytes_;
+            DownmixToStereo(channels, frame, &left[i], &right[i]);
+        }
+    }
+    return frames;
+}
+
+bool CAuReader::NextCode(unsigned& code) {
+    const int width = codedBits_;
+    if (bitCount_ < width) {
+        if (chunkPos_ == chunkEnd_) return false;
+        bitBuffer_ |= uint32_t{*chunkPos_++} << bitCount_;
+        bitCount_ += 8;
+    }
+    code = bitBuffer_ & ((1u << width) - 1);
+    bitBuffer_ >>= width;
+    bitCount_ -= width;
+    return true;
+}
+
+// ADPCM frames hold one code per channel, packed least significant bits
+// first. Each kept channel has its own decoder state: a coder predicts each
+// channel from that channel's own past, and a state shared between the
+// channels would make each one's prediction depend on the other's signal.
+// (Mono files, the only kind ffmpeg writes, decode the same either way.)
+// Channels are then mixed like PCM: 2 to left and right, 3 to 8 through
+// DownmixToStereo, and beyond 8 the extra codes are consumed and dropped.
+int CAuReader::ReadAdpcm(int16_t* left, int16_t* right) {
+    const uint64_t frameBits = uint64_t(channels) * codedBits_;
+    uint64_t chunk = framesPerChunk_ * frameBits / 8;
+    if (position + chunk > total) chunk = total - position;
+    const size_t got = std::fread(buffer_.get(), 1, chunk, file_);
+    if (got < chunk) ended_ = true;
+    position += got;
+    chunkPos_ = buffer_.get();
+    chunkEnd_ = chunkPos_ + got;
+    const uint64_t bits = uint64_t(bitCount_) + uint64_t(got) * 8;
+    const int frames = static_cast<int>(
+        std::min<uint64_t>(bits / frameBits, uint64_t(framesPerChunk_)));
+
+    int16_t frame[kMaxKeptChannels];
+    unsigned code = 0;
+    for (int i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            NextCode(code);  // always available: frames counts whole frames
+            if (c < keptChannels_) frame[c] = g72x_[c].Decode(code);
+        }
+        if (channels == 1) {
+            left[i] = frame[0];
+        } else if (channels == 2) {
+            left[i] = frame[0];
+            right[i] = frame[1];
+        } else {
+            DownmixToStereo(channels, frame, &left[i], &right[i]);
+        }
+    }
+    // Chunks hold whole frames, so only the last one can leave bits of an
+    // incomplete frame behind; they are dropped with it.
+    chunkPos_ = chunkEnd_ = nullptr;
+    return frames;
+}
+
+}  // namespace quelvox

@@ -1,0 +1,65 @@
+// Reader of Sun/NeXT audio files (.au, .snd) in either byte order: linear
+// PCM of 8, 16, 24 and 32 bits, 32- and 64-bit float, G.711 µ-law and
+// A-law, and G.721/G.723 ADPCM, decoded by our own code.
+#pragma once
+
+#include "decoders/G72x.h"
+#include "engine/AudioStream.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace quelvox {
+
+class CAuReader : public CAudioReader {
+public:
+    // Size of the one read buffer that serves every Read.
+    static constexpr size_t kBufferBytes = 8 * 1024 * 1024;
+    // Channels decoded and mixed per frame; further channels are skipped.
+    static constexpr int kMaxKeptChannels = 8;
+
+    CAuReader();
+    ~CAuReader() override;
+
+    void Close() override;
+    // renderRate is not used. Nonzero on success.
+    int Open(const std::string& path, int renderRate) override;
+    // Up to kBlockFrames frames; `right` is written only for 2 output
+    // channels. 0 at the end of the data or after a failed read.
+    int Read(int16_t* left, int16_t* right) override;
+
+    // Total and position count bytes of sample data (the base getters).
+
+private:
+    using SampleConverter = int16_t (*)(const uint8_t*);
+
+    int ReadPcm(int16_t* left, int16_t* right);
+    int ReadAdpcm(int16_t* left, int16_t* right);
+    // Takes the next code from the bit reservoir, least significant bits
+    // first; false when the chunk has no bits left.
+    bool NextCode(unsigned& code);
+    void ClearHeader();
+
+    std::unique_ptr<uint8_t[]> buffer_;
+    std::FILE* file_ = nullptr;
+    bool bigEndian_ = false;
+    int encoding_ = 0;
+    int codedBits_ = 0;
+    SampleConverter convert_ = nullptr;  // PCM, float and G.711 encodings
+    int keptChannels_ = 0;
+    uint64_t skipBytes_ = 0;             // per frame, beyond the kept channels
+    int framesPerChunk_ = 0;             // frames that fit the buffer, <= 1152
+    bool ended_ = false;                 // a short read ended the stream
+
+    // ADPCM: one decoder state per kept channel, and the bit reservoir.
+    bool adpcm_ = false;
+    CG72xDecoder g72x_[kMaxKeptChannels];
+    uint32_t bitBuffer_ = 0;
+    int bitCount_ = 0;
+    const uint8_t* chunkPos_ = nullptr;
+    const uint8_t* chunkEnd_ = nullptr;
+};
+
+}  // namespace quelvox
