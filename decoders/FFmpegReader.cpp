@@ -1,0 +1,487 @@
+#include "decoders/FFmpegReader.h"
+
+#include "engine/SampleHelpers.h"
+#include "engine/TextCodec.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+namespace quelvox {
+
+namespace {
+
+// Largest channel count whose samples take part in a mix.
+constexpr int kMixChannels = 8;
+
+// After the end-of-stream packet was sent, a decoder that keeps answering
+// with errors instead of delivering its last frames or the end is given up
+// after this many answers.
+constexpr int kFlushErrorLimit = 32;
+
+// The usual decimal reading: leading blanks, an optional sign, digits up to
+// the first other character; 0 when there are none. Saturates instead of
+// overflowing.
+long long DecimalValue(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < std::numeric_limits<int>::max())
+            value = value * 10 + (text[i] - '0');
+    }
+    value = std::min<long long>(value, std::numeric_limits<int>::max());
+    return negative ? -value : value;
+}
+
+int DurationSeconds(const AVFormatContext* format) {
+    if (format->duration == AV_NOPTS_VALUE || format->duration <= 0) return 0;
+    return static_cast<int>(
+        std::min<int64_t>(format->duration / AV_TIME_BASE,
+                          std::numeric_limits<int>::max()));
+}
+
+// Bit rate for display: the stream's own, else the container's overall
+// rate (lossless codecs such as FLAC leave the stream's empty).
+int BitrateKbps(const AVFormatContext* format, int64_t streamBitrate) {
+    int64_t bps = streamBitrate > 0 ? streamBitrate : format->bit_rate;
+    if (bps <= 0) return 0;
+    return static_cast<int>(
+        std::min<int64_t>(bps / 1000, std::numeric_limits<int>::max()));
+}
+
+// One sample of a decoded frame as a 16-bit sample.
+inline int16_t SampleAt(const AVFrame* frame, AVSampleFormat packed,
+                        bool planar, int bytes, int channels, int index,
+                        int channel) {
+    const uint8_t* p;
+    if (planar) {
+        p = frame->extended_data[channel] +
+            static_cast<size_t>(index) * static_cast<size_t>(bytes);
+    } else {
+        p = frame->extended_data[0] +
+            (static_cast<size_t>(index) * static_cast<size_t>(channels) +
+             static_cast<size_t>(channel)) *
+                static_cast<size_t>(bytes);
+    }
+    switch (packed) {
+    case AV_SAMPLE_FMT_U8:
+        return static_cast<int16_t>((static_cast<int>(*p) - 128) * 256);
+    case AV_SAMPLE_FMT_S16: {
+        int16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    case AV_SAMPLE_FMT_S32: {
+        int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return static_cast<int16_t>(v >> 16);
+    }
+    case AV_SAMPLE_FMT_S64: {
+        int64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return static_cast<int16_t>(v >> 48);
+    }
+    case AV_SAMPLE_FMT_FLT: {
+        float v;
+        std::memcpy(&v, p, sizeof v);
+        return ClipSample(ClampToInt(static_cast<double>(v) * 32768.0,
+                                     -32768, 32767));
+    }
+    case AV_SAMPLE_FMT_DBL: {
+        double v;
+        std::memcpy(&v, p, sizeof v);
+        return ClipSample(ClampToInt(v * 32768.0, -32768, 32767));
+    }
+    default:
+        return 0;
+    }
+}
+
+// Surround channels on the side and at the back take the same place in
+// every six-channel rule.
+AVChannel Normalised(AVChannel c) {
+    if (c == AV_CHAN_SIDE_LEFT) return AV_CHAN_BACK_LEFT;
+    if (c == AV_CHAN_SIDE_RIGHT) return AV_CHAN_BACK_RIGHT;
+    return c;
+}
+
+bool IsMpegAudio(int codecId) {
+    return codecId == AV_CODEC_ID_MP1 || codecId == AV_CODEC_ID_MP2 ||
+           codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_MP3ON4;
+}
+
+}  // namespace
+
+SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
+                                  const std::string& containerName) {
+    if (layout && layout->nb_channels == 6 &&
+        (layout->order == AV_CHANNEL_ORDER_NATIVE ||
+         layout->order == AV_CHANNEL_ORDER_CUSTOM)) {
+        AVChannel c[6];
+        for (unsigned i = 0; i < 6; ++i)
+            c[i] = Normalised(av_channel_layout_channel_from_index(layout, i));
+        struct Rule {
+            SixChannelMix mix;
+            AVChannel order[6];
+        };
+        static constexpr Rule kRules[] = {
+            {SixChannelMix::Generic,
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_FRONT_CENTER,
+              AV_CHAN_LOW_FREQUENCY, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT}},
+            {SixChannelMix::Aac,
+             {AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT,
+              AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
+            {SixChannelMix::Mp4Mpeg,
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
+              AV_CHAN_BACK_RIGHT, AV_CHAN_FRONT_CENTER,
+              AV_CHAN_LOW_FREQUENCY}},
+            {SixChannelMix::Vorbis,
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_RIGHT,
+              AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
+        };
+        for (const Rule& rule : kRules) {
+            if (std::equal(c, c + 6, rule.order)) return rule.mix;
+        }
+    }
+    if (codecId == AV_CODEC_ID_AAC) return SixChannelMix::Aac;
+    if (codecId == AV_CODEC_ID_MP3ON4) return SixChannelMix::Mp4Mpeg;
+    if (IsMpegAudio(codecId) && (containerName.find("mp4") != std::string::npos ||
+                                 containerName.find("mov") != std::string::npos))
+        return SixChannelMix::Mp4Mpeg;
+    return SixChannelMix::Generic;
+}
+
+// ---------------------------------------------------------------------------
+
+CFFmpegReader::CFFmpegReader() { ResetInfo(); }
+
+CFFmpegReader::~CFFmpegReader() { Close(); }
+
+void CFFmpegReader::Close() {
+    if (packet_) av_packet_free(&packet_);
+    if (frame_) av_frame_free(&frame_);
+    if (codec_) avcodec_free_context(&codec_);
+    if (format_) avformat_close_input(&format_);
+    streamIndex_ = -1;
+    flushed_ = false;
+    finished_ = false;
+    codecId_ = 0;
+    containerName_.clear();
+    stage_.clear();
+    stage_.shrink_to_fit();
+    stageRead_ = 0;
+    ResetInfo();
+}
+
+int CFFmpegReader::Open(const std::string& path, int renderRate) {
+    (void)renderRate;
+    Close();
+
+    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+        format_ = nullptr;
+        return 0;
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) {
+        Close();
+        return 0;
+    }
+
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVCodecParameters* par = format_->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO &&
+            par->codec_id != AV_CODEC_ID_NONE) {
+            streamIndex_ = static_cast<int>(i);
+            break;
+        }
+    }
+    if (streamIndex_ < 0) {
+        Close();
+        return 0;
+    }
+
+    // From here on a failure still leaves HasAudio answering 1: the file
+    // has audio that cannot be decoded, which is not "no audio".
+    auto fail = [this] {
+        int index = streamIndex_;
+        Close();
+        streamIndex_ = index;
+        return 0;
+    };
+
+    AVStream* stream = format_->streams[streamIndex_];
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder) return fail();
+    codec_ = avcodec_alloc_context3(decoder);
+    if (!codec_) return fail();
+    if (avcodec_parameters_to_context(codec_, stream->codecpar) < 0)
+        return fail();
+    codec_->pkt_timebase = stream->time_base;
+    if (avcodec_open2(codec_, decoder, nullptr) < 0) return fail();
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    if (!packet_ || !frame_) return fail();
+
+    codecId_ = static_cast<int>(stream->codecpar->codec_id);
+    if (format_->iformat && format_->iformat->name)
+        containerName_ = format_->iformat->name;
+
+    int64_t size = format_->pb ? avio_size(format_->pb) : 0;
+    total = size > 0 ? static_cast<uint64_t>(size) : 0;
+    UpdatePosition();
+    sampleRate = codec_->sample_rate;
+    channels = codec_->ch_layout.nb_channels;
+    bitrateKbps = BitrateKbps(format_, codec_->bit_rate);
+    outputChannels = channels < 2 ? 1 : 2;
+    durationSeconds = DurationSeconds(format_);
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    return 1;
+}
+
+void CFFmpegReader::UpdatePosition() {
+    if (!format_ || !format_->pb) return;
+    int64_t pos = avio_tell(format_->pb);
+    position = pos > 0 ? static_cast<uint64_t>(pos) : 0;
+}
+
+int CFFmpegReader::Read(int16_t* left, int16_t* right) {
+    if (!codec_ || !left) return 0;
+    const size_t outCh = outputChannels == 2 ? 2 : 1;
+    if (outCh == 2 && !right) return 0;
+    int n = 0;
+    while (n < kBlockFrames) {
+        size_t avail = (stage_.size() - stageRead_) / outCh;
+        if (avail == 0) {
+            // Everything staged was delivered: reuse the buffer from the
+            // start (clear keeps its capacity, so nothing is allocated).
+            stage_.clear();
+            stageRead_ = 0;
+            if (!DecodeMore()) break;
+            continue;
+        }
+        size_t take = std::min(avail, static_cast<size_t>(kBlockFrames - n));
+        const int16_t* src = stage_.data() + stageRead_;
+        if (outCh == 1) {
+            std::memcpy(left + n, src, take * sizeof(int16_t));
+        } else {
+            for (size_t i = 0; i < take; ++i) {
+                left[n + i] = src[2 * i];
+                right[n + i] = src[2 * i + 1];
+            }
+        }
+        stageRead_ += take * outCh;
+        n += static_cast<int>(take);
+    }
+    UpdatePosition();
+    return n;
+}
+
+bool CFFmpegReader::DecodeMore() {
+    int flushErrors = 0;
+    while (!finished_) {
+        int got = DrainDecoder();
+        if (got > 0) return true;
+        if (got < 0) {
+            finished_ = true;
+            break;
+        }
+        if (flushed_) {
+            // The decoder neither delivers nor ends after the flush.
+            if (++flushErrors >= kFlushErrorLimit) finished_ = true;
+            continue;
+        }
+        // Next packet of the audio stream; packets of other streams are
+        // released unread.
+        int r;
+        while ((r = av_read_frame(format_, packet_)) >= 0 &&
+               packet_->stream_index != streamIndex_) {
+            av_packet_unref(packet_);
+        }
+        if (r < 0) {
+            // End of file or a read error ends the stream; let the decoder
+            // give out the frames it still holds.
+            avcodec_send_packet(codec_, nullptr);
+            flushed_ = true;
+            continue;
+        }
+        // A packet the decoder rejects (corrupt data) is dropped and
+        // decoding goes on with the next one.
+        avcodec_send_packet(codec_, packet_);
+        av_packet_unref(packet_);
+    }
+    return false;
+}
+
+int CFFmpegReader::DrainDecoder() {
+    int count = 0;
+    for (;;) {
+        int r = avcodec_receive_frame(codec_, frame_);
+        if (r == 0) {
+            StageFrame(frame_);
+            av_frame_unref(frame_);
+            ++count;
+            continue;
+        }
+        if (r == AVERROR_EOF) return count > 0 ? count : -1;
+        // AVERROR(EAGAIN): the decoder wants input. Any other error
+        // concerns the packet just sent, which the decoder has dropped.
+        return count;
+    }
+}
+
+void CFFmpegReader::StageFrame(const AVFrame* frame) {
+    int ch = frame->ch_layout.nb_channels;
+    const int samples = frame->nb_samples;
+    if (ch <= 0 || samples <= 0 || !frame->extended_data ||
+        !frame->extended_data[0])
+        return;
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int bytes = av_get_bytes_per_sample(format);
+    if (bytes <= 0) return;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+    const int used = std::min(ch, kMixChannels);
+    const SixChannelMix mix =
+        ch == 6 ? ChooseSixChannelMix(&frame->ch_layout, codecId_, containerName_)
+                : SixChannelMix::Generic;
+    const size_t outCh = outputChannels == 2 ? 2 : 1;
+
+    size_t at = stage_.size();
+    stage_.resize(at + static_cast<size_t>(samples) * outCh);
+    int16_t* out = stage_.data() + at;
+    int16_t s[kMixChannels] = {};
+    for (int i = 0; i < samples; ++i) {
+        for (int c = 0; c < used; ++c)
+            s[c] = SampleAt(frame, packed, planar, bytes, ch, i, c);
+        if (outCh == 1) {
+            // A mono stream; should a later frame carry more channels, its
+            // first channel is kept.
+            *out++ = s[0];
+            continue;
+        }
+        int16_t l, r;
+        if (ch == 1) {
+            l = r = s[0];
+        } else if (ch == 2) {
+            l = s[0];
+            r = s[1];
+        } else if (ch == 6) {
+            switch (mix) {
+            case SixChannelMix::Aac: DownmixAac51(s, &l, &r); break;
+            case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); break;
+            case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); break;
+            default: DownmixToStereo(6, s, &l, &r); break;
+            }
+        } else {
+            DownmixToStereo(ch, s, &l, &r);
+        }
+        *out++ = l;
+        *out++ = r;
+    }
+}
+
+int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
+                            std::string& album, std::string& year,
+                            std::string& genre, std::string& comment,
+                            std::string& track, std::string& composer,
+                            std::string& copyright) {
+    if (!format_) return 0;
+    const AVDictionary* dicts[2] = {format_->metadata, nullptr};
+    if (streamIndex_ >= 0 &&
+        static_cast<unsigned>(streamIndex_) < format_->nb_streams)
+        dicts[1] = format_->streams[streamIndex_]->metadata;
+
+    // The first non-empty value under any of the keys, the container's
+    // metadata before the stream's. FFmpeg hands out UTF-8, the program's
+    // own text encoding; broken sequences are repaired, not passed on.
+    auto get = [&](std::initializer_list<const char*> keys) -> std::string {
+        for (const AVDictionary* dict : dicts) {
+            if (!dict) continue;
+            for (const char* key : keys) {
+                const AVDictionaryEntry* e = av_dict_get(dict, key, nullptr, 0);
+                if (e && e->value && e->value[0]) return SanitizeUtf8(e->value);
+            }
+        }
+        return {};
+    };
+
+    std::string t = get({"title"});
+    std::string a = get({"artist", "author"});
+    std::string al = get({"album"});
+    std::string g = get({"genre"});
+    std::string c = get({"comment"});
+    std::string cr = get({"copyright"});
+    long long y = DecimalValue(get({"date", "year"}));
+    long long tr = DecimalValue(get({"track"}));
+    if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() &&
+        cr.empty() && y <= 0 && tr <= 0)
+        return 0;
+
+    title = std::move(t);
+    artist = std::move(a);
+    album = std::move(al);
+    genre = std::move(g);
+    comment = std::move(c);
+    copyright = std::move(cr);
+    year = y > 0 ? std::to_string(y) : std::string();
+    track = tr > 0 ? std::to_string(tr) : std::string();
+    composer.clear();
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+
+CFFmpegProbeReader::~CFFmpegProbeReader() { Close(); }
+
+void CFFmpegProbeReader::Close() {
+    if (format_) avformat_close_input(&format_);
+    streamIndex_ = -1;
+    ResetInfo();
+}
+
+int CFFmpegProbeReader::Open(const std::string& path, int renderRate) {
+    (void)renderRate;
+    Close();
+    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+        format_ = nullptr;
+        return 0;
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) {
+        Close();
+        return 0;
+    }
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        if (format_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            streamIndex_ = static_cast<int>(i);
+            break;
+        }
+    }
+    if (streamIndex_ >= 0) {
+        const AVCodecParameters* par = format_->streams[streamIndex_]->codecpar;
+        sampleRate = par->sample_rate;
+        channels = par->ch_layout.nb_channels;
+        bitrateKbps = BitrateKbps(format_, par->bit_rate);
+        outputChannels = channels < 2 ? 1 : 2;
+    }
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    durationSeconds = DurationSeconds(format_);
+    return 1;
+}
+
+}  // namespace quelvox

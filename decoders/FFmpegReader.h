@@ -1,0 +1,116 @@
+// Readers built on the FFmpeg libraries: the last resort for any container
+// and audio codec that FFmpeg can open.
+//
+// CFFmpegReader decodes the first audio stream of a file into blocks of
+// exactly kBlockFrames frames (only the last block of a stream is shorter).
+// CFFmpegProbeReader only reads the container headers to learn duration,
+// rate, channels and bit rate; it never opens a decoder and Read delivers
+// nothing.
+#pragma once
+
+#include "engine/AudioStream.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+struct AVChannelLayout;
+
+namespace quelvox {
+
+// How a six-channel frame is folded to stereo, named by the channel order it
+// expects.
+enum class SixChannelMix {
+    Generic,    // L R C LFE BL BR (DownmixToStereo)
+    Aac,        // C L R BL BR LFE (DownmixAac51)
+    Mp4Mpeg,    // L R BL BR C LFE (DownmixMp4Mpeg51)
+    Vorbis,     // L C R BL BR LFE (DownmixVorbis51)
+};
+
+// Chooses the six-channel rule for decoded audio. When the layout names its
+// channels, the rule is the one whose order matches the channels as they are
+// actually stored (side and back surrounds count alike), so every decoder is
+// mixed by where its channels really are. When the layout gives no positions
+// (or an order none of the rules knows), the codec decides: AAC uses the AAC
+// order, MPEG audio carried in an MP4/QuickTime container the MP4 order, and
+// everything else the generic order. `codecId` is an AVCodecID value and
+// `containerName` the demuxer's short name list (e.g. "mov,mp4,m4a,...").
+SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
+                                  const std::string& containerName);
+
+class CFFmpegReader : public CAudioReader {
+public:
+    CFFmpegReader();
+    ~CFFmpegReader() override;
+
+    void Close() override;
+    // Opens the container, finds its first audio stream and opens its
+    // decoder. The render rate is not used. Nonzero on success.
+    int Open(const std::string& path, int renderRate) override;
+    // Fills exactly kBlockFrames frames unless the stream ends; 0 at the end.
+    int Read(int16_t* left, int16_t* right) override;
+    // 1 when an audio stream was found (also after a failed Open that got
+    // that far); 0 for a file without audio or one FFmpeg cannot open.
+    int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
+    using CAudioReader::ReadTags;
+    // Title, artist, album, year, genre, comment, track and copyright from
+    // the container's (or else the audio stream's) metadata; composer is
+    // always empty. Returns 0 and changes nothing when there are no tags.
+    int ReadTags(std::string& title, std::string& artist, std::string& album,
+                 std::string& year, std::string& genre, std::string& comment,
+                 std::string& track, std::string& composer,
+                 std::string& copyright) override;
+
+private:
+    // Feeds packets to the decoder until at least one frame was staged or
+    // the stream ended. Returns false at the end of the stream.
+    bool DecodeMore();
+    // Receives every frame the decoder has ready and stages it; returns the
+    // number of frames received, or -1 when the decoder reported the end.
+    int DrainDecoder();
+    // Converts one decoded frame to 16-bit output frames and appends them to
+    // the staging buffer.
+    void StageFrame(const AVFrame* frame);
+    void UpdatePosition();
+
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    int streamIndex_ = -1;
+    bool flushed_ = false;   // the end-of-stream packet was sent
+    bool finished_ = false;  // the decoder delivered its last frame
+    int codecId_ = 0;
+    std::string containerName_;
+    // Decoded output frames not yet delivered, interleaved by
+    // outputChannels; stageRead_ marks the first undelivered sample.
+    std::vector<int16_t> stage_;
+    size_t stageRead_ = 0;
+};
+
+class CFFmpegProbeReader : public CAudioReader {
+public:
+    CFFmpegProbeReader() { ResetInfo(); }
+    ~CFFmpegProbeReader() override;
+
+    void Close() override;
+    // Opens the container and reads its stream information. Succeeds also
+    // when the file has no audio stream; the sample rate is then 0.
+    int Open(const std::string& path, int renderRate) override;
+    // Decodes nothing.
+    int Read(int16_t* left, int16_t* right) override {
+        (void)left; (void)right;
+        return 0;
+    }
+    int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
+
+private:
+    AVFormatContext* format_ = nullptr;
+    int streamIndex_ = -1;
+};
+
+}  // namespace quelvox
