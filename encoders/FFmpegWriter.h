@@ -1,0 +1,87 @@
+// Writer for every output format that FFmpeg's libraries mux: one audio
+// stream in a container chosen by its muxer short name, encoded with the
+// codec chosen in the format catalogue, plus text tags.
+//
+// Blocks of planar 16-bit samples are staged to the encoder's frame size
+// (frame-based codecs) or passed on in chunks (PCM-like codecs), converted
+// to the encoder's own sample format without changing the rate, and the
+// packets are written with time stamps in the stream's time base.
+//
+// AMR narrow-band inside 3GP/3G2 is encoded with opencore-amrnb (FFmpeg's
+// own build lacks that encoder) and handed to the muxer as ready packets.
+#pragma once
+
+#include "engine/AudioStream.h"
+
+#include <memory>
+#include <string>
+
+namespace quelvox {
+
+class CFFmpegWriter : public CAudioWriter {
+public:
+    CFFmpegWriter();
+    ~CFFmpegWriter() override;
+
+    // Stores copies of the texts; empty texts and a track <= 0 are absent.
+    void SetTags(const std::string& title, const std::string& artist,
+                 const std::string& album, const std::string& genre,
+                 const std::string& year, const std::string& comment,
+                 const std::string& composer, const std::string& copyright,
+                 int track) override;
+    void SetFileName(const std::string& path) override;
+    void SetSampleRate(int hz) override;
+    // 1 or 2; any other count makes Open fail.
+    void SetChannels(int count) override;
+    // Bit/s; for G.726 the number of bits per sample (2 to 5, others → 4).
+    void SetBitrate(int bitsPerSecond) override;
+    // `record` points to an FFmpegCodecParams: muxer short name and the
+    // persisted codec id. The writer copies both; null clears them.
+    void SetCodecParams(const void* record) override;
+
+    // Builds container, stream and encoder, creates the file and writes the
+    // header. Returns 1, or 0 with everything released, no file left open and
+    // no file left behind that Open created.
+    int Open() override;
+    // Encodes one block; right may be null (mono output, or the left channel
+    // stands for both). Returns 1, or 0 when a packet could not be written
+    // or the writer is not open.
+    int Write(const int16_t* left, const int16_t* right, int frames) override;
+    // Flushes staged samples and the encoder, writes the trailer and closes
+    // the file; releases everything. Harmless when not open.
+    void Close() override;
+
+    // The encoder's frame size in sample frames while open: 0 for codecs
+    // that take any number of samples per call (PCM and the like).
+    int GetFrameSize() const;
+    // The bit rate the encoder was set up with (bit/s), while open.
+    int GetCodecBitrate() const;
+    // Why the last Open failed (plain English, for diagnostics); empty after
+    // a successful Open.
+    const std::string& GetLastError() const { return lastError_; }
+
+    // Whether output in this muxer receives text tags. WAV, AIFF, AU, VOC,
+    // MMF, FLV and SWF output never does.
+    static bool ContainerCarriesTags(const std::string& container);
+
+private:
+    struct Session;  // library objects of one open file
+
+    int Fail(const std::string& reason);
+    void Release();
+
+    // Configuration (own copies).
+    std::string container_;
+    int codecId_ = 0;  // persisted id
+    std::string path_;
+    int sampleRate_ = 0;
+    int bitrate_ = 0;
+    int channels_ = 0;
+    std::string title_, artist_, album_, genre_, year_, comment_, composer_,
+        copyright_, track_;
+
+    std::unique_ptr<Session> session_;
+    std::string lastError_;
+};
+
+}  // namespace quelvox
