@@ -1,0 +1,98 @@
+// Reader of AIFF and AIFF-C files (.aif .aiff .aifc .afc).
+//
+// Parses the FORM chunk structure itself and decodes big- and little-endian
+// PCM of 1 to 32 bits, 32- and 64-bit floats, G.711 mu-law and A-law,
+// unsigned 8-bit "raw " data, QuickTime IMA4 (stereo files), GSM 06.10 and
+// DWVW. Text tags come from an "ID3 " chunk holding an ID3v2 tag.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoders/AiffCodecs.h"
+#include "engine/AudioStream.h"
+
+struct gsm_state;
+
+namespace quelvox {
+
+class CAiffReader : public CAudioReader {
+public:
+    // Size of the work buffer that serves all sample reads.
+    static constexpr size_t kWorkBufferBytes = 8 * 1024 * 1024;
+    // Largest part of an "ID3 " chunk that is read for its tags.
+    static constexpr size_t kMaxId3Bytes = 10 * 1024 * 1024;
+
+    CAiffReader();
+    ~CAiffReader() override;
+
+    void Close() override;
+    // renderRate is not used. Fails on anything but a FORM/AIFF or FORM/AIFC
+    // file with a usable COMM chunk, an SSND chunk and a supported
+    // compression type.
+    int Open(const std::string& path, int renderRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    // The tags of the file's "ID3 " chunk; 0 when it had none.
+    int ReadTags(std::string& title, std::string& artist, std::string& album,
+                 std::string& year, std::string& genre, std::string& comment,
+                 std::string& track, std::string& composer,
+                 std::string& copyright) override;
+    using CAudioReader::ReadTags;
+
+private:
+    enum class Kind {
+        PcmBig,
+        PcmLittle,
+        Ulaw,
+        Alaw,
+        Float32,
+        Float64,
+        Raw8,
+        Ima4,
+        Gsm,
+        Dwvw,
+    };
+
+    bool ParseChunks();
+    bool ParseComm(uint32_t size, bool aifc);
+    bool ParseSsnd(uint32_t size, uint64_t bodyStart);
+    void ParseId3(uint32_t size);
+
+    int ReadWholeBytes(int16_t* left, int16_t* right);
+    int ReadIma4(int16_t* left, int16_t* right);
+    int ReadGsm(int16_t* left, int16_t* right);
+    int ReadDwvw(int16_t* left, int16_t* right);
+    int16_t ConvertSample(const uint8_t* p) const;
+
+    std::unique_ptr<uint8_t[]> work_;
+    std::FILE* file_ = nullptr;
+    uint64_t fileSize_ = 0;
+
+    // From COMM.
+    bool haveComm_ = false;
+    uint32_t sampleFrames_ = 0;
+    int sampleBits_ = 0;
+    Kind kind_ = Kind::PcmBig;
+    int sourceBytesPerSample_ = 0;  // stored bytes of one sample
+    int keptChannels_ = 0;          // channels converted per frame (<= 8)
+    int framesPerRead_ = 0;
+
+    // From SSND.
+    bool haveSsnd_ = false;
+    uint64_t dataStart_ = 0;
+    uint64_t dataBytes_ = 0;
+    uint64_t dataLeft_ = 0;
+
+    // Codec states.
+    gsm_state* gsm_ = nullptr;
+    aiff::CDwvwDecoder dwvw_;
+    std::vector<int32_t> dwvwSamples_;
+    uint64_t dwvwFramesLeft_ = 0;  // frame limit from COMM, when it has one
+
+    ReaderTags tags_;
+};
+
+}  // namespace quelvox
