@@ -40,7 +40,7 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     const int f = frameSize_;
     bool ok = true;
 
-    if (staged_ + frames < f) {
+    if (static_cast<long long>(staged_) + frames < f) {
         std::memcpy(staging_ + staged_, left,
                     static_cast<size_t>(frames) * sizeof(int16_t));
         staged_ += frames;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -227,18 +226,6 @@ TEST(AmrWriter, EveryModeAndDtxDecodesWithFfmpegLikeOurReader) {
             }
         }
     }
-}
-
-TEST(AmrWriter, DtxShrinksTheFileAndSetsTheModeInEveryFrame) {
-    TempDir dir;
-    const auto input = Speech(8000 * 2, 8000);
-    std::string plain = dir.file("plain.amr"), dtx = dir.file("dtx.amr");
-    ASSERT_TRUE(WriteAmr(plain, AmrCodecParams{1, 0, 3, 0}, input, 1152));
-    ASSERT_TRUE(WriteAmr(dtx, AmrCodecParams{1, 1, 3, 0}, input, 1152));
-    auto a = ReadFile(plain), b = ReadFile(dtx);
-    EXPECT_EQ(a.size(), 6u + 100u * 18u);  // 100 frames of 6.7 kbit/s
-    EXPECT_LT(b.size(), a.size());
-    for (size_t p = 6; p < a.size(); p += 18) EXPECT_EQ((a[p] >> 3) & 0x0F, 3);
 }
 
 // An .amr entry set to wide-band hands the wide-band mode to the wide-band
