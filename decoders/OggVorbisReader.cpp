@@ -1,0 +1,215 @@
+#include "decoders/OggVorbisReader.h"
+
+#include "engine/SampleHelpers.h"
+#include "engine/TextCodec.h"
+
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+namespace quelvox {
+
+namespace {
+
+// ov_read delivers samples in the machine's byte order.
+constexpr int kBigEndian = std::endian::native == std::endian::big ? 1 : 0;
+
+// Bytes of one mono block.
+constexpr int kMonoRequest = kBlockBytes;
+
+// Case-insensitive test whether `text` begins with `name` (ASCII names).
+bool StartsWithName(const std::string& text, const char* name) {
+    size_t n = std::strlen(name);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char a = text[i], b = name[i];
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+COggVorbisReader::COggVorbisReader() { ResetInfo(); }
+
+COggVorbisReader::~COggVorbisReader() { Close(); }
+
+void COggVorbisReader::Close() {
+    if (file_) {
+        ov_clear(file_.get());
+        file_.reset();
+    }
+    ended_ = false;
+    pcmRequest_ = 0;
+    comments_.clear();
+    ResetInfo();
+}
+
+int COggVorbisReader::Open(const std::string& path, int renderRate) {
+    (void)renderRate;
+    Close();
+
+    auto file = std::make_unique<OggVorbis_File>();
+    std::memset(file.get(), 0, sizeof(OggVorbis_File));
+    // On failure vorbisfile closes the file and clears its state itself.
+    if (ov_fopen(path.c_str(), file.get()) < 0) return 0;
+    file_ = std::move(file);
+
+    // vorbisfile leaves a chained file positioned at its second logical
+    // stream after opening it, so the first stream would never be played;
+    // start explicitly from the first sample.
+    if (ov_seekable(file_.get()) && ov_streams(file_.get()) > 1 &&
+        ov_pcm_seek(file_.get(), 0) != 0) {
+        Close();
+        return 0;
+    }
+
+    const vorbis_info* info = ov_info(file_.get(), -1);
+    if (!info || info->channels < 1 || info->rate < 1) {
+        Close();
+        return 0;
+    }
+
+    // Comments of the first logical stream, in file order. Vorbis comments
+    // are UTF-8, the program's own text encoding; damaged sequences are
+    // repaired rather than passed on.
+    if (const vorbis_comment* vc = ov_comment(file_.get(), 0)) {
+        for (int i = 0; i < vc->comments; ++i) {
+            if (!vc->user_comments || !vc->user_comments[i]) continue;
+            int len = vc->comment_lengths ? vc->comment_lengths[i] : 0;
+            if (len < 0 || static_cast<size_t>(len) > kMaxCommentBytes) continue;
+            comments_.push_back(
+                SanitizeUtf8(std::string_view(vc->user_comments[i],
+                                              static_cast<size_t>(len))));
+        }
+    }
+
+    sampleRate = static_cast<int32_t>(
+        std::min<long>(info->rate, std::numeric_limits<int32_t>::max()));
+    channels = info->channels;
+    outputChannels = channels <= 2 ? channels : 2;
+    long bps = info->bitrate_nominal;
+    if (bps <= 0) bps = ov_bitrate(file_.get(), -1);  // average of the file
+    bitrateKbps = bps > 0 ? static_cast<int32_t>(bps / 1000) : 0;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+
+    double seconds = ov_time_total(file_.get(), -1);
+    durationSeconds = seconds > 0
+        ? static_cast<int32_t>(ClampToInt(seconds, 0, std::numeric_limits<int32_t>::max()))
+        : 0;
+    // Progress runs up to the compressed byte position at the end, which
+    // is the file's size; vorbisfile's total leaves out the headers of the
+    // first stream, so take whichever is larger.
+    ogg_int64_t raw = ov_raw_total(file_.get(), -1);
+    total = raw > 0 ? static_cast<uint64_t>(raw) : 0;
+    std::error_code ec;
+    uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > total) total = size;
+    position = 0;
+
+    pcmRequest_ = static_cast<int>(sizeof pcm_);
+    long links = ov_streams(file_.get());
+    for (long i = 0; i < links; ++i) {
+        if (LinkChannels(static_cast<int>(i)) == 1) pcmRequest_ = kMonoRequest;
+    }
+    return 1;
+}
+
+int COggVorbisReader::LinkChannels(int link) {
+    const vorbis_info* info = ov_info(file_.get(), link);
+    return info && info->channels > 0 ? info->channels : channels;
+}
+
+long COggVorbisReader::ReadPcm(char* buffer, int bytes, int* link) {
+    if (ended_) return 0;
+    for (int failures = 0; failures < kMaxReadFailures; ++failures) {
+        long r = ov_read(file_.get(), buffer, bytes, kBigEndian, 2, 1, link);
+        if (r >= 0) return r;
+        // A hole or a damaged page: ask again.
+    }
+    ended_ = true;
+    return 0;
+}
+
+int COggVorbisReader::Read(int16_t* left, int16_t* right) {
+    if (!file_ || !left) return 0;
+    int link = 0;
+
+    if (outputChannels == 1) {
+        long bytes = ReadPcm(reinterpret_cast<char*>(left), kMonoRequest, &link);
+        if (bytes <= 0) return 0;
+        int lc = LinkChannels(link);
+        int frames = static_cast<int>(bytes / 2 / lc);
+        // A later logical stream with more channels: keep the first channel
+        // of each frame (in place; the reads stay ahead of the writes).
+        if (lc > 1) {
+            for (int i = 0; i < frames; ++i) left[i] = left[i * lc];
+        }
+        return frames;
+    }
+
+    if (!right) return 0;
+    long bytes = ReadPcm(pcm_, pcmRequest_, &link);
+    if (bytes <= 0) return 0;
+    const int lc = LinkChannels(link);
+    const int16_t* s = reinterpret_cast<const int16_t*>(pcm_);
+    const int frames = std::min(static_cast<int>(bytes / 2 / lc), kBlockFrames);
+    if (lc == 1) {
+        for (int i = 0; i < frames; ++i) left[i] = right[i] = s[i];
+    } else if (lc == 2) {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = s[2 * i];
+            right[i] = s[2 * i + 1];
+        }
+    } else if (lc == 6) {
+        for (int i = 0; i < frames; ++i)
+            DownmixVorbis51(s + 6 * i, &left[i], &right[i]);
+    } else {
+        for (int i = 0; i < frames; ++i)
+            DownmixToStereo(lc, s + static_cast<size_t>(lc) * i, &left[i],
+                            &right[i]);
+    }
+    return frames;
+}
+
+uint64_t COggVorbisReader::GetPosition() {
+    if (!file_) return 0;
+    ogg_int64_t pos = ov_raw_tell(file_.get());
+    return pos > 0 ? static_cast<uint64_t>(pos) : 0;
+}
+
+int COggVorbisReader::ReadTags(std::string& title, std::string& artist,
+                               std::string& album, std::string& year,
+                               std::string& genre, std::string& comment,
+                               std::string& track, std::string& composer,
+                               std::string& copyright) {
+    struct Field {
+        std::string* text;
+        const char* name;
+    };
+    const Field fields[] = {
+        {&title, "TITLE="},       {&artist, "ARTIST="},
+        {&album, "ALBUM="},       {&year, "DATE="},
+        {&genre, "GENRE="},       {&comment, "COMMENT="},
+        {&track, "TRACKNUMBER="}, {&composer, "COMPOSER="},
+        {&copyright, "COPYRIGHT="},
+    };
+    for (const Field& f : fields) {
+        f.text->clear();
+        size_t n = std::strlen(f.name);
+        for (const std::string& c : comments_) {
+            if (StartsWithName(c, f.name)) *f.text = c.substr(n);
+        }
+    }
+    return 1;
+}
+
+}  // namespace quelvox

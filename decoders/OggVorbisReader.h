@@ -1,0 +1,63 @@
+// Reader of Ogg Vorbis files through vorbisfile, with the Vorbis comments of
+// the first logical stream as tags.
+#pragma once
+
+#include "engine/AudioStream.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct OggVorbis_File;
+
+namespace quelvox {
+
+class COggVorbisReader : public CAudioReader {
+public:
+    // Consecutive failed ov_read calls (holes or damaged pages that yield
+    // no audio) after which Read treats the stream as ended.
+    static constexpr int kMaxReadFailures = 100;
+    // Comments longer than this many bytes are not kept.
+    static constexpr size_t kMaxCommentBytes = 1000;
+
+    COggVorbisReader();
+    ~COggVorbisReader() override;
+
+    void Close() override;
+    // Opens the file as Ogg Vorbis; the render rate is not used. Nonzero on
+    // success; 0 for anything vorbisfile does not accept (e.g. Ogg FLAC).
+    int Open(const std::string& path, int renderRate) override;
+    // Mono: at most kBlockFrames frames per call, decoded straight into
+    // `left`. Two or more channels: at most 1024 frames (stereo) per call,
+    // mixed to stereo. 0 at the end of the stream.
+    int Read(int16_t* left, int16_t* right) override;
+    // The compressed byte position in the file.
+    uint64_t GetPosition() override;
+    using CAudioReader::ReadTags;
+    // Fills the nine texts from the comments TITLE, ARTIST, ALBUM, DATE,
+    // GENRE, COMMENT, TRACKNUMBER, COMPOSER, COPYRIGHT (names compared
+    // without regard to case; the last matching comment wins). Always 1.
+    int ReadTags(std::string& title, std::string& artist, std::string& album,
+                 std::string& year, std::string& genre, std::string& comment,
+                 std::string& track, std::string& composer,
+                 std::string& copyright) override;
+
+private:
+    // ov_read with the bounded retry over failures; bytes read, 0 at end.
+    long ReadPcm(char* buffer, int bytes, int* link);
+    // Channel count of the logical stream `link` (the opened count when
+    // vorbisfile cannot tell).
+    int LinkChannels(int link);
+
+    std::unique_ptr<OggVorbis_File> file_;  // decoder state, null when closed
+    bool ended_ = false;  // Read gave up after repeated failures
+    // Bytes asked of ov_read for sources with two or more channels: the
+    // whole PCM buffer, or one block's worth when a logical stream of the
+    // file is mono (so no call yields more than kBlockFrames frames).
+    int pcmRequest_ = 0;
+    std::vector<std::string> comments_;  // UTF-8, in file order
+    // Interleaved PCM of sources with two or more channels.
+    alignas(int16_t) char pcm_[4096];
+};
+
+}  // namespace quelvox

@@ -1,0 +1,337 @@
+#include "decoders/OggVorbisReader.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+using namespace quelvox;
+using namespace testsupport;
+
+namespace {
+
+struct Decoded {
+    std::vector<int16_t> left, right;
+    std::vector<int> blocks;
+};
+
+Decoded ReadAll(CAudioReader& reader) {
+    Decoded d;
+    int16_t l[kBlockFrames], r[kBlockFrames];
+    const bool stereo = reader.GetOutputChannels() == 2;
+    for (int guard = 0; guard < 1000000; ++guard) {
+        int n = reader.Read(l, stereo ? r : nullptr);
+        if (n <= 0) break;
+        d.blocks.push_back(n);
+        d.left.insert(d.left.end(), l, l + n);
+        if (stereo) d.right.insert(d.right.end(), r, r + n);
+    }
+    return d;
+}
+
+void Shell(const std::string& cmd) {
+    ASSERT_EQ(Run(cmd + " 2>&1"), 0) << cmd;
+}
+
+// A WAV made by sox: `seconds` of a sine per channel (440 Hz left, 660 Hz
+// right), 16-bit.
+std::string SoxWav(const TempDir& dir, const std::string& name, int rate,
+                   int channels, double seconds) {
+    std::string path = dir.file(name);
+    std::string tones = channels == 1 ? "sine 440" : "sine 440 sine 660";
+    Shell("sox -n -r " + std::to_string(rate) + " -b 16 -e signed -c " +
+          std::to_string(channels) + " " + Quote(path) + " synth " +
+          std::to_string(seconds) + " " + tones + " vol 0.5");
+    return path;
+}
+
+std::string OggEnc(const std::string& wav, const std::string& out,
+                   const std::string& args = "-q 4") {
+    Shell("oggenc -Q " + args + " -o " + Quote(out) + " " + Quote(wav));
+    return out;
+}
+
+double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate,
+                 double hz) {
+    double s = 0, c = 0;
+    for (int n = 0; n < rate && from + n < x.size(); ++n) {
+        double w = 2 * M_PI * hz * n / rate;
+        s += x[from + n] * std::sin(w);
+        c += x[from + n] * std::cos(w);
+    }
+    return 2 * std::sqrt(s * s + c * c) / rate;
+}
+
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
+                  size_t stride, size_t offset) {
+    int worst = 0;
+    for (size_t i = 0; i < a.size() && i * stride + offset < b.size(); ++i)
+        worst = std::max(worst, std::abs(a[i] - b[i * stride + offset]));
+    return worst;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Channel layouts
+
+TEST(OggVorbisReaderChannels, MonoDecodesIntoTheLeftBufferOnly) {
+    TempDir dir;
+    std::string ogg = OggEnc(SoxWav(dir, "m.wav", 22050, 1, 2), dir.file("m.ogg"));
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(ogg, 0), 1);
+    EXPECT_EQ(reader.GetSampleRate(), 22050);
+    EXPECT_EQ(reader.GetChannels(), 1);
+    EXPECT_EQ(reader.GetOutputChannels(), 1);
+    EXPECT_EQ(reader.GetBitsPerSample(), 16);
+    EXPECT_EQ(reader.GetDuration(), 2);
+    EXPECT_GT(reader.GetBitrate(), 16);
+    EXPECT_LT(reader.GetBitrate(), 200);
+    EXPECT_EQ(reader.GetTotal(), std::filesystem::file_size(ogg));
+
+    std::vector<int16_t> all;
+    int16_t l[kBlockFrames];
+    std::vector<int16_t> r(kBlockFrames, 777);
+    uint64_t lastPosition = 0;
+    int n;
+    while ((n = reader.Read(l, r.data())) > 0) {
+        ASSERT_LE(n, kBlockFrames);
+        all.insert(all.end(), l, l + n);
+        EXPECT_GE(reader.GetPosition(), lastPosition);
+        lastPosition = reader.GetPosition();
+    }
+    EXPECT_EQ(r, std::vector<int16_t>(kBlockFrames, 777));
+    EXPECT_EQ(lastPosition, reader.GetTotal());
+    // Exactly the samples sox wrote.
+    ASSERT_EQ(all.size(), 44100u);
+    EXPECT_NEAR(ToneLevel(all, 11025, 22050, 440), 16384, 500);
+}
+
+TEST(OggVorbisReaderChannels, StereoDeliversAtMost1024FramesPerRead) {
+    TempDir dir;
+    std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 2), dir.file("s.ogg"),
+                             "-b 128");
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(ogg, 0), 1);
+    EXPECT_EQ(reader.GetChannels(), 2);
+    EXPECT_EQ(reader.GetOutputChannels(), 2);
+    EXPECT_EQ(reader.GetBitrate(), 128);
+    Decoded d = ReadAll(reader);
+    for (int b : d.blocks) ASSERT_LE(b, 1024);
+    std::vector<int16_t> ref = DecodeWithFfmpeg(ogg);
+    ASSERT_EQ(d.left.size(), 88200u);
+    ASSERT_EQ(ref.size(), 2 * d.left.size());
+    EXPECT_LE(MaxDifference(d.left, ref, 2, 0), 3);
+    EXPECT_LE(MaxDifference(d.right, ref, 2, 1), 3);
+    EXPECT_GT(ToneLevel(d.left, 22050, 44100, 440), 15000);
+    EXPECT_LT(ToneLevel(d.left, 22050, 44100, 660), 300);
+    EXPECT_GT(ToneLevel(d.right, 22050, 44100, 660), 15000);
+}
+
+TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
+    TempDir dir;
+    // One tone per channel of FL FR FC LFE SL SR; the Vorbis encoder stores
+    // them as L C R BL BR LFE.
+    const double hz[6] = {300, 500, 700, 60, 900, 1100};
+    std::string expr;
+    for (double f : hz) {
+        if (!expr.empty()) expr += "|";
+        expr += "0.1*sin(2*PI*" + std::to_string(static_cast<int>(f)) + "*t)";
+    }
+    std::string ogg = dir.file("surround.ogg");
+    Shell("ffmpeg -v error -nostdin -y -f lavfi -i \"aevalsrc=" + expr +
+          ":c=5.1:s=48000:d=3\" -c:a libvorbis -q:a 6 " + Quote(ogg));
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(ogg, 0), 1);
+    EXPECT_EQ(reader.GetChannels(), 6);
+    EXPECT_EQ(reader.GetOutputChannels(), 2);
+    Decoded d = ReadAll(reader);
+    ASSERT_EQ(d.left.size(), 144000u);
+    for (int b : d.blocks) ASSERT_LE(b, kBlockFrames);
+    const double full = 0.1 * 32768;
+    auto level = [&](const std::vector<int16_t>& x, int ch) {
+        return ToneLevel(x, 48000, 48000, hz[ch]) / full;
+    };
+    EXPECT_NEAR(level(d.left, 0), 1.0, 0.1);
+    EXPECT_NEAR(level(d.left, 4), 1.0, 0.1);
+    EXPECT_LT(level(d.left, 1), 0.05);
+    EXPECT_LT(level(d.left, 5), 0.05);
+    EXPECT_NEAR(level(d.right, 1), 1.0, 0.1);
+    EXPECT_NEAR(level(d.right, 5), 1.0, 0.1);
+    EXPECT_LT(level(d.right, 0), 0.05);
+    EXPECT_LT(level(d.right, 4), 0.05);
+    EXPECT_NEAR(level(d.left, 2), 0.707, 0.08);
+    EXPECT_NEAR(level(d.right, 2), 0.707, 0.08);
+}
+
+// ---------------------------------------------------------------------------
+// Comments
+
+TEST(OggVorbisReaderTags, CommentsFillTheNineFields) {
+    TempDir dir;
+    std::string wav = SoxWav(dir, "t.wav", 8000, 1, 1);
+    std::string longComment = "COMMENT=" + std::string(1200, 'x');
+    std::string ogg = OggEnc(
+        wav, dir.file("t.ogg"),
+        "-c TITLE=First -c 'title=Ünïcode 标题' -c artist=lower "
+        "-c ALBUM=Album -c DATE=2010 -c GENRE=Rock -c COMMENT=short -c " +
+            Quote(longComment) +
+            " -c TRACKNUMBER=4/9 -c Composer=Someone -c COPYRIGHT=Mine");
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(ogg, 0), 1);
+    ReaderTags t;
+    ASSERT_EQ(reader.ReadTags(t), 1);
+    EXPECT_EQ(t.title, "Ünïcode 标题");  // the later TITLE wins
+    EXPECT_EQ(t.artist, "lower");
+    EXPECT_EQ(t.album, "Album");
+    EXPECT_EQ(t.year, "2010");
+    EXPECT_EQ(t.genre, "Rock");
+    EXPECT_EQ(t.comment, "short");  // the over-long one is not kept
+    EXPECT_EQ(t.track, "4/9");
+    EXPECT_EQ(t.composer, "Someone");
+    EXPECT_EQ(t.copyright, "Mine");
+}
+
+TEST(OggVorbisReaderTags, FileWithoutCommentsGivesNineEmptyTexts) {
+    TempDir dir;
+    std::string ogg = OggEnc(SoxWav(dir, "n.wav", 8000, 1, 1), dir.file("n.ogg"));
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(ogg, 0), 1);
+    ReaderTags t{"a", "b", "c", "d", "e", "f", "g", "h", "i"};
+    EXPECT_EQ(reader.ReadTags(t), 1);
+    for (const std::string* s : {&t.title, &t.artist, &t.album, &t.year, &t.genre,
+                                 &t.comment, &t.track, &t.composer, &t.copyright})
+        EXPECT_EQ(*s, "");
+}
+
+// ---------------------------------------------------------------------------
+// Chained streams
+
+TEST(OggVorbisReaderChains, ChainedStreamsPlayInTurnWithTheFirstStreamsComments) {
+    TempDir dir;
+    std::string a = OggEnc(SoxWav(dir, "a.wav", 44100, 2, 1), dir.file("a.ogg"),
+                           "-s 1 -c TITLE=One");
+    std::string b = OggEnc(SoxWav(dir, "b.wav", 44100, 2, 2), dir.file("b.ogg"),
+                           "-s 2 -c TITLE=Two");
+    std::string chain = dir.file("chain.ogg");
+    Shell("cat " + Quote(a) + " " + Quote(b) + " > " + Quote(chain));
+
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(chain, 0), 1);
+    EXPECT_EQ(reader.GetDuration(), 3);
+    EXPECT_EQ(reader.GetTotal(), std::filesystem::file_size(chain));
+    ReaderTags t;
+    reader.ReadTags(t);
+    EXPECT_EQ(t.title, "One");
+    Decoded d = ReadAll(reader);
+    EXPECT_EQ(d.left.size(), 3u * 44100);
+    EXPECT_EQ(reader.GetPosition(), reader.GetTotal());
+}
+
+TEST(OggVorbisReaderChains, LinksWithDifferentChannelCountsStayWithinBlocks) {
+    TempDir dir;
+    std::string mono = OggEnc(SoxWav(dir, "m.wav", 44100, 1, 1), dir.file("m.ogg"), "-s 1");
+    std::string stereo =
+        OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("s.ogg"), "-s 2");
+    struct Case {
+        const char* name;
+        std::string first, second;
+        int outputChannels;
+    } cases[] = {
+        {"stereo-then-mono.ogg", stereo, mono, 2},
+        {"mono-then-stereo.ogg", mono, stereo, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string chain = dir.file(c.name);
+        Shell("cat " + Quote(c.first) + " " + Quote(c.second) + " > " + Quote(chain));
+        COggVorbisReader reader;
+        ASSERT_EQ(reader.Open(chain, 0), 1);
+        EXPECT_EQ(reader.GetOutputChannels(), c.outputChannels);
+        Decoded d = ReadAll(reader);
+        for (int b : d.blocks) ASSERT_LE(b, kBlockFrames);
+        EXPECT_EQ(d.left.size(), 2u * 44100);
+        // The 440 Hz tone is on the (first) channel of both links.
+        EXPECT_GT(ToneLevel(d.left, 0, 44100, 440), 15000);
+        EXPECT_GT(ToneLevel(d.left, 44100, 44100, 440), 15000);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Damaged and foreign input, life cycle
+
+TEST(OggVorbisReaderDamage, TruncatedAndCorruptFilesEndCleanly) {
+    TempDir dir;
+    std::string ogg = OggEnc(SoxWav(dir, "d.wav", 44100, 2, 4), dir.file("d.ogg"));
+    std::vector<uint8_t> bytes = ReadFile(ogg);
+
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + bytes.size() * 6 / 10);
+    WriteFile(dir.file("cut.ogg"), cut);
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(dir.file("cut.ogg"), 0), 1);
+    Decoded d = ReadAll(reader);
+    // The pages before the cut (a good second: the headers take a large
+    // share of so small a file).
+    EXPECT_GT(d.left.size(), 44100u);
+    EXPECT_LT(d.left.size(), 44100u * 4);
+    EXPECT_EQ(reader.Read(d.left.data(), d.right.data()), 0);
+
+    // Overwrite part of one page in the middle: vorbisfile reports a hole
+    // there, which the reader skips.
+    std::vector<uint8_t> holed = bytes;
+    std::fill(holed.begin() + holed.size() / 2,
+              holed.begin() + holed.size() / 2 + 300, 0x55);
+    WriteFile(dir.file("holed.ogg"), holed);
+    ASSERT_EQ(reader.Open(dir.file("holed.ogg"), 0), 1);
+    d = ReadAll(reader);
+    // The audio after the damaged page still arrives.
+    EXPECT_GT(d.left.size(), 44100u * 2);
+    EXPECT_LT(d.left.size(), 44100u * 4);
+    EXPECT_GT(ToneLevel(d.left, d.left.size() - 44100, 44100, 440), 15000);
+    EXPECT_EQ(reader.GetPosition(), reader.GetTotal());
+}
+
+TEST(OggVorbisReaderDamage, NonVorbisFilesAreRefused) {
+    TempDir dir;
+    std::string flac = dir.file("flac.oga");
+    Shell("ffmpeg -v error -nostdin -y -f lavfi -i sine=duration=1 -c:a flac " +
+          Quote(flac));
+    std::vector<uint8_t> junk(5000, 0x4F);
+    WriteFile(dir.file("junk.ogg"), junk);
+    WriteFile(dir.file("empty.ogg"), std::string());
+    for (const std::string& path : {flac, dir.file("junk.ogg"), dir.file("empty.ogg"),
+                                    dir.file("missing.ogg")}) {
+        SCOPED_TRACE(path);
+        COggVorbisReader reader;
+        EXPECT_EQ(reader.Open(path, 0), 0);
+        EXPECT_EQ(reader.GetSampleRate(), 0);
+        EXPECT_EQ(reader.HasAudio(), 1);
+        int16_t l[kBlockFrames], r[kBlockFrames];
+        EXPECT_EQ(reader.Read(l, r), 0);
+        reader.Close();
+    }
+}
+
+TEST(OggVorbisReaderLifecycle, CloseIsHarmlessAndTheReaderReopens) {
+    TempDir dir;
+    std::string a = OggEnc(SoxWav(dir, "a.wav", 44100, 2, 1), dir.file("a.ogg"));
+    std::string b = OggEnc(SoxWav(dir, "b.wav", 16000, 1, 1), dir.file("b.ogg"));
+    COggVorbisReader reader;
+    reader.Close();
+    ASSERT_EQ(reader.Open(a, 0), 1);
+    int16_t l[kBlockFrames], r[kBlockFrames];
+    EXPECT_GT(reader.Read(l, r), 0);
+    ASSERT_EQ(reader.Open(b, 0), 1);
+    EXPECT_EQ(reader.GetSampleRate(), 16000);
+    EXPECT_EQ(reader.GetOutputChannels(), 1);
+    EXPECT_EQ(ReadAll(reader).left.size(), 16000u);
+    reader.Close();
+    reader.Close();
+    EXPECT_EQ(reader.GetSampleRate(), 0);
+    EXPECT_EQ(reader.GetTotal(), 0u);
+    EXPECT_EQ(reader.GetPosition(), 0u);
+}
