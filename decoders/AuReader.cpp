@@ -95,6 +95,13 @@ void CAuReader::Close() {
 int CAuReader::Open(const std::string& path, int renderRate) {
     (void)renderRate;
     Close();
+    // A failed open releases the file at once and leaves a closed reader.
+    if (OpenFile(path)) return 1;
+    Close();
+    return 0;
+}
+
+int CAuReader::OpenFile(const std::string& path) {
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return 0;
 

@@ -35,6 +35,8 @@ public:
 private:
     using SampleConverter = int16_t (*)(const uint8_t*);
 
+    // Opens the file and parses the header; 0 on any failure.
+    int OpenFile(const std::string& path);
     int ReadPcm(int16_t* left, int16_t* right);
     int ReadAdpcm(int16_t* left, int16_t* right);
     // Takes the next code from the bit reservoir, least significant bits
