@@ -112,7 +112,9 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
         frames = static_cast<double>(dataBytes_) /
                  (channels * aiff::kIma4BlockBytes) * aiff::kIma4BlockSamples;
     } else if (kind_ == Kind::Gsm) {
-        frames = static_cast<double>(dataBytes_) / kGsmFrameBytes * kGsmFrameSamples;
+        // Stereo GSM alternates left and right samples: two per frame.
+        frames = static_cast<double>(dataBytes_) / kGsmFrameBytes * kGsmFrameSamples /
+                 channels;
     } else {
         frames = sampleFrames_;
     }
