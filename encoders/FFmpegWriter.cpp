@@ -5,6 +5,7 @@
 #include "engine/TextCodec.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +40,11 @@ constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,
 constexpr int kMp2RatesMpeg2[] = {8000,  16000, 24000,  32000,  40000,
                                   48000, 56000, 64000,  80000,  96000,
                                   112000, 128000, 144000, 160000};
+
+// Bit rates tried, nearest first, when libvorbis refuses the one asked for.
+constexpr int kVorbisLadder[] = {8000,   16000,  24000,  32000,  40000,  48000,  56000,
+                                 64000,  80000,  96000,  112000, 128000, 144000, 160000,
+                                 192000, 224000, 256000, 320000, 400000, 480000};
 
 template <size_t N>
 int Nearest(const int (&list)[N], int value) {
@@ -132,6 +138,9 @@ struct CFFmpegWriter::Session {
     // Encodes the staged samples as one frame of `frames` sample frames
     // (which may exceed the staged count; the rest is silence).
     bool EncodeStaged(int frames) {
+        // Should the encoder still hold the buffer, a fresh one of full size
+        // is made.
+        frame->nb_samples = capacity;
         if (av_frame_make_writable(frame) < 0) return false;
         std::fill(staging.begin() + static_cast<ptrdiff_t>(stagedFrames) * channels,
                   staging.begin() + static_cast<ptrdiff_t>(frames) * channels, 0);
@@ -301,45 +310,66 @@ int CFFmpegWriter::Open() {
         s->capacity = s->frameSize = CAmrNbPacketEncoder::kFrameSamples;
     } else {
         if (!codec) return Fail("no encoder for this codec");
-        AVCodecContext* cc = avcodec_alloc_context3(codec);
-        if (!cc) return Fail("out of memory");
-        s->codec = cc;
-        cc->codec_type = AVMEDIA_TYPE_AUDIO;
-        cc->sample_rate = sampleRate_;
-        av_channel_layout_default(&cc->ch_layout, channels_);
-        cc->time_base = AVRational{1, sampleRate_};
-        cc->sample_fmt = ChooseSampleFormat(codec);
-
+        int64_t bitRate = 0;
         if (IsPcmOrAdpcm(codecId_)) {
-            cc->bit_rate = static_cast<int64_t>(av_get_bits_per_sample(libId)) *
-                           channels_ * sampleRate_;
+            bitRate = static_cast<int64_t>(av_get_bits_per_sample(libId)) * channels_ *
+                      sampleRate_;
         } else if (codecId_ == kCodecAdpcmG726) {
             // The stored "bit rate" counts bits per sample.
             if (bitrate_ < 2 || bitrate_ > 5) bitrate_ = 4;
-            cc->bit_rate = static_cast<int64_t>(bitrate_) * sampleRate_;
-            // The encoder accepts rates other than 8000 Hz only below the
-            // strict compliance level; the catalogue offers every PCM rate.
-            cc->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+            bitRate = static_cast<int64_t>(bitrate_) * sampleRate_;
         } else if (codecId_ == kCodecFlac) {
             // library default
         } else if (codecId_ == kCodecGsm || codecId_ == kCodecGsmMs) {
-            cc->bit_rate = 13000;
+            bitRate = 13000;
         } else if (codecId_ == kCodecMp2) {
             // Layer II knows a fixed set of bit rates per MPEG version;
             // move any other value to the nearest one it accepts.
-            cc->bit_rate = bitrate_ <= 0 ? 0
-                           : sampleRate_ >= 32000 ? Nearest(kMp2RatesMpeg1, bitrate_)
-                                                  : Nearest(kMp2RatesMpeg2, bitrate_);
+            bitRate = bitrate_ <= 0 ? 0
+                      : sampleRate_ >= 32000 ? Nearest(kMp2RatesMpeg1, bitrate_)
+                                             : Nearest(kMp2RatesMpeg2, bitrate_);
         } else {
-            cc->bit_rate = bitrate_ > 0 ? bitrate_ : 0;
+            bitRate = bitrate_ > 0 ? bitrate_ : 0;
         }
-        if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
-            cc->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-        if (ofmt->flags & AVFMT_GLOBALHEADER)
-            cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
-        if (avcodec_open2(cc, codec, nullptr) < 0)
-            return Fail("the encoder refused the parameters");
+        // A configured and opened encoder context, or null when the encoder
+        // refuses the parameters.
+        auto openEncoder = [&](int64_t rate) -> AVCodecContext* {
+            AVCodecContext* cc = avcodec_alloc_context3(codec);
+            if (!cc) return nullptr;
+            cc->codec_type = AVMEDIA_TYPE_AUDIO;
+            cc->sample_rate = sampleRate_;
+            av_channel_layout_default(&cc->ch_layout, channels_);
+            cc->time_base = AVRational{1, sampleRate_};
+            cc->sample_fmt = ChooseSampleFormat(codec);
+            cc->bit_rate = rate;
+            // The G.726 encoder accepts rates other than 8000 Hz only below
+            // the strict compliance level; the catalogue offers every PCM rate.
+            if (codecId_ == kCodecAdpcmG726)
+                cc->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+            if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
+                cc->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+            if (ofmt->flags & AVFMT_GLOBALHEADER)
+                cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+            if (avcodec_open2(cc, codec, nullptr) < 0) avcodec_free_context(&cc);
+            return cc;
+        };
+        s->codec = openEncoder(bitRate);
+        if (!s->codec && codecId_ == kCodecVorbis && bitRate > 0) {
+            // libvorbis manages only a band of bit rates for each rate and
+            // channel count, narrower than the choices offered; take the
+            // nearest rate it manages rather than failing the conversion.
+            std::vector<int> ladder(std::begin(kVorbisLadder), std::end(kVorbisLadder));
+            const double want = std::log(static_cast<double>(bitRate));
+            std::stable_sort(ladder.begin(), ladder.end(), [&](int a, int b) {
+                return std::fabs(std::log(static_cast<double>(a)) - want) <
+                       std::fabs(std::log(static_cast<double>(b)) - want);
+            });
+            for (int candidate : ladder)
+                if ((s->codec = openEncoder(candidate))) break;
+        }
+        if (!s->codec) return Fail("the encoder refused the parameters");
+        AVCodecContext* cc = s->codec;
 
         // Framing: a fixed frame size unless the encoder takes any size.
         const bool variable =
