@@ -697,3 +697,24 @@ TEST(AuReaderLifecycle, AnnotationIsSkippedAndATrailingPartialFrameDropped) {
     EXPECT_EQ(d.right, (std::vector<int16_t>{-11, -22}));
     EXPECT_EQ(d.blocks.back(), 0);
 }
+
+TEST(AuReaderLifecycle, RandomHeadersNeverCrashOrOverrun) {
+    TempDir dir;
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    const std::string path = dir.file("rnd.au");
+    for (int round = 0; round < 500; ++round) {
+        auto file = Header(static_cast<Magic>(next() % 4), 24 + next() % 64,
+                           next() % 3 ? next() % 5000 : 0xFFFFFFFF,
+                           next() % 3 ? next() % 30 : next(), next() % 200000,
+                           next() % 4 ? next() % 12 : next());
+        file.resize(next() % 4000 + 1);
+        for (size_t i = 24; i < file.size(); ++i) file[i] = uint8_t(next() >> 24);
+        WriteFile(path, file);
+        CAuReader r;
+        if (!r.Open(path, 0)) continue;
+        Decoded d = ReadAll(r);
+        EXPECT_LE(r.GetPosition(), r.GetTotal());
+        EXPECT_LE(d.left.size() * std::max(1, r.GetChannels()), file.size() * 8);
+    }
+}
