@@ -14,10 +14,6 @@ namespace quelvox::aiff {
 // behaviour, whatever the ten bytes hold.
 double ExtendedToDouble(const uint8_t* bytes);
 
-// G.711 expansion of one byte to a 16-bit sample.
-int16_t UlawToLinear(uint8_t code);
-int16_t AlawToLinear(uint8_t code);
-
 // Size of one channel's part of a QuickTime IMA4 block, and the samples it
 // holds.
 inline constexpr int kIma4BlockBytes = 34;

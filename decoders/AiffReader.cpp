@@ -1,5 +1,7 @@
 #include "decoders/AiffReader.h"
 
+#include "decoders/G711.h"
+
 #include <gsm.h>
 #include <sys/types.h>
 
@@ -391,9 +393,9 @@ int16_t CAiffReader::ConvertSample(const uint8_t* p) const {
         return static_cast<int16_t>((p[n - 1] << 8) | p[n - 2]);
     }
     case Kind::Ulaw:
-        return aiff::UlawToLinear(p[0]);
+        return MulawToLinear(p[0]);
     case Kind::Alaw:
-        return aiff::AlawToLinear(p[0]);
+        return AlawToLinear(p[0]);
     case Kind::Float32: {
         const uint32_t u = Be32(p);
         float f;
