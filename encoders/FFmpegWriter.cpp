@@ -137,13 +137,16 @@ struct CFFmpegWriter::Session {
 
     // Encodes the staged samples as one frame of `frames` sample frames
     // (which may exceed the staged count; the rest is silence).
+    // The staging buffer is empty afterwards, also when encoding failed.
     bool EncodeStaged(int frames) {
+        const int staged = stagedFrames;
+        stagedFrames = 0;
+        std::fill(staging.begin() + static_cast<ptrdiff_t>(staged) * channels,
+                  staging.begin() + static_cast<ptrdiff_t>(frames) * channels, 0);
         // Should the encoder still hold the buffer, a fresh one of full size
         // is made.
         frame->nb_samples = capacity;
         if (av_frame_make_writable(frame) < 0) return false;
-        std::fill(staging.begin() + static_cast<ptrdiff_t>(stagedFrames) * channels,
-                  staging.begin() + static_cast<ptrdiff_t>(frames) * channels, 0);
         frame->nb_samples = frames;
         const int16_t* in = staging.data();
         switch (codec->sample_fmt) {
@@ -164,7 +167,6 @@ struct CFFmpegWriter::Session {
         }
         frame->pts = nextPts;
         nextPts += frames;
-        stagedFrames = 0;
         if (avcodec_send_frame(codec, frame) < 0) return false;
         return Drain();
     }
@@ -178,13 +180,10 @@ struct CFFmpegWriter::Session {
         packet->size = n;
         packet->stream_index = stream->index;
         packet->flags |= AV_PKT_FLAG_KEY;
-        packet->pts = packet->dts = av_rescale_q(
-            nextPts, AVRational{1, 8000},
-            stream->time_base);
-        packet->duration = av_rescale_q(
-            CAmrNbPacketEncoder::kFrameSamples,
-            AVRational{1, 8000},
-            stream->time_base);
+        const AVRational amrTimeBase{1, 8000};
+        packet->pts = packet->dts = av_rescale_q(nextPts, amrTimeBase, stream->time_base);
+        packet->duration = av_rescale_q(CAmrNbPacketEncoder::kFrameSamples, amrTimeBase,
+                                        stream->time_base);
         nextPts += CAmrNbPacketEncoder::kFrameSamples;
         bool ok = av_write_frame(format, packet) >= 0;
         packet->data = nullptr;

@@ -442,6 +442,29 @@ TEST(FFmpegWriterOpen, UncreatableOutputPath) {
     EXPECT_EQ(noName.Open(), 0);
 }
 
+TEST(FFmpegWriterOpen, DestroyingAnOpenWriterReleasesIt) {
+    // The engine may drop a writer without Close; nothing may leak or crash,
+    // and a closed writer is back to its empty state.
+    TempDir dir;
+    auto sig = Sine(3000, 2, 44100, 440.0);
+    std::vector<int16_t> l, r;
+    Split(sig, 2, l, r);
+    {
+        CFFmpegWriter w;
+        Configure(w, {"ipod", kCodecAac, 44100, 2, 128000}, dir.file("a.m4a"));
+        ASSERT_TRUE(w.Open());
+        EXPECT_TRUE(w.Write(l.data(), r.data(), 1000));
+    }
+    CFFmpegWriter w;
+    Configure(w, {"wav", kCodecPcmS16Le, 44100, 2}, dir.file("b.wav"));
+    ASSERT_TRUE(w.Open());
+    w.Close();
+    EXPECT_EQ(w.GetFrameSize(), 0);
+    EXPECT_EQ(w.Write(l.data(), r.data(), 10), 0);
+    EXPECT_EQ(w.Open(), 0);  // everything set before was released
+    EXPECT_EQ(Probe(dir.file("b.wav"), "codec_name"), "pcm_s16le");
+}
+
 TEST(FFmpegWriterOpen, WritersShareNoState) {
     // Two conversions on two threads.
     TempDir dir;
