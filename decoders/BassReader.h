@@ -1,0 +1,46 @@
+// Reader for every format the decoding layer of platform/bass serves: MPEG
+// audio, WAV, FLAC, WavPack, AAC/MP4, ALAC, ADX, CD tracks, MIDI and
+// tracker modules.
+#pragma once
+
+#include "engine/AudioStream.h"
+#include "platform/bass/BassLayer.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+class CBassReader : public CAudioReader {
+public:
+    explicit CBassReader(const bass::CBassRuntime& runtime);
+    ~CBassReader() override;
+
+    void Close() override;
+    int Open(const std::string& path, int renderRate) override;
+    int Read(int16_t* left, int16_t* right) override;
+    uint64_t GetPosition() override;
+    using CAudioReader::ReadTags;
+    int ReadTags(std::string& title, std::string& artist, std::string& album,
+                 std::string& year, std::string& genre, std::string& comment,
+                 std::string& track, std::string& composer,
+                 std::string& copyright) override;
+
+    // Opens `path` with render rate 0 and reads its tags; the ReadTags
+    // result, or 0 when the file did not open.
+    static int ReadTagsFromFile(const bass::CBassRuntime& runtime,
+                                const std::string& path, std::string& title,
+                                std::string& artist, std::string& album,
+                                std::string& year, std::string& genre,
+                                std::string& comment, std::string& track,
+                                std::string& composer, std::string& copyright);
+
+private:
+    const bass::CBassRuntime& runtime_;
+    std::unique_ptr<bass::CChannel> channel_;
+    int dataBits_ = 16;
+    std::vector<uint8_t> buffer_;
+};
+
+}  // namespace quelvox

@@ -1,0 +1,45 @@
+// The backends behind the decoding layer, one factory per reference
+// decoder. Each returns null when its decoder does not accept the file.
+// Internal to platform/bass.
+#pragma once
+
+#include "platform/bass/BassLayer.h"
+
+#include <memory>
+#include <string>
+
+namespace quelvox::bass {
+
+// MPEG audio layers 1-3 through libmpg123: exact length from a frame scan,
+// gapless decoding on.
+std::unique_ptr<CChannel> OpenMpegStream(const std::string& path);
+
+// WAV, AIFF and other PCM containers through libsndfile; FLAC and Ogg FLAC
+// only when allowFlac is set. 8-bit sources are delivered as unsigned 8-bit.
+std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
+                                            bool allowFlac);
+
+// WavPack through libwavpack.
+std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path);
+
+// AAC (ADTS), MP4/M4A with AAC or ALAC, and ADX through libavformat and
+// libavcodec; each codec only when its flag is set.
+std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
+                                           bool allowAac, bool allowAlac,
+                                           bool allowAdx);
+
+// A CD track: `path` is a ".cda" descriptor naming the track; the track is
+// read from the default CD drive, or from the device or CUE/BIN image named
+// by the environment variable QUELVOX_CD_DEVICE.
+std::unique_ptr<CChannel> OpenCdTrack(const std::string& path);
+
+// A tracker module through libopenmpt, rendered at `rate` in 16-bit
+// stereo, volume ramping on, length known at load.
+std::unique_ptr<CChannel> OpenModule(const std::string& path, int rate);
+
+// A standard MIDI file rendered by FluidSynth at `rate` with `soundfont`;
+// the length is known at creation from the file's tempo map.
+std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
+                                   const std::string& soundfont);
+
+}  // namespace quelvox::bass

@@ -1,0 +1,127 @@
+// Our decoding layer in the shape of the BASS family of calls: decoding
+// streams created from files, tracker modules, MIDI streams, length and
+// position in bytes of interleaved output, channel information with the
+// 8-bit flag, the encoded file size, the next block of interleaved data,
+// tags in the nine-field format; plus the runtime calls (init, version,
+// add-on loading, default soundfont).
+//
+// Behind it stand the reference decoders of each format, one backend each:
+// libmpg123 (MPEG audio), libsndfile (WAV, AIFF, FLAC and the other PCM
+// containers), libwavpack, libavformat/libavcodec (AAC, MP4/M4A with AAC or
+// ALAC, ADX), libopenmpt (tracker modules), FluidSynth (MIDI) and
+// libcdio-paranoia (CD tracks). Tags come from TagLib (module titles from
+// libopenmpt).
+//
+// There is no process-wide state: a CBassRuntime, owned by the front end,
+// records which add-ons are loaded and which soundfont is the default, and
+// every stream is created against one. Streams are independent objects, so
+// two threads may decode two streams at once; the runtime itself is set up
+// before conversions start and only read while they run (the soundfont may
+// be set between runs).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quelvox::bass {
+
+// Version reported by GetVersion: 2.4 in the high 16 bits.
+inline constexpr uint32_t kVersion = 0x02040000;
+
+// Channel information flag: the stream delivers unsigned 8-bit samples.
+inline constexpr uint32_t kSample8Bits = 1;
+
+// The add-ons of the start-up list, and the backends they enable.
+enum class AddOn : int {
+    Flac = 0,     // "bassflac": FLAC and Ogg FLAC
+    Cd = 1,       // "basscd": CD tracks (.cda)
+    WavPack = 2,  // "basswv": WavPack
+    Aac = 3,      // "bass_aac": AAC (ADTS) and MP4/M4A with AAC
+    Adx = 4,      // "bass_adx": ADX
+    Alac = 5,     // "bass_alac": ALAC in MP4/M4A
+};
+inline constexpr int kAddOnCount = 6;
+
+// Which kind of channel a handle is; decides how it is freed.
+enum class ChannelKind : int { Stream = 0, Music = 2, Midi = 3 };
+
+struct ChannelInfo {
+    int freq = 0;        // Hz
+    int chans = 0;       // interleaved channel count
+    uint32_t flags = 0;  // kSample8Bits
+};
+
+class CBassRuntime {
+public:
+    // Initialise without sound output (device 0). Always succeeds here;
+    // returns nonzero.
+    int Init(int device = 0, int freq = 44100);
+    // Release everything; add-ons stay as they are.
+    void Free();
+    bool IsInitialised() const { return initialised_; }
+    static uint32_t GetVersion() { return kVersion; }
+
+    // Loads an add-on by file name ("bassflac.dll", "bass_aac.dll", …; the
+    // folder part and the letter case are ignored). Returns nonzero when the
+    // name is one of the six known add-ons and its backend is available.
+    int PluginLoad(const std::string& path);
+    // Unloads all add-ons (handle 0) .
+    void PluginFree();
+    bool IsEnabled(AddOn a) const { return enabled_[static_cast<int>(a)]; }
+    void SetEnabled(AddOn a, bool on) { enabled_[static_cast<int>(a)] = on; }
+
+    // Makes the soundfont file the default of every MIDI stream created
+    // afterwards. Nonzero when the file exists and FluidSynth accepts it.
+    int SetDefaultSoundfont(const std::string& path);
+    const std::string& DefaultSoundfont() const { return soundfont_; }
+
+private:
+    bool initialised_ = false;
+    bool enabled_[kAddOnCount] = {};
+    std::string soundfont_;
+};
+
+// One decoding channel. Output is interleaved: signed 16-bit native-endian
+// samples, or unsigned 8-bit when GetInfo reports kSample8Bits.
+class CChannel {
+public:
+    virtual ~CChannel() = default;
+    virtual ChannelKind Kind() const { return ChannelKind::Stream; }
+    // Decoded length in bytes of interleaved output; 0 = unusable.
+    virtual uint64_t GetLength() const = 0;
+    // Seconds that `bytes` of output last.
+    double Bytes2Seconds(uint64_t bytes) const;
+    virtual ChannelInfo GetInfo() const = 0;
+    // Size of the encoded file data in bytes, or -1 when unknown (modules).
+    virtual int64_t GetFilePositionEnd() const = 0;
+    // Fills `buffer` with the next interleaved samples, as many whole frames
+    // as fit in `bytes`. Returns the byte count, or -1 at the end or on error.
+    virtual int GetData(void* buffer, uint32_t bytes) = 0;
+    // Bytes of output delivered so far.
+    virtual uint64_t GetPosition() const = 0;
+    // The nine tag values separated by line feeds, in the order
+    // track, title, artist, album, genre, year, comment, composer, copyright;
+    // empty when the file has no tags that are understood.
+    virtual std::string ReadTags() const = 0;
+};
+
+// A decoding stream for any file an enabled backend opens (CD tracks
+// included); null on failure.
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt,
+                                           const std::string& path);
+// A decoding tracker module rendered at renderRate (0 = 44100), length
+// known at load; null on failure.
+std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
+                                    const std::string& path, int renderRate);
+// A decoding MIDI stream rendered at renderRate (0 = 44100) with the
+// runtime's default soundfont, length known at creation; null on failure.
+std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
+                                               const std::string& path,
+                                               int renderRate);
+
+// Tag text of a file in the nine-field format above (what TAGS_Read
+// yields); empty when the file has no tags that are understood.
+std::string ReadFileTags(const std::string& path);
+
+}  // namespace quelvox::bass
