@@ -1,0 +1,72 @@
+// Reader selection: turns a file's input type into an opened reader
+// through the fixed chain of attempts (primary reader, a second attempt
+// with the decoding-layer reader for Ogg and AIFF, and the FFmpeg fallback),
+// and adds files to the list after probing them once.
+#pragma once
+
+#include "engine/AudioStream.h"
+#include "engine/FileEntry.h"
+#include "engine/RunState.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace quelvox {
+
+namespace bass {
+class CBassRuntime;
+}
+
+// What the reader chain needs from the running program.
+class IReaderServices {
+public:
+    virtual ~IReaderServices() = default;
+    // The decoding layer's runtime (add-ons, default soundfont).
+    virtual const bass::CBassRuntime& BassRuntime() const = 0;
+    // Loads the WMA runtime if it is not loaded yet (and then builds the
+    // WMA format list); true when it is available.
+    virtual bool LoadWmaRuntime() = 0;
+    // Tells the user that the WMA runtime is missing and offers to get it
+    // (a question box in the window, a warning line on the command line).
+    virtual void OfferWmaRuntime() = 0;
+};
+
+// Text of the error detail when no reader at all could open a file during
+// a conversion.
+std::string SupportMessage();
+
+// Builds an opened reader for `path`, owned by the caller, or null.
+// `conversion` selects the full FFmpeg decoder as the fallback (otherwise
+// the probe reader) and the support message on failure. `audioFound` is
+// written only when an attempt fails: the failed reader's HasAudio answer.
+// state.retry is set when a primary reader (or the second attempt) was
+// returned and cleared when the fallback was built; while it is set, the
+// next call goes straight to the fallback.
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services,
+                                           RunState& state,
+                                           const std::string& path,
+                                           int inputType, int renderRate,
+                                           bool conversion, int& audioFound);
+
+// The file list as the reader chain fills it: rows are appended by the
+// front end; the map keeps one entry per canonical absolute path.
+class IFileList {
+public:
+    virtual ~IFileList() = default;
+    // Appends a row for the entry and returns its 1-based index.
+    virtual int AppendRow(const FileEntry& entry) = 0;
+};
+
+// The key under which a path is kept in the path map: the absolute,
+// canonical form of the path (file names are case-sensitive here).
+std::string PathMapKey(const std::string& path);
+
+// Adds one file: returns the index of the new row, 0 when the path is
+// listed already (nothing added), -1 when no reader could open it (then
+// state.errorDetail may hold a note for CD tracks and SWF/FLV files).
+int AddFileEntry(IReaderServices& services, RunState& state,
+                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                 const std::string& path);
+
+}  // namespace quelvox

@@ -1,0 +1,22 @@
+// Everything one conversion pass works with, handed down by the run
+// driver: the settings, the run's own state, the progress sink and the
+// services the reader chain needs. A context belongs to one run; two runs
+// on two threads each have their own.
+#pragma once
+
+#include "engine/Progress.h"
+#include "engine/RunState.h"
+
+namespace quelvox {
+
+struct CSettings;
+class IReaderServices;
+
+struct ConversionContext {
+    const CSettings& settings;
+    RunState& state;
+    IProgress& progress;
+    IReaderServices& readers;
+};
+
+}  // namespace quelvox
