@@ -1,0 +1,159 @@
+// The settings store: every persisted user option, its stored name and
+// default, and loading and saving them.
+//
+// Storage is an INI file, by default
+//     $XDG_CONFIG_HOME/Quelvox/Quelvox 4.ini   (or ~/.config/... when
+//                                              XDG_CONFIG_HOME is unset)
+// with the group [Options] for the general, WMA, AMR and per-format values
+// and its subgroup Options/ID3 for the custom tag values. Integer values are
+// stored as decimal numbers, texts as UTF-8. The path is worked out afresh
+// from the environment on every call, so a changed XDG_CONFIG_HOME counts.
+//
+// Storage failures are silent: loading keeps the defaults of what cannot be
+// read, saving reports false and leaves the previous file as it was.
+//
+// The per-format encoding values are fields of the catalogue entries; their
+// stored names are the entry's settings prefix followed by AutoEncParam,
+// CodecID, SampleRate, BitRate or Channels (e.g. MP3BitRate,
+// AACDEVICECodecID). Entries of the AMR, AWB and WMA formats have none.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoders/FormatCatalogue.h"
+
+namespace quelvox {
+
+// Every field bears the name of its stored value. Defaults are noted.
+struct CSettings {
+    // Defaults; the user's documents folder (created if missing) becomes
+    // DestSpecifiedFolder with DestOutputFolderOpt 399, or, when it cannot
+    // be obtained, the empty text with 199.
+    CSettings();
+    // Defaults with the given documents folder (empty = none known).
+    explicit CSettings(std::string_view documentsFolder);
+
+    // General options.
+    std::string Folder;               // "" last folder of the add-folder dialog
+    int DestOutputFolderOpt = 0;      // 399/199: 199 source folder, 399 DestSpecifiedFolder
+    std::string DestSpecifiedFolder;  // documents folder or ""
+    int CreateDirs = 0;               // 0
+    int BrowseOutputFolder = 0;       // 1
+    int OutputFiles2MyDocuments = 0;  // 1
+    int TargetExistsOpt = 0;          // 11: 11 rename, 22 overwrite, 33 skip
+    int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
+    int DoNotLoadHiddenFiles = 0;     // 0
+    int EnableDTSForCDA = 0;          // 0
+    int EnableConvertLength = 0;      // 0
+    int EnableSkipLength = 0;         // 0
+    int ConvertLength = 0;            // 0 ms
+    int SkipLength = 0;               // 0 ms
+    int EnableExtFilter = 0;          // 0
+    std::string FilterExts;           // "" e.g. "wav,mp3,m4a,aac"
+    int Volume = 0;                   // 100 percent
+    int VolumeType = 0;               // 2: 0 normalise, 1 Volume, 2 unchanged
+    int ID3TagType = 0;               // 2: 0 none, 1 custom, 2 from source
+    int OutputFormat = 0;             // 1000 (OutputFormatCode)
+    int OptStartPageIndex = 0;        // 0
+    int FirstRun = 0;                 // 1 (absent = first start); written
+                                      // only by CheckFirstRun
+
+    // WMA options (formats 7100, 7200, 7300).
+    int WMAAutoEncParam = 0;  // 1
+    int WMABitRate = 0;       // 128000
+    int WMASampleRate = 0;    // 44100
+    int WMAChannels = 0;      // 2; any loaded value other than 1 or 2 reads as 2
+
+    // AMR options.
+    int AMRType = 0;    // 0: 0 narrow band, 1 wide band (format 5500)
+    int AMRMode = 0;    // 6: narrow-band mode index 0..7
+    int AMRWBMode = 0;  // 6: wide-band mode index 0..8 (format 5500)
+    int AMRDTX = 0;     // 0
+    int AWBMode = 0;    // 6: wide-band mode index 0..8 (format 5600)
+    int AWBDTX = 0;     // 0
+
+    // Custom tag values (group Options/ID3).
+    std::string Title;      // ""
+    std::string Artist;     // ""
+    std::string Album;      // ""
+    std::string Year;       // ""
+    std::string Genre;      // ""
+    std::string Comment;    // ""
+    std::string Composer;   // ""
+    std::string Copyright;  // ""
+    int TitleAsFileName = 0;  // 1
+    int TrackNumType = 0;     // 0: 0 none, 1 position in run, 2 CustomTrackNum
+    int CustomTrackNum = 0;   // 0
+
+    // Derived, not stored: lower-case extensions from FilterExts; empty
+    // whenever EnableExtFilter is 0. Kept up to date by RebuildFilterList.
+    std::vector<std::string> FilterExtList;
+};
+
+// Where the settings live. An empty path means DefaultSettingsPath().
+struct SettingsLocation {
+    std::string path;
+};
+
+// $XDG_CONFIG_HOME/Quelvox/Quelvox 4.ini, or $HOME/.config/Quelvox/Quelvox 4.ini.
+std::string DefaultSettingsPath();
+
+// The user's documents folder, created if missing; empty when it cannot be
+// obtained.
+std::string UserDocumentsFolder();
+
+// Groups of SaveSettings.
+enum SettingsSaveMask : unsigned {
+    kSaveFolder = 0x04,           // Folder
+    kSaveOptions = 0x08,          // everything else, tag values included
+    kSaveFormatAndPage = 0x10,    // OutputFormat, OptStartPageIndex
+};
+
+// Reads every stored value into `settings` and the per-format values into
+// the catalogue entries. Values that are absent or unreadable keep what the
+// fields hold; an absent tag text becomes empty (unless the tag group is
+// absent altogether). Rebuilds the filter list.
+void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue,
+                  const SettingsLocation& location = {});
+
+// Writes the groups named by `mask`. Returns false when the mask is 0 or
+// the file could not be written.
+bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry>& catalogue,
+                  unsigned mask, const SettingsLocation& location = {});
+
+// Rebuilds FilterExtList from EnableExtFilter and FilterExts: blanks
+// removed, ";" read as ",", lower case, empty pieces dropped.
+void RebuildFilterList(CSettings& settings);
+
+// Called with the path of the help file on a first start.
+using HelpFileOpener = std::function<void(const std::string& helpFilePath)>;
+
+// First-start check: reads FirstRun (absent = 1; unreadable storage counts
+// as a first start), stores 0 when it was nonzero and sets settings.FirstRun
+// to 0. On a first start, when the program's own folder is known, calls
+// `openHelp` (if set) with "<program folder>/sonbrel.chm". Returns whether
+// this was a first start.
+bool CheckFirstRun(CSettings& settings, const SettingsLocation& location = {},
+                   const HelpFileOpener& openHelp = {});
+
+// Sets one value by its stored name (case-insensitive): a CSettings field
+// or a per-format value such as "MP3BitRate". Integers are decimal. Returns
+// false for an unknown name or a value that is not a valid integer where one
+// is needed. Setting EnableExtFilter or FilterExts rebuilds the filter list.
+bool SetSettingByName(CSettings& settings, std::vector<OutputFormatEntry>& catalogue,
+                      std::string_view name, std::string_view value);
+
+// The current value of a stored name as text, or nothing for an unknown name.
+std::optional<std::string> GetSettingByName(const CSettings& settings,
+                                            const std::vector<OutputFormatEntry>& catalogue,
+                                            std::string_view name);
+
+// Every stored name: the CSettings values, then the per-format values of
+// the catalogue entries in catalogue order.
+std::vector<std::string> SettingNames(const std::vector<OutputFormatEntry>& catalogue);
+
+}  // namespace quelvox
