@@ -1,0 +1,93 @@
+#include "tags/TagPolicy.h"
+
+#include "decoders/InputType.h"
+#include "settings/Settings.h"
+#include "tags/RiffInfo.h"
+#include "tags/TagInfo.h"
+
+namespace quelvox {
+
+namespace {
+
+// Hands the custom values to the writer with the given title and track.
+void SetCustomTags(CAudioWriter& writer, const CSettings& settings,
+                   const std::string& title, int track) {
+    writer.SetTags(title, settings.Artist, settings.Album, settings.Genre,
+                   settings.Year, settings.Comment, settings.Composer,
+                   settings.Copyright, track);
+}
+
+}  // namespace
+
+bool IsTaglessFormat(int outputFormat) {
+    switch (outputFormat) {
+    case kFormatMmf:
+    case kFormatWav:
+    case kFormatFlv:
+    case kFormatAu:
+    case kFormatAiff:
+    case kFormatAmr:
+    case kFormatAwb:
+    case kFormatSwf:
+    case kFormatVoc:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string TitleFromFileName(std::string_view path) {
+    // UTF-8 never uses the bytes of '/' or '.' inside a multibyte character,
+    // so byte searches cannot split a name.
+    const size_t slash = path.find_last_of('/');
+    std::string_view name =
+        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string_view::npos) name = name.substr(0, dot);
+    return std::string(name);
+}
+
+bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
+                    const FileEntry& source, int outputFormat,
+                    const CSettings& settings, const RunState& state) {
+    if (IsTaglessFormat(outputFormat)) return false;
+
+    if (settings.ID3TagType == kTagsCustom) {
+        const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+        const std::string title = settings.TitleAsFileName
+                                      ? TitleFromFileName(listed.Path)
+                                      : settings.Title;
+        int track = 0;
+        if (settings.TrackNumType == kTrackRunPosition)
+            track = state.currentIndex;
+        else if (settings.TrackNumType == kTrackCustom)
+            track = settings.CustomTrackNum;
+        SetCustomTags(writer, settings, title, track);
+        return true;
+    }
+
+    if (settings.ID3TagType == kTagsFromSource) {
+        TagInfo tags;
+        int found = reader.ReadTags(tags);
+        if (!found && source.InputType == kInputWav)
+            found = ReadRiffInfoTags(source.Path, tags);
+        if (!found) return false;
+        writer.SetTags(tags.title, tags.artist, tags.album, tags.genre,
+                       tags.year, tags.comment, tags.composer, tags.copyright,
+                       ParseDecimal(tags.track));
+        return true;
+    }
+
+    return false;
+}
+
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat,
+                          const CSettings& settings) {
+    if (IsTaglessFormat(outputFormat) || settings.ID3TagType != kTagsCustom)
+        return false;
+    SetCustomTags(writer, settings,
+                  settings.TitleAsFileName ? std::string() : settings.Title, 0);
+    return true;
+}
+
+}  // namespace quelvox

@@ -1,0 +1,63 @@
+// Which tags an output file receives: custom values, the source's own tags,
+// or none, as the user's tag policy says.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/AudioStream.h"
+#include "engine/FileEntry.h"
+#include "engine/RunState.h"
+
+namespace quelvox {
+
+struct CSettings;
+
+// Values of CSettings::ID3TagType.
+enum TagPolicyType : int {
+    kTagsNone = 0,
+    kTagsCustom = 1,
+    kTagsFromSource = 2,
+};
+
+// Values of CSettings::TrackNumType.
+enum TrackNumberType : int {
+    kTrackNone = 0,
+    kTrackRunPosition = 1,
+    kTrackCustom = 2,
+};
+
+// True for the output formats that never receive tags, whatever the policy:
+// MMF, WAV, FLV, AU, AIFF, AMR, AWB, SWF and VOC.
+bool IsTaglessFormat(int outputFormat);
+
+// The title a listed file gives in custom mode: its file name (the part
+// after the last '/') cut at its last dot; a name without a dot stays whole.
+std::string TitleFromFileName(std::string_view path);
+
+// Hands the tags of one output file to its writer; call it after the
+// writer's codec and stream parameters and before SetFileName and Open.
+//
+// `source` is the file being decoded (a pre-processed temporary file stands
+// in for the listed file where there is one); state.currentEntry is the
+// listed file, whose name gives the title in custom mode (when it is null,
+// `source` is used), and state.currentIndex its 1-based position in the run.
+//
+// Custom mode passes the custom values, with the title from the file name
+// when TitleAsFileName is set and the track by TrackNumType. Carry-over
+// mode passes what the reader's ReadTags finds, falling back to the RIFF
+// INFO tags of WAV sources, with the track text read as a decimal number;
+// nothing is passed when neither finds tags. Any other policy, and every
+// tagless format, passes nothing. Returns whether SetTags was called.
+bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
+                    const FileEntry& source, int outputFormat,
+                    const CSettings& settings, const RunState& state);
+
+// The tags of a merged output file: only in custom mode and only for formats
+// that carry tags, the custom values with track 0 and, since no single
+// source names the file, an empty title when TitleAsFileName is set.
+// Returns whether SetTags was called.
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat,
+                          const CSettings& settings);
+
+}  // namespace quelvox

@@ -1,0 +1,309 @@
+#include "tags/TagPolicy.h"
+#include "tags/TagInfo.h"
+
+#include "decoders/InputType.h"
+#include "encoders/FormatCatalogue.h"
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+using namespace quelvox;
+using namespace testsupport;
+
+namespace {
+
+// The arguments of one SetTags call.
+struct TagCall {
+    std::string title, artist, album, genre, year, comment, composer,
+        copyright;
+    int track = 0;
+};
+
+class FakeWriter : public CAudioWriter {
+public:
+    void SetTags(const std::string& title, const std::string& artist,
+                 const std::string& album, const std::string& genre,
+                 const std::string& year, const std::string& comment,
+                 const std::string& composer, const std::string& copyright,
+                 int track) override {
+        calls.push_back({title, artist, album, genre, year, comment, composer,
+                         copyright, track});
+    }
+    void SetFileName(const std::string&) override {}
+    int Open() override { return 1; }
+    int Write(const int16_t*, const int16_t*, int) override { return 1; }
+    void Close() override {}
+
+    std::vector<TagCall> calls;
+};
+
+// Answers ReadTags with the given texts and result.
+class FakeReader : public CAudioReader {
+public:
+    FakeReader() = default;
+    FakeReader(const TagInfo& t, int found) : tags(t), result(found) {}
+    void Close() override {}
+    int Open(const std::string&, int) override { return 1; }
+    int Read(int16_t*, int16_t*) override { return 0; }
+    int ReadTags(std::string& title, std::string& artist, std::string& album,
+                 std::string& year, std::string& genre, std::string& comment,
+                 std::string& track, std::string& composer,
+                 std::string& copyright) override {
+        ++readCount;
+        title = tags.title; artist = tags.artist; album = tags.album;
+        year = tags.year; genre = tags.genre; comment = tags.comment;
+        track = tags.track; composer = tags.composer; copyright = tags.copyright;
+        return result;
+    }
+
+    TagInfo tags;
+    int result = 0;
+    int readCount = 0;
+};
+
+CSettings CustomSettings() {
+    CSettings s("");
+    s.ID3TagType = kTagsCustom;
+    s.Title = "Custom Title";
+    s.Artist = "Artist";
+    s.Album = "Album";
+    s.Year = "1999";
+    s.Genre = "Jazz";
+    s.Comment = "Comment";
+    s.Composer = "Composer";
+    s.Copyright = "(c) Someone";
+    s.TitleAsFileName = 0;
+    s.TrackNumType = kTrackNone;
+    return s;
+}
+
+FileEntry Entry(const std::string& path, int inputType = kInputMp3) {
+    FileEntry e;
+    e.Path = path;
+    e.InputType = inputType;
+    return e;
+}
+
+// Runs the per-file policy for a listed file converted from itself.
+std::optional<TagCall> Apply(const CSettings& s, const FileEntry& entry,
+                             CAudioReader& reader, int index = 1,
+                             int format = kFormatMp3) {
+    FakeWriter w;
+    RunState state;
+    state.currentEntry = &entry;
+    state.currentIndex = index;
+    const bool called = ApplyTagPolicy(reader, w, entry, format, s, state);
+    EXPECT_EQ(called, !w.calls.empty());
+    EXPECT_LE(w.calls.size(), 1u);
+    if (w.calls.empty()) return std::nullopt;
+    return w.calls[0];
+}
+
+std::string TitleOf(const std::string& path) {
+    CSettings s = CustomSettings();
+    s.TitleAsFileName = 1;
+    FakeReader r;
+    auto call = Apply(s, Entry(path), r);
+    return call ? call->title : "<no call>";
+}
+
+}  // namespace
+
+TEST(CustomTags, HandsTheCustomValuesInWriterOrder) {
+    FakeReader r;
+    auto call = Apply(CustomSettings(), Entry("/m/x.mp3"), r);
+    ASSERT_TRUE(call);
+    EXPECT_EQ(call->title, "Custom Title");
+    EXPECT_EQ(call->artist, "Artist");
+    EXPECT_EQ(call->album, "Album");
+    EXPECT_EQ(call->genre, "Jazz");
+    EXPECT_EQ(call->year, "1999");
+    EXPECT_EQ(call->comment, "Comment");
+    EXPECT_EQ(call->composer, "Composer");
+    EXPECT_EQ(call->copyright, "(c) Someone");
+    EXPECT_EQ(call->track, 0);
+    EXPECT_EQ(r.readCount, 0);  // the source's own tags are not consulted
+}
+
+TEST(CustomTags, TitleFromTheFileNameCutAtItsLastDot) {
+    EXPECT_EQ(TitleOf("/music/a.b.mp3"), "a.b");
+    EXPECT_EQ(TitleOf("/music/a.b/song.live.mp3"), "song.live");
+    EXPECT_EQ(TitleOf("/music/a.b/README"), "README");
+    EXPECT_EQ(TitleOf("plain"), "plain");
+    EXPECT_EQ(TitleOf("/音乐/歌曲.flac"), "歌曲");
+}
+
+TEST(CustomTags, TitleComesFromTheListedFileNotATemporarySubstitute) {
+    CSettings s = CustomSettings();
+    s.TitleAsFileName = 1;
+    FileEntry listed = Entry("/cd/Track 03.cda", kInputCdTrack);
+    FileEntry temp = Entry("/tmp/qv1234.dts", kInputDts);
+    RunState state;
+    state.currentEntry = &listed;
+    state.currentIndex = 3;
+    FakeReader r;
+    FakeWriter w;
+    ASSERT_TRUE(ApplyTagPolicy(r, w, temp, kFormatMp3, s, state));
+    EXPECT_EQ(w.calls.at(0).title, "Track 03");
+}
+
+TEST(CustomTags, TrackNumberByTrackNumType) {
+    CSettings s = CustomSettings();
+    s.CustomTrackNum = 5;
+    FakeReader r;
+    const FileEntry e = Entry("/m/x.mp3");
+
+    s.TrackNumType = kTrackNone;
+    EXPECT_EQ(Apply(s, e, r, 4)->track, 0);
+
+    // Run positions: the second file of the run failed, so only the first
+    // and the third produce output, and they keep their own positions.
+    s.TrackNumType = kTrackRunPosition;
+    EXPECT_EQ(Apply(s, e, r, 1)->track, 1);
+    EXPECT_EQ(Apply(s, e, r, 3)->track, 3);
+
+    s.TrackNumType = kTrackCustom;
+    EXPECT_EQ(Apply(s, e, r, 1)->track, 5);
+    EXPECT_EQ(Apply(s, e, r, 2)->track, 5);
+}
+
+TEST(CarryOverTags, PassesTheReadersTagsWithTheTrackReadAsANumber) {
+    CSettings s("");
+    s.ID3TagType = kTagsFromSource;
+    TagInfo t;
+    t.title = "T"; t.artist = "A"; t.album = "B"; t.year = "2001";
+    t.genre = "Rock"; t.comment = "C"; t.track = "7/12"; t.composer = "Co";
+    t.copyright = "Cp";
+    FakeReader r(t, 1);
+    auto call = Apply(s, Entry("/m/x.mp3"), r);
+    ASSERT_TRUE(call);
+    EXPECT_EQ(call->title, "T");
+    EXPECT_EQ(call->artist, "A");
+    EXPECT_EQ(call->album, "B");
+    EXPECT_EQ(call->genre, "Rock");
+    EXPECT_EQ(call->year, "2001");
+    EXPECT_EQ(call->comment, "C");
+    EXPECT_EQ(call->composer, "Co");
+    EXPECT_EQ(call->copyright, "Cp");
+    EXPECT_EQ(call->track, 7);
+
+    r.tags.track = "";
+    EXPECT_EQ(Apply(s, Entry("/m/x.mp3"), r)->track, 0);
+    r.tags.track = "side A";
+    EXPECT_EQ(Apply(s, Entry("/m/x.mp3"), r)->track, 0);
+}
+
+TEST(CarryOverTags, NoTagsFoundMeansNoCall) {
+    CSettings s("");
+    s.ID3TagType = kTagsFromSource;
+    TagInfo t;
+    t.title = "ignored";  // texts without a found flag do not count
+    FakeReader r(t, 0);
+    EXPECT_FALSE(Apply(s, Entry("/m/x.mp3"), r));
+    EXPECT_EQ(r.readCount, 1);
+}
+
+TEST(CarryOverTags, WavSourceFallsBackToItsRiffInfoTags) {
+    TempDir dir;
+    const std::string wav = dir.file("tagged.wav");
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -y -f lavfi -i sine=duration=0.1 "
+                  "-metadata title='Info Title' -metadata artist='Info Artist' "
+                  "-metadata date=2009-05-01 " + Quote(wav)), 0);
+    ASSERT_EQ(ProbeTag(wav, "title"), "Info Title");
+
+    CSettings s("");
+    s.ID3TagType = kTagsFromSource;
+    FakeReader untagged;
+    auto call = Apply(s, Entry(wav, kInputWav), untagged);
+    ASSERT_TRUE(call);
+    EXPECT_EQ(call->title, "Info Title");
+    EXPECT_EQ(call->artist, "Info Artist");
+    EXPECT_EQ(call->year, "2009");
+
+    // The reader's own tags win when it has any.
+    TagInfo t;
+    t.title = "Reader Title";
+    FakeReader tagged(t, 1);
+    EXPECT_EQ(Apply(s, Entry(wav, kInputWav), tagged)->title, "Reader Title");
+
+    // The fallback is only for WAV sources.
+    FakeReader other;
+    EXPECT_FALSE(Apply(s, Entry(wav, kInputOther), other));
+}
+
+TEST(TagPolicy, TaglessFormatsNeverReceiveTags) {
+    const int tagless[] = {kFormatMmf, kFormatWav, kFormatFlv, kFormatAu,
+                           kFormatAiff, kFormatAmr, kFormatAwb, kFormatSwf,
+                           kFormatVoc};
+    TagInfo t;
+    t.title = "T";
+    for (int policy : {kTagsCustom, kTagsFromSource}) {
+        CSettings s = CustomSettings();
+        s.ID3TagType = policy;
+        for (int format : tagless) {
+            FakeReader r(t, 1);
+            EXPECT_FALSE(Apply(s, Entry("/m/x.mp3"), r, 1, format)) << format;
+            FakeWriter w;
+            EXPECT_FALSE(ApplyMergedTagPolicy(w, format, s));
+            EXPECT_TRUE(w.calls.empty());
+        }
+    }
+    // Every other catalogue format receives the custom tags.
+    for (const OutputFormatEntry& f : BuildFormatCatalogue()) {
+        EXPECT_EQ(IsTaglessFormat(f.code),
+                  std::find(std::begin(tagless), std::end(tagless), f.code) !=
+                      std::end(tagless));
+        FakeReader r;
+        EXPECT_EQ(Apply(CustomSettings(), Entry("/m/x.mp3"), r, 1, f.code)
+                      .has_value(),
+                  !IsTaglessFormat(f.code))
+            << f.code;
+    }
+}
+
+TEST(TagPolicy, OtherPolicyValuesWriteNoTags) {
+    TagInfo t;
+    t.title = "T";
+    for (int policy : {static_cast<int>(kTagsNone), 3, -1}) {
+        CSettings s = CustomSettings();
+        s.ID3TagType = policy;
+        FakeReader r(t, 1);
+        EXPECT_FALSE(Apply(s, Entry("/m/x.mp3"), r)) << policy;
+        FakeWriter w;
+        EXPECT_FALSE(ApplyMergedTagPolicy(w, kFormatMp3, s));
+    }
+}
+
+TEST(MergedTags, CustomValuesWithTrackZero) {
+    CSettings s = CustomSettings();
+    s.TrackNumType = kTrackCustom;
+    s.CustomTrackNum = 9;
+    FakeWriter w;
+    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s));
+    ASSERT_EQ(w.calls.size(), 1u);
+    EXPECT_EQ(w.calls[0].title, "Custom Title");
+    EXPECT_EQ(w.calls[0].genre, "Jazz");
+    EXPECT_EQ(w.calls[0].year, "1999");
+    EXPECT_EQ(w.calls[0].copyright, "(c) Someone");
+    EXPECT_EQ(w.calls[0].track, 0);
+
+    // No single file names a merged output.
+    s.TitleAsFileName = 1;
+    FakeWriter w2;
+    ASSERT_TRUE(ApplyMergedTagPolicy(w2, kFormatOgg, s));
+    EXPECT_EQ(w2.calls.at(0).title, "");
+    EXPECT_EQ(w2.calls.at(0).artist, "Artist");
+}
+
+TEST(MergedTags, CarryOverGivesNoTags) {
+    CSettings s = CustomSettings();
+    s.ID3TagType = kTagsFromSource;
+    FakeWriter w;
+    EXPECT_FALSE(ApplyMergedTagPolicy(w, kFormatMp3, s));
+    EXPECT_TRUE(w.calls.empty());
+}
