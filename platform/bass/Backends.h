@@ -22,11 +22,11 @@ std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
 // WavPack through libwavpack.
 std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path);
 
-// AAC (ADTS), MP4/M4A with AAC or ALAC, and ADX through libavformat and
-// libavcodec; each codec only when its flag is set.
+// AAC (ADTS), MP4/M4A with AAC or ALAC, ADX and Ogg FLAC through
+// libavformat and libavcodec; each codec only when its flag is set.
 std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
                                            bool allowAac, bool allowAlac,
-                                           bool allowAdx);
+                                           bool allowAdx, bool allowFlac);
 
 // A CD track: `path` is a ".cda" descriptor naming the track; the track is
 // read from the default CD drive, or from the device or CUE/BIN image named
