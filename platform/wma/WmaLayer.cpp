@@ -1,0 +1,672 @@
+#include "platform/wma/WmaLayer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+namespace quelvox::wma {
+
+namespace {
+
+constexpr AVRational kTimeBase100ns{1, static_cast<int>(kTimeUnitsPerSecond)};
+
+// The container: ASF for .wma, .wmv and .asf alike.
+constexpr const char* kContainer = "asf";
+
+constexpr AVCodecID kDecoders[] = {AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAV2,
+                                   AV_CODEC_ID_WMAPRO, AV_CODEC_ID_WMALOSSLESS,
+                                   AV_CODEC_ID_WMAVOICE};
+
+// The formats the layer offers: rate, channels and bit rates in kbit/s.
+// FFmpeg's WMA 2 encoder needs at least 24 kbit/s; above that the steps
+// follow what users know from Windows Media audio, sized so that each rate
+// and channel count gets rates from lean to transparent.
+struct FormatRow {
+    int rate;
+    int channels;
+    int kbps[10];  // ascending, 0 ends the row
+};
+constexpr FormatRow kFormatTable[] = {
+    {8000, 1, {24, 32}},
+    {8000, 2, {24, 32}},
+    {11025, 1, {24, 32}},
+    {11025, 2, {24, 32, 40}},
+    {16000, 1, {24, 32, 40}},
+    {16000, 2, {24, 32, 40, 48}},
+    {22050, 1, {24, 32, 40, 48}},
+    {22050, 2, {24, 32, 40, 48, 64}},
+    {32000, 1, {24, 32, 48, 64}},
+    {32000, 2, {32, 40, 48, 64, 80, 96, 128}},
+    {44100, 1, {32, 48, 64, 80, 96, 128}},
+    {44100, 2, {48, 64, 80, 96, 128, 160, 192, 256, 320}},
+    {48000, 1, {48, 64, 96, 128}},
+    {48000, 2, {64, 96, 128, 160, 192, 256, 320}},
+};
+
+// Longest gap between written samples that the writer fills with silence;
+// a larger jump in the times is taken as a discontinuity.
+constexpr int64_t kMaxGapUnits = 10 * kTimeUnitsPerSecond;
+
+// Input frames converted per step while writing.
+constexpr int kChunkFrames = 4096;
+
+// Opens a WMA 2 encoder context for the format; null when refused.
+AVCodecContext* OpenWmaEncoder(int rate, int channels, int64_t bitrate) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+    if (!codec || !codec->sample_fmts) return nullptr;
+    AVCodecContext* cc = avcodec_alloc_context3(codec);
+    if (!cc) return nullptr;
+    cc->codec_type = AVMEDIA_TYPE_AUDIO;
+    cc->sample_rate = rate;
+    av_channel_layout_default(&cc->ch_layout, channels);
+    cc->sample_fmt = codec->sample_fmts[0];
+    cc->bit_rate = bitrate;
+    cc->time_base = AVRational{1, rate};
+    if (avcodec_open2(cc, codec, nullptr) < 0) avcodec_free_context(&cc);
+    return cc;
+}
+
+// A channel layout that names its channels: the given one, or the default
+// order for its count when it has none.
+void NamedLayout(const AVChannelLayout& in, AVChannelLayout& out) {
+    if (in.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&in) == 0)
+        av_channel_layout_default(&out, in.nb_channels);
+    else
+        av_channel_layout_copy(&out, &in);
+}
+
+// Windows Media attribute names and the keys under which FFmpeg's ASF
+// demuxer files the same values.
+struct AttributeAlias {
+    const char* name;
+    const char* keys[2];
+};
+constexpr AttributeAlias kAliases[] = {
+    {"Title", {"title", nullptr}},
+    {"Author", {"artist", "author"}},
+    {"Description", {"comment", "description"}},
+    {"Copyright", {"copyright", nullptr}},
+    {"WM/AlbumTitle", {"album", nullptr}},
+    {"WM/AlbumArtist", {"album_artist", nullptr}},
+    {"WM/Genre", {"genre", nullptr}},
+    {"WM/TrackNumber", {"track", nullptr}},
+    {"WM/Year", {"date", "year"}},
+    {"WM/Composer", {"composer", nullptr}},
+};
+
+bool NameIs(std::string_view a, const char* b) {
+    const size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WmaRuntimeAvailable() {
+    if (!av_find_input_format(kContainer)) return false;
+    if (!av_guess_format(kContainer, nullptr, nullptr)) return false;
+    if (!avcodec_find_encoder(AV_CODEC_ID_WMAV2)) return false;
+    for (AVCodecID id : kDecoders)
+        if (!avcodec_find_decoder(id)) return false;
+    return true;
+}
+
+std::vector<WmaCodecFormat> GetAudioCodecFormats() {
+    std::vector<WmaCodecFormat> formats;
+    if (!WmaRuntimeAvailable()) return formats;
+    for (const FormatRow& row : kFormatTable) {
+        for (int kbps : row.kbps) {
+            if (kbps == 0) break;
+            const int bitrate = kbps * 1000;
+            AVCodecContext* cc = OpenWmaEncoder(row.rate, row.channels, bitrate);
+            if (!cc) continue;
+            WmaCodecFormat f;
+            char text[96];
+            std::snprintf(text, sizeof text, "%d kbps, %d kHz, %s CBR", kbps,
+                          row.rate / 1000, row.channels == 1 ? "mono" : "stereo");
+            f.description = text;
+            f.bitrate = bitrate;
+            f.mediaType.formatTag = kFormatTagWma2;
+            f.mediaType.channels = row.channels;
+            f.mediaType.samplesPerSec = row.rate;
+            f.mediaType.avgBytesPerSec = bitrate / 8;
+            f.mediaType.blockAlign = cc->block_align;
+            f.mediaType.bitsPerSample = 16;
+            avcodec_free_context(&cc);
+            formats.push_back(std::move(f));
+        }
+    }
+    return formats;
+}
+
+// ===========================================================================
+// Reader
+
+struct CWmaSyncReader::State {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    SwrContext* swr = nullptr;
+    int streamIndex = -1;
+    int outRate = 0;
+    int outChannels = 0;
+    // Input side the converter is set up for.
+    int swrRate = 0;
+    int swrFormat = AV_SAMPLE_FMT_NONE;
+    AVChannelLayout swrLayout{};
+    bool flushed = false;   // the end-of-stream packet was sent
+    bool finished = false;  // no more samples
+    std::vector<int16_t> pcm;
+    int64_t nextTime = 0;   // time of the samples after the last piece
+
+    ~State() {
+        swr_free(&swr);
+        av_channel_layout_uninit(&swrLayout);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+
+    // Converts the decoded frame to interleaved 16-bit samples in `pcm`;
+    // returns the frame count, 0 when the frame gives nothing, -1 on error.
+    int Convert() {
+        const AVFrame* f = frame;
+        if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0)
+            return 0;
+        if (!swr || swrRate != f->sample_rate || swrFormat != f->format ||
+            av_channel_layout_compare(&swrLayout, &f->ch_layout) != 0) {
+            swr_free(&swr);
+            av_channel_layout_uninit(&swrLayout);
+            AVChannelLayout in{}, out{};
+            NamedLayout(f->ch_layout, in);
+            if (in.nb_channels == outChannels)
+                av_channel_layout_copy(&out, &in);
+            else
+                av_channel_layout_default(&out, outChannels);
+            int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, outRate, &in,
+                                        static_cast<AVSampleFormat>(f->format),
+                                        f->sample_rate, 0, nullptr);
+            av_channel_layout_uninit(&in);
+            av_channel_layout_uninit(&out);
+            if (r < 0 || swr_init(swr) < 0) {
+                swr_free(&swr);
+                return -1;
+            }
+            swrRate = f->sample_rate;
+            swrFormat = f->format;
+            av_channel_layout_copy(&swrLayout, &f->ch_layout);
+        }
+        const int room = swr_get_out_samples(swr, f->nb_samples);
+        if (room <= 0) return 0;
+        pcm.resize(static_cast<size_t>(room) * static_cast<size_t>(outChannels));
+        uint8_t* out[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
+        const int n = swr_convert(swr, out, room,
+                                  const_cast<const uint8_t**>(f->extended_data),
+                                  f->nb_samples);
+        return n < 0 ? -1 : n;
+    }
+};
+
+CWmaSyncReader::CWmaSyncReader() = default;
+CWmaSyncReader::~CWmaSyncReader() = default;
+
+void CWmaSyncReader::Close() { s_.reset(); }
+
+bool CWmaSyncReader::IsOpen() const { return s_ && s_->format; }
+
+bool CWmaSyncReader::Open(const std::string& path) {
+    Close();
+    const AVInputFormat* asf = av_find_input_format(kContainer);
+    if (!asf) return false;
+    auto s = std::make_unique<State>();
+    if (avformat_open_input(&s->format, path.c_str(), asf, nullptr) < 0) {
+        s->format = nullptr;
+        return false;
+    }
+    if (avformat_find_stream_info(s->format, nullptr) < 0) return false;
+    s_ = std::move(s);
+    return true;
+}
+
+int CWmaSyncReader::GetStreamCount() const {
+    return IsOpen() ? static_cast<int>(s_->format->nb_streams) : 0;
+}
+
+WmaStreamType CWmaSyncReader::GetStreamType(int index) const {
+    if (index < 0 || index >= GetStreamCount()) return WmaStreamType::Other;
+    switch (s_->format->streams[index]->codecpar->codec_type) {
+    case AVMEDIA_TYPE_AUDIO: return WmaStreamType::Audio;
+    case AVMEDIA_TYPE_VIDEO: return WmaStreamType::Video;
+    default: return WmaStreamType::Other;
+    }
+}
+
+int CWmaSyncReader::GetStreamNumber(int index) const {
+    if (index < 0 || index >= GetStreamCount()) return 0;
+    const int id = s_->format->streams[index]->id;
+    return id >= 1 && id <= 127 ? id : index + 1;
+}
+
+bool CWmaSyncReader::SelectAudioStream(int streamNumber) {
+    if (!IsOpen()) return false;
+    State& s = *s_;
+    int index = -1;
+    for (int i = 0; i < GetStreamCount(); ++i)
+        if (GetStreamNumber(i) == streamNumber && GetStreamType(i) == WmaStreamType::Audio) {
+            index = i;
+            break;
+        }
+    if (index < 0) return false;
+
+    swr_free(&s.swr);
+    av_frame_free(&s.frame);
+    av_packet_free(&s.packet);
+    avcodec_free_context(&s.codec);
+    s.streamIndex = -1;
+
+    const AVCodecParameters* par = s.format->streams[index]->codecpar;
+    const AVCodec* dec = avcodec_find_decoder(par->codec_id);
+    if (!dec) return false;
+    s.codec = avcodec_alloc_context3(dec);
+    s.packet = av_packet_alloc();
+    s.frame = av_frame_alloc();
+    if (!s.codec || !s.packet || !s.frame ||
+        avcodec_parameters_to_context(s.codec, par) < 0 ||
+        avcodec_open2(s.codec, dec, nullptr) < 0) {
+        avcodec_free_context(&s.codec);
+        return false;
+    }
+    s.outRate = s.codec->sample_rate > 0 ? s.codec->sample_rate : par->sample_rate;
+    s.outChannels = s.codec->ch_layout.nb_channels > 0 ? s.codec->ch_layout.nb_channels
+                                                        : par->ch_layout.nb_channels;
+    if (s.outRate <= 0 || s.outChannels <= 0) {
+        avcodec_free_context(&s.codec);
+        return false;
+    }
+    // Only the selected stream's packets reach the decoder.
+    for (unsigned i = 0; i < s.format->nb_streams; ++i)
+        s.format->streams[i]->discard =
+            static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    s.streamIndex = index;
+    s.flushed = s.finished = false;
+    s.nextTime = 0;
+    return true;
+}
+
+WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name,
+                                             WmaAttribute& value) const {
+    if (!IsOpen()) return WmaResult::Failed;
+    const AVFormatContext* fmt = s_->format;
+    value = WmaAttribute{};
+
+    if (NameIs(name, "Duration")) {
+        // Only a play duration stated in the header counts; the demuxer's
+        // estimate from the bit rate does not.
+        if (fmt->duration == AV_NOPTS_VALUE || fmt->duration <= 0 ||
+            fmt->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+            return WmaResult::NotFound;
+        value.type = WmaAttrType::Qword;
+        value.number = static_cast<uint64_t>(
+            av_rescale_q(fmt->duration, AV_TIME_BASE_Q, kTimeBase100ns));
+        return WmaResult::Ok;
+    }
+    if (NameIs(name, "Bitrate")) {
+        int64_t sum = 0;
+        for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+            const int64_t b = fmt->streams[i]->codecpar->bit_rate;
+            if (b > 0) sum += b;
+        }
+        if (sum <= 0) sum = fmt->bit_rate;
+        if (sum <= 0) return WmaResult::NotFound;
+        value.type = WmaAttrType::Dword;
+        value.number = static_cast<uint64_t>(
+            std::min<int64_t>(sum, std::numeric_limits<uint32_t>::max()));
+        return WmaResult::Ok;
+    }
+
+    const std::string key(name);
+    const AVDictionaryEntry* e =
+        key.empty() ? nullptr : av_dict_get(fmt->metadata, key.c_str(), nullptr, 0);
+    for (const AttributeAlias& a : kAliases) {
+        if (e || !NameIs(name, a.name)) continue;
+        for (const char* k : a.keys)
+            if (k && !e) e = av_dict_get(fmt->metadata, k, nullptr, 0);
+    }
+    if (!e) return WmaResult::NotFound;
+    value.type = WmaAttrType::String;
+    value.text = e->value ? e->value : "";
+    return WmaResult::Ok;
+}
+
+bool CWmaSyncReader::GetOutputFormat(int& sampleRate, int& channels) const {
+    if (!IsOpen() || s_->streamIndex < 0) return false;
+    sampleRate = s_->outRate;
+    channels = s_->outChannels;
+    return true;
+}
+
+bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t& time) {
+    if (!IsOpen() || s_->streamIndex < 0) return false;
+    State& s = *s_;
+    const AVRational tb = s.format->streams[s.streamIndex]->time_base;
+    while (!s.finished) {
+        int r = avcodec_receive_frame(s.codec, s.frame);
+        if (r == 0) {
+            const int64_t ts = s.frame->best_effort_timestamp;
+            const int n = s.Convert();
+            av_frame_unref(s.frame);
+            if (n <= 0) continue;
+            time = ts != AV_NOPTS_VALUE && tb.num > 0 && tb.den > 0
+                       ? av_rescale_q(ts, tb, kTimeBase100ns)
+                       : s.nextTime;
+            s.nextTime = time + av_rescale(n, kTimeUnitsPerSecond, s.outRate);
+            data = s.pcm.data();
+            bytes = static_cast<size_t>(n) * static_cast<size_t>(s.outChannels) * 2;
+            return true;
+        }
+        if (r == AVERROR_EOF || s.flushed) {
+            // Once flushing, any answer but a frame ends the stream.
+            s.finished = true;
+            continue;
+        }
+        // The decoder wants more input (or rejected the last packet, which
+        // is skipped).
+        r = av_read_frame(s.format, s.packet);
+        if (r < 0) {
+            avcodec_send_packet(s.codec, nullptr);
+            s.flushed = true;
+            continue;
+        }
+        if (s.packet->stream_index == s.streamIndex)
+            avcodec_send_packet(s.codec, s.packet);  // a damaged packet is skipped
+        av_packet_unref(s.packet);
+    }
+    return false;
+}
+
+// ===========================================================================
+// Writer
+
+struct CWmaFileWriter::Session {
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* swr = nullptr;
+    AVAudioFifo* fifo = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    std::string path;
+    bool fileOpen = false;
+    bool headerWritten = false;
+
+    int inRate = 0;
+    int inChannels = 0;
+    int outChannels = 0;
+    int frameSize = 0;
+    int64_t inFrames = 0;  // input frames taken so far (silence included)
+    int64_t nextPts = 0;   // in output samples
+    std::vector<int16_t> mapped;             // input in the output's channels
+    std::vector<std::vector<float>> planes;  // converted, before the FIFO
+
+    ~Session() {
+        swr_free(&swr);
+        if (fifo) av_audio_fifo_free(fifo);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        if (format) {
+            if (fileOpen) avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    }
+
+    // Hands every packet the encoder has ready to the muxer.
+    bool Drain() {
+        bool ok = true;
+        for (;;) {
+            int r = avcodec_receive_packet(codec, packet);
+            if (r < 0) return ok && (r == AVERROR(EAGAIN) || r == AVERROR_EOF);
+            packet->stream_index = stream->index;
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            if (av_interleaved_write_frame(format, packet) < 0) ok = false;
+            av_packet_unref(packet);
+        }
+    }
+
+    // Encodes whole frames from the FIFO; with `last`, also the remainder,
+    // completed with silence.
+    bool Encode(bool last) {
+        bool ok = true;
+        for (;;) {
+            const int have = av_audio_fifo_size(fifo);
+            if (have <= 0 || (have < frameSize && !last)) break;
+            const int n = std::min(have, frameSize);
+            frame->nb_samples = frameSize;
+            if (av_frame_make_writable(frame) < 0) return false;
+            if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->extended_data), n) != n)
+                return false;
+            if (n < frameSize)
+                av_samples_set_silence(frame->extended_data, n, frameSize - n,
+                                       outChannels, codec->sample_fmt);
+            frame->pts = nextPts;
+            nextPts += frameSize;
+            if (avcodec_send_frame(codec, frame) < 0 || !Drain()) ok = false;
+        }
+        return ok;
+    }
+
+    // Puts converter output (or, with null input, its buffered rest) into
+    // the FIFO.
+    bool Convert(const int16_t* in, int frames) {
+        const int room = swr_get_out_samples(swr, frames);
+        if (room < 0) return false;
+        if (room == 0) return true;
+        std::vector<uint8_t*> out(static_cast<size_t>(outChannels));
+        for (int c = 0; c < outChannels; ++c) {
+            planes[c].resize(static_cast<size_t>(room));
+            out[c] = reinterpret_cast<uint8_t*>(planes[c].data());
+        }
+        const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(in)};
+        const int n = swr_convert(swr, out.data(), room, in ? src : nullptr, in ? frames : 0);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        return av_audio_fifo_write(fifo, reinterpret_cast<void**>(out.data()), n) == n;
+    }
+
+    // Takes input frames (null: silence), matches their channel count to
+    // the output's, converts and encodes what fills whole frames.
+    bool Feed(const int16_t* in, int64_t frames) {
+        bool ok = true;
+        while (frames > 0) {
+            const int n = static_cast<int>(std::min<int64_t>(frames, kChunkFrames));
+            mapped.assign(static_cast<size_t>(n) * outChannels, 0);
+            if (in) {
+                for (int i = 0; i < n; ++i) {
+                    const int16_t* f = in + static_cast<ptrdiff_t>(i) * inChannels;
+                    if (outChannels == inChannels) {
+                        for (int c = 0; c < inChannels; ++c) mapped[i * outChannels + c] = f[c];
+                    } else if (outChannels == 2) {  // mono to both sides
+                        mapped[2 * i] = mapped[2 * i + 1] = f[0];
+                    } else {  // stereo to mono: the mean, truncated toward zero
+                        mapped[i] = static_cast<int16_t>((f[0] + f[1]) / 2);
+                    }
+                }
+                in += static_cast<ptrdiff_t>(n) * inChannels;
+            }
+            if (!Convert(mapped.data(), n)) ok = false;
+            if (!Encode(false)) ok = false;
+            frames -= n;
+            inFrames += n;
+        }
+        return ok;
+    }
+};
+
+CWmaFileWriter::CWmaFileWriter() = default;
+
+CWmaFileWriter::~CWmaFileWriter() {
+    if (session_ && session_->fileOpen) {
+        std::string path = session_->path;
+        session_.reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+}
+
+void CWmaFileWriter::SetProfile(const WmaMediaType& format, int bitrate) {
+    format_ = format;
+    bitrate_ = bitrate;
+}
+
+void CWmaFileWriter::SetInputFormat(int sampleRate, int channels) {
+    inRate_ = sampleRate;
+    inChannels_ = channels;
+}
+
+void CWmaFileWriter::AddAttribute(const std::string& name, const std::string& value) {
+    if (name.empty() || value.empty()) return;
+    attributes_.emplace_back(name, value);
+}
+
+void CWmaFileWriter::AddAttribute(const std::string& name, uint32_t value) {
+    AddAttribute(name, std::to_string(value));
+}
+
+bool CWmaFileWriter::IsWriting() const { return session_ && session_->headerWritten; }
+
+bool CWmaFileWriter::Fail(const std::string& reason) {
+    lastError_ = reason;
+    if (session_ && session_->fileOpen) {
+        std::string path = session_->path;
+        session_.reset();
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+    session_.reset();
+    return false;
+}
+
+bool CWmaFileWriter::BeginWriting(const std::string& path) {
+    if (session_) return Fail("already writing");
+    lastError_.clear();
+    if (!WmaRuntimeAvailable()) return Fail("the Windows Media codecs are not available");
+    if (path.empty()) return Fail("no output file name");
+    if (format_.formatTag != kFormatTagWma2) return Fail("not a Windows Media Audio format");
+    const int outRate = format_.samplesPerSec;
+    const int outChannels = format_.channels;
+    if (outRate <= 0 || (outChannels != 1 && outChannels != 2))
+        return Fail("invalid output format");
+    if (inRate_ <= 0 || (inChannels_ != 1 && inChannels_ != 2))
+        return Fail("invalid input format");
+    const int64_t bitrate =
+        bitrate_ > 0 ? bitrate_ : static_cast<int64_t>(format_.avgBytesPerSec) * 8;
+    if (bitrate <= 0) return Fail("no bit rate");
+
+    auto s = std::make_unique<Session>();
+    s->path = path;
+    s->inRate = inRate_;
+    s->inChannels = inChannels_;
+    s->outChannels = outChannels;
+    s->codec = OpenWmaEncoder(outRate, outChannels, bitrate);
+    if (!s->codec) {
+        session_ = std::move(s);
+        return Fail("the encoder refused the format");
+    }
+    AVCodecContext* cc = s->codec;
+    s->frameSize = cc->frame_size > 0 ? cc->frame_size : 2048;
+    session_ = std::move(s);
+    Session& ss = *session_;
+
+    if (avformat_alloc_output_context2(&ss.format, nullptr, kContainer, nullptr) < 0 ||
+        !ss.format)
+        return Fail("cannot allocate the container");
+    ss.stream = avformat_new_stream(ss.format, nullptr);
+    ss.packet = av_packet_alloc();
+    ss.frame = av_frame_alloc();
+    ss.fifo = av_audio_fifo_alloc(cc->sample_fmt, outChannels, ss.frameSize * 2);
+    if (!ss.stream || !ss.packet || !ss.frame || !ss.fifo) return Fail("out of memory");
+    if (avcodec_parameters_from_context(ss.stream->codecpar, cc) < 0)
+        return Fail("out of memory");
+    ss.stream->time_base = cc->time_base;
+
+    ss.frame->format = cc->sample_fmt;
+    ss.frame->sample_rate = outRate;
+    ss.frame->nb_samples = ss.frameSize;
+    if (av_channel_layout_copy(&ss.frame->ch_layout, &cc->ch_layout) < 0 ||
+        av_frame_get_buffer(ss.frame, 0) < 0)
+        return Fail("out of memory");
+
+    // Input already in the output's channels: only the rate and the sample
+    // format change.
+    if (swr_alloc_set_opts2(&ss.swr, &cc->ch_layout, cc->sample_fmt, outRate,
+                            &cc->ch_layout, AV_SAMPLE_FMT_S16, inRate_, 0, nullptr) < 0 ||
+        swr_init(ss.swr) < 0)
+        return Fail("cannot set up the sample conversion");
+    ss.planes.resize(static_cast<size_t>(outChannels));
+
+    for (const auto& [name, value] : attributes_)
+        if (av_dict_set(&ss.format->metadata, name.c_str(), value.c_str(), 0) < 0)
+            return Fail("out of memory");
+
+    if (avio_open(&ss.format->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return Fail("cannot create the output file");
+    ss.fileOpen = true;
+    if (avformat_write_header(ss.format, nullptr) < 0)
+        return Fail("the container refused the stream");
+    ss.headerWritten = true;
+    return true;
+}
+
+bool CWmaFileWriter::WriteSample(int64_t time, const int16_t* interleaved, int frames) {
+    if (!IsWriting() || frames < 0 || (frames > 0 && !interleaved)) return false;
+    Session& s = *session_;
+    bool ok = true;
+    const int64_t end = av_rescale(s.inFrames, kTimeUnitsPerSecond, s.inRate);
+    if (time > end && time - end <= kMaxGapUnits) {
+        const int64_t gap = av_rescale(time - end, s.inRate, kTimeUnitsPerSecond);
+        if (gap > 0 && !s.Feed(nullptr, gap)) ok = false;
+    }
+    if (frames > 0 && !s.Feed(interleaved, frames)) ok = false;
+    return ok;
+}
+
+bool CWmaFileWriter::EndWriting() {
+    if (!IsWriting()) {
+        session_.reset();
+        return false;
+    }
+    Session& s = *session_;
+    bool ok = s.Convert(nullptr, 0);
+    if (!s.Encode(true)) ok = false;
+    if (avcodec_send_frame(s.codec, nullptr) < 0 || !s.Drain()) ok = false;
+    if (av_write_trailer(s.format) < 0) ok = false;
+    if (avio_closep(&s.format->pb) < 0) ok = false;
+    s.fileOpen = false;
+    session_.reset();
+    if (!ok) lastError_ = "the file could not be finished";
+    return ok;
+}
+
+}  // namespace quelvox::wma
