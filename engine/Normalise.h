@@ -1,0 +1,40 @@
+// Gain of a file: fixed volume, or normalisation from the peaks found by a
+// measuring pass over the whole source.
+#pragma once
+
+#include <cstdint>
+
+namespace quelvox {
+
+struct ConversionContext;
+struct CSettings;
+struct FileEntry;
+struct OutputFormatEntry;
+
+// Scales every sample of `left` (and of `right` when channels is 2 and
+// right is set) by `gain` in place: the product truncated toward zero and
+// clamped to -32768 … 32767.
+void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float gain);
+
+// The gain to apply to a file, 1.0 meaning none: with VolumeType 0 the
+// normalisation gain when it is above 0; with VolumeType 1 Volume × 0.01
+// when Volume is not 100; otherwise none.
+float SelectGain(const CSettings& settings, float normalisationGain);
+
+// The normalisation gain for the peaks of a file: min(32767 / max,
+// 32768 / -min) when min is in -32762 … -1 and max in 1 … 32761, else -1
+// (no gain: silence, a one-sided signal, or peaks already at full scale).
+float NormalisationGain(int16_t minimum, int16_t maximum);
+
+// Reads the whole of `source` (as for a conversion to `format`: same render
+// rate, full decoder) and returns its smallest and largest sample in
+// `minimum` and `maximum` (both start at 0, and are set in every case).
+// Returns nonzero when at least one block was read and the pass was not
+// cancelled. Clears `audioFound` when the source turned out to hold no
+// audio. Shows "[n%] 正在标准化 <name>..." on ctx.progress, the name being
+// that of ctx.state.currentEntry (of `source` when there is none).
+int MeasurePeaks(ConversionContext& ctx, const FileEntry& source,
+                 const OutputFormatEntry& format, int& audioFound, int16_t& minimum,
+                 int16_t& maximum);
+
+}  // namespace quelvox

@@ -1,0 +1,198 @@
+#include "engine/OutputPath.h"
+
+#include "engine/FileEntry.h"
+#include "engine/Preprocess.h"
+#include "settings/Settings.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace quelvox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kFolderFailed = "无法创建文件夹 \"%s\"";
+constexpr const char* kFileFailed = "无法创建文件 \"%s\"";
+constexpr const char* kTargetExistsSkipped = "目标存在并跳过";
+constexpr const char* kSameAsSource =
+    "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
+
+std::string Format(const char* pattern, const std::string& value) {
+    std::string text = pattern;
+    text.replace(text.find("%s"), 2, value);
+    return text;
+}
+
+// Anything of that name, a dangling link included.
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+// One level of EnsureFolder: an existing entry must be a folder, a missing
+// one is created.
+bool EnsureLevel(const std::string& path) {
+    if (path.empty() || IsFolder(path)) return true;
+    if (Exists(path)) return false;
+    std::error_code ec;
+    fs::create_directory(path, ec);
+    return IsFolder(path);
+}
+
+std::string CollapseSlashes(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        if (c == '/' && !out.empty() && out.back() == '/') continue;
+        out += c;
+    }
+    return out;
+}
+
+// Both names denote the same file: equal after making them absolute and
+// canonical (letter case counts), or the same file reached another way.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec1), ec1);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec2), ec2);
+    if (!ec1 && !ec2 && ca == cb) return true;
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+// Whether a file can be written at `candidate` without destroying
+// anything: a new name is created exclusively and removed again; for an
+// existing target the target is opened for appending (no truncation) and
+// a private probe file is created beside it, where the conversion will
+// stage its output.
+bool CanCreate(const std::string& candidate) {
+    if (!Exists(candidate)) {
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        ::close(fd);
+        ::unlink(candidate.c_str());
+        return true;
+    }
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    std::string folder = fs::path(candidate).parent_path().string();
+    if (folder.empty()) folder = ".";
+    std::string probe;
+    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return false;
+    ::unlink(probe.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool EnsureFolder(const std::string& path) {
+    if (path.empty()) return false;
+    if (IsFolder(path)) return true;
+    size_t start = 0;
+    for (size_t slash = path.find('/', start); slash != std::string::npos;
+         slash = path.find('/', start)) {
+        if (!EnsureLevel(path.substr(0, slash))) return false;
+        start = slash + 1;
+    }
+    if (start < path.size() && !EnsureLevel(path)) return false;
+    return IsFolder(path);
+}
+
+bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
+                       const std::string& extension, std::string& message) {
+    int mode = settings.DestOutputFolderOpt;
+    std::string folder = settings.DestSpecifiedFolder;
+    bool keepTree = settings.CreateDirs != 0;
+    bool fallbackUsed = false;
+
+    const std::string& source = entry.Path;
+    const size_t slash = source.find_last_of('/');
+    const std::string sourceName = slash == std::string::npos ? source : source.substr(slash + 1);
+    const size_t dot = sourceName.find_last_of('.');
+    const std::string sourceStem =
+        dot == std::string::npos ? sourceName : sourceName.substr(0, dot);
+    const std::string newExtension = "." + extension;
+
+    for (;;) {
+        bool placed = false;
+        std::string base;
+        if (mode == 399) {
+            if (folder.empty() || !EnsureFolder(folder)) {
+                message = Format(kFolderFailed, folder);
+            } else {
+                base = folder;
+                if (base.back() != '/') base += '/';
+                placed = true;
+                if (keepTree) {
+                    // The source's absolute folder below the chosen one:
+                    // /home/u/a.mp3 below /out gives /out/home/u/.
+                    std::error_code ec;
+                    fs::path absolute = fs::absolute(source, ec);
+                    if (ec) absolute = source;
+                    std::string tree =
+                        CollapseSlashes(absolute.lexically_normal().parent_path().string());
+                    while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
+                    if (!tree.empty()) {
+                        base += tree;
+                        if (base.back() != '/') base += '/';
+                        if (!EnsureFolder(base)) {
+                            message = Format(kFolderFailed, base);
+                            placed = false;
+                        }
+                    }
+                }
+                base += sourceStem;
+            }
+        } else {
+            base = slash == std::string::npos ? sourceStem
+                                              : source.substr(0, slash + 1) + sourceStem;
+            placed = true;
+        }
+
+        if (placed) {
+            std::string candidate = base + newExtension;
+            if (Exists(candidate)) {
+                if (settings.TargetExistsOpt == 22) {
+                    if (SameFile(candidate, source)) {
+                        message = kSameAsSource;
+                        return false;
+                    }
+                } else if (settings.TargetExistsOpt == 33) {
+                    message = kTargetExistsSkipped;
+                    return false;
+                } else {
+                    for (int n = 1;; ++n) {
+                        candidate = base + "_" + std::to_string(n) + newExtension;
+                        if (!Exists(candidate)) break;
+                    }
+                }
+            }
+            if (CanCreate(candidate)) {
+                entry.OutputPath = candidate;
+                return true;
+            }
+            message = Format(kFileFailed, candidate);
+        }
+
+        if (!settings.OutputFiles2MyDocuments || fallbackUsed) return false;
+        fallbackUsed = true;
+        const std::string documents = UserDocumentsFolder();
+        if (documents.empty()) return false;
+        folder = documents;
+        keepTree = settings.DestOutputFolderOpt == 399 && settings.CreateDirs != 0;
+        mode = 399;
+    }
+}
+
+}  // namespace quelvox

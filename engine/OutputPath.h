@@ -1,0 +1,30 @@
+// Where the output of one file goes: next to its source or in a chosen
+// folder (optionally below a copy of the source's folder path), what
+// happens when the name is taken, and a last try in the user's documents
+// folder.
+#pragma once
+
+#include <string>
+
+namespace quelvox {
+
+struct CSettings;
+struct FileEntry;
+
+// Chooses the output path of `entry` for a format with `extension`
+// (without the dot) and stores it in entry.OutputPath; returns true. On
+// false, `message` holds the reason to show in the file's row.
+//
+// The chosen folder is tested for writability without touching any file
+// there: with TargetExistsOpt 22 an existing target is left in place, and
+// the conversion replaces it only once it has succeeded. With any other
+// policy nothing exists at the returned path.
+bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
+                       const std::string& extension, std::string& message);
+
+// Makes sure `path` exists as a folder, creating every missing level. True
+// when it is a folder afterwards; false when a level exists as something
+// else or cannot be created.
+bool EnsureFolder(const std::string& path);
+
+}  // namespace quelvox

@@ -1,0 +1,91 @@
+// Channel, bit-depth and sample-rate conversion of planar PCM blocks.
+//
+// Equal rates convert between 8-bit unsigned and 16-bit signed samples and
+// between mono and stereo (a mono target takes (L + R) >> 1, a stereo
+// target repeats the one channel). Different rates go through libresample,
+// one high-quality resampler per output channel; a stereo source for a mono
+// target is mixed before resampling.
+//
+// The resamplers keep a filter delay: at the end of a stream the caller
+// drains them with Flush until it returns 0, so that the output is as long
+// as the input times the rate ratio (within one frame). Input that a
+// resampler did not take because the output was full is kept and used by
+// the next call, so nothing is lost whatever the output capacity.
+//
+// Buffers are planar, one per channel: int16_t samples for 16 bits, uint8_t
+// for 8 bits. Work buffers only grow; a converter serves one stream.
+#pragma once
+
+#include "engine/AudioStream.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace quelvox {
+
+class CPcmConverter {
+public:
+    CPcmConverter() = default;
+    virtual ~CPcmConverter();
+    CPcmConverter(const CPcmConverter&) = delete;
+    CPcmConverter& operator=(const CPcmConverter&) = delete;
+
+    // Stores both formats and, when the rates differ, opens the resamplers
+    // (a second one for a stereo target). False when a format is invalid
+    // (rate < 1, channels not 1 or 2, bits not 8 or 16) or a resampler could
+    // not be opened; the converter then produces nothing.
+    bool Configure(const PcmFormat& target, const PcmFormat& source);
+
+    // Frames an output buffer must hold for one call with `inputFrames`
+    // frames of input: (target rate / source rate, integer division, + 1)
+    // per input frame.
+    static int OutputFramesFor(int targetRate, int sourceRate, int inputFrames);
+
+    // Converts `frames` frames. `rightIn` is read only for a stereo source;
+    // `rightOut` is written only for a stereo target. At most `maxOutFrames`
+    // frames are written; returns the number written.
+    int Process(const void* leftIn, const void* rightIn, int frames,
+                void* leftOut, void* rightOut, int maxOutFrames);
+
+    // Drains the resamplers at the end of the stream: call until it returns
+    // 0. Returns 0 at once when the rates are equal.
+    int Flush(void* leftOut, void* rightOut, int maxOutFrames);
+
+    bool Resampling() const { return source_.sampleRate != target_.sampleRate; }
+    const PcmFormat& Target() const { return target_; }
+    const PcmFormat& Source() const { return source_; }
+
+private:
+    void Reset();
+    // Resamples the pending input of every channel (lastFlag at the end of
+    // the stream) into the outputs; returns the frame count.
+    int Resample(bool last, void* leftOut, void* rightOut, int maxOutFrames);
+    void AppendFloat(std::vector<float>& pending, int& count, const void* in,
+                     int frames);
+    void FloatToOut(const float* in, int frames, void* out) const;
+
+    PcmFormat target_;
+    PcmFormat source_;
+    // Channel count entering the resamplers (1 after a stereo-to-mono mix).
+    int resampleChannels_ = 0;
+    void* resamplerLeft_ = nullptr;
+    void* resamplerRight_ = nullptr;
+    double factor_ = 1.0;
+
+    // Bit-depth and mix work buffers, one set per sample width.
+    std::vector<int16_t> bits16Left_, bits16Right_, mix16_;
+    std::vector<uint8_t> bits8Left_, bits8Right_, mix8_;
+    // Input the resamplers have not taken yet, as floats.
+    std::vector<float> pendingLeft_, pendingRight_;
+    int pendingLeftCount_ = 0, pendingRightCount_ = 0;
+    // Resampler output.
+    std::vector<float> floatOutLeft_, floatOutRight_;
+
+    // Frames fed to and taken from the resamplers over the whole stream;
+    // the drain stops at input × ratio, rounded.
+    int64_t framesIn_ = 0;
+    int64_t framesOut_ = 0;
+    bool drained_ = false;
+};
+
+}  // namespace quelvox

@@ -1,0 +1,294 @@
+#include "engine/OutputPath.h"
+
+#include "engine/FileEntry.h"
+#include "settings/Settings.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+
+namespace quelvox {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+CSettings NextToSource(int targetExists = 11) {
+    CSettings s{std::string_view{}};
+    s.DestOutputFolderOpt = 199;
+    s.DestSpecifiedFolder.clear();
+    s.CreateDirs = 0;
+    s.TargetExistsOpt = targetExists;
+    s.OutputFiles2MyDocuments = 0;
+    return s;
+}
+
+CSettings InFolder(const std::string& folder, bool keepTree = false) {
+    CSettings s = NextToSource();
+    s.DestOutputFolderOpt = 399;
+    s.DestSpecifiedFolder = folder;
+    s.CreateDirs = keepTree ? 1 : 0;
+    return s;
+}
+
+std::set<std::string> Listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+struct Outcome {
+    bool ok;
+    std::string path;
+    std::string message;
+};
+
+Outcome Resolve(const CSettings& s, const std::string& source, const std::string& ext) {
+    FileEntry e;
+    e.Path = source;
+    Outcome o;
+    o.ok = ResolveOutputPath(s, e, ext, o.message);
+    o.path = e.OutputPath;
+    return o;
+}
+
+// Points HOME (and the XDG user-dirs lookup) at a scratch folder for the
+// life of the object, so that the documents folder is HOME/Documents.
+class ScopedHome {
+public:
+    explicit ScopedHome(const fs::path& home) {
+        Save("HOME");
+        Save("XDG_CONFIG_HOME");
+        Save("XDG_DOCUMENTS_DIR");
+        ::setenv("HOME", home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        ::unsetenv("XDG_DOCUMENTS_DIR");
+    }
+    ~ScopedHome() {
+        for (auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    void Save(const std::string& name) {
+        const char* v = std::getenv(name.c_str());
+        saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(ResolveOutputPathNaming, NextToTheSource) {
+    TempDir dir;
+    const std::string src = dir.file("song.wav");
+    WriteFile(src, "RIFF");
+    Outcome o = Resolve(NextToSource(), src, "mp3");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, dir.file("song.mp3"));
+    EXPECT_FALSE(fs::exists(o.path));  // the creation test leaves nothing
+
+    EXPECT_EQ(Resolve(NextToSource(), dir.file("track"), "wav").path, dir.file("track.wav"));
+    EXPECT_EQ(Resolve(NextToSource(), dir.file("a.b.c.flac"), "mp3").path,
+              dir.file("a.b.c.mp3"));
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"song.wav"});
+}
+
+TEST(ResolveOutputPathNaming, SpecifiedFolderIsCreatedLevelByLevel) {
+    TempDir dir;
+    const std::string out = dir.file("out/a/b");
+    Outcome o = Resolve(InFolder(out), "/music/song.flac", "ogg");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, out + "/song.ogg");
+    EXPECT_TRUE(fs::is_directory(out));
+    // A trailing slash is not doubled.
+    EXPECT_EQ(Resolve(InFolder(out + "/"), "/music/song.flac", "ogg").path, out + "/song.ogg");
+}
+
+TEST(ResolveOutputPathNaming, KeptTreePutsTheSourceFolderBelowTheChosenOne) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    Outcome o = Resolve(InFolder(out, true), "/home/u/Music/Pop/a.mp3", "wav");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, out + "/home/u/Music/Pop/a.wav");
+    EXPECT_TRUE(fs::is_directory(out + "/home/u/Music/Pop"));
+
+    // Doubled slashes and dot-dot levels are reduced; nothing lands outside
+    // the chosen folder.
+    EXPECT_EQ(Resolve(InFolder(out, true), "//srv//share/x.mp3", "wav").path,
+              out + "/srv/share/x.wav");
+    EXPECT_EQ(Resolve(InFolder(out, true), "/../../etc/y.mp3", "wav").path,
+              out + "/etc/y.wav");
+
+    // A relative source path is taken from the current folder.
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    Outcome rel = Resolve(InFolder(out, true), "sub/z.mp3", "wav");
+    fs::current_path(cwd);
+    ASSERT_TRUE(rel.ok) << rel.message;
+    const std::string absDir = fs::weakly_canonical(dir.path()).string();
+    EXPECT_EQ(rel.path, out + absDir + "/sub/z.wav");
+}
+
+TEST(ResolveOutputPathExisting, NumberedNames) {
+    TempDir dir;
+    const std::string src = dir.file("song.mp3");
+    WriteFile(src, "ID3");
+    Outcome o = Resolve(NextToSource(11), src, "mp3");
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.path, dir.file("song_1.mp3"));
+    WriteFile(dir.file("song_1.mp3"), "x");
+    EXPECT_EQ(Resolve(NextToSource(11), src, "mp3").path, dir.file("song_2.mp3"));
+    // Any value other than 22 and 33 numbers too.
+    EXPECT_EQ(Resolve(NextToSource(5), src, "mp3").path, dir.file("song_2.mp3"));
+}
+
+TEST(ResolveOutputPathExisting, AFolderOfTheNameCountsAsExisting) {
+    TempDir dir;
+    fs::create_directory(dir.file("song.mp3"));
+    EXPECT_EQ(Resolve(NextToSource(11), dir.file("song.wav"), "mp3").path,
+              dir.file("song_1.mp3"));
+    Outcome skip = Resolve(NextToSource(33), dir.file("song.wav"), "mp3");
+    EXPECT_FALSE(skip.ok);
+    EXPECT_EQ(skip.message, "目标存在并跳过");
+    // Overwriting a folder is impossible: the creation test fails.
+    Outcome over = Resolve(NextToSource(22), dir.file("song.wav"), "mp3");
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.message, "无法创建文件 \"" + dir.file("song.mp3") + "\"");
+}
+
+TEST(ResolveOutputPathExisting, SkipNeverFallsBack) {
+    TempDir dir;
+    ScopedHome home(dir.path() / "home");
+    WriteFile(dir.file("song.mp3"), "old");
+    CSettings s = NextToSource(33);
+    s.OutputFiles2MyDocuments = 1;
+    Outcome o = Resolve(s, dir.file("song.wav"), "mp3");
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.message, "目标存在并跳过");
+    EXPECT_FALSE(fs::exists(dir.path() / "home" / "Documents" / "song.mp3"));
+}
+
+TEST(ResolveOutputPathExisting, OverwriteKeepsTheOldTargetUntilReplaced) {
+    TempDir dir;
+    WriteFile(dir.file("song.wav"), "RIFF");
+    WriteFile(dir.file("song.mp3"), "old contents");
+    Outcome o = Resolve(NextToSource(22), dir.file("song.wav"), "mp3");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, dir.file("song.mp3"));
+    const std::vector<uint8_t> kept = ReadFile(dir.file("song.mp3"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old contents");
+    // No probe file is left behind.
+    EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"song.mp3", "song.wav"}));
+}
+
+TEST(ResolveOutputPathExisting, OverwriteRefusesTheSourceItself) {
+    TempDir dir;
+    const std::string src = dir.file("song.mp3");
+    WriteFile(src, "source");
+    const std::string refusal =
+        "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
+    CSettings s = NextToSource(22);
+    s.OutputFiles2MyDocuments = 1;  // the refusal does not fall back
+    Outcome o = Resolve(s, src, "mp3");
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.message, refusal);
+
+    // The same file reached through a linked folder is still the source.
+    fs::create_directory_symlink(dir.path(), dir.file("link"));
+    CSettings viaLink = InFolder(dir.file("link"));
+    viaLink.TargetExistsOpt = 22;
+    Outcome l = Resolve(viaLink, src, "mp3");
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.message, refusal);
+
+    // Names differing in letter case are different files here.
+    WriteFile(dir.file("Song.mp3"), "other");
+    Outcome c = Resolve(NextToSource(22), dir.file("Song.wav"), "mp3");
+    EXPECT_TRUE(c.ok) << c.message;
+    const std::vector<uint8_t> data = ReadFile(src);
+    EXPECT_EQ(std::string(data.begin(), data.end()), "source");
+}
+
+TEST(ResolveOutputPathFailures, FolderBelowARegularFileCannotBeCreated) {
+    // Tests run as root, so permissions cannot make a folder unwritable; a
+    // path whose parent is a regular file can never become a folder.
+    TempDir dir;
+    WriteFile(dir.file("plain"), "x");
+    const std::string folder = dir.file("plain/out");
+    Outcome o = Resolve(InFolder(folder), "/music/a.mp3", "wav");
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.message, "无法创建文件夹 \"" + folder + "\"");
+
+    // The kept tree fails the same way when one of its levels is a file.
+    const std::string out = dir.file("out");
+    fs::create_directories(out + "/music");
+    WriteFile(out + "/music/rock", "x");
+    Outcome t = Resolve(InFolder(out, true), "/music/rock/a.mp3", "wav");
+    EXPECT_FALSE(t.ok);
+    EXPECT_EQ(t.message, "无法创建文件夹 \"" + out + "/music/rock/\"");
+}
+
+TEST(ResolveOutputPathFailures, UncreatableFileFallsBackToDocuments) {
+    // A name longer than the file system allows cannot be created by
+    // anyone; with the fallback on, the documents folder is tried and fails
+    // too, and its message is the one reported.
+    TempDir dir;
+    ScopedHome home(dir.path() / "home");
+    const std::string stem(252, 'n');
+    Outcome o = Resolve(NextToSource(), dir.file(stem + ".wav"), "flac");
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.message, "无法创建文件 \"" + dir.file(stem + ".flac") + "\"");
+
+    CSettings s = NextToSource();
+    s.OutputFiles2MyDocuments = 1;
+    Outcome f = Resolve(s, dir.file(stem + ".wav"), "flac");
+    EXPECT_FALSE(f.ok);
+    EXPECT_EQ(f.message, "无法创建文件 \"" + (dir.path() / "home/Documents/").string() + stem +
+                             ".flac\"");
+}
+
+TEST(ResolveOutputPathFailures, EmptyFolderFallsBackToDocuments) {
+    TempDir dir;
+    ScopedHome home(dir.path() / "home");
+    const std::string docs = (dir.path() / "home" / "Documents").string();
+
+    CSettings s = InFolder("");
+    Outcome none = Resolve(s, "/music/Pop/a.mp3", "wav");
+    EXPECT_FALSE(none.ok);
+    EXPECT_EQ(none.message, "无法创建文件夹 \"\"");
+
+    s.OutputFiles2MyDocuments = 1;
+    Outcome o = Resolve(s, "/music/Pop/a.mp3", "wav");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, docs + "/a.wav");
+
+    // The kept tree follows into the documents folder.
+    s.CreateDirs = 1;
+    Outcome t = Resolve(s, "/music/Pop/a.mp3", "wav");
+    ASSERT_TRUE(t.ok) << t.message;
+    EXPECT_EQ(t.path, docs + "/music/Pop/a.wav");
+}
+
+TEST(EnsureFolder, CreatesMissingLevelsAndRefusesFiles) {
+    TempDir dir;
+    EXPECT_TRUE(EnsureFolder(dir.file("a/b/c")));
+    EXPECT_TRUE(fs::is_directory(dir.file("a/b/c")));
+    EXPECT_TRUE(EnsureFolder(dir.file("a/b/c/")));
+    EXPECT_TRUE(EnsureFolder(dir.path().string()));
+    WriteFile(dir.file("f"), "x");
+    EXPECT_FALSE(EnsureFolder(dir.file("f")));
+    EXPECT_FALSE(EnsureFolder(dir.file("f/g")));
+    EXPECT_FALSE(EnsureFolder(""));
+}
+
+}  // namespace
+}  // namespace quelvox
