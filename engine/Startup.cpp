@@ -1,0 +1,121 @@
+#include "engine/Startup.h"
+
+#include "engine/RunState.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+#include <cdio/cdio.h>
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+namespace quelvox {
+namespace {
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// (current time in seconds) × (milliseconds since system start), in
+// wrapping unsigned arithmetic. The steady clock counts from boot here.
+uint32_t StartSeed() {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now().time_since_epoch())
+                  .count();
+    return uint32_t(uint64_t(std::time(nullptr)) * uint64_t(ms));
+}
+
+}  // namespace
+
+bool IsSupportedVersion(uint32_t version) {
+    return (version >> 16) == (bass::kVersion >> 16);
+}
+
+std::string ExecutableFolder() {
+    std::error_code ec;
+    std::filesystem::path exe =
+        std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || exe.empty()) return {};
+    return exe.parent_path().string();
+}
+
+StartResult CCodecRuntime::Start(const std::string& programFolder,
+                                 const std::vector<std::string>& skipAddOns) {
+    Stop();
+    if (!IsSupportedVersion(bass::CBassRuntime::GetVersion()))
+        return StartResult::WrongVersion;
+    // Decoding only: no sound output device.
+    if (!bass_.Init(0, 44100)) return StartResult::InitFailed;
+
+    programFolder_ = programFolder;
+    loaded_.clear();
+    if (!programFolder.empty()) {
+        for (const char* name : kAddOnNames) {
+            bool skipped = std::any_of(
+                skipAddOns.begin(), skipAddOns.end(),
+                [&](const std::string& s) { return SameNameIgnoringCase(s, name); });
+            if (skipped) continue;
+            std::string path =
+                (std::filesystem::path(programFolder) / name).string();
+            // A missing add-on is not an error: its formats fall back to
+            // other readers.
+            if (bass_.PluginLoad(path)) loaded_.push_back(name);
+        }
+    }
+
+    // FFmpeg registers its formats and codecs by itself. Its log level, and
+    // FluidSynth's, are settings of the whole process, so they belong here,
+    // set before any conversion runs: only real errors reach the terminal.
+    av_log_set_level(AV_LOG_ERROR);
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    // libcdio builds its driver table on first use; do that once, here,
+    // rather than racing inside two conversions. (It complains when asked
+    // twice, hence the once-only initialisation.)
+    static const bool cdioReady = cdio_init();
+    (void)cdioReady;
+
+    random_.seed(StartSeed());
+    started_ = true;
+    return StartResult::Started;
+}
+
+void CCodecRuntime::Stop() {
+    if (!started_) return;
+    bass_.Free();
+    bass_.PluginFree();
+    loaded_.clear();
+    started_ = false;
+}
+
+bool CCodecRuntime::LoadWmaRuntime() {
+    if (wmaLoaded_) return true;
+    // The Windows Media layer is not part of this build yet: the runtime
+    // counts as missing. When it lands, its availability check goes here
+    // and sets wmaLoaded_ on success.
+    return false;
+}
+
+void CCodecRuntime::LoadSoundfont(RunState& state) {
+    if (state.soundfontReady) return;
+    if (!soundfontLoaded_) {
+        if (programFolder_.empty()) return;
+        std::string path =
+            (std::filesystem::path(programFolder_) / kSoundfontFileName)
+                .string();
+        soundfontLoaded_ = bass_.SetDefaultSoundfont(path) != 0;
+    }
+    state.soundfontReady = soundfontLoaded_;
+}
+
+}  // namespace quelvox

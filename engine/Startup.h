@@ -1,0 +1,108 @@
+// Start-up and shut-down of the codec runtimes.
+//
+// The front end (main window or quelvox-cli) owns one CCodecRuntime for the
+// life of the program: Start prepares the decoding layer (version check,
+// initialisation without sound output, the six add-ons in their fixed
+// order), the FFmpeg libraries and a random generator; Stop releases them.
+// The runtime also owns the two set-ups that conversions trigger on demand:
+// the Windows Media runtime (WMA work) and the MIDI soundfont.
+//
+// Nothing here is process-wide: two runtimes are independent objects, and
+// every conversion reads the runtime its front end hands it.
+#pragma once
+
+#include "platform/bass/BassLayer.h"
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+struct RunState;
+
+// Shown (error icon, caption "Quelvox") when the decoding layer cannot be
+// initialised; the program then ends.
+inline constexpr const char* kInitFailedMessage =
+    "初始化软件失败 (0x0002020).";
+
+// The MIDI soundfont, looked up in the program's folder.
+inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
+
+// The add-ons of the decoding layer, in the order they are loaded.
+inline constexpr std::array<const char*, 6> kAddOnNames = {
+    "bassflac.dll", "basscd.dll",   "basswv.dll",
+    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
+
+enum class StartResult {
+    Started,
+    // The decoding layer is not version 2.4: the program ends silently.
+    WrongVersion,
+    // Initialisation failed: show kInitFailedMessage and end.
+    InitFailed,
+};
+
+// Whether a version number of the decoding layer is one we work with
+// (2.4 in the high 16 bits).
+bool IsSupportedVersion(uint32_t version);
+
+// Folder of the running executable (no trailing separator); empty when it
+// cannot be told.
+std::string ExecutableFolder();
+
+class CCodecRuntime {
+public:
+    CCodecRuntime() = default;
+    ~CCodecRuntime() { Stop(); }
+    CCodecRuntime(const CCodecRuntime&) = delete;
+    CCodecRuntime& operator=(const CCodecRuntime&) = delete;
+
+    // Prepares the runtimes. `programFolder` is where the add-ons and the
+    // soundfont are looked up; when it is empty no add-on is loaded (their
+    // formats then fall back to other readers). Add-ons named in
+    // `skipAddOns` (file names as in kAddOnNames, letter case ignored) are
+    // treated as missing from the folder. Starting a started runtime
+    // restarts it.
+    StartResult Start(const std::string& programFolder,
+                      const std::vector<std::string>& skipAddOns = {});
+    // Releases the decoding layer and unloads every add-on. Harmless when
+    // not started.
+    void Stop();
+    bool IsStarted() const { return started_; }
+
+    // Loads the Windows Media runtime for WMA/WMV/ASF work; false when it is
+    // missing, in which case callers prompt or fall back. A later call tries
+    // again.
+    bool LoadWmaRuntime();
+
+    // Makes "ct4mgm.sf2" in the program's folder the default soundfont of
+    // MIDI streams and sets state.soundfontReady on success. Does nothing
+    // when the flag is already set; while it is clear, every call looks
+    // again, so a font copied into the folder later is found without a
+    // restart.
+    void LoadSoundfont(RunState& state);
+    // Whether a soundfont has been made the default.
+    bool IsSoundfontLoaded() const { return soundfontLoaded_; }
+
+    const std::string& ProgramFolder() const { return programFolder_; }
+    // Add-on names loaded by the last Start, in load order.
+    const std::vector<std::string>& LoadedAddOns() const { return loaded_; }
+
+    bass::CBassRuntime& Bass() { return bass_; }
+    const bass::CBassRuntime& Bass() const { return bass_; }
+    // The runtime's pseudo-random generator, seeded at Start.
+    std::mt19937& Random() { return random_; }
+
+private:
+    bass::CBassRuntime bass_;
+    std::string programFolder_;
+    std::vector<std::string> loaded_;
+    std::mt19937 random_;
+    bool started_ = false;
+    bool soundfontLoaded_ = false;
+    bool wmaLoaded_ = false;
+};
+
+}  // namespace quelvox
