@@ -333,12 +333,17 @@ WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name,
         return WmaResult::Ok;
     }
     if (NameIs(name, "Bitrate")) {
+        // The streams' rates when the header states each of them; else the
+        // container's overall rate (file size over duration), which also
+        // counts a video stream of unstated rate.
         int64_t sum = 0;
+        bool allKnown = true;
         for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             const int64_t b = fmt->streams[i]->codecpar->bit_rate;
             if (b > 0) sum += b;
+            else allKnown = false;
         }
-        if (sum <= 0) sum = fmt->bit_rate;
+        if (!allKnown && fmt->bit_rate > 0) sum = fmt->bit_rate;
         if (sum <= 0) return WmaResult::NotFound;
         value.type = WmaAttrType::Dword;
         value.number = static_cast<uint64_t>(

@@ -111,9 +111,10 @@ public:
     // "WM/AlbumArtist", "WM/Genre", "WM/TrackNumber", "WM/Year",
     // "WM/Composer" and any other name stored in the file. Numbers:
     // "Duration" (Qword, 100 ns units, present only when the file's header
-    // states the play duration) and "Bitrate" (Dword, bit/s, the sum of the
-    // streams' bit rates). NotFound when the file lacks it; Failed when no
-    // file is open.
+    // states the play duration) and "Bitrate" (Dword, bit/s: the sum of the
+    // streams' bit rates, or the file's overall rate when a stream's own is
+    // not stated). NotFound when the file lacks it; Failed when no file is
+    // open.
     WmaResult GetAttributeByName(std::string_view name, WmaAttribute& value) const;
 
     // Rate and channel count of the PCM GetNextSample delivers for the

@@ -1,0 +1,199 @@
+#include "decoders/WmaReader.h"
+
+#include "engine/SampleHelpers.h"
+#include "engine/TextCodec.h"
+#include "platform/wma/WmaLayer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace quelvox {
+
+namespace {
+
+// Longest track-number text that is read.
+constexpr size_t kTrackTextBytes = 20;
+
+// The usual decimal reading: leading blanks, an optional sign, digits up to
+// the first other character; 0 when there are none. Saturates.
+int DecimalValue(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = std::min<long long>(value * 10 + (text[i] - '0'),
+                                    std::numeric_limits<int>::max());
+    return static_cast<int>(negative ? -value : value);
+}
+
+}  // namespace
+
+CWmaReader::CWmaReader() : buffer_(kInitialBufferBytes / sizeof(int16_t)) { ResetInfo(); }
+
+CWmaReader::~CWmaReader() { Close(); }
+
+size_t CWmaReader::GrownBufferBytes(size_t length) {
+    return (length + length / 8) / 4 * 4 + 4;
+}
+
+void CWmaReader::Release() {
+    if (reader_) reader_->Close();
+    reader_.reset();
+    index_ = framesLeft_ = 0;
+    pcmChannels_ = 0;
+}
+
+void CWmaReader::Close() {
+    Release();
+    for (std::string* s : {&title_, &artist_, &comment_, &album_, &genre_, &year_,
+                           &copyright_, &composer_})
+        s->clear();
+    track_ = 0;
+    streamNumber_ = 0;
+    ResetInfo();
+}
+
+int CWmaReader::Open(const std::string& path, int renderRate) {
+    (void)renderRate;
+    Close();
+    if (!wma::WmaRuntimeAvailable()) return 0;
+    reader_ = std::make_unique<wma::CWmaSyncReader>();
+    // Any failure below leaves the reader closed with no stale properties;
+    // the stream number stays for HasAudio.
+    auto fail = [this] {
+        Release();
+        ResetInfo();
+        return 0;
+    };
+    if (!reader_->Open(path)) return fail();
+
+    for (int i = 0; i < reader_->GetStreamCount(); ++i)
+        if (reader_->GetStreamType(i) == wma::WmaStreamType::Audio) {
+            streamNumber_ = reader_->GetStreamNumber(i);
+            break;
+        }
+    if (streamNumber_ == 0) return fail();
+    if (!reader_->SelectAudioStream(streamNumber_)) return fail();
+    position = 0;
+
+    // Attributes: a missing one is no error, any other failure is.
+    bool failed = false;
+    auto text = [&](const char* name, std::string& out) {
+        wma::WmaAttribute a;
+        wma::WmaResult r = reader_->GetAttributeByName(name, a);
+        if (r == wma::WmaResult::Failed) failed = true;
+        out = r == wma::WmaResult::Ok && a.type == wma::WmaAttrType::String
+                  ? SanitizeUtf8(a.text)
+                  : std::string();
+    };
+    auto attribute = [&](const char* name, wma::WmaAttribute& a) {
+        wma::WmaResult r = reader_->GetAttributeByName(name, a);
+        if (r == wma::WmaResult::Failed) failed = true;
+        return r == wma::WmaResult::Ok;
+    };
+    text("Title", title_);
+    text("Author", artist_);
+    text("Description", comment_);
+    text("WM/AlbumTitle", album_);
+    text("WM/Genre", genre_);
+    wma::WmaAttribute a;
+    track_ = 0;
+    if (attribute("WM/TrackNumber", a)) {
+        if (a.type == wma::WmaAttrType::Dword)
+            track_ = static_cast<int>(std::min<uint64_t>(a.number, std::numeric_limits<int>::max()));
+        else if (a.type == wma::WmaAttrType::String)
+            track_ = DecimalValue(a.text.substr(0, kTrackTextBytes));
+    }
+    text("WM/Year", year_);
+    text("Copyright", copyright_);
+    text("WM/Composer", composer_);
+    if (attribute("Duration", a) && a.type == wma::WmaAttrType::Qword) {
+        total = a.number;
+        durationSeconds = static_cast<int32_t>(std::min<uint64_t>(
+            a.number / static_cast<uint64_t>(wma::kTimeUnitsPerSecond),
+            std::numeric_limits<int32_t>::max()));
+    }
+    if (attribute("Bitrate", a) && a.type == wma::WmaAttrType::Dword)
+        bitrateKbps = static_cast<int32_t>(a.number / 1000);
+    if (failed) return fail();
+
+    int rate = 0, pcmChannels = 0;
+    if (!reader_->GetOutputFormat(rate, pcmChannels) || rate < 1 || pcmChannels < 1)
+        return fail();
+    sampleRate = rate;
+    channels = pcmChannels;
+    pcmChannels_ = pcmChannels;
+    outputChannels = pcmChannels == 1 ? 1 : 2;
+    bitsPerSample = 16;
+    bytesPerSample = 2;
+    index_ = framesLeft_ = 0;
+    return 1;
+}
+
+int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
+    const int n = static_cast<int>(
+        std::min<size_t>(framesLeft_, static_cast<size_t>(kBlockFrames - at)));
+    const int16_t* src = buffer_.data() + index_;
+    const bool toRight = outputChannels == 2 && right;
+    if (pcmChannels_ == 1) {
+        std::memcpy(left + at, src, sizeof(int16_t) * static_cast<size_t>(n));
+    } else if (pcmChannels_ == 2) {
+        for (int i = 0; i < n; ++i) {
+            left[at + i] = src[2 * i];
+            if (toRight) right[at + i] = src[2 * i + 1];
+        }
+    } else {
+        for (int i = 0; i < n; ++i) {
+            int16_t l, r;
+            DownmixToStereo(pcmChannels_, src + static_cast<ptrdiff_t>(i) * pcmChannels_, &l, &r);
+            left[at + i] = l;
+            if (toRight) right[at + i] = r;
+        }
+    }
+    index_ += static_cast<size_t>(n) * static_cast<size_t>(pcmChannels_);
+    framesLeft_ -= static_cast<size_t>(n);
+    return n;
+}
+
+int CWmaReader::Read(int16_t* left, int16_t* right) {
+    if (!reader_ || pcmChannels_ < 1 || !left) return 0;
+    int n = CopyFrames(left, right, 0);
+    while (n < kBlockFrames) {
+        const int16_t* data = nullptr;
+        size_t bytes = 0;
+        int64_t time = 0;
+        if (!reader_->GetNextSample(data, bytes, time)) break;
+        position = time > 0 ? static_cast<uint64_t>(time) : 0;
+        if (bytes > GetBufferBytes())
+            buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
+        std::memcpy(buffer_.data(), data, bytes);
+        framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
+        index_ = 0;
+        n += CopyFrames(left, right, n);
+    }
+    return n;
+}
+
+int CWmaReader::ReadTags(std::string& title, std::string& artist, std::string& album,
+                         std::string& year, std::string& genre, std::string& comment,
+                         std::string& track, std::string& composer,
+                         std::string& copyright) {
+    title = title_;
+    artist = artist_;
+    album = album_;
+    year = year_;
+    genre = genre_;
+    comment = comment_;
+    track = std::to_string(track_);
+    composer = composer_;
+    copyright = copyright_;
+    return 1;
+}
+
+}  // namespace quelvox
