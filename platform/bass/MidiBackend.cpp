@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -239,7 +238,8 @@ public:
         settings_.reset();
     }
 
-    bool Init(const std::vector<uint8_t>& smf, const std::string& soundfont) {
+    bool Init(const uint8_t* smf, size_t smfSize,
+              const std::string& soundfont) {
         settings_.reset(new_fluid_settings());
         if (!settings_) return false;
         fluid_settings_t* s = settings_.get();
@@ -258,8 +258,8 @@ public:
             return false;
         player_.reset(new_fluid_player(synth_.get()));
         if (!player_) return false;
-        if (fluid_player_add_mem(player_.get(), smf.data(), smf.size()) !=
-            FLUID_OK)
+        // The player keeps its own copy of the file.
+        if (fluid_player_add_mem(player_.get(), smf, smfSize) != FLUID_OK)
             return false;
         return fluid_player_play(player_.get()) == FLUID_OK;
     }
@@ -329,9 +329,8 @@ std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
 
     uint64_t frames = uint64_t(std::llround(seconds * rate)) +
                       uint64_t(kReleaseTailSeconds) * uint64_t(rate);
-    std::vector<uint8_t> smf(smfData, smfData + smfSize);
     auto channel = std::make_unique<CMidiChannel>(rate, frames);
-    if (!channel->Init(smf, soundfont)) return nullptr;
+    if (!channel->Init(smfData, smfSize, soundfont)) return nullptr;
     return channel;
 }
 
