@@ -42,12 +42,14 @@ public:
         if (ended_ || bytes == 0) return -1;
         auto* out = static_cast<unsigned char*>(buffer);
         size_t filled = 0;
+        int idle = 0;  // calls in a row that delivered nothing
         while (filled < bytes) {
             size_t done = 0;
             int rc = mpg123_read(h_.get(), out + filled, bytes - filled, &done);
             filled += done;
             if (rc == MPG123_OK || rc == MPG123_NEW_FORMAT) {
-                if (done == 0 && rc == MPG123_OK) break;
+                idle = done == 0 ? idle + 1 : 0;
+                if (idle > 4) break;
                 continue;
             }
             // End of stream, or a damaged stream that cannot go on.
