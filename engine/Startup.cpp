@@ -1,5 +1,7 @@
 #include "engine/Startup.h"
 
+#include "platform/wma/WmaLayer.h"
+
 #include "engine/RunState.h"
 
 extern "C" {
@@ -100,10 +102,11 @@ void CCodecRuntime::Stop() {
 
 bool CCodecRuntime::LoadWmaRuntime() {
     if (wmaLoaded_) return true;
-    // The Windows Media layer is not part of this build yet: the runtime
-    // counts as missing. When it lands, its availability check goes here
-    // and sets wmaLoaded_ on success.
-    return false;
+    // The WMA layer stands on FFmpeg's ASF demuxer and muxer and its WMA
+    // codecs; the runtime counts as loaded when the linked libraries have
+    // them all. A later call checks again.
+    wmaLoaded_ = wma::WmaRuntimeAvailable();
+    return wmaLoaded_;
 }
 
 void CCodecRuntime::LoadSoundfont(RunState& state) {

@@ -1,0 +1,154 @@
+#include "decoders/ReaderFactory.h"
+
+#include "decoders/AiffReader.h"
+#include "decoders/AmrReader.h"
+#include "decoders/AuReader.h"
+#include "decoders/BassReader.h"
+#include "decoders/FFmpegReader.h"
+#include "decoders/InputType.h"
+#include "decoders/OggVorbisReader.h"
+#include "decoders/WmaReader.h"
+
+#include <filesystem>
+
+namespace quelvox {
+
+namespace {
+
+const char kSupportAddress[] = "support@quelvox.org";
+
+// The reader that opens a type first, or null for types decoded by the
+// fallback only.
+std::unique_ptr<CAudioReader> MakePrimaryReader(IReaderServices& services,
+                                                int inputType) {
+    switch (inputType) {
+    case kInputMp3:
+    case kInputWav:
+    case kInputModule:
+    case kInputMidi:
+    case kInputCdTrack:
+    case kInputFlac:
+    case kInputWavPack:
+    case kInputAdx:
+    case kInputAac:
+    case kInputMp4:
+        return std::make_unique<CBassReader>(services.BassRuntime());
+    case kInputOgg:
+        return std::make_unique<COggVorbisReader>();
+    case kInputAu:
+        return std::make_unique<CAuReader>();
+    case kInputAiff:
+        return std::make_unique<CAiffReader>();
+    case kInputAmr:
+        return std::make_unique<CAmrReader>();
+    case kInputWma:
+        return std::make_unique<CWmaReader>();
+    default:
+        return nullptr;
+    }
+}
+
+std::unique_ptr<CAudioReader> MakeFallbackReader(bool conversion) {
+    if (conversion) return std::make_unique<CFFmpegReader>();
+    return std::make_unique<CFFmpegProbeReader>();
+}
+
+}  // namespace
+
+std::string SupportMessage() {
+    return std::string("要获得帮助, 请发送失败文件到 <") + kSupportAddress + ">.";
+}
+
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services,
+                                           RunState& state,
+                                           const std::string& path,
+                                           int inputType, int renderRate,
+                                           bool conversion, int& audioFound) {
+    std::unique_ptr<CAudioReader> reader;
+    bool primary = false;
+
+    if (!state.retry) {
+        bool runtimeMissing = false;
+        if (inputType == kInputWma && !services.LoadWmaRuntime()) {
+            services.OfferWmaRuntime();
+            // The offer may have made it available.
+            runtimeMissing = !services.LoadWmaRuntime();
+        }
+        if (!runtimeMissing) reader = MakePrimaryReader(services, inputType);
+        primary = reader != nullptr;
+    }
+
+    if (primary) {
+        state.retry = true;
+        if (reader->Open(path, renderRate)) return reader;
+        audioFound = reader->HasAudio();
+        reader->Close();
+        reader.reset();
+
+        // Ogg and AIFF files get a second attempt with the decoding layer.
+        if (inputType == kInputOgg || inputType == kInputAiff) {
+            auto second = std::make_unique<CBassReader>(services.BassRuntime());
+            if (second->Open(path, renderRate)) return second;
+            second->Close();
+        }
+    }
+
+    reader = MakeFallbackReader(conversion);
+    state.retry = false;
+    if (reader->Open(path, renderRate)) return reader;
+    audioFound = reader->HasAudio();
+    reader->Close();
+    reader.reset();
+
+    if (conversion) state.errorDetail = SupportMessage();
+    return nullptr;
+}
+
+std::string PathMapKey(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    if (ec) p = fs::absolute(path, ec).lexically_normal();
+    return p.string();
+}
+
+int AddFileEntry(IReaderServices& services, RunState& state,
+                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                 const std::string& path) {
+    std::string key = PathMapKey(path);
+    if (pathMap.count(key)) return 0;
+
+    int inputType = InputTypeOf(path);
+    state.retry = false;
+    int audioFound = 1;
+    auto reader = CreateReader(services, state, path, inputType, 0, false,
+                               audioFound);
+    if (!reader) {
+        std::string ext = ExtensionOf(path);
+        if (inputType == kInputCdTrack) {
+            state.errorDetail =
+                "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.";
+        } else if (ext == ".swf" || ext == ".flv") {
+            state.errorDetail =
+                "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 "
+                "(https://ffmpeg.org) 先修复它们.";
+        }
+        return -1;
+    }
+
+    FileEntry entry;
+    entry.InputType = inputType;
+    entry.Path = path;
+    entry.Duration = reader->GetDuration();
+    entry.SampleRate = reader->GetSampleRate();
+    entry.Bitrate = reader->GetBitrate();
+    entry.Channels = reader->GetChannels();
+    reader->Close();
+    reader.reset();
+
+    auto [it, inserted] = pathMap.emplace(key, std::move(entry));
+    (void)inserted;
+    return list.AppendRow(it->second);
+}
+
+}  // namespace quelvox
