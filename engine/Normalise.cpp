@@ -1,9 +1,14 @@
 #include "engine/Normalise.h"
 
+#include "decoders/ReaderFactory.h"
+#include "engine/ConversionContext.h"
+#include "engine/FileEntry.h"
+#include "engine/ProcessingChain.h"
 #include "engine/SampleHelpers.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace quelvox {
 
@@ -34,6 +39,66 @@ float NormalisationGain(int16_t minimum, int16_t maximum) {
     if (minimum < -32762 || minimum > -1 || maximum < 1 || maximum > 32761) return -1.0f;
     return std::min(32767.0f / static_cast<float>(maximum),
                     32768.0f / static_cast<float>(-minimum));
+}
+
+int MeasurePeaks(ConversionContext& ctx, const FileEntry& source,
+                 const OutputFormatEntry& format, int& audioFound, int16_t& minimum,
+                 int16_t& maximum) {
+    minimum = 0;
+    maximum = 0;
+    const int renderRate = RenderRateFor(ctx.settings, format);
+    std::unique_ptr<CAudioReader> reader = CreateReader(
+        ctx.readers, ctx.state, source.Path, source.InputType, renderRate, true, audioFound);
+    if (!reader) return 0;
+    if (reader->GetSampleRate() < 1) {
+        audioFound = 0;
+        reader->Close();
+        return 0;
+    }
+
+    const bool stereo = reader->GetOutputChannels() == 2;
+    std::vector<int16_t> left(kBlockFrames), right(stereo ? kBlockFrames : 0);
+    const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
+    const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : source;
+    CPassProgress progress(ctx.progress, "[%d%%] 正在标准化 %s...", FileNameOf(shown.Path),
+                           total);
+    const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
+
+    int16_t lo = 0, hi = 0;
+    bool anyBlock = false;
+    bool cancelled = false;
+    uint64_t blocks = 0;
+    for (;;) {
+        int frames = reader->Read(left.data(), stereo ? right.data() : nullptr);
+        if (frames <= 0) break;
+        frames = std::min(frames, kBlockFrames);
+        anyBlock = true;
+        const uint64_t position = reader->GetPosition();
+        for (int i = 0; i < frames; ++i) {
+            lo = std::min(lo, left[i]);
+            hi = std::max(hi, left[i]);
+        }
+        if (stereo) {
+            for (int i = 0; i < frames; ++i) {
+                lo = std::min(lo, right[i]);
+                hi = std::max(hi, right[i]);
+            }
+        }
+        if (blocks++ % 3 == 0) {
+            progress.Update(position);
+            ctx.progress.Pump();
+            if (ctx.progress.IsCancelled()) {
+                cancelled = true;
+                break;
+            }
+        }
+        if (stopAtTotal && position >= total) break;
+    }
+    if (!cancelled) progress.Complete();
+    reader->Close();
+    minimum = lo;
+    maximum = hi;
+    return anyBlock && !cancelled ? 1 : 0;
 }
 
 }  // namespace quelvox

@@ -61,4 +61,93 @@ int MakeTempFileName(const std::string& folder, const std::string& prefix,
     return 0;
 }
 
+namespace {
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) return true;
+    return a == b;
+}
+
+void RemoveUnlessSource(const std::string& path, const std::string& source) {
+    if (path.empty() || SamePath(path, source)) return;
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+}  // namespace
+
+int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
+    std::unique_ptr<CAudioReader> reader =
+        CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100, true, audioFound);
+    if (!reader) return 0;
+    if (reader->GetSampleRate() < 1) {
+        audioFound = 0;
+        reader->Close();
+        return 0;
+    }
+
+    const int channels = reader->GetOutputChannels() == 2 ? 2 : 1;
+    auto writer = std::make_unique<CRawPcmWriter>();
+    writer->SetChannels(channels);
+
+    std::string temp;
+    if (!MakeTempFileName({}, {}, ".dts", temp)) {
+        reader->Close();
+        return 0;
+    }
+    writer->SetFileName(temp);
+    if (!writer->Open()) {
+        reader->Close();
+        writer.reset();
+        RemoveUnlessSource(temp, record.Path);
+        return 0;
+    }
+
+    std::vector<int16_t> left(kBlockFrames), right(channels == 2 ? kBlockFrames : 0);
+    const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : record;
+    CPassProgress progress(ctx.progress, "[%d%%] 正在预处理 %s...", FileNameOf(shown.Path),
+                           reader->GetTotal());
+
+    bool anyBlock = false;
+    bool cancelled = false;
+    bool writeFailed = false;
+    for (;;) {
+        int frames = reader->Read(left.data(), channels == 2 ? right.data() : nullptr);
+        if (frames <= 0) {
+            progress.Complete();
+            break;
+        }
+        frames = std::min(frames, kBlockFrames);
+        anyBlock = true;
+        progress.Update(reader->GetPosition());
+        ctx.progress.Pump();
+        if (ctx.progress.IsCancelled()) {
+            cancelled = true;
+            break;
+        }
+        // A short write would leave a truncated stream that still decodes:
+        // treat it as a failed pass.
+        if (!writer->Write(left.data(), channels == 2 ? right.data() : nullptr, frames)) {
+            writeFailed = true;
+            break;
+        }
+    }
+    reader->Close();
+    reader.reset();
+    writer->Close();
+    writer.reset();
+
+    if (anyBlock && !cancelled && !writeFailed) {
+        std::error_code ec;
+        const auto size = fs::file_size(temp, ec);
+        if (!ec && size > 0) {
+            record.OutputPath = temp;
+            return 1;
+        }
+    }
+    RemoveUnlessSource(temp, record.Path);
+    return 0;
+}
+
 }  // namespace quelvox

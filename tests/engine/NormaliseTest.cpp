@@ -1,11 +1,18 @@
 #include "engine/Normalise.h"
 
+#include "decoders/ReaderFactory.h"
+#include "encoders/FormatCatalogue.h"
+#include "engine/ConversionContext.h"
+#include "engine/FileEntry.h"
+#include "platform/bass/BassLayer.h"
 #include "settings/Settings.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace quelvox {
 namespace {
@@ -74,6 +81,145 @@ TEST(SelectGain, ByVolumeType) {
     s.VolumeType = 2;
     s.Volume = 150;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
+}
+
+
+// ---- Measuring pass over real files ----
+
+std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
+    using testsupport::PutLe16;
+    using testsupport::PutLe32;
+    std::vector<uint8_t> v;
+    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+    for (char c : std::string("RIFF")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, 36 + data);
+    for (char c : std::string("WAVEfmt ")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, 16);
+    PutLe16(v, 1);
+    PutLe16(v, static_cast<uint16_t>(channels));
+    PutLe32(v, static_cast<uint32_t>(rate));
+    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
+    PutLe16(v, static_cast<uint16_t>(channels * 2));
+    PutLe16(v, 16);
+    for (char c : std::string("data")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, data);
+    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
+    return v;
+}
+
+class CTestServices : public IReaderServices {
+public:
+    CTestServices() { runtime_.Init(); }
+    const bass::CBassRuntime& BassRuntime() const override { return runtime_; }
+    bool LoadWmaRuntime() override { return false; }
+    void OfferWmaRuntime() override {}
+
+private:
+    bass::CBassRuntime runtime_;
+};
+
+// Records the file texts; cancels after `cancelAfterPumps` pumps (never
+// when negative).
+class CRecordingProgress : public IProgress {
+public:
+    void SetFileText(const std::string& text) override { texts.push_back(text); }
+    void SetFileProgress(uint64_t, uint64_t) override {}
+    void SetRunText(const std::string&) override {}
+    void SetRunProgress(int, int) override {}
+    void Pump() override { ++pumps; }
+    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
+    std::vector<std::string> texts;
+    int pumps = 0;
+    int cancelAfterPumps = -1;
+};
+
+struct PassFixture {
+    CSettings settings{std::string_view{}};
+    RunState state;
+    CRecordingProgress progress;
+    CTestServices services;
+    ConversionContext ctx{settings, state, progress, services};
+    FileEntry entry;
+};
+
+OutputFormatEntry Mp3Format() {
+    OutputFormatEntry f;
+    f.code = 1000;
+    f.SampleRate = 44100;
+    return f;
+}
+
+TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
+    testsupport::TempDir dir;
+    PassFixture f;
+    // Left peaks at +16383, right at -16384, in different blocks.
+    std::vector<int16_t> samples(2 * 44100, 0);
+    samples[2 * 5000] = 16383;
+    samples[2 * 30000 + 1] = -16384;
+    samples[2 * 100] = -200;
+    f.entry.Path = dir.file("peaks.wav");
+    f.entry.InputType = 2000;
+    testsupport::WriteFile(f.entry.Path, WavBytes(44100, 2, samples));
+    f.state.currentEntry = &f.entry;
+    int audioFound = 1;
+    int16_t lo = 1, hi = -1;
+    ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 1);
+    EXPECT_EQ(lo, -16384);
+    EXPECT_EQ(hi, 16383);
+    EXPECT_EQ(audioFound, 1);
+    EXPECT_FLOAT_EQ(NormalisationGain(lo, hi), 2.0f);
+    ASSERT_FALSE(f.progress.texts.empty());
+    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在标准化 peaks.wav...");
+    EXPECT_EQ(f.progress.texts.back(), "[100%] 正在标准化 peaks.wav...");
+    // Pumping (and the cancel check) on every third block only.
+    const int blocks = (44100 + kBlockFrames - 1) / kBlockFrames;
+    EXPECT_EQ(f.progress.pumps, (blocks + 2) / 3);
+}
+
+TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
+    testsupport::TempDir dir;
+    PassFixture f;
+    f.entry.Path = dir.file("original.dts");
+    f.state.currentEntry = &f.entry;
+    FileEntry temp;
+    temp.Path = dir.file("tmp123.wav");
+    temp.InputType = 2000;
+    testsupport::WriteFile(temp.Path, WavBytes(22050, 1, std::vector<int16_t>(5000, 0)));
+    int audioFound = 1;
+    int16_t lo = 1, hi = 1;
+    ASSERT_EQ(MeasurePeaks(f.ctx, temp, Mp3Format(), audioFound, lo, hi), 1);
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 0);
+    EXPECT_LT(NormalisationGain(lo, hi), 0.0f);
+    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在标准化 original.dts...");
+}
+
+TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
+    testsupport::TempDir dir;
+    {
+        PassFixture f;
+        f.entry.Path = dir.file("long.wav");
+        f.entry.InputType = 2000;
+        std::vector<int16_t> samples(44100, 0);
+        samples[40000] = 1000;  // beyond the point of cancelling
+        testsupport::WriteFile(f.entry.Path, WavBytes(44100, 1, samples));
+        f.progress.cancelAfterPumps = 0;
+        int audioFound = 1;
+        int16_t lo = 0, hi = 0;
+        EXPECT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 0);
+        EXPECT_EQ(hi, 0);
+        EXPECT_NE(f.progress.texts.back().rfind("[100%]", 0), 0u);
+    }
+    {
+        PassFixture f;
+        f.entry.Path = dir.file("missing.wav");
+        f.entry.InputType = 2000;
+        int audioFound = 1;
+        int16_t lo = 5, hi = 5;
+        EXPECT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 0);
+        EXPECT_EQ(lo, 0);
+        EXPECT_EQ(hi, 0);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "engine/Preprocess.h"
 
+#include "decoders/ReaderFactory.h"
+#include "engine/ConversionContext.h"
+#include "engine/FileEntry.h"
+#include "platform/bass/BassLayer.h"
+#include "settings/Settings.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 namespace quelvox {
 namespace {
@@ -57,6 +63,161 @@ TEST(MakeTempFileName, FailsWhereNothingCanBeCreated) {
     EXPECT_EQ(MakeTempFileName(dir.file("plain"), "", ".dts", name), 0);
     EXPECT_EQ(MakeTempFileName(dir.file("missing"), "", ".dts", name), 0);
     EXPECT_EQ(name, "unchanged");
+}
+
+
+// ---- Pre-processing pass over real files ----
+
+std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
+    using testsupport::PutLe16;
+    using testsupport::PutLe32;
+    std::vector<uint8_t> v;
+    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+    for (char c : std::string("RIFF")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, 36 + data);
+    for (char c : std::string("WAVEfmt ")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, 16);
+    PutLe16(v, 1);
+    PutLe16(v, static_cast<uint16_t>(channels));
+    PutLe32(v, static_cast<uint32_t>(rate));
+    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
+    PutLe16(v, static_cast<uint16_t>(channels * 2));
+    PutLe16(v, 16);
+    for (char c : std::string("data")) v.push_back(static_cast<uint8_t>(c));
+    PutLe32(v, data);
+    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
+    return v;
+}
+
+class CTestServices : public IReaderServices {
+public:
+    CTestServices() { runtime_.Init(); }
+    const bass::CBassRuntime& BassRuntime() const override { return runtime_; }
+    bool LoadWmaRuntime() override { return false; }
+    void OfferWmaRuntime() override {}
+
+private:
+    bass::CBassRuntime runtime_;
+};
+
+// Records the file texts; cancels after `cancelAfterPumps` pumps (never
+// when negative).
+class CRecordingProgress : public IProgress {
+public:
+    void SetFileText(const std::string& text) override { texts.push_back(text); }
+    void SetFileProgress(uint64_t, uint64_t) override {}
+    void SetRunText(const std::string&) override {}
+    void SetRunProgress(int, int) override {}
+    void Pump() override { ++pumps; }
+    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
+    std::vector<std::string> texts;
+    int pumps = 0;
+    int cancelAfterPumps = -1;
+};
+
+struct PassFixture {
+    CSettings settings{std::string_view{}};
+    RunState state;
+    CRecordingProgress progress;
+    CTestServices services;
+    ConversionContext ctx{settings, state, progress, services};
+    FileEntry entry;
+};
+
+
+// Points TMPDIR at a scratch folder for the life of the object.
+class ScopedTmpDir {
+public:
+    explicit ScopedTmpDir(const fs::path& dir) {
+        const char* old = std::getenv("TMPDIR");
+        if (old) saved_ = old;
+        had_ = old != nullptr;
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~ScopedTmpDir() {
+        if (had_)
+            ::setenv("TMPDIR", saved_.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
+size_t CountFiles(const fs::path& dir) {
+    size_t n = 0;
+    for (auto it = fs::directory_iterator(dir); it != fs::directory_iterator(); ++it) ++n;
+    return n;
+}
+
+TEST(PreprocessDts, CopiesTheSamplesUnchangedIntoATemporaryFile) {
+    TempDir src, tmp;
+    ScopedTmpDir scoped(tmp.path());
+    PassFixture f;
+    // Stereo samples standing for a bit stream: every value must survive.
+    std::vector<int16_t> samples(2 * 3000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(i * 7919 % 65536 - 32768);
+    const std::vector<uint8_t> wav = WavBytes(44100, 2, samples);
+    f.entry.Path = src.file("music.dts");
+    f.entry.InputType = 2000;
+    f.entry.OutputPath = "/out/music.mp3";
+    testsupport::WriteFile(f.entry.Path, wav);
+    f.state.currentEntry = &f.entry;
+    FileEntry record = f.entry;
+    int audioFound = 1;
+    ASSERT_EQ(PreprocessDts(f.ctx, record, audioFound), 1);
+    EXPECT_EQ(fs::path(record.OutputPath).parent_path(), tmp.path());
+    EXPECT_EQ(fs::path(record.OutputPath).extension(), ".dts");
+    const std::vector<uint8_t> raw = testsupport::ReadFile(record.OutputPath);
+    EXPECT_EQ(raw, std::vector<uint8_t>(wav.begin() + 44, wav.end()));
+    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在预处理 music.dts...");
+    EXPECT_EQ(f.progress.texts.back(), "[100%] 正在预处理 music.dts...");
+    EXPECT_EQ(f.progress.pumps, 3);  // every block
+    fs::remove(record.OutputPath);
+}
+
+TEST(PreprocessDts, FailuresAndCancelLeaveNoTemporaryFile) {
+    TempDir src, tmp;
+    ScopedTmpDir scoped(tmp.path());
+    const std::string path = src.file("music.dts");
+    testsupport::WriteFile(path, WavBytes(44100, 1, std::vector<int16_t>(5000, 123)));
+    {
+        PassFixture f;
+        f.progress.cancelAfterPumps = 1;
+        FileEntry record;
+        record.Path = path;
+        record.InputType = 2000;
+        record.OutputPath = "kept";
+        int audioFound = 1;
+        EXPECT_EQ(PreprocessDts(f.ctx, record, audioFound), 0);
+        EXPECT_TRUE(f.progress.IsCancelled());
+        EXPECT_EQ(record.OutputPath, "kept");
+    }
+    {
+        // No samples at all.
+        PassFixture f;
+        const std::string empty = src.file("empty.dts");
+        testsupport::WriteFile(empty, WavBytes(44100, 2, {}));
+        FileEntry record;
+        record.Path = empty;
+        record.InputType = 2000;
+        int audioFound = 1;
+        EXPECT_EQ(PreprocessDts(f.ctx, record, audioFound), 0);
+        EXPECT_TRUE(record.OutputPath.empty());
+    }
+    {
+        PassFixture f;
+        FileEntry record;
+        record.Path = src.file("missing.dts");
+        record.InputType = 2000;
+        int audioFound = 1;
+        EXPECT_EQ(PreprocessDts(f.ctx, record, audioFound), 0);
+    }
+    EXPECT_EQ(CountFiles(tmp.path()), 0u);
+    EXPECT_EQ(testsupport::ReadFile(path).size(), 44u + 10000u);  // source untouched
 }
 
 }  // namespace
