@@ -26,9 +26,9 @@ int BuildWmaFormatList(WmaFormatList& list);
 // Rebuilds `list` from the given codec formats, in their order: formats
 // described as audio/video ("(A/V)" in any case), formats other than WMA and
 // WMA Pro, and formats with other than 1 or 2 channels are skipped; each
-// kept one is inserted before the first item of higher rate or of the same
-// rate and higher bit rate, and dropped when an item of the same rate, bit
-// rate and channel count is already there.
+// kept one is dropped when an item of the same rate, bit rate and channel
+// count is already there, else inserted before the first item of higher
+// rate or of the same rate and a higher (or the same) bit rate.
 void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats,
                             WmaFormatList& list);
 
