@@ -4,6 +4,7 @@
 // on two threads each have their own.
 #pragma once
 
+#include "encoders/WmaFormats.h"
 #include "engine/Progress.h"
 #include "engine/RunState.h"
 
@@ -17,6 +18,8 @@ struct ConversionContext {
     RunState& state;
     IProgress& progress;
     IReaderServices& readers;
+    // The WMA formats the runtime offers; built once the runtime is loaded.
+    const WmaFormatList* wmaFormats = nullptr;
 };
 
 }  // namespace quelvox

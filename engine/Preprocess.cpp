@@ -1,5 +1,8 @@
 #include "engine/Preprocess.h"
 
+#include "decoders/BassReader.h"
+#include "decoders/InputType.h"
+
 #include "decoders/ReaderFactory.h"
 #include "encoders/RawPcmWriter.h"
 #include "engine/ConversionContext.h"
@@ -78,8 +81,20 @@ void RemoveUnlessSource(const std::string& path, const std::string& source) {
 }  // namespace
 
 int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
-    std::unique_ptr<CAudioReader> reader =
-        CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100, true, audioFound);
+    std::unique_ptr<CAudioReader> reader;
+    if (record.InputType == kInputDts) {
+        // A RIFF file whose samples carry a DTS stream. FFmpeg's WAV demuxer
+        // recognises such streams and would hand out decoded audio, so the
+        // stored samples are read through the decoding layer, which copies
+        // them as they are. When it cannot, the pass fails and the driver
+        // converts the file itself.
+        auto raw = std::make_unique<CBassReader>(ctx.readers.BassRuntime());
+        if (!raw->Open(record.Path, 44100)) return 0;
+        reader = std::move(raw);
+    } else {
+        reader = CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100,
+                              true, audioFound);
+    }
     if (!reader) return 0;
     if (reader->GetSampleRate() < 1) {
         audioFound = 0;

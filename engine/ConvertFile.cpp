@@ -1,0 +1,244 @@
+#include "engine/ConvertFile.h"
+
+#include "decoders/InputType.h"
+#include "decoders/ReaderFactory.h"
+#include "encoders/AmrWriter.h"
+#include "encoders/FFmpegWriter.h"
+#include "encoders/FormatCatalogue.h"
+#include "encoders/WmaWriter.h"
+#include "engine/EncoderParams.h"
+#include "engine/FileEntry.h"
+#include "engine/Normalise.h"
+#include "engine/PendingOutput.h"
+#include "engine/ProcessingChain.h"
+#include "settings/Settings.h"
+#include "tags/TagPolicy.h"
+
+namespace quelvox {
+
+namespace {
+
+bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format,
+                      WriterPlan& plan) {
+    AmrCodecParams params;
+    if (format.code == kFormatAmr) {
+        params.narrowBand = s.AMRType == 0 ? 1 : 0;
+        params.dtx = s.AMRDTX;
+        params.nbMode = s.AMRMode;
+        params.wbMode = s.AMRWBMode;
+        plan.targetRate = params.narrowBand ? 8000 : 16000;
+    } else {
+        params.narrowBand = 0;
+        params.dtx = s.AWBDTX;
+        params.nbMode = s.AMRMode;
+        params.wbMode = s.AWBMode;
+        plan.targetRate = 16000;
+    }
+    plan.targetChannels = 1;
+    auto writer = std::make_unique<CAmrWriter>();
+    writer->SetCodecParams(&params);
+    plan.writer = std::move(writer);
+    return true;
+}
+
+bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceChannels,
+                      bool merged, WriterPlan& plan) {
+    const CSettings& s = ctx.settings;
+    if (!ctx.wmaFormats) return false;
+    int rate = 0, bitrate = 0, channels = 0;
+    if (s.WMAAutoEncParam) {
+        WmaAutoParams(sourceRate, sourceChannels, rate, bitrate);
+        channels = sourceChannels;
+    } else {
+        bitrate = s.WMABitRate;
+        rate = s.WMASampleRate;
+        channels = s.WMAChannels == 1 ? 1 : 2;
+    }
+    const WmaFormatItem* item = SelectWmaFormat(*ctx.wmaFormats, rate, bitrate, channels);
+    if (!item) return false;
+
+    auto writer = std::make_unique<CWmaWriter>();
+    if (merged) {
+        // Every input is brought to the merged rate and channel count by the
+        // engine; the writer is told that format.
+        plan.targetRate = rate;
+        plan.targetChannels = channels;
+        plan.allowConversion = true;
+        writer->SetSampleRate(rate);
+        writer->SetChannels(channels);
+    } else {
+        // The WMA layer adapts the PCM it receives; the engine only picks a
+        // channel when the user asked for one.
+        int delivered = sourceChannels;
+        if (sourceChannels > channels && s.MonoType > 0) delivered = 1;
+        plan.targetRate = sourceRate;
+        plan.targetChannels = s.WMAAutoEncParam ? sourceChannels : channels;
+        plan.allowConversion = false;
+        writer->SetSampleRate(sourceRate);
+        writer->SetChannels(delivered < channels ? 2 : delivered);
+    }
+    writer->SetBitrate(item->bitrate);
+    writer->SetCodecParams(&item->mediaType);
+    plan.writer = std::move(writer);
+    return true;
+}
+
+bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
+                         int sourceChannels, WriterPlan& plan) {
+    ResolvedParams params;
+    if (!format.container || !ResolveEncoderParams(format, sourceRate, sourceChannels, params))
+        return false;
+    auto writer = std::make_unique<CFFmpegWriter>();
+    FFmpegCodecParams codec;
+    codec.container = format.container;
+    codec.codecId = format.CodecID;
+    writer->SetCodecParams(&codec);
+    writer->SetSampleRate(params.sampleRate);
+    writer->SetChannels(params.channels);
+    writer->SetBitrate(params.bitRate);
+    plan.targetRate = params.sampleRate;
+    plan.targetChannels = params.channels;
+    plan.writer = std::move(writer);
+    return true;
+}
+
+}  // namespace
+
+bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
+                   int sourceRate, int sourceChannels, bool merged, WriterPlan& plan) {
+    plan = WriterPlan{};
+    switch (SelectWriter(format)) {
+    case WriterKind::Amr:
+        return PrepareAmrWriter(ctx.settings, format, plan);
+    case WriterKind::Wma:
+        return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+    case WriterKind::FFmpeg:
+        return PrepareFFmpegWriter(format, sourceRate, sourceChannels, plan);
+    }
+    return false;
+}
+
+int ConvertFile(ConversionContext& ctx, const FileEntry& source,
+                const OutputFormatEntry& format, int& audioFound) {
+    const CSettings& settings = ctx.settings;
+    RunState& state = ctx.state;
+
+    const int renderRate = RenderRateFor(settings, format);
+    auto reader = CreateReader(ctx.readers, state, source.Path, source.InputType,
+                               renderRate, true, audioFound);
+    if (!reader) return 0;
+    auto dropReader = [&reader] {
+        reader->Close();
+        reader.reset();
+    };
+    if (reader->GetSampleRate() < 1) {
+        dropReader();
+        audioFound = 0;
+        return 0;
+    }
+    if (settings.EnableSkipLength && settings.SkipLength > 0 &&
+        static_cast<int64_t>(settings.SkipLength) >=
+            static_cast<int64_t>(reader->GetDuration()) * 1000) {
+        dropReader();
+        state.retry = false;
+        state.errorDetail = kSkipTooLongDetail;
+        return 0;
+    }
+
+    const int sourceRate = reader->GetSampleRate();
+    const int sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
+
+    WriterPlan plan;
+    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
+        dropReader();
+        state.retry = false;
+        return 0;
+    }
+    CAudioWriter& writer = *plan.writer;
+
+    if (!IsTaglessFormat(format.code))
+        ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
+
+    CPendingOutput output;
+    const std::string& temp = output.Begin(source.OutputPath);
+    if (temp.empty()) {
+        dropReader();
+        state.retry = false;
+        return 0;
+    }
+    writer.SetFileName(temp);
+    if (!writer.Open()) {
+        dropReader();
+        plan.writer.reset();
+        output.Abandon();
+        state.retry = false;
+        return 0;
+    }
+
+    state.appliedGain = SelectGain(settings, state.normalisationGain);
+
+    CProcessingChain chain;
+    ChainSetup setup;
+    setup.sourceRate = sourceRate;
+    setup.sourceChannels = sourceChannels;
+    setup.targetRate = plan.targetRate;
+    setup.targetChannels = plan.targetChannels;
+    setup.allowConversion = plan.allowConversion;
+    setup.gain = state.appliedGain;
+    if (!chain.Setup(settings, setup)) {
+        dropReader();
+        writer.Close();
+        plan.writer.reset();
+        output.Abandon();
+        state.retry = false;
+        return 0;
+    }
+
+    const std::string shownName =
+        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
+    const uint64_t total = reader->GetTotal();
+    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
+    const bool synthesised =
+        source.InputType == kInputModule || source.InputType == kInputMidi;
+
+    bool success = false;
+    bool cancelled = false;
+    int frames = reader->Read(chain.ReadLeft(), chain.ReadRight());
+    if (frames > 0) {
+        success = true;
+        while (frames > 0) {
+            const uint64_t position = reader->GetPosition();
+            progress.Update(position);
+            ctx.progress.Pump();
+            if (ctx.progress.IsCancelled()) {
+                success = false;
+                cancelled = true;
+                break;
+            }
+            ChainBlock block = chain.Process(frames);
+            if (block.action == BlockAction::End) break;
+            if (block.action == BlockAction::Write)
+                writer.Write(block.left, block.right, block.frames);
+            if (block.last) break;
+            // Tracker modules and MIDI may loop forever: stop at the length.
+            if (synthesised && position >= total) break;
+            frames = reader->Read(chain.ReadLeft(), chain.ReadRight());
+        }
+        if (!cancelled) {
+            for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write;
+                 b = chain.Drain())
+                writer.Write(b.left, b.right, b.frames);
+            progress.Complete();
+        }
+    }
+
+    dropReader();
+    writer.Close();
+    plan.writer.reset();
+
+    if (success && output.TempSize() > 0 && output.Commit()) return 1;
+    output.Abandon();
+    return 0;
+}
+
+}  // namespace quelvox

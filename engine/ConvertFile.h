@@ -1,0 +1,50 @@
+// Single-file conversion: one source file into one output file, and the
+// writer configuration that merged conversion shares.
+#pragma once
+
+#include "engine/AudioStream.h"
+#include "engine/ConversionContext.h"
+
+#include <memory>
+#include <string>
+
+namespace quelvox {
+
+struct FileEntry;
+struct OutputFormatEntry;
+
+// Error detail when the skip length is not shorter than the file.
+inline constexpr const char* kSkipTooLongDetail =
+    "文件长度短于选项 ->常规设置的跳过长度";
+
+// A configured (not yet opened) writer and what the processing chain must
+// deliver to it.
+struct WriterPlan {
+    std::unique_ptr<CAudioWriter> writer;
+    int targetRate = 0;
+    int targetChannels = 0;
+    // False when the writer adapts rate and channels itself (WMA in
+    // single-file conversion): the chain then never resamples or mixes.
+    bool allowConversion = true;
+};
+
+// Builds the writer for `format` and configures it for a source of
+// `sourceRate` Hz and `sourceChannels` (1 or 2) channels. With `merged`,
+// the source values are the merged rate and channels and the engine
+// converts every input for every writer, WMA included. False (no writer)
+// when the codec is not in the format's list, no WMA format fits, or the
+// WMA format list is missing.
+bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
+                   int sourceRate, int sourceChannels, bool merged, WriterPlan& plan);
+
+// Converts `source` (the list entry, or the substitute record of the
+// pre-processing pass) into source.OutputPath. Returns nonzero on success.
+// On failure the reason is in ctx.state.errorDetail or, for a file
+// without audio, `audioFound` is cleared. The output is written under a
+// temporary name and moved into place only on success, so a failed or
+// cancelled conversion leaves no partial file and an existing file of the
+// target's name untouched.
+int ConvertFile(ConversionContext& ctx, const FileEntry& source,
+                const OutputFormatEntry& format, int& audioFound);
+
+}  // namespace quelvox

@@ -1,0 +1,59 @@
+// Stand-ins for the front end's services in engine tests: a started codec
+// runtime behind the reader chain, and a progress sink that records texts
+// and cancels on request.
+#pragma once
+
+#include "decoders/ReaderFactory.h"
+#include "encoders/WmaFormats.h"
+#include "engine/Progress.h"
+#include "engine/Startup.h"
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class CTestReaderServices : public quelvox::IReaderServices {
+public:
+    CTestReaderServices() { runtime.Start(quelvox::ExecutableFolder()); }
+    const quelvox::bass::CBassRuntime& BassRuntime() const override { return runtime.Bass(); }
+    bool LoadWmaRuntime() override {
+        if (!wmaAvailable) return false;
+        if (wmaFormats.empty()) quelvox::BuildWmaFormatList(wmaFormats);
+        return true;
+    }
+    void OfferWmaRuntime() override { ++wmaOffers; }
+
+    quelvox::CCodecRuntime runtime;
+    quelvox::WmaFormatList wmaFormats;
+    bool wmaAvailable = true;
+    int wmaOffers = 0;
+};
+
+// Records the texts it is given; cancels once it has been pumped more than
+// `cancelAfterPumps` times (never when negative).
+class CRecordingProgress : public quelvox::IProgress {
+public:
+    void SetFileText(const std::string& text) override { fileTexts.push_back(text); }
+    void SetFileProgress(uint64_t position, uint64_t total) override {
+        lastPosition = position;
+        lastTotal = total;
+    }
+    void SetRunText(const std::string& text) override { runTexts.push_back(text); }
+    void SetRunProgress(int done, int count) override {
+        runDone = done;
+        runCount = count;
+    }
+    void Pump() override { ++pumps; }
+    bool IsCancelled() const override {
+        return cancelAfterPumps >= 0 && pumps > cancelAfterPumps;
+    }
+
+    std::vector<std::string> fileTexts, runTexts;
+    uint64_t lastPosition = 0, lastTotal = 0;
+    int runDone = 0, runCount = 0;
+    int pumps = 0;
+    int cancelAfterPumps = -1;
+};
+
+}  // namespace testsupport
