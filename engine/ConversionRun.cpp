@@ -1,0 +1,459 @@
+#include "engine/ConversionRun.h"
+
+#include "decoders/InputType.h"
+#include "decoders/ReaderFactory.h"
+#include "encoders/FormatCatalogue.h"
+#include "engine/ConvertFile.h"
+#include "engine/Normalise.h"
+#include "engine/OutputPath.h"
+#include "engine/PendingOutput.h"
+#include "engine/Preprocess.h"
+#include "engine/ProcessingChain.h"
+#include "engine/Startup.h"
+#include "settings/Settings.h"
+#include "tags/TagPolicy.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace quelvox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// printf-style formatting into a std::string.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+    int size = std::snprintf(nullptr, 0, format, args...);
+    if (size <= 0) return {};
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    std::snprintf(out.data(), out.size(), format, args...);
+    out.resize(static_cast<size_t>(size));
+    return out;
+}
+
+bool IsWmaFormat(const OutputFormatEntry& format) {
+    return SelectWriter(format) == WriterKind::Wma;
+}
+
+// Whether a file starts with the four bytes "RIFF".
+bool StartsWithRiff(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    char magic[4] = {};
+    return f.read(magic, 4) && std::string(magic, 4) == "RIFF";
+}
+
+void RemoveFile(const std::string& path) {
+    if (path.empty()) return;
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+// Runs a pass once more through the fallback reader when it failed with a
+// primary reader (the retry flag still set) and was not cancelled.
+template <typename Pass>
+int WithRetry(RunState& state, IProgress& progress, Pass pass) {
+    state.retry = false;
+    int ok = pass();
+    if (!ok && !progress.IsCancelled() && state.retry) ok = pass();
+    return ok;
+}
+
+// The run's volume and output cells after a success.
+void ReportSuccess(IRowCells& cells, int row, const RunState& state,
+                   const std::string& outputName) {
+    cells.SetVolumeCell(row, Format("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
+    cells.SetOutputCell(row, outputName);
+}
+
+// The failure text of a conversion pass.
+std::string FailureText(const RunState& state, int audioFound, IRowCells& cells) {
+    if (audioFound == 0) return kNoAudioRow;
+    if (state.errorDetail.empty()) return kFailedRow;
+    cells.WidenOutputColumn();
+    return std::string(kFailedRow) + " (" + state.errorDetail + ")";
+}
+
+// The passes before a conversion: pre-processing of DTS carried in the
+// samples of a RIFF file or a CD track, and the normalisation measurement.
+// Returns the source to convert (the entry, or `substitute` naming the
+// pre-processed temporary file, which `tempPath` then holds), or null when
+// the run was cancelled.
+const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, int row,
+                                      const FileEntry& entry, const OutputFormatEntry& format,
+                                      FileEntry& substitute, std::string& tempPath) {
+    RunState& state = ctx.state;
+    IProgress& progress = ctx.progress;
+    const FileEntry* source = &entry;
+    if ((entry.InputType == kInputDts && StartsWithRiff(entry.Path)) ||
+        (entry.InputType == kInputCdTrack && ctx.settings.EnableDTSForCDA)) {
+        cells.SetOutputCell(row, kPreprocessingRow);
+        state.retry = false;
+        FileEntry copy = entry;
+        int audioFound = 1;
+        if (PreprocessDts(ctx, copy, audioFound)) {
+            tempPath = copy.OutputPath;
+            substitute.Path = tempPath;
+            substitute.InputType = kInputDts;
+            substitute.OutputPath = entry.OutputPath;
+            source = &substitute;
+        } else if (progress.IsCancelled()) {
+            return nullptr;
+        }
+    }
+    if (ctx.settings.VolumeType == 0) {
+        cells.SetOutputCell(row, kNormalisingRow);
+        int16_t lo = 0, hi = 0;
+        int audioFound = 1;
+        int ok = WithRetry(state, progress, [&] {
+            return MeasurePeaks(ctx, *source, format, audioFound, lo, hi);
+        });
+        if (progress.IsCancelled()) return nullptr;
+        if (ok) state.normalisationGain = NormalisationGain(lo, hi);
+    }
+    return source;
+}
+
+// Shows the texts of the next file and empties its volume cell.
+void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry,
+               int row, int index, int count, const std::string& target) {
+    cells.ScrollToRow(row);
+    cells.SetVolumeCell(row, "");
+    progress.SetRunText(Format("转换 %d of %d 文件到 %s...", index, count, target.c_str()));
+    progress.SetRunProgress(index, count);
+    progress.SetFileText(Format("开始转换 %s...", FileNameOf(entry.Path).c_str()));
+    progress.SetFileProgress(0, 1);
+}
+
+// Shows the file manager on the first visited entry whose output exists.
+void BrowseFirstOutput(const RunEnvironment& env, IRunHost& host,
+                       const std::vector<FileEntry*>& visited) {
+    if (!env.settings.BrowseOutputFolder) return;
+    for (const FileEntry* e : visited) {
+        std::error_code ec;
+        if (!e->OutputPath.empty() && fs::is_regular_file(e->OutputPath, ec)) {
+            host.ShowInFileManager(e->OutputPath);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+const bass::CBassRuntime& CRunReaderServices::BassRuntime() const { return runtime_.Bass(); }
+
+bool CRunReaderServices::LoadWmaRuntime() {
+    if (!runtime_.LoadWmaRuntime()) return false;
+    if (wmaFormats_.empty()) BuildWmaFormatList(wmaFormats_);
+    return true;
+}
+
+void CRunReaderServices::OfferWmaRuntime() {
+    if (host_ && host_->AskQuestion(kWmaRuntimeQuestion)) host_->OpenInBrowser(kWmaRuntimeAddress);
+}
+
+bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
+                        const std::vector<FileEntry*>& entries,
+                        const OutputFormatEntry& format) {
+    if (IsWmaFormat(format)) {
+        if (!env.runtime.LoadWmaRuntime()) {
+            if (host.AskQuestion(kWmaRuntimeQuestion)) host.OpenInBrowser(kWmaRuntimeAddress);
+            return false;
+        }
+        if (env.wmaFormats.empty()) BuildWmaFormatList(env.wmaFormats);
+    }
+    bool hasMidi = false;
+    for (const FileEntry* e : entries) hasMidi = hasMidi || e->InputType == kInputMidi;
+    if (hasMidi && !env.state.soundfontReady) {
+        env.runtime.LoadSoundfont(env.state);
+        if (!env.state.soundfontReady) {
+            std::string folder = env.runtime.ProgramFolder();
+            if (folder.empty() || folder.back() != '/') folder += '/';
+            if (host.AskQuestion(Format(kSoundfontQuestion, folder.c_str()))) {
+                host.OpenFolder(folder);
+                host.OpenInBrowser(kSoundfontAddress);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
+                              FileEntry& entry, int row, int index, int count,
+                              const OutputFormatEntry& format, bool outputResolved) {
+    RunState& state = env.state;
+    ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
+    FileOutcome outcome;
+
+    state.currentEntry = &entry;
+    state.currentIndex = index;
+    state.errorDetail.clear();
+    state.appliedGain = 1.0f;
+    state.normalisationGain = -1.0f;
+    std::string tempPath;
+
+    auto fail = [&](const std::string& message) {
+        RemoveFile(tempPath);
+        entry.OutputPath.clear();
+        outcome.success = false;
+        outcome.cancelled = progress.IsCancelled();
+        outcome.message = outcome.cancelled ? std::string(kCancelledRow) : message;
+        cells.SetOutputCell(row, outcome.message);
+        return outcome;
+    };
+
+    if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(kSoundfontMissingRow);
+
+    BeginFile(progress, cells, entry, row, index, count, FormatDescription(format));
+    if (!outputResolved) {
+        std::string message;
+        if (!ResolveOutputPath(env.settings, entry, format.extension, message)) return fail(message);
+    }
+
+    FileEntry substitute;
+    const FileEntry* source =
+        RunPreparatoryPasses(ctx, cells, row, entry, format, substitute, tempPath);
+    if (!source) return fail(kCancelledRow);
+
+    cells.SetOutputCell(row, kConvertingRow);
+    int audioFound = 1;
+    int ok = WithRetry(state, progress, [&] {
+        audioFound = 1;
+        return ConvertFile(ctx, *source, format, audioFound);
+    });
+    if (!ok) return fail(FailureText(state, audioFound, cells));
+
+    RemoveFile(tempPath);
+    ReportSuccess(cells, row, state, FileNameOf(entry.OutputPath));
+    progress.Pump();
+    outcome.success = true;
+    outcome.cancelled = progress.IsCancelled();
+    outcome.message = FileNameOf(entry.OutputPath);
+    return outcome;
+}
+
+void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                 const std::vector<int>& rows, const OutputFormatEntry& format) {
+    if (entries.empty() || entries.size() != rows.size()) return;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+
+    host.SetMainWindowEnabled(false);
+    IProgress& progress = host.OpenProgress();
+    const int count = static_cast<int>(entries.size());
+    progress.SetRunProgress(0, count);
+    progress.Pump();
+
+    std::vector<FileEntry*> visited;
+    bool cancelled = false;
+    for (int i = 0; i < count && !cancelled; ++i) {
+        visited.push_back(entries[i]);
+        FileOutcome outcome = ConvertListedFile(env, progress, host, *entries[i], rows[i], i + 1,
+                                                count, format);
+        cancelled = outcome.cancelled;
+    }
+
+    host.CloseProgress();
+    host.SetMainWindowEnabled(true);
+    if (!cancelled) BrowseFirstOutput(env, host, visited);
+}
+
+std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
+                                                 const OutputFormatEntry& format,
+                                                 const std::string& path, int maxRate,
+                                                 int maxChannels, int& mergedRate,
+                                                 int& mergedChannels) {
+    WriterPlan plan;
+    if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan)) return nullptr;
+    mergedRate = plan.targetRate;
+    mergedChannels = plan.targetChannels;
+    if (!IsTaglessFormat(format.code)) ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings);
+    plan.writer->SetFileName(path);
+    if (!plan.writer->Open()) {
+        plan.writer.reset();
+        RemoveFile(path);
+        return nullptr;
+    }
+    return std::move(plan.writer);
+}
+
+int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
+                       const OutputFormatEntry& format, int mergedRate, int mergedChannels,
+                       int& audioFound) {
+    const CSettings& settings = ctx.settings;
+    RunState& state = ctx.state;
+    auto reader = CreateReader(ctx.readers, state, source.Path, source.InputType,
+                               RenderRateFor(settings, format), true, audioFound);
+    if (!reader) return 0;
+    auto dropReader = [&reader] {
+        reader->Close();
+        reader.reset();
+    };
+    if (reader->GetSampleRate() < 1) {
+        dropReader();
+        audioFound = 0;
+        return 0;
+    }
+    if (settings.EnableSkipLength && settings.SkipLength > 0 &&
+        static_cast<int64_t>(settings.SkipLength) >=
+            static_cast<int64_t>(reader->GetDuration()) * 1000) {
+        dropReader();
+        state.retry = false;
+        state.errorDetail = kSkipTooLongDetail;
+        return 0;
+    }
+
+    state.appliedGain = SelectGain(settings, state.normalisationGain);
+    CProcessingChain chain;
+    ChainSetup setup;
+    setup.sourceRate = reader->GetSampleRate();
+    setup.sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
+    setup.targetRate = mergedRate;
+    setup.targetChannels = mergedChannels;
+    setup.gain = state.appliedGain;
+    if (!chain.Setup(settings, setup)) {
+        dropReader();
+        state.retry = false;
+        return 0;
+    }
+
+    const std::string shownName =
+        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
+    const uint64_t total = reader->GetTotal();
+    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
+    const bool synthesised =
+        source.InputType == kInputModule || source.InputType == kInputMidi;
+
+    bool appended = false;
+    bool cancelled = false;
+    for (int frames = reader->Read(chain.ReadLeft(), chain.ReadRight()); frames > 0;
+         frames = reader->Read(chain.ReadLeft(), chain.ReadRight())) {
+        appended = true;
+        const uint64_t position = reader->GetPosition();
+        progress.Update(position);
+        ctx.progress.Pump();
+        if (ctx.progress.IsCancelled()) {
+            cancelled = true;
+            break;
+        }
+        ChainBlock block = chain.Process(frames);
+        if (block.action == BlockAction::End) break;
+        if (block.action == BlockAction::Write) writer.Write(block.left, block.right, block.frames);
+        if (block.last || (synthesised && position >= total)) break;
+    }
+    if (appended && !cancelled) {
+        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain())
+            writer.Write(b.left, b.right, b.frames);
+        progress.Complete();
+    }
+    dropReader();
+    return appended && !cancelled ? 1 : 0;
+}
+
+void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                     const std::vector<int>& rows, const OutputFormatEntry& format) {
+    if (entries.empty() || entries.size() != rows.size()) return;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+
+    // Every entry counts towards the merged format: the converter brings
+    // any rate and channel count to it.
+    int maxRate = 0, maxChannels = 0;
+    for (const FileEntry* e : entries) {
+        maxRate = std::max(maxRate, e->SampleRate);
+        maxChannels = std::max(maxChannels, std::min(e->Channels, 2));
+    }
+    if (maxRate < 1) maxRate = 44100;
+    if (maxChannels < 1) maxChannels = 2;
+
+    const std::string path = host.ChooseMergedFile(format);
+    if (path.empty()) return;
+
+    RunState& state = env.state;
+    CSilentProgress quiet;
+    ConversionContext setupCtx{env.settings, state, quiet, env.readers, &env.wmaFormats};
+    CPendingOutput output;
+    const std::string& temp = output.Begin(path);
+    int mergedRate = 0, mergedChannels = 0;
+    std::unique_ptr<CAudioWriter> writer;
+    if (!temp.empty())
+        writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
+                                    mergedChannels);
+    if (!writer) {
+        host.ShowWarning(Format(kMergedCreateFailed, path.c_str()));
+        return;
+    }
+
+    host.SetMainWindowEnabled(false);
+    IProgress& progress = host.OpenProgress();
+    const int count = static_cast<int>(entries.size());
+    progress.SetRunProgress(0, count);
+    progress.Pump();
+    ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
+    const std::string mergedName = FileNameOf(path);
+
+    std::vector<FileEntry*> visited;
+    bool cancelled = false;
+    for (int i = 0; i < count && !cancelled; ++i) {
+        FileEntry& entry = *entries[i];
+        const int row = rows[i];
+        visited.push_back(&entry);
+        state.currentEntry = &entry;
+        state.currentIndex = i + 1;
+        state.errorDetail.clear();
+        state.appliedGain = 1.0f;
+        state.normalisationGain = -1.0f;
+        std::string tempSource;
+        auto finishFailed = [&](const std::string& message) {
+            RemoveFile(tempSource);
+            entry.OutputPath.clear();
+            cancelled = progress.IsCancelled();
+            host.SetOutputCell(row, cancelled ? std::string(kCancelledRow) : message);
+        };
+
+        if (entry.InputType == kInputMidi && !state.soundfontReady) {
+            finishFailed(kSoundfontMissingRow);
+            continue;
+        }
+        BeginFile(progress, host, entry, row, i + 1, count, mergedName);
+        entry.OutputPath = path;
+
+        FileEntry substitute;
+        const FileEntry* source =
+            RunPreparatoryPasses(ctx, host, row, entry, format, substitute, tempSource);
+        if (!source) {
+            finishFailed(kCancelledRow);
+            continue;
+        }
+
+        host.SetOutputCell(row, kConvertingRow);
+        int audioFound = 1;
+        int ok = WithRetry(state, progress, [&] {
+            audioFound = 1;
+            return AppendFileToMerged(ctx, *source, *writer, format, mergedRate, mergedChannels,
+                                      audioFound);
+        });
+        if (!ok) {
+            finishFailed(FailureText(state, audioFound, host));
+            continue;
+        }
+        RemoveFile(tempSource);
+        ReportSuccess(host, row, state, mergedName);
+        progress.Pump();
+        cancelled = progress.IsCancelled();
+    }
+
+    writer->Close();
+    writer.reset();
+    if (cancelled || !output.Commit()) {
+        output.Abandon();
+        for (FileEntry* e : visited) e->OutputPath.clear();
+    }
+
+    host.CloseProgress();
+    host.SetMainWindowEnabled(true);
+    if (!cancelled) BrowseFirstOutput(env, host, visited);
+}
+
+}  // namespace quelvox

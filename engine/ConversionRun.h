@@ -1,0 +1,152 @@
+// Conversion runs over the list: one output per file (ConvertEach), or all
+// files joined into one output (ConvertAllToOne). The front end provides
+// the windows through IRunHost; the engine never shows anything itself.
+#pragma once
+
+#include "decoders/ReaderFactory.h"
+#include "encoders/WmaFormats.h"
+#include "engine/AudioStream.h"
+#include "engine/ConversionContext.h"
+#include "engine/FileEntry.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+class CCodecRuntime;
+struct OutputFormatEntry;
+
+// Texts of a run.
+inline constexpr const char* kWmaRuntimeQuestion =
+    "亲爱的用户, WMA 文件需要 Windows Media Format 9 Series Runtime.\n"
+    "遗憾的是, 该组件在您的计算机上不存在.\n\n您要下载并立即安装它吗?";
+inline constexpr const char* kSoundfontQuestion =
+    "亲爱的用户, 要对MIDI文件进行编码, 需要 \"ct4mgm.sf2\" 文件.\n"
+    "遗憾的是, 该文件在您的计算机上不存在.\n\n"
+    "您要从我们的网站上免费下载该文件吗?\n\n"
+    "下载完成后, 请复制文件 到文件夹:\n\"%s\"\n"
+    "然后再次转换您的 MIDI 文件. 谢谢您.";
+inline constexpr const char* kSoundfontMissingRow = "失败. 需要文件 \"ct4mgm.sf2\".";
+inline constexpr const char* kFailedRow = "转换失败";
+inline constexpr const char* kNoAudioRow = "在文件中无音频";
+inline constexpr const char* kCancelledRow = "已取消";
+inline constexpr const char* kPreprocessingRow = "预处理中...";
+inline constexpr const char* kNormalisingRow = "标准化...";
+inline constexpr const char* kConvertingRow = "正在转换...";
+inline constexpr const char* kMergedCreateFailed = "无法创建文件 \"%s\".";
+// Where the prompts send the user.
+inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/download/wma-runtime";
+inline constexpr const char* kSoundfontAddress = "https://quelvox.org/download/ct4mgm.sf2";
+
+// The cells of the file list that a run writes. Rows are the indices the
+// front end handed to the run.
+class IRowCells {
+public:
+    virtual ~IRowCells() = default;
+    virtual void SetVolumeCell(int row, const std::string& text) = 0;
+    virtual void SetOutputCell(int row, const std::string& text) = 0;
+    virtual void ScrollToRow(int row) { (void)row; }
+    // Called when a failure text with a detail is shown, so the output
+    // column can be widened to show it.
+    virtual void WidenOutputColumn() {}
+};
+
+// The windows and shell services of the front end.
+class IRunHost : public IRowCells {
+public:
+    // Shows the run's progress window (file and run texts and bars, the
+    // cancel button) and returns it; CloseProgress hides it again.
+    virtual IProgress& OpenProgress() = 0;
+    virtual void CloseProgress() = 0;
+    // The main window is disabled while a run goes on.
+    virtual void SetMainWindowEnabled(bool enabled) { (void)enabled; }
+    // A Yes/No question (question icon, caption "Quelvox"); true for Yes.
+    virtual bool AskQuestion(const std::string& text) = 0;
+    // A message (exclamation icon, caption "Quelvox").
+    virtual void ShowWarning(const std::string& text) = 0;
+    virtual void OpenInBrowser(const std::string& address) = 0;
+    virtual void OpenFolder(const std::string& folder) = 0;
+    // Opens the file manager with `path` selected.
+    virtual void ShowInFileManager(const std::string& path) = 0;
+    // The save dialog of a merged run; empty when cancelled.
+    virtual std::string ChooseMergedFile(const OutputFormatEntry& format) = 0;
+};
+
+// The reader chain's services on top of a codec runtime: the WMA runtime
+// is loaded on demand (and its format list built), and a missing runtime
+// is offered through the host's question box.
+class CRunReaderServices : public IReaderServices {
+public:
+    CRunReaderServices(CCodecRuntime& runtime, WmaFormatList& wmaFormats, IRunHost* host)
+        : runtime_(runtime), wmaFormats_(wmaFormats), host_(host) {}
+    const bass::CBassRuntime& BassRuntime() const override;
+    bool LoadWmaRuntime() override;
+    void OfferWmaRuntime() override;
+
+private:
+    CCodecRuntime& runtime_;
+    WmaFormatList& wmaFormats_;
+    IRunHost* host_;
+};
+
+// Everything a run works with. One environment per run; two runs on two
+// threads each have their own state.
+struct RunEnvironment {
+    const CSettings& settings;
+    CCodecRuntime& runtime;
+    IReaderServices& readers;
+    WmaFormatList& wmaFormats;
+    RunState& state;
+};
+
+// Outcome of one listed file.
+struct FileOutcome {
+    bool success = false;
+    bool cancelled = false;
+    std::string message;  // the output cell: file name, failure text or "已取消"
+};
+
+// Converts one listed file as a run does: output path (unless
+// `outputResolved`), pre-processing, normalisation, conversion with one
+// retry through the fallback reader, clean-up, and the row cells.
+// `index` is the 1-based position within the run of `count` files.
+FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
+                              FileEntry& entry, int row, int index, int count,
+                              const OutputFormatEntry& format, bool outputResolved = false);
+
+// Makes sure the runtimes a run needs are there: the WMA runtime for WMA
+// formats (asking to fetch it when missing; false ends the run) and the
+// MIDI soundfont when `entries` hold a MIDI file (asking when missing;
+// false ends the run, true continues and MIDI files fail one by one).
+bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
+                        const std::vector<FileEntry*>& entries,
+                        const OutputFormatEntry& format);
+
+// One output per entry. `rows` are the list rows of the entries.
+void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                 const std::vector<int>& rows, const OutputFormatEntry& format);
+
+// The merged writer for `path`, opened; null when it cannot be created.
+// `mergedRate` and `mergedChannels` receive the format every input is
+// brought to.
+std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
+                                                 const OutputFormatEntry& format,
+                                                 const std::string& path, int maxRate,
+                                                 int maxChannels, int& mergedRate,
+                                                 int& mergedChannels);
+
+// Appends one source to the merged writer; nonzero when at least one block
+// was appended and the run was not cancelled.
+int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
+                       const OutputFormatEntry& format, int mergedRate, int mergedChannels,
+                       int& audioFound);
+
+// All entries joined, in order, into one file chosen by the host. The file
+// is written under a temporary name and appears only when the run was not
+// cancelled; a file of that name is untouched until then.
+void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                     const std::vector<int>& rows, const OutputFormatEntry& format);
+
+}  // namespace quelvox

@@ -1,0 +1,278 @@
+// Conversion runs over several files, one output each or one merged output:
+// row texts, cancel, the file manager, and the runtime questions.
+#include "engine/ConversionRun.h"
+
+#include "decoders/InputType.h"
+#include "encoders/FormatCatalogue.h"
+#include "engine/Startup.h"
+#include "settings/Settings.h"
+
+#include "support/EngineSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+using namespace quelvox;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Cancels once the run has reached file `cancelAtFile` and pumped there a
+// few times.
+class CCancellingProgress : public CRecordingProgress {
+public:
+    void SetRunProgress(int done, int count) override {
+        CRecordingProgress::SetRunProgress(done, count);
+        if (done == cancelAtFile) pumpsInFile = 0;
+    }
+    void Pump() override {
+        CRecordingProgress::Pump();
+        if (runDone == cancelAtFile) ++pumpsInFile;
+    }
+    bool IsCancelled() const override { return runDone == cancelAtFile && pumpsInFile > 2; }
+    int cancelAtFile = -1;
+    int pumpsInFile = 0;
+};
+
+class CFakeHost : public IRunHost {
+public:
+    IProgress& OpenProgress() override {
+        ++progressOpened;
+        return progress;
+    }
+    void CloseProgress() override { ++progressClosed; }
+    void SetVolumeCell(int row, const std::string& text) override { volume[row] = text; }
+    void SetOutputCell(int row, const std::string& text) override { output[row] = text; }
+    void WidenOutputColumn() override { ++widened; }
+    bool AskQuestion(const std::string& text) override {
+        questions.push_back(text);
+        return answerYes;
+    }
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    void OpenInBrowser(const std::string& address) override { browsed.push_back(address); }
+    void OpenFolder(const std::string& folder) override { folders.push_back(folder); }
+    void ShowInFileManager(const std::string& path) override { shown.push_back(path); }
+    std::string ChooseMergedFile(const OutputFormatEntry&) override { return mergedPath; }
+
+    CCancellingProgress progress;
+    std::map<int, std::string> volume, output;
+    std::vector<std::string> questions, warnings, browsed, folders, shown;
+    std::string mergedPath;
+    bool answerYes = false;
+    int progressOpened = 0, progressClosed = 0, widened = 0;
+};
+
+}  // namespace
+
+class ConversionRunTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    CSettings settings{""};
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    CCodecRuntime runtime;
+    WmaFormatList wmaFormats;
+    RunState state;
+    CFakeHost host;
+    std::unique_ptr<CRunReaderServices> readers;
+    std::vector<FileEntry> entries;
+
+    void SetUp() override {
+        runtime.Start(ExecutableFolder());
+        readers = std::make_unique<CRunReaderServices>(runtime, wmaFormats, &host);
+        settings.DestOutputFolderOpt = 399;
+        settings.DestSpecifiedFolder = dir.file("out");
+        fs::create_directory(dir.file("out"));
+    }
+
+    RunEnvironment Env() { return RunEnvironment{settings, runtime, *readers, wmaFormats, state}; }
+
+    void Add(const std::string& name, const std::string& ffmpegArgs) {
+        std::string path = dir.file(name);
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y " + ffmpegArgs + " " + Quote(path)), 0);
+        FileEntry e;
+        e.Path = path;
+        e.InputType = InputTypeOf(path);
+        // Properties as the list would have probed them.
+        e.SampleRate = std::atoi(Probe(path, "sample_rate").c_str());
+        e.Channels = std::atoi(Probe(path, "channels").c_str());
+        entries.push_back(e);
+    }
+
+    std::vector<FileEntry*> Pointers() {
+        std::vector<FileEntry*> v;
+        for (auto& e : entries) v.push_back(&e);
+        return v;
+    }
+    std::vector<int> Rows() {
+        std::vector<int> r;
+        for (size_t i = 0; i < entries.size(); ++i) r.push_back(static_cast<int>(i) + 10);
+        return r;
+    }
+    void Each(int code) {
+        RunEnvironment env = Env();
+        ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, code));
+    }
+    void Merge(int code) {
+        RunEnvironment env = Env();
+        ConvertAllToOne(env, host, Pointers(), Rows(), *FindFormat(catalogue, code));
+    }
+};
+
+TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsShown) {
+    Add("one.wav", "-f lavfi -i sine=duration=1");
+    Add("two.mkv", "-f lavfi -i testsrc=size=32x32:rate=5:duration=1 -c:v mpeg4");
+    Add("three.ogg", "-f lavfi -i sine=duration=1 -c:a libvorbis");
+    Each(kFormatMp3);
+    EXPECT_EQ(host.output[10], "one.mp3");
+    EXPECT_EQ(host.output[11], "在文件中无音频");
+    EXPECT_EQ(host.output[12], "three.mp3");
+    EXPECT_EQ(host.volume[10], "100.00%");
+    EXPECT_EQ(Probe(dir.file("out/three.mp3"), "codec_name"), "mp3");
+    EXPECT_TRUE(entries[1].OutputPath.empty());
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0], dir.file("out/one.mp3"));
+    EXPECT_EQ(host.progressOpened, 1);
+    EXPECT_EQ(host.progressClosed, 1);
+    EXPECT_EQ(host.progress.runTexts.front(), "转换 1 of 3 文件到 MP3...");
+}
+
+TEST_F(ConversionRunTest, CancelDuringTheSecondFileEndsTheRunCleanly) {
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        Add(name, "-f lavfi -i sine=duration=4");
+    host.progress.cancelAtFile = 2;
+    Each(kFormatMp3);
+    EXPECT_EQ(host.output[10], "a.mp3");
+    EXPECT_EQ(host.output[11], "已取消");
+    EXPECT_EQ(host.output.count(12), 0u);  // untouched
+    EXPECT_TRUE(fs::exists(dir.file("out/a.mp3")));
+    // Nothing else in the output folder: no partial b.mp3, no temporary file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), fs::directory_iterator{}), 1);
+    EXPECT_TRUE(host.shown.empty());
+}
+
+TEST_F(ConversionRunTest, FailureTextsCarryTheirDetailAndNoFileManagerWhenAllFail) {
+    Add("short.wav", "-f lavfi -i sine=duration=1");
+    settings.EnableSkipLength = 1;
+    settings.SkipLength = 5000;
+    WriteFile(dir.file("junk.mp3"), std::string(3000, '\x42'));
+    FileEntry junk;
+    junk.Path = dir.file("junk.mp3");
+    junk.InputType = kInputMp3;
+    entries.push_back(junk);
+    Each(kFormatWav);
+    EXPECT_EQ(host.output[10], "转换失败 (文件长度短于选项 ->常规设置的跳过长度)");
+    // A file the FFmpeg fallback cannot open at all reports no audio stream.
+    EXPECT_EQ(host.output[11], "在文件中无音频");
+    EXPECT_GE(host.widened, 1);
+    EXPECT_TRUE(host.shown.empty());
+}
+
+TEST_F(ConversionRunTest, NormalisationAndDtsPreprocessingRunPerFile) {
+    std::string tmp = dir.file("tmp");
+    fs::create_directory(tmp);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    Add("quiet.wav", "-f lavfi -i sine=frequency=500:duration=1,volume=0.25");
+    std::string raw = dir.file("stream.raw");
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i sine=sample_rate=48000:duration=1 "
+                  "-ac 2 -c:a dca -strict -2 -f dts " + Quote(raw)), 0);
+    Add("film.dts", "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) + " -c:a pcm_s16le -f wav");
+    settings.VolumeType = 0;
+    Each(kFormatFlac);
+    unsetenv("TMPDIR");
+    EXPECT_EQ(host.output[10], "quiet.flac");
+    EXPECT_EQ(host.output[11], "film.flac");
+    // A quarter-scale sine is raised to full scale (about 400%).
+    double gain = std::atof(host.volume[10].c_str());
+    EXPECT_GT(gain, 350.0);
+    EXPECT_EQ(Probe(dir.file("out/film.flac"), "sample_rate"), "48000");
+    EXPECT_TRUE(fs::is_empty(tmp));  // the pre-processing file is gone
+}
+
+TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
+    CCodecRuntime bare;  // started from a folder without the soundfont
+    fs::create_directory(dir.file("prog"));
+    bare.Start(dir.file("prog"));
+    CRunReaderServices bareReaders(bare, wmaFormats, &host);
+    RunEnvironment env{settings, bare, bareReaders, wmaFormats, state};
+    Add("tone.wav", "-f lavfi -i sine=duration=1");
+    FileEntry midi;
+    midi.Path = dir.file("song.mid");
+    midi.InputType = kInputMidi;
+    entries.push_back(midi);
+
+    host.answerYes = false;
+    ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_NE(host.questions[0].find("\"" + dir.file("prog") + "/\""), std::string::npos);
+    EXPECT_EQ(host.output[10], "tone.mp3");
+    EXPECT_EQ(host.output[11], "失败. 需要文件 \"ct4mgm.sf2\".");
+
+    host = CFakeHost{};
+    host.answerYes = true;
+    ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
+    EXPECT_EQ(host.progressOpened, 0);  // the run ends after the answer
+    ASSERT_EQ(host.browsed.size(), 1u);
+    EXPECT_EQ(host.browsed[0], kSoundfontAddress);
+    ASSERT_EQ(host.folders.size(), 1u);
+}
+
+TEST_F(ConversionRunTest, MergedMp3FromThreeRatesTakesTheHighest) {
+    Add("a.wav", "-f lavfi -i sine=sample_rate=44100:duration=1");
+    Add("b.wav", "-f lavfi -i sine=sample_rate=22050:duration=1");
+    Add("c.wav", "-f lavfi -i sine=sample_rate=48000:duration=1");
+    host.mergedPath = dir.file("out/all.mp3");
+    Merge(kFormatMp3);
+    EXPECT_EQ(Probe(host.mergedPath, "sample_rate"), "48000");
+    EXPECT_NEAR(std::stod(Probe(host.mergedPath, "duration", true)), 3.0, 0.1);
+    for (int row : {10, 11, 12}) EXPECT_EQ(host.output[row], "all.mp3");
+    EXPECT_EQ(entries[2].OutputPath, host.mergedPath);
+    ASSERT_EQ(host.shown.size(), 1u);
+}
+
+TEST_F(ConversionRunTest, MergedMonoAndStereoIsStereoAndMergedAmrIsNarrowBand) {
+    Add("mono.wav", "-f lavfi -i sine=duration=1 -ac 1");
+    Add("stereo.wav", "-f lavfi -i sine=duration=1 -ac 2");
+    host.mergedPath = dir.file("out/both.flac");
+    Merge(kFormatFlac);
+    EXPECT_EQ(Probe(host.mergedPath, "channels"), "2");
+    auto s = DecodeWithFfmpeg(host.mergedPath);
+    ASSERT_GT(s.size(), 2000u);
+    for (size_t i = 1000; i < 1100; ++i) EXPECT_EQ(s[2 * i], s[2 * i + 1]);  // mono copied
+
+    host.mergedPath = dir.file("out/both.amr");
+    Merge(kFormatAmr);
+    EXPECT_EQ(Probe(host.mergedPath, "codec_name"), "amr_nb");
+    EXPECT_EQ(Probe(host.mergedPath, "sample_rate"), "8000");
+    EXPECT_EQ(Probe(host.mergedPath, "channels"), "1");
+    EXPECT_NEAR(std::stod(Probe(host.mergedPath, "duration", true)), 2.0, 0.1);
+}
+
+TEST_F(ConversionRunTest, CancelledMergeLeavesNoFileAndKeepsAnOldOne) {
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"})
+        Add(name, "-f lavfi -i sine=duration=3");
+    host.mergedPath = dir.file("out/merged.mp3");
+    WriteFile(host.mergedPath, std::string("an older file"));
+    host.progress.cancelAtFile = 3;
+    Merge(kFormatMp3);
+    EXPECT_EQ(host.output[10], "merged.mp3");
+    EXPECT_EQ(host.output[11], "merged.mp3");
+    EXPECT_EQ(host.output[12], "已取消");
+    EXPECT_EQ(host.output.count(13), 0u);
+    EXPECT_EQ(ReadFile(host.mergedPath).size(), std::string("an older file").size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), fs::directory_iterator{}), 1);
+    EXPECT_TRUE(host.shown.empty());
+}
+
+TEST_F(ConversionRunTest, MergedWriterThatCannotBeCreatedIsReported) {
+    Add("a.wav", "-f lavfi -i sine=duration=1");
+    host.mergedPath = dir.file("no/such/folder/x.mp3");
+    Merge(kFormatMp3);
+    ASSERT_EQ(host.warnings.size(), 1u);
+    EXPECT_EQ(host.warnings[0], "无法创建文件 \"" + host.mergedPath + "\".");
+    EXPECT_EQ(host.progressOpened, 0);
+}
