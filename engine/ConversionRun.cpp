@@ -282,30 +282,11 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
 int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
                        const OutputFormatEntry& format, int mergedRate, int mergedChannels,
                        int& audioFound) {
-    const CSettings& settings = ctx.settings;
     RunState& state = ctx.state;
-    auto reader = CreateReader(ctx.readers, state, source.Path, source.InputType,
-                               RenderRateFor(settings, format), true, audioFound);
+    auto reader = OpenConversionSource(ctx, source, format, audioFound);
     if (!reader) return 0;
-    auto dropReader = [&reader] {
-        reader->Close();
-        reader.reset();
-    };
-    if (reader->GetSampleRate() < 1) {
-        dropReader();
-        audioFound = 0;
-        return 0;
-    }
-    if (settings.EnableSkipLength && settings.SkipLength > 0 &&
-        static_cast<int64_t>(settings.SkipLength) >=
-            static_cast<int64_t>(reader->GetDuration()) * 1000) {
-        dropReader();
-        state.retry = false;
-        state.errorDetail = kSkipTooLongDetail;
-        return 0;
-    }
 
-    state.appliedGain = SelectGain(settings, state.normalisationGain);
+    state.appliedGain = SelectGain(ctx.settings, state.normalisationGain);
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = reader->GetSampleRate();
@@ -313,43 +294,13 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     setup.targetRate = mergedRate;
     setup.targetChannels = mergedChannels;
     setup.gain = state.appliedGain;
-    if (!chain.Setup(settings, setup)) {
-        dropReader();
+    BlockLoopResult loop;
+    if (chain.Setup(ctx.settings, setup))
+        loop = RunBlockLoop(ctx, source, *reader, chain, writer);
+    else
         state.retry = false;
-        return 0;
-    }
-
-    const std::string shownName =
-        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
-    const uint64_t total = reader->GetTotal();
-    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
-    const bool synthesised =
-        source.InputType == kInputModule || source.InputType == kInputMidi;
-
-    bool appended = false;
-    bool cancelled = false;
-    for (int frames = reader->Read(chain.ReadLeft(), chain.ReadRight()); frames > 0;
-         frames = reader->Read(chain.ReadLeft(), chain.ReadRight())) {
-        appended = true;
-        const uint64_t position = reader->GetPosition();
-        progress.Update(position);
-        ctx.progress.Pump();
-        if (ctx.progress.IsCancelled()) {
-            cancelled = true;
-            break;
-        }
-        ChainBlock block = chain.Process(frames);
-        if (block.action == BlockAction::End) break;
-        if (block.action == BlockAction::Write) writer.Write(block.left, block.right, block.frames);
-        if (block.last || (synthesised && position >= total)) break;
-    }
-    if (appended && !cancelled) {
-        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain())
-            writer.Write(b.left, b.right, b.frames);
-        progress.Complete();
-    }
-    dropReader();
-    return appended && !cancelled ? 1 : 0;
+    reader->Close();
+    return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
 }
 
 void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,

@@ -118,39 +118,86 @@ bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format
     return false;
 }
 
+std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx,
+                                                   const FileEntry& source,
+                                                   const OutputFormatEntry& format,
+                                                   int& audioFound) {
+    const CSettings& settings = ctx.settings;
+    auto reader = CreateReader(ctx.readers, ctx.state, source.Path, source.InputType,
+                               RenderRateFor(settings, format), true, audioFound);
+    if (!reader) return nullptr;
+    if (reader->GetSampleRate() < 1) {
+        reader->Close();
+        audioFound = 0;
+        return nullptr;
+    }
+    if (settings.EnableSkipLength && settings.SkipLength > 0 &&
+        static_cast<int64_t>(settings.SkipLength) >=
+            static_cast<int64_t>(reader->GetDuration()) * 1000) {
+        reader->Close();
+        ctx.state.retry = false;
+        ctx.state.errorDetail = kSkipTooLongDetail;
+        return nullptr;
+    }
+    return reader;
+}
+
+BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
+                             CAudioReader& reader, CProcessingChain& chain,
+                             CAudioWriter& writer) {
+    const RunState& state = ctx.state;
+    const std::string shownName =
+        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
+    const uint64_t total = reader.GetTotal();
+    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
+    const bool synthesised =
+        source.InputType == kInputModule || source.InputType == kInputMidi;
+
+    BlockLoopResult result;
+    for (int frames = reader.Read(chain.ReadLeft(), chain.ReadRight()); frames > 0;
+         frames = reader.Read(chain.ReadLeft(), chain.ReadRight())) {
+        result.wroteBlocks = true;
+        const uint64_t position = reader.GetPosition();
+        progress.Update(position);
+        ctx.progress.Pump();
+        if (ctx.progress.IsCancelled()) {
+            result.cancelled = true;
+            return result;
+        }
+        ChainBlock block = chain.Process(frames);
+        if (block.action == BlockAction::End) break;
+        if (block.action == BlockAction::Write) writer.Write(block.left, block.right, block.frames);
+        if (block.last) break;
+        // Tracker modules and MIDI may loop forever: stop at the length.
+        if (synthesised && position >= total) break;
+    }
+    if (result.wroteBlocks) {
+        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain())
+            writer.Write(b.left, b.right, b.frames);
+        progress.Complete();
+    }
+    return result;
+}
+
 int ConvertFile(ConversionContext& ctx, const FileEntry& source,
                 const OutputFormatEntry& format, int& audioFound) {
     const CSettings& settings = ctx.settings;
     RunState& state = ctx.state;
 
-    const int renderRate = RenderRateFor(settings, format);
-    auto reader = CreateReader(ctx.readers, state, source.Path, source.InputType,
-                               renderRate, true, audioFound);
+    auto reader = OpenConversionSource(ctx, source, format, audioFound);
     if (!reader) return 0;
-    auto dropReader = [&reader] {
-        reader->Close();
-        reader.reset();
-    };
-    if (reader->GetSampleRate() < 1) {
-        dropReader();
-        audioFound = 0;
-        return 0;
-    }
-    if (settings.EnableSkipLength && settings.SkipLength > 0 &&
-        static_cast<int64_t>(settings.SkipLength) >=
-            static_cast<int64_t>(reader->GetDuration()) * 1000) {
-        dropReader();
-        state.retry = false;
-        state.errorDetail = kSkipTooLongDetail;
-        return 0;
-    }
-
     const int sourceRate = reader->GetSampleRate();
     const int sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
 
+    // On every early return below, the reader is closed by this guard, the
+    // writer by its owner and the temporary output removed by its own.
+    struct ReaderCloser {
+        CAudioReader& r;
+        ~ReaderCloser() { r.Close(); }
+    } closeReader{*reader};
+
     WriterPlan plan;
     if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
-        dropReader();
         state.retry = false;
         return 0;
     }
@@ -162,21 +209,16 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
-        dropReader();
         state.retry = false;
         return 0;
     }
     writer.SetFileName(temp);
     if (!writer.Open()) {
-        dropReader();
-        plan.writer.reset();
-        output.Abandon();
         state.retry = false;
         return 0;
     }
 
     state.appliedGain = SelectGain(settings, state.normalisationGain);
-
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = sourceRate;
@@ -186,57 +228,18 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     setup.allowConversion = plan.allowConversion;
     setup.gain = state.appliedGain;
     if (!chain.Setup(settings, setup)) {
-        dropReader();
         writer.Close();
-        plan.writer.reset();
-        output.Abandon();
         state.retry = false;
         return 0;
     }
 
-    const std::string shownName =
-        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
-    const uint64_t total = reader->GetTotal();
-    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
-    const bool synthesised =
-        source.InputType == kInputModule || source.InputType == kInputMidi;
-
-    bool success = false;
-    bool cancelled = false;
-    int frames = reader->Read(chain.ReadLeft(), chain.ReadRight());
-    if (frames > 0) {
-        success = true;
-        while (frames > 0) {
-            const uint64_t position = reader->GetPosition();
-            progress.Update(position);
-            ctx.progress.Pump();
-            if (ctx.progress.IsCancelled()) {
-                success = false;
-                cancelled = true;
-                break;
-            }
-            ChainBlock block = chain.Process(frames);
-            if (block.action == BlockAction::End) break;
-            if (block.action == BlockAction::Write)
-                writer.Write(block.left, block.right, block.frames);
-            if (block.last) break;
-            // Tracker modules and MIDI may loop forever: stop at the length.
-            if (synthesised && position >= total) break;
-            frames = reader->Read(chain.ReadLeft(), chain.ReadRight());
-        }
-        if (!cancelled) {
-            for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write;
-                 b = chain.Drain())
-                writer.Write(b.left, b.right, b.frames);
-            progress.Complete();
-        }
-    }
-
-    dropReader();
+    BlockLoopResult loop = RunBlockLoop(ctx, source, *reader, chain, writer);
+    reader->Close();
     writer.Close();
     plan.writer.reset();
 
-    if (success && output.TempSize() > 0 && output.Commit()) return 1;
+    // Only a complete, non-empty output replaces the target.
+    if (loop.wroteBlocks && !loop.cancelled && output.TempSize() > 0 && output.Commit()) return 1;
     output.Abandon();
     return 0;
 }

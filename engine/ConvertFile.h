@@ -37,6 +37,30 @@ struct WriterPlan {
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
                    int sourceRate, int sourceChannels, bool merged, WriterPlan& plan);
 
+// Opens `source` for a conversion pass to `format`: the reader from the
+// reader chain at the format's render rate, refused (null) when the source
+// holds no audio (`audioFound` cleared) or is not longer than the skip
+// length (error detail set, no retry).
+std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx,
+                                                   const FileEntry& source,
+                                                   const OutputFormatEntry& format,
+                                                   int& audioFound);
+
+class CProcessingChain;
+
+struct BlockLoopResult {
+    bool wroteBlocks = false;  // at least one block was read and processed
+    bool cancelled = false;
+};
+
+// Pumps every block of `reader` through `chain` into `writer`, with the
+// "[n%] 正在转换 <name>..." progress, the message pump and the cancel check
+// once per block, and the resampler drained at the end. Tracker modules and
+// MIDI stop at their length.
+BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
+                             CAudioReader& reader, CProcessingChain& chain,
+                             CAudioWriter& writer);
+
 // Converts `source` (the list entry, or the substitute record of the
 // pre-processing pass) into source.OutputPath. Returns nonzero on success.
 // On failure the reason is in ctx.state.errorDetail or, for a file
