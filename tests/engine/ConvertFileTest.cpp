@@ -24,31 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A 16-bit PCM WAV file of interleaved samples.
-void WriteWav(const std::string& path, int rate, int channels,
-              const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> v;
-    auto tag = [&v](const char* t) {
-        for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(t[i]));
-    };
-    uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-    tag("RIFF");
-    PutLe32(v, 36 + data);
-    tag("WAVE");
-    tag("fmt ");
-    PutLe32(v, 16);
-    PutLe16(v, 1);
-    PutLe16(v, static_cast<uint16_t>(channels));
-    PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
-    PutLe16(v, static_cast<uint16_t>(channels * 2));
-    PutLe16(v, 16);
-    tag("data");
-    PutLe32(v, data);
-    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
-    WriteFile(path, v);
-}
-
 // Interleaved frames where frame i of channel c holds f(i, c).
 std::vector<int16_t> Frames(int frames, int channels,
                             const std::function<int16_t(int, int)>& f) {
@@ -107,9 +82,7 @@ protected:
     }
 
     std::string MakeWithFfmpeg(const std::string& name, const std::string& args) {
-        std::string path = dir.file(name);
-        EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y " + args + " " + Quote(path)), 0) << args;
-        return path;
+        return testsupport::MakeWithFfmpeg(dir, name, args);
     }
 };
 

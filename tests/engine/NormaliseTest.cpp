@@ -6,6 +6,7 @@
 #include "engine/FileEntry.h"
 #include "platform/bass/BassLayer.h"
 #include "settings/Settings.h"
+#include "support/EngineSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,10 @@
 
 namespace quelvox {
 namespace {
+
+using testsupport::CRecordingProgress;
+using testsupport::CTestReaderServices;
+using testsupport::WavBytes;
 
 std::string Percent(float gain) {
     char text[32];
@@ -86,58 +91,14 @@ TEST(SelectGain, ByVolumeType) {
 
 // ---- Measuring pass over real files ----
 
-std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
-    using testsupport::PutLe16;
-    using testsupport::PutLe32;
-    std::vector<uint8_t> v;
-    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-    for (char c : std::string("RIFF")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, 36 + data);
-    for (char c : std::string("WAVEfmt ")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, 16);
-    PutLe16(v, 1);
-    PutLe16(v, static_cast<uint16_t>(channels));
-    PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
-    PutLe16(v, static_cast<uint16_t>(channels * 2));
-    PutLe16(v, 16);
-    for (char c : std::string("data")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, data);
-    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
-    return v;
-}
 
-class CTestServices : public IReaderServices {
-public:
-    CTestServices() { runtime_.Init(); }
-    const bass::CBassRuntime& BassRuntime() const override { return runtime_; }
-    bool LoadWmaRuntime() override { return false; }
-    void OfferWmaRuntime() override {}
 
-private:
-    bass::CBassRuntime runtime_;
-};
-
-// Records the file texts; cancels after `cancelAfterPumps` pumps (never
-// when negative).
-class CRecordingProgress : public IProgress {
-public:
-    void SetFileText(const std::string& text) override { texts.push_back(text); }
-    void SetFileProgress(uint64_t, uint64_t) override {}
-    void SetRunText(const std::string&) override {}
-    void SetRunProgress(int, int) override {}
-    void Pump() override { ++pumps; }
-    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
-    std::vector<std::string> texts;
-    int pumps = 0;
-    int cancelAfterPumps = -1;
-};
 
 struct PassFixture {
     CSettings settings{std::string_view{}};
     RunState state;
     CRecordingProgress progress;
-    CTestServices services;
+    CTestReaderServices services;
     ConversionContext ctx{settings, state, progress, services};
     FileEntry entry;
 };
@@ -168,9 +129,9 @@ TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
     EXPECT_EQ(hi, 16383);
     EXPECT_EQ(audioFound, 1);
     EXPECT_FLOAT_EQ(NormalisationGain(lo, hi), 2.0f);
-    ASSERT_FALSE(f.progress.texts.empty());
-    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在标准化 peaks.wav...");
-    EXPECT_EQ(f.progress.texts.back(), "[100%] 正在标准化 peaks.wav...");
+    ASSERT_FALSE(f.progress.fileTexts.empty());
+    EXPECT_EQ(f.progress.fileTexts.front(), "[0%] 正在标准化 peaks.wav...");
+    EXPECT_EQ(f.progress.fileTexts.back(), "[100%] 正在标准化 peaks.wav...");
     // Pumping (and the cancel check) on every third block only.
     const int blocks = (44100 + kBlockFrames - 1) / kBlockFrames;
     EXPECT_EQ(f.progress.pumps, (blocks + 2) / 3);
@@ -191,7 +152,7 @@ TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
     EXPECT_EQ(lo, 0);
     EXPECT_EQ(hi, 0);
     EXPECT_LT(NormalisationGain(lo, hi), 0.0f);
-    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在标准化 original.dts...");
+    EXPECT_EQ(f.progress.fileTexts.front(), "[0%] 正在标准化 original.dts...");
 }
 
 TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
@@ -208,7 +169,7 @@ TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
         int16_t lo = 0, hi = 0;
         EXPECT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 0);
         EXPECT_EQ(hi, 0);
-        EXPECT_NE(f.progress.texts.back().rfind("[100%]", 0), 0u);
+        EXPECT_NE(f.progress.fileTexts.back().rfind("[100%]", 0), 0u);
     }
     {
         PassFixture f;

@@ -5,6 +5,7 @@
 #include "engine/FileEntry.h"
 #include "platform/bass/BassLayer.h"
 #include "settings/Settings.h"
+#include "support/EngineSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,10 @@
 
 namespace quelvox {
 namespace {
+
+using testsupport::CRecordingProgress;
+using testsupport::CTestReaderServices;
+using testsupport::WavBytes;
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
@@ -68,58 +73,14 @@ TEST(MakeTempFileName, FailsWhereNothingCanBeCreated) {
 
 // ---- Pre-processing pass over real files ----
 
-std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
-    using testsupport::PutLe16;
-    using testsupport::PutLe32;
-    std::vector<uint8_t> v;
-    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
-    for (char c : std::string("RIFF")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, 36 + data);
-    for (char c : std::string("WAVEfmt ")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, 16);
-    PutLe16(v, 1);
-    PutLe16(v, static_cast<uint16_t>(channels));
-    PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
-    PutLe16(v, static_cast<uint16_t>(channels * 2));
-    PutLe16(v, 16);
-    for (char c : std::string("data")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, data);
-    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
-    return v;
-}
 
-class CTestServices : public IReaderServices {
-public:
-    CTestServices() { runtime_.Init(); }
-    const bass::CBassRuntime& BassRuntime() const override { return runtime_; }
-    bool LoadWmaRuntime() override { return false; }
-    void OfferWmaRuntime() override {}
 
-private:
-    bass::CBassRuntime runtime_;
-};
-
-// Records the file texts; cancels after `cancelAfterPumps` pumps (never
-// when negative).
-class CRecordingProgress : public IProgress {
-public:
-    void SetFileText(const std::string& text) override { texts.push_back(text); }
-    void SetFileProgress(uint64_t, uint64_t) override {}
-    void SetRunText(const std::string&) override {}
-    void SetRunProgress(int, int) override {}
-    void Pump() override { ++pumps; }
-    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
-    std::vector<std::string> texts;
-    int pumps = 0;
-    int cancelAfterPumps = -1;
-};
 
 struct PassFixture {
     CSettings settings{std::string_view{}};
     RunState state;
     CRecordingProgress progress;
-    CTestServices services;
+    CTestReaderServices services;
     ConversionContext ctx{settings, state, progress, services};
     FileEntry entry;
 };
@@ -173,8 +134,8 @@ TEST(PreprocessDts, CopiesTheSamplesUnchangedIntoATemporaryFile) {
     EXPECT_EQ(fs::path(record.OutputPath).extension(), ".dts");
     const std::vector<uint8_t> raw = testsupport::ReadFile(record.OutputPath);
     EXPECT_EQ(raw, std::vector<uint8_t>(wav.begin() + 44, wav.end()));
-    EXPECT_EQ(f.progress.texts.front(), "[0%] 正在预处理 music.dts...");
-    EXPECT_EQ(f.progress.texts.back(), "[100%] 正在预处理 music.dts...");
+    EXPECT_EQ(f.progress.fileTexts.front(), "[0%] 正在预处理 music.dts...");
+    EXPECT_EQ(f.progress.fileTexts.back(), "[100%] 正在预处理 music.dts...");
     EXPECT_EQ(f.progress.pumps, 3);  // every block
     fs::remove(record.OutputPath);
 }

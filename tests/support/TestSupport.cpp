@@ -141,6 +141,42 @@ std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
     return v;
 }
 
+std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> v;
+    auto tag = [&v](const char* t) {
+        for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(t[i]));
+    };
+    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
+    tag("RIFF");
+    PutLe32(v, 36 + data);
+    tag("WAVE");
+    tag("fmt ");
+    PutLe32(v, 16);
+    PutLe16(v, 1);
+    PutLe16(v, static_cast<uint16_t>(channels));
+    PutLe32(v, static_cast<uint32_t>(rate));
+    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
+    PutLe16(v, static_cast<uint16_t>(channels * 2));
+    PutLe16(v, 16);
+    tag("data");
+    PutLe32(v, data);
+    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
+    return v;
+}
+
+void WriteWav(const std::string& path, int rate, int channels,
+              const std::vector<int16_t>& samples) {
+    WriteFile(path, WavBytes(rate, channels, samples));
+}
+
+std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
+                           const std::string& args) {
+    std::string path = dir.file(name);
+    int rc = Run("ffmpeg -v error -nostdin -y " + args + " " + Quote(path) + " 2>&1");
+    if (rc != 0) throw std::runtime_error("ffmpeg could not make " + name + " from: " + args);
+    return path;
+}
+
 void PutBe16(std::vector<uint8_t>& v, uint16_t x) {
     v.push_back(static_cast<uint8_t>(x >> 8));
     v.push_back(static_cast<uint8_t>(x));

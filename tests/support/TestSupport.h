@@ -47,6 +47,16 @@ std::string Probe(const std::string& path, const std::string& field,
 // Asks ffprobe for one tag of the container or first audio stream.
 std::string ProbeTag(const std::string& path, const std::string& tag);
 
+// A 16-bit PCM WAV file holding interleaved `samples`.
+std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples);
+void WriteWav(const std::string& path, int rate, int channels,
+              const std::vector<int16_t>& samples);
+
+// Runs ffmpeg with `args` (inputs and options) writing `name` in `dir`;
+// returns the new file's path.
+std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
+                           const std::string& args);
+
 // Sine wave test signal, interleaved 16-bit.
 std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
                           double amplitude = 12000.0);
