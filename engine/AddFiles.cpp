@@ -1,0 +1,227 @@
+#include "engine/AddFiles.h"
+
+#include "decoders/InputType.h"
+#include "engine/TextCodec.h"
+#include "platform/ShellLink.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace quelvox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSupportAddress[] = "support@quelvox.org";
+
+std::string FileNameOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+// The key under which a folder counts as visited: its canonical path, or
+// (when it cannot be resolved) its normalised absolute form.
+std::string FolderKey(const std::string& folder) {
+    std::error_code ec;
+    fs::path p = fs::canonical(folder, ec);
+    if (ec) p = fs::absolute(folder, ec).lexically_normal();
+    return p.string();
+}
+
+enum class EntryKind { Folder, File, Special };
+
+struct FolderEntry {
+    std::string name;
+    EntryKind kind;
+};
+
+// The entries of one folder in byte order of their names; empty when the
+// folder cannot be read. Symbolic links count as what they point to; a
+// dangling link counts as a file (it fails to load and is reported).
+std::vector<FolderEntry> ListFolder(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::error_code ec;
+    fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) return entries;
+    for (fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        std::string name = it->path().filename().string();
+        if (name == "." || name == "..") continue;
+        std::error_code sec;
+        fs::file_status st = it->status(sec);
+        EntryKind kind = EntryKind::File;
+        switch (st.type()) {
+        case fs::file_type::directory: kind = EntryKind::Folder; break;
+        case fs::file_type::fifo:
+        case fs::file_type::socket:
+        case fs::file_type::block:
+        case fs::file_type::character: kind = EntryKind::Special; break;
+        default: kind = EntryKind::File; break;
+        }
+        entries.push_back({std::move(name), kind});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool IsValidUtf8(const std::string& text) { return SanitizeUtf8(text) == text; }
+
+}  // namespace
+
+bool IsHiddenPath(const std::string& path) {
+    std::string name = FileNameOf(path);
+    return !name.empty() && name[0] == '.';
+}
+
+bool PassesExtensionFilter(const CSettings& settings, const std::string& path) {
+    if (settings.EnableExtFilter == 0) return true;
+    std::string ext = ExtensionOf(path);  // dot included, ASCII lower case
+    if (ext.empty()) return false;
+    ext.erase(0, 1);
+    return std::find(settings.FilterExtList.begin(), settings.FilterExtList.end(), ext) !=
+           settings.FilterExtList.end();
+}
+
+bool AcceptPath(const CSettings& settings, const std::string& path,
+                std::vector<std::string>& pathList) {
+    std::string current = path;
+    std::set<std::string> linksSeen;
+    for (int followed = 0;; ++followed) {
+        bool dropped = (settings.DoNotLoadHiddenFiles != 0 && IsHiddenPath(current)) ||
+                       !PassesExtensionFilter(settings, current);
+        if (!dropped) {
+            pathList.push_back(current);
+            return true;
+        }
+        // A rule would drop the path: a shortcut is followed instead, and
+        // its target judged again by the same rules.
+        if (ExtensionOf(current) != ".lnk" || followed >= kMaxShortcutChain) return false;
+        if (!linksSeen.insert(PathMapKey(current)).second) return false;  // cycle
+        std::string target;
+        if (!ResolveShortcut(current, target)) return false;
+        current = target;
+    }
+}
+
+std::vector<std::string> BuildFolderList(const std::string& folder) {
+    std::vector<std::string> folders;
+    std::set<std::string> seen;
+    // Depth first with an explicit stack, so that deep trees cannot exhaust
+    // the call stack: each folder is listed before its subfolders, which
+    // are pushed in reverse so the first is taken next.
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        std::string current = std::move(pending.back());
+        pending.pop_back();
+        if (!seen.insert(FolderKey(current)).second) continue;
+        folders.push_back(current);
+        std::vector<FolderEntry> entries = ListFolder(current);
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            if (it->kind == EntryKind::Folder) pending.push_back(Join(current, it->name));
+    }
+    return folders;
+}
+
+void SearchFolder(const std::string& folder, const CSettings& settings,
+                  std::vector<std::string>& pathList) {
+    for (const std::string& current : BuildFolderList(folder)) {
+        for (const FolderEntry& entry : ListFolder(current)) {
+            if (entry.kind != EntryKind::File) continue;
+            AcceptPath(settings, Join(current, entry.name), pathList);
+        }
+    }
+}
+
+void CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
+                         std::vector<std::string>& pathList) {
+    for (const std::string& item : items) {
+        std::error_code ec;
+        if (fs::is_directory(item, ec))
+            SearchFolder(item, settings, pathList);
+        else
+            AcceptPath(settings, item, pathList);
+    }
+}
+
+std::string AddFailureSupportNote() {
+    return std::string("要获取帮助, 请发送失败文件到 <") + kSupportAddress + ">.";
+}
+
+AddPathListResult AddPathList(IReaderServices& services, RunState& state,
+                              std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                              const std::vector<std::string>& paths, IProgress* progress) {
+    CSilentProgress silent;
+    IProgress& bar = progress ? *progress : silent;
+    AddPathListResult result;
+
+    const int total = static_cast<int>(paths.size());
+    bar.SetFileProgress(0, static_cast<uint64_t>(total));
+    bar.Pump();
+    state.errorDetail.clear();
+
+    std::string failureText;
+    int failureCount = 0;
+    bool unrepresentableName = false;
+
+    for (int i = 0; i < total; ++i) {
+        const std::string& path = paths[static_cast<size_t>(i)];
+        // Texts shown to the user are UTF-8; a name that is not comes out
+        // with replacement characters.
+        const std::string shown = SanitizeUtf8(path);
+        bar.SetFileText("[" + std::to_string(i + 1) + "/" + std::to_string(total) +
+                        "] 正在添加文件 " + FileNameOf(shown) + "..");
+        bar.SetFileProgress(static_cast<uint64_t>(i + 1), static_cast<uint64_t>(total));
+
+        // A name the program cannot represent is not opened. On Windows such
+        // names arrived with '?' in place of the missing characters; here a
+        // '?' is an ordinary character of a file name, and what cannot be
+        // represented is a name that is not valid UTF-8.
+        bool ok = false;
+        if (!IsValidUtf8(path)) {
+            unrepresentableName = true;
+        } else {
+            int row = AddFileEntry(services, state, pathMap, list, path);
+            ok = row != -1;
+            if (row > 0) ++result.added;
+            if (row == 0) ++result.listed;
+        }
+
+        if (!ok) {
+            if (failureCount < kMaxListedFailures)
+                failureText += shown + "\n";
+            else if (failureCount == kMaxListedFailures)
+                failureText += "<more files>...\n";
+            ++failureCount;
+            ++result.failed;
+        }
+        ++result.processed;
+
+        bar.Pump();
+        if (bar.IsCancelled()) {
+            result.cancelled = i + 1 < total;
+            break;
+        }
+    }
+
+    if (!failureText.empty()) {
+        result.message = "无法载入以下文件.\n\n" + failureText;
+        if (unrepresentableName)
+            result.message += "\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.";
+        else if (!state.errorDetail.empty())
+            result.message += "\n" + state.errorDetail;
+        else
+            result.message += "\n" + AddFailureSupportNote();
+    }
+    return result;
+}
+
+}  // namespace quelvox

@@ -1,0 +1,100 @@
+// Adding files and folders to the list: the folder search, the acceptance
+// rule (hidden files, extension filter, shortcuts) and the batch step that
+// probes every collected path and reports what could not be loaded.
+//
+// This is the part both front ends share. The window's open-file and
+// folder dialogs and its drop handler collect paths and call these; the
+// command line does the same with its arguments. The front end disables
+// its main window around AddPathList and shows the closing message it
+// returns (a message box captioned "Quelvox", or standard error).
+#pragma once
+
+#include "decoders/ReaderFactory.h"
+#include "engine/FileEntry.h"
+#include "engine/Progress.h"
+#include "engine/RunState.h"
+#include "settings/Settings.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+// How many shortcuts in a chain (a shortcut to a shortcut ...) are followed
+// before the path is dropped.
+constexpr int kMaxShortcutChain = 8;
+
+// At most this many failed paths are listed in the closing message.
+constexpr int kMaxListedFailures = 30;
+
+// Whether the file name of `path` passes the extension filter: true when
+// the filter is off (EnableExtFilter 0); otherwise the extension without
+// its dot, lower-cased, must be one of settings.FilterExtList exactly. A
+// name without an extension never passes an active filter.
+bool PassesExtensionFilter(const CSettings& settings, const std::string& path);
+
+// Whether the file name of `path` (the part after the last '/') marks a
+// hidden file: it starts with '.'.
+bool IsHiddenPath(const std::string& path);
+
+// The acceptance rule for one file path: drops hidden files when
+// DoNotLoadHiddenFiles is set and files the extension filter rejects, but
+// follows a ".lnk" shortcut where either rule would drop it and judges its
+// target again (at most kMaxShortcutChain shortcuts, a shortcut met twice
+// ends the chain). Appends the accepted path to `pathList`; returns whether
+// it did.
+bool AcceptPath(const CSettings& settings, const std::string& path,
+                std::vector<std::string>& pathList);
+
+// The folders searched for `folder`: the folder itself first, then each
+// subfolder's own list, depth first, entries in byte order of their names.
+// Hidden folders are included. Symbolic links to folders are followed, but
+// a folder already listed (by its canonical path) is not listed again, so
+// link cycles end. Folders that cannot be read still appear (their
+// subfolders are unknown).
+std::vector<std::string> BuildFolderList(const std::string& folder);
+
+// Appends every acceptable file below `folder` to `pathList`: the folders of
+// BuildFolderList in order, each one's files in byte order of their names,
+// through AcceptPath. Subfolders, "." and "..", and special files (FIFOs,
+// sockets, devices: opening one could block the batch) are skipped; a folder
+// that cannot be read is skipped without ending the search.
+void SearchFolder(const std::string& folder, const CSettings& settings,
+                  std::vector<std::string>& pathList);
+
+// Collects the paths of dropped items (or command-line arguments), in the
+// order given: a folder is searched with SearchFolder, anything else goes
+// through AcceptPath.
+void CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
+                         std::vector<std::string>& pathList);
+
+// The support request that closes the message when nothing more specific
+// is known.
+std::string AddFailureSupportNote();
+
+// Outcome of one batch.
+struct AddPathListResult {
+    int added = 0;      // new rows appended
+    int listed = 0;     // paths that were in the list already
+    int failed = 0;     // paths that could not be loaded
+    int processed = 0;  // paths handled before the batch ended
+    bool cancelled = false;  // stopped before the last path on request
+    // The closing message ("无法载入以下文件.\n\n..."), empty when nothing
+    // failed. The front end shows it.
+    std::string message;
+};
+
+// The batch step. For each path, numbering from 1: the progress text
+// "[%d/%d] 正在添加文件 %s.." (file name) through progress->SetFileText and
+// the bar through SetFileProgress(number, total); then AddFileEntry. Paths
+// that are not valid UTF-8 fail without being opened. Failed paths are
+// listed in the message (at most kMaxListedFailures, then "<more files>...").
+// progress->Pump() is called once before the first path and after every
+// path; the batch stops after the path in hand once IsCancelled() is true.
+// state.errorDetail is emptied at the start. `progress` may be null.
+AddPathListResult AddPathList(IReaderServices& services, RunState& state,
+                              std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                              const std::vector<std::string>& paths, IProgress* progress);
+
+}  // namespace quelvox
