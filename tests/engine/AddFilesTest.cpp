@@ -52,25 +52,7 @@ std::vector<uint8_t> LinkTo(const std::string& target) {
 }
 
 // A short mono 16-bit PCM WAV file.
-void MakeWav(const std::string& path) {
-    std::vector<int16_t> samples = Sine(8000, 1, 8000, 440.0);
-    std::vector<uint8_t> v;
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    v.insert(v.end(), {'R', 'I', 'F', 'F'});
-    PutLe32(v, 36 + dataBytes);
-    v.insert(v.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLe32(v, 16);
-    PutLe16(v, 1);
-    PutLe16(v, 1);
-    PutLe32(v, 8000);
-    PutLe32(v, 16000);
-    PutLe16(v, 2);
-    PutLe16(v, 16);
-    v.insert(v.end(), {'d', 'a', 't', 'a'});
-    PutLe32(v, dataBytes);
-    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
-    WriteFile(path, v);
-}
+void MakeWav(const std::string& path) { WriteWav(path, 8000, 1, Sine(8000, 1, 8000, 440.0)); }
 
 void MakeDirs(const std::string& path) { fs::create_directories(path); }
 
