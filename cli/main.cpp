@@ -1,40 +1,223 @@
-// quelvox-cli: the terminal front end of the converter.
+// quelvox-cli: the terminal front end of the converter. It adds the given
+// files and folders as the main window's batch step does and converts them
+// with the stored settings. It never opens a window, never runs the
+// first-start step and never stores a setting.
+#include "cli/Options.h"
+#include "cli/Rows.h"
+#include "cli/Run.h"
+#include "cli/Terminal.h"
+#include "engine/AddFiles.h"
+#include "engine/Startup.h"
+#include "settings/Settings.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+extern char** environ;
 
 namespace {
 
-void PrintUsage(FILE* out) {
-    std::fputs(
-        "Usage: quelvox-cli [options] FILE|FOLDER...\n"
-        "Convert audio files (and the audio tracks of video files) with the\n"
-        "stored Quelvox settings.\n"
-        "\n"
-        "Options:\n"
-        "  -h, --help       show this help and exit\n"
-        "      --version    show the version and exit\n",
-        out);
+using namespace quelvox;
+using namespace quelvox::cli;
+namespace fs = std::filesystem;
+
+constexpr int kExitConverted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Set by Ctrl+C (and SIGTERM); every progress sink reads it as its cancel
+// button.
+std::atomic<bool> g_cancel{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) { g_cancel.store(true); }
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // A second Ctrl+C ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "quelvox-cli: %s\nTry 'quelvox-cli --help' for more information.\n",
+                 message.c_str());
+    return kExitUsage;
+}
+
+// The list the batch step fills: the entries live in the path map, which
+// outlives the list.
+class CEntryList : public IFileList {
+public:
+    int AppendRow(const FileEntry& entry) override {
+        entries_.push_back(const_cast<FileEntry*>(&entry));
+        return static_cast<int>(entries_.size());
+    }
+    const std::vector<FileEntry*>& Entries() const { return entries_; }
+
+private:
+    std::vector<FileEntry*> entries_;
+};
+
+// Opens the folder of `path` in the desktop's file manager; does not wait.
+void OpenContainingFolder(const std::string& path, CConsole& console) {
+    const fs::path parent = fs::path(path).parent_path();
+    const std::string folder = parent.empty() ? std::string(1, '.') : parent.string();
+    char program[] = "xdg-open";
+    std::vector<char> argument(folder.begin(), folder.end());
+    argument.push_back('\0');
+    char* argv[] = {program, argument.data(), nullptr};
+    pid_t pid;
+    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0)
+        console.Warn("cannot start xdg-open for \"" + folder + "\"");
+}
+
+void ListFormats(const std::vector<OutputFormatEntry>& catalogue) {
+    for (const OutputFormatEntry& entry : catalogue)
+        std::printf("%d\t%s\t%s\n", entry.code, entry.extension, FormatDescription(entry).c_str());
+}
+
+// Applies --set, -o and --keep-tree to the loaded settings; false (with
+// `error`) for an unknown name or a bad value.
+bool ApplyRunSettings(const CliOptions& options, CSettings& settings,
+                      std::vector<OutputFormatEntry>& catalogue, std::string& error) {
+    for (const auto& [name, value] : options.sets) {
+        if (SetSettingByName(settings, catalogue, name, value)) continue;
+        if (!GetSettingByName(settings, catalogue, name))
+            error = "unknown setting '" + name + "'";
+        else
+            error = "invalid value '" + value + "' for setting '" + name + "'";
+        return false;
+    }
+    if (!options.outputDir.empty()) {
+        std::error_code ec;
+        fs::path folder = fs::absolute(options.outputDir, ec);
+        if (ec) folder = options.outputDir;
+        settings.DestOutputFolderOpt = 399;
+        settings.DestSpecifiedFolder = folder.lexically_normal().string();
+        settings.CreateDirs = options.keepTree ? 1 : 0;
+    } else if (options.keepTree) {
+        settings.CreateDirs = 1;
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    if (argc < 2) {
-        PrintUsage(stderr);
-        return 2;
+
+    CliOptions options;
+    std::string error;
+    if (!ParseArguments(argc, argv, options, error)) return UsageError(error);
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kExitConverted;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            PrintUsage(stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("quelvox-cli %s\n", QUELVOX_VERSION);
-            return 0;
+    if (options.version) {
+        std::printf("quelvox-cli %s\n", QUELVOX_VERSION);
+        return kExitConverted;
+    }
+
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    if (options.listFormats) {
+        ListFormats(catalogue);
+        return kExitConverted;
+    }
+    if (options.paths.empty()) return UsageError("no files or folders given");
+
+    CSettings settings;
+    LoadSettings(settings, catalogue);
+    if (!ApplyRunSettings(options, settings, catalogue, error)) return UsageError(error);
+    const OutputFormatEntry* format = nullptr;
+    if (!options.format.empty()) {
+        format = FindFormatArgument(catalogue, options.format);
+        if (!format) return UsageError("unknown output format '" + options.format + "'");
+    } else {
+        format = FindFormat(catalogue, settings.OutputFormat);
+        if (!format) format = FindFormat(catalogue, kFormatMp3);
+    }
+    int jobs = options.jobs;
+    if (jobs <= 0) jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
+    InstallInterruptHandler();
+    CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
+
+    CCodecRuntime runtime;
+    switch (runtime.Start(ExecutableFolder())) {
+        case StartResult::Started: break;
+        case StartResult::WrongVersion: return kExitFailed;
+        case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
+    }
+
+    RunState state;
+    WmaFormatList wmaFormats;
+    CCliHost host(console, g_cancel, options.mergeFile);
+    CRunReaderServices readers(runtime, wmaFormats, &host);
+
+    // Adding: folders are searched like a dropped folder, files named
+    // directly are taken as the open-file dialog takes them.
+    std::vector<std::string> paths;
+    for (const std::string& item : options.paths) {
+        std::error_code ec;
+        if (fs::is_directory(item, ec))
+            SearchFolder(item, settings, paths);
+        else
+            paths.push_back(item);
+    }
+    std::map<std::string, FileEntry> pathMap;
+    CEntryList list;
+    CProgressSink adding(g_cancel);
+    adding.SetPumpHandler(
+        [&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
+    const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);
+    console.ClearStatus();
+    if (!added.message.empty()) console.Warn(added.message);
+    if (added.cancelled || g_cancel.load()) return kExitFailed;
+
+    const std::vector<FileEntry*>& entries = list.Entries();
+    if (entries.empty()) {
+        if (added.failed == 0) console.Warn("no files to convert");
+        return kExitFailed;
+    }
+    if (options.probe) {
+        for (const FileEntry* entry : entries) console.PrintRow(ProbeLine(*entry));
+        return added.failed == 0 ? kExitConverted : kExitFailed;
+    }
+
+    CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
+    host.SetRows(&rows);
+    RunEnvironment env{settings, runtime, readers, wmaFormats, state};
+    if (!options.mergeFile.empty())
+        RunMerged(env, host, rows, entries, *format);
+    else
+        RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
+    rows.PrintUpTo(static_cast<int>(entries.size()));
+    host.SetRows(nullptr);
+
+    const bool cancelled = g_cancel.load();
+    bool allConverted = added.failed == 0 && !cancelled;
+    for (const FileEntry* entry : entries) allConverted = allConverted && !entry->OutputPath.empty();
+
+    if (options.browse && !cancelled) {
+        for (const FileEntry* entry : entries) {
+            std::error_code ec;
+            if (!entry->OutputPath.empty() && fs::is_regular_file(entry->OutputPath, ec)) {
+                OpenContainingFolder(entry->OutputPath, console);
+                break;
+            }
         }
     }
-    std::fprintf(stderr, "quelvox-cli: conversion is not available yet\n");
-    return 2;
+    return allConverted ? kExitConverted : kExitFailed;
 }

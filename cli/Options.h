@@ -1,0 +1,43 @@
+// Command-line arguments of quelvox-cli.
+#pragma once
+
+#include "encoders/FormatCatalogue.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quelvox::cli {
+
+struct CliOptions {
+    std::string format;      // -f: catalogue code or extension; empty = stored format
+    std::string outputDir;   // -o: empty = stored output folder
+    bool keepTree = false;   // --keep-tree
+    std::string mergeFile;   // --merge: empty = one output per file
+    std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
+    int jobs = 0;            // -j: 0 = number of processors
+    bool listFormats = false;
+    bool probe = false;
+    bool quiet = false;
+    bool browse = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> paths;
+};
+
+// Reads argv. False, with `error` saying why, on wrong usage. Options and
+// paths may be mixed; "--" ends the options. Values come as the next
+// argument, as "--name=value", or glued to a short option ("-j4").
+bool ParseArguments(int argc, char** argv, CliOptions& options, std::string& error);
+
+// The catalogue entry an -f argument names: digits pick the entry of that
+// code; anything else is an extension (a leading dot and letter case
+// ignored), and the first entry in catalogue order with that extension is
+// taken. Null when nothing matches.
+const OutputFormatEntry* FindFormatArgument(const std::vector<OutputFormatEntry>& catalogue,
+                                            const std::string& text);
+
+// The --help text.
+std::string UsageText();
+
+}  // namespace quelvox::cli

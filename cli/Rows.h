@@ -1,0 +1,59 @@
+// The file list of the command line: the texts of a row's columns, and the
+// table that collects the cells a run writes and prints finished rows in
+// list order.
+#pragma once
+
+#include "engine/ConversionRun.h"
+#include "engine/FileEntry.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quelvox::cli {
+
+// Column texts as the main window's list shows them; empty for 0.
+std::string FileNameCell(const FileEntry& entry);
+std::string DurationCell(int seconds);   // "03:07", "1:00:00"
+std::string BitrateCell(int kbps);       // "128 kbps"
+std::string SampleRateCell(int hz);      // "44100 Hz"
+std::string ChannelsCell(int channels);  // "单声", "立体声", "5.1", …
+
+// The five columns known from adding, joined by tabs.
+std::string ProbeLine(const FileEntry& entry);
+
+// The rows of one run: entry i is row i. Cells may be written from several
+// threads; rows are printed through `print` (one line, no line break) in
+// list order, each once.
+class CRowTable : public IRowCells {
+public:
+    using LinePrinter = std::function<void(const std::string& line)>;
+    CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print);
+
+    void SetVolumeCell(int row, const std::string& text) override;
+    void SetOutputCell(int row, const std::string& text) override;
+    // A run that visits rows in order (sequential and merged runs) marks
+    // the rows before the one it turns to as finished.
+    void ScrollToRow(int row) override;
+
+    // When set, touching a row prints every row before it.
+    void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
+    // Prints the rows before `end` that are not printed yet.
+    void PrintUpTo(int end);
+    // The seven columns of a row, joined by tabs.
+    std::string Line(int row) const;
+
+private:
+    void Advance(int row);
+
+    std::vector<FileEntry*> entries_;
+    std::vector<std::string> volume_;
+    std::vector<std::string> output_;
+    LinePrinter print_;
+    mutable std::recursive_mutex mutex_;
+    int printed_ = 0;
+    bool printOnAdvance_ = false;
+};
+
+}  // namespace quelvox::cli

@@ -1,0 +1,89 @@
+// The conversion runs of the command line: its host (no windows: questions
+// are answered No and printed as warnings), one output per file in list
+// order or with several files at once, and the merged run.
+#pragma once
+
+#include "cli/Rows.h"
+#include "cli/Terminal.h"
+#include "engine/ConversionRun.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quelvox::cli {
+
+// The run host of a terminal: the progress goes to the console's status
+// lines, row cells to the row table, questions are answered No (their text
+// printed as a warning), and no window or browser is ever opened. The file
+// manager request is remembered for --browse.
+class CCliHost : public IRunHost {
+public:
+    CCliHost(CConsole& console, const std::atomic<bool>& cancel, std::string mergeFile = {});
+    // The table that receives the cells; none while files are being added.
+    void SetRows(CRowTable* rows) { rows_ = rows; }
+
+    IProgress& OpenProgress() override;
+    void CloseProgress() override;
+    bool AskQuestion(const std::string& text) override;
+    void ShowWarning(const std::string& text) override;
+    void OpenInBrowser(const std::string&) override {}
+    void OpenFolder(const std::string&) override {}
+    void ShowInFileManager(const std::string&) override {}
+    std::string ChooseMergedFile(const OutputFormatEntry& format) override;
+
+    void SetVolumeCell(int row, const std::string& text) override {
+        if (rows_) rows_->SetVolumeCell(row, text);
+    }
+    void SetOutputCell(int row, const std::string& text) override {
+        if (rows_) rows_->SetOutputCell(row, text);
+    }
+    void ScrollToRow(int row) override {
+        if (rows_) rows_->ScrollToRow(row);
+    }
+
+    CProgressSink& Progress() { return progress_; }
+
+private:
+    CConsole& console_;
+    CRowTable* rows_ = nullptr;
+    CProgressSink progress_;
+    std::string mergeFile_;
+};
+
+// Reader services that several conversions may share: loading the WMA
+// runtime (and building its format list) and the offer to fetch it are
+// done under a lock. The decoding layer's runtime itself is only read
+// while conversions run.
+class CSharedReaderServices : public IReaderServices {
+public:
+    explicit CSharedReaderServices(IReaderServices& inner) : inner_(inner) {}
+    const bass::CBassRuntime& BassRuntime() const override { return inner_.BassRuntime(); }
+    bool LoadWmaRuntime() override;
+    void OfferWmaRuntime() override;
+
+private:
+    IReaderServices& inner_;
+    std::mutex mutex_;
+};
+
+// One output per entry, `jobs` files at once (1 = one after another, on
+// this thread). Rows print in list order as they finish. The runtime checks
+// run once before any file. Every file is converted exactly as it would be
+// in a run of one file after another: the same output names, track numbers
+// (the list position) and row texts. Returns false when the run was
+// cancelled.
+bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& rows,
+             const std::vector<FileEntry*>& entries, const OutputFormatEntry& format, int jobs,
+             const std::atomic<bool>& cancel);
+
+// All entries joined into the host's merge file, one after another.
+void RunMerged(RunEnvironment& env, CCliHost& host, CRowTable& rows,
+               const std::vector<FileEntry*>& entries, const OutputFormatEntry& format);
+
+// The merge file as the save dialog would hand it over: absolute, with the
+// format's extension added when the name has none.
+std::string MergeTarget(const std::string& path, const OutputFormatEntry& format);
+
+}  // namespace quelvox::cli

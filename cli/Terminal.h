@@ -1,0 +1,91 @@
+// Everything the command line prints: rows on standard output, warnings
+// and the live status lines (progress bars and the run's texts) on
+// standard error. One lock keeps lines from different threads apart, and
+// the status lines are taken away before anything else is printed and
+// drawn again afterwards.
+#pragma once
+
+#include "engine/Progress.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quelvox::cli {
+
+// Columns a UTF-8 text takes on a terminal (East Asian wide characters
+// count two).
+int DisplayWidth(const std::string& text);
+// The longest start of `text` that fits in `columns`, cut between
+// characters.
+std::string FitToWidth(const std::string& text, int columns);
+// "[#####-----]  45%" for position out of total (a total of 0 counts as 1).
+std::string Bar(uint64_t position, uint64_t total, int width = 20);
+
+class CConsole {
+public:
+    // `showStatus`: draw status lines on standard error (a terminal).
+    explicit CConsole(bool showStatus) : showStatus_(showStatus) {}
+    bool ShowsStatus() const { return showStatus_; }
+
+    // One line on standard output.
+    void PrintRow(const std::string& line);
+    // A message on standard error, prefixed "quelvox-cli: ".
+    void Warn(const std::string& text);
+    // Replaces the status lines; drawn at most every 100 ms unless `force`.
+    void DrawStatus(const std::vector<std::string>& lines, bool force = false);
+    void ClearStatus();
+
+private:
+    void EraseLocked();
+    void DrawLocked();
+
+    const bool showStatus_;
+    std::mutex mutex_;
+    std::vector<std::string> status_;
+    int drawn_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// A progress sink whose texts and bars anyone may read while the engine
+// writes them (one conversion at a time per sink). Cancellation comes from
+// a shared flag (set by Ctrl+C). Pump calls `onPump`, if set, on the
+// converting thread.
+class CProgressSink : public IProgress {
+public:
+    explicit CProgressSink(const std::atomic<bool>& cancel) : cancel_(cancel) {}
+
+    void SetFileText(const std::string& text) override;
+    void SetFileProgress(uint64_t position, uint64_t total) override;
+    void SetRunText(const std::string& text) override;
+    void SetRunProgress(int done, int count) override;
+    void Pump() override;
+    bool IsCancelled() const override { return cancel_.load(); }
+
+    void SetPumpHandler(std::function<void()> onPump) { onPump_ = std::move(onPump); }
+
+    struct Snapshot {
+        std::string fileText;
+        std::string runText;
+        uint64_t position = 0;
+        uint64_t total = 1;
+        int done = 0;
+        int count = 0;
+    };
+    Snapshot Read() const;
+
+private:
+    const std::atomic<bool>& cancel_;
+    mutable std::mutex mutex_;
+    Snapshot now_;
+    std::function<void()> onPump_;
+};
+
+// Status lines of one sink: the run's text and bar, then the file's.
+std::vector<std::string> StatusLines(const CProgressSink::Snapshot& s, bool withRun = true);
+
+}  // namespace quelvox::cli
