@@ -5,8 +5,11 @@
 
 #include "platform/bass/BassLayer.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quelvox::bass {
 
@@ -33,6 +36,18 @@ std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
 // by the environment variable QUELVOX_CD_DEVICE.
 std::unique_ptr<CChannel> OpenCdTrack(const std::string& path);
 
+// What a ".cda" descriptor names: a track of the disc and its sectors.
+struct CdaDescriptor {
+    int track = 0;
+    uint32_t startSector = 0;
+    uint32_t sectors = 0;
+};
+inline constexpr size_t kCdaDescriptorBytes = 44;
+// Checks the `size` bytes of a ".cda" file and fills `out`; false (and
+// `out` unchanged) when they are not exactly one valid descriptor: track
+// 1..99, a nonzero length, and sectors within 100 minutes.
+bool ParseCdaDescriptor(const uint8_t* data, size_t size, CdaDescriptor& out);
+
 // A tracker module through libopenmpt, rendered at `rate` in 16-bit
 // stereo, volume ramping on, length known at load.
 std::unique_ptr<CChannel> OpenModule(const std::string& path, int rate);
@@ -41,5 +56,10 @@ std::unique_ptr<CChannel> OpenModule(const std::string& path, int rate);
 // the length is known at creation from the file's tempo map.
 std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
                                    const std::string& soundfont);
+
+// Playing time in seconds, up to the last event, of the Standard MIDI File
+// held in `file` (bare, or inside a RIFF "RMID" wrapper); negative when it
+// is not a valid format 0 or 1 file. The length OpenMidi works from.
+double MidiFileSeconds(const std::vector<uint8_t>& file);
 
 }  // namespace quelvox::bass

@@ -32,13 +32,6 @@ namespace {
 
 constexpr uint32_t kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
 constexpr int kSectorsPerRead = 16;
-constexpr size_t kDescriptorBytes = 44;
-
-struct CdaDescriptor {
-    int track = 0;
-    uint32_t startSector = 0;
-    uint32_t sectors = 0;
-};
 
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
@@ -51,24 +44,9 @@ bool ReadDescriptor(const std::string& path, CdaDescriptor& out) {
     std::ifstream f(path, std::ios::binary);
     if (!f) return false;
     // A descriptor is 44 bytes; read one byte more to notice a bigger file.
-    uint8_t d[kDescriptorBytes + 1];
+    uint8_t d[kCdaDescriptorBytes + 1];
     f.read(reinterpret_cast<char*>(d), sizeof d);
-    if (size_t(f.gcount()) != kDescriptorBytes) return false;
-    if (std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "CDDA", 4) != 0 ||
-        std::memcmp(d + 12, "fmt ", 4) != 0)
-        return false;
-    if (Le32(d + 4) != kDescriptorBytes - 8 || Le32(d + 16) != 24) return false;
-    int track = Le16(d + 22);
-    uint32_t start = Le32(d + 28);
-    uint32_t sectors = Le32(d + 32);
-    if (track < 1 || track > 99 || sectors == 0) return false;
-    // A disc holds at most about 100 minutes of sectors.
-    constexpr uint32_t kMaxSectors = 100u * 60u * 75u;
-    if (start >= kMaxSectors || sectors > kMaxSectors - start) return false;
-    out.track = track;
-    out.startSector = start;
-    out.sectors = sectors;
-    return true;
+    return ParseCdaDescriptor(d, size_t(f.gcount()), out);
 }
 
 bool EndsWithCue(const std::string& s) {
@@ -228,6 +206,26 @@ private:
 };
 
 }  // namespace
+
+bool ParseCdaDescriptor(const uint8_t* d, size_t size, CdaDescriptor& out) {
+    if (size != kCdaDescriptorBytes) return false;
+    if (std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "CDDA", 4) != 0 ||
+        std::memcmp(d + 12, "fmt ", 4) != 0)
+        return false;
+    if (Le32(d + 4) != kCdaDescriptorBytes - 8 || Le32(d + 16) != 24)
+        return false;
+    int track = Le16(d + 22);
+    uint32_t start = Le32(d + 28);
+    uint32_t sectors = Le32(d + 32);
+    if (track < 1 || track > 99 || sectors == 0) return false;
+    // A disc holds at most about 100 minutes of sectors.
+    constexpr uint32_t kMaxSectors = 100u * 60u * 75u;
+    if (start >= kMaxSectors || sectors > kMaxSectors - start) return false;
+    out.track = track;
+    out.startSector = start;
+    out.sectors = sectors;
+    return true;
+}
 
 std::unique_ptr<CChannel> OpenCdTrack(const std::string& path) {
     CdaDescriptor cda;

@@ -311,6 +311,12 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
 
 }  // namespace
 
+double MidiFileSeconds(const std::vector<uint8_t>& file) {
+    auto [smfData, smfSize] = FindSmf(file);
+    if (!smfData) return -1;
+    return SmfDurationSeconds(smfData, smfSize);
+}
+
 std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
                                    const std::string& soundfont) {
     // Checking the header first keeps FluidSynth's loaders from trying

@@ -1,0 +1,27 @@
+// Sun/NeXT .au reader: every encoding, read to the end.
+#include "decoders/AuReader.h"
+#include "fuzz/FuzzSupport.h"
+
+#include <cstdint>
+
+using namespace quelvox;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string path = fuzz::Scratch().Write(data, size, ".au");
+    CAuReader reader;
+    if (reader.Open(path, 0)) {
+        int16_t left[kBlockFrames], right[kBlockFrames];
+        // No code is narrower than 2 bits, so a file cannot give more frames
+        // than four per byte.
+        uint64_t frames = 0;
+        for (;;) {
+            int n = reader.Read(left, reader.GetOutputChannels() == 2 ? right : nullptr);
+            if (n <= 0) break;
+            fuzz::Check(n <= kBlockFrames);
+            frames += uint64_t(n);
+            fuzz::Check(frames <= uint64_t(size) * 4);
+        }
+    }
+    reader.Close();
+    return 0;
+}
