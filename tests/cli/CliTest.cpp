@@ -1,0 +1,357 @@
+// End-to-end tests of quelvox-cli: the built program is run as a user runs
+// it, with its configuration and home folders in a scratch folder, on real
+// files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
+#include "support/TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Probe;
+using testsupport::ProbeTag;
+using testsupport::Quote;
+using testsupport::TempDir;
+using ::testing::HasSubstr;
+
+const std::string kCli = QUELVOX_BINARY_DIR "/quelvox-cli";
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Shared inputs: one folder of mixed files, made once.
+class CliTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        inputs_ = new TempDir;
+        const TempDir& d = *inputs_;
+        const std::string in = d.file("in");
+        fs::create_directory(in);
+        // 2 s stereo 16-bit WAV at 44.1 kHz, written directly.
+        testsupport::WriteWav(in + "/a.wav", 44100, 2, testsupport::Sine(88200, 2, 44100, 440));
+        // 1 s mono FLAC at 48 kHz (ffmpeg), sharing the stem of a.wav.
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=f=330:d=1 -ar 48000 "
+                                   "-ac 1 " + Quote(in + "/a.flac")), 0);
+        // 3 s mono Ogg Vorbis at 22.05 kHz (sox, then oggenc).
+        ASSERT_EQ(testsupport::Run("sox -n -r 22050 -c 1 -b 16 " + Quote(d.file("b.wav")) +
+                                   " synth 3 sine 500 vol 0.5"), 0);
+        ASSERT_EQ(testsupport::Run("oggenc -Q -o " + Quote(in + "/b.ogg") + " " +
+                                   Quote(d.file("b.wav"))), 0);
+        // 1 s Sun AU at 8 kHz (sox); its output name is taken already.
+        ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(in + "/c.au") +
+                                   " synth 1 sine 700 vol 0.5"), 0);
+        // A video without any audio track.
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i testsrc=d=1:s=64x48 -an "
+                                   + Quote(in + "/video.mp4")), 0);
+        // Garbage with an audio extension.
+        std::string junk(6000, '\0');
+        for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919u) >> 3);
+        testsupport::WriteFile(in + "/junk.mp3", junk);
+    }
+    static void TearDownTestSuite() {
+        delete inputs_;
+        inputs_ = nullptr;
+    }
+
+    std::string In(const std::string& name = "") const {
+        return inputs_->file("in") + (name.empty() ? "" : "/" + name);
+    }
+    std::string Config() const { return home_.file("config"); }
+    std::string SettingsFile() const { return Config() + "/Quelvox/Quelvox 4.ini"; }
+
+    // Runs quelvox-cli with `args` (already quoted where needed).
+    CliResult Cli(const std::string& args) const {
+        CliResult r;
+        const std::string err = home_.file("stderr.txt");
+        const std::string command = "XDG_CONFIG_HOME=" + Quote(Config()) +
+                                    " HOME=" + Quote(home_.path().string()) + " " +
+                                    Quote(kCli) + " " + args + " 2>" + Quote(err) + " </dev/null";
+        r.status = testsupport::Run(command, &r.out);
+        r.err = Slurp(err);
+        return r;
+    }
+
+    static TempDir* inputs_;
+    TempDir home_;
+    TempDir work_;
+};
+
+TempDir* CliTest::inputs_ = nullptr;
+
+// Column cells that do not depend on how the engine measures bit rates.
+void ExpectRow(const std::string& line, const std::string& name, const std::string& duration,
+               const std::string& rate, const std::string& channels,
+               const std::string& volume, const std::string& output) {
+    const std::regex row("([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, row)) << line;
+    EXPECT_EQ(m[1], name);
+    EXPECT_EQ(m[2], duration);
+    EXPECT_TRUE(std::regex_match(m[3].str(), std::regex("[0-9]+ kbps"))) << line;
+    EXPECT_EQ(m[4], rate);
+    EXPECT_EQ(m[5], channels);
+    EXPECT_EQ(m[6], volume);
+    EXPECT_EQ(m[7], output);
+}
+
+TEST_F(CliTest, ConvertsAFolderAndReportsEveryFile) {
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    testsupport::WriteFile(out + "/c.mp3", std::string("keep me"));
+
+    CliResult r = Cli("-f mp3 -o " + Quote(out) + " " + Quote(In()));
+
+    EXPECT_EQ(r.status, 1);  // junk.mp3 could not be added, video.mp4 has no audio
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    ExpectRow(lines[0], "a.flac", "00:01", "48000 Hz", "单声", "100.00%", "a.mp3");
+    ExpectRow(lines[1], "a.wav", "00:02", "44100 Hz", "立体声", "100.00%", "a_1.mp3");
+    EXPECT_THAT(lines[1], HasSubstr("\t1411 kbps\t"));
+    ExpectRow(lines[2], "b.ogg", "00:03", "22050 Hz", "单声", "100.00%", "b.mp3");
+    ExpectRow(lines[3], "c.au", "00:01", "8000 Hz", "单声", "100.00%", "c_1.mp3");
+    EXPECT_EQ(lines[4], "video.mp4\t00:01\t\t\t单声\t\t在文件中无音频");
+    EXPECT_THAT(r.err, HasSubstr("无法载入以下文件.\n\n" + In("junk.mp3") + "\n"));
+
+    for (const char* name : {"a.mp3", "a_1.mp3", "b.mp3", "c_1.mp3"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Probe(out + "/" + name, "codec_name"), "mp3");
+    }
+    EXPECT_EQ(Probe(out + "/a_1.mp3", "channels"), "2");
+    EXPECT_EQ(Probe(out + "/a.mp3", "channels"), "1");
+    EXPECT_NEAR(std::stod(Probe(out + "/b.mp3", "duration", true)), 3.0, 0.1);
+    EXPECT_EQ(Slurp(out + "/c.mp3"), "keep me");
+    EXPECT_FALSE(fs::exists(In("video.mp3")));
+    EXPECT_FALSE(fs::exists(out + "/video.mp3"));
+    // Nothing but the outputs: no temporary files, and no stored settings.
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 5);
+    EXPECT_FALSE(fs::exists(SettingsFile()));
+}
+
+TEST_F(CliTest, SeveralAtOnceGivesTheSameOutputsAndRowsAsOneAfterAnother) {
+    const std::string one = work_.file("one"), two = work_.file("two");
+    const std::string common = "-q -f mp3 --set ID3TagType=1 --set TrackNumType=1 " + Quote(In());
+    CliResult sequential = Cli("-j 1 -o " + Quote(one) + " " + common);
+    CliResult parallel = Cli("-j 2 -o " + Quote(two) + " " + common);
+
+    EXPECT_EQ(sequential.status, 1);
+    EXPECT_EQ(parallel.status, 1);
+    EXPECT_EQ(parallel.out, sequential.out);
+    // The messages match too (libraries may print notes of their own first).
+    EXPECT_EQ(parallel.err.substr(parallel.err.find("quelvox-cli: ")),
+              sequential.err.substr(sequential.err.find("quelvox-cli: ")));
+    ASSERT_EQ(sequential.Lines().size(), 5u);
+    // Track numbers are list positions, titles the source names.
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"a.mp3", "1"}, {"a_1.mp3", "2"}, {"b.mp3", "3"}, {"c.mp3", "4"}};
+    for (const auto& [name, track] : expected) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ProbeTag(two + "/" + name, "track"), track);
+        EXPECT_EQ(ProbeTag(one + "/" + name, "track"), track);
+        EXPECT_EQ(testsupport::ReadFile(one + "/" + name), testsupport::ReadFile(two + "/" + name));
+    }
+    EXPECT_EQ(ProbeTag(two + "/a_1.mp3", "title"), "a");
+}
+
+TEST_F(CliTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
+    // Overwrite: both sources named "a" go to a.mp3, the later one last,
+    // although the earlier one takes longer to convert.
+    const std::string out = work_.file("out");
+    CliResult r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=22 -o " + Quote(out) + " " +
+                      Quote(In("a.wav")) + " " + Quote(In("a.flac")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[0], ::testing::EndsWith("\ta.mp3"));
+    EXPECT_THAT(lines[1], ::testing::EndsWith("\ta.mp3"));
+    EXPECT_EQ(Probe(out + "/a.mp3", "channels"), "1");  // from a.flac, the second
+    EXPECT_FALSE(fs::exists(out + "/a_1.mp3"));
+
+    // Skip: the second finds the first's output and is skipped.
+    const std::string skip = work_.file("skip");
+    r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=33 -o " + Quote(skip) + " " +
+            Quote(In("a.wav")) + " " + Quote(In("a.flac")));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.Lines().size(), 2u);
+    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t目标存在并跳过"));
+    EXPECT_EQ(Probe(skip + "/a.mp3", "channels"), "2");
+}
+
+TEST_F(CliTest, MergesInListOrderIntoOneFile) {
+    const std::string merged = work_.file("joined");  // the extension is added
+    CliResult r = Cli("-q -f wav --merge " + Quote(merged) + " " + Quote(In("b.ogg")) + " " +
+                      Quote(In("a.wav")) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const std::string& line : lines) EXPECT_THAT(line, ::testing::EndsWith("\tjoined.wav"));
+    EXPECT_THAT(lines[0], ::testing::StartsWith("b.ogg\t"));
+    const std::string file = merged + ".wav";
+    EXPECT_EQ(Probe(file, "codec_name"), "pcm_s16le");
+    EXPECT_EQ(Probe(file, "sample_rate"), "44100");
+    EXPECT_EQ(Probe(file, "channels"), "2");
+    EXPECT_NEAR(std::stod(Probe(file, "duration", true)), 6.0, 0.1);
+    // The first three seconds come from the Ogg file (500 Hz, half scale),
+    // the next two from the WAV file.
+    const std::vector<int16_t> pcm = testsupport::DecodeWithFfmpeg(file);
+    ASSERT_GT(pcm.size(), 2u * 44100 * 4);
+    int16_t peakOgg = 0, peakWav = 0;
+    for (size_t i = 2 * 44100; i < 2 * 44100 * 2; ++i) peakOgg = std::max(peakOgg, pcm[i]);
+    for (size_t i = 2 * 44100 * 4; i < 2 * 44100 * 4 + 20000; ++i) peakWav = std::max(peakWav, pcm[i]);
+    EXPECT_NEAR(peakOgg, 16384, 1500);
+    EXPECT_NEAR(peakWav, 12000, 300);
+}
+
+TEST_F(CliTest, FormatByCodeOrExtensionAndSettingsForThisRunOnly) {
+    // Stored settings: WAV output into a stored folder.
+    const std::string stored = work_.file("stored");
+    fs::create_directories(Config() + "/Quelvox");
+    const std::string ini = "[Options]\nOutputFormat=2000\nDestOutputFolderOpt=399\n"
+                            "DestSpecifiedFolder=" + stored + "\n";
+    testsupport::WriteFile(SettingsFile(), ini);
+
+    CliResult r = Cli("-q " + Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(stored + "/a.wav", "codec_name"), "pcm_s16le");
+
+    // A code picks exactly that entry; values set for the run apply.
+    const std::string out = work_.file("out");
+    r = Cli("-q -f 2000 -o " + Quote(out) +
+            " --set WAVAutoEncParam=0 --set WAVSampleRate=22050 --set WAVChannels=1 " +
+            Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out + "/a.wav", "sample_rate"), "22050");
+    EXPECT_EQ(Probe(out + "/a.wav", "channels"), "1");
+
+    // An extension shared by several entries picks the first in catalogue
+    // order (m4a: AAC, not ALAC); letter case and a dot do not matter.
+    r = Cli("-q -f .M4A -o " + Quote(out) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out + "/c.m4a", "codec_name"), "aac");
+    r = Cli("-q -f ogg -o " + Quote(out) + " --set VolumeType=0 " + Quote(In("b.ogg")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out + "/b.ogg", "codec_name"), "vorbis");
+    // Normalised: the volume cell shows the applied gain, not 100.00%.
+    ASSERT_EQ(r.Lines().size(), 1u);
+    EXPECT_THAT(r.Lines()[0], ::testing::Not(HasSubstr("\t100.00%\t")));
+
+    // The store itself is never written.
+    EXPECT_EQ(Slurp(SettingsFile()), ini);
+}
+
+TEST_F(CliTest, ProbeListsRowsAndConvertsNothing) {
+    CliResult r = Cli("--probe " + Quote(In("a.wav")) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a.wav\t00:02\t1411 kbps\t44100 Hz\t立体声\n"
+                     "c.au\t00:01\t128 kbps\t8000 Hz\t单声\n");
+    EXPECT_FALSE(fs::exists(In("a.mp3")));
+    r = Cli("--probe " + Quote(In("junk.mp3")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, ListsTheCatalogue) {
+    CliResult r = Cli("--list-formats");
+    EXPECT_EQ(r.status, 0);
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 30u);
+    EXPECT_EQ(lines[0], "8300\t3g2\t3G2 (仅音频)");
+    EXPECT_THAT(r.out, HasSubstr("\n1000\tmp3\tMP3\n"));
+    EXPECT_THAT(r.out, HasSubstr("\n6200\tm4a\tALAC (Apple 无损) (*.m4a)\n"));
+}
+
+TEST_F(CliTest, WrongUsageExitsWithTwo) {
+    const std::string file = Quote(In("a.wav"));
+    for (const std::string& args : std::vector<std::string>{
+             "", "--bogus " + file, "--set NoSuchName=1 " + file,
+          "--set MP3BitRate=fast " + file, "--set novalue " + file, "-f xyz " + file,
+          "-f 1234 " + file, "-j 0 " + file, "-o", "--merge"}) {
+        SCOPED_TRACE(args);
+        CliResult r = Cli(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_THAT(r.err, HasSubstr("quelvox-cli: "));
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(fs::exists(In("a.mp3")));
+    CliResult help = Cli("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("Usage: quelvox-cli"));
+}
+
+TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
+    const std::string source = work_.file("long.flac");
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(source) +
+                               " synth 300 sine 440 vol 0.5"), 0);
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    const std::string rows = work_.file("rows.txt");
+
+    const std::string config = "XDG_CONFIG_HOME=" + Config();
+    const std::string home = "HOME=" + home_.path().string();
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) && std::strncmp(*e, "HOME=", 5))
+            env.push_back(*e);
+    env.push_back(const_cast<char*>(config.c_str()));
+    env.push_back(const_cast<char*>(home.c_str()));
+    env.push_back(nullptr);
+    const std::vector<std::string> args = {kCli, "-f", "mp3", "-o", out, source};
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, rows.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Wait until the conversion writes its (hidden, temporary) output.
+    bool writing = false;
+    for (int i = 0; i < 400 && !writing; ++i) {
+        for (const auto& e : fs::directory_iterator(out))
+            writing = writing || e.path().filename().string().starts_with(".long.part-");
+        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(writing);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 0);
+    EXPECT_THAT(Slurp(rows), ::testing::EndsWith("\t\t已取消\n"));
+}
+
+}  // namespace
