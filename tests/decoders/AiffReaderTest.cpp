@@ -18,6 +18,7 @@
 using namespace quelvox;
 using testsupport::PutBe16;
 using testsupport::PutBe32;
+using testsupport::MaxDifference;
 using testsupport::Quote;
 using testsupport::TempDir;
 
@@ -149,13 +150,6 @@ Decoded ReadAll(CAiffReader& r) {
 Decoded OpenAndRead(const std::string& path, CAiffReader& r) {
     EXPECT_EQ(r.Open(path, 0), 1) << path;
     return ReadAll(r);
-}
-
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    int worst = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
 }
 
 // A 16-bit stereo source signal written by ffmpeg, returned with its samples.

@@ -19,16 +19,7 @@ namespace {
 
 // Voiced test signal with a gliding pitch.
 std::vector<int16_t> Voice(int samples, int rate) {
-    std::vector<int16_t> v(static_cast<size_t>(samples));
-    for (int i = 0; i < samples; ++i) {
-        double t = static_cast<double>(i) / rate;
-        double f0 = 130 + 50 * std::sin(2 * M_PI * 1.1 * t);
-        double s = 0;
-        for (int h = 1; h <= 15 && f0 * h < rate / 2 - 200; ++h)
-            s += std::sin(2 * M_PI * f0 * h * t) / h;
-        v[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(5000 * s));
-    }
-    return v;
+    return testsupport::Voice(samples, rate, 130, 50, 1.1, 15, 5000);
 }
 
 void WriteAmr(const std::string& path, bool wide, int mode, int samples) {
@@ -75,17 +66,6 @@ std::vector<int16_t> DecodeFrames(const std::string& path, bool wide) {
     if (wide) amr::amrwbdec_quit(d);
     else amr::amrnbdec_quit(d);
     return out;
-}
-
-// Signal-to-difference ratio in dB of b against a, over the common length.
-double Snr(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    size_t n = std::min(a.size(), b.size());
-    double sig = 0, err = 0;
-    for (size_t i = 0; i < n; ++i) {
-        sig += double(a[i]) * a[i];
-        err += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    }
-    return 10 * std::log10(sig / std::max(err, 1.0));
 }
 
 }  // namespace
@@ -231,7 +211,7 @@ TEST(AmrReader, ReadsAmrNbFilesWrittenBySox) {
         auto ff = DecodeWithFfmpeg(out);
         EXPECT_EQ(ours.size(), ff.size());
         EXPECT_LE(std::abs(static_cast<long>(ours.size()) - static_cast<long>(v.size())), 160);
-        EXPECT_GT(Snr(ours, ff), 15.0);
+        EXPECT_GT(SnrDb(ours, ff), 15.0);
         EXPECT_EQ(r.GetPosition(), bytes.size());
     }
 }

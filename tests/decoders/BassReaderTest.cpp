@@ -4,6 +4,8 @@
 #include "decoders/BassReader.h"
 
 #include "engine/SampleHelpers.h"
+#include "support/ReaderSupport.h"
+#include "support/ChannelSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,40 +17,6 @@ using namespace quelvox;
 using namespace testsupport;
 
 namespace {
-
-struct Decoded {
-    std::vector<int16_t> left, right;
-    std::vector<int> blocks;
-};
-
-// Reads to the end; checks after every block that the position grows in
-// bytes of 16-bit output.
-Decoded ReadAll(CAudioReader& reader) {
-    Decoded d;
-    int16_t l[kBlockFrames], r[kBlockFrames];
-    const bool stereo = reader.GetOutputChannels() == 2;
-    for (int guard = 0; guard < 1000000; ++guard) {
-        int n = reader.Read(l, stereo ? r : nullptr);
-        if (n <= 0) break;
-        d.blocks.push_back(n);
-        d.left.insert(d.left.end(), l, l + n);
-        if (stereo) d.right.insert(d.right.end(), r, r + n);
-    }
-    return d;
-}
-
-void Shell(const std::string& cmd) {
-    ASSERT_EQ(Run(cmd + " >/dev/null 2>&1"), 0) << cmd;
-}
-
-bass::CBassRuntime Runtime() {
-    bass::CBassRuntime rt;
-    rt.Init();
-    for (const char* name : {"bassflac.dll", "basscd.dll", "basswv.dll",
-                             "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"})
-        rt.PluginLoad(name);
-    return rt;
-}
 
 std::string SoxWav(const TempDir& dir, const std::string& name, int rate,
                    int channels, int bits, double seconds) {
@@ -70,7 +38,7 @@ int BitrateFromSize(const std::string& path, double seconds) {
 
 TEST(BassReader, Mp3PropertiesProgressAndBitrate) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SoxWav(dir, "src.wav", 44100, 2, 16, 3.5);
     std::string mp3 = dir.file("a.mp3");
     Shell("ffmpeg -v error -nostdin -i " + Quote(wav) +
@@ -111,7 +79,7 @@ TEST(BassReader, Mp3PropertiesProgressAndBitrate) {
 
 TEST(BassReader, EightBitSourcesAreWidened) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     // 22050 Hz mono unsigned 8-bit, as sox writes it.
     std::string mono = SoxWav(dir, "m8.wav", 22050, 1, 8, 0.2);
     std::vector<uint8_t> bytes = ReadFile(mono);
@@ -152,7 +120,7 @@ TEST(BassReader, EightBitSourcesAreWidened) {
 
 TEST(BassReader, SixChannelsMixToStereoIn384FrameBlocks) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SoxWav(dir, "six.wav", 48000, 6, 16, 0.5);
     std::string flac = dir.file("six.flac");
     Shell("ffmpeg -v error -nostdin -i " + Quote(wav) + " -c:a flac " + Quote(flac));
@@ -178,7 +146,7 @@ TEST(BassReader, SixChannelsMixToStereoIn384FrameBlocks) {
 
 TEST(BassReader, MonoSixteenBitFillsOnlyTheLeftBuffer) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SoxWav(dir, "mono.wav", 16000, 1, 16, 0.2);
     CBassReader reader(rt);
     ASSERT_EQ(reader.Open(wav, 0), 1);
@@ -194,7 +162,7 @@ TEST(BassReader, MonoSixteenBitFillsOnlyTheLeftBuffer) {
 
 TEST(BassReader, FailuresLeaveAClosedReader) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     CBassReader reader(rt);
     reader.Close();  // never opened
     EXPECT_EQ(reader.Open(dir.file("missing.wav"), 0), 0);
@@ -260,7 +228,7 @@ std::vector<uint8_t> SmallMidi() {
 
 TEST(BassReader, MidiIsChosenByExtensionIgnoringCase) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     // A WAV named like a MIDI file goes the MIDI route and fails there.
     std::string wav = SoxWav(dir, "src.wav", 8000, 1, 16, 0.1);
     std::filesystem::copy_file(wav, dir.file("song.MID"));
@@ -317,7 +285,7 @@ std::vector<uint8_t> SmallMod() {
 
 TEST(BassReader, ModulesOpenThroughTheMusicRoute) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     WriteFile(dir.file("tune.mod"), SmallMod());
     CBassReader reader(rt);
     ASSERT_EQ(reader.Open(dir.file("tune.mod"), 44100), 1);
@@ -334,7 +302,7 @@ TEST(BassReader, ModulesOpenThroughTheMusicRoute) {
 
 TEST(BassReader, TagsComeBackInReaderOrder) {
     TempDir dir;
-    bass::CBassRuntime rt = Runtime();
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SoxWav(dir, "src.wav", 44100, 1, 16, 0.3);
     std::string full = dir.file("full.flac");
     Shell("ffmpeg -v error -nostdin -i " + Quote(wav) +

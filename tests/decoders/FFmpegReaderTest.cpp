@@ -1,5 +1,6 @@
 #include "decoders/FFmpegReader.h"
 
+#include "support/ReaderSupport.h"
 #include "support/TestSupport.h"
 
 extern "C" {
@@ -21,25 +22,6 @@ using namespace testsupport;
 
 namespace {
 
-struct Decoded {
-    std::vector<int16_t> left, right;
-    std::vector<int> blocks;  // frames returned by each Read
-};
-
-Decoded ReadAll(CAudioReader& reader) {
-    Decoded d;
-    int16_t l[kBlockFrames], r[kBlockFrames];
-    const bool stereo = reader.GetOutputChannels() == 2;
-    for (int guard = 0; guard < 1000000; ++guard) {
-        int n = reader.Read(l, stereo ? r : nullptr);
-        if (n <= 0) break;
-        d.blocks.push_back(n);
-        d.left.insert(d.left.end(), l, l + n);
-        if (stereo) d.right.insert(d.right.end(), r, r + n);
-    }
-    return d;
-}
-
 // Every block but the last holds exactly kBlockFrames frames.
 void ExpectFullBlocks(const Decoded& d) {
     ASSERT_FALSE(d.blocks.empty());
@@ -49,49 +31,15 @@ void ExpectFullBlocks(const Decoded& d) {
     EXPECT_LE(d.blocks.back(), kBlockFrames);
 }
 
-void Ffmpeg(const std::string& args) {
-    ASSERT_EQ(Run("ffmpeg -v error -nostdin -y " + args + " 2>&1"), 0) << args;
-}
-
-// Amplitude of the tone of `hz` in one second of `x` starting at `from`.
-double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate,
-                 double hz) {
-    double s = 0, c = 0;
-    for (int n = 0; n < rate && from + n < x.size(); ++n) {
-        double w = 2 * M_PI * hz * n / rate;
-        s += x[from + n] * std::sin(w);
-        c += x[from + n] * std::cos(w);
-    }
-    return 2 * std::sqrt(s * s + c * c) / rate;
-}
-
-// A RIFF WAVE file around raw sample bytes.
-std::vector<uint8_t> Wav(int formatTag, int channels, int rate, int bits,
-                         const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> v = {'R', 'I', 'F', 'F'};
-    PutLe32(v, static_cast<uint32_t>(36 + data.size()));
-    for (char c : std::string("WAVEfmt ")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, 16);
-    PutLe16(v, static_cast<uint16_t>(formatTag));
-    PutLe16(v, static_cast<uint16_t>(channels));
-    PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * bits / 8));
-    PutLe16(v, static_cast<uint16_t>(channels * bits / 8));
-    PutLe16(v, static_cast<uint16_t>(bits));
-    for (char c : std::string("data")) v.push_back(static_cast<uint8_t>(c));
-    PutLe32(v, static_cast<uint32_t>(data.size()));
-    v.insert(v.end(), data.begin(), data.end());
-    return v;
-}
+void Ffmpeg(const std::string& args) { Shell("ffmpeg -v error -nostdin -y " + args); }
 
 // Writes the test signal of the compressed-format tests: 3 s stereo sine,
 // 440 Hz left and 660 Hz right, at 44.1 kHz.
 std::string MakeStereoSine(const TempDir& dir, const std::string& name,
                            const std::string& codecArgs) {
-    std::string path = dir.file(name);
-    Ffmpeg("-f lavfi -i \"aevalsrc=0.4*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):"
-           "s=44100:d=3\" " + codecArgs + " " + Quote(path));
-    return path;
+    return MakeWithFfmpeg(dir, name,
+                          "-f lavfi -i \"aevalsrc=0.4*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):"
+                          "s=44100:d=3\" " + codecArgs);
 }
 
 }  // namespace
@@ -147,9 +95,9 @@ TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
         s24.push_back(static_cast<uint8_t>(v >> 8));
         s24.push_back(static_cast<uint8_t>(v >> 16));
     }
-    WriteFile(dir.file("s24.wav"), Wav(1, 1, 8000, 24, s24));
+    WriteFile(dir.file("s24.wav"), WavFileBytes(1, 1, 8000, 24, s24));
     // Unsigned 8-bit: (value - 128) * 256.
-    WriteFile(dir.file("u8.wav"), Wav(1, 1, 8000, 8, {0, 128, 255, 1}));
+    WriteFile(dir.file("u8.wav"), WavFileBytes(1, 1, 8000, 8, {0, 128, 255, 1}));
     // Float: times 32768, truncated toward zero, clipped.
     std::vector<uint8_t> f32;
     for (float v : {0.999999f, -0.00003f, 0.00006f, 1.0f, -1.0f, 1e30f,
@@ -158,7 +106,7 @@ TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
         std::memcpy(&bits, &v, 4);
         PutLe32(f32, bits);
     }
-    WriteFile(dir.file("f32.wav"), Wav(3, 1, 8000, 32, f32));
+    WriteFile(dir.file("f32.wav"), WavFileBytes(3, 1, 8000, 32, f32));
 
     struct Case {
         const char* file;
@@ -346,36 +294,15 @@ TEST(FFmpegReaderContainers, ProbeReaderReportsTheSamePropertiesWithoutDecoding)
 // ---------------------------------------------------------------------------
 // Six-channel sources
 
-namespace {
-
-// Six tones at distinct frequencies, one per channel of the 5.1 layout
-// (FL FR FC LFE SL SR); each at amplitude 0.1.
-const double kToneHz[6] = {300, 500, 700, 60, 900, 1100};
-
-std::string MakeSurround(const TempDir& dir, const std::string& name,
-                         const std::string& codecArgs) {
-    std::string expr;
-    for (double hz : kToneHz) {
-        if (!expr.empty()) expr += "|";
-        expr += "0.1*sin(2*PI*" + std::to_string(static_cast<int>(hz)) + "*t)";
-    }
-    std::string path = dir.file(name);
-    Ffmpeg("-f lavfi -i \"aevalsrc=" + expr + ":c=5.1:s=48000:d=3\" " +
-           codecArgs + " " + Quote(path));
-    return path;
-}
-
-}  // namespace
-
 TEST(FFmpegReaderSurround, AacAndAc3AreMixedByTheirChannelPositions) {
     TempDir dir;
     // AAC and AC-3 store 5.1 in different orders inside their bit streams;
     // either way the front and surround channels must reach their own side
     // at full level and the centre both sides at 0.707.
     for (const std::string& path :
-         {MakeSurround(dir, "s.m4a", "-c:a aac -b:a 384k"),
-          MakeSurround(dir, "s.ac3", "-c:a ac3 -b:a 448k"),
-          MakeSurround(dir, "s.flac", "-c:a flac")}) {
+         {MakeSurroundTones(dir, "s.m4a", "-c:a aac -b:a 384k"),
+          MakeSurroundTones(dir, "s.ac3", "-c:a ac3 -b:a 448k"),
+          MakeSurroundTones(dir, "s.flac", "-c:a flac")}) {
         SCOPED_TRACE(path);
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
@@ -383,23 +310,7 @@ TEST(FFmpegReaderSurround, AacAndAc3AreMixedByTheirChannelPositions) {
         EXPECT_EQ(reader.GetOutputChannels(), 2);
         Decoded d = ReadAll(reader);
         ExpectFullBlocks(d);
-        const double full = 0.1 * 32768;
-        auto level = [&](const std::vector<int16_t>& x, int ch) {
-            return ToneLevel(x, 48000, 48000, kToneHz[ch]) / full;
-        };
-        // Left: FL and SL at full level; FR and SR absent.
-        EXPECT_NEAR(level(d.left, 0), 1.0, 0.1);
-        EXPECT_NEAR(level(d.left, 4), 1.0, 0.1);
-        EXPECT_LT(level(d.left, 1), 0.05);
-        EXPECT_LT(level(d.left, 5), 0.05);
-        // Right: the mirror image.
-        EXPECT_NEAR(level(d.right, 1), 1.0, 0.1);
-        EXPECT_NEAR(level(d.right, 5), 1.0, 0.1);
-        EXPECT_LT(level(d.right, 0), 0.05);
-        EXPECT_LT(level(d.right, 4), 0.05);
-        // Centre on both sides at the centre weight.
-        EXPECT_NEAR(level(d.left, 2), 0.707, 0.08);
-        EXPECT_NEAR(level(d.right, 2), 0.707, 0.08);
+        ExpectSurroundMixedToStereo(d);
     }
 }
 

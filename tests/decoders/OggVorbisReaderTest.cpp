@@ -1,5 +1,6 @@
 #include "decoders/OggVorbisReader.h"
 
+#include "support/ReaderSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,29 +14,6 @@ using namespace quelvox;
 using namespace testsupport;
 
 namespace {
-
-struct Decoded {
-    std::vector<int16_t> left, right;
-    std::vector<int> blocks;
-};
-
-Decoded ReadAll(CAudioReader& reader) {
-    Decoded d;
-    int16_t l[kBlockFrames], r[kBlockFrames];
-    const bool stereo = reader.GetOutputChannels() == 2;
-    for (int guard = 0; guard < 1000000; ++guard) {
-        int n = reader.Read(l, stereo ? r : nullptr);
-        if (n <= 0) break;
-        d.blocks.push_back(n);
-        d.left.insert(d.left.end(), l, l + n);
-        if (stereo) d.right.insert(d.right.end(), r, r + n);
-    }
-    return d;
-}
-
-void Shell(const std::string& cmd) {
-    ASSERT_EQ(Run(cmd + " 2>&1"), 0) << cmd;
-}
 
 // A WAV made by sox: `seconds` of a sine per channel (440 Hz left, 660 Hz
 // right), 16-bit.
@@ -53,25 +31,6 @@ std::string OggEnc(const std::string& wav, const std::string& out,
                    const std::string& args = "-q 4") {
     Shell("oggenc -Q " + args + " -o " + Quote(out) + " " + Quote(wav));
     return out;
-}
-
-double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate,
-                 double hz) {
-    double s = 0, c = 0;
-    for (int n = 0; n < rate && from + n < x.size(); ++n) {
-        double w = 2 * M_PI * hz * n / rate;
-        s += x[from + n] * std::sin(w);
-        c += x[from + n] * std::cos(w);
-    }
-    return 2 * std::sqrt(s * s + c * c) / rate;
-}
-
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
-                  size_t stride, size_t offset) {
-    int worst = 0;
-    for (size_t i = 0; i < a.size() && i * stride + offset < b.size(); ++i)
-        worst = std::max(worst, std::abs(a[i] - b[i * stride + offset]));
-    return worst;
 }
 
 }  // namespace
@@ -136,15 +95,7 @@ TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
     TempDir dir;
     // One tone per channel of FL FR FC LFE SL SR; the Vorbis encoder stores
     // them as L C R BL BR LFE.
-    const double hz[6] = {300, 500, 700, 60, 900, 1100};
-    std::string expr;
-    for (double f : hz) {
-        if (!expr.empty()) expr += "|";
-        expr += "0.1*sin(2*PI*" + std::to_string(static_cast<int>(f)) + "*t)";
-    }
-    std::string ogg = dir.file("surround.ogg");
-    Shell("ffmpeg -v error -nostdin -y -f lavfi -i \"aevalsrc=" + expr +
-          ":c=5.1:s=48000:d=3\" -c:a libvorbis -q:a 6 " + Quote(ogg));
+    std::string ogg = MakeSurroundTones(dir, "surround.ogg", "-c:a libvorbis -q:a 6");
     COggVorbisReader reader;
     ASSERT_EQ(reader.Open(ogg, 0), 1);
     EXPECT_EQ(reader.GetChannels(), 6);
@@ -152,20 +103,7 @@ TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
     Decoded d = ReadAll(reader);
     ASSERT_EQ(d.left.size(), 144000u);
     for (int b : d.blocks) ASSERT_LE(b, kBlockFrames);
-    const double full = 0.1 * 32768;
-    auto level = [&](const std::vector<int16_t>& x, int ch) {
-        return ToneLevel(x, 48000, 48000, hz[ch]) / full;
-    };
-    EXPECT_NEAR(level(d.left, 0), 1.0, 0.1);
-    EXPECT_NEAR(level(d.left, 4), 1.0, 0.1);
-    EXPECT_LT(level(d.left, 1), 0.05);
-    EXPECT_LT(level(d.left, 5), 0.05);
-    EXPECT_NEAR(level(d.right, 1), 1.0, 0.1);
-    EXPECT_NEAR(level(d.right, 5), 1.0, 0.1);
-    EXPECT_LT(level(d.right, 0), 0.05);
-    EXPECT_LT(level(d.right, 4), 0.05);
-    EXPECT_NEAR(level(d.left, 2), 0.707, 0.08);
-    EXPECT_NEAR(level(d.right, 2), 0.707, 0.08);
+    ExpectSurroundMixedToStereo(d);
 }
 
 // ---------------------------------------------------------------------------

@@ -42,14 +42,6 @@ public:
     std::vector<const FileEntry*> rows;
 };
 
-std::string MakeFile(const TempDir& dir, const std::string& name,
-                     const std::string& ffmpegArgs) {
-    std::string path = dir.file(name);
-    int rc = Run("ffmpeg -v error -nostdin -y " + ffmpegArgs + " " + Quote(path));
-    EXPECT_EQ(rc, 0) << ffmpegArgs;
-    return path;
-}
-
 const char kSine[] = "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1";
 
 }  // namespace
@@ -70,7 +62,7 @@ protected:
 };
 
 TEST_F(ReaderChain, PrimaryReaderFirstThenTheFallbackWhileTheRetryFlagIsSet) {
-    std::string wav = MakeFile(dir, "a.wav", kSine);
+    std::string wav = MakeWithFfmpeg(dir, "a.wav", kSine);
     auto first = Create(wav);
     ASSERT_TRUE(first);
     EXPECT_NE(dynamic_cast<CBassReader*>(first.get()), nullptr);
@@ -88,7 +80,7 @@ TEST_F(ReaderChain, PrimaryReaderFirstThenTheFallbackWhileTheRetryFlagIsSet) {
 TEST_F(ReaderChain, MislabelledFileRejectedByItsPrimaryReaderOpensWithTheFallback) {
     // WAV data in a file named .au: the AU reader refuses the magic.
     std::string path = dir.file("really-wav.au");
-    MakeFile(dir, "src.wav", kSine);
+    MakeWithFfmpeg(dir, "src.wav", kSine);
     std::filesystem::copy_file(dir.file("src.wav"), path);
     auto r = Create(path);
     ASSERT_TRUE(r);
@@ -100,7 +92,7 @@ TEST_F(ReaderChain, MislabelledFileRejectedByItsPrimaryReaderOpensWithTheFallbac
 
 TEST_F(ReaderChain, OggAndAiffGetASecondAttemptWithTheDecodingLayer) {
     // Ogg FLAC: vorbisfile refuses it, the decoding layer opens it.
-    std::string oggFlac = MakeFile(dir, "flac.ogg", std::string(kSine) + " -c:a flac -f ogg");
+    std::string oggFlac = MakeWithFfmpeg(dir, "flac.ogg", std::string(kSine) + " -c:a flac -f ogg");
     auto r = Create(oggFlac);
     ASSERT_TRUE(r);
     EXPECT_NE(dynamic_cast<CBassReader*>(r.get()), nullptr);
@@ -108,7 +100,7 @@ TEST_F(ReaderChain, OggAndAiffGetASecondAttemptWithTheDecodingLayer) {
 
     // A .flac the decoding layer cannot open goes straight to the fallback.
     state.retry = false;
-    std::string mkv = MakeFile(dir, "inmkv.mka", std::string(kSine) + " -c:a flac");
+    std::string mkv = MakeWithFfmpeg(dir, "inmkv.mka", std::string(kSine) + " -c:a flac");
     std::filesystem::copy_file(mkv, dir.file("mkv.flac"));
     auto f = Create(dir.file("mkv.flac"));
     ASSERT_TRUE(f);
@@ -116,13 +108,14 @@ TEST_F(ReaderChain, OggAndAiffGetASecondAttemptWithTheDecodingLayer) {
 }
 
 TEST_F(ReaderChain, FallbackOnlyTypesAndTheProbeReaderWhenListing) {
-    std::string dts = MakeFile(dir, "a.dts", std::string(kSine) + " -ac 2 -c:a dca -strict -2");
+    std::string dts =
+        MakeWithFfmpeg(dir, "a.dts", std::string(kSine) + " -ac 2 -c:a dca -strict -2");
     auto probe = Create(dts, /*conversion=*/false, 0);
     ASSERT_TRUE(probe);
     EXPECT_NE(dynamic_cast<CFFmpegProbeReader*>(probe.get()), nullptr);
     EXPECT_FALSE(state.retry);
 
-    std::string mkv = MakeFile(dir, "a.mkv", kSine);
+    std::string mkv = MakeWithFfmpeg(dir, "a.mkv", kSine);
     auto full = Create(mkv, /*conversion=*/true);
     ASSERT_TRUE(full);
     EXPECT_NE(dynamic_cast<CFFmpegReader*>(full.get()), nullptr);
@@ -140,7 +133,7 @@ TEST_F(ReaderChain, NoReaderGivesTheSupportTextAndTheAudioFoundAnswer) {
 
     // A video without audio: the fallback tells that there is no audio.
     state.errorDetail.clear();
-    std::string video = MakeFile(dir, "silent.mkv",
+    std::string video = MakeWithFfmpeg(dir, "silent.mkv",
                                  "-f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v mpeg4");
     auto v = Create(video, /*conversion=*/false, 0);
     if (v) {
@@ -152,7 +145,7 @@ TEST_F(ReaderChain, NoReaderGivesTheSupportTextAndTheAudioFoundAnswer) {
 }
 
 TEST_F(ReaderChain, MissingWmaRuntimeIsOfferedThenTheFallbackTries) {
-    std::string wma = MakeFile(dir, "a.wma", std::string(kSine) + " -c:a wmav2");
+    std::string wma = MakeWithFfmpeg(dir, "a.wma", std::string(kSine) + " -c:a wmav2");
     services.wmaAvailable = false;
     auto r = Create(wma);
     ASSERT_TRUE(r);
@@ -170,7 +163,7 @@ TEST_F(ReaderChain, MissingWmaRuntimeIsOfferedThenTheFallbackTries) {
 TEST_F(ReaderChain, AddFileEntryProbesOnceAndListsAPathOnlyOnce) {
     std::map<std::string, FileEntry> pathMap;
     FakeList list;
-    std::string wav = MakeFile(dir, "Song.wav", std::string(kSine) + " -ac 2");
+    std::string wav = MakeWithFfmpeg(dir, "Song.wav", std::string(kSine) + " -ac 2");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, wav), 1);
     ASSERT_EQ(list.rows.size(), 1u);
     const FileEntry& e = *list.rows[0];

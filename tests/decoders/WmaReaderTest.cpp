@@ -1,5 +1,6 @@
 #include "decoders/WmaReader.h"
 
+#include "support/ReaderSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,32 +15,9 @@ using namespace testsupport;
 
 namespace {
 
-struct Decoded {
-    std::vector<int16_t> left, right;
-    std::vector<int> blocks;
-    uint64_t lastPosition = 0;
-};
-
-Decoded ReadAll(CAudioReader& reader) {
-    Decoded d;
-    int16_t l[kBlockFrames], r[kBlockFrames];
-    const bool stereo = reader.GetOutputChannels() == 2;
-    for (int guard = 0; guard < 1000000; ++guard) {
-        int n = reader.Read(l, stereo ? r : nullptr);
-        if (n <= 0) break;
-        d.blocks.push_back(n);
-        d.left.insert(d.left.end(), l, l + n);
-        if (stereo) d.right.insert(d.right.end(), r, r + n);
-        d.lastPosition = reader.GetPosition();
-    }
-    return d;
-}
-
 // Makes a file with ffmpeg; `args` go between the inputs and the output.
 void Make(const std::string& path, const std::string& inputs, const std::string& args) {
-    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y " + inputs + " " + args + " " +
-                               Quote(path)),
-              0);
+    Shell("ffmpeg -v error -nostdin -y " + inputs + " " + args + " " + Quote(path));
 }
 
 int SumOfStreamBitrates(const std::string& path) {

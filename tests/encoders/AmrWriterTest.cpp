@@ -67,17 +67,6 @@ std::vector<int16_t> ReadAll(const std::string& path) {
     return out;
 }
 
-// Signal-to-difference ratio in dB of b against a, over the common length.
-double Snr(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    size_t n = std::min(a.size(), b.size());
-    double sig = 0, err = 0;
-    for (size_t i = 0; i < n; ++i) {
-        sig += double(a[i]) * a[i];
-        err += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    }
-    return 10 * std::log10(sig / std::max(err, 1.0));
-}
-
 // Windowed-sinc low-pass (63 taps, Hamming) with the cut-off given as a
 // fraction of the sample rate; keeps the length and the alignment.
 std::vector<int16_t> LowPass(const std::vector<int16_t>& v, double cutoff) {
@@ -222,7 +211,7 @@ TEST(AmrWriter, EveryModeAndDtxDecodesWithFfmpegLikeOurReader) {
                     ours = LowPass(ours, 6000.0 / 16000);
                     ff = LowPass(ff, 6000.0 / 16000);
                 }
-                EXPECT_GT(Snr(ours, ff), 15.0);
+                EXPECT_GT(SnrDb(ours, ff), 15.0);
             }
         }
     }

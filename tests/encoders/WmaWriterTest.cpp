@@ -65,10 +65,6 @@ std::map<std::string, std::string> ProbeTags(const std::string& path) {
     return tags;
 }
 
-double ProbeNumber(const std::string& path, const std::string& field, bool format = false) {
-    return std::atof(Probe(path, field, format).c_str());
-}
-
 }  // namespace
 
 TEST(WmaFormats, ListOrderDuplicatesAndFilters) {

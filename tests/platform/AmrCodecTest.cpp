@@ -16,15 +16,7 @@ namespace {
 
 // A voiced, speech-like signal so that the codecs code real speech frames.
 std::vector<int16_t> Voice(int samples, int rate) {
-    std::vector<int16_t> v(static_cast<size_t>(samples));
-    for (int i = 0; i < samples; ++i) {
-        double t = static_cast<double>(i) / rate;
-        double f0 = 140 + 40 * std::sin(2 * M_PI * 1.7 * t);
-        double s = 0;
-        for (int h = 1; h <= 12; ++h) s += std::sin(2 * M_PI * f0 * h * t) / h;
-        v[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(4000 * s));
-    }
-    return v;
+    return testsupport::Voice(samples, rate, 140, 40, 1.7, 12, 4000);
 }
 
 struct DecodeResult {

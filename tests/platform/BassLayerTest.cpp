@@ -3,6 +3,7 @@
 // file, lengths in bytes, and the nine-field tag text.
 #include "platform/bass/BassLayer.h"
 
+#include "support/ChannelSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,6 @@ using namespace quelvox::bass;
 using namespace testsupport;
 
 namespace {
-
-void Shell(const std::string& cmd) {
-    ASSERT_EQ(Run(cmd + " >/dev/null 2>&1"), 0) << cmd;
-}
-
-CBassRuntime AllAddOns() {
-    CBassRuntime rt;
-    rt.Init();
-    for (const char* name : {"bassflac.dll", "basscd.dll", "basswv.dll",
-                             "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"})
-        rt.PluginLoad(name);
-    return rt;
-}
 
 // Everything a channel delivers, in blocks of `block` bytes.
 std::vector<uint8_t> DrainBytes(CChannel& ch, uint32_t block = 4608) {
@@ -71,25 +59,6 @@ std::string Encode(const std::string& in, const std::string& out,
     return out;
 }
 
-// Signal-to-difference ratio in dB of two decodes of the same file.
-double SnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& x) {
-    double sig = 0, err = 0;
-    size_t n = std::min(ref.size(), x.size());
-    for (size_t i = 0; i < n; ++i) {
-        sig += double(ref[i]) * ref[i];
-        double d = double(ref[i]) - x[i];
-        err += d * d;
-    }
-    return err == 0 ? 200.0 : 10.0 * std::log10(sig / err);
-}
-
-int MaxDiff(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-    int m = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        m = std::max(m, std::abs(int(a[i]) - int(b[i])));
-    return m;
-}
-
 // Checks length, info and samples of a file that decodes exactly like
 // ffmpeg decodes it (lossless codecs, same decoder, integer output).
 void ExpectMatchesFfmpeg(const CBassRuntime& rt, const std::string& path,
@@ -104,33 +73,9 @@ void ExpectMatchesFfmpeg(const CBassRuntime& rt, const std::string& path,
     EXPECT_EQ(ch->GetLength(), ref.size() * 2) << path;
     std::vector<int16_t> got = Drain16(*ch);
     ASSERT_EQ(got.size(), ref.size()) << path;
-    EXPECT_LE(MaxDiff(ref, got), maxDiff) << path;
+    EXPECT_LE(MaxDifference(ref, got), maxDiff) << path;
     EXPECT_EQ(ch->GetPosition(), got.size() * 2);
     EXPECT_EQ(ch->GetData(got.data(), 64), -1);
-}
-
-// A WAV file with a hand-made header and the given sample bytes.
-std::vector<uint8_t> WavFile(int format, int channels, int rate, int bits,
-                             const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> v;
-    auto tag = [&v](const char* t) {
-        for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(t[i]));
-    };
-    tag("RIFF");
-    PutLe32(v, static_cast<uint32_t>(36 + data.size()));
-    tag("WAVE");
-    tag("fmt ");
-    PutLe32(v, 16);
-    PutLe16(v, static_cast<uint16_t>(format));
-    PutLe16(v, static_cast<uint16_t>(channels));
-    PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * bits / 8));
-    PutLe16(v, static_cast<uint16_t>(channels * bits / 8));
-    PutLe16(v, static_cast<uint16_t>(bits));
-    tag("data");
-    PutLe32(v, static_cast<uint32_t>(data.size()));
-    v.insert(v.end(), data.begin(), data.end());
-    return v;
 }
 
 // ---------------------------------------------------------------------------
@@ -155,7 +100,7 @@ TEST(BassRuntime, AddOnsLoadByFileNameIgnoringFolderAndCase) {
 
 TEST(BassMpeg, CbrAndVbrMatchFfmpegWithGaplessLength) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 44100, 2, 3.0);
     for (const char* args : {"-c:a libmp3lame -b:a 128k", "-c:a libmp3lame -q:a 4"}) {
         std::string mp3 = Encode(wav, dir.file("a.mp3"), args);
@@ -183,7 +128,7 @@ TEST(BassMpeg, CbrAndVbrMatchFfmpegWithGaplessLength) {
 
 TEST(BassMpeg, MonoMp2AndId3PrefixedFiles) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 32000, 1, 1.0);
     std::string mp2 = Encode(wav, dir.file("a.mp2"), "-c:a mp2 -b:a 64k");
     auto ch = StreamCreateFile(rt, mp2);
@@ -205,7 +150,7 @@ TEST(BassMpeg, MonoMp2AndId3PrefixedFiles) {
 
 TEST(BassPcm, WavDepthsDecodeLikeFfmpeg) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 48000, 2, 0.5);
     ExpectMatchesFfmpeg(rt, wav, 0);
     for (const char* codec : {"pcm_s24le", "pcm_s32le", "pcm_s16be"}) {
@@ -220,7 +165,7 @@ TEST(BassPcm, WavDepthsDecodeLikeFfmpeg) {
 
 TEST(BassPcm, FloatBeyondFullScaleClamps) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::vector<uint8_t> data;
     for (float f : {1.5f, -1.5f, 1.0f, -1.0f, 0.5f, 1e30f, -1e30f}) {
         uint32_t bits;
@@ -228,7 +173,7 @@ TEST(BassPcm, FloatBeyondFullScaleClamps) {
         PutLe32(data, bits);
     }
     std::string path = dir.file("loud.wav");
-    WriteFile(path, WavFile(3, 1, 8000, 32, data));
+    WriteFile(path, WavFileBytes(3, 1, 8000, 32, data));
     auto ch = StreamCreateFile(rt, path);
     ASSERT_TRUE(ch);
     std::vector<int16_t> got = Drain16(*ch);
@@ -238,11 +183,11 @@ TEST(BassPcm, FloatBeyondFullScaleClamps) {
 
 TEST(BassPcm, EightBitIsReportedAndDeliveredUnsigned) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::vector<uint8_t> data;
     for (int i = 0; i < 1000; ++i) data.push_back(static_cast<uint8_t>(i * 7));
     std::string path = dir.file("u8.wav");
-    WriteFile(path, WavFile(1, 2, 22050, 8, data));
+    WriteFile(path, WavFileBytes(1, 2, 22050, 8, data));
     auto ch = StreamCreateFile(rt, path);
     ASSERT_TRUE(ch);
     EXPECT_EQ(ch->GetInfo().flags & kSample8Bits, kSample8Bits);
@@ -266,7 +211,7 @@ TEST(BassPcm, EightBitIsReportedAndDeliveredUnsigned) {
 
 TEST(BassLossless, FlacOggFlacWavPackAndAlacAreExact) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 44100, 2, 1.5);
     std::vector<int16_t> src = DecodeWithFfmpeg(wav);
     struct Case { const char* name; const char* args; };
@@ -287,7 +232,7 @@ TEST(BassLossless, FlacOggFlacWavPackAndAlacAreExact) {
 
 TEST(BassLossy, AacAdtsM4aAndAdxMatchFfmpeg) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 44100, 2, 2.0);
     // Same decoder as ffmpeg's; ffmpeg rounds float output where we truncate.
     ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("a.aac"), "-c:a aac -b:a 128k"), 1);
@@ -304,13 +249,13 @@ TEST(BassLossy, AacAdtsM4aAndAdxMatchFfmpeg) {
     ASSERT_EQ(got.size(), 88200u * 2);
     ASSERT_GE(ref.size(), got.size());
     ref.resize(got.size());
-    EXPECT_LE(MaxDiff(ref, got), 1);
+    EXPECT_LE(MaxDifference(ref, got), 1);
     EXPECT_GT(SnrDb(DecodeWithFfmpeg(wav), got), 15.0);  // it is the source
 }
 
 TEST(BassMultichannel, SixChannelsKeepTheirCountAndOrder) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "six.wav", 48000, 6, 0.3);
     ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("six.aac"), "-c:a aac"), 1);
     ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("six.wv"), "-c:a wavpack"), 0);
@@ -331,7 +276,7 @@ TEST(BassDispatch, DisabledAddOnsRefuseTheirFormats) {
     };
     for (const Case& c : cases) {
         std::string out = Encode(wav, dir.file(c.name), c.args);
-        CBassRuntime rt = AllAddOns();
+        CBassRuntime rt = RuntimeWithAllAddOns();
         EXPECT_TRUE(StreamCreateFile(rt, out)) << c.name;
         rt.SetEnabled(c.addOn, false);
         EXPECT_FALSE(StreamCreateFile(rt, out)) << c.name;
@@ -345,7 +290,7 @@ TEST(BassDispatch, DisabledAddOnsRefuseTheirFormats) {
 
 TEST(BassDispatch, ContentWinsOverExtension) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.5);
     std::string flac = Encode(wav, dir.file("a.flac"), "-c:a flac");
     std::filesystem::copy_file(flac, dir.file("really-flac.mp3"));
@@ -360,7 +305,7 @@ TEST(BassDispatch, ContentWinsOverExtension) {
 
 TEST(BassDispatch, BrokenAndForeignFilesGiveNull) {
     TempDir dir;
-    CBassRuntime rt = AllAddOns();
+    CBassRuntime rt = RuntimeWithAllAddOns();
     EXPECT_FALSE(StreamCreateFile(rt, dir.file("missing.mp3")));
     WriteFile(dir.file("empty.wav"), std::string());
     EXPECT_FALSE(StreamCreateFile(rt, dir.file("empty.wav")));

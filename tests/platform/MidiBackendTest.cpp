@@ -2,6 +2,7 @@
 // default soundfont of the runtime.
 #include "platform/bass/Backends.h"
 
+#include "support/ChannelSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -91,30 +92,6 @@ std::vector<uint8_t> Song() {
                         {0, {0x80, 67, 0}},
                         {0, kEndOfTrack}});
     return Smf(1, 480, {conductor, notes});
-}
-
-struct Rendered {
-    std::vector<int16_t> samples;
-    uint64_t bytes = 0;
-};
-
-Rendered RenderAll(CChannel& ch) {
-    Rendered r;
-    std::vector<int16_t> block(1152 * 2);
-    for (;;) {
-        int n = ch.GetData(block.data(), uint32_t(block.size() * 2));
-        if (n < 0) break;
-        r.bytes += uint64_t(n);
-        r.samples.insert(r.samples.end(), block.begin(), block.begin() + n / 2);
-    }
-    return r;
-}
-
-int Peak(const int16_t* begin, const int16_t* end) {
-    int peak = 0;
-    for (const int16_t* p = begin; p < end; ++p)
-        peak = std::max(peak, std::abs(int(*p)));
-    return peak;
 }
 
 uint64_t ExpectedBytes(double seconds, int rate) {

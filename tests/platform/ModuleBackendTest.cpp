@@ -2,6 +2,7 @@
 // ProTracker and Scream Tracker 3 files rendered at two rates.
 #include "platform/bass/Backends.h"
 
+#include "support/ChannelSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -146,31 +147,6 @@ std::vector<uint8_t> BuildS3m(const std::string& title) {
     return m;
 }
 
-struct Rendered {
-    std::vector<int16_t> samples;
-    uint64_t bytes = 0;
-};
-
-Rendered RenderAll(CChannel& ch) {
-    Rendered r;
-    std::vector<int16_t> block(1152 * 2);
-    for (;;) {
-        int n = ch.GetData(block.data(), uint32_t(block.size() * 2));
-        if (n < 0) break;
-        EXPECT_EQ(n % 4, 0);
-        r.bytes += uint64_t(n);
-        r.samples.insert(r.samples.end(), block.begin(), block.begin() + n / 2);
-        EXPECT_EQ(ch.GetPosition(), r.bytes);
-    }
-    return r;
-}
-
-int Peak(const std::vector<int16_t>& s) {
-    int peak = 0;
-    for (int16_t x : s) peak = std::max(peak, std::abs(int(x)));
-    return peak;
-}
-
 struct ModuleCase {
     const char* name;
     const char* extension;
@@ -196,7 +172,7 @@ TEST_P(ModuleBackendTest, RendersAtTheRequestedRateForTheScannedLength) {
         uint64_t frames = uint64_t(std::llround(kSongSeconds * rate));
         EXPECT_EQ(ch->GetLength(), frames * 4);
 
-        Rendered r = RenderAll(*ch);
+        Rendered r = RenderAll(*ch, true);
         EXPECT_EQ(r.bytes, ch->GetLength());
         EXPECT_EQ(ch->GetData(r.samples.data(), 4608), -1);
         EXPECT_GT(Peak(r.samples), 2000);
@@ -246,7 +222,7 @@ TEST_P(ModuleBackendTest, SameModuleRendersTheSameSamplesTwice) {
     auto b = OpenModule(path, 44100);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(RenderAll(*a).samples, RenderAll(*b).samples);
+    EXPECT_EQ(RenderAll(*a, true).samples, RenderAll(*b, true).samples);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -305,7 +281,7 @@ TEST(ModuleBackend, DamagedModulesNeverCrash) {
         if (!ch) continue;
         // Damage may stretch the song; render only the short ones.
         if (ch->GetLength() > uint64_t(60) * 22050 * 4) continue;
-        Rendered r = RenderAll(*ch);
+        Rendered r = RenderAll(*ch, true);
         EXPECT_EQ(r.bytes, ch->GetLength());
     }
 }

@@ -24,10 +24,6 @@ std::vector<int16_t> Noise(int frames, int channels, unsigned seed = 1) {
     return v;
 }
 
-double ProbeDouble(const std::string& path, const std::string& field, bool format = false) {
-    return std::atof(Probe(path, field, format).c_str());
-}
-
 // The audio stream's fields and the container's duration from one ffprobe
 // run, plus the duration of the first packet.
 struct Probed {
@@ -159,7 +155,7 @@ TEST(WmaLayer, WriterConvertsRateAndChannels) {
     ASSERT_TRUE(WriteFile(a, *mono, 44100, 2, in));
     EXPECT_EQ(Probe(a, "sample_rate"), "22050");
     EXPECT_EQ(Probe(a, "channels"), "1");
-    EXPECT_NEAR(ProbeDouble(a, "duration", true), 2.0, 0.1);
+    EXPECT_NEAR(ProbeNumber(a, "duration", true), 2.0, 0.1);
     auto dec = DecodeWithFfmpeg(a);
     ASSERT_GT(dec.size(), 22050u);
     double peak = 0;
@@ -172,7 +168,7 @@ TEST(WmaLayer, WriterConvertsRateAndChannels) {
     ASSERT_TRUE(WriteFile(b, *stereo, 8000, 1, m));
     EXPECT_EQ(Probe(b, "sample_rate"), "48000");
     EXPECT_EQ(Probe(b, "channels"), "2");
-    EXPECT_NEAR(ProbeDouble(b, "duration", true), 2.0, 0.1);
+    EXPECT_NEAR(ProbeNumber(b, "duration", true), 2.0, 0.1);
     dec = DecodeWithFfmpeg(b);
     ASSERT_GT(dec.size(), 96000u);
     double diff = 0, level = 0;
@@ -249,7 +245,7 @@ TEST(WmaLayer, GapInSampleTimesIsFilledWithSilence) {
     // Half a second later than the end of the first half.
     ASSERT_TRUE(w.WriteSample(10000000, pcm.data() + 22050, 22050));
     ASSERT_TRUE(w.EndWriting());
-    EXPECT_NEAR(ProbeDouble(path, "duration", true), 1.5, 0.1);
+    EXPECT_NEAR(ProbeNumber(path, "duration", true), 1.5, 0.1);
 }
 
 TEST(WmaLayer, WriterFailuresLeaveNothingBehind) {

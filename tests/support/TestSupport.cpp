@@ -1,7 +1,11 @@
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -141,27 +145,34 @@ std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
     return v;
 }
 
-std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
+std::vector<uint8_t> WavFileBytes(int formatTag, int channels, int rate, int bits,
+                                  const std::vector<uint8_t>& data) {
     std::vector<uint8_t> v;
     auto tag = [&v](const char* t) {
         for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(t[i]));
     };
-    const uint32_t data = static_cast<uint32_t>(samples.size() * 2);
     tag("RIFF");
-    PutLe32(v, 36 + data);
+    PutLe32(v, static_cast<uint32_t>(36 + data.size()));
     tag("WAVE");
     tag("fmt ");
     PutLe32(v, 16);
-    PutLe16(v, 1);
+    PutLe16(v, static_cast<uint16_t>(formatTag));
     PutLe16(v, static_cast<uint16_t>(channels));
     PutLe32(v, static_cast<uint32_t>(rate));
-    PutLe32(v, static_cast<uint32_t>(rate * channels * 2));
-    PutLe16(v, static_cast<uint16_t>(channels * 2));
-    PutLe16(v, 16);
+    PutLe32(v, static_cast<uint32_t>(rate * channels * bits / 8));
+    PutLe16(v, static_cast<uint16_t>(channels * bits / 8));
+    PutLe16(v, static_cast<uint16_t>(bits));
     tag("data");
-    PutLe32(v, data);
-    for (int16_t s : samples) PutLe16(v, static_cast<uint16_t>(s));
+    PutLe32(v, static_cast<uint32_t>(data.size()));
+    v.insert(v.end(), data.begin(), data.end());
     return v;
+}
+
+std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> data;
+    data.reserve(samples.size() * 2);
+    for (int16_t s : samples) PutLe16(data, static_cast<uint16_t>(s));
+    return WavFileBytes(1, channels, rate, 16, data);
 }
 
 void WriteWav(const std::string& path, int rate, int channels,
@@ -175,6 +186,68 @@ std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
     int rc = Run("ffmpeg -v error -nostdin -y " + args + " " + Quote(path) + " 2>&1");
     if (rc != 0) throw std::runtime_error("ffmpeg could not make " + name + " from: " + args);
     return path;
+}
+
+void Shell(const std::string& cmd) {
+    std::string out;
+    ASSERT_EQ(Run(cmd + " 2>&1", &out), 0) << cmd << "\n" << out;
+}
+
+double ProbeNumber(const std::string& path, const std::string& field, bool format) {
+    return std::atof(Probe(path, field, format).c_str());
+}
+
+double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate, double hz) {
+    double s = 0, c = 0;
+    for (int n = 0; n < rate && from + n < x.size(); ++n) {
+        double w = 2 * M_PI * hz * n / rate;
+        s += x[from + n] * std::sin(w);
+        c += x[from + n] * std::cos(w);
+    }
+    return 2 * std::sqrt(s * s + c * c) / rate;
+}
+
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
+                  size_t stride, size_t offset) {
+    int worst = 0;
+    for (size_t i = 0; i < a.size() && i * stride + offset < b.size(); ++i)
+        worst = std::max(worst, std::abs(a[i] - b[i * stride + offset]));
+    return worst;
+}
+
+double SnrDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+    size_t n = std::min(a.size(), b.size());
+    double sig = 0, err = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sig += double(a[i]) * a[i];
+        err += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    }
+    // Identical decodes rate 200 dB; two empty or silent ones are no match.
+    if (err == 0) return sig > 0 ? 200.0 : -HUGE_VAL;
+    return 10 * std::log10(sig / err);
+}
+
+int Peak(const int16_t* begin, const int16_t* end) {
+    int peak = 0;
+    for (const int16_t* p = begin; p < end; ++p)
+        peak = std::max(peak, std::abs(int(*p)));
+    return peak;
+}
+
+int Peak(const std::vector<int16_t>& s) { return Peak(s.data(), s.data() + s.size()); }
+
+std::vector<int16_t> Voice(int samples, int rate, double pitchHz, double glideDepthHz,
+                           double glideRateHz, int harmonics, double amplitude) {
+    std::vector<int16_t> v(static_cast<size_t>(samples));
+    for (int i = 0; i < samples; ++i) {
+        double t = static_cast<double>(i) / rate;
+        double f0 = pitchHz + glideDepthHz * std::sin(2 * M_PI * glideRateHz * t);
+        double s = 0;
+        for (int h = 1; h <= harmonics && f0 * h < rate / 2 - 200; ++h)
+            s += std::sin(2 * M_PI * f0 * h * t) / h;
+        v[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(amplitude * s));
+    }
+    return v;
 }
 
 void PutBe16(std::vector<uint8_t>& v, uint16_t x) {

@@ -57,6 +57,36 @@ void WriteWav(const std::string& path, int rate, int channels,
 std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
                            const std::string& args);
 
+// Runs a shell command (its output discarded) and asserts that it succeeded.
+void Shell(const std::string& cmd);
+// A number ffprobe reports (see Probe); 0 when it reports nothing.
+double ProbeNumber(const std::string& path, const std::string& field,
+                   bool format = false);
+
+// A RIFF WAVE file of any format tag around raw sample bytes.
+std::vector<uint8_t> WavFileBytes(int formatTag, int channels, int rate, int bits,
+                                  const std::vector<uint8_t>& data);
+
+// Amplitude of the tone of `hz` in one second of `x` starting at `from`.
+double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate, double hz);
+// Largest absolute difference between a[i] and b[i * stride + offset], over
+// the samples both have.
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
+                  size_t stride = 1, size_t offset = 0);
+// Signal-to-difference ratio in dB of b against a, over the common length;
+// 200 when they agree exactly, minus infinity when there is no signal.
+double SnrDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
+
+// Largest absolute sample value in [begin, end), or of `s`.
+int Peak(const int16_t* begin, const int16_t* end);
+int Peak(const std::vector<int16_t>& s);
+
+// A voiced, speech-like mono signal: the harmonics (up to `harmonics`, and
+// below 200 Hz short of half the rate) of a pitch gliding by
+// ±`glideDepthHz` around `pitchHz`, `glideRateHz` times a second.
+std::vector<int16_t> Voice(int samples, int rate, double pitchHz, double glideDepthHz,
+                           double glideRateHz, int harmonics, double amplitude);
+
 // Sine wave test signal, interleaved 16-bit.
 std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
                           double amplitude = 12000.0);
