@@ -90,11 +90,12 @@ protected:
     std::string Config() const { return home_.file("config"); }
     std::string SettingsFile() const { return Config() + "/Quelvox/Quelvox 4.ini"; }
 
-    // Runs quelvox-cli with `args` (already quoted where needed).
-    CliResult Cli(const std::string& args) const {
+    // Runs quelvox-cli with `args` (already quoted where needed), with the
+    // environment assignments `env` ("NAME=value ...") added.
+    CliResult Cli(const std::string& args, const std::string& env = "") const {
         CliResult r;
         const std::string err = home_.file("stderr.txt");
-        const std::string command = "XDG_CONFIG_HOME=" + Quote(Config()) +
+        const std::string command = env + " XDG_CONFIG_HOME=" + Quote(Config()) +
                                     " HOME=" + Quote(home_.path().string()) + " " +
                                     Quote(kCli) + " " + args + " 2>" + Quote(err) + " </dev/null";
         r.status = testsupport::Run(command, &r.out);
@@ -308,50 +309,98 @@ TEST_F(CliTest, WrongUsageExitsWithTwo) {
     EXPECT_THAT(help.out, HasSubstr("Usage: quelvox-cli"));
 }
 
-TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
-    const std::string source = work_.file("long.flac");
-    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(source) +
-                               " synth 300 sine 440 vol 0.5"), 0);
-    const std::string out = work_.file("out");
-    fs::create_directory(out);
-    const std::string rows = work_.file("rows.txt");
-
-    const std::string config = "XDG_CONFIG_HOME=" + Config();
-    const std::string home = "HOME=" + home_.path().string();
+// Starts quelvox-cli with `args`, its rows going to `rowsFile`; returns its
+// process id.
+pid_t SpawnCli(const std::vector<std::string>& args, const std::string& config,
+               const std::string& home, const std::string& rowsFile) {
+    const std::string configVar = "XDG_CONFIG_HOME=" + config;
+    const std::string homeVar = "HOME=" + home;
     std::vector<char*> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) && std::strncmp(*e, "HOME=", 5))
             env.push_back(*e);
-    env.push_back(const_cast<char*>(config.c_str()));
-    env.push_back(const_cast<char*>(home.c_str()));
+    env.push_back(const_cast<char*>(configVar.c_str()));
+    env.push_back(const_cast<char*>(homeVar.c_str()));
     env.push_back(nullptr);
-    const std::vector<std::string> args = {kCli, "-f", "mp3", "-o", out, source};
-    std::vector<char*> argv;
+    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, rows.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, rowsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
+    if (posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), env.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
-    // Wait until the conversion writes its (hidden, temporary) output.
-    bool writing = false;
-    for (int i = 0; i < 400 && !writing; ++i) {
-        for (const auto& e : fs::directory_iterator(out))
-            writing = writing || e.path().filename().string().starts_with(".long.part-");
-        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+// Whether `folder` holds `count` files whose names start with `prefix`;
+// waits up to ten seconds for them.
+bool WaitForFiles(const std::string& folder, const std::string& prefix, int count) {
+    for (int i = 0; i < 400; ++i) {
+        int found = 0;
+        for (const auto& e : fs::directory_iterator(folder))
+            found += e.path().filename().string().starts_with(prefix);
+        if (found >= count) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
-    EXPECT_TRUE(writing);
-    ::kill(pid, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 0);
-    EXPECT_THAT(Slurp(rows), ::testing::EndsWith("\t\t已取消\n"));
+    return false;
+}
+
+TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
+    const std::string one = work_.file("one"), two = work_.file("two");
+    fs::create_directory(one);
+    fs::create_directory(two);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(one + "/long.flac") +
+                               " synth 300 sine 440 vol 0.5"), 0);
+    fs::copy_file(one + "/long.flac", two + "/long.flac");
+    fs::copy_file(one + "/long.flac", two + "/other.flac");
+
+    for (const std::string& jobs : {std::string("1"), std::string("2")}) {
+        SCOPED_TRACE("-j " + jobs);
+        const std::string in = jobs == "1" ? one : two;
+        const std::string out = work_.file("out" + jobs);
+        fs::create_directory(out);
+        const std::string rows = work_.file("rows" + jobs + ".txt");
+        const pid_t pid =
+            SpawnCli({"-j", jobs, "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+        ASSERT_GT(pid, 0);
+        // Interrupt once the conversions write their (hidden, temporary)
+        // outputs.
+        EXPECT_TRUE(WaitForFiles(out, ".", jobs == "1" ? 1 : 2));
+        ::kill(pid, SIGINT);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 0);
+        const std::string printed = Slurp(rows);
+        EXPECT_THAT(printed, ::testing::StartsWith("long.flac\t"));
+        EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), jobs == "1" ? 1 : 2);
+    }
+}
+
+TEST_F(CliTest, OpensTheOutputFolderOnlyWhenAsked) {
+    // A stand-in for the desktop's opener records what it was asked.
+    const std::string bin = work_.file("bin");
+    fs::create_directory(bin);
+    const std::string log = work_.file("opened.txt");
+    testsupport::WriteFile(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> " + Quote(log) + "\n");
+    fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+    const std::string out = work_.file("out");
+    const std::string path = "PATH=" + Quote(bin) + ":\"$PATH\"";
+
+    CliResult r = Cli("-q -f wav -o " + Quote(out) + " " + Quote(In("c.au")), path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = Cli("-q --browse -f mp3 -o " + Quote(out) + " " + Quote(In("c.au")), path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (int i = 0; i < 200 && !fs::exists(log); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Slurp(log), out + "\n");  // once, for the second run only
 }
 
 }  // namespace
