@@ -44,8 +44,9 @@ void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    // A second Ctrl+C ends the program at once.
-    action.sa_flags = SA_RESETHAND;
+    // Every Ctrl+C only asks again: the conversion in hand stops at its next
+    // block and removes what it wrote, so nothing half-written stays behind.
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
