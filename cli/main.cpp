@@ -162,7 +162,11 @@ int main(int argc, char** argv) {
         case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
     }
 
+    // As the main window does when it opens: the MIDI soundfont beside the
+    // program becomes the default, so MIDI files can be listed and
+    // converted. When it is missing, the run asks (and we answer No).
     RunState state;
+    runtime.LoadSoundfont(state);
     WmaFormatList wmaFormats;
     CCliHost host(console, g_cancel, options.mergeFile);
     CRunReaderServices readers(runtime, wmaFormats, &host);

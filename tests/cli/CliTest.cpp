@@ -309,6 +309,29 @@ TEST_F(CliTest, WrongUsageExitsWithTwo) {
     EXPECT_THAT(help.out, HasSubstr("Usage: quelvox-cli"));
 }
 
+// A one-note format-0 MIDI file lasting one second at 120 bpm.
+std::string MidiFile(int note) {
+    const std::string events = {0x00, char(0x90), char(note), 0x64, char(0x83), 0x60, char(0x80),
+                                char(note), 0x40, 0x00, char(0xFF), 0x2F, 0x00};
+    std::string file = std::string("MThd\0\0\0\6\0\0\0\1\x01\xE0", 14) + "MTrk";
+    file += std::string("\0\0\0", 3) + char(events.size()) + events;
+    return file;
+}
+
+TEST_F(CliTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
+    if (!fs::exists(QUELVOX_BINARY_DIR "/ct4mgm.sf2")) GTEST_SKIP() << "no soundfont installed";
+    const std::string in = work_.file("midi"), out = work_.file("out");
+    fs::create_directory(in);
+    testsupport::WriteFile(in + "/c.mid", MidiFile(60));
+    testsupport::WriteFile(in + "/e.mid", MidiFile(64));
+    CliResult r = Cli("-q -j 2 -f wav -o " + Quote(out) + " " + Quote(in));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "c.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\tc.wav\n"
+                     "e.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\te.wav\n");
+    EXPECT_EQ(Probe(out + "/e.wav", "sample_rate"), "44100");
+    EXPECT_GT(testsupport::DecodeWithFfmpeg(out + "/c.wav").size(), 44100u);
+}
+
 // Starts quelvox-cli with `args`, its rows going to `rowsFile`; returns its
 // process id.
 pid_t SpawnCli(const std::vector<std::string>& args, const std::string& config,
