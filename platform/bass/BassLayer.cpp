@@ -201,6 +201,10 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt,
     order.push_back(Content::Pcm);
 
     std::vector<Backend> tried;
+    // libsndfile never yields a channel for an Ogg stream (OpenSndfileStream
+    // turns Ogg away), but its failing open of a damaged Ogg Vorbis file
+    // leaks the stream's setup inside the library: never hand it one.
+    if (At(head, 0, "OggS")) tried.push_back(Backend::Sndfile);
     auto once = [&tried](Backend b) {
         if (std::find(tried.begin(), tried.end(), b) != tried.end())
             return false;
