@@ -118,6 +118,12 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     std::string key = PathMapKey(path);
     if (pathMap.count(key)) return 0;
 
+    // Only regular files (after links) are read: opening a named pipe
+    // blocks until a writer comes, which may be never, and a device such
+    // as /dev/zero never ends. Both fail like any unreadable file.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return -1;
+
     int inputType = InputTypeOf(path);
     state.retry = false;
     int audioFound = 1;
