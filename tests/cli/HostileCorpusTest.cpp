@@ -1,7 +1,8 @@
 // quelvox-cli against a corpus of hostile files (tests/hostile/make-corpus):
 // truncated and empty files, files of the wrong format, headers that lie
 // about sizes, channels, rates and bit depths, non-audio content, a folder
-// named like a file and a file without read permission. Whatever the input,
+// named like a file, a named pipe, a link to a device and a file without
+// read permission. Whatever the input,
 // the converter must report every file, end normally within a memory
 // ceiling and a time limit, leave the sources untouched and leave nothing
 // half-written behind.
