@@ -21,7 +21,7 @@ namespace {
 const uint8_t kClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
-struct LinkSpec {
+struct LinkLayout {
     bool idList = false;
     bool linkInfo = true;
     std::string ansiBase;         // LocalBasePath
@@ -41,11 +41,11 @@ void PutAnsiz(std::vector<uint8_t>& v, const std::string& s) {
 }
 
 // Builds a link file the way the shell lays one out.
-std::vector<uint8_t> BuildLink(const LinkSpec& spec) {
+std::vector<uint8_t> BuildLink(const LinkLayout& layout) {
     uint32_t flags = 0x80;  // IsUnicode
-    if (spec.idList) flags |= 0x01;
-    if (spec.linkInfo) flags |= 0x02;
-    if (!spec.relativePath.empty()) flags |= 0x08;
+    if (layout.idList) flags |= 0x01;
+    if (layout.linkInfo) flags |= 0x02;
+    if (!layout.relativePath.empty()) flags |= 0x08;
 
     std::vector<uint8_t> v;
     PutLe32(v, 0x4C);
@@ -53,7 +53,7 @@ std::vector<uint8_t> BuildLink(const LinkSpec& spec) {
     PutLe32(v, flags);
     v.resize(0x4C, 0);  // attributes, times, size, icon, show command, hot key
 
-    if (spec.idList) {
+    if (layout.idList) {
         // One opaque item and the terminating zero size.
         std::vector<uint8_t> items;
         PutLe16(items, 6);
@@ -63,8 +63,8 @@ std::vector<uint8_t> BuildLink(const LinkSpec& spec) {
         v.insert(v.end(), items.begin(), items.end());
     }
 
-    if (spec.linkInfo) {
-        const bool unicode = !spec.unicodeBase.empty();
+    if (layout.linkInfo) {
+        const bool unicode = !layout.unicodeBase.empty();
         const uint32_t headerSize = unicode ? 0x24 : 0x1C;
         std::vector<uint8_t> body;  // everything after the header
         const uint32_t volumeOffset = headerSize;
@@ -74,13 +74,13 @@ std::vector<uint8_t> BuildLink(const LinkSpec& spec) {
         PutLe32(body, 0x10);        // label offset
         body.push_back(0);          // empty label
         const uint32_t baseOffset = headerSize + static_cast<uint32_t>(body.size());
-        PutAnsiz(body, spec.ansiBase);
+        PutAnsiz(body, layout.ansiBase);
         const uint32_t suffixOffset = headerSize + static_cast<uint32_t>(body.size());
-        PutAnsiz(body, spec.ansiSuffix);
+        PutAnsiz(body, layout.ansiSuffix);
         uint32_t baseOffsetW = 0, suffixOffsetW = 0;
         if (unicode) {
             baseOffsetW = headerSize + static_cast<uint32_t>(body.size());
-            PutUtf16z(body, spec.unicodeBase);
+            PutUtf16z(body, layout.unicodeBase);
             suffixOffsetW = headerSize + static_cast<uint32_t>(body.size());
             PutUtf16z(body, u"");
         }
@@ -98,9 +98,9 @@ std::vector<uint8_t> BuildLink(const LinkSpec& spec) {
         v.insert(v.end(), body.begin(), body.end());
     }
 
-    if (!spec.relativePath.empty()) {
-        PutLe16(v, static_cast<uint16_t>(spec.relativePath.size()));
-        for (char16_t c : spec.relativePath) PutLe16(v, c);
+    if (!layout.relativePath.empty()) {
+        PutLe16(v, static_cast<uint16_t>(layout.relativePath.size()));
+        for (char16_t c : layout.relativePath) PutLe16(v, c);
     }
     PutLe32(v, 0);  // terminal extra block
     return v;
@@ -114,7 +114,7 @@ bool Parse(const std::vector<uint8_t>& bytes, ShellLinkTarget& t) {
 
 TEST(ShellLinkParse, LocalPathInAnsiAndUnicodeWithAndWithoutItemList) {
     ShellLinkTarget t;
-    LinkSpec ansi;
+    LinkLayout ansi;
     ansi.ansiBase = "/tmp/x/y.wav";
     ASSERT_TRUE(Parse(BuildLink(ansi), t));
     EXPECT_EQ(t.localPath, "/tmp/x/y.wav");
@@ -126,7 +126,7 @@ TEST(ShellLinkParse, LocalPathInAnsiAndUnicodeWithAndWithoutItemList) {
 
     // The Unicode path wins over the ANSI one, which the shell fills with
     // '?' where the code page lacks a character.
-    LinkSpec wide;
+    LinkLayout wide;
     wide.idList = true;
     wide.ansiBase = "/tmp/x/??.wav";
     wide.unicodeBase = u"/tmp/x/\u6B4C\u66F2 \U0001F3B5.wav";
@@ -134,7 +134,7 @@ TEST(ShellLinkParse, LocalPathInAnsiAndUnicodeWithAndWithoutItemList) {
     EXPECT_EQ(t.localPath, "/tmp/x/\xE6\xAD\x8C\xE6\x9B\xB2 \xF0\x9F\x8E\xB5.wav");
 
     // Base path and common suffix are joined; the relative path is read.
-    LinkSpec joined;
+    LinkLayout joined;
     joined.ansiBase = "C:\\Music\\";
     joined.ansiSuffix = "Album\\a.wav";
     joined.relativePath = u".\\Album\\a.wav";
@@ -153,12 +153,12 @@ TEST(ShellLinkParse, Utf16ConversionPairsSurrogatesAndReplacesLoneOnes) {
 
 TEST(ShellLinkParse, MalformedLinksFailWithoutReadingPastTheData) {
     ShellLinkTarget t;
-    LinkSpec spec;
-    spec.idList = true;
-    spec.ansiBase = "/tmp/x/y.wav";
-    spec.unicodeBase = u"/tmp/x/y.wav";
-    spec.relativePath = u"y.wav";
-    const std::vector<uint8_t> good = BuildLink(spec);
+    LinkLayout layout;
+    layout.idList = true;
+    layout.ansiBase = "/tmp/x/y.wav";
+    layout.unicodeBase = u"/tmp/x/y.wav";
+    layout.relativePath = u"y.wav";
+    const std::vector<uint8_t> good = BuildLink(layout);
     ASSERT_TRUE(Parse(good, t));
 
     // Every cut before the end of the relative path (4 bytes of terminal
@@ -189,7 +189,7 @@ TEST(ShellLinkParse, MalformedLinksFailWithoutReadingPastTheData) {
     EXPECT_FALSE(Parse(patched(info + 28, {0x03, 0, 0, 0}), t));  // offset into the header
 
     // A local path without its terminating NUL inside the block.
-    LinkSpec plain;
+    LinkLayout plain;
     plain.ansiBase = "/tmp/x/y.wav";
     std::vector<uint8_t> unterminated = BuildLink(plain);
     size_t nul = unterminated.size() - 4 - 2;  // base NUL, suffix NUL, terminal block
@@ -233,7 +233,7 @@ TEST(ShellLinkResolve, FindsTheTargetOnThisSystem) {
     ASSERT_EQ(testsupport::Run("mkdir " + Quote(sub)), 0);
 
     // An absolute POSIX local path is taken as it stands.
-    LinkSpec posix;
+    LinkLayout posix;
     posix.ansiBase = dir.file("y.wav");
     WriteFile(sub + "/posix.lnk", BuildLink(posix));
     std::string target;
@@ -241,7 +241,7 @@ TEST(ShellLinkResolve, FindsTheTargetOnThisSystem) {
     EXPECT_EQ(target, dir.file("y.wav"));
 
     // A relative path is read below the link's folder.
-    LinkSpec relative;
+    LinkLayout relative;
     relative.ansiBase = "C:\\Music\\y.wav";
     relative.relativePath = u"..\\y.wav";
     WriteFile(sub + "/relative.lnk", BuildLink(relative));
@@ -249,7 +249,7 @@ TEST(ShellLinkResolve, FindsTheTargetOnThisSystem) {
     EXPECT_EQ(target, dir.file("y.wav"));
 
     // A Windows path: the file of that name beside the link.
-    LinkSpec windows;
+    LinkLayout windows;
     windows.ansiBase = "D:\\Audio\\";
     windows.ansiSuffix = "y.wav";
     WriteFile(dir.file("windows.lnk"), BuildLink(windows));
