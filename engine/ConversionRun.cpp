@@ -269,7 +269,7 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
     if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan)) return nullptr;
     mergedRate = plan.targetRate;
     mergedChannels = plan.targetChannels;
-    if (!IsTaglessFormat(format.code)) ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings);
+    ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings);
     plan.writer->SetFileName(path);
     if (!plan.writer->Open()) {
         plan.writer.reset();

@@ -203,8 +203,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     }
     CAudioWriter& writer = *plan.writer;
 
-    if (!IsTaglessFormat(format.code))
-        ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
+    ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
 
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);

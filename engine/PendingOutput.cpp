@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 
