@@ -1,5 +1,7 @@
 #include "decoders/FFmpegReader.h"
 
+#include "tags/TagInfo.h"
+
 #include "engine/SampleHelpers.h"
 #include "engine/TextCodec.h"
 
@@ -27,26 +29,6 @@ constexpr int kMixChannels = 8;
 // with errors instead of delivering its last frames or the end is given up
 // after this many answers.
 constexpr int kFlushErrorLimit = 32;
-
-// The usual decimal reading: leading blanks, an optional sign, digits up to
-// the first other character; 0 when there are none. Saturates instead of
-// overflowing.
-long long DecimalValue(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < std::numeric_limits<int>::max())
-            value = value * 10 + (text[i] - '0');
-    }
-    value = std::min<long long>(value, std::numeric_limits<int>::max());
-    return negative ? -value : value;
-}
 
 int DurationSeconds(const AVFormatContext* format) {
     if (format->duration == AV_NOPTS_VALUE || format->duration <= 0) return 0;
@@ -426,8 +408,8 @@ int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
     std::string g = get({"genre"});
     std::string c = get({"comment"});
     std::string cr = get({"copyright"});
-    long long y = DecimalValue(get({"date", "year"}));
-    long long tr = DecimalValue(get({"track"}));
+    long long y = ParseDecimal(get({"date", "year"}));
+    long long tr = ParseDecimal(get({"track"}));
     if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() &&
         cr.empty() && y <= 0 && tr <= 0)
         return 0;

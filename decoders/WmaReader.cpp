@@ -1,5 +1,7 @@
 #include "decoders/WmaReader.h"
 
+#include "tags/TagInfo.h"
+
 #include "engine/SampleHelpers.h"
 #include "engine/TextCodec.h"
 #include "platform/wma/WmaLayer.h"
@@ -14,23 +16,6 @@ namespace {
 
 // Longest track-number text that is read.
 constexpr size_t kTrackTextBytes = 20;
-
-// The usual decimal reading: leading blanks, an optional sign, digits up to
-// the first other character; 0 when there are none. Saturates.
-int DecimalValue(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = std::min<long long>(value * 10 + (text[i] - '0'),
-                                    std::numeric_limits<int>::max());
-    return static_cast<int>(negative ? -value : value);
-}
 
 }  // namespace
 
@@ -108,7 +93,7 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
         if (a.type == wma::WmaAttrType::Dword)
             track_ = static_cast<int>(std::min<uint64_t>(a.number, std::numeric_limits<int>::max()));
         else if (a.type == wma::WmaAttrType::String)
-            track_ = DecimalValue(a.text.substr(0, kTrackTextBytes));
+            track_ = ParseDecimal(a.text.substr(0, kTrackTextBytes));
     }
     text("WM/Year", year_);
     text("Copyright", copyright_);
