@@ -18,8 +18,7 @@
 namespace quelvox {
 namespace {
 
-using testsupport::CRecordingProgress;
-using testsupport::CTestReaderServices;
+using testsupport::PassFixture;
 using testsupport::WavBytes;
 
 std::string Percent(float gain) {
@@ -88,20 +87,7 @@ TEST(SelectGain, ByVolumeType) {
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
 }
 
-
 // ---- Measuring pass over real files ----
-
-
-
-
-struct PassFixture {
-    CSettings settings{std::string_view{}};
-    RunState state;
-    CRecordingProgress progress;
-    CTestReaderServices services;
-    ConversionContext ctx{settings, state, progress, services};
-    FileEntry entry;
-};
 
 OutputFormatEntry Mp3Format() {
     OutputFormatEntry f;

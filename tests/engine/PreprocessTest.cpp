@@ -20,8 +20,7 @@
 namespace quelvox {
 namespace {
 
-using testsupport::CRecordingProgress;
-using testsupport::CTestReaderServices;
+using testsupport::PassFixture;
 using testsupport::WavBytes;
 
 namespace fs = std::filesystem;
@@ -70,21 +69,7 @@ TEST(MakeTempFileName, FailsWhereNothingCanBeCreated) {
     EXPECT_EQ(name, "unchanged");
 }
 
-
 // ---- Pre-processing pass over real files ----
-
-
-
-
-struct PassFixture {
-    CSettings settings{std::string_view{}};
-    RunState state;
-    CRecordingProgress progress;
-    CTestReaderServices services;
-    ConversionContext ctx{settings, state, progress, services};
-    FileEntry entry;
-};
-
 
 // Points TMPDIR at a scratch folder for the life of the object.
 class ScopedTmpDir {

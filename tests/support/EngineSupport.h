@@ -5,7 +5,11 @@
 
 #include "decoders/ReaderFactory.h"
 #include "encoders/WmaFormats.h"
+#include "engine/ConversionContext.h"
+#include "engine/FileEntry.h"
 #include "engine/Progress.h"
+#include "engine/RunState.h"
+#include "settings/Settings.h"
 #include "engine/Startup.h"
 
 #include <string>
@@ -54,6 +58,17 @@ public:
     int runDone = 0, runCount = 0;
     int pumps = 0;
     int cancelAfterPumps = -1;
+};
+
+// What one pass over a file needs: default settings, the run state, a
+// recording progress sink and the reader services, tied into a context.
+struct PassFixture {
+    quelvox::CSettings settings{std::string_view{}};
+    quelvox::RunState state;
+    CRecordingProgress progress;
+    CTestReaderServices services;
+    quelvox::ConversionContext ctx{settings, state, progress, services};
+    quelvox::FileEntry entry;
 };
 
 }  // namespace testsupport
