@@ -1,7 +1,7 @@
 // Command-line arguments of quelvox-cli.
 #pragma once
 
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 
 #include <string>
 #include <utility>

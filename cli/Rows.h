@@ -4,7 +4,8 @@
 #pragma once
 
 #include "engine/ConversionRun.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
+#include "engine/ListCells.h"
 
 #include <functional>
 #include <mutex>
@@ -12,13 +13,6 @@
 #include <vector>
 
 namespace quelvox::cli {
-
-// Column texts as the main window's list shows them; empty for 0.
-std::string FileNameCell(const FileEntry& entry);
-std::string DurationCell(int seconds);   // "03:07", "1:00:00"
-std::string BitrateCell(int kbps);       // "128 kbps"
-std::string SampleRateCell(int hz);      // "44100 Hz"
-std::string ChannelsCell(int channels);  // "单声", "立体声", "5.1", …
 
 // The five columns known from adding, joined by tabs.
 std::string ProbeLine(const FileEntry& entry);

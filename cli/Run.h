@@ -43,29 +43,13 @@ public:
         if (rows_) rows_->ScrollToRow(row);
     }
 
-    CProgressSink& Progress() { return progress_; }
+    CSharedProgress& Progress() { return progress_; }
 
 private:
     CConsole& console_;
     CRowTable* rows_ = nullptr;
-    CProgressSink progress_;
+    CSharedProgress progress_;
     std::string mergeFile_;
-};
-
-// Reader services that several conversions may share: loading the WMA
-// runtime (and building its format list) and the offer to fetch it are
-// done under a lock. The decoding layer's runtime itself is only read
-// while conversions run.
-class CSharedReaderServices : public IReaderServices {
-public:
-    explicit CSharedReaderServices(IReaderServices& inner) : inner_(inner) {}
-    const bass::CBassRuntime& BassRuntime() const override { return inner_.BassRuntime(); }
-    bool LoadWmaRuntime() override;
-    void OfferWmaRuntime() override;
-
-private:
-    IReaderServices& inner_;
-    std::mutex mutex_;
 };
 
 // One output per entry, `jobs` files at once (1 = one after another, on

@@ -135,38 +135,7 @@ void CConsole::DrawLocked() {
     drawn_ = static_cast<int>(status_.size());
 }
 
-void CProgressSink::SetFileText(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    now_.fileText = text;
-}
-
-void CProgressSink::SetFileProgress(uint64_t position, uint64_t total) {
-    std::lock_guard lock(mutex_);
-    now_.position = position;
-    now_.total = total == 0 ? 1 : total;
-}
-
-void CProgressSink::SetRunText(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    now_.runText = text;
-}
-
-void CProgressSink::SetRunProgress(int done, int count) {
-    std::lock_guard lock(mutex_);
-    now_.done = done;
-    now_.count = count;
-}
-
-void CProgressSink::Pump() {
-    if (onPump_) onPump_();
-}
-
-CProgressSink::Snapshot CProgressSink::Read() const {
-    std::lock_guard lock(mutex_);
-    return now_;
-}
-
-std::vector<std::string> StatusLines(const CProgressSink::Snapshot& s, bool withRun) {
+std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool withRun) {
     std::vector<std::string> lines;
     if (withRun && s.count > 0)
         lines.push_back(Bar(static_cast<uint64_t>(s.done), static_cast<uint64_t>(s.count)) +

@@ -5,7 +5,7 @@
 // drawn again afterwards.
 #pragma once
 
-#include "engine/Progress.h"
+#include "engine/ParallelRun.h"
 
 #include <atomic>
 #include <chrono>
@@ -51,41 +51,7 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// A progress sink whose texts and bars anyone may read while the engine
-// writes them (one conversion at a time per sink). Cancellation comes from
-// a shared flag (set by Ctrl+C). Pump calls `onPump`, if set, on the
-// converting thread.
-class CProgressSink : public IProgress {
-public:
-    explicit CProgressSink(const std::atomic<bool>& cancel) : cancel_(cancel) {}
-
-    void SetFileText(const std::string& text) override;
-    void SetFileProgress(uint64_t position, uint64_t total) override;
-    void SetRunText(const std::string& text) override;
-    void SetRunProgress(int done, int count) override;
-    void Pump() override;
-    bool IsCancelled() const override { return cancel_.load(); }
-
-    void SetPumpHandler(std::function<void()> onPump) { onPump_ = std::move(onPump); }
-
-    struct Snapshot {
-        std::string fileText;
-        std::string runText;
-        uint64_t position = 0;
-        uint64_t total = 1;
-        int done = 0;
-        int count = 0;
-    };
-    Snapshot Read() const;
-
-private:
-    const std::atomic<bool>& cancel_;
-    mutable std::mutex mutex_;
-    Snapshot now_;
-    std::function<void()> onPump_;
-};
-
 // Status lines of one sink: the run's text and bar, then the file's.
-std::vector<std::string> StatusLines(const CProgressSink::Snapshot& s, bool withRun = true);
+std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool withRun = true);
 
 }  // namespace quelvox::cli

@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         return kExitConverted;
     }
     if (options.version) {
-        std::printf("quelvox-cli %s\n", QUELVOX_VERSION);
+        std::printf("quelvox-cli %s\n", kProductVersionText);
         return kExitConverted;
     }
 
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
     }
     std::map<std::string, FileEntry> pathMap;
     CEntryList list;
-    CProgressSink adding(g_cancel);
+    CSharedProgress adding(g_cancel);
     adding.SetPumpHandler(
         [&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
     const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);

@@ -17,7 +17,7 @@
 #include <taglib/tbytevector.h>
 #include <taglib/tbytevectorstream.h>
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 namespace quelvox {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "decoders/AiffCodecs.h"
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 struct gsm_state;
 

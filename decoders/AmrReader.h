@@ -4,7 +4,7 @@
 // reader gathers the 160- or 320-sample frames into engine blocks.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 #include "decoders/AuReader.h"
 
 #include "decoders/G711.h"
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 #include <algorithm>
 #include <cstring>

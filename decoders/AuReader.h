@@ -4,7 +4,7 @@
 #pragma once
 
 #include "decoders/G72x.h"
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstdint>
 #include <cstdio>

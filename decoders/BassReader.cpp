@@ -1,6 +1,6 @@
 #include "decoders/BassReader.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 #include <algorithm>
 #include <cctype>

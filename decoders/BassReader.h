@@ -3,7 +3,7 @@
 // tracker modules.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "platform/bass/BassLayer.h"
 
 #include <memory>

@@ -1,9 +1,9 @@
 #include "decoders/FFmpegReader.h"
 
-#include "tags/TagInfo.h"
+#include "common/TagInfo.h"
 
-#include "engine/SampleHelpers.h"
-#include "engine/TextCodec.h"
+#include "common/SampleHelpers.h"
+#include "common/TextCodec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

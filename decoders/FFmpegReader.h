@@ -8,7 +8,7 @@
 // nothing.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstdint>
 #include <string>

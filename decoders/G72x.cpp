@@ -1,6 +1,6 @@
 #include "decoders/G72x.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 namespace quelvox {
 

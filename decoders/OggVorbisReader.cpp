@@ -1,7 +1,7 @@
 #include "decoders/OggVorbisReader.h"
 
-#include "engine/SampleHelpers.h"
-#include "engine/TextCodec.h"
+#include "common/SampleHelpers.h"
+#include "common/TextCodec.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>

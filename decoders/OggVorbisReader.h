@@ -2,7 +2,7 @@
 // the first logical stream as tags.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <memory>
 #include <string>

@@ -1,9 +1,9 @@
 #include "decoders/WmaReader.h"
 
-#include "tags/TagInfo.h"
+#include "common/TagInfo.h"
 
-#include "engine/SampleHelpers.h"
-#include "engine/TextCodec.h"
+#include "common/SampleHelpers.h"
+#include "common/TextCodec.h"
 #include "platform/wma/WmaLayer.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 // the last decoded piece.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstddef>
 #include <memory>

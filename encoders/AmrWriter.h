@@ -4,7 +4,7 @@
 // hands each frame to the codec layer, which owns the output file.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstdint>
 #include <string>

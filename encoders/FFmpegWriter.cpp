@@ -1,8 +1,8 @@
 #include "encoders/FFmpegWriter.h"
 
 #include "encoders/AmrNbPacketEncoder.h"
-#include "encoders/CodecIds.h"
-#include "engine/TextCodec.h"
+#include "encoders/LibraryCodecIds.h"
+#include "common/TextCodec.h"
 
 #include <algorithm>
 #include <cmath>

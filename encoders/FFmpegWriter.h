@@ -11,7 +11,7 @@
 // own build lacks that encoder) and handed to the muxer as ready packets.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <memory>
 #include <string>

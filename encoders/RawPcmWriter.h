@@ -3,7 +3,7 @@
 // the pre-processing pass that copies a decoded stream into a temporary file.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <string>
 

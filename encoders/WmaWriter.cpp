@@ -1,6 +1,6 @@
 #include "encoders/WmaWriter.h"
 
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <cstring>
 

@@ -12,7 +12,7 @@
 // optionally SetTags, SetFileName, Open, Write..., Close.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "platform/wma/WmaLayer.h"
 
 #include <cstdint>

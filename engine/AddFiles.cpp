@@ -1,7 +1,9 @@
 #include "engine/AddFiles.h"
+#include "common/Product.h"
+#include "engine/SilentProgress.h"
 
-#include "decoders/InputType.h"
-#include "engine/TextCodec.h"
+#include "common/InputType.h"
+#include "common/TextCodec.h"
 #include "platform/ShellLink.h"
 
 #include <algorithm>
@@ -15,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kSupportAddress[] = "support@quelvox.org";
 
 std::string FileNameOf(const std::string& path) {
     size_t slash = path.find_last_of('/');

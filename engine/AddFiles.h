@@ -9,9 +9,9 @@
 // returns (a message box captioned "Quelvox", or standard error).
 #pragma once
 
-#include "decoders/ReaderFactory.h"
-#include "engine/FileEntry.h"
-#include "engine/Progress.h"
+#include "engine/ReaderFactory.h"
+#include "common/FileEntry.h"
+#include "engine/HostInterfaces.h"
 #include "engine/RunState.h"
 #include "settings/Settings.h"
 

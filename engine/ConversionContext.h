@@ -5,7 +5,7 @@
 #pragma once
 
 #include "encoders/WmaFormats.h"
-#include "engine/Progress.h"
+#include "engine/HostInterfaces.h"
 #include "engine/RunState.h"
 
 namespace quelvox {

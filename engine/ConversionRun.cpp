@@ -1,8 +1,9 @@
 #include "engine/ConversionRun.h"
+#include "engine/SilentProgress.h"
 
-#include "decoders/InputType.h"
-#include "decoders/ReaderFactory.h"
-#include "encoders/FormatCatalogue.h"
+#include "common/InputType.h"
+#include "engine/ReaderFactory.h"
+#include "common/FormatCatalogue.h"
 #include "engine/ConvertFile.h"
 #include "engine/Normalise.h"
 #include "engine/OutputPath.h"
@@ -11,7 +12,7 @@
 #include "engine/ProcessingChain.h"
 #include "engine/Startup.h"
 #include "settings/Settings.h"
-#include "tags/TagPolicy.h"
+#include "engine/TagPolicy.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -3,11 +3,13 @@
 // the windows through IRunHost; the engine never shows anything itself.
 #pragma once
 
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 #include "encoders/WmaFormats.h"
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
+#include "common/Product.h"
+#include "engine/HostInterfaces.h"
 
 #include <memory>
 #include <string>
@@ -36,43 +38,6 @@ inline constexpr const char* kPreprocessingRow = "预处理中...";
 inline constexpr const char* kNormalisingRow = "标准化...";
 inline constexpr const char* kConvertingRow = "正在转换...";
 inline constexpr const char* kMergedCreateFailed = "无法创建文件 \"%s\".";
-// Where the prompts send the user.
-inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/download/wma-runtime";
-inline constexpr const char* kSoundfontAddress = "https://quelvox.org/download/ct4mgm.sf2";
-
-// The cells of the file list that a run writes. Rows are the indices the
-// front end handed to the run.
-class IRowCells {
-public:
-    virtual ~IRowCells() = default;
-    virtual void SetVolumeCell(int row, const std::string& text) = 0;
-    virtual void SetOutputCell(int row, const std::string& text) = 0;
-    virtual void ScrollToRow(int row) { (void)row; }
-    // Called when a failure text with a detail is shown, so the output
-    // column can be widened to show it.
-    virtual void WidenOutputColumn() {}
-};
-
-// The windows and shell services of the front end.
-class IRunHost : public IRowCells {
-public:
-    // Shows the run's progress window (file and run texts and bars, the
-    // cancel button) and returns it; CloseProgress hides it again.
-    virtual IProgress& OpenProgress() = 0;
-    virtual void CloseProgress() = 0;
-    // The main window is disabled while a run goes on.
-    virtual void SetMainWindowEnabled(bool enabled) { (void)enabled; }
-    // A Yes/No question (question icon, caption "Quelvox"); true for Yes.
-    virtual bool AskQuestion(const std::string& text) = 0;
-    // A message (exclamation icon, caption "Quelvox").
-    virtual void ShowWarning(const std::string& text) = 0;
-    virtual void OpenInBrowser(const std::string& address) = 0;
-    virtual void OpenFolder(const std::string& folder) = 0;
-    // Opens the file manager with `path` selected.
-    virtual void ShowInFileManager(const std::string& path) = 0;
-    // The save dialog of a merged run; empty when cancelled.
-    virtual std::string ChooseMergedFile(const OutputFormatEntry& format) = 0;
-};
 
 // The reader chain's services on top of a codec runtime: the WMA runtime
 // is loaded on demand (and its format list built), and a missing runtime

@@ -1,18 +1,18 @@
 #include "engine/ConvertFile.h"
 
-#include "decoders/InputType.h"
-#include "decoders/ReaderFactory.h"
+#include "common/InputType.h"
+#include "engine/ReaderFactory.h"
 #include "encoders/AmrWriter.h"
 #include "encoders/FFmpegWriter.h"
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 #include "encoders/WmaWriter.h"
 #include "engine/EncoderParams.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "engine/Normalise.h"
 #include "engine/PendingOutput.h"
 #include "engine/ProcessingChain.h"
 #include "settings/Settings.h"
-#include "tags/TagPolicy.h"
+#include "engine/TagPolicy.h"
 
 namespace quelvox {
 

@@ -2,7 +2,7 @@
 // writer configuration that merged conversion shares.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "engine/ConversionContext.h"
 
 #include <memory>

@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 
 namespace quelvox {
 

@@ -1,10 +1,10 @@
 #include "engine/Normalise.h"
 
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "engine/ProcessingChain.h"
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 #include "settings/Settings.h"
 
 #include <algorithm>

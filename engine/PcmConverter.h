@@ -16,7 +16,7 @@
 // for 8 bits. Work buffers only grow; a converter serves one stream.
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 #include <cstdint>
 #include <vector>

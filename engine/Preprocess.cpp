@@ -1,12 +1,12 @@
 #include "engine/Preprocess.h"
 
 #include "decoders/BassReader.h"
-#include "decoders/InputType.h"
+#include "common/InputType.h"
 
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 #include "encoders/RawPcmWriter.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "engine/ProcessingChain.h"
 
 #include <fcntl.h>

@@ -16,9 +16,9 @@
 //         writer.Write(b.left, b.right, b.frames);
 #pragma once
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "engine/PcmConverter.h"
-#include "engine/Progress.h"
+#include "engine/HostInterfaces.h"
 
 #include <cstdint>
 #include <string>

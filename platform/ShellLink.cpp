@@ -1,6 +1,6 @@
 #include "platform/ShellLink.h"
 
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <sys/stat.h>
 

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 
 namespace quelvox {
 

@@ -7,7 +7,7 @@
 // drop at the start (encoder delay) and at the end (padding).
 #include "platform/bass/Backends.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -6,7 +6,7 @@
 // they are stored in WAV.
 #include "platform/bass/Backends.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 #include <sndfile.h>
 

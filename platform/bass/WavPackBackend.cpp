@@ -6,7 +6,7 @@
 // converted with clamping.
 #include "platform/bass/Backends.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 #include <wavpack/wavpack.h>
 

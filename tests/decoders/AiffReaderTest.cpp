@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 #include "support/TestSupport.h"
 
 using namespace quelvox;

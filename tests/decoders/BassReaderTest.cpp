@@ -3,7 +3,7 @@
 // routes, and the tag order.
 #include "decoders/BassReader.h"
 
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 #include "support/ReaderSupport.h"
 #include "support/ChannelSupport.h"
 #include "support/TestSupport.h"

@@ -3,8 +3,8 @@
 // count: the result is checked with ffprobe and by decoding it with ffmpeg.
 #include "encoders/FFmpegWriter.h"
 
-#include "encoders/CodecIds.h"
-#include "encoders/FormatCatalogue.h"
+#include "common/CodecIds.h"
+#include "common/FormatCatalogue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "encoders/FFmpegWriter.h"
 
 #include "encoders/AmrNbPacketEncoder.h"
-#include "encoders/CodecIds.h"
+#include "common/CodecIds.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

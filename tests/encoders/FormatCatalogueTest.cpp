@@ -1,4 +1,4 @@
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,8 @@
 #include <map>
 #include <set>
 
-#include "encoders/CodecIds.h"
+#include "common/CodecIds.h"
+#include "encoders/LibraryCodecIds.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

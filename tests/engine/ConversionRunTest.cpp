@@ -2,8 +2,8 @@
 // row texts, cancel, the file manager, and the runtime questions.
 #include "engine/ConversionRun.h"
 
-#include "decoders/InputType.h"
-#include "encoders/FormatCatalogue.h"
+#include "common/InputType.h"
+#include "common/FormatCatalogue.h"
 #include "engine/Startup.h"
 #include "settings/Settings.h"
 

@@ -2,9 +2,9 @@
 // outputs checked with ffprobe and ffmpeg.
 #include "engine/ConvertFile.h"
 
-#include "decoders/InputType.h"
-#include "encoders/FormatCatalogue.h"
-#include "engine/FileEntry.h"
+#include "common/InputType.h"
+#include "common/FormatCatalogue.h"
+#include "common/FileEntry.h"
 #include "engine/Normalise.h"
 #include "engine/Preprocess.h"
 #include "settings/Settings.h"

@@ -5,7 +5,7 @@
 #include <climits>
 #include <vector>
 
-#include "encoders/CodecIds.h"
+#include "common/CodecIds.h"
 
 namespace quelvox {
 namespace {

@@ -1,9 +1,9 @@
 #include "engine/Normalise.h"
 
-#include "decoders/ReaderFactory.h"
-#include "encoders/FormatCatalogue.h"
+#include "engine/ReaderFactory.h"
+#include "common/FormatCatalogue.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "platform/bass/BassLayer.h"
 #include "settings/Settings.h"
 #include "support/EngineSupport.h"

@@ -1,6 +1,6 @@
 #include "engine/OutputPath.h"
 
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 

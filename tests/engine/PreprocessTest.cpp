@@ -1,8 +1,8 @@
 #include "engine/Preprocess.h"
 
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
+#include "common/FileEntry.h"
 #include "platform/bass/BassLayer.h"
 #include "settings/Settings.h"
 #include "support/EngineSupport.h"

@@ -1,6 +1,6 @@
 #include "engine/ProcessingChain.h"
 
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 #include "settings/Settings.h"
 
 #include <gtest/gtest.h>

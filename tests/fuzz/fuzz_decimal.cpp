@@ -1,7 +1,7 @@
 // Decimal reading of tag texts (track numbers), checked against a plain
 // reference reading done in 64 bits with clamping.
 #include "fuzz/FuzzSupport.h"
-#include "tags/TagInfo.h"
+#include "common/TagInfo.h"
 
 #include <climits>
 #include <cstdint>

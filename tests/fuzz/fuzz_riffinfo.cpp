@@ -1,6 +1,6 @@
 // RIFF INFO / DISP tags of WAV files.
 #include "fuzz/FuzzSupport.h"
-#include "tags/RiffInfo.h"
+#include "decoders/RiffInfo.h"
 
 using namespace quelvox;
 

@@ -3,7 +3,7 @@
 // malformed links without reading past them.
 #include "platform/ShellLink.h"
 
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include "support/TestSupport.h"
 

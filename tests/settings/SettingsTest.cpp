@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "encoders/CodecIds.h"
+#include "common/CodecIds.h"
 #include "support/TestSupport.h"
 
 namespace quelvox {

@@ -3,11 +3,11 @@
 // and cancels on request.
 #pragma once
 
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 #include "encoders/WmaFormats.h"
 #include "engine/ConversionContext.h"
-#include "engine/FileEntry.h"
-#include "engine/Progress.h"
+#include "common/FileEntry.h"
+#include "engine/HostInterfaces.h"
 #include "engine/RunState.h"
 #include "settings/Settings.h"
 #include "engine/Startup.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {

@@ -1,4 +1,4 @@
-#include "tags/TagInfo.h"
+#include "common/TagInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "engine/AudioStream.h"
+#include "common/AudioStream.h"
 
 namespace quelvox {
 

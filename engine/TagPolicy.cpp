@@ -1,9 +1,9 @@
-#include "tags/TagPolicy.h"
+#include "engine/TagPolicy.h"
 
-#include "decoders/InputType.h"
+#include "common/InputType.h"
 #include "settings/Settings.h"
-#include "tags/RiffInfo.h"
-#include "tags/TagInfo.h"
+#include "decoders/RiffInfo.h"
+#include "common/TagInfo.h"
 
 namespace quelvox {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/AudioStream.h"
-#include "engine/FileEntry.h"
+#include "common/AudioStream.h"
+#include "common/FileEntry.h"
 #include "engine/RunState.h"
 
 namespace quelvox {

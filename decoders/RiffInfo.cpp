@@ -1,4 +1,4 @@
-#include "tags/RiffInfo.h"
+#include "decoders/RiffInfo.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 
 namespace quelvox {
 

@@ -58,7 +58,7 @@ inline constexpr int kChannelMaskStereo = 2;
 
 // One codec choice within a format.
 struct CodecEntry {
-    int CodecID;                    // persisted codec id (encoders/CodecIds.h)
+    int CodecID;                    // persisted codec id (common/CodecIds.h)
     const char* name;               // shown in the options page's codec list
     std::span<const int> sampleRates;  // ascending Hz, never empty
     std::span<const int> bitRates;  // ascending bit/s (G.726: bits per

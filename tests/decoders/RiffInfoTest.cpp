@@ -1,6 +1,6 @@
-#include "tags/RiffInfo.h"
+#include "decoders/RiffInfo.h"
 
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

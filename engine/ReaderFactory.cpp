@@ -1,11 +1,12 @@
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
+#include "common/Product.h"
 
 #include "decoders/AiffReader.h"
 #include "decoders/AmrReader.h"
 #include "decoders/AuReader.h"
 #include "decoders/BassReader.h"
 #include "decoders/FFmpegReader.h"
-#include "decoders/InputType.h"
+#include "common/InputType.h"
 #include "decoders/OggVorbisReader.h"
 #include "decoders/WmaReader.h"
 
@@ -15,7 +16,6 @@ namespace quelvox {
 
 namespace {
 
-const char kSupportAddress[] = "support@quelvox.org";
 
 // The reader that opens a type first, or null for types decoded by the
 // fallback only.

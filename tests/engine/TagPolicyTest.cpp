@@ -1,8 +1,8 @@
-#include "tags/TagPolicy.h"
-#include "tags/TagInfo.h"
+#include "engine/TagPolicy.h"
+#include "common/TagInfo.h"
 
-#include "decoders/InputType.h"
-#include "encoders/FormatCatalogue.h"
+#include "common/InputType.h"
+#include "common/FormatCatalogue.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 

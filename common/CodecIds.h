@@ -40,8 +40,5 @@ enum PersistedCodecId : int {
     kCodecGsmMs = 0x15020,
 };
 
-// The library's codec id (an AVCodecID value) for a persisted id, or 0
-// (AV_CODEC_ID_NONE) when the persisted id is unknown.
-int ToLibraryCodecId(int persistedId);
 
 }  // namespace quelvox

@@ -1,10 +1,10 @@
 // Reader selection: the chain of primary reader, second attempt and FFmpeg
 // fallback, the retry flag, and adding files to the list.
-#include "decoders/ReaderFactory.h"
+#include "engine/ReaderFactory.h"
 
 #include "decoders/BassReader.h"
 #include "decoders/FFmpegReader.h"
-#include "decoders/InputType.h"
+#include "common/InputType.h"
 #include "decoders/OggVorbisReader.h"
 #include "decoders/WmaReader.h"
 #include "engine/Startup.h"

@@ -1,8 +1,8 @@
-#include "encoders/FormatCatalogue.h"
+#include "common/FormatCatalogue.h"
 
 #include <iterator>
 
-#include "encoders/CodecIds.h"
+#include "common/CodecIds.h"
 
 namespace quelvox {
 

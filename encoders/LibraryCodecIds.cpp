@@ -1,4 +1,4 @@
-#include "encoders/CodecIds.h"
+#include "encoders/LibraryCodecIds.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

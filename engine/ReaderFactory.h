@@ -4,8 +4,8 @@
 // and adds files to the list after probing them once.
 #pragma once
 
-#include "engine/AudioStream.h"
-#include "engine/FileEntry.h"
+#include "common/AudioStream.h"
+#include "common/FileEntry.h"
 #include "engine/RunState.h"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "engine/SampleHelpers.h"
+#include "common/SampleHelpers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "decoders/InputType.h"
+#include "common/InputType.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tags/TagInfo.h"
+#include "common/TagInfo.h"
 
 namespace quelvox {
 

@@ -1,4 +1,4 @@
-#include "engine/TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // decimal reading of tag texts.
 #include "fuzz/Regressions.h"
 #include "support/TestSupport.h"
-#include "tags/RiffInfo.h"
-#include "tags/TagInfo.h"
+#include "decoders/RiffInfo.h"
+#include "common/TagInfo.h"
 
 #include <gtest/gtest.h>
 

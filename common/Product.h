@@ -1,0 +1,19 @@
+// The product's own facts, kept in one place: its name, version and build,
+// and the addresses the program sends users to.
+#pragma once
+
+namespace quelvox {
+
+inline constexpr const char* kProductName = "Quelvox";
+inline constexpr const char* kProductVersion = "4.3";
+inline constexpr int kProductBuild = 1287;
+// "4.3 build 1287", as the about box and `quelvox-cli --version` show it.
+inline constexpr const char* kProductVersionText = "4.3 build 1287";
+
+inline constexpr const char* kWebAddress = "https://quelvox.org/";
+inline constexpr const char* kSupportAddress = "support@quelvox.org";
+inline constexpr const char* kUpdateAddress = "https://quelvox.org/download/";
+inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/download/wma-runtime";
+inline constexpr const char* kSoundfontAddress = "https://quelvox.org/download/ct4mgm.sf2";
+
+}  // namespace quelvox

@@ -1,0 +1,91 @@
+// Several files of a run converted at once, each on a worker thread with
+// its own run state, with exactly the outputs, names, track numbers and row
+// texts of a run of one file after another: names are chosen in list order
+// on the calling thread, and a file whose output could meet an unfinished
+// earlier file's waits for it.
+#pragma once
+
+#include "engine/ConversionRun.h"
+#include "engine/HostInterfaces.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quelvox {
+
+// A progress sink whose texts and bars anyone may read while the engine
+// writes them (one conversion at a time per sink). Cancellation comes from
+// a shared flag (set by Ctrl+C). Pump calls `onPump`, if set, on the
+// converting thread.
+class CSharedProgress : public IProgress {
+public:
+    explicit CSharedProgress(const std::atomic<bool>& cancel) : cancel_(cancel) {}
+
+    void SetFileText(const std::string& text) override;
+    void SetFileProgress(uint64_t position, uint64_t total) override;
+    void SetRunText(const std::string& text) override;
+    void SetRunProgress(int done, int count) override;
+    void Pump() override;
+    bool IsCancelled() const override { return cancel_.load(); }
+
+    void SetPumpHandler(std::function<void()> onPump) { onPump_ = std::move(onPump); }
+
+    struct Snapshot {
+        std::string fileText;
+        std::string runText;
+        uint64_t position = 0;
+        uint64_t total = 1;
+        int done = 0;
+        int count = 0;
+    };
+    Snapshot Read() const;
+
+private:
+    const std::atomic<bool>& cancel_;
+    mutable std::mutex mutex_;
+    Snapshot now_;
+    std::function<void()> onPump_;
+};
+
+// Reader services that several conversions may share: loading the WMA
+// runtime (and building its format list) and the offer to fetch it are
+// done under a lock. The decoding layer's runtime itself is only read
+// while conversions run.
+class CSharedReaderServices : public IReaderServices {
+public:
+    explicit CSharedReaderServices(IReaderServices& inner) : inner_(inner) {}
+    const bass::CBassRuntime& BassRuntime() const override { return inner_.BassRuntime(); }
+    bool LoadWmaRuntime() override;
+    void OfferWmaRuntime() override;
+
+private:
+    IReaderServices& inner_;
+    std::mutex mutex_;
+};
+
+// What the front end sees of a parallel run; both calls come on the thread
+// that called ConvertAtOnce.
+class IParallelRunView {
+public:
+    virtual ~IParallelRunView() = default;
+    // Rows before `end` are finished (never fewer than at the last call).
+    virtual void RowsFinished(int end) = 0;
+    // About ten times a second: files finished out of `count`, and the
+    // progress of the files being converted, in list order.
+    virtual void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) = 0;
+};
+
+// Converts `entries` (row i is entry i) on `jobs` worker threads. The
+// runtime checks (PrepareRunRuntimes) are the caller's, before this call.
+// `rows` is written from the workers and must be safe for that. Files not
+// begun when `cancel` is set keep no output name. Returns false when the
+// run was cancelled.
+bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
+                   const std::vector<FileEntry*>& entries, const OutputFormatEntry& format,
+                   int jobs, const std::atomic<bool>& cancel);
+
+}  // namespace quelvox
