@@ -2,6 +2,12 @@
 
 #include <libresample.h>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
 #include <algorithm>
 #include <cstring>
 
@@ -45,6 +51,7 @@ CPcmConverter::~CPcmConverter() { Reset(); }
 void CPcmConverter::Reset() {
     if (resamplerLeft_) resample_close(resamplerLeft_);
     if (resamplerRight_) resample_close(resamplerRight_);
+    swr_free(&sox_);
     resamplerLeft_ = nullptr;
     resamplerRight_ = nullptr;
     pendingLeftCount_ = pendingRightCount_ = 0;
@@ -53,8 +60,29 @@ void CPcmConverter::Reset() {
     factor_ = 1.0;
 }
 
-bool CPcmConverter::Configure(const PcmFormat& target, const PcmFormat& source) {
+namespace {
+
+// A soxr resampler for planar floats, `channels` wide; null on failure.
+SwrContext* OpenSox(int channels, int targetRate, int sourceRate) {
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    SwrContext* swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_FLTP, targetRate, &layout,
+                            AV_SAMPLE_FMT_FLTP, sourceRate, 0, nullptr) < 0)
+        return nullptr;
+    // soxr at 20 bits of precision: its "high quality" setting.
+    if (av_opt_set_int(swr, "resampler", SWR_ENGINE_SOXR, 0) < 0 ||
+        av_opt_set_double(swr, "precision", 20.0, 0) < 0 || swr_init(swr) < 0)
+        swr_free(&swr);
+    return swr;
+}
+
+}  // namespace
+
+bool CPcmConverter::Configure(const PcmFormat& target, const PcmFormat& source,
+                              ResamplerKind kind) {
     Reset();
+    kind_ = kind;
     target_ = target;
     source_ = source;
     if (!ValidFormat(target) || !ValidFormat(source)) {
@@ -65,6 +93,14 @@ bool CPcmConverter::Configure(const PcmFormat& target, const PcmFormat& source) 
     if (target.sampleRate == source.sampleRate) return true;
 
     factor_ = static_cast<double>(target.sampleRate) / source.sampleRate;
+    if (kind == ResamplerKind::Sox) {
+        sox_ = OpenSox(resampleChannels_, target.sampleRate, source.sampleRate);
+        if (!sox_) {
+            Reset();
+            return false;
+        }
+        return true;
+    }
     resamplerLeft_ = resample_open(1, factor_, factor_);
     if (target.channels == 2) resamplerRight_ = resample_open(1, factor_, factor_);
     if (!resamplerLeft_ || (target.channels == 2 && !resamplerRight_)) {
@@ -125,7 +161,7 @@ int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames,
         return n;
     }
 
-    if (!resamplerLeft_ || drained_) return 0;
+    if ((!resamplerLeft_ && !sox_) || drained_) return 0;
     if (stereoIn && !stereoOut) {
         // Mix first; the resampler then sees a mono source.
         if (source_.bitsPerSample == 16) {
@@ -147,7 +183,7 @@ int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames,
 }
 
 int CPcmConverter::Flush(void* leftOut, void* rightOut, int maxOutFrames) {
-    if (!Resampling() || !resamplerLeft_ || drained_ || maxOutFrames <= 0) return 0;
+    if (!Resampling() || (!resamplerLeft_ && !sox_) || drained_ || maxOutFrames <= 0) return 0;
     return Resample(true, leftOut, rightOut, maxOutFrames);
 }
 
@@ -191,7 +227,22 @@ int CPcmConverter::Resample(bool last, void* leftOut, void* rightOut, int maxOut
         return 0;
     }
     const int limit = static_cast<int>(std::min<int64_t>(room, maxOutFrames));
+    const int n = kind_ == ResamplerKind::Sox ? ResampleSox(last, limit)
+                                              : ResampleLibresample(last, limit);
+    FloatToOut(floatOutLeft_.data(), n, leftOut);
+    if (target_.channels == 2 && rightOut) {
+        if (resampleChannels_ == 2)
+            FloatToOut(floatOutRight_.data(), n, rightOut);
+        else
+            std::memmove(rightOut, leftOut,
+                         static_cast<size_t>(n) * (target_.bitsPerSample / 8));
+    }
+    framesOut_ += n;
+    if (last && n == 0) drained_ = true;
+    return n;
+}
 
+int CPcmConverter::ResampleLibresample(bool last, int limit) {
     // The library takes its output capacity as a count of floats.
     float* outL = Grow(floatOutLeft_, limit);
     Grow(pendingLeft_, 1);
@@ -219,17 +270,37 @@ int CPcmConverter::Resample(bool last, void* leftOut, void* rightOut, int maxOut
         n = std::min(n, std::clamp(nr, 0, limit));
     }
 
-    FloatToOut(outL, n, leftOut);
-    if (target_.channels == 2 && rightOut) {
-        if (resampleChannels_ == 2)
-            FloatToOut(floatOutRight_.data(), n, rightOut);
-        else
-            std::memmove(rightOut, leftOut,
-                         static_cast<size_t>(n) * (target_.bitsPerSample / 8));
-    }
-    framesOut_ += n;
-    if (last && n == 0) drained_ = true;
     return n;
+}
+
+int CPcmConverter::ResampleSox(bool last, int limit) {
+    // Input goes in only as far as its output fits in `limit` frames (the
+    // rest stays pending): the resampler's own buffering grows with what it
+    // holds, and a small output room would otherwise make it copy ever more.
+    // At the end, once every pending frame is in, a call without input
+    // drains it.
+    float* outs[2] = {Grow(floatOutLeft_, limit), Grow(floatOutRight_, limit)};
+    auto* out = reinterpret_cast<uint8_t**>(outs);
+    for (;;) {
+        if (last && pendingLeftCount_ == 0)
+            return std::clamp(swr_convert(sox_, out, limit, nullptr, 0), 0, limit);
+        const int64_t held = swr_get_delay(sox_, target_.sampleRate);
+        const int64_t fits = (limit - held) * source_.sampleRate / target_.sampleRate;
+        const int feed = static_cast<int>(std::clamp<int64_t>(fits, last ? 1 : 0,
+                                                              pendingLeftCount_));
+        const float* ins[2] = {Grow(pendingLeft_, 1), Grow(pendingRight_, 1)};
+        const int n = swr_convert(sox_, out, limit, reinterpret_cast<const uint8_t**>(ins), feed);
+        for (auto [pending, count] : {std::pair{&pendingLeft_, &pendingLeftCount_},
+                                      std::pair{&pendingRight_, &pendingRightCount_}}) {
+            const int used = std::min(feed, *count);
+            std::memmove(pending->data(), pending->data() + used,
+                         static_cast<size_t>(*count - used) * sizeof(float));
+            *count -= used;
+        }
+        // Until the end, a call may give nothing (the filter's delay); at
+        // the end, keep feeding until output comes.
+        if (n != 0 || !last) return std::clamp(n, 0, limit);
+    }
 }
 
 }  // namespace quelvox

@@ -2,9 +2,12 @@
 //
 // Equal rates convert between 8-bit unsigned and 16-bit signed samples and
 // between mono and stereo (a mono target takes (L + R) >> 1, a stereo
-// target repeats the one channel). Different rates go through libresample,
-// one high-quality resampler per output channel; a stereo source for a mono
-// target is mixed before resampling.
+// target repeats the one channel). Different rates go through one of two
+// resamplers: by default the SoX resampler (soxr, high quality, through
+// libswresample), which is many times faster; or libresample, one
+// high-quality resampler per output channel, which keeps the outputs of
+// earlier versions. A stereo source for a mono target is mixed before
+// resampling.
 //
 // The resamplers keep a filter delay: at the end of a stream the caller
 // drains them with Flush until it returns 0, so that the output is as long
@@ -21,7 +24,16 @@
 #include <cstdint>
 #include <vector>
 
+struct SwrContext;
+
 namespace quelvox {
+
+// The sample-rate converter behind CPcmConverter; the values are stored
+// settings.
+enum class ResamplerKind : int {
+    Sox = 0,          // soxr through libswresample
+    Libresample = 1,  // libresample's high-quality filter
+};
 
 class CPcmConverter {
 public:
@@ -34,7 +46,8 @@ public:
     // (a second one for a stereo target). False when a format is invalid
     // (rate < 1, channels not 1 or 2, bits not 8 or 16) or a resampler could
     // not be opened; the converter then produces nothing.
-    bool Configure(const PcmFormat& target, const PcmFormat& source);
+    bool Configure(const PcmFormat& target, const PcmFormat& source,
+                   ResamplerKind kind = ResamplerKind::Sox);
 
     // Frames an output buffer must hold for one call with `inputFrames`
     // frames of input: (target rate / source rate, integer division, + 1)
@@ -60,6 +73,9 @@ private:
     // Resamples the pending input of every channel (lastFlag at the end of
     // the stream) into the outputs; returns the frame count.
     int Resample(bool last, void* leftOut, void* rightOut, int maxOutFrames);
+    // The two resamplers' steps: float output frames into floatOut*_.
+    int ResampleLibresample(bool last, int limit);
+    int ResampleSox(bool last, int limit);
     void AppendFloat(std::vector<float>& pending, int& count, const void* in,
                      int frames);
     void FloatToOut(const float* in, int frames, void* out) const;
@@ -68,8 +84,10 @@ private:
     PcmFormat source_;
     // Channel count entering the resamplers (1 after a stereo-to-mono mix).
     int resampleChannels_ = 0;
-    void* resamplerLeft_ = nullptr;
-    void* resamplerRight_ = nullptr;
+    ResamplerKind kind_ = ResamplerKind::Sox;
+    void* resamplerLeft_ = nullptr;   // libresample
+    void* resamplerRight_ = nullptr;  // libresample
+    SwrContext* sox_ = nullptr;       // both channels
     double factor_ = 1.0;
 
     // Bit-depth and mix work buffers, one set per sample width.

@@ -63,8 +63,11 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     int16_t* pickedBuffer = (pick_ && monoType == 2) ? inRight_.data() : inLeft_.data();
 
     if (converterNeeded_) {
+        // Any stored value but libresample's picks the default converter.
+        const ResamplerKind kind = settings.Resampler == 1 ? ResamplerKind::Libresample
+                                                           : ResamplerKind::Sox;
         if (!converter_.Configure(PcmFormat{setup.targetRate, setup.targetChannels, 16},
-                                  PcmFormat{setup.sourceRate, pickedChannels, 16}))
+                                  PcmFormat{setup.sourceRate, pickedChannels, 16}, kind))
             return false;
         outCapacity_ =
             CPcmConverter::OutputFramesFor(setup.targetRate, setup.sourceRate, kBlockFrames);

@@ -58,6 +58,7 @@ const SettingRow kRows[] = {
     Int("OutputFiles2MyDocuments", &CSettings::OutputFiles2MyDocuments, 1),
     Int("TargetExistsOpt", &CSettings::TargetExistsOpt, 11),
     Int("MonoType", &CSettings::MonoType, 0),
+    Int("Resampler", &CSettings::Resampler, 0),
     Int("DoNotLoadHiddenFiles", &CSettings::DoNotLoadHiddenFiles, 0),
     Int("EnableDTSForCDA", &CSettings::EnableDTSForCDA, 0),
     Int("EnableConvertLength", &CSettings::EnableConvertLength, 0),

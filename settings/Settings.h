@@ -46,6 +46,7 @@ struct CSettings {
     int OutputFiles2MyDocuments = 0;  // 1
     int TargetExistsOpt = 0;          // 11: 11 rename, 22 overwrite, 33 skip
     int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
+    int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
     int DoNotLoadHiddenFiles = 0;     // 0
     int EnableDTSForCDA = 0;          // 0
     int EnableConvertLength = 0;      // 0

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 namespace quelvox {
@@ -71,12 +72,15 @@ struct RateCase {
     int from, to, channels;
 };
 
-class ResampledLength : public ::testing::TestWithParam<RateCase> {};
+// Every rate case runs through both resamplers.
+class ResampledLength
+    : public ::testing::TestWithParam<std::tuple<RateCase, ResamplerKind>> {};
 
 TEST_P(ResampledLength, DrainedOutputMatchesInputLengthAndSignal) {
-    const RateCase rc = GetParam();
+    const RateCase rc = std::get<0>(GetParam());
     CPcmConverter c;
-    ASSERT_TRUE(c.Configure({rc.to, rc.channels, 16}, {rc.from, rc.channels, 16}));
+    ASSERT_TRUE(c.Configure({rc.to, rc.channels, 16}, {rc.from, rc.channels, 16},
+                            std::get<1>(GetParam())));
     ASSERT_TRUE(c.Resampling());
     const int frames = rc.from;  // one second
     const double hz = 440, amp = 12000;
@@ -98,11 +102,54 @@ TEST_P(ResampledLength, DrainedOutputMatchesInputLengthAndSignal) {
     EXPECT_GT(tail, amp * 0.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, ResampledLength,
-                         ::testing::Values(RateCase{44100, 48000, 1}, RateCase{48000, 44100, 1},
-                                           RateCase{8000, 44100, 1}, RateCase{44100, 8000, 1},
-                                           RateCase{44100, 48000, 2}, RateCase{48000, 44100, 2},
-                                           RateCase{8000, 44100, 2}, RateCase{44100, 8000, 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Rates, ResampledLength,
+    ::testing::Combine(::testing::Values(RateCase{44100, 48000, 1}, RateCase{48000, 44100, 1},
+                                         RateCase{8000, 44100, 1}, RateCase{44100, 8000, 1},
+                                         RateCase{44100, 48000, 2}, RateCase{48000, 44100, 2},
+                                         RateCase{8000, 44100, 2}, RateCase{44100, 8000, 2}),
+                       ::testing::Values(ResamplerKind::Sox, ResamplerKind::Libresample)));
+
+// Level of the `hz` component of `signal`, in dB relative to full scale
+// (Goertzel over the whole signal through a Hann window, whose gain of one
+// half is made up for).
+double LevelDb(const std::vector<int16_t>& signal, int rate, double hz) {
+    const double w = 2 * std::numbers::pi * hz / rate;
+    const double n = static_cast<double>(signal.size());
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < signal.size(); ++i) {
+        const double hann = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / n);
+        const double s0 = signal[i] * hann + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    const double amplitude = 4 * std::sqrt(std::max(power, 0.0)) / n;
+    return 20 * std::log10(std::max(amplitude, 1e-12) / 32768.0);
+}
+
+TEST(PcmConverterResample, SoxDownsamplingKeepsThePassBandAndRejectsAliases) {
+    // 44100 -> 8000 Hz, the phone-format path: a 440 Hz tone passes; tones
+    // at 5000, 6700 and 10300 Hz lie above the new Nyquist frequency and
+    // would fold to 3000, 1300 and 2300 Hz (clear of the 440 Hz tone's
+    // harmonics).
+    const int from = 44100, to = 8000;
+    std::vector<int16_t> in(from);
+    for (int i = 0; i < from; ++i) {
+        double v = 0;
+        for (double hz : {440.0, 5000.0, 6700.0, 10300.0})
+            v += 7000 * std::sin(2 * std::numbers::pi * hz * i / from);
+        in[i] = static_cast<int16_t>(std::lround(v));
+    }
+    CPcmConverter c;
+    ASSERT_TRUE(c.Configure({to, 1, 16}, {from, 1, 16}, ResamplerKind::Sox));
+    const Output out = Convert(c, in, {}, kBlockFrames,
+                               CPcmConverter::OutputFramesFor(to, from, kBlockFrames));
+    ASSERT_NEAR(static_cast<double>(out.left.size()), to, 1.0);
+    EXPECT_NEAR(LevelDb(out.left, to, 440), 20 * std::log10(7000 / 32768.0), 0.5);
+    for (double alias : {3000.0, 1300.0, 2300.0})
+        EXPECT_LT(LevelDb(out.left, to, alias), -90.0) << alias << " Hz";
+}
 
 TEST(PcmConverterResample, SmallOutputCapacityUnderLargeUpRatioLosesNothing) {
     // 8000 -> 48000 makes six output floats per input frame; with only 100
@@ -124,7 +171,7 @@ TEST(PcmConverterResample, OneBlockUpsampledFitsTheDescribedBuffer) {
     // block's worth, about 6350 frames once the stream is running.
     EXPECT_EQ(CPcmConverter::OutputFramesFor(44100, 8000, kBlockFrames), 6 * kBlockFrames);
     CPcmConverter c;
-    ASSERT_TRUE(c.Configure({44100, 1, 16}, {8000, 1, 16}));
+    ASSERT_TRUE(c.Configure({44100, 1, 16}, {8000, 1, 16}, ResamplerKind::Libresample));
     std::vector<int16_t> in = SineMono(kBlockFrames * 4, 8000, 500, 8000);
     std::vector<int16_t> out(6 * kBlockFrames);
     int total = 0;
