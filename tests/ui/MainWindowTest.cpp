@@ -10,11 +10,13 @@
 #include "ui/HelpWindow.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
+#include "ui/SkinButton.h"
 
 #include "support/TestSupport.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QEnterEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -112,6 +114,43 @@ protected:
     RecordingShell shell;
     std::unique_ptr<CMainWindow> window;
 };
+
+// ---- the window ---------------------------------------------------------
+
+TEST_F(MainWindowTest, FixedFramelessWindowWhoseCaptionsFitTheirButtons) {
+    CMainWindow& w = Open();
+    EXPECT_EQ(w.size(), QSize(950, 650));
+    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w.windowTitle(), "Quelvox");
+    EXPECT_EQ(w.List()->geometry(), QRect(137, 63, 803, 575));
+
+    for (Command c : {kCmdAddFiles, kCmdAddFolder, kCmdRemoveAll, kCmdConvertAll,
+                      kCmdConvertAllToOne, kCmdOptions}) {
+        CSkinButton* button = w.Button(c);
+        ASSERT_NE(button, nullptr) << c;
+        // The 106 by 26 image plus the press offset.
+        EXPECT_EQ(button->size(), QSize(107, 27)) << c;
+        const QString shown = QString(button->text()).remove(u'&');
+        const QRect needed = button->fontMetrics().boundingRect(shown);
+        EXPECT_LE(needed.width(), 106 - 8) << qPrintable(shown);
+        EXPECT_LE(needed.height(), 26) << qPrintable(shown);
+        EXPECT_FALSE(button->toolTip().isEmpty()) << c;
+    }
+
+    // Hovering lights a command button; disabled while busy, it does not.
+    CSkinButton* convert = w.Button(kCmdConvertAll);
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), convert->mapToGlobal(QPointF(10, 10)));
+    QCoreApplication::sendEvent(convert, &enter);
+    EXPECT_TRUE(convert->IsHovered());
+    bool enabledWhileBusy = true, closeEnabledWhileBusy = false;
+    w.RunBusy([&] {
+        enabledWhileBusy = convert->isEnabled();
+        closeEnabledWhileBusy = w.Button(kCmdClose)->isEnabled();
+    });
+    EXPECT_FALSE(enabledWhileBusy);
+    EXPECT_TRUE(closeEnabledWhileBusy);
+    EXPECT_TRUE(convert->isEnabled());
+}
 
 // ---- the list -----------------------------------------------------------
 
