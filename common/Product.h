@@ -15,5 +15,8 @@ inline constexpr const char* kSupportAddress = "support@quelvox.org";
 inline constexpr const char* kUpdateAddress = "https://quelvox.org/download/";
 inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/download/wma-runtime";
 inline constexpr const char* kSoundfontAddress = "https://quelvox.org/download/ct4mgm.sf2";
+// Page of the companion program for video files, offered when the user
+// picks the video item of the format list.
+inline constexpr const char* kVideoConverterAddress = "https://quelvox.org/video/";
 
 }  // namespace quelvox

@@ -11,6 +11,7 @@
 #include "decoders/WmaReader.h"
 
 #include <filesystem>
+#include <unordered_set>
 
 namespace quelvox {
 
@@ -155,6 +156,21 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     auto [it, inserted] = pathMap.emplace(key, std::move(entry));
     (void)inserted;
     return list.AppendRow(it->second);
+}
+
+int RemoveFileEntries(std::map<std::string, FileEntry>& pathMap,
+                      const std::vector<const FileEntry*>& entries) {
+    const std::unordered_set<const FileEntry*> doomed(entries.begin(), entries.end());
+    int removed = 0;
+    for (auto it = pathMap.begin(); it != pathMap.end();) {
+        if (doomed.count(&it->second)) {
+            it = pathMap.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
 }
 
 }  // namespace quelvox

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quelvox {
 
@@ -68,5 +69,14 @@ std::string PathMapKey(const std::string& path);
 int AddFileEntry(IReaderServices& services, RunState& state,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
                  const std::string& path);
+
+// Removes the given entries (addresses of values in `pathMap`) from the
+// map and destroys them; addresses that are not in the map are ignored.
+// The entries are found by identity, not by recomputing their key: the
+// file behind a path may have moved or been relinked since it was added,
+// and its key today would name another entry or none. Returns how many
+// entries were removed.
+int RemoveFileEntries(std::map<std::string, FileEntry>& pathMap,
+                      const std::vector<const FileEntry*>& entries);
 
 }  // namespace quelvox

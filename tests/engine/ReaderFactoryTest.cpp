@@ -206,3 +206,27 @@ TEST_F(ReaderChain, AddFileEntryFailureNotesForCdTracksAndFlashFiles) {
     EXPECT_TRUE(list.rows.empty());
     EXPECT_TRUE(pathMap.empty());
 }
+
+TEST_F(ReaderChain, RemovingEntriesFindsThemEvenWhenTheirPathNowLeadsElsewhere) {
+    std::map<std::string, FileEntry> pathMap;
+    FakeList list;
+    WriteWav(dir.file("a.wav"), 8000, 1, std::vector<int16_t>(8000, 100));
+    WriteWav(dir.file("b.wav"), 8000, 1, std::vector<int16_t>(8000, 200));
+    const std::string link = dir.file("current.wav");
+    std::filesystem::create_symlink(dir.file("a.wav"), link);
+    ASSERT_EQ(AddFileEntry(services, state, pathMap, list, link), 1);
+    ASSERT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("b.wav")), 2);
+
+    // The link now names the other listed file: its key today belongs to
+    // b.wav's entry, yet removing the link's row removes the link's entry.
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(dir.file("b.wav"), link);
+    EXPECT_EQ(RemoveFileEntries(pathMap, {list.rows[0]}), 1);
+    ASSERT_EQ(pathMap.size(), 1u);
+    EXPECT_EQ(pathMap.begin()->second.Path, dir.file("b.wav"));
+
+    // Unknown addresses are ignored.
+    FileEntry stranger;
+    EXPECT_EQ(RemoveFileEntries(pathMap, {&stranger}), 0);
+    EXPECT_EQ(pathMap.size(), 1u);
+}

@@ -1,0 +1,459 @@
+// The main window driven through its commands, keys and header clicks on
+// the offscreen platform, with the message boxes and the desktop answered
+// by recorders.
+#include "ui/MainWindow.h"
+
+#include "common/Product.h"
+#include "engine/Startup.h"
+#include "ui/AboutBox.h"
+#include "ui/FileList.h"
+#include "ui/HelpWindow.h"
+#include "ui/Prompts.h"
+#include "ui/Shell.h"
+#include "ui/SkinButton.h"
+
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEnterEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+using namespace quelvox;
+using namespace quelvox::ui;
+using namespace testsupport;
+
+namespace {
+
+class RecordingPrompts : public IPrompts {
+public:
+    void Information(QWidget*, const QString& text) override { shown << text; }
+    void Warning(QWidget*, const QString& text) override { shown << text; }
+    bool Question(QWidget*, const QString& text) override {
+        shown << text;
+        return answer;
+    }
+    bool OkCancel(QWidget*, const QString& text) override {
+        shown << text;
+        return answer;
+    }
+    QStringList shown;
+    bool answer = false;
+};
+
+class RecordingShell : public IShell {
+public:
+    void OpenFile(const QString& path) override { opened << path; }
+    void ShowInFileManager(const QString& path) override { revealed << path; }
+    void OpenUrl(const QUrl& url) override { urls << url; }
+    QStringList opened;
+    QStringList revealed;
+    QList<QUrl> urls;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { runtime.Start(ExecutableFolder()); }
+
+    // Opens the window; unless `firstStart`, the settings say it has been
+    // started before.
+    CMainWindow& Open(bool firstStart = false) {
+        if (!firstStart) {
+            CSettings seen;
+            CheckFirstRun(seen, location);
+        }
+        window = std::make_unique<CMainWindow>(runtime, MainWindowServices{&prompts, &shell, location});
+        window->show();
+        return *window;
+    }
+
+    // Lists an entry as the engine's adding step does.
+    int List(const std::string& path, int seconds, int kbps = 128, int hz = 44100, int channels = 2) {
+        FileEntry entry;
+        entry.Path = path;
+        entry.Duration = seconds;
+        entry.Bitrate = kbps;
+        entry.SampleRate = hz;
+        entry.Channels = channels;
+        auto [it, added] = window->PathMap().emplace(PathMapKey(path), entry);
+        return added ? window->AppendRow(it->second) : 0;
+    }
+
+    QStringList Column(int column) const {
+        QStringList texts;
+        for (int i = 0; i < window->List()->RowCount(); ++i)
+            texts << window->List()->topLevelItem(i)->text(column);
+        return texts;
+    }
+
+    void ClickHeader(int column) {
+        QHeaderView* header = window->List()->header();
+        const QPoint at(header->sectionViewportPosition(column) + 10, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    void SelectRows(std::initializer_list<int> rows) {
+        window->List()->clearSelection();
+        for (int row : rows) window->List()->topLevelItem(row - 1)->setSelected(true);
+    }
+
+    bool Enabled(Command command) { return window->MenuAction(command)->isEnabled(); }
+
+    TempDir dir;
+    SettingsLocation location{dir.file("settings.ini")};
+    CCodecRuntime runtime;
+    RecordingPrompts prompts;
+    RecordingShell shell;
+    std::unique_ptr<CMainWindow> window;
+};
+
+// ---- the window ---------------------------------------------------------
+
+TEST_F(MainWindowTest, FixedFramelessWindowWhoseCaptionsFitTheirButtons) {
+    CMainWindow& w = Open();
+    EXPECT_EQ(w.size(), QSize(950, 650));
+    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(w.windowTitle(), "Quelvox");
+    EXPECT_EQ(w.List()->geometry(), QRect(137, 63, 803, 575));
+
+    for (Command c : {kCmdAddFiles, kCmdAddFolder, kCmdRemoveAll, kCmdConvertAll,
+                      kCmdConvertAllToOne, kCmdOptions}) {
+        CSkinButton* button = w.Button(c);
+        ASSERT_NE(button, nullptr) << c;
+        // The 106 by 26 image plus the press offset.
+        EXPECT_EQ(button->size(), QSize(107, 27)) << c;
+        const QString shown = QString(button->text()).remove(u'&');
+        const QRect needed = button->fontMetrics().boundingRect(shown);
+        EXPECT_LE(needed.width(), 106 - 8) << qPrintable(shown);
+        EXPECT_LE(needed.height(), 26) << qPrintable(shown);
+        EXPECT_FALSE(button->toolTip().isEmpty()) << c;
+    }
+
+    // Hovering lights a command button; disabled while busy, it does not.
+    CSkinButton* convert = w.Button(kCmdConvertAll);
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), convert->mapToGlobal(QPointF(10, 10)));
+    QCoreApplication::sendEvent(convert, &enter);
+    EXPECT_TRUE(convert->IsHovered());
+    bool enabledWhileBusy = true, closeEnabledWhileBusy = false;
+    w.RunBusy([&] {
+        enabledWhileBusy = convert->isEnabled();
+        closeEnabledWhileBusy = w.Button(kCmdClose)->isEnabled();
+    });
+    EXPECT_FALSE(enabledWhileBusy);
+    EXPECT_TRUE(closeEnabledWhileBusy);
+    EXPECT_TRUE(convert->isEnabled());
+}
+
+// ---- the list -----------------------------------------------------------
+
+TEST_F(MainWindowTest, AddedFilesFillTheSevenColumnsOnceEachWithRowsFromOne) {
+    CMainWindow& w = Open();
+    WriteWav(dir.file("mono.wav"), 8000, 1, std::vector<int16_t>(16000, 1000));
+    WriteWav(dir.file("stereo.wav"), 44100, 2, std::vector<int16_t>(2 * 44100 * 3, 1000));
+    WriteFile(dir.file("notes.wav"), std::string("not audio at all"));
+
+    w.AddPaths({QString::fromStdString(dir.file("mono.wav")), QString::fromStdString(dir.file("stereo.wav"))});
+    w.AddPaths({QString::fromStdString(dir.file("mono.wav"))});  // listed already
+
+    QTreeWidgetItem* header = w.List()->headerItem();
+    QStringList headers;
+    for (int c = 0; c < kColumnCount; ++c) headers << header->text(c);
+    EXPECT_EQ(headers, QStringList({"文件", "持续时间", "比特率", "采样率", "声道", "音量", "输出"}));
+    EXPECT_EQ(Column(kColumnFile), QStringList({"mono.wav", "stereo.wav"}));
+    EXPECT_EQ(Column(kColumnDuration), QStringList({"00:02", "00:03"}));
+    EXPECT_TRUE(Column(kColumnBitrate)[0].endsWith(" kbps"));
+    EXPECT_EQ(Column(kColumnSampleRate), QStringList({"8000 Hz", "44100 Hz"}));
+    EXPECT_EQ(Column(kColumnChannels), QStringList({"单声", "立体声"}));
+    EXPECT_EQ(Column(kColumnVolume), QStringList({"", ""}));
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"", ""}));
+    EXPECT_EQ(w.PathMap().size(), 2u);
+    EXPECT_TRUE(prompts.shown.isEmpty());
+
+    // The next row is number 3: no row is ever number 0, the answer for
+    // "listed already".
+    EXPECT_EQ(List("/music/third.mp3", 10), 3);
+    w.SetOutputCell(3, "third.wav");
+    EXPECT_EQ(w.List()->topLevelItem(2)->text(kColumnOutput), "third.wav");
+
+    // A file no reader opens is named in the closing message.
+    w.AddPaths({QString::fromStdString(dir.file("notes.wav"))});
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_TRUE(prompts.shown[0].startsWith("无法载入以下文件."));
+    EXPECT_TRUE(prompts.shown[0].contains("notes.wav"));
+    EXPECT_EQ(w.List()->RowCount(), 3);
+}
+
+TEST_F(MainWindowTest, DurationsSortBySecondsAndVolumesByNumber) {
+    Open();
+    List("/m/hour.flac", 3600);
+    List("/m/short.flac", 61);
+    List("/m/unknown.flac", 0);
+    List("/m/long.flac", 3599);
+    window->SetVolumeCell(1, "100.00%");
+    window->SetVolumeCell(2, "95.00%");
+    window->SetVolumeCell(4, "9.50%");
+
+    ClickHeader(kColumnDuration);
+    EXPECT_EQ(Column(kColumnDuration), QStringList({"", "01:01", "59:59", "1:00:00"}));
+    ClickHeader(kColumnVolume);
+    EXPECT_EQ(Column(kColumnVolume), QStringList({"", "9.50%", "95.00%", "100.00%"}));
+    ClickHeader(kColumnVolume);
+    EXPECT_EQ(Column(kColumnVolume), QStringList({"100.00%", "95.00%", "9.50%", ""}));
+    // Each row keeps its own entry through the sorts.
+    EXPECT_EQ(window->List()->EntryAt(1)->Path, "/m/hour.flac");
+}
+
+TEST_F(MainWindowTest, HeaderClicksSortAscendingThenDescendingAndANewColumnAscending) {
+    Open();
+    List("/m/b.mp3", 10, 320, 44100);
+    List("/m/c.mp3", 10, 64, 8000);
+    List("/m/a.mp3", 10, 128, 22050);
+
+    ClickHeader(kColumnBitrate);
+    EXPECT_EQ(Column(kColumnBitrate), QStringList({"64 kbps", "128 kbps", "320 kbps"}));
+    ClickHeader(kColumnBitrate);
+    EXPECT_EQ(Column(kColumnBitrate), QStringList({"320 kbps", "128 kbps", "64 kbps"}));
+    ClickHeader(kColumnSampleRate);
+    EXPECT_EQ(Column(kColumnSampleRate), QStringList({"8000 Hz", "22050 Hz", "44100 Hz"}));
+    ClickHeader(kColumnFile);
+    EXPECT_EQ(Column(kColumnFile).first(), "a.mp3");
+    EXPECT_EQ(window->List()->LastSortOrder(), Qt::AscendingOrder);
+
+    // Rows added after a sort go to the end.
+    List("/m/0.mp3", 10);
+    EXPECT_EQ(Column(kColumnFile).last(), "0.mp3");
+}
+
+// ---- commands, menus and keys -------------------------------------------
+
+TEST_F(MainWindowTest, ContextMenuEnablesCommandsByRowsAndSelection) {
+    Open();
+    QMenu* menu = window->ContextMenu();
+    emit menu->aboutToShow();
+    for (Command c : {kCmdRemoveAll, kCmdConvertAll, kCmdConvertAllToOne, kCmdRemove,
+                      kCmdConvertSelected, kCmdPlaySource, kCmdShowSource})
+        EXPECT_FALSE(Enabled(c)) << c;
+    EXPECT_TRUE(Enabled(kCmdAddFiles));
+    EXPECT_TRUE(Enabled(kCmdAddFolder));
+
+    List("/m/one.wav", 5);
+    List("/m/two.wav", 5);
+    SelectRows({1, 2});
+    emit menu->aboutToShow();
+    for (Command c : {kCmdRemoveAll, kCmdConvertAll, kCmdRemove, kCmdConvertSelected,
+                      kCmdConvertSelectedToOne})
+        EXPECT_TRUE(Enabled(c)) << c;
+    EXPECT_FALSE(Enabled(kCmdPlaySource));
+    EXPECT_FALSE(Enabled(kCmdShowSource));
+
+    SelectRows({2});
+    emit menu->aboutToShow();
+    EXPECT_TRUE(Enabled(kCmdPlaySource));
+    EXPECT_TRUE(Enabled(kCmdShowSource));
+    EXPECT_FALSE(Enabled(kCmdPlayOutput));
+    EXPECT_FALSE(Enabled(kCmdShowOutput));
+
+    window->List()->EntryAt(2)->OutputPath = "/out/two.mp3";
+    emit menu->aboutToShow();
+    EXPECT_TRUE(Enabled(kCmdPlayOutput));
+    EXPECT_TRUE(Enabled(kCmdShowOutput));
+
+    window->MenuAction(kCmdPlaySource)->trigger();
+    window->MenuAction(kCmdShowOutput)->trigger();
+    EXPECT_EQ(shell.opened, QStringList({"/m/two.wav"}));
+    EXPECT_EQ(shell.revealed, QStringList({"/out/two.mp3"}));
+    // The shortcuts are shown in the menu.
+    EXPECT_TRUE(window->MenuAction(kCmdRemove)->text().endsWith("\tDel"));
+    EXPECT_TRUE(window->MenuAction(kCmdAddFiles)->text().endsWith("\tCtrl+O"));
+}
+
+TEST_F(MainWindowTest, CommandsExplainAnEmptyListOrSelectionAndKeysActOnRows) {
+    CMainWindow& w = Open();
+    std::vector<std::vector<int>> requested;
+    QObject::connect(&w, &CMainWindow::ConversionRequested,
+                     [&](const std::vector<int>& rows, bool) { requested.push_back(rows); });
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+
+    w.ConvertAll();
+    w.ConvertAllToOne();
+    EXPECT_EQ(prompts.shown, QStringList({"列表中没有文件.", "列表中没有文件."}));
+    prompts.shown.clear();
+
+    List("/m/one.wav", 5);
+    List("/m/two.wav", 5);
+    List("/m/three.wav", 5);
+    QTest::keyClick(&w, Qt::Key_Delete);
+    w.ConvertSelected();
+    EXPECT_EQ(prompts.shown, QStringList({"您至少需要选择一个文件.", "您至少需要选择一个文件."}));
+    EXPECT_TRUE(requested.empty());
+
+    // Enter and Escape change nothing.
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QTest::keyClick(&w, Qt::Key_Return);
+    EXPECT_TRUE(w.isVisible());
+
+    SelectRows({3, 1});
+    w.ConvertSelectedToOne();
+    ASSERT_EQ(requested.size(), 1u);
+    EXPECT_EQ(requested[0], std::vector<int>({1, 3}));
+
+    SelectRows({2});
+    QTest::keyClick(&w, Qt::Key_Delete);
+    EXPECT_EQ(Column(kColumnFile), QStringList({"one.wav", "three.wav"}));
+    EXPECT_EQ(w.PathMap().size(), 2u);
+
+    QTest::keyClick(&w, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(w.List()->SelectedRows(), std::vector<int>({1, 2}));
+    QTest::keyClick(&w, Qt::Key_Delete);
+    EXPECT_EQ(w.List()->RowCount(), 0);
+    EXPECT_TRUE(w.PathMap().empty());
+
+    List("/m/again.wav", 5);
+    w.RemoveAll();
+    EXPECT_EQ(w.List()->RowCount(), 0);
+    EXPECT_TRUE(w.PathMap().empty());
+    EXPECT_EQ(prompts.shown.size(), 2);
+}
+
+// ---- the output format list ---------------------------------------------
+
+TEST_F(MainWindowTest, UnknownStoredFormatFallsBackToTheFirstAndTheVideoItemIsNeverKept) {
+    CSettings stored;
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    stored.OutputFormat = 1234;
+    ASSERT_TRUE(SaveSettings(stored, catalogue, kSaveFormatAndPage, location));
+
+    CMainWindow& w = Open();
+    QComboBox* box = w.FormatBox();
+    ASSERT_EQ(box->count(), static_cast<int>(catalogue.size()) + 1);
+    EXPECT_EQ(box->currentIndex(), 0);
+    EXPECT_EQ(w.Settings().OutputFormat, catalogue.front().code);
+    EXPECT_TRUE(box->itemText(0).startsWith(" 到 "));
+    EXPECT_TRUE(box->itemText(box->count() - 1).startsWith(" 到 VIDEO"));
+
+    const int wav = box->findData(kFormatWav);
+    box->setCurrentIndex(wav);
+    EXPECT_EQ(w.Settings().OutputFormat, kFormatWav);
+
+    prompts.answer = false;
+    box->setCurrentIndex(box->count() - 1);
+    EXPECT_EQ(box->currentIndex(), wav);
+    EXPECT_EQ(w.Settings().OutputFormat, kFormatWav);
+    EXPECT_TRUE(shell.urls.isEmpty());
+
+    prompts.answer = true;
+    box->setCurrentIndex(box->count() - 1);
+    EXPECT_EQ(box->currentIndex(), wav);
+    EXPECT_EQ(w.Settings().OutputFormat, kFormatWav);
+    ASSERT_EQ(shell.urls.size(), 1);
+    EXPECT_EQ(shell.urls[0], QUrl(kVideoConverterAddress));
+    EXPECT_EQ(prompts.shown.size(), 2);
+}
+
+TEST_F(MainWindowTest, ClosingStoresTheChosenFormat) {
+    CMainWindow& w = Open();
+    w.FormatBox()->setCurrentIndex(w.FormatBox()->findData(kFormatFlac));
+    EXPECT_TRUE(w.close());
+
+    CSettings reloaded;
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    LoadSettings(reloaded, catalogue, location);
+    EXPECT_EQ(reloaded.OutputFormat, kFormatFlac);
+}
+
+// ---- the busy guard -----------------------------------------------------
+
+TEST_F(MainWindowTest, WhileAddingCommandsAreRefusedAndACloseCancelsThenCloses) {
+    CMainWindow& w = Open();
+    List("/m/listed.wav", 5);
+    QStringList files;
+    for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
+        WriteWav(dir.file(name), 8000, 1, std::vector<int16_t>(8000, 500));
+        files << QString::fromStdString(dir.file(name));
+    }
+
+    bool busyInside = false, nestedRan = false, visibleAfterClose = false;
+    int rowsInside = -1;
+    // Runs inside the adding step's first event pump.
+    QTimer::singleShot(0, &w, [&] {
+        busyInside = w.IsBusy();
+        w.RemoveAll();
+        w.ConvertAll();
+        SelectRows({1});
+        QTest::keyClick(&w, Qt::Key_Delete);
+        w.RunBusy([&] { nestedRan = true; });
+        rowsInside = w.List()->RowCount();
+        w.close();
+        visibleAfterClose = w.isVisible();
+    });
+    w.AddPaths(files);
+
+    EXPECT_TRUE(busyInside);
+    EXPECT_FALSE(nestedRan);
+    EXPECT_EQ(rowsInside, 1);
+    EXPECT_TRUE(prompts.shown.isEmpty());
+    EXPECT_TRUE(visibleAfterClose);
+    // The add stopped after the path in hand, and then the window closed
+    // with its entries intact until then.
+    EXPECT_EQ(w.List()->RowCount(), 2);
+    EXPECT_EQ(w.PathMap().size(), 2u);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.IsBusy());
+}
+
+// ---- help, web and mail -------------------------------------------------
+
+TEST_F(MainWindowTest, HelpAboutAndWebCommandsOpenOurPages) {
+    CMainWindow& w = Open();
+    w.ShowHelp();
+    CHelpWindow* help = w.HelpWindow();
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(help->windowTitle(), "Quelvox Help");
+    EXPECT_TRUE(help->Browser()->toPlainText().contains("Quelvox"));
+    EXPECT_FALSE(FindManual().isEmpty());
+    w.ShowHelp();
+    EXPECT_EQ(w.HelpWindow(), help);
+
+    w.ShowAbout();
+    ASSERT_NE(w.AboutBox(), nullptr);
+    bool versionShown = false;
+    for (QLabel* label : w.AboutBox()->findChildren<QLabel*>())
+        versionShown = versionShown || label->text().contains("4.3 build 1287");
+    EXPECT_TRUE(versionShown);
+
+    w.CheckForUpdates();
+    w.TellFriend();
+    w.WriteToSupport();
+    w.OpenHomePage();
+    ASSERT_EQ(shell.urls.size(), 4);
+    const QUrl update = shell.urls[0];
+    EXPECT_EQ(update.adjusted(QUrl::RemoveQuery), QUrl(QString(kWebAddress) + "check_updates/"));
+    EXPECT_EQ(QUrlQuery(update).queryItemValue("ver"), "4.3");
+    EXPECT_EQ(QUrlQuery(update).queryItemValue("build"), "1287");
+    const QUrl friendMail = shell.urls[1];
+    EXPECT_EQ(friendMail.scheme(), "mailto");
+    EXPECT_EQ(QUrlQuery(friendMail).queryItemValue("subject", QUrl::FullyDecoded),
+              "Quelvox - very COOL application!!!");
+    EXPECT_EQ(QUrlQuery(friendMail).queryItemValue("body", QUrl::FullyDecoded),
+              QString("Download from ") + kWebAddress);
+    EXPECT_EQ(shell.urls[2].toString(), QString("mailto:") + kSupportAddress);
+    EXPECT_EQ(shell.urls[3], QUrl(kWebAddress));
+}
+
+TEST_F(MainWindowTest, FirstStartOpensTheHelpMaximised) {
+    CMainWindow& w = Open(/*firstStart=*/true);
+    ASSERT_NE(w.HelpWindow(), nullptr);
+    EXPECT_TRUE(w.HelpWindow()->isMaximized());
+    EXPECT_EQ(w.Settings().FirstRun, 0);
+}
+
+}  // namespace

@@ -1,0 +1,693 @@
+#include "ui/MainWindow.h"
+
+#include "common/Product.h"
+#include "engine/AddFiles.h"
+#include "engine/ConversionRun.h"
+#include "engine/Startup.h"
+#include "ui/AboutBox.h"
+#include "ui/Art.h"
+#include "ui/FileList.h"
+#include "ui/HelpWindow.h"
+#include "ui/Prompts.h"
+#include "ui/Shell.h"
+#include "ui/SkinButton.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QTextBrowser>
+#include <QUrlQuery>
+#include <QWindow>
+
+namespace quelvox::ui {
+
+namespace {
+
+// The format list's last item: not an output format, but the way to our
+// video converter.
+constexpr int kVideoItemCode = kFormatListExtraItem;
+
+// Shows a wait cursor for the life of the object.
+class CWaitCursor {
+public:
+    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};
+
+// The adding step's progress as the window has it so far: it keeps the
+// window alive (pumping at most every 30 ms, and always the first time) and
+// reads a close request as Cancel.
+class CPumpProgress : public IProgress {
+public:
+    explicit CPumpProgress(const CMainWindow& window) : window_(window) {}
+    void SetFileText(const std::string&) override {}
+    void SetFileProgress(uint64_t, uint64_t) override {}
+    void SetRunText(const std::string&) override {}
+    void SetRunProgress(int, int) override {}
+    void Pump() override {
+        if (clock_.isValid() && clock_.elapsed() < 30) return;
+        QCoreApplication::processEvents();
+        clock_.start();
+    }
+    bool IsCancelled() const override { return window_.CancelRequested(); }
+
+private:
+    const CMainWindow& window_;
+    QElapsedTimer clock_;
+};
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString FromLocalPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+}  // namespace
+
+CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      runtime_(runtime),
+      prompts_(services.prompts),
+      shell_(services.shell),
+      location_(services.settings),
+      catalogue_(BuildFormatCatalogue()) {
+    if (!prompts_) {
+        ownPrompts_ = std::make_unique<CMessageBoxPrompts>();
+        prompts_ = ownPrompts_.get();
+    }
+    if (!shell_) {
+        ownShell_ = std::make_unique<CDesktopShell>();
+        shell_ = ownShell_.get();
+    }
+
+    runtime_.LoadSoundfont(state_);
+    LoadSettings(settings_, catalogue_, location_);
+
+    setWindowTitle(tr("Quelvox"));
+    setWindowIcon(ApplicationIcon());
+    setFixedSize(kWindowWidth, kWindowHeight);
+    background_ = BackgroundPicture(devicePixelRatioF() > 1.0 ? 2.0 : 1.0);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    BuildControls();
+    BuildMenus();
+    BuildShortcuts();
+    FillFormatBox();
+    setAcceptDrops(true);
+    CheckFirstRun(settings_, location_, [this](const std::string&) { OpenFirstStartHelp(); });
+}
+
+CMainWindow::~CMainWindow() {
+    if (help_) help_->close();
+}
+
+// ---- building ----------------------------------------------------------
+
+void CMainWindow::BuildControls() {
+    struct CommandButton {
+        Command command;
+        const char* caption;
+        const char* tip;
+        int y;
+    };
+    const CommandButton commandButtons[] = {
+        {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)"), QT_TR_NOOP("添加文件"), 72},
+        {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&F)"), QT_TR_NOOP("添加文件夹里的文件"), 119},
+        {kCmdRemoveAll, QT_TR_NOOP("全部移除(&R)"), QT_TR_NOOP("移除列表中的所有文件"), 166},
+        {kCmdConvertAll, QT_TR_NOOP("转换(&C)"), QT_TR_NOOP("转换所有文件"), 213},
+        {kCmdConvertAllToOne, QT_TR_NOOP("转换为一个(&N)"), QT_TR_NOOP("转换所有文件为一个文件"), 297},
+        {kCmdOptions, QT_TR_NOOP("选项(&O)"), QT_TR_NOOP("选项"), 345},
+    };
+    const qreal dpr = devicePixelRatioF() > 1.0 ? 2.0 : 1.0;
+    const QPixmap normal = CommandButtonImage(false, dpr);
+    const QPixmap hover = CommandButtonImage(true, dpr);
+    for (const CommandButton& b : commandButtons) {
+        auto* button = new CSkinButton(this);
+        button->setText(tr(b.caption));
+        button->setToolTip(tr(b.tip));
+        button->setFont(UiFont(12, true));
+        button->SetTextColours(CommandTextColour(), CommandTextColour());
+        button->SetBorder(false);
+        button->SetImages(normal, hover, true);
+        button->move(11, b.y);
+        buttons_[b.command] = button;
+    }
+    connect(buttons_[kCmdAddFiles], &QAbstractButton::clicked, this, &CMainWindow::AddFiles);
+    connect(buttons_[kCmdAddFolder], &QAbstractButton::clicked, this, &CMainWindow::AddFolder);
+    connect(buttons_[kCmdRemoveAll], &QAbstractButton::clicked, this, &CMainWindow::RemoveAll);
+    connect(buttons_[kCmdConvertAll], &QAbstractButton::clicked, this, &CMainWindow::ConvertAll);
+    connect(buttons_[kCmdConvertAllToOne], &QAbstractButton::clicked, this,
+            &CMainWindow::ConvertAllToOne);
+    connect(buttons_[kCmdOptions], &QAbstractButton::clicked, this, &CMainWindow::ShowOptions);
+
+    struct CaptionButton {
+        Command command;
+        CaptionGlyph glyph;
+        const char* tip;
+        int x;
+    };
+    const CaptionButton captionButtons[] = {
+        {kCmdHelpMenu, CaptionGlyph::Help, QT_TR_NOOP("帮助"), 867},
+        {kCmdMinimise, CaptionGlyph::Minimise, QT_TR_NOOP("最小化"), 893},
+        {kCmdClose, CaptionGlyph::Close, QT_TR_NOOP("关闭"), 918},
+    };
+    for (const CaptionButton& b : captionButtons) {
+        auto* button = new CSkinButton(this);
+        button->SetGlyph(CaptionIcon(b.glyph));
+        button->SetDrawText(false);
+        button->SetBorder(true);
+        button->setToolTip(tr(b.tip));
+        button->setGeometry(b.x, 11, 21, 21);
+        buttons_[b.command] = button;
+    }
+    connect(buttons_[kCmdHelpMenu], &QAbstractButton::clicked, this, [this] {
+        CSkinButton* button = buttons_[kCmdHelpMenu];
+        helpMenu_->popup(button->mapToGlobal(QPoint(0, button->height())));
+    });
+    connect(buttons_[kCmdMinimise], &QAbstractButton::clicked, this, &QWidget::showMinimized);
+    connect(buttons_[kCmdClose], &QAbstractButton::clicked, this, &QWidget::close);
+
+    auto* link = new CSkinButton(this);
+    link->setText(QString::fromLatin1(kWebAddress).remove(QStringLiteral("https://")).remove(u'/'));
+    link->setToolTip(tr("访问 %1 主页").arg(QString::fromLatin1(kProductName)));
+    link->setFont(UiFont(12, true, true));
+    link->SetTextColours(QColor(0, 0, 255), QColor(255, 0, 0));
+    link->SetBorder(false);
+    link->SetPressOffset(false);
+    link->setGeometry(9, 618, 113, 20);
+    buttons_[kCmdHomePage] = link;
+    connect(link, &QAbstractButton::clicked, this, &CMainWindow::OpenHomePage);
+
+    formatBox_ = new QComboBox(this);
+    formatBox_->setToolTip(tr("输出格式"));
+    formatBox_->setFont(UiFont(12));
+    formatBox_->setGeometry(11, 258, 102, formatBox_->sizeHint().height());
+    formatBox_->setMaxVisibleItems(16);
+    formatBox_->view()->setMinimumWidth(300);
+    formatBox_->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    list_ = new CFileList(this);
+    list_->setGeometry(137, 63, 803, 575);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (busy_) return;
+        contextMenu_->popup(list_->viewport()->mapToGlobal(at));
+    });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { PlaySource(); });
+}
+
+void CMainWindow::BuildMenus() {
+    struct Item {
+        Command command;  // 0 = separator
+        const char* text;
+        void (CMainWindow::*slot)();
+    };
+    const Item contextItems[] = {
+        {kCmdPlaySource, QT_TR_NOOP("播放来源(&P)"), &CMainWindow::PlaySource},
+        {kCmdPlayOutput, QT_TR_NOOP("播放目标(&D)"), &CMainWindow::PlayOutput},
+        {Command(0), nullptr, nullptr},
+        {kCmdConvertSelected, QT_TR_NOOP("转换所选(&C)"), &CMainWindow::ConvertSelected},
+        {kCmdConvertAll, QT_TR_NOOP("全部转换"), &CMainWindow::ConvertAll},
+        {Command(0), nullptr, nullptr},
+        {kCmdConvertSelectedToOne, QT_TR_NOOP("转换选定为一个(&C)"), &CMainWindow::ConvertSelectedToOne},
+        {kCmdConvertAllToOne, QT_TR_NOOP("转换全部为一个"), &CMainWindow::ConvertAllToOne},
+        {Command(0), nullptr, nullptr},
+        {kCmdShowSource, QT_TR_NOOP("浏览原始文件夹(&S)"), &CMainWindow::ShowSource},
+        {kCmdShowOutput, QT_TR_NOOP("浏览目标文件夹(&F)"), &CMainWindow::ShowOutput},
+        {Command(0), nullptr, nullptr},
+        {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)...\tCtrl+O"), &CMainWindow::AddFiles},
+        {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&O)"), &CMainWindow::AddFolder},
+        {kCmdRemove, QT_TR_NOOP("移除(&R)\tDel"), &CMainWindow::RemoveSelected},
+        {kCmdRemoveAll, QT_TR_NOOP("全部移除(&L)"), &CMainWindow::RemoveAll},
+    };
+    const Item helpItems[] = {
+        {kCmdHelp, QT_TR_NOOP("帮助技巧(&H)\tF1"), &CMainWindow::ShowHelp},
+        {Command(0), nullptr, nullptr},
+        {kCmdTellFriend, QT_TR_NOOP("告诉朋友(&T)"), &CMainWindow::TellFriend},
+        {kCmdSupport, QT_TR_NOOP("反馈和支持(&F)"), &CMainWindow::WriteToSupport},
+        {kCmdHomePage, QT_TR_NOOP("主页(&P)"), &CMainWindow::OpenHomePage},
+        {kCmdCheckUpdates, QT_TR_NOOP("检查最新版本(&C)"), &CMainWindow::CheckForUpdates},
+        {Command(0), nullptr, nullptr},
+        {kCmdAbout, QT_TR_NOOP("关于(&A)..."), &CMainWindow::ShowAbout},
+    };
+    auto fill = [this](QMenu* menu, const auto& items) {
+        menu->setFont(UiFont(12));
+        for (const Item& item : items) {
+            if (!item.text) {
+                menu->addSeparator();
+                continue;
+            }
+            // The shortcut after the tab is shown in the menu's shortcut
+            // column; the keys themselves are window shortcuts, which work
+            // whatever state the menu item is in.
+            QAction* action = menu->addAction(MenuIcon(item.command), tr(item.text));
+            connect(action, &QAction::triggered, this, item.slot);
+            actions_[item.command] = action;
+        }
+    };
+    contextMenu_ = new QMenu(this);
+    fill(contextMenu_, contextItems);
+    connect(contextMenu_, &QMenu::aboutToShow, this, &CMainWindow::UpdateCommandStates);
+    helpMenu_ = new QMenu(this);
+    fill(helpMenu_, helpItems);
+}
+
+void CMainWindow::BuildShortcuts() {
+    const struct {
+        QKeySequence keys;
+        void (CMainWindow::*slot)();
+    } shortcuts[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_A), &CMainWindow::SelectAll},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), &CMainWindow::AddFiles},
+        {QKeySequence(Qt::Key_Delete), &CMainWindow::RemoveSelected},
+        {QKeySequence(Qt::Key_F1), &CMainWindow::ShowHelp},
+    };
+    for (const auto& s : shortcuts) {
+        auto* action = new QAction(this);
+        action->setShortcut(s.keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, s.slot);
+        addAction(action);
+    }
+}
+
+// ---- the output format list --------------------------------------------
+
+void CMainWindow::FillFormatBox() {
+    const QSignalBlocker quiet(formatBox_);
+    for (const OutputFormatEntry& entry : catalogue_)
+        formatBox_->addItem(tr(" 到 %1").arg(QString::fromStdString(FormatDescription(entry))),
+                            entry.code);
+    formatBox_->addItem(tr(" 到 VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV 等.)"), kVideoItemCode);
+    const int stored = formatBox_->findData(settings_.OutputFormat);
+    if (stored >= 0 && settings_.OutputFormat != kVideoItemCode) {
+        formatBox_->setCurrentIndex(stored);
+    } else {
+        formatBox_->setCurrentIndex(0);
+        OnFormatChosen(0);
+    }
+    connect(formatBox_, &QComboBox::currentIndexChanged, this, &CMainWindow::OnFormatChosen);
+}
+
+void CMainWindow::OnFormatChosen(int index) {
+    if (index < 0) {
+        settings_.OutputFormat = kFormatMp3;
+        SelectStoredFormat();
+        return;
+    }
+    const int code = formatBox_->itemData(index).toInt();
+    if (code != kVideoItemCode) {
+        settings_.OutputFormat = code;
+        return;
+    }
+    // The video item is no output format: offer the video converter and go
+    // back to the format chosen before.
+    SelectStoredFormat();
+    const QString text = tr("%1 只转换音频文件.\n要转换视频文件, 请使用我们的视频转换程序.\n\n"
+                            "按 \"确定\" 打开它的主页.")
+                             .arg(QString::fromLatin1(kProductName));
+    if (prompts_->OkCancel(this, text)) OpenUrl(QUrl(QString::fromLatin1(kVideoConverterAddress)));
+}
+
+void CMainWindow::SelectStoredFormat() {
+    const QSignalBlocker quiet(formatBox_);
+    const int index = formatBox_->findData(settings_.OutputFormat);
+    formatBox_->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+// ---- the list as the engine sees it -------------------------------------
+
+int CMainWindow::AppendRow(const FileEntry& entry) {
+    // Entries live in the path map, which the window owns and may change.
+    return list_->AppendEntry(const_cast<FileEntry&>(entry));
+}
+
+void CMainWindow::SetVolumeCell(int row, const std::string& text) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
+        item->setText(kColumnVolume, QString::fromStdString(text));
+}
+
+void CMainWindow::SetOutputCell(int row, const std::string& text) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
+        item->setText(kColumnOutput, QString::fromStdString(text));
+}
+
+void CMainWindow::ScrollToRow(int row) {
+    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) list_->scrollToItem(item);
+}
+
+void CMainWindow::WidenOutputColumn() {
+    list_->setColumnWidth(kColumnOutput, std::max(list_->columnWidth(kColumnOutput), 600));
+}
+
+// ---- busy operations ----------------------------------------------------
+
+bool CMainWindow::RunBusy(const std::function<void()>& work) {
+    if (busy_) return false;
+    // Set before anything can pump events, so that every command, drop and
+    // close arriving from here on sees it.
+    busy_ = true;
+    SetControlsEnabled(false);
+    work();
+    SetControlsEnabled(true);
+    busy_ = false;
+    if (closeRequested_) close();
+    return true;
+}
+
+void CMainWindow::SetControlsEnabled(bool enabled) {
+    // The caption buttons stay usable: closing during an operation cancels
+    // it.
+    for (auto& [command, button] : buttons_)
+        if (command != kCmdClose && command != kCmdMinimise) button->setEnabled(enabled);
+    list_->setEnabled(enabled);
+    formatBox_->setEnabled(enabled);
+}
+
+// ---- commands -----------------------------------------------------------
+
+void CMainWindow::AddFiles() {
+    if (busy_) return;
+    const QStringList files = QFileDialog::getOpenFileNames(this, tr("添加文件"), QDir::homePath());
+    AddPaths(files);
+}
+
+void CMainWindow::AddFolder() {
+    if (busy_) return;
+    const QString start = settings_.Folder.empty() ? QDir::homePath() : FromLocalPath(settings_.Folder);
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("请选择文件夹:"), start);
+    if (folder.isEmpty()) return;
+    settings_.Folder = LocalPath(folder);
+    SaveSettings(settings_, catalogue_, kSaveFolder, location_);
+    AddPaths({folder});
+}
+
+void CMainWindow::AddPaths(const QStringList& paths) {
+    if (busy_ || paths.isEmpty()) return;
+    RunBusy([&] {
+        std::vector<std::string> items;
+        for (const QString& path : paths) items.push_back(LocalPath(path));
+        std::vector<std::string> files;
+        CollectDroppedPaths(items, settings_, files);
+        CPumpProgress progress(*this);
+        CRunReaderServices readers(runtime_, wmaFormats_, nullptr);
+        const AddPathListResult result = AddPathList(readers, state_, pathMap_, *this, files, &progress);
+        if (!result.message.empty() && !closeRequested_)
+            prompts_->Warning(this, QString::fromStdString(result.message));
+    });
+}
+
+void CMainWindow::RemoveSelected() {
+    if (busy_) return;
+    const std::vector<int> rows = list_->SelectedRows();
+    if (rows.empty()) {
+        prompts_->Information(this, tr("您至少需要选择一个文件."));
+        return;
+    }
+    std::vector<const FileEntry*> doomed;
+    // Bottom to top, so the row numbers ahead stay valid.
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        doomed.push_back(list_->EntryAt(*row));
+        delete list_->takeTopLevelItem(*row - 1);
+    }
+    RemoveFileEntries(pathMap_, doomed);
+}
+
+void CMainWindow::RemoveAll() {
+    if (busy_ || list_->RowCount() == 0) return;
+    list_->clear();
+    pathMap_.clear();
+}
+
+void CMainWindow::SelectAll() {
+    if (busy_) return;
+    list_->selectAll();
+    list_->setFocus();
+}
+
+void CMainWindow::ConvertAll() { Convert(false, false); }
+void CMainWindow::ConvertSelected() { Convert(true, false); }
+void CMainWindow::ConvertAllToOne() { Convert(false, true); }
+void CMainWindow::ConvertSelectedToOne() { Convert(true, true); }
+
+void CMainWindow::Convert(bool selectedOnly, bool merged) {
+    if (busy_) return;
+    std::vector<int> rows;
+    if (selectedOnly) {
+        rows = list_->SelectedRows();
+        if (rows.empty()) {
+            prompts_->Information(this, tr("您至少需要选择一个文件."));
+            return;
+        }
+    } else {
+        if (list_->RowCount() == 0) {
+            prompts_->Information(this, tr("列表中没有文件."));
+            return;
+        }
+        for (int row = 1; row <= list_->RowCount(); ++row) rows.push_back(row);
+    }
+    StartConversion(rows, merged);
+}
+
+void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
+    // The run itself (progress window, questions, row updates) belongs to
+    // the conversion side of the window; here the chosen rows are handed
+    // over.
+    emit ConversionRequested(rows, merged);
+}
+
+FileEntry* CMainWindow::FirstSelectedEntry() const {
+    const std::vector<int> rows = list_->SelectedRows();
+    return rows.empty() ? nullptr : list_->EntryAt(rows.front());
+}
+
+void CMainWindow::PlaySource() {
+    if (busy_) return;
+    if (const FileEntry* entry = FirstSelectedEntry()) {
+        CWaitCursor wait;
+        shell_->OpenFile(FromLocalPath(entry->Path));
+    }
+}
+
+void CMainWindow::PlayOutput() {
+    if (busy_) return;
+    const FileEntry* entry = FirstSelectedEntry();
+    if (entry && !entry->OutputPath.empty()) {
+        CWaitCursor wait;
+        shell_->OpenFile(FromLocalPath(entry->OutputPath));
+    }
+}
+
+void CMainWindow::ShowSource() {
+    if (busy_) return;
+    if (const FileEntry* entry = FirstSelectedEntry()) {
+        CWaitCursor wait;
+        shell_->ShowInFileManager(FromLocalPath(entry->Path));
+    }
+}
+
+void CMainWindow::ShowOutput() {
+    if (busy_) return;
+    const FileEntry* entry = FirstSelectedEntry();
+    if (entry && !entry->OutputPath.empty()) {
+        CWaitCursor wait;
+        shell_->ShowInFileManager(FromLocalPath(entry->OutputPath));
+    }
+}
+
+void CMainWindow::ShowOptions() {
+    if (busy_) return;
+    // The options sheet opens here once it exists.
+}
+
+void CMainWindow::UpdateCommandStates() {
+    const int count = list_->RowCount();
+    const std::vector<int> selected = list_->SelectedRows();
+    const bool any = !selected.empty();
+    const bool one = selected.size() == 1;
+    const FileEntry* entry = one ? list_->EntryAt(selected.front()) : nullptr;
+    const bool hasOutput = entry && !entry->OutputPath.empty();
+    const std::pair<Command, bool> rules[] = {
+        {kCmdAddFiles, true},
+        {kCmdAddFolder, true},
+        {kCmdRemoveAll, count > 0},
+        {kCmdRemove, any},
+        {kCmdConvertSelected, any},
+        {kCmdConvertAll, count > 0},
+        {kCmdConvertSelectedToOne, any},
+        {kCmdConvertAllToOne, count > 0},
+        {kCmdPlaySource, one},
+        {kCmdPlayOutput, hasOutput},
+        {kCmdShowSource, one},
+        {kCmdShowOutput, hasOutput},
+    };
+    for (const auto& [command, enabled] : rules)
+        if (QAction* action = MenuAction(command)) action->setEnabled(enabled);
+}
+
+QAction* CMainWindow::MenuAction(Command command) const {
+    const auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+CSkinButton* CMainWindow::Button(Command command) const {
+    const auto it = buttons_.find(command);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+CHelpWindow* CMainWindow::HelpWindow() const { return help_; }
+CAboutBox* CMainWindow::AboutBox() const { return about_; }
+
+// ---- help, web and mail -------------------------------------------------
+
+void CMainWindow::ShowHelp() {
+    if (help_) {
+        if (help_->isMinimized()) help_->showNormal();
+        help_->raise();
+        help_->activateWindow();
+        return;
+    }
+    help_ = new CHelpWindow(nullptr);
+    help_->show();
+}
+
+void CMainWindow::OpenFirstStartHelp() {
+    ShowHelp();
+    help_->showMaximized();
+}
+
+void CMainWindow::ShowAbout() {
+    if (busy_) return;
+    if (!about_) about_ = new CAboutBox(this);
+    about_->open();
+}
+
+void CMainWindow::OpenUrl(const QUrl& url) {
+    CWaitCursor wait;
+    shell_->OpenUrl(url);
+}
+
+void CMainWindow::OpenHomePage() {
+    if (busy_) return;
+    OpenUrl(QUrl(QString::fromLatin1(kWebAddress)));
+}
+
+void CMainWindow::CheckForUpdates() {
+    if (busy_) return;
+    QUrl url = QUrl(QString::fromLatin1(kWebAddress)).resolved(QUrl(QStringLiteral("check_updates/")));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("ver"), QString::fromLatin1(kProductVersion));
+    query.addQueryItem(QStringLiteral("build"), QString::number(kProductBuild));
+    url.setQuery(query);
+    OpenUrl(url);
+}
+
+void CMainWindow::WriteToSupport() {
+    if (busy_) return;
+    QUrl url;
+    url.setScheme(QStringLiteral("mailto"));
+    url.setPath(QString::fromLatin1(kSupportAddress));
+    OpenUrl(url);
+}
+
+void CMainWindow::TellFriend() {
+    if (busy_) return;
+    QUrl url;
+    url.setScheme(QStringLiteral("mailto"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("subject"),
+                       QStringLiteral("%1 - very COOL application!!!").arg(QString::fromLatin1(kProductName)));
+    query.addQueryItem(QStringLiteral("body"),
+                       QStringLiteral("Download from %1").arg(QString::fromLatin1(kWebAddress)));
+    url.setQuery(query);
+    OpenUrl(url);
+}
+
+// ---- window events ------------------------------------------------------
+
+void CMainWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, background_);
+}
+
+void CMainWindow::mousePressEvent(QMouseEvent* event) {
+    // The empty area moves the window, as a title bar would.
+    if (event->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void CMainWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape do nothing here; the window closes only through its
+    // close button or the desktop.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape: event->accept(); return;
+        default: QWidget::keyPressEvent(event);
+    }
+}
+
+void CMainWindow::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        // The operation in hand reads this as Cancel; the window closes
+        // once it has unwound.
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    if (help_) help_->close();
+    SaveSettings(settings_, catalogue_, kSaveFormatAndPage, location_);
+    event->accept();
+}
+
+void CMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (busy_ || !event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+    }
+    event->ignore();
+}
+
+void CMainWindow::dropEvent(QDropEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    event->acceptProposedAction();
+    AddPaths(paths);
+}
+
+}  // namespace quelvox::ui

@@ -1,0 +1,187 @@
+// The main window: the file list, the output format choice, the command
+// buttons and menus, painted with our own art on a frameless 950 by 650
+// window that moves when its empty area is dragged.
+//
+// The window owns the settings, the format catalogue, the path map (and so
+// every FileEntry), the WMA format list and the run state. It is the file
+// list the engine appends rows to (IFileList) and whose volume and output
+// cells a run writes (IRowCells); rows are numbered from 1.
+//
+// While an operation pumps events (adding files, a run), the window is
+// busy: every command and drop is refused, and a close request cancels the
+// operation and closes the window once it has unwound, so nothing the
+// operation holds is destroyed under it.
+#pragma once
+
+#include "common/FormatCatalogue.h"
+#include "encoders/WmaFormats.h"
+#include "engine/HostInterfaces.h"
+#include "engine/ReaderFactory.h"
+#include "engine/RunState.h"
+#include "settings/Settings.h"
+#include "ui/Commands.h"
+
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QMenu;
+
+namespace quelvox {
+class CCodecRuntime;
+}
+
+namespace quelvox::ui {
+
+class CAboutBox;
+class CFileList;
+class CHelpWindow;
+class CSkinButton;
+class IPrompts;
+class IShell;
+
+// What the window is given; null services mean the real ones.
+struct MainWindowServices {
+    IPrompts* prompts = nullptr;
+    IShell* shell = nullptr;
+    // Where the settings are loaded from and saved to.
+    SettingsLocation settings;
+};
+
+class CMainWindow : public QWidget, public IFileList, public IRowCells {
+    Q_OBJECT
+public:
+    // `runtime` must be started and outlive the window.
+    explicit CMainWindow(CCodecRuntime& runtime, MainWindowServices services = {},
+                         QWidget* parent = nullptr);
+    ~CMainWindow() override;
+
+    // IFileList: appends a row for an entry of the path map; 1-based.
+    int AppendRow(const FileEntry& entry) override;
+    // IRowCells, by 1-based row number.
+    void SetVolumeCell(int row, const std::string& text) override;
+    void SetOutputCell(int row, const std::string& text) override;
+    void ScrollToRow(int row) override;
+    void WidenOutputColumn() override;
+
+    // Commands, as the buttons, menus and shortcuts call them. Each does
+    // nothing while the window is busy.
+    void AddFiles();
+    void AddFolder();
+    // Adds the given files (and searches the given folders) to the list.
+    void AddPaths(const QStringList& paths);
+    void RemoveSelected();
+    void RemoveAll();
+    void SelectAll();
+    void ConvertAll();
+    void ConvertSelected();
+    void ConvertAllToOne();
+    void ConvertSelectedToOne();
+    void PlaySource();
+    void PlayOutput();
+    void ShowSource();
+    void ShowOutput();
+    void ShowOptions();
+    void ShowHelp();
+    void ShowAbout();
+    void TellFriend();
+    void WriteToSupport();
+    void OpenHomePage();
+    void CheckForUpdates();
+
+    // Applies the enable rules to the context menu's commands (done each
+    // time the menu is about to show).
+    void UpdateCommandStates();
+
+    // Runs `work` as one busy operation: commands are refused meanwhile and
+    // a close request sets the cancel flag that `work` reads; a requested
+    // close happens after `work` returns. False when the window was busy
+    // already (then `work` does not run).
+    bool RunBusy(const std::function<void()>& work);
+    bool IsBusy() const { return busy_; }
+    // Set by a close request during a busy operation; the operation's
+    // progress reads it as Cancel.
+    bool CancelRequested() const { return closeRequested_; }
+
+    // The parts of the window, for the conversion side and for tests.
+    CFileList* List() const { return list_; }
+    QComboBox* FormatBox() const { return formatBox_; }
+    QMenu* ContextMenu() const { return contextMenu_; }
+    QMenu* HelpMenu() const { return helpMenu_; }
+    QAction* MenuAction(Command command) const;
+    CSkinButton* Button(Command command) const;
+    CHelpWindow* HelpWindow() const;
+    CAboutBox* AboutBox() const;
+    std::map<std::string, FileEntry>& PathMap() { return pathMap_; }
+    CSettings& Settings() { return settings_; }
+    std::vector<OutputFormatEntry>& Catalogue() { return catalogue_; }
+    RunState& State() { return state_; }
+    WmaFormatList& WmaFormats() { return wmaFormats_; }
+    CCodecRuntime& Runtime() { return runtime_; }
+
+signals:
+    // A conversion was asked for with these rows (1-based, top to bottom)
+    // and their entries; `merged` for all into one file.
+    void ConversionRequested(const std::vector<int>& rows, bool merged);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildShortcuts();
+    void FillFormatBox();
+    void OnFormatChosen(int index);
+    void SelectStoredFormat();
+    void OpenFirstStartHelp();
+    void Convert(bool selectedOnly, bool merged);
+    // Hands the chosen rows to the conversion run.
+    void StartConversion(const std::vector<int>& rows, bool merged);
+    void SetControlsEnabled(bool enabled);
+    // The first selected row's entry, or null.
+    FileEntry* FirstSelectedEntry() const;
+    void OpenUrl(const QUrl& url);
+
+    CCodecRuntime& runtime_;
+    std::unique_ptr<IPrompts> ownPrompts_;
+    std::unique_ptr<IShell> ownShell_;
+    IPrompts* prompts_;
+    IShell* shell_;
+    SettingsLocation location_;
+
+    CSettings settings_;
+    std::vector<OutputFormatEntry> catalogue_;
+    std::map<std::string, FileEntry> pathMap_;
+    WmaFormatList wmaFormats_;
+    RunState state_;
+
+    QPixmap background_;
+    CFileList* list_ = nullptr;
+    QComboBox* formatBox_ = nullptr;
+    QMenu* contextMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    std::map<int, QAction*> actions_;
+    std::map<int, CSkinButton*> buttons_;
+    QPointer<CHelpWindow> help_;
+    QPointer<CAboutBox> about_;
+
+    bool busy_ = false;
+    bool closeRequested_ = false;
+};
+
+}  // namespace quelvox::ui

@@ -1,0 +1,159 @@
+// quelvox-screenshots: renders the window and its menus, the help window and
+// the about box into PNG files, so the window can be looked at on a machine
+// without a display (run it with QT_QPA_PLATFORM=offscreen).
+//   quelvox-screenshots [FOLDER]     (default: screenshots)
+#include "common/FileEntry.h"
+#include "engine/ReaderFactory.h"
+#include "engine/Startup.h"
+#include "settings/Settings.h"
+#include "ui/AboutBox.h"
+#include "ui/Commands.h"
+#include "ui/FileList.h"
+#include "ui/HelpWindow.h"
+#include "ui/Look.h"
+#include "ui/MainWindow.h"
+#include "ui/SkinButton.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QMenu>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QEnterEvent>
+
+#include <cstdio>
+
+using namespace quelvox;
+using namespace quelvox::ui;
+
+namespace {
+
+QString g_folder;
+
+void Save(const QPixmap& picture, const QString& name) {
+    const QString path = g_folder + u'/' + name;
+    if (picture.save(path))
+        std::printf("%s\n", qPrintable(path));
+    else
+        std::fprintf(stderr, "quelvox-screenshots: cannot write %s\n", qPrintable(path));
+}
+
+void Settle() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+// The window with a popup (menu or list) drawn where it opened.
+QPixmap WithPopup(QWidget& window, QWidget& popup) {
+    Settle();
+    QPixmap picture = window.grab();
+    QPainter painter(&picture);
+    painter.drawPixmap(popup.mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)),
+                       popup.grab());
+    return picture;
+}
+
+void AddSampleRows(CMainWindow& window) {
+    struct Sample {
+        const char* name;
+        int seconds, kbps, hz, channels;
+    };
+    const Sample samples[] = {
+        {"/home/user/音乐/01 - 晨曦.flac", 245, 912, 44100, 2},
+        {"/home/user/音乐/02 - Night Drive.mp3", 3725, 320, 44100, 2},
+        {"/home/user/音乐/03 - 海边.wav", 187, 1411, 44100, 2},
+        {"/home/user/音乐/concert-5.1.ac3", 5420, 448, 48000, 6},
+        {"/home/user/音乐/voice-memo.amr", 62, 12, 8000, 1},
+        {"/home/user/视频/trailer.mp4", 151, 128, 48000, 2},
+    };
+    for (const Sample& s : samples) {
+        FileEntry entry;
+        entry.Path = s.name;
+        entry.Duration = s.seconds;
+        entry.Bitrate = s.kbps;
+        entry.SampleRate = s.hz;
+        entry.Channels = s.channels;
+        auto [it, added] = window.PathMap().emplace(PathMapKey(entry.Path), entry);
+        if (added) window.AppendRow(it->second);
+    }
+    window.SetVolumeCell(1, "100.00%");
+    window.SetOutputCell(1, "01 - 晨曦.mp3");
+    window.SetVolumeCell(2, "95.50%");
+    window.SetOutputCell(2, "02 - Night Drive.mp3");
+    window.SetOutputCell(3, "正在转换...");
+    window.List()->EntryAt(1)->OutputPath = "/home/user/Documents/01 - 晨曦.mp3";
+    window.List()->topLevelItem(0)->setSelected(true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ApplyLook(app);
+    g_folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(g_folder);
+
+    // A scratch settings file, marked as not the first start, so the user's
+    // own settings are never read or written.
+    QTemporaryDir scratch;
+    const SettingsLocation location{(scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
+    CSettings first;
+    CheckFirstRun(first, location);
+
+    CCodecRuntime runtime;
+    runtime.Start(ExecutableFolder());
+    CMainWindow window(runtime, MainWindowServices{nullptr, nullptr, location});
+    window.show();
+    Settle();
+    Save(window.grab(), QStringLiteral("main-empty.png"));
+
+    AddSampleRows(window);
+    Settle();
+    Save(window.grab(), QStringLiteral("main.png"));
+
+    // The command button under the mouse.
+    CSkinButton* convert = window.Button(kCmdConvertAll);
+    QEnterEvent enter(QPointF(20, 10), QPointF(20, 10), convert->mapToGlobal(QPointF(20, 10)));
+    QCoreApplication::sendEvent(convert, &enter);
+    Settle();
+    Save(window.grab(QRect(0, 56, 137, 330)), QStringLiteral("buttons-hover.png"));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(convert, &leave);
+
+    QMenu* context = window.ContextMenu();
+    context->popup(window.List()->viewport()->mapToGlobal(QPoint(120, 40)));
+    Save(WithPopup(window, *context), QStringLiteral("context-menu.png"));
+    context->hide();
+
+    QMenu* help = window.HelpMenu();
+    CSkinButton* helpButton = window.Button(kCmdHelpMenu);
+    help->popup(helpButton->mapToGlobal(QPoint(0, helpButton->height())));
+    // Keep the menu inside the picture: it opens below the button, to the
+    // left where the screen ends.
+    const QPoint inside = window.mapToGlobal(QPoint(window.width() - help->sizeHint().width() - 8,
+                                                    helpButton->y() + helpButton->height()));
+    help->move(inside);
+    Save(WithPopup(window, *help), QStringLiteral("help-menu.png"));
+    help->hide();
+
+    QComboBox* formats = window.FormatBox();
+    formats->showPopup();
+    Save(WithPopup(window, *formats->view()->window()), QStringLiteral("format-list.png"));
+    formats->hidePopup();
+
+    window.ShowHelp();
+    Settle();
+    if (window.HelpWindow()) {
+        window.HelpWindow()->resize(900, 700);
+        Settle();
+        Save(window.HelpWindow()->grab(), QStringLiteral("help.png"));
+    }
+
+    window.ShowAbout();
+    Settle();
+    if (window.AboutBox()) Save(window.AboutBox()->grab(), QStringLiteral("about.png"));
+
+    window.close();
+    return 0;
+}
