@@ -1,5 +1,6 @@
 #include "ui/HelpWindow.h"
 
+#include "platform/DataFolders.h"
 #include "ui/Art.h"
 
 #include <QCoreApplication>
@@ -12,15 +13,16 @@
 namespace quelvox::ui {
 
 QString FindManual() {
+    // The build copies the manual into help/ beside the programs (the test
+    // programs sit one folder further down); an installed program finds it
+    // in share/quelvox/help.
     const QString program = QCoreApplication::applicationDirPath();
-    for (const QString& folder :
-         {program + QStringLiteral("/help"), program + QStringLiteral("/../help"),
-          program + QStringLiteral("/../share/quelvox/help"),
-          QStringLiteral("/usr/local/share/quelvox/help"), QStringLiteral("/usr/share/quelvox/help")}) {
-        const QFileInfo page(folder + QStringLiteral("/index.html"));
-        if (page.isFile()) return QDir::cleanPath(page.absoluteFilePath());
+    std::string page = FindDataFile(program.toStdString(), "help/index.html");
+    if (page.empty()) {
+        const QFileInfo build(program + QStringLiteral("/../help/index.html"));
+        if (build.isFile()) page = build.absoluteFilePath().toStdString();
     }
-    return {};
+    return page.empty() ? QString() : QDir::cleanPath(QString::fromStdString(page));
 }
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)) {
