@@ -61,9 +61,11 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
         list_->addItem(page->Caption());
         stack_->addWidget(page);
     }
-    // Every caption visible at once, without scrolling sideways.
+    // Every caption visible at once, without scrolling either way.
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_->setFixedWidth(list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 24);
+    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setFixedWidth(list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 16);
+    list_->setMinimumHeight(list_->sizeHintForRow(0) * list_->count() + 2 * list_->frameWidth() + 4);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);

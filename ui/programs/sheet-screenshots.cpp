@@ -48,7 +48,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < sheet.PageCount(); ++i) {
         sheet.ChoosePage(i);
         app.processEvents();
-        QString name = sheet.Page(i)->Caption();
+        // File names in ASCII: the first two captions are Chinese.
+        QString name = i == 0 ? QStringLiteral("general")
+                       : i == 1 ? QStringLiteral("output")
+                                : sheet.Page(i)->Caption();
         name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-"));
         const QString path = QStringLiteral("%1/%2-%3.png")
                                  .arg(folder)
