@@ -8,6 +8,7 @@
 #include "ui/Art.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
+#include "ui/OptSheet.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
@@ -517,7 +518,16 @@ void CMainWindow::ShowOutput() {
 
 void CMainWindow::ShowOptions() {
     if (busy_) return;
-    // The options sheet opens here once it exists.
+    COptServices services;
+    services.prompts = prompts_;
+    services.wmaFormats = &wmaFormats_;
+    services.wmaRuntimeCheck = [this] {
+        if (!runtime_.LoadWmaRuntime()) return false;
+        if (wmaFormats_.empty()) BuildWmaFormatList(wmaFormats_);
+        return true;
+    };
+    services.location = location_;
+    quelvox::ui::ShowOptions(settings_, catalogue_, services, this);
 }
 
 void CMainWindow::UpdateCommandStates() {

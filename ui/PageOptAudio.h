@@ -1,0 +1,57 @@
+// The encoding page of one output format: the codec within the format and,
+// unless the program chooses them, the sample rate, bit rate and channels.
+#pragma once
+
+#include <cstddef>
+
+#include "ui/OptPage.h"
+
+class QCheckBox;
+class QComboBox;
+
+namespace quelvox::ui {
+
+class CPageOptAudio : public COptPage {
+    Q_OBJECT
+public:
+    struct Values {
+        int AutoEncParam = 1;
+        int CodecID = 0;
+        int SampleRate = 0;  // 0 = automatic
+        int BitRate = 0;     // 0 = automatic
+        int Channels = 0;    // 0 = automatic
+    };
+
+    // The page of catalogue[entryIndex].
+    CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
+                  COptServices& services, QWidget* parent = nullptr);
+
+    void OnApply() override;
+    void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
+
+    const Values& PageValues() const { return v_; }
+    int FormatCode() const { return entry_.code; }
+
+    // Item texts of the lists.
+    static QString RateLabel(int rate);       // "%d Hz"
+    static QString BitRateLabel(int value);   // "%d bit", "%.2f kbps" or "%d kbps"
+
+private:
+    void Build() override;
+    void FillLists();
+    void UpdateEnabling();
+    void TakeSelections();
+
+    const OutputFormatEntry& entry_;
+    size_t entryIndex_;
+    Values v_;
+    bool hasRates_ = false;
+    bool hasBitRates_ = false;
+    QComboBox* codec_ = nullptr;
+    QCheckBox* auto_ = nullptr;
+    QComboBox* rate_ = nullptr;
+    QComboBox* bitRate_ = nullptr;
+    QComboBox* channels_ = nullptr;
+};
+
+}  // namespace quelvox::ui

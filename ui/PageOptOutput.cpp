@@ -1,0 +1,179 @@
+#include "ui/PageOptOutput.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+
+#include "ui/Prompts.h"
+
+namespace quelvox::ui {
+
+namespace {
+
+// Selects the item whose value is `value`; when there is none, the first
+// item, and `value` becomes its value.
+void SelectOrFirst(QComboBox* combo, int& value) {
+    int index = combo->findData(value);
+    if (index < 0) {
+        index = 0;
+        value = combo->itemData(0).toInt();
+    }
+    combo->setCurrentIndex(index);
+}
+
+}  // namespace
+
+COptOutputPage::COptOutputPage(const CSettings& s, COptServices& services, QWidget* parent)
+    : COptPage(tr("输出"), services, parent) {
+    v_.DestOutputFolderOpt = s.DestOutputFolderOpt;
+    v_.DestSpecifiedFolder = s.DestSpecifiedFolder;
+    v_.CreateDirs = s.CreateDirs;
+    v_.TargetExistsOpt = s.TargetExistsOpt;
+    v_.OutputFiles2MyDocuments = s.OutputFiles2MyDocuments;
+    v_.BrowseOutputFolder = s.BrowseOutputFolder;
+}
+
+void COptOutputPage::Build() {
+    QGroupBox* group = AddGroup(tr("输出"));
+    auto* g = new QGridLayout(group);
+
+    choice_ = new QComboBox(group);
+    choice_->setObjectName("folderChoice");
+    choice_->addItem(tr("与源文件相同"), 199);
+    choice_->addItem(tr("指定文件夹"), 399);
+    auto* choiceLabel = new QLabel(tr("输出文件夹(&O):"), group);
+    choiceLabel->setBuddy(choice_);
+    g->addWidget(choiceLabel, 0, 0);
+    g->addWidget(choice_, 0, 1, 1, 3);
+
+    folder_ = new QLineEdit(group);
+    folder_->setObjectName("folder");
+    auto* folderLabel = new QLabel(tr("指定文件夹(&S):"), group);
+    folderLabel->setBuddy(folder_);
+    browse_ = new QPushButton(tr("浏览(&B)"), group);
+    browse_->setObjectName("browse");
+    open_ = new QPushButton(tr("打开(&P)"), group);
+    open_->setObjectName("open");
+    g->addWidget(folderLabel, 1, 0);
+    g->addWidget(folder_, 1, 1);
+    g->addWidget(browse_, 1, 2);
+    g->addWidget(open_, 1, 3);
+
+    keepTree_ = new QCheckBox(tr("保留原始目录树(&K)"), group);
+    keepTree_->setObjectName("keepTree");
+    g->addWidget(keepTree_, 2, 1, 1, 3);
+    // The example shows how the program lays out folders here: the
+    // source's absolute folder path below the chosen folder.
+    auto* example = new QLabel(
+        tr("例如: 源文件为 \"/home/user/Music/pop/track01.mp3\" 则输出文件夹为 \"/media/Output\". "
+           "如选中该选项, 则输出文件夹将为 \"/media/Output/home/user/Music/pop/\"。"),
+        group);
+    example->setWordWrap(true);
+    g->addWidget(example, 3, 1, 1, 3);
+
+    targetExists_ = new QComboBox(group);
+    targetExists_->setObjectName("targetExists");
+    targetExists_->addItem(tr("自动重命名 (在文件名末端添加数字)"), 11);
+    targetExists_->addItem(tr("覆盖"), 22);
+    targetExists_->addItem(tr("跳过 (不转换)"), 33);
+    auto* targetLabel = new QLabel(tr("如果目标文件存在(&I)"), group);
+    targetLabel->setBuddy(targetExists_);
+    g->addWidget(targetLabel, 4, 0);
+    g->addWidget(targetExists_, 4, 1, 1, 3);
+
+    fallback_ = new QCheckBox(tr("如果创建文件失败,输出文件到 \"My Documents\"(&U)"), group);
+    fallback_->setObjectName("fallback");
+    browseAfter_ = new QCheckBox(tr("转换完成后浏览输出文件夹(&W)"), group);
+    browseAfter_->setObjectName("browseAfter");
+    g->addWidget(fallback_, 5, 0, 1, 4);
+    g->addWidget(browseAfter_, 6, 0, 1, 4);
+    g->setColumnStretch(1, 1);
+
+    SelectOrFirst(choice_, v_.DestOutputFolderOpt);
+    SelectOrFirst(targetExists_, v_.TargetExistsOpt);
+    folder_->setText(FromStd(v_.DestSpecifiedFolder));
+    keepTree_->setChecked(v_.CreateDirs != 0);
+    fallback_->setChecked(v_.OutputFiles2MyDocuments != 0);
+    browseAfter_->setChecked(v_.BrowseOutputFolder != 0);
+    UpdateEnabling();
+
+    connect(choice_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
+    connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
+    connect(open_, &QPushButton::clicked, this, [this] { OpenFolder(); });
+}
+
+void COptOutputPage::UpdateEnabling() {
+    const bool specified = choice_->currentData().toInt() == 399;
+    folder_->setEnabled(specified);
+    browse_->setEnabled(specified);
+    open_->setEnabled(specified);
+    keepTree_->setEnabled(specified);
+}
+
+void COptOutputPage::TakeControls() {
+    v_.DestOutputFolderOpt = choice_->currentData().toInt();
+    v_.DestSpecifiedFolder = ToStd(folder_->text());
+    v_.CreateDirs = keepTree_->isChecked() ? 1 : 0;
+    v_.TargetExistsOpt = targetExists_->currentData().toInt();
+    v_.OutputFiles2MyDocuments = fallback_->isChecked() ? 1 : 0;
+    v_.BrowseOutputFolder = browseAfter_->isChecked() ? 1 : 0;
+}
+
+void COptOutputPage::Browse() {
+    TakeControls();
+    QString start = folder_->text();
+    while (start.size() > 1 && start.endsWith(QLatin1Char('/'))) start.chop(1);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, tr("请选择输出文件夹:"), start);
+    QApplication::restoreOverrideCursor();
+    if (chosen.isEmpty()) return;
+    folder_->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
+}
+
+void COptOutputPage::OpenFolder() {
+    TakeControls();
+    const QString folder = folder_->text();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        if (services_.openFolder) {
+            services_.openFolder(folder);
+        } else {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        }
+        return;
+    }
+    services_.prompts->Warning(
+        this, tr("该文件夹 \"%1\" 尚不存在.\n\n注意: 转换文件时程序将自动创建文件夹.").arg(folder));
+}
+
+bool COptOutputPage::OnLeave() {
+    TakeControls();
+    if (v_.DestOutputFolderOpt == 399 && v_.DestSpecifiedFolder.empty()) {
+        services_.prompts->Warning(this, tr("请选择一个输出文件夹."));
+        folder_->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void COptOutputPage::OnApply() { TakeControls(); }
+
+void COptOutputPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+    s.DestOutputFolderOpt = v_.DestOutputFolderOpt;
+    s.DestSpecifiedFolder = v_.DestSpecifiedFolder;
+    s.CreateDirs = v_.CreateDirs;
+    s.TargetExistsOpt = v_.TargetExistsOpt;
+    s.OutputFiles2MyDocuments = v_.OutputFiles2MyDocuments;
+    s.BrowseOutputFolder = v_.BrowseOutputFolder;
+}
+
+}  // namespace quelvox::ui

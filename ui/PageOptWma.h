@@ -1,0 +1,40 @@
+// The encoding page of the WMA, WMV and ASF outputs: automatic, or one of
+// the audio formats the Windows Media layer offers.
+#pragma once
+
+#include "ui/OptPage.h"
+
+class QComboBox;
+
+namespace quelvox::ui {
+
+class CPageWMAOptions : public COptPage {
+    Q_OBJECT
+public:
+    struct Values {
+        int WMAAutoEncParam = 1;
+        int WMASampleRate = 44100;
+        int WMABitRate = 128000;  // bit/s
+        int WMAChannels = 2;
+    };
+
+    CPageWMAOptions(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+
+    void OnApply() override;
+    void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
+
+    const Values& PageValues() const { return v_; }
+
+    // Item values besides the format list indexes.
+    static constexpr int kAutoItem = -1;
+    static constexpr int kStoredItem = -2;  // the stored choice, not offered now
+
+private:
+    void Build() override;
+
+    Values v_;
+    bool userChose_ = false;
+    QComboBox* formats_ = nullptr;
+};
+
+}  // namespace quelvox::ui
