@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -38,6 +39,7 @@ COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWi
     v_.ConvertLength = s.ConvertLength;
     v_.VolumeType = s.VolumeType;
     v_.Volume = s.Volume;
+    v_.Resampler = s.Resampler == 1 ? 1 : 0;
 }
 
 std::string COptGeneralPage::CleanFilterText(std::string_view text) {
@@ -129,6 +131,18 @@ void COptGeneralPage::Build() {
     limits->setColumnStretch(2, 1);
     g->addLayout(limits);
 
+    // The sample-rate converter: SoX's is the default, libresample gives the
+    // outputs of earlier versions.
+    auto* resamplerRow = new QHBoxLayout;
+    resamplerRow->addWidget(new QLabel(tr("重采样器:"), general));
+    resampler_ = new QComboBox(general);
+    resampler_->setObjectName("resampler");
+    resampler_->addItem(tr("SoX 高质量 (默认)"));
+    resampler_->addItem(tr("libresample (兼容)"));
+    resamplerRow->addWidget(resampler_);
+    resamplerRow->addStretch(1);
+    g->addLayout(resamplerRow);
+
     QGroupBox* volumeGroup = AddGroup(tr("音量"));
     auto* vl = new QGridLayout(volumeGroup);
     volumeType_ = new QButtonGroup(this);
@@ -162,6 +176,7 @@ void COptGeneralPage::Build() {
     volumeType_->button(v_.VolumeType == 0 || v_.VolumeType == 1 ? v_.VolumeType : 2)
         ->setChecked(true);
     volume_->setValue(v_.Volume);
+    resampler_->setCurrentIndex(v_.Resampler);
     UpdateEnabling();
 
     connect(filterOn_, &QCheckBox::clicked, this, [this] {
@@ -215,6 +230,7 @@ void COptGeneralPage::TakeControls() {
     v_.ConvertLength = length_->value();
     v_.VolumeType = volumeType_->checkedId();
     v_.Volume = volume_->value();
+    v_.Resampler = resampler_->currentIndex() == 1 ? 1 : 0;
 }
 
 bool COptGeneralPage::OnLeave() {
@@ -246,6 +262,7 @@ void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) con
     s.ConvertLength = v_.ConvertLength;
     s.VolumeType = v_.VolumeType;
     s.Volume = v_.Volume;
+    s.Resampler = v_.Resampler;
 }
 
 }  // namespace quelvox::ui

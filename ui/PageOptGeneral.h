@@ -9,6 +9,7 @@
 #include "ui/OptPage.h"
 
 class QButtonGroup;
+class QComboBox;
 class QCheckBox;
 class QLineEdit;
 class QSpinBox;
@@ -30,6 +31,7 @@ public:
         int ConvertLength = 0;
         int VolumeType = 2;  // 0 normalise, 1 manual, 2 keep
         int Volume = 100;
+        int Resampler = 0;  // 0 SoX, 1 libresample
     };
 
     COptGeneralPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
@@ -52,6 +54,7 @@ private:
 
     Values v_;
     QButtonGroup* mono_ = nullptr;
+    QComboBox* resampler_ = nullptr;
     QCheckBox* filterOn_ = nullptr;
     QLineEdit* filterText_ = nullptr;
     QCheckBox* hidden_ = nullptr;
