@@ -13,8 +13,12 @@
 
 #include "common/AudioStream.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+struct AVCodec;
 
 namespace quelvox {
 
@@ -67,6 +71,13 @@ public:
 private:
     struct Session;  // library objects of one open file
 
+    // The steps of Open; each returns 0 through Fail.
+    int SetUpAmrNb(Session& s);
+    int SetUpEncoder(Session& s, const AVCodec* codec);
+    int AddTags(Session& s);
+    // The bit rate the encoder is asked for, by codec.
+    int64_t EncoderBitRate(int libId);
+
     int Fail(const std::string& reason);
     void Release();
 
@@ -81,6 +92,7 @@ private:
         copyright_, track_;
 
     std::unique_ptr<Session> session_;
+    std::vector<int16_t> interleaved_;  // one stereo block for the encoder
     std::string lastError_;
 };
 
