@@ -9,9 +9,7 @@ namespace quelvox {
 
 CAmrWriter::~CAmrWriter() { Close(); }
 
-void CAmrWriter::SetCodecParams(const void* record) {
-    if (!record) return;
-    const auto& p = *static_cast<const AmrCodecParams*>(record);
+void CAmrWriter::SetCodecParams(const AmrCodecParams& p) {
     narrowBand_ = p.narrowBand ? 1 : 0;
     dtx_ = p.dtx ? 1 : 0;
     nbMode_ = p.nbMode;

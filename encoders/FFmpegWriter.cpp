@@ -166,15 +166,9 @@ void CFFmpegWriter::SetSampleRate(int hz) { sampleRate_ = hz; }
 void CFFmpegWriter::SetChannels(int count) { channels_ = count; }
 void CFFmpegWriter::SetBitrate(int bitsPerSecond) { bitrate_ = bitsPerSecond; }
 
-void CFFmpegWriter::SetCodecParams(const void* record) {
-    if (!record) {
-        container_.clear();
-        codecId_ = 0;
-        return;
-    }
-    const auto* p = static_cast<const FFmpegCodecParams*>(record);
-    container_ = p->container;
-    codecId_ = p->codecId;
+void CFFmpegWriter::SetCodecParams(const FFmpegCodecParams& params) {
+    container_ = params.container;
+    codecId_ = params.codecId;
 }
 
 bool CFFmpegWriter::ContainerCarriesTags(const std::string& container) {

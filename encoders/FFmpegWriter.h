@@ -22,6 +22,13 @@ struct AVCodec;
 
 namespace quelvox {
 
+// Parameter record of the FFmpeg writer: container short name and the
+// persisted codec id (translated to the library's id by the writer).
+struct FFmpegCodecParams {
+    std::string container;
+    int codecId = 0;
+};
+
 class CFFmpegWriter : public CAudioWriter {
 public:
     CFFmpegWriter();
@@ -39,9 +46,8 @@ public:
     void SetChannels(int count) override;
     // Bit/s; for G.726 the number of bits per sample (2 to 5, others → 4).
     void SetBitrate(int bitsPerSecond) override;
-    // `record` points to an FFmpegCodecParams: muxer short name and the
-    // persisted codec id. The writer copies both; null clears them.
-    void SetCodecParams(const void* record) override;
+    // Muxer short name and persisted codec id; the writer copies both.
+    void SetCodecParams(const FFmpegCodecParams& params);
 
     // Builds container, stream and encoder, creates the file and writes the
     // header. Returns 1, or 0 with everything released, no file left open and

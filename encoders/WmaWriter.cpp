@@ -40,9 +40,9 @@ void CWmaWriter::SetChannels(int count) {
 
 void CWmaWriter::SetBitrate(int bitsPerSecond) { bitrate_ = bitsPerSecond; }
 
-void CWmaWriter::SetCodecParams(const void* record) {
-    hasMediaType_ = record != nullptr;
-    mediaType_ = record ? *static_cast<const wma::WmaMediaType*>(record) : wma::WmaMediaType{};
+void CWmaWriter::SetCodecParams(const wma::WmaMediaType& mediaType) {
+    hasMediaType_ = true;
+    mediaType_ = mediaType;
 }
 
 void CWmaWriter::Reset() {

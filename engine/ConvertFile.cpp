@@ -36,7 +36,7 @@ bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format,
     }
     plan.targetChannels = 1;
     auto writer = std::make_unique<CAmrWriter>();
-    writer->SetCodecParams(&params);
+    writer->SetCodecParams(params);
     plan.writer = std::move(writer);
     return true;
 }
@@ -78,7 +78,7 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
         writer->SetChannels(delivered < channels ? 2 : delivered);
     }
     writer->SetBitrate(item->bitrate);
-    writer->SetCodecParams(&item->mediaType);
+    writer->SetCodecParams(item->mediaType);
     plan.writer = std::move(writer);
     return true;
 }
@@ -92,7 +92,7 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
     FFmpegCodecParams codec;
     codec.container = format.container;
     codec.codecId = format.CodecID;
-    writer->SetCodecParams(&codec);
+    writer->SetCodecParams(codec);
     writer->SetSampleRate(params.sampleRate);
     writer->SetChannels(params.channels);
     writer->SetBitrate(params.bitRate);
