@@ -2,6 +2,7 @@
 
 #include "encoders/AmrNbPacketEncoder.h"
 #include "encoders/LibraryCodecIds.h"
+#include "common/FormatCatalogue.h"
 #include "common/TextCodec.h"
 #include "platform/libav/EncodeSession.h"
 
@@ -29,10 +30,6 @@ namespace {
 
 // Frames per encoder call for codecs that take any number of samples.
 constexpr int kChunkFrames = 4096;
-
-// Muxers whose output never carries text tags.
-constexpr const char* kTaglessContainers[] = {"wav", "aiff", "au",  "voc",
-                                              "mmf", "flv",  "swf"};
 
 // Bit rates the MPEG audio layer II encoder accepts, by MPEG version.
 constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,
@@ -172,9 +169,7 @@ void CFFmpegWriter::SetCodecParams(const FFmpegCodecParams& params) {
 }
 
 bool CFFmpegWriter::ContainerCarriesTags(const std::string& container) {
-    for (const char* c : kTaglessContainers)
-        if (container == c) return false;
-    return true;
+    return quelvox::ContainerCarriesTags(container);
 }
 
 int CFFmpegWriter::GetFrameSize() const {

@@ -70,8 +70,8 @@ public:
     // a successful Open.
     const std::string& GetLastError() const { return lastError_; }
 
-    // Whether output in this muxer receives text tags. WAV, AIFF, AU, VOC,
-    // MMF, FLV and SWF output never does.
+    // Whether output in this muxer receives text tags, as the format
+    // catalogue's rows say (WAV, AIFF, AU, VOC, MMF, FLV and SWF: never).
     static bool ContainerCarriesTags(const std::string& container);
 
 private:
