@@ -131,6 +131,20 @@ public:
     virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
     // Flushes the encoder, finishes the container and closes the file.
     virtual void Close() = 0;
+
+    // Why a Write or Close could not write the file (the system's text,
+    // e.g. "No space left on device"); empty while everything was written.
+    // The output is incomplete when it is not empty.
+    const std::string& WriteError() const { return writeError_; }
+
+protected:
+    // Keeps the first cause; later ones follow from it.
+    void NoteWriteError(const std::string& cause) {
+        if (writeError_.empty()) writeError_ = cause.empty() ? "write failed" : cause;
+    }
+
+private:
+    std::string writeError_;
 };
 
 }  // namespace quelvox

@@ -361,16 +361,18 @@ int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) 
         }
         ok = s->encode.Push(interleaved_.data(), frames);
     }
+    if (!ok) NoteWriteError(s->encode.WriteError());
     return ok ? 1 : 0;
 }
 
 void CFFmpegWriter::Close() {
     Session* s = session_.get();
     if (s && s->encode.HeaderWritten()) {
-        if (s->amr.IsOpen() && s->amrStaged > 0) s->EncodeAmrStaged();
+        bool ok = !(s->amr.IsOpen() && s->amrStaged > 0) || s->EncodeAmrStaged();
         // A short last frame where the encoder allows one, else the frame is
         // completed with silence.
-        s->encode.Finish(libav::LastFrame::ShortWhereAllowed);
+        if (!s->encode.Finish(libav::LastFrame::ShortWhereAllowed)) ok = false;
+        if (!ok) NoteWriteError(s->encode.WriteError());
     }
     Release();
 }

@@ -550,6 +550,8 @@ bool CWmaFileWriter::WriteSample(int64_t time, const int16_t* interleaved, int f
         if (gap > 0 && !s.Feed(nullptr, gap)) ok = false;
     }
     if (frames > 0 && !s.Feed(interleaved, frames)) ok = false;
+    if (!ok) lastError_ = s.encode.WriteError().empty() ? "the sample could not be written"
+                                                        : s.encode.WriteError();
     return ok;
 }
 
@@ -559,8 +561,9 @@ bool CWmaFileWriter::EndWriting() {
         return false;
     }
     const bool ok = session_->encode.Finish(libav::LastFrame::PadToFrameSize);
+    const std::string cause = session_->encode.WriteError();
     session_.reset();
-    if (!ok) lastError_ = "the file could not be finished";
+    if (!ok) lastError_ = cause.empty() ? "the file could not be finished" : cause;
     return ok;
 }
 
