@@ -14,6 +14,8 @@
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
 
+#include <algorithm>
+
 namespace quelvox {
 
 namespace {
@@ -104,6 +106,22 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
 
 }  // namespace
 
+std::string WriteFailureDetail(const std::string& cause) {
+    return "无法写入输出文件: " + (cause.empty() ? std::string("write failed") : cause);
+}
+
+void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
+    if (claimedSeconds <= 0 || sampleRate <= 0) return;
+    const double held = static_cast<double>(framesRead) / sampleRate;
+    // Header durations are whole seconds and some formats estimate them:
+    // only a clear shortfall counts.
+    const double claimed = claimedSeconds;
+    if (claimed - held > std::max(1.0, claimed * 0.1)) {
+        state.claimedSeconds = claimed;
+        state.heldSeconds = held;
+    }
+}
+
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
                    int sourceRate, int sourceChannels, bool merged, WriterPlan& plan) {
     plan = WriterPlan{};
@@ -154,9 +172,14 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
         source.InputType == kInputModule || source.InputType == kInputMidi;
 
     BlockLoopResult result;
-    for (int frames = reader.Read(chain.ReadLeft(), chain.ReadRight()); frames > 0;
-         frames = reader.Read(chain.ReadLeft(), chain.ReadRight())) {
+    for (;;) {
+        const int frames = reader.Read(chain.ReadLeft(), chain.ReadRight());
+        if (frames <= 0) {
+            result.sourceEnded = !synthesised;
+            break;
+        }
         result.wroteBlocks = true;
+        result.framesRead += static_cast<uint64_t>(frames);
         const uint64_t position = reader.GetPosition();
         progress.Update(position);
         ctx.progress.Pump();
@@ -166,14 +189,23 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
         }
         ChainBlock block = chain.Process(frames);
         if (block.action == BlockAction::End) break;
-        if (block.action == BlockAction::Write) writer.Write(block.left, block.right, block.frames);
+        if (block.action == BlockAction::Write &&
+            !writer.Write(block.left, block.right, block.frames)) {
+            // What follows could not be stored either: the output is lost.
+            result.writeFailed = true;
+            return result;
+        }
         if (block.last) break;
         // Tracker modules and MIDI may loop forever: stop at the length.
         if (synthesised && position >= total) break;
     }
     if (result.wroteBlocks) {
-        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain())
-            writer.Write(b.left, b.right, b.frames);
+        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain()) {
+            if (!writer.Write(b.left, b.right, b.frames)) {
+                result.writeFailed = true;
+                return result;
+            }
+        }
         progress.Complete();
     }
     return result;
@@ -209,6 +241,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
         state.retry = false;
+        state.errorDetail = WriteFailureDetail(output.Error());
         return 0;
     }
     writer.SetFileName(temp);
@@ -233,14 +266,34 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     }
 
     BlockLoopResult loop = RunBlockLoop(ctx, source, *reader, chain, writer);
+    const int claimedSeconds = reader->GetDuration();
     reader->Close();
     writer.Close();
+    const std::string writeError = writer.WriteError();
     plan.writer.reset();
 
-    // Only a complete, non-empty output replaces the target.
-    if (loop.wroteBlocks && !loop.cancelled && output.TempSize() > 0 && output.Commit()) return 1;
-    output.Abandon();
-    return 0;
+    if (loop.writeFailed || !writeError.empty()) {
+        // An incomplete output never takes the target's name, and trying
+        // again with another reader would meet the same disk.
+        output.Abandon();
+        state.retry = false;
+        state.errorDetail = WriteFailureDetail(writeError);
+        return 0;
+    }
+    // Only a complete, non-empty output takes the target's name.
+    if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
+        output.Abandon();
+        return 0;
+    }
+    if (!output.Commit(CommitModeFor(settings.TargetExistsOpt))) {
+        state.retry = false;
+        state.errorDetail = output.Error();
+        return 0;
+    }
+    state.outputUsed = output.Target();
+    if (loop.sourceEnded)
+        NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
+    return 1;
 }
 
 }  // namespace quelvox
