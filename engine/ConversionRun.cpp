@@ -196,6 +196,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.normalisationGain = -1.0f;
     state.outputUsed.clear();
     state.heldSeconds = -1.0;
+    state.targetExisted = -1;
     std::string tempPath;
 
     auto fail = [&](const std::string& message) {
@@ -215,6 +216,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
         std::string message;
         if (!ResolveOutputPath(env.settings, entry, format.extension, message)) return fail(message);
     }
+    std::error_code existsError;
+    state.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
 
     FileEntry substitute;
     const FileEntry* source =

@@ -15,6 +15,7 @@
 #include "engine/TagPolicy.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace quelvox {
 
@@ -237,6 +238,17 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
 
     ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
 
+    // A target that existed when its name was chosen is replaced (the policy
+    // said overwrite, or the caller chose it); one that appeared later was
+    // made by someone else and is kept as the target-exists policy says.
+    std::error_code existsError;
+    const bool chosenExisting =
+        state.targetExisted >= 0
+            ? state.targetExisted == 1
+            : std::filesystem::exists(std::filesystem::symlink_status(source.OutputPath,
+                                                                      existsError));
+    const CommitMode commitMode =
+        chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
@@ -285,7 +297,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
         output.Abandon();
         return 0;
     }
-    if (!output.Commit(CommitModeFor(settings.TargetExistsOpt))) {
+    if (!output.Commit(commitMode)) {
         state.retry = false;
         state.errorDetail = output.Error();
         return 0;
