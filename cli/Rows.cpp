@@ -1,5 +1,7 @@
 #include "cli/Rows.h"
 
+#include <cstdio>
+
 namespace quelvox::cli {
 
 std::string ProbeLine(const FileEntry& entry) {
@@ -26,6 +28,15 @@ void CRowTable::SetOutputCell(int row, const std::string& text) {
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
     Advance(row);
     output_[static_cast<size_t>(row)] = text;
+}
+
+void CRowTable::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
+    if (!warn_ || row < 0 || row >= static_cast<int>(entries_.size())) return;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "is shorter than its header claims (header: %.2f s, audio: %.2f s)",
+                  claimedSeconds, heldSeconds);
+    warn_(entries_[static_cast<size_t>(row)]->Path + " " + text);
 }
 
 void CRowTable::ScrollToRow(int row) {

@@ -31,6 +31,11 @@ public:
     // the rows before the one it turns to as finished.
     void ScrollToRow(int row) override;
 
+    // Warns on standard error that the row's source held clearly less audio
+    // than its header claims.
+    void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
+    void SetWarningPrinter(LinePrinter warn) { warn_ = std::move(warn); }
+
     // When set, touching a row prints every row before it.
     void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
     // Prints the rows before `end` that are not printed yet.
@@ -45,6 +50,7 @@ private:
     std::vector<std::string> volume_;
     std::vector<std::string> output_;
     LinePrinter print_;
+    LinePrinter warn_;
     mutable std::recursive_mutex mutex_;
     int printed_ = 0;
     bool printOnAdvance_ = false;

@@ -1,9 +1,11 @@
 #include "cli/Run.h"
 
 #include "common/FormatCatalogue.h"
+#include "engine/OutputPath.h"
 #include "engine/ParallelRun.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace quelvox::cli {
@@ -27,17 +29,51 @@ bool CCliHost::AskQuestion(const std::string& text) {
 void CCliHost::ShowWarning(const std::string& text) { console_.Warn(text); }
 
 std::string CCliHost::ChooseMergedFile(const OutputFormatEntry& format) {
-    return mergeFile_.empty() ? std::string() : MergeTarget(mergeFile_, format);
+    if (mergeFile_.empty()) return {};
+    std::vector<std::string> notes;
+    std::string target = MergeTarget(mergeFile_, format, targetExistsOpt_, mergeSources_, notes);
+    for (const std::string& note : notes) console_.Warn(note);
+    return target;
 }
 
-std::string MergeTarget(const std::string& path, const OutputFormatEntry& format) {
+std::string MergeTarget(const std::string& path, const OutputFormatEntry& format,
+                        int targetExistsOpt, const std::vector<std::string>& sources,
+                        std::vector<std::string>& notes) {
     std::error_code ec;
     fs::path target = fs::absolute(path, ec);
     if (ec) target = path;
     target = target.lexically_normal();
     if (!target.has_filename()) return {};
-    if (!target.has_extension()) target += std::string(".") + format.extension;
-    return target.string();
+    const std::string extension = std::string(".") + format.extension;
+    if (target.has_extension()) {
+        std::string given = target.extension().string();
+        std::transform(given.begin(), given.end(), given.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (given != extension) {
+            notes.push_back("the merge file gets the extension " + extension + " of its format: " +
+                            target.string() + extension);
+            target += extension;
+        }
+    } else {
+        target += extension;
+    }
+    if (!fs::exists(fs::symlink_status(target, ec))) return target.string();
+    for (const std::string& source : sources) {
+        if (SameFile(target.string(), source)) {
+            notes.push_back(target.string() + ": " + kSameAsSourceMessage);
+            return {};
+        }
+    }
+    if (targetExistsOpt == 22) return target.string();
+    if (targetExistsOpt == 33) {
+        notes.push_back(target.string() + ": 目标存在并跳过");
+        return {};
+    }
+    const std::string stem = (target.parent_path() / target.stem()).string();
+    for (int n = 1;; ++n) {
+        const std::string candidate = stem + "_" + std::to_string(n) + extension;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
 }
 
 namespace {

@@ -23,6 +23,10 @@ public:
     CCliHost(CConsole& console, const std::atomic<bool>& cancel, std::string mergeFile = {});
     // The table that receives the cells; none while files are being added.
     void SetRows(CRowTable* rows) { rows_ = rows; }
+    // The target-exists policy (TargetExistsOpt) for an existing merge file.
+    void SetTargetExistsOpt(int option) { targetExistsOpt_ = option; }
+    // The files being merged: the merge file may be none of them.
+    void SetMergeSources(std::vector<std::string> sources) { mergeSources_ = std::move(sources); }
 
     IProgress& OpenProgress() override;
     void CloseProgress() override;
@@ -42,6 +46,9 @@ public:
     void ScrollToRow(int row) override {
         if (rows_) rows_->ScrollToRow(row);
     }
+    void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override {
+        if (rows_) rows_->NoteShortSource(row, claimedSeconds, heldSeconds);
+    }
 
     CSharedProgress& Progress() { return progress_; }
 
@@ -50,6 +57,8 @@ private:
     CRowTable* rows_ = nullptr;
     CSharedProgress progress_;
     std::string mergeFile_;
+    int targetExistsOpt_ = 11;
+    std::vector<std::string> mergeSources_;
 };
 
 // One output per entry, `jobs` files at once (1 = one after another, on
@@ -67,7 +76,14 @@ void RunMerged(RunEnvironment& env, CCliHost& host, CRowTable& rows,
                const std::vector<FileEntry*>& entries, const OutputFormatEntry& format);
 
 // The merge file as the save dialog would hand it over: absolute, with the
-// format's extension added when the name has none.
-std::string MergeTarget(const std::string& path, const OutputFormatEntry& format);
+// format's extension added when the name has none or another one (`notes`
+// then says so). An existing file follows the target-exists policy: 22
+// keeps the name (the file is replaced once the merge is done), 33 skips
+// (empty result, `notes` says why), anything else takes the first free
+// "<stem>_<n>.<ext>". A name that is one of `sources` (by any path) is
+// refused before the policy is looked at: empty result.
+std::string MergeTarget(const std::string& path, const OutputFormatEntry& format,
+                        int targetExistsOpt, const std::vector<std::string>& sources,
+                        std::vector<std::string>& notes);
 
 }  // namespace quelvox::cli

@@ -203,6 +203,11 @@ int main(int argc, char** argv) {
 
     CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
     host.SetRows(&rows);
+    host.SetTargetExistsOpt(settings.TargetExistsOpt);
+    std::vector<std::string> sources;
+    for (const FileEntry* entry : entries) sources.push_back(entry->Path);
+    host.SetMergeSources(std::move(sources));
+    rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};
     if (!options.mergeFile.empty())
         RunMerged(env, host, rows, entries, *format);

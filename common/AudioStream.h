@@ -101,21 +101,6 @@ protected:
     int32_t bitrateKbps = 0;
 };
 
-// Parameter record of the FFmpeg writer: container short name and the
-// persisted codec id (translated to the library's id by the writer).
-struct FFmpegCodecParams {
-    std::string container;
-    int codecId = 0;
-};
-
-// Parameter record of the AMR writer.
-struct AmrCodecParams {
-    int narrowBand = 1;  // 1 = AMR-NB, 0 = AMR-WB
-    int dtx = 0;
-    int nbMode = 0;
-    int wbMode = 0;
-};
-
 class CAudioWriter {
 public:
     CAudioWriter() = default;
@@ -137,8 +122,8 @@ public:
     virtual void SetSampleRate(int hz) { (void)hz; }
     virtual void SetChannels(int count) { (void)count; }
     virtual void SetBitrate(int bitsPerSecond) { (void)bitsPerSecond; }
-    // `record` points to the writer's own parameter record (see above).
-    virtual void SetCodecParams(const void* record) { (void)record; }
+    // Codec parameters are each writer family's own typed record, set
+    // through the concrete writer's SetCodecParams by whoever creates it.
     // Creates the output and prepares the encoder. Nonzero means success;
     // on failure the writer is destroyed without Close.
     virtual int Open() = 0;
@@ -146,6 +131,20 @@ public:
     virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
     // Flushes the encoder, finishes the container and closes the file.
     virtual void Close() = 0;
+
+    // Why a Write or Close could not write the file (the system's text,
+    // e.g. "No space left on device"); empty while everything was written.
+    // The output is incomplete when it is not empty.
+    const std::string& WriteError() const { return writeError_; }
+
+protected:
+    // Keeps the first cause; later ones follow from it.
+    void NoteWriteError(const std::string& cause) {
+        if (writeError_.empty()) writeError_ = cause.empty() ? "write failed" : cause;
+    }
+
+private:
+    std::string writeError_;
 };
 
 }  // namespace quelvox

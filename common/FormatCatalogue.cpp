@@ -161,43 +161,49 @@ constexpr std::span<const CodecEntry* const> kNoCodecs{};
 // ---- The catalogue, in its fixed order -----------------------------------
 
 // code, AutoEncParam, CodecID, SampleRate, BitRate, Channels, description,
-// page title, extension, settings prefix, container, codec list.
+// page title, extension, settings prefix, container, codec list, writer
+// family, whether the container stores tags.
+constexpr WriterKind kFFmpeg = WriterKind::FFmpeg;
+constexpr WriterKind kAmr = WriterKind::Amr;
+constexpr WriterKind kWma = WriterKind::Wma;
+constexpr bool kTags = true;
+constexpr bool kNoTags = false;
 const OutputFormatEntry kCatalogue[] = {
-    {8300, 0, kCodecAmrNb, 8000, 10200, 1, "3G2 (仅音频)", nullptr, "3g2", nullptr, "3g2", kList3gp},
-    {8350, 0, kCodecAmrNb, 8000, 10200, 1, "3GP (仅音频)", nullptr, "3gp", nullptr, "3gp", kList3gp},
-    {6000, 1, kCodecAac, 44100, 128000, 2, nullptr, nullptr, "aac", nullptr, "adts", kListAac},
+    {8300, 0, kCodecAmrNb, 8000, 10200, 1, "3G2 (仅音频)", nullptr, "3g2", nullptr, "3g2", kList3gp, kFFmpeg, kTags},
+    {8350, 0, kCodecAmrNb, 8000, 10200, 1, "3GP (仅音频)", nullptr, "3gp", nullptr, "3gp", kList3gp, kFFmpeg, kTags},
+    {6000, 1, kCodecAac, 44100, 128000, 2, nullptr, nullptr, "aac", nullptr, "adts", kListAac, kFFmpeg, kTags},
     {6100, 1, kCodecAac, 44100, 128000, 2, "AAC 适用iPod/iPhone/iPad/iTunes/DSi (*.m4a)",
-     "AAC 适用iPod/DSi", "m4a", "AACDevice", "ipod", kListAac},
-    {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3},
-    {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff", kListAiff},
+     "AAC 适用iPod/DSi", "m4a", "AACDevice", "ipod", kListAac, kFFmpeg, kTags},
+    {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3, kFFmpeg, kTags},
+    {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff", kListAiff, kFFmpeg, kNoTags},
     {6200, 1, kCodecAlac, 44100, 0, 2, "ALAC (Apple 无损) (*.m4a)", "ALAC", "m4a", "ALAC", "ipod",
-     kListAlac},
-    {5500, 0, 0, 0, 0, 0, nullptr, nullptr, "amr", nullptr, nullptr, kNoCodecs},
-    {7300, 0, 0, 0, 0, 0, "ASF (仅音频)", nullptr, "asf", nullptr, nullptr, kNoCodecs},
-    {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu},
-    {8000, 1, kCodecMp3, 44100, 128000, 2, "AVI (仅音频)", nullptr, "avi", nullptr, "avi", kListAvi},
-    {5600, 0, 0, 0, 0, 0, nullptr, nullptr, "awb", nullptr, nullptr, kNoCodecs},
-    {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac},
-    {3650, 1, kCodecMp3, 44100, 128000, 2, "FLV (仅音频)", nullptr, "flv", nullptr, "flv", kListFlv},
+     kListAlac, kFFmpeg, kTags},
+    {5500, 0, 0, 0, 0, 0, nullptr, nullptr, "amr", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
+    {7300, 0, 0, 0, 0, 0, "ASF (仅音频)", nullptr, "asf", nullptr, nullptr, kNoCodecs, kWma, kTags},
+    {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu, kFFmpeg, kNoTags},
+    {8000, 1, kCodecMp3, 44100, 128000, 2, "AVI (仅音频)", nullptr, "avi", nullptr, "avi", kListAvi, kFFmpeg, kTags},
+    {5600, 0, 0, 0, 0, 0, nullptr, nullptr, "awb", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
+    {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac, kFFmpeg, kTags},
+    {3650, 1, kCodecMp3, 44100, 128000, 2, "FLV (仅音频)", nullptr, "flv", nullptr, "flv", kListFlv, kFFmpeg, kNoTags},
     {6500, 1, kCodecAac, 44100, 128000, 2, "M4A (MPEG-4 音频)", nullptr, "m4a", nullptr, "ipod",
-     kListM4a},
+     kListM4a, kFFmpeg, kTags},
     {6700, 1, kCodecAac, 44100, 128000, 2, "M4B (MPEG-4 有声读物)", nullptr, "m4b", nullptr, "ipod",
-     kListM4a},
+     kListM4a, kFFmpeg, kTags},
     {6800, 1, kCodecAac, 44100, 128000, 2, "M4R (iPhone 铃音)", nullptr, "m4r", nullptr, "ipod",
-     kListM4a},
-    {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka},
-    {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf},
-    {8100, 1, kCodecAac, 44100, 128000, 2, "MOV (仅音频)", nullptr, "mov", nullptr, "mov", kListMov},
-    {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2},
-    {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3},
-    {6600, 1, kCodecAac, 44100, 128000, 2, "MP4 (仅音频)", nullptr, "mp4", nullptr, "mp4", kListAac},
-    {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa},
-    {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg},
-    {8200, 1, kCodecMp3, 44100, 128000, 2, "SWF (仅音频)", nullptr, "swf", nullptr, "swf", kListSwf},
-    {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc},
-    {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav},
-    {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs},
-    {7200, 0, 0, 0, 0, 0, "WMV (仅音频)", nullptr, "wmv", nullptr, nullptr, kNoCodecs},
+     kListM4a, kFFmpeg, kTags},
+    {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka, kFFmpeg, kTags},
+    {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf, kFFmpeg, kNoTags},
+    {8100, 1, kCodecAac, 44100, 128000, 2, "MOV (仅音频)", nullptr, "mov", nullptr, "mov", kListMov, kFFmpeg, kTags},
+    {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2, kFFmpeg, kTags},
+    {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3, kFFmpeg, kTags},
+    {6600, 1, kCodecAac, 44100, 128000, 2, "MP4 (仅音频)", nullptr, "mp4", nullptr, "mp4", kListAac, kFFmpeg, kTags},
+    {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa, kFFmpeg, kTags},
+    {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg, kFFmpeg, kTags},
+    {8200, 1, kCodecMp3, 44100, 128000, 2, "SWF (仅音频)", nullptr, "swf", nullptr, "swf", kListSwf, kFFmpeg, kNoTags},
+    {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc, kFFmpeg, kNoTags},
+    {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav, kFFmpeg, kNoTags},
+    {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs, kWma, kTags},
+    {7200, 0, 0, 0, 0, 0, "WMV (仅音频)", nullptr, "wmv", nullptr, nullptr, kNoCodecs, kWma, kTags},
 };
 static_assert(std::size(kCatalogue) == 30);
 
@@ -252,18 +258,26 @@ OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int cod
     return nullptr;
 }
 
+const OutputFormatEntry* CatalogueRow(int code) {
+    for (const OutputFormatEntry& entry : kCatalogue)
+        if (entry.code == code) return &entry;
+    return nullptr;
+}
+
 WriterKind SelectWriter(int code) {
-    switch (code) {
-        case kFormatAmr:
-        case kFormatAwb:
-            return WriterKind::Amr;
-        case kFormatWma:
-        case kFormatWmv:
-        case kFormatAsf:
-            return WriterKind::Wma;
-        default:
-            return WriterKind::FFmpeg;
-    }
+    const OutputFormatEntry* row = CatalogueRow(code);
+    return row ? row->writer : WriterKind::FFmpeg;
+}
+
+bool FormatCarriesTags(int code) {
+    const OutputFormatEntry* row = CatalogueRow(code);
+    return row ? row->carriesTags : true;
+}
+
+bool ContainerCarriesTags(const std::string& container) {
+    for (const OutputFormatEntry& entry : kCatalogue)
+        if (entry.container && container == entry.container && !entry.carriesTags) return false;
+    return true;
 }
 
 }  // namespace quelvox

@@ -66,7 +66,11 @@ struct CodecEntry {
     int channelMask;                // kChannelMaskMono | kChannelMaskStereo
 };
 
-// One catalogue entry. The first six fields are the entry's settings.
+// The writer family that serves a format.
+enum class WriterKind { FFmpeg, Amr, Wma };
+
+// One catalogue entry. The first six fields are the entry's settings; the
+// rest are the format's fixed facts.
 struct OutputFormatEntry {
     int code = 0;          // OutputFormatCode
     int AutoEncParam = 0;  // 1 = rate, bit rate and channels follow the source
@@ -81,6 +85,8 @@ struct OutputFormatEntry {
     const char* container = nullptr;       // muxer short name; null when the
                                            // library does not write the format
     std::span<const CodecEntry* const> codecs;  // empty = none
+    WriterKind writer = WriterKind::FFmpeg;      // the writer family
+    bool carriesTags = true;  // whether the container stores text tags
 };
 
 // The 30 entries in their fixed order (the order of the main format list),
@@ -111,13 +117,21 @@ const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalo
                                     int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);
 
-enum class WriterKind { FFmpeg, Amr, Wma };
+// The catalogue row of a format code, or null.
+const OutputFormatEntry* CatalogueRow(int code);
 
-// The writer that handles a format code: 5500 and 5600 AMR, 7100, 7200 and
-// 7300 WMA, everything else FFmpeg.
+// The writer that handles a format code, as its row says (5500 and 5600
+// AMR, 7100, 7200 and 7300 WMA, everything else FFmpeg).
 WriterKind SelectWriter(int code);
 inline WriterKind SelectWriter(const OutputFormatEntry& entry) {
     return SelectWriter(entry.code);
 }
+
+// Whether output of this format receives text tags, as its row says.
+bool FormatCarriesTags(int code);
+
+// Whether output in this muxer receives text tags: false when a catalogue
+// row with that container says its container stores none.
+bool ContainerCarriesTags(const std::string& container);
 
 }  // namespace quelvox

@@ -9,9 +9,7 @@ namespace quelvox {
 
 CAmrWriter::~CAmrWriter() { Close(); }
 
-void CAmrWriter::SetCodecParams(const void* record) {
-    if (!record) return;
-    const auto& p = *static_cast<const AmrCodecParams*>(record);
+void CAmrWriter::SetCodecParams(const AmrCodecParams& p) {
     narrowBand_ = p.narrowBand ? 1 : 0;
     dtx_ = p.dtx ? 1 : 0;
     nbMode_ = p.nbMode;
@@ -61,6 +59,7 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     staged_ = frames - consumed;
     std::memcpy(staging_, left + consumed,
                 static_cast<size_t>(staged_) * sizeof(int16_t));
+    // The cause of a failed frame is known once the file is closed.
     return ok ? 1 : 0;
 }
 
@@ -70,8 +69,9 @@ void CAmrWriter::Close() {
             std::fill(staging_ + staged_, staging_ + frameSize_, int16_t{0});
             encode_(handle_, staging_);
         }
-        if (narrowBand_) amr::amrnbenc_quit(handle_);
-        else amr::amrwbenc_quit(handle_);
+        const int error =
+            narrowBand_ ? amr::amrnbenc_quit(handle_) : amr::amrwbenc_quit(handle_);
+        if (error) NoteWriteError(std::strerror(error));
     }
     Reset();
 }

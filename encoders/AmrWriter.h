@@ -15,15 +15,23 @@ namespace amr {
 struct AmrEncoder;
 }
 
+// Parameter record of the AMR writer.
+struct AmrCodecParams {
+    int narrowBand = 1;  // 1 = AMR-NB, 0 = AMR-WB
+    int dtx = 0;
+    int nbMode = 0;
+    int wbMode = 0;
+};
+
 class CAmrWriter : public CAudioWriter {
 public:
     CAmrWriter() = default;
     ~CAmrWriter() override;
 
     void SetFileName(const std::string& path) override { path_ = path; }
-    // `record` points to an AmrCodecParams: picks narrow- or wide-band, the
-    // frame size and the encode routine, and keeps DTX and both modes.
-    void SetCodecParams(const void* record) override;
+    // Picks narrow- or wide-band, the frame size and the encode routine,
+    // and keeps DTX and both modes.
+    void SetCodecParams(const AmrCodecParams& params);
     // Creates the file and the encoder; nonzero on success. Fails for a mode
     // out of range (0..7 narrow-band, 0..8 wide-band), for a missing
     // SetCodecParams and when the file cannot be created.

@@ -2,7 +2,9 @@
 
 #include "encoders/AmrNbPacketEncoder.h"
 #include "encoders/LibraryCodecIds.h"
+#include "common/FormatCatalogue.h"
 #include "common/TextCodec.h"
+#include "platform/libav/EncodeSession.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,10 +30,6 @@ namespace {
 
 // Frames per encoder call for codecs that take any number of samples.
 constexpr int kChunkFrames = 4096;
-
-// Muxers whose output never carries text tags.
-constexpr const char* kTaglessContainers[] = {"wav", "aiff", "au",  "voc",
-                                              "mmf", "flv",  "swf"};
 
 // Bit rates the MPEG audio layer II encoder accepts, by MPEG version.
 constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,
@@ -89,111 +87,54 @@ bool IsPcmOrAdpcm(int persisted) {
 
 // Everything that exists only while a file is open.
 struct CFFmpegWriter::Session {
-    AVFormatContext* format = nullptr;
-    AVStream* stream = nullptr;
-    AVCodecContext* codec = nullptr;
-    SwrContext* swr = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
-    CAmrNbPacketEncoder amr;
-
-    bool fileOpen = false;     // the output file is open
-    bool headerWritten = false;
-
-    // Interleaved 16-bit samples waiting for the encoder.
-    std::vector<int16_t> staging;
-    int stagedFrames = 0;
-    int capacity = 0;          // frames per encoder call
-    int frameSize = 0;         // fixed encoder frame size; 0 = any size
-    bool smallLastFrame = false;
+    libav::CEncodeSession encode;
+    const AVOutputFormat* muxer = nullptr;
+    AVCodecID libId = AV_CODEC_ID_NONE;
     int channels = 0;
-    int64_t nextPts = 0;       // in the encoder's time base (1 / rate)
+
+    // AMR narrow-band through opencore: 160-sample frames staged here and
+    // handed to the muxer as packets.
+    CAmrNbPacketEncoder amr;
+    std::vector<int16_t> amrStaging;
+    int amrStaged = 0;
+    int64_t amrPts = 0;  // in samples at 8000 Hz
     uint8_t amrFrame[CAmrNbPacketEncoder::kMaxFrameBytes];
 
-    ~Session() {
-        swr_free(&swr);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&codec);
-        if (format) {
-            if (fileOpen && !(format->oformat->flags & AVFMT_NOFILE))
-                avio_closep(&format->pb);
-            avformat_free_context(format);
-        }
-    }
-
-    // Hands every packet the encoder has ready to the muxer.
-    bool Drain() {
-        bool ok = true;
-        for (;;) {
-            int r = avcodec_receive_packet(codec, packet);
-            if (r < 0) return ok && (r == AVERROR(EAGAIN) || r == AVERROR_EOF);
-            packet->stream_index = stream->index;
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            if (av_write_frame(format, packet) < 0) ok = false;
-            av_packet_unref(packet);
-        }
-    }
-
-    // Encodes the staged samples as one frame of `frames` sample frames
-    // (which may exceed the staged count; the rest is silence).
-    // The staging buffer is empty afterwards, also when encoding failed.
-    bool EncodeStaged(int frames) {
-        const int staged = stagedFrames;
-        stagedFrames = 0;
-        std::fill(staging.begin() + static_cast<ptrdiff_t>(staged) * channels,
-                  staging.begin() + static_cast<ptrdiff_t>(frames) * channels, 0);
-        // Should the encoder still hold the buffer, a fresh one of full size
-        // is made.
-        frame->nb_samples = capacity;
-        if (av_frame_make_writable(frame) < 0) return false;
-        frame->nb_samples = frames;
-        const int16_t* in = staging.data();
-        switch (codec->sample_fmt) {
-        case AV_SAMPLE_FMT_S16:
-            std::memcpy(frame->data[0], in, sizeof(int16_t) * frames * channels);
-            break;
-        case AV_SAMPLE_FMT_S16P:
-            for (int c = 0; c < channels; ++c) {
-                auto* out = reinterpret_cast<int16_t*>(frame->data[c]);
-                for (int i = 0; i < frames; ++i) out[i] = in[i * channels + c];
-            }
-            break;
-        default: {
-            const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(in)};
-            if (swr_convert(swr, frame->data, frames, src, frames) != frames)
-                return false;
-        }
-        }
-        frame->pts = nextPts;
-        nextPts += frames;
-        if (avcodec_send_frame(codec, frame) < 0) return false;
-        return Drain();
-    }
-
+    // Encodes the staged AMR samples, completed with silence, as one packet.
     bool EncodeAmrStaged() {
-        std::fill(staging.begin() + stagedFrames, staging.end(), 0);
-        stagedFrames = 0;
-        int n = amr.Encode(staging.data(), amrFrame);
+        std::fill(amrStaging.begin() + amrStaged, amrStaging.end(), 0);
+        amrStaged = 0;
+        int n = amr.Encode(amrStaging.data(), amrFrame);
         if (n <= 0) return false;
+        AVPacket* packet = encode.Packet();
+        AVStream* stream = encode.Stream();
         packet->data = amrFrame;
         packet->size = n;
         packet->stream_index = stream->index;
         packet->flags |= AV_PKT_FLAG_KEY;
         const AVRational amrTimeBase{1, 8000};
-        packet->pts = packet->dts = av_rescale_q(nextPts, amrTimeBase, stream->time_base);
+        packet->pts = packet->dts = av_rescale_q(amrPts, amrTimeBase, stream->time_base);
         packet->duration = av_rescale_q(CAmrNbPacketEncoder::kFrameSamples, amrTimeBase,
                                         stream->time_base);
-        nextPts += CAmrNbPacketEncoder::kFrameSamples;
-        bool ok = av_write_frame(format, packet) >= 0;
+        amrPts += CAmrNbPacketEncoder::kFrameSamples;
+        bool ok = encode.WritePacket(packet);
         packet->data = nullptr;
         packet->size = 0;
         av_packet_unref(packet);
         return ok;
     }
 
-    bool EncodeFull() {
-        return amr.IsOpen() ? EncodeAmrStaged() : EncodeStaged(capacity);
+    bool WriteAmr(const int16_t* left, int frames) {
+        bool ok = true;
+        for (int done = 0; done < frames;) {
+            const int n = std::min(frames - done, CAmrNbPacketEncoder::kFrameSamples - amrStaged);
+            std::memcpy(amrStaging.data() + amrStaged, left + done, sizeof(int16_t) * n);
+            amrStaged += n;
+            done += n;
+            if (amrStaged == CAmrNbPacketEncoder::kFrameSamples && !EncodeAmrStaged())
+                ok = false;
+        }
+        return ok;
     }
 };
 
@@ -222,30 +163,24 @@ void CFFmpegWriter::SetSampleRate(int hz) { sampleRate_ = hz; }
 void CFFmpegWriter::SetChannels(int count) { channels_ = count; }
 void CFFmpegWriter::SetBitrate(int bitsPerSecond) { bitrate_ = bitsPerSecond; }
 
-void CFFmpegWriter::SetCodecParams(const void* record) {
-    if (!record) {
-        container_.clear();
-        codecId_ = 0;
-        return;
-    }
-    const auto* p = static_cast<const FFmpegCodecParams*>(record);
-    container_ = p->container;
-    codecId_ = p->codecId;
+void CFFmpegWriter::SetCodecParams(const FFmpegCodecParams& params) {
+    container_ = params.container;
+    codecId_ = params.codecId;
 }
 
 bool CFFmpegWriter::ContainerCarriesTags(const std::string& container) {
-    for (const char* c : kTaglessContainers)
-        if (container == c) return false;
-    return true;
+    return quelvox::ContainerCarriesTags(container);
 }
 
 int CFFmpegWriter::GetFrameSize() const {
-    return session_ ? session_->frameSize : 0;
+    if (!session_) return 0;
+    return session_->amr.IsOpen() ? CAmrNbPacketEncoder::kFrameSamples
+                                  : session_->encode.FrameSize();
 }
 
 int CFFmpegWriter::GetCodecBitrate() const {
-    if (!session_ || !session_->stream) return 0;
-    return static_cast<int>(session_->stream->codecpar->bit_rate);
+    if (!session_ || !session_->encode.Stream()) return 0;
+    return static_cast<int>(session_->encode.Stream()->codecpar->bit_rate);
 }
 
 int CFFmpegWriter::Fail(const std::string& reason) {
@@ -265,6 +200,112 @@ void CFFmpegWriter::Release() {
         s->clear();
 }
 
+int CFFmpegWriter::SetUpAmrNb(Session& s) {
+    // Speech frames come from opencore-amrnb and go to the muxer as
+    // packets: 8000 Hz mono, 160 samples per frame.
+    if (sampleRate_ != 8000 || channels_ != 1)
+        return Fail("AMR narrow-band needs 8000 Hz mono");
+    if (!s.amr.Open(bitrate_)) return Fail("cannot set up the AMR encoder");
+    AVStream* stream = s.encode.Stream();
+    AVCodecParameters* par = stream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_AUDIO;
+    par->codec_id = AV_CODEC_ID_AMR_NB;
+    par->sample_rate = 8000;
+    av_channel_layout_default(&par->ch_layout, 1);
+    par->frame_size = CAmrNbPacketEncoder::kFrameSamples;
+    par->bit_rate = CAmrNbPacketEncoder::BitrateOfMode(s.amr.Mode());
+    stream->time_base = AVRational{1, 8000};
+    s.amrStaging.assign(CAmrNbPacketEncoder::kFrameSamples, 0);
+    return 1;
+}
+
+int64_t CFFmpegWriter::EncoderBitRate(int libId) {
+    if (IsPcmOrAdpcm(codecId_))
+        return static_cast<int64_t>(av_get_bits_per_sample(static_cast<AVCodecID>(libId))) *
+               channels_ * sampleRate_;
+    if (codecId_ == kCodecAdpcmG726) {
+        // The stored "bit rate" counts bits per sample.
+        if (bitrate_ < 2 || bitrate_ > 5) bitrate_ = 4;
+        return static_cast<int64_t>(bitrate_) * sampleRate_;
+    }
+    if (codecId_ == kCodecFlac) return 0;  // library default
+    if (codecId_ == kCodecGsm || codecId_ == kCodecGsmMs) return 13000;
+    if (codecId_ == kCodecMp2) {
+        // Layer II knows a fixed set of bit rates per MPEG version; move any
+        // other value to the nearest one it accepts.
+        return bitrate_ <= 0 ? 0
+               : sampleRate_ >= 32000 ? Nearest(kMp2RatesMpeg1, bitrate_)
+                                      : Nearest(kMp2RatesMpeg2, bitrate_);
+    }
+    return bitrate_ > 0 ? bitrate_ : 0;
+}
+
+int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
+    libav::EncoderSpec spec;
+    spec.sampleRate = sampleRate_;
+    spec.channels = channels_;
+    spec.sampleFormat = ChooseSampleFormat(codec);
+    spec.bitRate = EncoderBitRate(s.libId);
+    // The G.726 encoder accepts rates other than 8000 Hz only below the
+    // strict compliance level; the catalogue offers every PCM rate.
+    if (codecId_ == kCodecAdpcmG726) spec.strictness = FF_COMPLIANCE_UNOFFICIAL;
+    if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
+        spec.strictness = FF_COMPLIANCE_EXPERIMENTAL;
+    spec.globalHeader = (s.muxer->flags & AVFMT_GLOBALHEADER) != 0;
+
+    libav::CodecContextPtr cc = libav::OpenEncoder(codec, spec);
+    if (!cc && codecId_ == kCodecVorbis && spec.bitRate > 0) {
+        // libvorbis manages only a band of bit rates for each rate and
+        // channel count, narrower than the choices offered; take the
+        // nearest rate it manages rather than failing the conversion.
+        std::vector<int> ladder(std::begin(kVorbisLadder), std::end(kVorbisLadder));
+        const double want = std::log(static_cast<double>(spec.bitRate));
+        std::stable_sort(ladder.begin(), ladder.end(), [&](int a, int b) {
+            return std::fabs(std::log(static_cast<double>(a)) - want) <
+                   std::fabs(std::log(static_cast<double>(b)) - want);
+        });
+        for (int candidate : ladder) {
+            spec.bitRate = candidate;
+            if ((cc = libav::OpenEncoder(codec, spec))) break;
+        }
+    }
+    if (!cc) return Fail("the encoder refused the parameters");
+    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_))
+        return Fail("cannot set up the encoder's input");
+
+    AVCodecParameters* par = s.encode.Stream()->codecpar;
+    // The AIFF muxer needs a sample size even for codecs that have none of
+    // their own (GSM).
+    if (par->bits_per_coded_sample == 0 && av_get_bits_per_sample(s.libId) == 0 &&
+        container_ == "aiff")
+        par->bits_per_coded_sample = 16;
+    if (codecId_ == kCodecAdpcmG726) {
+        // WAV stores the byte rate; round it up so that a reader that
+        // divides it back by the sample rate finds the full bit count.
+        const int64_t bits = static_cast<int64_t>(bitrate_) * sampleRate_;
+        par->bit_rate = (bits + 7) / 8 * 8;
+    }
+    return 1;
+}
+
+int CFFmpegWriter::AddTags(Session& s) {
+    // Always as UTF-8, for containers that carry them.
+    if (!ContainerCarriesTags(container_)) return 1;
+    const std::pair<const char*, const std::string*> tags[] = {
+        {"title", &title_},       {"artist", &artist_},
+        {"author", &artist_},     {"album", &album_},
+        {"genre", &genre_},       {"date", &year_},
+        {"comment", &comment_},   {"track", &track_},
+        {"composer", &composer_}, {"copyright", &copyright_}};
+    for (const auto& [key, value] : tags) {
+        if (value->empty()) continue;
+        std::string utf8 = SanitizeUtf8(*value);
+        if (av_dict_set(&s.encode.Format()->metadata, key, utf8.c_str(), 0) < 0)
+            return Fail("out of memory");
+    }
+    return 1;
+}
+
 int CFFmpegWriter::Open() {
     session_.reset();
     lastError_.clear();
@@ -273,228 +314,65 @@ int CFFmpegWriter::Open() {
     if (sampleRate_ <= 0) return Fail("invalid sample rate");
     if (channels_ != 1 && channels_ != 2) return Fail("invalid channel count");
 
-    const AVOutputFormat* ofmt =
-        container_.empty() ? nullptr
-                           : av_guess_format(container_.c_str(), nullptr, nullptr);
-    if (!ofmt) return Fail("unknown container \"" + container_ + "\"");
-    const auto libId = static_cast<AVCodecID>(ToLibraryCodecId(codecId_));
-    if (libId == AV_CODEC_ID_NONE) return Fail("unknown codec id");
-
     auto s = std::make_unique<Session>();
     s->channels = channels_;
-    if (avformat_alloc_output_context2(&s->format, ofmt, nullptr, nullptr) < 0 ||
-        !s->format)
-        return Fail("cannot allocate the container");
-    s->packet = av_packet_alloc();
-    if (!s->packet) return Fail("out of memory");
-    s->stream = avformat_new_stream(s->format, nullptr);
-    if (!s->stream) return Fail("cannot create the stream");
-    s->stream->id = 0;
+    s->muxer = container_.empty() ? nullptr
+                                  : av_guess_format(container_.c_str(), nullptr, nullptr);
+    if (!s->muxer) return Fail("unknown container \"" + container_ + "\"");
+    s->libId = static_cast<AVCodecID>(ToLibraryCodecId(codecId_));
+    if (s->libId == AV_CODEC_ID_NONE) return Fail("unknown codec id");
+    if (!s->encode.CreateMuxer(s->muxer, false)) return Fail("cannot allocate the container");
 
-    const AVCodec* codec = avcodec_find_encoder(libId);
-    if (!codec && libId == AV_CODEC_ID_AMR_NB) {
-        // Speech frames come from opencore-amrnb and go to the muxer as
-        // packets: 8000 Hz mono, 160 samples per frame.
-        if (sampleRate_ != 8000 || channels_ != 1)
-            return Fail("AMR narrow-band needs 8000 Hz mono");
-        if (!s->amr.Open(bitrate_)) return Fail("cannot set up the AMR encoder");
-        AVCodecParameters* par = s->stream->codecpar;
-        par->codec_type = AVMEDIA_TYPE_AUDIO;
-        par->codec_id = AV_CODEC_ID_AMR_NB;
-        par->sample_rate = 8000;
-        av_channel_layout_default(&par->ch_layout, 1);
-        par->frame_size = CAmrNbPacketEncoder::kFrameSamples;
-        par->bit_rate = CAmrNbPacketEncoder::BitrateOfMode(s->amr.Mode());
-        s->stream->time_base = AVRational{1, 8000};
-        s->capacity = s->frameSize = CAmrNbPacketEncoder::kFrameSamples;
+    const AVCodec* codec = avcodec_find_encoder(s->libId);
+    if (!codec && s->libId == AV_CODEC_ID_AMR_NB) {
+        if (!SetUpAmrNb(*s)) return 0;
     } else {
         if (!codec) return Fail("no encoder for this codec");
-        int64_t bitRate = 0;
-        if (IsPcmOrAdpcm(codecId_)) {
-            bitRate = static_cast<int64_t>(av_get_bits_per_sample(libId)) * channels_ *
-                      sampleRate_;
-        } else if (codecId_ == kCodecAdpcmG726) {
-            // The stored "bit rate" counts bits per sample.
-            if (bitrate_ < 2 || bitrate_ > 5) bitrate_ = 4;
-            bitRate = static_cast<int64_t>(bitrate_) * sampleRate_;
-        } else if (codecId_ == kCodecFlac) {
-            // library default
-        } else if (codecId_ == kCodecGsm || codecId_ == kCodecGsmMs) {
-            bitRate = 13000;
-        } else if (codecId_ == kCodecMp2) {
-            // Layer II knows a fixed set of bit rates per MPEG version;
-            // move any other value to the nearest one it accepts.
-            bitRate = bitrate_ <= 0 ? 0
-                      : sampleRate_ >= 32000 ? Nearest(kMp2RatesMpeg1, bitrate_)
-                                             : Nearest(kMp2RatesMpeg2, bitrate_);
-        } else {
-            bitRate = bitrate_ > 0 ? bitrate_ : 0;
-        }
-
-        // A configured and opened encoder context, or null when the encoder
-        // refuses the parameters.
-        auto openEncoder = [&](int64_t rate) -> AVCodecContext* {
-            AVCodecContext* cc = avcodec_alloc_context3(codec);
-            if (!cc) return nullptr;
-            cc->codec_type = AVMEDIA_TYPE_AUDIO;
-            cc->sample_rate = sampleRate_;
-            av_channel_layout_default(&cc->ch_layout, channels_);
-            cc->time_base = AVRational{1, sampleRate_};
-            cc->sample_fmt = ChooseSampleFormat(codec);
-            cc->bit_rate = rate;
-            // The G.726 encoder accepts rates other than 8000 Hz only below
-            // the strict compliance level; the catalogue offers every PCM rate.
-            if (codecId_ == kCodecAdpcmG726)
-                cc->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-            if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
-                cc->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
-            if (ofmt->flags & AVFMT_GLOBALHEADER)
-                cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            if (avcodec_open2(cc, codec, nullptr) < 0) avcodec_free_context(&cc);
-            return cc;
-        };
-        s->codec = openEncoder(bitRate);
-        if (!s->codec && codecId_ == kCodecVorbis && bitRate > 0) {
-            // libvorbis manages only a band of bit rates for each rate and
-            // channel count, narrower than the choices offered; take the
-            // nearest rate it manages rather than failing the conversion.
-            std::vector<int> ladder(std::begin(kVorbisLadder), std::end(kVorbisLadder));
-            const double want = std::log(static_cast<double>(bitRate));
-            std::stable_sort(ladder.begin(), ladder.end(), [&](int a, int b) {
-                return std::fabs(std::log(static_cast<double>(a)) - want) <
-                       std::fabs(std::log(static_cast<double>(b)) - want);
-            });
-            for (int candidate : ladder)
-                if ((s->codec = openEncoder(candidate))) break;
-        }
-        if (!s->codec) return Fail("the encoder refused the parameters");
-        AVCodecContext* cc = s->codec;
-
-        // Framing: a fixed frame size unless the encoder takes any size.
-        const bool variable =
-            cc->frame_size <= 1 || (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-        s->frameSize = variable ? 0 : cc->frame_size;
-        s->capacity = variable ? kChunkFrames : cc->frame_size;
-        s->smallLastFrame = (codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
-
-        s->frame = av_frame_alloc();
-        if (!s->frame) return Fail("out of memory");
-        s->frame->format = cc->sample_fmt;
-        s->frame->sample_rate = cc->sample_rate;
-        s->frame->nb_samples = s->capacity;
-        if (av_channel_layout_copy(&s->frame->ch_layout, &cc->ch_layout) < 0 ||
-            av_frame_get_buffer(s->frame, 0) < 0)
-            return Fail("out of memory");
-
-        if (cc->sample_fmt != AV_SAMPLE_FMT_S16 && cc->sample_fmt != AV_SAMPLE_FMT_S16P) {
-            // Sample-format conversion only: the rate is the same on both
-            // sides, so nothing is resampled.
-            if (swr_alloc_set_opts2(&s->swr, &cc->ch_layout, cc->sample_fmt,
-                                    cc->sample_rate, &cc->ch_layout,
-                                    AV_SAMPLE_FMT_S16, cc->sample_rate, 0,
-                                    nullptr) < 0 ||
-                swr_init(s->swr) < 0)
-                return Fail("cannot set up the sample format conversion");
-        }
-
-        if (avcodec_parameters_from_context(s->stream->codecpar, cc) < 0)
-            return Fail("out of memory");
-        // The AIFF muxer needs a sample size even for codecs that have none
-        // of their own (GSM).
-        if (s->stream->codecpar->bits_per_coded_sample == 0 &&
-            av_get_bits_per_sample(libId) == 0 && container_ == "aiff")
-            s->stream->codecpar->bits_per_coded_sample = 16;
-        if (codecId_ == kCodecAdpcmG726) {
-            // WAV stores the byte rate; round it up so that a reader that
-            // divides it back by the sample rate finds the full bit count.
-            const int64_t bits = static_cast<int64_t>(bitrate_) * sampleRate_;
-            s->stream->codecpar->bit_rate = (bits + 7) / 8 * 8;
-        }
-        s->stream->time_base = cc->time_base;
+        if (!SetUpEncoder(*s, codec)) return 0;
     }
-    s->staging.assign(static_cast<size_t>(s->capacity) * channels_, 0);
+    if (!AddTags(*s)) return 0;
 
-    // Tags, always as UTF-8, for containers that carry them.
-    if (ContainerCarriesTags(container_)) {
-        const std::pair<const char*, const std::string*> tags[] = {
-            {"title", &title_},       {"artist", &artist_},
-            {"author", &artist_},     {"album", &album_},
-            {"genre", &genre_},       {"date", &year_},
-            {"comment", &comment_},   {"track", &track_},
-            {"composer", &composer_}, {"copyright", &copyright_}};
-        for (const auto& [key, value] : tags) {
-            if (value->empty()) continue;
-            std::string utf8 = SanitizeUtf8(*value);
-            if (av_dict_set(&s->format->metadata, key, utf8.c_str(), 0) < 0)
-                return Fail("out of memory");
-        }
+    // The file is created last, so that a refused setup leaves nothing
+    // behind.
+    if (!s->encode.OpenFile(path_)) {
+        const bool headerRefused = s->encode.Format() == nullptr;
+        return Fail(headerRefused ? "the container refused the stream"
+                                  : "cannot create the output file");
     }
-
-    // Create the file last, so that a refused setup leaves nothing behind.
-    std::error_code ec;
-    const bool existed = std::filesystem::exists(path_, ec);
-    if (!(ofmt->flags & AVFMT_NOFILE)) {
-        if (avio_open(&s->format->pb, path_.c_str(), AVIO_FLAG_WRITE) < 0)
-            return Fail("cannot create the output file");
-        s->fileOpen = true;
-    }
-    if (avformat_write_header(s->format, nullptr) < 0) {
-        std::string path = path_;
-        session_ = std::move(s);
-        Fail("the container refused the stream");
-        if (!existed) std::filesystem::remove(path, ec);
-        return 0;
-    }
-    s->headerWritten = true;
     session_ = std::move(s);
     return 1;
 }
 
 int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     Session* s = session_.get();
-    if (!s || !s->headerWritten || !left) return 0;
+    if (!s || !s->encode.HeaderWritten() || !left) return 0;
     if (frames <= 0) return 1;
-    if (!right) right = left;
-    const int ch = s->channels;
-    bool ok = true;
-    int done = 0;
-    while (done < frames) {
-        int n = std::min(frames - done, s->capacity - s->stagedFrames);
-        int16_t* dst = s->staging.data() + static_cast<ptrdiff_t>(s->stagedFrames) * ch;
-        if (ch == 1) {
-            std::memcpy(dst, left + done, sizeof(int16_t) * n);
-        } else {
-            for (int i = 0; i < n; ++i) {
-                dst[2 * i] = left[done + i];
-                dst[2 * i + 1] = right[done + i];
-            }
+    bool ok;
+    if (s->amr.IsOpen()) {
+        ok = s->WriteAmr(left, frames);
+    } else if (s->channels == 1) {
+        ok = s->encode.Push(left, frames);
+    } else {
+        if (!right) right = left;
+        interleaved_.resize(static_cast<size_t>(frames) * 2);
+        for (int i = 0; i < frames; ++i) {
+            interleaved_[2 * static_cast<size_t>(i)] = left[i];
+            interleaved_[2 * static_cast<size_t>(i) + 1] = right[i];
         }
-        s->stagedFrames += n;
-        done += n;
-        if (s->stagedFrames == s->capacity && !s->EncodeFull()) ok = false;
+        ok = s->encode.Push(interleaved_.data(), frames);
     }
-    // Codecs without a fixed frame size keep nothing staged between calls.
-    if (s->frameSize == 0 && s->stagedFrames > 0 && !s->EncodeStaged(s->stagedFrames))
-        ok = false;
+    if (!ok) NoteWriteError(s->encode.WriteError());
     return ok ? 1 : 0;
 }
 
 void CFFmpegWriter::Close() {
     Session* s = session_.get();
-    if (s && s->headerWritten) {
-        if (s->amr.IsOpen()) {
-            if (s->stagedFrames > 0) s->EncodeAmrStaged();
-        } else {
-            if (s->stagedFrames > 0) {
-                // A short last frame where the encoder allows one, else the
-                // frame is completed with silence.
-                int n = s->frameSize == 0 || s->smallLastFrame ? s->stagedFrames
-                                                                : s->frameSize;
-                s->EncodeStaged(n);
-            }
-            if (avcodec_send_frame(s->codec, nullptr) >= 0) s->Drain();
-        }
-        av_write_trailer(s->format);
+    if (s && s->encode.HeaderWritten()) {
+        bool ok = !(s->amr.IsOpen() && s->amrStaged > 0) || s->EncodeAmrStaged();
+        // A short last frame where the encoder allows one, else the frame is
+        // completed with silence.
+        if (!s->encode.Finish(libav::LastFrame::ShortWhereAllowed)) ok = false;
+        if (!ok) NoteWriteError(s->encode.WriteError());
     }
     Release();
 }

@@ -13,10 +13,21 @@
 
 #include "common/AudioStream.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+struct AVCodec;
 
 namespace quelvox {
+
+// Parameter record of the FFmpeg writer: container short name and the
+// persisted codec id (translated to the library's id by the writer).
+struct FFmpegCodecParams {
+    std::string container;
+    int codecId = 0;
+};
 
 class CFFmpegWriter : public CAudioWriter {
 public:
@@ -35,9 +46,8 @@ public:
     void SetChannels(int count) override;
     // Bit/s; for G.726 the number of bits per sample (2 to 5, others → 4).
     void SetBitrate(int bitsPerSecond) override;
-    // `record` points to an FFmpegCodecParams: muxer short name and the
-    // persisted codec id. The writer copies both; null clears them.
-    void SetCodecParams(const void* record) override;
+    // Muxer short name and persisted codec id; the writer copies both.
+    void SetCodecParams(const FFmpegCodecParams& params);
 
     // Builds container, stream and encoder, creates the file and writes the
     // header. Returns 1, or 0 with everything released, no file left open and
@@ -60,12 +70,19 @@ public:
     // a successful Open.
     const std::string& GetLastError() const { return lastError_; }
 
-    // Whether output in this muxer receives text tags. WAV, AIFF, AU, VOC,
-    // MMF, FLV and SWF output never does.
+    // Whether output in this muxer receives text tags, as the format
+    // catalogue's rows say (WAV, AIFF, AU, VOC, MMF, FLV and SWF: never).
     static bool ContainerCarriesTags(const std::string& container);
 
 private:
     struct Session;  // library objects of one open file
+
+    // The steps of Open; each returns 0 through Fail.
+    int SetUpAmrNb(Session& s);
+    int SetUpEncoder(Session& s, const AVCodec* codec);
+    int AddTags(Session& s);
+    // The bit rate the encoder is asked for, by codec.
+    int64_t EncoderBitRate(int libId);
 
     int Fail(const std::string& reason);
     void Release();
@@ -81,6 +98,7 @@ private:
         copyright_, track_;
 
     std::unique_ptr<Session> session_;
+    std::vector<int16_t> interleaved_;  // one stereo block for the encoder
     std::string lastError_;
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace quelvox {
 
@@ -23,7 +24,10 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) return false;
+        if (n == 0) {
+            errno = ENOSPC;  // a write that takes nothing: the device is full
+            return false;
+        }
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -56,12 +60,14 @@ int CRawPcmWriter::Write(const int16_t* left, const int16_t* right,
         for (int i = 0; i < frames; ++i) PutLe16(buffer_ + i * 2, left[i]);
         bytes = static_cast<size_t>(frames) * 2;
     }
-    return WriteAll(fd_, buffer_, bytes) ? 1 : 0;
+    if (WriteAll(fd_, buffer_, bytes)) return 1;
+    NoteWriteError(std::strerror(errno ? errno : ENOSPC));
+    return 0;
 }
 
 void CRawPcmWriter::Close() {
     if (fd_ >= 0) {
-        ::close(fd_);
+        if (::close(fd_) != 0) NoteWriteError(std::strerror(errno));
         fd_ = -1;
     }
     path_.clear();

@@ -40,9 +40,9 @@ void CWmaWriter::SetChannels(int count) {
 
 void CWmaWriter::SetBitrate(int bitsPerSecond) { bitrate_ = bitsPerSecond; }
 
-void CWmaWriter::SetCodecParams(const void* record) {
-    hasMediaType_ = record != nullptr;
-    mediaType_ = record ? *static_cast<const wma::WmaMediaType*>(record) : wma::WmaMediaType{};
+void CWmaWriter::SetCodecParams(const wma::WmaMediaType& mediaType) {
+    hasMediaType_ = true;
+    mediaType_ = mediaType;
 }
 
 void CWmaWriter::Reset() {
@@ -104,6 +104,7 @@ int CWmaWriter::Write(const int16_t* left, const int16_t* right, int frames) {
         }
     }
     const bool ok = writer_->WriteSample(sampleTime_, interleaved_.data(), frames);
+    if (!ok) NoteWriteError(writer_->GetLastError());
     // The time follows the total of frames written, so rounding never
     // accumulates over a long file.
     framesWritten_ += frames;
@@ -114,7 +115,8 @@ int CWmaWriter::Write(const int16_t* left, const int16_t* right, int frames) {
 }
 
 void CWmaWriter::Close() {
-    if (writer_ && writer_->IsWriting()) writer_->EndWriting();
+    if (writer_ && writer_->IsWriting() && !writer_->EndWriting())
+        NoteWriteError(writer_->GetLastError());
     Reset();
 }
 

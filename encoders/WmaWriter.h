@@ -42,10 +42,9 @@ public:
     void SetChannels(int count) override;
     // The chosen format's bit rate (bit/s); 0 takes the format's own.
     void SetBitrate(int bitsPerSecond) override;
-    // `record` points to the wma::WmaMediaType of the chosen format (as
-    // SelectWmaFormat returns it in WmaFormatItem::mediaType). The writer
-    // keeps a copy; null clears it.
-    void SetCodecParams(const void* record) override;
+    // The media type of the chosen format (as SelectWmaFormat returns it in
+    // WmaFormatItem::mediaType). The writer keeps a copy.
+    void SetCodecParams(const wma::WmaMediaType& mediaType);
 
     // Builds the one-stream profile, adds the ten attributes, creates the
     // file and begins writing. 1, or 0 with everything released and no file

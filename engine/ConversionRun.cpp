@@ -194,6 +194,9 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.errorDetail.clear();
     state.appliedGain = 1.0f;
     state.normalisationGain = -1.0f;
+    state.outputUsed.clear();
+    state.heldSeconds = -1.0;
+    state.targetExisted = -1;
     std::string tempPath;
 
     auto fail = [&](const std::string& message) {
@@ -213,6 +216,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
         std::string message;
         if (!ResolveOutputPath(env.settings, entry, format.extension, message)) return fail(message);
     }
+    std::error_code existsError;
+    state.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
 
     FileEntry substitute;
     const FileEntry* source =
@@ -228,6 +233,10 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     if (!ok) return fail(FailureText(state, audioFound, cells));
 
     RemoveFile(tempPath);
+    // The name actually taken, should the chosen one have been taken meanwhile.
+    if (!state.outputUsed.empty()) entry.OutputPath = state.outputUsed;
+    if (state.heldSeconds >= 0.0)
+        cells.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
     ReportSuccess(cells, row, state, FileNameOf(entry.OutputPath));
     progress.Pump();
     outcome.success = true;
@@ -300,7 +309,15 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
         loop = RunBlockLoop(ctx, source, *reader, chain, writer);
     else
         state.retry = false;
+    const int claimedSeconds = reader->GetDuration();
     reader->Close();
+    if (loop.writeFailed) {
+        state.retry = false;
+        state.errorDetail = WriteFailureDetail(writer.WriteError());
+        return 0;
+    }
+    if (loop.sourceEnded && !loop.cancelled)
+        NoteHeldLength(state, claimedSeconds, loop.framesRead, setup.sourceRate);
     return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
 }
 
@@ -321,6 +338,21 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
 
     const std::string path = host.ChooseMergedFile(format);
     if (path.empty()) return;
+    // The merge never replaces one of its own sources, whatever name leads
+    // to it (a link, a hard link); nothing is written then.
+    for (const FileEntry* e : entries) {
+        if (SameFile(path, e->Path)) {
+            host.ShowWarning(kSameAsSourceMessage);
+            return;
+        }
+    }
+    // A file chosen although it exists is replaced (the save dialog asked,
+    // or the command line's policy said so); otherwise a file that appears
+    // meanwhile is kept as the policy says.
+    std::error_code existsError;
+    const bool replaceChosen = fs::exists(fs::symlink_status(path, existsError));
+    const CommitMode commitMode = replaceChosen ? CommitMode::Replace
+                                                : CommitModeFor(env.settings.TargetExistsOpt);
 
     RunState& state = env.state;
     CSilentProgress quiet;
@@ -346,13 +378,17 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     const std::string mergedName = FileNameOf(path);
 
     std::vector<FileEntry*> visited;
+    std::vector<int> visitedRows;
     bool cancelled = false;
+    std::string writeFailure;  // failure text once the merged file lost data
     for (int i = 0; i < count && !cancelled; ++i) {
         FileEntry& entry = *entries[i];
         const int row = rows[i];
         visited.push_back(&entry);
+        visitedRows.push_back(row);
         state.currentEntry = &entry;
         state.currentIndex = i + 1;
+        state.heldSeconds = -1.0;
         state.errorDetail.clear();
         state.appliedGain = 1.0f;
         state.normalisationGain = -1.0f;
@@ -369,6 +405,10 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
             continue;
         }
         BeginFile(progress, host, entry, row, i + 1, count, mergedName);
+        if (!writeFailure.empty()) {
+            finishFailed(writeFailure);
+            continue;
+        }
         entry.OutputPath = path;
 
         FileEntry substitute;
@@ -387,20 +427,45 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
                                       audioFound);
         });
         if (!ok) {
-            finishFailed(FailureText(state, audioFound, host));
+            const std::string text = FailureText(state, audioFound, host);
+            if (!writer->WriteError().empty()) writeFailure = text;
+            finishFailed(text);
             continue;
         }
         RemoveFile(tempSource);
+        if (state.heldSeconds >= 0.0)
+            host.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
         ReportSuccess(host, row, state, mergedName);
         progress.Pump();
         cancelled = progress.IsCancelled();
     }
 
     writer->Close();
+    const std::string writeError = writer->WriteError();
     writer.reset();
-    if (cancelled || !output.Commit()) {
+    bool committed = false;
+    if (!cancelled && writeFailure.empty() && writeError.empty()) {
+        committed = output.Commit(commitMode);
+        if (!committed) writeFailure = std::string(kFailedRow) + " (" + output.Error() + ")";
+    } else if (!cancelled && writeFailure.empty()) {
+        writeFailure = std::string(kFailedRow) + " (" + WriteFailureDetail(writeError) + ")";
+    }
+    if (!committed) {
         output.Abandon();
-        for (FileEntry* e : visited) e->OutputPath.clear();
+        for (size_t i = 0; i < visited.size(); ++i) {
+            // Rows that were appended to a file that is not kept fail too.
+            if (!cancelled && !visited[i]->OutputPath.empty())
+                host.SetOutputCell(visitedRows[i], writeFailure);
+            visited[i]->OutputPath.clear();
+        }
+        if (!cancelled) host.ShowWarning(writeFailure);
+    } else if (output.Target() != path) {
+        // The chosen name was taken meanwhile: the rows name the one used.
+        for (size_t i = 0; i < visited.size(); ++i) {
+            if (visited[i]->OutputPath.empty()) continue;
+            visited[i]->OutputPath = output.Target();
+            host.SetOutputCell(visitedRows[i], FileNameOf(output.Target()));
+        }
     }
 
     host.CloseProgress();

@@ -14,6 +14,9 @@
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
 
+#include <algorithm>
+#include <filesystem>
+
 namespace quelvox {
 
 namespace {
@@ -36,7 +39,7 @@ bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format,
     }
     plan.targetChannels = 1;
     auto writer = std::make_unique<CAmrWriter>();
-    writer->SetCodecParams(&params);
+    writer->SetCodecParams(params);
     plan.writer = std::move(writer);
     return true;
 }
@@ -78,7 +81,7 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
         writer->SetChannels(delivered < channels ? 2 : delivered);
     }
     writer->SetBitrate(item->bitrate);
-    writer->SetCodecParams(&item->mediaType);
+    writer->SetCodecParams(item->mediaType);
     plan.writer = std::move(writer);
     return true;
 }
@@ -92,7 +95,7 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
     FFmpegCodecParams codec;
     codec.container = format.container;
     codec.codecId = format.CodecID;
-    writer->SetCodecParams(&codec);
+    writer->SetCodecParams(codec);
     writer->SetSampleRate(params.sampleRate);
     writer->SetChannels(params.channels);
     writer->SetBitrate(params.bitRate);
@@ -103,6 +106,22 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
 }
 
 }  // namespace
+
+std::string WriteFailureDetail(const std::string& cause) {
+    return "无法写入输出文件: " + (cause.empty() ? std::string("write failed") : cause);
+}
+
+void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
+    if (claimedSeconds <= 0 || sampleRate <= 0) return;
+    const double held = static_cast<double>(framesRead) / sampleRate;
+    // Header durations are whole seconds and some formats estimate them:
+    // only a clear shortfall counts.
+    const double claimed = claimedSeconds;
+    if (claimed - held > std::max(1.0, claimed * 0.1)) {
+        state.claimedSeconds = claimed;
+        state.heldSeconds = held;
+    }
+}
 
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
                    int sourceRate, int sourceChannels, bool merged, WriterPlan& plan) {
@@ -154,9 +173,14 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
         source.InputType == kInputModule || source.InputType == kInputMidi;
 
     BlockLoopResult result;
-    for (int frames = reader.Read(chain.ReadLeft(), chain.ReadRight()); frames > 0;
-         frames = reader.Read(chain.ReadLeft(), chain.ReadRight())) {
+    for (;;) {
+        const int frames = reader.Read(chain.ReadLeft(), chain.ReadRight());
+        if (frames <= 0) {
+            result.sourceEnded = !synthesised;
+            break;
+        }
         result.wroteBlocks = true;
+        result.framesRead += static_cast<uint64_t>(frames);
         const uint64_t position = reader.GetPosition();
         progress.Update(position);
         ctx.progress.Pump();
@@ -166,14 +190,23 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
         }
         ChainBlock block = chain.Process(frames);
         if (block.action == BlockAction::End) break;
-        if (block.action == BlockAction::Write) writer.Write(block.left, block.right, block.frames);
+        if (block.action == BlockAction::Write &&
+            !writer.Write(block.left, block.right, block.frames)) {
+            // What follows could not be stored either: the output is lost.
+            result.writeFailed = true;
+            return result;
+        }
         if (block.last) break;
         // Tracker modules and MIDI may loop forever: stop at the length.
         if (synthesised && position >= total) break;
     }
     if (result.wroteBlocks) {
-        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain())
-            writer.Write(b.left, b.right, b.frames);
+        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain()) {
+            if (!writer.Write(b.left, b.right, b.frames)) {
+                result.writeFailed = true;
+                return result;
+            }
+        }
         progress.Complete();
     }
     return result;
@@ -205,10 +238,22 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
 
     ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
 
+    // A target that existed when its name was chosen is replaced (the policy
+    // said overwrite, or the caller chose it); one that appeared later was
+    // made by someone else and is kept as the target-exists policy says.
+    std::error_code existsError;
+    const bool chosenExisting =
+        state.targetExisted >= 0
+            ? state.targetExisted == 1
+            : std::filesystem::exists(std::filesystem::symlink_status(source.OutputPath,
+                                                                      existsError));
+    const CommitMode commitMode =
+        chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
         state.retry = false;
+        state.errorDetail = WriteFailureDetail(output.Error());
         return 0;
     }
     writer.SetFileName(temp);
@@ -233,14 +278,34 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     }
 
     BlockLoopResult loop = RunBlockLoop(ctx, source, *reader, chain, writer);
+    const int claimedSeconds = reader->GetDuration();
     reader->Close();
     writer.Close();
+    const std::string writeError = writer.WriteError();
     plan.writer.reset();
 
-    // Only a complete, non-empty output replaces the target.
-    if (loop.wroteBlocks && !loop.cancelled && output.TempSize() > 0 && output.Commit()) return 1;
-    output.Abandon();
-    return 0;
+    if (loop.writeFailed || !writeError.empty()) {
+        // An incomplete output never takes the target's name, and trying
+        // again with another reader would meet the same disk.
+        output.Abandon();
+        state.retry = false;
+        state.errorDetail = WriteFailureDetail(writeError);
+        return 0;
+    }
+    // Only a complete, non-empty output takes the target's name.
+    if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
+        output.Abandon();
+        return 0;
+    }
+    if (!output.Commit(commitMode)) {
+        state.retry = false;
+        state.errorDetail = output.Error();
+        return 0;
+    }
+    state.outputUsed = output.Target();
+    if (loop.sourceEnded)
+        NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
+    return 1;
 }
 
 }  // namespace quelvox

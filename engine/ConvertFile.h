@@ -51,7 +51,18 @@ class CProcessingChain;
 struct BlockLoopResult {
     bool wroteBlocks = false;  // at least one block was read and processed
     bool cancelled = false;
+    bool writeFailed = false;  // the writer refused a block; the loop stopped
+    bool sourceEnded = false;  // the reader reached its end (not a limit)
+    uint64_t framesRead = 0;   // frames the reader delivered
 };
+
+// Error detail of an output that could not be written, with the cause.
+std::string WriteFailureDetail(const std::string& cause);
+
+// Notes in `state` a source that holds clearly less audio than its header
+// claims (`claimedSeconds`), after the reader delivered `framesRead` frames
+// at `sampleRate` up to its end.
+void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate);
 
 // Pumps every block of `reader` through `chain` into `writer`, with the
 // "[n%] 正在转换 <name>..." progress, the message pump and the cancel check
@@ -62,7 +73,9 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
                              CAudioWriter& writer);
 
 // Converts `source` (the list entry, or the substitute record of the
-// pre-processing pass) into source.OutputPath. Returns nonzero on success.
+// pre-processing pass) into source.OutputPath, or, when that name was
+// taken meanwhile and the policy numbers, the next free numbered name
+// (ctx.state.outputUsed holds the name taken). Returns nonzero on success.
 // On failure the reason is in ctx.state.errorDetail or, for a file
 // without audio, `audioFound` is cleared. The output is written under a
 // temporary name and moved into place only on success, so a failed or

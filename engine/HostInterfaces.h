@@ -41,6 +41,11 @@ public:
     // Called when a failure text with a detail is shown, so the output
     // column can be widened to show it.
     virtual void WidenOutputColumn() {}
+    // The row's source converted, but held clearly less audio than its
+    // header claims (both lengths in seconds). Front ends may warn.
+    virtual void NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
+        (void)row; (void)claimedSeconds; (void)heldSeconds;
+    }
 };
 
 // The windows and shell services of the front end.

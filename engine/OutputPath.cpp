@@ -19,8 +19,7 @@ namespace {
 constexpr const char* kFolderFailed = "无法创建文件夹 \"%s\"";
 constexpr const char* kFileFailed = "无法创建文件 \"%s\"";
 constexpr const char* kTargetExistsSkipped = "目标存在并跳过";
-constexpr const char* kSameAsSource =
-    "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
+constexpr const char* kSameAsSource = kSameAsSourceMessage;
 
 std::string Format(const char* pattern, const std::string& value) {
     std::string text = pattern;
@@ -59,17 +58,6 @@ std::string CollapseSlashes(const std::string& path) {
     return out;
 }
 
-// Both names denote the same file: equal after making them absolute and
-// canonical (letter case counts), or the same file reached another way.
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec1, ec2;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec1), ec1);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec2), ec2);
-    if (!ec1 && !ec2 && ca == cb) return true;
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
 // Whether a file can be written at `candidate` without destroying
 // anything: a new name is created exclusively and removed again; for an
 // existing target the target is opened for appending (no truncation) and
@@ -95,6 +83,16 @@ bool CanCreate(const std::string& candidate) {
 }
 
 }  // namespace
+
+// Letter case counts.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec1, ec2;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec1), ec1);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec2), ec2);
+    if (!ec1 && !ec2 && ca == cb) return true;
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
 
 bool EnsureFolder(const std::string& path) {
     if (path.empty()) return false;

@@ -27,4 +27,12 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
 // else or cannot be created.
 bool EnsureFolder(const std::string& path);
 
+// Row text when a target would replace its own source.
+inline constexpr const char* kSameAsSourceMessage =
+    "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
+
+// Whether both names denote the same file: equal once absolute with links
+// resolved, or the same file reached another way (a hard link).
+bool SameFile(const std::string& a, const std::string& b);
+
 }  // namespace quelvox

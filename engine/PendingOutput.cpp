@@ -1,9 +1,12 @@
 #include "engine/PendingOutput.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -11,31 +14,40 @@ namespace quelvox {
 
 namespace fs = std::filesystem;
 
+// Text of the cause when a name was taken meanwhile and the policy skips.
+inline constexpr const char* kTakenMeanwhile = "目标存在并跳过";
+
+CommitMode CommitModeFor(int targetExistsOpt) {
+    if (targetExistsOpt == 22) return CommitMode::Replace;
+    if (targetExistsOpt == 33) return CommitMode::KeepExisting;
+    return CommitMode::NextFreeName;
+}
+
 CPendingOutput::~CPendingOutput() { Abandon(); }
 
 const std::string& CPendingOutput::Begin(const std::string& target) {
     Abandon();
+    error_.clear();
     target_ = target;
-    fs::path t(target);
-    fs::path folder = t.parent_path();
-    std::string name = t.filename().string();
-    std::string ext = t.extension().string();
-    std::string stem = name.substr(0, name.size() - ext.size());
+    const fs::path folder = fs::path(target).parent_path();
     // A per-call generator: no shared state between conversions.
     std::random_device rd;
-    std::mt19937_64 rng(rd() ^ static_cast<uint64_t>(
-                                     std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::error_code ec;
+    std::mt19937_64 rng((static_cast<uint64_t>(rd()) << 32) ^ rd());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char tag[32];
-        std::snprintf(tag, sizeof tag, "%d-%08llx", static_cast<int>(::getpid()),
-                      static_cast<unsigned long long>(rng() & 0xFFFFFFFFull));
-        fs::path candidate = folder / ("." + stem + ".part-" + tag + ext);
-        if (!fs::exists(fs::symlink_status(candidate, ec))) {
-            temp_ = candidate.string();
+        char name[32];
+        std::snprintf(name, sizeof name, ".quelvox.part-%016llx",
+                      static_cast<unsigned long long>(rng()));
+        const std::string candidate = (folder / name).string();
+        // Creating it exclusively both tests the name and reserves it.
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            temp_ = candidate;
             return temp_;
         }
+        if (errno != EEXIST) break;
     }
+    error_ = std::strerror(errno);
     temp_.clear();
     return temp_;
 }
@@ -47,11 +59,51 @@ long long CPendingOutput::TempSize() const {
     return ec ? -1 : static_cast<long long>(size);
 }
 
-bool CPendingOutput::Commit() {
-    if (temp_.empty()) return false;
+// Moves the temporary file to `to` unless something of that name exists:
+// renameat2 with RENAME_NOREPLACE, else a hard link and the removal of the
+// temporary name, else (file systems that refuse both) a check followed by
+// a plain rename. False with errno set; EEXIST when the name is taken.
+bool CPendingOutput::MoveNoReplace(const std::string& to) {
+    if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    if (::link(temp_.c_str(), to.c_str()) == 0) {
+        ::unlink(temp_.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return false;
     std::error_code ec;
-    fs::rename(temp_, target_, ec);
-    if (ec) {
+    if (fs::exists(fs::symlink_status(to, ec))) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(temp_.c_str(), to.c_str()) == 0;
+}
+
+bool CPendingOutput::Commit(CommitMode mode) {
+    if (temp_.empty()) return false;
+    error_.clear();
+    bool moved = false;
+    if (mode == CommitMode::Replace) {
+        moved = ::rename(temp_.c_str(), target_.c_str()) == 0;
+    } else {
+        moved = MoveNoReplace(target_);
+        if (!moved && errno == EEXIST && mode == CommitMode::NextFreeName) {
+            // The name was taken after it was chosen: the next free number.
+            const fs::path t(target_);
+            const std::string stem = (t.parent_path() / t.stem()).string();
+            const std::string ext = t.extension().string();
+            for (int n = 1; !moved && errno == EEXIST && n < 100000; ++n) {
+                const std::string candidate = stem + "_" + std::to_string(n) + ext;
+                if (MoveNoReplace(candidate)) {
+                    moved = true;
+                    target_ = candidate;
+                }
+            }
+        }
+    }
+    if (!moved) {
+        error_ = errno == EEXIST ? std::string(kTakenMeanwhile) : std::strerror(errno);
         Abandon();
         return false;
     }

@@ -151,6 +151,7 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
     reader->Close();
     reader.reset();
     writer->Close();
+    if (!writer->WriteError().empty()) writeFailed = true;
     writer.reset();
 
     if (anyBlock && !cancelled && !writeFailed) {

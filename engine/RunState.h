@@ -27,6 +27,16 @@ struct RunState {
     // actually applied to the current file.
     float normalisationGain = -1.0f;
     float appliedGain = 1.0f;
+    // Whether the current file's target existed when its name was chosen
+    // (1, 0; -1 unknown: the conversion looks when it starts). Only such a
+    // target is replaced; one that appears later belongs to someone else.
+    int targetExisted = -1;
+    // Name the last successful conversion's output actually took.
+    std::string outputUsed;
+    // A converted source that held clearly less audio than its header
+    // claimed: both lengths in seconds (heldSeconds < 0: nothing to say).
+    double claimedSeconds = 0.0;
+    double heldSeconds = -1.0;
 };
 
 }  // namespace quelvox

@@ -1,5 +1,6 @@
 #include "engine/TagPolicy.h"
 
+#include "common/FormatCatalogue.h"
 #include "common/InputType.h"
 #include "settings/Settings.h"
 #include "decoders/RiffInfo.h"
@@ -19,22 +20,7 @@ void SetCustomTags(CAudioWriter& writer, const CSettings& settings,
 
 }  // namespace
 
-bool IsTaglessFormat(int outputFormat) {
-    switch (outputFormat) {
-    case kFormatMmf:
-    case kFormatWav:
-    case kFormatFlv:
-    case kFormatAu:
-    case kFormatAiff:
-    case kFormatAmr:
-    case kFormatAwb:
-    case kFormatSwf:
-    case kFormatVoc:
-        return true;
-    default:
-        return false;
-    }
-}
+bool IsTaglessFormat(int outputFormat) { return !FormatCarriesTags(outputFormat); }
 
 std::string TitleFromFileName(std::string_view path) {
     // UTF-8 never uses the bytes of '/' or '.' inside a multibyte character,

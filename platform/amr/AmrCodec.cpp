@@ -5,6 +5,7 @@
 #include <opencore-amrwb/dec_if.h>
 #include <vo-amrwbenc/enc_if.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +47,7 @@ struct AmrEncoder {
     int mode = 0;
     int dtx = 0;
     bool failed = false;
+    int error = 0;  // errno of the first failed write
     unsigned char out[kEncodeBufferSize] = {};
 };
 
@@ -177,20 +179,27 @@ int EncodeFrame(AmrEncoder* h, bool wide, const int16_t* samples) {
     }
     if (std::fwrite(h->out, 1, static_cast<size_t>(bytes), h->file) !=
         static_cast<size_t>(bytes)) {
+        if (!h->error) h->error = errno ? errno : EIO;
         h->failed = true;
         return -1;
     }
     return bytes;
 }
 
-void CloseEncoder(AmrEncoder* h) {
-    if (!h) return;
+int CloseEncoder(AmrEncoder* h) {
+    if (!h) return 0;
     if (h->state) {
         if (h->wide) E_IF_exit(h->state);
         else Encoder_Interface_exit(h->state);
     }
-    if (h->file) std::fclose(h->file);
+    int error = h->error;
+    if (h->file) {
+        errno = 0;
+        if (std::fflush(h->file) != 0 && !error) error = errno ? errno : EIO;
+        if (std::fclose(h->file) != 0 && !error) error = errno ? errno : EIO;
+    }
     delete h;
+    return error;
 }
 
 }  // namespace
@@ -224,7 +233,7 @@ int amrwbenc_encode(AmrEncoder* handle, const int16_t* samples) {
     return EncodeFrame(handle, true, samples);
 }
 
-void amrnbenc_quit(AmrEncoder* handle) { CloseEncoder(handle); }
-void amrwbenc_quit(AmrEncoder* handle) { CloseEncoder(handle); }
+int amrnbenc_quit(AmrEncoder* handle) { return CloseEncoder(handle); }
+int amrwbenc_quit(AmrEncoder* handle) { return CloseEncoder(handle); }
 
 }  // namespace quelvox::amr

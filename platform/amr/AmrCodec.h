@@ -76,7 +76,9 @@ AmrEncoder* amrwbenc_init(const char* path, int dtx, int mode);
 int amrnbenc_encode(AmrEncoder* handle, const int16_t* samples);
 int amrwbenc_encode(AmrEncoder* handle, const int16_t* samples);
 // Finishes and closes the file and frees the handle; null is allowed.
-void amrnbenc_quit(AmrEncoder* handle);
-void amrwbenc_quit(AmrEncoder* handle);
+// Returns 0 when every frame reached the file, else the errno of the first
+// failed write (or of the failed flush or close).
+int amrnbenc_quit(AmrEncoder* handle);
+int amrwbenc_quit(AmrEncoder* handle);
 
 }  // namespace quelvox::amr

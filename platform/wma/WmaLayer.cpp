@@ -1,5 +1,7 @@
 #include "platform/wma/WmaLayer.h"
 
+#include "platform/libav/EncodeSession.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -65,19 +67,15 @@ constexpr int64_t kMaxGapUnits = 10 * kTimeUnitsPerSecond;
 constexpr int kChunkFrames = 4096;
 
 // Opens a WMA 2 encoder context for the format; null when refused.
-AVCodecContext* OpenWmaEncoder(int rate, int channels, int64_t bitrate) {
+libav::CodecContextPtr OpenWmaEncoder(int rate, int channels, int64_t bitrate) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec || !codec->sample_fmts) return nullptr;
-    AVCodecContext* cc = avcodec_alloc_context3(codec);
-    if (!cc) return nullptr;
-    cc->codec_type = AVMEDIA_TYPE_AUDIO;
-    cc->sample_rate = rate;
-    av_channel_layout_default(&cc->ch_layout, channels);
-    cc->sample_fmt = codec->sample_fmts[0];
-    cc->bit_rate = bitrate;
-    cc->time_base = AVRational{1, rate};
-    if (avcodec_open2(cc, codec, nullptr) < 0) avcodec_free_context(&cc);
-    return cc;
+    libav::EncoderSpec spec;
+    spec.sampleRate = rate;
+    spec.channels = channels;
+    spec.sampleFormat = codec->sample_fmts[0];
+    spec.bitRate = bitrate;
+    return libav::OpenEncoder(codec, spec);
 }
 
 // A channel layout that names its channels: the given one, or the default
@@ -138,7 +136,7 @@ std::vector<WmaCodecFormat> GetAudioCodecFormats() {
         for (int kbps : row.kbps) {
             if (kbps == 0) break;
             const int bitrate = kbps * 1000;
-            AVCodecContext* cc = OpenWmaEncoder(row.rate, row.channels, bitrate);
+            libav::CodecContextPtr cc = OpenWmaEncoder(row.rate, row.channels, bitrate);
             if (!cc) continue;
             WmaCodecFormat f;
             char text[96];
@@ -152,7 +150,6 @@ std::vector<WmaCodecFormat> GetAudioCodecFormats() {
             f.mediaType.avgBytesPerSec = bitrate / 8;
             f.mediaType.blockAlign = cc->block_align;
             f.mediaType.bitsPerSample = 16;
-            avcodec_free_context(&cc);
             formats.push_back(std::move(f));
         }
     }
@@ -415,90 +412,13 @@ bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t&
 // Writer
 
 struct CWmaFileWriter::Session {
-    AVFormatContext* format = nullptr;
-    AVStream* stream = nullptr;
-    AVCodecContext* codec = nullptr;
-    SwrContext* swr = nullptr;
-    AVAudioFifo* fifo = nullptr;
-    AVFrame* frame = nullptr;
-    AVPacket* packet = nullptr;
+    libav::CEncodeSession encode;
     std::string path;
-    bool fileOpen = false;
-    bool headerWritten = false;
-
     int inRate = 0;
     int inChannels = 0;
     int outChannels = 0;
-    int frameSize = 0;
-    int64_t inFrames = 0;  // input frames taken so far (silence included)
-    int64_t nextPts = 0;   // in output samples
-    std::vector<int16_t> mapped;             // input in the output's channels
-    std::vector<std::vector<float>> planes;  // converted, before the FIFO
-
-    ~Session() {
-        swr_free(&swr);
-        if (fifo) av_audio_fifo_free(fifo);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&codec);
-        if (format) {
-            if (fileOpen) avio_closep(&format->pb);
-            avformat_free_context(format);
-        }
-    }
-
-    // Hands every packet the encoder has ready to the muxer.
-    bool Drain() {
-        bool ok = true;
-        for (;;) {
-            int r = avcodec_receive_packet(codec, packet);
-            if (r < 0) return ok && (r == AVERROR(EAGAIN) || r == AVERROR_EOF);
-            packet->stream_index = stream->index;
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            if (av_interleaved_write_frame(format, packet) < 0) ok = false;
-            av_packet_unref(packet);
-        }
-    }
-
-    // Encodes whole frames from the FIFO; with `last`, also the remainder,
-    // completed with silence.
-    bool Encode(bool last) {
-        bool ok = true;
-        for (;;) {
-            const int have = av_audio_fifo_size(fifo);
-            if (have <= 0 || (have < frameSize && !last)) break;
-            const int n = std::min(have, frameSize);
-            frame->nb_samples = frameSize;
-            if (av_frame_make_writable(frame) < 0) return false;
-            if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->extended_data), n) != n)
-                return false;
-            if (n < frameSize)
-                av_samples_set_silence(frame->extended_data, n, frameSize - n,
-                                       outChannels, codec->sample_fmt);
-            frame->pts = nextPts;
-            nextPts += frameSize;
-            if (avcodec_send_frame(codec, frame) < 0 || !Drain()) ok = false;
-        }
-        return ok;
-    }
-
-    // Puts converter output (or, with null input, its buffered rest) into
-    // the FIFO.
-    bool Convert(const int16_t* in, int frames) {
-        const int room = swr_get_out_samples(swr, frames);
-        if (room < 0) return false;
-        if (room == 0) return true;
-        std::vector<uint8_t*> out(static_cast<size_t>(outChannels));
-        for (int c = 0; c < outChannels; ++c) {
-            planes[c].resize(static_cast<size_t>(room));
-            out[c] = reinterpret_cast<uint8_t*>(planes[c].data());
-        }
-        const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(in)};
-        const int n = swr_convert(swr, out.data(), room, in ? src : nullptr, in ? frames : 0);
-        if (n < 0) return false;
-        if (n == 0) return true;
-        return av_audio_fifo_write(fifo, reinterpret_cast<void**>(out.data()), n) == n;
-    }
+    int64_t inFrames = 0;          // input frames taken so far (silence included)
+    std::vector<int16_t> mapped;   // input in the output's channels
 
     // Takes input frames (null: silence), matches their channel count to
     // the output's, converts and encodes what fills whole frames.
@@ -520,8 +440,7 @@ struct CWmaFileWriter::Session {
                 }
                 in += static_cast<ptrdiff_t>(n) * inChannels;
             }
-            if (!Convert(mapped.data(), n)) ok = false;
-            if (!Encode(false)) ok = false;
+            if (!encode.Push(mapped.data(), n)) ok = false;
             frames -= n;
             inFrames += n;
         }
@@ -532,7 +451,7 @@ struct CWmaFileWriter::Session {
 CWmaFileWriter::CWmaFileWriter() = default;
 
 CWmaFileWriter::~CWmaFileWriter() {
-    if (session_ && session_->fileOpen) {
+    if (session_ && session_->encode.HeaderWritten()) {
         std::string path = session_->path;
         session_.reset();
         std::error_code ec;
@@ -559,11 +478,11 @@ void CWmaFileWriter::AddAttribute(const std::string& name, uint32_t value) {
     AddAttribute(name, std::to_string(value));
 }
 
-bool CWmaFileWriter::IsWriting() const { return session_ && session_->headerWritten; }
+bool CWmaFileWriter::IsWriting() const { return session_ && session_->encode.HeaderWritten(); }
 
 bool CWmaFileWriter::Fail(const std::string& reason) {
     lastError_ = reason;
-    if (session_ && session_->fileOpen) {
+    if (session_ && session_->encode.HeaderWritten()) {
         std::string path = session_->path;
         session_.reset();
         std::error_code ec;
@@ -594,53 +513,30 @@ bool CWmaFileWriter::BeginWriting(const std::string& path) {
     s->inRate = inRate_;
     s->inChannels = inChannels_;
     s->outChannels = outChannels;
-    s->codec = OpenWmaEncoder(outRate, outChannels, bitrate);
-    if (!s->codec) {
-        session_ = std::move(s);
-        return Fail("the encoder refused the format");
-    }
-    AVCodecContext* cc = s->codec;
-    s->frameSize = cc->frame_size > 0 ? cc->frame_size : 2048;
+    libav::CodecContextPtr cc = OpenWmaEncoder(outRate, outChannels, bitrate);
+    if (!cc) return Fail("the encoder refused the format");
     session_ = std::move(s);
     Session& ss = *session_;
 
-    if (avformat_alloc_output_context2(&ss.format, nullptr, kContainer, nullptr) < 0 ||
-        !ss.format)
+    if (!ss.encode.CreateMuxer(av_guess_format(kContainer, nullptr, nullptr), true))
         return Fail("cannot allocate the container");
-    ss.stream = avformat_new_stream(ss.format, nullptr);
-    ss.packet = av_packet_alloc();
-    ss.frame = av_frame_alloc();
-    ss.fifo = av_audio_fifo_alloc(cc->sample_fmt, outChannels, ss.frameSize * 2);
-    if (!ss.stream || !ss.packet || !ss.frame || !ss.fifo) return Fail("out of memory");
-    if (avcodec_parameters_from_context(ss.stream->codecpar, cc) < 0)
-        return Fail("out of memory");
-    ss.stream->time_base = cc->time_base;
-
-    ss.frame->format = cc->sample_fmt;
-    ss.frame->sample_rate = outRate;
-    ss.frame->nb_samples = ss.frameSize;
-    if (av_channel_layout_copy(&ss.frame->ch_layout, &cc->ch_layout) < 0 ||
-        av_frame_get_buffer(ss.frame, 0) < 0)
-        return Fail("out of memory");
-
-    // Input already in the output's channels: only the rate and the sample
-    // format change.
-    if (swr_alloc_set_opts2(&ss.swr, &cc->ch_layout, cc->sample_fmt, outRate,
-                            &cc->ch_layout, AV_SAMPLE_FMT_S16, inRate_, 0, nullptr) < 0 ||
-        swr_init(ss.swr) < 0)
+    // The encoder's own frame size; 2048 should it state none.
+    if (!ss.encode.AttachEncoder(std::move(cc), 2048, inRate_))
         return Fail("cannot set up the sample conversion");
-    ss.planes.resize(static_cast<size_t>(outChannels));
 
     for (const auto& [name, value] : attributes_)
-        if (av_dict_set(&ss.format->metadata, name.c_str(), value.c_str(), 0) < 0)
+        if (av_dict_set(&ss.encode.Format()->metadata, name.c_str(), value.c_str(), 0) < 0)
             return Fail("out of memory");
 
-    if (avio_open(&ss.format->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        return Fail("cannot create the output file");
-    ss.fileOpen = true;
-    if (avformat_write_header(ss.format, nullptr) < 0)
-        return Fail("the container refused the stream");
-    ss.headerWritten = true;
+    if (!ss.encode.OpenFile(path)) {
+        const bool headerRefused = ss.encode.Format() == nullptr;
+        if (headerRefused) {
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+        }
+        return Fail(headerRefused ? "the container refused the stream"
+                                  : "cannot create the output file");
+    }
     return true;
 }
 
@@ -654,6 +550,8 @@ bool CWmaFileWriter::WriteSample(int64_t time, const int16_t* interleaved, int f
         if (gap > 0 && !s.Feed(nullptr, gap)) ok = false;
     }
     if (frames > 0 && !s.Feed(interleaved, frames)) ok = false;
+    if (!ok) lastError_ = s.encode.WriteError().empty() ? "the sample could not be written"
+                                                        : s.encode.WriteError();
     return ok;
 }
 
@@ -662,15 +560,10 @@ bool CWmaFileWriter::EndWriting() {
         session_.reset();
         return false;
     }
-    Session& s = *session_;
-    bool ok = s.Convert(nullptr, 0);
-    if (!s.Encode(true)) ok = false;
-    if (avcodec_send_frame(s.codec, nullptr) < 0 || !s.Drain()) ok = false;
-    if (av_write_trailer(s.format) < 0) ok = false;
-    if (avio_closep(&s.format->pb) < 0) ok = false;
-    s.fileOpen = false;
+    const bool ok = session_->encode.Finish(libav::LastFrame::PadToFrameSize);
+    const std::string cause = session_->encode.WriteError();
     session_.reset();
-    if (!ok) lastError_ = "the file could not be finished";
+    if (!ok) lastError_ = cause.empty() ? "the file could not be finished" : cause;
     return ok;
 }
 

@@ -171,7 +171,8 @@ public:
     // encoder or the file fails.
     bool WriteSample(int64_t time, const int16_t* interleaved, int frames);
     // Encodes what is left, finishes the file and closes it. False when the
-    // file could not be finished (it is left as far as it got).
+    // file could not be finished (it is left as far as it got). After a
+    // false WriteSample or EndWriting, GetLastError names the cause.
     bool EndWriting();
 
     bool IsWriting() const;

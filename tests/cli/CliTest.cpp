@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -424,6 +425,156 @@ TEST_F(CliTest, OpensTheOutputFolderOnlyWhenAsked) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Slurp(log), out + "\n");  // once, for the second run only
+}
+
+
+// ---- No data lost: full disks, merge targets, racing runs, long names ----
+
+// Runs `script` with sh in a private mount namespace (as an unprivileged
+// user's root) and returns its status; -1 when the machine allows none.
+int RunInPrivateMounts(const std::string& script, std::string* out) {
+    if (testsupport::Run("unshare -rm true 2>/dev/null") != 0) return -1;
+    return testsupport::Run("unshare -rm sh -c " + Quote(script), out);
+}
+
+TEST_F(CliTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
+    const std::string source = work_.file("noise.wav");
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(source) +
+                               " synth 6 pinknoise vol 0.5"), 0);
+    const std::string disk = work_.file("disk");
+    fs::create_directory(disk);
+    const std::string keep = work_.file("keep.bin");
+    std::string old(12000, '\0');
+    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 31);
+    testsupport::WriteFile(keep, old);
+    for (const std::string ext : {"flac", "mp3", "m4a", "wav", "wma"}) {
+        // A 64 KiB file system holding a good file of the output's name,
+        // which the run is told to overwrite.
+        const std::string target = disk + "/noise." + ext;
+        const std::string script =
+            "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) + " || exit 99; cp " +
+            Quote(keep) + " " + Quote(target) + "; XDG_CONFIG_HOME=" + Quote(Config()) +
+            " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " -q -f " + ext +
+            " --set TargetExistsOpt=22 -o " + Quote(disk) + " " + Quote(source) +
+            " 2>/dev/null </dev/null; echo \"status=$?\"; cmp -s " + Quote(keep) + " " +
+            Quote(target) + " && echo kept; ls -A " + Quote(disk);
+        std::string out;
+        const int status = RunInPrivateMounts(script, &out);
+        if (status == -1 || status == 99 << 8 || status == 99) GTEST_SKIP() << "no tmpfs here";
+        EXPECT_THAT(out, HasSubstr("转换失败 (")) << ext;
+        EXPECT_THAT(out, HasSubstr("No space left on device")) << ext;
+        EXPECT_THAT(out, HasSubstr("status=1\nkept\nnoise." + ext + "\n")) << ext << "\n" << out;
+    }
+}
+
+TEST_F(CliTest, MergeNeverReplacesOneOfItsSources) {
+    const std::string a = work_.file("a.wav");
+    fs::copy_file(In("a.wav"), a);
+    const auto before = testsupport::ReadFile(a);
+    fs::create_symlink(a, work_.file("link.wav"));
+    fs::create_hard_link(a, work_.file("hard.wav"));
+    for (const std::string target : {"a.wav", "link.wav", "hard.wav"}) {
+        CliResult r = Cli("-q -f wav --merge " + Quote(work_.file(target)) + " " + Quote(a) +
+                          " " + Quote(In("c.au")));
+        EXPECT_EQ(r.status, 1) << target;
+        EXPECT_THAT(r.err, HasSubstr("目标文件名与源文件相同")) << target;
+        EXPECT_EQ(testsupport::ReadFile(a), before) << target;
+    }
+}
+
+TEST_F(CliTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
+    const std::string all = work_.file("all.wav");
+    const std::string sources = " " + Quote(In("a.wav")) + " " + Quote(In("c.au"));
+    struct Case {
+        int option;
+        int status;
+        const char* shown;  // output cell of the rows; empty: skipped
+        bool oldKept;
+    };
+    for (const Case& c : {Case{11, 0, "all_1.wav", true}, Case{22, 0, "all.wav", false},
+                          Case{33, 1, "", true}}) {
+        fs::remove(work_.file("all_1.wav"));
+        testsupport::WriteFile(all, std::string("old"));
+        CliResult r = Cli("-q -f wav --set TargetExistsOpt=" + std::to_string(c.option) +
+                          " --merge " + Quote(all) + sources);
+        EXPECT_EQ(r.status, c.status) << c.option << r.err;
+        EXPECT_EQ(testsupport::ReadFile(all).size() == 3, c.oldKept) << c.option;
+        if (*c.shown) {
+            ASSERT_EQ(r.Lines().size(), 2u);
+            for (const std::string& line : r.Lines())
+                EXPECT_THAT(line, ::testing::EndsWith(std::string("\t") + c.shown));
+            EXPECT_EQ(Probe(work_.file(c.shown), "codec_name"), "pcm_s16le");
+        } else {
+            EXPECT_THAT(r.err, HasSubstr("目标存在并跳过"));
+            EXPECT_FALSE(fs::exists(work_.file("all_1.wav")));
+        }
+    }
+    // A name with another format's extension gets the format's own.
+    CliResult r = Cli("-q -f mp3 --merge " + Quote(work_.file("out.wav")) + sources);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("out.wav.mp3"));
+    EXPECT_FALSE(fs::exists(work_.file("out.wav")));
+    EXPECT_EQ(Probe(work_.file("out.wav.mp3"), "codec_name"), "mp3");
+}
+
+TEST_F(CliTest, TwoRunsWritingOneNameIntoOneFolderKeepBothOutputs) {
+    const std::string out = work_.file("out");
+    fs::create_directories(work_.file("a"));
+    fs::create_directories(work_.file("b"));
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(work_.file("a/x.wav")) +
+                               " synth 40 pinknoise vol 0.5"), 0);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 1 -b 16 " + Quote(work_.file("b/x.wav")) +
+                               " synth 20 sine 440 vol 0.5"), 0);
+    const std::string env = "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" +
+                            Quote(home_.path().string()) + " ";
+    auto run = [&](const char* folder, const char* rows) {
+        return env + Quote(kCli) + " -q -f flac -o " + Quote(out) + " " +
+               Quote(work_.file(std::string(folder) + "/x.wav")) + " >" +
+               Quote(work_.file(rows)) + " 2>/dev/null </dev/null";
+    };
+    // Both choose x.flac at the start; the shorter one finishes first.
+    const std::string script = "(" + run("a", "rows-a") + "; echo a=$?) & (" + run("b", "rows-b") +
+                               "; echo b=$?) & wait";
+    std::string status;
+    ASSERT_EQ(testsupport::Run("sh -c " + Quote(script), &status), 0);
+    EXPECT_THAT(status, HasSubstr("a=0"));
+    EXPECT_THAT(status, HasSubstr("b=0"));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"x.flac", "x_1.flac"}));
+    const std::string rowA = Slurp(work_.file("rows-a")), rowB = Slurp(work_.file("rows-b"));
+    const std::string nameA = rowA.substr(rowA.rfind('\t') + 1, rowA.find('\n') - rowA.rfind('\t') - 1);
+    const std::string nameB = rowB.substr(rowB.rfind('\t') + 1, rowB.find('\n') - rowB.rfind('\t') - 1);
+    EXPECT_NE(nameA, nameB);
+    // Each row names its own file: the long stereo noise and the short tone.
+    EXPECT_EQ(Probe(out + "/" + nameA, "channels"), "2");
+    EXPECT_EQ(Probe(out + "/" + nameB, "channels"), "1");
+}
+
+TEST_F(CliTest, TheLongestLegalSourceNamesConvert) {
+    std::string chinese;
+    for (int i = 0; i < 82; ++i) chinese += "音";
+    for (const std::string& stem : {std::string(246, 'l'), chinese}) {
+        const std::string source = work_.file(stem + ".wav");  // 250 bytes
+        fs::copy_file(In("a.wav"), source);
+        CliResult r = Cli("-q -f mp3 -o " + Quote(work_.file("out")) + " " + Quote(source));
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(Probe(work_.file("out/" + stem + ".mp3"), "codec_name"), "mp3");
+    }
+}
+
+TEST_F(CliTest, WarnsWhenAFileHoldsLessThanItsHeaderClaims) {
+    const std::string full = work_.file("full.aiff");
+    ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) +
+                               " synth 6 sine 440 vol 0.5"), 0);
+    const auto bytes = testsupport::ReadFile(full);
+    const std::string cut = work_.file("cut.aiff");  // about 0.05 s of samples
+    testsupport::WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 54 + 800));
+    CliResult r = Cli("-q -f wav -o " + Quote(work_.file("out")) + " " + Quote(cut));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("cut.aiff is shorter than its header claims (header: 6.00 s, audio: 0.05 s)"));
+    EXPECT_TRUE(fs::exists(work_.file("out/cut.wav")));
 }
 
 }  // namespace

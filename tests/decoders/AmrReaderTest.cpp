@@ -25,7 +25,7 @@ std::vector<int16_t> Voice(int samples, int rate) {
 void WriteAmr(const std::string& path, bool wide, int mode, int samples) {
     CAmrWriter w;
     AmrCodecParams p{wide ? 0 : 1, 0, mode, mode};
-    w.SetCodecParams(&p);
+    w.SetCodecParams(p);
     w.SetFileName(path);
     ASSERT_TRUE(w.Open());
     auto v = Voice(samples, wide ? 16000 : 8000);

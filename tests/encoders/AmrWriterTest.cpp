@@ -46,7 +46,7 @@ std::vector<int16_t> Speech(int samples, int rate) {
 bool WriteAmr(const std::string& path, const AmrCodecParams& params,
               const std::vector<int16_t>& signal, int block) {
     CAmrWriter w;
-    w.SetCodecParams(&params);
+    w.SetCodecParams(params);
     w.SetFileName(path);
     if (!w.Open()) return false;
     for (size_t off = 0; off < signal.size(); off += static_cast<size_t>(block)) {
@@ -242,7 +242,7 @@ TEST(AmrWriter, StagingCompletesFramesAndCloseZeroPadsTheLastOne) {
         // padded with 120 zeros at Close.
         CAmrWriter w;
         AmrCodecParams p{1, 0, 7, 0};
-        w.SetCodecParams(&p);
+        w.SetCodecParams(p);
         w.SetFileName(out);
         ASSERT_TRUE(w.Open());
         EXPECT_EQ(w.Write(sig.data(), nullptr, 100), 1);
@@ -285,21 +285,21 @@ TEST(AmrWriter, OpenFailsCleanlyAndAnUnopenedWriterWritesNothing) {
     {
         CAmrWriter w;
         AmrCodecParams p{1, 0, 8, 6};  // narrow-band mode out of range
-        w.SetCodecParams(&p);
+        w.SetCodecParams(p);
         w.SetFileName(dir.file("b.amr"));
         EXPECT_EQ(w.Open(), 0);
     }
     {
         CAmrWriter w;
         AmrCodecParams p{0, 0, 6, 9};  // wide-band mode out of range
-        w.SetCodecParams(&p);
+        w.SetCodecParams(p);
         w.SetFileName(dir.file("c.awb"));
         EXPECT_EQ(w.Open(), 0);
     }
     {
         CAmrWriter w;
         AmrCodecParams p{1, 0, 6, 6};
-        w.SetCodecParams(&p);
+        w.SetCodecParams(p);
         w.SetFileName(dir.file("missing/d.amr"));
         EXPECT_EQ(w.Open(), 0);
     }
@@ -308,7 +308,7 @@ TEST(AmrWriter, OpenFailsCleanlyAndAnUnopenedWriterWritesNothing) {
     {   // Close returns the writer to its defaults: no parameters, no path.
         CAmrWriter w;
         AmrCodecParams p{1, 0, 6, 6};
-        w.SetCodecParams(&p);
+        w.SetCodecParams(p);
         w.SetFileName(dir.file("e.amr"));
         ASSERT_TRUE(w.Open());
         w.Close();

@@ -233,7 +233,7 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
     {
         CFFmpegWriter w;
         FFmpegCodecParams params{mc.container, mc.codecId};
-        w.SetCodecParams(&params);
+        w.SetCodecParams(params);
         w.SetSampleRate(mc.rate);
         w.SetChannels(mc.channels);
         w.SetBitrate(mc.bitrate);

@@ -28,7 +28,7 @@ struct WriterSetup {
 
 void Configure(CFFmpegWriter& w, const WriterSetup& s, const std::string& path) {
     FFmpegCodecParams p{s.container, s.codecId};
-    w.SetCodecParams(&p);
+    w.SetCodecParams(p);
     w.SetSampleRate(s.rate);
     w.SetChannels(s.channels);
     w.SetBitrate(s.bitrate);
@@ -436,7 +436,7 @@ TEST(FFmpegWriterOpen, UncreatableOutputPath) {
 
     CFFmpegWriter noName;
     FFmpegCodecParams p{"wav", kCodecPcmS16Le};
-    noName.SetCodecParams(&p);
+    noName.SetCodecParams(p);
     noName.SetSampleRate(44100);
     noName.SetChannels(2);
     EXPECT_EQ(noName.Open(), 0);

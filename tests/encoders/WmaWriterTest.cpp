@@ -185,7 +185,7 @@ TEST(WmaWriter, OutputsAtListFormats) {
             w.SetSampleRate(c.inRate);
             w.SetChannels(c.inChannels);
             w.SetBitrate(item->bitrate);
-            w.SetCodecParams(&item->mediaType);
+            w.SetCodecParams(item->mediaType);
             w.SetTags("Title", "Artist", "Album", "Rock", "2010", "Comment", "Composer",
                       "Copyright", 3);
             w.SetFileName(path);
@@ -256,7 +256,7 @@ TEST(WmaWriter, NoTagsWithoutSetTags) {
     w.SetSampleRate(44100);
     w.SetChannels(1);
     w.SetBitrate(item->bitrate);
-    w.SetCodecParams(&item->mediaType);
+    w.SetCodecParams(item->mediaType);
     w.SetFileName(path);
     ASSERT_EQ(w.Open(), 1);
     const auto pcm = Sine(44100, 1, 44100, 440.0);
@@ -292,7 +292,7 @@ TEST(WmaWriter, OpenFailuresLeaveNoFile) {
         CWmaWriter w;  // three input channels
         w.SetSampleRate(44100);
         w.SetChannels(3);
-        w.SetCodecParams(&item.mediaType);
+        w.SetCodecParams(item.mediaType);
         w.SetFileName(path);
         EXPECT_EQ(w.Open(), 0);
     }
@@ -300,7 +300,7 @@ TEST(WmaWriter, OpenFailuresLeaveNoFile) {
         CWmaWriter w;  // a folder that does not exist
         w.SetSampleRate(44100);
         w.SetChannels(2);
-        w.SetCodecParams(&item.mediaType);
+        w.SetCodecParams(item.mediaType);
         w.SetFileName(dir.file("no/x.wma"));
         EXPECT_EQ(w.Open(), 0);
         EXPECT_FALSE(w.GetLastError().empty());
@@ -311,7 +311,7 @@ TEST(WmaWriter, OpenFailuresLeaveNoFile) {
         pro.formatTag = wma::kFormatTagWmaPro;
         w.SetSampleRate(44100);
         w.SetChannels(2);
-        w.SetCodecParams(&pro);
+        w.SetCodecParams(pro);
         w.SetFileName(path);
         EXPECT_EQ(w.Open(), 0);
     }

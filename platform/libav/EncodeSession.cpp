@@ -1,0 +1,251 @@
+#include "platform/libav/EncodeSession.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace quelvox::libav {
+
+void OutputContextDeleter::operator()(AVFormatContext* format) const {
+    if (!format) return;
+    if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) avio_closep(&format->pb);
+    avformat_free_context(format);
+}
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& spec) {
+    CodecContextPtr cc(avcodec_alloc_context3(codec));
+    if (!cc) return nullptr;
+    cc->codec_type = AVMEDIA_TYPE_AUDIO;
+    cc->sample_rate = spec.sampleRate;
+    av_channel_layout_default(&cc->ch_layout, spec.channels);
+    cc->time_base = AVRational{1, spec.sampleRate};
+    cc->sample_fmt = spec.sampleFormat;
+    cc->bit_rate = spec.bitRate;
+    cc->strict_std_compliance = spec.strictness;
+    if (spec.globalHeader) cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(cc.get(), codec, nullptr) < 0) return nullptr;
+    return cc;
+}
+
+bool CEncodeSession::CreateMuxer(const AVOutputFormat* format, bool interleaved) {
+    AVFormatContext* ctx = nullptr;
+    if (!format || avformat_alloc_output_context2(&ctx, format, nullptr, nullptr) < 0 || !ctx)
+        return false;
+    format_.reset(ctx);
+    interleaved_ = interleaved;
+    packet_.reset(av_packet_alloc());
+    stream_ = avformat_new_stream(ctx, nullptr);
+    if (!packet_ || !stream_) return false;
+    stream_->id = 0;
+    return true;
+}
+
+bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate) {
+    if (!codec || !stream_) return false;
+    codec_ = std::move(codec);
+    AVCodecContext* cc = codec_.get();
+    const bool variable = cc->frame_size <= 1 ||
+                          (cc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    frameSize_ = variable ? 0 : cc->frame_size;
+    capacity_ = variable ? chunkFrames : cc->frame_size;
+    smallLastFrame_ = (cc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+
+    frame_.reset(av_frame_alloc());
+    if (!frame_) return false;
+    frame_->format = cc->sample_fmt;
+    frame_->sample_rate = cc->sample_rate;
+    frame_->nb_samples = capacity_;
+    if (av_channel_layout_copy(&frame_->ch_layout, &cc->ch_layout) < 0 ||
+        av_frame_get_buffer(frame_.get(), 0) < 0)
+        return false;
+
+    const int channels = cc->ch_layout.nb_channels;
+    fifo_.reset(av_audio_fifo_alloc(cc->sample_fmt, channels, capacity_ * 2));
+    if (!fifo_) return false;
+    converted_.resize(static_cast<size_t>(channels));
+    const bool direct = inputRate == cc->sample_rate &&
+                        (cc->sample_fmt == AV_SAMPLE_FMT_S16 || cc->sample_fmt == AV_SAMPLE_FMT_S16P);
+    if (!direct) {
+        // Input already in the encoder's channels: only the rate and the
+        // sample format change.
+        SwrContext* swr = nullptr;
+        if (swr_alloc_set_opts2(&swr, &cc->ch_layout, cc->sample_fmt, cc->sample_rate,
+                                &cc->ch_layout, AV_SAMPLE_FMT_S16, inputRate, 0, nullptr) < 0)
+            return false;
+        swr_.reset(swr);
+        if (swr_init(swr) < 0) return false;
+    }
+    if (avcodec_parameters_from_context(stream_->codecpar, cc) < 0) return false;
+    stream_->time_base = cc->time_base;
+    return true;
+}
+
+bool CEncodeSession::OpenFile(const std::string& path) {
+    AVFormatContext* fmt = format_.get();
+    if (!fmt) return false;
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(path, ec);
+    if (!(fmt->oformat->flags & AVFMT_NOFILE)) {
+        if (avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+    }
+    if (avformat_write_header(fmt, nullptr) < 0) {
+        format_.reset();
+        stream_ = nullptr;
+        if (!existed) std::filesystem::remove(path, ec);
+        return false;
+    }
+    headerWritten_ = true;
+    return true;
+}
+
+bool CEncodeSession::NoteFailure(int code) {
+    if (writeError_.empty()) writeError_ = ErrorText(code);
+    return false;
+}
+
+bool CEncodeSession::WritePacket(AVPacket* packet) {
+    const int r = interleaved_ ? av_interleaved_write_frame(format_.get(), packet)
+                               : av_write_frame(format_.get(), packet);
+    return r < 0 ? NoteFailure(r) : true;
+}
+
+// Hands every packet the encoder has ready to the muxer.
+bool CEncodeSession::Drain() {
+    AVCodecContext* cc = codec_.get();
+    AVPacket* packet = packet_.get();
+    bool ok = true;
+    for (;;) {
+        const int r = avcodec_receive_packet(cc, packet);
+        if (r < 0) {
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return ok;
+            return NoteFailure(r);
+        }
+        packet->stream_index = stream_->index;
+        av_packet_rescale_ts(packet, cc->time_base, stream_->time_base);
+        if (!WritePacket(packet)) ok = false;
+        av_packet_unref(packet);
+    }
+}
+
+// Encodes `frames` staged frames as one frame; with `pad`, the frame is
+// completed with silence to the full frame size.
+bool CEncodeSession::EncodeStaged(int frames, bool pad) {
+    AVFrame* frame = frame_.get();
+    // Should the encoder still hold the buffer, a fresh one of full size is
+    // made.
+    frame->nb_samples = capacity_;
+    if (av_frame_make_writable(frame) < 0) return false;
+    if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->extended_data), frames) !=
+        frames)
+        return false;
+    const int size = pad ? capacity_ : frames;
+    if (size > frames)
+        av_samples_set_silence(frame->extended_data, frames, size - frames,
+                               frame->ch_layout.nb_channels,
+                               static_cast<AVSampleFormat>(frame->format));
+    frame->nb_samples = size;
+    frame->pts = nextPts_;
+    nextPts_ += size;
+    const int r = avcodec_send_frame(codec_.get(), frame);
+    if (r < 0) return NoteFailure(r);
+    return Drain();
+}
+
+bool CEncodeSession::EncodeReady(bool all, LastFrame last) {
+    bool ok = true;
+    for (;;) {
+        const int have = av_audio_fifo_size(fifo_.get());
+        if (have <= 0) return ok;
+        if (frameSize_ == 0) {
+            if (!EncodeStaged(std::min(have, capacity_), false)) ok = false;
+        } else if (have >= frameSize_) {
+            if (!EncodeStaged(frameSize_, false)) ok = false;
+        } else {
+            if (!all) return ok;
+            const bool pad = last == LastFrame::PadToFrameSize || !smallLastFrame_;
+            return EncodeStaged(have, pad) && ok;
+        }
+    }
+}
+
+bool CEncodeSession::Push(const int16_t* interleaved, int frames) {
+    AVCodecContext* cc = codec_.get();
+    if (!cc) return false;
+    const int channels = cc->ch_layout.nb_channels;
+    if (!swr_) {
+        if (!interleaved || frames <= 0) return true;
+        if (cc->sample_fmt == AV_SAMPLE_FMT_S16) {
+            void* data[1] = {const_cast<int16_t*>(interleaved)};
+            if (av_audio_fifo_write(fifo_.get(), data, frames) != frames) return false;
+        } else {  // planar 16-bit
+            std::vector<void*> data(static_cast<size_t>(channels));
+            for (int c = 0; c < channels; ++c) {
+                auto& plane = converted_[static_cast<size_t>(c)];
+                plane.resize(static_cast<size_t>(frames) * sizeof(int16_t));
+                auto* out = reinterpret_cast<int16_t*>(plane.data());
+                for (int i = 0; i < frames; ++i) out[i] = interleaved[i * channels + c];
+                data[static_cast<size_t>(c)] = plane.data();
+            }
+            if (av_audio_fifo_write(fifo_.get(), data.data(), frames) != frames) return false;
+        }
+        return EncodeReady(false, LastFrame::PadToFrameSize);
+    }
+
+    const int room = swr_get_out_samples(swr_.get(), interleaved ? frames : 0);
+    if (room < 0) return false;
+    if (room == 0) return true;
+    const bool planar = av_sample_fmt_is_planar(cc->sample_fmt) != 0;
+    const int planes = planar ? channels : 1;
+    const int bytes = av_samples_get_buffer_size(nullptr, channels, room, cc->sample_fmt, 1);
+    if (bytes < 0) return false;
+    std::vector<uint8_t*> out(static_cast<size_t>(planes));
+    for (int c = 0; c < planes; ++c) {
+        auto& plane = converted_[static_cast<size_t>(c)];
+        plane.resize(static_cast<size_t>(bytes / planes));
+        out[static_cast<size_t>(c)] = plane.data();
+    }
+    const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(interleaved)};
+    const int n = swr_convert(swr_.get(), out.data(), room, interleaved ? src : nullptr,
+                              interleaved ? frames : 0);
+    if (n < 0) return false;
+    if (n > 0 && av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out.data()), n) != n)
+        return false;
+    return EncodeReady(false, LastFrame::PadToFrameSize);
+}
+
+bool CEncodeSession::Finish(LastFrame last) {
+    if (!headerWritten_) return false;
+    bool ok = true;
+    if (codec_) {
+        if (swr_ && !Push(nullptr, 0)) ok = false;
+        if (!EncodeReady(true, last)) ok = false;
+        const int r = avcodec_send_frame(codec_.get(), nullptr);
+        if (r < 0 ? !NoteFailure(r) : !Drain()) ok = false;
+    }
+    AVFormatContext* fmt = format_.get();
+    const int trailer = av_write_trailer(fmt);
+    if (trailer < 0) ok = NoteFailure(trailer);
+    if (fmt->pb && !(fmt->oformat->flags & AVFMT_NOFILE)) {
+        avio_flush(fmt->pb);
+        if (fmt->pb->error < 0) ok = NoteFailure(fmt->pb->error);
+        const int closed = avio_closep(&fmt->pb);
+        if (closed < 0) ok = NoteFailure(closed);
+    }
+    headerWritten_ = false;
+    return ok;
+}
+
+}  // namespace quelvox::libav

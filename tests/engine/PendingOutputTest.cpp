@@ -1,0 +1,79 @@
+// The final move of a finished output: how each commit mode treats a file
+// that took the target's name after it was chosen, and short temporary
+// names for long targets.
+#include "engine/PendingOutput.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace quelvox;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Names(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(PendingOutput, ANameTakenMeanwhileIsKeptOrNumberedUnlessOverwriting) {
+    struct Case {
+        CommitMode mode;
+        bool ok;
+        const char* finalName;   // where the new content ends up
+        const char* takenAfter;  // content of x.mp3 afterwards
+    };
+    const Case cases[] = {
+        {CommitMode::Replace, true, "x.mp3", "new"},
+        {CommitMode::KeepExisting, false, nullptr, "other"},
+        {CommitMode::NextFreeName, true, "x_2.mp3", "other"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        CPendingOutput out;
+        const std::string temp = out.Begin(dir.file("x.mp3"));
+        ASSERT_FALSE(temp.empty());
+        WriteFile(temp, std::string("new"));
+        // Another run finishes first, under the name and the next number.
+        WriteFile(dir.file("x.mp3"), std::string("other"));
+        WriteFile(dir.file("x_1.mp3"), std::string("other 1"));
+        EXPECT_EQ(out.Commit(c.mode), c.ok);
+        const auto taken = ReadFile(dir.file("x.mp3"));
+        EXPECT_EQ(std::string(taken.begin(), taken.end()), c.takenAfter);
+        const auto one = ReadFile(dir.file("x_1.mp3"));
+        EXPECT_EQ(std::string(one.begin(), one.end()), "other 1");
+        if (c.ok) {
+            EXPECT_EQ(out.Target(), dir.file(c.finalName));
+            const auto moved = ReadFile(out.Target());
+            EXPECT_EQ(std::string(moved.begin(), moved.end()), "new");
+        } else {
+            EXPECT_EQ(out.Error(), "目标存在并跳过");
+        }
+        // No temporary file stays behind either way.
+        for (const std::string& name : Names(dir)) EXPECT_EQ(name.find(".part-"), std::string::npos);
+    }
+}
+
+TEST(PendingOutput, TemporaryNamesStayShortForTheLongestTargetNames) {
+    TempDir dir;
+    const std::string name(251, 'n');
+    CPendingOutput out;
+    const std::string temp = out.Begin(dir.file(name + ".wav"));
+    ASSERT_FALSE(temp.empty());
+    EXPECT_LT(fs::path(temp).filename().string().size(), 40u);
+    WriteFile(temp, std::string("pcm"));
+    ASSERT_TRUE(out.Commit(CommitMode::NextFreeName));
+    EXPECT_TRUE(fs::exists(dir.file(name + ".wav")));
+    EXPECT_EQ(Names(dir).size(), 1u);
+}
+
+}  // namespace
