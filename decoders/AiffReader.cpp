@@ -82,7 +82,7 @@ void CAiffReader::Close() {
     dataStart_ = 0;
     dataBytes_ = 0;
     dataLeft_ = 0;
-    tags_ = ReaderTags{};
+    tags_ = TagInfo{};
     ResetInfo();
 }
 
@@ -332,7 +332,7 @@ void CAiffReader::ParseId3(uint32_t size) {
     TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(false);
     if (!tag || tag->isEmpty()) return;
 
-    ReaderTags t;
+    TagInfo t;
     t.title = tag->title().to8Bit(true);
     t.artist = tag->artist().to8Bit(true);
     t.album = tag->album().to8Bit(true);
@@ -345,25 +345,9 @@ void CAiffReader::ParseId3(uint32_t size) {
     tags_ = std::move(t);
 }
 
-int CAiffReader::ReadTags(std::string& title, std::string& artist,
-                          std::string& album, std::string& year,
-                          std::string& genre, std::string& comment,
-                          std::string& track, std::string& composer,
-                          std::string& copyright) {
-    const ReaderTags& t = tags_;
-    if (t.title.empty() && t.artist.empty() && t.album.empty() &&
-        t.year.empty() && t.genre.empty() && t.comment.empty() &&
-        t.track.empty() && t.composer.empty() && t.copyright.empty())
-        return 0;
-    title = t.title;
-    artist = t.artist;
-    album = t.album;
-    year = t.year;
-    genre = t.genre;
-    comment = t.comment;
-    track = t.track;
-    composer = t.composer;
-    copyright = t.copyright;
+int CAiffReader::ReadTags(TagInfo& tags) {
+    if (tags_.IsEmpty()) return 0;
+    tags = tags_;
     return 1;
 }
 

@@ -377,11 +377,7 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
     }
 }
 
-int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
-                            std::string& album, std::string& year,
-                            std::string& genre, std::string& comment,
-                            std::string& track, std::string& composer,
-                            std::string& copyright) {
+int CFFmpegReader::ReadTags(TagInfo& tags) {
     if (!format_) return 0;
     const AVDictionary* dicts[2] = {format_->metadata, nullptr};
     if (streamIndex_ >= 0 &&
@@ -414,15 +410,15 @@ int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
         cr.empty() && y <= 0 && tr <= 0)
         return 0;
 
-    title = std::move(t);
-    artist = std::move(a);
-    album = std::move(al);
-    genre = std::move(g);
-    comment = std::move(c);
-    copyright = std::move(cr);
-    year = y > 0 ? std::to_string(y) : std::string();
-    track = tr > 0 ? std::to_string(tr) : std::string();
-    composer.clear();
+    tags.title = std::move(t);
+    tags.artist = std::move(a);
+    tags.album = std::move(al);
+    tags.genre = std::move(g);
+    tags.comment = std::move(c);
+    tags.copyright = std::move(cr);
+    tags.year = y > 0 ? std::to_string(y) : std::string();
+    tags.track = tr > 0 ? std::to_string(tr) : std::string();
+    tags.composer.clear();
     return 1;
 }
 

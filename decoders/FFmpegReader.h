@@ -56,14 +56,10 @@ public:
     // 1 when an audio stream was found (also after a failed Open that got
     // that far); 0 for a file without audio or one FFmpeg cannot open.
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
-    using CAudioReader::ReadTags;
     // Title, artist, album, year, genre, comment, track and copyright from
     // the container's (or else the audio stream's) metadata; composer is
     // always empty. Returns 0 and changes nothing when there are no tags.
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
+    int ReadTags(TagInfo& tags) override;
 
 private:
     // Feeds packets to the decoder until at least one frame was staged or

@@ -2,7 +2,7 @@
 // streams created from files, tracker modules, MIDI streams, length and
 // position in bytes of interleaved output, channel information with the
 // 8-bit flag, the encoded file size, the next block of interleaved data,
-// tags in the nine-field format; plus the runtime calls (init, version,
+// the tag record; plus the runtime calls (init, version,
 // add-on loading, default soundfont).
 //
 // Behind it stand the reference decoders of each format, one backend each:
@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "common/TagInfo.h"
 
 namespace quelvox::bass {
 
@@ -100,10 +102,9 @@ public:
     virtual int GetData(void* buffer, uint32_t bytes) = 0;
     // Bytes of output delivered so far.
     virtual uint64_t GetPosition() const = 0;
-    // The nine tag values separated by line feeds, in the order
-    // track, title, artist, album, genre, year, comment, composer, copyright;
-    // empty when the file has no tags that are understood.
-    virtual std::string ReadTags() const = 0;
+    // The file's tags; an empty record when it has none that are
+    // understood.
+    virtual TagInfo ReadTags() const = 0;
 };
 
 // A decoding stream for any file an enabled backend opens (CD tracks
@@ -120,8 +121,8 @@ std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                const std::string& path,
                                                int renderRate);
 
-// Tag text of a file in the nine-field format above (what TAGS_Read
-// yields); empty when the file has no tags that are understood.
-std::string ReadFileTags(const std::string& path);
+// The tags of a file (what TAGS_Read yields); an empty record when the file
+// has no tags that are understood.
+TagInfo ReadFileTags(const std::string& path);
 
 }  // namespace quelvox::bass

@@ -157,7 +157,7 @@ public:
     }
 
     uint64_t GetPosition() const override { return position_; }
-    std::string ReadTags() const override { return {}; }
+    TagInfo ReadTags() const override { return {}; }
 
 private:
     // Reads the next sectors into buffer_ as native-endian samples.

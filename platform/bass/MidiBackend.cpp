@@ -286,7 +286,7 @@ public:
     }
 
     uint64_t GetPosition() const override { return done_ * 4; }
-    std::string ReadTags() const override { return {}; }
+    TagInfo ReadTags() const override { return {}; }
 
 private:
     int rate_;

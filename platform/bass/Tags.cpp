@@ -1,6 +1,6 @@
 // Tag text of a file through TagLib: ID3v1/ID3v2, APE, Vorbis comments (Ogg
-// and FLAC), MP4 atoms, RIFF INFO and ID3 chunks in WAV/AIFF. The result is
-// the nine-field text the readers split at line feeds, in UTF-8.
+// and FLAC), MP4 atoms, RIFF INFO and ID3 chunks in WAV/AIFF, as one tag
+// record in UTF-8.
 #include "platform/bass/BassLayer.h"
 
 #include <taglib/fileref.h>
@@ -10,15 +10,14 @@
 #include <taglib/tstring.h>
 #include <taglib/wavfile.h>
 
-#include <array>
 #include <vector>
 
 namespace quelvox::bass {
 
 namespace {
 
-// A value as UTF-8 on one line: line breaks inside it become blanks, so
-// that they cannot shift the fields that follow.
+// A value as UTF-8 on one line: line breaks inside it become blanks, as
+// the decoding layer's tag texts are single lines.
 std::string OneLine(const TagLib::String& s) {
     std::string text = s.toCString(true);
     for (char& c : text)
@@ -38,7 +37,7 @@ std::string Property(const TagLib::PropertyMap& map, const char* key) {
 
 }  // namespace
 
-std::string ReadFileTags(const std::string& path) {
+TagInfo ReadFileTags(const std::string& path) {
     TagLib::FileRef ref(path.c_str(), false);
     if (ref.isNull() || !ref.tag()) return {};
 
@@ -67,27 +66,17 @@ std::string ReadFileTags(const std::string& path) {
         return std::string();
     };
 
-    const std::array<std::string, 9> fields = {
-        number(&TagLib::Tag::track),
-        textOf(&TagLib::Tag::title),
-        textOf(&TagLib::Tag::artist),
-        textOf(&TagLib::Tag::album),
-        textOf(&TagLib::Tag::genre),
-        number(&TagLib::Tag::year),
-        textOf(&TagLib::Tag::comment),
-        Property(props, "COMPOSER"),
-        Property(props, "COPYRIGHT"),
-    };
-    bool any = false;
-    for (const std::string& f : fields) any = any || !f.empty();
-    if (!any) return {};
-
-    std::string text;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) text += '\n';
-        text += fields[i];
-    }
-    return text;
+    TagInfo result;
+    result.track = number(&TagLib::Tag::track);
+    result.title = textOf(&TagLib::Tag::title);
+    result.artist = textOf(&TagLib::Tag::artist);
+    result.album = textOf(&TagLib::Tag::album);
+    result.genre = textOf(&TagLib::Tag::genre);
+    result.year = number(&TagLib::Tag::year);
+    result.comment = textOf(&TagLib::Tag::comment);
+    result.composer = Property(props, "COMPOSER");
+    result.copyright = Property(props, "COPYRIGHT");
+    return result;
 }
 
 }  // namespace quelvox::bass

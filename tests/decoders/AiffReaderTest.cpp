@@ -452,7 +452,7 @@ TEST(AiffReaderStructure, ChunksInAnyOrderWithOddPaddingAndTags) {
     EXPECT_EQ(r.GetSampleRate(), 22050);
     EXPECT_EQ(d.samples, pcm);
 
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Song");
     EXPECT_EQ(t.artist, "Singer");
@@ -466,7 +466,7 @@ TEST(AiffReaderStructure, ChunksInAnyOrderWithOddPaddingAndTags) {
 
     // Close forgets the tags.
     r.Close();
-    ReaderTags after;
+    TagInfo after;
     after.title = "kept";
     EXPECT_EQ(r.ReadTags(after), 0);
     EXPECT_EQ(after.title, "kept");
@@ -483,7 +483,7 @@ TEST(AiffReaderStructure, TagsWrittenByFfmpegAreUtf8) {
               0);
     CAiffReader r;
     ASSERT_EQ(r.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "标题 Ünïcode");
     EXPECT_EQ(t.artist, "歌手");
@@ -519,7 +519,7 @@ TEST(AiffReaderStructure, OversizedId3ChunkIsSkippedWhole) {
     CAiffReader r;
     Decoded d = OpenAndRead(path, r);
     EXPECT_EQ(d.samples, (std::vector<int16_t>{5, 6}));
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Big");
 }

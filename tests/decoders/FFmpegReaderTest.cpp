@@ -281,9 +281,10 @@ TEST(FFmpegReaderContainers, ProbeReaderReportsTheSamePropertiesWithoutDecoding)
         EXPECT_EQ(probe.HasAudio(), 1);
         int16_t l[kBlockFrames], r[kBlockFrames];
         EXPECT_EQ(probe.Read(l, r), 0);
-        std::string t = "unchanged";
-        std::string a, al, y, g, c, tr, co, cr;
-        EXPECT_EQ(probe.ReadTags(t, a, al, y, g, c, tr, co, cr), 0);
+        TagInfo tags;
+        std::string& t = tags.title;
+        t = "unchanged";
+        EXPECT_EQ(probe.ReadTags(tags), 0);
         EXPECT_EQ(t, "unchanged");
         probe.Close();
         EXPECT_EQ(probe.GetSampleRate(), 0);
@@ -384,7 +385,7 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
 // ---------------------------------------------------------------------------
 // Tags
 
-TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
+TEST(FFmpegTagInfo, ContainerTagsComeBackFromEveryFormat) {
     TempDir dir;
     const std::string meta =
         "-metadata title='Ünïcode 标题' -metadata artist='The Artist' "
@@ -398,7 +399,7 @@ TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
                " " + Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
-        ReaderTags t;
+        TagInfo t;
         t.composer = "stale";
         ASSERT_EQ(reader.ReadTags(t), 1);
         EXPECT_EQ(t.title, "Ünïcode 标题");
@@ -413,27 +414,27 @@ TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
     }
 }
 
-TEST(FFmpegReaderTags, NumbersAreReadAsLeadingDecimals) {
+TEST(FFmpegTagInfo, NumbersAreReadAsLeadingDecimals) {
     TempDir dir;
     std::string path = dir.file("n.flac");
     Ffmpeg("-f lavfi -i \"sine=duration=1\" -metadata date=2011-05-04 "
            "-metadata track=3/12 " + Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(reader.ReadTags(t), 1);
     EXPECT_EQ(t.year, "2011");
     EXPECT_EQ(t.track, "3");
     EXPECT_EQ(t.title, "");
 }
 
-TEST(FFmpegReaderTags, FileWithoutTagsChangesNothing) {
+TEST(FFmpegTagInfo, FileWithoutTagsChangesNothing) {
     TempDir dir;
     std::string path = dir.file("plain.wav");
     Ffmpeg("-f lavfi -i \"sine=duration=1\" -fflags +bitexact " + Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     t.title = "keep";
     t.year = "1999";
     EXPECT_EQ(reader.ReadTags(t), 0);

@@ -34,13 +34,10 @@ void PrintTo(const TagCall& c, std::ostream* os) {
 
 class FakeWriter : public CAudioWriter {
 public:
-    void SetTags(const std::string& title, const std::string& artist,
-                 const std::string& album, const std::string& genre,
-                 const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright,
-                 int track) override {
-        calls.push_back({title, artist, album, genre, year, comment, composer,
-                         copyright, track});
+    // The track as the writers read it.
+    void SetTags(const TagInfo& t) override {
+        calls.push_back({t.title, t.artist, t.album, t.genre, t.year, t.comment,
+                         t.composer, t.copyright, ParseDecimal(t.track)});
     }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
@@ -58,14 +55,9 @@ public:
     void Close() override {}
     int Open(const std::string&, int) override { return 1; }
     int Read(int16_t*, int16_t*) override { return 0; }
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override {
+    int ReadTags(TagInfo& t) override {
         ++readCount;
-        title = tags.title; artist = tags.artist; album = tags.album;
-        year = tags.year; genre = tags.genre; comment = tags.comment;
-        track = tags.track; composer = tags.composer; copyright = tags.copyright;
+        t = tags;
         return result;
     }
 
