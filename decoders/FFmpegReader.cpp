@@ -1,6 +1,7 @@
 #include "decoders/FFmpegReader.h"
 
 #include "common/TagInfo.h"
+#include "platform/libav/DecodeLoop.h"
 
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
@@ -287,24 +288,13 @@ bool CFFmpegReader::DecodeMore() {
             if (++flushErrors >= kFlushErrorLimit) finished_ = true;
             continue;
         }
-        // Next packet of the audio stream; packets of other streams are
-        // released unread.
-        int r;
-        while ((r = av_read_frame(format_, packet_)) >= 0 &&
-               packet_->stream_index != streamIndex_) {
-            av_packet_unref(packet_);
-        }
-        if (r < 0) {
-            // End of file or a read error ends the stream; let the decoder
-            // give out the frames it still holds.
-            avcodec_send_packet(codec_, nullptr);
-            flushed_ = true;
-            continue;
-        }
-        // A packet the decoder rejects (corrupt data) is dropped and
+        // Next packet of the audio stream. End of file or a read error ends
+        // the stream, and the decoder gives out the frames it still holds;
+        // a packet the decoder rejects (corrupt data) is dropped and
         // decoding goes on with the next one.
-        avcodec_send_packet(codec_, packet_);
-        av_packet_unref(packet_);
+        if (libav::FeedNextPacket(format_, codec_, packet_, streamIndex_) ==
+            libav::FeedResult::Flushed)
+            flushed_ = true;
     }
     return false;
 }
