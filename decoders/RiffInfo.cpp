@@ -1,5 +1,7 @@
 #include "decoders/RiffInfo.h"
 
+#include "common/ByteOrder.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +23,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool IsAsciiLetter(int c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-uint32_t Le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool SameId(const unsigned char* p, const char* id) {
@@ -132,7 +129,7 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
         // An identifier needs its size field inside the body too.
         if (p + 8 > end) break;
         const unsigned char* id = b + p;
-        const uint32_t size = Le32(b + p + 4);
+        const uint32_t size = ReadLe32(b + p + 4);
         const size_t data = p + 8;
         const size_t left = end - data;
         if (std::string* field = TextField(id, tags)) {
@@ -194,7 +191,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         unsigned char chunk[8];
         chunk[0] = static_cast<unsigned char>(c);
         if (std::fread(chunk + 1, 1, 7, f) != 7) break;
-        const uint32_t size = Le32(chunk + 4);
+        const uint32_t size = ReadLe32(chunk + 4);
 
         if (SameId(chunk, "LIST")) {
             unsigned char type[4];
@@ -210,7 +207,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         } else if (SameId(chunk, "DISP") && size > 4) {
             unsigned char type[4];
             if (std::fread(type, 1, 4, f) != 4) break;
-            if (Le32(type) == 1) {  // text
+            if (ReadLe32(type) == 1) {  // text
                 const std::vector<unsigned char> text =
                     ReadUpTo(f, std::min(size - 4, kMaxRiffTextBody));
                 display = TextUpToNul(text.data(), text.size());
