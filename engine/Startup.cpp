@@ -61,7 +61,7 @@ StartResult CCodecRuntime::Start(const std::string& programFolder,
     programFolder_ = programFolder;
     loaded_.clear();
     if (!programFolder.empty()) {
-        for (const char* name : kAddOnNames) {
+        for (const char* name : bass::kAddOnNames) {
             bool skipped = std::any_of(
                 skipAddOns.begin(), skipAddOns.end(),
                 [&](const std::string& s) { return SameNameIgnoringCase(s, name); });

@@ -13,7 +13,6 @@
 
 #include "platform/bass/BassLayer.h"
 
-#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -30,11 +29,6 @@ inline constexpr const char* kInitFailedMessage =
 
 // The MIDI soundfont, looked up in the program's folder.
 inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
-
-// The add-ons of the decoding layer, in the order they are loaded.
-inline constexpr std::array<const char*, 6> kAddOnNames = {
-    "bassflac.dll", "basscd.dll",   "basswv.dll",
-    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
 
 enum class StartResult {
     Started,
@@ -62,9 +56,9 @@ public:
     // Prepares the runtimes. `programFolder` is where the add-ons and the
     // soundfont are looked up; when it is empty no add-on is loaded (their
     // formats then fall back to other readers). Add-ons named in
-    // `skipAddOns` (file names as in kAddOnNames, letter case ignored) are
-    // treated as missing from the folder. Starting a started runtime
-    // restarts it.
+    // `skipAddOns` (file names as in bass::kAddOnNames, letter case
+    // ignored) are treated as missing from the folder. Starting a started
+    // runtime restarts it.
     StartResult Start(const std::string& programFolder,
                       const std::vector<std::string>& skipAddOns = {});
     // Releases the decoding layer and unloads every add-on. Harmless when

@@ -137,17 +137,10 @@ int CBassRuntime::Init(int device, int freq) {
 void CBassRuntime::Free() { initialised_ = false; }
 
 int CBassRuntime::PluginLoad(const std::string& path) {
-    static constexpr std::array<std::pair<const char*, AddOn>, kAddOnCount>
-        names = {{{"bassflac.dll", AddOn::Flac},
-                  {"basscd.dll", AddOn::Cd},
-                  {"basswv.dll", AddOn::WavPack},
-                  {"bass_aac.dll", AddOn::Aac},
-                  {"bass_adx.dll", AddOn::Adx},
-                  {"bass_alac.dll", AddOn::Alac}}};
     std::string name = Lower(FileNamePart(path));
-    for (const auto& [known, addOn] : names) {
-        if (name == known) {
-            SetEnabled(addOn, true);
+    for (int i = 0; i < kAddOnCount; ++i) {
+        if (name == kAddOnNames[static_cast<size_t>(i)]) {
+            SetEnabled(static_cast<AddOn>(i), true);
             return 1;
         }
     }

@@ -20,6 +20,7 @@
 // be set between runs).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,12 @@ enum class AddOn : int {
     Alac = 5,     // "bass_alac": ALAC in MP4/M4A
 };
 inline constexpr int kAddOnCount = 6;
+
+// The add-ons' file names, indexed by AddOn; start-up loads them in this
+// order.
+inline constexpr std::array<const char*, kAddOnCount> kAddOnNames = {
+    "bassflac.dll", "basscd.dll",   "basswv.dll",
+    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
 
 // Which kind of channel a handle is; decides how it is freed.
 enum class ChannelKind : int { Stream = 0, Music = 2, Midi = 3 };
