@@ -158,7 +158,6 @@ int main(int argc, char** argv) {
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {
         case StartResult::Started: break;
-        case StartResult::WrongVersion: return kExitFailed;
         case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
     }
 

@@ -12,8 +12,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 
 namespace quelvox {
@@ -25,15 +23,6 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-// (current time in seconds) × (milliseconds since system start), in
-// wrapping unsigned arithmetic. The steady clock counts from boot here.
-uint32_t StartSeed() {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now().time_since_epoch())
-                  .count();
-    return uint32_t(uint64_t(std::time(nullptr)) * uint64_t(ms));
 }
 
 }  // namespace
@@ -53,8 +42,6 @@ std::string ExecutableFolder() {
 StartResult CCodecRuntime::Start(const std::string& programFolder,
                                  const std::vector<std::string>& skipAddOns) {
     Stop();
-    if (!IsSupportedVersion(bass::CBassRuntime::GetVersion()))
-        return StartResult::WrongVersion;
     // Decoding only: no sound output device.
     if (!bass_.Init(0, 44100)) return StartResult::InitFailed;
 
@@ -87,7 +74,6 @@ StartResult CCodecRuntime::Start(const std::string& programFolder,
     static const bool cdioReady = cdio_init();
     (void)cdioReady;
 
-    random_.seed(StartSeed());
     started_ = true;
     return StartResult::Started;
 }

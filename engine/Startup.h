@@ -1,9 +1,9 @@
 // Start-up and shut-down of the codec runtimes.
 //
 // The front end (main window or quelvox-cli) owns one CCodecRuntime for the
-// life of the program: Start prepares the decoding layer (version check,
-// initialisation without sound output, the six add-ons in their fixed
-// order), the FFmpeg libraries and a random generator; Stop releases them.
+// life of the program: Start prepares the decoding layer (initialisation
+// without sound output, the six add-ons in their fixed order) and the
+// FFmpeg libraries; Stop releases them.
 // The runtime also owns the two set-ups that conversions trigger on demand:
 // the Windows Media runtime (WMA work) and the MIDI soundfont.
 //
@@ -14,7 +14,6 @@
 #include "platform/bass/BassLayer.h"
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -32,8 +31,6 @@ inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
 
 enum class StartResult {
     Started,
-    // The decoding layer is not version 2.4: the program ends silently.
-    WrongVersion,
     // Initialisation failed: show kInitFailedMessage and end.
     InitFailed,
 };
@@ -86,14 +83,11 @@ public:
 
     bass::CBassRuntime& Bass() { return bass_; }
     const bass::CBassRuntime& Bass() const { return bass_; }
-    // The runtime's pseudo-random generator, seeded at Start.
-    std::mt19937& Random() { return random_; }
 
 private:
     bass::CBassRuntime bass_;
     std::string programFolder_;
     std::vector<std::string> loaded_;
-    std::mt19937 random_;
     bool started_ = false;
     bool soundfontLoaded_ = false;
     bool wmaLoaded_ = false;
