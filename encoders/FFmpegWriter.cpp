@@ -421,6 +421,9 @@ int CFFmpegWriter::Open() {
             {"composer", &composer_}, {"copyright", &copyright_}};
         for (const auto& [key, value] : tags) {
             if (value->empty()) continue;
+            // ID3 has no author frame: the MP3 muxer would store the artist
+            // a second time in a user-defined frame.
+            if (container_ == "mp3" && std::strcmp(key, "author") == 0) continue;
             std::string utf8 = SanitizeUtf8(*value);
             if (av_dict_set(&s->format->metadata, key, utf8.c_str(), 0) < 0)
                 return Fail("out of memory");

@@ -368,6 +368,24 @@ TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
     }
 }
 
+TEST(FFmpegWriterTags, Mp3GetsNoAuthorFrame) {
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    CFFmpegWriter w;
+    Configure(w, {"mp3", kCodecMp3, 44100, 2, 128000}, path);
+    TagInfo tags;
+    tags.artist = "Artist";
+    w.SetTags(tags);
+    ASSERT_TRUE(w.Open());
+    auto sig = Sine(2000, 2, 44100, 440.0);
+    std::vector<int16_t> l, r;
+    Split(sig, 2, l, r);
+    w.Write(l.data(), r.data(), 2000);
+    w.Close();
+    EXPECT_EQ(ProbeTag(path, "artist"), "Artist");
+    EXPECT_EQ(ProbeTag(path, "author"), "");
+}
+
 TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     TempDir dir;
     const std::string path = dir.file("t.mka");
