@@ -141,7 +141,10 @@ SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
             if (std::equal(c, c + 6, rule.order)) return rule.mix;
         }
     }
-    if (codecId == AV_CODEC_ID_AAC) return SixChannelMix::Aac;
+    // The order the library's decoder delivers when it names no positions.
+    // Its AAC decoder already reorders the bitstream's C L R BL BR LFE to
+    // L R C LFE BL BR, so AAC takes the generic rule.
+    if (codecId == AV_CODEC_ID_AAC) return SixChannelMix::Generic;
     if (codecId == AV_CODEC_ID_MP3ON4) return SixChannelMix::Mp4Mpeg;
     if (IsMpegAudio(codecId) && (containerName.find("mp4") != std::string::npos ||
                                  containerName.find("mov") != std::string::npos))

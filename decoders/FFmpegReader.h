@@ -35,9 +35,10 @@ enum class SixChannelMix {
 // channels, the rule is the one whose order matches the channels as they are
 // actually stored (side and back surrounds count alike), so every decoder is
 // mixed by where its channels really are. When the layout gives no positions
-// (or an order none of the rules knows), the codec decides: AAC uses the AAC
-// order, MPEG audio carried in an MP4/QuickTime container the MP4 order, and
-// everything else the generic order. `codecId` is an AVCodecID value and
+// (or an order none of the rules knows), the order the codec's decoder is
+// known to deliver decides: MPEG audio carried in an MP4/QuickTime container
+// uses the MP4 order, everything else (AAC included, which the library's
+// decoder delivers as L R C LFE BL BR) the generic order. `codecId` is an AVCodecID value and
 // `containerName` the demuxer's short name list (e.g. "mov,mp4,m4a,...").
 SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
                                   const std::string& containerName);

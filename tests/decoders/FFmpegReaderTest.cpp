@@ -315,6 +315,23 @@ TEST(FFmpegReaderSurround, AacAndAc3AreMixedByTheirChannelPositions) {
     }
 }
 
+TEST(FFmpegReaderSurround, AacWithoutChannelPositionsIsMixedInTheDecodersOrder) {
+    TempDir dir;
+    // 5.1 AAC described by a program config element: the channel layout
+    // stays unknown, yet the decoder delivers its channels in the library's
+    // own order.
+    for (const std::string& path :
+         {MakeSurroundTones(dir, "s.mka", "-c:a aac -aac_pce 1 -b:a 384k"),
+          MakeSurroundTones(dir, "s.mov", "-c:a aac -aac_pce 1 -b:a 384k"),
+          MakeSurroundTones(dir, "s.ts", "-c:a aac -aac_pce 1 -b:a 384k")}) {
+        SCOPED_TRACE(path);
+        CFFmpegReader reader;
+        ASSERT_EQ(reader.Open(path, 0), 1);
+        Decoded d = ReadAll(reader);
+        ExpectSurroundMixedToStereo(d);
+    }
+}
+
 TEST(FFmpegReaderSurround, LosslessSixChannelsUseTheGenericRuleExactly) {
     TempDir dir;
     // FL 1000, FR 2000, FC 100, LFE 100, SL 10, SR 20 (in 1/32768 units):
@@ -370,12 +387,12 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
     EXPECT_EQ(ChooseSixChannelMix(&vorbisOrder, AV_CODEC_ID_PCM_S16LE, "wav"), SixChannelMix::Vorbis);
     EXPECT_EQ(ChooseSixChannelMix(&native, AV_CODEC_ID_AAC, "mov,mp4"), SixChannelMix::Generic);
     // Positions unknown: the codec decides.
-    EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Aac);
+    EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Generic);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_MP3, "mov,mp4,m4a,3gp,3g2,mj2"),
               SixChannelMix::Mp4Mpeg);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_MP3, "mp3"), SixChannelMix::Generic);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AC3, "ac3"), SixChannelMix::Generic);
-    EXPECT_EQ(ChooseSixChannelMix(nullptr, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Aac);
+    EXPECT_EQ(ChooseSixChannelMix(nullptr, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Generic);
 
     av_channel_layout_uninit(&aacOrder);
     av_channel_layout_uninit(&mp4Order);
