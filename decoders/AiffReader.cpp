@@ -119,9 +119,13 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
 
     const double seconds = sampleRate > 0 ? frames / sampleRate : 0.0;
     durationSeconds = static_cast<int32_t>(ClampToInt(seconds, 0, INT32_MAX));
-    if (seconds > 0) {
+    // The bit rate divides by the whole seconds: a file shorter than one
+    // second (a COMM frame count of 0 reads as one frame) takes the rate
+    // from its sample format instead of a near-zero length.
+    if (durationSeconds > 0) {
         bitrateKbps = static_cast<int32_t>(ClampToInt(
-            static_cast<double>(fileSize_) / (seconds * 125.0), 0, INT32_MAX));
+            static_cast<double>(fileSize_) / (durationSeconds * 125.0), 0,
+            INT32_MAX));
     } else {
         const int64_t bps = int64_t{sampleBits_} * channels * sampleRate / 1000;
         bitrateKbps = static_cast<int32_t>(std::min<int64_t>(bps, INT32_MAX));

@@ -790,3 +790,20 @@ TEST(AiffReaderStructure, CorruptedFilesNeverOverrunOrLoop) {
         }
     }
 }
+
+TEST(AiffReaderStructure, BitRateDividesTheFileSizeByWholeSeconds) {
+    TempDir dir;
+    const std::string path = dir.file("b.aif");
+    CAiffReader r;
+    // A COMM frame count of 0 (read as one frame) lasts less than a second:
+    // the sample format gives the bit rate, 16 bits x 2 channels x 8000 Hz.
+    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(2, 0, 16, Rate(8000))},
+                                               {"SSND", Ssnd(Be16Samples({1, 2, 3, 4}))}}));
+    ASSERT_EQ(r.Open(path, 0), 1);
+    EXPECT_EQ(r.GetBitrate(), 256);
+    // 1.5 s: the file size divided by the whole second it lasts.
+    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 12000, 16, Rate(8000))},
+                                               {"SSND", Ssnd(Be16Samples(std::vector<int16_t>(12000)))}}));
+    ASSERT_EQ(r.Open(path, 0), 1);
+    EXPECT_EQ(r.GetBitrate(), static_cast<int>(std::filesystem::file_size(path) / 125));
+}
