@@ -170,7 +170,10 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
     if (hasMidi && !env.state.soundfontReady) {
         env.runtime.LoadSoundfont(env.state);
         if (!env.state.soundfontReady) {
-            std::string folder = env.runtime.ProgramFolder();
+            // The question names the folder the user can write to.
+            std::string folder = UserDataFolder();
+            std::error_code ec;
+            if (!folder.empty()) std::filesystem::create_directories(folder, ec);
             if (folder.empty() || folder.back() != '/') folder += '/';
             if (host.AskQuestion(Format(kSoundfontQuestion, folder.c_str()))) {
                 host.OpenFolder(folder);

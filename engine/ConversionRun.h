@@ -83,7 +83,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
 
 // Makes sure the runtimes a run needs are there: the WMA runtime for WMA
 // formats (asking to fetch it when missing; false ends the run) and the
-// MIDI soundfont when `entries` hold a MIDI file (asking when missing;
+// MIDI soundfont when `entries` hold a MIDI file (looked for again; when
+// missing, asking with the user's data folder as the place to put it;
 // false ends the run, true continues and MIDI files fail one by one).
 bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
                         const std::vector<FileEntry*>& entries,

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 
 namespace quelvox {
@@ -29,6 +30,24 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 bool IsSupportedVersion(uint32_t version) {
     return (version >> 16) == (bass::kVersion >> 16);
+}
+
+std::string InstalledDataFolder() { return QUELVOX_DATA_DIR; }
+
+std::string UserDataFolder() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return (std::filesystem::path(xdg) / "Quelvox").string();
+    const char* home = std::getenv("HOME");
+    if (!home || !home[0]) return {};
+    return (std::filesystem::path(home) / ".local/share/Quelvox").string();
+}
+
+std::vector<std::string> SoundfontFolders(const std::string& programFolder) {
+    std::vector<std::string> folders;
+    for (const std::string& folder :
+         {programFolder, UserDataFolder(), InstalledDataFolder()})
+        if (!folder.empty()) folders.push_back(folder);
+    return folders;
 }
 
 std::string ExecutableFolder() {
@@ -97,11 +116,12 @@ bool CCodecRuntime::LoadWmaRuntime() {
 
 void CCodecRuntime::LoadSoundfont(RunState& state) {
     if (state.soundfontReady) return;
-    if (!soundfontLoaded_) {
-        if (programFolder_.empty()) return;
-        std::string path =
-            (std::filesystem::path(programFolder_) / kSoundfontFileName)
-                .string();
+    // Looked for afresh on every call while none is loaded, so a font put
+    // into one of the folders later is found without a restart.
+    for (const std::string& folder : SoundfontFolders(programFolder_)) {
+        if (soundfontLoaded_) break;
+        const std::string path =
+            (std::filesystem::path(folder) / kSoundfontFileName).string();
         soundfontLoaded_ = bass_.SetDefaultSoundfont(path) != 0;
     }
     state.soundfontReady = soundfontLoaded_;

@@ -26,8 +26,18 @@ struct RunState;
 inline constexpr const char* kInitFailedMessage =
     "初始化软件失败 (0x0002020).";
 
-// The MIDI soundfont, looked up in the program's folder.
+// The MIDI soundfont, looked up in SoundfontFolders.
 inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
+
+// The user's own data folder, where the user can put the soundfont:
+// $XDG_DATA_HOME/Quelvox, or ~/.local/share/Quelvox when XDG_DATA_HOME is
+// unset or not absolute; empty when neither is known.
+std::string UserDataFolder();
+// The data folder of the installed program (<prefix>/share/quelvox).
+std::string InstalledDataFolder();
+// The folders searched for the soundfont, in this order: the program's
+// folder (when known), UserDataFolder(), InstalledDataFolder().
+std::vector<std::string> SoundfontFolders(const std::string& programFolder);
 
 enum class StartResult {
     Started,
@@ -68,11 +78,11 @@ public:
     // again.
     bool LoadWmaRuntime();
 
-    // Makes "ct4mgm.sf2" in the program's folder the default soundfont of
-    // MIDI streams and sets state.soundfontReady on success. Does nothing
-    // when the flag is already set; while it is clear, every call looks
-    // again, so a font copied into the folder later is found without a
-    // restart.
+    // Makes the first loadable "ct4mgm.sf2" of SoundfontFolders the
+    // default soundfont of MIDI streams and sets state.soundfontReady on
+    // success. Does nothing when the flag is already set; while it is
+    // clear, every call looks again, so a font copied into a folder later
+    // is found without a restart.
     void LoadSoundfont(RunState& state);
     // Whether a soundfont has been made the default.
     bool IsSoundfontLoaded() const { return soundfontLoaded_; }

@@ -253,8 +253,11 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                const std::string& path,
                                                int renderRate) {
-    return OpenMidi(path, renderRate > 0 ? renderRate : 44100,
-                    rt.DefaultSoundfont());
+    // Without a default soundfont a MIDI file can still be listed (its
+    // length comes from the file), but it is rendered only with one.
+    const std::string& soundfont = rt.DefaultSoundfont();
+    if (soundfont.empty() && renderRate <= 0) return OpenMidiUnrendered(path);
+    return OpenMidi(path, renderRate > 0 ? renderRate : 44100, soundfont);
 }
 
 }  // namespace quelvox::bass

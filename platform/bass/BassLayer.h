@@ -124,6 +124,8 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
                                     const std::string& path, int renderRate);
 // A decoding MIDI stream rendered at renderRate (0 = 44100) with the
 // runtime's default soundfont, length known at creation; null on failure.
+// Without a default soundfont, renderRate 0 (probing) still gives the
+// stream's length and format, but no data.
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                const std::string& path,
                                                int renderRate);

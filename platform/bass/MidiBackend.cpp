@@ -265,7 +265,7 @@ public:
 
     int GetData(void* buffer, uint32_t bytes) override {
         uint64_t left = frames_ - done_;
-        if (left == 0) return -1;
+        if (left == 0 || !synth_) return -1;
         uint64_t want = std::min<uint64_t>(bytes / 4, left);
         want = std::min<uint64_t>(want, uint64_t(std::numeric_limits<int>::max() / 4));
         if (want == 0) return 0;
@@ -309,12 +309,11 @@ double MidiFileSeconds(const std::vector<uint8_t>& file) {
     return SmfDurationSeconds(smfData, smfSize);
 }
 
-std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
-                                   const std::string& soundfont) {
-    // Checking the header first keeps FluidSynth's loaders from trying
-    // (and loudly failing) on a file that is no soundfont at all.
-    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str()))
-        return nullptr;
+namespace {
+
+// The channel of OpenMidi; with an empty `soundfont` it only measures.
+std::unique_ptr<CChannel> MakeMidiChannel(const std::string& path, int rate,
+                                          const std::string& soundfont) {
     if (rate == 0) rate = 44100;
     if (rate < kMinRate || rate > kMaxRate) return nullptr;
 
@@ -328,8 +327,24 @@ std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
     uint64_t frames = uint64_t(std::llround(seconds * rate)) +
                       uint64_t(kReleaseTailSeconds) * uint64_t(rate);
     auto channel = std::make_unique<CMidiChannel>(rate, frames);
-    if (!channel->Init(smfData, smfSize, soundfont)) return nullptr;
+    if (!soundfont.empty() && !channel->Init(smfData, smfSize, soundfont))
+        return nullptr;
     return channel;
+}
+
+}  // namespace
+
+std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
+                                   const std::string& soundfont) {
+    // Checking the header first keeps FluidSynth's loaders from trying
+    // (and loudly failing) on a file that is no soundfont at all.
+    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str()))
+        return nullptr;
+    return MakeMidiChannel(path, rate, soundfont);
+}
+
+std::unique_ptr<CChannel> OpenMidiUnrendered(const std::string& path) {
+    return MakeMidiChannel(path, 44100, std::string());
 }
 
 }  // namespace quelvox::bass
