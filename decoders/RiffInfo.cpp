@@ -59,18 +59,6 @@ std::string TextUpToNul(const unsigned char* p, size_t n) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-// INFO text to UTF-8. Current tools (ffmpeg among them) write UTF-8, which
-// is kept as it is; older files carry text in the writer's ANSI code page,
-// for which the user's locale charset is the best guess we have. In a UTF-8
-// locale that guess cannot decode anything, and bytes that are not UTF-8
-// become U+FFFD rather than passing on as broken text.
-std::string ToUtf8(const std::string& raw) {
-    std::string sane = SanitizeUtf8(raw);
-    if (sane.size() == raw.size()) return sane;  // nothing was replaced
-    std::string converted;
-    if (LocalToUtf8(raw, converted) == 0) return converted;
-    return sane;
-}
 
 // The first `count` characters of a UTF-8 text.
 std::string FirstCharacters(const std::string& text, size_t count) {
@@ -164,7 +152,8 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
 
 }  // namespace
 
-int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
+int ReadRiffInfoTags(const std::string& path, TagInfo& tags,
+                     const std::string& codePage) {
     tags = TagInfo{};
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return 0;
@@ -228,7 +217,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         for (std::string* s : {&tags.title, &tags.artist, &tags.album,
                                &tags.year, &tags.genre, &tags.comment,
                                &tags.track, &tags.copyright})
-            if (!s->empty()) *s = ToUtf8(*s);
+            if (!s->empty()) *s = LegacyTextToUtf8(*s, codePage);
         // "(17)" names genre 17 of the list; other texts stay as they are.
         if (tags.genre.size() >= 2 && tags.genre[0] == '(' &&
             tags.genre[1] >= '0' && tags.genre[1] <= '9') {
@@ -239,7 +228,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
             tags.genre = GenreName(genreNumber);
         tags.year = FirstCharacters(tags.year, 4);
     }
-    if (tags.title.empty() && haveDisplay) tags.title = ToUtf8(display);
+    if (tags.title.empty() && haveDisplay) tags.title = LegacyTextToUtf8(display, codePage);
     return found ? 1 : 0;
 }
 

@@ -165,6 +165,8 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
         }
         if (env.wmaFormats.empty()) BuildWmaFormatList(env.wmaFormats);
     }
+    // Legacy tag text is read in the code page the settings choose.
+    env.runtime.Bass().SetTagCodePage(env.settings.TagCodePage);
     bool hasMidi = false;
     for (const FileEntry* e : entries) hasMidi = hasMidi || e->InputType == kInputMidi;
     if (hasMidi && !env.state.soundfontReady) {

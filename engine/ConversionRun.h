@@ -86,6 +86,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
 // MIDI soundfont when `entries` hold a MIDI file (looked for again; when
 // missing, asking with the user's data folder as the place to put it;
 // false ends the run, true continues and MIDI files fail one by one).
+// Also hands the settings' tag code page to the decoding layer.
 bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
                         const std::vector<FileEntry*>& entries,
                         const OutputFormatEntry& format);

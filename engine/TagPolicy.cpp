@@ -77,7 +77,7 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
         TagInfo tags;
         int found = reader.ReadTags(tags);
         if (!found && source.InputType == kInputWav)
-            found = ReadRiffInfoTags(source.Path, tags);
+            found = ReadRiffInfoTags(source.Path, tags, settings.TagCodePage);
         if (!found) return false;
         writer.SetTags(tags);
         return true;

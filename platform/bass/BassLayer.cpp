@@ -239,7 +239,10 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt,
                 ch = OpenCdTrack(path);
             break;
         }
-        if (ch) return ch;
+        if (ch) {
+            ch->SetTagCodePage(rt.TagCodePage());
+            return ch;
+        }
     }
     return nullptr;
 }

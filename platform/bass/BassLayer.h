@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/TagInfo.h"
 
@@ -85,10 +86,16 @@ public:
     int SetDefaultSoundfont(const std::string& path);
     const std::string& DefaultSoundfont() const { return soundfont_; }
 
+    // The code page of legacy 8-bit tag text in the streams created
+    // afterwards (see ReadFileTags); empty reads it as Latin-1.
+    void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
+    const std::string& TagCodePage() const { return tagCodePage_; }
+
 private:
     bool initialised_ = false;
     bool enabled_[kAddOnCount] = {};
     std::string soundfont_;
+    std::string tagCodePage_;
 };
 
 // One decoding channel. Output is interleaved: signed 16-bit native-endian
@@ -112,6 +119,13 @@ public:
     // The file's tags; an empty record when it has none that are
     // understood.
     virtual TagInfo ReadTags() const = 0;
+
+    // The code page ReadTags reads legacy 8-bit tag text in (ReadFileTags).
+    void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
+    const std::string& TagCodePage() const { return tagCodePage_; }
+
+private:
+    std::string tagCodePage_;
 };
 
 // A decoding stream for any file an enabled backend opens (CD tracks
@@ -131,7 +145,10 @@ std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                int renderRate);
 
 // The tags of a file (what TAGS_Read yields); an empty record when the file
-// has no tags that are understood.
-TagInfo ReadFileTags(const std::string& path);
+// has no tags that are understood. 8-bit text that declares no encoding
+// (ID3v1, ID3v2 frames marked Latin-1) is read in `codePage` (see
+// LegacyTextToUtf8). A WAV file's RIFF INFO list is not read here.
+TagInfo ReadFileTags(const std::string& path,
+                     const std::string& codePage = std::string());
 
 }  // namespace quelvox::bass
