@@ -65,6 +65,7 @@ bool SetFlag(const std::string& name, CliOptions& options) {
     else if (name == "list-formats") options.listFormats = true;
     else if (name == "probe") options.probe = true;
     else if (name == "quiet") options.quiet = true;
+    else if (name == "verbose") options.verbose = true;
     else if (name == "browse") options.browse = true;
     else if (name == "help") options.help = true;
     else if (name == "version") options.version = true;
@@ -102,7 +103,7 @@ bool ParseArguments(int argc, char** argv, CliOptions& options, std::string& err
             static const struct {
                 char letter;
                 const char* name;
-            } shortFlags[] = {{'q', "quiet"}, {'h', "help"}};
+            } shortFlags[] = {{'q', "quiet"}, {'v', "verbose"}, {'h', "help"}};
             bool found = false;
             for (const auto& f : shortFlags) {
                 if (f.letter == letter && arg.size() == 2) {
@@ -182,6 +183,7 @@ std::string UsageText() {
            "      --probe          list the files with duration, bit rate, rate and\n"
            "                       channels, convert nothing\n"
            "  -q, --quiet          no progress display\n"
+           "  -v, --verbose        also show the decoding libraries' own messages\n"
            "      --browse         open the first output's folder when done\n"
            "  -h, --help           show this help and exit\n"
            "      --version        show the version and exit\n"

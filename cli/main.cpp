@@ -8,6 +8,7 @@
 #include "cli/Terminal.h"
 #include "engine/AddFiles.h"
 #include "engine/Startup.h"
+#include "platform/LibraryLog.h"
 #include "settings/Settings.h"
 
 #include <signal.h>
@@ -49,6 +50,11 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+// quelvox-cli -v: the libraries' own log lines, as they come.
+void PrintLibraryLine(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 int UsageError(const std::string& message) {
@@ -154,6 +160,7 @@ int main(int argc, char** argv) {
 
     InstallInterruptHandler();
     CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
+    if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
 
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {

@@ -1,5 +1,6 @@
 #include "engine/Startup.h"
 
+#include "platform/LibraryLog.h"
 #include "platform/wma/WmaLayer.h"
 
 #include "engine/RunState.h"
@@ -8,7 +9,6 @@ extern "C" {
 #include <libavutil/log.h>
 }
 #include <cdio/cdio.h>
-#include <fluidsynth.h>
 
 #include <algorithm>
 #include <cctype>
@@ -80,13 +80,13 @@ StartResult CCodecRuntime::Start(const std::string& programFolder,
         }
     }
 
-    // FFmpeg registers its formats and codecs by itself. Its log level, and
-    // FluidSynth's, are settings of the whole process, so they belong here,
-    // set before any conversion runs: only real errors reach the terminal.
+    // FFmpeg registers its formats and codecs by itself. The libraries' log
+    // settings belong to the whole process, so they are made here, before
+    // any conversion runs: FFmpeg logs errors only, and every library's
+    // lines go through our handler, which drops them unless the front end
+    // set a sink (quelvox-cli -v).
     av_log_set_level(AV_LOG_ERROR);
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    RouteLibraryLogs();
     // libcdio builds its driver table on first use; do that once, here,
     // rather than racing inside two conversions. (It complains when asked
     // twice, hence the once-only initialisation.)
