@@ -180,13 +180,16 @@ int main(int argc, char** argv) {
     // Adding: folders are searched like a dropped folder, files named
     // directly are taken as the open-file dialog takes them.
     std::vector<std::string> paths;
+    std::vector<std::string> unreadableFolders;
     for (const std::string& item : options.paths) {
         std::error_code ec;
         if (fs::is_directory(item, ec))
-            SearchFolder(item, settings, paths);
+            SearchFolder(item, settings, paths, &unreadableFolders);
         else
             paths.push_back(item);
     }
+    for (const std::string& folder : unreadableFolders)
+        console.Warn(folder + ": folder not readable, skipped");
     std::map<std::string, FileEntry> pathMap;
     CEntryList list;
     CSharedProgress adding(g_cancel);
@@ -195,6 +198,9 @@ int main(int argc, char** argv) {
     const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);
     console.ClearStatus();
     if (!added.message.empty()) console.Warn(added.message);
+    // The message above lists at most 30 files; here every one, with why.
+    for (const AddPathListResult::Failure& failure : added.failures)
+        console.Warn(failure.path + ": not added: " + failure.reason);
     if (added.cancelled || g_cancel.load()) return kExitFailed;
 
     const std::vector<FileEntry*>& entries = list.Entries();

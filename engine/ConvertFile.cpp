@@ -198,6 +198,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
 
     WriterPlan plan;
     if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
+        state.errorDetail = "no encoder settings fit this source";
         state.retry = false;
         return 0;
     }
@@ -208,11 +209,13 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
+        state.errorDetail = "cannot create the output file";
         state.retry = false;
         return 0;
     }
     writer.SetFileName(temp);
     if (!writer.Open()) {
+        state.errorDetail = "the encoder could not be started";
         state.retry = false;
         return 0;
     }
@@ -228,6 +231,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     setup.gain = state.appliedGain;
     if (!chain.Setup(settings, setup)) {
         writer.Close();
+        state.errorDetail = "the sample conversion could not be set up";
         state.retry = false;
         return 0;
     }
@@ -240,6 +244,9 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     // Only a complete, non-empty output replaces the target.
     if (loop.wroteBlocks && !loop.cancelled && output.TempSize() > 0 && output.Commit()) return 1;
     output.Abandon();
+    if (state.errorDetail.empty() && !loop.cancelled)
+        state.errorDetail = loop.wroteBlocks ? "the output file could not be written"
+                                             : "nothing could be decoded";
     return 0;
 }
 

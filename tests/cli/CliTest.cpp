@@ -427,3 +427,36 @@ TEST_F(CliTest, OpensTheOutputFolderOnlyWhenAsked) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
+    const std::string in = work_.file("damaged");
+    fs::create_directory(in);
+    // Real streams with their middles overwritten, and plain garbage.
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -c:a aac " +
+                               Quote(in + "/broken.aac")), 0);
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -ac 6 -c:a dca "
+                               "-strict -2 " + Quote(in + "/broken.dts")), 0);
+    for (const char* name : {"/broken.aac", "/broken.dts"}) {
+        std::string bytes = Slurp(in + name);
+        for (size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; ++i)
+            bytes[i] = static_cast<char>(i * 31);
+        testsupport::WriteFile(in + name, bytes);
+    }
+    testsupport::WriteFile(in + "/noise.wav", std::string(3000, '\x55'));
+    const std::string missing = work_.file("missing.flac");
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+
+    CliResult r = Cli("-q -f wav -o " + Quote(out) + " " + Quote(in) + " " + Quote(missing));
+    EXPECT_EQ(r.status, 1);
+    // No library's own log line, but every file that was not added, named
+    // with its reason.
+    EXPECT_EQ(r.err.find(" @ 0x"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(missing + ": not added: not found\n"));
+    EXPECT_THAT(r.err, HasSubstr(in + "/noise.wav: not added: no decoder accepts it\n"));
+    // Every failure row says what failed.
+    for (const std::string& line : r.Lines()) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(line.ends_with("\t转换失败"));
+    }
+}
