@@ -14,6 +14,10 @@
 
 namespace quelvox::cli {
 
+// A cell made safe for the tab-separated rows: a backslash becomes "\\",
+// a tab "\t" and a line break "\n".
+std::string EscapeCell(const std::string& text);
+
 // The five columns known from adding, joined by tabs.
 std::string ProbeLine(const FileEntry& entry);
 
@@ -35,6 +39,9 @@ public:
     void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
     // Prints the rows before `end` that are not printed yet.
     void PrintUpTo(int end);
+    // Gives every row not printed yet whose output cell is still empty (a
+    // file the run never started) the output text `text`.
+    void MarkUnfinished(const std::string& text);
     // The seven columns of a row, joined by tabs.
     std::string Line(int row) const;
 

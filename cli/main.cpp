@@ -220,6 +220,8 @@ int main(int argc, char** argv) {
         RunMerged(env, host, rows, entries, *format);
     else
         RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
+    // Files the run never started because of Ctrl+C.
+    if (g_cancel.load()) rows.MarkUnfinished(kCancelledRow);
     rows.PrintUpTo(static_cast<int>(entries.size()));
     host.SetRows(nullptr);
 

@@ -460,3 +460,35 @@ TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
         EXPECT_FALSE(line.ends_with("\t转换失败"));
     }
 }
+
+TEST_F(CliTest, RowsEscapeTabsLineBreaksAndBackslashes) {
+    const std::string in = work_.file("odd");
+    fs::create_directory(in);
+    const std::string name = "a\tb\\c\nd.au";
+    fs::copy_file(In("c.au"), in + "/" + name);
+    CliResult r = Cli("--probe " + Quote(in + "/" + name));
+    ASSERT_EQ(r.Lines().size(), 1u) << r.out;
+    EXPECT_THAT(r.Lines()[0], ::testing::StartsWith("a\\tb\\\\c\\nd.au\t00:01\t"));
+}
+
+TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
+    const std::string in = work_.file("two");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
+                               " synth 300 sine 440 vol 0.5"), 0);
+    fs::copy_file(in + "/a.flac", in + "/b.flac");
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    const std::string rows = work_.file("rows.txt");
+    const pid_t pid = SpawnCli({"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(WaitForFiles(out, ".", 1));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    // The file in hand and the one never started: both cancelled.
+    const std::string printed = Slurp(rows);
+    EXPECT_THAT(printed, ::testing::StartsWith("a.flac\t"));
+    EXPECT_THAT(printed, HasSubstr("\t\t已取消\nb.flac\t05:00\t"));
+    EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
+}
