@@ -47,6 +47,12 @@ void CRowTable::ScrollToRow(int row) {
     Advance(row);
 }
 
+void CRowTable::NoteDocumentsFallback(int row, const std::string& path,
+                                      const std::string& reason) {
+    (void)row;
+    if (note_) note_(path + ": written to the documents folder instead (" + reason + ")");
+}
+
 void CRowTable::Advance(int row) {
     if (printOnAdvance_) PrintUpTo(row);
 }

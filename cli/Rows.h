@@ -34,6 +34,11 @@ public:
     // A run that visits rows in order (sequential and merged runs) marks
     // the rows before the one it turns to as finished.
     void ScrollToRow(int row) override;
+    // Passes a line saying where the output went, and why, to the printer
+    // set by SetNotePrinter.
+    void NoteDocumentsFallback(int row, const std::string& path,
+                               const std::string& reason) override;
+    void SetNotePrinter(LinePrinter print) { note_ = std::move(print); }
 
     // When set, touching a row prints every row before it.
     void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
@@ -52,6 +57,7 @@ private:
     std::vector<std::string> volume_;
     std::vector<std::string> output_;
     LinePrinter print_;
+    LinePrinter note_;
     mutable std::recursive_mutex mutex_;
     int printed_ = 0;
     bool printOnAdvance_ = false;

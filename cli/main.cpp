@@ -214,6 +214,7 @@ int main(int argc, char** argv) {
     }
 
     CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
+    rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
     host.SetRows(&rows);
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};
     if (!options.mergeFile.empty())

@@ -189,7 +189,8 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
 
 FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                               FileEntry& entry, int row, int index, int count,
-                              const OutputFormatEntry& format, bool outputResolved) {
+                              const OutputFormatEntry& format, bool outputResolved,
+                              const std::string& fallbackReason) {
     RunState& state = env.state;
     ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
     FileOutcome outcome;
@@ -214,9 +215,9 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(kSoundfontMissingRow);
 
     BeginFile(progress, cells, entry, row, index, count, FormatDescription(format));
+    std::string fallback = fallbackReason;
     if (!outputResolved) {
-        std::string message;
-        if (!ResolveOutputPath(env.settings, entry, format.extension, message)) return fail(message);
+        if (!ResolveOutputPath(env.settings, entry, format.extension, fallback)) return fail(fallback);
     }
 
     FileEntry substitute;
@@ -233,11 +234,14 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     if (!ok) return fail(FailureText(state, audioFound, cells));
 
     RemoveFile(tempPath);
-    ReportSuccess(cells, row, state, FileNameOf(entry.OutputPath));
+    // An output that went elsewhere than asked shows where it is.
+    const std::string shown = fallback.empty() ? FileNameOf(entry.OutputPath) : entry.OutputPath;
+    ReportSuccess(cells, row, state, shown);
+    if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
-    outcome.message = FileNameOf(entry.OutputPath);
+    outcome.message = shown;
     return outcome;
 }
 

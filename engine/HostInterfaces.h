@@ -41,6 +41,14 @@ public:
     // Called when a failure text with a detail is shown, so the output
     // column can be widened to show it.
     virtual void WidenOutputColumn() {}
+    // The output of `row` went to `path` in the documents folder because
+    // the chosen place failed for `reason`.
+    virtual void NoteDocumentsFallback(int row, const std::string& path,
+                                       const std::string& reason) {
+        (void)row;
+        (void)path;
+        (void)reason;
+    }
 };
 
 // The windows and shell services of the front end.

@@ -492,3 +492,15 @@ TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
     EXPECT_THAT(printed, HasSubstr("\t\t已取消\nb.flac\t05:00\t"));
     EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
 }
+
+TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {
+    // A file stands where the output folder should be.
+    const std::string blocked = work_.file("blocked");
+    testsupport::WriteFile(blocked, std::string("not a folder"));
+    CliResult r = Cli("-q -f wav -o " + Quote(blocked) + " " + Quote(In("c.au")));
+    const std::string docs = home_.file("Documents") + "/c.wav";
+    ASSERT_EQ(r.Lines().size(), 1u) << r.out;
+    EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t" + docs));
+    EXPECT_THAT(r.err, HasSubstr(docs + ": written to the documents folder instead ("));
+    EXPECT_TRUE(fs::exists(docs));
+}
