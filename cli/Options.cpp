@@ -52,7 +52,7 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
         options.sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
     } else if (name == "jobs") {
         if (!AllDigits(value) || value.size() > 4 || std::stoi(value) < 1) {
-            error = "option --jobs needs a number of at least 1, not '" + value + "'";
+            error = "option --jobs needs a number from 1 to 9999, not '" + value + "'";
             return false;
         }
         options.jobs = std::stoi(value);
@@ -65,6 +65,7 @@ bool SetFlag(const std::string& name, CliOptions& options) {
     else if (name == "list-formats") options.listFormats = true;
     else if (name == "probe") options.probe = true;
     else if (name == "quiet") options.quiet = true;
+    else if (name == "verbose") options.verbose = true;
     else if (name == "browse") options.browse = true;
     else if (name == "help") options.help = true;
     else if (name == "version") options.version = true;
@@ -102,7 +103,7 @@ bool ParseArguments(int argc, char** argv, CliOptions& options, std::string& err
             static const struct {
                 char letter;
                 const char* name;
-            } shortFlags[] = {{'q', "quiet"}, {'h', "help"}};
+            } shortFlags[] = {{'q', "quiet"}, {'v', "verbose"}, {'h', "help"}};
             bool found = false;
             for (const auto& f : shortFlags) {
                 if (f.letter == letter && arg.size() == 2) {
@@ -177,18 +178,23 @@ std::string UsageText() {
            "      --merge FILE     join all files, in order, into FILE\n"
            "      --set NAME=VALUE use VALUE for the stored setting NAME in this run\n"
            "                       (e.g. --set VolumeType=0 --set MP3BitRate=192000)\n"
-           "  -j, --jobs N         convert N files at once (default: processors)\n"
+           "  -j, --jobs N         convert N files at once, 1 to 9999 (default: the\n"
+           "                       number of processors)\n"
            "      --list-formats   list the output formats and exit\n"
            "      --probe          list the files with duration, bit rate, rate and\n"
            "                       channels, convert nothing\n"
            "  -q, --quiet          no progress display\n"
+           "  -v, --verbose        also show the decoding libraries' own messages\n"
            "      --browse         open the first output's folder when done\n"
            "  -h, --help           show this help and exit\n"
            "      --version        show the version and exit\n"
            "\n"
            "Each file gets one line on standard output: file, duration, bit rate,\n"
            "sample rate, channels, volume and the output file or the failure, separated\n"
-           "by tabs. Progress and messages go to standard error.\n"
+           "by tabs. In these fields a tab is written as \\t, a line break as \\n and\n"
+           "a backslash as \\\\. Files never started because of Ctrl+C show 已取消.\n"
+           "Progress and messages go to standard error; every file that could not be\n"
+           "added is named there with the reason.\n"
            "\n"
            "Exit status: 0 when every file was converted, 1 when a file could not be\n"
            "added or converted or the run was cancelled (Ctrl+C), 2 on wrong usage.\n";

@@ -19,6 +19,7 @@ struct CliOptions {
     bool listFormats = false;
     bool probe = false;
     bool quiet = false;
+    bool verbose = false;  // -v: the libraries' own log lines on stderr
     bool browse = false;
     bool help = false;
     bool version = false;

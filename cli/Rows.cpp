@@ -4,8 +4,22 @@
 
 namespace quelvox::cli {
 
+std::string EscapeCell(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
 std::string ProbeLine(const FileEntry& entry) {
-    return FileNameCell(entry) + '\t' + DurationCell(entry.Duration) + '\t' +
+    return EscapeCell(FileNameCell(entry)) + '\t' + DurationCell(entry.Duration) + '\t' +
            BitrateCell(entry.Bitrate) + '\t' + SampleRateCell(entry.SampleRate) + '\t' +
            ChannelsCell(entry.Channels);
 }
@@ -44,6 +58,12 @@ void CRowTable::ScrollToRow(int row) {
     Advance(row);
 }
 
+void CRowTable::NoteDocumentsFallback(int row, const std::string& path,
+                                      const std::string& reason) {
+    (void)row;
+    if (note_) note_(path + ": written to the documents folder instead (" + reason + ")");
+}
+
 void CRowTable::Advance(int row) {
     if (printOnAdvance_) PrintUpTo(row);
 }
@@ -57,7 +77,14 @@ void CRowTable::PrintUpTo(int end) {
 std::string CRowTable::Line(int row) const {
     std::lock_guard lock(mutex_);
     const size_t i = static_cast<size_t>(row);
-    return ProbeLine(*entries_[i]) + '\t' + volume_[i] + '\t' + output_[i];
+    return ProbeLine(*entries_[i]) + '\t' + EscapeCell(volume_[i]) + '\t' +
+           EscapeCell(output_[i]);
+}
+
+void CRowTable::MarkUnfinished(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = static_cast<size_t>(printed_); i < output_.size(); ++i)
+        if (output_[i].empty()) output_[i] = text;
 }
 
 }  // namespace quelvox::cli

@@ -14,6 +14,10 @@
 
 namespace quelvox::cli {
 
+// A cell made safe for the tab-separated rows: a backslash becomes "\\",
+// a tab "\t" and a line break "\n".
+std::string EscapeCell(const std::string& text);
+
 // The five columns known from adding, joined by tabs.
 std::string ProbeLine(const FileEntry& entry);
 
@@ -30,6 +34,11 @@ public:
     // A run that visits rows in order (sequential and merged runs) marks
     // the rows before the one it turns to as finished.
     void ScrollToRow(int row) override;
+    // Passes a line saying where the output went, and why, to the printer
+    // set by SetNotePrinter.
+    void NoteDocumentsFallback(int row, const std::string& path,
+                               const std::string& reason) override;
+    void SetNotePrinter(LinePrinter print) { note_ = std::move(print); }
 
     // Warns on standard error that the row's source held clearly less audio
     // than its header claims.
@@ -40,6 +49,9 @@ public:
     void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
     // Prints the rows before `end` that are not printed yet.
     void PrintUpTo(int end);
+    // Gives every row not printed yet whose output cell is still empty (a
+    // file the run never started) the output text `text`.
+    void MarkUnfinished(const std::string& text);
     // The seven columns of a row, joined by tabs.
     std::string Line(int row) const;
 
@@ -51,6 +63,7 @@ private:
     std::vector<std::string> output_;
     LinePrinter print_;
     LinePrinter warn_;
+    LinePrinter note_;
     mutable std::recursive_mutex mutex_;
     int printed_ = 0;
     bool printOnAdvance_ = false;

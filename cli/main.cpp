@@ -8,6 +8,7 @@
 #include "cli/Terminal.h"
 #include "engine/AddFiles.h"
 #include "engine/Startup.h"
+#include "platform/LibraryLog.h"
 #include "settings/Settings.h"
 
 #include <signal.h>
@@ -49,6 +50,11 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+// quelvox-cli -v: the libraries' own log lines, as they come.
+void PrintLibraryLine(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 int UsageError(const std::string& message) {
@@ -154,11 +160,11 @@ int main(int argc, char** argv) {
 
     InstallInterruptHandler();
     CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
+    if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
 
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {
         case StartResult::Started: break;
-        case StartResult::WrongVersion: return kExitFailed;
         case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
     }
 
@@ -174,13 +180,16 @@ int main(int argc, char** argv) {
     // Adding: folders are searched like a dropped folder, files named
     // directly are taken as the open-file dialog takes them.
     std::vector<std::string> paths;
+    std::vector<std::string> unreadableFolders;
     for (const std::string& item : options.paths) {
         std::error_code ec;
         if (fs::is_directory(item, ec))
-            SearchFolder(item, settings, paths);
+            SearchFolder(item, settings, paths, &unreadableFolders);
         else
             paths.push_back(item);
     }
+    for (const std::string& folder : unreadableFolders)
+        console.Warn(folder + ": folder not readable, skipped");
     std::map<std::string, FileEntry> pathMap;
     CEntryList list;
     CSharedProgress adding(g_cancel);
@@ -189,6 +198,9 @@ int main(int argc, char** argv) {
     const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);
     console.ClearStatus();
     if (!added.message.empty()) console.Warn(added.message);
+    // The message above lists at most 30 files; here every one, with why.
+    for (const AddPathListResult::Failure& failure : added.failures)
+        console.Warn(failure.path + ": not added: " + failure.reason);
     if (added.cancelled || g_cancel.load()) return kExitFailed;
 
     const std::vector<FileEntry*>& entries = list.Entries();
@@ -202,6 +214,7 @@ int main(int argc, char** argv) {
     }
 
     CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
+    rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
     host.SetRows(&rows);
     host.SetTargetExistsOpt(settings.TargetExistsOpt);
     std::vector<std::string> sources;
@@ -213,6 +226,8 @@ int main(int argc, char** argv) {
         RunMerged(env, host, rows, entries, *format);
     else
         RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
+    // Files the run never started because of Ctrl+C.
+    if (g_cancel.load()) rows.MarkUnfinished(kCancelledRow);
     rows.PrintUpTo(static_cast<int>(entries.size()));
     host.SetRows(nullptr);
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/TagInfo.h"
+
 namespace quelvox {
 
 // Largest number of frames a reader returns from one Read and a writer
@@ -22,12 +24,6 @@ struct PcmFormat {
     int32_t sampleRate = 0;     // Hz
     int32_t channels = 0;       // 1 or 2
     int32_t bitsPerSample = 0;  // 8 or 16
-};
-
-// The nine tag texts a reader delivers, in ReadTags order.
-struct ReaderTags {
-    std::string title, artist, album, year, genre, comment, track, composer,
-        copyright;
 };
 
 class CAudioReader {
@@ -58,21 +54,11 @@ public:
     virtual int GetSampleRate() { return sampleRate; }
     virtual int GetBitsPerSample() { return bitsPerSample; }
     virtual int GetBitrate() { return bitrateKbps; }
-    // Fills the nine texts from the source's tags; nonzero when tags were
-    // found. The base reader finds none and leaves the texts unchanged.
-    virtual int ReadTags(std::string& title, std::string& artist,
-                         std::string& album, std::string& year,
-                         std::string& genre, std::string& comment,
-                         std::string& track, std::string& composer,
-                         std::string& copyright) {
-        (void)title; (void)artist; (void)album; (void)year; (void)genre;
-        (void)comment; (void)track; (void)composer; (void)copyright;
+    // Fills the record from the source's tags; nonzero when tags were
+    // found. The base reader finds none and leaves the record unchanged.
+    virtual int ReadTags(TagInfo& tags) {
+        (void)tags;
         return 0;
-    }
-    // Convenience over ReadTags.
-    int ReadTags(ReaderTags& t) {
-        return ReadTags(t.title, t.artist, t.album, t.year, t.genre, t.comment,
-                        t.track, t.composer, t.copyright);
     }
 
     // Sets every base field to zero; returns 0.
@@ -108,16 +94,9 @@ public:
     CAudioWriter(const CAudioWriter&) = delete;
     CAudioWriter& operator=(const CAudioWriter&) = delete;
 
-    // Tag values to store; an empty text means absent, track 0 means none.
-    // Writers copy every text.
-    virtual void SetTags(const std::string& title, const std::string& artist,
-                         const std::string& album, const std::string& genre,
-                         const std::string& year, const std::string& comment,
-                         const std::string& composer,
-                         const std::string& copyright, int track) {
-        (void)title; (void)artist; (void)album; (void)genre; (void)year;
-        (void)comment; (void)composer; (void)copyright; (void)track;
-    }
+    // Tag values to store; an empty text means absent, a track that reads
+    // as 0 or less means none. Writers copy every text.
+    virtual void SetTags(const TagInfo& tags) { (void)tags; }
     virtual void SetFileName(const std::string& path) = 0;
     virtual void SetSampleRate(int hz) { (void)hz; }
     virtual void SetChannels(int count) { (void)count; }

@@ -4,30 +4,27 @@ namespace quelvox {
 
 namespace {
 
-struct ExtensionRow {
-    int type;
-    const char* extensions[7];  // null-terminated
-};
-
-// Compared in this order; the sets do not overlap.
-constexpr ExtensionRow kExtensions[] = {
-    {kInputMp3, {".mp3"}},
-    {kInputWav, {".wav", ".wave"}},
-    {kInputAmr, {".amr", ".awb"}},
-    {kInputOgg, {".ogg", ".oga", ".ogm", ".ogv", ".ogx"}},
-    {kInputModule, {".mod", ".xm", ".it", ".s3m", ".mtm", ".umx"}},
-    {kInputModule, {".mo3"}},
-    {kInputMidi, {".midi", ".mid", ".rmi", ".kar"}},
-    {kInputAu, {".au", ".snd"}},
-    {kInputAiff, {".aif", ".aiff", ".aifc", ".afc"}},
-    {kInputCdTrack, {".cda"}},
-    {kInputDts, {".dts"}},
-    {kInputFlac, {".flac", ".fla"}},
-    {kInputWma, {".wma", ".wmv", ".asf", ".wm", ".wmd", ".xwmv"}},
-    {kInputWavPack, {".wv"}},
-    {kInputAdx, {".adx"}},
-    {kInputAac, {".aac"}},
-    {kInputMp4, {".mp4", ".m4v", ".m4a", ".m4b"}},
+// Every input type that has extensions of its own; the extension sets do
+// not overlap. kInputOther and kInputDts are decoded by the fallback alone
+// (.dts is told apart only to pre-process it).
+constexpr InputTypeRow kInputTypes[] = {
+    {kInputMp3, InputReader::kBass, false, {".mp3"}},
+    {kInputWav, InputReader::kBass, false, {".wav", ".wave"}},
+    {kInputAmr, InputReader::kAmr, false, {".amr", ".awb"}},
+    {kInputOgg, InputReader::kOggVorbis, true, {".ogg", ".oga", ".ogm", ".ogv", ".ogx"}},
+    {kInputModule, InputReader::kBass, false,
+     {".mod", ".xm", ".it", ".s3m", ".mtm", ".umx", ".mo3"}},
+    {kInputMidi, InputReader::kBass, false, {".midi", ".mid", ".rmi", ".kar"}},
+    {kInputAu, InputReader::kAu, false, {".au", ".snd"}},
+    {kInputAiff, InputReader::kAiff, true, {".aif", ".aiff", ".aifc", ".afc"}},
+    {kInputCdTrack, InputReader::kBass, false, {".cda"}},
+    {kInputDts, InputReader::kNone, false, {".dts"}},
+    {kInputFlac, InputReader::kBass, false, {".flac", ".fla"}},
+    {kInputWma, InputReader::kWma, false, {".wma", ".wmv", ".asf", ".wm", ".wmd", ".xwmv"}},
+    {kInputWavPack, InputReader::kBass, false, {".wv"}},
+    {kInputAdx, InputReader::kBass, false, {".adx"}},
+    {kInputAac, InputReader::kBass, false, {".aac"}},
+    {kInputMp4, InputReader::kBass, false, {".mp4", ".m4v", ".m4a", ".m4b"}},
 };
 
 }  // namespace
@@ -47,10 +44,16 @@ std::string ExtensionOf(std::string_view path) {
 int InputTypeOf(std::string_view path) {
     std::string ext = ExtensionOf(path);
     if (ext.empty()) return kInputOther;
-    for (const auto& row : kExtensions)
+    for (const auto& row : kInputTypes)
         for (const char* const* e = row.extensions; *e; ++e)
-            if (ext == *e) return row.type;
+            if (ext == *e) return row.code;
     return kInputOther;
+}
+
+const InputTypeRow* FindInputType(int code) {
+    for (const auto& row : kInputTypes)
+        if (row.code == code) return &row;
+    return nullptr;
 }
 
 }  // namespace quelvox

@@ -26,6 +26,32 @@ enum InputTypeCode : int {
     kInputDts = 9500,
 };
 
+// The reader that opens files of an input type first. Every type falls
+// back to the FFmpeg readers when it fails; kNone types are decoded by the
+// fallback alone.
+enum class InputReader {
+    kNone,
+    kBass,       // the decoding layer (CBassReader)
+    kOggVorbis,
+    kAu,
+    kAiff,
+    kAmr,
+    kWma,
+};
+
+// One input type: its code, its extensions (dot included, lower case) and
+// its reader.
+struct InputTypeRow {
+    int code;
+    InputReader reader;
+    // A failed primary reader gets a second attempt with the decoding layer.
+    bool bassSecondAttempt;
+    const char* extensions[8];  // null-terminated
+};
+
+// The row of an input type code; null for kInputOther and any unknown code.
+const InputTypeRow* FindInputType(int code);
+
 // The extension of a path's file-name part, dot included and lower-cased
 // (ASCII letters only, so multibyte names are left intact); empty when the
 // name has no dot. A dot in a folder name does not count.

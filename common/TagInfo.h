@@ -2,18 +2,26 @@
 // list, and the decimal reading that turns tag texts into numbers.
 #pragma once
 
+#include <string>
 #include <string_view>
-
-#include "common/AudioStream.h"
 
 namespace quelvox {
 
-// Nine texts, in this order: title, artist, album, year, genre, comment,
-// track, composer, copyright. UTF-8; an empty text means the value is
-// absent. The track stays text until it is handed to a writer. It is the
-// same record a reader's ReadTags fills, so CAudioReader::ReadTags(TagInfo&)
-// works directly.
-using TagInfo = ReaderTags;
+// The nine tag texts of a file, as readers deliver them (ReadTags) and
+// writers receive them (SetTags). UTF-8; an empty text means the value is
+// absent. The track stays text; a writer reads it as a decimal number, and
+// a number of 0 or less means no track.
+struct TagInfo {
+    std::string title, artist, album, year, genre, comment, track, composer,
+        copyright;
+
+    // True when every text is empty.
+    bool IsEmpty() const {
+        return title.empty() && artist.empty() && album.empty() &&
+               year.empty() && genre.empty() && comment.empty() &&
+               track.empty() && composer.empty() && copyright.empty();
+    }
+};
 
 // Number of entries in the genre name list (indexes 0 to kGenreCount - 1):
 // the ID3v1 genres 0 to 79 and the later extensions 80 to 147.

@@ -112,7 +112,58 @@ int RunIconv(std::string_view in, const char* from, const char* to,
     return result;
 }
 
+// Decodes the whole input from `charset` to UTF-8; false when any byte
+// sequence is not valid there or the conversion cannot be set up.
+bool StrictToUtf8(std::string_view in, const char* charset, std::string& out) {
+    iconv_t cd = iconv_open("UTF-8", charset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.assign(in.size() * 4 + 8, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = out.data();
+    size_t dstLeft = out.size();
+    bool ok = iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) &&
+              iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    out.resize(out.size() - dstLeft);
+    return ok && srcLeft == 0;
+}
+
+bool IsValidUtf8(std::string_view in) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    size_t left = in.size();
+    while (left) {
+        const size_t len = Utf8SequenceLength(p, left);
+        if (!len) return false;
+        p += len;
+        left -= len;
+    }
+    return true;
+}
+
+std::string Latin1ToUtf8(std::string_view in) {
+    std::string out;
+    out.reserve(in.size() * 2);
+    for (char ch : in) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage) {
+    if (IsValidUtf8(in)) return std::string(in);
+    std::string out;
+    if (!codePage.empty() && StrictToUtf8(in, codePage.c_str(), out)) return out;
+    return Latin1ToUtf8(in);
+}
 
 std::string SanitizeUtf8(std::string_view in) {
     std::string out;

@@ -25,6 +25,13 @@ int LocalToUtf8(std::string_view in, std::string& out);
 // every malformed byte becomes U+FFFD.
 std::string SanitizeUtf8(std::string_view in);
 
+// Tag text stored as 8-bit bytes without a declared encoding (ID3v1,
+// ID3v2 frames marked Latin-1, RIFF INFO) to UTF-8: text that already is
+// valid UTF-8 (plain ASCII included) stays as it is; otherwise it is decoded
+// in `codePage` (an iconv name such as "GBK"), and when the bytes are not
+// valid there either, or `codePage` is empty or unknown, as Latin-1.
+std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage);
+
 // Conversions against an explicitly named charset (as iconv names it); the
 // locale-based functions above call these. Exposed for tests.
 int Utf8ToCharset(std::string_view in, const char* charset, std::string& out);

@@ -1,5 +1,6 @@
 #include "decoders/AiffReader.h"
 
+#include "common/ByteOrder.h"
 #include "decoders/G711.h"
 
 #include <gsm.h>
@@ -26,12 +27,6 @@ namespace {
 constexpr int kMaxKeptChannels = 8;
 constexpr int kGsmFrameBytes = 33;
 constexpr int kGsmFrameSamples = 160;
-
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-           (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 
 bool SeekTo(std::FILE* f, uint64_t offset) {
     if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
@@ -82,7 +77,7 @@ void CAiffReader::Close() {
     dataStart_ = 0;
     dataBytes_ = 0;
     dataLeft_ = 0;
-    tags_ = ReaderTags{};
+    tags_ = TagInfo{};
     ResetInfo();
 }
 
@@ -124,9 +119,13 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
 
     const double seconds = sampleRate > 0 ? frames / sampleRate : 0.0;
     durationSeconds = static_cast<int32_t>(ClampToInt(seconds, 0, INT32_MAX));
-    if (seconds > 0) {
+    // The bit rate divides by the whole seconds: a file shorter than one
+    // second (a COMM frame count of 0 reads as one frame) takes the rate
+    // from its sample format instead of a near-zero length.
+    if (durationSeconds > 0) {
         bitrateKbps = static_cast<int32_t>(ClampToInt(
-            static_cast<double>(fileSize_) / (seconds * 125.0), 0, INT32_MAX));
+            static_cast<double>(fileSize_) / (durationSeconds * 125.0), 0,
+            INT32_MAX));
     } else {
         const int64_t bps = int64_t{sampleBits_} * channels * sampleRate / 1000;
         bitrateKbps = static_cast<int32_t>(std::min<int64_t>(bps, INT32_MAX));
@@ -154,7 +153,7 @@ bool CAiffReader::ParseChunks() {
     for (;;) {
         uint8_t chunk[8];
         if (!SeekTo(file_, offset) || !ReadExact(file_, chunk, 8)) break;
-        const uint32_t size = Be32(chunk + 4);
+        const uint32_t size = ReadBe32(chunk + 4);
         const uint64_t bodyStart = offset + 8;
         // Odd-sized bodies are followed by a pad byte.
         const uint64_t next = bodyStart + size + (size & 1u);
@@ -189,12 +188,12 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
     }
     haveComm_ = false;
 
-    int ch = Be16(body);
+    int ch = ReadBe16(body);
     if (ch == 0) ch = 1;
-    uint32_t frames = Be32(body + 2);
+    uint32_t frames = ReadBe32(body + 2);
     if (frames == 0 || frames == 0xFFFFFFFFu) frames = 1;
-    const uint32_t storedFrames = Be32(body + 2);
-    int bits = Be16(body + 6);
+    const uint32_t storedFrames = ReadBe32(body + 2);
+    int bits = ReadBe16(body + 6);
     const double rate = aiff::ExtendedToDouble(body + 8);
     // A rate that is not a number, negative or beyond the integer range
     // leaves the stream without a usable rate (0; callers treat a rate below
@@ -304,7 +303,7 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
 bool CAiffReader::ParseSsnd(uint32_t size, uint64_t bodyStart) {
     uint8_t header[8];
     if (size < 8 || !ReadExact(file_, header, 8)) return false;
-    const uint32_t dataOffset = Be32(header);
+    const uint32_t dataOffset = ReadBe32(header);
     // Block size (header + 4) does not matter for reading.
     if (dataOffset > size - 8) return false;  // no sample data inside
     uint64_t start = bodyStart + 8 + dataOffset;
@@ -332,7 +331,7 @@ void CAiffReader::ParseId3(uint32_t size) {
     TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(false);
     if (!tag || tag->isEmpty()) return;
 
-    ReaderTags t;
+    TagInfo t;
     t.title = tag->title().to8Bit(true);
     t.artist = tag->artist().to8Bit(true);
     t.album = tag->album().to8Bit(true);
@@ -345,25 +344,9 @@ void CAiffReader::ParseId3(uint32_t size) {
     tags_ = std::move(t);
 }
 
-int CAiffReader::ReadTags(std::string& title, std::string& artist,
-                          std::string& album, std::string& year,
-                          std::string& genre, std::string& comment,
-                          std::string& track, std::string& composer,
-                          std::string& copyright) {
-    const ReaderTags& t = tags_;
-    if (t.title.empty() && t.artist.empty() && t.album.empty() &&
-        t.year.empty() && t.genre.empty() && t.comment.empty() &&
-        t.track.empty() && t.composer.empty() && t.copyright.empty())
-        return 0;
-    title = t.title;
-    artist = t.artist;
-    album = t.album;
-    year = t.year;
-    genre = t.genre;
-    comment = t.comment;
-    track = t.track;
-    composer = t.composer;
-    copyright = t.copyright;
+int CAiffReader::ReadTags(TagInfo& tags) {
+    if (tags_.IsEmpty()) return 0;
+    tags = tags_;
     return 1;
 }
 
@@ -397,13 +380,13 @@ int16_t CAiffReader::ConvertSample(const uint8_t* p) const {
     case Kind::Alaw:
         return AlawToLinear(p[0]);
     case Kind::Float32: {
-        const uint32_t u = Be32(p);
+        const uint32_t u = ReadBe32(p);
         float f;
         std::memcpy(&f, &u, 4);
         return FloatToSample16(f);
     }
     case Kind::Float64: {
-        const uint64_t u = (uint64_t{Be32(p)} << 32) | Be32(p + 4);
+        const uint64_t u = (uint64_t{ReadBe32(p)} << 32) | ReadBe32(p + 4);
         double d;
         std::memcpy(&d, &u, 8);
         return FloatToSample16(d);

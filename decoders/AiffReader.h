@@ -36,11 +36,7 @@ public:
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
     // The tags of the file's "ID3 " chunk; 0 when it had none.
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
-    using CAudioReader::ReadTags;
+    int ReadTags(TagInfo& tags) override;
 
 private:
     enum class Kind {
@@ -92,7 +88,7 @@ private:
     std::vector<int32_t> dwvwSamples_;
     uint64_t dwvwFramesLeft_ = 0;  // frame limit from COMM, when it has one
 
-    ReaderTags tags_;
+    TagInfo tags_;
 };
 
 }  // namespace quelvox

@@ -1,5 +1,6 @@
 #include "decoders/AuReader.h"
 
+#include "common/ByteOrder.h"
 #include "decoders/G711.h"
 #include "common/SampleHelpers.h"
 
@@ -16,11 +17,7 @@ constexpr size_t kHeaderProbeBytes = 120;
 constexpr int kMinDataOffset = 24;
 
 uint32_t Get32(const uint8_t* p, bool bigEndian) {
-    if (bigEndian)
-        return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-               (uint32_t{p[2]} << 8) | p[3];
-    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) |
-           (uint32_t{p[1]} << 8) | p[0];
+    return bigEndian ? ReadBe32(p) : ReadLe32(p);
 }
 
 inline int16_t Make16(uint8_t hi, uint8_t lo) {

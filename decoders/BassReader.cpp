@@ -168,39 +168,19 @@ uint64_t CBassReader::GetPosition() {
     return channel_ ? channel_->GetPosition() : position;
 }
 
-int CBassReader::ReadTags(std::string& title, std::string& artist,
-                          std::string& album, std::string& year,
-                          std::string& genre, std::string& comment,
-                          std::string& track, std::string& composer,
-                          std::string& copyright) {
+int CBassReader::ReadTags(TagInfo& tags) {
     if (!channel_) return 0;
-    const std::string text = channel_->ReadTags();
-    if (text.empty()) return 0;
-
-    std::string* targets[9] = {&track, &title,   &artist,   &album,    &genre,
-                               &year,  &comment, &composer, &copyright};
-    size_t start = 0;
-    for (int k = 0; k < 8; ++k) {
-        const size_t lf = text.find('\n', start);
-        if (lf == std::string::npos) return 1;
-        *targets[k] = text.substr(start, lf - start);
-        start = lf + 1;
-    }
-    *targets[8] = text.substr(start);
+    TagInfo found = channel_->ReadTags();
+    if (found.IsEmpty()) return 0;
+    tags = std::move(found);
     return 1;
 }
 
 int CBassReader::ReadTagsFromFile(const bass::CBassRuntime& runtime,
-                                  const std::string& path, std::string& title,
-                                  std::string& artist, std::string& album,
-                                  std::string& year, std::string& genre,
-                                  std::string& comment, std::string& track,
-                                  std::string& composer,
-                                  std::string& copyright) {
+                                  const std::string& path, TagInfo& tags) {
     CBassReader reader(runtime);
     if (!reader.Open(path, 0)) return 0;
-    int result = reader.ReadTags(title, artist, album, year, genre, comment,
-                                 track, composer, copyright);
+    int result = reader.ReadTags(tags);
     reader.Close();
     return result;
 }

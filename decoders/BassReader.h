@@ -21,20 +21,12 @@ public:
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
     uint64_t GetPosition() override;
-    using CAudioReader::ReadTags;
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
+    int ReadTags(TagInfo& tags) override;
 
     // Opens `path` with render rate 0 and reads its tags; the ReadTags
     // result, or 0 when the file did not open.
     static int ReadTagsFromFile(const bass::CBassRuntime& runtime,
-                                const std::string& path, std::string& title,
-                                std::string& artist, std::string& album,
-                                std::string& year, std::string& genre,
-                                std::string& comment, std::string& track,
-                                std::string& composer, std::string& copyright);
+                                const std::string& path, TagInfo& tags);
 
 private:
     const bass::CBassRuntime& runtime_;

@@ -1,6 +1,7 @@
 #include "decoders/FFmpegReader.h"
 
 #include "common/TagInfo.h"
+#include "platform/libav/DecodeLoop.h"
 
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
@@ -140,7 +141,10 @@ SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
             if (std::equal(c, c + 6, rule.order)) return rule.mix;
         }
     }
-    if (codecId == AV_CODEC_ID_AAC) return SixChannelMix::Aac;
+    // The order the library's decoder delivers when it names no positions.
+    // Its AAC decoder already reorders the bitstream's C L R BL BR LFE to
+    // L R C LFE BL BR, so AAC takes the generic rule.
+    if (codecId == AV_CODEC_ID_AAC) return SixChannelMix::Generic;
     if (codecId == AV_CODEC_ID_MP3ON4) return SixChannelMix::Mp4Mpeg;
     if (IsMpegAudio(codecId) && (containerName.find("mp4") != std::string::npos ||
                                  containerName.find("mov") != std::string::npos))
@@ -287,24 +291,13 @@ bool CFFmpegReader::DecodeMore() {
             if (++flushErrors >= kFlushErrorLimit) finished_ = true;
             continue;
         }
-        // Next packet of the audio stream; packets of other streams are
-        // released unread.
-        int r;
-        while ((r = av_read_frame(format_, packet_)) >= 0 &&
-               packet_->stream_index != streamIndex_) {
-            av_packet_unref(packet_);
-        }
-        if (r < 0) {
-            // End of file or a read error ends the stream; let the decoder
-            // give out the frames it still holds.
-            avcodec_send_packet(codec_, nullptr);
-            flushed_ = true;
-            continue;
-        }
-        // A packet the decoder rejects (corrupt data) is dropped and
+        // Next packet of the audio stream. End of file or a read error ends
+        // the stream, and the decoder gives out the frames it still holds;
+        // a packet the decoder rejects (corrupt data) is dropped and
         // decoding goes on with the next one.
-        avcodec_send_packet(codec_, packet_);
-        av_packet_unref(packet_);
+        if (libav::FeedNextPacket(format_, codec_, packet_, streamIndex_) ==
+            libav::FeedResult::Flushed)
+            flushed_ = true;
     }
     return false;
 }
@@ -377,11 +370,7 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
     }
 }
 
-int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
-                            std::string& album, std::string& year,
-                            std::string& genre, std::string& comment,
-                            std::string& track, std::string& composer,
-                            std::string& copyright) {
+int CFFmpegReader::ReadTags(TagInfo& tags) {
     if (!format_) return 0;
     const AVDictionary* dicts[2] = {format_->metadata, nullptr};
     if (streamIndex_ >= 0 &&
@@ -414,15 +403,15 @@ int CFFmpegReader::ReadTags(std::string& title, std::string& artist,
         cr.empty() && y <= 0 && tr <= 0)
         return 0;
 
-    title = std::move(t);
-    artist = std::move(a);
-    album = std::move(al);
-    genre = std::move(g);
-    comment = std::move(c);
-    copyright = std::move(cr);
-    year = y > 0 ? std::to_string(y) : std::string();
-    track = tr > 0 ? std::to_string(tr) : std::string();
-    composer.clear();
+    tags.title = std::move(t);
+    tags.artist = std::move(a);
+    tags.album = std::move(al);
+    tags.genre = std::move(g);
+    tags.comment = std::move(c);
+    tags.copyright = std::move(cr);
+    tags.year = y > 0 ? std::to_string(y) : std::string();
+    tags.track = tr > 0 ? std::to_string(tr) : std::string();
+    tags.composer.clear();
     return 1;
 }
 

@@ -35,9 +35,10 @@ enum class SixChannelMix {
 // channels, the rule is the one whose order matches the channels as they are
 // actually stored (side and back surrounds count alike), so every decoder is
 // mixed by where its channels really are. When the layout gives no positions
-// (or an order none of the rules knows), the codec decides: AAC uses the AAC
-// order, MPEG audio carried in an MP4/QuickTime container the MP4 order, and
-// everything else the generic order. `codecId` is an AVCodecID value and
+// (or an order none of the rules knows), the order the codec's decoder is
+// known to deliver decides: MPEG audio carried in an MP4/QuickTime container
+// uses the MP4 order, everything else (AAC included, which the library's
+// decoder delivers as L R C LFE BL BR) the generic order. `codecId` is an AVCodecID value and
 // `containerName` the demuxer's short name list (e.g. "mov,mp4,m4a,...").
 SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
                                   const std::string& containerName);
@@ -56,14 +57,10 @@ public:
     // 1 when an audio stream was found (also after a failed Open that got
     // that far); 0 for a file without audio or one FFmpeg cannot open.
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
-    using CAudioReader::ReadTags;
     // Title, artist, album, year, genre, comment, track and copyright from
     // the container's (or else the audio stream's) metadata; composer is
     // always empty. Returns 0 and changes nothing when there are no tags.
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
+    int ReadTags(TagInfo& tags) override;
 
 private:
     // Feeds packets to the decoder until at least one frame was staged or

@@ -186,21 +186,17 @@ uint64_t COggVorbisReader::GetPosition() {
     return pos > 0 ? static_cast<uint64_t>(pos) : 0;
 }
 
-int COggVorbisReader::ReadTags(std::string& title, std::string& artist,
-                               std::string& album, std::string& year,
-                               std::string& genre, std::string& comment,
-                               std::string& track, std::string& composer,
-                               std::string& copyright) {
+int COggVorbisReader::ReadTags(TagInfo& tags) {
     struct Field {
         std::string* text;
         const char* name;
     };
     const Field fields[] = {
-        {&title, "TITLE="},       {&artist, "ARTIST="},
-        {&album, "ALBUM="},       {&year, "DATE="},
-        {&genre, "GENRE="},       {&comment, "COMMENT="},
-        {&track, "TRACKNUMBER="}, {&composer, "COMPOSER="},
-        {&copyright, "COPYRIGHT="},
+        {&tags.title, "TITLE="},       {&tags.artist, "ARTIST="},
+        {&tags.album, "ALBUM="},       {&tags.year, "DATE="},
+        {&tags.genre, "GENRE="},       {&tags.comment, "COMMENT="},
+        {&tags.track, "TRACKNUMBER="}, {&tags.composer, "COMPOSER="},
+        {&tags.copyright, "COPYRIGHT="},
     };
     for (const Field& f : fields) {
         f.text->clear();

@@ -33,14 +33,10 @@ public:
     int Read(int16_t* left, int16_t* right) override;
     // The compressed byte position in the file.
     uint64_t GetPosition() override;
-    using CAudioReader::ReadTags;
     // Fills the nine texts from the comments TITLE, ARTIST, ALBUM, DATE,
     // GENRE, COMMENT, TRACKNUMBER, COMPOSER, COPYRIGHT (names compared
     // without regard to case; the last matching comment wins). Always 1.
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
+    int ReadTags(TagInfo& tags) override;
 
 private:
     // ov_read with the bounded retry over failures; bytes read, 0 at end.

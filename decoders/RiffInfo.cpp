@@ -1,5 +1,7 @@
 #include "decoders/RiffInfo.h"
 
+#include "common/ByteOrder.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +23,6 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool IsAsciiLetter(int c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-uint32_t Le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 bool SameId(const unsigned char* p, const char* id) {
@@ -62,18 +59,6 @@ std::string TextUpToNul(const unsigned char* p, size_t n) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-// INFO text to UTF-8. Current tools (ffmpeg among them) write UTF-8, which
-// is kept as it is; older files carry text in the writer's ANSI code page,
-// for which the user's locale charset is the best guess we have. In a UTF-8
-// locale that guess cannot decode anything, and bytes that are not UTF-8
-// become U+FFFD rather than passing on as broken text.
-std::string ToUtf8(const std::string& raw) {
-    std::string sane = SanitizeUtf8(raw);
-    if (sane.size() == raw.size()) return sane;  // nothing was replaced
-    std::string converted;
-    if (LocalToUtf8(raw, converted) == 0) return converted;
-    return sane;
-}
 
 // The first `count` characters of a UTF-8 text.
 std::string FirstCharacters(const std::string& text, size_t count) {
@@ -132,7 +117,7 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
         // An identifier needs its size field inside the body too.
         if (p + 8 > end) break;
         const unsigned char* id = b + p;
-        const uint32_t size = Le32(b + p + 4);
+        const uint32_t size = ReadLe32(b + p + 4);
         const size_t data = p + 8;
         const size_t left = end - data;
         if (std::string* field = TextField(id, tags)) {
@@ -167,7 +152,8 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
 
 }  // namespace
 
-int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
+int ReadRiffInfoTags(const std::string& path, TagInfo& tags,
+                     const std::string& codePage) {
     tags = TagInfo{};
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return 0;
@@ -194,7 +180,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         unsigned char chunk[8];
         chunk[0] = static_cast<unsigned char>(c);
         if (std::fread(chunk + 1, 1, 7, f) != 7) break;
-        const uint32_t size = Le32(chunk + 4);
+        const uint32_t size = ReadLe32(chunk + 4);
 
         if (SameId(chunk, "LIST")) {
             unsigned char type[4];
@@ -210,7 +196,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         } else if (SameId(chunk, "DISP") && size > 4) {
             unsigned char type[4];
             if (std::fread(type, 1, 4, f) != 4) break;
-            if (Le32(type) == 1) {  // text
+            if (ReadLe32(type) == 1) {  // text
                 const std::vector<unsigned char> text =
                     ReadUpTo(f, std::min(size - 4, kMaxRiffTextBody));
                 display = TextUpToNul(text.data(), text.size());
@@ -231,7 +217,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
         for (std::string* s : {&tags.title, &tags.artist, &tags.album,
                                &tags.year, &tags.genre, &tags.comment,
                                &tags.track, &tags.copyright})
-            if (!s->empty()) *s = ToUtf8(*s);
+            if (!s->empty()) *s = LegacyTextToUtf8(*s, codePage);
         // "(17)" names genre 17 of the list; other texts stay as they are.
         if (tags.genre.size() >= 2 && tags.genre[0] == '(' &&
             tags.genre[1] >= '0' && tags.genre[1] <= '9') {
@@ -242,7 +228,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags) {
             tags.genre = GenreName(genreNumber);
         tags.year = FirstCharacters(tags.year, 4);
     }
-    if (tags.title.empty() && haveDisplay) tags.title = ToUtf8(display);
+    if (tags.title.empty() && haveDisplay) tags.title = LegacyTextToUtf8(display, codePage);
     return found ? 1 : 0;
 }
 

@@ -22,13 +22,14 @@ inline constexpr uint32_t kMaxRiffTextBody = 0xA00000;  // 10 MiB
 // number that names the genre when there is no IGNR text, and a genre text
 // "(n)" becomes the name of genre n. The year is cut to 4 characters; a text
 // DISP chunk gives the title when there is no INAM. The composer is never
-// filled. Texts are returned as UTF-8: text that is valid UTF-8 already is
-// kept, anything else is read in the locale's charset, the one older
-// programs wrote INFO chunks in.
+// filled. Texts are returned as UTF-8: current tools (ffmpeg among them)
+// write UTF-8, which is kept; older programs wrote their ANSI code page,
+// read here in `codePage` (see LegacyTextToUtf8).
 //
 // Malformed files never cause reads outside the data actually read: chunk
 // walks resynchronise on the next letter, sizes are clamped, and a truncated
 // or corrupt file ends the walk with what was found so far.
-int ReadRiffInfoTags(const std::string& path, TagInfo& tags);
+int ReadRiffInfoTags(const std::string& path, TagInfo& tags,
+                     const std::string& codePage = std::string());
 
 }  // namespace quelvox

@@ -165,19 +165,16 @@ int CWmaReader::Read(int16_t* left, int16_t* right) {
     return n;
 }
 
-int CWmaReader::ReadTags(std::string& title, std::string& artist, std::string& album,
-                         std::string& year, std::string& genre, std::string& comment,
-                         std::string& track, std::string& composer,
-                         std::string& copyright) {
-    title = title_;
-    artist = artist_;
-    album = album_;
-    year = year_;
-    genre = genre_;
-    comment = comment_;
-    track = std::to_string(track_);
-    composer = composer_;
-    copyright = copyright_;
+int CWmaReader::ReadTags(TagInfo& tags) {
+    tags.title = title_;
+    tags.artist = artist_;
+    tags.album = album_;
+    tags.year = year_;
+    tags.genre = genre_;
+    tags.comment = comment_;
+    tags.track = std::to_string(track_);
+    tags.composer = composer_;
+    tags.copyright = copyright_;
     return 1;
 }
 

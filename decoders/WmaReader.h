@@ -43,13 +43,9 @@ public:
     // 1 when the file's audio stream was found (also after a failed Open
     // that got that far).
     int HasAudio() override { return streamNumber_ != 0 ? 1 : 0; }
-    using CAudioReader::ReadTags;
     // Copies the stored tags; the track is the track number as decimal text
     // ("0" when the file has none). Always 1.
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override;
+    int ReadTags(TagInfo& tags) override;
 
     // Size in bytes the PCM buffer is replaced by when a decoded piece of
     // `length` bytes does not fit: an eighth more, rounded down to a

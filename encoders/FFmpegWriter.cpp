@@ -142,19 +142,16 @@ CFFmpegWriter::CFFmpegWriter() = default;
 
 CFFmpegWriter::~CFFmpegWriter() { Release(); }
 
-void CFFmpegWriter::SetTags(const std::string& title, const std::string& artist,
-                            const std::string& album, const std::string& genre,
-                            const std::string& year, const std::string& comment,
-                            const std::string& composer,
-                            const std::string& copyright, int track) {
-    title_ = title;
-    artist_ = artist;
-    album_ = album;
-    genre_ = genre;
-    year_ = year;
-    comment_ = comment;
-    composer_ = composer;
-    copyright_ = copyright;
+void CFFmpegWriter::SetTags(const TagInfo& tags) {
+    title_ = tags.title;
+    artist_ = tags.artist;
+    album_ = tags.album;
+    genre_ = tags.genre;
+    year_ = tags.year;
+    comment_ = tags.comment;
+    composer_ = tags.composer;
+    copyright_ = tags.copyright;
+    const int track = ParseDecimal(tags.track);
     track_ = track > 0 ? std::to_string(track) : std::string();
 }
 
@@ -299,6 +296,9 @@ int CFFmpegWriter::AddTags(Session& s) {
         {"composer", &composer_}, {"copyright", &copyright_}};
     for (const auto& [key, value] : tags) {
         if (value->empty()) continue;
+        // ID3 has no author frame: the MP3 muxer would store the artist
+        // a second time in a user-defined frame.
+        if (container_ == "mp3" && std::strcmp(key, "author") == 0) continue;
         std::string utf8 = SanitizeUtf8(*value);
         if (av_dict_set(&s.encode.Format()->metadata, key, utf8.c_str(), 0) < 0)
             return Fail("out of memory");

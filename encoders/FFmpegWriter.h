@@ -34,12 +34,9 @@ public:
     CFFmpegWriter();
     ~CFFmpegWriter() override;
 
-    // Stores copies of the texts; empty texts and a track <= 0 are absent.
-    void SetTags(const std::string& title, const std::string& artist,
-                 const std::string& album, const std::string& genre,
-                 const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright,
-                 int track) override;
+    // Stores copies of the texts; empty texts and a track that reads as 0 or
+    // less are absent.
+    void SetTags(const TagInfo& tags) override;
     void SetFileName(const std::string& path) override;
     void SetSampleRate(int hz) override;
     // 1 or 2; any other count makes Open fail.

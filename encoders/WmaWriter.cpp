@@ -10,20 +10,16 @@ CWmaWriter::CWmaWriter() = default;
 
 CWmaWriter::~CWmaWriter() { Close(); }
 
-void CWmaWriter::SetTags(const std::string& title, const std::string& artist,
-                         const std::string& album, const std::string& genre,
-                         const std::string& year, const std::string& comment,
-                         const std::string& composer, const std::string& copyright,
-                         int track) {
-    title_ = SanitizeUtf8(title);
-    artist_ = SanitizeUtf8(artist);
-    album_ = SanitizeUtf8(album);
-    genre_ = SanitizeUtf8(genre);
-    year_ = SanitizeUtf8(year);
-    comment_ = SanitizeUtf8(comment);
-    composer_ = SanitizeUtf8(composer);
-    copyright_ = SanitizeUtf8(copyright);
-    track_ = track;
+void CWmaWriter::SetTags(const TagInfo& tags) {
+    title_ = SanitizeUtf8(tags.title);
+    artist_ = SanitizeUtf8(tags.artist);
+    album_ = SanitizeUtf8(tags.album);
+    genre_ = SanitizeUtf8(tags.genre);
+    year_ = SanitizeUtf8(tags.year);
+    comment_ = SanitizeUtf8(tags.comment);
+    composer_ = SanitizeUtf8(tags.composer);
+    copyright_ = SanitizeUtf8(tags.copyright);
+    track_ = ParseDecimal(tags.track);
 }
 
 void CWmaWriter::SetFileName(const std::string& path) { path_ = path; }

@@ -28,13 +28,9 @@ public:
     // Finishes an open file (as Close) and releases everything.
     ~CWmaWriter() override;
 
-    // Stores copies of the texts and the track; empty texts and a track of 0
-    // are left out of the file.
-    void SetTags(const std::string& title, const std::string& artist,
-                 const std::string& album, const std::string& genre,
-                 const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright,
-                 int track) override;
+    // Stores copies of the texts and the track; empty texts and a track that
+    // reads as 0 or less are left out of the file.
+    void SetTags(const TagInfo& tags) override;
     void SetFileName(const std::string& path) override;
     // Rate of the PCM that Write receives; bits per sample become 16.
     void SetSampleRate(int hz) override;

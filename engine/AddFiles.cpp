@@ -6,6 +6,8 @@
 #include "common/TextCodec.h"
 #include "platform/ShellLink.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -47,11 +49,14 @@ struct FolderEntry {
 // The entries of one folder in byte order of their names; empty when the
 // folder cannot be read. Symbolic links count as what they point to; a
 // dangling link counts as a file (it fails to load and is reported).
-std::vector<FolderEntry> ListFolder(const std::string& folder) {
+std::vector<FolderEntry> ListFolder(const std::string& folder, bool* unreadable = nullptr) {
     std::vector<FolderEntry> entries;
     std::error_code ec;
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    if (ec) return entries;
+    if (ec || ::access(folder.c_str(), R_OK | X_OK) != 0) {
+        if (unreadable) *unreadable = true;
+        if (ec) return entries;
+    }
     for (fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
         std::string name = it->path().filename().string();
@@ -75,6 +80,16 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
 }
 
 bool IsValidUtf8(const std::string& text) { return SanitizeUtf8(text) == text; }
+
+// Why a path that AddFileEntry refused could not be added.
+std::string AddFailureReason(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (!fs::exists(st)) return "not found";
+    if (!fs::is_regular_file(st)) return "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return "not readable";
+    return "no decoder accepts it";
+}
 
 }  // namespace
 
@@ -133,9 +148,12 @@ std::vector<std::string> BuildFolderList(const std::string& folder) {
 }
 
 void SearchFolder(const std::string& folder, const CSettings& settings,
-                  std::vector<std::string>& pathList) {
+                  std::vector<std::string>& pathList, std::vector<std::string>* unreadable) {
     for (const std::string& current : BuildFolderList(folder)) {
-        for (const FolderEntry& entry : ListFolder(current)) {
+        bool skipped = false;
+        const std::vector<FolderEntry> entries = ListFolder(current, &skipped);
+        if (skipped && unreadable) unreadable->push_back(current);
+        for (const FolderEntry& entry : entries) {
             if (entry.kind != EntryKind::File) continue;
             AcceptPath(settings, Join(current, entry.name), pathList);
         }
@@ -189,11 +207,13 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         bool ok = false;
         if (!IsValidUtf8(path)) {
             unrepresentableName = true;
+            result.failures.push_back({path, "the file name is not valid UTF-8"});
         } else {
             int row = AddFileEntry(services, state, pathMap, list, path);
             ok = row != -1;
             if (row > 0) ++result.added;
             if (row == 0) ++result.listed;
+            if (!ok) result.failures.push_back({path, AddFailureReason(path)});
         }
 
         if (!ok) {

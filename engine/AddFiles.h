@@ -59,9 +59,11 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 // BuildFolderList in order, each one's files in byte order of their names,
 // through AcceptPath. Subfolders, "." and "..", and special files (FIFOs,
 // sockets, devices: opening one could block the batch) are skipped; a folder
-// that cannot be read is skipped without ending the search.
+// that cannot be read is skipped without ending the search, and appended
+// to `unreadable` when that is given.
 void SearchFolder(const std::string& folder, const CSettings& settings,
-                  std::vector<std::string>& pathList);
+                  std::vector<std::string>& pathList,
+                  std::vector<std::string>* unreadable = nullptr);
 
 // Collects the paths of dropped items (or command-line arguments), in the
 // order given: a folder is searched with SearchFolder, anything else goes
@@ -83,6 +85,14 @@ struct AddPathListResult {
     // The closing message ("无法载入以下文件.\n\n..."), empty when nothing
     // failed. The front end shows it.
     std::string message;
+    // Every path that could not be loaded, in order, with the reason in
+    // English ("not found", "not readable", "not a regular file", "no
+    // decoder accepts it", ...), for front ends that list them all.
+    struct Failure {
+        std::string path;
+        std::string reason;
+    };
+    std::vector<Failure> failures;
 };
 
 // The batch step. For each path, numbering from 1: the progress text

@@ -165,12 +165,17 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
         }
         if (env.wmaFormats.empty()) BuildWmaFormatList(env.wmaFormats);
     }
+    // Legacy tag text is read in the code page the settings choose.
+    env.runtime.Bass().SetTagCodePage(env.settings.TagCodePage);
     bool hasMidi = false;
     for (const FileEntry* e : entries) hasMidi = hasMidi || e->InputType == kInputMidi;
     if (hasMidi && !env.state.soundfontReady) {
         env.runtime.LoadSoundfont(env.state);
         if (!env.state.soundfontReady) {
-            std::string folder = env.runtime.ProgramFolder();
+            // The question names the folder the user can write to.
+            std::string folder = UserDataFolder();
+            std::error_code ec;
+            if (!folder.empty()) std::filesystem::create_directories(folder, ec);
             if (folder.empty() || folder.back() != '/') folder += '/';
             if (host.AskQuestion(Format(kSoundfontQuestion, folder.c_str()))) {
                 host.OpenFolder(folder);
@@ -184,7 +189,8 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
 
 FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                               FileEntry& entry, int row, int index, int count,
-                              const OutputFormatEntry& format, bool outputResolved) {
+                              const OutputFormatEntry& format, bool outputResolved,
+                              const std::string& fallbackReason) {
     RunState& state = env.state;
     ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
     FileOutcome outcome;
@@ -212,9 +218,9 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(kSoundfontMissingRow);
 
     BeginFile(progress, cells, entry, row, index, count, FormatDescription(format));
+    std::string fallback = fallbackReason;
     if (!outputResolved) {
-        std::string message;
-        if (!ResolveOutputPath(env.settings, entry, format.extension, message)) return fail(message);
+        if (!ResolveOutputPath(env.settings, entry, format.extension, fallback)) return fail(fallback);
     }
     std::error_code existsError;
     state.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
@@ -237,11 +243,14 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     if (!state.outputUsed.empty()) entry.OutputPath = state.outputUsed;
     if (state.heldSeconds >= 0.0)
         cells.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
-    ReportSuccess(cells, row, state, FileNameOf(entry.OutputPath));
+    // An output that went elsewhere than asked shows where it is.
+    const std::string shown = fallback.empty() ? FileNameOf(entry.OutputPath) : entry.OutputPath;
+    ReportSuccess(cells, row, state, shown);
+    if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
-    outcome.message = FileNameOf(entry.OutputPath);
+    outcome.message = shown;
     return outcome;
 }
 

@@ -76,15 +76,21 @@ struct FileOutcome {
 // Converts one listed file as a run does: output path (unless
 // `outputResolved`), pre-processing, normalisation, conversion with one
 // retry through the fallback reader, clean-up, and the row cells.
-// `index` is the 1-based position within the run of `count` files.
+// `index` is the 1-based position within the run of `count` files. When the
+// output path went to the documents folder (`fallbackReason` says why, for
+// a path resolved beforehand), the row shows the whole path and the cells
+// are told through NoteDocumentsFallback.
 FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                               FileEntry& entry, int row, int index, int count,
-                              const OutputFormatEntry& format, bool outputResolved = false);
+                              const OutputFormatEntry& format, bool outputResolved = false,
+                              const std::string& fallbackReason = std::string());
 
 // Makes sure the runtimes a run needs are there: the WMA runtime for WMA
 // formats (asking to fetch it when missing; false ends the run) and the
-// MIDI soundfont when `entries` hold a MIDI file (asking when missing;
+// MIDI soundfont when `entries` hold a MIDI file (looked for again; when
+// missing, asking with the user's data folder as the place to put it;
 // false ends the run, true continues and MIDI files fail one by one).
+// Also hands the settings' tag code page to the decoding layer.
 bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
                         const std::vector<FileEntry*>& entries,
                         const OutputFormatEntry& format);

@@ -231,6 +231,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
 
     WriterPlan plan;
     if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
+        state.errorDetail = "no encoder settings fit this source";
         state.retry = false;
         return 0;
     }
@@ -252,12 +253,14 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath);
     if (temp.empty()) {
+        state.errorDetail = "cannot create the output file";
         state.retry = false;
         state.errorDetail = WriteFailureDetail(output.Error());
         return 0;
     }
     writer.SetFileName(temp);
     if (!writer.Open()) {
+        state.errorDetail = "the encoder could not be started";
         state.retry = false;
         return 0;
     }
@@ -273,6 +276,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     setup.gain = state.appliedGain;
     if (!chain.Setup(settings, setup)) {
         writer.Close();
+        state.errorDetail = "the sample conversion could not be set up";
         state.retry = false;
         return 0;
     }
@@ -295,6 +299,9 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     // Only a complete, non-empty output takes the target's name.
     if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
         output.Abandon();
+        if (state.errorDetail.empty() && !loop.cancelled)
+            state.errorDetail = loop.wroteBlocks ? "the output file could not be written"
+                                                 : "nothing could be decoded";
         return 0;
     }
     if (!output.Commit(commitMode)) {

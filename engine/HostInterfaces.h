@@ -46,6 +46,14 @@ public:
     virtual void NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
         (void)row; (void)claimedSeconds; (void)heldSeconds;
     }
+    // The output of `row` went to `path` in the documents folder because
+    // the chosen place failed for `reason`.
+    virtual void NoteDocumentsFallback(int row, const std::string& path,
+                                       const std::string& reason) {
+        (void)row;
+        (void)path;
+        (void)reason;
+    }
 };
 
 // The windows and shell services of the front end.

@@ -109,6 +109,7 @@ bool EnsureFolder(const std::string& path) {
 
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
                        const std::string& extension, std::string& message) {
+    message.clear();
     int mode = settings.DestOutputFolderOpt;
     std::string folder = settings.DestSpecifiedFolder;
     bool keepTree = settings.CreateDirs != 0;

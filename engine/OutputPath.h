@@ -13,7 +13,9 @@ struct FileEntry;
 
 // Chooses the output path of `entry` for a format with `extension`
 // (without the dot) and stores it in entry.OutputPath; returns true. On
-// false, `message` holds the reason to show in the file's row.
+// false, `message` holds the reason to show in the file's row. On true it
+// is empty, unless the documents folder was taken because the chosen place
+// failed: then it holds that failure.
 //
 // The chosen folder is tested for writability without touching any file
 // there: with TargetExistsOpt 22 an existing target is left in place, and

@@ -170,6 +170,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     std::vector<Slot> slots(static_cast<size_t>(count), Slot::Waiting);
     std::vector<Footprint> footprints(static_cast<size_t>(count));
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
+    std::vector<std::string> fallbacks(static_cast<size_t>(count));
     int done = 0;
 
     auto worker = [&] {
@@ -201,7 +202,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 active[static_cast<size_t>(j)] = &progress;
             }
             RunEnvironment own{env.settings, env.runtime, readers, env.wmaFormats, state};
-            ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true);
+            ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true,
+                              fallbacks[static_cast<size_t>(j)]);
             std::lock_guard lock(mutex);
             active[static_cast<size_t>(j)] = nullptr;
             slots[static_cast<size_t>(j)] = Slot::Done;
@@ -230,6 +232,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 std::string message;
                 lock.unlock();
                 const bool named = ResolveOutputPath(env.settings, entry, extension, message);
+                if (named) fallbacks[static_cast<size_t>(next)] = message;
                 if (!named) {
                     entry.OutputPath.clear();
                     rows.SetVolumeCell(next, "");

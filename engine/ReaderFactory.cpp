@@ -17,36 +17,28 @@ namespace quelvox {
 
 namespace {
 
-
 // The reader that opens a type first, or null for types decoded by the
 // fallback only.
 std::unique_ptr<CAudioReader> MakePrimaryReader(IReaderServices& services,
                                                 int inputType) {
-    switch (inputType) {
-    case kInputMp3:
-    case kInputWav:
-    case kInputModule:
-    case kInputMidi:
-    case kInputCdTrack:
-    case kInputFlac:
-    case kInputWavPack:
-    case kInputAdx:
-    case kInputAac:
-    case kInputMp4:
+    const InputTypeRow* type = FindInputType(inputType);
+    switch (type ? type->reader : InputReader::kNone) {
+    case InputReader::kBass:
         return std::make_unique<CBassReader>(services.BassRuntime());
-    case kInputOgg:
+    case InputReader::kOggVorbis:
         return std::make_unique<COggVorbisReader>();
-    case kInputAu:
+    case InputReader::kAu:
         return std::make_unique<CAuReader>();
-    case kInputAiff:
+    case InputReader::kAiff:
         return std::make_unique<CAiffReader>();
-    case kInputAmr:
+    case InputReader::kAmr:
         return std::make_unique<CAmrReader>();
-    case kInputWma:
+    case InputReader::kWma:
         return std::make_unique<CWmaReader>();
-    default:
-        return nullptr;
+    case InputReader::kNone:
+        break;
     }
+    return nullptr;
 }
 
 std::unique_ptr<CAudioReader> MakeFallbackReader(bool conversion) {
@@ -86,8 +78,10 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services,
         reader->Close();
         reader.reset();
 
-        // Ogg and AIFF files get a second attempt with the decoding layer.
-        if (inputType == kInputOgg || inputType == kInputAiff) {
+        // Some types (Ogg, AIFF) get a second attempt with the decoding
+        // layer.
+        const InputTypeRow* type = FindInputType(inputType);
+        if (type && type->bassSecondAttempt) {
             auto second = std::make_unique<CBassReader>(services.BassRuntime());
             if (second->Open(path, renderRate)) return second;
             second->Close();

@@ -1,5 +1,6 @@
 #include "engine/Startup.h"
 
+#include "platform/LibraryLog.h"
 #include "platform/wma/WmaLayer.h"
 
 #include "engine/RunState.h"
@@ -8,12 +9,10 @@ extern "C" {
 #include <libavutil/log.h>
 }
 #include <cdio/cdio.h>
-#include <fluidsynth.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <ctime>
+#include <cstdlib>
 #include <filesystem>
 
 namespace quelvox {
@@ -27,19 +26,22 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
            });
 }
 
-// (current time in seconds) × (milliseconds since system start), in
-// wrapping unsigned arithmetic. The steady clock counts from boot here.
-uint32_t StartSeed() {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now().time_since_epoch())
-                  .count();
-    return uint32_t(uint64_t(std::time(nullptr)) * uint64_t(ms));
-}
-
 }  // namespace
 
 bool IsSupportedVersion(uint32_t version) {
     return (version >> 16) == (bass::kVersion >> 16);
+}
+
+std::string InstalledDataFolder() { return QUELVOX_DATA_DIR; }
+
+std::vector<std::string> SoundfontFolders(const std::string& programFolder) {
+    // The data folders, and the installed one even when XDG_DATA_DIRS leaves
+    // out the prefix the program was installed to.
+    std::vector<std::string> folders = DataFolders(programFolder);
+    const std::string installed = InstalledDataFolder();
+    if (std::find(folders.begin(), folders.end(), installed) == folders.end())
+        folders.push_back(installed);
+    return folders;
 }
 
 std::string ExecutableFolder() {
@@ -53,15 +55,13 @@ std::string ExecutableFolder() {
 StartResult CCodecRuntime::Start(const std::string& programFolder,
                                  const std::vector<std::string>& skipAddOns) {
     Stop();
-    if (!IsSupportedVersion(bass::CBassRuntime::GetVersion()))
-        return StartResult::WrongVersion;
     // Decoding only: no sound output device.
     if (!bass_.Init(0, 44100)) return StartResult::InitFailed;
 
     programFolder_ = programFolder;
     loaded_.clear();
     if (!programFolder.empty()) {
-        for (const char* name : kAddOnNames) {
+        for (const char* name : bass::kAddOnNames) {
             bool skipped = std::any_of(
                 skipAddOns.begin(), skipAddOns.end(),
                 [&](const std::string& s) { return SameNameIgnoringCase(s, name); });
@@ -74,20 +74,19 @@ StartResult CCodecRuntime::Start(const std::string& programFolder,
         }
     }
 
-    // FFmpeg registers its formats and codecs by itself. Its log level, and
-    // FluidSynth's, are settings of the whole process, so they belong here,
-    // set before any conversion runs: only real errors reach the terminal.
+    // FFmpeg registers its formats and codecs by itself. The libraries' log
+    // settings belong to the whole process, so they are made here, before
+    // any conversion runs: FFmpeg logs errors only, and every library's
+    // lines go through our handler, which drops them unless the front end
+    // set a sink (quelvox-cli -v).
     av_log_set_level(AV_LOG_ERROR);
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    RouteLibraryLogs();
     // libcdio builds its driver table on first use; do that once, here,
     // rather than racing inside two conversions. (It complains when asked
     // twice, hence the once-only initialisation.)
     static const bool cdioReady = cdio_init();
     (void)cdioReady;
 
-    random_.seed(StartSeed());
     started_ = true;
     return StartResult::Started;
 }
@@ -111,11 +110,12 @@ bool CCodecRuntime::LoadWmaRuntime() {
 
 void CCodecRuntime::LoadSoundfont(RunState& state) {
     if (state.soundfontReady) return;
-    if (!soundfontLoaded_) {
-        if (programFolder_.empty()) return;
-        std::string path =
-            (std::filesystem::path(programFolder_) / kSoundfontFileName)
-                .string();
+    // Looked for afresh on every call while none is loaded, so a font put
+    // into one of the folders later is found without a restart.
+    for (const std::string& folder : SoundfontFolders(programFolder_)) {
+        if (soundfontLoaded_) break;
+        const std::string path =
+            (std::filesystem::path(folder) / kSoundfontFileName).string();
         soundfontLoaded_ = bass_.SetDefaultSoundfont(path) != 0;
     }
     state.soundfontReady = soundfontLoaded_;

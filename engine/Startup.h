@@ -1,9 +1,9 @@
 // Start-up and shut-down of the codec runtimes.
 //
 // The front end (main window or quelvox-cli) owns one CCodecRuntime for the
-// life of the program: Start prepares the decoding layer (version check,
-// initialisation without sound output, the six add-ons in their fixed
-// order), the FFmpeg libraries and a random generator; Stop releases them.
+// life of the program: Start prepares the decoding layer (initialisation
+// without sound output, the six add-ons in their fixed order) and the
+// FFmpeg libraries; Stop releases them.
 // The runtime also owns the two set-ups that conversions trigger on demand:
 // the Windows Media runtime (WMA work) and the MIDI soundfont.
 //
@@ -11,11 +11,10 @@
 // every conversion reads the runtime its front end hands it.
 #pragma once
 
+#include "platform/DataFolders.h"
 #include "platform/bass/BassLayer.h"
 
-#include <array>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -28,18 +27,19 @@ struct RunState;
 inline constexpr const char* kInitFailedMessage =
     "初始化软件失败 (0x0002020).";
 
-// The MIDI soundfont, looked up in the program's folder.
+// The MIDI soundfont, looked up in SoundfontFolders.
 inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
 
-// The add-ons of the decoding layer, in the order they are loaded.
-inline constexpr std::array<const char*, 6> kAddOnNames = {
-    "bassflac.dll", "basscd.dll",   "basswv.dll",
-    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
+// The data folder of the installed program (<prefix>/share/quelvox).
+std::string InstalledDataFolder();
+// The folders searched for the soundfont, in this order: the data folders
+// (platform/DataFolders.h: the program's folder when known, the user's
+// data folder UserDataFolder(), where the user can put the soundfont, then
+// the system's), and InstalledDataFolder() when they do not hold it.
+std::vector<std::string> SoundfontFolders(const std::string& programFolder);
 
 enum class StartResult {
     Started,
-    // The decoding layer is not version 2.4: the program ends silently.
-    WrongVersion,
     // Initialisation failed: show kInitFailedMessage and end.
     InitFailed,
 };
@@ -62,9 +62,9 @@ public:
     // Prepares the runtimes. `programFolder` is where the add-ons and the
     // soundfont are looked up; when it is empty no add-on is loaded (their
     // formats then fall back to other readers). Add-ons named in
-    // `skipAddOns` (file names as in kAddOnNames, letter case ignored) are
-    // treated as missing from the folder. Starting a started runtime
-    // restarts it.
+    // `skipAddOns` (file names as in bass::kAddOnNames, letter case
+    // ignored) are treated as missing from the folder. Starting a started
+    // runtime restarts it.
     StartResult Start(const std::string& programFolder,
                       const std::vector<std::string>& skipAddOns = {});
     // Releases the decoding layer and unloads every add-on. Harmless when
@@ -77,11 +77,11 @@ public:
     // again.
     bool LoadWmaRuntime();
 
-    // Makes "ct4mgm.sf2" in the program's folder the default soundfont of
-    // MIDI streams and sets state.soundfontReady on success. Does nothing
-    // when the flag is already set; while it is clear, every call looks
-    // again, so a font copied into the folder later is found without a
-    // restart.
+    // Makes the first loadable "ct4mgm.sf2" of SoundfontFolders the
+    // default soundfont of MIDI streams and sets state.soundfontReady on
+    // success. Does nothing when the flag is already set; while it is
+    // clear, every call looks again, so a font copied into a folder later
+    // is found without a restart.
     void LoadSoundfont(RunState& state);
     // Whether a soundfont has been made the default.
     bool IsSoundfontLoaded() const { return soundfontLoaded_; }
@@ -92,14 +92,11 @@ public:
 
     bass::CBassRuntime& Bass() { return bass_; }
     const bass::CBassRuntime& Bass() const { return bass_; }
-    // The runtime's pseudo-random generator, seeded at Start.
-    std::mt19937& Random() { return random_; }
 
 private:
     bass::CBassRuntime bass_;
     std::string programFolder_;
     std::vector<std::string> loaded_;
-    std::mt19937 random_;
     bool started_ = false;
     bool soundfontLoaded_ = false;
     bool wmaLoaded_ = false;

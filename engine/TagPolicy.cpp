@@ -4,7 +4,6 @@
 #include "common/InputType.h"
 #include "settings/Settings.h"
 #include "decoders/RiffInfo.h"
-#include "common/TagInfo.h"
 
 namespace quelvox {
 
@@ -13,9 +12,17 @@ namespace {
 // Hands the custom values to the writer with the given title and track.
 void SetCustomTags(CAudioWriter& writer, const CSettings& settings,
                    const std::string& title, int track) {
-    writer.SetTags(title, settings.Artist, settings.Album, settings.Genre,
-                   settings.Year, settings.Comment, settings.Composer,
-                   settings.Copyright, track);
+    TagInfo tags;
+    tags.title = title;
+    tags.artist = settings.Artist;
+    tags.album = settings.Album;
+    tags.year = settings.Year;
+    tags.genre = settings.Genre;
+    tags.comment = settings.Comment;
+    tags.track = track != 0 ? std::to_string(track) : std::string();
+    tags.composer = settings.Composer;
+    tags.copyright = settings.Copyright;
+    writer.SetTags(tags);
 }
 
 }  // namespace
@@ -56,11 +63,9 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
         TagInfo tags;
         int found = reader.ReadTags(tags);
         if (!found && source.InputType == kInputWav)
-            found = ReadRiffInfoTags(source.Path, tags);
+            found = ReadRiffInfoTags(source.Path, tags, settings.TagCodePage);
         if (!found) return false;
-        writer.SetTags(tags.title, tags.artist, tags.album, tags.genre,
-                       tags.year, tags.comment, tags.composer, tags.copyright,
-                       ParseDecimal(tags.track));
+        writer.SetTags(tags);
         return true;
     }
 

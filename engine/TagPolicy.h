@@ -46,8 +46,8 @@ std::string TitleFromFileName(std::string_view path);
 // Custom mode passes the custom values, with the title from the file name
 // when TitleAsFileName is set and the track by TrackNumType. Carry-over
 // mode passes what the reader's ReadTags finds, falling back to the RIFF
-// INFO tags of WAV sources, with the track text read as a decimal number;
-// nothing is passed when neither finds tags. Any other policy, and every
+// INFO tags of WAV sources, as found (the writer reads the track text as a
+// decimal number); nothing is passed when neither finds tags. Any other policy, and every
 // tagless format, passes nothing. Returns whether SetTags was called.
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
                     const FileEntry& source, int outputFormat,

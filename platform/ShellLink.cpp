@@ -1,5 +1,6 @@
 #include "platform/ShellLink.h"
 
+#include "common/ByteOrder.h"
 #include "common/TextCodec.h"
 
 #include <sys/stat.h>
@@ -44,13 +45,12 @@ public:
     }
     bool Le16(size_t pos, uint32_t& v) const {
         if (!Has(pos, 2)) return false;
-        v = data_[pos] | (uint32_t(data_[pos + 1]) << 8);
+        v = ReadLe16(data_ + pos);
         return true;
     }
     bool Le32(size_t pos, uint32_t& v) const {
         if (!Has(pos, 4)) return false;
-        v = data_[pos] | (uint32_t(data_[pos + 1]) << 8) | (uint32_t(data_[pos + 2]) << 16) |
-            (uint32_t(data_[pos + 3]) << 24);
+        v = ReadLe32(data_ + pos);
         return true;
     }
     // NUL-terminated 8-bit string starting at `pos` and ending before `end`.
@@ -188,9 +188,9 @@ std::string Utf16LeToUtf8(const uint8_t* data, size_t units) {
         }
     };
     for (size_t i = 0; i < units; ++i) {
-        uint32_t u = data[2 * i] | (uint32_t(data[2 * i + 1]) << 8);
+        uint32_t u = ReadLe16(data + 2 * i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            uint32_t lo = data[2 * i + 2] | (uint32_t(data[2 * i + 3]) << 8);
+            uint32_t lo = ReadLe16(data + 2 * i + 2);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
                 put(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                 ++i;

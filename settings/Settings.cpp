@@ -33,20 +33,21 @@ struct SettingRow {
     int CSettings::*intField;
     std::string CSettings::*textField;
     int intDefault;
+    const char* textDefault;
 };
 
 constexpr SettingRow Int(const char* name, int CSettings::*field, int def,
                          unsigned mask = kSaveOptions, Group group = Group::Options) {
-    return {name, group, mask, field, nullptr, def};
+    return {name, group, mask, field, nullptr, def, ""};
 }
 constexpr SettingRow Text(const char* name, std::string CSettings::*field,
-                          unsigned mask = kSaveOptions, Group group = Group::Options) {
-    return {name, group, mask, nullptr, field, 0};
+                          unsigned mask = kSaveOptions, Group group = Group::Options,
+                          const char* def = "") {
+    return {name, group, mask, nullptr, field, 0, def};
 }
 
-// Every value of CSettings, in the order in which it is saved. All text
-// defaults are empty; the documents folder defaults are applied by the
-// constructor.
+// Every value of CSettings, in the order in which it is saved. The
+// documents folder defaults are applied by the constructor.
 const SettingRow kRows[] = {
     Int("OutputFormat", &CSettings::OutputFormat, kFormatMp3, kSaveFormatAndPage),
     Int("OptStartPageIndex", &CSettings::OptStartPageIndex, 0, kSaveFormatAndPage),
@@ -81,6 +82,7 @@ const SettingRow kRows[] = {
     Int("AWBMode", &CSettings::AWBMode, 6),
     Int("AWBDTX", &CSettings::AWBDTX, 0),
     Int("FirstRun", &CSettings::FirstRun, 1, 0),
+    Text("TagCodePage", &CSettings::TagCodePage, kSaveOptions, Group::Options, "GBK"),
     Text("Title", &CSettings::Title, kSaveOptions, Group::Tags),
     Text("Artist", &CSettings::Artist, kSaveOptions, Group::Tags),
     Text("Album", &CSettings::Album, kSaveOptions, Group::Tags),
@@ -195,7 +197,7 @@ bool FindFormatValue(const std::vector<OutputFormatEntry>& catalogue, std::strin
 void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
     for (const SettingRow& row : kRows) {
         if (row.intField) s.*row.intField = row.intDefault;
-        if (row.textField) (s.*row.textField).clear();
+        if (row.textField) s.*row.textField = row.textDefault;
     }
     if (!documentsFolder.empty()) {
         s.DestSpecifiedFolder = std::string(documentsFolder);

@@ -62,6 +62,10 @@ struct CSettings {
     int OptStartPageIndex = 0;        // 0
     int FirstRun = 0;                 // 1 (absent = first start); written
                                       // only by CheckFirstRun
+    // The code page of 8-bit tag text that declares no encoding (ID3v1,
+    // ID3v2 frames marked Latin-1, RIFF INFO), as iconv names it; empty
+    // reads such text as Latin-1.
+    std::string TagCodePage;          // "GBK"
 
     // WMA options (formats 7100, 7200, 7300).
     int WMAAutoEncParam = 0;  // 1

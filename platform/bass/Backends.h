@@ -56,6 +56,9 @@ std::unique_ptr<CChannel> OpenModule(const std::string& path, int rate);
 // the length is known at creation from the file's tempo map.
 std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
                                    const std::string& soundfont);
+// The same file measured without a soundfont: a 44100 Hz stereo channel
+// with the length OpenMidi would give, which delivers no data.
+std::unique_ptr<CChannel> OpenMidiUnrendered(const std::string& path);
 
 // Playing time in seconds, up to the last event, of the Standard MIDI File
 // held in `file` (bare, or inside a RIFF "RMID" wrapper); negative when it

@@ -137,17 +137,10 @@ int CBassRuntime::Init(int device, int freq) {
 void CBassRuntime::Free() { initialised_ = false; }
 
 int CBassRuntime::PluginLoad(const std::string& path) {
-    static constexpr std::array<std::pair<const char*, AddOn>, kAddOnCount>
-        names = {{{"bassflac.dll", AddOn::Flac},
-                  {"basscd.dll", AddOn::Cd},
-                  {"basswv.dll", AddOn::WavPack},
-                  {"bass_aac.dll", AddOn::Aac},
-                  {"bass_adx.dll", AddOn::Adx},
-                  {"bass_alac.dll", AddOn::Alac}}};
     std::string name = Lower(FileNamePart(path));
-    for (const auto& [known, addOn] : names) {
-        if (name == known) {
-            SetEnabled(addOn, true);
+    for (int i = 0; i < kAddOnCount; ++i) {
+        if (name == kAddOnNames[static_cast<size_t>(i)]) {
+            SetEnabled(static_cast<AddOn>(i), true);
             return 1;
         }
     }
@@ -246,7 +239,10 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt,
                 ch = OpenCdTrack(path);
             break;
         }
-        if (ch) return ch;
+        if (ch) {
+            ch->SetTagCodePage(rt.TagCodePage());
+            return ch;
+        }
     }
     return nullptr;
 }
@@ -260,8 +256,11 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                const std::string& path,
                                                int renderRate) {
-    return OpenMidi(path, renderRate > 0 ? renderRate : 44100,
-                    rt.DefaultSoundfont());
+    // Without a default soundfont a MIDI file can still be listed (its
+    // length comes from the file), but it is rendered only with one.
+    const std::string& soundfont = rt.DefaultSoundfont();
+    if (soundfont.empty() && renderRate <= 0) return OpenMidiUnrendered(path);
+    return OpenMidi(path, renderRate > 0 ? renderRate : 44100, soundfont);
 }
 
 }  // namespace quelvox::bass

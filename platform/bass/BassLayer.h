@@ -2,7 +2,7 @@
 // streams created from files, tracker modules, MIDI streams, length and
 // position in bytes of interleaved output, channel information with the
 // 8-bit flag, the encoded file size, the next block of interleaved data,
-// tags in the nine-field format; plus the runtime calls (init, version,
+// the tag record; plus the runtime calls (init, version,
 // add-on loading, default soundfont).
 //
 // Behind it stand the reference decoders of each format, one backend each:
@@ -20,9 +20,13 @@
 // be set between runs).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+
+#include "common/TagInfo.h"
 
 namespace quelvox::bass {
 
@@ -42,6 +46,12 @@ enum class AddOn : int {
     Alac = 5,     // "bass_alac": ALAC in MP4/M4A
 };
 inline constexpr int kAddOnCount = 6;
+
+// The add-ons' file names, indexed by AddOn; start-up loads them in this
+// order.
+inline constexpr std::array<const char*, kAddOnCount> kAddOnNames = {
+    "bassflac.dll", "basscd.dll",   "basswv.dll",
+    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
 
 // Which kind of channel a handle is; decides how it is freed.
 enum class ChannelKind : int { Stream = 0, Music = 2, Midi = 3 };
@@ -76,10 +86,16 @@ public:
     int SetDefaultSoundfont(const std::string& path);
     const std::string& DefaultSoundfont() const { return soundfont_; }
 
+    // The code page of legacy 8-bit tag text in the streams created
+    // afterwards (see ReadFileTags); empty reads it as Latin-1.
+    void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
+    const std::string& TagCodePage() const { return tagCodePage_; }
+
 private:
     bool initialised_ = false;
     bool enabled_[kAddOnCount] = {};
     std::string soundfont_;
+    std::string tagCodePage_;
 };
 
 // One decoding channel. Output is interleaved: signed 16-bit native-endian
@@ -100,10 +116,16 @@ public:
     virtual int GetData(void* buffer, uint32_t bytes) = 0;
     // Bytes of output delivered so far.
     virtual uint64_t GetPosition() const = 0;
-    // The nine tag values separated by line feeds, in the order
-    // track, title, artist, album, genre, year, comment, composer, copyright;
-    // empty when the file has no tags that are understood.
-    virtual std::string ReadTags() const = 0;
+    // The file's tags; an empty record when it has none that are
+    // understood.
+    virtual TagInfo ReadTags() const = 0;
+
+    // The code page ReadTags reads legacy 8-bit tag text in (ReadFileTags).
+    void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
+    const std::string& TagCodePage() const { return tagCodePage_; }
+
+private:
+    std::string tagCodePage_;
 };
 
 // A decoding stream for any file an enabled backend opens (CD tracks
@@ -116,12 +138,17 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
                                     const std::string& path, int renderRate);
 // A decoding MIDI stream rendered at renderRate (0 = 44100) with the
 // runtime's default soundfont, length known at creation; null on failure.
+// Without a default soundfont, renderRate 0 (probing) still gives the
+// stream's length and format, but no data.
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
                                                const std::string& path,
                                                int renderRate);
 
-// Tag text of a file in the nine-field format above (what TAGS_Read
-// yields); empty when the file has no tags that are understood.
-std::string ReadFileTags(const std::string& path);
+// The tags of a file (what TAGS_Read yields); an empty record when the file
+// has no tags that are understood. 8-bit text that declares no encoding
+// (ID3v1, ID3v2 frames marked Latin-1) is read in `codePage` (see
+// LegacyTextToUtf8). A WAV file's RIFF INFO list is not read here.
+TagInfo ReadFileTags(const std::string& path,
+                     const std::string& codePage = std::string());
 
 }  // namespace quelvox::bass

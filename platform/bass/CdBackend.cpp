@@ -16,6 +16,8 @@
 // stereo: 2352 bytes per sector.
 #include "platform/bass/Backends.h"
 
+#include "common/ByteOrder.h"
+
 #include <cdio/cdio.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
@@ -32,12 +34,6 @@ namespace {
 
 constexpr uint32_t kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
 constexpr int kSectorsPerRead = 16;
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // Reads and checks a track descriptor; false when the file is not one.
 bool ReadDescriptor(const std::string& path, CdaDescriptor& out) {
@@ -157,7 +153,7 @@ public:
     }
 
     uint64_t GetPosition() const override { return position_; }
-    std::string ReadTags() const override { return {}; }
+    TagInfo ReadTags() const override { return {}; }
 
 private:
     // Reads the next sectors into buffer_ as native-endian samples.
@@ -212,11 +208,11 @@ bool ParseCdaDescriptor(const uint8_t* d, size_t size, CdaDescriptor& out) {
     if (std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "CDDA", 4) != 0 ||
         std::memcmp(d + 12, "fmt ", 4) != 0)
         return false;
-    if (Le32(d + 4) != kCdaDescriptorBytes - 8 || Le32(d + 16) != 24)
+    if (ReadLe32(d + 4) != kCdaDescriptorBytes - 8 || ReadLe32(d + 16) != 24)
         return false;
-    int track = Le16(d + 22);
-    uint32_t start = Le32(d + 28);
-    uint32_t sectors = Le32(d + 32);
+    int track = ReadLe16(d + 22);
+    uint32_t start = ReadLe32(d + 28);
+    uint32_t sectors = ReadLe32(d + 32);
     if (track < 1 || track > 99 || sectors == 0) return false;
     // A disc holds at most about 100 minutes of sectors.
     constexpr uint32_t kMaxSectors = 100u * 60u * 75u;

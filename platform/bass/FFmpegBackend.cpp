@@ -8,6 +8,7 @@
 #include "platform/bass/Backends.h"
 
 #include "common/SampleHelpers.h"
+#include "platform/libav/DecodeLoop.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -117,7 +118,9 @@ public:
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * 2; }
-    std::string ReadTags() const override { return ReadFileTags(path_); }
+    TagInfo ReadTags() const override {
+        return ReadFileTags(path_, TagCodePage());
+    }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const size_t wantSamples =
@@ -172,23 +175,19 @@ private:
         return false;
     }
 
-    // Sends the next packet of our stream, or the end of stream.
+    // Sends the next packet of our stream, or the end of stream; false
+    // when the decoder rejected the packet.
     bool Feed() {
-        for (;;) {
-            int rc = av_read_frame(fmt_.get(), pkt_.get());
-            if (rc < 0) {
-                draining_ = true;
-                avcodec_send_packet(codec_.get(), nullptr);
-                return true;
-            }
-            if (pkt_->stream_index != index_) {
-                av_packet_unref(pkt_.get());
-                continue;
-            }
-            rc = avcodec_send_packet(codec_.get(), pkt_.get());
-            av_packet_unref(pkt_.get());
-            return rc >= 0 || rc == AVERROR(EAGAIN);
+        switch (libav::FeedNextPacket(fmt_.get(), codec_.get(), pkt_.get(), index_)) {
+        case libav::FeedResult::Flushed:
+            draining_ = true;
+            return true;
+        case libav::FeedResult::Sent:
+            return true;
+        case libav::FeedResult::Rejected:
+            break;
         }
+        return false;
     }
 
     void Append(const AVFrame* f) {

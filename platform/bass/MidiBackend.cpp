@@ -12,6 +12,8 @@
 // the song by exactly the frames it renders, on the caller's thread.
 #include "platform/bass/Backends.h"
 
+#include "common/ByteOrder.h"
+
 #include <fluidsynth.h>
 
 #include <algorithm>
@@ -36,16 +38,6 @@ constexpr std::streamoff kMaxFileBytes = 64 * 1024 * 1024;
 // FluidSynth's accepted range of synth.sample-rate.
 constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 96000;
-
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
-           (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-uint16_t Be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-           (uint32_t(p[3]) << 24);
-}
 
 struct TempoChange {
     uint64_t tick;
@@ -142,7 +134,7 @@ std::pair<const uint8_t*, size_t> FindSmf(const std::vector<uint8_t>& file) {
         std::memcmp(d + 8, "RMID", 4) == 0) {
         size_t pos = 12;
         while (n - pos >= 8) {
-            uint32_t len = Le32(d + pos + 4);
+            uint32_t len = ReadLe32(d + pos + 4);
             if (len > n - pos - 8) return {nullptr, 0};
             if (std::memcmp(d + pos, "data", 4) == 0)
                 return {d + pos + 8, len};
@@ -159,11 +151,11 @@ std::pair<const uint8_t*, size_t> FindSmf(const std::vector<uint8_t>& file) {
 // a valid format 0 or 1 Standard MIDI File.
 double SmfDurationSeconds(const uint8_t* d, size_t n) {
     if (n < 14 || std::memcmp(d, "MThd", 4) != 0) return -1;
-    uint32_t headerLen = Be32(d + 4);
+    uint32_t headerLen = ReadBe32(d + 4);
     if (headerLen < 6 || headerLen > n - 8) return -1;
-    uint16_t format = Be16(d + 8);
-    uint16_t tracks = Be16(d + 10);
-    uint16_t division = Be16(d + 12);
+    uint16_t format = ReadBe16(d + 8);
+    uint16_t tracks = ReadBe16(d + 10);
+    uint16_t division = ReadBe16(d + 12);
     if (format > 1 || tracks == 0 || (format == 0 && tracks != 1)) return -1;
     if (division == 0) return -1;
 
@@ -173,7 +165,7 @@ double SmfDurationSeconds(const uint8_t* d, size_t n) {
     int found = 0;
     while (found < tracks) {
         if (n - pos < 8) return -1;  // a promised track is missing
-        uint32_t len = Be32(d + pos + 4);
+        uint32_t len = ReadBe32(d + pos + 4);
         if (len > n - pos - 8) return -1;  // chunk runs past the file
         const uint8_t* body = d + pos + 8;
         if (std::memcmp(d + pos, "MTrk", 4) == 0) {
@@ -273,7 +265,7 @@ public:
 
     int GetData(void* buffer, uint32_t bytes) override {
         uint64_t left = frames_ - done_;
-        if (left == 0) return -1;
+        if (left == 0 || !synth_) return -1;
         uint64_t want = std::min<uint64_t>(bytes / 4, left);
         want = std::min<uint64_t>(want, uint64_t(std::numeric_limits<int>::max() / 4));
         if (want == 0) return 0;
@@ -286,7 +278,7 @@ public:
     }
 
     uint64_t GetPosition() const override { return done_ * 4; }
-    std::string ReadTags() const override { return {}; }
+    TagInfo ReadTags() const override { return {}; }
 
 private:
     int rate_;
@@ -317,12 +309,11 @@ double MidiFileSeconds(const std::vector<uint8_t>& file) {
     return SmfDurationSeconds(smfData, smfSize);
 }
 
-std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
-                                   const std::string& soundfont) {
-    // Checking the header first keeps FluidSynth's loaders from trying
-    // (and loudly failing) on a file that is no soundfont at all.
-    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str()))
-        return nullptr;
+namespace {
+
+// The channel of OpenMidi; with an empty `soundfont` it only measures.
+std::unique_ptr<CChannel> MakeMidiChannel(const std::string& path, int rate,
+                                          const std::string& soundfont) {
     if (rate == 0) rate = 44100;
     if (rate < kMinRate || rate > kMaxRate) return nullptr;
 
@@ -336,8 +327,24 @@ std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
     uint64_t frames = uint64_t(std::llround(seconds * rate)) +
                       uint64_t(kReleaseTailSeconds) * uint64_t(rate);
     auto channel = std::make_unique<CMidiChannel>(rate, frames);
-    if (!channel->Init(smfData, smfSize, soundfont)) return nullptr;
+    if (!soundfont.empty() && !channel->Init(smfData, smfSize, soundfont))
+        return nullptr;
     return channel;
+}
+
+}  // namespace
+
+std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
+                                   const std::string& soundfont) {
+    // Checking the header first keeps FluidSynth's loaders from trying
+    // (and loudly failing) on a file that is no soundfont at all.
+    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str()))
+        return nullptr;
+    return MakeMidiChannel(path, rate, soundfont);
+}
+
+std::unique_ptr<CChannel> OpenMidiUnrendered(const std::string& path) {
+    return MakeMidiChannel(path, 44100, std::string());
 }
 
 }  // namespace quelvox::bass

@@ -103,11 +103,10 @@ public:
 
     uint64_t GetPosition() const override { return done_ * 4; }
 
-    std::string ReadTags() const override {
-        if (title_.empty()) return {};
-        // track, title, artist, album, genre, year, comment, composer,
-        // copyright
-        return "\n" + title_ + "\n\n\n\n\n\n\n";
+    TagInfo ReadTags() const override {
+        TagInfo tags;
+        tags.title = title_;
+        return tags;
     }
 
 private:

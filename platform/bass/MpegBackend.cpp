@@ -34,7 +34,9 @@ public:
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return position_; }
-    std::string ReadTags() const override { return ReadFileTags(path_); }
+    TagInfo ReadTags() const override {
+        return ReadFileTags(path_, TagCodePage());
+    }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const uint32_t frameBytes = static_cast<uint32_t>(channels_) * 2;

@@ -39,7 +39,9 @@ public:
     }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * FrameBytes(); }
-    std::string ReadTags() const override { return ReadFileTags(path_); }
+    TagInfo ReadTags() const override {
+        return ReadFileTags(path_, TagCodePage());
+    }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const sf_count_t want = bytes / FrameBytes();

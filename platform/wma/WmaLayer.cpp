@@ -1,6 +1,7 @@
 #include "platform/wma/WmaLayer.h"
 
 #include "platform/libav/EncodeSession.h"
+#include "platform/libav/DecodeLoop.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -394,16 +395,10 @@ bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t&
             continue;
         }
         // The decoder wants more input (or rejected the last packet, which
-        // is skipped).
-        r = av_read_frame(s.format, s.packet);
-        if (r < 0) {
-            avcodec_send_packet(s.codec, nullptr);
+        // is skipped); a damaged packet is skipped too.
+        if (libav::FeedNextPacket(s.format, s.codec, s.packet, s.streamIndex) ==
+            libav::FeedResult::Flushed)
             s.flushed = true;
-            continue;
-        }
-        if (s.packet->stream_index == s.streamIndex)
-            avcodec_send_packet(s.codec, s.packet);  // a damaged packet is skipped
-        av_packet_unref(s.packet);
     }
     return false;
 }

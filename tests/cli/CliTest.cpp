@@ -578,3 +578,80 @@ TEST_F(CliTest, WarnsWhenAFileHoldsLessThanItsHeaderClaims) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
+    const std::string in = work_.file("damaged");
+    fs::create_directory(in);
+    // Real streams with their middles overwritten, and plain garbage.
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -c:a aac " +
+                               Quote(in + "/broken.aac")), 0);
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -ac 6 -c:a dca "
+                               "-strict -2 " + Quote(in + "/broken.dts")), 0);
+    for (const char* name : {"/broken.aac", "/broken.dts"}) {
+        std::string bytes = Slurp(in + name);
+        for (size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; ++i)
+            bytes[i] = static_cast<char>(i * 31);
+        testsupport::WriteFile(in + name, bytes);
+    }
+    testsupport::WriteFile(in + "/noise.wav", std::string(3000, '\x55'));
+    const std::string missing = work_.file("missing.flac");
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+
+    CliResult r = Cli("-q -f wav -o " + Quote(out) + " " + Quote(in) + " " + Quote(missing));
+    EXPECT_EQ(r.status, 1);
+    // No library's own log line, but every file that was not added, named
+    // with its reason.
+    EXPECT_EQ(r.err.find(" @ 0x"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(missing + ": not added: not found\n"));
+    EXPECT_THAT(r.err, HasSubstr(in + "/noise.wav: not added: no decoder accepts it\n"));
+    // Every failure row says what failed.
+    for (const std::string& line : r.Lines()) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(line.ends_with("\t转换失败"));
+    }
+}
+
+TEST_F(CliTest, RowsEscapeTabsLineBreaksAndBackslashes) {
+    const std::string in = work_.file("odd");
+    fs::create_directory(in);
+    const std::string name = "a\tb\\c\nd.au";
+    fs::copy_file(In("c.au"), in + "/" + name);
+    CliResult r = Cli("--probe " + Quote(in + "/" + name));
+    ASSERT_EQ(r.Lines().size(), 1u) << r.out;
+    EXPECT_THAT(r.Lines()[0], ::testing::StartsWith("a\\tb\\\\c\\nd.au\t00:01\t"));
+}
+
+TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
+    const std::string in = work_.file("two");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
+                               " synth 300 sine 440 vol 0.5"), 0);
+    fs::copy_file(in + "/a.flac", in + "/b.flac");
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    const std::string rows = work_.file("rows.txt");
+    const pid_t pid = SpawnCli({"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(WaitForFiles(out, ".", 1));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    // The file in hand and the one never started: both cancelled.
+    const std::string printed = Slurp(rows);
+    EXPECT_THAT(printed, ::testing::StartsWith("a.flac\t"));
+    EXPECT_THAT(printed, HasSubstr("\t\t已取消\nb.flac\t05:00\t"));
+    EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
+}
+
+TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {
+    // A file stands where the output folder should be.
+    const std::string blocked = work_.file("blocked");
+    testsupport::WriteFile(blocked, std::string("not a folder"));
+    CliResult r = Cli("-q -f wav -o " + Quote(blocked) + " " + Quote(In("c.au")));
+    const std::string docs = home_.file("Documents") + "/c.wav";
+    ASSERT_EQ(r.Lines().size(), 1u) << r.out;
+    EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t" + docs));
+    EXPECT_THAT(r.err, HasSubstr(docs + ": written to the documents folder instead ("));
+    EXPECT_TRUE(fs::exists(docs));
+}

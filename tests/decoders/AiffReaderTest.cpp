@@ -452,7 +452,7 @@ TEST(AiffReaderStructure, ChunksInAnyOrderWithOddPaddingAndTags) {
     EXPECT_EQ(r.GetSampleRate(), 22050);
     EXPECT_EQ(d.samples, pcm);
 
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Song");
     EXPECT_EQ(t.artist, "Singer");
@@ -466,7 +466,7 @@ TEST(AiffReaderStructure, ChunksInAnyOrderWithOddPaddingAndTags) {
 
     // Close forgets the tags.
     r.Close();
-    ReaderTags after;
+    TagInfo after;
     after.title = "kept";
     EXPECT_EQ(r.ReadTags(after), 0);
     EXPECT_EQ(after.title, "kept");
@@ -483,7 +483,7 @@ TEST(AiffReaderStructure, TagsWrittenByFfmpegAreUtf8) {
               0);
     CAiffReader r;
     ASSERT_EQ(r.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "标题 Ünïcode");
     EXPECT_EQ(t.artist, "歌手");
@@ -519,7 +519,7 @@ TEST(AiffReaderStructure, OversizedId3ChunkIsSkippedWhole) {
     CAiffReader r;
     Decoded d = OpenAndRead(path, r);
     EXPECT_EQ(d.samples, (std::vector<int16_t>{5, 6}));
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Big");
 }
@@ -789,4 +789,21 @@ TEST(AiffReaderStructure, CorruptedFilesNeverOverrunOrLoop) {
             EXPECT_LE(frames, file.size() * 8);
         }
     }
+}
+
+TEST(AiffReaderStructure, BitRateDividesTheFileSizeByWholeSeconds) {
+    TempDir dir;
+    const std::string path = dir.file("b.aif");
+    CAiffReader r;
+    // A COMM frame count of 0 (read as one frame) lasts less than a second:
+    // the sample format gives the bit rate, 16 bits x 2 channels x 8000 Hz.
+    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(2, 0, 16, Rate(8000))},
+                                               {"SSND", Ssnd(Be16Samples({1, 2, 3, 4}))}}));
+    ASSERT_EQ(r.Open(path, 0), 1);
+    EXPECT_EQ(r.GetBitrate(), 256);
+    // 1.5 s: the file size divided by the whole second it lasts.
+    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 12000, 16, Rate(8000))},
+                                               {"SSND", Ssnd(Be16Samples(std::vector<int16_t>(12000)))}}));
+    ASSERT_EQ(r.Open(path, 0), 1);
+    EXPECT_EQ(r.GetBitrate(), static_cast<int>(std::filesystem::file_size(path) / 125));
 }

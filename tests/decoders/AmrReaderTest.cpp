@@ -86,7 +86,7 @@ TEST(AmrReader, NarrowBandBlocksCarryPartialFramesOver) {
     EXPECT_EQ(r.GetBitrate(), 0);
     EXPECT_EQ(r.GetTotal(), 6u + 20u * 32u);
     EXPECT_EQ(r.GetPosition(), 6u);
-    ReaderTags tags;
+    TagInfo tags;
     EXPECT_EQ(r.ReadTags(tags), 0);
 
     int16_t block[kBlockFrames];

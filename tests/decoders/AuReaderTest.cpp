@@ -678,7 +678,7 @@ TEST(AuReaderLifecycle, BlocksOf1152FramesThenTheRestThenZero) {
     neverOpened.Close();
     neverOpened.Close();
     EXPECT_EQ(neverOpened.HasAudio(), 1);
-    ReaderTags tags;
+    TagInfo tags;
     tags.title = "keep";
     EXPECT_EQ(r.ReadTags(tags), 0);
     EXPECT_EQ(tags.title, "keep");

@@ -310,7 +310,7 @@ TEST(BassReader, TagsComeBackInReaderOrder) {
           " -metadata genre=G -metadata date=2001 -metadata comment=C"
           " -metadata track=5 -metadata composer=K -metadata copyright=R " +
           Quote(full));
-    ReaderTags t;
+    TagInfo t;
     CBassReader reader(rt);
     ASSERT_EQ(reader.Open(full, 0), 1);
     EXPECT_EQ(reader.ReadTags(t), 1);
@@ -330,25 +330,20 @@ TEST(BassReader, TagsComeBackInReaderOrder) {
     Shell("ffmpeg -v error -nostdin -i " + Quote(wav) +
           " -c:a libmp3lame -metadata title=Name -metadata artist=Band " +
           Quote(partial));
-    ReaderTags p{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
-    EXPECT_EQ(CBassReader::ReadTagsFromFile(rt, partial, p.title, p.artist, p.album,
-                                            p.year, p.genre, p.comment, p.track,
-                                            p.composer, p.copyright), 1);
+    TagInfo p{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
+    EXPECT_EQ(CBassReader::ReadTagsFromFile(rt, partial, p), 1);
     EXPECT_EQ(p.track, "");
     EXPECT_EQ(p.title, "Name");
     EXPECT_EQ(p.artist, "Band");
     EXPECT_EQ(p.album, "");
 
     // No tags: 0, nothing changed; a file that does not open: 0.
-    ReaderTags none{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
+    TagInfo none{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
     ASSERT_EQ(reader.Open(wav, 0), 1);
     EXPECT_EQ(reader.ReadTags(none), 0);
     EXPECT_EQ(none.title, "x");
     EXPECT_EQ(none.copyright, "x");
-    EXPECT_EQ(CBassReader::ReadTagsFromFile(rt, dir.file("missing.mp3"), none.title,
-                                            none.artist, none.album, none.year,
-                                            none.genre, none.comment, none.track,
-                                            none.composer, none.copyright), 0);
+    EXPECT_EQ(CBassReader::ReadTagsFromFile(rt, dir.file("missing.mp3"), none), 0);
     EXPECT_EQ(none.track, "x");
 }
 

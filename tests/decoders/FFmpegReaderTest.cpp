@@ -281,9 +281,10 @@ TEST(FFmpegReaderContainers, ProbeReaderReportsTheSamePropertiesWithoutDecoding)
         EXPECT_EQ(probe.HasAudio(), 1);
         int16_t l[kBlockFrames], r[kBlockFrames];
         EXPECT_EQ(probe.Read(l, r), 0);
-        std::string t = "unchanged";
-        std::string a, al, y, g, c, tr, co, cr;
-        EXPECT_EQ(probe.ReadTags(t, a, al, y, g, c, tr, co, cr), 0);
+        TagInfo tags;
+        std::string& t = tags.title;
+        t = "unchanged";
+        EXPECT_EQ(probe.ReadTags(tags), 0);
         EXPECT_EQ(t, "unchanged");
         probe.Close();
         EXPECT_EQ(probe.GetSampleRate(), 0);
@@ -310,6 +311,23 @@ TEST(FFmpegReaderSurround, AacAndAc3AreMixedByTheirChannelPositions) {
         EXPECT_EQ(reader.GetOutputChannels(), 2);
         Decoded d = ReadAll(reader);
         ExpectFullBlocks(d);
+        ExpectSurroundMixedToStereo(d);
+    }
+}
+
+TEST(FFmpegReaderSurround, AacWithoutChannelPositionsIsMixedInTheDecodersOrder) {
+    TempDir dir;
+    // 5.1 AAC described by a program config element: the channel layout
+    // stays unknown, yet the decoder delivers its channels in the library's
+    // own order.
+    for (const std::string& path :
+         {MakeSurroundTones(dir, "s.mka", "-c:a aac -aac_pce 1 -b:a 384k"),
+          MakeSurroundTones(dir, "s.mov", "-c:a aac -aac_pce 1 -b:a 384k"),
+          MakeSurroundTones(dir, "s.ts", "-c:a aac -aac_pce 1 -b:a 384k")}) {
+        SCOPED_TRACE(path);
+        CFFmpegReader reader;
+        ASSERT_EQ(reader.Open(path, 0), 1);
+        Decoded d = ReadAll(reader);
         ExpectSurroundMixedToStereo(d);
     }
 }
@@ -369,12 +387,12 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
     EXPECT_EQ(ChooseSixChannelMix(&vorbisOrder, AV_CODEC_ID_PCM_S16LE, "wav"), SixChannelMix::Vorbis);
     EXPECT_EQ(ChooseSixChannelMix(&native, AV_CODEC_ID_AAC, "mov,mp4"), SixChannelMix::Generic);
     // Positions unknown: the codec decides.
-    EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Aac);
+    EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Generic);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_MP3, "mov,mp4,m4a,3gp,3g2,mj2"),
               SixChannelMix::Mp4Mpeg);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_MP3, "mp3"), SixChannelMix::Generic);
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AC3, "ac3"), SixChannelMix::Generic);
-    EXPECT_EQ(ChooseSixChannelMix(nullptr, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Aac);
+    EXPECT_EQ(ChooseSixChannelMix(nullptr, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Generic);
 
     av_channel_layout_uninit(&aacOrder);
     av_channel_layout_uninit(&mp4Order);
@@ -384,7 +402,7 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
 // ---------------------------------------------------------------------------
 // Tags
 
-TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
+TEST(FFmpegTagInfo, ContainerTagsComeBackFromEveryFormat) {
     TempDir dir;
     const std::string meta =
         "-metadata title='Ünïcode 标题' -metadata artist='The Artist' "
@@ -398,7 +416,7 @@ TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
                " " + Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
-        ReaderTags t;
+        TagInfo t;
         t.composer = "stale";
         ASSERT_EQ(reader.ReadTags(t), 1);
         EXPECT_EQ(t.title, "Ünïcode 标题");
@@ -413,27 +431,27 @@ TEST(FFmpegReaderTags, ContainerTagsComeBackFromEveryFormat) {
     }
 }
 
-TEST(FFmpegReaderTags, NumbersAreReadAsLeadingDecimals) {
+TEST(FFmpegTagInfo, NumbersAreReadAsLeadingDecimals) {
     TempDir dir;
     std::string path = dir.file("n.flac");
     Ffmpeg("-f lavfi -i \"sine=duration=1\" -metadata date=2011-05-04 "
            "-metadata track=3/12 " + Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(reader.ReadTags(t), 1);
     EXPECT_EQ(t.year, "2011");
     EXPECT_EQ(t.track, "3");
     EXPECT_EQ(t.title, "");
 }
 
-TEST(FFmpegReaderTags, FileWithoutTagsChangesNothing) {
+TEST(FFmpegTagInfo, FileWithoutTagsChangesNothing) {
     TempDir dir;
     std::string path = dir.file("plain.wav");
     Ffmpeg("-f lavfi -i \"sine=duration=1\" -fflags +bitexact " + Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     t.title = "keep";
     t.year = "1999";
     EXPECT_EQ(reader.ReadTags(t), 0);

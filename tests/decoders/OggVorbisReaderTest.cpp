@@ -109,7 +109,7 @@ TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
 // ---------------------------------------------------------------------------
 // Comments
 
-TEST(OggVorbisReaderTags, CommentsFillTheNineFields) {
+TEST(OggVorbisTagInfo, CommentsFillTheNineFields) {
     TempDir dir;
     std::string wav = SoxWav(dir, "t.wav", 8000, 1, 1);
     std::string longComment = "COMMENT=" + std::string(1200, 'x');
@@ -121,7 +121,7 @@ TEST(OggVorbisReaderTags, CommentsFillTheNineFields) {
             " -c TRACKNUMBER=4/9 -c Composer=Someone -c COPYRIGHT=Mine");
     COggVorbisReader reader;
     ASSERT_EQ(reader.Open(ogg, 0), 1);
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(reader.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Ünïcode 标题");  // the later TITLE wins
     EXPECT_EQ(t.artist, "lower");
@@ -134,12 +134,12 @@ TEST(OggVorbisReaderTags, CommentsFillTheNineFields) {
     EXPECT_EQ(t.copyright, "Mine");
 }
 
-TEST(OggVorbisReaderTags, FileWithoutCommentsGivesNineEmptyTexts) {
+TEST(OggVorbisTagInfo, FileWithoutCommentsGivesNineEmptyTexts) {
     TempDir dir;
     std::string ogg = OggEnc(SoxWav(dir, "n.wav", 8000, 1, 1), dir.file("n.ogg"));
     COggVorbisReader reader;
     ASSERT_EQ(reader.Open(ogg, 0), 1);
-    ReaderTags t{"a", "b", "c", "d", "e", "f", "g", "h", "i"};
+    TagInfo t{"a", "b", "c", "d", "e", "f", "g", "h", "i"};
     EXPECT_EQ(reader.ReadTags(t), 1);
     for (const std::string* s : {&t.title, &t.artist, &t.album, &t.year, &t.genre,
                                  &t.comment, &t.track, &t.composer, &t.copyright})
@@ -162,7 +162,7 @@ TEST(OggVorbisReaderChains, ChainedStreamsPlayInTurnWithTheFirstStreamsComments)
     ASSERT_EQ(reader.Open(chain, 0), 1);
     EXPECT_EQ(reader.GetDuration(), 3);
     EXPECT_EQ(reader.GetTotal(), std::filesystem::file_size(chain));
-    ReaderTags t;
+    TagInfo t;
     reader.ReadTags(t);
     EXPECT_EQ(t.title, "One");
     Decoded d = ReadAll(reader);

@@ -381,3 +381,23 @@ TEST(RiffInfo, RandomDataNeverBreaksTheReader) {
         EXPECT_LE(r.tags.year.size(), 4u * 4u);
     }
 }
+
+TEST(RiffInfo, LegacyTextIsReadInTheChosenCodePage) {
+    TempDir dir;
+    // "你好" in code page 936, and "Café" in Latin-1, which is no valid
+    // GBK text.
+    Bytes info = Chunk("INAM", Bytes{0xC4, 0xE3, 0xBA, 0xC3, 0x00});
+    Append(info, Chunk("IART", Bytes{'C', 'a', 'f', 0xE9, 0x00}));
+    Append(info, Chunk("IPRD", TextZ("Grüße")));
+    const std::string path = dir.file("t.wav");
+    WriteFile(path, Wave(List("INFO", info)));
+    TagInfo tags;
+    ASSERT_EQ(ReadRiffInfoTags(path, tags, "GBK"), 1);
+    EXPECT_EQ(tags.title, "你好");
+    EXPECT_EQ(tags.artist, "Café");
+    EXPECT_EQ(tags.album, "Grüße");  // UTF-8 stays as it is
+    // Without a code page, legacy bytes are Latin-1.
+    ASSERT_EQ(ReadRiffInfoTags(path, tags, ""), 1);
+    EXPECT_EQ(tags.title, "\xC3\x84\xC3\xA3\xC2\xBA\xC3\x83");
+    EXPECT_EQ(tags.artist, "Café");
+}

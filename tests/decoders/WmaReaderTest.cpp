@@ -67,7 +67,7 @@ TEST(WmaReader, ReadsWma2WithTagsDurationAndBitrate) {
     EXPECT_EQ(r.GetBitrate(), SumOfStreamBitrates(path) / 1000);
     EXPECT_EQ(r.GetBitrate(), 128);
 
-    ReaderTags t;
+    TagInfo t;
     EXPECT_EQ(r.ReadTags(t), 1);
     EXPECT_EQ(t.title, "Song");
     EXPECT_EQ(t.artist, "Singer");
@@ -112,7 +112,7 @@ TEST(WmaReader, ReadsWma1MonoWithoutTags) {
     EXPECT_EQ(r.GetOutputChannels(), 1);
     EXPECT_EQ(r.GetDuration(), 2);
     EXPECT_EQ(r.GetBitrate(), 32);
-    ReaderTags t;
+    TagInfo t;
     r.ReadTags(t);
     EXPECT_EQ(t.title, "");
     EXPECT_EQ(t.track, "0");
@@ -136,7 +136,7 @@ TEST(WmaReader, WmvWithVideoDeliversOnlyTheAudio) {
     // overall rate stands for both.
     EXPECT_EQ(r.GetBitrate(), std::atoi(Probe(path, "bit_rate", true).c_str()) / 1000);
     EXPECT_GT(r.GetBitrate(), 64);
-    ReaderTags t;
+    TagInfo t;
     r.ReadTags(t);
     EXPECT_EQ(t.title, "Clip");
     const Decoded d = ReadAll(r);
@@ -170,7 +170,7 @@ TEST(WmaReader, TrackNumberText) {
     Make(b, "-f lavfi -i sine=d=1",
          "-c:a wmav2 -metadata WM/TrackNumber=123456789012345678901234");
     CWmaReader r;
-    ReaderTags t;
+    TagInfo t;
     ASSERT_EQ(r.Open(a, 0), 1);
     r.ReadTags(t);
     EXPECT_EQ(t.track, "12");

@@ -237,8 +237,10 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
         w.SetSampleRate(mc.rate);
         w.SetChannels(mc.channels);
         w.SetBitrate(mc.bitrate);
-        w.SetTags(kTitle, "Artist", "Album", "Genre", "2024", "Comment",
-                  "Composer", "Copyright", 3);
+        w.SetTags({.title = kTitle, .artist = "Artist", .album = "Album",
+                   .year = "2024", .genre = "Genre", .comment = "Comment",
+                   .track = "3", .composer = "Composer",
+                   .copyright = "Copyright"});
         w.SetFileName(path);
         ASSERT_EQ(w.Open(), 1) << w.GetLastError();
         frameSize = w.GetFrameSize();

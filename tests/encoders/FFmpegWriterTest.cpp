@@ -342,9 +342,12 @@ TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
         {
             CFFmpegWriter w;
             Configure(w, s, path);
-            std::string title = "标题";
-            w.SetTags(title, "歌手", "Album", "Genre", "1999", "Comment", "Composer",
-                      "(C) Someone", 12);
+            TagInfo tags{.title = "标题", .artist = "歌手", .album = "Album",
+                         .year = "1999", .genre = "Genre", .comment = "Comment",
+                         .track = "12", .composer = "Composer",
+                         .copyright = "(C) Someone"};
+            std::string& title = tags.title;
+            w.SetTags(tags);
             title = "changed";  // the writer keeps its own copy
             ASSERT_TRUE(w.Open());
             auto sig = Sine(2000, 2, 44100, 440.0);
@@ -365,12 +368,32 @@ TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
     }
 }
 
+TEST(FFmpegWriterTags, Mp3GetsNoAuthorFrame) {
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    CFFmpegWriter w;
+    Configure(w, {"mp3", kCodecMp3, 44100, 2, 128000}, path);
+    TagInfo tags;
+    tags.artist = "Artist";
+    w.SetTags(tags);
+    ASSERT_TRUE(w.Open());
+    auto sig = Sine(2000, 2, 44100, 440.0);
+    std::vector<int16_t> l, r;
+    Split(sig, 2, l, r);
+    w.Write(l.data(), r.data(), 2000);
+    w.Close();
+    EXPECT_EQ(ProbeTag(path, "artist"), "Artist");
+    EXPECT_EQ(ProbeTag(path, "author"), "");
+}
+
 TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     TempDir dir;
     const std::string path = dir.file("t.mka");
     CFFmpegWriter w;
     Configure(w, {"matroska", kCodecMp3, 44100, 2, 128000}, path);
-    w.SetTags("A\xff" "B", "", "", "", "", "", "", "", 0);
+    TagInfo tags;
+    tags.title = "A\xff" "B";
+    w.SetTags(tags);
     ASSERT_TRUE(w.Open());
     auto sig = Sine(1152, 2, 44100, 440.0);
     std::vector<int16_t> l, r;

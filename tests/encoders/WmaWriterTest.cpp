@@ -186,8 +186,10 @@ TEST(WmaWriter, OutputsAtListFormats) {
             w.SetChannels(c.inChannels);
             w.SetBitrate(item->bitrate);
             w.SetCodecParams(item->mediaType);
-            w.SetTags("Title", "Artist", "Album", "Rock", "2010", "Comment", "Composer",
-                      "Copyright", 3);
+            w.SetTags({.title = "Title", .artist = "Artist", .album = "Album",
+                       .year = "2010", .genre = "Rock", .comment = "Comment",
+                       .track = "3", .composer = "Composer",
+                       .copyright = "Copyright"});
             w.SetFileName(path);
             ASSERT_EQ(w.Open(), 1) << w.GetLastError();
             std::vector<int16_t> l(kBlockFrames), r(kBlockFrames);
@@ -231,7 +233,7 @@ TEST(WmaWriter, OutputsAtListFormats) {
         EXPECT_EQ(reader.GetSampleRate(), c.rate);
         EXPECT_EQ(reader.GetOutputChannels(), c.channels);
         EXPECT_EQ(reader.GetDuration(), 2);
-        ReaderTags t;
+        TagInfo t;
         reader.ReadTags(t);
         EXPECT_EQ(t.title, "Title");
         EXPECT_EQ(t.artist, "Artist");

@@ -208,7 +208,8 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
     host.answerYes = false;
     ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
     ASSERT_EQ(host.questions.size(), 1u);
-    EXPECT_NE(host.questions[0].find("\"" + dir.file("prog") + "/\""), std::string::npos);
+    // The question names the folder the user can put the font into.
+    EXPECT_NE(host.questions[0].find("\"" + UserDataFolder() + "/\""), std::string::npos);
     EXPECT_EQ(host.output[10], "tone.mp3");
     EXPECT_EQ(host.output[11], "失败. 需要文件 \"ct4mgm.sf2\".");
 

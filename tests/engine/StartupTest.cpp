@@ -12,7 +12,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -167,3 +169,56 @@ TEST_F(StartupSoundfont, TheBuildFolderHoldsTheFont) {
 }
 
 }  // namespace
+
+namespace {
+
+// Points XDG_DATA_HOME at `folder` for the life of the object.
+// Points the user's data folder at `folder` and the system's data folders
+// at `folder`/system, so that no installed soundfont is found.
+class DataHome {
+public:
+    explicit DataHome(const std::string& folder) {
+        if (const char* old = std::getenv("XDG_DATA_HOME")) old_ = old;
+        if (const char* old = std::getenv("XDG_DATA_DIRS")) oldDirs_ = old;
+        setenv("XDG_DATA_HOME", folder.c_str(), 1);
+        setenv("XDG_DATA_DIRS", (folder + "/system").c_str(), 1);
+    }
+    ~DataHome() {
+        if (old_) setenv("XDG_DATA_HOME", old_->c_str(), 1);
+        else unsetenv("XDG_DATA_HOME");
+        if (oldDirs_) setenv("XDG_DATA_DIRS", oldDirs_->c_str(), 1);
+        else unsetenv("XDG_DATA_DIRS");
+    }
+
+private:
+    std::optional<std::string> old_, oldDirs_;
+};
+
+}  // namespace
+
+TEST_F(StartupSoundfont, MidiIsMeasuredWithoutAFontAndTheUserFolderIsSearched) {
+    TempDir program, data;
+    DataHome home(data.path().string());
+    CCodecRuntime rt;
+    ASSERT_EQ(rt.Start(program.path().string()), StartResult::Started);
+    const std::string midi = program.file("tune.mid");
+    WriteFile(midi, TinyMidi());
+
+    // No font anywhere: the file can be listed with its length, not rendered.
+    RunState state;
+    rt.LoadSoundfont(state);
+    ASSERT_FALSE(state.soundfontReady);
+    auto probe = bass::MidiStreamCreateFile(rt.Bass(), midi, 0);
+    ASSERT_NE(probe, nullptr);
+    EXPECT_GT(probe->GetLength(), 0u);
+    EXPECT_EQ(bass::MidiStreamCreateFile(rt.Bass(), midi, 44100), nullptr);
+
+    // A font put into $XDG_DATA_HOME/quelvox is found on the next look.
+    EXPECT_EQ(UserDataFolder(), (data.path() / "quelvox").string());
+    fs::create_directories(data.path() / "quelvox");
+    const std::string font = (data.path() / "quelvox" / kSoundfontFileName).string();
+    fs::copy_file(kFont, font);
+    rt.LoadSoundfont(state);
+    EXPECT_TRUE(state.soundfontReady);
+    EXPECT_EQ(rt.Bass().DefaultSoundfont(), font);
+}

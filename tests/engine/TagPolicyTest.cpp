@@ -2,6 +2,8 @@
 #include "common/TagInfo.h"
 
 #include "common/InputType.h"
+#include "decoders/BassReader.h"
+#include "platform/bass/BassLayer.h"
 #include "common/FormatCatalogue.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
@@ -34,13 +36,10 @@ void PrintTo(const TagCall& c, std::ostream* os) {
 
 class FakeWriter : public CAudioWriter {
 public:
-    void SetTags(const std::string& title, const std::string& artist,
-                 const std::string& album, const std::string& genre,
-                 const std::string& year, const std::string& comment,
-                 const std::string& composer, const std::string& copyright,
-                 int track) override {
-        calls.push_back({title, artist, album, genre, year, comment, composer,
-                         copyright, track});
+    // The track as the writers read it.
+    void SetTags(const TagInfo& t) override {
+        calls.push_back({t.title, t.artist, t.album, t.genre, t.year, t.comment,
+                         t.composer, t.copyright, ParseDecimal(t.track)});
     }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
@@ -58,14 +57,9 @@ public:
     void Close() override {}
     int Open(const std::string&, int) override { return 1; }
     int Read(int16_t*, int16_t*) override { return 0; }
-    int ReadTags(std::string& title, std::string& artist, std::string& album,
-                 std::string& year, std::string& genre, std::string& comment,
-                 std::string& track, std::string& composer,
-                 std::string& copyright) override {
+    int ReadTags(TagInfo& t) override {
         ++readCount;
-        title = tags.title; artist = tags.artist; album = tags.album;
-        year = tags.year; genre = tags.genre; comment = tags.comment;
-        track = tags.track; composer = tags.composer; copyright = tags.copyright;
+        t = tags;
         return result;
     }
 
@@ -294,4 +288,56 @@ TEST(MergedTags, CarryOverGivesNoTags) {
     FakeWriter w;
     EXPECT_FALSE(ApplyMergedTagPolicy(w, kFormatMp3, s));
     EXPECT_TRUE(w.calls.empty());
+}
+
+TEST(CarryOverTags, WavInfoTagsAreDecidedByTheRiffInfoReader) {
+    // A WAV file whose only tags are INFO and DISP chunks: the decoding
+    // layer reports none of them, so the RIFF INFO reader supplies the
+    // display title, the genre name for "(17)" and the track.
+    std::vector<uint8_t> wav =
+        WavFileBytes(1, 1, 8000, 16, std::vector<uint8_t>(1600, 0));
+    auto append = [&wav](const std::string& id, const std::vector<uint8_t>& body) {
+        wav.insert(wav.end(), id.begin(), id.end());
+        PutLe32(wav, static_cast<uint32_t>(body.size()));
+        wav.insert(wav.end(), body.begin(), body.end());
+        if (body.size() % 2) wav.push_back(0);
+    };
+    auto text = [](const std::string& s) {
+        std::vector<uint8_t> v(s.begin(), s.end());
+        v.push_back(0);
+        return v;
+    };
+    std::vector<uint8_t> info = {'I', 'N', 'F', 'O'};
+    for (const auto& [id, value] : std::vector<std::pair<std::string, std::string>>{
+             {"IART", "Artist"}, {"IGNR", "(17)"}, {"ICRD", "2009-05-01"}, {"ITRK", "3"}}) {
+        info.insert(info.end(), id.begin(), id.end());
+        const std::vector<uint8_t> body = text(value);
+        PutLe32(info, static_cast<uint32_t>(body.size()));
+        info.insert(info.end(), body.begin(), body.end());
+        if (body.size() % 2) info.push_back(0);
+    }
+    append("LIST", info);
+    std::vector<uint8_t> disp = {1, 0, 0, 0};
+    const std::vector<uint8_t> title = text("显示标题");
+    disp.insert(disp.end(), title.begin(), title.end());
+    append("DISP", disp);
+    const uint32_t riffSize = static_cast<uint32_t>(wav.size() - 8);
+    for (int i = 0; i < 4; ++i) wav[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riffSize >> (8 * i));
+
+    TempDir dir;
+    const std::string path = dir.file("info.wav");
+    WriteFile(path, wav);
+    bass::CBassRuntime rt;
+    rt.Init();
+    CBassReader reader(rt);
+    ASSERT_EQ(reader.Open(path, 0), 1);
+    CSettings s("");
+    s.ID3TagType = kTagsFromSource;
+    auto call = Apply(s, Entry(path, kInputWav), reader);
+    ASSERT_TRUE(call);
+    EXPECT_EQ(call->title, "显示标题");
+    EXPECT_EQ(call->artist, "Artist");
+    EXPECT_EQ(call->genre, "Rock");
+    EXPECT_EQ(call->year, "2009");
+    EXPECT_EQ(call->track, 3);
 }

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzz::Scratch().Write(data, size, ".aiff");
     CAiffReader reader;
     if (reader.Open(path, 0)) {
-        ReaderTags tags;
+        TagInfo tags;
         reader.ReadTags(tags);
         int16_t left[kBlockFrames], right[kBlockFrames];
         // The densest coding (DWVW) spends at least one bit per sample.

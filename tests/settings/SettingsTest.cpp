@@ -188,9 +188,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 44 values of CSettings, FirstRun, Folder and the two of mask 0x10
-    // aside, plus five for each of the 25 formats that have them.
-    EXPECT_EQ(keys.size(), 44 - 4 + 25 * 5);
+    // 45 rows of the settings table, FirstRun, Folder and the two of mask
+    // 0x10 aside, plus five for each of the 25 formats that have them.
+    EXPECT_EQ(keys.size(), 45 - 4 + 25 * 5);
 }
 
 TEST_F(SettingsTest, OutputFormatReachesStorageOnlyWithItsOwnMask) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/bass/BassLayer.h"
@@ -19,6 +20,16 @@ inline quelvox::bass::CBassRuntime RuntimeWithAllAddOns() {
                              "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"})
         rt.PluginLoad(name);
     return rt;
+}
+
+// A tag record as one text: the nine values joined by line feeds in the
+// order track, title, artist, album, genre, year, comment, composer,
+// copyright; empty when every value is.
+inline std::string JoinedTags(const quelvox::TagInfo& t) {
+    if (t.IsEmpty()) return {};
+    return t.track + '\n' + t.title + '\n' + t.artist + '\n' + t.album + '\n' +
+           t.genre + '\n' + t.year + '\n' + t.comment + '\n' + t.composer +
+           '\n' + t.copyright;
 }
 
 // Everything a channel delivered: interleaved 16-bit stereo samples and the

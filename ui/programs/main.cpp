@@ -41,7 +41,6 @@ int main(int argc, char** argv) {
     quelvox::CCodecRuntime runtime;
     switch (runtime.Start(quelvox::ExecutableFolder())) {
         case quelvox::StartResult::Started: break;
-        case quelvox::StartResult::WrongVersion: return 1;
         case quelvox::StartResult::InitFailed:
             QMessageBox::critical(nullptr, QString::fromLatin1(quelvox::kProductName),
                                   QApplication::translate("main", "初始化软件失败 (0x0002020)."));

@@ -1,0 +1,58 @@
+#include "platform/LibraryLog.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+#include <cdio/logging.h>
+#include <fluidsynth.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+namespace quelvox {
+
+namespace {
+
+std::atomic<LibraryLogSink> g_sink{nullptr};
+
+void Emit(const std::string& line) {
+    LibraryLogSink sink = g_sink.load();
+    if (!sink || line.empty()) return;
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (!text.empty()) sink(text);
+}
+
+extern "C" void FromFfmpeg(void* object, int level, const char* format, va_list args) {
+    if (level > av_log_get_level() || !g_sink.load()) return;
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line2(object, level, format, args, line, sizeof line, &prefix);
+    Emit(line);
+}
+
+extern "C" void FromFluidSynth(int level, const char* message, void* data) {
+    (void)level;
+    (void)data;
+    if (message) Emit(std::string("fluidsynth: ") + message);
+}
+
+extern "C" void FromCdio(cdio_log_level_t level, const char* message) {
+    (void)level;
+    if (message) Emit(std::string("libcdio: ") + message);
+}
+
+}  // namespace
+
+void RouteLibraryLogs() {
+    av_log_set_callback(FromFfmpeg);
+    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN})
+        fluid_set_log_function(level, FromFluidSynth, nullptr);
+    for (int level : {FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
+    cdio_log_set_handler(FromCdio);
+}
+
+void SetLibraryLogSink(LibraryLogSink sink) { g_sink.store(sink); }
+
+}  // namespace quelvox

@@ -1,0 +1,21 @@
+// The libraries' own log lines (FFmpeg, FluidSynth, libcdio) pass through
+// one handler of ours: dropped unless the front end asks to see them. The
+// libraries keep their log settings for the whole process, so this is a
+// process-wide choice too, made by the front end before it starts work.
+#pragma once
+
+#include <string>
+
+namespace quelvox {
+
+// Receives one complete log line, without its line break.
+using LibraryLogSink = void (*)(const std::string& line);
+
+// Points every library's log at our handler (again, when called twice).
+// Until a sink is set, every line is dropped.
+void RouteLibraryLogs();
+
+// Where the lines go from now on; null drops them.
+void SetLibraryLogSink(LibraryLogSink sink);
+
+}  // namespace quelvox

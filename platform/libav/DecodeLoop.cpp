@@ -1,0 +1,28 @@
+#include "platform/libav/DecodeLoop.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace quelvox::libav {
+
+FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec,
+                          AVPacket* packet, int streamIndex) {
+    for (;;) {
+        if (av_read_frame(format, packet) < 0) {
+            avcodec_send_packet(codec, nullptr);
+            return FeedResult::Flushed;
+        }
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const int rc = avcodec_send_packet(codec, packet);
+        av_packet_unref(packet);
+        return rc >= 0 || rc == AVERROR(EAGAIN) ? FeedResult::Sent
+                                                : FeedResult::Rejected;
+    }
+}
+
+}  // namespace quelvox::libav
