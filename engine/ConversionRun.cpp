@@ -13,6 +13,7 @@
 #include "engine/Startup.h"
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
+#include "platform/DataFolders.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -152,6 +153,8 @@ bool CRunReaderServices::LoadWmaRuntime() {
 }
 
 void CRunReaderServices::OfferWmaRuntime() {
+    if (offered_) return;
+    offered_ = true;
     if (host_ && host_->AskQuestion(kWmaRuntimeQuestion)) host_->OpenInBrowser(kWmaRuntimeAddress);
 }
 
@@ -170,7 +173,11 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
     if (hasMidi && !env.state.soundfontReady) {
         env.runtime.LoadSoundfont(env.state);
         if (!env.state.soundfontReady) {
-            std::string folder = env.runtime.ProgramFolder();
+            // The question names the folder the user can write to (and
+            // Yes opens it, so it must exist).
+            std::string folder = UserDataFolder();
+            std::error_code ec;
+            if (!folder.empty()) std::filesystem::create_directories(folder, ec);
             if (folder.empty() || folder.back() != '/') folder += '/';
             if (host.AskQuestion(Format(kSoundfontQuestion, folder.c_str()))) {
                 host.OpenFolder(folder);
@@ -236,10 +243,12 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     return outcome;
 }
 
-void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                 const std::vector<int>& rows, const OutputFormatEntry& format) {
-    if (entries.empty() || entries.size() != rows.size()) return;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                       const std::vector<int>& rows, const OutputFormatEntry& format) {
+    RunOutcome result;
+    if (entries.empty() || entries.size() != rows.size()) return result;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
+    result.started = true;
 
     host.SetMainWindowEnabled(false);
     IProgress& progress = host.OpenProgress();
@@ -259,6 +268,8 @@ void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntr
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
+    result.cancelled = cancelled;
+    return result;
 }
 
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
@@ -304,10 +315,12 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
 }
 
-void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                     const std::vector<int>& rows, const OutputFormatEntry& format) {
-    if (entries.empty() || entries.size() != rows.size()) return;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
+                           const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
+                           const OutputFormatEntry& format) {
+    RunOutcome result;
+    if (entries.empty() || entries.size() != rows.size()) return result;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
 
     // Every entry counts towards the merged format: the converter brings
     // any rate and channel count to it.
@@ -320,7 +333,8 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     if (maxChannels < 1) maxChannels = 2;
 
     const std::string path = host.ChooseMergedFile(format);
-    if (path.empty()) return;
+    if (path.empty()) return result;
+    result.mergedPath = path;
 
     RunState& state = env.state;
     CSilentProgress quiet;
@@ -334,8 +348,9 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
                                     mergedChannels);
     if (!writer) {
         host.ShowWarning(Format(kMergedCreateFailed, path.c_str()));
-        return;
+        return result;
     }
+    result.started = true;
 
     host.SetMainWindowEnabled(false);
     IProgress& progress = host.OpenProgress();
@@ -392,13 +407,16 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
         }
         RemoveFile(tempSource);
         ReportSuccess(host, row, state, mergedName);
+        result.appendedRows.push_back(row);
         progress.Pump();
         cancelled = progress.IsCancelled();
     }
 
     writer->Close();
     writer.reset();
-    if (cancelled || !output.Commit()) {
+    result.mergedKept = !cancelled && output.Commit();
+    result.mergedMoveFailed = !cancelled && !result.mergedKept;
+    if (!result.mergedKept) {
         output.Abandon();
         for (FileEntry* e : visited) e->OutputPath.clear();
     }
@@ -406,6 +424,8 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
+    result.cancelled = cancelled;
+    return result;
 }
 
 }  // namespace quelvox
