@@ -334,8 +334,11 @@ void CMainWindow::SetVolumeCell(int row, const std::string& text) {
 }
 
 void CMainWindow::SetOutputCell(int row, const std::string& text) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
+    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) {
         item->setText(kColumnOutput, QString::fromStdString(text));
+        // A failure text can be longer than even the widened column.
+        item->setToolTip(kColumnOutput, QString::fromStdString(text));
+    }
 }
 
 void CMainWindow::ScrollToRow(int row) {

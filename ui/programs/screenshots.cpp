@@ -19,7 +19,6 @@
 #include "ui/SkinButton.h"
 
 #include <QAbstractItemView>
-#include <QScrollBar>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -178,7 +177,7 @@ int main(int argc, char** argv) {
         const QString folder = scratch.path() + QStringLiteral("/音乐");
         QDir().mkpath(folder);
         std::vector<std::string> paths;
-        for (const char* name : {"Track01.cda", "broken.mp3", "notes.wav"}) {
+        for (const char* name : {"Track01.cda", "broken.ogg", "notes.wav"}) {
             paths.push_back((folder + u'/' + QString::fromUtf8(name)).toStdString());
             std::ofstream(paths.back()) << (paths.back().ends_with(".cda") ? "RIFF....CDDAfmt " : "no audio");
         }
@@ -203,7 +202,6 @@ int main(int argc, char** argv) {
     window.SetOutputCell(5, "voice-memo.mp3");
     window.SetOutputCell(6, "已取消");
     window.List()->scrollToItem(window.List()->topLevelItem(0));
-    window.List()->horizontalScrollBar()->setValue(window.List()->horizontalScrollBar()->maximum());
     Settle();
     Save(window.grab(), QStringLiteral("main-after-run.png"));
 
