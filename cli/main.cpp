@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 extern char** environ;
 
@@ -149,8 +148,8 @@ int main(int argc, char** argv) {
         format = FindFormat(catalogue, settings.OutputFormat);
         if (!format) format = FindFormat(catalogue, kFormatMp3);
     }
-    int jobs = options.jobs;
-    if (jobs <= 0) jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    // Without -j, the stored number of files converted at once.
+    const int jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(settings);
 
     InstallInterruptHandler();
     CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
