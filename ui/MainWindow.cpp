@@ -13,6 +13,7 @@
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
+#include "ui/WorkerRun.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -554,7 +555,9 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
         CRunReaderServices readers(runtime_, wmaFormats_, this);
         RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
         if (!merged) {
-            ::quelvox::ConvertEach(env, *this, entries, rows, *format);
+            // Each file to its own output, on worker threads (one worker
+            // converts them one after another).
+            ConvertOnWorkers(env, *this, *this, entries, rows, *format, FilesAtOnce(settings_));
             return;
         }
         const RunOutcome outcome = ::quelvox::ConvertAllToOne(env, *this, entries, rows, *format);

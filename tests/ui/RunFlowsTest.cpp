@@ -18,6 +18,7 @@
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -126,7 +127,8 @@ TEST_F(RunFlowsTest, AddAFolderThenConvertEveryRowToMp3) {
     window->ConvertAll();
     watcher.stop();
     EXPECT_TRUE(twoBars);
-    EXPECT_TRUE(runText.startsWith("转换 1 of 2 文件到 ")) << qPrintable(runText);
+    EXPECT_TRUE(QRegularExpression("^转换 [12] of 2 文件到 ").match(runText).hasMatch())
+        << qPrintable(runText);
     EXPECT_EQ(Column(kColumnOutput), QStringList({"a.mp3", "b.mp3"}));
     EXPECT_EQ(Column(kColumnVolume), QStringList({"100.00%", "100.00%"}));
     for (const char* name : {"a.mp3", "b.mp3"})

@@ -1,0 +1,203 @@
+#include "ui/WorkerRun.h"
+
+#include "engine/ParallelRun.h"
+#include "settings/Settings.h"
+#include "common/FormatCatalogue.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace quelvox::ui {
+
+namespace {
+
+// How often the window shows the run's progress and looks at Cancel.
+constexpr int kRefreshMs = 30;
+
+// The window host as the worker threads see it: cells are queued to the
+// window thread, questions wait there for their answer. Rows are the
+// runner's 0-based indices, turned into the window's row numbers.
+class CWindowThreadHost : public IRunHost {
+public:
+    CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows)
+        : window_(window), context_(context), rows_(rows) {}
+
+    void SetVolumeCell(int index, const std::string& text) override {
+        Queue([this, row = Row(index), text] { window_.SetVolumeCell(row, text); });
+    }
+    void SetOutputCell(int index, const std::string& text) override {
+        Queue([this, row = Row(index), text] { window_.SetOutputCell(row, text); });
+    }
+    void ScrollToRow(int index) override {
+        Queue([this, row = Row(index)] { window_.ScrollToRow(row); });
+    }
+    void WidenOutputColumn() override {
+        Queue([this] { window_.WidenOutputColumn(); });
+    }
+    bool AskQuestion(const std::string& text) override {
+        bool answer = false;
+        Wait([&] { answer = window_.AskQuestion(text); });
+        return answer;
+    }
+    void ShowWarning(const std::string& text) override {
+        Wait([&] { window_.ShowWarning(text); });
+    }
+    void OpenInBrowser(const std::string& address) override {
+        Wait([&] { window_.OpenInBrowser(address); });
+    }
+    void OpenFolder(const std::string& folder) override {
+        Wait([&] { window_.OpenFolder(folder); });
+    }
+    void ShowInFileManager(const std::string& path) override {
+        Wait([&] { window_.ShowInFileManager(path); });
+    }
+    // A parallel run has no window of its own and no save dialog.
+    IProgress& OpenProgress() override { return silent_; }
+    void CloseProgress() override {}
+    std::string ChooseMergedFile(const OutputFormatEntry&) override { return {}; }
+
+private:
+    int Row(int index) const { return rows_.at(static_cast<size_t>(index)); }
+    template <typename F>
+    void Queue(F work) {
+        QMetaObject::invokeMethod(&context_, std::move(work), Qt::QueuedConnection);
+    }
+    template <typename F>
+    void Wait(F work) {
+        if (QThread::currentThread() == context_.thread())
+            work();
+        else
+            QMetaObject::invokeMethod(&context_, work, Qt::BlockingQueuedConnection);
+    }
+
+    class CNoProgress : public IProgress {
+    public:
+        void SetFileText(const std::string&) override {}
+        void SetFileProgress(uint64_t, uint64_t) override {}
+        void SetRunText(const std::string&) override {}
+        void SetRunProgress(int, int) override {}
+        void Pump() override {}
+        bool IsCancelled() const override { return false; }
+    };
+
+    IRunHost& window_;
+    QObject& context_;
+    const std::vector<int>& rows_;
+    CNoProgress silent_;
+};
+
+// What the runner last reported, kept for the window thread to show.
+class CRunView : public IParallelRunView {
+public:
+    void RowsFinished(int) override {}
+    void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) override {
+        Shown now;
+        now.done = done;
+        now.count = count;
+        double sum = 0.0;
+        for (const CSharedProgress* sink : inFlight) {
+            const CSharedProgress::Snapshot s = sink->Read();
+            sum += static_cast<double>(s.position) / static_cast<double>(std::max<uint64_t>(s.total, 1));
+            // The most recently started file is the last in list order.
+            now.fileText = s.fileText;
+            now.runText = s.runText;
+        }
+        now.fileShare = inFlight.empty() ? 0.0 : sum / static_cast<double>(inFlight.size());
+        std::lock_guard lock(mutex_);
+        shown_ = now;
+    }
+
+    struct Shown {
+        int done = 0;
+        int count = 0;
+        double fileShare = 0.0;
+        std::string fileText;
+        std::string runText;
+    };
+    Shown Read() const {
+        std::lock_guard lock(mutex_);
+        return shown_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Shown shown_;
+};
+
+}  // namespace
+
+RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& context,
+                            const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
+                            const OutputFormatEntry& format, int jobs) {
+    RunOutcome outcome;
+    if (entries.empty() || entries.size() != rows.size()) return outcome;
+    if (!PrepareRunRuntimes(env, window, entries, format)) return outcome;
+    outcome.started = true;
+    jobs = std::clamp(jobs, 1, static_cast<int>(entries.size()));
+
+    IProgress& progress = window.OpenProgress();
+    const int count = static_cast<int>(entries.size());
+    progress.SetRunProgress(0, count);
+    // Until the runner first reports (about every 100 ms): the run's start.
+    progress.SetRunText("转换 1 of " + std::to_string(count) + " 文件到 " + FormatDescription(format) +
+                        "...");
+    progress.SetFileText("开始转换 " + std::filesystem::path(entries.front()->Path).filename().string() +
+                         "...");
+
+    CWindowThreadHost host(window, context, rows);
+    // The workers' reader services ask their questions through the
+    // window thread.
+    CRunReaderServices readers(env.runtime, env.wmaFormats, &host);
+    RunEnvironment workerEnv{env.settings, env.runtime, readers, env.wmaFormats, env.state};
+    CRunView view;
+    std::atomic<bool> cancel{false};
+
+    QEventLoop loop;
+    QTimer refresh;
+    refresh.setInterval(kRefreshMs);
+    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+        if (progress.IsCancelled()) cancel = true;
+        const CRunView::Shown now = view.Read();
+        if (now.count == 0) return;
+        progress.SetRunProgress(now.done, now.count);
+        if (!now.runText.empty()) progress.SetRunText(now.runText);
+        if (!now.fileText.empty()) progress.SetFileText(now.fileText);
+        progress.SetFileProgress(static_cast<uint64_t>(now.fileShare * 1000.0), 1000);
+    });
+    refresh.start();
+
+    bool finished = false;
+    std::thread runner([&] {
+        finished = ConvertAtOnce(workerEnv, host, view, entries, format, jobs, cancel);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    runner.join();
+    refresh.stop();
+    // The last cells the workers queued.
+    QCoreApplication::sendPostedEvents(&context);
+
+    window.CloseProgress();
+    outcome.cancelled = !finished;
+    if (finished && env.settings.BrowseOutputFolder) {
+        for (const FileEntry* e : entries) {
+            std::error_code ec;
+            if (!e->OutputPath.empty() && std::filesystem::is_regular_file(e->OutputPath, ec)) {
+                window.ShowInFileManager(e->OutputPath);
+                break;
+            }
+        }
+    }
+    return outcome;
+}
+
+}  // namespace quelvox::ui
