@@ -23,78 +23,6 @@ namespace {
 // How often the window shows the run's progress and looks at Cancel.
 constexpr int kRefreshMs = 30;
 
-// The window host as the worker threads see it: cells are queued to the
-// window thread, questions wait there for their answer. Rows are the
-// runner's 0-based indices, turned into the window's row numbers.
-class CWindowThreadHost : public IRunHost {
-public:
-    CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows)
-        : window_(window), context_(context), rows_(rows) {}
-
-    void SetVolumeCell(int index, const std::string& text) override {
-        Queue([this, row = Row(index), text] { window_.SetVolumeCell(row, text); });
-    }
-    void SetOutputCell(int index, const std::string& text) override {
-        Queue([this, row = Row(index), text] { window_.SetOutputCell(row, text); });
-    }
-    void ScrollToRow(int index) override {
-        Queue([this, row = Row(index)] { window_.ScrollToRow(row); });
-    }
-    void WidenOutputColumn() override {
-        Queue([this] { window_.WidenOutputColumn(); });
-    }
-    bool AskQuestion(const std::string& text) override {
-        bool answer = false;
-        Wait([&] { answer = window_.AskQuestion(text); });
-        return answer;
-    }
-    void ShowWarning(const std::string& text) override {
-        Wait([&] { window_.ShowWarning(text); });
-    }
-    void OpenInBrowser(const std::string& address) override {
-        Wait([&] { window_.OpenInBrowser(address); });
-    }
-    void OpenFolder(const std::string& folder) override {
-        Wait([&] { window_.OpenFolder(folder); });
-    }
-    void ShowInFileManager(const std::string& path) override {
-        Wait([&] { window_.ShowInFileManager(path); });
-    }
-    // A parallel run has no window of its own and no save dialog.
-    IProgress& OpenProgress() override { return silent_; }
-    void CloseProgress() override {}
-    std::string ChooseMergedFile(const OutputFormatEntry&) override { return {}; }
-
-private:
-    int Row(int index) const { return rows_.at(static_cast<size_t>(index)); }
-    template <typename F>
-    void Queue(F work) {
-        QMetaObject::invokeMethod(&context_, std::move(work), Qt::QueuedConnection);
-    }
-    template <typename F>
-    void Wait(F work) {
-        if (QThread::currentThread() == context_.thread())
-            work();
-        else
-            QMetaObject::invokeMethod(&context_, work, Qt::BlockingQueuedConnection);
-    }
-
-    class CNoProgress : public IProgress {
-    public:
-        void SetFileText(const std::string&) override {}
-        void SetFileProgress(uint64_t, uint64_t) override {}
-        void SetRunText(const std::string&) override {}
-        void SetRunProgress(int, int) override {}
-        void Pump() override {}
-        bool IsCancelled() const override { return false; }
-    };
-
-    IRunHost& window_;
-    QObject& context_;
-    const std::vector<int>& rows_;
-    CNoProgress silent_;
-};
-
 // What the runner last reported, kept for the window thread to show.
 class CRunView : public IParallelRunView {
 public:
@@ -134,6 +62,50 @@ private:
 };
 
 }  // namespace
+
+CWindowThreadHost::CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows)
+    : window_(window), context_(context), rows_(rows) {}
+
+int CWindowThreadHost::Row(int index) const { return rows_.at(static_cast<size_t>(index)); }
+
+void CWindowThreadHost::Queue(std::function<void()> work) {
+    QMetaObject::invokeMethod(&context_, std::move(work), Qt::QueuedConnection);
+}
+
+void CWindowThreadHost::Wait(const std::function<void()>& work) {
+    if (QThread::currentThread() == context_.thread())
+        work();
+    else
+        QMetaObject::invokeMethod(&context_, work, Qt::BlockingQueuedConnection);
+}
+
+void CWindowThreadHost::SetVolumeCell(int index, const std::string& text) {
+    Queue([this, row = Row(index), text] { window_.SetVolumeCell(row, text); });
+}
+void CWindowThreadHost::SetOutputCell(int index, const std::string& text) {
+    Queue([this, row = Row(index), text] { window_.SetOutputCell(row, text); });
+}
+void CWindowThreadHost::ScrollToRow(int index) {
+    Queue([this, row = Row(index)] { window_.ScrollToRow(row); });
+}
+void CWindowThreadHost::WidenOutputColumn() { Queue([this] { window_.WidenOutputColumn(); }); }
+bool CWindowThreadHost::AskQuestion(const std::string& text) {
+    bool answer = false;
+    Wait([&] { answer = window_.AskQuestion(text); });
+    return answer;
+}
+void CWindowThreadHost::ShowWarning(const std::string& text) {
+    Wait([&] { window_.ShowWarning(text); });
+}
+void CWindowThreadHost::OpenInBrowser(const std::string& address) {
+    Wait([&] { window_.OpenInBrowser(address); });
+}
+void CWindowThreadHost::OpenFolder(const std::string& folder) {
+    Wait([&] { window_.OpenFolder(folder); });
+}
+void CWindowThreadHost::ShowInFileManager(const std::string& path) {
+    Wait([&] { window_.ShowInFileManager(path); });
+}
 
 RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& context,
                             const std::vector<FileEntry*>& entries, const std::vector<int>& rows,

@@ -13,13 +13,49 @@
 
 #include "engine/ConversionRun.h"
 
+#include "engine/SilentProgress.h"
+
+#include <functional>
+#include <string>
 #include <vector>
 
 class QObject;
 
 namespace quelvox::ui {
 
-class CProgressWindow;
+// The window's host as worker threads see it: cells are queued to the
+// window thread; questions, messages and shell requests are carried out
+// there while the worker waits for them. Rows are a run's 0-based indices,
+// turned into the window's row numbers through `rows`. The window thread
+// must be spinning its event loop while a worker waits.
+class CWindowThreadHost : public IRunHost {
+public:
+    CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows);
+
+    void SetVolumeCell(int index, const std::string& text) override;
+    void SetOutputCell(int index, const std::string& text) override;
+    void ScrollToRow(int index) override;
+    void WidenOutputColumn() override;
+    bool AskQuestion(const std::string& text) override;
+    void ShowWarning(const std::string& text) override;
+    void OpenInBrowser(const std::string& address) override;
+    void OpenFolder(const std::string& folder) override;
+    void ShowInFileManager(const std::string& path) override;
+    // A parallel run has no progress window of its own and no save dialog.
+    IProgress& OpenProgress() override { return silent_; }
+    void CloseProgress() override {}
+    std::string ChooseMergedFile(const OutputFormatEntry&) override { return {}; }
+
+private:
+    int Row(int index) const;
+    void Queue(std::function<void()> work);
+    void Wait(const std::function<void()>& work);
+
+    IRunHost& window_;
+    QObject& context_;
+    const std::vector<int>& rows_;
+    CSilentProgress silent_;
+};
 
 // Runs the files of `entries` (list rows `rows`) `jobs` at once. `window`
 // is the host on the window thread (its progress window, questions, cells

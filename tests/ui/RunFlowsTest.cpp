@@ -8,6 +8,7 @@
 #include "ui/FileDialogs.h"
 #include "ui/FileList.h"
 #include "ui/ProgressWindows.h"
+#include "ui/WorkerRun.h"
 
 #include "support/TestSupport.h"
 #include "WindowSupport.h"
@@ -20,11 +21,15 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
 
 using namespace quelvox;
 using namespace quelvox::ui;
@@ -271,6 +276,98 @@ TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
     for (int i = 0; i < 100 && !offered().contains("song.MP3"); ++i) QTest::qWait(10);
     EXPECT_TRUE(offered().contains("song.MP3"));
     EXPECT_FALSE(offered().contains("notes.txt"));
+}
+
+// ---- converting on worker threads ----------------------------------------
+
+TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
+    // Two sources of one name, so that the second output takes a numbered
+    // name, and track numbers by list position.
+    window->AddChosenFiles({Make("a.wav", "sine=frequency=300:duration=2"),
+                            Make("x/a.wav", "sine=frequency=500:duration=1"),
+                            Make("b.wav", "sine=frequency=700:duration=3"),
+                            Make("c.wav", "sine=frequency=900:duration=1")});
+    ASSERT_EQ(window->List()->RowCount(), 4);
+    Choose(kFormatMp3);
+    CSettings& s = window->Settings();
+    s.TrackNumType = 1;
+    s.BrowseOutputFolder = 0;
+    std::map<int, QStringList> rows;
+    for (int workers : {1, 2}) {
+        const std::string out = dir.file("out" + std::to_string(workers));
+        fs::create_directories(out);
+        s.DestSpecifiedFolder = out;
+        s.SimultaneousFiles = workers;
+        window->ConvertAll();
+        rows[workers] = Column(kColumnOutput) + Column(kColumnVolume);
+    }
+    EXPECT_EQ(rows[1], rows[2]);
+    EXPECT_EQ(rows[1].mid(0, 4), QStringList({"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}));
+    for (const char* name : {"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}) {
+        const std::vector<uint8_t> one = ReadFile(dir.file(std::string("out1/") + name));
+        EXPECT_FALSE(one.empty()) << name;
+        EXPECT_EQ(one, ReadFile(dir.file(std::string("out2/") + name))) << name;
+    }
+}
+
+TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
+    QStringList files;
+    for (int i = 0; i < 4; ++i) files << Make(std::to_string(i) + ".wav", "sine=duration=30");
+    window->AddChosenFiles(files);
+    Choose(kFormatMp3);
+    window->Settings().SimultaneousFiles = 2;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (CProgressWindow* p = window->Progress(); p && Column(kColumnOutput).contains("正在转换..."))
+            p->CancelButton()->click();
+    });
+    watcher.start(1);
+    window->ConvertAll();
+    watcher.stop();
+
+    const QStringList outputs = Column(kColumnOutput);
+    EXPECT_TRUE(outputs.contains("已取消")) << qPrintable(outputs.join(u','));
+    // What is in the output folder is exactly the finished rows' files.
+    std::set<std::string> finished, present;
+    for (int row = 1; row <= 4; ++row)
+        if (const std::string& path = window->List()->EntryAt(row)->OutputPath; !path.empty())
+            finished.insert(fs::path(path).filename().string());
+    for (const auto& f : fs::directory_iterator(dir.file("out"))) present.insert(f.path().filename().string());
+    EXPECT_EQ(present, finished);
+    for (const QString& text : outputs) EXPECT_NE(text, "正在转换...");
+    EXPECT_TRUE(shell.revealed.isEmpty());
+}
+
+TEST_F(RunFlowsTest, AWorkersQuestionIsAskedOnTheWindowThreadAndAnsweredBack) {
+    // Records the thread each question is asked on.
+    class ThreadPrompts : public RecordingPrompts {
+    public:
+        bool Question(QWidget* parent, const QString& text) override {
+            threads << QThread::currentThread();
+            return RecordingPrompts::Question(parent, text);
+        }
+        QList<QThread*> threads;
+    } asked;
+    asked.answer = true;
+    auto w = std::make_unique<CMainWindow>(runtime, MainWindowServices{&asked, &shell, location, &dialogs});
+    w->AddChosenFiles({Make("q.wav")});
+    const std::vector<int> rows{1};
+    CWindowThreadHost host(*w, *w, rows);
+
+    QEventLoop loop;
+    bool answer = false;
+    std::thread worker([&] {
+        answer = host.AskQuestion("要下载吗?");
+        host.SetOutputCell(0, "正在转换...");
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(asked.shown, QStringList({"要下载吗?"}));
+    EXPECT_EQ(asked.threads, QList<QThread*>({w->thread()}));
+    EXPECT_EQ(w->List()->topLevelItem(0)->text(kColumnOutput), "正在转换...");
 }
 
 }  // namespace
