@@ -560,7 +560,7 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
             ConvertOnWorkers(env, *this, *this, entries, rows, *format, FilesAtOnce(settings_));
             return;
         }
-        const RunOutcome outcome = ::quelvox::ConvertAllToOne(env, *this, entries, rows, *format);
+        const RunOutcome outcome = ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
         if (!outcome.started || outcome.mergedKept) return;
         // The rows appended to a merged file that was not kept must not name
         // it: they say why it is not there.

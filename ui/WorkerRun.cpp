@@ -63,8 +63,30 @@ private:
 
 }  // namespace
 
-CWindowThreadHost::CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows)
-    : window_(window), context_(context), rows_(rows) {}
+CWindowThreadHost::CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows,
+                                     IProgress* progress)
+    : window_(window), context_(context), rows_(rows), progress_(progress) {}
+
+IProgress& CWindowThreadHost::OpenProgress() {
+    if (!progress_) return silent_;
+    Wait([&] { windowProgress_ = &window_.OpenProgress(); });
+    return *progress_;
+}
+
+void CWindowThreadHost::CloseProgress() {
+    if (!progress_) return;
+    Wait([&] {
+        windowProgress_ = nullptr;
+        window_.CloseProgress();
+    });
+}
+
+std::string CWindowThreadHost::ChooseMergedFile(const OutputFormatEntry& format) {
+    if (!progress_) return {};
+    std::string chosen;
+    Wait([&] { chosen = window_.ChooseMergedFile(format); });
+    return chosen;
+}
 
 int CWindowThreadHost::Row(int index) const { return rows_.at(static_cast<size_t>(index)); }
 
@@ -169,6 +191,45 @@ RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& cont
             }
         }
     }
+    return outcome;
+}
+
+RunOutcome ConvertMergedOffThread(RunEnvironment& env, IRunHost& window, QObject& context,
+                                  const std::vector<FileEntry*>& entries,
+                                  const std::vector<int>& rows, const OutputFormatEntry& format) {
+    std::atomic<bool> cancel{false};
+    CSharedProgress shared(cancel);
+    std::vector<int> indices(rows.size());
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int>(i);
+    CWindowThreadHost host(window, context, rows, &shared);
+    CRunReaderServices readers(env.runtime, env.wmaFormats, &host);
+    RunEnvironment threadEnv{env.settings, env.runtime, readers, env.wmaFormats, env.state};
+
+    QEventLoop loop;
+    QTimer refresh;
+    refresh.setInterval(kRefreshMs);
+    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+        IProgress* shown = host.WindowProgress();
+        if (!shown) return;
+        if (shown->IsCancelled()) cancel = true;
+        const CSharedProgress::Snapshot now = shared.Read();
+        shown->SetRunProgress(now.done, now.count);
+        shown->SetRunText(now.runText);
+        shown->SetFileText(now.fileText);
+        shown->SetFileProgress(now.position, now.total);
+    });
+    refresh.start();
+
+    RunOutcome outcome;
+    std::thread runner([&] {
+        outcome = ConvertAllToOne(threadEnv, host, entries, indices, format);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    runner.join();
+    refresh.stop();
+    QCoreApplication::sendPostedEvents(&context);
+    for (int& row : outcome.appendedRows) row = rows.at(static_cast<size_t>(row));
     return outcome;
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/SilentProgress.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,7 +31,12 @@ namespace quelvox::ui {
 // must be spinning its event loop while a worker waits.
 class CWindowThreadHost : public IRunHost {
 public:
-    CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows);
+    // With `progress`, the host is that of a whole run on another thread
+    // (a merged run): OpenProgress shows the window's progress window and
+    // hands the run `progress`, whose texts and bars the window thread
+    // copies; the save dialog is the window's.
+    CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows,
+                      IProgress* progress = nullptr);
 
     void SetVolumeCell(int index, const std::string& text) override;
     void SetOutputCell(int index, const std::string& text) override;
@@ -41,10 +47,12 @@ public:
     void OpenInBrowser(const std::string& address) override;
     void OpenFolder(const std::string& folder) override;
     void ShowInFileManager(const std::string& path) override;
-    // A parallel run has no progress window of its own and no save dialog.
-    IProgress& OpenProgress() override { return silent_; }
-    void CloseProgress() override {}
-    std::string ChooseMergedFile(const OutputFormatEntry&) override { return {}; }
+    IProgress& OpenProgress() override;
+    void CloseProgress() override;
+    std::string ChooseMergedFile(const OutputFormatEntry& format) override;
+    // The window's progress window while a run's progress is shown, or
+    // null; for the window thread.
+    IProgress* WindowProgress() const { return windowProgress_; }
 
 private:
     int Row(int index) const;
@@ -54,6 +62,8 @@ private:
     IRunHost& window_;
     QObject& context_;
     const std::vector<int>& rows_;
+    IProgress* progress_;
+    std::atomic<IProgress*> windowProgress_{nullptr};
     CSilentProgress silent_;
 };
 
@@ -66,5 +76,12 @@ private:
 RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& context,
                             const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
                             const OutputFormatEntry& format, int jobs);
+
+// All the rows into one file, run on a thread of its own while the window
+// thread draws; the questions, the save dialog and the messages are the
+// window's, on its thread. Rows of the outcome are the window's rows.
+RunOutcome ConvertMergedOffThread(RunEnvironment& env, IRunHost& window, QObject& context,
+                                  const std::vector<FileEntry*>& entries,
+                                  const std::vector<int>& rows, const OutputFormatEntry& format);
 
 }  // namespace quelvox::ui
