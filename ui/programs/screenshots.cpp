@@ -181,8 +181,8 @@ int main(int argc, char** argv) {
             paths.push_back((folder + u'/' + QString::fromUtf8(name)).toStdString());
             std::ofstream(paths.back()) << (paths.back().ends_with(".cda") ? "RIFF....CDDAfmt " : "no audio");
         }
-        WmaFormatList formats;
-        CRunReaderServices readers(runtime, formats, nullptr);
+        WmaFormatList wmaFormats;
+        CRunReaderServices readers(runtime, wmaFormats, nullptr);
         const AddPathListResult added =
             AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
