@@ -179,7 +179,7 @@ std::string UsageText() {
            "      --set NAME=VALUE use VALUE for the stored setting NAME in this run\n"
            "                       (e.g. --set VolumeType=0 --set MP3BitRate=192000)\n"
            "  -j, --jobs N         convert N files at once, 1 to 9999 (default: the\n"
-           "                       number of processors)\n"
+           "                       stored SimultaneousFiles, the number of processors)\n"
            "      --list-formats   list the output formats and exit\n"
            "      --probe          list the files with duration, bit rate, rate and\n"
            "                       channels, convert nothing\n"

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 extern char** environ;
 
@@ -155,8 +154,8 @@ int main(int argc, char** argv) {
         format = FindFormat(catalogue, settings.OutputFormat);
         if (!format) format = FindFormat(catalogue, kFormatMp3);
     }
-    int jobs = options.jobs;
-    if (jobs <= 0) jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    // Without -j, the stored number of files converted at once.
+    const int jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(settings);
 
     InstallInterruptHandler();
     CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
@@ -184,7 +183,7 @@ int main(int argc, char** argv) {
     for (const std::string& item : options.paths) {
         std::error_code ec;
         if (fs::is_directory(item, ec))
-            SearchFolder(item, settings, paths, &unreadableFolders);
+            SearchFolder(item, settings, paths, nullptr, &unreadableFolders);
         else
             paths.push_back(item);
     }

@@ -13,7 +13,9 @@ inline constexpr const char* kProductVersionText = "4.3 build 1287";
 inline constexpr const char* kWebAddress = "https://quelvox.org/";
 inline constexpr const char* kSupportAddress = "support@quelvox.org";
 inline constexpr const char* kUpdateAddress = "https://quelvox.org/download/";
-inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/download/wma-runtime";
+// WMA work stands on FFmpeg's WMA codecs and ASF container: our help page
+// on installing an FFmpeg that has them.
+inline constexpr const char* kWmaRuntimeAddress = "https://quelvox.org/help/ffmpeg-wma/";
 inline constexpr const char* kSoundfontAddress = "https://quelvox.org/download/ct4mgm.sf2";
 // Page of the companion program for video files, offered when the user
 // picks the video item of the format list.

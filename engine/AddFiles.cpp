@@ -147,28 +147,49 @@ std::vector<std::string> BuildFolderList(const std::string& folder) {
     return folders;
 }
 
-void SearchFolder(const std::string& folder, const CSettings& settings,
-                  std::vector<std::string>& pathList, std::vector<std::string>* unreadable) {
-    for (const std::string& current : BuildFolderList(folder)) {
+bool SearchFolder(const std::string& folder, const CSettings& settings,
+                  std::vector<std::string>& pathList, IProgress* progress,
+                  std::vector<std::string>* unreadable) {
+    CSilentProgress silent;
+    IProgress& bar = progress ? *progress : silent;
+    // The order of BuildFolderList (each folder before its subfolders,
+    // depth first) with each folder read once: its files are taken when it
+    // is reached and its subfolders pushed in reverse so the first comes
+    // next.
+    std::set<std::string> seen;
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        bar.Pump();
+        if (bar.IsCancelled()) return false;
+        std::string current = std::move(pending.back());
+        pending.pop_back();
+        if (!seen.insert(FolderKey(current)).second) continue;
         bool skipped = false;
         const std::vector<FolderEntry> entries = ListFolder(current, &skipped);
         if (skipped && unreadable) unreadable->push_back(current);
         for (const FolderEntry& entry : entries) {
             if (entry.kind != EntryKind::File) continue;
             AcceptPath(settings, Join(current, entry.name), pathList);
+            bar.Pump();
+            if (bar.IsCancelled()) return false;
         }
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            if (it->kind == EntryKind::Folder) pending.push_back(Join(current, it->name));
     }
+    return true;
 }
 
-void CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
-                         std::vector<std::string>& pathList) {
+bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
+                         std::vector<std::string>& pathList, IProgress* progress) {
     for (const std::string& item : items) {
         std::error_code ec;
-        if (fs::is_directory(item, ec))
-            SearchFolder(item, settings, pathList);
-        else
+        if (fs::is_directory(item, ec)) {
+            if (!SearchFolder(item, settings, pathList, progress)) return false;
+        } else {
             AcceptPath(settings, item, pathList);
+        }
     }
+    return true;
 }
 
 std::string AddFailureSupportNote() {
@@ -187,9 +208,17 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     bar.Pump();
     state.errorDetail.clear();
 
-    std::string failureText;
+    // Failed paths grouped by the note that explains them, in the order
+    // the notes first occur; the note of a group stands right after its
+    // paths, so a cause is never given for files it does not concern.
+    struct FailureGroup {
+        std::string note;
+        std::string paths;
+    };
+    std::vector<FailureGroup> groups;
     int failureCount = 0;
-    bool unrepresentableName = false;
+    const std::string unrepresentableNote =
+        "有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.";
 
     for (int i = 0; i < total; ++i) {
         const std::string& path = paths[static_cast<size_t>(i)];
@@ -205,22 +234,28 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         // '?' is an ordinary character of a file name, and what cannot be
         // represented is a name that is not valid UTF-8.
         bool ok = false;
+        std::string note;
         if (!IsValidUtf8(path)) {
-            unrepresentableName = true;
+            note = unrepresentableNote;
             result.failures.push_back({path, "the file name is not valid UTF-8"});
         } else {
+            state.errorDetail.clear();
             int row = AddFileEntry(services, state, pathMap, list, path);
             ok = row != -1;
             if (row > 0) ++result.added;
             if (row == 0) ++result.listed;
             if (!ok) result.failures.push_back({path, AddFailureReason(path)});
+            note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail;
         }
 
         if (!ok) {
-            if (failureCount < kMaxListedFailures)
-                failureText += shown + "\n";
-            else if (failureCount == kMaxListedFailures)
-                failureText += "<more files>...\n";
+            if (failureCount <= kMaxListedFailures) {
+                auto group = std::find_if(groups.begin(), groups.end(),
+                                          [&](const FailureGroup& g) { return g.note == note; });
+                if (group == groups.end()) group = groups.insert(groups.end(), {note, {}});
+                group->paths +=
+                    failureCount < kMaxListedFailures ? shown + "\n" : "<more files>...\n";
+            }
             ++failureCount;
             ++result.failed;
         }
@@ -233,14 +268,12 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
     }
 
-    if (!failureText.empty()) {
-        result.message = "无法载入以下文件.\n\n" + failureText;
-        if (unrepresentableName)
-            result.message += "\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.";
-        else if (!state.errorDetail.empty())
-            result.message += "\n" + state.errorDetail;
-        else
-            result.message += "\n" + AddFailureSupportNote();
+    if (!groups.empty()) {
+        result.message = "无法载入以下文件.\n\n";
+        for (size_t g = 0; g < groups.size(); ++g) {
+            if (g > 0) result.message += "\n\n";
+            result.message += groups[g].paths + "\n" + groups[g].note;
+        }
     }
     return result;
 }

@@ -61,15 +61,19 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 // sockets, devices: opening one could block the batch) are skipped; a folder
 // that cannot be read is skipped without ending the search, and appended
 // to `unreadable` when that is given.
-void SearchFolder(const std::string& folder, const CSettings& settings,
-                  std::vector<std::string>& pathList,
+// A search of a large tree takes a while: `progress` (may be null) is
+// pumped for every folder and file, and once it reads as cancelled the
+// search stops and returns false (what was found so far stays appended).
+bool SearchFolder(const std::string& folder, const CSettings& settings,
+                  std::vector<std::string>& pathList, IProgress* progress = nullptr,
                   std::vector<std::string>* unreadable = nullptr);
 
 // Collects the paths of dropped items (or command-line arguments), in the
 // order given: a folder is searched with SearchFolder, anything else goes
-// through AcceptPath.
-void CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
-                         std::vector<std::string>& pathList);
+// through AcceptPath. False when a search was cancelled (then the later
+// items are not looked at).
+bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
+                         std::vector<std::string>& pathList, IProgress* progress = nullptr);
 
 // The support request that closes the message when nothing more specific
 // is known.
@@ -103,6 +107,10 @@ struct AddPathListResult {
 // progress->Pump() is called once before the first path and after every
 // path; the batch stops after the path in hand once IsCancelled() is true.
 // state.errorDetail is emptied at the start. `progress` may be null.
+// The message groups the failed paths by their cause, in the order the
+// causes first occur, each group followed by its note: a name that is not
+// valid UTF-8, the note AddFileEntry left for that file (CD tracks,
+// SWF/FLV), or the support request for files without a known cause.
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress);

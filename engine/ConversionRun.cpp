@@ -13,6 +13,7 @@
 #include "engine/Startup.h"
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
+#include "platform/DataFolders.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -152,6 +153,8 @@ bool CRunReaderServices::LoadWmaRuntime() {
 }
 
 void CRunReaderServices::OfferWmaRuntime() {
+    if (offered_) return;
+    offered_ = true;
     if (host_ && host_->AskQuestion(kWmaRuntimeQuestion)) host_->OpenInBrowser(kWmaRuntimeAddress);
 }
 
@@ -172,7 +175,8 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
     if (hasMidi && !env.state.soundfontReady) {
         env.runtime.LoadSoundfont(env.state);
         if (!env.state.soundfontReady) {
-            // The question names the folder the user can write to.
+            // The question names the folder the user can write to (and
+            // Yes opens it, so it must exist).
             std::string folder = UserDataFolder();
             std::error_code ec;
             if (!folder.empty()) std::filesystem::create_directories(folder, ec);
@@ -254,10 +258,12 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     return outcome;
 }
 
-void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                 const std::vector<int>& rows, const OutputFormatEntry& format) {
-    if (entries.empty() || entries.size() != rows.size()) return;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+                       const std::vector<int>& rows, const OutputFormatEntry& format) {
+    RunOutcome result;
+    if (entries.empty() || entries.size() != rows.size()) return result;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
+    result.started = true;
 
     host.SetMainWindowEnabled(false);
     IProgress& progress = host.OpenProgress();
@@ -277,6 +283,8 @@ void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntr
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
+    result.cancelled = cancelled;
+    return result;
 }
 
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
@@ -330,10 +338,12 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
 }
 
-void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                     const std::vector<int>& rows, const OutputFormatEntry& format) {
-    if (entries.empty() || entries.size() != rows.size()) return;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return;
+RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
+                           const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
+                           const OutputFormatEntry& format) {
+    RunOutcome result;
+    if (entries.empty() || entries.size() != rows.size()) return result;
+    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
 
     // Every entry counts towards the merged format: the converter brings
     // any rate and channel count to it.
@@ -346,13 +356,14 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     if (maxChannels < 1) maxChannels = 2;
 
     const std::string path = host.ChooseMergedFile(format);
-    if (path.empty()) return;
+    if (path.empty()) return result;
+    result.mergedPath = path;
     // The merge never replaces one of its own sources, whatever name leads
     // to it (a link, a hard link); nothing is written then.
     for (const FileEntry* e : entries) {
         if (SameFile(path, e->Path)) {
             host.ShowWarning(kSameAsSourceMessage);
-            return;
+            return result;
         }
     }
     // A file chosen although it exists is replaced (the save dialog asked,
@@ -375,8 +386,9 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
                                     mergedChannels);
     if (!writer) {
         host.ShowWarning(Format(kMergedCreateFailed, path.c_str()));
-        return;
+        return result;
     }
+    result.started = true;
 
     host.SetMainWindowEnabled(false);
     IProgress& progress = host.OpenProgress();
@@ -445,6 +457,7 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
         if (state.heldSeconds >= 0.0)
             host.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
         ReportSuccess(host, row, state, mergedName);
+        result.appendedRows.push_back(row);
         progress.Pump();
         cancelled = progress.IsCancelled();
     }
@@ -455,10 +468,14 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     bool committed = false;
     if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
-        if (!committed) writeFailure = std::string(kFailedRow) + " (" + output.Error() + ")";
+        if (!committed) {
+            writeFailure = std::string(kFailedRow) + " (" + output.Error() + ")";
+            result.mergedMoveFailed = true;
+        }
     } else if (!cancelled && writeFailure.empty()) {
         writeFailure = std::string(kFailedRow) + " (" + WriteFailureDetail(writeError) + ")";
     }
+    result.mergedKept = committed;
     if (!committed) {
         output.Abandon();
         for (size_t i = 0; i < visited.size(); ++i) {
@@ -480,6 +497,8 @@ void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<File
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
+    result.cancelled = cancelled;
+    return result;
 }
 
 }  // namespace quelvox

@@ -54,6 +54,10 @@ private:
     CCodecRuntime& runtime_;
     WmaFormatList& wmaFormats_;
     IRunHost* host_;
+    // The question is asked at most once per services object, that is once
+    // per batch of added files or per run: a hundred WMA files without the
+    // runtime would otherwise ask a hundred times.
+    bool offered_ = false;
 };
 
 // Everything a run works with. One environment per run; two runs on two
@@ -95,8 +99,21 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
                         const std::vector<FileEntry*>& entries,
                         const OutputFormatEntry& format);
 
+// What a run did, for the front end to tell.
+struct RunOutcome {
+    bool started = false;    // the progress window was shown and files were visited
+    bool cancelled = false;  // the run ended on a cancel request
+    // Merged runs: the file chosen, whether it was kept, and the rows whose
+    // files were appended to it (they show its name until the front end
+    // learns it was not kept).
+    std::string mergedPath;
+    bool mergedKept = false;
+    bool mergedMoveFailed = false;  // written, but the final move failed
+    std::vector<int> appendedRows;
+};
+
 // One output per entry. `rows` are the list rows of the entries.
-void ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
                  const std::vector<int>& rows, const OutputFormatEntry& format);
 
 // The merged writer for `path`, opened; null when it cannot be created.
@@ -117,7 +134,7 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
 // All entries joined, in order, into one file chosen by the host. The file
 // is written under a temporary name and appears only when the run was not
 // cancelled; a file of that name is untouched until then.
-void ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
+RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
                      const std::vector<int>& rows, const OutputFormatEntry& format);
 
 }  // namespace quelvox

@@ -8,11 +8,13 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace quelvox {
 
@@ -60,6 +62,7 @@ const SettingRow kRows[] = {
     Int("TargetExistsOpt", &CSettings::TargetExistsOpt, 11),
     Int("MonoType", &CSettings::MonoType, 0),
     Int("Resampler", &CSettings::Resampler, 0),
+    Int("SimultaneousFiles", &CSettings::SimultaneousFiles, DefaultSimultaneousFiles()),
     Int("DoNotLoadHiddenFiles", &CSettings::DoNotLoadHiddenFiles, 0),
     Int("EnableDTSForCDA", &CSettings::EnableDTSForCDA, 0),
     Int("EnableConvertLength", &CSettings::EnableConvertLength, 0),
@@ -207,6 +210,12 @@ void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
 }
 
 }  // namespace
+
+int DefaultSimultaneousFiles() {
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+int FilesAtOnce(const CSettings& settings) { return std::max(1, settings.SimultaneousFiles); }
 
 CSettings::CSettings() { ApplyDefaults(*this, UserDocumentsFolder()); }
 

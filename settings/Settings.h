@@ -47,6 +47,8 @@ struct CSettings {
     int TargetExistsOpt = 0;          // 11: 11 rename, 22 overwrite, 33 skip
     int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
     int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
+    int SimultaneousFiles = 0;        // processors: files converted at once
+                                      // ("同时转换的文件数"), 1 = one by one
     int DoNotLoadHiddenFiles = 0;     // 0
     int EnableDTSForCDA = 0;          // 0
     int EnableConvertLength = 0;      // 0
@@ -129,6 +131,11 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
 // the file could not be written.
 bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry>& catalogue,
                   unsigned mask, const SettingsLocation& location = {});
+
+// The default of SimultaneousFiles: the number of processors (at least 1).
+int DefaultSimultaneousFiles();
+// How many files a run converts at once: SimultaneousFiles, at least 1.
+int FilesAtOnce(const CSettings& settings);
 
 // Rebuilds FilterExtList from EnableExtFilter and FilterExts: blanks
 // removed, ";" read as ",", lower case, empty pieces dropped.

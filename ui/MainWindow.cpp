@@ -6,12 +6,15 @@
 #include "engine/Startup.h"
 #include "ui/AboutBox.h"
 #include "ui/Art.h"
+#include "ui/FileDialogs.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
 #include "ui/OptSheet.h"
+#include "ui/ProgressWindows.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
+#include "ui/WorkerRun.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -21,9 +24,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -36,7 +37,10 @@
 #include <QSignalBlocker>
 #include <QTextBrowser>
 #include <QUrlQuery>
+#include <QTimer>
 #include <QWindow>
+
+#include <filesystem>
 
 namespace quelvox::ui {
 
@@ -55,28 +59,6 @@ public:
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
-// The adding step's progress as the window has it so far: it keeps the
-// window alive (pumping at most every 30 ms, and always the first time) and
-// reads a close request as Cancel.
-class CPumpProgress : public IProgress {
-public:
-    explicit CPumpProgress(const CMainWindow& window) : window_(window) {}
-    void SetFileText(const std::string&) override {}
-    void SetFileProgress(uint64_t, uint64_t) override {}
-    void SetRunText(const std::string&) override {}
-    void SetRunProgress(int, int) override {}
-    void Pump() override {
-        if (clock_.isValid() && clock_.elapsed() < 30) return;
-        QCoreApplication::processEvents();
-        clock_.start();
-    }
-    bool IsCancelled() const override { return window_.CancelRequested(); }
-
-private:
-    const CMainWindow& window_;
-    QElapsedTimer clock_;
-};
-
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString FromLocalPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -89,6 +71,7 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
       runtime_(runtime),
       prompts_(services.prompts),
       shell_(services.shell),
+      dialogs_(services.dialogs),
       location_(services.settings),
       catalogue_(BuildFormatCatalogue()) {
     if (!prompts_) {
@@ -98,6 +81,10 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     if (!shell_) {
         ownShell_ = std::make_unique<CDesktopShell>();
         shell_ = ownShell_.get();
+    }
+    if (!dialogs_) {
+        ownDialogs_ = std::make_unique<CSystemFileDialogs>();
+        dialogs_ = ownDialogs_.get();
     }
 
     runtime_.LoadSoundfont(state_);
@@ -349,8 +336,11 @@ void CMainWindow::SetVolumeCell(int row, const std::string& text) {
 }
 
 void CMainWindow::SetOutputCell(int row, const std::string& text) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
+    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) {
         item->setText(kColumnOutput, QString::fromStdString(text));
+        // A failure text can be longer than even the widened column.
+        item->setToolTip(kColumnOutput, QString::fromStdString(text));
+    }
 }
 
 void CMainWindow::ScrollToRow(int row) {
@@ -359,6 +349,63 @@ void CMainWindow::ScrollToRow(int row) {
 
 void CMainWindow::WidenOutputColumn() {
     list_->setColumnWidth(kColumnOutput, std::max(list_->columnWidth(kColumnOutput), 600));
+}
+
+// ---- the run's host ----------------------------------------------------
+
+IProgress& CMainWindow::OpenProgress() {
+    DropProgress();
+    progress_ = new CProgressWindow(this, CProgressWindow::Kind::Converting,
+                                    [this] { return closeRequested_; });
+    progress_->ShowCentred();
+    return *progress_;
+}
+
+void CMainWindow::CloseProgress() { DropProgress(); }
+
+bool CMainWindow::AskQuestion(const std::string& text) {
+    return prompts_->Question(this, QString::fromStdString(text));
+}
+
+void CMainWindow::ShowWarning(const std::string& text) {
+    prompts_->Warning(this, QString::fromStdString(text));
+}
+
+void CMainWindow::OpenInBrowser(const std::string& address) {
+    OpenUrl(QUrl(QString::fromStdString(address)));
+}
+
+void CMainWindow::OpenFolder(const std::string& folder) {
+    CWaitCursor wait;
+    shell_->OpenFile(FromLocalPath(folder));
+}
+
+void CMainWindow::ShowInFileManager(const std::string& path) {
+    CWaitCursor wait;
+    shell_->ShowInFileManager(FromLocalPath(path));
+}
+
+std::string CMainWindow::ChooseMergedFile(const OutputFormatEntry& format) {
+    const QString extension = QString::fromStdString(format.extension);
+    for (;;) {
+        const QString chosen = dialogs_->MergedFile(this, extension);
+        if (chosen.isEmpty()) return {};
+        const std::string path = LocalPath(chosen);
+        // Writing the merged file over one of its sources (by any name that
+        // leads to the same file) would destroy that source.
+        bool listed = false;
+        for (const auto& [key, entry] : pathMap_) {
+            std::error_code ec;
+            if (key == PathMapKey(path) || std::filesystem::equivalent(path, entry.Path, ec)) {
+                listed = true;
+                break;
+            }
+        }
+        if (!listed) return path;
+        prompts_->Warning(this, tr("\"%1\" 是列表中的一个源文件, 不能作为合并后的输出文件.\n"
+                                   "请选择其他文件名.")
+                                    .arg(chosen));
+    }
 }
 
 // ---- busy operations ----------------------------------------------------
@@ -389,14 +436,14 @@ void CMainWindow::SetControlsEnabled(bool enabled) {
 
 void CMainWindow::AddFiles() {
     if (busy_) return;
-    const QStringList files = QFileDialog::getOpenFileNames(this, tr("添加文件"), QDir::homePath());
-    AddPaths(files);
+    const QStringList files = dialogs_->OpenFiles(this);
+    AddChosenFiles(files);
 }
 
 void CMainWindow::AddFolder() {
     if (busy_) return;
     const QString start = settings_.Folder.empty() ? QDir::homePath() : FromLocalPath(settings_.Folder);
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("请选择文件夹:"), start);
+    const QString folder = dialogs_->Folder(this, start);
     if (folder.isEmpty()) return;
     settings_.Folder = LocalPath(folder);
     SaveSettings(settings_, catalogue_, kSaveFolder, location_);
@@ -405,17 +452,46 @@ void CMainWindow::AddFolder() {
 
 void CMainWindow::AddPaths(const QStringList& paths) {
     if (busy_ || paths.isEmpty()) return;
+    AddBatch(paths, true);
+}
+
+void CMainWindow::AddChosenFiles(const QStringList& files) {
+    if (busy_ || files.isEmpty()) return;
+    AddBatch(files, false);
+}
+
+void CMainWindow::AddBatch(const QStringList& paths, bool search) {
     RunBusy([&] {
+        progress_ = new CProgressWindow(this, CProgressWindow::Kind::Adding,
+                                        [this] { return closeRequested_; });
+        progress_->SetFileText(tr("搜索文件...").toStdString());
+        progress_->ShowCentred();
         std::vector<std::string> items;
         for (const QString& path : paths) items.push_back(LocalPath(path));
         std::vector<std::string> files;
-        CollectDroppedPaths(items, settings_, files);
-        CPumpProgress progress(*this);
-        CRunReaderServices readers(runtime_, wmaFormats_, nullptr);
-        const AddPathListResult result = AddPathList(readers, state_, pathMap_, *this, files, &progress);
+        bool searched = true;
+        if (search)
+            searched = CollectDroppedPaths(items, settings_, files, progress_);
+        else
+            files = items;
+        // A search cut short by Cancel adds nothing; an empty result closes
+        // the window without a word.
+        AddPathListResult result;
+        if (searched && !files.empty()) {
+            CRunReaderServices readers(runtime_, wmaFormats_, this);
+            result = AddPathList(readers, state_, pathMap_, *this, files, progress_);
+        }
+        DropProgress();
         if (!result.message.empty() && !closeRequested_)
             prompts_->Warning(this, QString::fromStdString(result.message));
     });
+}
+
+void CMainWindow::DropProgress() {
+    if (!progress_) return;
+    progress_->hide();
+    progress_->deleteLater();
+    progress_ = nullptr;
 }
 
 void CMainWindow::RemoveSelected() {
@@ -471,10 +547,29 @@ void CMainWindow::Convert(bool selectedOnly, bool merged) {
 }
 
 void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
-    // The run itself (progress window, questions, row updates) belongs to
-    // the conversion side of the window; here the chosen rows are handed
-    // over.
     emit ConversionRequested(rows, merged);
+    const OutputFormatEntry* format = FindFormat(catalogue_, settings_.OutputFormat);
+    if (!format || busy_) return;
+    RunBusy([&] {
+        std::vector<FileEntry*> entries;
+        for (int row : rows) entries.push_back(list_->EntryAt(row));
+        CRunReaderServices readers(runtime_, wmaFormats_, this);
+        RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
+        if (!merged) {
+            // Each file to its own output, on worker threads (one worker
+            // converts them one after another).
+            ConvertOnWorkers(env, *this, *this, entries, rows, *format, FilesAtOnce(settings_));
+            return;
+        }
+        const RunOutcome outcome = ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
+        if (!outcome.started || outcome.mergedKept) return;
+        // The rows appended to a merged file that was not kept must not name
+        // it: they say why it is not there.
+        QString why = tr("已取消");
+        if (outcome.mergedMoveFailed)
+            why = tr("无法创建文件 \"%1\".").arg(FromLocalPath(outcome.mergedPath));
+        for (int row : outcome.appendedRows) SetOutputCell(row, why.toStdString());
+    });
 }
 
 FileEntry* CMainWindow::FirstSelectedEntry() const {
@@ -566,6 +661,7 @@ CSkinButton* CMainWindow::Button(Command command) const {
 }
 
 CHelpWindow* CMainWindow::HelpWindow() const { return help_; }
+CProgressWindow* CMainWindow::Progress() const { return progress_; }
 CAboutBox* CMainWindow::AboutBox() const { return about_; }
 
 // ---- help, web and mail -------------------------------------------------
@@ -696,8 +792,13 @@ void CMainWindow::dropEvent(QDropEvent* event) {
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile()) paths << url.toLocalFile();
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
     event->acceptProposedAction();
-    AddPaths(paths);
+    // The drag source waits for the drop to end: the adding runs after it.
+    QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
 }
 
 }  // namespace quelvox::ui

@@ -4,8 +4,9 @@
 //
 // The window owns the settings, the format catalogue, the path map (and so
 // every FileEntry), the WMA format list and the run state. It is the file
-// list the engine appends rows to (IFileList) and whose volume and output
-// cells a run writes (IRowCells); rows are numbered from 1.
+// list the engine appends rows to (IFileList) and the host of a run
+// (IRunHost: its progress window, questions, save dialog, row cells and
+// shell services); rows are numbered from 1.
 //
 // While an operation pumps events (adding files, a run), the window is
 // busy: every command and drop is refused, and a close request cancels the
@@ -45,7 +46,9 @@ namespace quelvox::ui {
 class CAboutBox;
 class CFileList;
 class CHelpWindow;
+class CProgressWindow;
 class CSkinButton;
+class IFileDialogs;
 class IPrompts;
 class IShell;
 
@@ -55,9 +58,10 @@ struct MainWindowServices {
     IShell* shell = nullptr;
     // Where the settings are loaded from and saved to.
     SettingsLocation settings;
+    IFileDialogs* dialogs = nullptr;
 };
 
-class CMainWindow : public QWidget, public IFileList, public IRowCells {
+class CMainWindow : public QWidget, public IFileList, public IRunHost {
     Q_OBJECT
 public:
     // `runtime` must be started and outlive the window.
@@ -73,12 +77,28 @@ public:
     void ScrollToRow(int row) override;
     void WidenOutputColumn() override;
 
+    // IRunHost: the converting progress window, the questions and messages,
+    // the shell, and the merged file's save dialog (which refuses a file
+    // that is one of the listed sources).
+    IProgress& OpenProgress() override;
+    void CloseProgress() override;
+    bool AskQuestion(const std::string& text) override;
+    void ShowWarning(const std::string& text) override;
+    void OpenInBrowser(const std::string& address) override;
+    void OpenFolder(const std::string& folder) override;
+    void ShowInFileManager(const std::string& path) override;
+    std::string ChooseMergedFile(const OutputFormatEntry& format) override;
+
     // Commands, as the buttons, menus and shortcuts call them. Each does
     // nothing while the window is busy.
     void AddFiles();
     void AddFolder();
-    // Adds the given files (and searches the given folders) to the list.
+    // Adds the given files and searches the given folders, as a drop (or
+    // the command line) does: hidden-file rule, extension filter and
+    // shortcuts apply.
     void AddPaths(const QStringList& paths);
+    // Adds exactly the given files, as the open-file dialog does.
+    void AddChosenFiles(const QStringList& files);
     void RemoveSelected();
     void RemoveAll();
     void SelectAll();
@@ -111,6 +131,9 @@ public:
     // Set by a close request during a busy operation; the operation's
     // progress reads it as Cancel.
     bool CancelRequested() const { return closeRequested_; }
+
+    // The progress window of the operation in hand, or null.
+    CProgressWindow* Progress() const;
 
     // The parts of the window, for the conversion side and for tests.
     CFileList* List() const { return list_; }
@@ -150,8 +173,14 @@ private:
     void SelectStoredFormat();
     void OpenFirstStartHelp();
     void Convert(bool selectedOnly, bool merged);
-    // Hands the chosen rows to the conversion run.
+    // Runs the conversion of the chosen rows.
     void StartConversion(const std::vector<int>& rows, bool merged);
+    // The adding step behind the adding progress window: `search` applies
+    // the drop rules (folders searched, hidden files and the extension
+    // filter) to `paths` first.
+    void AddBatch(const QStringList& paths, bool search);
+    // Closes and forgets the progress window.
+    void DropProgress();
     void SetControlsEnabled(bool enabled);
     // The first selected row's entry, or null.
     FileEntry* FirstSelectedEntry() const;
@@ -160,8 +189,10 @@ private:
     CCodecRuntime& runtime_;
     std::unique_ptr<IPrompts> ownPrompts_;
     std::unique_ptr<IShell> ownShell_;
+    std::unique_ptr<IFileDialogs> ownDialogs_;
     IPrompts* prompts_;
     IShell* shell_;
+    IFileDialogs* dialogs_;
     SettingsLocation location_;
 
     CSettings settings_;
@@ -179,6 +210,7 @@ private:
     std::map<int, CSkinButton*> buttons_;
     QPointer<CHelpWindow> help_;
     QPointer<CAboutBox> about_;
+    QPointer<CProgressWindow> progress_;
 
     bool busy_ = false;
     bool closeRequested_ = false;

@@ -310,8 +310,22 @@ TEST_F(AddBatch, ClosingNoteNamesTheCauseWhereKnown) {
     r = Add({odd, dir.file("Track01.cda")});
     EXPECT_EQ(r.failed, 2);
     EXPECT_EQ(progress.fileTexts.at(2), "[1/2] 正在添加文件 bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav..");
+    // Each note stands after the files it concerns: the CD track keeps its
+    // own cause instead of being blamed on the odd name.
     EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav") +
-                             "\n" + dir.file("Track01.cda") +
-                             "\n\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.");
+                             "\n\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试." +
+                             "\n\n" + dir.file("Track01.cda") +
+                             "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
     EXPECT_EQ(list.paths.size(), 1u);
+}
+
+TEST_F(AddBatch, FailuresAreGroupedUnderTheCauseThatConcernsThem) {
+    WriteFile(dir.file("one.xyz"), "no audio here");
+    WriteFile(dir.file("two.xyz"), "no audio here");
+    WriteFile(dir.file("Track01.cda"), "RIFF....CDDAfmt ");
+    AddPathListResult r = Add({dir.file("one.xyz"), dir.file("Track01.cda"), dir.file("two.xyz")});
+    EXPECT_EQ(r.failed, 3);
+    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("one.xyz") + "\n" + dir.file("two.xyz") +
+                             "\n\n" + AddFailureSupportNote() + "\n\n" + dir.file("Track01.cda") +
+                             "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
 }

@@ -5,6 +5,7 @@
 #include "common/InputType.h"
 #include "common/FormatCatalogue.h"
 #include "engine/Startup.h"
+#include "platform/DataFolders.h"
 #include "settings/Settings.h"
 
 #include "support/EngineSupport.h"
@@ -208,7 +209,8 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
     host.answerYes = false;
     ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
     ASSERT_EQ(host.questions.size(), 1u);
-    // The question names the folder the user can put the font into.
+    // The folder named is the user's own data folder, where a copied font
+    // is found (the program's folder may not be writable).
     EXPECT_NE(host.questions[0].find("\"" + UserDataFolder() + "/\""), std::string::npos);
     EXPECT_EQ(host.output[10], "tone.mp3");
     EXPECT_EQ(host.output[11], "失败. 需要文件 \"ct4mgm.sf2\".");
@@ -220,6 +222,18 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
     ASSERT_EQ(host.browsed.size(), 1u);
     EXPECT_EQ(host.browsed[0], kSoundfontAddress);
     ASSERT_EQ(host.folders.size(), 1u);
+}
+
+TEST_F(ConversionRunTest, TheWmaRuntimeIsOfferedOncePerBatchOrRun) {
+    // Every WMA file of a batch that finds the runtime missing asks for it;
+    // the user hears the question once.
+    host.answerYes = true;
+    for (int i = 0; i < 3; ++i) readers->OfferWmaRuntime();
+    EXPECT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.browsed, std::vector<std::string>{kWmaRuntimeAddress});
+    CRunReaderServices nextBatch(runtime, wmaFormats, &host);
+    nextBatch.OfferWmaRuntime();
+    EXPECT_EQ(host.questions.size(), 2u);
 }
 
 TEST_F(ConversionRunTest, MergedMp3FromThreeRatesTakesTheHighest) {

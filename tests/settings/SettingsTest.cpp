@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "common/CodecIds.h"
 #include "support/TestSupport.h"
@@ -188,9 +189,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 45 rows of the settings table, FirstRun, Folder and the two of mask
+    // 46 rows of the settings table, FirstRun, Folder and the two of mask
     // 0x10 aside, plus five for each of the 25 formats that have them.
-    EXPECT_EQ(keys.size(), 45 - 4 + 25 * 5);
+    EXPECT_EQ(keys.size(), 46 - 4 + 25 * 5);
 }
 
 TEST_F(SettingsTest, OutputFormatReachesStorageOnlyWithItsOwnMask) {
@@ -346,6 +347,15 @@ TEST_F(SettingsTest, UnwritableStorageFailsSilently) {
     EXPECT_TRUE(CheckFirstRun(s, {}, [&](const std::string&) { ++opened; }));
     EXPECT_TRUE(CheckFirstRun(s, {}, [&](const std::string&) { ++opened; }));
     EXPECT_EQ(opened, 2);
+}
+
+TEST_F(SettingsTest, FilesAtOnceDefaultToTheProcessorsAndAreAtLeastOne) {
+    CSettings s("");
+    LoadSettings(s, catalogue_);
+    EXPECT_EQ(s.SimultaneousFiles, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(FilesAtOnce(s), s.SimultaneousFiles);
+    ASSERT_TRUE(SetSettingByName(s, catalogue_, "SimultaneousFiles", "0"));
+    EXPECT_EQ(FilesAtOnce(s), 1);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "ui/SkinButton.h"
 
 #include "support/TestSupport.h"
+#include "WindowSupport.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -33,32 +34,6 @@ using namespace testsupport;
 
 namespace {
 
-class RecordingPrompts : public IPrompts {
-public:
-    void Information(QWidget*, const QString& text) override { shown << text; }
-    void Warning(QWidget*, const QString& text) override { shown << text; }
-    bool Question(QWidget*, const QString& text) override {
-        shown << text;
-        return answer;
-    }
-    bool OkCancel(QWidget*, const QString& text) override {
-        shown << text;
-        return answer;
-    }
-    QStringList shown;
-    bool answer = false;
-};
-
-class RecordingShell : public IShell {
-public:
-    void OpenFile(const QString& path) override { opened << path; }
-    void ShowInFileManager(const QString& path) override { revealed << path; }
-    void OpenUrl(const QUrl& url) override { urls << url; }
-    QStringList opened;
-    QStringList revealed;
-    QList<QUrl> urls;
-};
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { runtime.Start(ExecutableFolder()); }
@@ -70,7 +45,8 @@ protected:
             CSettings seen;
             CheckFirstRun(seen, location);
         }
-        window = std::make_unique<CMainWindow>(runtime, MainWindowServices{&prompts, &shell, location});
+        window = std::make_unique<CMainWindow>(runtime,
+                                              MainWindowServices{&prompts, &shell, location, &dialogs});
         window->show();
         return *window;
     }
@@ -112,6 +88,7 @@ protected:
     CCodecRuntime runtime;
     RecordingPrompts prompts;
     RecordingShell shell;
+    ScriptedDialogs dialogs;
     std::unique_ptr<CMainWindow> window;
 };
 

@@ -1,11 +1,16 @@
 // quelvox: the window. Starts the codec runtimes, opens the main window and
 // releases the runtimes when it closes.
+//   quelvox [FILE|FOLDER...]
+// Files and folders given (the desktop entry passes the files a file
+// manager opens with us) are added to the list as a drop would add them.
 #include "common/Product.h"
 #include "engine/Startup.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
 #include <QMessageBox>
 
 #include <clocale>
@@ -48,5 +53,12 @@ int main(int argc, char** argv) {
     }
     quelvox::ui::CMainWindow window(runtime);
     window.show();
+
+    QStringList given;
+    const QStringList arguments = QApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        given << QFileInfo(arguments[i]).absoluteFilePath();
+    if (!given.isEmpty())
+        QTimer::singleShot(0, &window, [&window, given] { window.AddPaths(given); });
     return app.exec();
 }

@@ -1,8 +1,11 @@
-// quelvox-screenshots: renders the window and its menus, the help window and
-// the about box into PNG files, so the window can be looked at on a machine
+// quelvox-screenshots: renders the window and its menus, the progress
+// windows of adding and converting, the closing message of an add, the
+// help window and the about box into PNG files, so the window can be looked at on a machine
 // without a display (run it with QT_QPA_PLATFORM=offscreen).
 //   quelvox-screenshots [FOLDER]     (default: screenshots)
 #include "common/FileEntry.h"
+#include "engine/AddFiles.h"
+#include "engine/ConversionRun.h"
 #include "engine/ReaderFactory.h"
 #include "engine/Startup.h"
 #include "settings/Settings.h"
@@ -12,6 +15,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgressWindows.h"
 #include "ui/SkinButton.h"
 
 #include <QAbstractItemView>
@@ -19,9 +23,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QEnterEvent>
+
+#include <fstream>
 
 #include <cstdio>
 
@@ -141,6 +148,62 @@ int main(int argc, char** argv) {
     formats->showPopup();
     Save(WithPopup(window, *formats->view()->window()), QStringLiteral("format-list.png"));
     formats->hidePopup();
+
+    // Adding: the small progress window over the list.
+    {
+        CProgressWindow adding(&window, CProgressWindow::Kind::Adding);
+        adding.SetFileText("[3/12] 正在添加文件 03 - 海边.wav..");
+        adding.SetFileProgress(3, 12);
+        adding.ShowCentred();
+        Save(WithPopup(window, adding), QStringLiteral("adding.png"));
+        adding.hide();
+    }
+
+    // Converting: both texts and bars.
+    {
+        CProgressWindow converting(&window, CProgressWindow::Kind::Converting);
+        converting.SetRunText("转换 2 of 6 文件到 MP3 (MPEG Layer-3)...");
+        converting.SetRunProgress(2, 6);
+        converting.SetFileText("[41%] 正在转换 02 - Night Drive.mp3...");
+        converting.SetFileProgress(41, 100);
+        converting.ShowCentred();
+        Save(WithPopup(window, converting), QStringLiteral("converting.png"));
+        converting.hide();
+    }
+
+    // The closing message of an add where some files failed, each cause
+    // after the files it concerns: the engine's own text for real files.
+    {
+        const QString folder = scratch.path() + QStringLiteral("/音乐");
+        QDir().mkpath(folder);
+        std::vector<std::string> paths;
+        for (const char* name : {"Track01.cda", "broken.ogg", "notes.wav"}) {
+            paths.push_back((folder + u'/' + QString::fromUtf8(name)).toStdString());
+            std::ofstream(paths.back()) << (paths.back().ends_with(".cda") ? "RIFF....CDDAfmt " : "no audio");
+        }
+        WmaFormatList wmaFormats;
+        CRunReaderServices readers(runtime, wmaFormats, nullptr);
+        const AddPathListResult added =
+            AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
+                        QString::fromStdString(added.message), QMessageBox::Ok, &window);
+        box.show();
+        Settle();
+        Save(box.grab(), QStringLiteral("add-failures.png"));
+        box.hide();
+    }
+
+    // The list after a run in which one file failed.
+    window.SetVolumeCell(3, "100.00%");
+    window.SetOutputCell(3, "03 - 海边.mp3");
+    window.SetOutputCell(4, "转换失败 (要获得帮助, 请发送失败文件到 <support@quelvox.org>.)");
+    window.WidenOutputColumn();
+    window.SetVolumeCell(5, "100.00%");
+    window.SetOutputCell(5, "voice-memo.mp3");
+    window.SetOutputCell(6, "已取消");
+    window.List()->scrollToItem(window.List()->topLevelItem(0));
+    Settle();
+    Save(window.grab(), QStringLiteral("main-after-run.png"));
 
     window.ShowHelp();
     Settle();

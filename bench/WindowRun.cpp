@@ -1,0 +1,129 @@
+// quelvox-bench-window: converts the same files from the real window with
+// one and with two workers (offscreen) and reports the wall times, the
+// speed-up, and the window thread's longest stall during each run: the
+// longest gap between two ticks of a 5 ms timer on the window thread.
+//   quelvox-bench-window FOLDER [RUNS]     (every file of FOLDER, to MP3)
+#include "common/FormatCatalogue.h"
+#include "engine/Startup.h"
+#include "settings/Settings.h"
+#include "ui/FileDialogs.h"
+#include "ui/MainWindow.h"
+#include "ui/Prompts.h"
+#include "ui/Shell.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace quelvox;
+using namespace quelvox::ui;
+
+namespace {
+
+// Nothing is ever asked or opened.
+class CQuietPrompts : public IPrompts {
+public:
+    void Information(QWidget*, const QString&) override {}
+    void Warning(QWidget*, const QString&) override {}
+    bool Question(QWidget*, const QString&) override { return false; }
+    bool OkCancel(QWidget*, const QString&) override { return false; }
+};
+class CQuietShell : public IShell {
+public:
+    void OpenFile(const QString&) override {}
+    void ShowInFileManager(const QString&) override {}
+    void OpenUrl(const QUrl&) override {}
+};
+class CNoDialogs : public IFileDialogs {
+public:
+    QStringList OpenFiles(QWidget*) override { return {}; }
+    QString Folder(QWidget*, const QString&) override { return {}; }
+    QString MergedFile(QWidget*, const QString&) override { return {}; }
+};
+
+struct Timing {
+    double seconds = 0;
+    qint64 longestStallMs = 0;
+};
+
+Timing ConvertAllOnce(CMainWindow& window) {
+    QElapsedTimer sinceTick, wall;
+    qint64 longest = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+    });
+    ticker.start();
+    sinceTick.start();
+    wall.start();
+    window.ConvertAll();
+    const qint64 ms = wall.elapsed();
+    longest = std::max(longest, sinceTick.elapsed());
+    ticker.stop();
+    return {static_cast<double>(ms) / 1000.0, longest};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quelvox-bench-window FOLDER [RUNS]\n");
+        return 2;
+    }
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    QTemporaryDir scratch;
+    const SettingsLocation location{(scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
+    CSettings first;
+    CheckFirstRun(first, location);
+
+    CCodecRuntime runtime;
+    runtime.Start(ExecutableFolder());
+    CQuietPrompts prompts;
+    CQuietShell shell;
+    CNoDialogs dialogs;
+    CMainWindow window(runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
+    window.show();
+
+    QStringList files;
+    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    for (const QString& name : folder.entryList(QDir::Files, QDir::Name))
+        files << folder.absoluteFilePath(name);
+    window.AddChosenFiles(files);
+    window.FormatBox()->setCurrentIndex(window.FormatBox()->findData(kFormatMp3));
+    CSettings& s = window.Settings();
+    s.DestOutputFolderOpt = 399;
+    s.DestSpecifiedFolder = (scratch.path() + QStringLiteral("/out")).toStdString();
+    QDir().mkpath(QString::fromStdString(s.DestSpecifiedFolder));
+    s.TargetExistsOpt = 22;  // each run replaces the last one's files
+    s.BrowseOutputFolder = 0;
+
+    std::printf("%lld files, %d runs each (median), window thread ticked every 5 ms\n",
+                static_cast<long long>(files.size()), runs);
+    double median[3] = {};
+    for (int workers : {1, 2}) {
+        s.SimultaneousFiles = workers;
+        std::vector<double> times;
+        qint64 stall = 0;
+        for (int r = 0; r < runs; ++r) {
+            const Timing t = ConvertAllOnce(window);
+            times.push_back(t.seconds);
+            stall = std::max(stall, t.longestStallMs);
+        }
+        std::sort(times.begin(), times.end());
+        median[workers] = times[times.size() / 2];
+        std::printf("%d worker%s: %.2f s, longest window-thread stall %lld ms\n", workers,
+                    workers == 1 ? " " : "s", median[workers], static_cast<long long>(stall));
+    }
+    std::printf("speed-up with 2 workers: %.2fx\n", median[1] / std::max(median[2], 1e-9));
+    return 0;
+}

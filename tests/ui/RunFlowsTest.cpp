@@ -1,0 +1,373 @@
+// Adding and converting from the real window, end to end, with real files
+// made by ffmpeg: the progress windows, the drop rules, the merged file's
+// save dialog, and the rows a run leaves.
+#include "ui/MainWindow.h"
+
+#include "common/FormatCatalogue.h"
+#include "engine/Startup.h"
+#include "ui/FileDialogs.h"
+#include "ui/FileList.h"
+#include "ui/ProgressWindows.h"
+#include "ui/WorkerRun.h"
+
+#include "support/TestSupport.h"
+#include "WindowSupport.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+using namespace quelvox;
+using namespace quelvox::ui;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RunFlowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        runtime.Start(ExecutableFolder());
+        CSettings seen;
+        CheckFirstRun(seen, location);
+        window = std::make_unique<CMainWindow>(
+            runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
+        window->show();
+        CSettings& s = window->Settings();
+        s.DestOutputFolderOpt = 399;
+        s.DestSpecifiedFolder = dir.file("out");
+        s.BrowseOutputFolder = 1;
+        fs::create_directories(dir.file("out"));
+        fs::create_directories(dir.file("in"));
+    }
+
+    // A file made by ffmpeg from a lavfi source, in the folder "in".
+    QString Make(const std::string& name, const std::string& source = "sine=duration=1") {
+        const std::string path = dir.file("in/" + name);
+        fs::create_directories(fs::path(path).parent_path());
+        EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i " + source + " " + Quote(path)), 0);
+        return QString::fromStdString(path);
+    }
+
+    QStringList Column(int column) const {
+        QStringList texts;
+        for (int i = 0; i < window->List()->RowCount(); ++i)
+            texts << window->List()->topLevelItem(i)->text(column);
+        return texts;
+    }
+
+    void Choose(int code) { window->FormatBox()->setCurrentIndex(window->FormatBox()->findData(code)); }
+
+    size_t FilesIn(const std::string& folder) const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(dir.file(folder)),
+                                                 fs::directory_iterator{}));
+    }
+
+    TempDir dir;
+    SettingsLocation location{dir.file("settings.ini")};
+    CCodecRuntime runtime;
+    RecordingPrompts prompts;
+    RecordingShell shell;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<CMainWindow> window;
+};
+
+// ---- end to end ------------------------------------------------------------
+
+TEST_F(RunFlowsTest, AddAFolderThenConvertEveryRowToMp3) {
+    Make("a.wav");
+    Make("deeper/b.flac", "sine=duration=2");
+    Make(".hidden.wav");
+    WriteFile(dir.file("in/notes.txt"), std::string("not audio"));
+    CSettings& s = window->Settings();
+    s.DoNotLoadHiddenFiles = 1;
+    SetSettingByName(s, window->Catalogue(), "FilterExts", "wav;flac");
+    SetSettingByName(s, window->Catalogue(), "EnableExtFilter", "1");
+
+    QString addingText;
+    bool addingShown = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        CProgressWindow* p = window->Progress();
+        addingShown = p && p->isVisible() && p->WindowKind() == CProgressWindow::Kind::Adding &&
+                      p->parentWidget() == window.get();
+        if (p) addingText = p->FileText()->text();
+    });
+    dialogs.folder = QString::fromStdString(dir.file("in"));
+    window->AddFolder();
+    EXPECT_TRUE(addingShown);
+    EXPECT_EQ(addingText, "搜索文件...");
+    EXPECT_EQ(window->Settings().Folder, dir.file("in"));
+    // Outer folder first; the hidden file and the filtered-out text file
+    // are not listed, and nothing failed.
+    EXPECT_EQ(Column(kColumnFile), QStringList({"a.wav", "b.flac"}));
+    EXPECT_TRUE(prompts.shown.isEmpty());
+    EXPECT_EQ(window->Progress(), nullptr);
+
+    Choose(kFormatMp3);
+    // What the converting window shows once the run has begun.
+    QString runText;
+    bool twoBars = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        CProgressWindow* p = window->Progress();
+        if (!p || !runText.isEmpty() || p->RunText()->text().isEmpty()) return;
+        runText = p->RunText()->text();
+        twoBars = p->RunBar() && p->FileBar() && p->CancelButton()->text() == "取消";
+    });
+    watcher.start(1);
+    window->ConvertAll();
+    watcher.stop();
+    EXPECT_TRUE(twoBars);
+    EXPECT_TRUE(QRegularExpression("^转换 [12] of 2 文件到 ").match(runText).hasMatch())
+        << qPrintable(runText);
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"a.mp3", "b.mp3"}));
+    EXPECT_EQ(Column(kColumnVolume), QStringList({"100.00%", "100.00%"}));
+    for (const char* name : {"a.mp3", "b.mp3"})
+        EXPECT_EQ(Probe(dir.file(std::string("out/") + name), "codec_name"), "mp3") << name;
+    EXPECT_NEAR(ProbeNumber(dir.file("out/b.mp3"), "duration", true), 2.0, 0.1);
+    EXPECT_EQ(shell.revealed, QStringList({QString::fromStdString(dir.file("out/a.mp3"))}));
+    EXPECT_FALSE(window->IsBusy());
+    EXPECT_EQ(window->Progress(), nullptr);
+}
+
+TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
+    window->AddChosenFiles({Make("1.wav", "sine=duration=20"), Make("2.wav", "sine=duration=20"),
+                            Make("3.wav", "sine=duration=20")});
+    ASSERT_EQ(window->List()->RowCount(), 3);
+    Choose(kFormatMp3);
+    dialogs.merged = {QString::fromStdString(dir.file("out/all.mp3"))};
+
+    // Escape on the progress window while the second file is being
+    // appended.
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        CProgressWindow* p = window->Progress();
+        if (p && window->List()->topLevelItem(1)->text(kColumnOutput) == "正在转换...")
+            QTest::keyClick(p, Qt::Key_Escape);
+    });
+    watcher.start(1);
+    window->ConvertAllToOne();
+    watcher.stop();
+
+    EXPECT_EQ(dialogs.mergedExtensions, QStringList({"mp3"}));
+    // The first row was appended to a file that is not kept: it no longer
+    // names it.
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"已取消", "已取消", ""}));
+    EXPECT_EQ(FilesIn("out"), 0u);
+    for (int row = 1; row <= 3; ++row) EXPECT_TRUE(window->List()->EntryAt(row)->OutputPath.empty());
+    EXPECT_TRUE(shell.revealed.isEmpty());
+}
+
+TEST_F(RunFlowsTest, AMergedFileThatCannotTakeItsNameLeavesRowsSayingSo) {
+    window->AddChosenFiles({Make("1.wav"), Make("2.wav")});
+    Choose(kFormatWav);
+    // A folder in the way of the chosen name: the merge is written, but the
+    // final move cannot replace a folder.
+    const std::string target = dir.file("out/both.wav");
+    fs::create_directories(target + "/inside");
+    dialogs.merged = {QString::fromStdString(target)};
+    window->ConvertAllToOne();
+    const QString why = QString::fromStdString("无法创建文件 \"" + target + "\".");
+    EXPECT_EQ(Column(kColumnOutput), QStringList({why, why}));
+    EXPECT_TRUE(fs::is_directory(target + "/inside"));
+    EXPECT_EQ(FilesIn("out"), 1u);
+}
+
+TEST_F(RunFlowsTest, AMergeOntoAListedSourceIsRefusedAndAskedAgain) {
+    const QString source = Make("keep.wav");
+    window->AddChosenFiles({source, Make("other.wav")});
+    const std::vector<uint8_t> before = ReadFile(source.toStdString());
+    // The same file under another name is the same source.
+    fs::create_symlink(source.toStdString(), dir.file("alias.wav"));
+    dialogs.merged = {QString::fromStdString(dir.file("alias.wav")), source};
+    Choose(kFormatWav);
+    window->ConvertAllToOne();
+
+    EXPECT_EQ(dialogs.mergedExtensions.size(), 3);  // twice refused, then cancelled
+    ASSERT_EQ(prompts.shown.size(), 2);
+    EXPECT_TRUE(prompts.shown[0].contains(QString::fromStdString(dir.file("alias.wav"))));
+    EXPECT_EQ(ReadFile(source.toStdString()), before);
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"", ""}));
+}
+
+// ---- adding ---------------------------------------------------------------
+
+TEST_F(RunFlowsTest, CancelDuringAFolderSearchAddsNothing) {
+    for (int i = 0; i < 3; ++i) Make("f" + std::to_string(i) + ".wav");
+    // Cancel as soon as the adding window shows, before the search has
+    // looked at a single file.
+    QTimer::singleShot(0, window.get(), [&] {
+        if (CProgressWindow* p = window->Progress()) p->CancelButton()->click();
+    });
+    dialogs.folder = QString::fromStdString(dir.file("in"));
+    window->AddFolder();
+    EXPECT_EQ(window->List()->RowCount(), 0);
+    EXPECT_TRUE(prompts.shown.isEmpty());
+    EXPECT_FALSE(window->IsBusy());
+}
+
+TEST_F(RunFlowsTest, DroppedFoldersAndFilesAreAddedButNotWhileBusy) {
+    const QString loose = Make("loose.wav");
+    Make("sub/inner.wav");
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at(300, 300);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &enter);
+        const bool accepted = enter.isAccepted();
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &dropped);
+        // The adding runs once the drop has ended.
+        QCoreApplication::processEvents();
+        return accepted;
+    };
+    bool acceptedWhileBusy = true;
+    window->RunBusy([&] { acceptedWhileBusy = drop({QUrl::fromLocalFile(loose)}); });
+    EXPECT_FALSE(acceptedWhileBusy);
+    EXPECT_EQ(window->List()->RowCount(), 0);
+
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(dir.file("in/sub"))),
+                      QUrl("https://quelvox.org/x.wav"), QUrl::fromLocalFile(loose)}));
+    EXPECT_EQ(Column(kColumnFile), QStringList({"inner.wav", "loose.wav"}));
+}
+
+TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
+    const QStringList types = OpenFileTypes();
+    ASSERT_EQ(types.size(), 50);
+    EXPECT_EQ(types.front(), "All Files (*.*)");
+    EXPECT_EQ(types[1], "3GPP Files (*.3gp *.3gpp)");
+    EXPECT_EQ(MergedFileType("mp3"), "MP3 文件 (*.mp3)");
+
+    WriteFile(dir.file("in/song.MP3"), std::string("x"));
+    WriteFile(dir.file("in/notes.txt"), std::string("x"));
+    std::unique_ptr<QFileDialog> dialog(MakeOpenFilesDialog(window.get()));
+    EXPECT_EQ(dialog->selectedNameFilter(), types.front());
+    dialog->setDirectory(QString::fromStdString(dir.file("in")));
+    dialog->selectNameFilter("MP3 Files (*.mp3)");
+    dialog->show();
+    auto* view = dialog->findChild<QListView*>("listView");
+    ASSERT_NE(view, nullptr);
+    // Names the view offers for choosing (a filtered name is hidden or
+    // shown disabled).
+    auto offered = [&] {
+        QStringList names;
+        const QModelIndex root = view->rootIndex();
+        for (int r = 0; r < view->model()->rowCount(root); ++r) {
+            const QModelIndex index = view->model()->index(r, 0, root);
+            if (index.flags() & Qt::ItemIsEnabled) names << index.data().toString();
+        }
+        return names;
+    };
+    for (int i = 0; i < 100 && !offered().contains("song.MP3"); ++i) QTest::qWait(10);
+    EXPECT_TRUE(offered().contains("song.MP3"));
+    EXPECT_FALSE(offered().contains("notes.txt"));
+}
+
+// ---- converting on worker threads ----------------------------------------
+
+TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
+    // Two sources of one name, so that the second output takes a numbered
+    // name, and track numbers by list position.
+    window->AddChosenFiles({Make("a.wav", "sine=frequency=300:duration=2"),
+                            Make("x/a.wav", "sine=frequency=500:duration=1"),
+                            Make("b.wav", "sine=frequency=700:duration=3"),
+                            Make("c.wav", "sine=frequency=900:duration=1")});
+    ASSERT_EQ(window->List()->RowCount(), 4);
+    Choose(kFormatMp3);
+    CSettings& s = window->Settings();
+    s.TrackNumType = 1;
+    s.BrowseOutputFolder = 0;
+    std::map<int, QStringList> rows;
+    for (int workers : {1, 2}) {
+        const std::string out = dir.file("out" + std::to_string(workers));
+        fs::create_directories(out);
+        s.DestSpecifiedFolder = out;
+        s.SimultaneousFiles = workers;
+        window->ConvertAll();
+        rows[workers] = Column(kColumnOutput) + Column(kColumnVolume);
+    }
+    EXPECT_EQ(rows[1], rows[2]);
+    EXPECT_EQ(rows[1].mid(0, 4), QStringList({"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}));
+    for (const char* name : {"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}) {
+        const std::vector<uint8_t> one = ReadFile(dir.file(std::string("out1/") + name));
+        EXPECT_FALSE(one.empty()) << name;
+        EXPECT_EQ(one, ReadFile(dir.file(std::string("out2/") + name))) << name;
+    }
+}
+
+TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
+    QStringList files;
+    for (int i = 0; i < 4; ++i) files << Make(std::to_string(i) + ".wav", "sine=duration=30");
+    window->AddChosenFiles(files);
+    Choose(kFormatMp3);
+    window->Settings().SimultaneousFiles = 2;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (CProgressWindow* p = window->Progress(); p && Column(kColumnOutput).contains("正在转换..."))
+            p->CancelButton()->click();
+    });
+    watcher.start(1);
+    window->ConvertAll();
+    watcher.stop();
+
+    const QStringList outputs = Column(kColumnOutput);
+    EXPECT_TRUE(outputs.contains("已取消")) << qPrintable(outputs.join(u','));
+    // What is in the output folder is exactly the finished rows' files.
+    std::set<std::string> finished, present;
+    for (int row = 1; row <= 4; ++row)
+        if (const std::string& path = window->List()->EntryAt(row)->OutputPath; !path.empty())
+            finished.insert(fs::path(path).filename().string());
+    for (const auto& f : fs::directory_iterator(dir.file("out"))) present.insert(f.path().filename().string());
+    EXPECT_EQ(present, finished);
+    for (const QString& text : outputs) EXPECT_NE(text, "正在转换...");
+    EXPECT_TRUE(shell.revealed.isEmpty());
+}
+
+TEST_F(RunFlowsTest, AWorkersQuestionIsAskedOnTheWindowThreadAndAnsweredBack) {
+    // Records the thread each question is asked on.
+    class ThreadPrompts : public RecordingPrompts {
+    public:
+        bool Question(QWidget* parent, const QString& text) override {
+            threads << QThread::currentThread();
+            return RecordingPrompts::Question(parent, text);
+        }
+        QList<QThread*> threads;
+    } asked;
+    asked.answer = true;
+    auto w = std::make_unique<CMainWindow>(runtime, MainWindowServices{&asked, &shell, location, &dialogs});
+    w->AddChosenFiles({Make("q.wav")});
+    const std::vector<int> rows{1};
+    CWindowThreadHost host(*w, *w, rows);
+
+    QEventLoop loop;
+    bool answer = false;
+    std::thread worker([&] {
+        answer = host.AskQuestion("要下载吗?");
+        host.SetOutputCell(0, "正在转换...");
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(asked.shown, QStringList({"要下载吗?"}));
+    EXPECT_EQ(asked.threads, QList<QThread*>({w->thread()}));
+    EXPECT_EQ(w->List()->topLevelItem(0)->text(kColumnOutput), "正在转换...");
+}
+
+}  // namespace

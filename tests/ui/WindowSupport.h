@@ -1,0 +1,56 @@
+// Recorders in place of the window's message boxes, desktop shell and file
+// dialogs: the tests give the answers in advance and no box ever blocks.
+#pragma once
+
+#include "ui/FileDialogs.h"
+#include "ui/Prompts.h"
+#include "ui/Shell.h"
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+
+class RecordingPrompts : public quelvox::ui::IPrompts {
+public:
+    void Information(QWidget*, const QString& text) override { shown << text; }
+    void Warning(QWidget*, const QString& text) override { shown << text; }
+    bool Question(QWidget*, const QString& text) override {
+        shown << text;
+        return answer;
+    }
+    bool OkCancel(QWidget*, const QString& text) override {
+        shown << text;
+        return answer;
+    }
+    QStringList shown;
+    bool answer = false;
+};
+
+class RecordingShell : public quelvox::ui::IShell {
+public:
+    void OpenFile(const QString& path) override { opened << path; }
+    void ShowInFileManager(const QString& path) override { revealed << path; }
+    void OpenUrl(const QUrl& url) override { urls << url; }
+    QStringList opened;
+    QStringList revealed;
+    QList<QUrl> urls;
+};
+
+// Answers for the file and folder dialogs; a dialog with no answer left is
+// cancelled.
+class ScriptedDialogs : public quelvox::ui::IFileDialogs {
+public:
+    QStringList OpenFiles(QWidget*) override { return files; }
+    QString Folder(QWidget*, const QString& start) override {
+        folderStarts << start;
+        return folder;
+    }
+    QString MergedFile(QWidget*, const QString& extension) override {
+        mergedExtensions << extension;
+        return merged.isEmpty() ? QString() : merged.takeFirst();
+    }
+    QStringList files;
+    QString folder;
+    QStringList merged;
+    QStringList folderStarts, mergedExtensions;
+};

@@ -1,0 +1,116 @@
+#include "ui/FileDialogs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+
+#include <memory>
+
+namespace quelvox::ui {
+
+namespace {
+
+// The file types as they have always been written: patterns separated by
+// ';'. The dialog wants them separated by blanks.
+constexpr const char* kFileTypes[] = {
+    "All Files (*.*)",
+    "3GPP Files (*.3gp;*.3gpp)",
+    "3GPP2 Files (*.3g2;*.3gp2)",
+    "Adobe Flash Files (*.swf)",
+    "Advanced Audio Coding (*.aac)",
+    "AIFF Files (*.aiff;*.aif;*.aifc;*.afc)",
+    "AMR Files (*.amr;*.awb)",
+    "AU Files (*.au;*.snd)",
+    "AVI Files (*.avi)",
+    "CD Audio (*.cda)",
+    "Creative Voice Files (*.voc)",
+    "CRI ADX Files (*.adx)",
+    "Dolby Digital AC-3 (*.ac3)",
+    "DTS Files (*.dts)",
+    "DV Video Files (*.dv;*.dif)",
+    "DVD Video Files (*.vob;*.dvd)",
+    "Electronic Arts CDATA Files (*.cdata)",
+    "Flash Video Files (*.flv)",
+    "Free Lossless Audio Codec (*.flac;*.fla)",
+    "H.264/MPEG4 AVC Video (*.m2ts;*.mts)",
+    "Matroska Files (*.mkv;*.mka)",
+    "Microsoft Digital Video Recording (*.dvr-ms)",
+    "MIDI Files (*.midi;*.mid;*.rmi;*.kar)",
+    "MJPEG Video Files (*.mjpg;*.mjpeg)",
+    "MMF Files (*.mmf)",
+    "MOD Musics (*.mod;*.xm;*.it;*.s3m;*.mtm;*.umx;*.mo3)",
+    "Monkey's Audio (*.ape;*.mac)",
+    "MP3 Files (*.mp3)",
+    "MPEG Audio Files (*.mpa;*.mpga;*.m2a)",
+    "MPEG Video Files (*.mpg;*.mpe;*.mpeg;*.m1v;*.mp2;*.m2v;*.mp1;*.mlv)",
+    "MPEG-4 Audio Files (*.m4a;*.m4b;*.mp4)",
+    "MPEG4 TS HD Video (*.ts)",
+    "MPEG-4 Video Files (*.mp4;*.m4v;*.mpv;*.psp)",
+    "Musepack (*.mpc;*.mp+;*.mpp)",
+    "Nullsoft Audio/Video Files (*.nsv;*.nsa)",
+    "NUT Files (*.nut)",
+    "OGG Files (*.ogg;*.oga;*.ogm;*.ogv;*.ogx)",
+    "QuickTime Files (*.mov;*.qt)",
+    "Raw h261 Files (*.h261)",
+    "Raw h263 Files (*.h263)",
+    "Raw h264 Video Files (*.h264;*.264)",
+    "Real Audio Files (*.ra;*.ram)",
+    "Real Media Files (*.rm;*.rmvb)",
+    "Speex (*.spx)",
+    "The True Audio (*.tta)",
+    "VCD Video Files (*.dat)",
+    "WAV Files (*.wav;*.wave)",
+    "WavPack (*.wv)",
+    "Windows Media Files (*.wma;*.asf;*.wmv;*.wm;*.wmd;*.xwmv)",
+    "YUV Video Files (*.yuv)",
+};
+
+QString Tr(const char* text) { return QCoreApplication::translate("quelvox::ui::CFileDialogs", text); }
+
+}  // namespace
+
+QStringList OpenFileTypes() {
+    QStringList types;
+    for (const char* type : kFileTypes) types << QString::fromLatin1(type).replace(u';', u' ');
+    return types;
+}
+
+QString MergedFileType(const QString& extension) {
+    return Tr("%1 文件 (*.%2)").arg(extension.toUpper(), extension);
+}
+
+QFileDialog* MakeOpenFilesDialog(QWidget* parent) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setNameFilters(OpenFileTypes());
+    dialog->selectNameFilter(OpenFileTypes().front());
+    return dialog;
+}
+
+QStringList CSystemFileDialogs::OpenFiles(QWidget* parent) {
+    std::unique_ptr<QFileDialog> dialog(MakeOpenFilesDialog(parent));
+    return dialog->exec() == QDialog::Accepted ? dialog->selectedFiles() : QStringList();
+}
+
+QString CSystemFileDialogs::Folder(QWidget* parent, const QString& start) {
+    return QFileDialog::getExistingDirectory(parent, Tr("请选择文件夹:"), start,
+                                             QFileDialog::ShowDirsOnly |
+                                                 QFileDialog::DontUseNativeDialog);
+}
+
+QString CSystemFileDialogs::MergedFile(QWidget* parent, const QString& extension) {
+    QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(MergedFileType(extension));
+    dialog.setDefaultSuffix(extension);
+    // The name field starts empty; replacing an existing file is confirmed.
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().front()
+               : QString();
+}
+
+}  // namespace quelvox::ui

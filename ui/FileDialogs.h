@@ -1,0 +1,49 @@
+// The window's file and folder dialogs behind one interface, so that tests
+// answer them without a dialog ever blocking.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QFileDialog;
+class QWidget;
+
+namespace quelvox::ui {
+
+// The open-file dialog's 50 file types, in order, as the dialog shows
+// them: each description with its patterns separated by blanks ("All
+// Files (*.*)" first, and selected).
+QStringList OpenFileTypes();
+
+// The save dialog's one type for a merged file: "MP3 文件 (*.mp3)".
+QString MergedFileType(const QString& extension);
+
+class IFileDialogs {
+public:
+    virtual ~IFileDialogs() = default;
+    // Files chosen in the open-file dialog (several may be chosen, each must
+    // exist); empty when cancelled.
+    virtual QStringList OpenFiles(QWidget* parent) = 0;
+    // The folder chosen in the folder dialog titled "请选择文件夹:", starting
+    // at `start`; empty when cancelled.
+    virtual QString Folder(QWidget* parent, const QString& start) = 0;
+    // The merged file's name from the save dialog for files of `extension`
+    // (asks before replacing an existing file); empty when cancelled.
+    virtual QString MergedFile(QWidget* parent, const QString& extension) = 0;
+};
+
+// The toolkit's own dialogs. Their type filters match extensions without
+// regard to case (song.MP3 is one of the "MP3 Files"), which the desktops'
+// native dialogs do not promise.
+class CSystemFileDialogs : public IFileDialogs {
+public:
+    QStringList OpenFiles(QWidget* parent) override;
+    QString Folder(QWidget* parent, const QString& start) override;
+    QString MergedFile(QWidget* parent, const QString& extension) override;
+};
+
+// The open-file dialog as OpenFiles shows it, not yet shown (for tests and
+// pictures). The caller owns it.
+QFileDialog* MakeOpenFilesDialog(QWidget* parent);
+
+}  // namespace quelvox::ui
