@@ -1,5 +1,7 @@
 #include "ui/PageOptGeneral.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,6 +42,7 @@ COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWi
     v_.VolumeType = s.VolumeType;
     v_.Volume = s.Volume;
     v_.Resampler = s.Resampler == 1 ? 1 : 0;
+    v_.SimultaneousFiles = FilesAtOnce(s);
 }
 
 std::string COptGeneralPage::CleanFilterText(std::string_view text) {
@@ -140,6 +143,13 @@ void COptGeneralPage::Build() {
     resampler_->addItem(tr("SoX 高质量 (默认)"));
     resampler_->addItem(tr("libresample (兼容)"));
     resamplerRow->addWidget(resampler_);
+    resamplerRow->addSpacing(24);
+    // Files converted at once, each on its own worker; 1 converts them one
+    // after another.
+    resamplerRow->addWidget(new QLabel(tr("同时转换的文件数:"), general));
+    filesAtOnce_ = MakeSpin(1, 64, 1, general);
+    filesAtOnce_->setObjectName("filesAtOnce");
+    resamplerRow->addWidget(filesAtOnce_);
     resamplerRow->addStretch(1);
     g->addLayout(resamplerRow);
 
@@ -177,6 +187,7 @@ void COptGeneralPage::Build() {
         ->setChecked(true);
     volume_->setValue(v_.Volume);
     resampler_->setCurrentIndex(v_.Resampler);
+    filesAtOnce_->setValue(std::clamp(v_.SimultaneousFiles, 1, 64));
     UpdateEnabling();
 
     connect(filterOn_, &QCheckBox::clicked, this, [this] {
@@ -231,6 +242,8 @@ void COptGeneralPage::TakeControls() {
     v_.VolumeType = volumeType_->checkedId();
     v_.Volume = volume_->value();
     v_.Resampler = resampler_->currentIndex() == 1 ? 1 : 0;
+    filesAtOnce_->interpretText();
+    v_.SimultaneousFiles = filesAtOnce_->value();
 }
 
 bool COptGeneralPage::OnLeave() {
@@ -263,6 +276,7 @@ void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) con
     s.VolumeType = v_.VolumeType;
     s.Volume = v_.Volume;
     s.Resampler = v_.Resampler;
+    s.SimultaneousFiles = v_.SimultaneousFiles;
 }
 
 }  // namespace quelvox::ui

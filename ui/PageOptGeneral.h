@@ -32,6 +32,7 @@ public:
         int VolumeType = 2;  // 0 normalise, 1 manual, 2 keep
         int Volume = 100;
         int Resampler = 0;  // 0 SoX, 1 libresample
+        int SimultaneousFiles = 1;
     };
 
     COptGeneralPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
@@ -55,6 +56,7 @@ private:
     Values v_;
     QButtonGroup* mono_ = nullptr;
     QComboBox* resampler_ = nullptr;
+    QSpinBox* filesAtOnce_ = nullptr;
     QCheckBox* filterOn_ = nullptr;
     QLineEdit* filterText_ = nullptr;
     QCheckBox* hidden_ = nullptr;

@@ -186,6 +186,7 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     Get<QRadioButton>(general, "volumeType1")->click();
     Type(Get<QSpinBox>(general, "volume"), U("250"));
     Get<QComboBox>(general, "resampler")->setCurrentIndex(1);
+    Type(Get<QSpinBox>(general, "filesAtOnce"), U("3"));
 
     QWidget* output = Choose(kOutput);
     Get<QComboBox>(output, "folderChoice")->setCurrentIndex(1);
@@ -232,6 +233,7 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     EXPECT_EQ(s.VolumeType, 1);
     EXPECT_EQ(s.Volume, 250);
     EXPECT_EQ(s.Resampler, 1);
+    EXPECT_EQ(s.SimultaneousFiles, 3);
     EXPECT_EQ(s.DestOutputFolderOpt, 399);
     EXPECT_EQ(s.DestSpecifiedFolder, "/tmp/输出");
     EXPECT_EQ(s.TargetExistsOpt, 33);
