@@ -58,9 +58,8 @@ Timing ConvertAllOnce(CMainWindow& window) {
     qint64 longest = 0;
     QTimer ticker;
     ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTick.restart());
-    });
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longest = std::max(longest, sinceTick.restart()); });
     ticker.start();
     sinceTick.start();
     wall.start();
@@ -82,7 +81,8 @@ int main(int argc, char** argv) {
     }
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     QTemporaryDir scratch;
-    const SettingsLocation location{(scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
+    const SettingsLocation location{
+        (scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
     CSettings first;
     CheckFirstRun(first, location);
 

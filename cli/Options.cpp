@@ -9,9 +9,8 @@ namespace quelvox::cli {
 namespace {
 
 bool AllDigits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) {
-               return std::isdigit(c) != 0;
-           });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 std::string Lower(std::string s) {
@@ -61,15 +60,24 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
 }
 
 bool SetFlag(const std::string& name, CliOptions& options) {
-    if (name == "keep-tree") options.keepTree = true;
-    else if (name == "list-formats") options.listFormats = true;
-    else if (name == "probe") options.probe = true;
-    else if (name == "quiet") options.quiet = true;
-    else if (name == "verbose") options.verbose = true;
-    else if (name == "browse") options.browse = true;
-    else if (name == "help") options.help = true;
-    else if (name == "version") options.version = true;
-    else return false;
+    if (name == "keep-tree")
+        options.keepTree = true;
+    else if (name == "list-formats")
+        options.listFormats = true;
+    else if (name == "probe")
+        options.probe = true;
+    else if (name == "quiet")
+        options.quiet = true;
+    else if (name == "verbose")
+        options.verbose = true;
+    else if (name == "browse")
+        options.browse = true;
+    else if (name == "help")
+        options.help = true;
+    else if (name == "version")
+        options.version = true;
+    else
+        return false;
     return true;
 }
 

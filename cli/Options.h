@@ -10,12 +10,12 @@
 namespace quelvox::cli {
 
 struct CliOptions {
-    std::string format;      // -f: catalogue code or extension; empty = stored format
-    std::string outputDir;   // -o: empty = stored output folder
-    bool keepTree = false;   // --keep-tree
-    std::string mergeFile;   // --merge: empty = one output per file
+    std::string format;     // -f: catalogue code or extension; empty = stored format
+    std::string outputDir;  // -o: empty = stored output folder
+    bool keepTree = false;  // --keep-tree
+    std::string mergeFile;  // --merge: empty = one output per file
     std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
-    int jobs = 0;            // -j: 0 = number of processors
+    int jobs = 0;                                           // -j: 0 = number of processors
     bool listFormats = false;
     bool probe = false;
     bool quiet = false;

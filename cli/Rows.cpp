@@ -9,10 +9,10 @@ std::string EscapeCell(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c; break;
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            default: out += c; break;
         }
     }
     return out;
@@ -58,8 +58,7 @@ void CRowTable::ScrollToRow(int row) {
     Advance(row);
 }
 
-void CRowTable::NoteDocumentsFallback(int row, const std::string& path,
-                                      const std::string& reason) {
+void CRowTable::NoteDocumentsFallback(int row, const std::string& path, const std::string& reason) {
     (void)row;
     if (note_) note_(path + ": written to the documents folder instead (" + reason + ")");
 }
@@ -77,8 +76,7 @@ void CRowTable::PrintUpTo(int end) {
 std::string CRowTable::Line(int row) const {
     std::lock_guard lock(mutex_);
     const size_t i = static_cast<size_t>(row);
-    return ProbeLine(*entries_[i]) + '\t' + EscapeCell(volume_[i]) + '\t' +
-           EscapeCell(output_[i]);
+    return ProbeLine(*entries_[i]) + '\t' + EscapeCell(volume_[i]) + '\t' + EscapeCell(output_[i]);
 }
 
 void CRowTable::MarkUnfinished(const std::string& text) {

@@ -50,8 +50,8 @@ std::string MergeTarget(const std::string& path, const OutputFormatEntry& format
         std::transform(given.begin(), given.end(), given.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (given != extension) {
-            notes.push_back("the merge file gets the extension " + extension + " of its format: " +
-                            target.string() + extension);
+            notes.push_back("the merge file gets the extension " + extension +
+                            " of its format: " + target.string() + extension);
             target += extension;
         }
     } else {
@@ -114,9 +114,8 @@ bool RunOneAfterAnother(RunEnvironment& env, CCliHost& host, CRowTable& rows,
     progress.Pump();
     bool cancelled = false;
     for (int i = 0; i < count && !cancelled; ++i) {
-        const FileOutcome outcome =
-            ConvertListedFile(env, progress, rows, *entries[static_cast<size_t>(i)], i, i + 1,
-                              count, format);
+        const FileOutcome outcome = ConvertListedFile(
+            env, progress, rows, *entries[static_cast<size_t>(i)], i, i + 1, count, format);
         cancelled = outcome.cancelled;
         rows.PrintUpTo(i + 1);
     }
@@ -131,7 +130,8 @@ bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& 
              const std::atomic<bool>& cancel) {
     if (entries.empty()) return true;
     if (!PrepareRunRuntimes(env, host, entries, format)) return true;
-    if (jobs <= 1 || entries.size() == 1) return RunOneAfterAnother(env, host, rows, entries, format);
+    if (jobs <= 1 || entries.size() == 1)
+        return RunOneAfterAnother(env, host, rows, entries, format);
     jobs = std::min(jobs, static_cast<int>(entries.size()));
     CTerminalRunView view(console, rows);
     const bool finished = ConvertAtOnce(env, rows, view, entries, format, jobs, cancel);

@@ -138,8 +138,8 @@ void CConsole::DrawLocked() {
 std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool withRun) {
     std::vector<std::string> lines;
     if (withRun && s.count > 0)
-        lines.push_back(Bar(static_cast<uint64_t>(s.done), static_cast<uint64_t>(s.count)) +
-                        " " + s.runText);
+        lines.push_back(Bar(static_cast<uint64_t>(s.done), static_cast<uint64_t>(s.count)) + " " +
+                        s.runText);
     lines.push_back(Bar(s.position, s.total) + " " + s.fileText);
     return lines;
 }

@@ -52,9 +52,7 @@ void InstallInterruptHandler() {
 }
 
 // quelvox-cli -v: the libraries' own log lines, as they come.
-void PrintLibraryLine(const std::string& line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
+void PrintLibraryLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "quelvox-cli: %s\nTry 'quelvox-cli --help' for more information.\n",
@@ -192,8 +190,7 @@ int main(int argc, char** argv) {
     std::map<std::string, FileEntry> pathMap;
     CEntryList list;
     CSharedProgress adding(g_cancel);
-    adding.SetPumpHandler(
-        [&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
+    adding.SetPumpHandler([&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
     const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);
     console.ClearStatus();
     if (!added.message.empty()) console.Warn(added.message);
@@ -232,7 +229,8 @@ int main(int argc, char** argv) {
 
     const bool cancelled = g_cancel.load();
     bool allConverted = added.failed == 0 && !cancelled;
-    for (const FileEntry* entry : entries) allConverted = allConverted && !entry->OutputPath.empty();
+    for (const FileEntry* entry : entries)
+        allConverted = allConverted && !entry->OutputPath.empty();
 
     if (options.browse && !cancelled) {
         for (const FileEntry* entry : entries) {

@@ -76,8 +76,8 @@ public:
     }
 
 protected:
-    uint64_t total = 0;          // stream size in the reader's progress unit
-    uint64_t position = 0;       // consumed part of total
+    uint64_t total = 0;     // stream size in the reader's progress unit
+    uint64_t position = 0;  // consumed part of total
     int32_t durationSeconds = 0;
     int32_t sampleRate = 0;
     int32_t channels = 0;        // as stored; may exceed 2

@@ -12,8 +12,7 @@ inline uint16_t ReadBe16(const unsigned char* p) {
 }
 
 inline uint32_t ReadBe32(const unsigned char* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-           (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
 inline uint16_t ReadLe16(const unsigned char* p) {
@@ -21,8 +20,7 @@ inline uint16_t ReadLe16(const unsigned char* p) {
 }
 
 inline uint32_t ReadLe32(const unsigned char* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-           (uint32_t{p[3]} << 24);
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 }  // namespace quelvox

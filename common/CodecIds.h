@@ -40,5 +40,4 @@ enum PersistedCodecId : int {
     kCodecGsmMs = 0x15020,
 };
 
-
 }  // namespace quelvox

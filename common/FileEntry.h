@@ -8,10 +8,10 @@ namespace quelvox {
 struct FileEntry {
     std::string Path;
     int Channels = 0;
-    int SampleRate = 0;  // Hz
-    int Bitrate = 0;     // kbit/s
-    int Duration = 0;    // seconds
-    int InputType = 0;   // decided by extension when the file is added
+    int SampleRate = 0;      // Hz
+    int Bitrate = 0;         // kbit/s
+    int Duration = 0;        // seconds
+    int InputType = 0;       // decided by extension when the file is added
     std::string OutputPath;  // empty until a conversion of the row succeeded
 };
 

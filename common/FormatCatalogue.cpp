@@ -12,22 +12,19 @@ namespace {
 
 constexpr int kRatesAc3[] = {32000, 44100, 48000};
 constexpr int kRatesAac[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000};
-constexpr int kRatesMpeg[] = {8000,  11025, 12000, 16000, 22050,
-                              24000, 32000, 44100, 48000};
+constexpr int kRatesMpeg[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr int kRatesMp2[] = {16000, 22050, 24000, 32000, 44100, 48000};
 constexpr int kRatesFlash[] = {11025, 22050, 44100};
 constexpr int kRatesPcm[] = {6000,  8000,  11025, 12000, 16000, 22050,
                              24000, 32000, 44100, 48000, 88200, 96000};
-constexpr int kRatesFlac[] = {8000,  16000, 22050, 24000, 32000,
-                              44100, 48000, 88200, 96000};
+constexpr int kRatesFlac[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
 constexpr int kRatesMmf[] = {4000, 8000, 11025, 22050, 44100};
 constexpr int kRates44100[] = {44100};
 constexpr int kRates8000[] = {8000};
 
-constexpr int kBitRatesAc3[] = {32000,  40000,  48000,  56000,  64000,
-                                80000,  96000,  112000, 128000, 160000,
-                                192000, 224000, 256000, 320000, 384000,
-                                448000, 512000, 576000, 640000};
+constexpr int kBitRatesAc3[] = {32000,  40000,  48000,  56000,  64000,  80000,  96000,
+                                112000, 128000, 160000, 192000, 224000, 256000, 320000,
+                                384000, 448000, 512000, 576000, 640000};
 constexpr int kBitRatesAac[] = {16000,  24000,  32000,  40000,  48000,  56000,
                                 64000,  80000,  96000,  112000, 128000, 144000,
                                 160000, 192000, 224000, 256000, 320000};
@@ -35,10 +32,9 @@ constexpr int kBitRatesMpeg[] = {8000,   16000,  24000,  32000,  40000,  48000,
                                  56000,  64000,  80000,  96000,  112000, 128000,
                                  144000, 160000, 192000, 224000, 256000, 320000};
 // The MPEG bit rates followed by two higher ones.
-constexpr int kBitRatesVorbis[] = {8000,   16000,  24000,  32000,  40000,
-                                   48000,  56000,  64000,  80000,  96000,
-                                   112000, 128000, 144000, 160000, 192000,
-                                   224000, 256000, 320000, 400000, 480000};
+constexpr int kBitRatesVorbis[] = {8000,   16000,  24000,  32000,  40000,  48000,  56000,
+                                   64000,  80000,  96000,  112000, 128000, 144000, 160000,
+                                   192000, 224000, 256000, 320000, 400000, 480000};
 constexpr int kBitRatesAmrNb[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 constexpr int kBitsG726[] = {2, 3, 4, 5};
 
@@ -132,9 +128,9 @@ constexpr const CodecEntry* C(CodecKey k) { return &kCodecs[k]; }
 constexpr const CodecEntry* kList3gp[] = {C(kAmrNb), C(kAac)};
 constexpr const CodecEntry* kListAac[] = {C(kAac)};
 constexpr const CodecEntry* kListAc3[] = {C(kAc3)};
-constexpr const CodecEntry* kListAiff[] = {C(kPcm8S),  C(kPcm16Be), C(kPcm24Be), C(kPcm32Be),
-                                           C(kF32Be),  C(kF64Be),   C(kALaw),    C(kMuLaw),
-                                           C(kImaQt),  C(kGsm)};
+constexpr const CodecEntry* kListAiff[] = {C(kPcm8S), C(kPcm16Be), C(kPcm24Be), C(kPcm32Be),
+                                           C(kF32Be), C(kF64Be),   C(kALaw),    C(kMuLaw),
+                                           C(kImaQt), C(kGsm)};
 constexpr const CodecEntry* kListAlac[] = {C(kAlac)};
 constexpr const CodecEntry* kListAu[] = {C(kPcm8S), C(kPcm16Be), C(kPcm24Be), C(kPcm32Be),
                                          C(kF32Be), C(kF64Be),   C(kALaw),    C(kMuLaw)};
@@ -153,8 +149,8 @@ constexpr const CodecEntry* kListOgg[] = {C(kVorbis), C(kFlac)};
 constexpr const CodecEntry* kListSwf[] = {C(kMp3Flash)};
 constexpr const CodecEntry* kListVoc[] = {C(kPcm8U), C(kPcm16Le), C(kALaw), C(kMuLaw)};
 constexpr const CodecEntry* kListWav[] = {
-    C(kPcm8U),   C(kPcm16Le), C(kPcm24Le), C(kPcm32Le), C(kF32Le),  C(kF64Le), C(kALaw),
-    C(kMuLaw),   C(kMsAdpcm), C(kImaWav),  C(kG726),    C(kYamaha), C(kMsGsm), C(kMp3)};
+    C(kPcm8U), C(kPcm16Le), C(kPcm24Le), C(kPcm32Le), C(kF32Le),  C(kF64Le), C(kALaw),
+    C(kMuLaw), C(kMsAdpcm), C(kImaWav),  C(kG726),    C(kYamaha), C(kMsGsm), C(kMp3)};
 
 constexpr std::span<const CodecEntry* const> kNoCodecs{};
 
@@ -169,39 +165,59 @@ constexpr WriterKind kWma = WriterKind::Wma;
 constexpr bool kTags = true;
 constexpr bool kNoTags = false;
 const OutputFormatEntry kCatalogue[] = {
-    {8300, 0, kCodecAmrNb, 8000, 10200, 1, "3G2 (仅音频)", nullptr, "3g2", nullptr, "3g2", kList3gp, kFFmpeg, kTags},
-    {8350, 0, kCodecAmrNb, 8000, 10200, 1, "3GP (仅音频)", nullptr, "3gp", nullptr, "3gp", kList3gp, kFFmpeg, kTags},
-    {6000, 1, kCodecAac, 44100, 128000, 2, nullptr, nullptr, "aac", nullptr, "adts", kListAac, kFFmpeg, kTags},
+    {8300, 0, kCodecAmrNb, 8000, 10200, 1, "3G2 (仅音频)", nullptr, "3g2", nullptr, "3g2", kList3gp,
+     kFFmpeg, kTags},
+    {8350, 0, kCodecAmrNb, 8000, 10200, 1, "3GP (仅音频)", nullptr, "3gp", nullptr, "3gp", kList3gp,
+     kFFmpeg, kTags},
+    {6000, 1, kCodecAac, 44100, 128000, 2, nullptr, nullptr, "aac", nullptr, "adts", kListAac,
+     kFFmpeg, kTags},
     {6100, 1, kCodecAac, 44100, 128000, 2, "AAC 适用iPod/iPhone/iPad/iTunes/DSi (*.m4a)",
      "AAC 适用iPod/DSi", "m4a", "AACDevice", "ipod", kListAac, kFFmpeg, kTags},
-    {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3, kFFmpeg, kTags},
-    {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff", kListAiff, kFFmpeg, kNoTags},
+    {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3,
+     kFFmpeg, kTags},
+    {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff",
+     kListAiff, kFFmpeg, kNoTags},
     {6200, 1, kCodecAlac, 44100, 0, 2, "ALAC (Apple 无损) (*.m4a)", "ALAC", "m4a", "ALAC", "ipod",
      kListAlac, kFFmpeg, kTags},
     {5500, 0, 0, 0, 0, 0, nullptr, nullptr, "amr", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
     {7300, 0, 0, 0, 0, 0, "ASF (仅音频)", nullptr, "asf", nullptr, nullptr, kNoCodecs, kWma, kTags},
-    {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu, kFFmpeg, kNoTags},
-    {8000, 1, kCodecMp3, 44100, 128000, 2, "AVI (仅音频)", nullptr, "avi", nullptr, "avi", kListAvi, kFFmpeg, kTags},
+    {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu,
+     kFFmpeg, kNoTags},
+    {8000, 1, kCodecMp3, 44100, 128000, 2, "AVI (仅音频)", nullptr, "avi", nullptr, "avi", kListAvi,
+     kFFmpeg, kTags},
     {5600, 0, 0, 0, 0, 0, nullptr, nullptr, "awb", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
-    {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac, kFFmpeg, kTags},
-    {3650, 1, kCodecMp3, 44100, 128000, 2, "FLV (仅音频)", nullptr, "flv", nullptr, "flv", kListFlv, kFFmpeg, kNoTags},
+    {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac,
+     kFFmpeg, kTags},
+    {3650, 1, kCodecMp3, 44100, 128000, 2, "FLV (仅音频)", nullptr, "flv", nullptr, "flv", kListFlv,
+     kFFmpeg, kNoTags},
     {6500, 1, kCodecAac, 44100, 128000, 2, "M4A (MPEG-4 音频)", nullptr, "m4a", nullptr, "ipod",
      kListM4a, kFFmpeg, kTags},
     {6700, 1, kCodecAac, 44100, 128000, 2, "M4B (MPEG-4 有声读物)", nullptr, "m4b", nullptr, "ipod",
      kListM4a, kFFmpeg, kTags},
     {6800, 1, kCodecAac, 44100, 128000, 2, "M4R (iPhone 铃音)", nullptr, "m4r", nullptr, "ipod",
      kListM4a, kFFmpeg, kTags},
-    {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka, kFFmpeg, kTags},
-    {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf, kFFmpeg, kNoTags},
-    {8100, 1, kCodecAac, 44100, 128000, 2, "MOV (仅音频)", nullptr, "mov", nullptr, "mov", kListMov, kFFmpeg, kTags},
-    {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2, kFFmpeg, kTags},
-    {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3, kFFmpeg, kTags},
-    {6600, 1, kCodecAac, 44100, 128000, 2, "MP4 (仅音频)", nullptr, "mp4", nullptr, "mp4", kListAac, kFFmpeg, kTags},
-    {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa, kFFmpeg, kTags},
-    {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg, kFFmpeg, kTags},
-    {8200, 1, kCodecMp3, 44100, 128000, 2, "SWF (仅音频)", nullptr, "swf", nullptr, "swf", kListSwf, kFFmpeg, kNoTags},
-    {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc, kFFmpeg, kNoTags},
-    {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav, kFFmpeg, kNoTags},
+    {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka,
+     kFFmpeg, kTags},
+    {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf,
+     kFFmpeg, kNoTags},
+    {8100, 1, kCodecAac, 44100, 128000, 2, "MOV (仅音频)", nullptr, "mov", nullptr, "mov", kListMov,
+     kFFmpeg, kTags},
+    {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2,
+     kFFmpeg, kTags},
+    {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3,
+     kFFmpeg, kTags},
+    {6600, 1, kCodecAac, 44100, 128000, 2, "MP4 (仅音频)", nullptr, "mp4", nullptr, "mp4", kListAac,
+     kFFmpeg, kTags},
+    {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa,
+     kFFmpeg, kTags},
+    {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg,
+     kFFmpeg, kTags},
+    {8200, 1, kCodecMp3, 44100, 128000, 2, "SWF (仅音频)", nullptr, "swf", nullptr, "swf", kListSwf,
+     kFFmpeg, kNoTags},
+    {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc, kFFmpeg,
+     kNoTags},
+    {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav,
+     kFFmpeg, kNoTags},
     {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs, kWma, kTags},
     {7200, 0, 0, 0, 0, 0, "WMV (仅音频)", nullptr, "wmv", nullptr, nullptr, kNoCodecs, kWma, kTags},
 };

@@ -58,12 +58,12 @@ inline constexpr int kChannelMaskStereo = 2;
 
 // One codec choice within a format.
 struct CodecEntry {
-    int CodecID;                    // persisted codec id (common/CodecIds.h)
-    const char* name;               // shown in the options page's codec list
+    int CodecID;                       // persisted codec id (common/CodecIds.h)
+    const char* name;                  // shown in the options page's codec list
     std::span<const int> sampleRates;  // ascending Hz, never empty
-    std::span<const int> bitRates;  // ascending bit/s (G.726: bits per
-                                    // sample); empty = no bit-rate choice
-    int channelMask;                // kChannelMaskMono | kChannelMaskStereo
+    std::span<const int> bitRates;     // ascending bit/s (G.726: bits per
+                                       // sample); empty = no bit-rate choice
+    int channelMask;                   // kChannelMaskMono | kChannelMaskStereo
 };
 
 // The writer family that serves a format.
@@ -72,21 +72,21 @@ enum class WriterKind { FFmpeg, Amr, Wma };
 // One catalogue entry. The first six fields are the entry's settings; the
 // rest are the format's fixed facts.
 struct OutputFormatEntry {
-    int code = 0;          // OutputFormatCode
-    int AutoEncParam = 0;  // 1 = rate, bit rate and channels follow the source
-    int CodecID = 0;       // persisted codec id; must occur in `codecs`
-    int SampleRate = 0;    // Hz; 0 = the source's rate
-    int BitRate = 0;       // bit/s (G.726: bits per sample); 0 = automatic
-    int Channels = 0;      // 1 or 2; 0 = the source's channel count
-    const char* description = nullptr;     // null = extension in upper case
-    const char* pageTitle = nullptr;       // null = extension in upper case
-    const char* extension = "";            // without the dot
-    const char* settingsPrefix = nullptr;  // null = extension
-    const char* container = nullptr;       // muxer short name; null when the
-                                           // library does not write the format
+    int code = 0;                               // OutputFormatCode
+    int AutoEncParam = 0;                       // 1 = rate, bit rate and channels follow the source
+    int CodecID = 0;                            // persisted codec id; must occur in `codecs`
+    int SampleRate = 0;                         // Hz; 0 = the source's rate
+    int BitRate = 0;                            // bit/s (G.726: bits per sample); 0 = automatic
+    int Channels = 0;                           // 1 or 2; 0 = the source's channel count
+    const char* description = nullptr;          // null = extension in upper case
+    const char* pageTitle = nullptr;            // null = extension in upper case
+    const char* extension = "";                 // without the dot
+    const char* settingsPrefix = nullptr;       // null = extension
+    const char* container = nullptr;            // muxer short name; null when the
+                                                // library does not write the format
     std::span<const CodecEntry* const> codecs;  // empty = none
-    WriterKind writer = WriterKind::FFmpeg;      // the writer family
-    bool carriesTags = true;  // whether the container stores text tags
+    WriterKind writer = WriterKind::FFmpeg;     // the writer family
+    bool carriesTags = true;                    // whether the container stores text tags
 };
 
 // The 30 entries in their fixed order (the order of the main format list),
@@ -113,8 +113,7 @@ bool HasFormatSettings(int code);
 const CodecEntry* FindCodec(const OutputFormatEntry& entry);
 
 // Entry of the given code in a catalogue, or null.
-const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue,
-                                    int code);
+const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);
 
 // The catalogue row of a format code, or null.
@@ -123,9 +122,7 @@ const OutputFormatEntry* CatalogueRow(int code);
 // The writer that handles a format code, as its row says (5500 and 5600
 // AMR, 7100, 7200 and 7300 WMA, everything else FFmpeg).
 WriterKind SelectWriter(int code);
-inline WriterKind SelectWriter(const OutputFormatEntry& entry) {
-    return SelectWriter(entry.code);
-}
+inline WriterKind SelectWriter(const OutputFormatEntry& entry) { return SelectWriter(entry.code); }
 
 // Whether output of this format receives text tags, as its row says.
 bool FormatCarriesTags(int code);

@@ -12,7 +12,9 @@ constexpr InputTypeRow kInputTypes[] = {
     {kInputWav, InputReader::kBass, false, {".wav", ".wave"}},
     {kInputAmr, InputReader::kAmr, false, {".amr", ".awb"}},
     {kInputOgg, InputReader::kOggVorbis, true, {".ogg", ".oga", ".ogm", ".ogv", ".ogx"}},
-    {kInputModule, InputReader::kBass, false,
+    {kInputModule,
+     InputReader::kBass,
+     false,
      {".mod", ".xm", ".it", ".s3m", ".mtm", ".umx", ".mo3"}},
     {kInputMidi, InputReader::kBass, false, {".midi", ".mid", ".rmi", ".kar"}},
     {kInputAu, InputReader::kAu, false, {".au", ".snd"}},
@@ -31,8 +33,7 @@ constexpr InputTypeRow kInputTypes[] = {
 
 std::string ExtensionOf(std::string_view path) {
     size_t slash = path.find_last_of('/');
-    std::string_view name =
-        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     size_t dot = name.find_last_of('.');
     if (dot == std::string_view::npos) return {};
     std::string ext(name.substr(dot));

@@ -31,7 +31,7 @@ enum InputTypeCode : int {
 // fallback alone.
 enum class InputReader {
     kNone,
-    kBass,       // the decoding layer (CBassReader)
+    kBass,  // the decoding layer (CBassReader)
     kOggVorbis,
     kAu,
     kAiff,

@@ -33,8 +33,7 @@ inline int16_t FloatToSample16(double v) {
 
 // Folds one frame of n samples into left and right (3 to 8 channels mix
 // with the centre weight 0.707; any other n passes s0 and s1 through).
-void DownmixToStereo(int n, const int16_t* frame, int16_t* left,
-                     int16_t* right);
+void DownmixToStereo(int n, const int16_t* frame, int16_t* left, int16_t* right);
 
 // Six-channel variants for decoders whose channel order differs.
 // Vorbis order: L C R BL BR LFE.

@@ -12,14 +12,12 @@ namespace quelvox {
 // absent. The track stays text; a writer reads it as a decimal number, and
 // a number of 0 or less means no track.
 struct TagInfo {
-    std::string title, artist, album, year, genre, comment, track, composer,
-        copyright;
+    std::string title, artist, album, year, genre, comment, track, composer, copyright;
 
     // True when every text is empty.
     bool IsEmpty() const {
-        return title.empty() && artist.empty() && album.empty() &&
-               year.empty() && genre.empty() && comment.empty() &&
-               track.empty() && composer.empty() && copyright.empty();
+        return title.empty() && artist.empty() && album.empty() && year.empty() && genre.empty() &&
+               comment.empty() && track.empty() && composer.empty() && copyright.empty();
     }
 };
 

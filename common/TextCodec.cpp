@@ -19,10 +19,17 @@ size_t Utf8SequenceLength(const unsigned char* p, size_t avail) {
     if (b < 0x80) return 1;
     size_t len;
     unsigned cp;
-    if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; }
-    else if (b >= 0xE0 && b <= 0xEF) { len = 3; cp = b & 0x0F; }
-    else if (b >= 0xF0 && b <= 0xF4) { len = 4; cp = b & 0x07; }
-    else return 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        cp = b & 0x07;
+    } else
+        return 0;
     if (avail < len) return 0;
     for (size_t i = 1; i < len; ++i) {
         if ((p[i] & 0xC0) != 0x80) return 0;
@@ -52,19 +59,16 @@ const char* LocaleCharset() {
 
 bool IsUtf8Like(const char* charset) {
     return charset[0] == '\0' || strcasecmp(charset, "UTF-8") == 0 ||
-           strcasecmp(charset, "UTF8") == 0 ||
-           strcasecmp(charset, "ANSI_X3.4-1968") == 0 ||
-           strcasecmp(charset, "ASCII") == 0 ||
-           strcasecmp(charset, "US-ASCII") == 0;
+           strcasecmp(charset, "UTF8") == 0 || strcasecmp(charset, "ANSI_X3.4-1968") == 0 ||
+           strcasecmp(charset, "ASCII") == 0 || strcasecmp(charset, "US-ASCII") == 0;
 }
 
 // Runs iconv over the whole input. An input byte sequence the source cannot
 // decode, or a character the target cannot hold, is replaced by
 // `replacement` (in the target charset) and skipped: one byte of input, or
 // one whole UTF-8 character when the input is valid UTF-8.
-int RunIconv(std::string_view in, const char* from, const char* to,
-             bool inputIsUtf8, std::string_view replacement,
-             std::string& out) {
+int RunIconv(std::string_view in, const char* from, const char* to, bool inputIsUtf8,
+             std::string_view replacement, std::string& out) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return -1;
     out.clear();
@@ -94,8 +98,8 @@ int RunIconv(std::string_view in, const char* from, const char* to,
         if (errno == EILSEQ || errno == EINVAL) {
             size_t skip = 1;
             if (inputIsUtf8) {
-                size_t len = Utf8SequenceLength(
-                    reinterpret_cast<const unsigned char*>(src), srcLeft);
+                size_t len =
+                    Utf8SequenceLength(reinterpret_cast<const unsigned char*>(src), srcLeft);
                 if (len) skip = len;
             }
             if (skip > srcLeft) skip = srcLeft;

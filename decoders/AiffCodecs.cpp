@@ -26,19 +26,16 @@ double ExtendedToDouble(const uint8_t* p) {
 
 namespace {
 
-constexpr int kImaIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8,
-                                    -1, -1, -1, -1, 2, 4, 6, 8};
+constexpr int kImaIndexTable[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
 constexpr int kImaStepTable[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,
-    19,    21,    23,    25,    28,    31,    34,    37,    41,    45,
-    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,
-    337,   371,   408,   449,   494,   544,   598,   658,   724,   796,
-    876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,
-    5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899,
-    15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
+    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 
 }  // namespace
 
@@ -118,40 +115,58 @@ int CDwvwDecoder::Decode(int32_t* out, int count) {
         bool stop = false;
         while (modifier < maxModifier_) {
             const int bit = ReadBits(1);
-            if (bit < 0) { stop = true; break; }
+            if (bit < 0) {
+                stop = true;
+                break;
+            }
             if (bit) break;
             ++modifier;
         }
         if (!stop && modifier != 0) {
             const int sign = ReadBits(1);
-            if (sign < 0) stop = true;
-            else if (sign) modifier = -modifier;
+            if (sign < 0)
+                stop = true;
+            else if (sign)
+                modifier = -modifier;
         }
-        if (stop) { ended_ = true; break; }
+        if (stop) {
+            ended_ = true;
+            break;
+        }
 
         const int deltaWidth = (lastDeltaWidth_ + modifier + bitWidth_) % bitWidth_;
         int32_t delta = 0;
         if (deltaWidth != 0) {
             const int low = ReadBits(deltaWidth - 1);
-            if (low < 0) { ended_ = true; break; }
+            if (low < 0) {
+                ended_ = true;
+                break;
+            }
             delta = low | (int32_t{1} << (deltaWidth - 1));
             const int sign = ReadBits(1);
-            if (sign < 0) { ended_ = true; break; }
+            if (sign < 0) {
+                ended_ = true;
+                break;
+            }
             if (delta == maxDelta_ - 1) {
                 const int extra = ReadBits(1);
-                if (extra < 0) { ended_ = true; break; }
+                if (extra < 0) {
+                    ended_ = true;
+                    break;
+                }
                 delta += extra;
             }
             if (sign) delta = -delta;
         }
 
         int32_t sample = lastSample_ + delta;
-        if (sample >= maxDelta_) sample -= span_;
-        else if (sample < -maxDelta_) sample += span_;
+        if (sample >= maxDelta_)
+            sample -= span_;
+        else if (sample < -maxDelta_)
+            sample += span_;
         lastDeltaWidth_ = deltaWidth;
         lastSample_ = sample;
-        out[done] = static_cast<int32_t>(static_cast<uint32_t>(sample)
-                                         << (32 - bitWidth_));
+        out[done] = static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bitWidth_));
         // Bits made up of padding after the end of the data are no sample.
         if (inputDone_ && inputPos_ >= inputLen_ && heldBits_ == 0) {
             ended_ = true;

@@ -46,9 +46,7 @@ std::string FrameText(TagLib::ID3v2::Tag& tag, const char* id) {
 
 }  // namespace
 
-CAiffReader::CAiffReader() : work_(new uint8_t[kWorkBufferBytes]) {
-    ResetInfo();
-}
+CAiffReader::CAiffReader() : work_(new uint8_t[kWorkBufferBytes]) { ResetInfo(); }
 
 CAiffReader::~CAiffReader() { Close(); }
 
@@ -106,12 +104,11 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
     // Frames for the duration: the compressed kinds count their blocks.
     double frames;
     if (kind_ == Kind::Ima4) {
-        frames = static_cast<double>(dataBytes_) /
-                 (channels * aiff::kIma4BlockBytes) * aiff::kIma4BlockSamples;
+        frames = static_cast<double>(dataBytes_) / (channels * aiff::kIma4BlockBytes) *
+                 aiff::kIma4BlockSamples;
     } else if (kind_ == Kind::Gsm) {
         // Stereo GSM alternates left and right samples: two per frame.
-        frames = static_cast<double>(dataBytes_) / kGsmFrameBytes * kGsmFrameSamples /
-                 channels;
+        frames = static_cast<double>(dataBytes_) / kGsmFrameBytes * kGsmFrameSamples / channels;
     } else {
         frames = sampleFrames_;
     }
@@ -123,9 +120,8 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
     // second (a COMM frame count of 0 reads as one frame) takes the rate
     // from its sample format instead of a near-zero length.
     if (durationSeconds > 0) {
-        bitrateKbps = static_cast<int32_t>(ClampToInt(
-            static_cast<double>(fileSize_) / (durationSeconds * 125.0), 0,
-            INT32_MAX));
+        bitrateKbps = static_cast<int32_t>(
+            ClampToInt(static_cast<double>(fileSize_) / (durationSeconds * 125.0), 0, INT32_MAX));
     } else {
         const int64_t bps = int64_t{sampleBits_} * channels * sampleRate / 1000;
         bitrateKbps = static_cast<int32_t>(std::min<int64_t>(bps, INT32_MAX));
@@ -145,9 +141,12 @@ bool CAiffReader::ParseChunks() {
     if (!ReadExact(file_, header, 12)) return false;
     if (std::memcmp(header, "FORM", 4) != 0) return false;
     bool aifc;
-    if (std::memcmp(header + 8, "AIFF", 4) == 0) aifc = false;
-    else if (std::memcmp(header + 8, "AIFC", 4) == 0) aifc = true;
-    else return false;
+    if (std::memcmp(header + 8, "AIFF", 4) == 0)
+        aifc = false;
+    else if (std::memcmp(header + 8, "AIFC", 4) == 0)
+        aifc = true;
+    else
+        return false;
 
     uint64_t offset = 12;
     for (;;) {
@@ -198,15 +197,12 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
     // A rate that is not a number, negative or beyond the integer range
     // leaves the stream without a usable rate (0; callers treat a rate below
     // 1 as no audio) instead of an undefined conversion.
-    const int32_t hz = (rate >= 0.0 && rate < 2147483648.0)
-                           ? static_cast<int32_t>(rate)
-                           : 0;
+    const int32_t hz = (rate >= 0.0 && rate < 2147483648.0) ? static_cast<int32_t>(rate) : 0;
 
     Kind kind = Kind::PcmBig;
     if (aifc) {
         char type[5] = {};
-        for (int i = 0; i < 4; ++i)
-            type[i] = static_cast<char>(std::toupper(body[18 + i]));
+        for (int i = 0; i < 4; ++i) type[i] = static_cast<char>(std::toupper(body[18 + i]));
         const std::string t(type, 4);
         if (t == "NONE" || t == "TWOS" || t == "IN24" || t == "IN32") {
             kind = Kind::PcmBig;
@@ -245,28 +241,21 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
 
     int storedBytes = 0;
     switch (kind) {
-    case Kind::PcmBig:
-    case Kind::PcmLittle:
-        if (bits < 1 || bits > 32) return false;
-        storedBytes = (bits + 7) / 8;
-        break;
-    case Kind::Ulaw:
-    case Kind::Alaw:
-    case Kind::Raw8:
-        storedBytes = 1;
-        break;
-    case Kind::Float32:
-        storedBytes = 4;
-        break;
-    case Kind::Float64:
-        storedBytes = 8;
-        break;
-    case Kind::Dwvw:
-        storedBytes = 4;  // size of a decoded sample in our buffer
-        break;
-    case Kind::Ima4:
-    case Kind::Gsm:
-        break;
+        case Kind::PcmBig:
+        case Kind::PcmLittle:
+            if (bits < 1 || bits > 32) return false;
+            storedBytes = (bits + 7) / 8;
+            break;
+        case Kind::Ulaw:
+        case Kind::Alaw:
+        case Kind::Raw8: storedBytes = 1; break;
+        case Kind::Float32: storedBytes = 4; break;
+        case Kind::Float64: storedBytes = 8; break;
+        case Kind::Dwvw:
+            storedBytes = 4;  // size of a decoded sample in our buffer
+            break;
+        case Kind::Ima4:
+        case Kind::Gsm: break;
     }
 
     if (kind == Kind::Gsm) {
@@ -289,13 +278,12 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
     framesPerRead_ = kBlockFrames;
     if (storedBytes > 0) {
         const size_t frameBytes = size_t(ch) * size_t(storedBytes);
-        framesPerRead_ = static_cast<int>(
-            std::min<size_t>(kBlockFrames, kWorkBufferBytes / frameBytes));
+        framesPerRead_ =
+            static_cast<int>(std::min<size_t>(kBlockFrames, kWorkBufferBytes / frameBytes));
     }
-    dwvwFramesLeft_ =
-        (kind == Kind::Dwvw && storedFrames != 0 && storedFrames != 0xFFFFFFFFu)
-            ? storedFrames
-            : UINT64_MAX;
+    dwvwFramesLeft_ = (kind == Kind::Dwvw && storedFrames != 0 && storedFrames != 0xFFFFFFFFu)
+                          ? storedFrames
+                          : UINT64_MAX;
     haveComm_ = true;
     return true;
 }
@@ -326,8 +314,7 @@ void CAiffReader::ParseId3(uint32_t size) {
     // The tag is parsed straight from memory; no file is involved.
     TagLib::ByteVector bytes(body.data(), static_cast<unsigned int>(got));
     TagLib::ByteVectorStream stream(bytes);
-    TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(),
-                            false);
+    TagLib::MPEG::File mpeg(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     TagLib::ID3v2::Tag* tag = mpeg.ID3v2Tag(false);
     if (!tag || tag->isEmpty()) return;
 
@@ -353,56 +340,49 @@ int CAiffReader::ReadTags(TagInfo& tags) {
 int CAiffReader::Read(int16_t* left, int16_t* right) {
     if (!file_ || !left || (outputChannels == 2 && !right)) return 0;
     switch (kind_) {
-    case Kind::Ima4:
-        return ReadIma4(left, right);
-    case Kind::Gsm:
-        return ReadGsm(left, right);
-    case Kind::Dwvw:
-        return ReadDwvw(left, right);
-    default:
-        return ReadWholeBytes(left, right);
+        case Kind::Ima4: return ReadIma4(left, right);
+        case Kind::Gsm: return ReadGsm(left, right);
+        case Kind::Dwvw: return ReadDwvw(left, right);
+        default: return ReadWholeBytes(left, right);
     }
 }
 
 int16_t CAiffReader::ConvertSample(const uint8_t* p) const {
     switch (kind_) {
-    case Kind::PcmBig:
-        // The most significant two bytes make the sample.
-        if (sourceBytesPerSample_ == 1) return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
-        return static_cast<int16_t>((p[0] << 8) | p[1]);
-    case Kind::PcmLittle: {
-        const int n = sourceBytesPerSample_;
-        if (n == 1) return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
-        return static_cast<int16_t>((p[n - 1] << 8) | p[n - 2]);
-    }
-    case Kind::Ulaw:
-        return MulawToLinear(p[0]);
-    case Kind::Alaw:
-        return AlawToLinear(p[0]);
-    case Kind::Float32: {
-        const uint32_t u = ReadBe32(p);
-        float f;
-        std::memcpy(&f, &u, 4);
-        return FloatToSample16(f);
-    }
-    case Kind::Float64: {
-        const uint64_t u = (uint64_t{ReadBe32(p)} << 32) | ReadBe32(p + 4);
-        double d;
-        std::memcpy(&d, &u, 8);
-        return FloatToSample16(d);
-    }
-    case Kind::Raw8:
-        return static_cast<int16_t>((p[0] - 128) * 256);
-    default:
-        return 0;
+        case Kind::PcmBig:
+            // The most significant two bytes make the sample.
+            if (sourceBytesPerSample_ == 1)
+                return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
+            return static_cast<int16_t>((p[0] << 8) | p[1]);
+        case Kind::PcmLittle: {
+            const int n = sourceBytesPerSample_;
+            if (n == 1) return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
+            return static_cast<int16_t>((p[n - 1] << 8) | p[n - 2]);
+        }
+        case Kind::Ulaw: return MulawToLinear(p[0]);
+        case Kind::Alaw: return AlawToLinear(p[0]);
+        case Kind::Float32: {
+            const uint32_t u = ReadBe32(p);
+            float f;
+            std::memcpy(&f, &u, 4);
+            return FloatToSample16(f);
+        }
+        case Kind::Float64: {
+            const uint64_t u = (uint64_t{ReadBe32(p)} << 32) | ReadBe32(p + 4);
+            double d;
+            std::memcpy(&d, &u, 8);
+            return FloatToSample16(d);
+        }
+        case Kind::Raw8: return static_cast<int16_t>((p[0] - 128) * 256);
+        default: return 0;
     }
 }
 
 int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
     if (dataLeft_ == 0) return 0;
     const size_t frameBytes = size_t(channels) * size_t(sourceBytesPerSample_);
-    const size_t want = static_cast<size_t>(
-        std::min<uint64_t>(uint64_t(framesPerRead_) * frameBytes, dataLeft_));
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(uint64_t(framesPerRead_) * frameBytes, dataLeft_));
     dataLeft_ -= want;
     const size_t got = std::fread(work_.get(), 1, want, file_);
     if (got == 0) return 0;
@@ -472,8 +452,7 @@ int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
         // First read: set up the decoder to pull the sound data.
         dwvwSamples_.resize(size_t(framesPerRead_) * size_t(channels));
         dwvw_.Reset(sampleBits_, [this](uint8_t* buffer, size_t maxBytes) -> size_t {
-            const size_t want =
-                static_cast<size_t>(std::min<uint64_t>(maxBytes, dataLeft_));
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(maxBytes, dataLeft_));
             if (want == 0) return 0;
             const size_t got = std::fread(buffer, 1, want, file_);
             dataLeft_ = got < want ? 0 : dataLeft_ - got;

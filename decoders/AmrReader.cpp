@@ -82,9 +82,8 @@ int CAmrReader::Read(int16_t* left, int16_t* right) {
     while (n < kBlockFrames) {
         const int16_t* frame = nullptr;
         uint64_t filePos = position;
-        const int count =
-            wideBand_ ? amr::amrwbdec_decode(wbDecoder_, &frame, &filePos)
-                      : amr::amrnbdec_decode(nbDecoder_, &frame, &filePos);
+        const int count = wideBand_ ? amr::amrwbdec_decode(wbDecoder_, &frame, &filePos)
+                                    : amr::amrnbdec_decode(nbDecoder_, &frame, &filePos);
         if (count <= 0 || !frame) break;
         position = filePos;
         const int take = std::min(count, kBlockFrames - n);
@@ -93,8 +92,7 @@ int CAmrReader::Read(int16_t* left, int16_t* right) {
         if (take < count) {
             // A frame holds at most 320 samples, so the rest always fits.
             carryCount_ = std::min(count - take, static_cast<int>(std::size(carry_)));
-            std::memcpy(carry_, frame + take,
-                        static_cast<size_t>(carryCount_) * sizeof(int16_t));
+            std::memcpy(carry_, frame + take, static_cast<size_t>(carryCount_) * sizeof(int16_t));
         }
     }
     return n;

@@ -16,9 +16,7 @@ constexpr uint32_t kDataToEnd = 0xFFFFFFFFu;
 constexpr size_t kHeaderProbeBytes = 120;
 constexpr int kMinDataOffset = 24;
 
-uint32_t Get32(const uint8_t* p, bool bigEndian) {
-    return bigEndian ? ReadBe32(p) : ReadLe32(p);
-}
+uint32_t Get32(const uint8_t* p, bool bigEndian) { return bigEndian ? ReadBe32(p) : ReadLe32(p); }
 
 inline int16_t Make16(uint8_t hi, uint8_t lo) {
     return static_cast<int16_t>(static_cast<uint16_t>((hi << 8) | lo));
@@ -145,18 +143,42 @@ int CAuReader::OpenFile(const std::string& path) {
     const bool be = bigEndian_;
     int adpcmBits = 0;
     switch (encoding) {
-    case 1: codedBits_ = 8; convert_ = FromMulaw; break;
-    case 2: codedBits_ = 8; convert_ = FromS8; break;
-    case 3: codedBits_ = 16; convert_ = be ? FromS16Be : FromS16Le; break;
-    case 4: codedBits_ = 24; convert_ = be ? FromS24Be : FromS24Le; break;
-    case 5: codedBits_ = 32; convert_ = be ? FromS32Be : FromS32Le; break;
-    case 6: codedBits_ = 32; convert_ = be ? FromF32Be : FromF32Le; break;
-    case 7: codedBits_ = 64; convert_ = be ? FromF64Be : FromF64Le; break;
-    case 23: adpcmBits = 4; break;
-    case 25: adpcmBits = 3; break;
-    case 26: adpcmBits = 5; break;
-    case 27: codedBits_ = 8; convert_ = FromAlaw; break;
-    default: return 0;
+        case 1:
+            codedBits_ = 8;
+            convert_ = FromMulaw;
+            break;
+        case 2:
+            codedBits_ = 8;
+            convert_ = FromS8;
+            break;
+        case 3:
+            codedBits_ = 16;
+            convert_ = be ? FromS16Be : FromS16Le;
+            break;
+        case 4:
+            codedBits_ = 24;
+            convert_ = be ? FromS24Be : FromS24Le;
+            break;
+        case 5:
+            codedBits_ = 32;
+            convert_ = be ? FromS32Be : FromS32Le;
+            break;
+        case 6:
+            codedBits_ = 32;
+            convert_ = be ? FromF32Be : FromF32Le;
+            break;
+        case 7:
+            codedBits_ = 64;
+            convert_ = be ? FromF64Be : FromF64Le;
+            break;
+        case 23: adpcmBits = 4; break;
+        case 25: adpcmBits = 3; break;
+        case 26: adpcmBits = 5; break;
+        case 27:
+            codedBits_ = 8;
+            convert_ = FromAlaw;
+            break;
+        default: return 0;
     }
     encoding_ = static_cast<int>(encoding);
     if (adpcmBits) {
@@ -186,31 +208,27 @@ int CAuReader::OpenFile(const std::string& path) {
     bitsPerSample = 16;
     bytesPerSample = 2;
     keptChannels_ = static_cast<int>(std::min<uint32_t>(chans, kMaxKeptChannels));
-    skipBytes_ = chans > kMaxKeptChannels
-                     ? uint64_t{chans - kMaxKeptChannels} * (codedBits_ / 8)
-                     : 0;
+    skipBytes_ =
+        chans > kMaxKeptChannels ? uint64_t{chans - kMaxKeptChannels} * (codedBits_ / 8) : 0;
 
     if (fseeko(file_, 0, SEEK_END) != 0) return 0;
     const off_t fileSize = ftello(file_);
     if (fileSize < 0 || fseeko(file_, dataOffset, SEEK_SET) != 0) return 0;
-    const uint64_t available =
-        static_cast<uint64_t>(fileSize) > dataOffset
-            ? static_cast<uint64_t>(fileSize) - dataOffset
-            : 0;
+    const uint64_t available = static_cast<uint64_t>(fileSize) > dataOffset
+                                   ? static_cast<uint64_t>(fileSize) - dataOffset
+                                   : 0;
     // A declared size beyond the end of the file counts only the bytes that
     // are there, so that duration and progress describe the real data.
-    total = dataSize == kDataToEnd ? available
-                                   : std::min<uint64_t>(dataSize, available);
+    total = dataSize == kDataToEnd ? available : std::min<uint64_t>(dataSize, available);
     position = 0;
 
     const uint64_t frames = total * 8 / frameBits;
     durationSeconds = static_cast<int32_t>(
         std::min<uint64_t>(frames / rate, std::numeric_limits<int32_t>::max()));
-    const uint64_t kbps = durationSeconds > 0
-                              ? total / (uint64_t(durationSeconds) * 125)
-                              : frameBits * rate / 1000;
-    bitrateKbps = static_cast<int32_t>(
-        std::min<uint64_t>(kbps, std::numeric_limits<int32_t>::max()));
+    const uint64_t kbps =
+        durationSeconds > 0 ? total / (uint64_t(durationSeconds) * 125) : frameBits * rate / 1000;
+    bitrateKbps =
+        static_cast<int32_t>(std::min<uint64_t>(kbps, std::numeric_limits<int32_t>::max()));
     return 1;
 }
 
@@ -242,8 +260,7 @@ int CAuReader::ReadPcm(int16_t* left, int16_t* right) {
     } else {
         int16_t frame[kMaxKeptChannels];
         for (int i = 0; i < frames; ++i) {
-            for (int c = 0; c < keptChannels_; ++c, p += sampleBytes)
-                frame[c] = convert_(p);
+            for (int c = 0; c < keptChannels_; ++c, p += sampleBytes) frame[c] = convert_(p);
             p += skipBytes_;
             DownmixToStereo(channels, frame, &left[i], &right[i]);
         }
@@ -281,8 +298,8 @@ int CAuReader::ReadAdpcm(int16_t* left, int16_t* right) {
     chunkPos_ = buffer_.get();
     chunkEnd_ = chunkPos_ + got;
     const uint64_t bits = uint64_t(bitCount_) + uint64_t(got) * 8;
-    const int frames = static_cast<int>(
-        std::min<uint64_t>(bits / frameBits, uint64_t(framesPerChunk_)));
+    const int frames =
+        static_cast<int>(std::min<uint64_t>(bits / frameBits, uint64_t(framesPerChunk_)));
 
     int16_t frame[kMaxKeptChannels];
     unsigned code = 0;

@@ -51,9 +51,9 @@ private:
     int codedBits_ = 0;
     SampleConverter convert_ = nullptr;  // PCM, float and G.711 encodings
     int keptChannels_ = 0;
-    uint64_t skipBytes_ = 0;             // per frame, beyond the kept channels
-    int framesPerChunk_ = 0;             // frames that fit the buffer, <= 1152
-    bool ended_ = false;                 // a short read ended the stream
+    uint64_t skipBytes_ = 0;  // per frame, beyond the kept channels
+    int framesPerChunk_ = 0;  // frames that fit the buffer, <= 1152
+    bool ended_ = false;      // a short read ended the stream
 
     // ADPCM: one decoder state per kept channel, and the bit reservoir.
     bool adpcm_ = false;

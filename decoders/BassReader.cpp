@@ -17,18 +17,14 @@ bool IsMidiPath(const std::string& path) {
     size_t dot = path.rfind('.');
     if (dot == std::string::npos) return false;
     std::string ext = path.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) {
-        return static_cast<char>(std::tolower(c));
-    });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".midi" || ext == ".mid" || ext == ".rmi" || ext == ".kar";
 }
 
 }  // namespace
 
-CBassReader::CBassReader(const bass::CBassRuntime& runtime)
-    : runtime_(runtime) {
-    ResetInfo();
-}
+CBassReader::CBassReader(const bass::CBassRuntime& runtime) : runtime_(runtime) { ResetInfo(); }
 
 CBassReader::~CBassReader() { Close(); }
 
@@ -74,12 +70,10 @@ int CBassReader::Open(const std::string& path, int renderRate) {
 
     const int64_t encoded = channel_->GetFilePositionEnd();
     if (seconds > 0 && encoded != -1) {
-        bitrateKbps = static_cast<int32_t>(ClampToInt(
-            static_cast<double>(encoded) / (seconds * 125.0) + 0.5, 0,
-            INT32_MAX));
+        bitrateKbps = static_cast<int32_t>(
+            ClampToInt(static_cast<double>(encoded) / (seconds * 125.0) + 0.5, 0, INT32_MAX));
     } else {
-        const uint64_t bps = static_cast<uint64_t>(dataBits_) *
-                             static_cast<uint64_t>(sampleRate) *
+        const uint64_t bps = static_cast<uint64_t>(dataBits_) * static_cast<uint64_t>(sampleRate) *
                              static_cast<uint64_t>(channels) / 1000u;
         bitrateKbps = static_cast<int32_t>(std::min<uint64_t>(bps, INT32_MAX));
     }
@@ -97,8 +91,7 @@ int CBassReader::Read(int16_t* left, int16_t* right) {
     if (outputChannels == 2 && !right) return 0;
 
     if (dataBits_ == 8) {
-        const int got = channel_->GetData(buffer_.data(),
-                                          static_cast<uint32_t>(buffer_.size()));
+        const int got = channel_->GetData(buffer_.data(), static_cast<uint32_t>(buffer_.size()));
         if (got <= 0) return 0;
         const uint8_t* b = buffer_.data();
         auto widen = [](uint8_t v) {
@@ -134,8 +127,7 @@ int CBassReader::Read(int16_t* left, int16_t* right) {
         if (got <= 0) return 0;
         return std::min(got / 2, kBlockFrames);
     }
-    const int got = channel_->GetData(buffer_.data(),
-                                      static_cast<uint32_t>(buffer_.size()));
+    const int got = channel_->GetData(buffer_.data(), static_cast<uint32_t>(buffer_.size()));
     if (got <= 0) return 0;
     const int samples = got / 2;
     // The buffer holds 16-bit samples; copy out to stay clear of aliasing
@@ -164,9 +156,7 @@ int CBassReader::Read(int16_t* left, int16_t* right) {
     return n;
 }
 
-uint64_t CBassReader::GetPosition() {
-    return channel_ ? channel_->GetPosition() : position;
-}
+uint64_t CBassReader::GetPosition() { return channel_ ? channel_->GetPosition() : position; }
 
 int CBassReader::ReadTags(TagInfo& tags) {
     if (!channel_) return 0;
@@ -176,8 +166,8 @@ int CBassReader::ReadTags(TagInfo& tags) {
     return 1;
 }
 
-int CBassReader::ReadTagsFromFile(const bass::CBassRuntime& runtime,
-                                  const std::string& path, TagInfo& tags) {
+int CBassReader::ReadTagsFromFile(const bass::CBassRuntime& runtime, const std::string& path,
+                                  TagInfo& tags) {
     CBassReader reader(runtime);
     if (!reader.Open(path, 0)) return 0;
     int result = reader.ReadTags(tags);

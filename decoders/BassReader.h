@@ -25,8 +25,8 @@ public:
 
     // Opens `path` with render rate 0 and reads its tags; the ReadTags
     // result, or 0 when the file did not open.
-    static int ReadTagsFromFile(const bass::CBassRuntime& runtime,
-                                const std::string& path, TagInfo& tags);
+    static int ReadTagsFromFile(const bass::CBassRuntime& runtime, const std::string& path,
+                                TagInfo& tags);
 
 private:
     const bass::CBassRuntime& runtime_;

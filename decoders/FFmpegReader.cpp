@@ -34,8 +34,7 @@ constexpr int kFlushErrorLimit = 32;
 int DurationSeconds(const AVFormatContext* format) {
     if (format->duration == AV_NOPTS_VALUE || format->duration <= 0) return 0;
     return static_cast<int>(
-        std::min<int64_t>(format->duration / AV_TIME_BASE,
-                          std::numeric_limits<int>::max()));
+        std::min<int64_t>(format->duration / AV_TIME_BASE, std::numeric_limits<int>::max()));
 }
 
 // Bit rate for display: the stream's own, else the container's overall
@@ -43,55 +42,48 @@ int DurationSeconds(const AVFormatContext* format) {
 int BitrateKbps(const AVFormatContext* format, int64_t streamBitrate) {
     int64_t bps = streamBitrate > 0 ? streamBitrate : format->bit_rate;
     if (bps <= 0) return 0;
-    return static_cast<int>(
-        std::min<int64_t>(bps / 1000, std::numeric_limits<int>::max()));
+    return static_cast<int>(std::min<int64_t>(bps / 1000, std::numeric_limits<int>::max()));
 }
 
 // One sample of a decoded frame as a 16-bit sample.
-inline int16_t SampleAt(const AVFrame* frame, AVSampleFormat packed,
-                        bool planar, int bytes, int channels, int index,
-                        int channel) {
+inline int16_t SampleAt(const AVFrame* frame, AVSampleFormat packed, bool planar, int bytes,
+                        int channels, int index, int channel) {
     const uint8_t* p;
     if (planar) {
-        p = frame->extended_data[channel] +
-            static_cast<size_t>(index) * static_cast<size_t>(bytes);
+        p = frame->extended_data[channel] + static_cast<size_t>(index) * static_cast<size_t>(bytes);
     } else {
-        p = frame->extended_data[0] +
-            (static_cast<size_t>(index) * static_cast<size_t>(channels) +
-             static_cast<size_t>(channel)) *
-                static_cast<size_t>(bytes);
+        p = frame->extended_data[0] + (static_cast<size_t>(index) * static_cast<size_t>(channels) +
+                                       static_cast<size_t>(channel)) *
+                                          static_cast<size_t>(bytes);
     }
     switch (packed) {
-    case AV_SAMPLE_FMT_U8:
-        return static_cast<int16_t>((static_cast<int>(*p) - 128) * 256);
-    case AV_SAMPLE_FMT_S16: {
-        int16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case AV_SAMPLE_FMT_S32: {
-        int32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return static_cast<int16_t>(v >> 16);
-    }
-    case AV_SAMPLE_FMT_S64: {
-        int64_t v;
-        std::memcpy(&v, p, sizeof v);
-        return static_cast<int16_t>(v >> 48);
-    }
-    case AV_SAMPLE_FMT_FLT: {
-        float v;
-        std::memcpy(&v, p, sizeof v);
-        return ClipSample(ClampToInt(static_cast<double>(v) * 32768.0,
-                                     -32768, 32767));
-    }
-    case AV_SAMPLE_FMT_DBL: {
-        double v;
-        std::memcpy(&v, p, sizeof v);
-        return ClipSample(ClampToInt(v * 32768.0, -32768, 32767));
-    }
-    default:
-        return 0;
+        case AV_SAMPLE_FMT_U8: return static_cast<int16_t>((static_cast<int>(*p) - 128) * 256);
+        case AV_SAMPLE_FMT_S16: {
+            int16_t v;
+            std::memcpy(&v, p, sizeof v);
+            return v;
+        }
+        case AV_SAMPLE_FMT_S32: {
+            int32_t v;
+            std::memcpy(&v, p, sizeof v);
+            return static_cast<int16_t>(v >> 16);
+        }
+        case AV_SAMPLE_FMT_S64: {
+            int64_t v;
+            std::memcpy(&v, p, sizeof v);
+            return static_cast<int16_t>(v >> 48);
+        }
+        case AV_SAMPLE_FMT_FLT: {
+            float v;
+            std::memcpy(&v, p, sizeof v);
+            return ClipSample(ClampToInt(static_cast<double>(v) * 32768.0, -32768, 32767));
+        }
+        case AV_SAMPLE_FMT_DBL: {
+            double v;
+            std::memcpy(&v, p, sizeof v);
+            return ClipSample(ClampToInt(v * 32768.0, -32768, 32767));
+        }
+        default: return 0;
     }
 }
 
@@ -104,8 +96,8 @@ AVChannel Normalised(AVChannel c) {
 }
 
 bool IsMpegAudio(int codecId) {
-    return codecId == AV_CODEC_ID_MP1 || codecId == AV_CODEC_ID_MP2 ||
-           codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_MP3ON4;
+    return codecId == AV_CODEC_ID_MP1 || codecId == AV_CODEC_ID_MP2 || codecId == AV_CODEC_ID_MP3 ||
+           codecId == AV_CODEC_ID_MP3ON4;
 }
 
 }  // namespace
@@ -113,8 +105,7 @@ bool IsMpegAudio(int codecId) {
 SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
                                   const std::string& containerName) {
     if (layout && layout->nb_channels == 6 &&
-        (layout->order == AV_CHANNEL_ORDER_NATIVE ||
-         layout->order == AV_CHANNEL_ORDER_CUSTOM)) {
+        (layout->order == AV_CHANNEL_ORDER_NATIVE || layout->order == AV_CHANNEL_ORDER_CUSTOM)) {
         AVChannel c[6];
         for (unsigned i = 0; i < 6; ++i)
             c[i] = Normalised(av_channel_layout_channel_from_index(layout, i));
@@ -124,18 +115,17 @@ SixChannelMix ChooseSixChannelMix(const AVChannelLayout* layout, int codecId,
         };
         static constexpr Rule kRules[] = {
             {SixChannelMix::Generic,
-             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_FRONT_CENTER,
-              AV_CHAN_LOW_FREQUENCY, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT}},
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_FRONT_CENTER, AV_CHAN_LOW_FREQUENCY,
+              AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT}},
             {SixChannelMix::Aac,
-             {AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT,
-              AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
+             {AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
+              AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
             {SixChannelMix::Mp4Mpeg,
-             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
-              AV_CHAN_BACK_RIGHT, AV_CHAN_FRONT_CENTER,
-              AV_CHAN_LOW_FREQUENCY}},
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT,
+              AV_CHAN_FRONT_CENTER, AV_CHAN_LOW_FREQUENCY}},
             {SixChannelMix::Vorbis,
-             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_RIGHT,
-              AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
+             {AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
+              AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY}},
         };
         for (const Rule& rule : kRules) {
             if (std::equal(c, c + 6, rule.order)) return rule.mix;
@@ -189,8 +179,7 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
 
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         const AVCodecParameters* par = format_->streams[i]->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO &&
-            par->codec_id != AV_CODEC_ID_NONE) {
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->codec_id != AV_CODEC_ID_NONE) {
             streamIndex_ = static_cast<int>(i);
             break;
         }
@@ -214,8 +203,7 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
     if (!decoder) return fail();
     codec_ = avcodec_alloc_context3(decoder);
     if (!codec_) return fail();
-    if (avcodec_parameters_to_context(codec_, stream->codecpar) < 0)
-        return fail();
+    if (avcodec_parameters_to_context(codec_, stream->codecpar) < 0) return fail();
     codec_->pkt_timebase = stream->time_base;
     if (avcodec_open2(codec_, decoder, nullptr) < 0) return fail();
     packet_ = av_packet_alloc();
@@ -223,8 +211,7 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
     if (!packet_ || !frame_) return fail();
 
     codecId_ = static_cast<int>(stream->codecpar->codec_id);
-    if (format_->iformat && format_->iformat->name)
-        containerName_ = format_->iformat->name;
+    if (format_->iformat && format_->iformat->name) containerName_ = format_->iformat->name;
 
     int64_t size = format_->pb ? avio_size(format_->pb) : 0;
     total = size > 0 ? static_cast<uint64_t>(size) : 0;
@@ -322,18 +309,16 @@ int CFFmpegReader::DrainDecoder() {
 void CFFmpegReader::StageFrame(const AVFrame* frame) {
     int ch = frame->ch_layout.nb_channels;
     const int samples = frame->nb_samples;
-    if (ch <= 0 || samples <= 0 || !frame->extended_data ||
-        !frame->extended_data[0])
-        return;
+    if (ch <= 0 || samples <= 0 || !frame->extended_data || !frame->extended_data[0]) return;
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const int bytes = av_get_bytes_per_sample(format);
     if (bytes <= 0) return;
     const bool planar = av_sample_fmt_is_planar(format) != 0;
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
     const int used = std::min(ch, kMixChannels);
-    const SixChannelMix mix =
-        ch == 6 ? ChooseSixChannelMix(&frame->ch_layout, codecId_, containerName_)
-                : SixChannelMix::Generic;
+    const SixChannelMix mix = ch == 6
+                                  ? ChooseSixChannelMix(&frame->ch_layout, codecId_, containerName_)
+                                  : SixChannelMix::Generic;
     const size_t outCh = outputChannels == 2 ? 2 : 1;
 
     size_t at = stage_.size();
@@ -341,8 +326,7 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
     int16_t* out = stage_.data() + at;
     int16_t s[kMixChannels] = {};
     for (int i = 0; i < samples; ++i) {
-        for (int c = 0; c < used; ++c)
-            s[c] = SampleAt(frame, packed, planar, bytes, ch, i, c);
+        for (int c = 0; c < used; ++c) s[c] = SampleAt(frame, packed, planar, bytes, ch, i, c);
         if (outCh == 1) {
             // A mono stream; should a later frame carry more channels, its
             // first channel is kept.
@@ -357,10 +341,10 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
             r = s[1];
         } else if (ch == 6) {
             switch (mix) {
-            case SixChannelMix::Aac: DownmixAac51(s, &l, &r); break;
-            case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); break;
-            case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); break;
-            default: DownmixToStereo(6, s, &l, &r); break;
+                case SixChannelMix::Aac: DownmixAac51(s, &l, &r); break;
+                case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); break;
+                case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); break;
+                default: DownmixToStereo(6, s, &l, &r); break;
             }
         } else {
             DownmixToStereo(ch, s, &l, &r);
@@ -373,8 +357,7 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
 int CFFmpegReader::ReadTags(TagInfo& tags) {
     if (!format_) return 0;
     const AVDictionary* dicts[2] = {format_->metadata, nullptr};
-    if (streamIndex_ >= 0 &&
-        static_cast<unsigned>(streamIndex_) < format_->nb_streams)
+    if (streamIndex_ >= 0 && static_cast<unsigned>(streamIndex_) < format_->nb_streams)
         dicts[1] = format_->streams[streamIndex_]->metadata;
 
     // The first non-empty value under any of the keys, the container's
@@ -399,8 +382,8 @@ int CFFmpegReader::ReadTags(TagInfo& tags) {
     std::string cr = get({"copyright"});
     long long y = ParseDecimal(get({"date", "year"}));
     long long tr = ParseDecimal(get({"track"}));
-    if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() &&
-        cr.empty() && y <= 0 && tr <= 0)
+    if (t.empty() && a.empty() && al.empty() && g.empty() && c.empty() && cr.empty() && y <= 0 &&
+        tr <= 0)
         return 0;
 
     tags.title = std::move(t);

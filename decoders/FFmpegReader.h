@@ -25,10 +25,10 @@ namespace quelvox {
 // How a six-channel frame is folded to stereo, named by the channel order it
 // expects.
 enum class SixChannelMix {
-    Generic,    // L R C LFE BL BR (DownmixToStereo)
-    Aac,        // C L R BL BR LFE (DownmixAac51)
-    Mp4Mpeg,    // L R BL BR C LFE (DownmixMp4Mpeg51)
-    Vorbis,     // L C R BL BR LFE (DownmixVorbis51)
+    Generic,  // L R C LFE BL BR (DownmixToStereo)
+    Aac,      // C L R BL BR LFE (DownmixAac51)
+    Mp4Mpeg,  // L R BL BR C LFE (DownmixMp4Mpeg51)
+    Vorbis,   // L C R BL BR LFE (DownmixVorbis51)
 };
 
 // Chooses the six-channel rule for decoded audio. When the layout names its
@@ -100,7 +100,8 @@ public:
     int Open(const std::string& path, int renderRate) override;
     // Decodes nothing.
     int Read(int16_t* left, int16_t* right) override {
-        (void)left; (void)right;
+        (void)left;
+        (void)right;
         return 0;
     }
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }

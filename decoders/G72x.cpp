@@ -26,15 +26,14 @@ constexpr int kF32[8] = {0, 0, 0, 1, 1, 1, 3, 7};
 
 constexpr int kDqln40[16] = {-2048, -66, 28,  104, 169, 224, 274, 318,
                              358,   395, 429, 459, 488, 514, 539, 566};
-constexpr int kW40[16] = {14,  14,  24,  39,  40,  41,  58,  100,
-                          141, 179, 219, 280, 358, 440, 529, 696};
+constexpr int kW40[16] = {14, 14, 24, 39, 40, 41, 58, 100, 141, 179, 219, 280, 358, 440, 529, 696};
 constexpr int kF40[16] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 2, 3, 4, 5, 6, 6};
 
 RateTables TablesFor(int codeBits) {
     switch (codeBits) {
-    case 3: return {kDqln24, kW24, kF24};
-    case 5: return {kDqln40, kW40, kF40};
-    default: return {kDqln32, kW32, kF32};
+        case 3: return {kDqln24, kW24, kF24};
+        case 5: return {kDqln40, kW40, kF40};
+        default: return {kDqln32, kW32, kF32};
     }
 }
 
@@ -69,8 +68,8 @@ int Fmult(int an, int srn) {
     const int wS = srS ^ anS;
     const int wExp = srExp + anExp;
     const int wMant = ((srMant * anMant) + 48) >> 4;
-    const int wMag = wExp <= 26 ? (wMant << 7) >> (26 - wExp)
-                                : ((wMant << 7) << (wExp - 26)) & 32767;
+    const int wMag =
+        wExp <= 26 ? (wMant << 7) >> (26 - wExp) : ((wMant << 7) << (wExp - 26)) & 32767;
     return wS ? (65536 - wMag) & 65535 : wMag;
 }
 
@@ -165,31 +164,33 @@ int16_t CG72xDecoder::Decode(unsigned code) {
         fa1 = a1_ <= 8191 ? a1_ << 2 : 8191 << 2;
     const int fa = pks1 ? fa1 : (131072 - fa1) & 131071;
     const int uga2b = (uga2a + fa) & 131071;
-    const int uga2 =
-        sigpk ? 0 : ((uga2b >> 16) ? (uga2b >> 7) + 64512 : uga2b >> 7);
-    const int ula2 = (a2_ >> 15) ? (65536 - ((a2_ >> 7) + 65024)) & 65535
-                                 : (65536 - (a2_ >> 7)) & 65535;
+    const int uga2 = sigpk ? 0 : ((uga2b >> 16) ? (uga2b >> 7) + 64512 : uga2b >> 7);
+    const int ula2 =
+        (a2_ >> 15) ? (65536 - ((a2_ >> 7) + 65024)) & 65535 : (65536 - (a2_ >> 7)) & 65535;
     const int a2t = (a2_ + ((uga2 + ula2) & 65535)) & 65535;
     int a2p = a2t;
-    if (a2t >= 32768 && a2t <= 53248) a2p = 53248;
-    else if (a2t >= 12288 && a2t <= 32767) a2p = 12288;
+    if (a2t >= 32768 && a2t <= 53248)
+        a2p = 53248;
+    else if (a2t >= 12288 && a2t <= 32767)
+        a2p = 12288;
 
     // UPA1, LIMD: first pole, bounded by the second.
     const int uga1 = sigpk ? 0 : (pks1 ? 65344 : 192);
-    const int ula1 = (a1_ >> 15) ? (65536 - ((a1_ >> 8) + 65280)) & 65535
-                                 : (65536 - (a1_ >> 8)) & 65535;
+    const int ula1 =
+        (a1_ >> 15) ? (65536 - ((a1_ >> 8) + 65280)) & 65535 : (65536 - (a1_ >> 8)) & 65535;
     const int a1t = (a1_ + ((uga1 + ula1) & 65535)) & 65535;
     const int a1ul = (15360 + 65536 - a2p) & 65535;
     const int a1ll = (a2p + 65536 - 15360) & 65535;
     int a1p = a1t;
-    if (a1t >= 32768 && a1t <= a1ll) a1p = a1ll;
-    else if (a1t >= a1ul && a1t <= 32767) a1p = a1ul;
+    if (a1t >= 32768 && a1t <= a1ll)
+        a1p = a1ll;
+    else if (a1t >= a1ul && a1t <= 32767)
+        a1p = a1ul;
 
     // UPB: the six zeros; the 40 kbit/s coder leaks more slowly.
     int bp[6];
     for (int n = 0; n < 6; ++n) {
-        const int ugb =
-            dqmag == 0 ? 0 : (((dq_[n] >> 10) ^ dqs) ? 65408 : 128);
+        const int ugb = dqmag == 0 ? 0 : (((dq_[n] >> 10) ^ dqs) ? 65408 : 128);
         int ulb;
         if (codeBits_ == 5)
             ulb = (b_[n] >> 15) ? (65536 - ((b_[n] >> 9) + 65408)) & 65535

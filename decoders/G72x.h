@@ -27,17 +27,17 @@ private:
     int codeBits_ = 4;
     // Names follow the standard's variables; every value is kept as the
     // unsigned bit pattern of its word length.
-    int yu_ = 0;      // fast quantizer scale factor (13 bits)
-    int yl_ = 0;      // slow quantizer scale factor (19 bits)
-    int dms_ = 0;     // short-term average of F(I) (12 bits)
-    int dml_ = 0;     // long-term average of F(I) (14 bits)
-    int ap_ = 0;      // speed control parameter (10 bits)
-    int a1_ = 0, a2_ = 0;  // pole coefficients (16 bits)
-    int b_[6] = {};   // zero coefficients (16 bits)
-    int dq_[6] = {};  // past quantized differences, 11-bit floating point
+    int yu_ = 0;             // fast quantizer scale factor (13 bits)
+    int yl_ = 0;             // slow quantizer scale factor (19 bits)
+    int dms_ = 0;            // short-term average of F(I) (12 bits)
+    int dml_ = 0;            // long-term average of F(I) (14 bits)
+    int ap_ = 0;             // speed control parameter (10 bits)
+    int a1_ = 0, a2_ = 0;    // pole coefficients (16 bits)
+    int b_[6] = {};          // zero coefficients (16 bits)
+    int dq_[6] = {};         // past quantized differences, 11-bit floating point
     int sr1_ = 0, sr2_ = 0;  // past reconstructed signal, floating point
     int pk1_ = 0, pk2_ = 0;  // past signs of the partial signal
-    int td_ = 0;      // tone detected
+    int td_ = 0;             // tone detected
 };
 
 }  // namespace quelvox

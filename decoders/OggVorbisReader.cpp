@@ -86,13 +86,12 @@ int COggVorbisReader::Open(const std::string& path, int renderRate) {
             int len = vc->comment_lengths ? vc->comment_lengths[i] : 0;
             if (len < 0 || static_cast<size_t>(len) > kMaxCommentBytes) continue;
             comments_.push_back(
-                SanitizeUtf8(std::string_view(vc->user_comments[i],
-                                              static_cast<size_t>(len))));
+                SanitizeUtf8(std::string_view(vc->user_comments[i], static_cast<size_t>(len))));
         }
     }
 
-    sampleRate = static_cast<int32_t>(
-        std::min<long>(info->rate, std::numeric_limits<int32_t>::max()));
+    sampleRate =
+        static_cast<int32_t>(std::min<long>(info->rate, std::numeric_limits<int32_t>::max()));
     channels = info->channels;
     outputChannels = channels <= 2 ? channels : 2;
     long bps = info->bitrate_nominal;
@@ -102,9 +101,10 @@ int COggVorbisReader::Open(const std::string& path, int renderRate) {
     bytesPerSample = 2;
 
     double seconds = ov_time_total(file_.get(), -1);
-    durationSeconds = seconds > 0
-        ? static_cast<int32_t>(ClampToInt(seconds, 0, std::numeric_limits<int32_t>::max()))
-        : 0;
+    durationSeconds =
+        seconds > 0
+            ? static_cast<int32_t>(ClampToInt(seconds, 0, std::numeric_limits<int32_t>::max()))
+            : 0;
     // Progress runs up to the compressed byte position at the end, which
     // is the file's size; vorbisfile's total leaves out the headers of the
     // first stream, so take whichever is larger.
@@ -170,12 +170,10 @@ int COggVorbisReader::Read(int16_t* left, int16_t* right) {
             right[i] = s[2 * i + 1];
         }
     } else if (lc == 6) {
-        for (int i = 0; i < frames; ++i)
-            DownmixVorbis51(s + 6 * i, &left[i], &right[i]);
+        for (int i = 0; i < frames; ++i) DownmixVorbis51(s + 6 * i, &left[i], &right[i]);
     } else {
         for (int i = 0; i < frames; ++i)
-            DownmixToStereo(lc, s + static_cast<size_t>(lc) * i, &left[i],
-                            &right[i]);
+            DownmixToStereo(lc, s + static_cast<size_t>(lc) * i, &left[i], &right[i]);
     }
     return frames;
 }
@@ -192,10 +190,10 @@ int COggVorbisReader::ReadTags(TagInfo& tags) {
         const char* name;
     };
     const Field fields[] = {
-        {&tags.title, "TITLE="},       {&tags.artist, "ARTIST="},
-        {&tags.album, "ALBUM="},       {&tags.year, "DATE="},
-        {&tags.genre, "GENRE="},       {&tags.comment, "COMMENT="},
-        {&tags.track, "TRACKNUMBER="}, {&tags.composer, "COMPOSER="},
+        {&tags.title, "TITLE="},         {&tags.artist, "ARTIST="},
+        {&tags.album, "ALBUM="},         {&tags.year, "DATE="},
+        {&tags.genre, "GENRE="},         {&tags.comment, "COMMENT="},
+        {&tags.track, "TRACKNUMBER="},   {&tags.composer, "COMPOSER="},
         {&tags.copyright, "COPYRIGHT="},
     };
     for (const Field& f : fields) {

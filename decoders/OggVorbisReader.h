@@ -46,7 +46,7 @@ private:
     int LinkChannels(int link);
 
     std::unique_ptr<OggVorbis_File> file_;  // decoder state, null when closed
-    bool ended_ = false;  // Read gave up after repeated failures
+    bool ended_ = false;                    // Read gave up after repeated failures
     // Bytes asked of ov_read for sources with two or more channels: the
     // whole PCM buffer, or one block's worth when a logical stream of the
     // file is mono (so no call yields more than kBlockFrames frames).

@@ -21,13 +21,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool IsAsciiLetter(int c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+bool IsAsciiLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool SameId(const unsigned char* p, const char* id) {
-    return std::memcmp(p, id, 4) == 0;
-}
+bool SameId(const unsigned char* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
 // Reads up to `count` bytes from the current position; fewer when the file
 // ends first. Reads in pieces so that a size field that lies costs no more
@@ -59,7 +55,6 @@ std::string TextUpToNul(const unsigned char* p, size_t n) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-
 // The first `count` characters of a UTF-8 text.
 std::string FirstCharacters(const std::string& text, size_t count) {
     size_t chars = 0;
@@ -78,10 +73,9 @@ std::string* TextField(const unsigned char* id, TagInfo& t) {
         std::string TagInfo::*field;
     };
     static constexpr Row kRows[] = {
-        {"INAM", &TagInfo::title},   {"IART", &TagInfo::artist},
-        {"IPRD", &TagInfo::album},   {"IGNR", &TagInfo::genre},
-        {"ICMT", &TagInfo::comment}, {"ICOP", &TagInfo::copyright},
-        {"ICRD", &TagInfo::year},    {"ITRK", &TagInfo::track},
+        {"INAM", &TagInfo::title}, {"IART", &TagInfo::artist},  {"IPRD", &TagInfo::album},
+        {"IGNR", &TagInfo::genre}, {"ICMT", &TagInfo::comment}, {"ICOP", &TagInfo::copyright},
+        {"ICRD", &TagInfo::year},  {"ITRK", &TagInfo::track},
     };
     for (const Row& r : kRows)
         if (SameId(id, r.id)) return &(t.*r.field);
@@ -90,9 +84,9 @@ std::string* TextField(const unsigned char* id, TagInfo& t) {
 
 // INFO identifiers that are known and skipped whole.
 bool IsSkippedId(const unsigned char* id) {
-    static constexpr const char* kSkipped[] = {
-        "IARL", "ICMS", "ICRP", "IDIM", "IDPI", "IENG", "IKEY", "ILGT",
-        "IMED", "IPLT", "ISBJ", "ISFT", "ISHP", "ISRC", "ISRF", "ITCH"};
+    static constexpr const char* kSkipped[] = {"IARL", "ICMS", "ICRP", "IDIM", "IDPI", "IENG",
+                                               "IKEY", "ILGT", "IMED", "IPLT", "ISBJ", "ISFT",
+                                               "ISHP", "ISRC", "ISRF", "ITCH"};
     for (const char* s : kSkipped)
         if (SameId(id, s)) return true;
     return false;
@@ -103,16 +97,14 @@ bool IsSkippedId(const unsigned char* id) {
 // 'I' or 'i' followed by three letters, so pad bytes and stray bytes are
 // stepped over. Returns whether something was found; sets genreNumber from
 // an IGRE sub-chunk.
-bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
-                   int& genreNumber) {
+bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags, int& genreNumber) {
     const unsigned char* b = body.data();
     const size_t end = body.size();
     bool found = false;
     size_t p = 0;
     while (p + 8 < end) {
-        while (p + 3 < end &&
-               !((b[p] == 'I' || b[p] == 'i') && IsAsciiLetter(b[p + 1]) &&
-                 IsAsciiLetter(b[p + 2]) && IsAsciiLetter(b[p + 3])))
+        while (p + 3 < end && !((b[p] == 'I' || b[p] == 'i') && IsAsciiLetter(b[p + 1]) &&
+                                IsAsciiLetter(b[p + 2]) && IsAsciiLetter(b[p + 3])))
             ++p;
         // An identifier needs its size field inside the body too.
         if (p + 8 > end) break;
@@ -152,8 +144,7 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags,
 
 }  // namespace
 
-int ReadRiffInfoTags(const std::string& path, TagInfo& tags,
-                     const std::string& codePage) {
+int ReadRiffInfoTags(const std::string& path, TagInfo& tags, const std::string& codePage) {
     tags = TagInfo{};
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) return 0;
@@ -214,13 +205,12 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags,
     if (haveInfo) {
         int genreNumber = -1;
         if (ParseInfoBody(info, tags, genreNumber)) found = true;
-        for (std::string* s : {&tags.title, &tags.artist, &tags.album,
-                               &tags.year, &tags.genre, &tags.comment,
-                               &tags.track, &tags.copyright})
+        for (std::string* s : {&tags.title, &tags.artist, &tags.album, &tags.year, &tags.genre,
+                               &tags.comment, &tags.track, &tags.copyright})
             if (!s->empty()) *s = LegacyTextToUtf8(*s, codePage);
         // "(17)" names genre 17 of the list; other texts stay as they are.
-        if (tags.genre.size() >= 2 && tags.genre[0] == '(' &&
-            tags.genre[1] >= '0' && tags.genre[1] <= '9') {
+        if (tags.genre.size() >= 2 && tags.genre[0] == '(' && tags.genre[1] >= '0' &&
+            tags.genre[1] <= '9') {
             const int n = ParseDecimal(std::string_view(tags.genre).substr(1));
             if (n >= 0 && n < kGenreCount) tags.genre = GenreName(n);
         }

@@ -23,9 +23,7 @@ CWmaReader::CWmaReader() : buffer_(kInitialBufferBytes / sizeof(int16_t)) { Rese
 
 CWmaReader::~CWmaReader() { Close(); }
 
-size_t CWmaReader::GrownBufferBytes(size_t length) {
-    return (length + length / 8) / 4 * 4 + 4;
-}
+size_t CWmaReader::GrownBufferBytes(size_t length) { return (length + length / 8) / 4 * 4 + 4; }
 
 void CWmaReader::Release() {
     if (reader_) reader_->Close();
@@ -36,8 +34,8 @@ void CWmaReader::Release() {
 
 void CWmaReader::Close() {
     Release();
-    for (std::string* s : {&title_, &artist_, &comment_, &album_, &genre_, &year_,
-                           &copyright_, &composer_})
+    for (std::string* s :
+         {&title_, &artist_, &comment_, &album_, &genre_, &year_, &copyright_, &composer_})
         s->clear();
     track_ = 0;
     streamNumber_ = 0;
@@ -73,9 +71,8 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
         wma::WmaAttribute a;
         wma::WmaResult r = reader_->GetAttributeByName(name, a);
         if (r == wma::WmaResult::Failed) failed = true;
-        out = r == wma::WmaResult::Ok && a.type == wma::WmaAttrType::String
-                  ? SanitizeUtf8(a.text)
-                  : std::string();
+        out = r == wma::WmaResult::Ok && a.type == wma::WmaAttrType::String ? SanitizeUtf8(a.text)
+                                                                            : std::string();
     };
     auto attribute = [&](const char* name, wma::WmaAttribute& a) {
         wma::WmaResult r = reader_->GetAttributeByName(name, a);
@@ -91,7 +88,8 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
     track_ = 0;
     if (attribute("WM/TrackNumber", a)) {
         if (a.type == wma::WmaAttrType::Dword)
-            track_ = static_cast<int>(std::min<uint64_t>(a.number, std::numeric_limits<int>::max()));
+            track_ =
+                static_cast<int>(std::min<uint64_t>(a.number, std::numeric_limits<int>::max()));
         else if (a.type == wma::WmaAttrType::String)
             track_ = ParseDecimal(a.text.substr(0, kTrackTextBytes));
     }
@@ -100,17 +98,16 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
     text("WM/Composer", composer_);
     if (attribute("Duration", a) && a.type == wma::WmaAttrType::Qword) {
         total = a.number;
-        durationSeconds = static_cast<int32_t>(std::min<uint64_t>(
-            a.number / static_cast<uint64_t>(wma::kTimeUnitsPerSecond),
-            std::numeric_limits<int32_t>::max()));
+        durationSeconds = static_cast<int32_t>(
+            std::min<uint64_t>(a.number / static_cast<uint64_t>(wma::kTimeUnitsPerSecond),
+                               std::numeric_limits<int32_t>::max()));
     }
     if (attribute("Bitrate", a) && a.type == wma::WmaAttrType::Dword)
         bitrateKbps = static_cast<int32_t>(a.number / 1000);
     if (failed) return fail();
 
     int rate = 0, pcmChannels = 0;
-    if (!reader_->GetOutputFormat(rate, pcmChannels) || rate < 1 || pcmChannels < 1)
-        return fail();
+    if (!reader_->GetOutputFormat(rate, pcmChannels) || rate < 1 || pcmChannels < 1) return fail();
     sampleRate = rate;
     channels = pcmChannels;
     pcmChannels_ = pcmChannels;
@@ -122,8 +119,8 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
 }
 
 int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
-    const int n = static_cast<int>(
-        std::min<size_t>(framesLeft_, static_cast<size_t>(kBlockFrames - at)));
+    const int n =
+        static_cast<int>(std::min<size_t>(framesLeft_, static_cast<size_t>(kBlockFrames - at)));
     const int16_t* src = buffer_.data() + index_;
     const bool toRight = outputChannels == 2 && right;
     if (pcmChannels_ == 1) {
@@ -155,8 +152,7 @@ int CWmaReader::Read(int16_t* left, int16_t* right) {
         int64_t time = 0;
         if (!reader_->GetNextSample(data, bytes, time)) break;
         position = time > 0 ? static_cast<uint64_t>(time) : 0;
-        if (bytes > GetBufferBytes())
-            buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
+        if (bytes > GetBufferBytes()) buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
         std::memcpy(buffer_.data(), data, bytes);
         framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
         index_ = 0;

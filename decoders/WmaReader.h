@@ -61,8 +61,7 @@ private:
     std::unique_ptr<wma::CWmaSyncReader> reader_;
     int streamNumber_ = 0;
     int pcmChannels_ = 0;  // channels of the decoded PCM
-    std::string title_, artist_, comment_, album_, genre_, year_, copyright_,
-        composer_;
+    std::string title_, artist_, comment_, album_, genre_, year_, copyright_, composer_;
     int track_ = 0;
     std::vector<int16_t> buffer_;
     size_t index_ = 0;       // next unread sample in buffer_

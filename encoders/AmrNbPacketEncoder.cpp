@@ -42,8 +42,7 @@ int CAmrNbPacketEncoder::Encode(const int16_t* speech, uint8_t* out) {
     // The encoder writes at most kMaxFrameBytes; encode into a buffer of
     // generous size anyway so a library surprise cannot overrun `out`.
     unsigned char frame[64];
-    int n = Encoder_Interface_Encode(state_, static_cast<enum Mode>(mode_),
-                                     speech, frame, 0);
+    int n = Encoder_Interface_Encode(state_, static_cast<enum Mode>(mode_), speech, frame, 0);
     if (n <= 0 || n > kMaxFrameBytes) return -1;
     for (int i = 0; i < n; ++i) out[i] = frame[i];
     return n;

@@ -39,16 +39,14 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     bool ok = true;
 
     if (static_cast<long long>(staged_) + frames < f) {
-        std::memcpy(staging_ + staged_, left,
-                    static_cast<size_t>(frames) * sizeof(int16_t));
+        std::memcpy(staging_ + staged_, left, static_cast<size_t>(frames) * sizeof(int16_t));
         staged_ += frames;
         return 1;
     }
     int consumed = 0;
     if (staged_ > 0) {
         consumed = f - staged_;
-        std::memcpy(staging_ + staged_, left,
-                    static_cast<size_t>(consumed) * sizeof(int16_t));
+        std::memcpy(staging_ + staged_, left, static_cast<size_t>(consumed) * sizeof(int16_t));
         ok = encode_(handle_, staging_) > 0 && ok;
     }
     // Whole frames straight from the caller's block, without copying.
@@ -57,8 +55,7 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
         consumed += f;
     }
     staged_ = frames - consumed;
-    std::memcpy(staging_, left + consumed,
-                static_cast<size_t>(staged_) * sizeof(int16_t));
+    std::memcpy(staging_, left + consumed, static_cast<size_t>(staged_) * sizeof(int16_t));
     // The cause of a failed frame is known once the file is closed.
     return ok ? 1 : 0;
 }
@@ -69,8 +66,7 @@ void CAmrWriter::Close() {
             std::fill(staging_ + staged_, staging_ + frameSize_, int16_t{0});
             encode_(handle_, staging_);
         }
-        const int error =
-            narrowBand_ ? amr::amrnbenc_quit(handle_) : amr::amrwbenc_quit(handle_);
+        const int error = narrowBand_ ? amr::amrnbenc_quit(handle_) : amr::amrwbenc_quit(handle_);
         if (error) NoteWriteError(std::strerror(error));
     }
     Reset();

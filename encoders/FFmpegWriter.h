@@ -91,8 +91,7 @@ private:
     int sampleRate_ = 0;
     int bitrate_ = 0;
     int channels_ = 0;
-    std::string title_, artist_, album_, genre_, year_, comment_, composer_,
-        copyright_, track_;
+    std::string title_, artist_, album_, genre_, year_, comment_, composer_, copyright_, track_;
 
     std::unique_ptr<Session> session_;
     std::vector<int16_t> interleaved_;  // one stereo block for the encoder

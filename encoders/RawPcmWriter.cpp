@@ -44,8 +44,7 @@ int CRawPcmWriter::Open() {
     return fd_ >= 0 ? 1 : 0;
 }
 
-int CRawPcmWriter::Write(const int16_t* left, const int16_t* right,
-                         int frames) {
+int CRawPcmWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     if (fd_ < 0 || left == nullptr || frames <= 0) return 0;
     if (frames > kBlockFrames) frames = kBlockFrames;
     size_t bytes;

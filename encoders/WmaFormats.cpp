@@ -16,14 +16,12 @@ bool DescribesAudioVideo(const std::string& description) {
 
 }  // namespace
 
-void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats,
-                            WmaFormatList& list) {
+void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats, WmaFormatList& list) {
     list.clear();
     for (const wma::WmaCodecFormat& f : formats) {
         if (DescribesAudioVideo(f.description)) continue;
         const wma::WmaMediaType& t = f.mediaType;
-        if (t.formatTag != wma::kFormatTagWma2 && t.formatTag != wma::kFormatTagWmaPro)
-            continue;
+        if (t.formatTag != wma::kFormatTagWma2 && t.formatTag != wma::kFormatTagWmaPro) continue;
         if (t.channels != 1 && t.channels != 2) continue;
 
         bool duplicate = false;
@@ -49,8 +47,8 @@ int BuildWmaFormatList(WmaFormatList& list) {
     return 1;
 }
 
-const WmaFormatItem* SelectWmaFormat(const WmaFormatList& list, int rate,
-                                     int bitrate, int channels) {
+const WmaFormatItem* SelectWmaFormat(const WmaFormatList& list, int rate, int bitrate,
+                                     int channels) {
     const WmaFormatItem* candidate = nullptr;
     for (const WmaFormatItem& item : list) {
         if (item.mediaType.channels != channels) continue;
@@ -83,10 +81,8 @@ void WmaAutoParams(int sourceRate, int sourceChannels, int& rate, int& bitrate) 
         int monoRate, monoBitrate, rate, bitrate;
     };
     static constexpr Row kRows[] = {
-        {12000, 22050, 20000, 22050, 32000},
-        {16000, 44100, 32000, 44100, 48000},
-        {24000, 44100, 48000, 44100, 64000},
-        {32000, 44100, 48000, 44100, 96000},
+        {12000, 22050, 20000, 22050, 32000},  {16000, 44100, 32000, 44100, 48000},
+        {24000, 44100, 48000, 44100, 64000},  {32000, 44100, 48000, 44100, 96000},
         {44100, 44100, 48000, 44100, 128000},
     };
     const bool mono = sourceChannels == 1;

@@ -29,8 +29,7 @@ int BuildWmaFormatList(WmaFormatList& list);
 // kept one is dropped when an item of the same rate, bit rate and channel
 // count is already there, else inserted before the first item of higher
 // rate or of the same rate and a higher (or the same) bit rate.
-void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats,
-                            WmaFormatList& list);
+void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats, WmaFormatList& list);
 
 // Chooses the format for rate `rate` (Hz), bit rate `bitrate` (bit/s) and
 // `channels`: an exact rate wins over a near one; among formats of that rate
@@ -38,8 +37,8 @@ void BuildWmaFormatListFrom(const std::vector<wma::WmaCodecFormat>& formats,
 // the next higher rate's lowest bit rate, and only when there is no higher
 // rate the highest format below. Null when the list has no format with
 // that channel count.
-const WmaFormatItem* SelectWmaFormat(const WmaFormatList& list, int rate,
-                                     int bitrate, int channels);
+const WmaFormatItem* SelectWmaFormat(const WmaFormatList& list, int rate, int bitrate,
+                                     int channels);
 
 // Rate and bit rate the WMA writer picks for itself from the source's rate
 // and channel count (mono, or anything else).

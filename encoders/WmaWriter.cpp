@@ -43,8 +43,8 @@ void CWmaWriter::SetCodecParams(const wma::WmaMediaType& mediaType) {
 
 void CWmaWriter::Reset() {
     writer_.reset();
-    for (std::string* s : {&title_, &album_, &artist_, &genre_, &year_, &comment_,
-                           &composer_, &copyright_, &path_})
+    for (std::string* s :
+         {&title_, &album_, &artist_, &genre_, &year_, &comment_, &composer_, &copyright_, &path_})
         s->clear();
     track_ = 0;
     sampleRate_ = bitsPerSample_ = channels_ = bitrate_ = 0;
@@ -63,8 +63,7 @@ int CWmaWriter::Open() {
     };
     if (!wma::WmaRuntimeAvailable()) return fail("the Windows Media codecs are not available");
     if (!hasMediaType_) return fail("no output format chosen");
-    if (sampleRate_ <= 0 || (channels_ != 1 && channels_ != 2))
-        return fail("invalid input format");
+    if (sampleRate_ <= 0 || (channels_ != 1 && channels_ != 2)) return fail("invalid input format");
 
     writer_ = std::make_unique<wma::CWmaFileWriter>();
     writer_->SetProfile(mediaType_, bitrate_);
@@ -105,8 +104,7 @@ int CWmaWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     // accumulates over a long file.
     framesWritten_ += frames;
     sampleTime_ = static_cast<int64_t>(static_cast<double>(framesWritten_) *
-                                       static_cast<double>(wma::kTimeUnitsPerSecond) /
-                                       sampleRate_);
+                                       static_cast<double>(wma::kTimeUnitsPerSecond) / sampleRate_);
     return ok ? 1 : 0;
 }
 

@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 std::string FileNameOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -65,12 +64,12 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, bool* unreadable 
         fs::file_status st = it->status(sec);
         EntryKind kind = EntryKind::File;
         switch (st.type()) {
-        case fs::file_type::directory: kind = EntryKind::Folder; break;
-        case fs::file_type::fifo:
-        case fs::file_type::socket:
-        case fs::file_type::block:
-        case fs::file_type::character: kind = EntryKind::Special; break;
-        default: kind = EntryKind::File; break;
+            case fs::file_type::directory: kind = EntryKind::Folder; break;
+            case fs::file_type::fifo:
+            case fs::file_type::socket:
+            case fs::file_type::block:
+            case fs::file_type::character: kind = EntryKind::Special; break;
+            default: kind = EntryKind::File; break;
         }
         entries.push_back({std::move(name), kind});
     }

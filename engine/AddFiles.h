@@ -81,10 +81,10 @@ std::string AddFailureSupportNote();
 
 // Outcome of one batch.
 struct AddPathListResult {
-    int added = 0;      // new rows appended
-    int listed = 0;     // paths that were in the list already
-    int failed = 0;     // paths that could not be loaded
-    int processed = 0;  // paths handled before the batch ended
+    int added = 0;           // new rows appended
+    int listed = 0;          // paths that were in the list already
+    int failed = 0;          // paths that could not be loaded
+    int processed = 0;       // paths handled before the batch ended
     bool cancelled = false;  // stopped before the last path on request
     // The closing message ("无法载入以下文件.\n\n..."), empty when nothing
     // failed. The front end shows it.

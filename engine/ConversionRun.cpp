@@ -109,9 +109,8 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
         cells.SetOutputCell(row, kNormalisingRow);
         int16_t lo = 0, hi = 0;
         int audioFound = 1;
-        int ok = WithRetry(state, progress, [&] {
-            return MeasurePeaks(ctx, *source, format, audioFound, lo, hi);
-        });
+        int ok = WithRetry(state, progress,
+                           [&] { return MeasurePeaks(ctx, *source, format, audioFound, lo, hi); });
         if (progress.IsCancelled()) return nullptr;
         if (ok) state.normalisationGain = NormalisationGain(lo, hi);
     }
@@ -119,8 +118,8 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
 }
 
 // Shows the texts of the next file and empties its volume cell.
-void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry,
-               int row, int index, int count, const std::string& target) {
+void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry, int row, int index,
+               int count, const std::string& target) {
     cells.ScrollToRow(row);
     cells.SetVolumeCell(row, "");
     progress.SetRunText(Format("转换 %d of %d 文件到 %s...", index, count, target.c_str()));
@@ -158,8 +157,7 @@ void CRunReaderServices::OfferWmaRuntime() {
     if (host_ && host_->AskQuestion(kWmaRuntimeQuestion)) host_->OpenInBrowser(kWmaRuntimeAddress);
 }
 
-bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
-                        const std::vector<FileEntry*>& entries,
+bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
                         const OutputFormatEntry& format) {
     if (IsWmaFormat(format)) {
         if (!env.runtime.LoadWmaRuntime()) {
@@ -224,7 +222,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     BeginFile(progress, cells, entry, row, index, count, FormatDescription(format));
     std::string fallback = fallbackReason;
     if (!outputResolved) {
-        if (!ResolveOutputPath(env.settings, entry, format.extension, fallback)) return fail(fallback);
+        if (!ResolveOutputPath(env.settings, entry, format.extension, fallback))
+            return fail(fallback);
     }
     std::error_code existsError;
     state.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
@@ -275,8 +274,8 @@ RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<Fi
     bool cancelled = false;
     for (int i = 0; i < count && !cancelled; ++i) {
         visited.push_back(entries[i]);
-        FileOutcome outcome = ConvertListedFile(env, progress, host, *entries[i], rows[i], i + 1,
-                                                count, format);
+        FileOutcome outcome =
+            ConvertListedFile(env, progress, host, *entries[i], rows[i], i + 1, count, format);
         cancelled = outcome.cancelled;
     }
 
@@ -371,8 +370,8 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     // meanwhile is kept as the policy says.
     std::error_code existsError;
     const bool replaceChosen = fs::exists(fs::symlink_status(path, existsError));
-    const CommitMode commitMode = replaceChosen ? CommitMode::Replace
-                                                : CommitModeFor(env.settings.TargetExistsOpt);
+    const CommitMode commitMode =
+        replaceChosen ? CommitMode::Replace : CommitModeFor(env.settings.TargetExistsOpt);
 
     RunState& state = env.state;
     CSilentProgress quiet;

@@ -95,8 +95,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
 // missing, asking with the user's data folder as the place to put it;
 // false ends the run, true continues and MIDI files fail one by one).
 // Also hands the settings' tag code page to the decoding layer.
-bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host,
-                        const std::vector<FileEntry*>& entries,
+bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
                         const OutputFormatEntry& format);
 
 // What a run did, for the front end to tell.
@@ -114,7 +113,7 @@ struct RunOutcome {
 
 // One output per entry. `rows` are the list rows of the entries.
 RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                 const std::vector<int>& rows, const OutputFormatEntry& format);
+                       const std::vector<int>& rows, const OutputFormatEntry& format);
 
 // The merged writer for `path`, opened; null when it cannot be created.
 // `mergedRate` and `mergedChannels` receive the format every input is
@@ -134,7 +133,8 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
 // All entries joined, in order, into one file chosen by the host. The file
 // is written under a temporary name and appears only when the run was not
 // cancelled; a file of that name is untouched until then.
-RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                     const std::vector<int>& rows, const OutputFormatEntry& format);
+RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
+                           const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
+                           const OutputFormatEntry& format);
 
 }  // namespace quelvox

@@ -21,8 +21,7 @@ namespace quelvox {
 
 namespace {
 
-bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format,
-                      WriterPlan& plan) {
+bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format, WriterPlan& plan) {
     AmrCodecParams params;
     if (format.code == kFormatAmr) {
         params.narrowBand = s.AMRType == 0 ? 1 : 0;
@@ -44,8 +43,8 @@ bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format,
     return true;
 }
 
-bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceChannels,
-                      bool merged, WriterPlan& plan) {
+bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceChannels, bool merged,
+                      WriterPlan& plan) {
     const CSettings& s = ctx.settings;
     if (!ctx.wmaFormats) return false;
     int rate = 0, bitrate = 0, channels = 0;
@@ -86,8 +85,8 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
     return true;
 }
 
-bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate,
-                         int sourceChannels, WriterPlan& plan) {
+bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int sourceChannels,
+                         WriterPlan& plan) {
     ResolvedParams params;
     if (!format.container || !ResolveEncoderParams(format, sourceRate, sourceChannels, params))
         return false;
@@ -123,22 +122,20 @@ void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, in
     }
 }
 
-bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
-                   int sourceRate, int sourceChannels, bool merged, WriterPlan& plan) {
+bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
+                   int sourceChannels, bool merged, WriterPlan& plan) {
     plan = WriterPlan{};
     switch (SelectWriter(format)) {
-    case WriterKind::Amr:
-        return PrepareAmrWriter(ctx.settings, format, plan);
-    case WriterKind::Wma:
-        return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
-    case WriterKind::FFmpeg:
-        return PrepareFFmpegWriter(format, sourceRate, sourceChannels, plan);
+        case WriterKind::Amr: return PrepareAmrWriter(ctx.settings, format, plan);
+        case WriterKind::Wma:
+            return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+        case WriterKind::FFmpeg:
+            return PrepareFFmpegWriter(format, sourceRate, sourceChannels, plan);
     }
     return false;
 }
 
-std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx,
-                                                   const FileEntry& source,
+std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const FileEntry& source,
                                                    const OutputFormatEntry& format,
                                                    int& audioFound) {
     const CSettings& settings = ctx.settings;
@@ -161,16 +158,14 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx,
     return reader;
 }
 
-BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
-                             CAudioReader& reader, CProcessingChain& chain,
-                             CAudioWriter& writer) {
+BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CAudioReader& reader,
+                             CProcessingChain& chain, CAudioWriter& writer) {
     const RunState& state = ctx.state;
     const std::string shownName =
         FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
     const uint64_t total = reader.GetTotal();
     CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
-    const bool synthesised =
-        source.InputType == kInputModule || source.InputType == kInputMidi;
+    const bool synthesised = source.InputType == kInputModule || source.InputType == kInputMidi;
 
     BlockLoopResult result;
     for (;;) {
@@ -212,8 +207,8 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
     return result;
 }
 
-int ConvertFile(ConversionContext& ctx, const FileEntry& source,
-                const OutputFormatEntry& format, int& audioFound) {
+int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
+                int& audioFound) {
     const CSettings& settings = ctx.settings;
     RunState& state = ctx.state;
 
@@ -243,11 +238,10 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
     // said overwrite, or the caller chose it); one that appeared later was
     // made by someone else and is kept as the target-exists policy says.
     std::error_code existsError;
-    const bool chosenExisting =
-        state.targetExisted >= 0
-            ? state.targetExisted == 1
-            : std::filesystem::exists(std::filesystem::symlink_status(source.OutputPath,
-                                                                      existsError));
+    const bool chosenExisting = state.targetExisted >= 0
+                                    ? state.targetExisted == 1
+                                    : std::filesystem::exists(std::filesystem::symlink_status(
+                                          source.OutputPath, existsError));
     const CommitMode commitMode =
         chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
     CPendingOutput output;
@@ -310,8 +304,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source,
         return 0;
     }
     state.outputUsed = output.Target();
-    if (loop.sourceEnded)
-        NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
+    if (loop.sourceEnded) NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
     return 1;
 }
 

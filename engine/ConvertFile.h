@@ -14,8 +14,7 @@ struct FileEntry;
 struct OutputFormatEntry;
 
 // Error detail when the skip length is not shorter than the file.
-inline constexpr const char* kSkipTooLongDetail =
-    "文件长度短于选项 ->常规设置的跳过长度";
+inline constexpr const char* kSkipTooLongDetail = "文件长度短于选项 ->常规设置的跳过长度";
 
 // A configured (not yet opened) writer and what the processing chain must
 // deliver to it.
@@ -34,15 +33,14 @@ struct WriterPlan {
 // converts every input for every writer, WMA included. False (no writer)
 // when the codec is not in the format's list, no WMA format fits, or the
 // WMA format list is missing.
-bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format,
-                   int sourceRate, int sourceChannels, bool merged, WriterPlan& plan);
+bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
+                   int sourceChannels, bool merged, WriterPlan& plan);
 
 // Opens `source` for a conversion pass to `format`: the reader from the
 // reader chain at the format's render rate, refused (null) when the source
 // holds no audio (`audioFound` cleared) or is not longer than the skip
 // length (error detail set, no retry).
-std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx,
-                                                   const FileEntry& source,
+std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const FileEntry& source,
                                                    const OutputFormatEntry& format,
                                                    int& audioFound);
 
@@ -68,9 +66,8 @@ void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, in
 // "[n%] 正在转换 <name>..." progress, the message pump and the cancel check
 // once per block, and the resampler drained at the end. Tracker modules and
 // MIDI stop at their length.
-BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
-                             CAudioReader& reader, CProcessingChain& chain,
-                             CAudioWriter& writer);
+BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CAudioReader& reader,
+                             CProcessingChain& chain, CAudioWriter& writer);
 
 // Converts `source` (the list entry, or the substitute record of the
 // pre-processing pass) into source.OutputPath, or, when that name was
@@ -81,7 +78,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source,
 // temporary name and moved into place only on success, so a failed or
 // cancelled conversion leaves no partial file and an existing file of the
 // target's name untouched.
-int ConvertFile(ConversionContext& ctx, const FileEntry& source,
-                const OutputFormatEntry& format, int& audioFound);
+int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
+                int& audioFound);
 
 }  // namespace quelvox

@@ -15,9 +15,8 @@ struct BitrateSuggestion {
 };
 
 constexpr BitrateSuggestion kSuggestions[] = {
-    {11025, 11025, 24000, 48000},  {12000, 12000, 24000, 48000},
-    {16000, 16000, 32000, 56000},  {22050, 22050, 48000, 64000},
-    {24000, 24000, 48000, 64000},  {32000, 32000, 64000, 96000},
+    {11025, 11025, 24000, 48000},  {12000, 12000, 24000, 48000}, {16000, 16000, 32000, 56000},
+    {22050, 22050, 48000, 64000},  {24000, 24000, 48000, 64000}, {32000, 32000, 64000, 96000},
     {44100, 44100, 96000, 128000},
 };
 constexpr BitrateSuggestion kAboveAll = {0, 48000, 128000, 192000};
@@ -73,9 +72,8 @@ bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcCh
     if (entry.AutoEncParam != 0) {
         r.sampleRate = SnapToList(srcRate, codec->sampleRates);
         r.channels = AdjustChannelsToMask(LimitChannels(srcChannels), codec->channelMask);
-        r.bitRate = hasBitRates
-                        ? SnapToList(SuggestBitrate(r.sampleRate, r.channels), codec->bitRates)
-                        : 0;
+        r.bitRate =
+            hasBitRates ? SnapToList(SuggestBitrate(r.sampleRate, r.channels), codec->bitRates) : 0;
     } else {
         r.sampleRate =
             SnapToList(entry.SampleRate != 0 ? entry.SampleRate : srcRate, codec->sampleRates);

@@ -44,7 +44,9 @@ public:
     // The row's source converted, but held clearly less audio than its
     // header claims (both lengths in seconds). Front ends may warn.
     virtual void NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
-        (void)row; (void)claimedSeconds; (void)heldSeconds;
+        (void)row;
+        (void)claimedSeconds;
+        (void)heldSeconds;
     }
     // The output of `row` went to `path` in the documents folder because
     // the chosen place failed for `reason`.

@@ -41,9 +41,8 @@ float NormalisationGain(int16_t minimum, int16_t maximum) {
                     32768.0f / static_cast<float>(-minimum));
 }
 
-int MeasurePeaks(ConversionContext& ctx, const FileEntry& source,
-                 const OutputFormatEntry& format, int& audioFound, int16_t& minimum,
-                 int16_t& maximum) {
+int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
+                 int& audioFound, int16_t& minimum, int16_t& maximum) {
     minimum = 0;
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
@@ -60,8 +59,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source,
     std::vector<int16_t> left(kBlockFrames), right(stereo ? kBlockFrames : 0);
     const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
     const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : source;
-    CPassProgress progress(ctx.progress, "[%d%%] 正在标准化 %s...", FileNameOf(shown.Path),
-                           total);
+    CPassProgress progress(ctx.progress, "[%d%%] 正在标准化 %s...", FileNameOf(shown.Path), total);
     const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
 
     int16_t lo = 0, hi = 0;

@@ -33,8 +33,7 @@ float NormalisationGain(int16_t minimum, int16_t maximum);
 // cancelled. Clears `audioFound` when the source turned out to hold no
 // audio. Shows "[n%] 正在标准化 <name>..." on ctx.progress, the name being
 // that of ctx.state.currentEntry (of `source` when there is none).
-int MeasurePeaks(ConversionContext& ctx, const FileEntry& source,
-                 const OutputFormatEntry& format, int& audioFound, int16_t& minimum,
-                 int16_t& maximum);
+int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
+                 int& audioFound, int16_t& minimum, int16_t& maximum);
 
 }  // namespace quelvox

@@ -107,8 +107,8 @@ bool EnsureFolder(const std::string& path) {
     return IsFolder(path);
 }
 
-bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
-                       const std::string& extension, std::string& message) {
+bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
+                       std::string& message) {
     message.clear();
     int mode = settings.DestOutputFolderOpt;
     std::string folder = settings.DestSpecifiedFolder;
@@ -154,8 +154,8 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
                 base += sourceStem;
             }
         } else {
-            base = slash == std::string::npos ? sourceStem
-                                              : source.substr(0, slash + 1) + sourceStem;
+            base =
+                slash == std::string::npos ? sourceStem : source.substr(0, slash + 1) + sourceStem;
             placed = true;
         }
 

@@ -21,8 +21,8 @@ struct FileEntry;
 // there: with TargetExistsOpt 22 an existing target is left in place, and
 // the conversion replaces it only once it has succeeded. With any other
 // policy nothing exists at the returned path.
-bool ResolveOutputPath(const CSettings& settings, FileEntry& entry,
-                       const std::string& extension, std::string& message);
+bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
+                       std::string& message);
 
 // Makes sure `path` exists as a folder, creating every missing level. True
 // when it is a folder afterwards; false when a level exists as something

@@ -247,7 +247,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 }
             }
             footprints[static_cast<size_t>(next)] = {
-                NormalPath(entry.Path), entry.OutputPath.empty() ? "" : NormalPath(entry.OutputPath)};
+                NormalPath(entry.Path),
+                entry.OutputPath.empty() ? "" : NormalPath(entry.OutputPath)};
             slots[static_cast<size_t>(next)] = Slot::Queued;
             ++running;
             queue.push_back(next++);
@@ -277,6 +278,5 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     for (std::thread& t : workers) t.join();
     return !cancel.load();
 }
-
 
 }  // namespace quelvox

@@ -115,8 +115,8 @@ int CPcmConverter::OutputFramesFor(int targetRate, int sourceRate, int inputFram
     return (targetRate / sourceRate + 1) * inputFrames;
 }
 
-int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames,
-                           void* leftOut, void* rightOut, int maxOutFrames) {
+int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames, void* leftOut,
+                           void* rightOut, int maxOutFrames) {
     if (frames <= 0 || maxOutFrames <= 0 || source_.sampleRate < 1) return 0;
     const bool stereoIn = source_.channels == 2;
     const bool stereoOut = target_.channels == 2;
@@ -165,18 +165,17 @@ int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames,
     if (stereoIn && !stereoOut) {
         // Mix first; the resampler then sees a mono source.
         if (source_.bitsPerSample == 16) {
-            Mix16(static_cast<const int16_t*>(leftIn), static_cast<const int16_t*>(rightIn),
-                  frames, Grow(mix16_, frames));
+            Mix16(static_cast<const int16_t*>(leftIn), static_cast<const int16_t*>(rightIn), frames,
+                  Grow(mix16_, frames));
             AppendFloat(pendingLeft_, pendingLeftCount_, mix16_.data(), frames);
         } else {
-            Mix8(static_cast<const uint8_t*>(leftIn), static_cast<const uint8_t*>(rightIn),
-                 frames, Grow(mix8_, frames));
+            Mix8(static_cast<const uint8_t*>(leftIn), static_cast<const uint8_t*>(rightIn), frames,
+                 Grow(mix8_, frames));
             AppendFloat(pendingLeft_, pendingLeftCount_, mix8_.data(), frames);
         }
     } else {
         AppendFloat(pendingLeft_, pendingLeftCount_, leftIn, frames);
-        if (resampleChannels_ == 2)
-            AppendFloat(pendingRight_, pendingRightCount_, rightIn, frames);
+        if (resampleChannels_ == 2) AppendFloat(pendingRight_, pendingRightCount_, rightIn, frames);
     }
     framesIn_ += frames;
     return Resample(false, leftOut, rightOut, maxOutFrames);
@@ -227,15 +226,14 @@ int CPcmConverter::Resample(bool last, void* leftOut, void* rightOut, int maxOut
         return 0;
     }
     const int limit = static_cast<int>(std::min<int64_t>(room, maxOutFrames));
-    const int n = kind_ == ResamplerKind::Sox ? ResampleSox(last, limit)
-                                              : ResampleLibresample(last, limit);
+    const int n =
+        kind_ == ResamplerKind::Sox ? ResampleSox(last, limit) : ResampleLibresample(last, limit);
     FloatToOut(floatOutLeft_.data(), n, leftOut);
     if (target_.channels == 2 && rightOut) {
         if (resampleChannels_ == 2)
             FloatToOut(floatOutRight_.data(), n, rightOut);
         else
-            std::memmove(rightOut, leftOut,
-                         static_cast<size_t>(n) * (target_.bitsPerSample / 8));
+            std::memmove(rightOut, leftOut, static_cast<size_t>(n) * (target_.bitsPerSample / 8));
     }
     framesOut_ += n;
     if (last && n == 0) drained_ = true;
@@ -286,8 +284,8 @@ int CPcmConverter::ResampleSox(bool last, int limit) {
             return std::clamp(swr_convert(sox_, out, limit, nullptr, 0), 0, limit);
         const int64_t held = swr_get_delay(sox_, target_.sampleRate);
         const int64_t fits = (limit - held) * source_.sampleRate / target_.sampleRate;
-        const int feed = static_cast<int>(std::clamp<int64_t>(fits, last ? 1 : 0,
-                                                              pendingLeftCount_));
+        const int feed =
+            static_cast<int>(std::clamp<int64_t>(fits, last ? 1 : 0, pendingLeftCount_));
         const float* ins[2] = {Grow(pendingLeft_, 1), Grow(pendingRight_, 1)};
         const int n = swr_convert(sox_, out, limit, reinterpret_cast<const uint8_t**>(ins), feed);
         for (auto [pending, count] : {std::pair{&pendingLeft_, &pendingLeftCount_},

@@ -57,8 +57,8 @@ public:
     // Converts `frames` frames. `rightIn` is read only for a stereo source;
     // `rightOut` is written only for a stereo target. At most `maxOutFrames`
     // frames are written; returns the number written.
-    int Process(const void* leftIn, const void* rightIn, int frames,
-                void* leftOut, void* rightOut, int maxOutFrames);
+    int Process(const void* leftIn, const void* rightIn, int frames, void* leftOut, void* rightOut,
+                int maxOutFrames);
 
     // Drains the resamplers at the end of the stream: call until it returns
     // 0. Returns 0 at once when the rates are equal.
@@ -76,8 +76,7 @@ private:
     // The two resamplers' steps: float output frames into floatOut*_.
     int ResampleLibresample(bool last, int limit);
     int ResampleSox(bool last, int limit);
-    void AppendFloat(std::vector<float>& pending, int& count, const void* in,
-                     int frames);
+    void AppendFloat(std::vector<float>& pending, int& count, const void* in, int frames);
     void FloatToOut(const float* in, int frames, void* out) const;
 
     PcmFormat target_;

@@ -49,10 +49,9 @@ int MakeTempFileName(const std::string& folder, const std::string& prefix,
         const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::steady_clock::now().time_since_epoch())
                                .count();
-        std::string candidate = dir + prefix + pid + thread +
-                                std::to_string(static_cast<unsigned long long>(ticks)) +
-                                std::to_string(random() % 32768u) + std::to_string(counter) +
-                                extension;
+        std::string candidate =
+            dir + prefix + pid + thread + std::to_string(static_cast<unsigned long long>(ticks)) +
+            std::to_string(random() % 32768u) + std::to_string(counter) + extension;
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
@@ -92,8 +91,8 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
         if (!raw->Open(record.Path, 44100)) return 0;
         reader = std::move(raw);
     } else {
-        reader = CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100,
-                              true, audioFound);
+        reader = CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100, true,
+                              audioFound);
     }
     if (!reader) return 0;
     if (reader->GetSampleRate() < 1) {

@@ -20,9 +20,7 @@ namespace {
 
 // rate × ms / 1000 in whole frames, in integers so that no rounding of
 // the millisecond factor can lose a frame.
-int64_t FramesOfMs(int rate, int ms) {
-    return static_cast<int64_t>(rate) * ms / 1000;
-}
+int64_t FramesOfMs(int rate, int ms) { return static_cast<int64_t>(rate) * ms / 1000; }
 
 }  // namespace
 
@@ -54,9 +52,8 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     pick_ = setup.sourceChannels > setup.targetChannels && monoType > 0;
     const int pickedChannels = pick_ ? 1 : setup.sourceChannels;
     converterNeeded_ =
-        setup.allowConversion &&
-        (setup.targetRate != setup.sourceRate ||
-         (setup.sourceChannels > setup.targetChannels && monoType == 0));
+        setup.allowConversion && (setup.targetRate != setup.sourceRate ||
+                                  (setup.sourceChannels > setup.targetChannels && monoType == 0));
 
     inLeft_.assign(kBlockFrames, 0);
     inRight_.assign(setup.sourceChannels == 2 ? kBlockFrames : 0, 0);
@@ -64,8 +61,8 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
 
     if (converterNeeded_) {
         // Any stored value but libresample's picks the default converter.
-        const ResamplerKind kind = settings.Resampler == 1 ? ResamplerKind::Libresample
-                                                           : ResamplerKind::Sox;
+        const ResamplerKind kind =
+            settings.Resampler == 1 ? ResamplerKind::Libresample : ResamplerKind::Sox;
         if (!converter_.Configure(PcmFormat{setup.targetRate, setup.targetChannels, 16},
                                   PcmFormat{setup.sourceRate, pickedChannels, 16}, kind))
             return false;
@@ -133,8 +130,7 @@ ChainBlock CProcessingChain::Process(int frames) {
     }
 
     if (converterNeeded_) {
-        n = converter_.Process(convLeft_, convRight_, n, writerLeft_, writerRight_,
-                               outCapacity_);
+        n = converter_.Process(convLeft_, convRight_, n, writerLeft_, writerRight_, outCapacity_);
         if (n <= 0) {
             drop.last = last;
             return drop;

@@ -135,8 +135,7 @@ class CPassProgress {
 public:
     // `format` holds one %d (the percentage) and one %s (the file name);
     // shows 0 at once.
-    CPassProgress(IProgress& progress, const char* format, std::string fileName,
-                  uint64_t total);
+    CPassProgress(IProgress& progress, const char* format, std::string fileName, uint64_t total);
     // Shows the percentage of `position` when it grew.
     void Update(uint64_t position);
     // Shows 100 (and the full bar) unless already shown.

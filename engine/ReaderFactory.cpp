@@ -19,24 +19,16 @@ namespace {
 
 // The reader that opens a type first, or null for types decoded by the
 // fallback only.
-std::unique_ptr<CAudioReader> MakePrimaryReader(IReaderServices& services,
-                                                int inputType) {
+std::unique_ptr<CAudioReader> MakePrimaryReader(IReaderServices& services, int inputType) {
     const InputTypeRow* type = FindInputType(inputType);
     switch (type ? type->reader : InputReader::kNone) {
-    case InputReader::kBass:
-        return std::make_unique<CBassReader>(services.BassRuntime());
-    case InputReader::kOggVorbis:
-        return std::make_unique<COggVorbisReader>();
-    case InputReader::kAu:
-        return std::make_unique<CAuReader>();
-    case InputReader::kAiff:
-        return std::make_unique<CAiffReader>();
-    case InputReader::kAmr:
-        return std::make_unique<CAmrReader>();
-    case InputReader::kWma:
-        return std::make_unique<CWmaReader>();
-    case InputReader::kNone:
-        break;
+        case InputReader::kBass: return std::make_unique<CBassReader>(services.BassRuntime());
+        case InputReader::kOggVorbis: return std::make_unique<COggVorbisReader>();
+        case InputReader::kAu: return std::make_unique<CAuReader>();
+        case InputReader::kAiff: return std::make_unique<CAiffReader>();
+        case InputReader::kAmr: return std::make_unique<CAmrReader>();
+        case InputReader::kWma: return std::make_unique<CWmaReader>();
+        case InputReader::kNone: break;
     }
     return nullptr;
 }
@@ -52,10 +44,8 @@ std::string SupportMessage() {
     return std::string("要获得帮助, 请发送失败文件到 <") + kSupportAddress + ">.";
 }
 
-std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services,
-                                           RunState& state,
-                                           const std::string& path,
-                                           int inputType, int renderRate,
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
+                                           const std::string& path, int inputType, int renderRate,
                                            bool conversion, int& audioFound) {
     std::unique_ptr<CAudioReader> reader;
     bool primary = false;
@@ -122,13 +112,11 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     int inputType = InputTypeOf(path);
     state.retry = false;
     int audioFound = 1;
-    auto reader = CreateReader(services, state, path, inputType, 0, false,
-                               audioFound);
+    auto reader = CreateReader(services, state, path, inputType, 0, false, audioFound);
     if (!reader) {
         std::string ext = ExtensionOf(path);
         if (inputType == kInputCdTrack) {
-            state.errorDetail =
-                "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.";
+            state.errorDetail = "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.";
         } else if (ext == ".swf" || ext == ".flv") {
             state.errorDetail =
                 "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 "

@@ -44,10 +44,8 @@ std::string SupportMessage();
 // state.retry is set when a primary reader (or the second attempt) was
 // returned and cleared when the fallback was built; while it is set, the
 // next call goes straight to the fallback.
-std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services,
-                                           RunState& state,
-                                           const std::string& path,
-                                           int inputType, int renderRate,
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
+                                           const std::string& path, int inputType, int renderRate,
                                            bool conversion, int& audioFound);
 
 // The file list as the reader chain fills it: rows are appended by the

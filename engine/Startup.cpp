@@ -19,8 +19,7 @@ namespace quelvox {
 namespace {
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -28,9 +27,7 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool IsSupportedVersion(uint32_t version) {
-    return (version >> 16) == (bass::kVersion >> 16);
-}
+bool IsSupportedVersion(uint32_t version) { return (version >> 16) == (bass::kVersion >> 16); }
 
 std::string InstalledDataFolder() { return QUELVOX_DATA_DIR; }
 
@@ -46,8 +43,7 @@ std::vector<std::string> SoundfontFolders(const std::string& programFolder) {
 
 std::string ExecutableFolder() {
     std::error_code ec;
-    std::filesystem::path exe =
-        std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || exe.empty()) return {};
     return exe.parent_path().string();
 }
@@ -62,12 +58,11 @@ StartResult CCodecRuntime::Start(const std::string& programFolder,
     loaded_.clear();
     if (!programFolder.empty()) {
         for (const char* name : bass::kAddOnNames) {
-            bool skipped = std::any_of(
-                skipAddOns.begin(), skipAddOns.end(),
-                [&](const std::string& s) { return SameNameIgnoringCase(s, name); });
+            bool skipped =
+                std::any_of(skipAddOns.begin(), skipAddOns.end(),
+                            [&](const std::string& s) { return SameNameIgnoringCase(s, name); });
             if (skipped) continue;
-            std::string path =
-                (std::filesystem::path(programFolder) / name).string();
+            std::string path = (std::filesystem::path(programFolder) / name).string();
             // A missing add-on is not an error: its formats fall back to
             // other readers.
             if (bass_.PluginLoad(path)) loaded_.push_back(name);
@@ -114,8 +109,7 @@ void CCodecRuntime::LoadSoundfont(RunState& state) {
     // into one of the folders later is found without a restart.
     for (const std::string& folder : SoundfontFolders(programFolder_)) {
         if (soundfontLoaded_) break;
-        const std::string path =
-            (std::filesystem::path(folder) / kSoundfontFileName).string();
+        const std::string path = (std::filesystem::path(folder) / kSoundfontFileName).string();
         soundfontLoaded_ = bass_.SetDefaultSoundfont(path) != 0;
     }
     state.soundfontReady = soundfontLoaded_;

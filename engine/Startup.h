@@ -24,8 +24,7 @@ struct RunState;
 
 // Shown (error icon, caption "Quelvox") when the decoding layer cannot be
 // initialised; the program then ends.
-inline constexpr const char* kInitFailedMessage =
-    "初始化软件失败 (0x0002020).";
+inline constexpr const char* kInitFailedMessage = "初始化软件失败 (0x0002020).";
 
 // The MIDI soundfont, looked up in SoundfontFolders.
 inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";

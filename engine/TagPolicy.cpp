@@ -10,8 +10,8 @@ namespace quelvox {
 namespace {
 
 // Hands the custom values to the writer with the given title and track.
-void SetCustomTags(CAudioWriter& writer, const CSettings& settings,
-                   const std::string& title, int track) {
+void SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std::string& title,
+                   int track) {
     TagInfo tags;
     tags.title = title;
     tags.artist = settings.Artist;
@@ -33,23 +33,20 @@ std::string TitleFromFileName(std::string_view path) {
     // UTF-8 never uses the bytes of '/' or '.' inside a multibyte character,
     // so byte searches cannot split a name.
     const size_t slash = path.find_last_of('/');
-    std::string_view name =
-        slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string_view::npos) name = name.substr(0, dot);
     return std::string(name);
 }
 
-bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
-                    const FileEntry& source, int outputFormat,
-                    const CSettings& settings, const RunState& state) {
+bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
+                    int outputFormat, const CSettings& settings, const RunState& state) {
     if (IsTaglessFormat(outputFormat)) return false;
 
     if (settings.ID3TagType == kTagsCustom) {
         const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
-        const std::string title = settings.TitleAsFileName
-                                      ? TitleFromFileName(listed.Path)
-                                      : settings.Title;
+        const std::string title =
+            settings.TitleAsFileName ? TitleFromFileName(listed.Path) : settings.Title;
         int track = 0;
         if (settings.TrackNumType == kTrackRunPosition)
             track = state.currentIndex;
@@ -72,12 +69,9 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
     return false;
 }
 
-bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat,
-                          const CSettings& settings) {
-    if (IsTaglessFormat(outputFormat) || settings.ID3TagType != kTagsCustom)
-        return false;
-    SetCustomTags(writer, settings,
-                  settings.TitleAsFileName ? std::string() : settings.Title, 0);
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings) {
+    if (IsTaglessFormat(outputFormat) || settings.ID3TagType != kTagsCustom) return false;
+    SetCustomTags(writer, settings, settings.TitleAsFileName ? std::string() : settings.Title, 0);
     return true;
 }
 

@@ -49,15 +49,13 @@ std::string TitleFromFileName(std::string_view path);
 // INFO tags of WAV sources, as found (the writer reads the track text as a
 // decimal number); nothing is passed when neither finds tags. Any other policy, and every
 // tagless format, passes nothing. Returns whether SetTags was called.
-bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer,
-                    const FileEntry& source, int outputFormat,
-                    const CSettings& settings, const RunState& state);
+bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
+                    int outputFormat, const CSettings& settings, const RunState& state);
 
 // The tags of a merged output file: only in custom mode and only for formats
 // that carry tags, the custom values with track 0 and, since no single
 // source names the file, an empty title when TitleAsFileName is set.
 // Returns whether SetTags was called.
-bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat,
-                          const CSettings& settings);
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings);
 
 }  // namespace quelvox

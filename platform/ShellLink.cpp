@@ -40,9 +40,7 @@ class Cursor {
 public:
     Cursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    bool Has(size_t pos, size_t count) const {
-        return pos <= size_ && count <= size_ - pos;
-    }
+    bool Has(size_t pos, size_t count) const { return pos <= size_ && count <= size_ - pos; }
     bool Le16(size_t pos, uint32_t& v) const {
         if (!Has(pos, 2)) return false;
         v = ReadLe16(data_ + pos);
@@ -90,8 +88,7 @@ std::string AnsiToUtf8(const std::string& ansi) {
 // path when the block carries one.
 bool ParseLinkInfo(const Cursor& c, size_t pos, size_t& end, std::string& localPath) {
     uint32_t size = 0, headerSize = 0, flags = 0;
-    if (!c.Le32(pos, size) || !c.Le32(pos + 4, headerSize) || !c.Le32(pos + 8, flags))
-        return false;
+    if (!c.Le32(pos, size) || !c.Le32(pos + 4, headerSize) || !c.Le32(pos + 8, flags)) return false;
     if (headerSize < kLinkInfoHeaderMin || size < headerSize || !c.Has(pos, size)) return false;
     end = pos + size;
 
@@ -207,8 +204,7 @@ bool ParseShellLink(const uint8_t* data, size_t size, ShellLinkTarget& target) {
     if (!data) return false;
     Cursor c(data, size);
     uint32_t headerSize = 0, flags = 0;
-    if (!c.Le32(0, headerSize) || headerSize != kHeaderSize || !c.Has(0, kHeaderSize))
-        return false;
+    if (!c.Le32(0, headerSize) || headerSize != kHeaderSize || !c.Has(0, kHeaderSize)) return false;
     if (std::memcmp(data + 4, kLinkClsid, sizeof kLinkClsid) != 0) return false;
     if (!c.Le32(20, flags)) return false;
 

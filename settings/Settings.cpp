@@ -107,10 +107,8 @@ struct FormatValueRow {
 };
 
 constexpr FormatValueRow kFormatRows[] = {
-    {"AutoEncParam", &OutputFormatEntry::AutoEncParam},
-    {"CodecID", &OutputFormatEntry::CodecID},
-    {"SampleRate", &OutputFormatEntry::SampleRate},
-    {"BitRate", &OutputFormatEntry::BitRate},
+    {"AutoEncParam", &OutputFormatEntry::AutoEncParam}, {"CodecID", &OutputFormatEntry::CodecID},
+    {"SampleRate", &OutputFormatEntry::SampleRate},     {"BitRate", &OutputFormatEntry::BitRate},
     {"Channels", &OutputFormatEntry::Channels},
 };
 
@@ -166,7 +164,9 @@ bool StoreReadable(const QSettings& store, const std::string& path) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        };
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
@@ -329,7 +329,8 @@ bool CheckFirstRun(CSettings& settings, const SettingsLocation& location,
     const QString key = KeyOf(Group::Options, QStringLiteral("FirstRun"));
     int firstRun = 1;
     QFileInfo info(Q(path));
-    const bool unreadable = info.exists() && (!info.isReadable() || store.status() != QSettings::NoError);
+    const bool unreadable =
+        info.exists() && (!info.isReadable() || store.status() != QSettings::NoError);
     if (!unreadable) ReadInt(store, key, firstRun);
     const bool first = unreadable || firstRun != 0;
     if (firstRun != 0) {
@@ -356,7 +357,8 @@ bool SetSettingByName(CSettings& settings, std::vector<OutputFormatEntry>& catal
         } else {
             settings.*row->textField = std::string(value);
         }
-        if (row->intField == &CSettings::EnableExtFilter || row->textField == &CSettings::FilterExts) {
+        if (row->intField == &CSettings::EnableExtFilter ||
+            row->textField == &CSettings::FilterExts) {
             RebuildFilterList(settings);
         }
         return true;

@@ -67,7 +67,7 @@ struct CSettings {
     // The code page of 8-bit tag text that declares no encoding (ID3v1,
     // ID3v2 frames marked Latin-1, RIFF INFO), as iconv names it; empty
     // reads such text as Latin-1.
-    std::string TagCodePage;          // "GBK"
+    std::string TagCodePage;  // "GBK"
 
     // WMA options (formats 7100, 7200, 7300).
     int WMAAutoEncParam = 0;  // 1
@@ -84,14 +84,14 @@ struct CSettings {
     int AWBDTX = 0;     // 0
 
     // Custom tag values (group Options/ID3).
-    std::string Title;      // ""
-    std::string Artist;     // ""
-    std::string Album;      // ""
-    std::string Year;       // ""
-    std::string Genre;      // ""
-    std::string Comment;    // ""
-    std::string Composer;   // ""
-    std::string Copyright;  // ""
+    std::string Title;        // ""
+    std::string Artist;       // ""
+    std::string Album;        // ""
+    std::string Year;         // ""
+    std::string Genre;        // ""
+    std::string Comment;      // ""
+    std::string Composer;     // ""
+    std::string Copyright;    // ""
     int TitleAsFileName = 0;  // 1
     int TrackNumType = 0;     // 0: 0 none, 1 position in run, 2 CustomTrackNum
     int CustomTrackNum = 0;   // 0
@@ -115,9 +115,9 @@ std::string UserDocumentsFolder();
 
 // Groups of SaveSettings.
 enum SettingsSaveMask : unsigned {
-    kSaveFolder = 0x04,           // Folder
-    kSaveOptions = 0x08,          // everything else, tag values included
-    kSaveFormatAndPage = 0x10,    // OutputFormat, OptStartPageIndex
+    kSaveFolder = 0x04,         // Folder
+    kSaveOptions = 0x08,        // everything else, tag values included
+    kSaveFormatAndPage = 0x10,  // OutputFormat, OptStartPageIndex
 };
 
 // Reads every stored value into `settings` and the per-format values into

@@ -52,9 +52,9 @@ void DrawLevelBars(QPainter& p, const QRectF& area, const QColor& colour) {
     p.setBrush(colour);
     for (int i = 0; i < count; ++i) {
         const double h = area.height() * kLevels[i];
-        p.drawRoundedRect(QRectF(area.left() + i * step + step * 0.15,
-                                 area.center().y() - h / 2, step * 0.7, h),
-                          step * 0.3, step * 0.3);
+        p.drawRoundedRect(
+            QRectF(area.left() + i * step + step * 0.15, area.center().y() - h / 2, step * 0.7, h),
+            step * 0.3, step * 0.3);
     }
 }
 
@@ -355,8 +355,6 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
-QCursor HandCursor() {
-    return QCursor(Paint(32, 32, 1.0, DrawHand), 11, 1);
-}
+QCursor HandCursor() { return QCursor(Paint(32, 32, 1.0, DrawHand), 11, 1); }
 
 }  // namespace quelvox::ui

@@ -65,7 +65,9 @@ constexpr const char* kFileTypes[] = {
     "YUV Video Files (*.yuv)",
 };
 
-QString Tr(const char* text) { return QCoreApplication::translate("quelvox::ui::CFileDialogs", text); }
+QString Tr(const char* text) {
+    return QCoreApplication::translate("quelvox::ui::CFileDialogs", text);
+}
 
 }  // namespace
 
@@ -95,9 +97,9 @@ QStringList CSystemFileDialogs::OpenFiles(QWidget* parent) {
 }
 
 QString CSystemFileDialogs::Folder(QWidget* parent, const QString& start) {
-    return QFileDialog::getExistingDirectory(parent, Tr("请选择文件夹:"), start,
-                                             QFileDialog::ShowDirsOnly |
-                                                 QFileDialog::DontUseNativeDialog);
+    return QFileDialog::getExistingDirectory(
+        parent, Tr("请选择文件夹:"), start,
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
 
 QString CSystemFileDialogs::MergedFile(QWidget* parent, const QString& extension) {

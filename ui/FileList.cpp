@@ -84,8 +84,8 @@ CFileList::CFileList(QWidget* parent) : QTreeWidget(parent) {
     for (int column = 0; column < kColumnCount; ++column) {
         setColumnWidth(column, kWidths[column]);
         const bool right = column != kColumnFile && column != kColumnOutput;
-        headerItem()->setTextAlignment(column, (right ? Qt::AlignRight : Qt::AlignLeft) |
-                                                   Qt::AlignVCenter);
+        headerItem()->setTextAlignment(column,
+                                       (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
     setRootIsDecorated(false);
     setItemsExpandable(false);
@@ -116,7 +116,8 @@ int CFileList::AppendEntry(FileEntry& entry) {
     item->setText(kColumnChannels, Cell(ChannelsCell(entry.Channels)));
     for (int column = kColumnDuration; column <= kColumnVolume; ++column)
         item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    item->setData(kColumnFile, kEntryRole, QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(&entry)));
+    item->setData(kColumnFile, kEntryRole,
+                  QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(&entry)));
     addTopLevelItem(item);
     scrollToItem(item);
     return topLevelItemCount();

@@ -25,7 +25,8 @@ QString FindManual() {
     return page.empty() ? QString() : QDir::cleanPath(QString::fromStdString(page));
 }
 
-CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)) {
+CHelpWindow::CHelpWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window), browser_(new QTextBrowser(this)) {
     setWindowTitle(tr("Quelvox Help"));
     setWindowIcon(ApplicationIcon());
     setAttribute(Qt::WA_DeleteOnClose);

@@ -123,7 +123,8 @@ void CMainWindow::BuildControls() {
         {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&F)"), QT_TR_NOOP("添加文件夹里的文件"), 119},
         {kCmdRemoveAll, QT_TR_NOOP("全部移除(&R)"), QT_TR_NOOP("移除列表中的所有文件"), 166},
         {kCmdConvertAll, QT_TR_NOOP("转换(&C)"), QT_TR_NOOP("转换所有文件"), 213},
-        {kCmdConvertAllToOne, QT_TR_NOOP("转换为一个(&N)"), QT_TR_NOOP("转换所有文件为一个文件"), 297},
+        {kCmdConvertAllToOne, QT_TR_NOOP("转换为一个(&N)"), QT_TR_NOOP("转换所有文件为一个文件"),
+         297},
         {kCmdOptions, QT_TR_NOOP("选项(&O)"), QT_TR_NOOP("选项"), 345},
     };
     const qreal dpr = devicePixelRatioF() > 1.0 ? 2.0 : 1.0;
@@ -217,7 +218,8 @@ void CMainWindow::BuildMenus() {
         {kCmdConvertSelected, QT_TR_NOOP("转换所选(&C)"), &CMainWindow::ConvertSelected},
         {kCmdConvertAll, QT_TR_NOOP("全部转换"), &CMainWindow::ConvertAll},
         {Command(0), nullptr, nullptr},
-        {kCmdConvertSelectedToOne, QT_TR_NOOP("转换选定为一个(&C)"), &CMainWindow::ConvertSelectedToOne},
+        {kCmdConvertSelectedToOne, QT_TR_NOOP("转换选定为一个(&C)"),
+         &CMainWindow::ConvertSelectedToOne},
         {kCmdConvertAllToOne, QT_TR_NOOP("转换全部为一个"), &CMainWindow::ConvertAllToOne},
         {Command(0), nullptr, nullptr},
         {kCmdShowSource, QT_TR_NOOP("浏览原始文件夹(&S)"), &CMainWindow::ShowSource},
@@ -442,7 +444,8 @@ void CMainWindow::AddFiles() {
 
 void CMainWindow::AddFolder() {
     if (busy_) return;
-    const QString start = settings_.Folder.empty() ? QDir::homePath() : FromLocalPath(settings_.Folder);
+    const QString start =
+        settings_.Folder.empty() ? QDir::homePath() : FromLocalPath(settings_.Folder);
     const QString folder = dialogs_->Folder(this, start);
     if (folder.isEmpty()) return;
     settings_.Folder = LocalPath(folder);
@@ -561,7 +564,8 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
             ConvertOnWorkers(env, *this, *this, entries, rows, *format, FilesAtOnce(settings_));
             return;
         }
-        const RunOutcome outcome = ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
+        const RunOutcome outcome =
+            ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
         if (!outcome.started || outcome.mergedKept) return;
         // The rows appended to a merged file that was not kept must not name
         // it: they say why it is not there.
@@ -700,7 +704,8 @@ void CMainWindow::OpenHomePage() {
 
 void CMainWindow::CheckForUpdates() {
     if (busy_) return;
-    QUrl url = QUrl(QString::fromLatin1(kWebAddress)).resolved(QUrl(QStringLiteral("check_updates/")));
+    QUrl url =
+        QUrl(QString::fromLatin1(kWebAddress)).resolved(QUrl(QStringLiteral("check_updates/")));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("ver"), QString::fromLatin1(kProductVersion));
     query.addQueryItem(QStringLiteral("build"), QString::number(kProductBuild));
@@ -721,8 +726,9 @@ void CMainWindow::TellFriend() {
     QUrl url;
     url.setScheme(QStringLiteral("mailto"));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("subject"),
-                       QStringLiteral("%1 - very COOL application!!!").arg(QString::fromLatin1(kProductName)));
+    query.addQueryItem(
+        QStringLiteral("subject"),
+        QStringLiteral("%1 - very COOL application!!!").arg(QString::fromLatin1(kProductName)));
     query.addQueryItem(QStringLiteral("body"),
                        QStringLiteral("Download from %1").arg(QString::fromLatin1(kWebAddress)));
     url.setQuery(query);

@@ -36,21 +36,12 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
     pages_.push_back(new CPageOptID3(settings, services));
     for (size_t i = 0; i < catalogue.size(); ++i) {
         switch (catalogue[i].code) {
-            case kFormatAmr:
-                pages_.push_back(new CAMROptPage(settings, services));
-                break;
-            case kFormatAwb:
-                pages_.push_back(new CAWBOptPage(settings, services));
-                break;
-            case kFormatWma:
-                pages_.push_back(new CPageWMAOptions(settings, services));
-                break;
+            case kFormatAmr: pages_.push_back(new CAMROptPage(settings, services)); break;
+            case kFormatAwb: pages_.push_back(new CAWBOptPage(settings, services)); break;
+            case kFormatWma: pages_.push_back(new CPageWMAOptions(settings, services)); break;
             case kFormatWmv:
-            case kFormatAsf:
-                break;  // set on the WMA page
-            default:
-                pages_.push_back(new CPageOptAudio(catalogue, i, services));
-                break;
+            case kFormatAsf: break;  // set on the WMA page
+            default: pages_.push_back(new CPageOptAudio(catalogue, i, services)); break;
         }
     }
 
@@ -65,7 +56,8 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setFixedWidth(list_->sizeHintForColumn(0) + 2 * list_->frameWidth() + 16);
-    list_->setMinimumHeight(list_->sizeHintForRow(0) * list_->count() + 2 * list_->frameWidth() + 4);
+    list_->setMinimumHeight(list_->sizeHintForRow(0) * list_->count() + 2 * list_->frameWidth() +
+                            4);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     ok_ = buttons->button(QDialogButtonBox::Ok);

@@ -14,7 +14,8 @@ namespace quelvox::ui {
 namespace {
 
 // Mode lists; the item value is the mode index.
-constexpr const char* kNarrowRates[] = {"4.75", "5.15", "5.9", "6.7", "7.4", "7.95", "10.2", "12.2"};
+constexpr const char* kNarrowRates[] = {"4.75", "5.15", "5.9",  "6.7",
+                                        "7.4",  "7.95", "10.2", "12.2"};
 constexpr const char* kWideRates[] = {"6.60",  "8.85",  "12.65", "14.25", "15.85",
                                       "18.25", "19.85", "23.05", "23.85"};
 // Shown when the stored mode is none of the list's.
@@ -23,7 +24,8 @@ constexpr int kFallbackMode = 4;
 template <size_t N>
 void FillModes(QComboBox* combo, const char* const (&rates)[N], int stored) {
     for (size_t i = 0; i < N; ++i) {
-        combo->addItem(QString::fromLatin1(rates[i]) + QStringLiteral(" kbps"), static_cast<int>(i));
+        combo->addItem(QString::fromLatin1(rates[i]) + QStringLiteral(" kbps"),
+                       static_cast<int>(i));
     }
     const int index = combo->findData(stored);
     combo->setCurrentIndex(index >= 0 ? index : kFallbackMode);

@@ -33,8 +33,8 @@ public:
     int FormatCode() const { return entry_.code; }
 
     // Item texts of the lists.
-    static QString RateLabel(int rate);       // "%d Hz"
-    static QString BitRateLabel(int value);   // "%d bit", "%.2f kbps" or "%d kbps"
+    static QString RateLabel(int rate);      // "%d Hz"
+    static QString BitRateLabel(int value);  // "%d bit", "%.2f kbps" or "%d kbps"
 
 private:
     void Build() override;

@@ -81,7 +81,8 @@ void COptGeneralPage::Build() {
     filterOn_->setObjectName("filterOn");
     filterText_ = new QLineEdit(general);
     filterText_->setObjectName("filterText");
-    auto* hint = new QLabel(tr("注意: 使用逗号 (,) 分隔多个扩展名. 例如: wav,mp3,m4a,aac"), general);
+    auto* hint =
+        new QLabel(tr("注意: 使用逗号 (,) 分隔多个扩展名. 例如: wav,mp3,m4a,aac"), general);
     hidden_ = new QCheckBox(tr("不加载隐藏文件(&D)"), general);
     hidden_->setObjectName("hiddenFiles");
     cdaAsDts_ = new QCheckBox(tr("使用 DTS 到解码 CDA 文件(&U)"), general);
@@ -170,8 +171,8 @@ void COptGeneralPage::Build() {
     volume_->setObjectName("volume");
     vl->addWidget(volume_, 1, 0, Qt::AlignTop);
     vl->addWidget(new QLabel(tr("%"), volumeGroup), 1, 1, Qt::AlignTop);
-    vl->addWidget(new QLabel(tr("< 100% - 减小音量\n= 100% - 不改变\n> 100% - 提高音量"), volumeGroup),
-                  1, 2);
+    vl->addWidget(
+        new QLabel(tr("< 100% - 减小音量\n= 100% - 不改变\n> 100% - 提高音量"), volumeGroup), 1, 2);
     vl->setColumnStretch(3, 1);
 
     mono_->button(RadioIndex(v_.MonoType, 3, 0))->setChecked(true);

@@ -133,8 +133,7 @@ void COptOutputPage::Browse() {
     QString start = folder_->text();
     while (start.size() > 1 && start.endsWith(QLatin1Char('/'))) start.chop(1);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, tr("请选择输出文件夹:"), start);
+    const QString chosen = QFileDialog::getExistingDirectory(this, tr("请选择输出文件夹:"), start);
     QApplication::restoreOverrideCursor();
     if (chosen.isEmpty()) return;
     folder_->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));

@@ -73,8 +73,7 @@ void CPageOptID3::Build() {
     titleAsFileName_->setObjectName("titleAsFileName");
     g->addWidget(titleAsFileName_, 4, 1, 1, 3);
 
-    auto addEdit = [&](const QString& label, const char* name, int row, int column,
-                       int span = 1) {
+    auto addEdit = [&](const QString& label, const char* name, int row, int column, int span = 1) {
         auto* edit = new QLineEdit(group);
         edit->setObjectName(name);
         auto* l = new QLabel(label, group);

@@ -18,8 +18,8 @@ class CPageOptID3 : public COptPage {
     Q_OBJECT
 public:
     struct Values {
-        int ID3TagType = 2;  // 1 custom, 2 from the source, 0 none
-        int TrackNumType = 0;  // 0 none, 1 position in the run, 2 custom
+        int ID3TagType = 2;      // 1 custom, 2 from the source, 0 none
+        int TrackNumType = 0;    // 0 none, 1 position in the run, 2 custom
         int CustomTrackNum = 0;  // 0..255
         int TitleAsFileName = 1;
         std::string Title, Artist, Album, Year, Genre, Comment, Composer, Copyright;

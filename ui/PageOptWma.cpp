@@ -50,9 +50,9 @@ void CPageWMAOptions::Build() {
         for (size_t i = 0; i < list.size(); ++i) {
             const WmaFormatItem& item = list[i];
             if (item.bitrate < 1000) continue;
-            formats_->addItem(FormatLabel(item.mediaType.samplesPerSec, item.bitrate,
-                                          item.mediaType.channels),
-                              static_cast<int>(i));
+            formats_->addItem(
+                FormatLabel(item.mediaType.samplesPerSec, item.bitrate, item.mediaType.channels),
+                static_cast<int>(i));
             if (v_.WMAAutoEncParam == 0 && item.mediaType.samplesPerSec == v_.WMASampleRate &&
                 item.bitrate / 1000 == v_.WMABitRate / 1000 &&
                 item.mediaType.channels == v_.WMAChannels) {

@@ -122,8 +122,8 @@ void CSkinButton::paintEvent(QPaintEvent*) {
         QRect textArea = content;
         if (!normal_.isNull())
             textArea = QRect(content.topLeft(), normal_.deviceIndependentSize().toSize());
-        style()->drawItemText(&p, textArea, Qt::AlignCenter | Qt::TextShowMnemonic, palette(),
-                              true, text());
+        style()->drawItemText(&p, textArea, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), true,
+                              text());
     }
 }
 

@@ -34,7 +34,8 @@ public:
         double sum = 0.0;
         for (const CSharedProgress* sink : inFlight) {
             const CSharedProgress::Snapshot s = sink->Read();
-            sum += static_cast<double>(s.position) / static_cast<double>(std::max<uint64_t>(s.total, 1));
+            sum += static_cast<double>(s.position) /
+                   static_cast<double>(std::max<uint64_t>(s.total, 1));
             // The most recently started file is the last in list order.
             now.fileText = s.fileText;
             now.runText = s.runText;
@@ -63,8 +64,8 @@ private:
 
 }  // namespace
 
-CWindowThreadHost::CWindowThreadHost(IRunHost& window, QObject& context, const std::vector<int>& rows,
-                                     IProgress* progress)
+CWindowThreadHost::CWindowThreadHost(IRunHost& window, QObject& context,
+                                     const std::vector<int>& rows, IProgress* progress)
     : window_(window), context_(context), rows_(rows), progress_(progress) {}
 
 IProgress& CWindowThreadHost::OpenProgress() {
@@ -110,7 +111,9 @@ void CWindowThreadHost::SetOutputCell(int index, const std::string& text) {
 void CWindowThreadHost::ScrollToRow(int index) {
     Queue([this, row = Row(index)] { window_.ScrollToRow(row); });
 }
-void CWindowThreadHost::WidenOutputColumn() { Queue([this] { window_.WidenOutputColumn(); }); }
+void CWindowThreadHost::WidenOutputColumn() {
+    Queue([this] { window_.WidenOutputColumn(); });
+}
 bool CWindowThreadHost::AskQuestion(const std::string& text) {
     bool answer = false;
     Wait([&] { answer = window_.AskQuestion(text); });
@@ -142,10 +145,10 @@ RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& cont
     const int count = static_cast<int>(entries.size());
     progress.SetRunProgress(0, count);
     // Until the runner first reports (about every 100 ms): the run's start.
-    progress.SetRunText("转换 1 of " + std::to_string(count) + " 文件到 " + FormatDescription(format) +
-                        "...");
-    progress.SetFileText("开始转换 " + std::filesystem::path(entries.front()->Path).filename().string() +
-                         "...");
+    progress.SetRunText("转换 1 of " + std::to_string(count) + " 文件到 " +
+                        FormatDescription(format) + "...");
+    progress.SetFileText("开始转换 " +
+                         std::filesystem::path(entries.front()->Path).filename().string() + "...");
 
     CWindowThreadHost host(window, context, rows);
     // The workers' reader services ask their questions through the

@@ -17,10 +17,8 @@ namespace {
 // 3GPP TS 26.101 / 26.201): the class A+B+C bits of each mode rounded up to
 // whole bytes, the 39/40-bit SID frames, and the empty NO_DATA (and, for
 // wide-band, SPEECH_LOST) frames. -1 marks types a storage file may not hold.
-constexpr int kNbDataSize[16] = {12, 13, 15, 17, 19, 20, 26, 31,
-                                 5,  -1, -1, -1, -1, -1, -1, 0};
-constexpr int kWbDataSize[16] = {17, 23, 32, 36, 40, 46, 50, 58,
-                                 60, 5,  -1, -1, -1, -1, 0,  0};
+constexpr int kNbDataSize[16] = {12, 13, 15, 17, 19, 20, 26, 31, 5, -1, -1, -1, -1, -1, -1, 0};
+constexpr int kWbDataSize[16] = {17, 23, 32, 36, 40, 46, 50, 58, 60, 5, -1, -1, -1, -1, 0, 0};
 
 // Largest frame of either codec, header byte included, with room to spare:
 // the codecs' packers and unpackers never need more.
@@ -86,8 +84,7 @@ AmrDecoder* OpenDecoder(const char* path, bool wide) {
     return h;
 }
 
-int DecodeFrame(AmrDecoder* h, bool wide, const int16_t** samples,
-                uint64_t* position) {
+int DecodeFrame(AmrDecoder* h, bool wide, const int16_t** samples, uint64_t* position) {
     if (!h || h->wide != wide) return -1;
     if (h->ended) return 0;
     int header = std::fgetc(h->file);
@@ -107,9 +104,8 @@ int DecodeFrame(AmrDecoder* h, bool wide, const int16_t** samples,
     // Only the frame type and quality bit are passed on; the padding bits
     // of the header byte are ignored, as a reader of the format should.
     h->frame[0] = static_cast<unsigned char>(header & 0x7C);
-    if (size > 0 &&
-        std::fread(h->frame + 1, 1, static_cast<size_t>(size), h->file) !=
-            static_cast<size_t>(size)) {
+    if (size > 0 && std::fread(h->frame + 1, 1, static_cast<size_t>(size), h->file) !=
+                        static_cast<size_t>(size)) {
         // A frame cut short by the end of the file is not decoded.
         h->ended = true;
         return 0;
@@ -131,8 +127,10 @@ int DecodeFrame(AmrDecoder* h, bool wide, const int16_t** samples,
 void CloseDecoder(AmrDecoder* h) {
     if (!h) return;
     if (h->state) {
-        if (h->wide) D_IF_exit(h->state);
-        else Decoder_Interface_exit(h->state);
+        if (h->wide)
+            D_IF_exit(h->state);
+        else
+            Decoder_Interface_exit(h->state);
     }
     if (h->file) std::fclose(h->file);
     delete h;
@@ -151,8 +149,10 @@ AmrEncoder* OpenEncoder(const char* path, int dtx, int mode, bool wide) {
             std::fclose(f);
             std::remove(path);
         }
-        if (wide) E_IF_exit(state);
-        else Encoder_Interface_exit(state);
+        if (wide)
+            E_IF_exit(state);
+        else
+            Encoder_Interface_exit(state);
         return nullptr;
     }
     auto* h = new AmrEncoder;
@@ -170,15 +170,13 @@ int EncodeFrame(AmrEncoder* h, bool wide, const int16_t* samples) {
     if (wide) {
         bytes = E_IF_encode(h->state, h->mode, samples, h->out, h->dtx);
     } else {
-        bytes = Encoder_Interface_Encode(h->state, static_cast<Mode>(h->mode),
-                                         samples, h->out, 0);
+        bytes = Encoder_Interface_Encode(h->state, static_cast<Mode>(h->mode), samples, h->out, 0);
     }
     if (bytes <= 0 || bytes > kEncodeBufferSize) {
         h->failed = true;
         return -1;
     }
-    if (std::fwrite(h->out, 1, static_cast<size_t>(bytes), h->file) !=
-        static_cast<size_t>(bytes)) {
+    if (std::fwrite(h->out, 1, static_cast<size_t>(bytes), h->file) != static_cast<size_t>(bytes)) {
         if (!h->error) h->error = errno ? errno : EIO;
         h->failed = true;
         return -1;
@@ -189,8 +187,10 @@ int EncodeFrame(AmrEncoder* h, bool wide, const int16_t* samples) {
 int CloseEncoder(AmrEncoder* h) {
     if (!h) return 0;
     if (h->state) {
-        if (h->wide) E_IF_exit(h->state);
-        else Encoder_Interface_exit(h->state);
+        if (h->wide)
+            E_IF_exit(h->state);
+        else
+            Encoder_Interface_exit(h->state);
     }
     int error = h->error;
     if (h->file) {
@@ -207,12 +207,10 @@ int CloseEncoder(AmrEncoder* h) {
 AmrDecoder* amrnbdec_init(const char* path) { return OpenDecoder(path, false); }
 AmrDecoder* amrwbdec_init(const char* path) { return OpenDecoder(path, true); }
 
-int amrnbdec_decode(AmrDecoder* handle, const int16_t** samples,
-                    uint64_t* position) {
+int amrnbdec_decode(AmrDecoder* handle, const int16_t** samples, uint64_t* position) {
     return DecodeFrame(handle, false, samples, position);
 }
-int amrwbdec_decode(AmrDecoder* handle, const int16_t** samples,
-                    uint64_t* position) {
+int amrwbdec_decode(AmrDecoder* handle, const int16_t** samples, uint64_t* position) {
     return DecodeFrame(handle, true, samples, position);
 }
 

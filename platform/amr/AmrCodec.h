@@ -56,10 +56,8 @@ AmrDecoder* amrwbdec_init(const char* path);
 // of the file, and ends the stream the same way at a frame type that a
 // storage file may not hold or at a frame cut short by the end of the file;
 // -1 for a null or mismatched handle. Either pointer may be null.
-int amrnbdec_decode(AmrDecoder* handle, const int16_t** samples,
-                    uint64_t* position);
-int amrwbdec_decode(AmrDecoder* handle, const int16_t** samples,
-                    uint64_t* position);
+int amrnbdec_decode(AmrDecoder* handle, const int16_t** samples, uint64_t* position);
+int amrwbdec_decode(AmrDecoder* handle, const int16_t** samples, uint64_t* position);
 // Releases the decoder and closes the file; null is allowed.
 void amrnbdec_quit(AmrDecoder* handle);
 void amrwbdec_quit(AmrDecoder* handle);

@@ -19,16 +19,14 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path);
 
 // WAV, AIFF and other PCM containers through libsndfile; FLAC and Ogg FLAC
 // only when allowFlac is set. 8-bit sources are delivered as unsigned 8-bit.
-std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
-                                            bool allowFlac);
+std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path, bool allowFlac);
 
 // WavPack through libwavpack.
 std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path);
 
 // AAC (ADTS), MP4/M4A with AAC or ALAC, ADX and Ogg FLAC through
 // libavformat and libavcodec; each codec only when its flag is set.
-std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
-                                           bool allowAac, bool allowAlac,
+std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path, bool allowAac, bool allowAlac,
                                            bool allowAdx, bool allowFlac);
 
 // A CD track: `path` is a ".cda" descriptor naming the track; the track is
@@ -54,8 +52,7 @@ std::unique_ptr<CChannel> OpenModule(const std::string& path, int rate);
 
 // A standard MIDI file rendered by FluidSynth at `rate` with `soundfont`;
 // the length is known at creation from the file's tempo map.
-std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
-                                   const std::string& soundfont);
+std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate, const std::string& soundfont);
 // The same file measured without a soundfont: a 44100 Hz stereo channel
 // with the length OpenMidi would give, which delivers no data.
 std::unique_ptr<CChannel> OpenMidiUnrendered(const std::string& path);

@@ -50,8 +50,7 @@ inline constexpr int kAddOnCount = 6;
 // The add-ons' file names, indexed by AddOn; start-up loads them in this
 // order.
 inline constexpr std::array<const char*, kAddOnCount> kAddOnNames = {
-    "bassflac.dll", "basscd.dll",   "basswv.dll",
-    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
+    "bassflac.dll", "basscd.dll", "basswv.dll", "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
 
 // Which kind of channel a handle is; decides how it is freed.
 enum class ChannelKind : int { Stream = 0, Music = 2, Midi = 3 };
@@ -130,25 +129,22 @@ private:
 
 // A decoding stream for any file an enabled backend opens (CD tracks
 // included); null on failure.
-std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt,
-                                           const std::string& path);
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path);
 // A decoding tracker module rendered at renderRate (0 = 44100), length
 // known at load; null on failure.
-std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt,
-                                    const std::string& path, int renderRate);
+std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& path,
+                                    int renderRate);
 // A decoding MIDI stream rendered at renderRate (0 = 44100) with the
 // runtime's default soundfont, length known at creation; null on failure.
 // Without a default soundfont, renderRate 0 (probing) still gives the
 // stream's length and format, but no data.
-std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt,
-                                               const std::string& path,
+std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt, const std::string& path,
                                                int renderRate);
 
 // The tags of a file (what TAGS_Read yields); an empty record when the file
 // has no tags that are understood. 8-bit text that declares no encoding
 // (ID3v1, ID3v2 frames marked Latin-1) is read in `codePage` (see
 // LegacyTextToUtf8). A WAV file's RIFF INFO list is not read here.
-TagInfo ReadFileTags(const std::string& path,
-                     const std::string& codePage = std::string());
+TagInfo ReadFileTags(const std::string& path, const std::string& codePage = std::string());
 
 }  // namespace quelvox::bass

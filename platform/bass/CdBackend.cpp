@@ -57,8 +57,7 @@ CdIo_t* OpenSource() {
     const char* env = std::getenv("QUELVOX_CD_DEVICE");
     if (env && *env) {
         std::string source = env;
-        return cdio_open(source.c_str(),
-                         EndsWithCue(source) ? DRIVER_BINCUE : DRIVER_UNKNOWN);
+        return cdio_open(source.c_str(), EndsWithCue(source) ? DRIVER_BINCUE : DRIVER_UNKNOWN);
     }
     char* device = cdio_get_default_device(nullptr);
     if (!device) return nullptr;
@@ -84,18 +83,13 @@ public:
         if (!cdio_) return false;
         track_t first = cdio_get_first_track_num(cdio_);
         track_t count = cdio_get_num_tracks(cdio_);
-        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK)
-            return false;
-        if (cda.track < first || cda.track >= int(first) + int(count))
-            return false;
+        if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK) return false;
+        if (cda.track < first || cda.track >= int(first) + int(count)) return false;
         track_t track = track_t(cda.track);
-        if (cdio_get_track_format(cdio_, track) != TRACK_FORMAT_AUDIO)
-            return false;
+        if (cdio_get_track_format(cdio_, track) != TRACK_FORMAT_AUDIO) return false;
         lsn_t start = cdio_get_track_lsn(cdio_, track);
         lsn_t last = cdio_get_track_last_lsn(cdio_, track);
-        if (start == CDIO_INVALID_LSN || last == CDIO_INVALID_LSN ||
-            last < start)
-            return false;
+        if (start == CDIO_INVALID_LSN || last == CDIO_INVALID_LSN || last < start) return false;
         // The descriptor belongs to another disc when its track starts
         // elsewhere.
         if (lsn_t(cda.startSector) != start) return false;
@@ -105,13 +99,11 @@ public:
         sectors_ = std::min(cda.sectors, onDisc);
 
         if (!IsImageDriver(cdio_get_driver_id(cdio_))) {
-            drive_ = cdio_cddap_identify_cdio(cdio_, CDDA_MESSAGE_FORGETIT,
-                                              nullptr);
+            drive_ = cdio_cddap_identify_cdio(cdio_, CDDA_MESSAGE_FORGETIT, nullptr);
             if (drive_ && cdio_cddap_open(drive_) == 0) {
                 paranoia_ = cdio_paranoia_init(drive_);
                 if (paranoia_) {
-                    cdio_paranoia_modeset(
-                        paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+                    cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
                     cdio_paranoia_seek(paranoia_, start_, SEEK_SET);
                 }
             }
@@ -125,13 +117,9 @@ public:
     }
 
     ChannelKind Kind() const override { return ChannelKind::Stream; }
-    uint64_t GetLength() const override {
-        return uint64_t(sectors_) * kSectorBytes;
-    }
+    uint64_t GetLength() const override { return uint64_t(sectors_) * kSectorBytes; }
     ChannelInfo GetInfo() const override { return {44100, 2, 0}; }
-    int64_t GetFilePositionEnd() const override {
-        return int64_t(GetLength());
-    }
+    int64_t GetFilePositionEnd() const override { return int64_t(GetLength()); }
 
     int GetData(void* buffer, uint32_t bytes) override {
         bytes -= bytes % 4;  // whole frames only
@@ -141,8 +129,7 @@ public:
             if (bufferPos_ == buffer_.size()) {
                 if (!Refill()) break;
             }
-            size_t n = std::min<size_t>(bytes - copied,
-                                        buffer_.size() - bufferPos_);
+            size_t n = std::min<size_t>(bytes - copied, buffer_.size() - bufferPos_);
             std::memcpy(out + copied, buffer_.data() + bufferPos_, n);
             bufferPos_ += n;
             copied += uint32_t(n);
@@ -172,8 +159,8 @@ private:
             std::memcpy(buffer_.data(), samples, kSectorBytes);
         } else {
             std::vector<uint8_t> raw(size_t(n) * kSectorBytes);
-            if (cdio_read_audio_sectors(cdio_, raw.data(), start_ + lsn_t(next_),
-                                        n) != DRIVER_OP_SUCCESS) {
+            if (cdio_read_audio_sectors(cdio_, raw.data(), start_ + lsn_t(next_), n) !=
+                DRIVER_OP_SUCCESS) {
                 failed_ = true;
                 return false;
             }
@@ -208,8 +195,7 @@ bool ParseCdaDescriptor(const uint8_t* d, size_t size, CdaDescriptor& out) {
     if (std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "CDDA", 4) != 0 ||
         std::memcmp(d + 12, "fmt ", 4) != 0)
         return false;
-    if (ReadLe32(d + 4) != kCdaDescriptorBytes - 8 || ReadLe32(d + 16) != 24)
-        return false;
+    if (ReadLe32(d + 4) != kCdaDescriptorBytes - 8 || ReadLe32(d + 16) != 24) return false;
     int track = ReadLe16(d + 22);
     uint32_t start = ReadLe32(d + 28);
     uint32_t sectors = ReadLe32(d + 32);

@@ -57,21 +57,18 @@ struct Flags {
 // index, or -1.
 int OpenContainer(const std::string& path, const Flags& flags, Format& fmt) {
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return -1;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return -1;
     fmt.reset(raw);
     if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return -1;
-    int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1,
-                                    nullptr, 0);
+    int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) return -1;
     const std::string container = fmt->iformat->name;
     const AVCodecID id = fmt->streams[index]->codecpar->codec_id;
     const bool mp4 = container.find("mp4") != std::string::npos;
-    const bool ok =
-        (id == AV_CODEC_ID_AAC && flags.aac && (container == "aac" || mp4)) ||
-        (id == AV_CODEC_ID_ALAC && flags.alac && mp4) ||
-        (id == AV_CODEC_ID_ADPCM_ADX && flags.adx && container == "adx") ||
-        (id == AV_CODEC_ID_FLAC && flags.flac && container == "ogg");
+    const bool ok = (id == AV_CODEC_ID_AAC && flags.aac && (container == "aac" || mp4)) ||
+                    (id == AV_CODEC_ID_ALAC && flags.alac && mp4) ||
+                    (id == AV_CODEC_ID_ADPCM_ADX && flags.adx && container == "adx") ||
+                    (id == AV_CODEC_ID_FLAC && flags.flac && container == "ogg");
     return ok ? index : -1;
 }
 
@@ -88,13 +85,14 @@ int64_t CountFrames(AVFormatContext* fmt, int index, int rate) {
     bool known = true;
     while (av_read_frame(fmt, pkt.get()) >= 0) {
         if (pkt->stream_index == index && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
-            if (pkt->duration > 0) duration += pkt->duration;
-            else known = false;
+            if (pkt->duration > 0)
+                duration += pkt->duration;
+            else
+                known = false;
             size_t size = 0;
             const uint8_t* skip =
                 av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
-            if (skip && size >= 8)
-                dropped += int64_t(AV_RL32(skip)) + int64_t(AV_RL32(skip + 4));
+            if (skip && size >= 8) dropped += int64_t(AV_RL32(skip)) + int64_t(AV_RL32(skip + 4));
         }
         av_packet_unref(pkt.get());
     }
@@ -105,12 +103,18 @@ int64_t CountFrames(AVFormatContext* fmt, int index, int rate) {
 
 class CFFmpegChannel : public CChannel {
 public:
-    CFFmpegChannel(Format fmt, Codec codec, int index, int rate, int channels,
-                   uint64_t frames, int64_t fileSize, std::string path)
-        : fmt_(std::move(fmt)), codec_(std::move(codec)), index_(index),
-          rate_(rate), channels_(channels), frames_(frames),
-          fileSize_(fileSize), path_(std::move(path)),
-          pkt_(av_packet_alloc()), frame_(av_frame_alloc()) {}
+    CFFmpegChannel(Format fmt, Codec codec, int index, int rate, int channels, uint64_t frames,
+                   int64_t fileSize, std::string path)
+        : fmt_(std::move(fmt)),
+          codec_(std::move(codec)),
+          index_(index),
+          rate_(rate),
+          channels_(channels),
+          frames_(frames),
+          fileSize_(fileSize),
+          path_(std::move(path)),
+          pkt_(av_packet_alloc()),
+          frame_(av_frame_alloc()) {}
 
     bool Valid() const { return pkt_ && frame_; }
 
@@ -118,13 +122,10 @@ public:
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * 2; }
-    TagInfo ReadTags() const override {
-        return ReadFileTags(path_, TagCodePage());
-    }
+    TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
 
     int GetData(void* buffer, uint32_t bytes) override {
-        const size_t wantSamples =
-            static_cast<size_t>(bytes / FrameBytes()) * channels_;
+        const size_t wantSamples = static_cast<size_t>(bytes / FrameBytes()) * channels_;
         // The container's length is the true end: the decoder's last frame
         // may run on into the encoder's padding.
         const uint64_t left = frames_ * channels_ - std::min(delivered_, frames_ * channels_);
@@ -179,13 +180,9 @@ private:
     // when the decoder rejected the packet.
     bool Feed() {
         switch (libav::FeedNextPacket(fmt_.get(), codec_.get(), pkt_.get(), index_)) {
-        case libav::FeedResult::Flushed:
-            draining_ = true;
-            return true;
-        case libav::FeedResult::Sent:
-            return true;
-        case libav::FeedResult::Rejected:
-            break;
+            case libav::FeedResult::Flushed: draining_ = true; return true;
+            case libav::FeedResult::Sent: return true;
+            case libav::FeedResult::Rejected: break;
         }
         return false;
     }
@@ -205,8 +202,7 @@ private:
             for (int c = 0; c < shared; ++c) {
                 const uint8_t* p =
                     planar ? f->extended_data[c] + static_cast<size_t>(i) * bytes
-                           : f->extended_data[0] +
-                                 (static_cast<size_t>(i) * fch + c) * bytes;
+                           : f->extended_data[0] + (static_cast<size_t>(i) * fch + c) * bytes;
                 out[static_cast<size_t>(i) * channels_ + c] = Sample(p, packed);
             }
         }
@@ -214,35 +210,33 @@ private:
 
     static int16_t Sample(const uint8_t* p, AVSampleFormat packed) {
         switch (packed) {
-        case AV_SAMPLE_FMT_U8:
-            return static_cast<int16_t>((int(*p) - 128) * 256);
-        case AV_SAMPLE_FMT_S16: {
-            int16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case AV_SAMPLE_FMT_S32: {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return static_cast<int16_t>(v >> 16);
-        }
-        case AV_SAMPLE_FMT_S64: {
-            int64_t v;
-            std::memcpy(&v, p, 8);
-            return static_cast<int16_t>(v >> 48);
-        }
-        case AV_SAMPLE_FMT_FLT: {
-            float v;
-            std::memcpy(&v, p, 4);
-            return FloatToSample16(v);
-        }
-        case AV_SAMPLE_FMT_DBL: {
-            double v;
-            std::memcpy(&v, p, 8);
-            return FloatToSample16(v);
-        }
-        default:
-            return 0;
+            case AV_SAMPLE_FMT_U8: return static_cast<int16_t>((int(*p) - 128) * 256);
+            case AV_SAMPLE_FMT_S16: {
+                int16_t v;
+                std::memcpy(&v, p, 2);
+                return v;
+            }
+            case AV_SAMPLE_FMT_S32: {
+                int32_t v;
+                std::memcpy(&v, p, 4);
+                return static_cast<int16_t>(v >> 16);
+            }
+            case AV_SAMPLE_FMT_S64: {
+                int64_t v;
+                std::memcpy(&v, p, 8);
+                return static_cast<int16_t>(v >> 48);
+            }
+            case AV_SAMPLE_FMT_FLT: {
+                float v;
+                std::memcpy(&v, p, 4);
+                return FloatToSample16(v);
+            }
+            case AV_SAMPLE_FMT_DBL: {
+                double v;
+                std::memcpy(&v, p, 8);
+                return FloatToSample16(v);
+            }
+            default: return 0;
         }
     }
 
@@ -270,8 +264,7 @@ namespace {
 // Frames value that leaves the output uncapped (while counting).
 constexpr uint64_t kUncapped = UINT64_MAX / 64;
 
-std::unique_ptr<CFFmpegChannel> MakeChannel(const std::string& path,
-                                            const Flags& flags,
+std::unique_ptr<CFFmpegChannel> MakeChannel(const std::string& path, const Flags& flags,
                                             uint64_t frames) {
     Format fmt;
     const int index = OpenContainer(path, flags, fmt);
@@ -283,25 +276,22 @@ std::unique_ptr<CFFmpegChannel> MakeChannel(const std::string& path,
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) return nullptr;
     Codec codec(avcodec_alloc_context3(decoder));
-    if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0)
-        return nullptr;
+    if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
     codec->pkt_timebase = fmt->streams[index]->time_base;
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
 
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    auto channel = std::make_unique<CFFmpegChannel>(
-        std::move(fmt), std::move(codec), index, rate, channels, frames,
-        fileSize, path);
+    auto channel = std::make_unique<CFFmpegChannel>(std::move(fmt), std::move(codec), index, rate,
+                                                    channels, frames, fileSize, path);
     if (!channel->Valid()) return nullptr;
     return channel;
 }
 
 }  // namespace
 
-std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
-                                           bool allowAac, bool allowAlac,
+std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path, bool allowAac, bool allowAlac,
                                            bool allowAdx, bool allowFlac) {
     const Flags flags{allowAac, allowAlac, allowAdx, allowFlac};
     if (!flags.aac && !flags.alac && !flags.adx && !flags.flac) return nullptr;
@@ -320,12 +310,11 @@ std::unique_ptr<CChannel> OpenFFmpegStream(const std::string& path,
     if (frames < 0) {
         auto counter = MakeChannel(path, flags, kUncapped);
         if (!counter) return nullptr;
-        const uint64_t frameBytes =
-            static_cast<uint64_t>(counter->GetInfo().chans) * 2;
+        const uint64_t frameBytes = static_cast<uint64_t>(counter->GetInfo().chans) * 2;
         std::vector<uint8_t> scratch(64 * 1024);
         uint64_t bytes = 0;
-        for (int got; (got = counter->GetData(scratch.data(),
-                                              static_cast<uint32_t>(scratch.size()))) > 0;)
+        for (int got;
+             (got = counter->GetData(scratch.data(), static_cast<uint32_t>(scratch.size()))) > 0;)
             bytes += static_cast<uint64_t>(got);
         frames = static_cast<int64_t>(bytes / frameBytes);
     }

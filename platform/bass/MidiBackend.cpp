@@ -64,8 +64,7 @@ bool ReadVarLen(const uint8_t*& p, const uint8_t* end, uint32_t& value) {
 
 // Walks the events of one MTrk chunk body. Fails on anything that does not
 // parse or would run past the chunk.
-bool ParseTrack(const uint8_t* p, const uint8_t* end, SmfTiming& timing,
-                size_t& order) {
+bool ParseTrack(const uint8_t* p, const uint8_t* end, SmfTiming& timing, size_t& order) {
     uint64_t tick = 0;
     uint8_t status = 0;  // running status; 0 = none yet
     while (p < end) {
@@ -83,8 +82,7 @@ bool ParseTrack(const uint8_t* p, const uint8_t* end, SmfTiming& timing,
             if (len > uint32_t(end - p)) return false;
             if (type == 0x51) {
                 if (len != 3) return false;
-                uint32_t tempo = (uint32_t(p[0]) << 16) |
-                                 (uint32_t(p[1]) << 8) | uint32_t(p[2]);
+                uint32_t tempo = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[2]);
                 if (tempo == 0) return false;
                 timing.tempos.push_back({tick, tempo, order++});
             }
@@ -130,14 +128,12 @@ bool ParseTrack(const uint8_t* p, const uint8_t* end, SmfTiming& timing,
 std::pair<const uint8_t*, size_t> FindSmf(const std::vector<uint8_t>& file) {
     const uint8_t* d = file.data();
     size_t n = file.size();
-    if (n >= 12 && std::memcmp(d, "RIFF", 4) == 0 &&
-        std::memcmp(d + 8, "RMID", 4) == 0) {
+    if (n >= 12 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "RMID", 4) == 0) {
         size_t pos = 12;
         while (n - pos >= 8) {
             uint32_t len = ReadLe32(d + pos + 4);
             if (len > n - pos - 8) return {nullptr, 0};
-            if (std::memcmp(d + pos, "data", 4) == 0)
-                return {d + pos + 8, len};
+            if (std::memcmp(d + pos, "data", 4) == 0) return {d + pos + 8, len};
             pos += 8 + size_t(len) + (len & 1);
             if (pos > n) break;
         }
@@ -194,9 +190,7 @@ double SmfDurationSeconds(const uint8_t* d, size_t n) {
     }
 
     std::stable_sort(timing.tempos.begin(), timing.tempos.end(),
-                     [](const TempoChange& a, const TempoChange& b) {
-                         return a.tick < b.tick;
-                     });
+                     [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
     double seconds = 0;
     uint64_t tick = 0;
     uint32_t tempo = kDefaultTempo;
@@ -230,13 +224,11 @@ public:
         settings_.reset();
     }
 
-    bool Init(const uint8_t* smf, size_t smfSize,
-              const std::string& soundfont) {
+    bool Init(const uint8_t* smf, size_t smfSize, const std::string& soundfont) {
         settings_.reset(new_fluid_settings());
         if (!settings_) return false;
         fluid_settings_t* s = settings_.get();
-        if (fluid_settings_setnum(s, "synth.sample-rate", rate_) != FLUID_OK)
-            return false;
+        if (fluid_settings_setnum(s, "synth.sample-rate", rate_) != FLUID_OK) return false;
         // Offline, single-threaded rendering: no locks, no worker threads,
         // the player clocked by the samples we render.
         fluid_settings_setint(s, "synth.threadsafe-api", 0);
@@ -245,14 +237,11 @@ public:
         fluid_settings_setstr(s, "player.timing-source", "sample");
         synth_.reset(new_fluid_synth(s));
         if (!synth_) return false;
-        if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) ==
-            FLUID_FAILED)
-            return false;
+        if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED) return false;
         player_.reset(new_fluid_player(synth_.get()));
         if (!player_) return false;
         // The player keeps its own copy of the file.
-        if (fluid_player_add_mem(player_.get(), smf, smfSize) != FLUID_OK)
-            return false;
+        if (fluid_player_add_mem(player_.get(), smf, smfSize) != FLUID_OK) return false;
         return fluid_player_play(player_.get()) == FLUID_OK;
     }
 
@@ -270,8 +259,7 @@ public:
         want = std::min<uint64_t>(want, uint64_t(std::numeric_limits<int>::max() / 4));
         if (want == 0) return 0;
         int16_t* out = static_cast<int16_t*>(buffer);
-        if (fluid_synth_write_s16(synth_.get(), int(want), out, 0, 2, out, 1,
-                                  2) != FLUID_OK)
+        if (fluid_synth_write_s16(synth_.get(), int(want), out, 0, 2, out, 1, 2) != FLUID_OK)
             return -1;
         done_ += want;
         return int(want * 4);
@@ -324,11 +312,10 @@ std::unique_ptr<CChannel> MakeMidiChannel(const std::string& path, int rate,
     double seconds = SmfDurationSeconds(smfData, smfSize);
     if (!(seconds >= 0) || seconds > kMaxSeconds) return nullptr;
 
-    uint64_t frames = uint64_t(std::llround(seconds * rate)) +
-                      uint64_t(kReleaseTailSeconds) * uint64_t(rate);
+    uint64_t frames =
+        uint64_t(std::llround(seconds * rate)) + uint64_t(kReleaseTailSeconds) * uint64_t(rate);
     auto channel = std::make_unique<CMidiChannel>(rate, frames);
-    if (!soundfont.empty() && !channel->Init(smfData, smfSize, soundfont))
-        return nullptr;
+    if (!soundfont.empty() && !channel->Init(smfData, smfSize, soundfont)) return nullptr;
     return channel;
 }
 
@@ -338,8 +325,7 @@ std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
                                    const std::string& soundfont) {
     // Checking the header first keeps FluidSynth's loaders from trying
     // (and loudly failing) on a file that is no soundfont at all.
-    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str()))
-        return nullptr;
+    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str())) return nullptr;
     return MakeMidiChannel(path, rate, soundfont);
 }
 

@@ -32,9 +32,7 @@ constexpr int kVolumeRamping = 1;
 class CNullBuffer final : public std::streambuf {
 protected:
     int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override {
-        return n;
-    }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 // The title as one line of text, so it fits the line-feed separated tags.
@@ -54,14 +52,12 @@ public:
         if (!file) return false;
         // Play once and stop at the song end (no fade-out); no dither, so
         // that the same module always renders to the same samples.
-        const std::map<std::string, std::string> ctls = {
-            {"play.at_end", "stop"}, {"dither", "0"}};
+        const std::map<std::string, std::string> ctls = {{"play.at_end", "stop"}, {"dither", "0"}};
         try {
             module_ = std::make_unique<openmpt::module>(file, log_, ctls);
             module_->set_repeat_count(0);
-            module_->set_render_param(
-                openmpt::module::RENDER_VOLUMERAMPING_STRENGTH,
-                kVolumeRamping);
+            module_->set_render_param(openmpt::module::RENDER_VOLUMERAMPING_STRENGTH,
+                                      kVolumeRamping);
             double seconds = module_->get_duration_seconds();
             if (!(seconds > 0) || seconds > kMaxSeconds) return false;
             frames_ = uint64_t(std::llround(seconds * rate_));
@@ -87,8 +83,7 @@ public:
         size_t got = 0;
         try {
             while (got < want && !ended_) {
-                size_t n = module_->read_interleaved_stereo(
-                    rate_, want - got, out + 2 * got);
+                size_t n = module_->read_interleaved_stereo(rate_, want - got, out + 2 * got);
                 if (n == 0) ended_ = true;
                 got += n;
             }

@@ -24,19 +24,20 @@ using Handle = std::unique_ptr<mpg123_handle, HandleDeleter>;
 
 class CMpegChannel : public CChannel {
 public:
-    CMpegChannel(Handle h, int rate, int channels, uint64_t frames,
-                 int64_t fileSize, std::string path)
-        : h_(std::move(h)), rate_(rate), channels_(channels),
+    CMpegChannel(Handle h, int rate, int channels, uint64_t frames, int64_t fileSize,
+                 std::string path)
+        : h_(std::move(h)),
+          rate_(rate),
+          channels_(channels),
           length_(frames * static_cast<uint64_t>(channels) * 2),
-          fileSize_(fileSize), path_(std::move(path)) {}
+          fileSize_(fileSize),
+          path_(std::move(path)) {}
 
     uint64_t GetLength() const override { return length_; }
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return position_; }
-    TagInfo ReadTags() const override {
-        return ReadFileTags(path_, TagCodePage());
-    }
+    TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const uint32_t frameBytes = static_cast<uint32_t>(channels_) * 2;
@@ -91,9 +92,8 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path) {
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK ||
-        rate <= 0 || channels < 1 || channels > 2 ||
-        encoding != MPG123_ENC_SIGNED_16)
+    if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+        channels < 1 || channels > 2 || encoding != MPG123_ENC_SIGNED_16)
         return nullptr;
     if (mpg123_scan(h.get()) != MPG123_OK) return nullptr;
     off_t frames = mpg123_length(h.get());
@@ -102,10 +102,8 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path) {
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    return std::make_unique<CMpegChannel>(std::move(h), static_cast<int>(rate),
-                                          channels,
-                                          static_cast<uint64_t>(frames),
-                                          fileSize, path);
+    return std::make_unique<CMpegChannel>(std::move(h), static_cast<int>(rate), channels,
+                                          static_cast<uint64_t>(frames), fileSize, path);
 }
 
 }  // namespace quelvox::bass

@@ -26,22 +26,23 @@ enum class Delivery { Pcm16, Float, Unsigned8 };
 
 class CSndfileChannel : public CChannel {
 public:
-    CSndfileChannel(SndHandle f, const SF_INFO& info, Delivery delivery,
-                    int64_t fileSize, std::string path)
-        : f_(std::move(f)), rate_(info.samplerate), channels_(info.channels),
-          frames_(static_cast<uint64_t>(info.frames)), delivery_(delivery),
-          fileSize_(fileSize), path_(std::move(path)) {}
+    CSndfileChannel(SndHandle f, const SF_INFO& info, Delivery delivery, int64_t fileSize,
+                    std::string path)
+        : f_(std::move(f)),
+          rate_(info.samplerate),
+          channels_(info.channels),
+          frames_(static_cast<uint64_t>(info.frames)),
+          delivery_(delivery),
+          fileSize_(fileSize),
+          path_(std::move(path)) {}
 
     uint64_t GetLength() const override { return frames_ * FrameBytes(); }
     ChannelInfo GetInfo() const override {
-        return {rate_, channels_,
-                delivery_ == Delivery::Unsigned8 ? kSample8Bits : 0u};
+        return {rate_, channels_, delivery_ == Delivery::Unsigned8 ? kSample8Bits : 0u};
     }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * FrameBytes(); }
-    TagInfo ReadTags() const override {
-        return ReadFileTags(path_, TagCodePage());
-    }
+    TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const sf_count_t want = bytes / FrameBytes();
@@ -49,26 +50,26 @@ public:
         const size_t samples = static_cast<size_t>(want) * channels_;
         sf_count_t got = 0;
         switch (delivery_) {
-        case Delivery::Pcm16:
-            got = sf_readf_short(f_.get(), static_cast<short*>(buffer), want);
-            break;
-        case Delivery::Float: {
-            scratchDouble_.resize(samples);
-            got = sf_readf_double(f_.get(), scratchDouble_.data(), want);
-            auto* out = static_cast<int16_t*>(buffer);
-            for (size_t i = 0; i < static_cast<size_t>(got) * channels_; ++i)
-                out[i] = FloatToSample16(scratchDouble_[i]);
-            break;
-        }
-        case Delivery::Unsigned8: {
-            scratchShort_.resize(samples);
-            got = sf_readf_short(f_.get(), scratchShort_.data(), want);
-            auto* out = static_cast<uint8_t*>(buffer);
-            // libsndfile widens 8-bit data by a shift of 8, so this is exact.
-            for (size_t i = 0; i < static_cast<size_t>(got) * channels_; ++i)
-                out[i] = static_cast<uint8_t>((scratchShort_[i] >> 8) + 128);
-            break;
-        }
+            case Delivery::Pcm16:
+                got = sf_readf_short(f_.get(), static_cast<short*>(buffer), want);
+                break;
+            case Delivery::Float: {
+                scratchDouble_.resize(samples);
+                got = sf_readf_double(f_.get(), scratchDouble_.data(), want);
+                auto* out = static_cast<int16_t*>(buffer);
+                for (size_t i = 0; i < static_cast<size_t>(got) * channels_; ++i)
+                    out[i] = FloatToSample16(scratchDouble_[i]);
+                break;
+            }
+            case Delivery::Unsigned8: {
+                scratchShort_.resize(samples);
+                got = sf_readf_short(f_.get(), scratchShort_.data(), want);
+                auto* out = static_cast<uint8_t*>(buffer);
+                // libsndfile widens 8-bit data by a shift of 8, so this is exact.
+                for (size_t i = 0; i < static_cast<size_t>(got) * channels_; ++i)
+                    out[i] = static_cast<uint8_t>((scratchShort_[i] >> 8) + 128);
+                break;
+            }
         }
         if (got <= 0) return -1;
         delivered_ += static_cast<uint64_t>(got);
@@ -77,8 +78,7 @@ public:
 
 private:
     uint64_t FrameBytes() const {
-        return static_cast<uint64_t>(channels_) *
-               (delivery_ == Delivery::Unsigned8 ? 1 : 2);
+        return static_cast<uint64_t>(channels_) * (delivery_ == Delivery::Unsigned8 ? 1 : 2);
     }
 
     SndHandle f_;
@@ -95,8 +95,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
-                                            bool allowFlac) {
+std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path, bool allowFlac) {
     SF_INFO info{};
     SndHandle f(sf_open(path.c_str(), SFM_READ, &info));
     if (!f) return nullptr;
@@ -108,29 +107,25 @@ std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
     // add-on).
     if (major == SF_FORMAT_MPEG || major == SF_FORMAT_OGG) return nullptr;
     switch (minor) {
-    case SF_FORMAT_VORBIS:
-    case SF_FORMAT_OPUS:
-    case SF_FORMAT_ALAC_16:
-    case SF_FORMAT_ALAC_20:
-    case SF_FORMAT_ALAC_24:
-    case SF_FORMAT_ALAC_32:
-    case SF_FORMAT_MPEG_LAYER_I:
-    case SF_FORMAT_MPEG_LAYER_II:
-    case SF_FORMAT_MPEG_LAYER_III:
-        return nullptr;
-    default:
-        break;
+        case SF_FORMAT_VORBIS:
+        case SF_FORMAT_OPUS:
+        case SF_FORMAT_ALAC_16:
+        case SF_FORMAT_ALAC_20:
+        case SF_FORMAT_ALAC_24:
+        case SF_FORMAT_ALAC_32:
+        case SF_FORMAT_MPEG_LAYER_I:
+        case SF_FORMAT_MPEG_LAYER_II:
+        case SF_FORMAT_MPEG_LAYER_III: return nullptr;
+        default: break;
     }
     if (major == SF_FORMAT_FLAC && !allowFlac) return nullptr;
-    if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
-        return nullptr;
+    if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0) return nullptr;
     if (info.frames == SF_COUNT_MAX) {
         // The header does not tell the length (a FLAC stream written without
         // its sample count): count the frames once, then start over.
         std::vector<short> scratch(4096 * static_cast<size_t>(info.channels));
         sf_count_t frames = 0;
-        for (sf_count_t got;
-             (got = sf_readf_short(f.get(), scratch.data(), 4096)) > 0;)
+        for (sf_count_t got; (got = sf_readf_short(f.get(), scratch.data(), 4096)) > 0;)
             frames += got;
         if (sf_seek(f.get(), 0, SEEK_SET) != 0) return nullptr;
         info.frames = frames;
@@ -145,8 +140,7 @@ std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path,
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    return std::make_unique<CSndfileChannel>(std::move(f), info, delivery,
-                                             fileSize, path);
+    return std::make_unique<CSndfileChannel>(std::move(f), info, delivery, fileSize, path);
 }
 
 }  // namespace quelvox::bass

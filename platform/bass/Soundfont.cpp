@@ -14,8 +14,7 @@ namespace quelvox::bass {
 // them.
 int CBassRuntime::SetDefaultSoundfont(const std::string& path) {
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec))
-        return 0;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return 0;
     if (!fluid_is_soundfont(path.c_str())) return 0;
 
     fluid_settings_t* settings = new_fluid_settings();
@@ -24,8 +23,7 @@ int CBassRuntime::SetDefaultSoundfont(const std::string& path) {
     fluid_settings_setint(settings, "synth.cpu-cores", 1);
     fluid_settings_setint(settings, "synth.lock-memory", 0);
     fluid_synth_t* synth = new_fluid_synth(settings);
-    bool loaded = synth && fluid_synth_sfload(synth, path.c_str(), 0) !=
-                               FLUID_FAILED;
+    bool loaded = synth && fluid_synth_sfload(synth, path.c_str(), 0) != FLUID_FAILED;
     if (synth) delete_fluid_synth(synth);
     delete_fluid_settings(settings);
     if (!loaded) return 0;

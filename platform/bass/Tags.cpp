@@ -73,9 +73,7 @@ std::string OneLine(const TagLib::String& s) {
     return text;
 }
 
-std::string Number(unsigned int n) {
-    return n == 0 ? std::string() : std::to_string(n);
-}
+std::string Number(unsigned int n) { return n == 0 ? std::string() : std::to_string(n); }
 
 std::string Property(const TagLib::PropertyMap& map, const char* key) {
     auto it = map.find(key);

@@ -32,21 +32,21 @@ Context OpenContext(const std::string& path) {
 
 class CWavPackChannel : public CChannel {
 public:
-    CWavPackChannel(Context c, uint64_t frames, int64_t fileSize,
-                    std::string path)
-        : c_(std::move(c)), rate_(static_cast<int>(WavpackGetSampleRate(c_.get()))),
+    CWavPackChannel(Context c, uint64_t frames, int64_t fileSize, std::string path)
+        : c_(std::move(c)),
+          rate_(static_cast<int>(WavpackGetSampleRate(c_.get()))),
           channels_(WavpackGetNumChannels(c_.get())),
           bytesPerSample_(WavpackGetBytesPerSample(c_.get())),
           isFloat_((WavpackGetMode(c_.get()) & MODE_FLOAT) != 0),
-          frames_(frames), fileSize_(fileSize), path_(std::move(path)) {}
+          frames_(frames),
+          fileSize_(fileSize),
+          path_(std::move(path)) {}
 
     uint64_t GetLength() const override { return frames_ * FrameBytes(); }
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * FrameBytes(); }
-    TagInfo ReadTags() const override {
-        return ReadFileTags(path_, TagCodePage());
-    }
+    TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
 
     int GetData(void* buffer, uint32_t bytes) override {
         uint32_t want = static_cast<uint32_t>(bytes / FrameBytes());
@@ -71,10 +71,10 @@ private:
             return FloatToSample16(f);
         }
         switch (bytesPerSample_) {
-        case 1: return static_cast<int16_t>(v * 256);
-        case 2: return ClipSample(v);
-        case 3: return static_cast<int16_t>(v >> 8);
-        default: return static_cast<int16_t>(v >> 16);
+            case 1: return static_cast<int16_t>(v * 256);
+            case 2: return ClipSample(v);
+            case 3: return static_cast<int16_t>(v >> 8);
+            default: return static_cast<int16_t>(v >> 16);
         }
     }
 
@@ -106,8 +106,7 @@ std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path) {
         // open the file again to decode it.
         std::vector<int32_t> scratch(4096 * static_cast<size_t>(channels));
         frames = 0;
-        for (uint32_t got;
-             (got = WavpackUnpackSamples(c.get(), scratch.data(), 4096)) > 0;)
+        for (uint32_t got; (got = WavpackUnpackSamples(c.get(), scratch.data(), 4096)) > 0;)
             frames += got;
         c = OpenContext(path);
         if (!c) return nullptr;
@@ -116,8 +115,8 @@ std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path) {
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    return std::make_unique<CWavPackChannel>(
-        std::move(c), static_cast<uint64_t>(frames), fileSize, path);
+    return std::make_unique<CWavPackChannel>(std::move(c), static_cast<uint64_t>(frames), fileSize,
+                                             path);
 }
 
 }  // namespace quelvox::bass

@@ -7,8 +7,8 @@ extern "C" {
 
 namespace quelvox::libav {
 
-FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec,
-                          AVPacket* packet, int streamIndex) {
+FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet,
+                          int streamIndex) {
     for (;;) {
         if (av_read_frame(format, packet) < 0) {
             avcodec_send_packet(codec, nullptr);
@@ -20,8 +20,7 @@ FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec,
         }
         const int rc = avcodec_send_packet(codec, packet);
         av_packet_unref(packet);
-        return rc >= 0 || rc == AVERROR(EAGAIN) ? FeedResult::Sent
-                                                : FeedResult::Rejected;
+        return rc >= 0 || rc == AVERROR(EAGAIN) ? FeedResult::Sent : FeedResult::Rejected;
     }
 }
 

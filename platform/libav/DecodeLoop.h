@@ -21,7 +21,7 @@ enum class FeedResult {
 // fails, at the end of the file or on a read error, the decoder is sent the
 // end of stream instead, so that it gives out the frames it still holds.
 // `packet` is a scratch packet, left unreferenced on return.
-FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec,
-                          AVPacket* packet, int streamIndex);
+FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet,
+                          int streamIndex);
 
 }  // namespace quelvox::libav

@@ -40,9 +40,9 @@ bool WmaRuntimeAvailable();
 
 // A stream format as the layer describes it (the fields of a WAVEFORMATEX).
 struct WmaMediaType {
-    int formatTag = 0;       // kFormatTagWma2, kFormatTagWmaPro, kFormatTagPcm
+    int formatTag = 0;  // kFormatTagWma2, kFormatTagWmaPro, kFormatTagPcm
     int channels = 0;
-    int samplesPerSec = 0;   // Hz
+    int samplesPerSec = 0;  // Hz
     int avgBytesPerSec = 0;
     int blockAlign = 0;
     int bitsPerSample = 0;

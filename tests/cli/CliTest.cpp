@@ -26,11 +26,11 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
 using testsupport::Probe;
 using testsupport::ProbeTag;
 using testsupport::Quote;
 using testsupport::TempDir;
-using ::testing::HasSubstr;
 
 const std::string kCli = QUELVOX_BINARY_DIR "/quelvox-cli";
 
@@ -63,18 +63,24 @@ protected:
         testsupport::WriteWav(in + "/a.wav", 44100, 2, testsupport::Sine(88200, 2, 44100, 440));
         // 1 s mono FLAC at 48 kHz (ffmpeg), sharing the stem of a.wav.
         ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=f=330:d=1 -ar 48000 "
-                                   "-ac 1 " + Quote(in + "/a.flac")), 0);
+                                   "-ac 1 " +
+                                   Quote(in + "/a.flac")),
+                  0);
         // 3 s mono Ogg Vorbis at 22.05 kHz (sox, then oggenc).
         ASSERT_EQ(testsupport::Run("sox -n -r 22050 -c 1 -b 16 " + Quote(d.file("b.wav")) +
-                                   " synth 3 sine 500 vol 0.5"), 0);
-        ASSERT_EQ(testsupport::Run("oggenc -Q -o " + Quote(in + "/b.ogg") + " " +
-                                   Quote(d.file("b.wav"))), 0);
+                                   " synth 3 sine 500 vol 0.5"),
+                  0);
+        ASSERT_EQ(
+            testsupport::Run("oggenc -Q -o " + Quote(in + "/b.ogg") + " " + Quote(d.file("b.wav"))),
+            0);
         // 1 s Sun AU at 8 kHz (sox); its output name is taken already.
         ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(in + "/c.au") +
-                                   " synth 1 sine 700 vol 0.5"), 0);
+                                   " synth 1 sine 700 vol 0.5"),
+                  0);
         // A video without any audio track.
-        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i testsrc=d=1:s=64x48 -an "
-                                   + Quote(in + "/video.mp4")), 0);
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i testsrc=d=1:s=64x48 -an " +
+                                   Quote(in + "/video.mp4")),
+                  0);
         // Garbage with an audio extension.
         std::string junk(6000, '\0');
         for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 7919u) >> 3);
@@ -97,8 +103,8 @@ protected:
         CliResult r;
         const std::string err = home_.file("stderr.txt");
         const std::string command = env + " XDG_CONFIG_HOME=" + Quote(Config()) +
-                                    " HOME=" + Quote(home_.path().string()) + " " +
-                                    Quote(kCli) + " " + args + " 2>" + Quote(err) + " </dev/null";
+                                    " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) +
+                                    " " + args + " 2>" + Quote(err) + " </dev/null";
         r.status = testsupport::Run(command, &r.out);
         r.err = Slurp(err);
         return r;
@@ -113,8 +119,8 @@ TempDir* CliTest::inputs_ = nullptr;
 
 // Column cells that do not depend on how the engine measures bit rates.
 void ExpectRow(const std::string& line, const std::string& name, const std::string& duration,
-               const std::string& rate, const std::string& channels,
-               const std::string& volume, const std::string& output) {
+               const std::string& rate, const std::string& channels, const std::string& volume,
+               const std::string& output) {
     const std::regex row("([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)\t([^\t]*)");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(line, m, row)) << line;
@@ -201,8 +207,8 @@ TEST_F(CliTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
 
     // Skip: the second finds the first's output and is skipped.
     const std::string skip = work_.file("skip");
-    r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=33 -o " + Quote(skip) + " " +
-            Quote(In("a.wav")) + " " + Quote(In("a.flac")));
+    r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=33 -o " + Quote(skip) + " " + Quote(In("a.wav")) +
+            " " + Quote(In("a.flac")));
     EXPECT_EQ(r.status, 1);
     ASSERT_EQ(r.Lines().size(), 2u);
     EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t目标存在并跳过"));
@@ -229,7 +235,8 @@ TEST_F(CliTest, MergesInListOrderIntoOneFile) {
     ASSERT_GT(pcm.size(), 2u * 44100 * 4);
     int16_t peakOgg = 0, peakWav = 0;
     for (size_t i = 2 * 44100; i < 2 * 44100 * 2; ++i) peakOgg = std::max(peakOgg, pcm[i]);
-    for (size_t i = 2 * 44100 * 4; i < 2 * 44100 * 4 + 20000; ++i) peakWav = std::max(peakWav, pcm[i]);
+    for (size_t i = 2 * 44100 * 4; i < 2 * 44100 * 4 + 20000; ++i)
+        peakWav = std::max(peakWav, pcm[i]);
     EXPECT_NEAR(peakOgg, 16384, 1500);
     EXPECT_NEAR(peakWav, 12000, 300);
 }
@@ -238,8 +245,10 @@ TEST_F(CliTest, FormatByCodeOrExtensionAndSettingsForThisRunOnly) {
     // Stored settings: WAV output into a stored folder.
     const std::string stored = work_.file("stored");
     fs::create_directories(Config() + "/Quelvox");
-    const std::string ini = "[Options]\nOutputFormat=2000\nDestOutputFolderOpt=399\n"
-                            "DestSpecifiedFolder=" + stored + "\n";
+    const std::string ini =
+        "[Options]\nOutputFormat=2000\nDestOutputFolderOpt=399\n"
+        "DestSpecifiedFolder=" +
+        stored + "\n";
     testsupport::WriteFile(SettingsFile(), ini);
 
     CliResult r = Cli("-q " + Quote(In("a.wav")));
@@ -274,8 +283,9 @@ TEST_F(CliTest, FormatByCodeOrExtensionAndSettingsForThisRunOnly) {
 TEST_F(CliTest, ProbeListsRowsAndConvertsNothing) {
     CliResult r = Cli("--probe " + Quote(In("a.wav")) + " " + Quote(In("c.au")));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "a.wav\t00:02\t1411 kbps\t44100 Hz\t立体声\n"
-                     "c.au\t00:01\t128 kbps\t8000 Hz\t单声\n");
+    EXPECT_EQ(r.out,
+              "a.wav\t00:02\t1411 kbps\t44100 Hz\t立体声\n"
+              "c.au\t00:01\t128 kbps\t8000 Hz\t单声\n");
     EXPECT_FALSE(fs::exists(In("a.mp3")));
     r = Cli("--probe " + Quote(In("junk.mp3")));
     EXPECT_EQ(r.status, 1);
@@ -295,9 +305,9 @@ TEST_F(CliTest, ListsTheCatalogue) {
 TEST_F(CliTest, WrongUsageExitsWithTwo) {
     const std::string file = Quote(In("a.wav"));
     for (const std::string& args : std::vector<std::string>{
-             "", "--bogus " + file, "--set NoSuchName=1 " + file,
-          "--set MP3BitRate=fast " + file, "--set novalue " + file, "-f xyz " + file,
-          "-f 1234 " + file, "-j 0 " + file, "-o", "--merge"}) {
+             "", "--bogus " + file, "--set NoSuchName=1 " + file, "--set MP3BitRate=fast " + file,
+             "--set novalue " + file, "-f xyz " + file, "-f 1234 " + file, "-j 0 " + file, "-o",
+             "--merge"}) {
         SCOPED_TRACE(args);
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, 2);
@@ -312,8 +322,9 @@ TEST_F(CliTest, WrongUsageExitsWithTwo) {
 
 // A one-note format-0 MIDI file lasting one second at 120 bpm.
 std::string MidiFile(int note) {
-    const std::string events = {0x00, char(0x90), char(note), 0x64, char(0x83), 0x60, char(0x80),
-                                char(note), 0x40, 0x00, char(0xFF), 0x2F, 0x00};
+    const std::string events = {0x00,       char(0x90), char(note), 0x64, char(0x83),
+                                0x60,       char(0x80), char(note), 0x40, 0x00,
+                                char(0xFF), 0x2F,       0x00};
     std::string file = std::string("MThd\0\0\0\6\0\0\0\1\x01\xE0", 14) + "MTrk";
     file += std::string("\0\0\0", 3) + char(events.size()) + events;
     return file;
@@ -327,8 +338,9 @@ TEST_F(CliTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
     testsupport::WriteFile(in + "/e.mid", MidiFile(64));
     CliResult r = Cli("-q -j 2 -f wav -o " + Quote(out) + " " + Quote(in));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "c.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\tc.wav\n"
-                     "e.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\te.wav\n");
+    EXPECT_EQ(r.out,
+              "c.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\tc.wav\n"
+              "e.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\te.wav\n");
     EXPECT_EQ(Probe(out + "/e.wav", "sample_rate"), "44100");
     EXPECT_GT(testsupport::DecodeWithFfmpeg(out + "/c.wav").size(), 44100u);
 }
@@ -378,7 +390,8 @@ TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
     fs::create_directory(one);
     fs::create_directory(two);
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(one + "/long.flac") +
-                               " synth 300 sine 440 vol 0.5"), 0);
+                               " synth 300 sine 440 vol 0.5"),
+              0);
     fs::copy_file(one + "/long.flac", two + "/long.flac");
     fs::copy_file(one + "/long.flac", two + "/other.flac");
 
@@ -427,7 +440,6 @@ TEST_F(CliTest, OpensTheOutputFolderOnlyWhenAsked) {
     EXPECT_EQ(Slurp(log), out + "\n");  // once, for the second run only
 }
 
-
 // ---- No data lost: full disks, merge targets, racing runs, long names ----
 
 // Runs `script` with sh in a private mount namespace (as an unprivileged
@@ -440,7 +452,8 @@ int RunInPrivateMounts(const std::string& script, std::string* out) {
 TEST_F(CliTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
     const std::string source = work_.file("noise.wav");
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(source) +
-                               " synth 6 pinknoise vol 0.5"), 0);
+                               " synth 6 pinknoise vol 0.5"),
+              0);
     const std::string disk = work_.file("disk");
     fs::create_directory(disk);
     const std::string keep = work_.file("keep.bin");
@@ -452,8 +465,8 @@ TEST_F(CliTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
         // which the run is told to overwrite.
         const std::string target = disk + "/noise." + ext;
         const std::string script =
-            "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) + " || exit 99; cp " +
-            Quote(keep) + " " + Quote(target) + "; XDG_CONFIG_HOME=" + Quote(Config()) +
+            "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) + " || exit 99; cp " + Quote(keep) +
+            " " + Quote(target) + "; XDG_CONFIG_HOME=" + Quote(Config()) +
             " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " -q -f " + ext +
             " --set TargetExistsOpt=22 -o " + Quote(disk) + " " + Quote(source) +
             " 2>/dev/null </dev/null; echo \"status=$?\"; cmp -s " + Quote(keep) + " " +
@@ -474,8 +487,8 @@ TEST_F(CliTest, MergeNeverReplacesOneOfItsSources) {
     fs::create_symlink(a, work_.file("link.wav"));
     fs::create_hard_link(a, work_.file("hard.wav"));
     for (const std::string target : {"a.wav", "link.wav", "hard.wav"}) {
-        CliResult r = Cli("-q -f wav --merge " + Quote(work_.file(target)) + " " + Quote(a) +
-                          " " + Quote(In("c.au")));
+        CliResult r = Cli("-q -f wav --merge " + Quote(work_.file(target)) + " " + Quote(a) + " " +
+                          Quote(In("c.au")));
         EXPECT_EQ(r.status, 1) << target;
         EXPECT_THAT(r.err, HasSubstr("目标文件名与源文件相同")) << target;
         EXPECT_EQ(testsupport::ReadFile(a), before) << target;
@@ -491,8 +504,8 @@ TEST_F(CliTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
         const char* shown;  // output cell of the rows; empty: skipped
         bool oldKept;
     };
-    for (const Case& c : {Case{11, 0, "all_1.wav", true}, Case{22, 0, "all.wav", false},
-                          Case{33, 1, "", true}}) {
+    for (const Case& c :
+         {Case{11, 0, "all_1.wav", true}, Case{22, 0, "all.wav", false}, Case{33, 1, "", true}}) {
         fs::remove(work_.file("all_1.wav"));
         testsupport::WriteFile(all, std::string("old"));
         CliResult r = Cli("-q -f wav --set TargetExistsOpt=" + std::to_string(c.option) +
@@ -522,19 +535,21 @@ TEST_F(CliTest, TwoRunsWritingOneNameIntoOneFolderKeepBothOutputs) {
     fs::create_directories(work_.file("a"));
     fs::create_directories(work_.file("b"));
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(work_.file("a/x.wav")) +
-                               " synth 40 pinknoise vol 0.5"), 0);
+                               " synth 40 pinknoise vol 0.5"),
+              0);
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 1 -b 16 " + Quote(work_.file("b/x.wav")) +
-                               " synth 20 sine 440 vol 0.5"), 0);
-    const std::string env = "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" +
-                            Quote(home_.path().string()) + " ";
+                               " synth 20 sine 440 vol 0.5"),
+              0);
+    const std::string env =
+        "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" + Quote(home_.path().string()) + " ";
     auto run = [&](const char* folder, const char* rows) {
         return env + Quote(kCli) + " -q -f flac -o " + Quote(out) + " " +
-               Quote(work_.file(std::string(folder) + "/x.wav")) + " >" +
-               Quote(work_.file(rows)) + " 2>/dev/null </dev/null";
+               Quote(work_.file(std::string(folder) + "/x.wav")) + " >" + Quote(work_.file(rows)) +
+               " 2>/dev/null </dev/null";
     };
     // Both choose x.flac at the start; the shorter one finishes first.
-    const std::string script = "(" + run("a", "rows-a") + "; echo a=$?) & (" + run("b", "rows-b") +
-                               "; echo b=$?) & wait";
+    const std::string script =
+        "(" + run("a", "rows-a") + "; echo a=$?) & (" + run("b", "rows-b") + "; echo b=$?) & wait";
     std::string status;
     ASSERT_EQ(testsupport::Run("sh -c " + Quote(script), &status), 0);
     EXPECT_THAT(status, HasSubstr("a=0"));
@@ -544,8 +559,10 @@ TEST_F(CliTest, TwoRunsWritingOneNameIntoOneFolderKeepBothOutputs) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"x.flac", "x_1.flac"}));
     const std::string rowA = Slurp(work_.file("rows-a")), rowB = Slurp(work_.file("rows-b"));
-    const std::string nameA = rowA.substr(rowA.rfind('\t') + 1, rowA.find('\n') - rowA.rfind('\t') - 1);
-    const std::string nameB = rowB.substr(rowB.rfind('\t') + 1, rowB.find('\n') - rowB.rfind('\t') - 1);
+    const std::string nameA =
+        rowA.substr(rowA.rfind('\t') + 1, rowA.find('\n') - rowA.rfind('\t') - 1);
+    const std::string nameB =
+        rowB.substr(rowB.rfind('\t') + 1, rowB.find('\n') - rowB.rfind('\t') - 1);
     EXPECT_NE(nameA, nameB);
     // Each row names its own file: the long stereo noise and the short tone.
     EXPECT_EQ(Probe(out + "/" + nameA, "channels"), "2");
@@ -566,14 +583,17 @@ TEST_F(CliTest, TheLongestLegalSourceNamesConvert) {
 
 TEST_F(CliTest, WarnsWhenAFileHoldsLessThanItsHeaderClaims) {
     const std::string full = work_.file("full.aiff");
-    ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) +
-                               " synth 6 sine 440 vol 0.5"), 0);
+    ASSERT_EQ(
+        testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) + " synth 6 sine 440 vol 0.5"),
+        0);
     const auto bytes = testsupport::ReadFile(full);
     const std::string cut = work_.file("cut.aiff");  // about 0.05 s of samples
     testsupport::WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 54 + 800));
     CliResult r = Cli("-q -f wav -o " + Quote(work_.file("out")) + " " + Quote(cut));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("cut.aiff is shorter than its header claims (header: 6.00 s, audio: 0.05 s)"));
+    EXPECT_THAT(
+        r.err,
+        HasSubstr("cut.aiff is shorter than its header claims (header: 6.00 s, audio: 0.05 s)"));
     EXPECT_TRUE(fs::exists(work_.file("out/cut.wav")));
 }
 
@@ -584,9 +604,12 @@ TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
     fs::create_directory(in);
     // Real streams with their middles overwritten, and plain garbage.
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -c:a aac " +
-                               Quote(in + "/broken.aac")), 0);
+                               Quote(in + "/broken.aac")),
+              0);
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -ac 6 -c:a dca "
-                               "-strict -2 " + Quote(in + "/broken.dts")), 0);
+                               "-strict -2 " +
+                               Quote(in + "/broken.dts")),
+              0);
     for (const char* name : {"/broken.aac", "/broken.dts"}) {
         std::string bytes = Slurp(in + name);
         for (size_t i = bytes.size() / 4; i < bytes.size() * 3 / 4; ++i)
@@ -626,12 +649,14 @@ TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
     const std::string in = work_.file("two");
     fs::create_directory(in);
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
-                               " synth 300 sine 440 vol 0.5"), 0);
+                               " synth 300 sine 440 vol 0.5"),
+              0);
     fs::copy_file(in + "/a.flac", in + "/b.flac");
     const std::string out = work_.file("out");
     fs::create_directory(out);
     const std::string rows = work_.file("rows.txt");
-    const pid_t pid = SpawnCli({"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+    const pid_t pid =
+        SpawnCli({"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(WaitForFiles(out, ".", 1));
     ::kill(pid, SIGINT);

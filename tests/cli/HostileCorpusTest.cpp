@@ -110,8 +110,8 @@ std::vector<std::string> NamesContaining(const fs::path& root, const std::string
 }
 
 struct Outcome {
-    bool exited = false;     // ended by itself, not by a signal
-    int status = -1;         // exit status, or the signal
+    bool exited = false;  // ended by itself, not by a signal
+    int status = -1;      // exit status, or the signal
     bool timedOut = false;
     std::string out, err;
 };
@@ -128,8 +128,7 @@ Outcome RunCli(const std::vector<std::string>& args, const TempDir& home) {
                "exitcode=86";
     };
     std::vector<std::string> vars = {"XDG_CONFIG_HOME=" + home.file("config"),
-                                     "HOME=" + home.path().string(),
-                                     "TMPDIR=" + home.file("tmp"),
+                                     "HOME=" + home.path().string(), "TMPDIR=" + home.file("tmp"),
                                      sanitizerOptions("ASAN_OPTIONS"),
                                      sanitizerOptions("UBSAN_OPTIONS")};
     std::vector<char*> env;
@@ -221,10 +220,12 @@ std::string UnreadableByFfprobe(const std::vector<std::string>& files, const Tem
     for (const std::string& f : files) joined += f + '\0';
     testsupport::WriteFile(list, joined);
     std::string bad;
-    testsupport::Run("xargs -0 -r -P 2 -n 1 sh -c 'ffprobe -v error -select_streams a "
-                     "-show_entries stream=codec_type -of csv=p=0 \"$0\" 2>/dev/null "
-                     "| grep -q audio || echo \"$0\"' < " + Quote(list),
-                     &bad);
+    testsupport::Run(
+        "xargs -0 -r -P 2 -n 1 sh -c 'ffprobe -v error -select_streams a "
+        "-show_entries stream=codec_type -of csv=p=0 \"$0\" 2>/dev/null "
+        "| grep -q audio || echo \"$0\"' < " +
+            Quote(list),
+        &bad);
     return bad;
 }
 
@@ -233,8 +234,7 @@ protected:
     static void SetUpTestSuite() {
         corpusDir_ = new TempDir;
         const std::string small = SmallCorpus() ? " --small" : "";
-        ASSERT_EQ(testsupport::Run("python3 " + Quote(kMakeCorpus) + " " +
-                                   Quote(Corpus()) + small),
+        ASSERT_EQ(testsupport::Run("python3 " + Quote(kMakeCorpus) + " " + Quote(Corpus()) + small),
                   0);
         before_ = new std::map<std::string, std::string>(Snapshot(Corpus()));
         // A folder search lists regular files only (pipes and devices are
@@ -344,10 +344,10 @@ TEST_F(HostileCorpusTest, CorpusCoversEveryInputTypeAndStaysSmall) {
         extensions.insert(e.path().extension().string());
     }
     EXPECT_LT(bytes, 20u << 20);
-    for (const char* ext : {".mp3", ".wav", ".ogg", ".flac", ".wv", ".aac", ".m4a", ".mp4", ".adx",
-                            ".aif", ".aiff", ".aifc", ".au", ".snd", ".amr", ".awb", ".wma", ".wmv",
-                            ".asf", ".mid", ".mod", ".xm", ".it", ".s3m", ".cda", ".dts", ".mkv",
-                            ".ac3", ".voc", ".xyz", ""})
+    for (const char* ext :
+         {".mp3",  ".wav", ".ogg", ".flac", ".wv",  ".aac", ".m4a", ".mp4", ".adx", ".aif", ".aiff",
+          ".aifc", ".au",  ".snd", ".amr",  ".awb", ".wma", ".wmv", ".asf", ".mid", ".mod", ".xm",
+          ".it",   ".s3m", ".cda", ".dts",  ".mkv", ".ac3", ".voc", ".xyz", ""})
         EXPECT_EQ(extensions.count(ext), 1u) << ext;
     EXPECT_TRUE(fs::is_directory(Corpus() + "/dir.wav"));
     EXPECT_EQ(fs::status(Corpus() + "/unreadable.wav").permissions(), fs::perms::none);
@@ -390,8 +390,8 @@ TEST_F(HostileCorpusTest, OneByOneAndTwoAtOnceIntoAFolder) {
 }
 
 TEST_F(HostileCorpusTest, OutputsBesideTheSources) {
-    const Outcome r = RunCli(
-        {"-q", "-j", "2", "-f", "mp3", "--set", "DestOutputFolderOpt=199", Corpus()}, home_);
+    const Outcome r =
+        RunCli({"-q", "-j", "2", "-f", "mp3", "--set", "DestOutputFolderOpt=199", Corpus()}, home_);
     const std::vector<Row> rows = ExpectSoundRun(r, "beside the sources");
 
     // The sources are as they were; the only new files are the outputs.
@@ -421,8 +421,7 @@ TEST_F(HostileCorpusTest, OutputsBesideTheSources) {
 TEST_F(HostileCorpusTest, MergedIntoOneFile) {
     const std::string folder = home_.file("merged");
     fs::create_directory(folder);
-    const Outcome r =
-        RunCli({"-q", "-f", "mp3", "--merge", folder + "/all", Corpus()}, home_);
+    const Outcome r = RunCli({"-q", "-f", "mp3", "--merge", folder + "/all", Corpus()}, home_);
     const std::vector<Row> rows = ExpectSoundRun(r, "merged");
     EXPECT_EQ(Snapshot(Corpus()), *before_);
     // Every file that went in names the merged file; the folder holds it

@@ -16,9 +16,9 @@
 #include "support/TestSupport.h"
 
 using namespace quelvox;
+using testsupport::MaxDifference;
 using testsupport::PutBe16;
 using testsupport::PutBe32;
-using testsupport::MaxDifference;
 using testsupport::Quote;
 using testsupport::TempDir;
 
@@ -157,18 +157,17 @@ std::vector<int16_t> MakeSource(const TempDir& dir, int channels, int rate,
                                 const std::string& name) {
     const std::string wav = dir.file(name);
     const std::string cmd =
-        "ffmpeg -v error -nostdin -y -f lavfi -i 'sine=f=440:d=0.75:r=" +
-        std::to_string(rate) + "' -f lavfi -i 'sine=f=620:d=0.75:r=" +
-        std::to_string(rate) + "' -filter_complex '[0][1]amerge=inputs=2,volume=0.9' -ac " +
-        std::to_string(channels) + " -c:a pcm_s16le " + Quote(wav);
+        "ffmpeg -v error -nostdin -y -f lavfi -i 'sine=f=440:d=0.75:r=" + std::to_string(rate) +
+        "' -f lavfi -i 'sine=f=620:d=0.75:r=" + std::to_string(rate) +
+        "' -filter_complex '[0][1]amerge=inputs=2,volume=0.9' -ac " + std::to_string(channels) +
+        " -c:a pcm_s16le " + Quote(wav);
     EXPECT_EQ(testsupport::Run(cmd), 0);
     return testsupport::DecodeWithFfmpeg(wav);
 }
 
-bool FfmpegToAiff(const std::string& in, const std::string& codec,
-                  const std::string& out) {
+bool FfmpegToAiff(const std::string& in, const std::string& codec, const std::string& out) {
     return testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(in) + " -c:a " + codec +
-               " -f aiff " + Quote(out)) == 0;
+                            " -f aiff " + Quote(out)) == 0;
 }
 
 }  // namespace
@@ -180,9 +179,11 @@ TEST(AiffReaderSox, PlainAiffAndAifcDecodeExactly) {
     TempDir dir;
     const std::string aiff = dir.file("sine.aiff");
     const std::string aifc = dir.file("sine.aifc");
-    ASSERT_EQ(testsupport::Run("sox -n -r 22050 -c 2 -b 16 " + Quote(aiff) + " synth 1 sine 440 sine 660"), 0);
+    ASSERT_EQ(testsupport::Run("sox -n -r 22050 -c 2 -b 16 " + Quote(aiff) +
+                               " synth 1 sine 440 sine 660"),
+              0);
     ASSERT_EQ(testsupport::Run("sox -n -r 22050 -c 2 -b 16 -t aifc " + Quote(aifc) +
-                  " synth 1 sine 440 sine 660"),
+                               " synth 1 sine 440 sine 660"),
               0);
     for (const std::string& path : {aiff, aifc}) {
         CAiffReader r;
@@ -266,9 +267,9 @@ TEST(AiffReaderFfmpeg, MultichannelIsMixedToStereo) {
     TempDir dir;
     const std::string out = dir.file("six.aif");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i "
-                  "'sine=f=300:d=0.3:r=16000' -af 'pan=5.1|c0=c0|c1=0.5*c0|c2=0.3*c0|"
-                  "c3=0.2*c0|c4=0.7*c0|c5=0.1*c0' -c:a pcm_s16be -f aiff " +
-                  Quote(out)),
+                               "'sine=f=300:d=0.3:r=16000' -af 'pan=5.1|c0=c0|c1=0.5*c0|c2=0.3*c0|"
+                               "c3=0.2*c0|c4=0.7*c0|c5=0.1*c0' -c:a pcm_s16be -f aiff " +
+                               Quote(out)),
               0);
     CAiffReader r;
     Decoded d = OpenAndRead(out, r);
@@ -290,16 +291,17 @@ TEST(AiffReaderFfmpeg, MultichannelIsMixedToStereo) {
 TEST(AiffReaderGsm, MonoMatchesFfmpegAndStereoAlternates) {
     TempDir dir;
     const std::string raw = dir.file("a.gsm");
-    ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -t gsm " + Quote(raw) + " synth 2.5 sine 440"), 0);
+    ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -t gsm " + Quote(raw) + " synth 2.5 sine 440"),
+              0);
     const Bytes frames = testsupport::ReadFile(raw);
     ASSERT_EQ(frames.size() % 33, 0u);
     const size_t count = frames.size() / 33;
 
     const std::string mono = dir.file("mono.aifc");
     testsupport::WriteFile(
-        mono, Form("AIFC", {{"COMM", Comm(1, static_cast<uint32_t>(count * 160), 16,
-                                          Rate(8000), "GSM ")},
-                            {"SSND", Ssnd(frames)}}));
+        mono,
+        Form("AIFC", {{"COMM", Comm(1, static_cast<uint32_t>(count * 160), 16, Rate(8000), "GSM ")},
+                      {"SSND", Ssnd(frames)}}));
     CAiffReader r;
     Decoded d = OpenAndRead(mono, r);
     EXPECT_EQ(r.GetSampleRate(), 8000);
@@ -310,9 +312,9 @@ TEST(AiffReaderGsm, MonoMatchesFfmpegAndStereoAlternates) {
 
     const std::string stereo = dir.file("stereo.aifc");
     testsupport::WriteFile(
-        stereo, Form("AIFC", {{"COMM", Comm(2, static_cast<uint32_t>(count * 80), 16,
-                                            Rate(8000), "GSM ")},
-                              {"SSND", Ssnd(frames)}}));
+        stereo,
+        Form("AIFC", {{"COMM", Comm(2, static_cast<uint32_t>(count * 80), 16, Rate(8000), "GSM ")},
+                      {"SSND", Ssnd(frames)}}));
     CAiffReader s;
     Decoded ds = OpenAndRead(stereo, s);
     EXPECT_EQ(ds.largestRead, 80);
@@ -321,9 +323,8 @@ TEST(AiffReaderGsm, MonoMatchesFfmpegAndStereoAlternates) {
     EXPECT_EQ(ds.samples, d.samples);
 
     // Three channels of GSM have no meaning here.
-    testsupport::WriteFile(
-        stereo, Form("AIFC", {{"COMM", Comm(3, 100, 16, Rate(8000), "GSM ")},
-                              {"SSND", Ssnd(frames)}}));
+    testsupport::WriteFile(stereo, Form("AIFC", {{"COMM", Comm(3, 100, 16, Rate(8000), "GSM ")},
+                                                 {"SSND", Ssnd(frames)}}));
     EXPECT_EQ(s.Open(stereo, 0), 0);
 }
 
@@ -442,11 +443,11 @@ TEST(AiffReaderStructure, ChunksInAnyOrderWithOddPaddingAndTags) {
                               {"TCOP", "Label"},
                               {"COMM", "Remark"}});
     const std::string path = dir.file("order.aif");
-    testsupport::WriteFile(
-        path, Form("AIFF", {{"SSND", Ssnd(Be16Samples(pcm), 3)},  // odd size, padded
-                            {"APPL", Bytes(5, 0x41)},             // odd size, padded
-                            {"COMM", Comm(2, 4, 16, Rate(22050))},
-                            {"ID3 ", id3}}));
+    testsupport::WriteFile(path,
+                           Form("AIFF", {{"SSND", Ssnd(Be16Samples(pcm), 3)},  // odd size, padded
+                                         {"APPL", Bytes(5, 0x41)},             // odd size, padded
+                                         {"COMM", Comm(2, 4, 16, Rate(22050))},
+                                         {"ID3 ", id3}}));
     CAiffReader r;
     Decoded d = OpenAndRead(path, r);
     EXPECT_EQ(r.GetSampleRate(), 22050);
@@ -476,10 +477,11 @@ TEST(AiffReaderStructure, TagsWrittenByFfmpegAreUtf8) {
     TempDir dir;
     const std::string path = dir.file("tagged.aif");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=d=0.2:r=8000' "
-                  "-metadata title='标题 Ünïcode' -metadata artist='歌手' "
-                  "-metadata album=Alb -metadata date=2021 -metadata genre=Jazz "
-                  "-metadata comment=Nice -metadata track=3 -metadata composer=Comp "
-                  "-metadata copyright='(c) Me' -write_id3v2 1 -f aiff " + Quote(path)),
+                               "-metadata title='标题 Ünïcode' -metadata artist='歌手' "
+                               "-metadata album=Alb -metadata date=2021 -metadata genre=Jazz "
+                               "-metadata comment=Nice -metadata track=3 -metadata composer=Comp "
+                               "-metadata copyright='(c) Me' -write_id3v2 1 -f aiff " +
+                               Quote(path)),
               0);
     CAiffReader r;
     ASSERT_EQ(r.Open(path, 0), 1);
@@ -549,15 +551,17 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
         {"ulaw", 8, {0xFF, 0x00, 0x80}, {0, -32124, 32124}},
         {"alaw", 8, {0xD5, 0x55, 0xAA}, {8, -8, 32256}},
         // Floats outside -1..1 clamp to full scale.
-        {"fl32", 32, {0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00},
+        {"fl32",
+         32,
+         {0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00},
          {16383, 32767, -32768}},
-        {"FL64", 64, {0xBF, 0xE0, 0, 0, 0, 0, 0, 0, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0},
-         {-16384, 32767}},
+        {"FL64", 64, {0xBF, 0xE0, 0, 0, 0, 0, 0, 0, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0}, {-16384, 32767}},
     };
     for (const Case& c : cases) {
         const uint32_t frames = static_cast<uint32_t>(c.expected.size());
-        testsupport::WriteFile(path, Form("AIFC", {{"COMM", Comm(1, frames, c.bits, Rate(8000), c.type)},
-                                                   {"SSND", Ssnd(c.data)}}));
+        testsupport::WriteFile(path,
+                               Form("AIFC", {{"COMM", Comm(1, frames, c.bits, Rate(8000), c.type)},
+                                             {"SSND", Ssnd(c.data)}}));
         CAiffReader r;
         Decoded d = OpenAndRead(path, r);
         EXPECT_EQ(d.samples, c.expected) << c.type << " " << c.bits;
@@ -571,8 +575,9 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
     };
     for (const Bad& b : {Bad{"MAC3", 1, 16}, Bad{"NONE", 1, 33}, Bad{"NONE", 1, 0},
                          Bad{"ima4", 1, 16}, Bad{"ima4", 3, 16}}) {
-        testsupport::WriteFile(path, Form("AIFC", {{"COMM", Comm(b.channels, 1, b.bits, Rate(8000), b.type)},
-                                                   {"SSND", Ssnd(Bytes(68 * 3, 0))}}));
+        testsupport::WriteFile(
+            path, Form("AIFC", {{"COMM", Comm(b.channels, 1, b.bits, Rate(8000), b.type)},
+                                {"SSND", Ssnd(Bytes(68 * 3, 0))}}));
         CAiffReader r;
         EXPECT_EQ(r.Open(path, 0), 0) << b.type << " " << b.bits;
         EXPECT_EQ(r.Read(nullptr, nullptr), 0);
@@ -646,17 +651,18 @@ TEST(AiffReaderStructure, SsndOffsetAndTruncation) {
     PutBe32(bad, 1000);
     PutBe32(bad, 0);
     bad.insert(bad.end(), 12, 0);
-    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 3, 16, Rate(8000))}, {"SSND", bad}}));
+    testsupport::WriteFile(path,
+                           Form("AIFF", {{"COMM", Comm(1, 3, 16, Rate(8000))}, {"SSND", bad}}));
     EXPECT_EQ(r.Open(path, 0), 0);
-    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 3, 16, Rate(8000))},
-                                               {"SSND", Bytes(4, 0)}}));
+    testsupport::WriteFile(
+        path, Form("AIFF", {{"COMM", Comm(1, 3, 16, Rate(8000))}, {"SSND", Bytes(4, 0)}}));
     EXPECT_EQ(r.Open(path, 0), 0);
 
     // A file cut inside the sound data gives what is there, then ends; the
     // partial last frame is dropped.
     const auto source = testsupport::Sine(3000, 2, 8000, 440.0);
-    Bytes full = Form("AIFF", {{"COMM", Comm(2, 3000, 16, Rate(8000))},
-                               {"SSND", Ssnd(Be16Samples(source))}});
+    Bytes full = Form(
+        "AIFF", {{"COMM", Comm(2, 3000, 16, Rate(8000))}, {"SSND", Ssnd(Be16Samples(source))}});
     const size_t header = full.size() - source.size() * 2;
     full.resize(header + 2000 * 4 + 3);
     testsupport::WriteFile(path, full);
@@ -673,7 +679,8 @@ TEST(AiffReaderStructure, OversizedCommAndHugeChannelCounts) {
     // A COMM body far larger than the work buffer: only its fields are read.
     Bytes comm = Comm(1, 2, 16, Rate(8000), "NONE");
     comm.resize(9 * 1024 * 1024, 0);
-    testsupport::WriteFile(path, Form("AIFC", {{"COMM", comm}, {"SSND", Ssnd(Be16Samples({7, 8}))}}));
+    testsupport::WriteFile(path,
+                           Form("AIFC", {{"COMM", comm}, {"SSND", Ssnd(Be16Samples({7, 8}))}}));
     EXPECT_EQ(OpenAndRead(path, r).samples, (std::vector<int16_t>{7, 8}));
 
     // A COMM that claims more bytes than the file has: the scan ends, no SSND.
@@ -698,8 +705,9 @@ TEST(AiffReaderStructure, OversizedCommAndHugeChannelCounts) {
                 data[(size_t(f) * channels + c) * 8 + i] = static_cast<uint8_t>(u >> (56 - 8 * i));
         }
     }
-    testsupport::WriteFile(path, Form("AIFC", {{"COMM", Comm(channels, frames, 64, Rate(8000), "fl64")},
-                                               {"SSND", Ssnd(data)}}));
+    testsupport::WriteFile(path,
+                           Form("AIFC", {{"COMM", Comm(channels, frames, 64, Rate(8000), "fl64")},
+                                         {"SSND", Ssnd(data)}}));
     Decoded d = OpenAndRead(path, r);
     EXPECT_EQ(r.GetChannels(), channels);
     EXPECT_EQ(r.GetOutputChannels(), 2);
@@ -763,10 +771,12 @@ TEST(AiffReaderStructure, CorruptedFilesNeverOverrunOrLoop) {
     const Bytes tag = Id3v23({{"TIT2", "t"}, {"COMM", "c"}});
     const auto pcm = Be16Samples(testsupport::Sine(500, 2, 8000, 300.0));
     std::vector<Bytes> bases = {
-        Form("AIFC", {{"COMM", Comm(2, 500, 16, Rate(8000), "NONE")}, {"ID3 ", tag},
-                      {"SSND", Ssnd(pcm)}}),
-        Form("AIFC", {{"COMM", Comm(2, 64, 16, Rate(8000), "ima4")}, {"SSND", Ssnd(Bytes(68 * 8, 0x5C))}}),
-        Form("AIFC", {{"COMM", Comm(1, 320, 16, Rate(8000), "GSM ")}, {"SSND", Ssnd(Bytes(33 * 4, 0xD3))}}),
+        Form("AIFC",
+             {{"COMM", Comm(2, 500, 16, Rate(8000), "NONE")}, {"ID3 ", tag}, {"SSND", Ssnd(pcm)}}),
+        Form("AIFC",
+             {{"COMM", Comm(2, 64, 16, Rate(8000), "ima4")}, {"SSND", Ssnd(Bytes(68 * 8, 0x5C))}}),
+        Form("AIFC",
+             {{"COMM", Comm(1, 320, 16, Rate(8000), "GSM ")}, {"SSND", Ssnd(Bytes(33 * 4, 0xD3))}}),
         Form("AIFC", {{"COMM", Comm(3, 200, 12, Rate(8000), "DWVW")}, {"SSND", Ssnd(pcm)}}),
         Form("AIFC", {{"COMM", Comm(3, 100, 64, Rate(8000), "fl64")}, {"SSND", Ssnd(pcm)}}),
     };
@@ -802,8 +812,9 @@ TEST(AiffReaderStructure, BitRateDividesTheFileSizeByWholeSeconds) {
     ASSERT_EQ(r.Open(path, 0), 1);
     EXPECT_EQ(r.GetBitrate(), 256);
     // 1.5 s: the file size divided by the whole second it lasts.
-    testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 12000, 16, Rate(8000))},
-                                               {"SSND", Ssnd(Be16Samples(std::vector<int16_t>(12000)))}}));
+    testsupport::WriteFile(
+        path, Form("AIFF", {{"COMM", Comm(1, 12000, 16, Rate(8000))},
+                            {"SSND", Ssnd(Be16Samples(std::vector<int16_t>(12000)))}}));
     ASSERT_EQ(r.Open(path, 0), 1);
     EXPECT_EQ(r.GetBitrate(), static_cast<int>(std::filesystem::file_size(path) / 125));
 }

@@ -55,16 +55,17 @@ ReadResult ReadAll(CAmrReader& r) {
 // The same file decoded frame by frame through the codec layer.
 std::vector<int16_t> DecodeFrames(const std::string& path, bool wide) {
     std::vector<int16_t> out;
-    amr::AmrDecoder* d = wide ? amr::amrwbdec_init(path.c_str())
-                              : amr::amrnbdec_init(path.c_str());
+    amr::AmrDecoder* d = wide ? amr::amrwbdec_init(path.c_str()) : amr::amrnbdec_init(path.c_str());
     if (!d) return out;
     const int16_t* s = nullptr;
     int n;
     while ((n = wide ? amr::amrwbdec_decode(d, &s, nullptr)
                      : amr::amrnbdec_decode(d, &s, nullptr)) > 0)
         out.insert(out.end(), s, s + n);
-    if (wide) amr::amrwbdec_quit(d);
-    else amr::amrnbdec_quit(d);
+    if (wide)
+        amr::amrwbdec_quit(d);
+    else
+        amr::amrnbdec_quit(d);
     return out;
 }
 
@@ -197,8 +198,9 @@ TEST(AmrReader, ReadsAmrNbFilesWrittenBySox) {
     for (int mode : {0, 4, 7}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         std::string out = dir.file("sox.amr");
-        if (testsupport::Run("sox -t raw -r 8000 -e signed -b 16 -c 1 " + Quote(dir.file("in.raw")) +
-                " -t amr-nb -C " + std::to_string(mode) + " " + Quote(out) + " 2>/dev/null") != 0)
+        if (testsupport::Run("sox -t raw -r 8000 -e signed -b 16 -c 1 " +
+                             Quote(dir.file("in.raw")) + " -t amr-nb -C " + std::to_string(mode) +
+                             " " + Quote(out) + " 2>/dev/null") != 0)
             GTEST_SKIP() << "this sox cannot write AMR-NB";
         auto bytes = ReadFile(out);
         ASSERT_GT(bytes.size(), 7u);
@@ -225,10 +227,12 @@ TEST(AmrReader, ReadsFilesWrittenByFfmpegsAmrMuxer) {
         std::string ours = dir.file(wide ? "o.awb" : "o.amr");
         std::string gp = dir.file("o.3gp"), back = dir.file(wide ? "b.awb" : "b.amr");
         WriteAmr(ours, wide, 3, wide ? 16000 : 8000);
-        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(ours) + " -c copy " + Quote(gp)), 0);
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(ours) + " -c copy " +
+                                   Quote(gp)),
+                  0);
         ASSERT_EQ(Probe(gp, "format_name", true).find("3gp") != std::string::npos, true);
-        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(gp) + " -c copy -f amr " +
-                      Quote(back)),
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(gp) +
+                                   " -c copy -f amr " + Quote(back)),
                   0);
         CAmrReader a, b;
         ASSERT_TRUE(a.Open(ours, 0));

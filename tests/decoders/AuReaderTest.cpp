@@ -17,8 +17,8 @@ enum Magic { kSnd, kSndZero, kDnsLe, kDnsZeroLe };
 
 // An AU header of 24 bytes (plus `pad` annotation bytes) in the byte order
 // the magic stands for.
-std::vector<uint8_t> Header(Magic magic, uint32_t offset, uint32_t size,
-                            uint32_t encoding, uint32_t rate, uint32_t chans) {
+std::vector<uint8_t> Header(Magic magic, uint32_t offset, uint32_t size, uint32_t encoding,
+                            uint32_t rate, uint32_t chans) {
     static const uint8_t kBytes[4][4] = {{0x2E, 0x73, 0x6E, 0x64},
                                          {0x2E, 0x73, 0x64, 0x00},
                                          {0x64, 0x6E, 0x73, 0x2E},
@@ -26,8 +26,10 @@ std::vector<uint8_t> Header(Magic magic, uint32_t offset, uint32_t size,
     std::vector<uint8_t> v(kBytes[magic], kBytes[magic] + 4);
     const bool be = magic == kSnd || magic == kSndZero;
     for (uint32_t x : {offset, size, encoding, rate, chans}) {
-        if (be) PutBe32(v, x);
-        else PutLe32(v, x);
+        if (be)
+            PutBe32(v, x);
+        else
+            PutLe32(v, x);
     }
     v.resize(offset < 24 ? 24 : offset, 0);
     return v;
@@ -94,24 +96,22 @@ std::vector<int16_t> RawS16(const std::string& path) {
 std::vector<int16_t> DecodeWithSox(const std::string& path) {
     const std::string out = path + ".sox.raw";
     if (testsupport::Run("sox -D " + Quote(path) + " -t s16 -e signed -L " + Quote(out) +
-            " 2>/dev/null") != 0)
+                         " 2>/dev/null") != 0)
         return {};
     return RawS16(out);
 }
 
 uint32_t Be32At(const std::vector<uint8_t>& v, size_t at) {
-    return (uint32_t{v[at]} << 24) | (v[at + 1] << 16) | (v[at + 2] << 8) |
-           v[at + 3];
+    return (uint32_t{v[at]} << 24) | (v[at + 1] << 16) | (v[at + 2] << 8) | v[at + 3];
 }
 
 // The little-endian twin of a big-endian AU file: same fields, magic
 // "dns.", every field and every sample of `sampleBytes` bytes reversed.
-std::vector<uint8_t> LittleEndianTwin(const std::vector<uint8_t>& be,
-                                      int sampleBytes, Magic magic = kDnsLe) {
+std::vector<uint8_t> LittleEndianTwin(const std::vector<uint8_t>& be, int sampleBytes,
+                                      Magic magic = kDnsLe) {
     const uint32_t offset = Be32At(be, 4);
-    std::vector<uint8_t> v = Header(magic, offset, Be32At(be, 8),
-                                    Be32At(be, 12), Be32At(be, 16),
-                                    Be32At(be, 20));
+    std::vector<uint8_t> v =
+        Header(magic, offset, Be32At(be, 8), Be32At(be, 12), Be32At(be, 16), Be32At(be, 20));
     std::copy(be.begin() + 24, be.begin() + offset, v.begin() + 24);
     for (size_t i = offset; i + sampleBytes <= be.size(); i += sampleBytes)
         for (int b = sampleBytes - 1; b >= 0; --b) v.push_back(be[i + b]);
@@ -124,12 +124,12 @@ void SetBe32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 
 // A mono ADPCM file written by ffmpeg's G.726 encoder. ffmpeg labels every
 // code width as encoding 23, so the field is set to the width's own value.
-std::string MakeAdpcmAu(const TempDir& dir, const std::string& name,
-                        const std::string& source, int bits) {
+std::string MakeAdpcmAu(const TempDir& dir, const std::string& name, const std::string& source,
+                        int bits) {
     const std::string path = dir.file(name);
     EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(source) +
-                  " -c:a adpcm_g726le -code_size " + std::to_string(bits) +
-                  " " + Quote(path)),
+                               " -c:a adpcm_g726le -code_size " + std::to_string(bits) + " " +
+                               Quote(path)),
               0);
     auto bytes = ReadFile(path);
     SetBe32(bytes, 12, bits == 3 ? 25 : bits == 5 ? 26 : 23);
@@ -138,19 +138,19 @@ std::string MakeAdpcmAu(const TempDir& dir, const std::string& name,
 }
 
 // Pink noise and a tone at 8 kHz, mono.
-std::string MakeSpeechLikeWav(const TempDir& dir, const std::string& name,
-                              double amplitude, int seed) {
+std::string MakeSpeechLikeWav(const TempDir& dir, const std::string& name, double amplitude,
+                              int seed) {
     const std::string path = dir.file(name);
     char graph[300];
     std::snprintf(graph, sizeof graph,
                   "anoisesrc=color=pink:amplitude=%g:sample_rate=8000:"
                   "duration=2:seed=%d",
                   amplitude, seed);
-    EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i '" +
-                  std::string(graph) +
-                  "' -f lavfi -i sine=frequency=1000:sample_rate=8000:"
-                  "duration=1 -filter_complex '[0][1]concat=n=2:v=0:a=1' "
-                  "-ac 1 " + Quote(path)),
+    EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i '" + std::string(graph) +
+                               "' -f lavfi -i sine=frequency=1000:sample_rate=8000:"
+                               "duration=1 -filter_complex '[0][1]concat=n=2:v=0:a=1' "
+                               "-ac 1 " +
+                               Quote(path)),
               0);
     return path;
 }
@@ -182,8 +182,7 @@ TEST(AuReaderEncodings, LinearPcmOfEveryWidthKeepsTheTop16BitsInBothByteOrders) 
                 PutSample(data, m, x, bytes);
                 expected.push_back(s);
             }
-            auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc,
-                               8000, 1);
+            auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc, 8000, 1);
             file.insert(file.end(), data.begin(), data.end());
             const std::string path = dir.file("pcm.au");
             WriteFile(path, file);
@@ -197,15 +196,16 @@ TEST(AuReaderEncodings, FfmpegWrittenPcmDecodesLikeFfmpegReadsIt) {
     TempDir dir;
     const std::string wav = dir.file("src.wav");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i "
-                  "'sine=frequency=330:sample_rate=22050:duration=0.3' "
-                  "-f lavfi -i 'anoisesrc=sample_rate=22050:duration=0.3:"
-                  "amplitude=0.3:seed=5' -filter_complex "
-                  "'[0][1]amerge=inputs=2' -c:a pcm_s32le " + Quote(wav)),
+                               "'sine=frequency=330:sample_rate=22050:duration=0.3' "
+                               "-f lavfi -i 'anoisesrc=sample_rate=22050:duration=0.3:"
+                               "amplitude=0.3:seed=5' -filter_complex "
+                               "'[0][1]amerge=inputs=2' -c:a pcm_s32le " +
+                               Quote(wav)),
               0);
     for (const char* codec : {"pcm_s8", "pcm_s16be", "pcm_s24be", "pcm_s32be"}) {
         const std::string au = dir.file(std::string(codec) + ".au");
-        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) +
-                      " -c:a " + codec + " " + Quote(au)),
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " -c:a " +
+                                   codec + " " + Quote(au)),
                   0);
         CAuReader r;
         ASSERT_EQ(r.Open(au, 0), 1) << codec;
@@ -222,11 +222,18 @@ TEST(AuReaderEncodings, FfmpegWrittenPcmDecodesLikeFfmpegReadsIt) {
 
 TEST(AuReaderEncodings, FloatSamplesScaleToFullRangeAndClampOutsideIt) {
     TempDir dir;
-    const double values[] = {0.0,  0.5,  1.0,   -1.0,     -0.5,
-                             2.0,  -3.0, 1e300, std::nan(""),
+    const double values[] = {0.0,
+                             0.5,
+                             1.0,
+                             -1.0,
+                             -0.5,
+                             2.0,
+                             -3.0,
+                             1e300,
+                             std::nan(""),
                              std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity()};
-    const int16_t expected[] = {0,     16383,  32767, -32768, -16384, 32767,
+    const int16_t expected[] = {0,      16383, 32767, -32768, -16384, 32767,
                                 -32768, 32767, 0,     32767,  -32768};
     for (Magic m : {kSnd, kDnsLe}) {
         for (int enc : {6, 7}) {
@@ -243,13 +250,11 @@ TEST(AuReaderEncodings, FloatSamplesScaleToFullRangeAndClampOutsideIt) {
                     PutSample(data, m, bits, 8);
                 }
             }
-            auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc,
-                               8000, 1);
+            auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc, 8000, 1);
             file.insert(file.end(), data.begin(), data.end());
             WriteFile(dir.file("f.au"), file);
             Decoded d = OpenAndReadAll(dir.file("f.au"));
-            EXPECT_EQ(d.left, std::vector<int16_t>(std::begin(expected),
-                                                   std::end(expected)))
+            EXPECT_EQ(d.left, std::vector<int16_t>(std::begin(expected), std::end(expected)))
                 << "magic " << m << " encoding " << enc;
         }
     }
@@ -277,20 +282,18 @@ TEST(AuReaderG711, EveryMuLawAndALawCodeExpandsLikeSoxAndFfmpeg) {
     auto file = Header(kSnd, 24, 4, 1, 8000, 1);
     for (uint8_t c : {0x00, 0x7F, 0xFF, 0x80}) file.push_back(c);
     WriteFile(dir.file("mu.au"), file);
-    EXPECT_EQ(OpenAndReadAll(dir.file("mu.au")).left,
-              (std::vector<int16_t>{-32124, 0, 0, 32124}));
+    EXPECT_EQ(OpenAndReadAll(dir.file("mu.au")).left, (std::vector<int16_t>{-32124, 0, 0, 32124}));
     file = Header(kSnd, 24, 4, 27, 8000, 1);
     for (uint8_t c : {0xD5, 0x55, 0xAA, 0x2A}) file.push_back(c);
     WriteFile(dir.file("a.au"), file);
-    EXPECT_EQ(OpenAndReadAll(dir.file("a.au")).left,
-              (std::vector<int16_t>{8, -8, 32256, -32256}));
+    EXPECT_EQ(OpenAndReadAll(dir.file("a.au")).left, (std::vector<int16_t>{8, -8, 32256, -32256}));
 }
 
 TEST(AuReaderG711, SoxWrittenStereoFilesDecodeLikeSoxReadsThem) {
     TempDir dir;
     const std::string wav = dir.file("src.wav");
     ASSERT_EQ(testsupport::Run("sox -D -n -r 11025 -c 2 -b 16 " + Quote(wav) +
-                  " synth 0.5 sine 440 sine 1234 2>/dev/null"),
+                               " synth 0.5 sine 440 sine 1234 2>/dev/null"),
               0);
     for (const char* law : {"u-law", "a-law"}) {
         const std::string au = dir.file(std::string(law) + ".au");
@@ -316,8 +319,7 @@ TEST(AuReaderAdpcm, EveryCodeWidthMatchesSoxSampleForSample) {
     TempDir dir;
     const std::string wav = MakeSpeechLikeWav(dir, "speech.wav", 0.2, 3);
     for (int bits : {3, 4, 5}) {
-        const std::string au =
-            MakeAdpcmAu(dir, "g" + std::to_string(bits) + ".au", wav, bits);
+        const std::string au = MakeAdpcmAu(dir, "g" + std::to_string(bits) + ".au", wav, bits);
         CAuReader r;
         ASSERT_EQ(r.Open(au, 0), 1);
         EXPECT_EQ(r.GetOutputChannels(), 1);
@@ -346,13 +348,12 @@ TEST(AuReaderAdpcm, OverloadedInputDiffersFromSoxOnlyWhereSoxWrapsAround) {
     // tolerated; they must stay rare and must not accumulate.
     TempDir dir;
     const std::string wav = MakeSpeechLikeWav(dir, "loud.wav", 1.0, 3);
-    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) +
-                  " -af volume=2 " + Quote(dir.file("louder.wav"))),
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -i " + Quote(wav) + " -af volume=2 " +
+                               Quote(dir.file("louder.wav"))),
               0);
     for (int bits : {3, 4, 5}) {
         const std::string au =
-            MakeAdpcmAu(dir, "l" + std::to_string(bits) + ".au",
-                        dir.file("louder.wav"), bits);
+            MakeAdpcmAu(dir, "l" + std::to_string(bits) + ".au", dir.file("louder.wav"), bits);
         const auto ours = OpenAndReadAll(au).left;
         const auto sox = DecodeWithSox(au);
         ASSERT_EQ(ours.size(), sox.size());
@@ -360,8 +361,7 @@ TEST(AuReaderAdpcm, OverloadedInputDiffersFromSoxOnlyWhereSoxWrapsAround) {
         for (size_t i = 0; i < ours.size(); ++i) {
             if (ours[i] == sox[i]) continue;
             const int o = ours[i], s = sox[i];
-            if ((o == 32767 && s + 65536 > 32767) ||
-                (o == -32768 && s - 65536 < -32768))
+            if ((o == 32767 && s + 65536 > 32767) || (o == -32768 && s - 65536 < -32768))
                 ++clipped;
             else
                 ++other;
@@ -399,8 +399,8 @@ TEST(AuReaderAdpcm, StereoCodesDecodeEachChannelWithItsOwnState) {
                     packed[bit / 8] |= ((c >> k) & 1u) << (bit % 8);
             }
         }
-        auto file = Header(kSnd, 24, static_cast<uint32_t>(packed.size()),
-                           bits == 3 ? 25 : 23, 8000, 2);
+        auto file =
+            Header(kSnd, 24, static_cast<uint32_t>(packed.size()), bits == 3 ? 25 : 23, 8000, 2);
         file.insert(file.end(), packed.begin(), packed.end());
         WriteFile(dir.file("st.au"), file);
         Decoded d = OpenAndReadAll(dir.file("st.au"));
@@ -704,10 +704,10 @@ TEST(AuReaderLifecycle, RandomHeadersNeverCrashOrOverrun) {
     auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     const std::string path = dir.file("rnd.au");
     for (int round = 0; round < 500; ++round) {
-        auto file = Header(static_cast<Magic>(next() % 4), 24 + next() % 64,
-                           next() % 3 ? next() % 5000 : 0xFFFFFFFF,
-                           next() % 3 ? next() % 30 : next(), next() % 200000,
-                           next() % 4 ? next() % 12 : next());
+        auto file =
+            Header(static_cast<Magic>(next() % 4), 24 + next() % 64,
+                   next() % 3 ? next() % 5000 : 0xFFFFFFFF, next() % 3 ? next() % 30 : next(),
+                   next() % 200000, next() % 4 ? next() % 12 : next());
         file.resize(next() % 4000 + 1);
         for (size_t i = 24; i < file.size(); ++i) file[i] = uint8_t(next() >> 24);
         WriteFile(path, file);

@@ -18,16 +18,14 @@ using namespace testsupport;
 
 namespace {
 
-std::string SoxWav(const TempDir& dir, const std::string& name, int rate,
-                   int channels, int bits, double seconds) {
+std::string SoxWav(const TempDir& dir, const std::string& name, int rate, int channels, int bits,
+                   double seconds) {
     std::string path = dir.file(name);
     std::string tones;
-    for (int c = 0; c < channels; ++c)
-        tones += " sine " + std::to_string(200 + 150 * c);
-    Shell("sox -n -r " + std::to_string(rate) + " -b " + std::to_string(bits) +
-          " -e " + (bits == 8 ? "unsigned" : "signed") + " -c " +
-          std::to_string(channels) + " " + Quote(path) + " synth " +
-          std::to_string(seconds) + tones + " vol 0.5");
+    for (int c = 0; c < channels; ++c) tones += " sine " + std::to_string(200 + 150 * c);
+    Shell("sox -n -r " + std::to_string(rate) + " -b " + std::to_string(bits) + " -e " +
+          (bits == 8 ? "unsigned" : "signed") + " -c " + std::to_string(channels) + " " +
+          Quote(path) + " synth " + std::to_string(seconds) + tones + " vol 0.5");
     return path;
 }
 
@@ -41,8 +39,7 @@ TEST(BassReader, Mp3PropertiesProgressAndBitrate) {
     bass::CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SoxWav(dir, "src.wav", 44100, 2, 16, 3.5);
     std::string mp3 = dir.file("a.mp3");
-    Shell("ffmpeg -v error -nostdin -i " + Quote(wav) +
-          " -c:a libmp3lame -b:a 128k " + Quote(mp3));
+    Shell("ffmpeg -v error -nostdin -i " + Quote(wav) + " -c:a libmp3lame -b:a 128k " + Quote(mp3));
 
     CBassReader reader(rt);
     ASSERT_EQ(reader.Open(mp3, 0), 1);
@@ -208,9 +205,8 @@ TEST(BassReader, FailuresLeaveAClosedReader) {
 std::vector<uint8_t> SmallMidi() {
     std::vector<uint8_t> track;
     for (int note : {60, 64, 67, 72}) {
-        for (uint8_t b : {uint8_t(0x00), uint8_t(0x90), uint8_t(note), uint8_t(100),
-                          uint8_t(0x83), uint8_t(0x60), uint8_t(0x80), uint8_t(note),
-                          uint8_t(0)})
+        for (uint8_t b : {uint8_t(0x00), uint8_t(0x90), uint8_t(note), uint8_t(100), uint8_t(0x83),
+                          uint8_t(0x60), uint8_t(0x80), uint8_t(note), uint8_t(0)})
             track.push_back(b);
     }
     for (uint8_t b : {0x00, 0xFF, 0x2F, 0x00}) track.push_back(b);
@@ -257,9 +253,11 @@ std::vector<uint8_t> SmallMod() {
     for (int s = 0; s < 31; ++s) {
         std::vector<uint8_t> h(30, 0);
         if (s == 0) {
-            h[22] = 0; h[23] = 16;  // length in words: 32 bytes
-            h[25] = 64;             // volume
-            h[28] = 0; h[29] = 16;  // loop the whole sample
+            h[22] = 0;
+            h[23] = 16;  // length in words: 32 bytes
+            h[25] = 64;  // volume
+            h[28] = 0;
+            h[29] = 16;  // loop the whole sample
         } else {
             h[29] = 1;
         }
@@ -328,8 +326,7 @@ TEST(BassReader, TagsComeBackInReaderOrder) {
     // other fields in place.
     std::string partial = dir.file("partial.mp3");
     Shell("ffmpeg -v error -nostdin -i " + Quote(wav) +
-          " -c:a libmp3lame -metadata title=Name -metadata artist=Band " +
-          Quote(partial));
+          " -c:a libmp3lame -metadata title=Name -metadata artist=Band " + Quote(partial));
     TagInfo p{"x", "x", "x", "x", "x", "x", "x", "x", "x"};
     EXPECT_EQ(CBassReader::ReadTagsFromFile(rt, partial, p), 1);
     EXPECT_EQ(p.track, "");

@@ -39,7 +39,8 @@ std::string MakeStereoSine(const TempDir& dir, const std::string& name,
                            const std::string& codecArgs) {
     return MakeWithFfmpeg(dir, name,
                           "-f lavfi -i \"aevalsrc=0.4*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):"
-                          "s=44100:d=3\" " + codecArgs);
+                          "s=44100:d=3\" " +
+                              codecArgs);
 }
 
 }  // namespace
@@ -64,8 +65,8 @@ TEST(FFmpegReaderPcm, EverySampleFormatGivesExactSamples) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         std::string path = dir.file(c.file);
-        Ffmpeg("-f lavfi -i \"aevalsrc=0.5|-0.25:s=8000:d=1\" -c:a " +
-               std::string(c.codec) + " " + Quote(path));
+        Ffmpeg("-f lavfi -i \"aevalsrc=0.5|-0.25:s=8000:d=1\" -c:a " + std::string(c.codec) + " " +
+               Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
         EXPECT_EQ(reader.GetSampleRate(), 8000);
@@ -130,8 +131,7 @@ TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
 TEST(FFmpegReaderPcm, FloatAboveFullScaleClampsInsteadOfWrapping) {
     TempDir dir;
     std::string path = dir.file("loud.wav");
-    Ffmpeg("-f lavfi -i \"aevalsrc=2.0|-3.0:s=22050:d=0.5\" -c:a pcm_f32le " +
-           Quote(path));
+    Ffmpeg("-f lavfi -i \"aevalsrc=2.0|-3.0:s=22050:d=0.5\" -c:a pcm_f32le " + Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
     Decoded d = ReadAll(reader);
@@ -192,8 +192,10 @@ TEST(FFmpegReaderCodecs, CompressedFilesMatchIndependentDecode) {
 TEST(FFmpegReaderCodecs, MonoSourceLeavesRightBufferAlone) {
     TempDir dir;
     std::string path = dir.file("mono.mp3");
-    Ffmpeg("-f lavfi -i \"sine=frequency=1000:sample_rate=22050:duration=1\" "
-           "-c:a libmp3lame " + Quote(path));
+    Ffmpeg(
+        "-f lavfi -i \"sine=frequency=1000:sample_rate=22050:duration=1\" "
+        "-c:a libmp3lame " +
+        Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
     EXPECT_EQ(reader.GetChannels(), 1);
@@ -205,8 +207,7 @@ TEST(FFmpegReaderCodecs, MonoSourceLeavesRightBufferAlone) {
     // Null for the right buffer is fine too.
     EXPECT_EQ(reader.Read(l, nullptr), kBlockFrames);
     Decoded rest = ReadAll(reader);
-    EXPECT_EQ(rest.left.size() + 2 * kBlockFrames,
-              DecodeWithFfmpeg(path).size());
+    EXPECT_EQ(rest.left.size() + 2 * kBlockFrames, DecodeWithFfmpeg(path).size());
 }
 
 // ---------------------------------------------------------------------------
@@ -217,9 +218,11 @@ TEST(FFmpegReaderContainers, VideoFilesDeliverTheirAudioTrack) {
     for (const char* name : {"clip.mp4", "clip.mkv"}) {
         SCOPED_TRACE(name);
         std::string path = dir.file(name);
-        Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
-               "-f lavfi -i \"sine=frequency=500:sample_rate=48000:duration=2\" "
-               "-map 0:v -map 1:a -c:v mpeg4 -c:a aac -b:a 96k " + Quote(path));
+        Ffmpeg(
+            "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
+            "-f lavfi -i \"sine=frequency=500:sample_rate=48000:duration=2\" "
+            "-map 0:v -map 1:a -c:v mpeg4 -c:a aac -b:a 96k " +
+            Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
         EXPECT_EQ(reader.HasAudio(), 1);
@@ -241,8 +244,7 @@ TEST(FFmpegReaderContainers, VideoFilesDeliverTheirAudioTrack) {
 TEST(FFmpegReaderContainers, VideoWithoutAudioCountsAsNoAudio) {
     TempDir dir;
     std::string path = dir.file("silent.mp4");
-    Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg4 " +
-           Quote(path));
+    Ffmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg4 " + Quote(path));
 
     CFFmpegReader reader;
     EXPECT_EQ(reader.Open(path, 0), 0);
@@ -300,10 +302,9 @@ TEST(FFmpegReaderSurround, AacAndAc3AreMixedByTheirChannelPositions) {
     // AAC and AC-3 store 5.1 in different orders inside their bit streams;
     // either way the front and surround channels must reach their own side
     // at full level and the centre both sides at 0.707.
-    for (const std::string& path :
-         {MakeSurroundTones(dir, "s.m4a", "-c:a aac -b:a 384k"),
-          MakeSurroundTones(dir, "s.ac3", "-c:a ac3 -b:a 448k"),
-          MakeSurroundTones(dir, "s.flac", "-c:a flac")}) {
+    for (const std::string& path : {MakeSurroundTones(dir, "s.m4a", "-c:a aac -b:a 384k"),
+                                    MakeSurroundTones(dir, "s.ac3", "-c:a ac3 -b:a 448k"),
+                                    MakeSurroundTones(dir, "s.flac", "-c:a flac")}) {
         SCOPED_TRACE(path);
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
@@ -343,8 +344,7 @@ TEST(FFmpegReaderSurround, LosslessSixChannelsUseTheGenericRuleExactly) {
         SCOPED_TRACE(name);
         std::string path = dir.file(name);
         Ffmpeg("-f lavfi -i \"" + expr + "\" -c:a " +
-               (std::string(name) == "g.flac" ? "flac " : "pcm_s16le ") +
-               Quote(path));
+               (std::string(name) == "g.flac" ? "flac " : "pcm_s16le ") + Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
         Decoded d = ReadAll(reader);
@@ -361,21 +361,21 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
         AVChannelLayout layout{};
         layout.order = AV_CHANNEL_ORDER_CUSTOM;
         layout.nb_channels = static_cast<int>(order.size());
-        layout.u.map = static_cast<AVChannelCustom*>(
-            av_calloc(order.size(), sizeof(AVChannelCustom)));
+        layout.u.map =
+            static_cast<AVChannelCustom*>(av_calloc(order.size(), sizeof(AVChannelCustom)));
         int i = 0;
         for (AVChannel c : order) layout.u.map[i++].id = c;
         return layout;
     };
-    AVChannelLayout aacOrder = custom({AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_LEFT,
-                                       AV_CHAN_FRONT_RIGHT, AV_CHAN_SIDE_LEFT,
-                                       AV_CHAN_SIDE_RIGHT, AV_CHAN_LOW_FREQUENCY});
-    AVChannelLayout mp4Order = custom({AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT,
-                                       AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT,
-                                       AV_CHAN_FRONT_CENTER, AV_CHAN_LOW_FREQUENCY});
-    AVChannelLayout vorbisOrder = custom({AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_CENTER,
-                                          AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
-                                          AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY});
+    AVChannelLayout aacOrder =
+        custom({AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_SIDE_LEFT,
+                AV_CHAN_SIDE_RIGHT, AV_CHAN_LOW_FREQUENCY});
+    AVChannelLayout mp4Order =
+        custom({AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT, AV_CHAN_BACK_RIGHT,
+                AV_CHAN_FRONT_CENTER, AV_CHAN_LOW_FREQUENCY});
+    AVChannelLayout vorbisOrder =
+        custom({AV_CHAN_FRONT_LEFT, AV_CHAN_FRONT_CENTER, AV_CHAN_FRONT_RIGHT, AV_CHAN_BACK_LEFT,
+                AV_CHAN_BACK_RIGHT, AV_CHAN_LOW_FREQUENCY});
     AVChannelLayout native = AV_CHANNEL_LAYOUT_5POINT1;
     AVChannelLayout unknown{};
     av_channel_layout_default(&unknown, 6);
@@ -384,7 +384,8 @@ TEST(FFmpegReaderSurround, ChoosesTheRuleByChannelOrderThenByCodec) {
     // Positions known: the order decides, whatever the codec.
     EXPECT_EQ(ChooseSixChannelMix(&aacOrder, AV_CODEC_ID_AC3, "ac3"), SixChannelMix::Aac);
     EXPECT_EQ(ChooseSixChannelMix(&mp4Order, AV_CODEC_ID_AAC, "mov,mp4"), SixChannelMix::Mp4Mpeg);
-    EXPECT_EQ(ChooseSixChannelMix(&vorbisOrder, AV_CODEC_ID_PCM_S16LE, "wav"), SixChannelMix::Vorbis);
+    EXPECT_EQ(ChooseSixChannelMix(&vorbisOrder, AV_CODEC_ID_PCM_S16LE, "wav"),
+              SixChannelMix::Vorbis);
     EXPECT_EQ(ChooseSixChannelMix(&native, AV_CODEC_ID_AAC, "mov,mp4"), SixChannelMix::Generic);
     // Positions unknown: the codec decides.
     EXPECT_EQ(ChooseSixChannelMix(&unknown, AV_CODEC_ID_AAC, "aac"), SixChannelMix::Generic);
@@ -412,8 +413,7 @@ TEST(FFmpegTagInfo, ContainerTagsComeBackFromEveryFormat) {
     for (const char* name : {"t.mp3", "t.m4a", "t.flac", "t.ogg"}) {
         SCOPED_TRACE(name);
         std::string path = dir.file(name);
-        Ffmpeg("-f lavfi -i \"sine=sample_rate=44100:duration=1\" " + meta +
-               " " + Quote(path));
+        Ffmpeg("-f lavfi -i \"sine=sample_rate=44100:duration=1\" " + meta + " " + Quote(path));
         CFFmpegReader reader;
         ASSERT_EQ(reader.Open(path, 0), 1);
         TagInfo t;
@@ -434,8 +434,10 @@ TEST(FFmpegTagInfo, ContainerTagsComeBackFromEveryFormat) {
 TEST(FFmpegTagInfo, NumbersAreReadAsLeadingDecimals) {
     TempDir dir;
     std::string path = dir.file("n.flac");
-    Ffmpeg("-f lavfi -i \"sine=duration=1\" -metadata date=2011-05-04 "
-           "-metadata track=3/12 " + Quote(path));
+    Ffmpeg(
+        "-f lavfi -i \"sine=duration=1\" -metadata date=2011-05-04 "
+        "-metadata track=3/12 " +
+        Quote(path));
     CFFmpegReader reader;
     ASSERT_EQ(reader.Open(path, 0), 1);
     TagInfo t;

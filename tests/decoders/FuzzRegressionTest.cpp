@@ -68,8 +68,7 @@ TEST(FuzzRegression, ImpossibleHeadersAreRefused) {
     CAuReader au;
     EXPECT_EQ(au.Open(root + "au/short-header.au", 0), 0);
     CAiffReader aiff;
-    for (const char* name : {"aiff/bits-64.aiff", "aiff/dwvw-bits-zero.aifc",
-                             "aiff/ima4-odd.aifc"})
+    for (const char* name : {"aiff/bits-64.aiff", "aiff/dwvw-bits-zero.aifc", "aiff/ima4-odd.aifc"})
         EXPECT_EQ(aiff.Open(root + name, 0), 0) << name;
     // Frame types a storage file may not hold end the stream at once.
     CAmrReader amr;

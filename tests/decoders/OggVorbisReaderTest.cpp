@@ -17,13 +17,12 @@ namespace {
 
 // A WAV made by sox: `seconds` of a sine per channel (440 Hz left, 660 Hz
 // right), 16-bit.
-std::string SoxWav(const TempDir& dir, const std::string& name, int rate,
-                   int channels, double seconds) {
+std::string SoxWav(const TempDir& dir, const std::string& name, int rate, int channels,
+                   double seconds) {
     std::string path = dir.file(name);
     std::string tones = channels == 1 ? "sine 440" : "sine 440 sine 660";
-    Shell("sox -n -r " + std::to_string(rate) + " -b 16 -e signed -c " +
-          std::to_string(channels) + " " + Quote(path) + " synth " +
-          std::to_string(seconds) + " " + tones + " vol 0.5");
+    Shell("sox -n -r " + std::to_string(rate) + " -b 16 -e signed -c " + std::to_string(channels) +
+          " " + Quote(path) + " synth " + std::to_string(seconds) + " " + tones + " vol 0.5");
     return path;
 }
 
@@ -72,8 +71,7 @@ TEST(OggVorbisReaderChannels, MonoDecodesIntoTheLeftBufferOnly) {
 
 TEST(OggVorbisReaderChannels, StereoDeliversAtMost1024FramesPerRead) {
     TempDir dir;
-    std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 2), dir.file("s.ogg"),
-                             "-b 128");
+    std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 2), dir.file("s.ogg"), "-b 128");
     COggVorbisReader reader;
     ASSERT_EQ(reader.Open(ogg, 0), 1);
     EXPECT_EQ(reader.GetChannels(), 2);
@@ -113,12 +111,11 @@ TEST(OggVorbisTagInfo, CommentsFillTheNineFields) {
     TempDir dir;
     std::string wav = SoxWav(dir, "t.wav", 8000, 1, 1);
     std::string longComment = "COMMENT=" + std::string(1200, 'x');
-    std::string ogg = OggEnc(
-        wav, dir.file("t.ogg"),
-        "-c TITLE=First -c 'title=Ünïcode 标题' -c artist=lower "
-        "-c ALBUM=Album -c DATE=2010 -c GENRE=Rock -c COMMENT=short -c " +
-            Quote(longComment) +
-            " -c TRACKNUMBER=4/9 -c Composer=Someone -c COPYRIGHT=Mine");
+    std::string ogg = OggEnc(wav, dir.file("t.ogg"),
+                             "-c TITLE=First -c 'title=Ünïcode 标题' -c artist=lower "
+                             "-c ALBUM=Album -c DATE=2010 -c GENRE=Rock -c COMMENT=short -c " +
+                                 Quote(longComment) +
+                                 " -c TRACKNUMBER=4/9 -c Composer=Someone -c COPYRIGHT=Mine");
     COggVorbisReader reader;
     ASSERT_EQ(reader.Open(ogg, 0), 1);
     TagInfo t;
@@ -141,8 +138,8 @@ TEST(OggVorbisTagInfo, FileWithoutCommentsGivesNineEmptyTexts) {
     ASSERT_EQ(reader.Open(ogg, 0), 1);
     TagInfo t{"a", "b", "c", "d", "e", "f", "g", "h", "i"};
     EXPECT_EQ(reader.ReadTags(t), 1);
-    for (const std::string* s : {&t.title, &t.artist, &t.album, &t.year, &t.genre,
-                                 &t.comment, &t.track, &t.composer, &t.copyright})
+    for (const std::string* s : {&t.title, &t.artist, &t.album, &t.year, &t.genre, &t.comment,
+                                 &t.track, &t.composer, &t.copyright})
         EXPECT_EQ(*s, "");
 }
 
@@ -151,10 +148,10 @@ TEST(OggVorbisTagInfo, FileWithoutCommentsGivesNineEmptyTexts) {
 
 TEST(OggVorbisReaderChains, ChainedStreamsPlayInTurnWithTheFirstStreamsComments) {
     TempDir dir;
-    std::string a = OggEnc(SoxWav(dir, "a.wav", 44100, 2, 1), dir.file("a.ogg"),
-                           "-s 1 -c TITLE=One");
-    std::string b = OggEnc(SoxWav(dir, "b.wav", 44100, 2, 2), dir.file("b.ogg"),
-                           "-s 2 -c TITLE=Two");
+    std::string a =
+        OggEnc(SoxWav(dir, "a.wav", 44100, 2, 1), dir.file("a.ogg"), "-s 1 -c TITLE=One");
+    std::string b =
+        OggEnc(SoxWav(dir, "b.wav", 44100, 2, 2), dir.file("b.ogg"), "-s 2 -c TITLE=Two");
     std::string chain = dir.file("chain.ogg");
     Shell("cat " + Quote(a) + " " + Quote(b) + " > " + Quote(chain));
 
@@ -173,8 +170,7 @@ TEST(OggVorbisReaderChains, ChainedStreamsPlayInTurnWithTheFirstStreamsComments)
 TEST(OggVorbisReaderChains, LinksWithDifferentChannelCountsStayWithinBlocks) {
     TempDir dir;
     std::string mono = OggEnc(SoxWav(dir, "m.wav", 44100, 1, 1), dir.file("m.ogg"), "-s 1");
-    std::string stereo =
-        OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("s.ogg"), "-s 2");
+    std::string stereo = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("s.ogg"), "-s 2");
     struct Case {
         const char* name;
         std::string first, second;
@@ -221,8 +217,7 @@ TEST(OggVorbisReaderDamage, TruncatedAndCorruptFilesEndCleanly) {
     // Overwrite part of one page in the middle: vorbisfile reports a hole
     // there, which the reader skips.
     std::vector<uint8_t> holed = bytes;
-    std::fill(holed.begin() + holed.size() / 2,
-              holed.begin() + holed.size() / 2 + 300, 0x55);
+    std::fill(holed.begin() + holed.size() / 2, holed.begin() + holed.size() / 2 + 300, 0x55);
     WriteFile(dir.file("holed.ogg"), holed);
     ASSERT_EQ(reader.Open(dir.file("holed.ogg"), 0), 1);
     d = ReadAll(reader);
@@ -236,13 +231,12 @@ TEST(OggVorbisReaderDamage, TruncatedAndCorruptFilesEndCleanly) {
 TEST(OggVorbisReaderDamage, NonVorbisFilesAreRefused) {
     TempDir dir;
     std::string flac = dir.file("flac.oga");
-    Shell("ffmpeg -v error -nostdin -y -f lavfi -i sine=duration=1 -c:a flac " +
-          Quote(flac));
+    Shell("ffmpeg -v error -nostdin -y -f lavfi -i sine=duration=1 -c:a flac " + Quote(flac));
     std::vector<uint8_t> junk(5000, 0x4F);
     WriteFile(dir.file("junk.ogg"), junk);
     WriteFile(dir.file("empty.ogg"), std::string());
-    for (const std::string& path : {flac, dir.file("junk.ogg"), dir.file("empty.ogg"),
-                                    dir.file("missing.ogg")}) {
+    for (const std::string& path :
+         {flac, dir.file("junk.ogg"), dir.file("empty.ogg"), dir.file("missing.ogg")}) {
         SCOPED_TRACE(path);
         COggVorbisReader reader;
         EXPECT_EQ(reader.Open(path, 0), 0);

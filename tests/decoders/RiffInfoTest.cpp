@@ -19,8 +19,7 @@ void Append(Bytes& v, const Bytes& s) { v.insert(v.end(), s.begin(), s.end()); }
 
 // A chunk with the given id and body; `size` overrides the stored size
 // (a lying size), and `pad` adds the pad byte after an odd body.
-Bytes Chunk(const std::string& id, const Bytes& body, bool pad = true,
-            int64_t size = -1) {
+Bytes Chunk(const std::string& id, const Bytes& body, bool pad = true, int64_t size = -1) {
     Bytes v;
     Append(v, id);
     PutLe32(v, static_cast<uint32_t>(size < 0 ? body.size() : size));
@@ -81,9 +80,9 @@ Result ReadBytes(const TempDir& dir, const Bytes& bytes) {
 }
 
 bool AllEmpty(const TagInfo& t) {
-    return t.title.empty() && t.artist.empty() && t.album.empty() &&
-           t.year.empty() && t.genre.empty() && t.comment.empty() &&
-           t.track.empty() && t.composer.empty() && t.copyright.empty();
+    return t.title.empty() && t.artist.empty() && t.album.empty() && t.year.empty() &&
+           t.genre.empty() && t.comment.empty() && t.track.empty() && t.composer.empty() &&
+           t.copyright.empty();
 }
 
 bool IsValidUtf8(const std::string& s) { return SanitizeUtf8(s) == s; }
@@ -94,10 +93,11 @@ TEST(RiffInfo, ReadsTheTagsFfmpegWrites) {
     TempDir dir;
     const std::string wav = dir.file("ff.wav");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -y -f lavfi -i sine=duration=0.2 "
-                  "-metadata title='A Title' -metadata artist='An Artist' "
-                  "-metadata album='An Album' -metadata genre=Ambient "
-                  "-metadata comment='Some words' -metadata copyright='(c) X' "
-                  "-metadata date=2009-05-01 -metadata title2=x " + Quote(wav)),
+                               "-metadata title='A Title' -metadata artist='An Artist' "
+                               "-metadata album='An Album' -metadata genre=Ambient "
+                               "-metadata comment='Some words' -metadata copyright='(c) X' "
+                               "-metadata date=2009-05-01 -metadata title2=x " +
+                               Quote(wav)),
               0);
     TagInfo t;
     ASSERT_NE(ReadRiffInfoTags(wav, t), 0);
@@ -115,10 +115,14 @@ TEST(RiffInfo, ReadsTheTagsFfmpegWrites) {
 TEST(RiffInfo, FieldsByIdentifier) {
     TempDir dir;
     Bytes info;
-    for (auto [id, text] : {std::pair{"INAM", "Title"}, {"IART", "Artist"},
-                            {"IPRD", "Album"}, {"IGNR", "Genre"},
-                            {"ICMT", "Comment"}, {"ICOP", "Copyright"},
-                            {"ICRD", "1987"}, {"ITRK", "4/9"},
+    for (auto [id, text] : {std::pair{"INAM", "Title"},
+                            {"IART", "Artist"},
+                            {"IPRD", "Album"},
+                            {"IGNR", "Genre"},
+                            {"ICMT", "Comment"},
+                            {"ICOP", "Copyright"},
+                            {"ICRD", "1987"},
+                            {"ITRK", "4/9"},
                             {"ICMS", "not a composer"}})
         Append(info, Chunk(id, TextZ(text)));
     Bytes chunks = FmtAndData();
@@ -138,8 +142,8 @@ TEST(RiffInfo, FieldsByIdentifier) {
 
 TEST(RiffInfo, OddSizesPadBytesAndGarbageBetweenChunks) {
     TempDir dir;
-    Bytes info = Chunk("INAM", Text("Hello"));  // odd, padded
-    Append(info, Bytes{0x00, 0x7F, 0xFF});           // stray bytes
+    Bytes info = Chunk("INAM", Text("Hello"));        // odd, padded
+    Append(info, Bytes{0x00, 0x7F, 0xFF});            // stray bytes
     Append(info, Chunk("IART", Text("Bob"), false));  // odd, unpadded
     Append(info, Chunk("ISFT", Text("INAMfake")));    // skipped whole
     Append(info, Chunk("IPRD", Text("LP")));
@@ -158,7 +162,7 @@ TEST(RiffInfo, ZeroSizesAndRepeatedIdentifiers) {
     TempDir dir;
     Bytes info = Chunk("INAM", {});
     Append(info, Chunk("IART", TextZ("First")));
-    Append(info, Chunk("IART", TextZ("Second")));  // the later one wins
+    Append(info, Chunk("IART", TextZ("Second")));      // the later one wins
     Append(info, Chunk("inam", TextZ("lower case")));  // never matches
     Bytes chunks = Chunk("zero", {});
     Append(chunks, FmtAndData());
@@ -214,8 +218,7 @@ TEST(RiffInfo, SizesThatLie) {
 TEST(RiffInfo, ManyChunksBeforeTheTags) {
     TempDir dir;
     Bytes chunks;
-    for (int i = 0; i < 3000; ++i)
-        Append(chunks, Chunk("junk", Bytes(static_cast<size_t>(i % 7))));
+    for (int i = 0; i < 3000; ++i) Append(chunks, Chunk("junk", Bytes(static_cast<size_t>(i % 7))));
     Append(chunks, FmtAndData(2000));
     Append(chunks, List("INFO", Chunk("INAM", TextZ("Found"))));
     EXPECT_EQ(ReadBytes(dir, Wave(chunks)).tags.title, "Found");
@@ -330,8 +333,7 @@ TEST(RiffInfo, TruncatedAtEveryLength) {
     for (size_t n = 0; n <= full.size(); ++n) {
         Result r = ReadBytes(dir, Bytes(full.begin(), full.begin() + n));
         // Whatever was found is a prefix of the real value.
-        EXPECT_EQ(std::string("Title").compare(0, r.tags.title.size(),
-                                               r.tags.title), 0) << n;
+        EXPECT_EQ(std::string("Title").compare(0, r.tags.title.size(), r.tags.title), 0) << n;
         EXPECT_TRUE(r.tags.genre.empty() || r.tags.genre == "Rock") << n;
         if (n == full.size()) {
             EXPECT_EQ(r.tags.title, "Title");
@@ -365,8 +367,7 @@ TEST(RiffInfo, RandomDataNeverBreaksTheReader) {
             const std::string alphabet = "INFOLISTDISPAMRGEC\x01\x00\xFF";
             for (size_t i = 0; i < len; ++i)
                 v.push_back(rng() % 2 ? static_cast<uint8_t>(rng())
-                                      : static_cast<uint8_t>(
-                                            alphabet[rng() % alphabet.size()]));
+                                      : static_cast<uint8_t>(alphabet[rng() % alphabet.size()]));
         } else {
             // A valid file with a few bytes changed.
             v = valid;
@@ -374,8 +375,8 @@ TEST(RiffInfo, RandomDataNeverBreaksTheReader) {
                 v[8 + rng() % (v.size() - 8)] = static_cast<uint8_t>(rng());
         }
         Result r = ReadBytes(dir, v);
-        for (const std::string* s : {&r.tags.title, &r.tags.artist, &r.tags.genre,
-                                     &r.tags.year, &r.tags.comment})
+        for (const std::string* s :
+             {&r.tags.title, &r.tags.artist, &r.tags.genre, &r.tags.year, &r.tags.comment})
             EXPECT_TRUE(IsValidUtf8(*s)) << round;
         EXPECT_TRUE(r.tags.composer.empty());
         EXPECT_LE(r.tags.year.size(), 4u * 4u);

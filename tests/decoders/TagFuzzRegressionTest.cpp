@@ -29,8 +29,8 @@ TEST(FuzzRegression, RiffInfoInputsGiveBoundedTexts) {
 }
 
 TEST(FuzzRegression, RiffInfoGenreNumbersOutsideTheListNameNoGenre) {
-    const std::string path = std::string(QUELVOX_SOURCE_DIR) +
-                             "/tests/fuzz/regressions/riffinfo/genre-numbers.wav";
+    const std::string path =
+        std::string(QUELVOX_SOURCE_DIR) + "/tests/fuzz/regressions/riffinfo/genre-numbers.wav";
     TagInfo tags;
     ReadRiffInfoTags(path, tags);
     // IGRE 0xFFFFFFFF and IGNR "(99999999999999)": neither is an index of the

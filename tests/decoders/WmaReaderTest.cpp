@@ -167,8 +167,7 @@ TEST(WmaReader, TrackNumberText) {
     TempDir dir;
     const std::string a = dir.file("a.wma"), b = dir.file("b.wma");
     Make(a, "-f lavfi -i sine=d=1", "-c:a wmav2 -metadata WM/TrackNumber=' 12abc'");
-    Make(b, "-f lavfi -i sine=d=1",
-         "-c:a wmav2 -metadata WM/TrackNumber=123456789012345678901234");
+    Make(b, "-f lavfi -i sine=d=1", "-c:a wmav2 -metadata WM/TrackNumber=123456789012345678901234");
     CWmaReader r;
     TagInfo t;
     ASSERT_EQ(r.Open(a, 0), 1);

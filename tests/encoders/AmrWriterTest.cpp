@@ -84,7 +84,8 @@ std::vector<int16_t> LowPass(const std::vector<int16_t>& v, double cutoff) {
         double acc = 0;
         for (int k = -kHalf; k <= kHalf; ++k) {
             long j = static_cast<long>(i) + k;
-            if (j >= 0 && j < static_cast<long>(v.size())) acc += taps[k + kHalf] * v[static_cast<size_t>(j)];
+            if (j >= 0 && j < static_cast<long>(v.size()))
+                acc += taps[k + kHalf] * v[static_cast<size_t>(j)];
         }
         out[i] = static_cast<int16_t>(std::clamp(std::lround(acc / sum), -32768L, 32767L));
     }
@@ -98,16 +99,19 @@ std::vector<uint8_t> EncodeDirect(const std::string& path, bool wide, int mode,
                               : amr::amrnbenc_init(path.c_str(), 0, mode);
     if (!e) return {};
     for (const auto& f : frames) {
-        if (wide) amr::amrwbenc_encode(e, f.data());
-        else amr::amrnbenc_encode(e, f.data());
+        if (wide)
+            amr::amrwbenc_encode(e, f.data());
+        else
+            amr::amrnbenc_encode(e, f.data());
     }
-    if (wide) amr::amrwbenc_quit(e);
-    else amr::amrnbenc_quit(e);
+    if (wide)
+        amr::amrwbenc_quit(e);
+    else
+        amr::amrnbenc_quit(e);
     return ReadFile(path);
 }
 
-std::vector<int16_t> Slice(const std::vector<int16_t>& v, size_t from, size_t count,
-                           size_t padTo) {
+std::vector<int16_t> Slice(const std::vector<int16_t>& v, size_t from, size_t count, size_t padTo) {
     std::vector<int16_t> s(v.begin() + from, v.begin() + from + count);
     s.resize(padTo, 0);
     return s;
@@ -168,8 +172,8 @@ TEST(AmrWriter, EveryModeAndDtxDecodesWithFfmpegLikeOurReader) {
         const size_t padded = (input.size() + frame - 1) / frame * frame;
         for (int mode = 0; mode < (wide ? 9 : 8); ++mode) {
             for (int dtx = 0; dtx <= 1; ++dtx) {
-                SCOPED_TRACE(std::string(wide ? "WB" : "NB") + " mode " +
-                             std::to_string(mode) + " dtx " + std::to_string(dtx));
+                SCOPED_TRACE(std::string(wide ? "WB" : "NB") + " mode " + std::to_string(mode) +
+                             " dtx " + std::to_string(dtx));
                 std::string path = dir.file(wide ? "out.awb" : "out.amr");
                 AmrCodecParams p{wide ? 0 : 1, dtx, mode, mode};
                 ASSERT_TRUE(WriteAmr(path, p, input, 1000));
@@ -188,18 +192,17 @@ TEST(AmrWriter, EveryModeAndDtxDecodesWithFfmpegLikeOurReader) {
                     EXPECT_EQ(std::count(types.begin(), types.end(), mode),
                               static_cast<long>(types.size()));
                     ff = DecodeWithFfmpeg(path);
-                    EXPECT_LE(std::abs(static_cast<long>(ff.size()) -
-                                       static_cast<long>(input.size())),
-                              frame);
+                    EXPECT_LE(
+                        std::abs(static_cast<long>(ff.size()) - static_cast<long>(input.size())),
+                        frame);
                 } else {
                     // The pauses became silence descriptors and empty frames.
-                    auto firstPause = std::find_if(types.begin(), types.end(),
-                                                   [&](int t) { return t >= sid; });
+                    auto firstPause =
+                        std::find_if(types.begin(), types.end(), [&](int t) { return t >= sid; });
                     ASSERT_NE(firstPause, types.end());
                     EXPECT_GT(std::count(types.begin(), types.end(), amr::kNoDataFrameType), 10);
-                    auto accepted = std::count_if(types.begin(), types.end(), [&](int t) {
-                        return wide ? t != sid : t < sid;
-                    });
+                    auto accepted = std::count_if(types.begin(), types.end(),
+                                                  [&](int t) { return wide ? t != sid : t < sid; });
                     ff = DecodeWithFfmpegPastErrors(path);
                     EXPECT_EQ(ff.size(), static_cast<size_t>(accepted) * frame);
                     size_t spurt = static_cast<size_t>(firstPause - types.begin()) * frame;
@@ -238,7 +241,7 @@ TEST(AmrWriter, StagingCompletesFramesAndCloseZeroPadsTheLastOne) {
     const auto sig = Speech(2000, 8000);
     const std::string out = dir.file("w.amr"), ref = dir.file("ref.amr");
 
-    {   // 100 then 100 samples: one frame of the first 160, 40 staged and
+    {  // 100 then 100 samples: one frame of the first 160, 40 staged and
         // padded with 120 zeros at Close.
         CAmrWriter w;
         AmrCodecParams p{1, 0, 7, 0};
@@ -248,21 +251,21 @@ TEST(AmrWriter, StagingCompletesFramesAndCloseZeroPadsTheLastOne) {
         EXPECT_EQ(w.Write(sig.data(), nullptr, 100), 1);
         EXPECT_EQ(w.Write(sig.data() + 100, nullptr, 100), 1);
         w.Close();
-        EXPECT_EQ(ReadFile(out), EncodeDirect(ref, false, 7, {Slice(sig, 0, 160, 160),
-                                                               Slice(sig, 160, 40, 160)}));
+        EXPECT_EQ(ReadFile(out),
+                  EncodeDirect(ref, false, 7, {Slice(sig, 0, 160, 160), Slice(sig, 160, 40, 160)}));
     }
-    {   // Exactly one wide-band frame: encoded from the block, nothing
+    {  // Exactly one wide-band frame: encoded from the block, nothing
         // staged, so Close adds no frame.
         const auto wsig = Speech(320, 16000);
         ASSERT_TRUE(WriteAmr(out, AmrCodecParams{0, 0, 0, 4}, wsig, 320));
         EXPECT_EQ(ReadFile(out), EncodeDirect(ref, true, 4, {wsig}));
     }
-    {   // 10 samples only: one frame of 10 samples and 150 zeros.
+    {  // 10 samples only: one frame of 10 samples and 150 zeros.
         std::vector<int16_t> ten(sig.begin(), sig.begin() + 10);
         ASSERT_TRUE(WriteAmr(out, AmrCodecParams{1, 0, 2, 0}, ten, 10));
         EXPECT_EQ(ReadFile(out), EncodeDirect(ref, false, 2, {Slice(sig, 0, 10, 160)}));
     }
-    {   // Odd blocks across frame borders give the same file as one block.
+    {  // Odd blocks across frame borders give the same file as one block.
         std::string single = dir.file("single.amr");
         ASSERT_TRUE(WriteAmr(out, AmrCodecParams{1, 0, 6, 0}, sig, 37));
         ASSERT_TRUE(WriteAmr(single, AmrCodecParams{1, 0, 6, 0}, sig, 2000));
@@ -305,7 +308,7 @@ TEST(AmrWriter, OpenFailsCleanlyAndAnUnopenedWriterWritesNothing) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
-    {   // Close returns the writer to its defaults: no parameters, no path.
+    {  // Close returns the writer to its defaults: no parameters, no path.
         CAmrWriter w;
         AmrCodecParams p{1, 0, 6, 6};
         w.SetCodecParams(p);

@@ -127,10 +127,11 @@ int Snap(int value, std::span<const int> list) {
 // The automatic bit rate the conversion engine asks for at a rate and
 // channel count.
 int SuggestedBitrate(int rate, int channels) {
-    struct Row { int upTo, mono, stereo; };
-    constexpr Row rows[] = {{11025, 24000, 48000}, {12000, 24000, 48000},
-                            {16000, 32000, 56000}, {22050, 48000, 64000},
-                            {24000, 48000, 64000}, {32000, 64000, 96000},
+    struct Row {
+        int upTo, mono, stereo;
+    };
+    constexpr Row rows[] = {{11025, 24000, 48000}, {12000, 24000, 48000}, {16000, 32000, 56000},
+                            {22050, 48000, 64000}, {24000, 48000, 64000}, {32000, 64000, 96000},
                             {44100, 96000, 128000}};
     for (const Row& r : rows)
         if (rate <= r.upTo) return channels == 1 ? r.mono : r.stereo;
@@ -172,20 +173,21 @@ std::vector<MatrixCase> BuildCases() {
             }
             auto add = [&](int r, int n, int b, const char* tag) {
                 std::ostringstream name;
-                name << e.code << "_" << e.extension << "_" << std::hex << c.CodecID
-                     << std::dec << "_" << r << "_" << n << "ch_" << tag;
+                name << e.code << "_" << e.extension << "_" << std::hex << c.CodecID << std::dec
+                     << "_" << r << "_" << n << "ch_" << tag;
                 cases.push_back({e.code, e.extension, e.container, c.CodecID, r, n, b, name.str()});
             };
             add(rate, ch, br, "default");
 
             // Another rate of the list and the other channel count.
-            int altRate = c.sampleRates.front() != rate ? c.sampleRates.front()
-                                                        : c.sampleRates.back();
+            int altRate =
+                c.sampleRates.front() != rate ? c.sampleRates.front() : c.sampleRates.back();
             int altCh = AdjustToMask(3 - ch, c.channelMask);
             int altBr = 0;
             if (!c.bitRates.empty())
-                altBr = c.bitRates.back() < 100 ? c.bitRates[1]  // G.726 bits
-                                                : Snap(SuggestedBitrate(altRate, altCh), c.bitRates);
+                altBr = c.bitRates.back() < 100
+                            ? c.bitRates[1]  // G.726 bits
+                            : Snap(SuggestedBitrate(altRate, altCh), c.bitRates);
             if (altRate != rate || altCh != ch || altBr != br) add(altRate, altCh, altBr, "other");
         }
     }
@@ -196,7 +198,8 @@ std::map<std::string, std::string> ProbeAll(const std::string& path) {
     std::string out;
     Run("ffprobe -v error -select_streams a:0 -show_entries "
         "stream=codec_name,sample_rate,channels:format=format_name:"
-        "format_tags:stream_tags -of default=nw=1 " + Quote(path) + " 2>/dev/null",
+        "format_tags:stream_tags -of default=nw=1 " +
+            Quote(path) + " 2>/dev/null",
         &out);
     std::map<std::string, std::string> fields;
     std::istringstream in(out);
@@ -237,9 +240,14 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
         w.SetSampleRate(mc.rate);
         w.SetChannels(mc.channels);
         w.SetBitrate(mc.bitrate);
-        w.SetTags({.title = kTitle, .artist = "Artist", .album = "Album",
-                   .year = "2024", .genre = "Genre", .comment = "Comment",
-                   .track = "3", .composer = "Composer",
+        w.SetTags({.title = kTitle,
+                   .artist = "Artist",
+                   .album = "Album",
+                   .year = "2024",
+                   .genre = "Genre",
+                   .comment = "Comment",
+                   .track = "3",
+                   .composer = "Composer",
                    .copyright = "Copyright"});
         w.SetFileName(path);
         ASSERT_EQ(w.Open(), 1) << w.GetLastError();
@@ -291,24 +299,22 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
     ASSERT_FALSE(decoded.empty());
     const long decodedFrames = static_cast<long>(decoded.size()) / mc.channels;
     switch (codec->fidelity) {
-    case Fidelity::Exact:
-        EXPECT_EQ(decoded, signal);
-        break;
-    case Fidelity::Unsigned8: {
-        ASSERT_EQ(decoded.size(), signal.size());
-        size_t bad = 0;
-        for (size_t i = 0; i < signal.size(); ++i)
-            if (decoded[i] != static_cast<int16_t>((signal[i] >> 8) * 256)) ++bad;
-        EXPECT_EQ(bad, 0u);
-        break;
-    }
-    case Fidelity::Lossy:
-        // At most one encoder frame of padding, plus the encoder's start-up
-        // delay where the container cannot say that it must be skipped.
-        // (Vorbis in Ogg may end half a short block early.)
-        EXPECT_GE(decodedFrames, frames - std::max(frameSize, 128));
-        EXPECT_LE(decodedFrames, frames + 2 * std::max(frameSize, 1152));
-        break;
+        case Fidelity::Exact: EXPECT_EQ(decoded, signal); break;
+        case Fidelity::Unsigned8: {
+            ASSERT_EQ(decoded.size(), signal.size());
+            size_t bad = 0;
+            for (size_t i = 0; i < signal.size(); ++i)
+                if (decoded[i] != static_cast<int16_t>((signal[i] >> 8) * 256)) ++bad;
+            EXPECT_EQ(bad, 0u);
+            break;
+        }
+        case Fidelity::Lossy:
+            // At most one encoder frame of padding, plus the encoder's start-up
+            // delay where the container cannot say that it must be skipped.
+            // (Vorbis in Ogg may end half a short block early.)
+            EXPECT_GE(decodedFrames, frames - std::max(frameSize, 128));
+            EXPECT_LE(decodedFrames, frames + 2 * std::max(frameSize, 1152));
+            break;
     }
 }
 

@@ -49,9 +49,8 @@ void Split(const std::vector<int16_t>& in, int channels, std::vector<int16_t>& l
 
 // Writes `signal` (interleaved) in blocks of `block` frames; false when
 // Open or a Write fails.
-bool WriteSignal(const WriterSetup& s, const std::string& path,
-                 const std::vector<int16_t>& signal, int block,
-                 int* frameSize = nullptr) {
+bool WriteSignal(const WriterSetup& s, const std::string& path, const std::vector<int16_t>& signal,
+                 int block, int* frameSize = nullptr) {
     CFFmpegWriter w;
     Configure(w, s, path);
     if (!w.Open()) return false;
@@ -97,8 +96,7 @@ TEST(FFmpegWriterFraming, BlocksOf1000FillWhole1152FrameMp2Frames) {
     const std::string path = dir.file("a.mp2");
     auto signal = Sine(10000, 2, 44100, 440.0);
     int frameSize = 0;
-    ASSERT_TRUE(WriteSignal({"mp2", kCodecMp2, 44100, 2, 128000}, path, signal, 1000,
-                            &frameSize));
+    ASSERT_TRUE(WriteSignal({"mp2", kCodecMp2, 44100, 2, 128000}, path, signal, 1000, &frameSize));
     EXPECT_EQ(frameSize, 1152);
     // 10000 frames make eight whole encoder frames and a partial ninth that
     // Close completes with silence: exactly nine frames, no more, no less.
@@ -123,8 +121,7 @@ TEST(FFmpegWriterFraming, LargeBlocksAreCutIntoChunksForPcm) {
     const std::string path = dir.file("a.wav");
     auto signal = Sine(30001, 2, 48000, 1000.0);
     int frameSize = -1;
-    ASSERT_TRUE(WriteSignal({"wav", kCodecPcmS16Le, 48000, 2}, path, signal, 30001,
-                            &frameSize));
+    ASSERT_TRUE(WriteSignal({"wav", kCodecPcmS16Le, 48000, 2}, path, signal, 30001, &frameSize));
     EXPECT_EQ(frameSize, 0);
     EXPECT_EQ(DecodeWithFfmpeg(path), signal);
 }
@@ -150,8 +147,8 @@ TEST(FFmpegWriterSamples, TwentyFourBitKeepsTheSampleInTheTopBytes) {
     ASSERT_TRUE(WriteSignal({"wav", kCodecPcmS24Le, 44100, 1}, path, kEdgeSamples, 1152));
     // 0x1234 becomes 0x12340000 whose top 24 bits are stored: 00 34 12.
     EXPECT_EQ(AudioPayload(ReadFile(path)),
-              (std::vector<uint8_t>{0x00, 0x34, 0x12, 0x00, 0x00, 0x80, 0x00, 0xFF, 0x7F,
-                                    0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x40}));
+              (std::vector<uint8_t>{0x00, 0x34, 0x12, 0x00, 0x00, 0x80, 0x00, 0xFF, 0x7F, 0x00,
+                                    0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x40}));
     EXPECT_EQ(DecodeWithFfmpeg(path), kEdgeSamples);
 
     // Big-endian in AIFF, stereo.
@@ -249,7 +246,7 @@ TEST(FFmpegWriterChannels, StereoFromOneBufferDuplicatesIt) {
     // Left passed as both pointers (a mono source written as stereo), and a
     // null right pointer, through a PCM and a frame-based codec.
     for (const WriterSetup& s : {WriterSetup{"wav", kCodecPcmS16Le, 44100, 2},
-                           WriterSetup{"flac", kCodecFlac, 44100, 2}}) {
+                                 WriterSetup{"flac", kCodecFlac, 44100, 2}}) {
         for (bool nullRight : {false, true}) {
             const std::string path = dir.file(std::string(nullRight ? "n." : "s.") + s.container);
             CFFmpegWriter w;
@@ -257,7 +254,8 @@ TEST(FFmpegWriterChannels, StereoFromOneBufferDuplicatesIt) {
             ASSERT_TRUE(w.Open());
             for (int done = 0; done < 5000; done += 1152) {
                 int n = std::min(1152, 5000 - done);
-                EXPECT_TRUE(w.Write(mono.data() + done, nullRight ? nullptr : mono.data() + done, n));
+                EXPECT_TRUE(
+                    w.Write(mono.data() + done, nullRight ? nullptr : mono.data() + done, n));
             }
             w.Close();
             EXPECT_EQ(Probe(path, "channels"), "2");
@@ -287,8 +285,8 @@ TEST(FFmpegWriterCodecs, AmrNbModeFollowsTheBitRate) {
     EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(10200), 6);
     EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(0), 0);
     EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(128000), 7);
-    EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(7700), 5);   // nearer 7950
-    EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(4950), 0);   // tie → lower
+    EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(7700), 5);  // nearer 7950
+    EXPECT_EQ(CAmrNbPacketEncoder::ModeForBitrate(4950), 0);  // tie → lower
 
     // Storage-format frames of 1 + 12 (4.75 kbit/s) and 1 + 31 (12.2) bytes,
     // 50 per second; 1000 samples make six whole frames and a padded seventh.
@@ -305,7 +303,10 @@ TEST(FFmpegWriterCodecs, AmrNbModeFollowsTheBitRate) {
 
 TEST(FFmpegWriterCodecs, UnmanageableBitRatesMoveToTheNearestManagedOne) {
     TempDir dir;
-    struct Case { WriterSetup setup; int lowest, highest; };
+    struct Case {
+        WriterSetup setup;
+        int lowest, highest;
+    };
     const Case cases[] = {
         // Layer II: MPEG-1 rates have no 144 kbit/s, MPEG-2 rates stop at 160.
         {{"mp2", kCodecMp2, 44100, 2, 144000}, 128000, 128000},
@@ -337,14 +338,19 @@ TEST(FFmpegWriterCodecs, UnmanageableBitRatesMoveToTheNearestManagedOne) {
 TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
     TempDir dir;
     for (const WriterSetup& s : {WriterSetup{"mp3", kCodecMp3, 44100, 2, 128000},
-                           WriterSetup{"ipod", kCodecAac, 44100, 2, 128000}}) {
+                                 WriterSetup{"ipod", kCodecAac, 44100, 2, 128000}}) {
         const std::string path = dir.file("t." + s.container);
         {
             CFFmpegWriter w;
             Configure(w, s, path);
-            TagInfo tags{.title = "标题", .artist = "歌手", .album = "Album",
-                         .year = "1999", .genre = "Genre", .comment = "Comment",
-                         .track = "12", .composer = "Composer",
+            TagInfo tags{.title = "标题",
+                         .artist = "歌手",
+                         .album = "Album",
+                         .year = "1999",
+                         .genre = "Genre",
+                         .comment = "Comment",
+                         .track = "12",
+                         .composer = "Composer",
                          .copyright = "(C) Someone"};
             std::string& title = tags.title;
             w.SetTags(tags);
@@ -392,7 +398,9 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     CFFmpegWriter w;
     Configure(w, {"matroska", kCodecMp3, 44100, 2, 128000}, path);
     TagInfo tags;
-    tags.title = "A\xff" "B";
+    tags.title =
+        "A\xff"
+        "B";
     w.SetTags(tags);
     ASSERT_TRUE(w.Open());
     auto sig = Sine(1152, 2, 44100, 440.0);
@@ -400,7 +408,9 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     Split(sig, 2, l, r);
     w.Write(l.data(), r.data(), 1152);
     w.Close();
-    EXPECT_EQ(ProbeTag(path, "title"), "A\xEF\xBF\xBD" "B");  // U+FFFD
+    EXPECT_EQ(ProbeTag(path, "title"),
+              "A\xEF\xBF\xBD"
+              "B");  // U+FFFD
     EXPECT_EQ(ProbeTag(path, "artist"), "");
     EXPECT_EQ(ProbeTag(path, "track"), "");
 }
@@ -408,16 +418,14 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
 TEST(FFmpegWriterTags, TaglessContainers) {
     for (const char* c : {"wav", "aiff", "au", "voc", "mmf", "flv", "swf"})
         EXPECT_FALSE(CFFmpegWriter::ContainerCarriesTags(c)) << c;
-    for (const char* c : {"mp3", "ipod", "mp4", "mov", "3gp", "3g2", "ogg", "flac",
-                          "matroska", "avi", "adts", "ac3", "mp2", "mpeg"})
+    for (const char* c : {"mp3", "ipod", "mp4", "mov", "3gp", "3g2", "ogg", "flac", "matroska",
+                          "avi", "adts", "ac3", "mp2", "mpeg"})
         EXPECT_TRUE(CFFmpegWriter::ContainerCarriesTags(c)) << c;
 }
 
 // ---- Open failures ----------------------------------------------------------
 
-bool FolderIsEmpty(const TempDir& dir) {
-    return std::filesystem::is_empty(dir.path());
-}
+bool FolderIsEmpty(const TempDir& dir) { return std::filesystem::is_empty(dir.path()); }
 
 TEST(FFmpegWriterOpen, RefusedSetupsLeaveNoFile) {
     TempDir dir;
@@ -427,11 +435,11 @@ TEST(FFmpegWriterOpen, RefusedSetupsLeaveNoFile) {
         {"", kCodecPcmS16Le, 44100, 2},
         {"wav", 0x99999, 44100, 2},
         {"wav", 0, 44100, 2},
-        {"ac3", kCodecAc3, 8000, 2, 128000},      // the encoder refuses the rate
-        {"wav", kCodecPcmS16Le, 44100, 3},        // not 1 or 2 channels
+        {"ac3", kCodecAc3, 8000, 2, 128000},  // the encoder refuses the rate
+        {"wav", kCodecPcmS16Le, 44100, 3},    // not 1 or 2 channels
         {"wav", kCodecPcmS16Le, 0, 2},
-        {"3gp", kCodecAmrNb, 16000, 1, 12200},    // AMR-NB is 8000 Hz only
-        {"mmf", kCodecAdpcmYamaha, 6000, 1},      // the muxer refuses the rate
+        {"3gp", kCodecAmrNb, 16000, 1, 12200},  // AMR-NB is 8000 Hz only
+        {"mmf", kCodecAdpcmYamaha, 6000, 1},    // the muxer refuses the rate
     };
     for (const WriterSetup& s : refused) {
         CFFmpegWriter w;
@@ -494,8 +502,12 @@ TEST(FFmpegWriterOpen, WritersShareNoState) {
     auto a = Sine(44100, 2, 44100, 440.0);
     auto b = Sine(22050, 1, 22050, 880.0);
     bool okA = false, okB = false;
-    std::thread ta([&] { okA = WriteSignal({"flac", kCodecFlac, 44100, 2}, dir.file("a.flac"), a, 1000); });
-    std::thread tb([&] { okB = WriteSignal({"wav", kCodecPcmS24Le, 22050, 1}, dir.file("b.wav"), b, 1152); });
+    std::thread ta([&] {
+        okA = WriteSignal({"flac", kCodecFlac, 44100, 2}, dir.file("a.flac"), a, 1000);
+    });
+    std::thread tb([&] {
+        okB = WriteSignal({"wav", kCodecPcmS24Le, 22050, 1}, dir.file("b.wav"), b, 1152);
+    });
     ta.join();
     tb.join();
     ASSERT_TRUE(okA && okB);

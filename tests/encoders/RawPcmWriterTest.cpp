@@ -21,8 +21,7 @@ TEST(RawPcmWriter, WritesStereoInterleavedLittleEndian) {
     int16_t l[1] = {0x0102}, r[1] = {-2};
     EXPECT_TRUE(w.Write(l, r, 1));
     w.Close();
-    EXPECT_EQ(ReadFile(dir.file("out.raw")),
-              (std::vector<uint8_t>{0x02, 0x01, 0xFE, 0xFF}));
+    EXPECT_EQ(ReadFile(dir.file("out.raw")), (std::vector<uint8_t>{0x02, 0x01, 0xFE, 0xFF}));
 }
 
 TEST(RawPcmWriter, MonoIgnoresTheRightBufferAndFullBlocksFit) {
@@ -39,9 +38,9 @@ TEST(RawPcmWriter, MonoIgnoresTheRightBufferAndFullBlocksFit) {
     auto bytes = ReadFile(dir.file("mono.raw"));
     ASSERT_EQ(bytes.size(), (kBlockFrames + 3) * 2u);
     EXPECT_EQ(static_cast<int16_t>(bytes[0] | (bytes[1] << 8)), -600);
-    EXPECT_EQ(static_cast<int16_t>(bytes[kBlockFrames * 2 + 4] |
-                                   (bytes[kBlockFrames * 2 + 5] << 8)),
-              -598);
+    EXPECT_EQ(
+        static_cast<int16_t>(bytes[kBlockFrames * 2 + 4] | (bytes[kBlockFrames * 2 + 5] << 8)),
+        -598);
 }
 
 TEST(RawPcmWriter, OpenTruncatesAndFailsOnMissingFolder) {

@@ -16,8 +16,8 @@ using namespace testsupport;
 
 namespace {
 
-wma::WmaCodecFormat Format(int rate, int channels, int bitrate,
-                           int tag = wma::kFormatTagWma2, const std::string& text = "") {
+wma::WmaCodecFormat Format(int rate, int channels, int bitrate, int tag = wma::kFormatTagWma2,
+                           const std::string& text = "") {
     wma::WmaCodecFormat f;
     f.description = text;
     f.bitrate = bitrate;
@@ -34,8 +34,8 @@ WmaFormatList ListOf(const std::vector<wma::WmaCodecFormat>& formats) {
 // "rate/bitrate/channels" of an item, for readable comparisons.
 std::string Key(const WmaFormatItem* item) {
     if (!item) return "none";
-    return std::to_string(item->mediaType.samplesPerSec) + "/" +
-           std::to_string(item->bitrate) + "/" + std::to_string(item->mediaType.channels);
+    return std::to_string(item->mediaType.samplesPerSec) + "/" + std::to_string(item->bitrate) +
+           "/" + std::to_string(item->mediaType.channels);
 }
 
 std::string Select(const WmaFormatList& list, int rate, int bitrate, int channels) {
@@ -45,8 +45,8 @@ std::string Select(const WmaFormatList& list, int rate, int bitrate, int channel
 // Every container tag, by its name in lower case, from one ffprobe run.
 std::map<std::string, std::string> ProbeTags(const std::string& path) {
     std::string out;
-    testsupport::Run("ffprobe -v error -show_entries format_tags -of default=nw=1 " +
-                         Quote(path) + " 2>/dev/null",
+    testsupport::Run("ffprobe -v error -show_entries format_tags -of default=nw=1 " + Quote(path) +
+                         " 2>/dev/null",
                      &out);
     std::map<std::string, std::string> tags;
     size_t at = 0;
@@ -69,22 +69,19 @@ std::map<std::string, std::string> ProbeTags(const std::string& path) {
 
 TEST(WmaFormats, ListOrderDuplicatesAndFilters) {
     const WmaFormatList list = ListOf({
-        Format(44100, 2, 128000),
-        Format(22050, 1, 20000),
-        Format(44100, 2, 64000),
-        Format(44100, 1, 128000),                    // same rate and bit rate, mono
-        Format(44100, 2, 128000),                    // duplicate
+        Format(44100, 2, 128000), Format(22050, 1, 20000), Format(44100, 2, 64000),
+        Format(44100, 1, 128000),  // same rate and bit rate, mono
+        Format(44100, 2, 128000),  // duplicate
         Format(48000, 2, 192000, wma::kFormatTagWmaPro),
         Format(32000, 2, 48000, wma::kFormatTagWma2, "48 kbps, 32 kHz, stereo (a/v) CBR"),
         Format(44100, 2, 96000, wma::kFormatTagPcm),
         Format(44100, 6, 256000, wma::kFormatTagWmaPro),
-        Format(44100, 1, 128000),                    // duplicate of the mono one
+        Format(44100, 1, 128000),  // duplicate of the mono one
     });
     std::vector<std::string> keys;
     for (const auto& item : list) keys.push_back(Key(&item));
-    EXPECT_EQ(keys, (std::vector<std::string>{"22050/20000/1", "44100/64000/2",
-                                              "44100/128000/1", "44100/128000/2",
-                                              "48000/192000/2"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"22050/20000/1", "44100/64000/2", "44100/128000/1",
+                                              "44100/128000/2", "48000/192000/2"}));
 
     WmaFormatList built{{}};
     ASSERT_EQ(BuildWmaFormatList(built), 1);
@@ -92,8 +89,9 @@ TEST(WmaFormats, ListOrderDuplicatesAndFilters) {
     for (size_t i = 1; i < built.size(); ++i) {
         const auto& a = built[i - 1].mediaType;
         const auto& b = built[i].mediaType;
-        ASSERT_TRUE(a.samplesPerSec < b.samplesPerSec ||
-                    (a.samplesPerSec == b.samplesPerSec && built[i - 1].bitrate <= built[i].bitrate));
+        ASSERT_TRUE(
+            a.samplesPerSec < b.samplesPerSec ||
+            (a.samplesPerSec == b.samplesPerSec && built[i - 1].bitrate <= built[i].bitrate));
         if (a.samplesPerSec == b.samplesPerSec && built[i - 1].bitrate == built[i].bitrate) {
             ASSERT_NE(a.channels, b.channels);
         }
@@ -101,9 +99,9 @@ TEST(WmaFormats, ListOrderDuplicatesAndFilters) {
 }
 
 TEST(WmaFormats, SelectNearestBitrateOfExactRate) {
-    const WmaFormatList list = ListOf({Format(44100, 2, 64000), Format(44100, 2, 96000),
-                                       Format(44100, 2, 128000), Format(32000, 2, 128000),
-                                       Format(48000, 2, 32000), Format(44100, 1, 100000)});
+    const WmaFormatList list =
+        ListOf({Format(44100, 2, 64000), Format(44100, 2, 96000), Format(44100, 2, 128000),
+                Format(32000, 2, 128000), Format(48000, 2, 32000), Format(44100, 1, 100000)});
     EXPECT_EQ(Select(list, 44100, 100000, 2), "44100/96000/2");
     EXPECT_EQ(Select(list, 44100, 112000, 2), "44100/128000/2");  // a tie: the higher
     EXPECT_EQ(Select(list, 44100, 128000, 2), "44100/128000/2");
@@ -114,14 +112,14 @@ TEST(WmaFormats, SelectNearestBitrateOfExactRate) {
 
 TEST(WmaFormats, SelectWithoutTheExactRate) {
     // Stereo at 32000 and 48000 Hz only: the lowest 48000 Hz format.
-    const WmaFormatList a = ListOf({Format(32000, 2, 48000), Format(32000, 2, 96000),
-                                    Format(48000, 2, 128000), Format(48000, 2, 192000),
-                                    Format(44100, 1, 64000)});
+    const WmaFormatList a =
+        ListOf({Format(32000, 2, 48000), Format(32000, 2, 96000), Format(48000, 2, 128000),
+                Format(48000, 2, 192000), Format(44100, 1, 64000)});
     EXPECT_EQ(Select(a, 44100, 128000, 2), "48000/128000/2");
     EXPECT_EQ(Select(a, 8000, 320000, 2), "32000/48000/2");
     // Only 22050 Hz mono: the highest of them.
-    const WmaFormatList b = ListOf({Format(22050, 1, 20000), Format(22050, 1, 32000),
-                                    Format(22050, 1, 24000)});
+    const WmaFormatList b =
+        ListOf({Format(22050, 1, 20000), Format(22050, 1, 32000), Format(22050, 1, 24000)});
     EXPECT_EQ(Select(b, 44100, 20000, 1), "22050/32000/1");
     // Stereo asked of a mono-only list, or of an empty one.
     EXPECT_EQ(Select(b, 22050, 20000, 2), "none");
@@ -133,10 +131,10 @@ TEST(WmaFormats, AutoParams) {
         int rate, channels, wantRate, wantBitrate;
     };
     const Case cases[] = {
-        {8000, 1, 22050, 20000},   {8000, 2, 22050, 32000},   {12000, 2, 22050, 32000},
-        {12001, 1, 44100, 32000},  {16000, 2, 44100, 48000},  {22050, 1, 44100, 48000},
-        {24000, 2, 44100, 64000},  {32000, 2, 44100, 96000},  {44100, 2, 44100, 128000},
-        {44100, 6, 44100, 128000}, {48000, 1, 44100, 48000},  {96000, 2, 48000, 192000},
+        {8000, 1, 22050, 20000},   {8000, 2, 22050, 32000},  {12000, 2, 22050, 32000},
+        {12001, 1, 44100, 32000},  {16000, 2, 44100, 48000}, {22050, 1, 44100, 48000},
+        {24000, 2, 44100, 64000},  {32000, 2, 44100, 96000}, {44100, 2, 44100, 128000},
+        {44100, 6, 44100, 128000}, {48000, 1, 44100, 48000}, {96000, 2, 48000, 192000},
     };
     for (const Case& c : cases) {
         int rate = 0, bitrate = 0;
@@ -186,9 +184,14 @@ TEST(WmaWriter, OutputsAtListFormats) {
             w.SetChannels(c.inChannels);
             w.SetBitrate(item->bitrate);
             w.SetCodecParams(item->mediaType);
-            w.SetTags({.title = "Title", .artist = "Artist", .album = "Album",
-                       .year = "2010", .genre = "Rock", .comment = "Comment",
-                       .track = "3", .composer = "Composer",
+            w.SetTags({.title = "Title",
+                       .artist = "Artist",
+                       .album = "Album",
+                       .year = "2010",
+                       .genre = "Rock",
+                       .comment = "Comment",
+                       .track = "3",
+                       .composer = "Composer",
                        .copyright = "Copyright"});
             w.SetFileName(path);
             ASSERT_EQ(w.Open(), 1) << w.GetLastError();
@@ -209,19 +212,25 @@ TEST(WmaWriter, OutputsAtListFormats) {
         EXPECT_EQ(std::atoi(Probe(path, "channels").c_str()), c.channels);
         EXPECT_NEAR(ProbeNumber(path, "bit_rate"), c.bitrate, c.bitrate * 0.02);
         std::string packet;
-        testsupport::Run("ffprobe -v error -select_streams a:0 -read_intervals %+#1 "
-                         "-show_entries packet=duration_time -of default=nw=1:nk=1 " +
-                             Quote(path),
-                         &packet);
+        testsupport::Run(
+            "ffprobe -v error -select_streams a:0 -read_intervals %+#1 "
+            "-show_entries packet=duration_time -of default=nw=1:nk=1 " +
+                Quote(path),
+            &packet);
         const double packetSeconds = std::atof(packet.c_str());
         ASSERT_GT(packetSeconds, 0.0);
         EXPECT_NEAR(ProbeNumber(path, "duration", true), 2.5, packetSeconds + 0.002);
         const auto tags = ProbeTags(path);
-        const std::map<std::string, std::string> expected = {
-            {"title", "Title"},       {"artist", "Artist"}, {"album_artist", "Artist"},
-            {"comment", "Comment"},   {"album", "Album"},   {"genre", "Rock"},
-            {"track", "3"},           {"wm/year", "2010"},  {"composer", "Composer"},
-            {"copyright", "Copyright"}};
+        const std::map<std::string, std::string> expected = {{"title", "Title"},
+                                                             {"artist", "Artist"},
+                                                             {"album_artist", "Artist"},
+                                                             {"comment", "Comment"},
+                                                             {"album", "Album"},
+                                                             {"genre", "Rock"},
+                                                             {"track", "3"},
+                                                             {"wm/year", "2010"},
+                                                             {"composer", "Composer"},
+                                                             {"copyright", "Copyright"}};
         for (const auto& [key, value] : expected) {
             auto it = tags.find(key);
             ASSERT_NE(it, tags.end()) << key;

@@ -81,13 +81,12 @@ protected:
 TEST_F(FolderSearch, OuterFolderFirstThenEachSubfolderDepthFirstByName) {
     const std::string r = Root();
     for (const char* d : {"/sub2", "/sub1/deeper", "/.hidden"}) MakeDirs(r + d);
-    for (const char* f : {"/z.wav", "/a.wav", "/sub2/e.wav", "/sub1/deeper/d.wav",
-                          "/sub1/c.wav", "/.hidden/h.wav"})
+    for (const char* f :
+         {"/z.wav", "/a.wav", "/sub2/e.wav", "/sub1/deeper/d.wav", "/sub1/c.wav", "/.hidden/h.wav"})
         WriteFile(r + f, "x");
 
-    EXPECT_EQ(BuildFolderList(r),
-              (std::vector<std::string>{r, r + "/.hidden", r + "/sub1", r + "/sub1/deeper",
-                                        r + "/sub2"}));
+    EXPECT_EQ(BuildFolderList(r), (std::vector<std::string>{r, r + "/.hidden", r + "/sub1",
+                                                            r + "/sub1/deeper", r + "/sub2"}));
     SearchFolder(r, settings, found);
     EXPECT_EQ(found, (std::vector<std::string>{r + "/a.wav", r + "/z.wav", r + "/.hidden/h.wav",
                                                r + "/sub1/c.wav", r + "/sub1/deeper/d.wav",
@@ -153,8 +152,7 @@ TEST_F(FolderSearch, ExtensionFilterFollowsShortcutsItWouldDrop) {
     MakeDirs(r);
     MakeDirs(dir.file("elsewhere"));
     WriteFile(dir.file("elsewhere/y.wav"), "x");
-    for (const char* f : {"/song.MP3", "/notes.txt", "/readme", "/clip.Wav"})
-        WriteFile(r + f, "x");
+    for (const char* f : {"/song.MP3", "/notes.txt", "/readme", "/clip.Wav"}) WriteFile(r + f, "x");
     WriteFile(r + "/x.lnk", LinkTo(dir.file("elsewhere/y.wav")));
     WriteFile(r + "/dead.lnk", LinkTo(dir.file("elsewhere/none.wav")));
     WriteFile(r + "/broken.lnk", "not a link");
@@ -246,9 +244,9 @@ TEST_F(AddBatch, AddsEachReadableFileOnceWithProgressTexts) {
         EXPECT_EQ(entry.Channels, 1);
         EXPECT_EQ(entry.Duration, 1);
     }
-    EXPECT_EQ(progress.fileTexts,
-              (std::vector<std::string>{"[1/3] 正在添加文件 a.wav..", "[2/3] 正在添加文件 what?.wav..",
-                                        "[3/3] 正在添加文件 c.wav.."}));
+    EXPECT_EQ(progress.fileTexts, (std::vector<std::string>{"[1/3] 正在添加文件 a.wav..",
+                                                            "[2/3] 正在添加文件 what?.wav..",
+                                                            "[3/3] 正在添加文件 c.wav.."}));
     EXPECT_EQ(progress.lastPosition, 3u);
     EXPECT_EQ(progress.lastTotal, 3u);
 
@@ -312,10 +310,11 @@ TEST_F(AddBatch, ClosingNoteNamesTheCauseWhereKnown) {
     EXPECT_EQ(progress.fileTexts.at(2), "[1/2] 正在添加文件 bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav..");
     // Each note stands after the files it concerns: the CD track keeps its
     // own cause instead of being blamed on the odd name.
-    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav") +
-                             "\n\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试." +
-                             "\n\n" + dir.file("Track01.cda") +
-                             "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
+    EXPECT_EQ(r.message,
+              "无法载入以下文件.\n\n" + dir.file("bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav") +
+                  "\n\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试." +
+                  "\n\n" + dir.file("Track01.cda") +
+                  "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
     EXPECT_EQ(list.paths.size(), 1u);
 }
 
@@ -325,7 +324,8 @@ TEST_F(AddBatch, FailuresAreGroupedUnderTheCauseThatConcernsThem) {
     WriteFile(dir.file("Track01.cda"), "RIFF....CDDAfmt ");
     AddPathListResult r = Add({dir.file("one.xyz"), dir.file("Track01.cda"), dir.file("two.xyz")});
     EXPECT_EQ(r.failed, 3);
-    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("one.xyz") + "\n" + dir.file("two.xyz") +
-                             "\n\n" + AddFailureSupportNote() + "\n\n" + dir.file("Track01.cda") +
+    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("one.xyz") + "\n" +
+                             dir.file("two.xyz") + "\n\n" + AddFailureSupportNote() + "\n\n" +
+                             dir.file("Track01.cda") +
                              "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
 }

@@ -94,7 +94,8 @@ protected:
 
     void Add(const std::string& name, const std::string& ffmpegArgs) {
         std::string path = dir.file(name);
-        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y " + ffmpegArgs + " " + Quote(path)), 0);
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y " + ffmpegArgs + " " + Quote(path)),
+                  0);
         FileEntry e;
         e.Path = path;
         e.InputType = InputTypeOf(path);
@@ -143,8 +144,7 @@ TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsSho
 }
 
 TEST_F(ConversionRunTest, CancelDuringTheSecondFileEndsTheRunCleanly) {
-    for (const char* name : {"a.wav", "b.wav", "c.wav"})
-        Add(name, "-f lavfi -i sine=duration=4");
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) Add(name, "-f lavfi -i sine=duration=4");
     host.progress.cancelAtFile = 2;
     Each(kFormatMp3);
     EXPECT_EQ(host.output[10], "a.mp3");
@@ -179,8 +179,11 @@ TEST_F(ConversionRunTest, NormalisationAndDtsPreprocessingRunPerFile) {
     setenv("TMPDIR", tmp.c_str(), 1);
     Add("quiet.wav", "-f lavfi -i sine=frequency=500:duration=1,volume=0.25");
     std::string raw = dir.file("stream.raw");
-    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i sine=sample_rate=48000:duration=1 "
-                  "-ac 2 -c:a dca -strict -2 -f dts " + Quote(raw)), 0);
+    ASSERT_EQ(testsupport::Run(
+                  "ffmpeg -v error -nostdin -y -f lavfi -i sine=sample_rate=48000:duration=1 "
+                  "-ac 2 -c:a dca -strict -2 -f dts " +
+                  Quote(raw)),
+              0);
     Add("film.dts", "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) + " -c:a pcm_s16le -f wav");
     settings.VolumeType = 0;
     Each(kFormatFlac);

@@ -26,8 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Interleaved frames where frame i of channel c holds f(i, c).
-std::vector<int16_t> Frames(int frames, int channels,
-                            const std::function<int16_t(int, int)>& f) {
+std::vector<int16_t> Frames(int frames, int channels, const std::function<int16_t(int, int)>& f) {
     std::vector<int16_t> v(static_cast<size_t>(frames) * channels);
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c) v[static_cast<size_t>(i) * channels + c] = f(i, c);
@@ -110,8 +109,7 @@ TEST_F(ConvertFileTest, ConvertsIntoDifferentWritersWithResolvedParameters) {
 TEST_F(ConvertFileTest, ResampledOutputIsAsLongAsTheInput) {
     // 1.5 s at 44100 Hz to 22050 and 48000 Hz FLAC: the length follows the
     // rate exactly (within one frame), nothing is cut off at the end.
-    WriteWav(dir.file("src.wav"), 44100, 2,
-             Frames(66150, 2, [](int i, int c) {
+    WriteWav(dir.file("src.wav"), 44100, 2, Frames(66150, 2, [](int i, int c) {
                  return static_cast<int16_t>(8000 * std::sin(i * 0.05 + c));
              }));
     OutputFormatEntry& flac = Format(kFormatFlac);
@@ -219,12 +217,12 @@ TEST_F(ConvertFileTest, MonoChoicesAndMonoToStereo) {
 
 TEST_F(ConvertFileTest, DtsInWavDecodesThroughThePreprocessingPass) {
     // A DTS stream at 48000 Hz carried in the samples of a 44100 Hz WAV file.
-    std::string raw = MakeWithFfmpeg(
-        "dts.raw", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 "
-                   "-c:a dca -strict -2 -f dts");
-    std::string wav = MakeWithFfmpeg("music.dts",
-                                     "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) +
-                                         " -c:a pcm_s16le -f wav");
+    std::string raw =
+        MakeWithFfmpeg("dts.raw",
+                       "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 "
+                       "-c:a dca -strict -2 -f dts");
+    std::string wav = MakeWithFfmpeg(
+        "music.dts", "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) + " -c:a pcm_s16le -f wav");
     FileEntry record;
     record.Path = wav;
     record.InputType = kInputDts;
@@ -245,9 +243,9 @@ TEST_F(ConvertFileTest, DtsInWavDecodesThroughThePreprocessingPass) {
 }
 
 TEST_F(ConvertFileTest, TagsFollowThePolicy) {
-    std::string src = MakeWithFfmpeg(
-        "a.b.wav", "-f lavfi -i sine=duration=0.5 -metadata title=Original "
-                   "-metadata artist=Someone");
+    std::string src = MakeWithFfmpeg("a.b.wav",
+                                     "-f lavfi -i sine=duration=0.5 -metadata title=Original "
+                                     "-metadata artist=Someone");
     settings.ID3TagType = 1;
     settings.TitleAsFileName = 1;
     settings.Artist = "Custom Artist";
@@ -316,8 +314,8 @@ TEST_F(ConvertFileTest, FailureAndCancelLeaveNoPartialOutputAndKeepTheOldTarget)
 }
 
 TEST_F(ConvertFileTest, FileWithoutAudioClearsTheAudioFoundFlag) {
-    std::string video = MakeWithFfmpeg(
-        "video.mkv", "-f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v mpeg4");
+    std::string video =
+        MakeWithFfmpeg("video.mkv", "-f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v mpeg4");
     EXPECT_FALSE(Convert(video, dir.file("video.mp3"), kFormatMp3));
     EXPECT_EQ(audioFound, 0);
     EXPECT_FALSE(fs::exists(dir.file("video.mp3")));

@@ -117,8 +117,8 @@ TEST_F(ResolveTest, G726AutomaticBitRateBecomesBitsPerSample) {
     wav.SampleRate = 32000;
     wav.Channels = 2;
     ResolvedParams r = Resolve(wav, 44100, 2);
-    EXPECT_EQ(r.channels, 1);   // mono only
-    EXPECT_EQ(r.bitRate, 5);    // 64000 suggested, nearest of 2..5
+    EXPECT_EQ(r.channels, 1);  // mono only
+    EXPECT_EQ(r.bitRate, 5);   // 64000 suggested, nearest of 2..5
     wav.BitRate = 3;
     EXPECT_EQ(Resolve(wav, 44100, 2).bitRate, 3);
 }

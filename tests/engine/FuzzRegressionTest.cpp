@@ -19,7 +19,8 @@ bool Judge(const std::vector<uint8_t>& input) {
     settings.EnableExtFilter = input[0] & 1;
     settings.FilterExts = text.substr(0, split);
     RebuildFilterList(settings);
-    return PassesExtensionFilter(settings, split == std::string::npos ? "" : text.substr(split + 1));
+    return PassesExtensionFilter(settings,
+                                 split == std::string::npos ? "" : text.substr(split + 1));
 }
 
 std::vector<uint8_t> Input(const char* name) {

@@ -97,8 +97,7 @@ TEST(ResolveOutputPathNaming, NextToTheSource) {
     EXPECT_FALSE(fs::exists(o.path));  // the creation test leaves nothing
 
     EXPECT_EQ(Resolve(NextToSource(), dir.file("track"), "wav").path, dir.file("track.wav"));
-    EXPECT_EQ(Resolve(NextToSource(), dir.file("a.b.c.flac"), "mp3").path,
-              dir.file("a.b.c.mp3"));
+    EXPECT_EQ(Resolve(NextToSource(), dir.file("a.b.c.flac"), "mp3").path, dir.file("a.b.c.mp3"));
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"song.wav"});
 }
 
@@ -125,8 +124,7 @@ TEST(ResolveOutputPathNaming, KeptTreePutsTheSourceFolderBelowTheChosenOne) {
     // the chosen folder.
     EXPECT_EQ(Resolve(InFolder(out, true), "//srv//share/x.mp3", "wav").path,
               out + "/srv/share/x.wav");
-    EXPECT_EQ(Resolve(InFolder(out, true), "/../../etc/y.mp3", "wav").path,
-              out + "/etc/y.wav");
+    EXPECT_EQ(Resolve(InFolder(out, true), "/../../etc/y.mp3", "wav").path, out + "/etc/y.wav");
 
     // A relative source path is taken from the current folder.
     const fs::path cwd = fs::current_path();
@@ -154,8 +152,7 @@ TEST(ResolveOutputPathExisting, NumberedNames) {
 TEST(ResolveOutputPathExisting, AFolderOfTheNameCountsAsExisting) {
     TempDir dir;
     fs::create_directory(dir.file("song.mp3"));
-    EXPECT_EQ(Resolve(NextToSource(11), dir.file("song.wav"), "mp3").path,
-              dir.file("song_1.mp3"));
+    EXPECT_EQ(Resolve(NextToSource(11), dir.file("song.wav"), "mp3").path, dir.file("song_1.mp3"));
     Outcome skip = Resolve(NextToSource(33), dir.file("song.wav"), "mp3");
     EXPECT_FALSE(skip.ok);
     EXPECT_EQ(skip.message, "目标存在并跳过");
@@ -194,8 +191,7 @@ TEST(ResolveOutputPathExisting, OverwriteRefusesTheSourceItself) {
     TempDir dir;
     const std::string src = dir.file("song.mp3");
     WriteFile(src, "source");
-    const std::string refusal =
-        "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
+    const std::string refusal = "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
     CSettings s = NextToSource(22);
     s.OutputFiles2MyDocuments = 1;  // the refusal does not fall back
     Outcome o = Resolve(s, src, "mp3");
@@ -252,8 +248,8 @@ TEST(ResolveOutputPathFailures, UncreatableFileFallsBackToDocuments) {
     s.OutputFiles2MyDocuments = 1;
     Outcome f = Resolve(s, dir.file(stem + ".wav"), "flac");
     EXPECT_FALSE(f.ok);
-    EXPECT_EQ(f.message, "无法创建文件 \"" + (dir.path() / "home/Documents/").string() + stem +
-                             ".flac\"");
+    EXPECT_EQ(f.message,
+              "无法创建文件 \"" + (dir.path() / "home/Documents/").string() + stem + ".flac\"");
 }
 
 TEST(ResolveOutputPathFailures, EmptyFolderFallsBackToDocuments) {

@@ -13,7 +13,8 @@ namespace {
 std::vector<int16_t> SineMono(int frames, int rate, double hz, double amplitude) {
     std::vector<int16_t> v(frames);
     for (int i = 0; i < frames; ++i)
-        v[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
+        v[i] = static_cast<int16_t>(
+            std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate)));
     return v;
 }
 
@@ -73,14 +74,13 @@ struct RateCase {
 };
 
 // Every rate case runs through both resamplers.
-class ResampledLength
-    : public ::testing::TestWithParam<std::tuple<RateCase, ResamplerKind>> {};
+class ResampledLength : public ::testing::TestWithParam<std::tuple<RateCase, ResamplerKind>> {};
 
 TEST_P(ResampledLength, DrainedOutputMatchesInputLengthAndSignal) {
     const RateCase rc = std::get<0>(GetParam());
     CPcmConverter c;
-    ASSERT_TRUE(c.Configure({rc.to, rc.channels, 16}, {rc.from, rc.channels, 16},
-                            std::get<1>(GetParam())));
+    ASSERT_TRUE(
+        c.Configure({rc.to, rc.channels, 16}, {rc.from, rc.channels, 16}, std::get<1>(GetParam())));
     ASSERT_TRUE(c.Resampling());
     const int frames = rc.from;  // one second
     const double hz = 440, amp = 12000;
@@ -143,8 +143,8 @@ TEST(PcmConverterResample, SoxDownsamplingKeepsThePassBandAndRejectsAliases) {
     }
     CPcmConverter c;
     ASSERT_TRUE(c.Configure({to, 1, 16}, {from, 1, 16}, ResamplerKind::Sox));
-    const Output out = Convert(c, in, {}, kBlockFrames,
-                               CPcmConverter::OutputFramesFor(to, from, kBlockFrames));
+    const Output out =
+        Convert(c, in, {}, kBlockFrames, CPcmConverter::OutputFramesFor(to, from, kBlockFrames));
     ASSERT_NEAR(static_cast<double>(out.left.size()), to, 1.0);
     EXPECT_NEAR(LevelDb(out.left, to, 440), 20 * std::log10(7000 / 32768.0), 0.5);
     for (double alias : {3000.0, 1300.0, 2300.0})

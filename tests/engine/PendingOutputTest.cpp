@@ -59,7 +59,8 @@ TEST(PendingOutput, ANameTakenMeanwhileIsKeptOrNumberedUnlessOverwriting) {
             EXPECT_EQ(out.Error(), "目标存在并跳过");
         }
         // No temporary file stays behind either way.
-        for (const std::string& name : Names(dir)) EXPECT_EQ(name.find(".part-"), std::string::npos);
+        for (const std::string& name : Names(dir))
+            EXPECT_EQ(name.find(".part-"), std::string::npos);
     }
 }
 

@@ -56,8 +56,8 @@ protected:
     std::unique_ptr<CAudioReader> Create(const std::string& path, bool conversion = true,
                                          int renderRate = 44100) {
         audioFound = 1;
-        return CreateReader(services, state, path, InputTypeOf(path), renderRate,
-                            conversion, audioFound);
+        return CreateReader(services, state, path, InputTypeOf(path), renderRate, conversion,
+                            audioFound);
     }
 };
 
@@ -133,8 +133,8 @@ TEST_F(ReaderChain, NoReaderGivesTheSupportTextAndTheAudioFoundAnswer) {
 
     // A video without audio: the fallback tells that there is no audio.
     state.errorDetail.clear();
-    std::string video = MakeWithFfmpeg(dir, "silent.mkv",
-                                 "-f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v mpeg4");
+    std::string video = MakeWithFfmpeg(
+        dir, "silent.mkv", "-f lavfi -i testsrc=size=64x48:rate=5:duration=1 -c:v mpeg4");
     auto v = Create(video, /*conversion=*/false, 0);
     if (v) {
         EXPECT_LT(v->GetSampleRate(), 1);  // opened, but without audio
@@ -196,8 +196,7 @@ TEST_F(ReaderChain, AddFileEntryFailureNotesForCdTracksAndFlashFiles) {
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("other.xyz")), -1);
     EXPECT_EQ(state.errorDetail, "before");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("Track01.cda")), -1);
-    EXPECT_EQ(state.errorDetail,
-              "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
+    EXPECT_EQ(state.errorDetail, "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("movie.swf")), -1);
     EXPECT_EQ(state.errorDetail.rfind("注意: 要转换损坏的SWF和FLV文件,您可以使用", 0), 0u);
     state.errorDetail.clear();

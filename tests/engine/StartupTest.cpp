@@ -26,9 +26,8 @@ namespace {
 
 const std::string kFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-const std::vector<std::string> kAllAddOns = {
-    "bassflac.dll", "basscd.dll",   "basswv.dll",
-    "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
+const std::vector<std::string> kAllAddOns = {"bassflac.dll", "basscd.dll",   "basswv.dll",
+                                             "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"};
 
 // One note, format 0, 96 ticks per quarter at 120 bpm: half a second.
 std::vector<uint8_t> TinyMidi() {
@@ -37,8 +36,7 @@ std::vector<uint8_t> TinyMidi() {
     PutBe16(f, 0);
     PutBe16(f, 1);
     PutBe16(f, 96);
-    std::vector<uint8_t> body = {0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0,
-                                 0x00, 0xFF, 0x2F, 0x00};
+    std::vector<uint8_t> body = {0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0, 0x00, 0xFF, 0x2F, 0x00};
     f.insert(f.end(), {'M', 'T', 'r', 'k'});
     PutBe32(f, uint32_t(body.size()));
     f.insert(f.end(), body.begin(), body.end());
@@ -80,12 +78,10 @@ TEST(Startup, LoadsTheSixAddOnsInOrder) {
 TEST(Startup, AMissingAddOnIsSkippedAndStaysDisabled) {
     TempDir dir;
     CCodecRuntime rt;
-    ASSERT_EQ(rt.Start(dir.path().string(), {"BassWV.dll"}),
-              StartResult::Started);
+    ASSERT_EQ(rt.Start(dir.path().string(), {"BassWV.dll"}), StartResult::Started);
     EXPECT_EQ(rt.LoadedAddOns(),
-              (std::vector<std::string>{"bassflac.dll", "basscd.dll",
-                                        "bass_aac.dll", "bass_adx.dll",
-                                        "bass_alac.dll"}));
+              (std::vector<std::string>{"bassflac.dll", "basscd.dll", "bass_aac.dll",
+                                        "bass_adx.dll", "bass_alac.dll"}));
     EXPECT_FALSE(rt.Bass().IsEnabled(bass::AddOn::WavPack));
     EXPECT_TRUE(rt.Bass().IsEnabled(bass::AddOn::Flac));
     EXPECT_TRUE(rt.Bass().IsEnabled(bass::AddOn::Alac));
@@ -99,9 +95,7 @@ TEST(Startup, WithoutAProgramFolderNoAddOnIsLoaded) {
         EXPECT_FALSE(rt.Bass().IsEnabled(bass::AddOn(a))) << a;
 }
 
-TEST(Startup, InitFailureText) {
-    EXPECT_STREQ(kInitFailedMessage, "初始化软件失败 (0x0002020).");
-}
+TEST(Startup, InitFailureText) { EXPECT_STREQ(kInitFailedMessage, "初始化软件失败 (0x0002020)."); }
 
 TEST(Startup, WmaRuntimeLoadsOnceFromTheLinkedLibraries) {
     CCodecRuntime rt;
@@ -114,8 +108,7 @@ TEST(Startup, WmaRuntimeLoadsOnceFromTheLinkedLibraries) {
 
 TEST(Startup, ExecutableFolderIsWhereTheTestRuns) {
     std::error_code ec;
-    EXPECT_TRUE(fs::equivalent(ExecutableFolder(),
-                               fs::path(QUELVOX_BINARY_DIR) / "tests", ec));
+    EXPECT_TRUE(fs::equivalent(ExecutableFolder(), fs::path(QUELVOX_BINARY_DIR) / "tests", ec));
     EXPECT_FALSE(ec);
 }
 
@@ -144,8 +137,7 @@ TEST_F(StartupSoundfont, AFontCopiedLaterIsFoundWithoutARestart) {
     rt.LoadSoundfont(state);
     EXPECT_FALSE(state.soundfontReady);
 
-    fs::copy_file(kFont, dir.file(kSoundfontFileName),
-                  fs::copy_options::overwrite_existing);
+    fs::copy_file(kFont, dir.file(kSoundfontFileName), fs::copy_options::overwrite_existing);
     rt.LoadSoundfont(state);
     EXPECT_TRUE(state.soundfontReady);
     EXPECT_TRUE(rt.IsSoundfontLoaded());
@@ -184,10 +176,14 @@ public:
         setenv("XDG_DATA_DIRS", (folder + "/system").c_str(), 1);
     }
     ~DataHome() {
-        if (old_) setenv("XDG_DATA_HOME", old_->c_str(), 1);
-        else unsetenv("XDG_DATA_HOME");
-        if (oldDirs_) setenv("XDG_DATA_DIRS", oldDirs_->c_str(), 1);
-        else unsetenv("XDG_DATA_DIRS");
+        if (old_)
+            setenv("XDG_DATA_HOME", old_->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
+        if (oldDirs_)
+            setenv("XDG_DATA_DIRS", oldDirs_->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_DIRS");
     }
 
 private:

@@ -22,24 +22,22 @@ namespace {
 
 // The arguments of one SetTags call.
 struct TagCall {
-    std::string title, artist, album, genre, year, comment, composer,
-        copyright;
+    std::string title, artist, album, genre, year, comment, composer, copyright;
     int track = 0;
     bool operator==(const TagCall&) const = default;
 };
 
 void PrintTo(const TagCall& c, std::ostream* os) {
-    *os << "{" << c.title << "|" << c.artist << "|" << c.album << "|" << c.genre
-        << "|" << c.year << "|" << c.comment << "|" << c.composer << "|"
-        << c.copyright << "|" << c.track << "}";
+    *os << "{" << c.title << "|" << c.artist << "|" << c.album << "|" << c.genre << "|" << c.year
+        << "|" << c.comment << "|" << c.composer << "|" << c.copyright << "|" << c.track << "}";
 }
 
 class FakeWriter : public CAudioWriter {
 public:
     // The track as the writers read it.
     void SetTags(const TagInfo& t) override {
-        calls.push_back({t.title, t.artist, t.album, t.genre, t.year, t.comment,
-                         t.composer, t.copyright, ParseDecimal(t.track)});
+        calls.push_back({t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer,
+                         t.copyright, ParseDecimal(t.track)});
     }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
@@ -92,9 +90,8 @@ FileEntry Entry(const std::string& path, int inputType = kInputMp3) {
 }
 
 // Runs the per-file policy for a listed file converted from itself.
-std::optional<TagCall> Apply(const CSettings& s, const FileEntry& entry,
-                             CAudioReader& reader, int index = 1,
-                             int format = kFormatMp3) {
+std::optional<TagCall> Apply(const CSettings& s, const FileEntry& entry, CAudioReader& reader,
+                             int index = 1, int format = kFormatMp3) {
     FakeWriter w;
     RunState state;
     state.currentEntry = &entry;
@@ -119,8 +116,8 @@ std::string TitleOf(const std::string& path) {
 TEST(CustomTags, HandsTheCustomValuesInWriterOrder) {
     FakeReader r;
     EXPECT_EQ(Apply(CustomSettings(), Entry("/m/x.mp3"), r),
-              (TagCall{"Custom Title", "Artist", "Album", "Jazz", "1999",
-                       "Comment", "Composer", "(c) Someone", 0}));
+              (TagCall{"Custom Title", "Artist", "Album", "Jazz", "1999", "Comment", "Composer",
+                       "(c) Someone", 0}));
     EXPECT_EQ(r.readCount, 0);  // the source's own tags are not consulted
 }
 
@@ -170,8 +167,14 @@ TEST(CarryOverTags, PassesTheReadersTagsWithTheTrackReadAsANumber) {
     CSettings s("");
     s.ID3TagType = kTagsFromSource;
     TagInfo t;
-    t.title = "T"; t.artist = "A"; t.album = "B"; t.year = "2001";
-    t.genre = "Rock"; t.comment = "C"; t.track = "7/12"; t.composer = "Co";
+    t.title = "T";
+    t.artist = "A";
+    t.album = "B";
+    t.year = "2001";
+    t.genre = "Rock";
+    t.comment = "C";
+    t.track = "7/12";
+    t.composer = "Co";
     t.copyright = "Cp";
     FakeReader r(t, 1);
     EXPECT_EQ(Apply(s, Entry("/m/x.mp3"), r),
@@ -197,8 +200,10 @@ TEST(CarryOverTags, WavSourceFallsBackToItsRiffInfoTags) {
     TempDir dir;
     const std::string wav = dir.file("tagged.wav");
     ASSERT_EQ(testsupport::Run("ffmpeg -v error -y -f lavfi -i sine=duration=0.1 "
-                  "-metadata title='Info Title' -metadata artist='Info Artist' "
-                  "-metadata date=2009-05-01 " + Quote(wav)), 0);
+                               "-metadata title='Info Title' -metadata artist='Info Artist' "
+                               "-metadata date=2009-05-01 " +
+                               Quote(wav)),
+              0);
     ASSERT_EQ(ProbeTag(wav, "title"), "Info Title");
 
     CSettings s("");
@@ -222,9 +227,8 @@ TEST(CarryOverTags, WavSourceFallsBackToItsRiffInfoTags) {
 }
 
 TEST(TagPolicy, TaglessFormatsNeverReceiveTags) {
-    const int tagless[] = {kFormatMmf, kFormatWav, kFormatFlv, kFormatAu,
-                           kFormatAiff, kFormatAmr, kFormatAwb, kFormatSwf,
-                           kFormatVoc};
+    const int tagless[] = {kFormatMmf, kFormatWav, kFormatFlv, kFormatAu, kFormatAiff,
+                           kFormatAmr, kFormatAwb, kFormatSwf, kFormatVoc};
     TagInfo t;
     t.title = "T";
     for (int policy : {kTagsCustom, kTagsFromSource}) {
@@ -241,11 +245,9 @@ TEST(TagPolicy, TaglessFormatsNeverReceiveTags) {
     // Every other catalogue format receives the custom tags.
     for (const OutputFormatEntry& f : BuildFormatCatalogue()) {
         EXPECT_EQ(IsTaglessFormat(f.code),
-                  std::find(std::begin(tagless), std::end(tagless), f.code) !=
-                      std::end(tagless));
+                  std::find(std::begin(tagless), std::end(tagless), f.code) != std::end(tagless));
         FakeReader r;
-        EXPECT_EQ(Apply(CustomSettings(), Entry("/m/x.mp3"), r, 1, f.code)
-                      .has_value(),
+        EXPECT_EQ(Apply(CustomSettings(), Entry("/m/x.mp3"), r, 1, f.code).has_value(),
                   !IsTaglessFormat(f.code))
             << f.code;
     }
@@ -270,9 +272,8 @@ TEST(MergedTags, CustomValuesWithTrackZero) {
     s.CustomTrackNum = 9;
     FakeWriter w;
     ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s));
-    EXPECT_EQ(w.calls, (std::vector<TagCall>{
-                           {"Custom Title", "Artist", "Album", "Jazz", "1999",
-                            "Comment", "Composer", "(c) Someone", 0}}));
+    EXPECT_EQ(w.calls, (std::vector<TagCall>{{"Custom Title", "Artist", "Album", "Jazz", "1999",
+                                              "Comment", "Composer", "(c) Someone", 0}}));
 
     // No single file names a merged output.
     s.TitleAsFileName = 1;
@@ -294,8 +295,7 @@ TEST(CarryOverTags, WavInfoTagsAreDecidedByTheRiffInfoReader) {
     // A WAV file whose only tags are INFO and DISP chunks: the decoding
     // layer reports none of them, so the RIFF INFO reader supplies the
     // display title, the genre name for "(17)" and the track.
-    std::vector<uint8_t> wav =
-        WavFileBytes(1, 1, 8000, 16, std::vector<uint8_t>(1600, 0));
+    std::vector<uint8_t> wav = WavFileBytes(1, 1, 8000, 16, std::vector<uint8_t>(1600, 0));
     auto append = [&wav](const std::string& id, const std::vector<uint8_t>& body) {
         wav.insert(wav.end(), id.begin(), id.end());
         PutLe32(wav, static_cast<uint32_t>(body.size()));
@@ -322,7 +322,8 @@ TEST(CarryOverTags, WavInfoTagsAreDecidedByTheRiffInfoReader) {
     disp.insert(disp.end(), title.begin(), title.end());
     append("DISP", disp);
     const uint32_t riffSize = static_cast<uint32_t>(wav.size() - 8);
-    for (int i = 0; i < 4; ++i) wav[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riffSize >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        wav[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(riffSize >> (8 * i));
 
     TempDir dir;
     const std::string path = dir.file("info.wav");

@@ -13,8 +13,8 @@ namespace {
 
 int Reference(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' ||
-                            s[i] == '\r' || s[i] == '\v' || s[i] == '\f'))
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' ||
+                            s[i] == '\v' || s[i] == '\f'))
         ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';

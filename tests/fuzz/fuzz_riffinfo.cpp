@@ -10,9 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadRiffInfoTags(path, tags);
     // No text can hold more than the file did (twice that after turning a
     // legacy charset into UTF-8, plus a genre name).
-    for (const std::string* t : {&tags.title, &tags.artist, &tags.album, &tags.year,
-                                 &tags.genre, &tags.comment, &tags.track,
-                                 &tags.composer, &tags.copyright})
+    for (const std::string* t : {&tags.title, &tags.artist, &tags.album, &tags.year, &tags.genre,
+                                 &tags.comment, &tags.track, &tags.composer, &tags.copyright})
         fuzz::Check(t->size() <= 4 * size + 64);
     fuzz::Check(tags.year.size() <= 4 * 4);
     fuzz::Check(tags.composer.empty());

@@ -39,29 +39,31 @@ DecodeResult DecodeAll(const std::string& path, bool wide) {
         ++r.frames;
     }
     // The end is sticky.
-    EXPECT_EQ(wide ? amrwbdec_decode(d, nullptr, nullptr)
-                   : amrnbdec_decode(d, nullptr, nullptr),
+    EXPECT_EQ(wide ? amrwbdec_decode(d, nullptr, nullptr) : amrnbdec_decode(d, nullptr, nullptr),
               0);
-    if (wide) amrwbdec_quit(d);
-    else amrnbdec_quit(d);
+    if (wide)
+        amrwbdec_quit(d);
+    else
+        amrnbdec_quit(d);
     return r;
 }
 
 // Encodes `frames` frames of voice; returns the bytes each call appended.
-std::vector<int> Encode(const std::string& path, bool wide, int dtx, int mode,
-                        int frames) {
+std::vector<int> Encode(const std::string& path, bool wide, int dtx, int mode, int frames) {
     std::vector<int> sizes;
     const int fs = wide ? kWbFrameSamples : kNbFrameSamples;
     auto voice = Voice(fs * frames, wide ? 16000 : 8000);
-    AmrEncoder* e = wide ? amrwbenc_init(path.c_str(), dtx, mode)
-                         : amrnbenc_init(path.c_str(), dtx, mode);
+    AmrEncoder* e =
+        wide ? amrwbenc_init(path.c_str(), dtx, mode) : amrnbenc_init(path.c_str(), dtx, mode);
     if (!e) return sizes;
     for (int i = 0; i < frames; ++i) {
         sizes.push_back(wide ? amrwbenc_encode(e, voice.data() + i * fs)
                              : amrnbenc_encode(e, voice.data() + i * fs));
     }
-    if (wide) amrwbenc_quit(e);
-    else amrnbenc_quit(e);
+    if (wide)
+        amrwbenc_quit(e);
+    else
+        amrnbenc_quit(e);
     return sizes;
 }
 
@@ -123,8 +125,8 @@ TEST(AmrCodec, DtxWritesSilenceDescriptorsAndNoDataFramesThatDecode) {
         SCOPED_TRACE(wide ? "WB" : "NB");
         const int fs = wide ? kWbFrameSamples : kNbFrameSamples;
         std::string path = dir.file("dtx.amr");
-        AmrEncoder* e = wide ? amrwbenc_init(path.c_str(), 1, 2)
-                             : amrnbenc_init(path.c_str(), 1, 7);
+        AmrEncoder* e =
+            wide ? amrwbenc_init(path.c_str(), 1, 2) : amrnbenc_init(path.c_str(), 1, 7);
         ASSERT_NE(e, nullptr);
         std::vector<int16_t> silence(static_cast<size_t>(fs), 0);
         int small = 0;
@@ -133,8 +135,10 @@ TEST(AmrCodec, DtxWritesSilenceDescriptorsAndNoDataFramesThatDecode) {
             ASSERT_GT(n, 0);
             if (n <= 6) ++small;  // SID (1 + 5 bytes) or NO_DATA (1 byte)
         }
-        if (wide) amrwbenc_quit(e);
-        else amrnbenc_quit(e);
+        if (wide)
+            amrwbenc_quit(e);
+        else
+            amrnbenc_quit(e);
         EXPECT_GT(small, 30);
 
         auto bytes = ReadFile(path);
@@ -210,7 +214,8 @@ TEST(AmrCodec, InvalidFrameTypeEndsTheStream) {
         ASSERT_EQ(Encode(path, wide, 0, 1, 4).size(), 4u);
         auto bytes = ReadFile(path);
         const size_t magic = wide ? kWbMagicSize : kNbMagicSize;
-        const size_t frame = 1 + static_cast<size_t>(wide ? WbFrameDataSize(1) : NbFrameDataSize(1));
+        const size_t frame =
+            1 + static_cast<size_t>(wide ? WbFrameDataSize(1) : NbFrameDataSize(1));
         // Third frame gets type 12 (reserved in both codecs).
         bytes[magic + 2 * frame] = static_cast<uint8_t>((12 << 3) | 0x04);
         WriteFile(path, bytes);

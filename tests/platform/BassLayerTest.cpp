@@ -41,29 +41,24 @@ std::vector<int16_t> Drain16(CChannel& ch) {
 
 // A 16-bit WAV made by sox: a sine per channel plus a little noise, so that
 // lossless codecs get real work.
-std::string SourceWav(const TempDir& dir, const std::string& name, int rate,
-                      int channels, double seconds) {
+std::string SourceWav(const TempDir& dir, const std::string& name, int rate, int channels,
+                      double seconds) {
     std::string path = dir.file(name);
     std::string tones;
-    for (int c = 0; c < channels; ++c)
-        tones += " sine " + std::to_string(300 + 110 * c);
-    Shell("sox -n -r " + std::to_string(rate) + " -b 16 -e signed -c " +
-          std::to_string(channels) + " " + Quote(path) + " synth " +
-          std::to_string(seconds) + tones + " vol 0.5 dither");
+    for (int c = 0; c < channels; ++c) tones += " sine " + std::to_string(300 + 110 * c);
+    Shell("sox -n -r " + std::to_string(rate) + " -b 16 -e signed -c " + std::to_string(channels) +
+          " " + Quote(path) + " synth " + std::to_string(seconds) + tones + " vol 0.5 dither");
     return path;
 }
 
-std::string Encode(const std::string& in, const std::string& out,
-                   const std::string& args) {
-    Shell("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " +
-          Quote(out));
+std::string Encode(const std::string& in, const std::string& out, const std::string& args) {
+    Shell("ffmpeg -v error -nostdin -y -i " + Quote(in) + " " + args + " " + Quote(out));
     return out;
 }
 
 // Checks length, info and samples of a file that decodes exactly like
 // ffmpeg decodes it (lossless codecs, same decoder, integer output).
-void ExpectMatchesFfmpeg(const CBassRuntime& rt, const std::string& path,
-                         int maxDiff) {
+void ExpectMatchesFfmpeg(const CBassRuntime& rt, const std::string& path, int maxDiff) {
     auto ch = StreamCreateFile(rt, path);
     ASSERT_TRUE(ch) << path;
     std::vector<int16_t> ref = DecodeWithFfmpeg(path);
@@ -114,10 +109,9 @@ TEST(BassMpeg, CbrAndVbrMatchFfmpegWithGaplessLength) {
         // Gapless: exactly the source's 3 s, as ffprobe also reports.
         EXPECT_EQ(ch->GetLength(), 3u * 44100 * 4) << args;
         // ffprobe counts whole frames, delay and padding included.
-        EXPECT_NEAR(ch->Bytes2Seconds(ch->GetLength()),
-                    std::stod(Probe(mp3, "duration", true)), 0.06);
-        EXPECT_EQ(ch->GetFilePositionEnd(),
-                  static_cast<int64_t>(std::filesystem::file_size(mp3)));
+        EXPECT_NEAR(ch->Bytes2Seconds(ch->GetLength()), std::stod(Probe(mp3, "duration", true)),
+                    0.06);
+        EXPECT_EQ(ch->GetFilePositionEnd(), static_cast<int64_t>(std::filesystem::file_size(mp3)));
         // Another decoder (ffmpeg's) of the same file agrees closely.
         std::vector<int16_t> ref = DecodeWithFfmpeg(mp3);
         std::vector<int16_t> got = Drain16(*ch);
@@ -141,8 +135,7 @@ TEST(BassMpeg, MonoMp2AndId3PrefixedFiles) {
 
     // An ID3v2 tag in front of the audio, and a misleading extension: the
     // content decides.
-    std::string tagged = Encode(wav, dir.file("t.mp3"),
-                                "-c:a libmp3lame -metadata title=Hello");
+    std::string tagged = Encode(wav, dir.file("t.mp3"), "-c:a libmp3lame -metadata title=Hello");
     std::filesystem::copy_file(tagged, dir.file("t.bin"));
     auto ch2 = StreamCreateFile(rt, dir.file("t.bin"));
     ASSERT_TRUE(ch2);
@@ -156,8 +149,8 @@ TEST(BassPcm, WavDepthsDecodeLikeFfmpeg) {
     ExpectMatchesFfmpeg(rt, wav, 0);
     for (const char* codec : {"pcm_s24le", "pcm_s32le", "pcm_s16be"}) {
         std::string ext = std::string(codec) == "pcm_s16be" ? ".aiff" : ".wav";
-        std::string out = Encode(wav, dir.file(std::string(codec) + ext),
-                                 std::string("-c:a ") + codec);
+        std::string out =
+            Encode(wav, dir.file(std::string(codec) + ext), std::string("-c:a ") + codec);
         ExpectMatchesFfmpeg(rt, out, 0);
     }
     // Float: ffmpeg rounds where we truncate, one step at most.
@@ -198,16 +191,14 @@ TEST(BassPcm, EightBitIsReportedAndDeliveredUnsigned) {
 
     // sox writes signed 8-bit AIFF; it arrives as unsigned too.
     std::string aiff = dir.file("s8.aiff");
-    Shell("sox -n -r 8000 -b 8 -e signed -c 1 " + Quote(aiff) +
-          " synth 0.1 sine 440 vol 0.5");
+    Shell("sox -n -r 8000 -b 8 -e signed -c 1 " + Quote(aiff) + " synth 0.1 sine 440 vol 0.5");
     auto ch2 = StreamCreateFile(rt, aiff);
     ASSERT_TRUE(ch2);
     EXPECT_EQ(ch2->GetInfo().flags & kSample8Bits, kSample8Bits);
     std::vector<uint8_t> u = DrainBytes(*ch2);
     std::vector<int16_t> ref = DecodeWithFfmpeg(aiff);
     ASSERT_EQ(u.size(), ref.size());
-    for (size_t i = 0; i < u.size(); ++i)
-        ASSERT_EQ((int(u[i]) - 128) * 256, ref[i]) << i;
+    for (size_t i = 0; i < u.size(); ++i) ASSERT_EQ((int(u[i]) - 128) * 256, ref[i]) << i;
 }
 
 TEST(BassLossless, FlacOggFlacWavPackAndAlacAreExact) {
@@ -215,7 +206,10 @@ TEST(BassLossless, FlacOggFlacWavPackAndAlacAreExact) {
     CBassRuntime rt = RuntimeWithAllAddOns();
     std::string wav = SourceWav(dir, "src.wav", 44100, 2, 1.5);
     std::vector<int16_t> src = DecodeWithFfmpeg(wav);
-    struct Case { const char* name; const char* args; };
+    struct Case {
+        const char* name;
+        const char* args;
+    };
     for (Case c : {Case{"a.flac", "-c:a flac"}, Case{"a.oga", "-c:a flac"},
                    Case{"a.wv", "-c:a wavpack"}, Case{"a.m4a", "-c:a alac"}}) {
         std::string out = Encode(wav, dir.file(c.name), c.args);
@@ -225,10 +219,10 @@ TEST(BassLossless, FlacOggFlacWavPackAndAlacAreExact) {
         EXPECT_EQ(Drain16(*ch), src) << c.name;
     }
     // 24-bit FLAC and float WavPack against ffmpeg's decode.
-    ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("b.flac"),
-                                   "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24"), 0);
-    ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("f.wv"),
-                                   "-c:a wavpack -sample_fmt fltp"), 1);
+    ExpectMatchesFfmpeg(
+        rt, Encode(wav, dir.file("b.flac"), "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24"),
+        0);
+    ExpectMatchesFfmpeg(rt, Encode(wav, dir.file("f.wv"), "-c:a wavpack -sample_fmt fltp"), 1);
 }
 
 TEST(BassLossy, AacAdtsM4aAndAdxMatchFfmpeg) {
@@ -265,7 +259,11 @@ TEST(BassMultichannel, SixChannelsKeepTheirCountAndOrder) {
 TEST(BassDispatch, DisabledAddOnsRefuseTheirFormats) {
     TempDir dir;
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.5);
-    struct Case { const char* name; const char* args; AddOn addOn; };
+    struct Case {
+        const char* name;
+        const char* args;
+        AddOn addOn;
+    };
     const Case cases[] = {
         {"a.flac", "-c:a flac", AddOn::Flac},
         {"a.oga", "-c:a flac", AddOn::Flac},
@@ -351,18 +349,21 @@ const char* kMeta =
 TEST(BassTags, NineFieldsFromEveryTagFamily) {
     TempDir dir;
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.2);
-    const std::vector<std::string> want = {"7", "Title", "Artist", "Album", "Genre",
+    const std::vector<std::string> want = {"7",    "Title",   "Artist",   "Album", "Genre",
                                            "1999", "Comment", "Composer", "Copy"};
     // ffmpeg stores the comment of an MP3 in a user-defined text frame
     // rather than a comment frame, and writes APE keys as given (so the
     // year goes in as "year" there).
-    struct Case { const char* name; const char* args; int skip; };
-    for (Case c : {Case{"id3.mp3", "-c:a libmp3lame -id3v2_version 3", 6},
-                   Case{"vc.flac", "-c:a flac", -1}, Case{"vc.oga", "-c:a flac", -1},
-                   Case{"atoms.m4a", "-c:a aac", -1},
-                   Case{"ape.wv", "-c:a wavpack -metadata year=1999", -1}}) {
-        std::string out = Encode(wav, dir.file(c.name),
-                                 std::string(c.args) + " " + kMeta);
+    struct Case {
+        const char* name;
+        const char* args;
+        int skip;
+    };
+    for (Case c :
+         {Case{"id3.mp3", "-c:a libmp3lame -id3v2_version 3", 6}, Case{"vc.flac", "-c:a flac", -1},
+          Case{"vc.oga", "-c:a flac", -1}, Case{"atoms.m4a", "-c:a aac", -1},
+          Case{"ape.wv", "-c:a wavpack -metadata year=1999", -1}}) {
+        std::string out = Encode(wav, dir.file(c.name), std::string(c.args) + " " + kMeta);
         std::vector<std::string> got = Fields(JoinedTags(ReadFileTags(out)));
         ASSERT_EQ(got.size(), 9u) << c.name;
         for (int i = 0; i < 9; ++i) {
@@ -375,8 +376,8 @@ TEST(BassTags, NineFieldsFromEveryTagFamily) {
 TEST(BassTags, RiffInfoApeInMp3MissingPiecesAndLineBreaks) {
     TempDir dir;
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.2);
-    std::string info = Encode(wav, dir.file("info.wav"),
-                              "-metadata title=Wave -metadata artist=Someone");
+    std::string info =
+        Encode(wav, dir.file("info.wav"), "-metadata title=Wave -metadata artist=Someone");
     // A WAV file's RIFF INFO list is left to the RIFF INFO reader.
     EXPECT_EQ(JoinedTags(ReadFileTags(info)), "");
 
@@ -415,8 +416,8 @@ std::vector<uint8_t> Id3Frame(const std::string& id, uint8_t encoding,
 TEST(BassTags, LegacyTextIsReadInTheChosenCodePage) {
     TempDir dir;
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.2);
-    std::string bare = Encode(wav, dir.file("bare.mp3"),
-                              "-c:a libmp3lame -id3v2_version 0 -write_id3v1 0");
+    std::string bare =
+        Encode(wav, dir.file("bare.mp3"), "-c:a libmp3lame -id3v2_version 0 -write_id3v1 0");
     const std::vector<uint8_t> audio = ReadFile(bare);
     const std::vector<uint8_t> gbk = {0xD6, 0xD0, 0xCE, 0xC4, 0xB1, 0xEA, 0xCC, 0xE2};  // 中文标题
 
@@ -457,12 +458,12 @@ TEST(BassTags, LegacyTextIsReadInTheChosenCodePage) {
 TEST(BassTags, DatesAreKeptAsFound) {
     TempDir dir;
     std::string wav = SourceWav(dir, "src.wav", 44100, 1, 0.2);
-    EXPECT_EQ(ReadFileTags(Encode(wav, dir.file("d.mp3"),
-                                  "-c:a libmp3lame -metadata date=2009-05-01"), "")
+    EXPECT_EQ(ReadFileTags(
+                  Encode(wav, dir.file("d.mp3"), "-c:a libmp3lame -metadata date=2009-05-01"), "")
                   .year,
               "2009-05-01");
-    EXPECT_EQ(ReadFileTags(Encode(wav, dir.file("d.flac"),
-                                  "-c:a flac -metadata DATE=2010-06-07"), "")
-                  .year,
-              "2010-06-07");
+    EXPECT_EQ(
+        ReadFileTags(Encode(wav, dir.file("d.flac"), "-c:a flac -metadata DATE=2010-06-07"), "")
+            .year,
+        "2010-06-07");
 }

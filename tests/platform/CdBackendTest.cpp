@@ -22,9 +22,7 @@ constexpr int kTrack2Sectors = 100;
 
 // The sample at index i of the image: every value, both signs, both bytes
 // differing, so that a byte-order mistake cannot pass.
-int16_t ImageSample(size_t i) {
-    return int16_t(uint16_t((i * 7919u + 12345u) & 0xFFFF));
-}
+int16_t ImageSample(size_t i) { return int16_t(uint16_t((i * 7919u + 12345u) & 0xFFFF)); }
 
 struct CdaFields {
     uint16_t version = 1;
@@ -60,8 +58,7 @@ protected:
     void SetUp() override {
         std::vector<uint8_t> bin;
         size_t samples = size_t(kTrack1Sectors + kTrack2Sectors) * kSectorBytes / 2;
-        for (size_t i = 0; i < samples; ++i)
-            PutLe16(bin, uint16_t(ImageSample(i)));
+        for (size_t i = 0; i < samples; ++i) PutLe16(bin, uint16_t(ImageSample(i)));
         WriteFile(dir_.file("disc.bin"), bin);
         WriteFile(dir_.file("disc.cue"),
                   "FILE \"disc.bin\" BINARY\n"
@@ -106,9 +103,8 @@ protected:
 };
 
 TEST_F(CdBackend, ReadsEachTrackOfTheImageExactly) {
-    auto t2 = OpenCdTrack(Cda("Track02.cda",
-                              Descriptor({1, 2, 0, kTrack1Sectors,
-                                          kTrack2Sectors})));
+    auto t2 =
+        OpenCdTrack(Cda("Track02.cda", Descriptor({1, 2, 0, kTrack1Sectors, kTrack2Sectors})));
     ASSERT_NE(t2, nullptr);
     EXPECT_EQ(t2->Kind(), ChannelKind::Stream);
     ChannelInfo info = t2->GetInfo();
@@ -121,17 +117,15 @@ TEST_F(CdBackend, ReadsEachTrackOfTheImageExactly) {
     EXPECT_EQ(JoinedTags(t2->ReadTags()), "");
     ExpectTrack(*t2, size_t(kTrack1Sectors) * kSectorBytes / 2, kTrack2Sectors);
 
-    auto t1 = OpenCdTrack(Cda("Track01.cda",
-                              Descriptor({1, 1, 0, 0, kTrack1Sectors})));
+    auto t1 = OpenCdTrack(Cda("Track01.cda", Descriptor({1, 1, 0, 0, kTrack1Sectors})));
     ASSERT_NE(t1, nullptr);
     EXPECT_EQ(t1->GetLength(), uint64_t(kTrack1Sectors) * kSectorBytes);
     ExpectTrack(*t1, 0, kTrack1Sectors);
 }
 
 TEST_F(CdBackend, OddSizedRequestsDeliverWholeFrames) {
-    auto ch = OpenCdTrack(Cda("Track02.cda",
-                              Descriptor({1, 2, 0, kTrack1Sectors,
-                                          kTrack2Sectors})));
+    auto ch =
+        OpenCdTrack(Cda("Track02.cda", Descriptor({1, 2, 0, kTrack1Sectors, kTrack2Sectors})));
     ASSERT_NE(ch, nullptr);
     std::vector<int16_t> buf(8);
     EXPECT_EQ(ch->GetData(buf.data(), 7), 4);
@@ -140,8 +134,7 @@ TEST_F(CdBackend, OddSizedRequestsDeliverWholeFrames) {
 }
 
 TEST_F(CdBackend, LengthNeverReachesBeyondTheTrackOnTheDisc) {
-    auto ch = OpenCdTrack(Cda("Track02.cda",
-                              Descriptor({1, 2, 0, kTrack1Sectors, 5000})));
+    auto ch = OpenCdTrack(Cda("Track02.cda", Descriptor({1, 2, 0, kTrack1Sectors, 5000})));
     ASSERT_NE(ch, nullptr);
     EXPECT_EQ(ch->GetLength(), uint64_t(kTrack2Sectors) * kSectorBytes);
     ExpectTrack(*ch, size_t(kTrack1Sectors) * kSectorBytes / 2, kTrack2Sectors);

@@ -56,7 +56,9 @@ TEST(FuzzRegression, ShellLinkUnpairedSurrogatesBecomeReplacementCharacters) {
     ShellLinkTarget target;
     ASSERT_TRUE(ParseShellLink(b.data(), b.size(), target));
     // High surrogate + low surrogate pair, a lone low surrogate, 'A'.
-    EXPECT_EQ(target.relativePath, "\xF0\x90\x80\x80\xEF\xBF\xBD" "A");
+    EXPECT_EQ(target.relativePath,
+              "\xF0\x90\x80\x80\xEF\xBF\xBD"
+              "A");
 }
 
 TEST(FuzzRegression, MidiInputsAreRefusedOrGiveAFiniteLength) {

@@ -79,31 +79,28 @@ const std::vector<uint8_t> kEndOfTrack = {0xFF, 0x2F, 0x00};
 //     1920..2400 at 1.0 s per quarter  = 0.5 s  → released at 2.5 s
 constexpr double kSongSeconds = 2.5;
 std::vector<uint8_t> Song() {
-    auto conductor = Track({{0, Tempo(500000)},
-                            {1920, Tempo(1000000)},
-                            {0, kEndOfTrack}});
-    auto notes = Track({{0, {0xC0, 16}},          // drawbar organ
-                        {0, {0x90, 60, 100}},     // C4 on
-                        {480, {0x80, 60, 0}},     // off
-                        {480, Tempo(250000)},     // tick 960
-                        {0, {0x90, 64, 100}},     // E4 on
-                        {0, {67, 100}},           // running status: G4 on
-                        {1440, {0x80, 64, 0}},    // tick 2400
+    auto conductor = Track({{0, Tempo(500000)}, {1920, Tempo(1000000)}, {0, kEndOfTrack}});
+    auto notes = Track({{0, {0xC0, 16}},        // drawbar organ
+                        {0, {0x90, 60, 100}},   // C4 on
+                        {480, {0x80, 60, 0}},   // off
+                        {480, Tempo(250000)},   // tick 960
+                        {0, {0x90, 64, 100}},   // E4 on
+                        {0, {67, 100}},         // running status: G4 on
+                        {1440, {0x80, 64, 0}},  // tick 2400
                         {0, {0x80, 67, 0}},
                         {0, kEndOfTrack}});
     return Smf(1, 480, {conductor, notes});
 }
 
 uint64_t ExpectedBytes(double seconds, int rate) {
-    return (uint64_t(std::llround(seconds * rate)) +
-            uint64_t(std::llround(kTailSeconds * rate))) * 4;
+    return (uint64_t(std::llround(seconds * rate)) + uint64_t(std::llround(kTailSeconds * rate))) *
+           4;
 }
 
 class MidiBackend : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(kFont))
-            GTEST_SKIP() << "no General MIDI soundfont installed";
+        if (!std::filesystem::exists(kFont)) GTEST_SKIP() << "no General MIDI soundfont installed";
     }
     std::string Write(const std::string& name, const std::vector<uint8_t>& b) {
         std::string p = dir_.file(name);
@@ -156,13 +153,10 @@ TEST_F(MidiBackend, RenderRateZeroMeans44100) {
 TEST_F(MidiBackend, SmpteDivisionAndFormatZero) {
     // 25 frames per second, 40 ticks per frame: 1000 ticks a second;
     // tempo events do not change the tick length.
-    auto track = Track({{0, Tempo(250000)},
-                        {0, {0x90, 60, 100}},
-                        {1500, {0x80, 60, 0}},
-                        {0, kEndOfTrack}});
+    auto track =
+        Track({{0, Tempo(250000)}, {0, {0x90, 60, 100}}, {1500, {0x80, 60, 0}}, {0, kEndOfTrack}});
     uint16_t division = uint16_t((uint8_t(-25) << 8) | 40);
-    auto ch = OpenMidi(Write("smpte.mid", Smf(0, division, {track})), 22050,
-                       kFont);
+    auto ch = OpenMidi(Write("smpte.mid", Smf(0, division, {track})), 22050, kFont);
     ASSERT_NE(ch, nullptr);
     EXPECT_EQ(ch->GetLength(), ExpectedBytes(1.5, 22050));
 }
@@ -217,28 +211,23 @@ TEST_F(MidiBackend, MalformedFilesFailWithoutCrashing) {
         f[12] = f[13] = 0;
         cases.push_back({"no division", f});
     }
-    cases.push_back({"data before status",
-                     Smf(0, 96, {Track({{0, {60, 100}}, {0, kEndOfTrack}})})});
-    cases.push_back({"tempo length",
-                     Smf(0, 96, {Track({{0, {0xFF, 0x51, 0x02, 1, 2}},
-                                        {0, kEndOfTrack}})})});
-    cases.push_back({"zero tempo",
-                     Smf(0, 96, {Track({{0, Tempo(0)}, {0, kEndOfTrack}})})});
+    cases.push_back(
+        {"data before status", Smf(0, 96, {Track({{0, {60, 100}}, {0, kEndOfTrack}})})});
+    cases.push_back(
+        {"tempo length", Smf(0, 96, {Track({{0, {0xFF, 0x51, 0x02, 1, 2}}, {0, kEndOfTrack}})})});
+    cases.push_back({"zero tempo", Smf(0, 96, {Track({{0, Tempo(0)}, {0, kEndOfTrack}})})});
     // A delta time of five bytes.
-    cases.push_back({"long quantity",
-                     Smf(0, 96, {RawTrack({0x00, 0x90, 60, 100, 0x81, 0x80,
-                                           0x80, 0x80, 0x00, 0x80, 60, 0})})});
-    cases.push_back({"meta past track",
-                     Smf(0, 96, {Track({{0, {0xFF, 0x01, 0x7F, 'a'}}})})});
-    cases.push_back({"sysex past track",
-                     Smf(0, 96, {Track({{0, {0xF0, 0x8F, 0xFF, 0xFF, 0x7F}}})})});
+    cases.push_back(
+        {"long quantity",
+         Smf(0, 96, {RawTrack({0x00, 0x90, 60, 100, 0x81, 0x80, 0x80, 0x80, 0x00, 0x80, 60, 0})})});
+    cases.push_back({"meta past track", Smf(0, 96, {Track({{0, {0xFF, 0x01, 0x7F, 'a'}}})})});
+    cases.push_back(
+        {"sysex past track", Smf(0, 96, {Track({{0, {0xF0, 0x8F, 0xFF, 0xFF, 0x7F}}})})});
     cases.push_back({"bad smpte rate",
-                     Smf(0, uint16_t((uint8_t(-26) << 8) | 40),
-                         {Track({{0, kEndOfTrack}})})});
+                     Smf(0, uint16_t((uint8_t(-26) << 8) | 40), {Track({{0, kEndOfTrack}})})});
     // The largest delta time at the slowest tempo: decades, not music.
-    cases.push_back({"endless",
-                     Smf(0, 1, {Track({{0, Tempo(0xFFFFFF)},
-                                       {0x0FFFFFFF, kEndOfTrack}})})});
+    cases.push_back(
+        {"endless", Smf(0, 1, {Track({{0, Tempo(0xFFFFFF)}, {0x0FFFFFFF, kEndOfTrack}})})});
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
         EXPECT_EQ(OpenMidi(Write("bad.mid", bytes), 22050, kFont), nullptr);
@@ -250,8 +239,7 @@ TEST_F(MidiBackend, EveryTruncationOfAValidFileFails) {
     const std::vector<uint8_t> good = Song();
     for (size_t n = 0; n < good.size(); ++n) {
         std::vector<uint8_t> cut(good.begin(), good.begin() + long(n));
-        EXPECT_EQ(OpenMidi(Write("cut.mid", cut), 22050, kFont), nullptr)
-            << "cut at " << n;
+        EXPECT_EQ(OpenMidi(Write("cut.mid", cut), 22050, kFont), nullptr) << "cut at " << n;
     }
 }
 

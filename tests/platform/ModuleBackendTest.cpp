@@ -22,8 +22,7 @@ namespace {
 constexpr double kSongSeconds = 16 * 6 * 2.5 / 125;  // 1.92 s
 
 void PutText(std::vector<uint8_t>& v, const std::string& s, size_t width) {
-    for (size_t i = 0; i < width; ++i)
-        v.push_back(i < s.size() ? uint8_t(s[i]) : 0);
+    for (size_t i = 0; i < width; ++i) v.push_back(i < s.size() ? uint8_t(s[i]) : 0);
 }
 
 // A looped square wave of 32 signed 8-bit samples.
@@ -110,12 +109,12 @@ std::vector<uint8_t> BuildS3m(const std::string& title) {
     std::vector<uint8_t> wave = SquareWave(false);
     m.push_back(1);  // sample instrument
     PutText(m, "SQUARE.SMP", 12);
-    m.push_back(0);    // sample data parapointer, high byte
-    PutLe16(m, 40);    // low word
+    m.push_back(0);  // sample data parapointer, high byte
+    PutLe16(m, 40);  // low word
     PutLe32(m, uint32_t(wave.size()));
-    PutLe32(m, 0);                         // loop begin
-    PutLe32(m, uint32_t(wave.size()));     // loop end
-    m.push_back(64);                       // volume
+    PutLe32(m, 0);                      // loop begin
+    PutLe32(m, uint32_t(wave.size()));  // loop end
+    m.push_back(64);                    // volume
     m.push_back(0);
     m.push_back(0);  // not packed
     m.push_back(1);  // looped
@@ -180,9 +179,7 @@ TEST_P(ModuleBackendTest, RendersAtTheRequestedRateForTheScannedLength) {
         // padding after it.
         size_t tail = size_t(rate / 5) * 2;
         ASSERT_GT(r.samples.size(), tail);
-        EXPECT_GT(Peak(std::vector<int16_t>(r.samples.end() - tail,
-                                            r.samples.end())),
-                  2000);
+        EXPECT_GT(Peak(std::vector<int16_t>(r.samples.end() - tail, r.samples.end())), 2000);
     }
 }
 
@@ -225,11 +222,10 @@ TEST_P(ModuleBackendTest, SameModuleRendersTheSameSamplesTwice) {
     EXPECT_EQ(RenderAll(*a, true).samples, RenderAll(*b, true).samples);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, ModuleBackendTest,
-    ::testing::Values(ModuleCase{"ProTracker", ".mod", &BuildMod},
-                      ModuleCase{"ScreamTracker3", ".s3m", &BuildS3m}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, ModuleBackendTest,
+                         ::testing::Values(ModuleCase{"ProTracker", ".mod", &BuildMod},
+                                           ModuleCase{"ScreamTracker3", ".s3m", &BuildS3m}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ModuleBackend, DurationAgreesWithFfprobe) {
     TempDir dir;
@@ -239,8 +235,7 @@ TEST(ModuleBackend, DurationAgreesWithFfprobe) {
     if (probed.empty()) GTEST_SKIP() << "ffprobe cannot open tracker modules";
     auto ch = OpenModule(path, 44100);
     ASSERT_NE(ch, nullptr);
-    EXPECT_NEAR(double(ch->GetLength()) / (4 * 44100.0), std::stod(probed),
-                0.05);
+    EXPECT_NEAR(double(ch->GetLength()) / (4 * 44100.0), std::stod(probed), 0.05);
 }
 
 TEST(ModuleBackend, RejectsWhatIsNotAModule) {

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <string>
 #include <vector>
 
@@ -145,8 +144,8 @@ TEST(ShellLinkParse, LocalPathInAnsiAndUnicodeWithAndWithoutItemList) {
 
 TEST(ShellLinkParse, Utf16ConversionPairsSurrogatesAndReplacesLoneOnes) {
     std::vector<uint8_t> v;
-    for (char16_t c : {u'A', char16_t(0xD83C), char16_t(0xDFB5), char16_t(0xDC00), u'z',
-                       char16_t(0xD800)})
+    for (char16_t c :
+         {u'A', char16_t(0xD83C), char16_t(0xDFB5), char16_t(0xDC00), u'z', char16_t(0xD800)})
         PutLe16(v, c);
     EXPECT_EQ(Utf16LeToUtf8(v.data(), 6), "A\xF0\x9F\x8E\xB5\xEF\xBF\xBDz\xEF\xBF\xBD");
 }
@@ -177,16 +176,16 @@ TEST(ShellLinkParse, MalformedLinksFailWithoutReadingPastTheData) {
         for (uint8_t b : bytes) v[i++] = b;
         return v;
     };
-    EXPECT_FALSE(Parse(patched(0, {0x4D}), t));        // header size
-    EXPECT_FALSE(Parse(patched(4 + 15, {0x47}), t));   // class id
+    EXPECT_FALSE(Parse(patched(0, {0x4D}), t));           // header size
+    EXPECT_FALSE(Parse(patched(4 + 15, {0x47}), t));      // class id
     EXPECT_FALSE(Parse(patched(0x4C, {0xFF, 0xFF}), t));  // item list size
     const size_t info = 0x4C + 2 + 8;
-    EXPECT_FALSE(Parse(patched(info, {0xFF, 0xFF, 0xFF, 0xFF}), t));      // LinkInfoSize
-    EXPECT_FALSE(Parse(patched(info + 4, {0xFF, 0xFF, 0xFF, 0x7F}), t));  // header size
-    EXPECT_FALSE(Parse(patched(info + 4, {0x04, 0, 0, 0}), t));           // header too small
-    EXPECT_FALSE(Parse(patched(info + 16, {0xF0, 0xFF, 0, 0}), t));       // base offset
+    EXPECT_FALSE(Parse(patched(info, {0xFF, 0xFF, 0xFF, 0xFF}), t));       // LinkInfoSize
+    EXPECT_FALSE(Parse(patched(info + 4, {0xFF, 0xFF, 0xFF, 0x7F}), t));   // header size
+    EXPECT_FALSE(Parse(patched(info + 4, {0x04, 0, 0, 0}), t));            // header too small
+    EXPECT_FALSE(Parse(patched(info + 16, {0xF0, 0xFF, 0, 0}), t));        // base offset
     EXPECT_FALSE(Parse(patched(info + 28, {0x00, 0x00, 0x01, 0x00}), t));  // Unicode offset
-    EXPECT_FALSE(Parse(patched(info + 28, {0x03, 0, 0, 0}), t));  // offset into the header
+    EXPECT_FALSE(Parse(patched(info + 28, {0x03, 0, 0, 0}), t));           // offset into the header
 
     // A local path without its terminating NUL inside the block.
     LinkLayout plain;

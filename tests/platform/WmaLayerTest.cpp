@@ -34,9 +34,12 @@ struct Probed {
 Probed ProbeAll(const std::string& path) {
     Probed p;
     std::string out;
-    testsupport::Run("ffprobe -v error -select_streams a:0 -show_entries "
-                     "stream=codec_name,sample_rate,channels,bit_rate:format=duration "
-                     "-of default=nw=1 " + Quote(path) + " 2>/dev/null", &out);
+    testsupport::Run(
+        "ffprobe -v error -select_streams a:0 -show_entries "
+        "stream=codec_name,sample_rate,channels,bit_rate:format=duration "
+        "-of default=nw=1 " +
+            Quote(path) + " 2>/dev/null",
+        &out);
     size_t at = 0;
     while (at < out.size()) {
         size_t nl = out.find('\n', at);
@@ -46,22 +49,29 @@ Probed ProbeAll(const std::string& path) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos) continue;
         const std::string k = line.substr(0, eq), v = line.substr(eq + 1);
-        if (k == "codec_name") p.codec = v;
-        else if (k == "sample_rate") p.rate = std::atoi(v.c_str());
-        else if (k == "channels") p.channels = std::atoi(v.c_str());
-        else if (k == "bit_rate") p.bitrate = std::atof(v.c_str());
-        else if (k == "duration") p.duration = std::atof(v.c_str());
+        if (k == "codec_name")
+            p.codec = v;
+        else if (k == "sample_rate")
+            p.rate = std::atoi(v.c_str());
+        else if (k == "channels")
+            p.channels = std::atoi(v.c_str());
+        else if (k == "bit_rate")
+            p.bitrate = std::atof(v.c_str());
+        else if (k == "duration")
+            p.duration = std::atof(v.c_str());
     }
-    testsupport::Run("ffprobe -v error -select_streams a:0 -read_intervals %+#1 "
-                     "-show_entries packet=duration_time -of default=nw=1:nk=1 " +
-                     Quote(path) + " 2>/dev/null", &out);
+    testsupport::Run(
+        "ffprobe -v error -select_streams a:0 -read_intervals %+#1 "
+        "-show_entries packet=duration_time -of default=nw=1:nk=1 " +
+            Quote(path) + " 2>/dev/null",
+        &out);
     p.packet = std::atof(out.c_str());
     return p;
 }
 
 // Writes `pcm` (interleaved, inRate/inChannels) in blocks of 1152 frames.
-bool WriteFile(const std::string& path, const WmaCodecFormat& f, int inRate,
-               int inChannels, const std::vector<int16_t>& pcm,
+bool WriteFile(const std::string& path, const WmaCodecFormat& f, int inRate, int inChannels,
+               const std::vector<int16_t>& pcm,
                const std::vector<std::pair<std::string, std::string>>& attrs = {}) {
     CWmaFileWriter w;
     w.SetProfile(f.mediaType, f.bitrate);
@@ -72,14 +82,13 @@ bool WriteFile(const std::string& path, const WmaCodecFormat& f, int inRate,
     for (int at = 0; at < frames; at += 1152) {
         const int n = std::min(1152, frames - at);
         const int64_t t = static_cast<int64_t>(at) * kTimeUnitsPerSecond / inRate;
-        if (!w.WriteSample(t, pcm.data() + static_cast<size_t>(at) * inChannels, n))
-            return false;
+        if (!w.WriteSample(t, pcm.data() + static_cast<size_t>(at) * inChannels, n)) return false;
     }
     return w.EndWriting();
 }
 
-const WmaCodecFormat* Find(const std::vector<WmaCodecFormat>& list, int rate,
-                           int channels, int bitrate) {
+const WmaCodecFormat* Find(const std::vector<WmaCodecFormat>& list, int rate, int channels,
+                           int bitrate) {
     for (const auto& f : list)
         if (f.mediaType.samplesPerSec == rate && f.mediaType.channels == channels &&
             f.bitrate == bitrate)
@@ -186,11 +195,16 @@ TEST(WmaLayer, AttributesBecomeTags) {
     ASSERT_TRUE(f);
     const std::string path = dir.file("t.wma");
     ASSERT_TRUE(WriteFile(path, *f, 44100, 2, Sine(44100, 2, 44100, 440.0),
-                          {{"Title", "Titel ü"}, {"Author", "Artist"},
-                           {"WM/AlbumArtist", "Album Artist"}, {"Description", "Note"},
-                           {"WM/AlbumTitle", "Album"}, {"WM/Genre", "Jazz"},
-                           {"WM/TrackNumber", "7"}, {"WM/Year", "1999"},
-                           {"WM/Composer", "Composer"}, {"Copyright", "(c) Us"},
+                          {{"Title", "Titel ü"},
+                           {"Author", "Artist"},
+                           {"WM/AlbumArtist", "Album Artist"},
+                           {"Description", "Note"},
+                           {"WM/AlbumTitle", "Album"},
+                           {"WM/Genre", "Jazz"},
+                           {"WM/TrackNumber", "7"},
+                           {"WM/Year", "1999"},
+                           {"WM/Composer", "Composer"},
+                           {"Copyright", "(c) Us"},
                            {"WM/Empty", ""}}));
     EXPECT_EQ(ProbeTag(path, "title"), "Titel ü");
     EXPECT_EQ(ProbeTag(path, "artist"), "Artist");
@@ -209,9 +223,9 @@ TEST(WmaLayer, AttributesBecomeTags) {
     ASSERT_TRUE(r.Open(path));
     WmaAttribute a;
     const std::pair<const char*, const char*> expected[] = {
-        {"Title", "Titel ü"}, {"Author", "Artist"}, {"WM/AlbumArtist", "Album Artist"},
+        {"Title", "Titel ü"},    {"Author", "Artist"},       {"WM/AlbumArtist", "Album Artist"},
         {"Description", "Note"}, {"WM/AlbumTitle", "Album"}, {"WM/Genre", "Jazz"},
-        {"WM/TrackNumber", "7"}, {"WM/Year", "1999"}, {"WM/Composer", "Composer"},
+        {"WM/TrackNumber", "7"}, {"WM/Year", "1999"},        {"WM/Composer", "Composer"},
         {"Copyright", "(c) Us"}};
     for (const auto& [name, value] : expected) {
         SCOPED_TRACE(name);
@@ -255,7 +269,7 @@ TEST(WmaLayer, WriterFailuresLeaveNothingBehind) {
     const WmaCodecFormat& f = formats.back();
     const std::string path = dir.file("x.wma");
 
-    {   // Not a WMA format.
+    {  // Not a WMA format.
         CWmaFileWriter w;
         WmaMediaType pcm = f.mediaType;
         pcm.formatTag = kFormatTagPcm;
@@ -264,20 +278,20 @@ TEST(WmaLayer, WriterFailuresLeaveNothingBehind) {
         EXPECT_FALSE(w.BeginWriting(path));
         EXPECT_FALSE(w.GetLastError().empty());
     }
-    {   // Input of three channels.
+    {  // Input of three channels.
         CWmaFileWriter w;
         w.SetProfile(f.mediaType, f.bitrate);
         w.SetInputFormat(44100, 3);
         EXPECT_FALSE(w.BeginWriting(path));
     }
-    {   // A folder that does not exist.
+    {  // A folder that does not exist.
         CWmaFileWriter w;
         w.SetProfile(f.mediaType, f.bitrate);
         w.SetInputFormat(44100, 2);
         EXPECT_FALSE(w.BeginWriting(dir.file("missing/x.wma")));
         EXPECT_FALSE(w.WriteSample(0, Sine(10, 2, 44100, 440).data(), 10));
     }
-    {   // Abandoned while writing: the unfinished file goes.
+    {  // Abandoned while writing: the unfinished file goes.
         CWmaFileWriter w;
         w.SetProfile(f.mediaType, f.bitrate);
         w.SetInputFormat(44100, 2);
@@ -293,7 +307,8 @@ TEST(WmaLayer, ReaderRefusesWhatIsNotAsf) {
     CWmaSyncReader r;
     EXPECT_FALSE(r.Open(dir.file("none.wma")));
     const std::string wav = dir.file("a.wav");
-    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=1 -y " + Quote(wav)), 0);
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=1 -y " + Quote(wav)),
+              0);
     EXPECT_FALSE(r.Open(wav));
     EXPECT_FALSE(r.IsOpen());
     const int16_t* data;

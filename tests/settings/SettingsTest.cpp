@@ -38,8 +38,10 @@ protected:
         if (const char* v = std::getenv(name)) slot = v;
     }
     static void Restore(const char* name, const std::optional<std::string>& slot) {
-        if (slot) setenv(name, slot->c_str(), 1);
-        else unsetenv(name);
+        if (slot)
+            setenv(name, slot->c_str(), 1);
+        else
+            unsetenv(name);
     }
 
     std::string IniPath() const { return dir_.file("config") + "/Quelvox/Quelvox 4.ini"; }
@@ -151,8 +153,8 @@ TEST_F(SettingsTest, EveryValueSurvivesARoundTrip) {
     }
     Set("FirstRun", "1");
     const SettingsLocation at{dir_.file("explicit.ini")};
-    ASSERT_TRUE(SaveSettings(settings_, catalogue_, kSaveFolder | kSaveOptions | kSaveFormatAndPage,
-                             at));
+    ASSERT_TRUE(
+        SaveSettings(settings_, catalogue_, kSaveFolder | kSaveOptions | kSaveFormatAndPage, at));
     EXPECT_FALSE(fs::exists(IniPath()));
 
     CSettings loaded("");
@@ -352,7 +354,8 @@ TEST_F(SettingsTest, UnwritableStorageFailsSilently) {
 TEST_F(SettingsTest, FilesAtOnceDefaultToTheProcessorsAndAreAtLeastOne) {
     CSettings s("");
     LoadSettings(s, catalogue_);
-    EXPECT_EQ(s.SimultaneousFiles, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(s.SimultaneousFiles,
+              static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     EXPECT_EQ(FilesAtOnce(s), s.SimultaneousFiles);
     ASSERT_TRUE(SetSettingByName(s, catalogue_, "SimultaneousFiles", "0"));
     EXPECT_EQ(FilesAtOnce(s), 1);

@@ -16,8 +16,8 @@ namespace testsupport {
 inline quelvox::bass::CBassRuntime RuntimeWithAllAddOns() {
     quelvox::bass::CBassRuntime rt;
     rt.Init();
-    for (const char* name : {"bassflac.dll", "basscd.dll", "basswv.dll",
-                             "bass_aac.dll", "bass_adx.dll", "bass_alac.dll"})
+    for (const char* name : {"bassflac.dll", "basscd.dll", "basswv.dll", "bass_aac.dll",
+                             "bass_adx.dll", "bass_alac.dll"})
         rt.PluginLoad(name);
     return rt;
 }
@@ -27,9 +27,8 @@ inline quelvox::bass::CBassRuntime RuntimeWithAllAddOns() {
 // copyright; empty when every value is.
 inline std::string JoinedTags(const quelvox::TagInfo& t) {
     if (t.IsEmpty()) return {};
-    return t.track + '\n' + t.title + '\n' + t.artist + '\n' + t.album + '\n' +
-           t.genre + '\n' + t.year + '\n' + t.comment + '\n' + t.composer +
-           '\n' + t.copyright;
+    return t.track + '\n' + t.title + '\n' + t.artist + '\n' + t.album + '\n' + t.genre + '\n' +
+           t.year + '\n' + t.comment + '\n' + t.composer + '\n' + t.copyright;
 }
 
 // Everything a channel delivered: interleaved 16-bit stereo samples and the

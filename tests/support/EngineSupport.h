@@ -49,9 +49,7 @@ public:
         runCount = count;
     }
     void Pump() override { ++pumps; }
-    bool IsCancelled() const override {
-        return cancelAfterPumps >= 0 && pumps > cancelAfterPumps;
-    }
+    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
 
     std::vector<std::string> fileTexts, runTexts;
     uint64_t lastPosition = 0, lastTotal = 0;

@@ -16,8 +16,8 @@ namespace testsupport {
 // Everything a reader delivered, by output channel.
 struct Decoded {
     std::vector<int16_t> left, right;
-    std::vector<int> blocks;        // frames returned by each Read
-    uint64_t lastPosition = 0;      // GetPosition after the last block
+    std::vector<int> blocks;    // frames returned by each Read
+    uint64_t lastPosition = 0;  // GetPosition after the last block
 };
 
 // Reads to the end; the right buffer is only passed for stereo output.
@@ -50,8 +50,7 @@ inline std::string MakeSurroundTones(const TempDir& dir, const std::string& name
         expr += "0.1*sin(2*PI*" + std::to_string(static_cast<int>(hz)) + "*t)";
     }
     return MakeWithFfmpeg(dir, name,
-                          "-f lavfi -i \"aevalsrc=" + expr + ":c=5.1:s=48000:d=3\" " +
-                              codecArgs);
+                          "-f lavfi -i \"aevalsrc=" + expr + ":c=5.1:s=48000:d=3\" " + codecArgs);
 }
 
 // The six tones mixed to stereo: front and surround channels reach their own

@@ -21,8 +21,7 @@ TempDir::TempDir() {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
         fs::path p = fs::temp_directory_path() /
-                     ("quelvox-test-" + std::to_string(::getpid()) + "-" +
-                      std::to_string(rd()));
+                     ("quelvox-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
         std::error_code ec;
         if (fs::create_directory(p, ec)) {
             path_ = p;
@@ -38,8 +37,7 @@ TempDir::~TempDir() {
     for (auto it = fs::recursive_directory_iterator(
              path_, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        fs::permissions(it->path(), fs::perms::owner_all,
-                        fs::perm_options::add, ec);
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path_, ec);
 }
@@ -75,8 +73,10 @@ int Run(const std::string& command, std::string* output) {
 std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -89,25 +89,24 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::string& path) {
     if (rc != 0) return {};
     std::vector<int16_t> samples(out.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(
-            static_cast<uint8_t>(out[2 * i]) |
-            (static_cast<uint8_t>(out[2 * i + 1]) << 8));
+        samples[i] = static_cast<int16_t>(static_cast<uint8_t>(out[2 * i]) |
+                                          (static_cast<uint8_t>(out[2 * i + 1]) << 8));
     }
     return samples;
 }
 
 static std::string Trim(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-        s.pop_back();
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
     return s;
 }
 
-std::string Probe(const std::string& path, const std::string& field,
-                  bool format) {
+std::string Probe(const std::string& path, const std::string& field, bool format) {
     std::string out;
     std::string cmd = "ffprobe -v error ";
-    if (format) cmd += "-show_entries format=" + field;
-    else cmd += "-select_streams a:0 -show_entries stream=" + field;
+    if (format)
+        cmd += "-show_entries format=" + field;
+    else
+        cmd += "-select_streams a:0 -show_entries stream=" + field;
     cmd += " -of default=nw=1:nk=1 " + Quote(path) + " 2>/dev/null";
     Run(cmd, &out);
     // Some containers print a field once per program; keep the first line.
@@ -118,21 +117,20 @@ std::string Probe(const std::string& path, const std::string& field,
 
 std::string ProbeTag(const std::string& path, const std::string& tag) {
     std::string out;
-    Run("ffprobe -v error -show_entries format_tags=" + tag +
-            " -of default=nw=1:nk=1 " + Quote(path) + " 2>/dev/null",
+    Run("ffprobe -v error -show_entries format_tags=" + tag + " -of default=nw=1:nk=1 " +
+            Quote(path) + " 2>/dev/null",
         &out);
     out = Trim(out);
     if (out.empty()) {
-        Run("ffprobe -v error -select_streams a:0 -show_entries stream_tags=" +
-                tag + " -of default=nw=1:nk=1 " + Quote(path) + " 2>/dev/null",
+        Run("ffprobe -v error -select_streams a:0 -show_entries stream_tags=" + tag +
+                " -of default=nw=1:nk=1 " + Quote(path) + " 2>/dev/null",
             &out);
         out = Trim(out);
     }
     return out;
 }
 
-std::vector<int16_t> Sine(int frames, int channels, int rate, double hz,
-                          double amplitude) {
+std::vector<int16_t> Sine(int frames, int channels, int rate, double hz, double amplitude) {
     std::vector<int16_t> v(static_cast<size_t>(frames) * channels);
     for (int i = 0; i < frames; ++i) {
         double s = amplitude * std::sin(2.0 * M_PI * hz * i / rate);
@@ -180,8 +178,7 @@ void WriteWav(const std::string& path, int rate, int channels,
     WriteFile(path, WavBytes(rate, channels, samples));
 }
 
-std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
-                           const std::string& args) {
+std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name, const std::string& args) {
     std::string path = dir.file(name);
     int rc = Run("ffmpeg -v error -nostdin -y " + args + " " + Quote(path) + " 2>&1");
     if (rc != 0) throw std::runtime_error("ffmpeg could not make " + name + " from: " + args);
@@ -207,8 +204,8 @@ double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate, double hz
     return 2 * std::sqrt(s * s + c * c) / rate;
 }
 
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
-                  size_t stride, size_t offset) {
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t stride,
+                  size_t offset) {
     int worst = 0;
     for (size_t i = 0; i < a.size() && i * stride + offset < b.size(); ++i)
         worst = std::max(worst, std::abs(a[i] - b[i * stride + offset]));
@@ -229,8 +226,7 @@ double SnrDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
 
 int Peak(const int16_t* begin, const int16_t* end) {
     int peak = 0;
-    for (const int16_t* p = begin; p < end; ++p)
-        peak = std::max(peak, std::abs(int(*p)));
+    for (const int16_t* p = begin; p < end; ++p) peak = std::max(peak, std::abs(int(*p)));
     return peak;
 }
 

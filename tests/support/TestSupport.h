@@ -18,9 +18,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const {
-        return (path_ / name).string();
-    }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
 
 private:
     std::filesystem::path path_;
@@ -42,26 +40,22 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::string& path);
 // Asks ffprobe for one field of the first audio stream (e.g. "codec_name",
 // "sample_rate", "channels") or of the format ("format_name", "duration"
 // with format=true).
-std::string Probe(const std::string& path, const std::string& field,
-                  bool format = false);
+std::string Probe(const std::string& path, const std::string& field, bool format = false);
 // Asks ffprobe for one tag of the container or first audio stream.
 std::string ProbeTag(const std::string& path, const std::string& tag);
 
 // A 16-bit PCM WAV file holding interleaved `samples`.
 std::vector<uint8_t> WavBytes(int rate, int channels, const std::vector<int16_t>& samples);
-void WriteWav(const std::string& path, int rate, int channels,
-              const std::vector<int16_t>& samples);
+void WriteWav(const std::string& path, int rate, int channels, const std::vector<int16_t>& samples);
 
 // Runs ffmpeg with `args` (inputs and options) writing `name` in `dir`;
 // returns the new file's path.
-std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name,
-                           const std::string& args);
+std::string MakeWithFfmpeg(const TempDir& dir, const std::string& name, const std::string& args);
 
 // Runs a shell command (its output discarded) and asserts that it succeeded.
 void Shell(const std::string& cmd);
 // A number ffprobe reports (see Probe); 0 when it reports nothing.
-double ProbeNumber(const std::string& path, const std::string& field,
-                   bool format = false);
+double ProbeNumber(const std::string& path, const std::string& field, bool format = false);
 
 // A RIFF WAVE file of any format tag around raw sample bytes.
 std::vector<uint8_t> WavFileBytes(int formatTag, int channels, int rate, int bits,
@@ -71,8 +65,8 @@ std::vector<uint8_t> WavFileBytes(int formatTag, int channels, int rate, int bit
 double ToneLevel(const std::vector<int16_t>& x, size_t from, int rate, double hz);
 // Largest absolute difference between a[i] and b[i * stride + offset], over
 // the samples both have.
-int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b,
-                  size_t stride = 1, size_t offset = 0);
+int MaxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t stride = 1,
+                  size_t offset = 0);
 // Signal-to-difference ratio in dB of b against a, over the common length;
 // 200 when they agree exactly, minus infinity when there is no signal.
 double SnrDb(const std::vector<int16_t>& a, const std::vector<int16_t>& b);

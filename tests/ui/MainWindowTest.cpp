@@ -45,14 +45,15 @@ protected:
             CSettings seen;
             CheckFirstRun(seen, location);
         }
-        window = std::make_unique<CMainWindow>(runtime,
-                                              MainWindowServices{&prompts, &shell, location, &dialogs});
+        window = std::make_unique<CMainWindow>(
+            runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
         window->show();
         return *window;
     }
 
     // Lists an entry as the engine's adding step does.
-    int List(const std::string& path, int seconds, int kbps = 128, int hz = 44100, int channels = 2) {
+    int List(const std::string& path, int seconds, int kbps = 128, int hz = 44100,
+             int channels = 2) {
         FileEntry entry;
         entry.Path = path;
         entry.Duration = seconds;
@@ -137,13 +138,15 @@ TEST_F(MainWindowTest, AddedFilesFillTheSevenColumnsOnceEachWithRowsFromOne) {
     WriteWav(dir.file("stereo.wav"), 44100, 2, std::vector<int16_t>(2 * 44100 * 3, 1000));
     WriteFile(dir.file("notes.wav"), std::string("not audio at all"));
 
-    w.AddPaths({QString::fromStdString(dir.file("mono.wav")), QString::fromStdString(dir.file("stereo.wav"))});
+    w.AddPaths({QString::fromStdString(dir.file("mono.wav")),
+                QString::fromStdString(dir.file("stereo.wav"))});
     w.AddPaths({QString::fromStdString(dir.file("mono.wav"))});  // listed already
 
     QTreeWidgetItem* header = w.List()->headerItem();
     QStringList headers;
     for (int c = 0; c < kColumnCount; ++c) headers << header->text(c);
-    EXPECT_EQ(headers, QStringList({"文件", "持续时间", "比特率", "采样率", "声道", "音量", "输出"}));
+    EXPECT_EQ(headers,
+              QStringList({"文件", "持续时间", "比特率", "采样率", "声道", "音量", "输出"}));
     EXPECT_EQ(Column(kColumnFile), QStringList({"mono.wav", "stereo.wav"}));
     EXPECT_EQ(Column(kColumnDuration), QStringList({"00:02", "00:03"}));
     EXPECT_TRUE(Column(kColumnBitrate)[0].endsWith(" kbps"));
@@ -225,8 +228,8 @@ TEST_F(MainWindowTest, ContextMenuEnablesCommandsByRowsAndSelection) {
     List("/m/two.wav", 5);
     SelectRows({1, 2});
     emit menu->aboutToShow();
-    for (Command c : {kCmdRemoveAll, kCmdConvertAll, kCmdRemove, kCmdConvertSelected,
-                      kCmdConvertSelectedToOne})
+    for (Command c :
+         {kCmdRemoveAll, kCmdConvertAll, kCmdRemove, kCmdConvertSelected, kCmdConvertSelectedToOne})
         EXPECT_TRUE(Enabled(c)) << c;
     EXPECT_FALSE(Enabled(kCmdPlaySource));
     EXPECT_FALSE(Enabled(kCmdShowSource));

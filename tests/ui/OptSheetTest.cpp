@@ -284,7 +284,7 @@ TEST_F(OptSheetTest, PagesNeverShownStoreTheirValuesUnchanged) {
     Open();
     ASSERT_TRUE(Ok());
     const CSettings s = Stored();
-    EXPECT_EQ(s.AMRMode, 9);  // the AMR page was never shown
+    EXPECT_EQ(s.AMRMode, 9);     // the AMR page was never shown
     EXPECT_EQ(s.VolumeType, 2);  // the general page was
 }
 
@@ -482,8 +482,8 @@ TEST_F(OptSheetTest, TheTagFieldsFollowTheTagSourceAndTrackKind) {
     Open();
     QWidget* tags = Choose(kTags);
     EXPECT_TRUE(Get<QRadioButton>(tags, "source1")->isChecked());
-    for (const char* name : {"track0", "titleAsFileName", "title", "artist", "genre", "copyright",
-                             "trackNumber"})
+    for (const char* name :
+         {"track0", "titleAsFileName", "title", "artist", "genre", "copyright", "trackNumber"})
         EXPECT_FALSE(Get<QWidget>(tags, name)->isEnabled()) << name;
     Get<QRadioButton>(tags, "source0")->click();
     for (const char* name : {"track0", "titleAsFileName", "artist", "genre", "copyright"})
@@ -515,7 +515,8 @@ TEST_F(OptSheetTest, TheAudioListsLabelTheirValuesAndEndWithAutomaticItems) {
     EXPECT_EQ(Items(rate).back(), U("自动 (程序将自动选择最佳采样率)"));
     EXPECT_EQ(bitRate->currentText(), U("128 kbps"));
     EXPECT_EQ(Items(bitRate).back(), U("自动 (程序将自动选择最佳比特率)"));
-    EXPECT_EQ(Items(channels), (QStringList{U("立体声"), U("单声"), U("自动 (程序将选择最佳声道)")}));
+    EXPECT_EQ(Items(channels),
+              (QStringList{U("立体声"), U("单声"), U("自动 (程序将选择最佳声道)")}));
     EXPECT_EQ(channels->currentText(), U("立体声"));
     // Auto on: the lists are disabled but keep their selections.
     EXPECT_TRUE(Get<QCheckBox>(mp3, "auto")->isChecked());
@@ -567,10 +568,10 @@ class WmaPageTest : public OptSheetTest {
 protected:
     void SetUp() override {
         OptSheetTest::SetUp();
-        BuildWmaFormatListFrom({Profile(22050, 1, 500), Profile(22050, 1, 32000),
-                                Profile(44100, 2, 96000), Profile(44100, 2, 128000),
-                                Profile(44100, 2, 128500)},
-                               wmaFormats_);
+        BuildWmaFormatListFrom(
+            {Profile(22050, 1, 500), Profile(22050, 1, 32000), Profile(44100, 2, 96000),
+             Profile(44100, 2, 128000), Profile(44100, 2, 128500)},
+            wmaFormats_);
         services_.wmaRuntimeCheck = [this] { return runtime_; };
     }
     QComboBox* Formats() { return Get<QComboBox>(PageCaptioned("WMA/WMV/ASF"), "wmaFormat"); }
@@ -658,9 +659,10 @@ protected:
     // Converts the input to `format`; returns the output's path.
     std::string Convert(const std::string& format, const std::string& extension,
                         bool outputFolder = true) {
-        const std::string command = "XDG_CONFIG_HOME=" + Quote(dir_.file("config")) + " HOME=" +
-                                    Quote(dir_.path().string()) + " " + Quote(kCli) + " -q -j1 -f " +
-                                    format + (outputFolder ? " -o " + Quote(out_) : "") + " " +
+        const std::string command = "XDG_CONFIG_HOME=" + Quote(dir_.file("config")) +
+                                    " HOME=" + Quote(dir_.path().string()) + " " + Quote(kCli) +
+                                    " -q -j1 -f " + format +
+                                    (outputFolder ? " -o " + Quote(out_) : "") + " " +
                                     Quote(input_) + " >/dev/null 2>&1 </dev/null";
         EXPECT_EQ(testsupport::Run(command), 0) << command;
         return (outputFolder ? out_ : settings_.DestSpecifiedFolder) + "/in." + extension;
@@ -675,7 +677,8 @@ TEST_F(SheetConversionTest, TheAudioPageChoosesCodecRateBitRateAndChannels) {
     Get<QCheckBox>(mka, "auto")->click();
     QComboBox* codec = Get<QComboBox>(mka, "codec");
     codec->setCurrentIndex(codec->findData(kCodecMp3));
-    for (auto [name, value] : {std::pair{"sampleRate", 22050}, {"bitRate", 64000}, {"channels", 1}}) {
+    for (auto [name, value] :
+         {std::pair{"sampleRate", 22050}, {"bitRate", 64000}, {"channels", 1}}) {
         QComboBox* list = Get<QComboBox>(mka, name);
         list->setCurrentIndex(list->findData(value));
     }

@@ -59,7 +59,9 @@ protected:
     QString Make(const std::string& name, const std::string& source = "sine=duration=1") {
         const std::string path = dir.file("in/" + name);
         fs::create_directories(fs::path(path).parent_path());
-        EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i " + source + " " + Quote(path)), 0);
+        EXPECT_EQ(testsupport::Run("ffmpeg -v error -nostdin -y -f lavfi -i " + source + " " +
+                                   Quote(path)),
+                  0);
         return QString::fromStdString(path);
     }
 
@@ -70,11 +72,13 @@ protected:
         return texts;
     }
 
-    void Choose(int code) { window->FormatBox()->setCurrentIndex(window->FormatBox()->findData(code)); }
+    void Choose(int code) {
+        window->FormatBox()->setCurrentIndex(window->FormatBox()->findData(code));
+    }
 
     size_t FilesIn(const std::string& folder) const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(dir.file(folder)),
-                                                 fs::directory_iterator{}));
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(dir.file(folder)), fs::directory_iterator{}));
     }
 
     TempDir dir;
@@ -168,7 +172,8 @@ TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
     // names it.
     EXPECT_EQ(Column(kColumnOutput), QStringList({"已取消", "已取消", ""}));
     EXPECT_EQ(FilesIn("out"), 0u);
-    for (int row = 1; row <= 3; ++row) EXPECT_TRUE(window->List()->EntryAt(row)->OutputPath.empty());
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_TRUE(window->List()->EntryAt(row)->OutputPath.empty());
     EXPECT_TRUE(shell.revealed.isEmpty());
 }
 
@@ -318,7 +323,8 @@ TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
     window->Settings().SimultaneousFiles = 2;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (CProgressWindow* p = window->Progress(); p && Column(kColumnOutput).contains("正在转换..."))
+        if (CProgressWindow* p = window->Progress();
+            p && Column(kColumnOutput).contains("正在转换..."))
             p->CancelButton()->click();
     });
     watcher.start(1);
@@ -332,7 +338,8 @@ TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
     for (int row = 1; row <= 4; ++row)
         if (const std::string& path = window->List()->EntryAt(row)->OutputPath; !path.empty())
             finished.insert(fs::path(path).filename().string());
-    for (const auto& f : fs::directory_iterator(dir.file("out"))) present.insert(f.path().filename().string());
+    for (const auto& f : fs::directory_iterator(dir.file("out")))
+        present.insert(f.path().filename().string());
     EXPECT_EQ(present, finished);
     for (const QString& text : outputs) EXPECT_NE(text, "正在转换...");
     EXPECT_TRUE(shell.revealed.isEmpty());
@@ -349,7 +356,8 @@ TEST_F(RunFlowsTest, AWorkersQuestionIsAskedOnTheWindowThreadAndAnsweredBack) {
         QList<QThread*> threads;
     } asked;
     asked.answer = true;
-    auto w = std::make_unique<CMainWindow>(runtime, MainWindowServices{&asked, &shell, location, &dialogs});
+    auto w = std::make_unique<CMainWindow>(runtime,
+                                           MainWindowServices{&asked, &shell, location, &dialogs});
     w->AddChosenFiles({Make("q.wav")});
     const std::vector<int> rows{1};
     CWindowThreadHost host(*w, *w, rows);

@@ -33,8 +33,10 @@ bool HaveDisplay() {
 
 int main(int argc, char** argv) {
     if (!HaveDisplay()) {
-        std::fputs("quelvox: no display to open the window on; "
-                   "use quelvox-cli to convert from the terminal.\n", stderr);
+        std::fputs(
+            "quelvox: no display to open the window on; "
+            "use quelvox-cli to convert from the terminal.\n",
+            stderr);
         return 1;
     }
     QApplication app(argc, argv);

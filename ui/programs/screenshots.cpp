@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
     // A scratch settings file, marked as not the first start, so the user's
     // own settings are never read or written.
     QTemporaryDir scratch;
-    const SettingsLocation location{(scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
+    const SettingsLocation location{
+        (scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
     CSettings first;
     CheckFirstRun(first, location);
 
@@ -179,7 +180,8 @@ int main(int argc, char** argv) {
         std::vector<std::string> paths;
         for (const char* name : {"Track01.cda", "broken.ogg", "notes.wav"}) {
             paths.push_back((folder + u'/' + QString::fromUtf8(name)).toStdString());
-            std::ofstream(paths.back()) << (paths.back().ends_with(".cda") ? "RIFF....CDDAfmt " : "no audio");
+            std::ofstream(paths.back())
+                << (paths.back().ends_with(".cda") ? "RIFF....CDDAfmt " : "no audio");
         }
         WmaFormatList wmaFormats;
         CRunReaderServices readers(runtime, wmaFormats, nullptr);

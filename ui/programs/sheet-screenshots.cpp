@@ -49,16 +49,15 @@ int main(int argc, char** argv) {
         sheet.ChoosePage(i);
         app.processEvents();
         // File names in ASCII: the first two captions are Chinese.
-        QString name = i == 0 ? QStringLiteral("general")
+        QString name = i == 0   ? QStringLiteral("general")
                        : i == 1 ? QStringLiteral("output")
                                 : sheet.Page(i)->Caption();
         name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("-"));
-        const QString path = QStringLiteral("%1/%2-%3.png")
-                                 .arg(folder)
-                                 .arg(i + 1, 2, 10, QLatin1Char('0'))
-                                 .arg(name.isEmpty() || name == QLatin1String("-")
-                                          ? QStringLiteral("page")
-                                          : name);
+        const QString path =
+            QStringLiteral("%1/%2-%3.png")
+                .arg(folder)
+                .arg(i + 1, 2, 10, QLatin1Char('0'))
+                .arg(name.isEmpty() || name == QLatin1String("-") ? QStringLiteral("page") : name);
         if (!sheet.grab().save(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
