@@ -32,12 +32,10 @@ namespace {
 constexpr int kChunkFrames = 4096;
 
 // Bit rates the MPEG audio layer II encoder accepts, by MPEG version.
-constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,
-                                  96000,  112000, 128000, 160000, 192000,
-                                  224000, 256000, 320000, 384000};
-constexpr int kMp2RatesMpeg2[] = {8000,  16000, 24000,  32000,  40000,
-                                  48000, 56000, 64000,  80000,  96000,
-                                  112000, 128000, 144000, 160000};
+constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,  96000,  112000,
+                                  128000, 160000, 192000, 224000, 256000, 320000, 384000};
+constexpr int kMp2RatesMpeg2[] = {8000,  16000, 24000, 32000,  40000,  48000,  56000,
+                                  64000, 80000, 96000, 112000, 128000, 144000, 160000};
 
 // Bit rates tried, nearest first, when libvorbis refuses the one asked for.
 constexpr int kVorbisLadder[] = {8000,   16000,  24000,  32000,  40000,  48000,  56000,
@@ -59,10 +57,9 @@ int Nearest(const int (&list)[N], int value) {
 AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
     if (!codec->sample_fmts) return AV_SAMPLE_FMT_S16;
     static constexpr AVSampleFormat kPreference[] = {
-        AV_SAMPLE_FMT_S16,  AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32,
-        AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_FLT,  AV_SAMPLE_FMT_FLTP,
-        AV_SAMPLE_FMT_DBL,  AV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_S64,
-        AV_SAMPLE_FMT_S64P, AV_SAMPLE_FMT_U8,   AV_SAMPLE_FMT_U8P};
+        AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P,
+        AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP,
+        AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_U8P};
     for (AVSampleFormat want : kPreference)
         for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
             if (*f == want) return want;
@@ -71,15 +68,25 @@ AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
 
 bool IsPcmOrAdpcm(int persisted) {
     switch (persisted) {
-    case kCodecPcmS16Le: case kCodecPcmS16Be: case kCodecPcmS8:
-    case kCodecPcmU8: case kCodecPcmMulaw: case kCodecPcmAlaw:
-    case kCodecPcmS32Le: case kCodecPcmS32Be: case kCodecPcmS24Le:
-    case kCodecPcmS24Be: case kCodecPcmF32Be: case kCodecPcmF32Le:
-    case kCodecPcmF64Be: case kCodecPcmF64Le: case kCodecAdpcmImaQt:
-    case kCodecAdpcmImaWav: case kCodecAdpcmMs: case kCodecAdpcmYamaha:
-        return true;
-    default:
-        return false;
+        case kCodecPcmS16Le:
+        case kCodecPcmS16Be:
+        case kCodecPcmS8:
+        case kCodecPcmU8:
+        case kCodecPcmMulaw:
+        case kCodecPcmAlaw:
+        case kCodecPcmS32Le:
+        case kCodecPcmS32Be:
+        case kCodecPcmS24Le:
+        case kCodecPcmS24Be:
+        case kCodecPcmF32Be:
+        case kCodecPcmF32Le:
+        case kCodecPcmF64Be:
+        case kCodecPcmF64Le:
+        case kCodecAdpcmImaQt:
+        case kCodecAdpcmImaWav:
+        case kCodecAdpcmMs:
+        case kCodecAdpcmYamaha: return true;
+        default: return false;
     }
 }
 
@@ -114,8 +121,8 @@ struct CFFmpegWriter::Session {
         packet->flags |= AV_PKT_FLAG_KEY;
         const AVRational amrTimeBase{1, 8000};
         packet->pts = packet->dts = av_rescale_q(amrPts, amrTimeBase, stream->time_base);
-        packet->duration = av_rescale_q(CAmrNbPacketEncoder::kFrameSamples, amrTimeBase,
-                                        stream->time_base);
+        packet->duration =
+            av_rescale_q(CAmrNbPacketEncoder::kFrameSamples, amrTimeBase, stream->time_base);
         amrPts += CAmrNbPacketEncoder::kFrameSamples;
         bool ok = encode.WritePacket(packet);
         packet->data = nullptr;
@@ -131,8 +138,7 @@ struct CFFmpegWriter::Session {
             std::memcpy(amrStaging.data() + amrStaged, left + done, sizeof(int16_t) * n);
             amrStaged += n;
             done += n;
-            if (amrStaged == CAmrNbPacketEncoder::kFrameSamples && !EncodeAmrStaged())
-                ok = false;
+            if (amrStaged == CAmrNbPacketEncoder::kFrameSamples && !EncodeAmrStaged()) ok = false;
         }
         return ok;
     }
@@ -192,16 +198,15 @@ void CFFmpegWriter::Release() {
     codecId_ = 0;
     path_.clear();
     sampleRate_ = bitrate_ = channels_ = 0;
-    for (std::string* s : {&title_, &artist_, &album_, &genre_, &year_,
-                           &comment_, &composer_, &copyright_, &track_})
+    for (std::string* s :
+         {&title_, &artist_, &album_, &genre_, &year_, &comment_, &composer_, &copyright_, &track_})
         s->clear();
 }
 
 int CFFmpegWriter::SetUpAmrNb(Session& s) {
     // Speech frames come from opencore-amrnb and go to the muxer as
     // packets: 8000 Hz mono, 160 samples per frame.
-    if (sampleRate_ != 8000 || channels_ != 1)
-        return Fail("AMR narrow-band needs 8000 Hz mono");
+    if (sampleRate_ != 8000 || channels_ != 1) return Fail("AMR narrow-band needs 8000 Hz mono");
     if (!s.amr.Open(bitrate_)) return Fail("cannot set up the AMR encoder");
     AVStream* stream = s.encode.Stream();
     AVCodecParameters* par = stream->codecpar;
@@ -230,7 +235,7 @@ int64_t CFFmpegWriter::EncoderBitRate(int libId) {
     if (codecId_ == kCodecMp2) {
         // Layer II knows a fixed set of bit rates per MPEG version; move any
         // other value to the nearest one it accepts.
-        return bitrate_ <= 0 ? 0
+        return bitrate_ <= 0          ? 0
                : sampleRate_ >= 32000 ? Nearest(kMp2RatesMpeg1, bitrate_)
                                       : Nearest(kMp2RatesMpeg2, bitrate_);
     }
@@ -238,32 +243,32 @@ int64_t CFFmpegWriter::EncoderBitRate(int libId) {
 }
 
 int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
-    libav::EncoderSpec spec;
-    spec.sampleRate = sampleRate_;
-    spec.channels = channels_;
-    spec.sampleFormat = ChooseSampleFormat(codec);
-    spec.bitRate = EncoderBitRate(s.libId);
+    libav::EncoderSpec wanted;
+    wanted.sampleRate = sampleRate_;
+    wanted.channels = channels_;
+    wanted.sampleFormat = ChooseSampleFormat(codec);
+    wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
     // strict compliance level; the catalogue offers every PCM rate.
-    if (codecId_ == kCodecAdpcmG726) spec.strictness = FF_COMPLIANCE_UNOFFICIAL;
+    if (codecId_ == kCodecAdpcmG726) wanted.strictness = FF_COMPLIANCE_UNOFFICIAL;
     if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
-        spec.strictness = FF_COMPLIANCE_EXPERIMENTAL;
-    spec.globalHeader = (s.muxer->flags & AVFMT_GLOBALHEADER) != 0;
+        wanted.strictness = FF_COMPLIANCE_EXPERIMENTAL;
+    wanted.globalHeader = (s.muxer->flags & AVFMT_GLOBALHEADER) != 0;
 
-    libav::CodecContextPtr cc = libav::OpenEncoder(codec, spec);
-    if (!cc && codecId_ == kCodecVorbis && spec.bitRate > 0) {
+    libav::CodecContextPtr cc = libav::OpenEncoder(codec, wanted);
+    if (!cc && codecId_ == kCodecVorbis && wanted.bitRate > 0) {
         // libvorbis manages only a band of bit rates for each rate and
         // channel count, narrower than the choices offered; take the
         // nearest rate it manages rather than failing the conversion.
         std::vector<int> ladder(std::begin(kVorbisLadder), std::end(kVorbisLadder));
-        const double want = std::log(static_cast<double>(spec.bitRate));
+        const double want = std::log(static_cast<double>(wanted.bitRate));
         std::stable_sort(ladder.begin(), ladder.end(), [&](int a, int b) {
             return std::fabs(std::log(static_cast<double>(a)) - want) <
                    std::fabs(std::log(static_cast<double>(b)) - want);
         });
         for (int candidate : ladder) {
-            spec.bitRate = candidate;
-            if ((cc = libav::OpenEncoder(codec, spec))) break;
+            wanted.bitRate = candidate;
+            if ((cc = libav::OpenEncoder(codec, wanted))) break;
         }
     }
     if (!cc) return Fail("the encoder refused the parameters");
@@ -289,11 +294,10 @@ int CFFmpegWriter::AddTags(Session& s) {
     // Always as UTF-8, for containers that carry them.
     if (!ContainerCarriesTags(container_)) return 1;
     const std::pair<const char*, const std::string*> tags[] = {
-        {"title", &title_},       {"artist", &artist_},
-        {"author", &artist_},     {"album", &album_},
-        {"genre", &genre_},       {"date", &year_},
-        {"comment", &comment_},   {"track", &track_},
-        {"composer", &composer_}, {"copyright", &copyright_}};
+        {"title", &title_},        {"artist", &artist_}, {"author", &artist_},
+        {"album", &album_},        {"genre", &genre_},   {"date", &year_},
+        {"comment", &comment_},    {"track", &track_},   {"composer", &composer_},
+        {"copyright", &copyright_}};
     for (const auto& [key, value] : tags) {
         if (value->empty()) continue;
         // ID3 has no author frame: the MP3 muxer would store the artist
@@ -316,8 +320,7 @@ int CFFmpegWriter::Open() {
 
     auto s = std::make_unique<Session>();
     s->channels = channels_;
-    s->muxer = container_.empty() ? nullptr
-                                  : av_guess_format(container_.c_str(), nullptr, nullptr);
+    s->muxer = container_.empty() ? nullptr : av_guess_format(container_.c_str(), nullptr, nullptr);
     if (!s->muxer) return Fail("unknown container \"" + container_ + "\"");
     s->libId = static_cast<AVCodecID>(ToLibraryCodecId(codecId_));
     if (s->libId == AV_CODEC_ID_NONE) return Fail("unknown codec id");

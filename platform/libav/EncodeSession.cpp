@@ -25,17 +25,17 @@ std::string ErrorText(int code) {
     return text;
 }
 
-CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& spec) {
+CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
     CodecContextPtr cc(avcodec_alloc_context3(codec));
     if (!cc) return nullptr;
     cc->codec_type = AVMEDIA_TYPE_AUDIO;
-    cc->sample_rate = spec.sampleRate;
-    av_channel_layout_default(&cc->ch_layout, spec.channels);
-    cc->time_base = AVRational{1, spec.sampleRate};
-    cc->sample_fmt = spec.sampleFormat;
-    cc->bit_rate = spec.bitRate;
-    cc->strict_std_compliance = spec.strictness;
-    if (spec.globalHeader) cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    cc->sample_rate = wanted.sampleRate;
+    av_channel_layout_default(&cc->ch_layout, wanted.channels);
+    cc->time_base = AVRational{1, wanted.sampleRate};
+    cc->sample_fmt = wanted.sampleFormat;
+    cc->bit_rate = wanted.bitRate;
+    cc->strict_std_compliance = wanted.strictness;
+    if (wanted.globalHeader) cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (avcodec_open2(cc.get(), codec, nullptr) < 0) return nullptr;
     return cc;
 }
@@ -57,8 +57,8 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     if (!codec || !stream_) return false;
     codec_ = std::move(codec);
     AVCodecContext* cc = codec_.get();
-    const bool variable = cc->frame_size <= 1 ||
-                          (cc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+    const bool variable =
+        cc->frame_size <= 1 || (cc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
     frameSize_ = variable ? 0 : cc->frame_size;
     capacity_ = variable ? chunkFrames : cc->frame_size;
     smallLastFrame_ = (cc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
@@ -76,8 +76,8 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     fifo_.reset(av_audio_fifo_alloc(cc->sample_fmt, channels, capacity_ * 2));
     if (!fifo_) return false;
     converted_.resize(static_cast<size_t>(channels));
-    const bool direct = inputRate == cc->sample_rate &&
-                        (cc->sample_fmt == AV_SAMPLE_FMT_S16 || cc->sample_fmt == AV_SAMPLE_FMT_S16P);
+    const bool direct = inputRate == cc->sample_rate && (cc->sample_fmt == AV_SAMPLE_FMT_S16 ||
+                                                         cc->sample_fmt == AV_SAMPLE_FMT_S16P);
     if (!direct) {
         // Input already in the encoder's channels: only the rate and the
         // sample format change.

@@ -69,7 +69,7 @@ struct EncoderSpec {
 
 // A configured and opened encoder context (time base 1 / rate), or null
 // when the encoder refuses the parameters.
-CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& spec);
+CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted);
 
 // ---- The session ---------------------------------------------------------
 
@@ -138,7 +138,7 @@ private:
     int frameSize_ = 0;
     int capacity_ = 0;  // frames per encoder call
     bool smallLastFrame_ = false;
-    int64_t nextPts_ = 0;  // in the encoder's time base (1 / rate)
+    int64_t nextPts_ = 0;                          // in the encoder's time base (1 / rate)
     std::vector<std::vector<uint8_t>> converted_;  // one plane per channel
     bool headerWritten_ = false;
     std::string writeError_;

@@ -30,9 +30,8 @@ constexpr AVRational kTimeBase100ns{1, static_cast<int>(kTimeUnitsPerSecond)};
 // The container: ASF for .wma, .wmv and .asf alike.
 constexpr const char* kContainer = "asf";
 
-constexpr AVCodecID kDecoders[] = {AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAV2,
-                                   AV_CODEC_ID_WMAPRO, AV_CODEC_ID_WMALOSSLESS,
-                                   AV_CODEC_ID_WMAVOICE};
+constexpr AVCodecID kDecoders[] = {AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAV2, AV_CODEC_ID_WMAPRO,
+                                   AV_CODEC_ID_WMALOSSLESS, AV_CODEC_ID_WMAVOICE};
 
 // The formats the layer offers: rate, channels and bit rates in kbit/s.
 // FFmpeg's WMA 2 encoder needs at least 24 kbit/s; above that the steps
@@ -71,12 +70,12 @@ constexpr int kChunkFrames = 4096;
 libav::CodecContextPtr OpenWmaEncoder(int rate, int channels, int64_t bitrate) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec || !codec->sample_fmts) return nullptr;
-    libav::EncoderSpec spec;
-    spec.sampleRate = rate;
-    spec.channels = channels;
-    spec.sampleFormat = codec->sample_fmts[0];
-    spec.bitRate = bitrate;
-    return libav::OpenEncoder(codec, spec);
+    libav::EncoderSpec wanted;
+    wanted.sampleRate = rate;
+    wanted.channels = channels;
+    wanted.sampleFormat = codec->sample_fmts[0];
+    wanted.bitRate = bitrate;
+    return libav::OpenEncoder(codec, wanted);
 }
 
 // A channel layout that names its channels: the given one, or the default
@@ -141,8 +140,8 @@ std::vector<WmaCodecFormat> GetAudioCodecFormats() {
             if (!cc) continue;
             WmaCodecFormat f;
             char text[96];
-            std::snprintf(text, sizeof text, "%d kbps, %d kHz, %s CBR", kbps,
-                          row.rate / 1000, row.channels == 1 ? "mono" : "stereo");
+            std::snprintf(text, sizeof text, "%d kbps, %d kHz, %s CBR", kbps, row.rate / 1000,
+                          row.channels == 1 ? "mono" : "stereo");
             f.description = text;
             f.bitrate = bitrate;
             f.mediaType.formatTag = kFormatTagWma2;
@@ -176,7 +175,7 @@ struct CWmaSyncReader::State {
     bool flushed = false;   // the end-of-stream packet was sent
     bool finished = false;  // no more samples
     std::vector<int16_t> pcm;
-    int64_t nextTime = 0;   // time of the samples after the last piece
+    int64_t nextTime = 0;  // time of the samples after the last piece
 
     ~State() {
         swr_free(&swr);
@@ -191,8 +190,7 @@ struct CWmaSyncReader::State {
     // returns the frame count, 0 when the frame gives nothing, -1 on error.
     int Convert() {
         const AVFrame* f = frame;
-        if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0)
-            return 0;
+        if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0) return 0;
         if (!swr || swrRate != f->sample_rate || swrFormat != f->format ||
             av_channel_layout_compare(&swrLayout, &f->ch_layout) != 0) {
             swr_free(&swr);
@@ -204,8 +202,8 @@ struct CWmaSyncReader::State {
             else
                 av_channel_layout_default(&out, outChannels);
             int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, outRate, &in,
-                                        static_cast<AVSampleFormat>(f->format),
-                                        f->sample_rate, 0, nullptr);
+                                        static_cast<AVSampleFormat>(f->format), f->sample_rate, 0,
+                                        nullptr);
             av_channel_layout_uninit(&in);
             av_channel_layout_uninit(&out);
             if (r < 0 || swr_init(swr) < 0) {
@@ -220,8 +218,7 @@ struct CWmaSyncReader::State {
         if (room <= 0) return 0;
         pcm.resize(static_cast<size_t>(room) * static_cast<size_t>(outChannels));
         uint8_t* out[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
-        const int n = swr_convert(swr, out, room,
-                                  const_cast<const uint8_t**>(f->extended_data),
+        const int n = swr_convert(swr, out, room, const_cast<const uint8_t**>(f->extended_data),
                                   f->nb_samples);
         return n < 0 ? -1 : n;
     }
@@ -255,9 +252,9 @@ int CWmaSyncReader::GetStreamCount() const {
 WmaStreamType CWmaSyncReader::GetStreamType(int index) const {
     if (index < 0 || index >= GetStreamCount()) return WmaStreamType::Other;
     switch (s_->format->streams[index]->codecpar->codec_type) {
-    case AVMEDIA_TYPE_AUDIO: return WmaStreamType::Audio;
-    case AVMEDIA_TYPE_VIDEO: return WmaStreamType::Video;
-    default: return WmaStreamType::Other;
+        case AVMEDIA_TYPE_AUDIO: return WmaStreamType::Audio;
+        case AVMEDIA_TYPE_VIDEO: return WmaStreamType::Video;
+        default: return WmaStreamType::Other;
     }
 }
 
@@ -290,15 +287,14 @@ bool CWmaSyncReader::SelectAudioStream(int streamNumber) {
     s.codec = avcodec_alloc_context3(dec);
     s.packet = av_packet_alloc();
     s.frame = av_frame_alloc();
-    if (!s.codec || !s.packet || !s.frame ||
-        avcodec_parameters_to_context(s.codec, par) < 0 ||
+    if (!s.codec || !s.packet || !s.frame || avcodec_parameters_to_context(s.codec, par) < 0 ||
         avcodec_open2(s.codec, dec, nullptr) < 0) {
         avcodec_free_context(&s.codec);
         return false;
     }
     s.outRate = s.codec->sample_rate > 0 ? s.codec->sample_rate : par->sample_rate;
     s.outChannels = s.codec->ch_layout.nb_channels > 0 ? s.codec->ch_layout.nb_channels
-                                                        : par->ch_layout.nb_channels;
+                                                       : par->ch_layout.nb_channels;
     if (s.outRate <= 0 || s.outChannels <= 0) {
         avcodec_free_context(&s.codec);
         return false;
@@ -313,8 +309,7 @@ bool CWmaSyncReader::SelectAudioStream(int streamNumber) {
     return true;
 }
 
-WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name,
-                                             WmaAttribute& value) const {
+WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name, WmaAttribute& value) const {
     if (!IsOpen()) return WmaResult::Failed;
     const AVFormatContext* fmt = s_->format;
     value = WmaAttribute{};
@@ -326,8 +321,8 @@ WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name,
             fmt->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
             return WmaResult::NotFound;
         value.type = WmaAttrType::Qword;
-        value.number = static_cast<uint64_t>(
-            av_rescale_q(fmt->duration, AV_TIME_BASE_Q, kTimeBase100ns));
+        value.number =
+            static_cast<uint64_t>(av_rescale_q(fmt->duration, AV_TIME_BASE_Q, kTimeBase100ns));
         return WmaResult::Ok;
     }
     if (NameIs(name, "Bitrate")) {
@@ -338,14 +333,16 @@ WmaResult CWmaSyncReader::GetAttributeByName(std::string_view name,
         bool allKnown = true;
         for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             const int64_t b = fmt->streams[i]->codecpar->bit_rate;
-            if (b > 0) sum += b;
-            else allKnown = false;
+            if (b > 0)
+                sum += b;
+            else
+                allKnown = false;
         }
         if (!allKnown && fmt->bit_rate > 0) sum = fmt->bit_rate;
         if (sum <= 0) return WmaResult::NotFound;
         value.type = WmaAttrType::Dword;
-        value.number = static_cast<uint64_t>(
-            std::min<int64_t>(sum, std::numeric_limits<uint32_t>::max()));
+        value.number =
+            static_cast<uint64_t>(std::min<int64_t>(sum, std::numeric_limits<uint32_t>::max()));
         return WmaResult::Ok;
     }
 
@@ -412,8 +409,8 @@ struct CWmaFileWriter::Session {
     int inRate = 0;
     int inChannels = 0;
     int outChannels = 0;
-    int64_t inFrames = 0;          // input frames taken so far (silence included)
-    std::vector<int16_t> mapped;   // input in the output's channels
+    int64_t inFrames = 0;         // input frames taken so far (silence included)
+    std::vector<int16_t> mapped;  // input in the output's channels
 
     // Takes input frames (null: silence), matches their channel count to
     // the output's, converts and encodes what fills whole frames.
@@ -497,8 +494,7 @@ bool CWmaFileWriter::BeginWriting(const std::string& path) {
     const int outChannels = format_.channels;
     if (outRate <= 0 || (outChannels != 1 && outChannels != 2))
         return Fail("invalid output format");
-    if (inRate_ <= 0 || (inChannels_ != 1 && inChannels_ != 2))
-        return Fail("invalid input format");
+    if (inRate_ <= 0 || (inChannels_ != 1 && inChannels_ != 2)) return Fail("invalid input format");
     const int64_t bitrate =
         bitrate_ > 0 ? bitrate_ : static_cast<int64_t>(format_.avgBytesPerSec) * 8;
     if (bitrate <= 0) return Fail("no bit rate");
@@ -545,8 +541,9 @@ bool CWmaFileWriter::WriteSample(int64_t time, const int16_t* interleaved, int f
         if (gap > 0 && !s.Feed(nullptr, gap)) ok = false;
     }
     if (frames > 0 && !s.Feed(interleaved, frames)) ok = false;
-    if (!ok) lastError_ = s.encode.WriteError().empty() ? "the sample could not be written"
-                                                        : s.encode.WriteError();
+    if (!ok)
+        lastError_ = s.encode.WriteError().empty() ? "the sample could not be written"
+                                                   : s.encode.WriteError();
     return ok;
 }
 
