@@ -164,30 +164,16 @@ TEST_F(StartupSoundfont, TheBuildFolderHoldsTheFont) {
 
 namespace {
 
-// Points XDG_DATA_HOME at `folder` for the life of the object.
 // Points the user's data folder at `folder` and the system's data folders
 // at `folder`/system, so that no installed soundfont is found.
 class DataHome {
 public:
-    explicit DataHome(const std::string& folder) {
-        if (const char* old = std::getenv("XDG_DATA_HOME")) old_ = old;
-        if (const char* old = std::getenv("XDG_DATA_DIRS")) oldDirs_ = old;
-        setenv("XDG_DATA_HOME", folder.c_str(), 1);
-        setenv("XDG_DATA_DIRS", (folder + "/system").c_str(), 1);
-    }
-    ~DataHome() {
-        if (old_)
-            setenv("XDG_DATA_HOME", old_->c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-        if (oldDirs_)
-            setenv("XDG_DATA_DIRS", oldDirs_->c_str(), 1);
-        else
-            unsetenv("XDG_DATA_DIRS");
-    }
+    explicit DataHome(const std::string& folder)
+        : home_("XDG_DATA_HOME", folder.c_str()),
+          dirs_("XDG_DATA_DIRS", (folder + "/system").c_str()) {}
 
 private:
-    std::optional<std::string> old_, oldDirs_;
+    testsupport::ScopedEnv home_, dirs_;
 };
 
 }  // namespace
