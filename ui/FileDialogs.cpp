@@ -65,10 +65,6 @@ constexpr const char* kFileTypes[] = {
     "YUV Video Files (*.yuv)",
 };
 
-QString Tr(const char* text) {
-    return QCoreApplication::translate("quelvox::ui::CFileDialogs", text);
-}
-
 }  // namespace
 
 QStringList OpenFileTypes() {
@@ -78,7 +74,8 @@ QStringList OpenFileTypes() {
 }
 
 QString MergedFileType(const QString& extension) {
-    return Tr("%1 文件 (*.%2)").arg(extension.toUpper(), extension);
+    return QCoreApplication::translate("quelvox::ui::CFileDialogs", "%1 文件 (*.%2)")
+        .arg(extension.toUpper(), extension);
 }
 
 QFileDialog* MakeOpenFilesDialog(QWidget* parent) {
@@ -98,7 +95,7 @@ QStringList CSystemFileDialogs::OpenFiles(QWidget* parent) {
 
 QString CSystemFileDialogs::Folder(QWidget* parent, const QString& start) {
     return QFileDialog::getExistingDirectory(
-        parent, Tr("请选择文件夹:"), start,
+        parent, QCoreApplication::translate("quelvox::ui::CFileDialogs", "请选择文件夹:"), start,
         QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
 

@@ -568,11 +568,13 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
             ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
         if (!outcome.started || outcome.mergedKept) return;
         // The rows appended to a merged file that was not kept must not name
-        // it: they say why it is not there.
-        QString why = tr("已取消");
-        if (outcome.mergedMoveFailed)
-            why = tr("无法创建文件 \"%1\".").arg(FromLocalPath(outcome.mergedPath));
-        for (int row : outcome.appendedRows) SetOutputCell(row, why.toStdString());
+        // it: they say why it is not there, in the run's own row texts.
+        std::string why = kCancelledRow;
+        if (outcome.mergedMoveFailed) {
+            why = kMergedCreateFailed;
+            why.replace(why.find("%s"), 2, outcome.mergedPath);
+        }
+        for (int row : outcome.appendedRows) SetOutputCell(row, why);
     });
 }
 
