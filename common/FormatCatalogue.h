@@ -56,6 +56,11 @@ enum OutputFormatCode : int {
 inline constexpr int kChannelMaskMono = 1;
 inline constexpr int kChannelMaskStereo = 2;
 
+// The translation context of the shown names (codec names, descriptions,
+// page titles) that are not plain ASCII; they are marked for translation
+// where the tables hold them.
+inline constexpr const char* kFormatCatalogueTextContext = "FormatCatalogue";
+
 // One codec choice within a format.
 struct CodecEntry {
     int CodecID;                       // persisted codec id (common/CodecIds.h)

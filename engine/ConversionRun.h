@@ -10,6 +10,7 @@
 #include "common/FileEntry.h"
 #include "common/Product.h"
 #include "engine/HostInterfaces.h"
+#include "engine/Texts.h"
 
 #include <memory>
 #include <string>
@@ -19,25 +20,6 @@ namespace quelvox {
 
 class CCodecRuntime;
 struct OutputFormatEntry;
-
-// Texts of a run.
-inline constexpr const char* kWmaRuntimeQuestion =
-    "亲爱的用户, WMA 文件需要 Windows Media Format 9 Series Runtime.\n"
-    "遗憾的是, 该组件在您的计算机上不存在.\n\n您要下载并立即安装它吗?";
-inline constexpr const char* kSoundfontQuestion =
-    "亲爱的用户, 要对MIDI文件进行编码, 需要 \"ct4mgm.sf2\" 文件.\n"
-    "遗憾的是, 该文件在您的计算机上不存在.\n\n"
-    "您要从我们的网站上免费下载该文件吗?\n\n"
-    "下载完成后, 请复制文件 到文件夹:\n\"%s\"\n"
-    "然后再次转换您的 MIDI 文件. 谢谢您.";
-inline constexpr const char* kSoundfontMissingRow = "失败. 需要文件 \"ct4mgm.sf2\".";
-inline constexpr const char* kFailedRow = "转换失败";
-inline constexpr const char* kNoAudioRow = "在文件中无音频";
-inline constexpr const char* kCancelledRow = "已取消";
-inline constexpr const char* kPreprocessingRow = "预处理中...";
-inline constexpr const char* kNormalisingRow = "标准化...";
-inline constexpr const char* kConvertingRow = "正在转换...";
-inline constexpr const char* kMergedCreateFailed = "无法创建文件 \"%s\".";
 
 // The reader chain's services on top of a codec runtime: the WMA runtime
 // is loaded on demand (and its format list built), and a missing runtime

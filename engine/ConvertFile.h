@@ -4,6 +4,7 @@
 
 #include "common/AudioStream.h"
 #include "engine/ConversionContext.h"
+#include "engine/Texts.h"
 
 #include <memory>
 #include <string>
@@ -12,9 +13,6 @@ namespace quelvox {
 
 struct FileEntry;
 struct OutputFormatEntry;
-
-// Error detail when the skip length is not shorter than the file.
-inline constexpr const char* kSkipTooLongDetail = "文件长度短于选项 ->常规设置的跳过长度";
 
 // A configured (not yet opened) writer and what the processing chain must
 // deliver to it.

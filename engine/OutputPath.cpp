@@ -16,9 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kFolderFailed = "无法创建文件夹 \"%s\"";
-constexpr const char* kFileFailed = "无法创建文件 \"%s\"";
-constexpr const char* kTargetExistsSkipped = "目标存在并跳过";
 constexpr const char* kSameAsSource = kSameAsSourceMessage;
 
 std::string Format(const char* pattern, const std::string& value) {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "engine/Texts.h"
+
 namespace quelvox {
 
 struct CSettings;
@@ -28,10 +30,6 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
 // when it is a folder afterwards; false when a level exists as something
 // else or cannot be created.
 bool EnsureFolder(const std::string& path);
-
-// Row text when a target would replace its own source.
-inline constexpr const char* kSameAsSourceMessage =
-    "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.";
 
 // Whether both names denote the same file: equal once absolute with links
 // resolved, or the same file reached another way (a hard link).

@@ -1,5 +1,7 @@
 #include "engine/PendingOutput.h"
 
+#include "engine/Texts.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -15,7 +17,7 @@ namespace quelvox {
 namespace fs = std::filesystem;
 
 // Text of the cause when a name was taken meanwhile and the policy skips.
-inline constexpr const char* kTakenMeanwhile = "目标存在并跳过";
+inline constexpr const char* kTakenMeanwhile = kTargetExistsSkipped;
 
 CommitMode CommitModeFor(int targetExistsOpt) {
     if (targetExistsOpt == 22) return CommitMode::Replace;

@@ -13,6 +13,7 @@
 
 #include "platform/DataFolders.h"
 #include "platform/bass/BassLayer.h"
+#include "engine/Texts.h"
 
 #include <cstdint>
 #include <string>
@@ -22,10 +23,8 @@ namespace quelvox {
 
 struct RunState;
 
-// Shown (error icon, caption "Quelvox") when the decoding layer cannot be
-// initialised; the program then ends.
-inline constexpr const char* kInitFailedMessage = "初始化软件失败 (0x0002020).";
-
+// kInitFailedMessage (engine/Texts.h) is shown with an error icon and the
+// caption "Quelvox" when the decoding layer cannot be initialised.
 // The MIDI soundfont, looked up in SoundfontFolders.
 inline constexpr const char* kSoundfontFileName = "ct4mgm.sf2";
 

@@ -63,6 +63,7 @@ const SettingRow kRows[] = {
     Int("MonoType", &CSettings::MonoType, 0),
     Int("Resampler", &CSettings::Resampler, 0),
     Int("SimultaneousFiles", &CSettings::SimultaneousFiles, DefaultSimultaneousFiles()),
+    Int("Language", &CSettings::Language, 0),
     Int("DoNotLoadHiddenFiles", &CSettings::DoNotLoadHiddenFiles, 0),
     Int("EnableDTSForCDA", &CSettings::EnableDTSForCDA, 0),
     Int("EnableConvertLength", &CSettings::EnableConvertLength, 0),
@@ -266,6 +267,7 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
         }
     }
     if (settings.WMAChannels != 1 && settings.WMAChannels != 2) settings.WMAChannels = 2;
+    if (settings.Language < 0 || settings.Language > 2) settings.Language = 0;
     RebuildFilterList(settings);
 
     for (OutputFormatEntry& entry : catalogue) {

@@ -49,6 +49,9 @@ struct CSettings {
     int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
     int SimultaneousFiles = 0;        // processors: files converted at once
                                       // ("同时转换的文件数"), 1 = one by one
+    int Language = 0;                 // 0: 0 the system's language, 1 Chinese,
+                                      // 2 English; any other loaded value reads
+                                      // as 0. Changes only what is shown.
     int DoNotLoadHiddenFiles = 0;     // 0
     int EnableDTSForCDA = 0;          // 0
     int EnableConvertLength = 0;      // 0

@@ -74,6 +74,7 @@ TEST_F(SettingsTest, CleanConfigurationKeepsEveryDefault) {
     EXPECT_EQ(s.OutputFiles2MyDocuments, 1);
     EXPECT_EQ(s.TargetExistsOpt, 11);
     EXPECT_EQ(s.MonoType, 0);
+    EXPECT_EQ(s.Language, 0);
     EXPECT_EQ(s.DoNotLoadHiddenFiles, 0);
     EXPECT_EQ(s.EnableDTSForCDA, 0);
     EXPECT_EQ(s.EnableConvertLength, 0);
@@ -144,6 +145,8 @@ TEST_F(SettingsTest, EveryValueSurvivesARoundTrip) {
     for (const std::string& name : names) {
         if (name == "WMAChannels") {
             Set("WMAChannels", "1");
+        } else if (name == "Language") {
+            Set("Language", "2");
         } else if (SetSettingByName(settings_, catalogue_, name, "text")) {
             // A text value: make it awkward for an INI file.
             Set(name.c_str(), " " + name + " = \"值\", a;b\\c #" + std::to_string(++n));
@@ -191,9 +194,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 46 rows of the settings table, FirstRun, Folder and the two of mask
+    // 47 rows of the settings table, FirstRun, Folder and the two of mask
     // 0x10 aside, plus five for each of the 25 formats that have them.
-    EXPECT_EQ(keys.size(), 46 - 4 + 25 * 5);
+    EXPECT_EQ(keys.size(), 47 - 4 + 25 * 5);
 }
 
 TEST_F(SettingsTest, OutputFormatReachesStorageOnlyWithItsOwnMask) {
@@ -214,6 +217,17 @@ TEST_F(SettingsTest, StoredWmaChannelCountOtherThanOneOrTwoLoadsAsTwo) {
         s.WMAChannels = 1;
         LoadSettings(s, catalogue_);
         EXPECT_EQ(s.WMAChannels, std::string(stored) == "1" ? 1 : 2) << stored;
+    }
+}
+
+TEST_F(SettingsTest, StoredLanguageOutsideItsRangeLoadsAsTheSystemsLanguage) {
+    for (const char* stored : {"3", "-1", "0", "1", "2"}) {
+        Store("Options/Language", stored);
+        CSettings s("");
+        s.Language = 2;
+        LoadSettings(s, catalogue_);
+        const int value = std::stoi(stored);
+        EXPECT_EQ(s.Language, value >= 0 && value <= 2 ? value : 0) << stored;
     }
 }
 

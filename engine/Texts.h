@@ -1,0 +1,134 @@
+// Every text the engine shows to the user, gathered in one table.
+//
+// The engine always produces these Chinese texts; a front end that shows
+// another language translates them where it shows them (l10n/Translation.h
+// walks kEngineTexts to recognise them, also when they were composed with
+// file names, numbers or other engine texts). A text with printf-style %s
+// or %d stands for every text made from it; "%%" is a literal percent sign.
+//
+// QT_TRANSLATE_NOOP (common/TextMarks.h) marks each text for lupdate.
+#pragma once
+
+#include "common/TextMarks.h"
+
+namespace quelvox {
+
+// The translation context of every text in this table.
+inline constexpr const char* kEngineTextContext = "Engine";
+
+// Rows of a run.
+inline constexpr const char* kFailedRow = QT_TRANSLATE_NOOP("Engine", "转换失败");
+// A failure with its detail (an error detail, a write failure).
+inline constexpr const char* kFailedWithDetailRow = QT_TRANSLATE_NOOP("Engine", "转换失败 (%s)");
+inline constexpr const char* kNoAudioRow = QT_TRANSLATE_NOOP("Engine", "在文件中无音频");
+inline constexpr const char* kCancelledRow = QT_TRANSLATE_NOOP("Engine", "已取消");
+inline constexpr const char* kPreprocessingRow = QT_TRANSLATE_NOOP("Engine", "预处理中...");
+inline constexpr const char* kNormalisingRow = QT_TRANSLATE_NOOP("Engine", "标准化...");
+inline constexpr const char* kConvertingRow = QT_TRANSLATE_NOOP("Engine", "正在转换...");
+inline constexpr const char* kSoundfontMissingRow =
+    QT_TRANSLATE_NOOP("Engine", "失败. 需要文件 \"ct4mgm.sf2\".");
+inline constexpr const char* kMergedCreateFailed =
+    QT_TRANSLATE_NOOP("Engine", "无法创建文件 \"%s\".");
+// Error detail when the skip length is not shorter than the file.
+inline constexpr const char* kSkipTooLongDetail =
+    QT_TRANSLATE_NOOP("Engine", "文件长度短于选项 ->常规设置的跳过长度");
+// Error detail when the output could not be written; %s is the cause.
+inline constexpr const char* kWriteFailedDetail =
+    QT_TRANSLATE_NOOP("Engine", "无法写入输出文件: %s");
+
+// Output paths.
+inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");
+inline constexpr const char* kFileFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件 \"%s\"");
+inline constexpr const char* kTargetExistsSkipped = QT_TRANSLATE_NOOP("Engine", "目标存在并跳过");
+// Row text when a target would replace its own source.
+inline constexpr const char* kSameAsSourceMessage = QT_TRANSLATE_NOOP(
+    "Engine", "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.");
+
+// Progress of a run: the run's text, a file's start, and the passes'
+// percentages.
+inline constexpr const char* kRunText = QT_TRANSLATE_NOOP("Engine", "转换 %d of %d 文件到 %s...");
+inline constexpr const char* kFileStartText = QT_TRANSLATE_NOOP("Engine", "开始转换 %s...");
+inline constexpr const char* kConvertingPass = QT_TRANSLATE_NOOP("Engine", "[%d%%] 正在转换 %s...");
+inline constexpr const char* kNormalisingPass =
+    QT_TRANSLATE_NOOP("Engine", "[%d%%] 正在标准化 %s...");
+inline constexpr const char* kPreprocessingPass =
+    QT_TRANSLATE_NOOP("Engine", "[%d%%] 正在预处理 %s...");
+
+// Adding files.
+inline constexpr const char* kAddingText = QT_TRANSLATE_NOOP("Engine", "[%d/%d] 正在添加文件 %s..");
+// The head of the message listing the files that could not be added; the
+// failed files follow, each group with the note that explains it.
+inline constexpr const char* kAddFailedHead = QT_TRANSLATE_NOOP("Engine", "无法载入以下文件.");
+inline constexpr const char* kAddSupportNote =
+    QT_TRANSLATE_NOOP("Engine", "要获取帮助, 请发送失败文件到 <%s>.");
+inline constexpr const char* kUnrepresentableNameNote = QT_TRANSLATE_NOOP(
+    "Engine", "有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.");
+inline constexpr const char* kReaderSupportNote =
+    QT_TRANSLATE_NOOP("Engine", "要获得帮助, 请发送失败文件到 <%s>.");
+inline constexpr const char* kCdaOnDiskNote =
+    QT_TRANSLATE_NOOP("Engine", "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
+inline constexpr const char* kBrokenSwfFlvNote = QT_TRANSLATE_NOOP(
+    "Engine",
+    "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 (https://ffmpeg.org) 先修复它们.");
+
+// Questions of a run.
+inline constexpr const char* kWmaRuntimeQuestion =
+    QT_TRANSLATE_NOOP("Engine",
+                      "亲爱的用户, WMA 文件需要 Windows Media Format 9 Series Runtime.\n"
+                      "遗憾的是, 该组件在您的计算机上不存在.\n\n您要下载并立即安装它吗?");
+inline constexpr const char* kSoundfontQuestion =
+    QT_TRANSLATE_NOOP("Engine",
+                      "亲爱的用户, 要对MIDI文件进行编码, 需要 \"ct4mgm.sf2\" 文件.\n"
+                      "遗憾的是, 该文件在您的计算机上不存在.\n\n"
+                      "您要从我们的网站上免费下载该文件吗?\n\n"
+                      "下载完成后, 请复制文件 到文件夹:\n\"%s\"\n"
+                      "然后再次转换您的 MIDI 文件. 谢谢您.");
+
+// Shown when the decoding layer cannot be initialised; the program then
+// ends.
+inline constexpr const char* kInitFailedMessage =
+    QT_TRANSLATE_NOOP("Engine", "初始化软件失败 (0x0002020).");
+
+// List cells: channel layouts with a name.
+inline constexpr const char* kMonoCell = QT_TRANSLATE_NOOP("Engine", "单声");
+inline constexpr const char* kStereoCell = QT_TRANSLATE_NOOP("Engine", "立体声");
+
+// The table: every text above, in context kEngineTextContext. Templates
+// with %s come after the plain texts they might contain, so a text that
+// is a whole entry is never taken for a template's argument.
+inline constexpr const char* kEngineTexts[] = {
+    kFailedRow,
+    kFailedWithDetailRow,
+    kNoAudioRow,
+    kCancelledRow,
+    kPreprocessingRow,
+    kNormalisingRow,
+    kConvertingRow,
+    kSoundfontMissingRow,
+    kMergedCreateFailed,
+    kSkipTooLongDetail,
+    kWriteFailedDetail,
+    kFolderFailed,
+    kFileFailed,
+    kTargetExistsSkipped,
+    kSameAsSourceMessage,
+    kRunText,
+    kFileStartText,
+    kConvertingPass,
+    kNormalisingPass,
+    kPreprocessingPass,
+    kAddingText,
+    kAddFailedHead,
+    kAddSupportNote,
+    kUnrepresentableNameNote,
+    kReaderSupportNote,
+    kCdaOnDiskNote,
+    kBrokenSwfFlvNote,
+    kWmaRuntimeQuestion,
+    kSoundfontQuestion,
+    kInitFailedMessage,
+    kMonoCell,
+    kStereoCell,
+};
+
+}  // namespace quelvox

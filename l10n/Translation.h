@@ -1,0 +1,37 @@
+// Translation of what the program shows, with Qt's translation system.
+//
+// The program's texts are its Chinese texts; they are the source texts of
+// the catalogues, so Chinese needs no catalogue and English loads one per
+// part of the program (embedded as :/i18n/<name>_en.qm).
+#pragma once
+
+#include <string>
+
+#include <QCoreApplication>
+#include <QString>
+
+#include "l10n/Language.h"
+
+namespace quelvox {
+
+// Makes `app` speak `language`: for English installs a translator for every
+// embedded English catalogue (:/i18n/*_en.qm); for Chinese none. Translators
+// of an earlier call are removed first, so the language can change.
+void UseLanguage(QCoreApplication& app, Language language);
+
+// A text the engine produced (engine/Texts.h), as the installed translators
+// show it. Recognises the engine's texts also when they are composed: a
+// template's literal parts around its %s and %d arguments, the arguments
+// themselves translated when they are engine texts (or format names); a
+// text of several lines that is no whole entry is translated line by line.
+// Anything it does not recognise (file names, library errors) is returned
+// unchanged; without an English translator every text comes back as it was.
+QString TranslateEngineText(const std::string& text);
+// The same as UTF-8.
+std::string TranslateEngineTextUtf8(const std::string& text);
+
+// One marked text (QT_TRANSLATE_NOOP(context, source)) as UTF-8, for front
+// ends that keep their texts as std::string.
+std::string TranslateText(const char* context, const char* source);
+
+}  // namespace quelvox
