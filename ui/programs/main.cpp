@@ -1,10 +1,16 @@
-// quelvox: the window. Starts the codec runtimes, opens the main window and
-// releases the runtimes when it closes.
-//   quelvox [FILE|FOLDER...]
-// Files and folders given (the desktop entry passes the files a file
-// manager opens with us) are added to the list as a drop would add them.
+// quelvox: the window. Chooses the language, starts the codec runtimes,
+// opens the main window and releases the runtimes when it closes.
+//   quelvox [--lang zh|en] [FILE|FOLDER...]
+// The language is the one asked for, else the one of the settings, else
+// the system's. Files and folders given (the desktop entry passes the files
+// a file manager opens with us) are added to the list as a drop would add
+// them.
 #include "common/Product.h"
 #include "engine/Startup.h"
+#include "engine/Texts.h"
+#include "l10n/Translation.h"
+#include "settings/Settings.h"
+#include "ui/LanguageOption.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
 
@@ -45,21 +51,31 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromLatin1(quelvox::kProductVersionText));
     quelvox::ui::ApplyLook(app);
 
+    const quelvox::ui::ProgramArguments arguments =
+        quelvox::ui::ParseProgramArguments(QApplication::arguments().mid(1));
+    if (!arguments.error.isEmpty()) {
+        std::fprintf(stderr, "quelvox: %s\n", qPrintable(arguments.error));
+        return 2;
+    }
+    // Every window is built after this, in the chosen language.
+    quelvox::CSettings stored;
+    std::vector<quelvox::OutputFormatEntry> catalogue = quelvox::BuildFormatCatalogue();
+    quelvox::LoadSettings(stored, catalogue);
+    quelvox::UseLanguage(app, quelvox::ChooseLanguage(arguments.language, stored.Language));
+
     quelvox::CCodecRuntime runtime;
     switch (runtime.Start(quelvox::ExecutableFolder())) {
         case quelvox::StartResult::Started: break;
         case quelvox::StartResult::InitFailed:
             QMessageBox::critical(nullptr, QString::fromLatin1(quelvox::kProductName),
-                                  QApplication::translate("main", "初始化软件失败 (0x0002020)."));
+                                  quelvox::TranslateEngineText(quelvox::kInitFailedMessage));
             return 1;
     }
     quelvox::ui::CMainWindow window(runtime);
     window.show();
 
     QStringList given;
-    const QStringList arguments = QApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        given << QFileInfo(arguments[i]).absoluteFilePath();
+    for (const QString& path : arguments.paths) given << QFileInfo(path).absoluteFilePath();
     if (!given.isEmpty())
         QTimer::singleShot(0, &window, [&window, given] { window.AddPaths(given); });
     return app.exec();
