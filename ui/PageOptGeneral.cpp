@@ -43,6 +43,7 @@ COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWi
     v_.Volume = s.Volume;
     v_.Resampler = s.Resampler == 1 ? 1 : 0;
     v_.SimultaneousFiles = FilesAtOnce(s);
+    v_.Language = s.Language >= 0 && s.Language <= 2 ? s.Language : 0;
 }
 
 std::string COptGeneralPage::CleanFilterText(std::string_view text) {
@@ -154,6 +155,23 @@ void COptGeneralPage::Build() {
     resamplerRow->addStretch(1);
     g->addLayout(resamplerRow);
 
+    // The language of the program's texts: the system's, or one chosen.
+    // Each language is named in itself. The windows are built in the
+    // language chosen at start-up, so a change shows at the next start.
+    auto* languageRow = new QHBoxLayout;
+    auto* languageLabel = new QLabel(tr("语言(&G):"), general);
+    language_ = new QComboBox(general);
+    language_->setObjectName("language");
+    language_->addItem(tr("系统语言"));
+    language_->addItem(QStringLiteral("中文"));
+    language_->addItem(QStringLiteral("English"));
+    languageLabel->setBuddy(language_);
+    languageRow->addWidget(languageLabel);
+    languageRow->addWidget(language_);
+    languageRow->addWidget(new QLabel(tr("(下次启动时生效)"), general));
+    languageRow->addStretch(1);
+    g->addLayout(languageRow);
+
     QGroupBox* volumeGroup = AddGroup(tr("音量"));
     auto* vl = new QGridLayout(volumeGroup);
     volumeType_ = new QButtonGroup(this);
@@ -189,6 +207,7 @@ void COptGeneralPage::Build() {
     volume_->setValue(v_.Volume);
     resampler_->setCurrentIndex(v_.Resampler);
     filesAtOnce_->setValue(std::clamp(v_.SimultaneousFiles, 1, 64));
+    language_->setCurrentIndex(v_.Language);
     UpdateEnabling();
 
     connect(filterOn_, &QCheckBox::clicked, this, [this] {
@@ -245,6 +264,7 @@ void COptGeneralPage::TakeControls() {
     v_.Resampler = resampler_->currentIndex() == 1 ? 1 : 0;
     filesAtOnce_->interpretText();
     v_.SimultaneousFiles = filesAtOnce_->value();
+    v_.Language = language_->currentIndex();
 }
 
 bool COptGeneralPage::OnLeave() {
@@ -278,6 +298,7 @@ void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) con
     s.Volume = v_.Volume;
     s.Resampler = v_.Resampler;
     s.SimultaneousFiles = v_.SimultaneousFiles;
+    s.Language = v_.Language;
 }
 
 }  // namespace quelvox::ui

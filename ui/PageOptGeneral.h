@@ -1,6 +1,6 @@
 // The general page of the options sheet: extension filter, hidden files,
-// CD audio decoding, the stereo-to-mono rule, skip and length limits and
-// the volume.
+// CD audio decoding, the stereo-to-mono rule, skip and length limits, the
+// resampler, the files converted at once, the language and the volume.
 #pragma once
 
 #include <string>
@@ -33,6 +33,7 @@ public:
         int Volume = 100;
         int Resampler = 0;  // 0 SoX, 1 libresample
         int SimultaneousFiles = 1;
+        int Language = 0;  // 0 the system's, 1 Chinese, 2 English
     };
 
     COptGeneralPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
@@ -57,6 +58,7 @@ private:
     QButtonGroup* mono_ = nullptr;
     QComboBox* resampler_ = nullptr;
     QSpinBox* filesAtOnce_ = nullptr;
+    QComboBox* language_ = nullptr;
     QCheckBox* filterOn_ = nullptr;
     QLineEdit* filterText_ = nullptr;
     QCheckBox* hidden_ = nullptr;

@@ -25,6 +25,7 @@
 
 #include "common/CodecIds.h"
 #include "encoders/WmaFormats.h"
+#include "l10n/Language.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
 #include "ui/OptSheet.h"
@@ -187,6 +188,7 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     Type(Get<QSpinBox>(general, "volume"), U("250"));
     Get<QComboBox>(general, "resampler")->setCurrentIndex(1);
     Type(Get<QSpinBox>(general, "filesAtOnce"), U("3"));
+    Get<QComboBox>(general, "language")->setCurrentIndex(kLanguageEnglish);
 
     QWidget* output = Choose(kOutput);
     Get<QComboBox>(output, "folderChoice")->setCurrentIndex(1);
@@ -234,6 +236,7 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     EXPECT_EQ(s.Volume, 250);
     EXPECT_EQ(s.Resampler, 1);
     EXPECT_EQ(s.SimultaneousFiles, 3);
+    EXPECT_EQ(s.Language, kLanguageEnglish);
     EXPECT_EQ(s.DestOutputFolderOpt, 399);
     EXPECT_EQ(s.DestSpecifiedFolder, "/tmp/输出");
     EXPECT_EQ(s.TargetExistsOpt, 33);
@@ -257,6 +260,15 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     // the main window closes.
     EXPECT_EQ(settings_.OptStartPageIndex, sheet_->CurrentIndex());
     EXPECT_EQ(s.OptStartPageIndex, 0);
+}
+
+TEST_F(OptSheetTest, AStoredLanguageOutsideTheChoicesShowsAsTheSystemsAndIsStoredSo) {
+    settings_.Language = 7;
+    Open();
+    QComboBox* language = Get<QComboBox>(Choose(kGeneral), "language");
+    EXPECT_EQ(language->currentIndex(), kLanguageSystem);
+    ASSERT_TRUE(Ok());
+    EXPECT_EQ(Stored().Language, kLanguageSystem);
 }
 
 TEST_F(OptSheetTest, CancelChangesNothingButTheStartPage) {
