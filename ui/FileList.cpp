@@ -1,6 +1,7 @@
 #include "ui/FileList.h"
 
 #include "engine/ListCells.h"
+#include "l10n/Translation.h"
 #include "ui/Art.h"
 
 #include <QHeaderView>
@@ -113,7 +114,7 @@ int CFileList::AppendEntry(FileEntry& entry) {
     item->setText(kColumnDuration, Cell(DurationCell(entry.Duration)));
     item->setText(kColumnBitrate, Cell(BitrateCell(entry.Bitrate)));
     item->setText(kColumnSampleRate, Cell(SampleRateCell(entry.SampleRate)));
-    item->setText(kColumnChannels, Cell(ChannelsCell(entry.Channels)));
+    item->setText(kColumnChannels, TranslateEngineText(ChannelsCell(entry.Channels)));
     for (int column = kColumnDuration; column <= kColumnVolume; ++column)
         item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(kColumnFile, kEntryRole,

@@ -4,6 +4,7 @@
 #include "engine/AddFiles.h"
 #include "engine/ConversionRun.h"
 #include "engine/Startup.h"
+#include "l10n/Translation.h"
 #include "ui/AboutBox.h"
 #include "ui/Art.h"
 #include "ui/FileDialogs.h"
@@ -286,7 +287,7 @@ void CMainWindow::BuildShortcuts() {
 void CMainWindow::FillFormatBox() {
     const QSignalBlocker quiet(formatBox_);
     for (const OutputFormatEntry& entry : catalogue_)
-        formatBox_->addItem(tr(" 到 %1").arg(QString::fromStdString(FormatDescription(entry))),
+        formatBox_->addItem(tr(" 到 %1").arg(TranslateEngineText(FormatDescription(entry))),
                             entry.code);
     formatBox_->addItem(tr(" 到 VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV 等.)"), kVideoItemCode);
     const int stored = formatBox_->findData(settings_.OutputFormat);
@@ -334,14 +335,16 @@ int CMainWindow::AppendRow(const FileEntry& entry) {
 
 void CMainWindow::SetVolumeCell(int row, const std::string& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
-        item->setText(kColumnVolume, QString::fromStdString(text));
+        item->setText(kColumnVolume, TranslateEngineText(text));
 }
 
 void CMainWindow::SetOutputCell(int row, const std::string& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) {
-        item->setText(kColumnOutput, QString::fromStdString(text));
+        // The engine's row texts in the window's language.
+        const QString shown = TranslateEngineText(text);
+        item->setText(kColumnOutput, shown);
         // A failure text can be longer than even the widened column.
-        item->setToolTip(kColumnOutput, QString::fromStdString(text));
+        item->setToolTip(kColumnOutput, shown);
     }
 }
 
@@ -366,11 +369,11 @@ IProgress& CMainWindow::OpenProgress() {
 void CMainWindow::CloseProgress() { DropProgress(); }
 
 bool CMainWindow::AskQuestion(const std::string& text) {
-    return prompts_->Question(this, QString::fromStdString(text));
+    return prompts_->Question(this, TranslateEngineText(text));
 }
 
 void CMainWindow::ShowWarning(const std::string& text) {
-    prompts_->Warning(this, QString::fromStdString(text));
+    prompts_->Warning(this, TranslateEngineText(text));
 }
 
 void CMainWindow::OpenInBrowser(const std::string& address) {
@@ -486,7 +489,7 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         }
         DropProgress();
         if (!result.message.empty() && !closeRequested_)
-            prompts_->Warning(this, QString::fromStdString(result.message));
+            prompts_->Warning(this, TranslateEngineText(result.message));
     });
 }
 

@@ -1,5 +1,7 @@
 #include "ui/PageOptAudio.h"
 
+#include "l10n/Translation.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -25,7 +27,7 @@ int SelectedValue(const QComboBox* combo, int none) {
 
 CPageOptAudio::CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
                              COptServices& services, QWidget* parent)
-    : COptPage(QString::fromStdString(FormatPageTitle(catalogue[entryIndex])), services, parent),
+    : COptPage(TranslateEngineText(FormatPageTitle(catalogue[entryIndex])), services, parent),
       entry_(catalogue[entryIndex]),
       entryIndex_(entryIndex) {
     v_.AutoEncParam = entry_.AutoEncParam;
@@ -70,7 +72,7 @@ void CPageOptAudio::Build() {
     g->setColumnStretch(1, 1);
 
     for (const CodecEntry* codec : entry_.codecs) {
-        codec_->addItem(QString::fromUtf8(codec->name), codec->CodecID);
+        codec_->addItem(TranslateEngineText(codec->name), codec->CodecID);
     }
     // A stored codec the format does not offer gives way to the first one,
     // with that codec's lists, rather than to empty lists.

@@ -1,5 +1,6 @@
 #include "ui/ProgressWindows.h"
 
+#include "l10n/Translation.h"
 #include "ui/Art.h"
 
 #include <QCloseEvent>
@@ -92,8 +93,9 @@ void CProgressWindow::SetElided(QLabel* label, const QString& text) {
     label->setToolTip(text);
 }
 
+// The engine's progress texts, in the window's language.
 void CProgressWindow::SetFileText(const std::string& text) {
-    SetElided(fileText_, QString::fromStdString(text));
+    SetElided(fileText_, TranslateEngineText(text));
 }
 
 void CProgressWindow::SetFileProgress(uint64_t position, uint64_t total) {
@@ -103,7 +105,7 @@ void CProgressWindow::SetFileProgress(uint64_t position, uint64_t total) {
 }
 
 void CProgressWindow::SetRunText(const std::string& text) {
-    if (runText_) SetElided(runText_, QString::fromStdString(text));
+    if (runText_) SetElided(runText_, TranslateEngineText(text));
 }
 
 void CProgressWindow::SetRunProgress(int done, int count) {

@@ -3,6 +3,7 @@
 #include "engine/ParallelRun.h"
 #include "settings/Settings.h"
 #include "common/FormatCatalogue.h"
+#include "engine/Texts.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -22,6 +24,17 @@ namespace {
 
 // How often the window shows the run's progress and looks at Cancel.
 constexpr int kRefreshMs = 30;
+
+// An engine text template with its printf-style arguments filled in.
+template <typename... Args>
+std::string Filled(const char* pattern, Args... args) {
+    const int size = std::snprintf(nullptr, 0, pattern, args...);
+    if (size <= 0) return pattern;
+    std::string text(static_cast<size_t>(size) + 1, '\0');
+    std::snprintf(text.data(), text.size(), pattern, args...);
+    text.resize(static_cast<size_t>(size));
+    return text;
+}
 
 // What the runner last reported, kept for the window thread to show.
 class CRunView : public IParallelRunView {
@@ -144,11 +157,11 @@ RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& cont
     IProgress& progress = window.OpenProgress();
     const int count = static_cast<int>(entries.size());
     progress.SetRunProgress(0, count);
-    // Until the runner first reports (about every 100 ms): the run's start.
-    progress.SetRunText("转换 1 of " + std::to_string(count) + " 文件到 " +
-                        FormatDescription(format) + "...");
-    progress.SetFileText("开始转换 " +
-                         std::filesystem::path(entries.front()->Path).filename().string() + "...");
+    // Until the runner first reports (about every 100 ms): the run's start,
+    // in the engine's texts (the progress window shows them translated).
+    progress.SetRunText(Filled(kRunText, 1, count, FormatDescription(format).c_str()));
+    progress.SetFileText(Filled(
+        kFileStartText, std::filesystem::path(entries.front()->Path).filename().string().c_str()));
 
     CWindowThreadHost host(window, context, rows);
     // The workers' reader services ask their questions through the
