@@ -12,17 +12,32 @@
 
 namespace quelvox::ui {
 
-QString FindManual() {
+QString ManualPageName() {
+    // The catalogue of the window's language names that language's manual;
+    // without one (Chinese) this is the Chinese manual.
+    return CHelpWindow::tr("index.html", "file name of the manual in this language");
+}
+
+namespace {
+
+QString FindManualPage(const QString& name) {
     // The build copies the manual into help/ beside the programs (the test
     // programs sit one folder further down); an installed program finds it
     // in share/quelvox/help.
     const QString program = QCoreApplication::applicationDirPath();
-    std::string page = FindDataFile(program.toStdString(), "help/index.html");
+    std::string page = FindDataFile(program.toStdString(), "help/" + name.toStdString());
     if (page.empty()) {
-        const QFileInfo build(program + QStringLiteral("/../help/index.html"));
+        const QFileInfo build(program + QStringLiteral("/../help/") + name);
         if (build.isFile()) page = build.absoluteFilePath().toStdString();
     }
     return page.empty() ? QString() : QDir::cleanPath(QString::fromStdString(page));
+}
+
+}  // namespace
+
+QString FindManual() {
+    const QString page = FindManualPage(ManualPageName());
+    return page.isEmpty() ? FindManualPage(QStringLiteral("index.html")) : page;
 }
 
 CHelpWindow::CHelpWindow(QWidget* parent)

@@ -1,6 +1,7 @@
 // The help window: our HTML manual in a browser pane, titled "Quelvox Help".
-// The manual is looked up beside the program (help/index.html), in the build
-// tree, and in the installed data folder.
+// The manual is looked up beside the program (help/index.html, or
+// index.en.html in English), in the build tree, and in the installed data
+// folder.
 #pragma once
 
 #include <QString>
@@ -10,7 +11,12 @@ class QTextBrowser;
 
 namespace quelvox::ui {
 
-// Path of the manual's first page, or empty when none is found.
+// The file name of the manual's first page in the language of the
+// window's texts: "index.html" (Chinese) or, for English, "index.en.html".
+QString ManualPageName();
+
+// Path of the manual's first page in that language (the Chinese one where
+// the page is missing), or empty when none is found.
 QString FindManual();
 
 class CHelpWindow : public QWidget {
