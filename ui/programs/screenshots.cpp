@@ -1,18 +1,22 @@
 // quelvox-screenshots: renders the window and its menus, the progress
 // windows of adding and converting, the closing message of an add, the
 // help window and the about box into PNG files, so the window can be looked at on a machine
-// without a display (run it with QT_QPA_PLATFORM=offscreen).
-//   quelvox-screenshots [FOLDER]     (default: screenshots)
+// without a display (run it with QT_QPA_PLATFORM=offscreen). The samples
+// are the engine's own (Chinese) texts; --lang en shows them, and every
+// window, in English.
+//   quelvox-screenshots [--lang zh|en] [FOLDER]     (default: Chinese, screenshots)
 #include "common/FileEntry.h"
 #include "engine/AddFiles.h"
 #include "engine/ConversionRun.h"
 #include "engine/ReaderFactory.h"
 #include "engine/Startup.h"
+#include "l10n/Translation.h"
 #include "settings/Settings.h"
 #include "ui/AboutBox.h"
 #include "ui/Commands.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
+#include "ui/LanguageOption.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressWindows.h"
@@ -98,7 +102,13 @@ void AddSampleRows(CMainWindow& window) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ApplyLook(app);
-    g_folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    const ProgramArguments arguments = ParseProgramArguments(QApplication::arguments().mid(1));
+    if (!arguments.error.isEmpty()) {
+        std::fprintf(stderr, "quelvox-screenshots: %s\n", qPrintable(arguments.error));
+        return 2;
+    }
+    UseLanguage(app, arguments.language.value_or(Language::Chinese));
+    g_folder = arguments.paths.isEmpty() ? QStringLiteral("screenshots") : arguments.paths.front();
     QDir().mkpath(g_folder);
 
     // A scratch settings file, marked as not the first start, so the user's
@@ -188,7 +198,7 @@ int main(int argc, char** argv) {
         const AddPathListResult added =
             AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
-                        QString::fromStdString(added.message), QMessageBox::Ok, &window);
+                        TranslateEngineText(added.message), QMessageBox::Ok, &window);
         box.show();
         Settle();
         Save(box.grab(), QStringLiteral("add-failures.png"));

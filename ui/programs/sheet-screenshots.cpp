@@ -1,6 +1,6 @@
 // Renders every page of the options sheet to a PNG file, so that the pages
-// can be looked at without a display:
-//     QT_QPA_PLATFORM=offscreen quelvox-sheet-screenshots OUTPUT_FOLDER
+// can be looked at without a display (in Chinese unless --lang en):
+//     QT_QPA_PLATFORM=offscreen quelvox-sheet-screenshots [--lang zh|en] OUTPUT_FOLDER
 // The pages show the settings defaults (with /home/user/Documents as the
 // documents folder); nothing is stored.
 #include <QApplication>
@@ -13,19 +13,24 @@
 #include <cstdio>
 
 #include "encoders/WmaFormats.h"
+#include "l10n/Translation.h"
 #include "settings/Settings.h"
+#include "ui/LanguageOption.h"
 #include "ui/OptSheet.h"
 #include "ui/Prompts.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    const quelvox::ui::ProgramArguments arguments =
+        quelvox::ui::ParseProgramArguments(QApplication::arguments().mid(1));
+    if (!arguments.error.isEmpty() || arguments.paths.size() != 1) {
+        std::fprintf(stderr, "usage: %s [--lang zh|en] OUTPUT_FOLDER\n", argv[0]);
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    quelvox::UseLanguage(app, arguments.language.value_or(quelvox::Language::Chinese));
+    const QString folder = arguments.paths.front();
     if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(folder));
         return 1;
     }
 
@@ -64,7 +69,7 @@ int main(int argc, char** argv) {
         }
         ++written;
     }
-    std::printf("%d pages written to %s (sheet %dx%d)\n", written, argv[1], sheet.width(),
-                sheet.height());
+    std::printf("%d pages written to %s (sheet %dx%d)\n", written, qPrintable(folder),
+                sheet.width(), sheet.height());
     return 0;
 }
