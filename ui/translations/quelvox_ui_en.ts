@@ -2,13 +2,6 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
-    <name>main</name>
-    <message>
-        <source>初始化软件失败 (0x0002020).</source>
-        <translation>Failed to initialize the program (0x0002020).</translation>
-    </message>
-</context>
-<context>
     <name>quelvox::ui::CAMROptPage</name>
     <message>
         <source>AMR</source>
@@ -134,6 +127,11 @@ tracks of video files into one of thirty output formats.</translation>
     <message>
         <source>找不到帮助文件.</source>
         <translation>The help file could not be found.</translation>
+    </message>
+    <message>
+        <source>index.html</source>
+        <comment>file name of the manual in this language</comment>
+        <translation>index.en.html</translation>
     </message>
 </context>
 <context>
@@ -436,6 +434,18 @@ Please choose another file name.</translation>
     <message>
         <source>转换的长度必须大于 0 毫秒.</source>
         <translation>The length to convert must be greater than 0 ms.</translation>
+    </message>
+    <message>
+        <source>语言(&amp;G):</source>
+        <translation>Lan&amp;guage:</translation>
+    </message>
+    <message>
+        <source>系统语言</source>
+        <translation>The system&apos;s language</translation>
+    </message>
+    <message>
+        <source>(下次启动时生效)</source>
+        <translation>(takes effect at the next start)</translation>
     </message>
 </context>
 <context>
