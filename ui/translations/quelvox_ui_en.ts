@@ -194,7 +194,7 @@ tracks of video files into one of thirty output formats.</translation>
     </message>
     <message>
         <source>最小化</source>
-        <translation>Minimize</translation>
+        <translation>Minimise</translation>
     </message>
     <message>
         <source>关闭</source>
@@ -397,7 +397,7 @@ Please choose another file name.</translation>
     </message>
     <message>
         <source>自动标准化音量以便所有输出文件具有相同音量(&amp;N)</source>
-        <translation>Auto-&amp;normalize so that all output files have the same volume</translation>
+        <translation>Auto-&amp;normalise so that all output files have the same volume</translation>
     </message>
     <message>
         <source>手动调整音量(&amp;A)</source>
