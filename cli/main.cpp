@@ -170,6 +170,8 @@ int main(int argc, char** argv) {
     // converted. When it is missing, the run asks (and we answer No).
     RunState state;
     runtime.LoadSoundfont(state);
+    // A file converting alone may decode ahead on a second processor.
+    state.processors = DefaultSimultaneousFiles();
     WmaFormatList wmaFormats;
     CCliHost host(console, g_cancel, options.mergeFile);
     CRunReaderServices readers(runtime, wmaFormats, &host);

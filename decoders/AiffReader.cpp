@@ -1,7 +1,7 @@
 #include "decoders/AiffReader.h"
 
 #include "common/ByteOrder.h"
-#include "decoders/G711.h"
+#include "decoders/SampleUnpack.h"
 
 #include <gsm.h>
 #include <sys/types.h>
@@ -68,6 +68,7 @@ void CAiffReader::Close() {
     sampleFrames_ = 0;
     sampleBits_ = 0;
     kind_ = Kind::PcmBig;
+    stored_ = StoredSample::S8;
     sourceBytesPerSample_ = 0;
     keptChannels_ = 0;
     framesPerRead_ = 0;
@@ -239,18 +240,41 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
         }
     }
 
+    // Whole-byte samples: their size and the stored format their blocks are
+    // converted from.
+    static constexpr StoredSample kBigInts[] = {StoredSample::S8, StoredSample::S16Be,
+                                                StoredSample::S24Be, StoredSample::S32Be};
+    static constexpr StoredSample kLittleInts[] = {StoredSample::S8, StoredSample::S16Le,
+                                                   StoredSample::S24Le, StoredSample::S32Le};
     int storedBytes = 0;
+    StoredSample stored = StoredSample::S8;
     switch (kind) {
         case Kind::PcmBig:
         case Kind::PcmLittle:
             if (bits < 1 || bits > 32) return false;
             storedBytes = (bits + 7) / 8;
+            stored = (kind == Kind::PcmBig ? kBigInts : kLittleInts)[storedBytes - 1];
             break;
         case Kind::Ulaw:
+            storedBytes = 1;
+            stored = StoredSample::Mulaw;
+            break;
         case Kind::Alaw:
-        case Kind::Raw8: storedBytes = 1; break;
-        case Kind::Float32: storedBytes = 4; break;
-        case Kind::Float64: storedBytes = 8; break;
+            storedBytes = 1;
+            stored = StoredSample::Alaw;
+            break;
+        case Kind::Raw8:
+            storedBytes = 1;
+            stored = StoredSample::U8;
+            break;
+        case Kind::Float32:
+            storedBytes = 4;
+            stored = StoredSample::F32Be;
+            break;
+        case Kind::Float64:
+            storedBytes = 8;
+            stored = StoredSample::F64Be;
+            break;
         case Kind::Dwvw:
             storedBytes = 4;  // size of a decoded sample in our buffer
             break;
@@ -264,6 +288,7 @@ bool CAiffReader::ParseComm(uint32_t size, bool aifc) {
     }
 
     kind_ = kind;
+    stored_ = stored;
     sampleBits_ = bits;
     sampleFrames_ = frames;
     sourceBytesPerSample_ = storedBytes;
@@ -347,37 +372,6 @@ int CAiffReader::Read(int16_t* left, int16_t* right) {
     }
 }
 
-int16_t CAiffReader::ConvertSample(const uint8_t* p) const {
-    switch (kind_) {
-        case Kind::PcmBig:
-            // The most significant two bytes make the sample.
-            if (sourceBytesPerSample_ == 1)
-                return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
-            return static_cast<int16_t>((p[0] << 8) | p[1]);
-        case Kind::PcmLittle: {
-            const int n = sourceBytesPerSample_;
-            if (n == 1) return static_cast<int16_t>(static_cast<int8_t>(p[0]) * 256);
-            return static_cast<int16_t>((p[n - 1] << 8) | p[n - 2]);
-        }
-        case Kind::Ulaw: return MulawToLinear(p[0]);
-        case Kind::Alaw: return AlawToLinear(p[0]);
-        case Kind::Float32: {
-            const uint32_t u = ReadBe32(p);
-            float f;
-            std::memcpy(&f, &u, 4);
-            return FloatToSample16(f);
-        }
-        case Kind::Float64: {
-            const uint64_t u = (uint64_t{ReadBe32(p)} << 32) | ReadBe32(p + 4);
-            double d;
-            std::memcpy(&d, &u, 8);
-            return FloatToSample16(d);
-        }
-        case Kind::Raw8: return static_cast<int16_t>((p[0] - 128) * 256);
-        default: return 0;
-    }
-}
-
 int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
     if (dataLeft_ == 0) return 0;
     const size_t frameBytes = size_t(channels) * size_t(sourceBytesPerSample_);
@@ -390,24 +384,7 @@ int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
     const int frames = static_cast<int>(got / frameBytes);
     if (frames == 0) return 0;
 
-    const uint8_t* p = work_.get();
-    const int bps = sourceBytesPerSample_;
-    if (channels == 1) {
-        for (int i = 0; i < frames; ++i, p += bps) left[i] = ConvertSample(p);
-    } else if (channels == 2) {
-        for (int i = 0; i < frames; ++i) {
-            left[i] = ConvertSample(p);
-            right[i] = ConvertSample(p + bps);
-            p += 2 * bps;
-        }
-    } else {
-        int16_t frame[kMaxKeptChannels];
-        for (int i = 0; i < frames; ++i) {
-            for (int c = 0; c < keptChannels_; ++c) frame[c] = ConvertSample(p + c * bps);
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
-            p += frameBytes;
-        }
-    }
+    UnpackFrames(stored_, work_.get(), frames, channels, left, right);
     return frames;
 }
 

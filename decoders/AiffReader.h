@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decoders/AiffCodecs.h"
+#include "decoders/SampleUnpack.h"
 #include "common/AudioStream.h"
 
 struct gsm_state;
@@ -61,7 +62,6 @@ private:
     int ReadIma4(int16_t* left, int16_t* right);
     int ReadGsm(int16_t* left, int16_t* right);
     int ReadDwvw(int16_t* left, int16_t* right);
-    int16_t ConvertSample(const uint8_t* p) const;
 
     std::unique_ptr<uint8_t[]> work_;
     std::FILE* file_ = nullptr;
@@ -72,8 +72,9 @@ private:
     uint32_t sampleFrames_ = 0;
     int sampleBits_ = 0;
     Kind kind_ = Kind::PcmBig;
-    int sourceBytesPerSample_ = 0;  // stored bytes of one sample
-    int keptChannels_ = 0;          // channels converted per frame (<= 8)
+    StoredSample stored_ = StoredSample::S8;  // the whole-byte kinds
+    int sourceBytesPerSample_ = 0;            // stored bytes of one sample
+    int keptChannels_ = 0;                    // channels converted per frame (<= 8)
     int framesPerRead_ = 0;
 
     // From SSND.

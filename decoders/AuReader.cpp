@@ -1,7 +1,7 @@
 #include "decoders/AuReader.h"
 
 #include "common/ByteOrder.h"
-#include "decoders/G711.h"
+#include "decoders/SampleUnpack.h"
 #include "common/SampleHelpers.h"
 
 #include <algorithm>
@@ -18,42 +18,30 @@ constexpr int kMinDataOffset = 24;
 
 uint32_t Get32(const uint8_t* p, bool bigEndian) { return bigEndian ? ReadBe32(p) : ReadLe32(p); }
 
-inline int16_t Make16(uint8_t hi, uint8_t lo) {
-    return static_cast<int16_t>(static_cast<uint16_t>((hi << 8) | lo));
-}
+// The encodings of linear PCM, float and G.711 samples: stored bits and the
+// sample format in each byte order. The ADPCM encodings have their code
+// width instead.
+struct AuEncoding {
+    uint32_t code;
+    int bits;
+    StoredSample bigEndian;
+    StoredSample littleEndian;
+    int adpcmBits;
+};
 
-// One stored sample to a 16-bit sample, per encoding and byte order. Wider
-// integers keep their most significant 16 bits (an arithmetic shift).
-int16_t FromMulaw(const uint8_t* p) { return MulawToLinear(p[0]); }
-int16_t FromAlaw(const uint8_t* p) { return AlawToLinear(p[0]); }
-int16_t FromS8(const uint8_t* p) { return Make16(p[0], 0); }
-int16_t FromS16Be(const uint8_t* p) { return Make16(p[0], p[1]); }
-int16_t FromS16Le(const uint8_t* p) { return Make16(p[1], p[0]); }
-int16_t FromS24Be(const uint8_t* p) { return Make16(p[0], p[1]); }
-int16_t FromS24Le(const uint8_t* p) { return Make16(p[2], p[1]); }
-int16_t FromS32Be(const uint8_t* p) { return Make16(p[0], p[1]); }
-int16_t FromS32Le(const uint8_t* p) { return Make16(p[3], p[2]); }
-
-// Float samples of nominal range -1..1; values outside it (and infinities)
-// clamp to full scale, NaN gives silence.
-int16_t FromF32(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return FloatToSample16(f);
-}
-int16_t FromF64(uint64_t bits) {
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return FloatToSample16(d);
-}
-int16_t FromF32Be(const uint8_t* p) { return FromF32(Get32(p, true)); }
-int16_t FromF32Le(const uint8_t* p) { return FromF32(Get32(p, false)); }
-int16_t FromF64Be(const uint8_t* p) {
-    return FromF64((uint64_t{Get32(p, true)} << 32) | Get32(p + 4, true));
-}
-int16_t FromF64Le(const uint8_t* p) {
-    return FromF64((uint64_t{Get32(p + 4, false)} << 32) | Get32(p, false));
-}
+constexpr AuEncoding kEncodings[] = {
+    {1, 8, StoredSample::Mulaw, StoredSample::Mulaw, 0},
+    {2, 8, StoredSample::S8, StoredSample::S8, 0},
+    {3, 16, StoredSample::S16Be, StoredSample::S16Le, 0},
+    {4, 24, StoredSample::S24Be, StoredSample::S24Le, 0},
+    {5, 32, StoredSample::S32Be, StoredSample::S32Le, 0},
+    {6, 32, StoredSample::F32Be, StoredSample::F32Le, 0},
+    {7, 64, StoredSample::F64Be, StoredSample::F64Le, 0},
+    {23, 4, StoredSample::S8, StoredSample::S8, 4},
+    {25, 3, StoredSample::S8, StoredSample::S8, 3},
+    {26, 5, StoredSample::S8, StoredSample::S8, 5},
+    {27, 8, StoredSample::Alaw, StoredSample::Alaw, 0},
+};
 
 }  // namespace
 
@@ -65,9 +53,8 @@ void CAuReader::ClearHeader() {
     bigEndian_ = false;
     encoding_ = 0;
     codedBits_ = 0;
-    convert_ = nullptr;
+    stored_ = StoredSample::S8;
     keptChannels_ = 0;
-    skipBytes_ = 0;
     framesPerChunk_ = 0;
     ended_ = false;
     adpcm_ = false;
@@ -140,46 +127,13 @@ int CAuReader::OpenFile(const std::string& path) {
         chans = Get32(header + 20, bigEndian_);
     }
 
-    const bool be = bigEndian_;
-    int adpcmBits = 0;
-    switch (encoding) {
-        case 1:
-            codedBits_ = 8;
-            convert_ = FromMulaw;
-            break;
-        case 2:
-            codedBits_ = 8;
-            convert_ = FromS8;
-            break;
-        case 3:
-            codedBits_ = 16;
-            convert_ = be ? FromS16Be : FromS16Le;
-            break;
-        case 4:
-            codedBits_ = 24;
-            convert_ = be ? FromS24Be : FromS24Le;
-            break;
-        case 5:
-            codedBits_ = 32;
-            convert_ = be ? FromS32Be : FromS32Le;
-            break;
-        case 6:
-            codedBits_ = 32;
-            convert_ = be ? FromF32Be : FromF32Le;
-            break;
-        case 7:
-            codedBits_ = 64;
-            convert_ = be ? FromF64Be : FromF64Le;
-            break;
-        case 23: adpcmBits = 4; break;
-        case 25: adpcmBits = 3; break;
-        case 26: adpcmBits = 5; break;
-        case 27:
-            codedBits_ = 8;
-            convert_ = FromAlaw;
-            break;
-        default: return 0;
-    }
+    const AuEncoding* known = nullptr;
+    for (const AuEncoding& e : kEncodings)
+        if (e.code == encoding) known = &e;
+    if (!known) return 0;
+    const int adpcmBits = known->adpcmBits;
+    codedBits_ = known->bits;
+    stored_ = bigEndian_ ? known->bigEndian : known->littleEndian;
     encoding_ = static_cast<int>(encoding);
     if (adpcmBits) {
         adpcm_ = true;
@@ -208,8 +162,6 @@ int CAuReader::OpenFile(const std::string& path) {
     bitsPerSample = 16;
     bytesPerSample = 2;
     keptChannels_ = static_cast<int>(std::min<uint32_t>(chans, kMaxKeptChannels));
-    skipBytes_ =
-        chans > kMaxKeptChannels ? uint64_t{chans - kMaxKeptChannels} * (codedBits_ / 8) : 0;
 
     if (fseeko(file_, 0, SEEK_END) != 0) return 0;
     const off_t fileSize = ftello(file_);
@@ -248,23 +200,7 @@ int CAuReader::ReadPcm(int16_t* left, int16_t* right) {
     const int frames = static_cast<int>(got / frameBytes);
     if (frames == 0) return 0;
 
-    const uint8_t* p = buffer_.get();
-    if (channels == 1) {
-        for (int i = 0; i < frames; ++i, p += sampleBytes) left[i] = convert_(p);
-    } else if (channels == 2) {
-        for (int i = 0; i < frames; ++i) {
-            left[i] = convert_(p);
-            right[i] = convert_(p + sampleBytes);
-            p += 2 * sampleBytes;
-        }
-    } else {
-        int16_t frame[kMaxKeptChannels];
-        for (int i = 0; i < frames; ++i) {
-            for (int c = 0; c < keptChannels_; ++c, p += sampleBytes) frame[c] = convert_(p);
-            p += skipBytes_;
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
-        }
-    }
+    UnpackFrames(stored_, buffer_.get(), frames, channels, left, right);
     return frames;
 }
 

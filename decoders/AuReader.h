@@ -4,6 +4,7 @@
 #pragma once
 
 #include "decoders/G72x.h"
+#include "decoders/SampleUnpack.h"
 #include "common/AudioStream.h"
 
 #include <cstdint>
@@ -33,8 +34,6 @@ public:
     // Total and position count bytes of sample data (the base getters).
 
 private:
-    using SampleConverter = int16_t (*)(const uint8_t*);
-
     // Opens the file and parses the header; 0 on any failure.
     int OpenFile(const std::string& path);
     int ReadPcm(int16_t* left, int16_t* right);
@@ -49,9 +48,8 @@ private:
     bool bigEndian_ = false;
     int encoding_ = 0;
     int codedBits_ = 0;
-    SampleConverter convert_ = nullptr;  // PCM, float and G.711 encodings
+    StoredSample stored_ = StoredSample::S8;  // PCM, float and G.711 encodings
     int keptChannels_ = 0;
-    uint64_t skipBytes_ = 0;  // per frame, beyond the kept channels
     int framesPerChunk_ = 0;  // frames that fit the buffer, <= 1152
     bool ended_ = false;      // a short read ended the stream
 

@@ -14,4 +14,8 @@ int16_t MulawToLinear(uint8_t code);
 // scaled to 16 bits (range -32256 .. 32256).
 int16_t AlawToLinear(uint8_t code);
 
+// The expansions of all 256 codes, indexed by code, for converting blocks.
+const int16_t* MulawTable();
+const int16_t* AlawTable();
+
 }  // namespace quelvox

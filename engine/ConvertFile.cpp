@@ -6,6 +6,7 @@
 #include "encoders/FFmpegWriter.h"
 #include "common/FormatCatalogue.h"
 #include "encoders/WmaWriter.h"
+#include "engine/DecodeAhead.h"
 #include "engine/EncoderParams.h"
 #include "common/FileEntry.h"
 #include "engine/Normalise.h"
@@ -167,16 +168,26 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
     const bool synthesised = source.InputType == kInputModule || source.InputType == kInputMidi;
 
+    // While the run has a processor to spare (a file alone, or the last
+    // files of a batch) the reader decodes ahead on a second thread; when
+    // another file starts, it goes back to this one.
+    CBlockSource blocks(reader, chain.ReadLeft(), chain.ReadRight(), synthesised, total);
     BlockLoopResult result;
     for (;;) {
-        const int frames = reader.Read(chain.ReadLeft(), chain.ReadRight());
+        const bool spare = SpareProcessor(state);
+        if (spare && !blocks.DecodingAhead())
+            blocks.DecodeAhead();
+        else if (!spare && blocks.DecodingAhead())
+            blocks.Stop();
+        const SourceBlock next = blocks.Next();
+        const int frames = next.frames;
         if (frames <= 0) {
             result.sourceEnded = !synthesised;
             break;
         }
         result.wroteBlocks = true;
         result.framesRead += static_cast<uint64_t>(frames);
-        const uint64_t position = reader.GetPosition();
+        const uint64_t position = next.position;
         progress.Update(position);
         ctx.progress.Pump();
         if (ctx.progress.IsCancelled()) {
@@ -195,6 +206,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
         // Tracker modules and MIDI may loop forever: stop at the length.
         if (synthesised && position >= total) break;
     }
+    blocks.Stop();  // blocks read past a length limit are not needed
     if (result.wroteBlocks) {
         for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain()) {
             if (!writer.Write(b.left, b.right, b.frames)) {

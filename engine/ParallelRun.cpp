@@ -172,6 +172,9 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
     std::vector<std::string> fallbacks(static_cast<size_t>(count));
     int done = 0;
+    // Files being converted right now: while fewer than the processors, a
+    // conversion may decode ahead on a second thread (the tail of a run).
+    std::atomic<int> converting{0};
 
     auto worker = [&] {
         for (;;) {
@@ -196,14 +199,18 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             }
             RunState state;
             state.soundfontReady = soundfontReady;
+            state.processors = env.state.processors;
+            state.filesConverting = &converting;
             CSharedProgress progress(cancel);
             {
                 std::lock_guard lock(mutex);
                 active[static_cast<size_t>(j)] = &progress;
             }
             RunEnvironment own{env.settings, env.runtime, readers, env.wmaFormats, state};
+            converting.fetch_add(1);
             ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true,
                               fallbacks[static_cast<size_t>(j)]);
+            converting.fetch_sub(1);
             std::lock_guard lock(mutex);
             active[static_cast<size_t>(j)] = nullptr;
             slots[static_cast<size_t>(j)] = Slot::Done;

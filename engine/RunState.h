@@ -3,6 +3,7 @@
 // their RunState, so they never share mutable state.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace quelvox {
@@ -37,6 +38,12 @@ struct RunState {
     // claimed: both lengths in seconds (heldSeconds < 0: nothing to say).
     double claimedSeconds = 0.0;
     double heldSeconds = -1.0;
+    // Processors the run may use, and how many of its files are converting
+    // at this moment (null: one file at a time). While fewer files convert
+    // than there are processors, a conversion decodes ahead on a second
+    // thread.
+    int processors = 1;
+    const std::atomic<int>* filesConverting = nullptr;
 };
 
 }  // namespace quelvox

@@ -89,6 +89,8 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     }
 
     runtime_.LoadSoundfont(state_);
+    // A file converting alone may decode ahead on a second processor.
+    state_.processors = DefaultSimultaneousFiles();
     LoadSettings(settings_, catalogue_, location_);
 
     setWindowTitle(tr("Quelvox"));

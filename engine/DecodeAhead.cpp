@@ -1,0 +1,130 @@
+#include "engine/DecodeAhead.h"
+
+#include "engine/RunState.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+namespace quelvox {
+
+bool SpareProcessor(const RunState& state) {
+    const int converting =
+        state.filesConverting ? state.filesConverting->load(std::memory_order_relaxed) : 1;
+    return converting < state.processors;
+}
+
+namespace {
+
+// The second thread waits while the queue is full and resumes once it is
+// down to this many blocks, so that it is woken once per several blocks.
+constexpr int kResumeAt = CBlockSource::kQueueBlocks / 2;
+
+}  // namespace
+
+CBlockSource::CBlockSource(CAudioReader& reader, int16_t* left, int16_t* right, bool stopAtTotal,
+                           uint64_t total)
+    : reader_(reader), left_(left), right_(right), stopAtTotal_(stopAtTotal), total_(total) {}
+
+CBlockSource::~CBlockSource() { Stop(); }
+
+void CBlockSource::DecodeAhead() {
+    if (thread_.joinable() || finished_) return;
+    if (slots_.empty()) {
+        slots_.resize(kQueueBlocks);
+        for (Slot& s : slots_) {
+            s.left.assign(kBlockFrames, 0);
+            if (right_) s.right.assign(kBlockFrames, 0);
+        }
+    }
+    stop_ = false;
+    thread_ = std::thread([this] { Produce(); });
+}
+
+void CBlockSource::Stop() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    spaceFree_.notify_one();
+    thread_.join();
+}
+
+void CBlockSource::Produce() {
+    int tail;
+    {
+        std::lock_guard lock(mutex_);
+        tail = (head_ + count_) % kQueueBlocks;
+    }
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            if (count_ == kQueueBlocks && !stop_) {
+                producerWaits_ = true;
+                spaceFree_.wait(lock, [this] { return stop_ || count_ <= kResumeAt; });
+                producerWaits_ = false;
+            }
+            if (stop_) return;
+        }
+        // The slot at the tail is not the consumer's until counted below.
+        Slot& slot = slots_[static_cast<size_t>(tail)];
+        SourceBlock block;
+        bool last = false;
+        try {
+            block.frames = reader_.Read(slot.left.data(), right_ ? slot.right.data() : nullptr);
+            if (block.frames > 0) block.position = reader_.GetPosition();
+            last = block.frames <= 0 || (stopAtTotal_ && block.position >= total_);
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+            finished_ = true;
+            if (consumerWaits_) blockReady_.notify_one();
+            return;
+        }
+        slot.block = block;
+        tail = (tail + 1) % kQueueBlocks;
+        std::lock_guard lock(mutex_);
+        ++count_;
+        if (last) finished_ = true;
+        if (consumerWaits_) blockReady_.notify_one();
+        if (last) return;
+    }
+}
+
+SourceBlock CBlockSource::Next() {
+    std::unique_lock lock(mutex_);
+    if (count_ == 0) {
+        if (thread_.joinable() && !finished_) {
+            consumerWaits_ = true;
+            blockReady_.wait(lock, [this] { return count_ > 0 || finished_; });
+            consumerWaits_ = false;
+        }
+        if (count_ == 0) {
+            if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+            if (finished_) return SourceBlock{};
+            // Not decoding ahead: read here.
+            lock.unlock();
+            SourceBlock block;
+            block.frames = reader_.Read(left_, right_);
+            if (block.frames > 0) block.position = reader_.GetPosition();
+            return block;
+        }
+    }
+    const Slot& slot = slots_[static_cast<size_t>(head_)];
+    lock.unlock();
+    const SourceBlock block = slot.block;
+    if (block.frames > 0) {
+        const size_t n = static_cast<size_t>(std::min(block.frames, kBlockFrames));
+        std::memcpy(left_, slot.left.data(), n * sizeof(int16_t));
+        if (right_) std::memcpy(right_, slot.right.data(), n * sizeof(int16_t));
+    }
+    lock.lock();
+    head_ = (head_ + 1) % kQueueBlocks;
+    --count_;
+    if (producerWaits_ && count_ == kResumeAt) spaceFree_.notify_one();
+    return block;
+}
+
+}  // namespace quelvox
