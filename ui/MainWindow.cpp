@@ -87,7 +87,8 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
         dialogs_ = ownDialogs_.get();
     }
 
-    runtime_.LoadSoundfont(state_);
+    // The MIDI soundfont is not loaded here: a run loads it when it
+    // converts a MIDI file, and listing one needs no font.
     LoadSettings(settings_, catalogue_, location_);
 
     setWindowTitle(tr("Quelvox"));

@@ -16,13 +16,15 @@
 // records which add-ons are loaded and which soundfont is the default, and
 // every stream is created against one. Streams are independent objects, so
 // two threads may decode two streams at once; the runtime itself is set up
-// before conversions start and only read while they run (the soundfont may
-// be set between runs).
+// before conversions start and only read while they run. The soundfont is
+// the exception: it is loaded only when a MIDI file is to be rendered, and
+// setting it and reading it are safe from any thread.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -32,6 +34,11 @@ namespace quelvox::bass {
 
 // Version reported by GetVersion: 2.4 in the high 16 bits.
 inline constexpr uint32_t kVersion = 0x02040000;
+
+// A soundfont loaded once and kept loaded (Soundfont.cpp); MIDI streams
+// rendered with it share its sample data.
+class CLoadedSoundfont;
+const std::string& SoundfontPath(const CLoadedSoundfont& font);
 
 // Channel information flag: the stream delivers unsigned 8-bit samples.
 inline constexpr uint32_t kSample8Bits = 1;
@@ -82,8 +89,14 @@ public:
 
     // Makes the soundfont file the default of every MIDI stream created
     // afterwards. Nonzero when the file exists and FluidSynth accepts it.
+    // The font is loaded here, once, and stays loaded while it is the
+    // default; a failed call keeps the previous default.
     int SetDefaultSoundfont(const std::string& path);
-    const std::string& DefaultSoundfont() const { return soundfont_; }
+    // Path of the default soundfont; empty when none is set.
+    std::string DefaultSoundfont() const;
+    // The default soundfont, kept loaded for as long as the caller holds
+    // it; null when none is set.
+    std::shared_ptr<const CLoadedSoundfont> LoadedSoundfont() const;
 
     // The code page of legacy 8-bit tag text in the streams created
     // afterwards (see ReadFileTags); empty reads it as Latin-1.
@@ -93,7 +106,9 @@ public:
 private:
     bool initialised_ = false;
     bool enabled_[kAddOnCount] = {};
-    std::string soundfont_;
+    // Shared by copies of the runtime, like the font itself.
+    std::shared_ptr<std::mutex> fontMutex_ = std::make_shared<std::mutex>();
+    std::shared_ptr<const CLoadedSoundfont> font_;
     std::string tagCodePage_;
 };
 
@@ -134,10 +149,10 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::st
 // known at load; null on failure.
 std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& path,
                                     int renderRate);
-// A decoding MIDI stream rendered at renderRate (0 = 44100) with the
-// runtime's default soundfont, length known at creation; null on failure.
-// Without a default soundfont, renderRate 0 (probing) still gives the
-// stream's length and format, but no data.
+// A decoding MIDI stream rendered at renderRate with the runtime's default
+// soundfont, length known at creation; null on failure. renderRate 0
+// (probing, as the file list does) gives the stream's length and format at
+// 44100 Hz but no data, and never needs or loads a soundfont.
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt, const std::string& path,
                                                int renderRate);
 
