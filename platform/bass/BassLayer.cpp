@@ -156,7 +156,8 @@ double CChannel::Bytes2Seconds(uint64_t bytes) const {
     return static_cast<double>(bytes / frameBytes) / static_cast<double>(info.freq);
 }
 
-std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path) {
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path,
+                                           const KnownLength* known) {
     std::vector<uint8_t> head = ReadHead(path, 0, kSniffBytes);
     if (head.empty()) return nullptr;
     Content content = Sniff(head);
@@ -201,7 +202,7 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::st
         switch (c) {
             case Content::Unknown: break;
             case Content::Mpeg:
-                if (once(Backend::Mpeg)) ch = OpenMpegStream(path);
+                if (once(Backend::Mpeg)) ch = OpenMpegStream(path, known);
                 break;
             case Content::Pcm:
                 if (once(Backend::Sndfile)) ch = OpenSndfileStream(path, flac);

@@ -28,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "common/KnownLength.h"
 #include "common/TagInfo.h"
 
 namespace quelvox::bass {
@@ -134,6 +135,10 @@ public:
     // understood.
     virtual TagInfo ReadTags() const = 0;
 
+    // What opening the stream learned by reading the whole file (MPEG
+    // audio: its exact length); frames 0 when it read no such thing.
+    virtual KnownLength LearnedLength() const { return {}; }
+
     // The code page ReadTags reads legacy 8-bit tag text in (ReadFileTags).
     void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
     const std::string& TagCodePage() const { return tagCodePage_; }
@@ -143,8 +148,12 @@ private:
 };
 
 // A decoding stream for any file an enabled backend opens (CD tracks
-// included); null on failure.
-std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path);
+// included); null on failure. `known`, when given, is what an earlier
+// stream of the file learned (CChannel::LearnedLength): an MPEG stream
+// takes its length from it, instead of scanning all frames, while the file
+// keeps the recorded size and modification time.
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path,
+                                           const KnownLength* known = nullptr);
 // A decoding tracker module rendered at renderRate (0 = 44100), length
 // known at load; null on failure.
 std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& path,
