@@ -199,6 +199,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // while this thread names it (tiny files take less time to convert
     // than to name). Naming order and collision waits are as before.
     const int namedAhead = std::max(jobs, 4);
+    const bool showsText = view.ShowsText();
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -241,6 +242,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             RunState state;
             state.soundfontReady = soundfontReady;
             CSharedProgress progress(cancel);
+            progress.SetShowsText(showsText);
             {
                 std::lock_guard lock(mutex);
                 active[static_cast<size_t>(j)] = &progress;
