@@ -14,7 +14,11 @@ namespace fs = std::filesystem;
 
 CCliHost::CCliHost(CConsole& console, const std::atomic<bool>& cancel, std::string mergeFile)
     : console_(console), progress_(cancel), mergeFile_(std::move(mergeFile)) {
-    progress_.SetPumpHandler([this] { console_.DrawStatus(StatusLines(progress_.Read())); });
+    // Without a status display (-q, or no terminal) nobody reads the texts
+    // and nothing is drawn.
+    progress_.SetShowsText(console_.ShowsStatus());
+    if (console_.ShowsStatus())
+        progress_.SetPumpHandler([this] { console_.DrawStatus(StatusLines(progress_.Read())); });
 }
 
 IProgress& CCliHost::OpenProgress() { return progress_; }
@@ -85,6 +89,7 @@ public:
     CTerminalRunView(CConsole& console, CRowTable& rows) : console_(console), rows_(rows) {}
 
     void RowsFinished(int end) override { rows_.PrintUpTo(end); }
+    bool ShowsText() const override { return console_.ShowsStatus(); }
 
     void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) override {
         if (!console_.ShowsStatus()) return;

@@ -165,11 +165,10 @@ int main(int argc, char** argv) {
         case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
     }
 
-    // As the main window does when it opens: the MIDI soundfont beside the
-    // program becomes the default, so MIDI files can be listed and
-    // converted. When it is missing, the run asks (and we answer No).
+    // The MIDI soundfont is loaded by the run, and only when it converts a
+    // MIDI file (listing one needs no font). When it is missing, the run
+    // asks (and we answer No).
     RunState state;
-    runtime.LoadSoundfont(state);
     // A file converting alone may decode ahead on a second processor.
     state.processors = DefaultSimultaneousFiles();
     WmaFormatList wmaFormats;

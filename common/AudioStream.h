@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/KnownLength.h"
 #include "common/TagInfo.h"
 
 namespace quelvox {
@@ -61,6 +62,15 @@ public:
         return 0;
     }
 
+    // A length an earlier reading of the file found (an earlier reader's
+    // LearnedLength). A reader that would read the whole file at Open to
+    // learn its exact length takes it from here instead while the file has
+    // the recorded size and modification time. Set before Open.
+    void SetKnownLength(const KnownLength& known) { knownLength = known; }
+    // What the last Open learned by reading the whole file (frames 0 when
+    // it read nothing that way), for SetKnownLength of a later reader.
+    virtual KnownLength LearnedLength() const { return {}; }
+
     // Sets every base field to zero; returns 0.
     int ResetInfo() {
         total = 0;
@@ -85,6 +95,7 @@ protected:
     int32_t bitsPerSample = 0;   // 16
     int32_t bytesPerSample = 0;  // 2
     int32_t bitrateKbps = 0;
+    KnownLength knownLength;
 };
 
 class CAudioWriter {

@@ -1,6 +1,8 @@
 // One row of the file list.
 #pragma once
 
+#include "common/KnownLength.h"
+
 #include <string>
 
 namespace quelvox {
@@ -13,6 +15,9 @@ struct FileEntry {
     int Duration = 0;        // seconds
     int InputType = 0;       // decided by extension when the file is added
     std::string OutputPath;  // empty until a conversion of the row succeeded
+    // The exact length the reader found by reading the whole file when it
+    // was added (MPEG audio), handed to the readers of its conversion.
+    KnownLength ScannedLength;
 };
 
 }  // namespace quelvox

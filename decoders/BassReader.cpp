@@ -42,7 +42,8 @@ int CBassReader::Open(const std::string& path, int renderRate) {
     if (IsMidiPath(path)) {
         channel_ = bass::MidiStreamCreateFile(runtime_, path, renderRate);
     } else {
-        channel_ = bass::StreamCreateFile(runtime_, path);
+        channel_ =
+            bass::StreamCreateFile(runtime_, path, knownLength.frames > 0 ? &knownLength : nullptr);
         if (!channel_) channel_ = bass::MusicLoad(runtime_, path, renderRate);
     }
     if (!channel_) return 0;

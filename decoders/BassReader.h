@@ -22,6 +22,9 @@ public:
     int Read(int16_t* left, int16_t* right) override;
     uint64_t GetPosition() override;
     int ReadTags(TagInfo& tags) override;
+    KnownLength LearnedLength() const override {
+        return channel_ ? channel_->LearnedLength() : KnownLength{};
+    }
 
     // Opens `path` with render rate 0 and reads its tags; the ReadTags
     // result, or 0 when the file did not open.

@@ -122,9 +122,11 @@ void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry, in
                int count, const std::string& target) {
     cells.ScrollToRow(row);
     cells.SetVolumeCell(row, "");
-    progress.SetRunText(Format("转换 %d of %d 文件到 %s...", index, count, target.c_str()));
+    const bool texts = progress.ShowsText();
+    if (texts)
+        progress.SetRunText(Format("转换 %d of %d 文件到 %s...", index, count, target.c_str()));
     progress.SetRunProgress(index, count);
-    progress.SetFileText(Format("开始转换 %s...", FileNameOf(entry.Path).c_str()));
+    if (texts) progress.SetFileText(Format("开始转换 %s...", FileNameOf(entry.Path).c_str()));
     progress.SetFileProgress(0, 1);
 }
 

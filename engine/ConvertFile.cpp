@@ -140,8 +140,9 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
                                                    const OutputFormatEntry& format,
                                                    int& audioFound) {
     const CSettings& settings = ctx.settings;
-    auto reader = CreateReader(ctx.readers, ctx.state, source.Path, source.InputType,
-                               RenderRateFor(settings, format), true, audioFound);
+    auto reader =
+        CreateReader(ctx.readers, ctx.state, source.Path, source.InputType,
+                     RenderRateFor(settings, format), true, audioFound, source.ScannedLength);
     if (!reader) return nullptr;
     if (reader->GetSampleRate() < 1) {
         reader->Close();

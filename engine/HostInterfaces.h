@@ -28,6 +28,9 @@ public:
     virtual void Pump() = 0;
     // True once the user asked to cancel.
     virtual bool IsCancelled() const = 0;
+    // Whether the two texts are shown anywhere; when not, the engine does
+    // not build them (the bars are still set).
+    virtual bool ShowsText() const { return true; }
 };
 
 // The cells of the file list that a run writes. Rows are the indices the

@@ -46,8 +46,9 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     minimum = 0;
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
-    std::unique_ptr<CAudioReader> reader = CreateReader(
-        ctx.readers, ctx.state, source.Path, source.InputType, renderRate, true, audioFound);
+    std::unique_ptr<CAudioReader> reader =
+        CreateReader(ctx.readers, ctx.state, source.Path, source.InputType, renderRate, true,
+                     audioFound, source.ScannedLength);
     if (!reader) return 0;
     if (reader->GetSampleRate() < 1) {
         audioFound = 0;

@@ -183,8 +183,9 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
 
         if (!settings.OutputFiles2MyDocuments || fallbackUsed) return false;
         fallbackUsed = true;
+        // The documents folder is created only now that output goes there.
         const std::string documents = UserDocumentsFolder();
-        if (documents.empty()) return false;
+        if (documents.empty() || !EnsureFolder(documents)) return false;
         folder = documents;
         keepTree = settings.DestOutputFolderOpt == 399 && settings.CreateDirs != 0;
         mode = 399;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <thread>
+#include <unordered_map>
 
 namespace quelvox {
 
@@ -67,6 +68,35 @@ std::string NormalPath(const std::string& path) {
     return (ec ? p.lexically_normal() : canonical).string();
 }
 
+// NormalPath of many paths in few folders: a folder is resolved once per run
+// and a file that is no link is its resolved folder plus its name, which is
+// what NormalPath gives for it. Most files of a run share a folder, and
+// resolving every level of a path costs a system call or two per level.
+// Used by one thread.
+class CNormalPaths {
+public:
+    std::string Folder(const std::string& folder) {
+        auto found = folders_.find(folder);
+        if (found != folders_.end()) return found->second;
+        std::string normal = NormalPath(folder);
+        folders_.emplace(folder, normal);
+        return normal;
+    }
+
+    std::string File(const std::string& path) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(path, ec);
+        const fs::path name = absolute.filename();
+        if (ec || name.empty() || name == "." || name == ".." ||
+            fs::is_symlink(fs::symlink_status(absolute, ec)) || ec)
+            return NormalPath(path);
+        return (fs::path(Folder(absolute.parent_path().string())) / name).string();
+    }
+
+private:
+    std::unordered_map<std::string, std::string> folders_;
+};
+
 // What an unfinished conversion reads or may create, by name.
 struct Footprint {
     std::string source;
@@ -82,15 +112,15 @@ struct Footprint {
 // one of a few folders, which keeps the test cheap and on the safe side.
 class CCollisionTest {
 public:
-    CCollisionTest(const CSettings& settings, const std::string& extension)
-        : settings_(settings), extension_("." + extension) {
+    CCollisionTest(const CSettings& settings, const std::string& extension, CNormalPaths& paths)
+        : settings_(settings), extension_("." + extension), paths_(paths) {
         if (settings.OutputFiles2MyDocuments) documents_ = UserDocumentsFolder();
     }
 
     // Whether `entry`, about to be named, could touch a file of `running`.
     bool MayMeet(const FileEntry& entry, const std::vector<const Footprint*>& running) const {
         if (running.empty()) return false;
-        const std::string source = NormalPath(entry.Path);
+        const std::string source = paths_.File(entry.Path);
         const std::string name = fs::path(entry.Path).filename().string();
         const size_t dot = name.find_last_of('.');
         const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -131,17 +161,18 @@ private:
         if (ec) absolute = entry.Path;
         const fs::path sourceFolder = absolute.lexically_normal().parent_path();
         const fs::path tree = sourceFolder.relative_path();
-        std::vector<std::string> folders{NormalPath(sourceFolder.string())};
+        std::vector<std::string> folders{paths_.Folder(sourceFolder.string())};
         for (const std::string* base : {&settings_.DestSpecifiedFolder, &documents_}) {
             if (base->empty()) continue;
-            folders.push_back(NormalPath(*base));
-            folders.push_back(NormalPath((fs::path(*base) / tree).string()));
+            folders.push_back(paths_.Folder(*base));
+            folders.push_back(paths_.Folder((fs::path(*base) / tree).string()));
         }
         return folders;
     }
 
     const CSettings& settings_;
     const std::string extension_;
+    CNormalPaths& paths_;
     std::string documents_;
 };
 
@@ -160,7 +191,15 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     readers.LoadWmaRuntime();
     const bool soundfontReady = env.state.soundfontReady;
     const std::string extension = format.extension;
-    const CCollisionTest collisions(env.settings, extension);
+    // Names are chosen on this thread only, so the cache needs no lock.
+    CNormalPaths paths;
+    const CCollisionTest collisions(env.settings, extension, paths);
+    // Files named ahead of the workers, beyond one per worker: a worker
+    // that finishes a file finds the next one named and need not wait
+    // while this thread names it (tiny files take less time to convert
+    // than to name). Naming order and collision waits are as before.
+    const int namedAhead = std::max(jobs, 4);
+    const bool showsText = view.ShowsText();
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -171,6 +210,10 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     std::vector<Footprint> footprints(static_cast<size_t>(count));
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
     std::vector<std::string> fallbacks(static_cast<size_t>(count));
+    // Files queued or converting, in list order, and how often one of them
+    // has finished or been dropped.
+    std::vector<int> unfinishedFiles;
+    uint64_t finishes = 0;
     int done = 0;
     // Files being converted right now: while fewer than the processors, a
     // conversion may decode ahead on a second thread (the tail of a run).
@@ -192,6 +235,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 // files after the one it stopped in.
                 entry.OutputPath.clear();
                 std::lock_guard lock(mutex);
+                unfinishedFiles.erase(std::find(unfinishedFiles.begin(), unfinishedFiles.end(), j));
+                ++finishes;
                 slots[static_cast<size_t>(j)] = Slot::NotVisited;
                 --running;
                 changed.notify_all();
@@ -202,6 +247,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             state.processors = env.state.processors;
             state.filesConverting = &converting;
             CSharedProgress progress(cancel);
+            progress.SetShowsText(showsText);
             {
                 std::lock_guard lock(mutex);
                 active[static_cast<size_t>(j)] = &progress;
@@ -213,6 +259,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             converting.fetch_sub(1);
             std::lock_guard lock(mutex);
             active[static_cast<size_t>(j)] = nullptr;
+            unfinishedFiles.erase(std::find(unfinishedFiles.begin(), unfinishedFiles.end(), j));
+            ++finishes;
             slots[static_cast<size_t>(j)] = Slot::Done;
             ++done;
             --running;
@@ -224,39 +272,56 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
 
     int next = 0;
     int printed = 0;
+    auto lastTick = std::chrono::steady_clock::now();
     std::unique_lock lock(mutex);
     for (;;) {
-        // Name and hand out the next files in list order.
-        while (!cancel.load() && next < count && running < jobs) {
+        // Whatever finishes from here on wakes the wait below at once.
+        const uint64_t seen = finishes;
+        // Name and hand out the next files in list order. The names are
+        // worked out with the lock released, so that workers can take and
+        // finish files meanwhile; only this thread names files and writes
+        // footprints.
+        while (!cancel.load() && next < count && running < jobs + namedAhead) {
             FileEntry& entry = *entries[static_cast<size_t>(next)];
             const bool needsName = !(entry.InputType == kInputMidi && !soundfontReady);
+            const std::vector<int> waitingOn = unfinishedFiles;
+            const uint64_t finishesBefore = finishes;
+            lock.unlock();
+            bool meets = false;
+            bool named = true;
+            std::string message;
             if (needsName) {
                 std::vector<const Footprint*> unfinished;
-                for (int i = 0; i < next; ++i)
-                    if (slots[static_cast<size_t>(i)] == Slot::Queued)
-                        unfinished.push_back(&footprints[static_cast<size_t>(i)]);
-                if (collisions.MayMeet(entry, unfinished)) break;  // after an earlier file
-                std::string message;
-                lock.unlock();
-                const bool named = ResolveOutputPath(env.settings, entry, extension, message);
-                if (named) fallbacks[static_cast<size_t>(next)] = message;
-                if (!named) {
-                    entry.OutputPath.clear();
-                    rows.SetVolumeCell(next, "");
-                    rows.SetOutputCell(next, message);
-                }
-                lock.lock();
-                if (!named) {
-                    slots[static_cast<size_t>(next)] = Slot::Done;
-                    ++done;
-                    ++next;
-                    continue;
+                for (int i : waitingOn) unfinished.push_back(&footprints[static_cast<size_t>(i)]);
+                meets = collisions.MayMeet(entry, unfinished);
+                if (!meets) {
+                    named = ResolveOutputPath(env.settings, entry, extension, message);
+                    if (named) fallbacks[static_cast<size_t>(next)] = message;
+                    if (!named) {
+                        entry.OutputPath.clear();
+                        rows.SetVolumeCell(next, "");
+                        rows.SetOutputCell(next, message);
+                    }
                 }
             }
-            footprints[static_cast<size_t>(next)] = {
-                NormalPath(entry.Path),
-                entry.OutputPath.empty() ? "" : NormalPath(entry.OutputPath)};
+            if (!meets && named)
+                footprints[static_cast<size_t>(next)] = {
+                    paths.File(entry.Path),
+                    entry.OutputPath.empty() ? "" : paths.File(entry.OutputPath)};
+            lock.lock();
+            if (meets) {
+                // After an earlier file: look again once one has finished.
+                if (finishes != finishesBefore) continue;
+                break;
+            }
+            if (!named) {
+                slots[static_cast<size_t>(next)] = Slot::Done;
+                ++done;
+                ++next;
+                continue;
+            }
             slots[static_cast<size_t>(next)] = Slot::Queued;
+            unfinishedFiles.push_back(next);
             ++running;
             queue.push_back(next++);
             changed.notify_all();
@@ -269,15 +334,21 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             ++finished;
         if (finished > printed) {
             printed = finished;
+            lock.unlock();
             view.RowsFinished(printed);
+            lock.lock();
         }
         if (running == 0 && (next == count || cancel.load())) break;
 
-        changed.wait_for(lock, std::chrono::milliseconds(100));
-        std::vector<const CSharedProgress*> inFlight;
-        for (const CSharedProgress* sink : active)
-            if (sink) inFlight.push_back(sink);
-        view.Tick(done, count, inFlight);
+        changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return finishes != seen; });
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastTick >= std::chrono::milliseconds(100)) {
+            lastTick = now;
+            std::vector<const CSharedProgress*> inFlight;
+            for (const CSharedProgress* sink : active)
+                if (sink) inFlight.push_back(sink);
+            view.Tick(done, count, inFlight);
+        }
     }
     closing = true;
     changed.notify_all();

@@ -31,7 +31,10 @@ public:
     void SetRunProgress(int done, int count) override;
     void Pump() override;
     bool IsCancelled() const override { return cancel_.load(); }
+    bool ShowsText() const override { return showsText_; }
 
+    // Whether anyone reads the texts (default true); set before use.
+    void SetShowsText(bool shows) { showsText_ = shows; }
     void SetPumpHandler(std::function<void()> onPump) { onPump_ = std::move(onPump); }
 
     struct Snapshot {
@@ -49,6 +52,7 @@ private:
     mutable std::mutex mutex_;
     Snapshot now_;
     std::function<void()> onPump_;
+    bool showsText_ = true;
 };
 
 // Reader services that several conversions may share: loading the WMA
@@ -77,6 +81,8 @@ public:
     // About ten times a second: files finished out of `count`, and the
     // progress of the files being converted, in list order.
     virtual void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) = 0;
+    // Whether Tick shows the files' texts; when not, they are not built.
+    virtual bool ShowsText() const { return true; }
 };
 
 // Converts `entries` (row i is entry i) on `jobs` worker threads. The

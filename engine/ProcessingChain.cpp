@@ -170,7 +170,8 @@ CPassProgress::CPassProgress(IProgress& progress, const char* format, std::strin
       format_(format),
       fileName_(std::move(fileName)),
       total_(total ? total : 1),
-      percentStep_(total_ / 100 ? total_ / 100 : 1) {
+      percentStep_(total_ / 100 ? total_ / 100 : 1),
+      showsText_(progress.ShowsText()) {
     Show(0, 0);
 }
 
@@ -185,11 +186,12 @@ void CPassProgress::Complete() {
 
 void CPassProgress::Show(int percent, uint64_t position) {
     shown_ = percent;
+    progress_.SetFileProgress(std::min(position, total_), total_);
+    if (!showsText_) return;
     const int size = std::snprintf(nullptr, 0, format_, percent, fileName_.c_str());
     std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
     if (size > 0) std::snprintf(text.data(), text.size() + 1, format_, percent, fileName_.c_str());
     progress_.SetFileText(text);
-    progress_.SetFileProgress(std::min(position, total_), total_);
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -134,7 +134,8 @@ private:
 class CPassProgress {
 public:
     // `format` holds one %d (the percentage) and one %s (the file name);
-    // shows 0 at once.
+    // shows 0 at once. The text is built only when the percentage grows and
+    // the sink shows texts at all.
     CPassProgress(IProgress& progress, const char* format, std::string fileName, uint64_t total);
     // Shows the percentage of `position` when it grew.
     void Update(uint64_t position);
@@ -150,6 +151,7 @@ private:
     std::string fileName_;
     uint64_t total_;
     uint64_t percentStep_;
+    bool showsText_;
     int shown_ = -1;
 };
 

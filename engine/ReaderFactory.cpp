@@ -46,7 +46,8 @@ std::string SupportMessage() {
 
 std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
                                            const std::string& path, int inputType, int renderRate,
-                                           bool conversion, int& audioFound) {
+                                           bool conversion, int& audioFound,
+                                           const KnownLength& known) {
     std::unique_ptr<CAudioReader> reader;
     bool primary = false;
 
@@ -63,6 +64,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
 
     if (primary) {
         state.retry = true;
+        reader->SetKnownLength(known);
         if (reader->Open(path, renderRate)) return reader;
         audioFound = reader->HasAudio();
         reader->Close();
@@ -73,6 +75,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
         const InputTypeRow* type = FindInputType(inputType);
         if (type && type->bassSecondAttempt) {
             auto second = std::make_unique<CBassReader>(services.BassRuntime());
+            second->SetKnownLength(known);
             if (second->Open(path, renderRate)) return second;
             second->Close();
         }
@@ -132,6 +135,9 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     entry.SampleRate = reader->GetSampleRate();
     entry.Bitrate = reader->GetBitrate();
     entry.Channels = reader->GetChannels();
+    // Handed to the readers of the file's conversion (MPEG audio: they
+    // skip the scan of all frames this one made).
+    entry.ScannedLength = reader->LearnedLength();
     reader->Close();
     reader.reset();
 

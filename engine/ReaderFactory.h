@@ -44,9 +44,13 @@ std::string SupportMessage();
 // state.retry is set when a primary reader (or the second attempt) was
 // returned and cleared when the fallback was built; while it is set, the
 // next call goes straight to the fallback.
+// `known` is handed to every reader tried (CAudioReader::SetKnownLength):
+// what adding the file learned, so that its conversion need not learn it
+// again.
 std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
                                            const std::string& path, int inputType, int renderRate,
-                                           bool conversion, int& audioFound);
+                                           bool conversion, int& audioFound,
+                                           const KnownLength& known = {});
 
 // The file list as the reader chain fills it: rows are appended by the
 // front end; the map keeps one entry per canonical absolute path.

@@ -14,6 +14,7 @@ public:
     void SetRunProgress(int, int) override {}
     void Pump() override {}
     bool IsCancelled() const override { return cancelled; }
+    bool ShowsText() const override { return false; }
     void Cancel() { cancelled = true; }
 
 private:

@@ -5,7 +5,8 @@
 // without sound output, the six add-ons in their fixed order) and the
 // FFmpeg libraries; Stop releases them.
 // The runtime also owns the two set-ups that conversions trigger on demand:
-// the Windows Media runtime (WMA work) and the MIDI soundfont.
+// the Windows Media runtime (WMA work) and the MIDI soundfont, which is
+// loaded only when a run converts a MIDI file, never at start.
 //
 // Nothing here is process-wide: two runtimes are independent objects, and
 // every conversion reads the runtime its front end hands it.
@@ -76,8 +77,9 @@ public:
     bool LoadWmaRuntime();
 
     // Makes the first loadable "ct4mgm.sf2" of SoundfontFolders the
-    // default soundfont of MIDI streams and sets state.soundfontReady on
-    // success. Does nothing when the flag is already set; while it is
+    // default soundfont of MIDI streams (loading it, once per runtime) and
+    // sets state.soundfontReady on success. The run drivers call it before
+    // converting MIDI files. Does nothing when the flag is already set; while it is
     // clear, every call looks again, so a font copied into a folder later
     // is found without a restart.
     void LoadSoundfont(RunState& state);

@@ -237,7 +237,7 @@ std::string DefaultSettingsPath() {
 
 std::string UserDocumentsFolder() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (dir.isEmpty() || !QDir().mkpath(dir)) return {};
+    if (dir.isEmpty()) return {};
     return QDir::cleanPath(dir).toStdString();
 }
 

@@ -112,8 +112,9 @@ struct SettingsLocation {
 // $XDG_CONFIG_HOME/Quelvox/Quelvox 4.ini, or $HOME/.config/Quelvox/Quelvox 4.ini.
 std::string DefaultSettingsPath();
 
-// The user's documents folder, created if missing; empty when it cannot be
-// obtained.
+// The user's documents folder, whether or not it exists yet (nothing is
+// created here: the folder is made only when output goes there); empty
+// when it cannot be obtained.
 std::string UserDocumentsFolder();
 
 // Groups of SaveSettings.

@@ -88,7 +88,8 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
         dialogs_ = ownDialogs_.get();
     }
 
-    runtime_.LoadSoundfont(state_);
+    // The MIDI soundfont is not loaded here: a run loads it when it
+    // converts a MIDI file, and listing one needs no font.
     // A file converting alone may decode ahead on a second processor.
     state_.processors = DefaultSimultaneousFiles();
     LoadSettings(settings_, catalogue_, location_);

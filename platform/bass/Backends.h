@@ -14,8 +14,10 @@
 namespace quelvox::bass {
 
 // MPEG audio layers 1-3 through libmpg123: exact length from a frame scan,
-// gapless decoding on.
-std::unique_ptr<CChannel> OpenMpegStream(const std::string& path);
+// gapless decoding on. With `known` (an earlier stream's LearnedLength) for
+// the unchanged file, the length is taken from it and the scan skipped.
+std::unique_ptr<CChannel> OpenMpegStream(const std::string& path,
+                                         const KnownLength* known = nullptr);
 
 // WAV, AIFF and other PCM containers through libsndfile; FLAC and Ogg FLAC
 // only when allowFlac is set. 8-bit sources are delivered as unsigned 8-bit.

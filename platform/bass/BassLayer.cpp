@@ -156,7 +156,8 @@ double CChannel::Bytes2Seconds(uint64_t bytes) const {
     return static_cast<double>(bytes / frameBytes) / static_cast<double>(info.freq);
 }
 
-std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path) {
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path,
+                                           const KnownLength* known) {
     std::vector<uint8_t> head = ReadHead(path, 0, kSniffBytes);
     if (head.empty()) return nullptr;
     Content content = Sniff(head);
@@ -201,7 +202,7 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::st
         switch (c) {
             case Content::Unknown: break;
             case Content::Mpeg:
-                if (once(Backend::Mpeg)) ch = OpenMpegStream(path);
+                if (once(Backend::Mpeg)) ch = OpenMpegStream(path, known);
                 break;
             case Content::Pcm:
                 if (once(Backend::Sndfile)) ch = OpenSndfileStream(path, flac);
@@ -243,11 +244,12 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& p
 
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt, const std::string& path,
                                                int renderRate) {
-    // Without a default soundfont a MIDI file can still be listed (its
-    // length comes from the file), but it is rendered only with one.
-    const std::string& soundfont = rt.DefaultSoundfont();
-    if (soundfont.empty() && renderRate <= 0) return OpenMidiUnrendered(path);
-    return OpenMidi(path, renderRate > 0 ? renderRate : 44100, soundfont);
+    // A MIDI file is listed without a soundfont (its length and format come
+    // from the file alone); it is rendered only with one. The font is held
+    // while the stream loads it, so its samples stay in the shared cache.
+    if (renderRate <= 0) return OpenMidiUnrendered(path);
+    const std::shared_ptr<const CLoadedSoundfont> font = rt.LoadedSoundfont();
+    return OpenMidi(path, renderRate, font ? SoundfontPath(*font) : std::string());
 }
 
 }  // namespace quelvox::bass

@@ -16,22 +16,30 @@
 // records which add-ons are loaded and which soundfont is the default, and
 // every stream is created against one. Streams are independent objects, so
 // two threads may decode two streams at once; the runtime itself is set up
-// before conversions start and only read while they run (the soundfont may
-// be set between runs).
+// before conversions start and only read while they run. The soundfont is
+// the exception: it is loaded only when a MIDI file is to be rendered, and
+// setting it and reading it are safe from any thread.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
+#include "common/KnownLength.h"
 #include "common/TagInfo.h"
 
 namespace quelvox::bass {
 
 // Version reported by GetVersion: 2.4 in the high 16 bits.
 inline constexpr uint32_t kVersion = 0x02040000;
+
+// A soundfont loaded once and kept loaded (Soundfont.cpp); MIDI streams
+// rendered with it share its sample data.
+class CLoadedSoundfont;
+const std::string& SoundfontPath(const CLoadedSoundfont& font);
 
 // Channel information flag: the stream delivers unsigned 8-bit samples.
 inline constexpr uint32_t kSample8Bits = 1;
@@ -82,8 +90,14 @@ public:
 
     // Makes the soundfont file the default of every MIDI stream created
     // afterwards. Nonzero when the file exists and FluidSynth accepts it.
+    // The font is loaded here, once, and stays loaded while it is the
+    // default; a failed call keeps the previous default.
     int SetDefaultSoundfont(const std::string& path);
-    const std::string& DefaultSoundfont() const { return soundfont_; }
+    // Path of the default soundfont; empty when none is set.
+    std::string DefaultSoundfont() const;
+    // The default soundfont, kept loaded for as long as the caller holds
+    // it; null when none is set.
+    std::shared_ptr<const CLoadedSoundfont> LoadedSoundfont() const;
 
     // The code page of legacy 8-bit tag text in the streams created
     // afterwards (see ReadFileTags); empty reads it as Latin-1.
@@ -93,7 +107,9 @@ public:
 private:
     bool initialised_ = false;
     bool enabled_[kAddOnCount] = {};
-    std::string soundfont_;
+    // Shared by copies of the runtime, like the font itself.
+    std::shared_ptr<std::mutex> fontMutex_ = std::make_shared<std::mutex>();
+    std::shared_ptr<const CLoadedSoundfont> font_;
     std::string tagCodePage_;
 };
 
@@ -119,6 +135,10 @@ public:
     // understood.
     virtual TagInfo ReadTags() const = 0;
 
+    // What opening the stream learned by reading the whole file (MPEG
+    // audio: its exact length); frames 0 when it read no such thing.
+    virtual KnownLength LearnedLength() const { return {}; }
+
     // The code page ReadTags reads legacy 8-bit tag text in (ReadFileTags).
     void SetTagCodePage(std::string codePage) { tagCodePage_ = std::move(codePage); }
     const std::string& TagCodePage() const { return tagCodePage_; }
@@ -128,16 +148,20 @@ private:
 };
 
 // A decoding stream for any file an enabled backend opens (CD tracks
-// included); null on failure.
-std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path);
+// included); null on failure. `known`, when given, is what an earlier
+// stream of the file learned (CChannel::LearnedLength): an MPEG stream
+// takes its length from it, instead of scanning all frames, while the file
+// keeps the recorded size and modification time.
+std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::string& path,
+                                           const KnownLength* known = nullptr);
 // A decoding tracker module rendered at renderRate (0 = 44100), length
 // known at load; null on failure.
 std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& path,
                                     int renderRate);
-// A decoding MIDI stream rendered at renderRate (0 = 44100) with the
-// runtime's default soundfont, length known at creation; null on failure.
-// Without a default soundfont, renderRate 0 (probing) still gives the
-// stream's length and format, but no data.
+// A decoding MIDI stream rendered at renderRate with the runtime's default
+// soundfont, length known at creation; null on failure. renderRate 0
+// (probing, as the file list does) gives the stream's length and format at
+// 44100 Hz but no data, and never needs or loads a soundfont.
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt, const std::string& path,
                                                int renderRate);
 

@@ -3,10 +3,15 @@
 // The decoder output is fixed at open to signed 16-bit at the stream's own
 // rate and channel count. Gapless decoding removes the encoder delay and
 // padding that a LAME/Xing header announces, and a scan of all frames makes
-// the length exact before the first sample is delivered.
+// the length exact before the first sample is delivered. The scan reads the
+// whole file, so its result is offered (LearnedLength) to later openings of
+// the same unchanged file, which then skip it: the file list scans a file
+// when it is added, and its conversion need not scan it again.
 #include "platform/bass/Backends.h"
 
 #include <mpg123.h>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -25,19 +30,21 @@ using Handle = std::unique_ptr<mpg123_handle, HandleDeleter>;
 class CMpegChannel : public CChannel {
 public:
     CMpegChannel(Handle h, int rate, int channels, uint64_t frames, int64_t fileSize,
-                 std::string path)
+                 std::string path, KnownLength learned)
         : h_(std::move(h)),
           rate_(rate),
           channels_(channels),
           length_(frames * static_cast<uint64_t>(channels) * 2),
           fileSize_(fileSize),
-          path_(std::move(path)) {}
+          path_(std::move(path)),
+          learned_(learned) {}
 
     uint64_t GetLength() const override { return length_; }
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return position_; }
     TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
+    KnownLength LearnedLength() const override { return learned_; }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const uint32_t frameBytes = static_cast<uint32_t>(channels_) * 2;
@@ -75,13 +82,27 @@ private:
     uint64_t length_;
     int64_t fileSize_;
     std::string path_;
+    KnownLength learned_;
     uint64_t position_ = 0;
     bool ended_ = false;
 };
 
+// The file's size and modification time, taken before it is read: a file
+// changed while it is read then no longer matches what was learned.
+KnownLength Identity(const std::string& path) {
+    KnownLength id;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return id;
+    id.fileSize = static_cast<int64_t>(st.st_size);
+    id.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                  static_cast<int64_t>(st.st_mtim.tv_nsec);
+    return id;
+}
+
 }  // namespace
 
-std::unique_ptr<CChannel> OpenMpegStream(const std::string& path) {
+std::unique_ptr<CChannel> OpenMpegStream(const std::string& path, const KnownLength* known) {
+    const KnownLength identity = Identity(path);
     int err = MPG123_OK;
     Handle h(mpg123_new(nullptr, &err));
     if (!h) return nullptr;
@@ -95,15 +116,35 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path) {
     if (mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
         channels < 1 || channels > 2 || encoding != MPG123_ENC_SIGNED_16)
         return nullptr;
-    if (mpg123_scan(h.get()) != MPG123_OK) return nullptr;
-    off_t frames = mpg123_length(h.get());
-    if (frames <= 0) return nullptr;
+    off_t frames = 0;
+    KnownLength learned;
+    if (known && known->frames > 0 && identity.fileSize >= 0 &&
+        known->fileSize == identity.fileSize && known->modified == identity.modified) {
+        frames = static_cast<off_t>(known->frames);
+    } else {
+        // Besides the length, the scan can change the decoding itself: when
+        // the Info tag promises more frames than the file holds, it turns
+        // gapless trimming off. Its result is offered for reuse only when
+        // that cannot have happened: no encoder delay known from an Info
+        // tag, or the tag's frame count confirmed by the scan.
+        const off_t promised = mpg123_framelength(h.get());
+        long delay = -1;
+        double unused = 0.0;
+        if (mpg123_getstate(h.get(), MPG123_ENC_DELAY, &delay, &unused) != MPG123_OK) delay = 0;
+        if (mpg123_scan(h.get()) != MPG123_OK) return nullptr;
+        frames = mpg123_length(h.get());
+        if (frames <= 0) return nullptr;
+        if (identity.fileSize >= 0 && (delay < 0 || promised == mpg123_framelength(h.get()))) {
+            learned = identity;
+            learned.frames = static_cast<uint64_t>(frames);
+        }
+    }
 
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
     return std::make_unique<CMpegChannel>(std::move(h), static_cast<int>(rate), channels,
-                                          static_cast<uint64_t>(frames), fileSize, path);
+                                          static_cast<uint64_t>(frames), fileSize, path, learned);
 }
 
 }  // namespace quelvox::bass

@@ -343,6 +343,23 @@ TEST_F(CliTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
               "e.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\te.wav\n");
     EXPECT_EQ(Probe(out + "/e.wav", "sample_rate"), "44100");
     EXPECT_GT(testsupport::DecodeWithFfmpeg(out + "/c.wav").size(), 44100u);
+
+    // The font is loaded when the run meets its first MIDI file, and the
+    // two workers above shared it: one after another renders the same.
+    const std::string one = work_.file("one");
+    r = Cli("-q -j 1 -f wav -o " + Quote(one) + " " + Quote(in));
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"c.wav", "e.wav"})
+        EXPECT_EQ(Slurp(one + "/" + name), Slurp(out + "/" + name)) << name;
+}
+
+TEST_F(CliTest, ARunIntoAGivenFolderCreatesNoDocumentsFolder) {
+    const std::string out = work_.file("out");
+    CliResult r = Cli("-q -j 2 -f wav -o " + Quote(out) + " " + Quote(In("a.wav")) + " " +
+                      Quote(In("b.ogg")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out + "/b.wav"));
+    EXPECT_FALSE(fs::exists(home_.file("Documents")));
 }
 
 // Starts quelvox-cli with `args`, its rows going to `rowsFile`; returns its

@@ -227,6 +227,37 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
     ASSERT_EQ(host.folders.size(), 1u);
 }
 
+TEST_F(ConversionRunTest, TheSoundfontIsLoadedOnlyByARunThatConvertsMidi) {
+    if (!fs::exists(fs::path(QUELVOX_BINARY_DIR) / kSoundfontFileName))
+        GTEST_SKIP() << "the build linked no soundfont";
+    CCodecRuntime beside;  // started from the folder that holds the font
+    ASSERT_EQ(beside.Start(QUELVOX_BINARY_DIR), StartResult::Started);
+    CRunReaderServices besideReaders(beside, wmaFormats, &host);
+    RunEnvironment env{settings, beside, besideReaders, wmaFormats, state};
+    const OutputFormatEntry& wav = *FindFormat(catalogue, kFormatWav);
+    Add("tone.wav", "-f lavfi -i sine=duration=1");
+    ConvertEach(env, host, Pointers(), Rows(), wav);
+    EXPECT_EQ(host.output[10], "tone.wav");
+    EXPECT_FALSE(beside.IsSoundfontLoaded());
+    EXPECT_FALSE(state.soundfontReady);
+
+    // One second of one note, format 0.
+    const std::string events = {0x00, char(0x90), 0x3C, 0x64,       char(0x83), 0x60, char(0x80),
+                                0x3C, 0x40,       0x00, char(0xFF), 0x2F,       0x00};
+    WriteFile(dir.file("song.mid"), std::string("MThd\0\0\0\6\0\0\0\1\x01\xE0MTrk\0\0\0", 21) +
+                                        char(events.size()) + events);
+    FileEntry midi;
+    midi.Path = dir.file("song.mid");
+    midi.InputType = kInputMidi;
+    entries.push_back(midi);
+    host = CFakeHost{};
+    ConvertEach(env, host, Pointers(), Rows(), wav);
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_EQ(host.output[11], "song.wav");
+    EXPECT_TRUE(beside.IsSoundfontLoaded());
+    EXPECT_TRUE(state.soundfontReady);
+}
+
 TEST_F(ConversionRunTest, TheWmaRuntimeIsOfferedOncePerBatchOrRun) {
     // Every WMA file of a batch that finds the runtime missing asks for it;
     // the user hears the question once.

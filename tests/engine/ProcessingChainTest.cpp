@@ -3,6 +3,8 @@
 #include "common/FormatCatalogue.h"
 #include "settings/Settings.h"
 
+#include "support/EngineSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -237,6 +239,27 @@ TEST(RenderRate, FollowsTheOutputFormat) {
     EXPECT_EQ(RenderRateFor(s, f), 22050);
     f.SampleRate = 0;
     EXPECT_EQ(RenderRateFor(s, f), 44100);
+}
+
+// A pass shows each percentage once, from 0 to 100; a sink whose texts
+// nobody reads gets the bar only.
+TEST(PassProgress, TextsPerPercentageAndNoneForASinkThatShowsNoText) {
+    struct CQuietSink : testsupport::CRecordingProgress {
+        bool ShowsText() const override { return false; }
+    };
+    testsupport::CRecordingProgress shown;
+    CQuietSink quiet;
+    for (IProgress* sink : {static_cast<IProgress*>(&shown), static_cast<IProgress*>(&quiet)}) {
+        CPassProgress pass(*sink, "[%d%%] 正在转换 %s...", "a.wav", 1000);
+        for (uint64_t position = 0; position <= 1000; position += 7) pass.Update(position);
+        pass.Complete();
+    }
+    ASSERT_EQ(shown.fileTexts.size(), 101u);
+    EXPECT_EQ(shown.fileTexts[0], "[0%] 正在转换 a.wav...");
+    EXPECT_EQ(shown.fileTexts[100], "[100%] 正在转换 a.wav...");
+    EXPECT_TRUE(quiet.fileTexts.empty());
+    EXPECT_EQ(quiet.lastPosition, 1000u);
+    EXPECT_EQ(quiet.lastTotal, 1000u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <taglib/mpegfile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -118,6 +119,57 @@ TEST(BassMpeg, CbrAndVbrMatchFfmpegWithGaplessLength) {
         EXPECT_EQ(got.size(), ref.size());
         EXPECT_GT(SnrDb(ref, got), 60.0) << args;
         EXPECT_EQ(ch->GetPosition(), ch->GetLength());
+    }
+}
+
+// The scan's length, learned when a file is added, spares its conversion a
+// second scan; the decoding must not change in any way, and a changed file
+// is scanned again.
+TEST(BassMpeg, ALearnedLengthSkipsTheScanAndDecodesTheSame) {
+    TempDir dir;
+    CBassRuntime rt = RuntimeWithAllAddOns();
+    std::string wav = SourceWav(dir, "src.wav", 44100, 2, 3.0);
+    struct Case {
+        const char* name;
+        const char* args;
+        size_t keepPercent;  // of the file, to cut off its end
+    };
+    for (const Case& c : {Case{"cbr.mp3", "-c:a libmp3lame -b:a 128k", 100},
+                          Case{"vbr.mp3", "-c:a libmp3lame -q:a 4", 100},
+                          Case{"noxing.mp3", "-c:a libmp3lame -q:a 4 -write_xing 0", 100},
+                          Case{"cut.mp3", "-c:a libmp3lame -q:a 4", 60}}) {
+        SCOPED_TRACE(c.name);
+        std::string mp3 = Encode(wav, dir.file(c.name), c.args);
+        if (c.keepPercent < 100)
+            std::filesystem::resize_file(mp3,
+                                         std::filesystem::file_size(mp3) * c.keepPercent / 100);
+        auto scanned = StreamCreateFile(rt, mp3);
+        ASSERT_TRUE(scanned);
+        const quelvox::KnownLength learned = scanned->LearnedLength();
+        const std::vector<uint8_t> reference = DrainBytes(*scanned);
+        if (c.keepPercent < 100) {
+            // The Info tag promises more frames than are left: the scan
+            // switches gapless trimming off, so skipping it would decode
+            // otherwise. Nothing is offered.
+            EXPECT_EQ(learned.frames, 0u);
+            continue;
+        }
+        ASSERT_GT(learned.frames, 0u);
+        EXPECT_EQ(learned.frames * 4, scanned->GetLength());
+
+        auto reused = StreamCreateFile(rt, mp3, &learned);
+        ASSERT_TRUE(reused);
+        EXPECT_EQ(reused->LearnedLength().frames, 0u);  // no scan this time
+        EXPECT_EQ(reused->GetLength(), scanned->GetLength());
+        EXPECT_EQ(DrainBytes(*reused), reference);
+
+        // Touched since: scanned again.
+        std::filesystem::last_write_time(
+            mp3, std::filesystem::last_write_time(mp3) + std::chrono::seconds(1));
+        auto rescanned = StreamCreateFile(rt, mp3, &learned);
+        ASSERT_TRUE(rescanned);
+        EXPECT_EQ(rescanned->LearnedLength().frames, learned.frames);
+        EXPECT_NE(rescanned->LearnedLength().modified, learned.modified);
     }
 }
 
