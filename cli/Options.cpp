@@ -23,8 +23,8 @@ struct ValueOption {
     const char* longName;
     char shortName;
 };
-constexpr ValueOption kValueOptions[] = {
-    {"format", 'f'}, {"output", 'o'}, {"merge", 0}, {"set", 0}, {"jobs", 'j'}};
+constexpr ValueOption kValueOptions[] = {{"format", 'f'}, {"output", 'o'}, {"merge", 0},
+                                         {"set", 0},      {"jobs", 'j'},   {"lang", 0}};
 
 bool StoreValue(const std::string& name, const std::string& value, CliOptions& options,
                 std::string& error) {
@@ -55,6 +55,12 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
             return false;
         }
         options.jobs = std::stoi(value);
+    } else if (name == "lang") {
+        options.language = ParseLanguageName(value);
+        if (!options.language) {
+            error = "option --lang needs zh or en, not '" + value + "'";
+            return false;
+        }
     }
     return true;
 }
@@ -171,7 +177,7 @@ const OutputFormatEntry* FindFormatArgument(const std::vector<OutputFormatEntry>
     return nullptr;
 }
 
-std::string UsageText() {
+std::string UsageText(const std::string& cancelledText) {
     return "Usage: quelvox-cli [options] FILE|FOLDER...\n"
            "Convert audio files (and the audio tracks of video files) with the stored\n"
            "Quelvox settings. Folders are searched with their subfolders, using the\n"
@@ -188,6 +194,9 @@ std::string UsageText() {
            "                       (e.g. --set VolumeType=0 --set MP3BitRate=192000)\n"
            "  -j, --jobs N         convert N files at once, 1 to 9999 (default: the\n"
            "                       stored SimultaneousFiles, the number of processors)\n"
+           "      --lang zh|en     show rows and messages in Chinese or English (default:\n"
+           "                       the stored Language, else the locale: LANGUAGE,\n"
+           "                       LC_ALL, LC_MESSAGES, LANG)\n"
            "      --list-formats   list the output formats and exit\n"
            "      --probe          list the files with duration, bit rate, rate and\n"
            "                       channels, convert nothing\n"
@@ -200,7 +209,9 @@ std::string UsageText() {
            "Each file gets one line on standard output: file, duration, bit rate,\n"
            "sample rate, channels, volume and the output file or the failure, separated\n"
            "by tabs. In these fields a tab is written as \\t, a line break as \\n and\n"
-           "a backslash as \\\\. Files never started because of Ctrl+C show 已取消.\n"
+           "a backslash as \\\\. Files never started because of Ctrl+C show " +
+           cancelledText +
+           ".\n"
            "Progress and messages go to standard error; every file that could not be\n"
            "added is named there with the reason.\n"
            "\n"

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "common/FormatCatalogue.h"
+#include "l10n/Language.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +18,7 @@ struct CliOptions {
     std::string mergeFile;  // --merge: empty = one output per file
     std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
     int jobs = 0;                                           // -j: 0 = number of processors
+    std::optional<Language> language;  // --lang: none = the setting, then the locale
     bool listFormats = false;
     bool probe = false;
     bool quiet = false;
@@ -38,7 +41,7 @@ bool ParseArguments(int argc, char** argv, CliOptions& options, std::string& err
 const OutputFormatEntry* FindFormatArgument(const std::vector<OutputFormatEntry>& catalogue,
                                             const std::string& text);
 
-// The --help text.
-std::string UsageText();
+// The --help text; `cancelledText` is the row text of files never started.
+std::string UsageText(const std::string& cancelledText);
 
 }  // namespace quelvox::cli

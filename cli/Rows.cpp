@@ -1,5 +1,7 @@
 #include "cli/Rows.h"
 
+#include "l10n/Translation.h"
+
 #include <cstdio>
 
 namespace quelvox::cli {
@@ -21,7 +23,7 @@ std::string EscapeCell(const std::string& text) {
 std::string ProbeLine(const FileEntry& entry) {
     return EscapeCell(FileNameCell(entry)) + '\t' + DurationCell(entry.Duration) + '\t' +
            BitrateCell(entry.Bitrate) + '\t' + SampleRateCell(entry.SampleRate) + '\t' +
-           ChannelsCell(entry.Channels);
+           TranslateEngineTextUtf8(ChannelsCell(entry.Channels));
 }
 
 CRowTable::CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print)
@@ -41,7 +43,7 @@ void CRowTable::SetOutputCell(int row, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
     Advance(row);
-    output_[static_cast<size_t>(row)] = text;
+    output_[static_cast<size_t>(row)] = TranslateEngineTextUtf8(text);
 }
 
 void CRowTable::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
@@ -60,7 +62,10 @@ void CRowTable::ScrollToRow(int row) {
 
 void CRowTable::NoteDocumentsFallback(int row, const std::string& path, const std::string& reason) {
     (void)row;
-    if (note_) note_(path + ": written to the documents folder instead (" + reason + ")");
+    if (note_) {
+        note_(path + ": written to the documents folder instead (" +
+              TranslateEngineTextUtf8(reason) + ")");
+    }
 }
 
 void CRowTable::Advance(int row) {
@@ -82,7 +87,7 @@ std::string CRowTable::Line(int row) const {
 void CRowTable::MarkUnfinished(const std::string& text) {
     std::lock_guard lock(mutex_);
     for (size_t i = static_cast<size_t>(printed_); i < output_.size(); ++i)
-        if (output_[i].empty()) output_[i] = text;
+        if (output_[i].empty()) output_[i] = TranslateEngineTextUtf8(text);
 }
 
 }  // namespace quelvox::cli

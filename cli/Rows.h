@@ -1,6 +1,6 @@
 // The file list of the command line: the texts of a row's columns, and the
 // table that collects the cells a run writes and prints finished rows in
-// list order.
+// list order. The engine's texts in the cells are translated as they come.
 #pragma once
 
 #include "engine/ConversionRun.h"

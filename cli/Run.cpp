@@ -3,6 +3,7 @@
 #include "common/FormatCatalogue.h"
 #include "engine/OutputPath.h"
 #include "engine/ParallelRun.h"
+#include "l10n/Translation.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,13 +61,13 @@ std::string MergeTarget(const std::string& path, const OutputFormatEntry& format
     if (!fs::exists(fs::symlink_status(target, ec))) return target.string();
     for (const std::string& source : sources) {
         if (SameFile(target.string(), source)) {
-            notes.push_back(target.string() + ": " + kSameAsSourceMessage);
+            notes.push_back(target.string() + ": " + TranslateEngineTextUtf8(kSameAsSourceMessage));
             return {};
         }
     }
     if (targetExistsOpt == 22) return target.string();
     if (targetExistsOpt == 33) {
-        notes.push_back(target.string() + ": 目标存在并跳过");
+        notes.push_back(target.string() + ": " + TranslateEngineTextUtf8(kTargetExistsSkipped));
         return {};
     }
     const std::string stem = (target.parent_path() / target.stem()).string();
@@ -92,7 +93,7 @@ public:
         std::vector<std::string> files;
         for (const CSharedProgress* sink : inFlight) {
             const CSharedProgress::Snapshot s = sink->Read();
-            runText = s.runText;
+            runText = TranslateEngineTextUtf8(s.runText);
             files.push_back(StatusLines(s, false).front());
         }
         std::vector<std::string> lines{

@@ -1,5 +1,7 @@
 #include "cli/Terminal.h"
 
+#include "l10n/Translation.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -91,7 +93,7 @@ void CConsole::Warn(const std::string& text) {
     std::lock_guard lock(mutex_);
     EraseLocked();
     std::fflush(stdout);
-    std::fprintf(stderr, "quelvox-cli: %s\n", text.c_str());
+    std::fprintf(stderr, "quelvox-cli: %s\n", TranslateEngineTextUtf8(text).c_str());
     DrawLocked();
 }
 
@@ -139,8 +141,8 @@ std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool wi
     std::vector<std::string> lines;
     if (withRun && s.count > 0)
         lines.push_back(Bar(static_cast<uint64_t>(s.done), static_cast<uint64_t>(s.count)) + " " +
-                        s.runText);
-    lines.push_back(Bar(s.position, s.total) + " " + s.fileText);
+                        TranslateEngineTextUtf8(s.runText));
+    lines.push_back(Bar(s.position, s.total) + " " + TranslateEngineTextUtf8(s.fileText));
     return lines;
 }
 

@@ -34,7 +34,8 @@ public:
 
     // One line on standard output.
     void PrintRow(const std::string& line);
-    // A message on standard error, prefixed "quelvox-cli: ".
+    // A message on standard error, prefixed "quelvox-cli: ", with the
+    // engine's texts in it translated.
     void Warn(const std::string& text);
     // Replaces the status lines; drawn at most every 100 ms unless `force`.
     void DrawStatus(const std::vector<std::string>& lines, bool force = false);
@@ -51,7 +52,8 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// Status lines of one sink: the run's text and bar, then the file's.
+// Status lines of one sink: the run's text and bar, then the file's, the
+// texts translated.
 std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool withRun = true);
 
 }  // namespace quelvox::cli

@@ -8,8 +8,12 @@
 #include "cli/Terminal.h"
 #include "engine/AddFiles.h"
 #include "engine/Startup.h"
+#include "engine/Texts.h"
+#include "l10n/Translation.h"
 #include "platform/LibraryLog.h"
 #include "settings/Settings.h"
+
+#include <QCoreApplication>
 
 #include <signal.h>
 #include <spawn.h>
@@ -88,8 +92,21 @@ void OpenContainingFolder(const std::string& path, CConsole& console) {
 }
 
 void ListFormats(const std::vector<OutputFormatEntry>& catalogue) {
-    for (const OutputFormatEntry& entry : catalogue)
-        std::printf("%d\t%s\t%s\n", entry.code, entry.extension, FormatDescription(entry).c_str());
+    for (const OutputFormatEntry& entry : catalogue) {
+        std::printf("%d\t%s\t%s\n", entry.code, entry.extension,
+                    TranslateEngineTextUtf8(FormatDescription(entry)).c_str());
+    }
+}
+
+// The language of this run: --lang, else the stored Language (with this
+// run's --set), else the locale. Reads the stored settings without the
+// documents folder step, so --help and --list-formats create nothing.
+Language RunLanguage(const CliOptions& options) {
+    CSettings stored("");
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    LoadSettings(stored, catalogue);
+    for (const auto& [name, value] : options.sets) SetSettingByName(stored, catalogue, name, value);
+    return ChooseLanguage(options.language, stored.Language);
 }
 
 // Applies --set, -o and --keep-tree to the loaded settings; false (with
@@ -125,8 +142,12 @@ int main(int argc, char** argv) {
     CliOptions options;
     std::string error;
     if (!ParseArguments(argc, argv, options, error)) return UsageError(error);
+    // Qt's translators need an application object; it lives as long as the
+    // run.
+    QCoreApplication app(argc, argv);
+    UseLanguage(app, RunLanguage(options));
     if (options.help) {
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs(UsageText(TranslateEngineTextUtf8(kCancelledRow)).c_str(), stdout);
         return kExitConverted;
     }
     if (options.version) {

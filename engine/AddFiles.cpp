@@ -1,4 +1,5 @@
 #include "engine/AddFiles.h"
+#include "engine/Texts.h"
 #include "common/Product.h"
 #include "engine/SilentProgress.h"
 
@@ -192,7 +193,8 @@ bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings&
 }
 
 std::string AddFailureSupportNote() {
-    return std::string("要获取帮助, 请发送失败文件到 <") + kSupportAddress + ">.";
+    std::string text = kAddSupportNote;
+    return text.replace(text.find("%s"), 2, kSupportAddress);
 }
 
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
@@ -216,16 +218,19 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     };
     std::vector<FailureGroup> groups;
     int failureCount = 0;
-    const std::string unrepresentableNote =
-        "有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.";
+    const std::string unrepresentableNote = kUnrepresentableNameNote;
 
     for (int i = 0; i < total; ++i) {
         const std::string& path = paths[static_cast<size_t>(i)];
         // Texts shown to the user are UTF-8; a name that is not comes out
         // with replacement characters.
         const std::string shown = SanitizeUtf8(path);
-        bar.SetFileText("[" + std::to_string(i + 1) + "/" + std::to_string(total) +
-                        "] 正在添加文件 " + FileNameOf(shown) + "..");
+        // The numbers first: the name may hold "%d" itself.
+        std::string text = kAddingText;
+        text.replace(text.find("%d"), 2, std::to_string(i + 1));
+        text.replace(text.find("%d"), 2, std::to_string(total));
+        text.replace(text.find("%s"), 2, FileNameOf(shown));
+        bar.SetFileText(text);
         bar.SetFileProgress(static_cast<uint64_t>(i + 1), static_cast<uint64_t>(total));
 
         // A name the program cannot represent is not opened. On Windows such
@@ -268,7 +273,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     }
 
     if (!groups.empty()) {
-        result.message = "无法载入以下文件.\n\n";
+        result.message = std::string(kAddFailedHead) + "\n\n";
         for (size_t g = 0; g < groups.size(); ++g) {
             if (g > 0) result.message += "\n\n";
             result.message += groups[g].paths + "\n" + groups[g].note;

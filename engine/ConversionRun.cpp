@@ -75,7 +75,7 @@ std::string FailureText(const RunState& state, int audioFound, IRowCells& cells)
     if (audioFound == 0) return kNoAudioRow;
     if (state.errorDetail.empty()) return kFailedRow;
     cells.WidenOutputColumn();
-    return std::string(kFailedRow) + " (" + state.errorDetail + ")";
+    return Format(kFailedWithDetailRow, state.errorDetail.c_str());
 }
 
 // The passes before a conversion: pre-processing of DTS carried in the
@@ -122,9 +122,9 @@ void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry, in
                int count, const std::string& target) {
     cells.ScrollToRow(row);
     cells.SetVolumeCell(row, "");
-    progress.SetRunText(Format("转换 %d of %d 文件到 %s...", index, count, target.c_str()));
+    progress.SetRunText(Format(kRunText, index, count, target.c_str()));
     progress.SetRunProgress(index, count);
-    progress.SetFileText(Format("开始转换 %s...", FileNameOf(entry.Path).c_str()));
+    progress.SetFileText(Format(kFileStartText, FileNameOf(entry.Path).c_str()));
     progress.SetFileProgress(0, 1);
 }
 
@@ -468,11 +468,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
         if (!committed) {
-            writeFailure = std::string(kFailedRow) + " (" + output.Error() + ")";
+            writeFailure = Format(kFailedWithDetailRow, output.Error().c_str());
             result.mergedMoveFailed = true;
         }
     } else if (!cancelled && writeFailure.empty()) {
-        writeFailure = std::string(kFailedRow) + " (" + WriteFailureDetail(writeError) + ")";
+        writeFailure = Format(kFailedWithDetailRow, WriteFailureDetail(writeError).c_str());
     }
     result.mergedKept = committed;
     if (!committed) {

@@ -107,7 +107,9 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
 }  // namespace
 
 std::string WriteFailureDetail(const std::string& cause) {
-    return "无法写入输出文件: " + (cause.empty() ? std::string("write failed") : cause);
+    std::string text = kWriteFailedDetail;
+    text.replace(text.find("%s"), 2, cause.empty() ? std::string("write failed") : cause);
+    return text;
 }
 
 void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
@@ -164,7 +166,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     const std::string shownName =
         FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
     const uint64_t total = reader.GetTotal();
-    CPassProgress progress(ctx.progress, "[%d%%] 正在转换 %s...", shownName, total);
+    CPassProgress progress(ctx.progress, kConvertingPass, shownName, total);
     const bool synthesised = source.InputType == kInputModule || source.InputType == kInputMidi;
 
     BlockLoopResult result;

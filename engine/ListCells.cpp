@@ -1,4 +1,5 @@
 #include "engine/ListCells.h"
+#include "engine/Texts.h"
 
 #include <cstdio>
 #include <iterator>
@@ -32,8 +33,8 @@ std::string SampleRateCell(int hz) { return hz > 0 ? Printf("%d Hz", hz) : std::
 
 std::string ChannelsCell(int channels) {
     // Names by channel count; 0 (unknown) shows as mono.
-    static constexpr const char* kNames[] = {"单声", "单声", "立体声", "2.1", "4.0",
-                                             "5.0",  "5.1",  "6.1",    "7.1"};
+    static constexpr const char* kNames[] = {kMonoCell, kMonoCell, kStereoCell, "2.1", "4.0",
+                                             "5.0",     "5.1",     "6.1",       "7.1"};
     if (channels >= 0 && channels < static_cast<int>(std::size(kNames))) return kNames[channels];
     return Printf("%d", channels);
 }

@@ -1,4 +1,5 @@
 #include "engine/Normalise.h"
+#include "engine/Texts.h"
 
 #include "engine/ReaderFactory.h"
 #include "engine/ConversionContext.h"
@@ -59,7 +60,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     std::vector<int16_t> left(kBlockFrames), right(stereo ? kBlockFrames : 0);
     const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
     const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : source;
-    CPassProgress progress(ctx.progress, "[%d%%] 正在标准化 %s...", FileNameOf(shown.Path), total);
+    CPassProgress progress(ctx.progress, kNormalisingPass, FileNameOf(shown.Path), total);
     const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
 
     int16_t lo = 0, hi = 0;

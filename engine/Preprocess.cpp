@@ -1,4 +1,5 @@
 #include "engine/Preprocess.h"
+#include "engine/Texts.h"
 
 #include "decoders/BassReader.h"
 #include "common/InputType.h"
@@ -120,7 +121,7 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
 
     std::vector<int16_t> left(kBlockFrames), right(channels == 2 ? kBlockFrames : 0);
     const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : record;
-    CPassProgress progress(ctx.progress, "[%d%%] 正在预处理 %s...", FileNameOf(shown.Path),
+    CPassProgress progress(ctx.progress, kPreprocessingPass, FileNameOf(shown.Path),
                            reader->GetTotal());
 
     bool anyBlock = false;

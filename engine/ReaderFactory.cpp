@@ -1,4 +1,5 @@
 #include "engine/ReaderFactory.h"
+#include "engine/Texts.h"
 #include "common/Product.h"
 
 #include "decoders/AiffReader.h"
@@ -41,7 +42,8 @@ std::unique_ptr<CAudioReader> MakeFallbackReader(bool conversion) {
 }  // namespace
 
 std::string SupportMessage() {
-    return std::string("要获得帮助, 请发送失败文件到 <") + kSupportAddress + ">.";
+    std::string text = kReaderSupportNote;
+    return text.replace(text.find("%s"), 2, kSupportAddress);
 }
 
 std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
@@ -116,11 +118,9 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     if (!reader) {
         std::string ext = ExtensionOf(path);
         if (inputType == kInputCdTrack) {
-            state.errorDetail = "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.";
+            state.errorDetail = kCdaOnDiskNote;
         } else if (ext == ".swf" || ext == ".flv") {
-            state.errorDetail =
-                "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 "
-                "(https://ffmpeg.org) 先修复它们.";
+            state.errorDetail = kBrokenSwfFlvNote;
         }
         return -1;
     }

@@ -1,10 +1,14 @@
 // End-to-end tests of quelvox-cli: the built program is run as a user runs
 // it, with its configuration and home folders in a scratch folder, on real
 // files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
+#include "engine/Texts.h"
+#include "l10n/Translation.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -26,6 +30,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using namespace quelvox;
 using ::testing::HasSubstr;
 using testsupport::Probe;
 using testsupport::ProbeTag;
@@ -51,10 +56,20 @@ std::string Slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-// Shared inputs: one folder of mixed files, made once.
+// Shared inputs: one folder of mixed files, made once. The program runs
+// in Chinese (--lang zh) unless a test says otherwise.
 class CliTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // An English translator in this process gives the English of the
+        // texts the program shows.
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "test_cli";
+            static char* argv[] = {name, nullptr};
+            static QCoreApplication app(argc, argv);
+            UseLanguage(app, Language::English);
+        }
         inputs_ = new TempDir;
         const TempDir& d = *inputs_;
         const std::string in = d.file("in");
@@ -104,16 +119,38 @@ protected:
         const std::string err = home_.file("stderr.txt");
         const std::string command = env + " XDG_CONFIG_HOME=" + Quote(Config()) +
                                     " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) +
-                                    " " + args + " 2>" + Quote(err) + " </dev/null";
+                                    " " + LangOption() + args + " 2>" + Quote(err) + " </dev/null";
         r.status = testsupport::Run(command, &r.out);
         r.err = Slurp(err);
         return r;
     }
 
+    // "--lang <language> " for the program's command line, or nothing.
+    std::string LangOption() const { return lang_.empty() ? "" : "--lang " + lang_ + " "; }
+    // A text the program shows (as the engine makes it) in the run's
+    // language.
+    std::string T(const std::string& text) const {
+        return lang_ == "en" ? TranslateEngineTextUtf8(text) : text;
+    }
+
     static TempDir* inputs_;
     TempDir home_;
     TempDir work_;
+    std::string lang_ = "zh";
 };
+
+// The tests whose rows and messages hold texts, run in both languages.
+class CliLanguageTest : public CliTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override { lang_ = GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Languages, CliLanguageTest, ::testing::Values("zh", "en"));
+
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 TempDir* CliTest::inputs_ = nullptr;
 
@@ -133,7 +170,7 @@ void ExpectRow(const std::string& line, const std::string& name, const std::stri
     EXPECT_EQ(m[7], output);
 }
 
-TEST_F(CliTest, ConvertsAFolderAndReportsEveryFile) {
+TEST_P(CliLanguageTest, ConvertsAFolderAndReportsEveryFile) {
     const std::string out = work_.file("out");
     fs::create_directory(out);
     testsupport::WriteFile(out + "/c.mp3", std::string("keep me"));
@@ -143,13 +180,18 @@ TEST_F(CliTest, ConvertsAFolderAndReportsEveryFile) {
     EXPECT_EQ(r.status, 1);  // junk.mp3 could not be added, video.mp4 has no audio
     const auto lines = r.Lines();
     ASSERT_EQ(lines.size(), 5u) << r.out;
-    ExpectRow(lines[0], "a.flac", "00:01", "48000 Hz", "单声", "100.00%", "a.mp3");
-    ExpectRow(lines[1], "a.wav", "00:02", "44100 Hz", "立体声", "100.00%", "a_1.mp3");
+    ExpectRow(lines[0], "a.flac", "00:01", "48000 Hz", T("单声"), "100.00%", "a.mp3");
+    ExpectRow(lines[1], "a.wav", "00:02", "44100 Hz", T("立体声"), "100.00%", "a_1.mp3");
     EXPECT_THAT(lines[1], HasSubstr("\t1411 kbps\t"));
-    ExpectRow(lines[2], "b.ogg", "00:03", "22050 Hz", "单声", "100.00%", "b.mp3");
-    ExpectRow(lines[3], "c.au", "00:01", "8000 Hz", "单声", "100.00%", "c_1.mp3");
-    EXPECT_EQ(lines[4], "video.mp4\t00:01\t\t\t单声\t\t在文件中无音频");
-    EXPECT_THAT(r.err, HasSubstr("无法载入以下文件.\n\n" + In("junk.mp3") + "\n"));
+    ExpectRow(lines[2], "b.ogg", "00:03", "22050 Hz", T("单声"), "100.00%", "b.mp3");
+    ExpectRow(lines[3], "c.au", "00:01", "8000 Hz", T("单声"), "100.00%", "c_1.mp3");
+    EXPECT_EQ(lines[4], "video.mp4\t00:01\t\t\t" + T("单声") + "\t\t" + T("在文件中无音频"));
+    EXPECT_THAT(r.err, HasSubstr(T("无法载入以下文件.") + "\n\n" + In("junk.mp3") + "\n"));
+    // In English nothing Chinese is left (the file names are ASCII).
+    if (lang_ == "en") {
+        EXPECT_TRUE(IsAscii(r.out)) << r.out;
+        EXPECT_TRUE(IsAscii(r.err)) << r.err;
+    }
 
     for (const char* name : {"a.mp3", "a_1.mp3", "b.mp3", "c_1.mp3"}) {
         SCOPED_TRACE(name);
@@ -191,7 +233,7 @@ TEST_F(CliTest, SeveralAtOnceGivesTheSameOutputsAndRowsAsOneAfterAnother) {
     EXPECT_EQ(ProbeTag(two + "/a_1.mp3", "title"), "a");
 }
 
-TEST_F(CliTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
+TEST_P(CliLanguageTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
     // Overwrite: both sources named "a" go to a.mp3, the later one last,
     // although the earlier one takes longer to convert.
     const std::string out = work_.file("out");
@@ -211,7 +253,7 @@ TEST_F(CliTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
             " " + Quote(In("a.flac")));
     EXPECT_EQ(r.status, 1);
     ASSERT_EQ(r.Lines().size(), 2u);
-    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t目标存在并跳过"));
+    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t" + T("目标存在并跳过")));
     EXPECT_EQ(Probe(skip + "/a.mp3", "channels"), "2");
 }
 
@@ -280,34 +322,63 @@ TEST_F(CliTest, FormatByCodeOrExtensionAndSettingsForThisRunOnly) {
     EXPECT_EQ(Slurp(SettingsFile()), ini);
 }
 
-TEST_F(CliTest, ProbeListsRowsAndConvertsNothing) {
+TEST_P(CliLanguageTest, ProbeListsRowsAndConvertsNothing) {
     CliResult r = Cli("--probe " + Quote(In("a.wav")) + " " + Quote(In("c.au")));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "a.wav\t00:02\t1411 kbps\t44100 Hz\t立体声\n"
-              "c.au\t00:01\t128 kbps\t8000 Hz\t单声\n");
+    EXPECT_EQ(r.out, "a.wav\t00:02\t1411 kbps\t44100 Hz\t" + T("立体声") +
+                         "\n"
+                         "c.au\t00:01\t128 kbps\t8000 Hz\t" +
+                         T("单声") + "\n");
     EXPECT_FALSE(fs::exists(In("a.mp3")));
     r = Cli("--probe " + Quote(In("junk.mp3")));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
 }
 
-TEST_F(CliTest, ListsTheCatalogue) {
+TEST_F(CliTest, TheLanguageComesFromTheOptionTheSettingOrTheLocale) {
+    lang_.clear();  // no --lang unless given below
+    const std::string file = " " + Quote(In("c.au"));
+    // The channels cell of the probe row says which language was chosen.
+    auto channels = [&](const std::string& args, const std::string& locale) {
+        CliResult r = Cli(args + file, "env -u LC_ALL -u LC_MESSAGES -u LANGUAGE " + locale);
+        EXPECT_EQ(r.status, 0) << args << " " << locale << r.err;
+        return r.out.substr(r.out.rfind('\t') + 1);
+    };
+    const std::string mono = "单声\n", englishMono = TranslateEngineTextUtf8("单声") + "\n";
+    EXPECT_NE(mono, englishMono);
+    EXPECT_EQ(channels("--probe", "LANG=zh_CN.UTF-8"), mono);
+    EXPECT_EQ(channels("--probe", "LANG=en_US.UTF-8"), englishMono);
+    EXPECT_EQ(channels("--probe", "LANG=C"), englishMono);
+    EXPECT_EQ(channels("--probe", "LANG=en_US.UTF-8 LANGUAGE=zh_TW:en"), mono);
+    EXPECT_EQ(channels("--probe", "LANG=zh_CN.UTF-8 LC_MESSAGES=en_GB.UTF-8"), englishMono);
+    // The setting for this run, then the option, beat the locale.
+    EXPECT_EQ(channels("--probe --set Language=2", "LANG=zh_CN.UTF-8"), englishMono);
+    EXPECT_EQ(channels("--probe --set Language=1", "LANG=en_US.UTF-8"), mono);
+    EXPECT_EQ(channels("--probe --lang zh --set Language=2", "LANG=en_US.UTF-8"), mono);
+    // The stored setting, which the run never writes.
+    fs::create_directories(Config() + "/Quelvox");
+    testsupport::WriteFile(SettingsFile(), std::string("[Options]\nLanguage=2\n"));
+    EXPECT_EQ(channels("--probe", "LANG=zh_CN.UTF-8"), englishMono);
+    EXPECT_EQ(channels("--probe --lang chinese", "LANG=en_US.UTF-8"), mono);
+    EXPECT_EQ(Slurp(SettingsFile()), "[Options]\nLanguage=2\n");
+}
+
+TEST_P(CliLanguageTest, ListsTheCatalogue) {
     CliResult r = Cli("--list-formats");
     EXPECT_EQ(r.status, 0);
     const auto lines = r.Lines();
     ASSERT_EQ(lines.size(), 30u);
-    EXPECT_EQ(lines[0], "8300\t3g2\t3G2 (仅音频)");
+    EXPECT_EQ(lines[0], "8300\t3g2\t" + T("3G2 (仅音频)"));
     EXPECT_THAT(r.out, HasSubstr("\n1000\tmp3\tMP3\n"));
-    EXPECT_THAT(r.out, HasSubstr("\n6200\tm4a\tALAC (Apple 无损) (*.m4a)\n"));
+    EXPECT_THAT(r.out, HasSubstr("\n6200\tm4a\t" + T("ALAC (Apple 无损) (*.m4a)") + "\n"));
 }
 
-TEST_F(CliTest, WrongUsageExitsWithTwo) {
+TEST_P(CliLanguageTest, WrongUsageExitsWithTwo) {
     const std::string file = Quote(In("a.wav"));
     for (const std::string& args : std::vector<std::string>{
              "", "--bogus " + file, "--set NoSuchName=1 " + file, "--set MP3BitRate=fast " + file,
              "--set novalue " + file, "-f xyz " + file, "-f 1234 " + file, "-j 0 " + file, "-o",
-             "--merge"}) {
+             "--merge", "--lang fr " + file}) {
         SCOPED_TRACE(args);
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, 2);
@@ -318,6 +389,7 @@ TEST_F(CliTest, WrongUsageExitsWithTwo) {
     CliResult help = Cli("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Usage: quelvox-cli"));
+    EXPECT_THAT(help.out, HasSubstr("Ctrl+C show " + T(kCancelledRow) + ".\n"));
 }
 
 // A one-note format-0 MIDI file lasting one second at 120 bpm.
@@ -330,7 +402,7 @@ std::string MidiFile(int note) {
     return file;
 }
 
-TEST_F(CliTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
+TEST_P(CliLanguageTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
     if (!fs::exists(QUELVOX_BINARY_DIR "/ct4mgm.sf2")) GTEST_SKIP() << "no soundfont installed";
     const std::string in = work_.file("midi"), out = work_.file("out");
     fs::create_directory(in);
@@ -338,17 +410,18 @@ TEST_F(CliTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
     testsupport::WriteFile(in + "/e.mid", MidiFile(64));
     CliResult r = Cli("-q -j 2 -f wav -o " + Quote(out) + " " + Quote(in));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "c.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\tc.wav\n"
-              "e.mid\t00:01\t1411 kbps\t44100 Hz\t立体声\t100.00%\te.wav\n");
+    EXPECT_EQ(r.out, "c.mid\t00:01\t1411 kbps\t44100 Hz\t" + T("立体声") +
+                         "\t100.00%\tc.wav\n"
+                         "e.mid\t00:01\t1411 kbps\t44100 Hz\t" +
+                         T("立体声") + "\t100.00%\te.wav\n");
     EXPECT_EQ(Probe(out + "/e.wav", "sample_rate"), "44100");
     EXPECT_GT(testsupport::DecodeWithFfmpeg(out + "/c.wav").size(), 44100u);
 }
 
 // Starts quelvox-cli with `args`, its rows going to `rowsFile`; returns its
 // process id.
-pid_t SpawnCli(const std::vector<std::string>& args, const std::string& config,
-               const std::string& home, const std::string& rowsFile) {
+pid_t SpawnCli(const std::string& lang, const std::vector<std::string>& args,
+               const std::string& config, const std::string& home, const std::string& rowsFile) {
     const std::string configVar = "XDG_CONFIG_HOME=" + config;
     const std::string homeVar = "HOME=" + home;
     std::vector<char*> env;
@@ -358,7 +431,9 @@ pid_t SpawnCli(const std::vector<std::string>& args, const std::string& config,
     env.push_back(const_cast<char*>(configVar.c_str()));
     env.push_back(const_cast<char*>(homeVar.c_str()));
     env.push_back(nullptr);
-    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+    std::string langOption = "--lang";
+    std::vector<char*> argv{const_cast<char*>(kCli.c_str()), langOption.data(),
+                            const_cast<char*>(lang.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
@@ -385,7 +460,7 @@ bool WaitForFiles(const std::string& folder, const std::string& prefix, int coun
     return false;
 }
 
-TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
+TEST_P(CliLanguageTest, InterruptCancelsAndLeavesNoPartialOutput) {
     const std::string one = work_.file("one"), two = work_.file("two");
     fs::create_directory(one);
     fs::create_directory(two);
@@ -402,7 +477,7 @@ TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
         fs::create_directory(out);
         const std::string rows = work_.file("rows" + jobs + ".txt");
         const pid_t pid =
-            SpawnCli({"-j", jobs, "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+            SpawnCli(lang_, {"-j", jobs, "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
         ASSERT_GT(pid, 0);
         // Interrupt once the conversions write their (hidden, temporary)
         // outputs.
@@ -415,7 +490,7 @@ TEST_F(CliTest, InterruptCancelsAndLeavesNoPartialOutput) {
         EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 0);
         const std::string printed = Slurp(rows);
         EXPECT_THAT(printed, ::testing::StartsWith("long.flac\t"));
-        EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
+        EXPECT_THAT(printed, ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
         EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), jobs == "1" ? 1 : 2);
     }
 }
@@ -449,7 +524,7 @@ int RunInPrivateMounts(const std::string& script, std::string* out) {
     return testsupport::Run("unshare -rm sh -c " + Quote(script), out);
 }
 
-TEST_F(CliTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
+TEST_P(CliLanguageTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
     const std::string source = work_.file("noise.wav");
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(source) +
                                " synth 6 pinknoise vol 0.5"),
@@ -467,20 +542,20 @@ TEST_F(CliTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
         const std::string script =
             "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) + " || exit 99; cp " + Quote(keep) +
             " " + Quote(target) + "; XDG_CONFIG_HOME=" + Quote(Config()) +
-            " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " -q -f " + ext +
-            " --set TargetExistsOpt=22 -o " + Quote(disk) + " " + Quote(source) +
+            " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " " + LangOption() +
+            "-q -f " + ext + " --set TargetExistsOpt=22 -o " + Quote(disk) + " " + Quote(source) +
             " 2>/dev/null </dev/null; echo \"status=$?\"; cmp -s " + Quote(keep) + " " +
             Quote(target) + " && echo kept; ls -A " + Quote(disk);
         std::string out;
         const int status = RunInPrivateMounts(script, &out);
         if (status == -1 || status == 99 << 8 || status == 99) GTEST_SKIP() << "no tmpfs here";
-        EXPECT_THAT(out, HasSubstr("转换失败 (")) << ext;
+        EXPECT_THAT(out, HasSubstr(T(kFailedRow) + " (")) << ext;
         EXPECT_THAT(out, HasSubstr("No space left on device")) << ext;
         EXPECT_THAT(out, HasSubstr("status=1\nkept\nnoise." + ext + "\n")) << ext << "\n" << out;
     }
 }
 
-TEST_F(CliTest, MergeNeverReplacesOneOfItsSources) {
+TEST_P(CliLanguageTest, MergeNeverReplacesOneOfItsSources) {
     const std::string a = work_.file("a.wav");
     fs::copy_file(In("a.wav"), a);
     const auto before = testsupport::ReadFile(a);
@@ -490,12 +565,12 @@ TEST_F(CliTest, MergeNeverReplacesOneOfItsSources) {
         CliResult r = Cli("-q -f wav --merge " + Quote(work_.file(target)) + " " + Quote(a) + " " +
                           Quote(In("c.au")));
         EXPECT_EQ(r.status, 1) << target;
-        EXPECT_THAT(r.err, HasSubstr("目标文件名与源文件相同")) << target;
+        EXPECT_THAT(r.err, HasSubstr(": " + T(kSameAsSourceMessage) + "\n")) << target;
         EXPECT_EQ(testsupport::ReadFile(a), before) << target;
     }
 }
 
-TEST_F(CliTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
+TEST_P(CliLanguageTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
     const std::string all = work_.file("all.wav");
     const std::string sources = " " + Quote(In("a.wav")) + " " + Quote(In("c.au"));
     struct Case {
@@ -518,7 +593,7 @@ TEST_F(CliTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
                 EXPECT_THAT(line, ::testing::EndsWith(std::string("\t") + c.shown));
             EXPECT_EQ(Probe(work_.file(c.shown), "codec_name"), "pcm_s16le");
         } else {
-            EXPECT_THAT(r.err, HasSubstr("目标存在并跳过"));
+            EXPECT_THAT(r.err, HasSubstr(all + ": " + T(kTargetExistsSkipped) + "\n"));
             EXPECT_FALSE(fs::exists(work_.file("all_1.wav")));
         }
     }
@@ -543,7 +618,7 @@ TEST_F(CliTest, TwoRunsWritingOneNameIntoOneFolderKeepBothOutputs) {
     const std::string env =
         "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" + Quote(home_.path().string()) + " ";
     auto run = [&](const char* folder, const char* rows) {
-        return env + Quote(kCli) + " -q -f flac -o " + Quote(out) + " " +
+        return env + Quote(kCli) + " " + LangOption() + "-q -f flac -o " + Quote(out) + " " +
                Quote(work_.file(std::string(folder) + "/x.wav")) + " >" + Quote(work_.file(rows)) +
                " 2>/dev/null </dev/null";
     };
@@ -599,7 +674,7 @@ TEST_F(CliTest, WarnsWhenAFileHoldsLessThanItsHeaderClaims) {
 
 }  // namespace
 
-TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
+TEST_P(CliLanguageTest, DamagedFilesAreReportedQuietlyOneLineEach) {
     const std::string in = work_.file("damaged");
     fs::create_directory(in);
     // Real streams with their middles overwritten, and plain garbage.
@@ -631,7 +706,7 @@ TEST_F(CliTest, DamagedFilesAreReportedQuietlyOneLineEach) {
     // Every failure row says what failed.
     for (const std::string& line : r.Lines()) {
         SCOPED_TRACE(line);
-        EXPECT_FALSE(line.ends_with("\t转换失败"));
+        EXPECT_FALSE(line.ends_with("\t" + T(kFailedRow)));
     }
 }
 
@@ -645,7 +720,7 @@ TEST_F(CliTest, RowsEscapeTabsLineBreaksAndBackslashes) {
     EXPECT_THAT(r.Lines()[0], ::testing::StartsWith("a\\tb\\\\c\\nd.au\t00:01\t"));
 }
 
-TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
+TEST_P(CliLanguageTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
     const std::string in = work_.file("two");
     fs::create_directory(in);
     ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
@@ -656,7 +731,7 @@ TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
     fs::create_directory(out);
     const std::string rows = work_.file("rows.txt");
     const pid_t pid =
-        SpawnCli({"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
+        SpawnCli(lang_, {"-j", "1", "-f", "mp3", "-o", out, in}, Config(), home_.path(), rows);
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(WaitForFiles(out, ".", 1));
     ::kill(pid, SIGINT);
@@ -665,8 +740,8 @@ TEST_F(CliTest, FilesNeverStartedAfterInterruptAreMarkedCancelled) {
     // The file in hand and the one never started: both cancelled.
     const std::string printed = Slurp(rows);
     EXPECT_THAT(printed, ::testing::StartsWith("a.flac\t"));
-    EXPECT_THAT(printed, HasSubstr("\t\t已取消\nb.flac\t05:00\t"));
-    EXPECT_THAT(printed, ::testing::EndsWith("\t\t已取消\n"));
+    EXPECT_THAT(printed, HasSubstr("\t\t" + T(kCancelledRow) + "\nb.flac\t05:00\t"));
+    EXPECT_THAT(printed, ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
 }
 
 TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {

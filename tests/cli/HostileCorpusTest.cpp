@@ -141,7 +141,9 @@ Outcome RunCli(const std::vector<std::string>& args, const TempDir& home) {
     }
     for (std::string& v : vars) env.push_back(v.data());
     env.push_back(nullptr);
-    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+    // The rows and messages are read as the Chinese texts.
+    std::string langOption = "--lang", chinese = "zh";
+    std::vector<char*> argv{const_cast<char*>(kCli.c_str()), langOption.data(), chinese.data()};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
