@@ -117,7 +117,7 @@ protected:
     ScriptedDialogs dialogs;
 };
 
-TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowItsMenusAndRows) {
+TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowMenusAndRowsAndFitsTheButtons) {
     ScopedEnglish english;
     auto window = OpenWindow();
     EXPECT_EQ(window->Button(kCmdAddFiles)->text(), "&Add Files");
@@ -129,6 +129,14 @@ TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowItsMenusAndRows) {
     for (QMenu* menu : {window->ContextMenu(), window->HelpMenu()})
         for (const QAction* action : menu->actions()) texts << action->text();
     EXPECT_EQ(Chinese(texts), QStringList());
+    // The English captions fit the command buttons, as the Chinese do.
+    for (Command c : {kCmdAddFiles, kCmdAddFolder, kCmdRemoveAll, kCmdConvertAll,
+                      kCmdConvertAllToOne, kCmdOptions}) {
+        CSkinButton* button = window->Button(c);
+        const QString shown = QString(button->text()).remove(u'&');
+        EXPECT_LE(button->fontMetrics().boundingRect(shown).width(), button->width() - 9)
+            << qPrintable(shown);
+    }
 
     // Engine texts are translated where they are shown: the channel cell
     // and the run's row texts.
