@@ -194,11 +194,6 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // Names are chosen on this thread only, so the cache needs no lock.
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
-    // Files named ahead of the workers, beyond one per worker: a worker
-    // that finishes a file finds the next one named and need not wait
-    // while this thread names it (tiny files take less time to convert
-    // than to name). Naming order and collision waits are as before.
-    const int namedAhead = std::max(jobs, 4);
     const bool showsText = view.ShowsText();
 
     std::mutex mutex;
@@ -281,7 +276,11 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         // worked out with the lock released, so that workers can take and
         // finish files meanwhile; only this thread names files and writes
         // footprints.
-        while (!cancel.load() && next < count && running < jobs + namedAhead) {
+        // One file per worker: naming more ahead measured slower on many tiny
+        // files (the naming then competes with the conversions for the cores
+        // and the output folder), so a file is named when a worker is free,
+        // while the other workers go on converting.
+        while (!cancel.load() && next < count && running < jobs) {
             FileEntry& entry = *entries[static_cast<size_t>(next)];
             const bool needsName = !(entry.InputType == kInputMidi && !soundfontReady);
             const std::vector<int> waitingOn = unfinishedFiles;

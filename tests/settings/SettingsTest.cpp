@@ -116,7 +116,8 @@ TEST_F(SettingsTest, OutputFolderDefaultsFollowTheDocumentsFolder) {
     const fs::path docs = dir_.path() / "home" / "Documents";
     EXPECT_EQ(withDocs.DestOutputFolderOpt, 399);
     EXPECT_EQ(fs::path(withDocs.DestSpecifiedFolder), docs);
-    EXPECT_TRUE(fs::is_directory(docs));
+    // Named, not created: the folder is made when output goes there.
+    EXPECT_FALSE(fs::exists(docs));
 
     CSettings without("");
     EXPECT_EQ(without.DestOutputFolderOpt, 199);
