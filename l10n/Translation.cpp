@@ -1,6 +1,7 @@
 #include "l10n/Translation.h"
 
 #include <QDir>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 #include <string_view>
@@ -195,7 +196,20 @@ void UseLanguage(QCoreApplication& app, Language language) {
         QCoreApplication::removeTranslator(old);
         delete old;
     }
-    if (language == Language::Chinese) return;
+    if (language == Language::Chinese) {
+        // Our texts need no catalogue in Chinese, but the buttons and menus
+        // Qt draws itself (确定, 取消, the edit menu of a text field) come
+        // from Qt's own Chinese catalogue when the system has it.
+        auto* translator = new QTranslator(&app);
+        translator->setObjectName(name);
+        if (translator->load(QStringLiteral("qtbase_zh_CN"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QCoreApplication::installTranslator(translator);
+        } else {
+            delete translator;
+        }
+        return;
+    }
     const QDir catalogues(QStringLiteral(":/i18n"));
     const QStringList files =
         catalogues.entryList({QStringLiteral("*_en.qm")}, QDir::Files, QDir::Name);

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLibraryInfo>
 
 #include <string>
 
@@ -91,3 +92,14 @@ TEST_F(TranslationTest, MultiLineTextsAndUnknownTexts) {
 }
 
 }  // namespace
+
+TEST_F(TranslationTest, ChineseUsesQtsOwnChineseButtonTexts) {
+    const QString catalogue = QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                              QStringLiteral("/qtbase_zh_CN.qm");
+    if (!QFile::exists(catalogue)) GTEST_SKIP() << "Qt's Chinese catalogue is not installed";
+    UseLanguage(app_, Language::Chinese);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    // English drops it again: Qt's own texts are English already.
+    UseLanguage(app_, Language::English);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+}
