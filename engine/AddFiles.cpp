@@ -193,8 +193,7 @@ bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings&
 }
 
 std::string AddFailureSupportNote() {
-    std::string text = kAddSupportNote;
-    return text.replace(text.find("%s"), 2, kSupportAddress);
+    return FillText(kAddSupportNote, kSupportAddress);
 }
 
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
@@ -225,12 +224,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         // Texts shown to the user are UTF-8; a name that is not comes out
         // with replacement characters.
         const std::string shown = SanitizeUtf8(path);
-        // The numbers first: the name may hold "%d" itself.
-        std::string text = kAddingText;
-        text.replace(text.find("%d"), 2, std::to_string(i + 1));
-        text.replace(text.find("%d"), 2, std::to_string(total));
-        text.replace(text.find("%s"), 2, FileNameOf(shown));
-        bar.SetFileText(text);
+        bar.SetFileText(FillText(kAddingText, i + 1, total, FileNameOf(shown).c_str()));
         bar.SetFileProgress(static_cast<uint64_t>(i + 1), static_cast<uint64_t>(total));
 
         // A name the program cannot represent is not opened. On Windows such

@@ -13,6 +13,7 @@
 #include "engine/Startup.h"
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
+#include "engine/Texts.h"
 #include "platform/DataFolders.h"
 
 #include <cstdio>
@@ -24,17 +25,6 @@ namespace quelvox {
 namespace fs = std::filesystem;
 
 namespace {
-
-// printf-style formatting into a std::string.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-    int size = std::snprintf(nullptr, 0, format, args...);
-    if (size <= 0) return {};
-    std::string out(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(out.data(), out.size(), format, args...);
-    out.resize(static_cast<size_t>(size));
-    return out;
-}
 
 bool IsWmaFormat(const OutputFormatEntry& format) {
     return SelectWriter(format) == WriterKind::Wma;
@@ -66,7 +56,7 @@ int WithRetry(RunState& state, IProgress& progress, Pass pass) {
 // The run's volume and output cells after a success.
 void ReportSuccess(IRowCells& cells, int row, const RunState& state,
                    const std::string& outputName) {
-    cells.SetVolumeCell(row, Format("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
+    cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
     cells.SetOutputCell(row, outputName);
 }
 
@@ -75,7 +65,7 @@ std::string FailureText(const RunState& state, int audioFound, IRowCells& cells)
     if (audioFound == 0) return kNoAudioRow;
     if (state.errorDetail.empty()) return kFailedRow;
     cells.WidenOutputColumn();
-    return Format(kFailedWithDetailRow, state.errorDetail.c_str());
+    return FillText(kFailedWithDetailRow, state.errorDetail.c_str());
 }
 
 // The passes before a conversion: pre-processing of DTS carried in the
@@ -123,9 +113,9 @@ void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry, in
     cells.ScrollToRow(row);
     cells.SetVolumeCell(row, "");
     const bool texts = progress.ShowsText();
-    if (texts) progress.SetRunText(Format(kRunText, index, count, target.c_str()));
+    if (texts) progress.SetRunText(FillText(kRunText, index, count, target.c_str()));
     progress.SetRunProgress(index, count);
-    if (texts) progress.SetFileText(Format(kFileStartText, FileNameOf(entry.Path).c_str()));
+    if (texts) progress.SetFileText(FillText(kFileStartText, FileNameOf(entry.Path).c_str()));
     progress.SetFileProgress(0, 1);
 }
 
@@ -180,7 +170,7 @@ bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host, const std::vector<F
             std::error_code ec;
             if (!folder.empty()) std::filesystem::create_directories(folder, ec);
             if (folder.empty() || folder.back() != '/') folder += '/';
-            if (host.AskQuestion(Format(kSoundfontQuestion, folder.c_str()))) {
+            if (host.AskQuestion(FillText(kSoundfontQuestion, folder.c_str()))) {
                 host.OpenFolder(folder);
                 host.OpenInBrowser(kSoundfontAddress);
                 return false;
@@ -385,7 +375,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
         writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
                                     mergedChannels);
     if (!writer) {
-        host.ShowWarning(Format(kMergedCreateFailed, path.c_str()));
+        host.ShowWarning(FillText(kMergedCreateFailed, path.c_str()));
         return result;
     }
     result.started = true;
@@ -469,11 +459,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
         if (!committed) {
-            writeFailure = Format(kFailedWithDetailRow, output.Error().c_str());
+            writeFailure = FillText(kFailedWithDetailRow, output.Error().c_str());
             result.mergedMoveFailed = true;
         }
     } else if (!cancelled && writeFailure.empty()) {
-        writeFailure = Format(kFailedWithDetailRow, WriteFailureDetail(writeError).c_str());
+        writeFailure = FillText(kFailedWithDetailRow, WriteFailureDetail(writeError).c_str());
     }
     result.mergedKept = committed;
     if (!committed) {

@@ -14,6 +14,7 @@
 #include "engine/ProcessingChain.h"
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
+#include "engine/Texts.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -108,9 +109,7 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
 }  // namespace
 
 std::string WriteFailureDetail(const std::string& cause) {
-    std::string text = kWriteFailedDetail;
-    text.replace(text.find("%s"), 2, cause.empty() ? std::string("write failed") : cause);
-    return text;
+    return FillText(kWriteFailedDetail, cause.empty() ? "write failed" : cause.c_str());
 }
 
 void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {

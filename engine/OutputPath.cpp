@@ -2,6 +2,7 @@
 
 #include "common/FileEntry.h"
 #include "engine/Preprocess.h"
+#include "engine/Texts.h"
 #include "settings/Settings.h"
 
 #include <fcntl.h>
@@ -17,12 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSameAsSource = kSameAsSourceMessage;
-
-std::string Format(const char* pattern, const std::string& value) {
-    std::string text = pattern;
-    text.replace(text.find("%s"), 2, value);
-    return text;
-}
 
 // Anything of that name, a dangling link included.
 bool Exists(const std::string& path) {
@@ -125,7 +120,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
         std::string base;
         if (mode == 399) {
             if (folder.empty() || !EnsureFolder(folder)) {
-                message = Format(kFolderFailed, folder);
+                message = FillText(kFolderFailed, folder.c_str());
             } else {
                 base = folder;
                 if (base.back() != '/') base += '/';
@@ -143,7 +138,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                         base += tree;
                         if (base.back() != '/') base += '/';
                         if (!EnsureFolder(base)) {
-                            message = Format(kFolderFailed, base);
+                            message = FillText(kFolderFailed, base.c_str());
                             placed = false;
                         }
                     }
@@ -178,7 +173,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                 entry.OutputPath = candidate;
                 return true;
             }
-            message = Format(kFileFailed, candidate);
+            message = FillText(kFileFailed, candidate.c_str());
         }
 
         if (!settings.OutputFiles2MyDocuments || fallbackUsed) return false;

@@ -1,6 +1,7 @@
 #include "engine/ProcessingChain.h"
 
 #include "engine/Normalise.h"
+#include "engine/Texts.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -188,10 +189,7 @@ void CPassProgress::Show(int percent, uint64_t position) {
     shown_ = percent;
     progress_.SetFileProgress(std::min(position, total_), total_);
     if (!showsText_) return;
-    const int size = std::snprintf(nullptr, 0, format_, percent, fileName_.c_str());
-    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) std::snprintf(text.data(), text.size() + 1, format_, percent, fileName_.c_str());
-    progress_.SetFileText(text);
+    progress_.SetFileText(FillText(format_, percent, fileName_.c_str()));
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -42,8 +42,7 @@ std::unique_ptr<CAudioReader> MakeFallbackReader(bool conversion) {
 }  // namespace
 
 std::string SupportMessage() {
-    std::string text = kReaderSupportNote;
-    return text.replace(text.find("%s"), 2, kSupportAddress);
+    return FillText(kReaderSupportNote, kSupportAddress);
 }
 
 std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,

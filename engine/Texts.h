@@ -9,9 +9,24 @@
 // QT_TRANSLATE_NOOP (common/TextMarks.h) marks each text for lupdate.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "common/TextMarks.h"
 
 namespace quelvox {
+
+// A text of this table with its printf-style arguments filled in (the
+// arguments are values, so a file name holding "%d" stays as it is).
+template <typename... Args>
+std::string FillText(const char* text, Args... args) {
+    const int size = std::snprintf(nullptr, 0, text, args...);
+    if (size <= 0) return {};
+    std::string out(static_cast<size_t>(size) + 1, '\0');
+    std::snprintf(out.data(), out.size(), text, args...);
+    out.resize(static_cast<size_t>(size));
+    return out;
+}
 
 // The translation context of every text in this table.
 inline constexpr const char* kEngineTextContext = "Engine";

@@ -4,6 +4,7 @@
 #include "engine/AddFiles.h"
 #include "engine/ConversionRun.h"
 #include "engine/Startup.h"
+#include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "ui/AboutBox.h"
 #include "ui/Art.h"
@@ -577,8 +578,7 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
         // it: they say why it is not there, in the run's own row texts.
         std::string why = kCancelledRow;
         if (outcome.mergedMoveFailed) {
-            why = kMergedCreateFailed;
-            why.replace(why.find("%s"), 2, outcome.mergedPath);
+            why = FillText(kMergedCreateFailed, outcome.mergedPath.c_str());
         }
         for (int row : outcome.appendedRows) SetOutputCell(row, why);
     });

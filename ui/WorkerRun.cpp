@@ -25,17 +25,6 @@ namespace {
 // How often the window shows the run's progress and looks at Cancel.
 constexpr int kRefreshMs = 30;
 
-// An engine text template with its printf-style arguments filled in.
-template <typename... Args>
-std::string Filled(const char* pattern, Args... args) {
-    const int size = std::snprintf(nullptr, 0, pattern, args...);
-    if (size <= 0) return pattern;
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), pattern, args...);
-    text.resize(static_cast<size_t>(size));
-    return text;
-}
-
 // What the runner last reported, kept for the window thread to show.
 class CRunView : public IParallelRunView {
 public:
@@ -159,8 +148,8 @@ RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& cont
     progress.SetRunProgress(0, count);
     // Until the runner first reports (about every 100 ms): the run's start,
     // in the engine's texts (the progress window shows them translated).
-    progress.SetRunText(Filled(kRunText, 1, count, FormatDescription(format).c_str()));
-    progress.SetFileText(Filled(
+    progress.SetRunText(FillText(kRunText, 1, count, FormatDescription(format).c_str()));
+    progress.SetFileText(FillText(
         kFileStartText, std::filesystem::path(entries.front()->Path).filename().string().c_str()));
 
     CWindowThreadHost host(window, context, rows);
