@@ -13,7 +13,6 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 
 namespace quelvox::bass {
 
@@ -140,11 +139,9 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path, const KnownLen
         }
     }
 
-    std::error_code ec;
-    uintmax_t size = std::filesystem::file_size(path, ec);
-    int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
     return std::make_unique<CMpegChannel>(std::move(h), static_cast<int>(rate), channels,
-                                          static_cast<uint64_t>(frames), fileSize, path, learned);
+                                          static_cast<uint64_t>(frames), identity.fileSize, path,
+                                          learned);
 }
 
 }  // namespace quelvox::bass
