@@ -196,32 +196,27 @@ void UseLanguage(QCoreApplication& app, Language language) {
         QCoreApplication::removeTranslator(old);
         delete old;
     }
+    // Installs one catalogue, when it loads, under our translators' name.
+    auto install = [&](const QString& file, const QString& folder) {
+        auto* translator = new QTranslator(&app);
+        translator->setObjectName(name);
+        if (translator->load(file, folder)) {
+            QCoreApplication::installTranslator(translator);
+        } else {
+            delete translator;
+        }
+    };
     if (language == Language::Chinese) {
         // Our texts need no catalogue in Chinese, but the buttons and menus
         // Qt draws itself (确定, 取消, the edit menu of a text field) come
         // from Qt's own Chinese catalogue when the system has it.
-        auto* translator = new QTranslator(&app);
-        translator->setObjectName(name);
-        if (translator->load(QStringLiteral("qtbase_zh_CN"),
-                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-            QCoreApplication::installTranslator(translator);
-        } else {
-            delete translator;
-        }
+        install(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
         return;
     }
-    const QDir catalogues(QStringLiteral(":/i18n"));
-    const QStringList files =
-        catalogues.entryList({QStringLiteral("*_en.qm")}, QDir::Files, QDir::Name);
-    for (const QString& file : files) {
-        auto* translator = new QTranslator(&app);
-        translator->setObjectName(name);
-        if (translator->load(catalogues.filePath(file))) {
-            QCoreApplication::installTranslator(translator);
-        } else {
-            delete translator;
-        }
-    }
+    const QString catalogues = QStringLiteral(":/i18n");
+    for (const QString& file :
+         QDir(catalogues).entryList({QStringLiteral("*_en.qm")}, QDir::Files, QDir::Name))
+        install(file, catalogues);
 }
 
 std::string TranslateEngineTextUtf8(const std::string& text) {
