@@ -5,6 +5,7 @@
 
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
+#include "platform/libav/Libraries.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -149,10 +150,10 @@ CFFmpegReader::CFFmpegReader() { ResetInfo(); }
 CFFmpegReader::~CFFmpegReader() { Close(); }
 
 void CFFmpegReader::Close() {
-    if (packet_) av_packet_free(&packet_);
+    if (packet_) libav::Av().av_packet_free(&packet_);
     if (frame_) av_frame_free(&frame_);
-    if (codec_) avcodec_free_context(&codec_);
-    if (format_) avformat_close_input(&format_);
+    if (codec_) libav::Av().avcodec_free_context(&codec_);
+    if (format_) libav::Av().avformat_close_input(&format_);
     streamIndex_ = -1;
     flushed_ = false;
     finished_ = false;
@@ -167,12 +168,13 @@ void CFFmpegReader::Close() {
 int CFFmpegReader::Open(const std::string& path, int renderRate) {
     (void)renderRate;
     Close();
+    if (!libav::LoadCodecLibraries()) return 0;
 
-    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+    if (libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
         format_ = nullptr;
         return 0;
     }
-    if (avformat_find_stream_info(format_, nullptr) < 0) {
+    if (libav::Av().avformat_find_stream_info(format_, nullptr) < 0) {
         Close();
         return 0;
     }
@@ -199,21 +201,21 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
     };
 
     AVStream* stream = format_->streams[streamIndex_];
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    const AVCodec* decoder = libav::Av().avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder) return fail();
-    codec_ = avcodec_alloc_context3(decoder);
+    codec_ = libav::Av().avcodec_alloc_context3(decoder);
     if (!codec_) return fail();
-    if (avcodec_parameters_to_context(codec_, stream->codecpar) < 0) return fail();
+    if (libav::Av().avcodec_parameters_to_context(codec_, stream->codecpar) < 0) return fail();
     codec_->pkt_timebase = stream->time_base;
-    if (avcodec_open2(codec_, decoder, nullptr) < 0) return fail();
-    packet_ = av_packet_alloc();
+    if (libav::Av().avcodec_open2(codec_, decoder, nullptr) < 0) return fail();
+    packet_ = libav::Av().av_packet_alloc();
     frame_ = av_frame_alloc();
     if (!packet_ || !frame_) return fail();
 
     codecId_ = static_cast<int>(stream->codecpar->codec_id);
     if (format_->iformat && format_->iformat->name) containerName_ = format_->iformat->name;
 
-    int64_t size = format_->pb ? avio_size(format_->pb) : 0;
+    int64_t size = format_->pb ? libav::Av().avio_size(format_->pb) : 0;
     total = size > 0 ? static_cast<uint64_t>(size) : 0;
     UpdatePosition();
     sampleRate = codec_->sample_rate;
@@ -228,7 +230,8 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
 
 void CFFmpegReader::UpdatePosition() {
     if (!format_ || !format_->pb) return;
-    int64_t pos = avio_tell(format_->pb);
+    // avio_tell, which the header defines as this call.
+    int64_t pos = libav::Av().avio_seek(format_->pb, 0, SEEK_CUR);
     position = pos > 0 ? static_cast<uint64_t>(pos) : 0;
 }
 
@@ -292,7 +295,7 @@ bool CFFmpegReader::DecodeMore() {
 int CFFmpegReader::DrainDecoder() {
     int count = 0;
     for (;;) {
-        int r = avcodec_receive_frame(codec_, frame_);
+        int r = libav::Av().avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
             StageFrame(frame_);
             av_frame_unref(frame_);
@@ -403,7 +406,7 @@ int CFFmpegReader::ReadTags(TagInfo& tags) {
 CFFmpegProbeReader::~CFFmpegProbeReader() { Close(); }
 
 void CFFmpegProbeReader::Close() {
-    if (format_) avformat_close_input(&format_);
+    if (format_) libav::Av().avformat_close_input(&format_);
     streamIndex_ = -1;
     ResetInfo();
 }
@@ -411,11 +414,12 @@ void CFFmpegProbeReader::Close() {
 int CFFmpegProbeReader::Open(const std::string& path, int renderRate) {
     (void)renderRate;
     Close();
-    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+    if (!libav::LoadCodecLibraries()) return 0;
+    if (libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
         format_ = nullptr;
         return 0;
     }
-    if (avformat_find_stream_info(format_, nullptr) < 0) {
+    if (libav::Av().avformat_find_stream_info(format_, nullptr) < 0) {
         Close();
         return 0;
     }

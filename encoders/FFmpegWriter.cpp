@@ -5,6 +5,7 @@
 #include "common/FormatCatalogue.h"
 #include "common/TextCodec.h"
 #include "platform/libav/EncodeSession.h"
+#include "platform/libav/Libraries.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,7 +128,7 @@ struct CFFmpegWriter::Session {
         bool ok = encode.WritePacket(packet);
         packet->data = nullptr;
         packet->size = 0;
-        av_packet_unref(packet);
+        libav::Av().av_packet_unref(packet);
         return ok;
     }
 
@@ -223,7 +224,8 @@ int CFFmpegWriter::SetUpAmrNb(Session& s) {
 
 int64_t CFFmpegWriter::EncoderBitRate(int libId) {
     if (IsPcmOrAdpcm(codecId_))
-        return static_cast<int64_t>(av_get_bits_per_sample(static_cast<AVCodecID>(libId))) *
+        return static_cast<int64_t>(
+                   libav::Av().av_get_bits_per_sample(static_cast<AVCodecID>(libId))) *
                channels_ * sampleRate_;
     if (codecId_ == kCodecAdpcmG726) {
         // The stored "bit rate" counts bits per sample.
@@ -278,7 +280,7 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     AVCodecParameters* par = s.encode.Stream()->codecpar;
     // The AIFF muxer needs a sample size even for codecs that have none of
     // their own (GSM).
-    if (par->bits_per_coded_sample == 0 && av_get_bits_per_sample(s.libId) == 0 &&
+    if (par->bits_per_coded_sample == 0 && libav::Av().av_get_bits_per_sample(s.libId) == 0 &&
         container_ == "aiff")
         par->bits_per_coded_sample = 16;
     if (codecId_ == kCodecAdpcmG726) {
@@ -317,16 +319,20 @@ int CFFmpegWriter::Open() {
     if (path_.empty()) return Fail("no output file name");
     if (sampleRate_ <= 0) return Fail("invalid sample rate");
     if (channels_ != 1 && channels_ != 2) return Fail("invalid channel count");
+    std::string unavailable;
+    if (!libav::LoadCodecLibraries(&unavailable)) return Fail(unavailable);
 
     auto s = std::make_unique<Session>();
     s->channels = channels_;
-    s->muxer = container_.empty() ? nullptr : av_guess_format(container_.c_str(), nullptr, nullptr);
+    s->muxer = container_.empty()
+                   ? nullptr
+                   : libav::Av().av_guess_format(container_.c_str(), nullptr, nullptr);
     if (!s->muxer) return Fail("unknown container \"" + container_ + "\"");
     s->libId = static_cast<AVCodecID>(ToLibraryCodecId(codecId_));
     if (s->libId == AV_CODEC_ID_NONE) return Fail("unknown codec id");
     if (!s->encode.CreateMuxer(s->muxer, false)) return Fail("cannot allocate the container");
 
-    const AVCodec* codec = avcodec_find_encoder(s->libId);
+    const AVCodec* codec = libav::Av().avcodec_find_encoder(s->libId);
     if (!codec && s->libId == AV_CODEC_ID_AMR_NB) {
         if (!SetUpAmrNb(*s)) return 0;
     } else {

@@ -3,7 +3,8 @@
 // The front end (main window or quelvox-cli) owns one CCodecRuntime for the
 // life of the program: Start prepares the decoding layer (initialisation
 // without sound output, the six add-ons in their fixed order) and the
-// FFmpeg libraries; Stop releases them.
+// libraries' logging; Stop releases them. libavcodec/libavformat and
+// FluidSynth are opened by the first stream that needs them.
 // The runtime also owns the two set-ups that conversions trigger on demand:
 // the Windows Media runtime (WMA work) and the MIDI soundfont, which is
 // loaded only when a run converts a MIDI file, never at start.

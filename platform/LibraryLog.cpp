@@ -1,10 +1,11 @@
 #include "platform/LibraryLog.h"
 
+#include "platform/bass/FluidSynthLibrary.h"
+
 extern "C" {
 #include <libavutil/log.h>
 }
 #include <cdio/logging.h>
-#include <fluidsynth.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -47,9 +48,8 @@ extern "C" void FromCdio(cdio_log_level_t level, const char* message) {
 
 void RouteLibraryLogs() {
     av_log_set_callback(FromFfmpeg);
-    for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN})
-        fluid_set_log_function(level, FromFluidSynth, nullptr);
-    for (int level : {FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
+    // FluidSynth is opened only for MIDI files; its log is routed then.
+    bass::RouteFluidSynthLogs(FromFluidSynth);
     cdio_log_set_handler(FromCdio);
 }
 

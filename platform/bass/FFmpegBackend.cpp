@@ -9,6 +9,7 @@
 
 #include "common/SampleHelpers.h"
 #include "platform/libav/DecodeLoop.h"
+#include "platform/libav/Libraries.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,13 +29,13 @@ namespace quelvox::bass {
 namespace {
 
 struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+    void operator()(AVFormatContext* f) const { libav::Av().avformat_close_input(&f); }
 };
 struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { libav::Av().avcodec_free_context(&c); }
 };
 struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { libav::Av().av_packet_free(&p); }
 };
 struct FrameFree {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
@@ -56,11 +57,12 @@ struct Flags {
 // container and codec pairs whose add-on is enabled. Returns the stream
 // index, or -1.
 int OpenContainer(const std::string& path, const Flags& flags, Format& fmt) {
+    if (!libav::LoadCodecLibraries()) return -1;
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return -1;
+    if (libav::Av().avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return -1;
     fmt.reset(raw);
-    if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return -1;
-    int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (libav::Av().avformat_find_stream_info(fmt.get(), nullptr) < 0) return -1;
+    int index = libav::Av().av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) return -1;
     const std::string container = fmt->iformat->name;
     const AVCodecID id = fmt->streams[index]->codecpar->codec_id;
@@ -78,12 +80,12 @@ int OpenContainer(const std::string& path, const Flags& flags, Format& fmt) {
 // packet does not tell its duration.
 int64_t CountFrames(AVFormatContext* fmt, int index, int rate) {
     const AVRational tb = fmt->streams[index]->time_base;
-    Packet pkt(av_packet_alloc());
+    Packet pkt(libav::Av().av_packet_alloc());
     if (!pkt) return -1;
     int64_t duration = 0;  // in time-base units
     int64_t dropped = 0;   // in samples
     bool known = true;
-    while (av_read_frame(fmt, pkt.get()) >= 0) {
+    while (libav::Av().av_read_frame(fmt, pkt.get()) >= 0) {
         if (pkt->stream_index == index && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
             if (pkt->duration > 0)
                 duration += pkt->duration;
@@ -91,10 +93,10 @@ int64_t CountFrames(AVFormatContext* fmt, int index, int rate) {
                 known = false;
             size_t size = 0;
             const uint8_t* skip =
-                av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+                libav::Av().av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
             if (skip && size >= 8) dropped += int64_t(AV_RL32(skip)) + int64_t(AV_RL32(skip + 4));
         }
-        av_packet_unref(pkt.get());
+        libav::Av().av_packet_unref(pkt.get());
     }
     if (!known) return -1;
     int64_t frames = av_rescale_q(duration, tb, AVRational{1, rate}) - dropped;
@@ -113,7 +115,7 @@ public:
           frames_(frames),
           fileSize_(fileSize),
           path_(std::move(path)),
-          pkt_(av_packet_alloc()),
+          pkt_(libav::Av().av_packet_alloc()),
           frame_(av_frame_alloc()) {}
 
     bool Valid() const { return pkt_ && frame_; }
@@ -153,7 +155,7 @@ private:
         }
         int errors = 0;
         while (!finished_) {
-            int rc = avcodec_receive_frame(codec_.get(), frame_.get());
+            int rc = libav::Av().avcodec_receive_frame(codec_.get(), frame_.get());
             if (rc == 0) {
                 Append(frame_.get());
                 av_frame_unref(frame_.get());
@@ -273,12 +275,12 @@ std::unique_ptr<CFFmpegChannel> MakeChannel(const std::string& path, const Flags
     const int rate = par->sample_rate;
     const int channels = par->ch_layout.nb_channels;
     if (rate <= 0 || channels <= 0) return nullptr;
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    const AVCodec* decoder = libav::Av().avcodec_find_decoder(par->codec_id);
     if (!decoder) return nullptr;
-    Codec codec(avcodec_alloc_context3(decoder));
-    if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
+    Codec codec(libav::Av().avcodec_alloc_context3(decoder));
+    if (!codec || libav::Av().avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
     codec->pkt_timebase = fmt->streams[index]->time_base;
-    if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
+    if (libav::Av().avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
 
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);

@@ -13,8 +13,7 @@
 #include "platform/bass/Backends.h"
 
 #include "common/ByteOrder.h"
-
-#include <fluidsynth.h>
+#include "platform/bass/FluidSynthLibrary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -205,13 +204,13 @@ double SmfDurationSeconds(const uint8_t* d, size_t n) {
 }
 
 struct SettingsDeleter {
-    void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+    void operator()(fluid_settings_t* s) const { Fluid().delete_fluid_settings(s); }
 };
 struct SynthDeleter {
-    void operator()(fluid_synth_t* s) const { delete_fluid_synth(s); }
+    void operator()(fluid_synth_t* s) const { Fluid().delete_fluid_synth(s); }
 };
 struct PlayerDeleter {
-    void operator()(fluid_player_t* p) const { delete_fluid_player(p); }
+    void operator()(fluid_player_t* p) const { Fluid().delete_fluid_player(p); }
 };
 
 class CMidiChannel final : public CChannel {
@@ -225,24 +224,25 @@ public:
     }
 
     bool Init(const uint8_t* smf, size_t smfSize, const std::string& soundfont) {
-        settings_.reset(new_fluid_settings());
+        settings_.reset(Fluid().new_fluid_settings());
         if (!settings_) return false;
         fluid_settings_t* s = settings_.get();
-        if (fluid_settings_setnum(s, "synth.sample-rate", rate_) != FLUID_OK) return false;
+        if (Fluid().fluid_settings_setnum(s, "synth.sample-rate", rate_) != FLUID_OK) return false;
         // Offline, single-threaded rendering: no locks, no worker threads,
         // the player clocked by the samples we render.
-        fluid_settings_setint(s, "synth.threadsafe-api", 0);
-        fluid_settings_setint(s, "synth.cpu-cores", 1);
-        fluid_settings_setint(s, "synth.lock-memory", 0);
-        fluid_settings_setstr(s, "player.timing-source", "sample");
-        synth_.reset(new_fluid_synth(s));
+        Fluid().fluid_settings_setint(s, "synth.threadsafe-api", 0);
+        Fluid().fluid_settings_setint(s, "synth.cpu-cores", 1);
+        Fluid().fluid_settings_setint(s, "synth.lock-memory", 0);
+        Fluid().fluid_settings_setstr(s, "player.timing-source", "sample");
+        synth_.reset(Fluid().new_fluid_synth(s));
         if (!synth_) return false;
-        if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED) return false;
-        player_.reset(new_fluid_player(synth_.get()));
+        if (Fluid().fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED)
+            return false;
+        player_.reset(Fluid().new_fluid_player(synth_.get()));
         if (!player_) return false;
         // The player keeps its own copy of the file.
-        if (fluid_player_add_mem(player_.get(), smf, smfSize) != FLUID_OK) return false;
-        return fluid_player_play(player_.get()) == FLUID_OK;
+        if (Fluid().fluid_player_add_mem(player_.get(), smf, smfSize) != FLUID_OK) return false;
+        return Fluid().fluid_player_play(player_.get()) == FLUID_OK;
     }
 
     ChannelKind Kind() const override { return ChannelKind::Midi; }
@@ -259,7 +259,8 @@ public:
         want = std::min<uint64_t>(want, uint64_t(std::numeric_limits<int>::max() / 4));
         if (want == 0) return 0;
         int16_t* out = static_cast<int16_t*>(buffer);
-        if (fluid_synth_write_s16(synth_.get(), int(want), out, 0, 2, out, 1, 2) != FLUID_OK)
+        if (Fluid().fluid_synth_write_s16(synth_.get(), int(want), out, 0, 2, out, 1, 2) !=
+            FLUID_OK)
             return -1;
         done_ += want;
         return int(want * 4);
@@ -325,7 +326,8 @@ std::unique_ptr<CChannel> OpenMidi(const std::string& path, int rate,
                                    const std::string& soundfont) {
     // Checking the header first keeps FluidSynth's loaders from trying
     // (and loudly failing) on a file that is no soundfont at all.
-    if (soundfont.empty() || !fluid_is_soundfont(soundfont.c_str())) return nullptr;
+    if (soundfont.empty() || !LoadFluidSynth()) return nullptr;
+    if (!Fluid().fluid_is_soundfont(soundfont.c_str())) return nullptr;
     return MakeMidiChannel(path, rate, soundfont);
 }
 

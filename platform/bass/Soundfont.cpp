@@ -1,7 +1,7 @@
 // The default soundfont of MIDI streams.
 #include "platform/bass/BassLayer.h"
 
-#include <fluidsynth.h>
+#include "platform/bass/FluidSynthLibrary.h"
 
 #include <filesystem>
 
@@ -20,23 +20,23 @@ class CLoadedSoundfont {
 public:
     explicit CLoadedSoundfont(std::string path) : path_(std::move(path)) {}
     ~CLoadedSoundfont() {
-        if (synth_) delete_fluid_synth(synth_);
-        if (settings_) delete_fluid_settings(settings_);
+        if (synth_) Fluid().delete_fluid_synth(synth_);
+        if (settings_) Fluid().delete_fluid_settings(settings_);
     }
     CLoadedSoundfont(const CLoadedSoundfont&) = delete;
     CLoadedSoundfont& operator=(const CLoadedSoundfont&) = delete;
 
     bool Load() {
-        settings_ = new_fluid_settings();
+        settings_ = Fluid().new_fluid_settings();
         if (!settings_) return false;
-        fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
-        fluid_settings_setint(settings_, "synth.cpu-cores", 1);
-        fluid_settings_setint(settings_, "synth.lock-memory", 0);
+        Fluid().fluid_settings_setint(settings_, "synth.threadsafe-api", 0);
+        Fluid().fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+        Fluid().fluid_settings_setint(settings_, "synth.lock-memory", 0);
         // Whole fonts only: the cache keeps a font's samples exactly while
         // one synthesiser holds them loaded.
-        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
-        synth_ = new_fluid_synth(settings_);
-        return synth_ && fluid_synth_sfload(synth_, path_.c_str(), 0) != FLUID_FAILED;
+        Fluid().fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
+        synth_ = Fluid().new_fluid_synth(settings_);
+        return synth_ && Fluid().fluid_synth_sfload(synth_, path_.c_str(), 0) != FLUID_FAILED;
     }
 
     const std::string& Path() const { return path_; }
@@ -52,7 +52,7 @@ const std::string& SoundfontPath(const CLoadedSoundfont& font) { return font.Pat
 int CBassRuntime::SetDefaultSoundfont(const std::string& path) {
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return 0;
-    if (!fluid_is_soundfont(path.c_str())) return 0;
+    if (!LoadFluidSynth() || !Fluid().fluid_is_soundfont(path.c_str())) return 0;
 
     auto font = std::make_shared<CLoadedSoundfont>(path);
     if (!font->Load()) return 0;

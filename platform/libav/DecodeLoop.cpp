@@ -1,5 +1,7 @@
 #include "platform/libav/DecodeLoop.h"
 
+#include "platform/libav/Libraries.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -10,16 +12,16 @@ namespace quelvox::libav {
 FeedResult FeedNextPacket(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet,
                           int streamIndex) {
     for (;;) {
-        if (av_read_frame(format, packet) < 0) {
-            avcodec_send_packet(codec, nullptr);
+        if (libav::Av().av_read_frame(format, packet) < 0) {
+            libav::Av().avcodec_send_packet(codec, nullptr);
             return FeedResult::Flushed;
         }
         if (packet->stream_index != streamIndex) {
-            av_packet_unref(packet);
+            libav::Av().av_packet_unref(packet);
             continue;
         }
-        const int rc = avcodec_send_packet(codec, packet);
-        av_packet_unref(packet);
+        const int rc = libav::Av().avcodec_send_packet(codec, packet);
+        libav::Av().av_packet_unref(packet);
         return rc >= 0 || rc == AVERROR(EAGAIN) ? FeedResult::Sent : FeedResult::Rejected;
     }
 }

@@ -15,8 +15,9 @@ namespace quelvox::libav {
 
 void OutputContextDeleter::operator()(AVFormatContext* format) const {
     if (!format) return;
-    if (format->pb && !(format->oformat->flags & AVFMT_NOFILE)) avio_closep(&format->pb);
-    avformat_free_context(format);
+    if (format->pb && !(format->oformat->flags & AVFMT_NOFILE))
+        libav::Av().avio_closep(&format->pb);
+    libav::Av().avformat_free_context(format);
 }
 
 std::string ErrorText(int code) {
@@ -26,7 +27,7 @@ std::string ErrorText(int code) {
 }
 
 CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
-    CodecContextPtr cc(avcodec_alloc_context3(codec));
+    CodecContextPtr cc(libav::Av().avcodec_alloc_context3(codec));
     if (!cc) return nullptr;
     cc->codec_type = AVMEDIA_TYPE_AUDIO;
     cc->sample_rate = wanted.sampleRate;
@@ -36,18 +37,19 @@ CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
     cc->bit_rate = wanted.bitRate;
     cc->strict_std_compliance = wanted.strictness;
     if (wanted.globalHeader) cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(cc.get(), codec, nullptr) < 0) return nullptr;
+    if (libav::Av().avcodec_open2(cc.get(), codec, nullptr) < 0) return nullptr;
     return cc;
 }
 
 bool CEncodeSession::CreateMuxer(const AVOutputFormat* format, bool interleaved) {
     AVFormatContext* ctx = nullptr;
-    if (!format || avformat_alloc_output_context2(&ctx, format, nullptr, nullptr) < 0 || !ctx)
+    if (!format || libav::Av().avformat_alloc_output_context2(&ctx, format, nullptr, nullptr) < 0 ||
+        !ctx)
         return false;
     format_.reset(ctx);
     interleaved_ = interleaved;
-    packet_.reset(av_packet_alloc());
-    stream_ = avformat_new_stream(ctx, nullptr);
+    packet_.reset(libav::Av().av_packet_alloc());
+    stream_ = libav::Av().avformat_new_stream(ctx, nullptr);
     if (!packet_ || !stream_) return false;
     stream_->id = 0;
     return true;
@@ -88,7 +90,7 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
         swr_.reset(swr);
         if (swr_init(swr) < 0) return false;
     }
-    if (avcodec_parameters_from_context(stream_->codecpar, cc) < 0) return false;
+    if (libav::Av().avcodec_parameters_from_context(stream_->codecpar, cc) < 0) return false;
     stream_->time_base = cc->time_base;
     return true;
 }
@@ -99,9 +101,9 @@ bool CEncodeSession::OpenFile(const std::string& path) {
     std::error_code ec;
     const bool existed = std::filesystem::exists(path, ec);
     if (!(fmt->oformat->flags & AVFMT_NOFILE)) {
-        if (avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return false;
+        if (libav::Av().avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) return false;
     }
-    if (avformat_write_header(fmt, nullptr) < 0) {
+    if (libav::Av().avformat_write_header(fmt, nullptr) < 0) {
         format_.reset();
         stream_ = nullptr;
         if (!existed) std::filesystem::remove(path, ec);
@@ -117,8 +119,8 @@ bool CEncodeSession::NoteFailure(int code) {
 }
 
 bool CEncodeSession::WritePacket(AVPacket* packet) {
-    const int r = interleaved_ ? av_interleaved_write_frame(format_.get(), packet)
-                               : av_write_frame(format_.get(), packet);
+    const int r = interleaved_ ? libav::Av().av_interleaved_write_frame(format_.get(), packet)
+                               : libav::Av().av_write_frame(format_.get(), packet);
     return r < 0 ? NoteFailure(r) : true;
 }
 
@@ -128,15 +130,15 @@ bool CEncodeSession::Drain() {
     AVPacket* packet = packet_.get();
     bool ok = true;
     for (;;) {
-        const int r = avcodec_receive_packet(cc, packet);
+        const int r = libav::Av().avcodec_receive_packet(cc, packet);
         if (r < 0) {
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return ok;
             return NoteFailure(r);
         }
         packet->stream_index = stream_->index;
-        av_packet_rescale_ts(packet, cc->time_base, stream_->time_base);
+        libav::Av().av_packet_rescale_ts(packet, cc->time_base, stream_->time_base);
         if (!WritePacket(packet)) ok = false;
-        av_packet_unref(packet);
+        libav::Av().av_packet_unref(packet);
     }
 }
 
@@ -159,7 +161,7 @@ bool CEncodeSession::EncodeStaged(int frames, bool pad) {
     frame->nb_samples = size;
     frame->pts = nextPts_;
     nextPts_ += size;
-    const int r = avcodec_send_frame(codec_.get(), frame);
+    const int r = libav::Av().avcodec_send_frame(codec_.get(), frame);
     if (r < 0) return NoteFailure(r);
     return Drain();
 }
@@ -232,16 +234,16 @@ bool CEncodeSession::Finish(LastFrame last) {
     if (codec_) {
         if (swr_ && !Push(nullptr, 0)) ok = false;
         if (!EncodeReady(true, last)) ok = false;
-        const int r = avcodec_send_frame(codec_.get(), nullptr);
+        const int r = libav::Av().avcodec_send_frame(codec_.get(), nullptr);
         if (r < 0 ? !NoteFailure(r) : !Drain()) ok = false;
     }
     AVFormatContext* fmt = format_.get();
-    const int trailer = av_write_trailer(fmt);
+    const int trailer = libav::Av().av_write_trailer(fmt);
     if (trailer < 0) ok = NoteFailure(trailer);
     if (fmt->pb && !(fmt->oformat->flags & AVFMT_NOFILE)) {
-        avio_flush(fmt->pb);
+        libav::Av().avio_flush(fmt->pb);
         if (fmt->pb->error < 0) ok = NoteFailure(fmt->pb->error);
-        const int closed = avio_closep(&fmt->pb);
+        const int closed = libav::Av().avio_closep(&fmt->pb);
         if (closed < 0) ok = NoteFailure(closed);
     }
     headerWritten_ = false;

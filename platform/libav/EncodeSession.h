@@ -9,6 +9,8 @@
 // cause (the library's text, e.g. "No space left on device").
 #pragma once
 
+#include "platform/libav/Libraries.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,13 +33,13 @@ struct OutputContextDeleter {
     void operator()(AVFormatContext* format) const;
 };
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
+    void operator()(AVCodecContext* codec) const { libav::Av().avcodec_free_context(&codec); }
 };
 struct FrameDeleter {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+    void operator()(AVPacket* packet) const { libav::Av().av_packet_free(&packet); }
 };
 struct SwrDeleter {
     void operator()(SwrContext* swr) const { swr_free(&swr); }

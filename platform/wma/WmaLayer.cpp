@@ -2,6 +2,7 @@
 
 #include "platform/libav/EncodeSession.h"
 #include "platform/libav/DecodeLoop.h"
+#include "platform/libav/Libraries.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -68,7 +69,7 @@ constexpr int kChunkFrames = 4096;
 
 // Opens a WMA 2 encoder context for the format; null when refused.
 libav::CodecContextPtr OpenWmaEncoder(int rate, int channels, int64_t bitrate) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+    const AVCodec* codec = libav::Av().avcodec_find_encoder(AV_CODEC_ID_WMAV2);
     if (!codec || !codec->sample_fmts) return nullptr;
     libav::EncoderSpec wanted;
     wanted.sampleRate = rate;
@@ -121,11 +122,12 @@ bool NameIs(std::string_view a, const char* b) {
 }  // namespace
 
 bool WmaRuntimeAvailable() {
-    if (!av_find_input_format(kContainer)) return false;
-    if (!av_guess_format(kContainer, nullptr, nullptr)) return false;
-    if (!avcodec_find_encoder(AV_CODEC_ID_WMAV2)) return false;
+    if (!libav::LoadCodecLibraries()) return false;
+    if (!libav::Av().av_find_input_format(kContainer)) return false;
+    if (!libav::Av().av_guess_format(kContainer, nullptr, nullptr)) return false;
+    if (!libav::Av().avcodec_find_encoder(AV_CODEC_ID_WMAV2)) return false;
     for (AVCodecID id : kDecoders)
-        if (!avcodec_find_decoder(id)) return false;
+        if (!libav::Av().avcodec_find_decoder(id)) return false;
     return true;
 }
 
@@ -181,9 +183,9 @@ struct CWmaSyncReader::State {
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
         av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
+        libav::Av().av_packet_free(&packet);
+        libav::Av().avcodec_free_context(&codec);
+        libav::Av().avformat_close_input(&format);
     }
 
     // Converts the decoded frame to interleaved 16-bit samples in `pcm`;
@@ -233,14 +235,15 @@ bool CWmaSyncReader::IsOpen() const { return s_ && s_->format; }
 
 bool CWmaSyncReader::Open(const std::string& path) {
     Close();
-    const AVInputFormat* asf = av_find_input_format(kContainer);
+    if (!libav::LoadCodecLibraries()) return false;
+    const AVInputFormat* asf = libav::Av().av_find_input_format(kContainer);
     if (!asf) return false;
     auto s = std::make_unique<State>();
-    if (avformat_open_input(&s->format, path.c_str(), asf, nullptr) < 0) {
+    if (libav::Av().avformat_open_input(&s->format, path.c_str(), asf, nullptr) < 0) {
         s->format = nullptr;
         return false;
     }
-    if (avformat_find_stream_info(s->format, nullptr) < 0) return false;
+    if (libav::Av().avformat_find_stream_info(s->format, nullptr) < 0) return false;
     s_ = std::move(s);
     return true;
 }
@@ -277,26 +280,27 @@ bool CWmaSyncReader::SelectAudioStream(int streamNumber) {
 
     swr_free(&s.swr);
     av_frame_free(&s.frame);
-    av_packet_free(&s.packet);
-    avcodec_free_context(&s.codec);
+    libav::Av().av_packet_free(&s.packet);
+    libav::Av().avcodec_free_context(&s.codec);
     s.streamIndex = -1;
 
     const AVCodecParameters* par = s.format->streams[index]->codecpar;
-    const AVCodec* dec = avcodec_find_decoder(par->codec_id);
+    const AVCodec* dec = libav::Av().avcodec_find_decoder(par->codec_id);
     if (!dec) return false;
-    s.codec = avcodec_alloc_context3(dec);
-    s.packet = av_packet_alloc();
+    s.codec = libav::Av().avcodec_alloc_context3(dec);
+    s.packet = libav::Av().av_packet_alloc();
     s.frame = av_frame_alloc();
-    if (!s.codec || !s.packet || !s.frame || avcodec_parameters_to_context(s.codec, par) < 0 ||
-        avcodec_open2(s.codec, dec, nullptr) < 0) {
-        avcodec_free_context(&s.codec);
+    if (!s.codec || !s.packet || !s.frame ||
+        libav::Av().avcodec_parameters_to_context(s.codec, par) < 0 ||
+        libav::Av().avcodec_open2(s.codec, dec, nullptr) < 0) {
+        libav::Av().avcodec_free_context(&s.codec);
         return false;
     }
     s.outRate = s.codec->sample_rate > 0 ? s.codec->sample_rate : par->sample_rate;
     s.outChannels = s.codec->ch_layout.nb_channels > 0 ? s.codec->ch_layout.nb_channels
                                                        : par->ch_layout.nb_channels;
     if (s.outRate <= 0 || s.outChannels <= 0) {
-        avcodec_free_context(&s.codec);
+        libav::Av().avcodec_free_context(&s.codec);
         return false;
     }
     // Only the selected stream's packets reach the decoder.
@@ -372,7 +376,7 @@ bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t&
     State& s = *s_;
     const AVRational tb = s.format->streams[s.streamIndex]->time_base;
     while (!s.finished) {
-        int r = avcodec_receive_frame(s.codec, s.frame);
+        int r = libav::Av().avcodec_receive_frame(s.codec, s.frame);
         if (r == 0) {
             const int64_t ts = s.frame->best_effort_timestamp;
             const int n = s.Convert();
@@ -509,7 +513,7 @@ bool CWmaFileWriter::BeginWriting(const std::string& path) {
     session_ = std::move(s);
     Session& ss = *session_;
 
-    if (!ss.encode.CreateMuxer(av_guess_format(kContainer, nullptr, nullptr), true))
+    if (!ss.encode.CreateMuxer(libav::Av().av_guess_format(kContainer, nullptr, nullptr), true))
         return Fail("cannot allocate the container");
     // The encoder's own frame size; 2048 should it state none.
     if (!ss.encode.AttachEncoder(std::move(cc), 2048, inRate_))

@@ -426,6 +426,23 @@ TEST_P(CliLanguageTest, ConvertsMidiWithTheSoundfontBesideTheProgram) {
         EXPECT_EQ(Slurp(one + "/" + name), Slurp(out + "/" + name)) << name;
 }
 
+TEST_F(CliTest, OpensTheLargeCodecLibrariesOnlyForJobsThatUseThem) {
+    // glibc's loader names every library it opens on standard error.
+    const std::string out = work_.file("out");
+    CliResult amr = Cli("-q -f amr -o " + Quote(out) + " " + Quote(In("a.wav")), "LD_DEBUG=files");
+    EXPECT_EQ(amr.status, 0) << amr.err;
+    EXPECT_TRUE(fs::exists(out + "/a.amr"));
+    EXPECT_EQ(amr.err.find("libavcodec"), std::string::npos);
+    EXPECT_EQ(amr.err.find("libavformat"), std::string::npos);
+    EXPECT_EQ(amr.err.find("libfluidsynth"), std::string::npos);
+
+    CliResult mp3 = Cli("-q -f mp3 -o " + Quote(out) + " " + Quote(In("a.wav")), "LD_DEBUG=files");
+    EXPECT_EQ(mp3.status, 0) << mp3.err;
+    EXPECT_EQ(Probe(out + "/a.mp3", "codec_name"), "mp3");
+    EXPECT_NE(mp3.err.find("libavformat"), std::string::npos);
+    EXPECT_EQ(mp3.err.find("libfluidsynth"), std::string::npos);
+}
+
 TEST_F(CliTest, ARunIntoAGivenFolderCreatesNoDocumentsFolder) {
     const std::string out = work_.file("out");
     CliResult r = Cli("-q -j 2 -f wav -o " + Quote(out) + " " + Quote(In("a.wav")) + " " +
