@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace quelvox {
 
 CLazyLibrary::CLazyLibrary(std::vector<std::string> sonames) : sonames_(std::move(sonames)) {}
@@ -29,6 +32,13 @@ void* CLazyLibrary::Symbol(const char* name) {
     error_ = std::string(name) + ": not found in " +
              (sonames_.empty() ? std::string("(none)") : sonames_.back());
     return nullptr;
+}
+
+void CLazyLibrary::ExpectLoaded() const {
+    if (loaded_) return;
+    std::fprintf(stderr, "quelvox: %s used before it was opened\n",
+                 sonames_.empty() ? "a library" : sonames_.front().c_str());
+    std::abort();
 }
 
 }  // namespace quelvox

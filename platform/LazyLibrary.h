@@ -48,6 +48,9 @@ public:
 
     // True once a Load has succeeded (from any thread).
     bool Loaded() const { return loaded_; }
+    // Stops the program with a message naming the library when no Load has
+    // succeeded: calling into it then is a programming error.
+    void ExpectLoaded() const;
 
 private:
     bool Open();

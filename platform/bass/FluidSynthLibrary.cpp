@@ -3,8 +3,6 @@
 #include "platform/LazyLibrary.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 
 namespace quelvox::bass {
 
@@ -50,10 +48,7 @@ bool LoadFluidSynth(std::string* error) {
 }
 
 const CFluidSynthEntryPoints& Fluid() {
-    if (!Library().Loaded()) {
-        std::fputs("quelvox: FluidSynth used before it was opened\n", stderr);
-        std::abort();
-    }
+    Library().ExpectLoaded();
     return Points();
 }
 

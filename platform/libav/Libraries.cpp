@@ -2,9 +2,6 @@
 
 #include "platform/LazyLibrary.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace quelvox::libav {
 
 namespace {
@@ -37,10 +34,7 @@ bool LoadCodecLibraries(std::string* error) {
 }
 
 const CEntryPoints& Av() {
-    if (!Library().Loaded()) {
-        std::fputs("quelvox: libavcodec used before it was opened\n", stderr);
-        std::abort();
-    }
+    Library().ExpectLoaded();
     return Points();
 }
 
