@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -55,23 +56,30 @@ std::string CollapseSlashes(const std::string& path) {
 // existing target the target is opened for appending (no truncation) and
 // a private probe file is created beside it, where the conversion will
 // stage its output.
-bool CanCreate(const std::string& candidate) {
+//
+// Another run naming the same file at the same moment makes the name
+// appear or vanish between our look and our open (its own check creates
+// and removes it): that is Raced, and the caller chooses the name again
+// instead of giving up on the folder.
+enum class CreateCheck { Yes, No, Raced };
+constexpr int kNamingLooks = 8;
+CreateCheck CanCreate(const std::string& candidate) {
     if (!Exists(candidate)) {
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) return false;
+        if (fd < 0) return errno == EEXIST ? CreateCheck::Raced : CreateCheck::No;
         ::close(fd);
         ::unlink(candidate.c_str());
-        return true;
+        return CreateCheck::Yes;
     }
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return errno == ENOENT ? CreateCheck::Raced : CreateCheck::No;
     ::close(fd);
     std::string folder = fs::path(candidate).parent_path().string();
     if (folder.empty()) folder = ".";
     std::string probe;
-    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return false;
+    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return CreateCheck::No;
     ::unlink(probe.c_str());
-    return true;
+    return CreateCheck::Yes;
 }
 
 }  // namespace
@@ -151,7 +159,9 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
             placed = true;
         }
 
-        if (placed) {
+        // A name another run was checking at that very moment is chosen
+        // again (a few times at most).
+        for (int look = 0; placed && look < kNamingLooks; ++look) {
             std::string candidate = base + newExtension;
             if (Exists(candidate)) {
                 if (settings.TargetExistsOpt == 22) {
@@ -169,11 +179,14 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                     }
                 }
             }
-            if (CanCreate(candidate)) {
+            const CreateCheck check = CanCreate(candidate);
+            if (check == CreateCheck::Yes) {
                 entry.OutputPath = candidate;
                 return true;
             }
+            if (check == CreateCheck::Raced && look + 1 < kNamingLooks) continue;
             message = FillText(kFileFailed, candidate.c_str());
+            break;
         }
 
         if (!settings.OutputFiles2MyDocuments || fallbackUsed) return false;

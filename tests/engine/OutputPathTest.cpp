@@ -6,10 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace quelvox {
 namespace {
@@ -147,6 +153,42 @@ TEST(ResolveOutputPathExisting, NumberedNames) {
     EXPECT_EQ(Resolve(NextToSource(11), src, "mp3").path, dir.file("song_2.mp3"));
     // Any value other than 22 and 33 numbers too.
     EXPECT_EQ(Resolve(NextToSource(5), src, "mp3").path, dir.file("song_2.mp3"));
+}
+
+TEST(ResolveOutputPathExisting, AnotherRunCheckingTheSameNameNeverSendsOursElsewhere) {
+    // A second run naming "x.flac" in the same folder creates and removes
+    // that name while it checks it. Ours must still be named in the folder
+    // (x.flac or x_1.flac), never be refused there.
+    TempDir dir;
+    const std::string src = dir.file("x.wav");
+    WriteFile(src, "RIFF");
+    const std::string theirs = dir.file("x.flac");
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
+        while (!stop) {
+            const int fd = ::open(theirs.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                ::close(fd);
+                ::unlink(theirs.c_str());
+            }
+            // Far more often than real runs would, yet not a solid wall.
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    for (int targetExists : {11, 22}) {
+        int refused = 0;
+        for (int i = 0; i < 3000; ++i) {
+            const Outcome o = Resolve(NextToSource(targetExists), src, "flac");
+            if (!o.ok) {
+                if (++refused < 3) ADD_FAILURE() << o.message;
+                continue;
+            }
+            EXPECT_TRUE(o.path == theirs || o.path == dir.file("x_1.flac")) << o.path;
+        }
+        EXPECT_EQ(refused, 0) << "TargetExistsOpt " << targetExists;
+    }
+    stop = true;
+    other.join();
 }
 
 TEST(ResolveOutputPathExisting, AFolderOfTheNameCountsAsExisting) {
