@@ -1,5 +1,6 @@
 #include "decoders/SampleUnpack.h"
 
+#include "common/ByteOrder.h"
 #include "common/SampleHelpers.h"
 #include "decoders/G711.h"
 
@@ -15,9 +16,7 @@ inline int16_t Make16(uint8_t hi, uint8_t lo) {
 }
 
 inline uint32_t Bits32(const uint8_t* p, bool bigEndian) {
-    return bigEndian
-               ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]
-               : (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+    return bigEndian ? ReadBe32(p) : ReadLe32(p);
 }
 
 // One decoder per stored format: its size and the conversion of one sample.
@@ -93,26 +92,6 @@ void Unpack(Decode decode, const uint8_t* p, int frames, int channels, int16_t* 
 }
 
 }  // namespace
-
-int StoredSampleBytes(StoredSample format) {
-    switch (format) {
-        case StoredSample::S8:
-        case StoredSample::U8:
-        case StoredSample::Mulaw:
-        case StoredSample::Alaw: return 1;
-        case StoredSample::S16Be:
-        case StoredSample::S16Le: return 2;
-        case StoredSample::S24Be:
-        case StoredSample::S24Le: return 3;
-        case StoredSample::S32Be:
-        case StoredSample::S32Le:
-        case StoredSample::F32Be:
-        case StoredSample::F32Le: return 4;
-        case StoredSample::F64Be:
-        case StoredSample::F64Le: return 8;
-    }
-    return 1;
-}
 
 void UnpackFrames(StoredSample format, const uint8_t* p, int frames, int channels, int16_t* left,
                   int16_t* right) {

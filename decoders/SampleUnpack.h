@@ -31,9 +31,6 @@ enum class StoredSample : uint8_t {
 // Channels decoded per frame; further channels are skipped.
 inline constexpr int kUnpackMaxChannels = 8;
 
-// Bytes one sample of `format` takes.
-int StoredSampleBytes(StoredSample format);
-
 // Converts `frames` whole frames of `channels` interleaved samples from `p`.
 // Mono goes to `left`; two channels to `left` and `right`; from three on,
 // the first eight channels are mixed by DownmixToStereo and the rest are

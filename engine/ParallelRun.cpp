@@ -205,9 +205,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     std::vector<Footprint> footprints(static_cast<size_t>(count));
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
     std::vector<std::string> fallbacks(static_cast<size_t>(count));
-    // Files queued or converting, in list order, and how often one of them
-    // has finished or been dropped.
-    std::vector<int> unfinishedFiles;
+    // How often a queued or converting file has finished or been dropped.
     uint64_t finishes = 0;
     int done = 0;
     // Files being converted right now: while fewer than the processors, a
@@ -230,7 +228,6 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 // files after the one it stopped in.
                 entry.OutputPath.clear();
                 std::lock_guard lock(mutex);
-                unfinishedFiles.erase(std::find(unfinishedFiles.begin(), unfinishedFiles.end(), j));
                 ++finishes;
                 slots[static_cast<size_t>(j)] = Slot::NotVisited;
                 --running;
@@ -254,7 +251,6 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             converting.fetch_sub(1);
             std::lock_guard lock(mutex);
             active[static_cast<size_t>(j)] = nullptr;
-            unfinishedFiles.erase(std::find(unfinishedFiles.begin(), unfinishedFiles.end(), j));
             ++finishes;
             slots[static_cast<size_t>(j)] = Slot::Done;
             ++done;
@@ -283,7 +279,10 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         while (!cancel.load() && next < count && running < jobs) {
             FileEntry& entry = *entries[static_cast<size_t>(next)];
             const bool needsName = !(entry.InputType == kInputMidi && !soundfontReady);
-            const std::vector<int> waitingOn = unfinishedFiles;
+            // The earlier files still queued or converting.
+            std::vector<int> waitingOn;
+            for (int i = 0; i < next; ++i)
+                if (slots[static_cast<size_t>(i)] == Slot::Queued) waitingOn.push_back(i);
             const uint64_t finishesBefore = finishes;
             lock.unlock();
             bool meets = false;
@@ -320,7 +319,6 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 continue;
             }
             slots[static_cast<size_t>(next)] = Slot::Queued;
-            unfinishedFiles.push_back(next);
             ++running;
             queue.push_back(next++);
             changed.notify_all();

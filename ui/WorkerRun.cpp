@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>

@@ -13,7 +13,6 @@
 
 #include <sys/stat.h>
 
-
 namespace quelvox::bass {
 
 namespace {
