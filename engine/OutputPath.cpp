@@ -63,6 +63,17 @@ std::string CollapseSlashes(const std::string& path) {
 // instead of giving up on the folder.
 enum class CreateCheck { Yes, No, Raced };
 constexpr int kNamingLooks = 8;
+
+// Whether a private file can be created in the folder of `candidate`.
+bool CanCreateBeside(const std::string& candidate) {
+    std::string folder = fs::path(candidate).parent_path().string();
+    if (folder.empty()) folder = ".";
+    std::string probe;
+    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return false;
+    ::unlink(probe.c_str());
+    return true;
+}
+
 CreateCheck CanCreate(const std::string& candidate) {
     if (!Exists(candidate)) {
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -74,12 +85,7 @@ CreateCheck CanCreate(const std::string& candidate) {
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? CreateCheck::Raced : CreateCheck::No;
     ::close(fd);
-    std::string folder = fs::path(candidate).parent_path().string();
-    if (folder.empty()) folder = ".";
-    std::string probe;
-    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return CreateCheck::No;
-    ::unlink(probe.c_str());
-    return CreateCheck::Yes;
+    return CanCreateBeside(candidate) ? CreateCheck::Yes : CreateCheck::No;
 }
 
 }  // namespace
@@ -179,12 +185,19 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                     }
                 }
             }
-            const CreateCheck check = CanCreate(candidate);
+            CreateCheck check = CanCreate(candidate);
+            if (check == CreateCheck::Raced) {
+                if (look + 1 < kNamingLooks) continue;
+                // The other run kept the name busy at every look. The name
+                // itself was created, so the question left is whether the
+                // folder takes new files; a name taken by the time the
+                // output is committed is handled there.
+                check = CanCreateBeside(candidate) ? CreateCheck::Yes : CreateCheck::No;
+            }
             if (check == CreateCheck::Yes) {
                 entry.OutputPath = candidate;
                 return true;
             }
-            if (check == CreateCheck::Raced && look + 1 < kNamingLooks) continue;
             message = FillText(kFileFailed, candidate.c_str());
             break;
         }
