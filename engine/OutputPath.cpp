@@ -51,6 +51,16 @@ std::string CollapseSlashes(const std::string& path) {
     return out;
 }
 
+// Whether a private file can be created in the folder of `candidate`.
+bool CanCreateBeside(const std::string& candidate) {
+    std::string folder = fs::path(candidate).parent_path().string();
+    if (folder.empty()) folder = ".";
+    std::string probe;
+    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return false;
+    ::unlink(probe.c_str());
+    return true;
+}
+
 // Whether a file can be written at `candidate` without destroying
 // anything: a new name is created exclusively and removed again; for an
 // existing target the target is opened for appending (no truncation) and
@@ -63,16 +73,6 @@ std::string CollapseSlashes(const std::string& path) {
 // instead of giving up on the folder.
 enum class CreateCheck { Yes, No, Raced };
 constexpr int kNamingLooks = 8;
-
-// Whether a private file can be created in the folder of `candidate`.
-bool CanCreateBeside(const std::string& candidate) {
-    std::string folder = fs::path(candidate).parent_path().string();
-    if (folder.empty()) folder = ".";
-    std::string probe;
-    if (!MakeTempFileName(folder, ".quelvox-probe-", ".tmp", probe)) return false;
-    ::unlink(probe.c_str());
-    return true;
-}
 
 CreateCheck CanCreate(const std::string& candidate) {
     if (!Exists(candidate)) {

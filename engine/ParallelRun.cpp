@@ -279,9 +279,10 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         while (!cancel.load() && next < count && running < jobs) {
             FileEntry& entry = *entries[static_cast<size_t>(next)];
             const bool needsName = !(entry.InputType == kInputMidi && !soundfontReady);
-            // The earlier files still queued or converting.
+            // The earlier files still queued or converting (all before
+            // `printed` have finished).
             std::vector<int> waitingOn;
-            for (int i = 0; i < next; ++i)
+            for (int i = printed; i < next; ++i)
                 if (slots[static_cast<size_t>(i)] == Slot::Queued) waitingOn.push_back(i);
             const uint64_t finishesBefore = finishes;
             lock.unlock();
