@@ -242,7 +242,10 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             ok = row != -1;
             if (row > 0) ++result.added;
             if (row == 0) ++result.listed;
-            if (!ok) result.failures.push_back({path, AddFailureReason(path)});
+            if (!ok)
+                result.failures.push_back({path, state.errorDetail == kNoAudioRow
+                                                     ? std::string("no audio found in it")
+                                                     : AddFailureReason(path)});
             note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail;
         }
 

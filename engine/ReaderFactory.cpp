@@ -127,6 +127,16 @@ int AddFileEntry(IReaderServices& services, RunState& state,
         return -1;
     }
 
+    // A file that opens but holds no audio stream, or one whose format no
+    // decoder could learn (a text file with an audio extension, a video
+    // without sound), would only fail when converted: it is not listed,
+    // and the adding message says why.
+    if (!reader->HasAudio() || reader->GetSampleRate() <= 0) {
+        reader->Close();
+        state.errorDetail = kNoAudioRow;
+        return -1;
+    }
+
     FileEntry entry;
     entry.InputType = inputType;
     entry.Path = path;

@@ -67,7 +67,8 @@ std::string PathMapKey(const std::string& path);
 
 // Adds one file: returns the index of the new row, 0 when the path is
 // listed already (nothing added), -1 when no reader could open it (then
-// state.errorDetail may hold a note for CD tracks and SWF/FLV files).
+// state.errorDetail may hold a note for CD tracks and SWF/FLV files) or
+// the file holds no audio stream (state.errorDetail is then "在文件中无音频").
 int AddFileEntry(IReaderServices& services, RunState& state,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
                  const std::string& path);
