@@ -45,7 +45,7 @@ class CNoDialogs : public IFileDialogs {
 public:
     QStringList OpenFiles(QWidget*) override { return {}; }
     QString Folder(QWidget*, const QString&) override { return {}; }
-    QString MergedFile(QWidget*, const QString&) override { return {}; }
+    QString MergedFile(QWidget*, const QString&, const NameRefusal&) override { return {}; }
 };
 
 struct Timing {

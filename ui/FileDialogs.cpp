@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include <memory>
 
@@ -13,7 +14,8 @@ namespace {
 // The file types as they have always been written: patterns separated by
 // ';'. The dialog wants them separated by blanks.
 constexpr const char* kFileTypes[] = {
-    "All Files (*.*)",
+    // "*" and not "*.*": Linux file names need no dot.
+    "All Files (*)",
     "3GPP Files (*.3gp;*.3gpp)",
     "3GPP2 Files (*.3g2;*.3gp2)",
     "Adobe Flash Files (*.swf)",
@@ -65,6 +67,27 @@ constexpr const char* kFileTypes[] = {
     "YUV Video Files (*.yuv)",
 };
 
+// The save dialog that asks `refuses` about a chosen name before it goes
+// on: a refused name keeps the dialog open, and only a name that is not
+// refused is confirmed for replacing by the dialog itself.
+class CRefusingSaveDialog : public QFileDialog {
+public:
+    CRefusingSaveDialog(QWidget* parent, NameRefusal refuses)
+        : QFileDialog(parent), refuses_(std::move(refuses)) {}
+
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        // A folder typed into the name field is opened by the dialog.
+        if (refuses_ && !chosen.isEmpty() && !QFileInfo(chosen.front()).isDir() &&
+            refuses_(this, chosen.front()))
+            return;
+        QFileDialog::accept();
+    }
+
+private:
+    NameRefusal refuses_;
+};
+
 }  // namespace
 
 QStringList OpenFileTypes() {
@@ -99,16 +122,23 @@ QString CSystemFileDialogs::Folder(QWidget* parent, const QString& start) {
         QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
 
-QString CSystemFileDialogs::MergedFile(QWidget* parent, const QString& extension) {
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(MergedFileType(extension));
-    dialog.setDefaultSuffix(extension);
+QFileDialog* MakeMergedFileDialog(QWidget* parent, const QString& extension,
+                                  const NameRefusal& refuses) {
+    auto* dialog = new CRefusingSaveDialog(parent, refuses);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(MergedFileType(extension));
+    dialog->setDefaultSuffix(extension);
+    return dialog;
+}
+
+QString CSystemFileDialogs::MergedFile(QWidget* parent, const QString& extension,
+                                       const NameRefusal& refuses) {
     // The name field starts empty; replacing an existing file is confirmed.
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-               ? dialog.selectedFiles().front()
+    std::unique_ptr<QFileDialog> dialog(MakeMergedFileDialog(parent, extension, refuses));
+    return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()
+               ? dialog->selectedFiles().front()
                : QString();
 }
 

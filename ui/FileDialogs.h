@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QFileDialog;
 class QWidget;
 
@@ -18,6 +20,10 @@ QStringList OpenFileTypes();
 // The save dialog's one type for a merged file: "MP3 文件 (*.mp3)".
 QString MergedFileType(const QString& extension);
 
+// Whether a chosen name is turned down; it tells the user why over
+// `dialog` before it answers true.
+using NameRefusal = std::function<bool(QWidget* dialog, const QString& path)>;
+
 class IFileDialogs {
 public:
     virtual ~IFileDialogs() = default;
@@ -27,9 +33,12 @@ public:
     // The folder chosen in the folder dialog titled "请选择文件夹:", starting
     // at `start`; empty when cancelled.
     virtual QString Folder(QWidget* parent, const QString& start) = 0;
-    // The merged file's name from the save dialog for files of `extension`
-    // (asks before replacing an existing file); empty when cancelled.
-    virtual QString MergedFile(QWidget* parent, const QString& extension) = 0;
+    // The merged file's name from the save dialog for files of `extension`;
+    // empty when cancelled. A name that `refuses` turns down (it says why
+    // itself) leaves the dialog open; only then is replacing an existing
+    // file confirmed.
+    virtual QString MergedFile(QWidget* parent, const QString& extension,
+                               const NameRefusal& refuses) = 0;
 };
 
 // The toolkit's own dialogs. Their type filters match extensions without
@@ -39,11 +48,17 @@ class CSystemFileDialogs : public IFileDialogs {
 public:
     QStringList OpenFiles(QWidget* parent) override;
     QString Folder(QWidget* parent, const QString& start) override;
-    QString MergedFile(QWidget* parent, const QString& extension) override;
+    QString MergedFile(QWidget* parent, const QString& extension,
+                       const NameRefusal& refuses) override;
 };
 
 // The open-file dialog as OpenFiles shows it, not yet shown (for tests and
 // pictures). The caller owns it.
 QFileDialog* MakeOpenFilesDialog(QWidget* parent);
+
+// The merged file's save dialog as MergedFile shows it, not yet shown.
+// The caller owns it.
+QFileDialog* MakeMergedFileDialog(QWidget* parent, const QString& extension,
+                                  const NameRefusal& refuses);
 
 }  // namespace quelvox::ui

@@ -45,7 +45,8 @@ public:
         folderStarts << start;
         return folder;
     }
-    QString MergedFile(QWidget*, const QString& extension) override {
+    QString MergedFile(QWidget*, const QString& extension,
+                       const quelvox::ui::NameRefusal&) override {
         mergedExtensions << extension;
         return merged.isEmpty() ? QString() : merged.takeFirst();
     }
