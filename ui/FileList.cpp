@@ -6,6 +6,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace quelvox::ui {
@@ -13,6 +15,10 @@ namespace quelvox::ui {
 namespace {
 
 constexpr int kEntryRole = Qt::UserRole + 1;
+// The output cell's text as the engine gave it, without a note.
+constexpr int kOutputTextRole = Qt::UserRole + 2;
+// The short source note's tooltip; empty when the row has none.
+constexpr int kShortNoteRole = Qt::UserRole + 3;
 constexpr int kCompareLength = 259;
 
 // The leading decimal number of a text; lowest for a text without one, so
@@ -64,6 +70,12 @@ public:
 };
 
 QString Cell(const std::string& text) { return QString::fromStdString(text); }
+
+QString DurationText(double seconds) {
+    // Under a second still shows as a length, not as an empty cell.
+    const int whole = std::max(1, static_cast<int>(std::lround(std::clamp(seconds, 0.0, 1e9))));
+    return Cell(DurationCell(whole));
+}
 
 }  // namespace
 
@@ -141,6 +153,45 @@ std::vector<int> CFileList::SelectedRows() const {
     return rows;
 }
 
+void CFileList::SetOutputText(int row, const QString& text) {
+    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
+    if (!item) return;
+    item->setData(kColumnOutput, kOutputTextRole, text);
+    const QString note = item->data(kColumnOutput, kShortNoteRole).toString();
+    if (note.isEmpty() || text.isEmpty()) {
+        item->setText(kColumnOutput, text);
+        // A failure text can be longer than even the widened column.
+        item->setToolTip(kColumnOutput, text);
+        return;
+    }
+    item->setText(kColumnOutput, tr("%1 (来源不完整)").arg(text));
+    item->setToolTip(kColumnOutput, text + u'\n' + note);
+}
+
+void CFileList::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
+    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
+    if (!item) return;
+    const QString note = tr("来源只含 %1 的音频, 其文件头声明为 %2.")
+                             .arg(DurationText(heldSeconds), DurationText(claimedSeconds));
+    item->setData(kColumnOutput, kShortNoteRole, note);
+    item->setText(kColumnDuration, DurationText(heldSeconds));
+    item->setToolTip(kColumnDuration, note);
+    SetOutputText(row, item->data(kColumnOutput, kOutputTextRole).toString());
+}
+
+void CFileList::ClearShortSourceNote(int row) {
+    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
+    if (!item || item->data(kColumnOutput, kShortNoteRole).toString().isEmpty()) return;
+    item->setData(kColumnOutput, kShortNoteRole, QString());
+    SetOutputText(row, item->data(kColumnOutput, kOutputTextRole).toString());
+}
+
+bool CFileList::HasShortSourceNote(int row) const {
+    const QTreeWidgetItem* item =
+        row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
+    return item && !item->data(kColumnOutput, kShortNoteRole).toString().isEmpty();
+}
+
 void CFileList::SortByColumn(int column) {
     if (column < 0 || column >= kColumnCount) return;
     const Qt::SortOrder order = (column == lastColumn_ && lastOrder_ == Qt::AscendingOrder)
@@ -149,6 +200,9 @@ void CFileList::SortByColumn(int column) {
     lastColumn_ = column;
     lastOrder_ = order;
     sortItems(column, order);
+    // The sorted column shows its arrow from the first sort on.
+    header()->setSortIndicator(column, order);
+    header()->setSortIndicatorShown(true);
 }
 
 }  // namespace quelvox::ui

@@ -44,6 +44,18 @@ public:
     std::vector<int> SelectedRows() const;
     int RowCount() const { return topLevelItemCount(); }
 
+    // The output cell of a 1-based row: `text`, followed by the row's short
+    // source note when it has one.
+    void SetOutputText(int row, const QString& text);
+    // The row's source converted but held less audio than its header
+    // claimed: the duration shows what it held, the output cell says so
+    // after its text, and both tooltips give the two lengths.
+    void NoteShortSource(int row, double claimedSeconds, double heldSeconds);
+    // Forgets the row's short source note (a new conversion of it begins,
+    // or its output was not kept).
+    void ClearShortSourceNote(int row);
+    bool HasShortSourceNote(int row) const;
+
     // Sorts by `column`: descending when it is the column of the last sort
     // and that sort was ascending, otherwise ascending.
     void SortByColumn(int column);

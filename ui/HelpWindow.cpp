@@ -10,6 +10,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace quelvox::ui {
 
 QString ManualPageName() {
@@ -38,6 +40,15 @@ QString FindManualPage(const QString& name) {
 QString FindManual() {
     const QString page = FindManualPage(ManualPageName());
     return page.isEmpty() ? FindManualPage(QStringLiteral("index.html")) : page;
+}
+
+QPoint CentredPlacement(const QRect& owner, const QSize& size, const QRect& area) {
+    QRect placed(QPoint(), size);
+    placed.moveCenter(owner.center());
+    // A window larger than the area keeps its top-left corner in it.
+    placed.moveLeft(std::max(area.left(), std::min(placed.left(), area.right() + 1 - size.width())));
+    placed.moveTop(std::max(area.top(), std::min(placed.top(), area.bottom() + 1 - size.height())));
+    return placed.topLeft();
 }
 
 CHelpWindow::CHelpWindow(QWidget* parent)

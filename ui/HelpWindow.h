@@ -4,6 +4,7 @@
 // folder.
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -18,6 +19,11 @@ QString ManualPageName();
 // Path of the manual's first page in that language (the Chinese one where
 // the page is missing), or empty when none is found.
 QString FindManual();
+
+// Where a window of `size` goes to stand centred over `owner` (frame
+// rectangles), moved as little as needed to stay within `area`, the
+// available part of the owner's screen.
+QPoint CentredPlacement(const QRect& owner, const QSize& size, const QRect& area);
 
 class CHelpWindow : public QWidget {
     Q_OBJECT

@@ -37,11 +37,13 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTextBrowser>
 #include <QUrlQuery>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace quelvox::ui {
@@ -75,6 +77,7 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
       shell_(services.shell),
       dialogs_(services.dialogs),
       location_(services.settings),
+      loadWmaRuntime_(std::move(services.loadWmaRuntime)),
       catalogue_(BuildFormatCatalogue()) {
     if (!prompts_) {
         ownPrompts_ = std::make_unique<CMessageBoxPrompts>();
@@ -197,7 +200,8 @@ void CMainWindow::BuildControls() {
     formatBox_->setFont(UiFont(12));
     formatBox_->setGeometry(11, 258, 102, formatBox_->sizeHint().height());
     formatBox_->setMaxVisibleItems(16);
-    formatBox_->view()->setMinimumWidth(300);
+    // The open list is as wide as its longest item; the closed box keeps
+    // its size. Set again when the items are filled.
     formatBox_->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     list_ = new CFileList(this);
@@ -294,6 +298,14 @@ void CMainWindow::FillFormatBox() {
         formatBox_->addItem(tr(" 到 %1").arg(TranslateEngineText(FormatDescription(entry))),
                             entry.code);
     formatBox_->addItem(tr(" 到 VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV 等.)"), kVideoItemCode);
+    int widest = 0;
+    const QFontMetrics metrics(formatBox_->view()->font());
+    for (int i = 0; i < formatBox_->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(formatBox_->itemText(i)));
+    // The item's margins and the scroll bar beside the items.
+    const int margins = 2 * formatBox_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 16 +
+                        formatBox_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    formatBox_->view()->setMinimumWidth(std::max(formatBox_->width(), widest + margins));
     const int stored = formatBox_->findData(settings_.OutputFormat);
     if (stored >= 0 && settings_.OutputFormat != kVideoItemCode) {
         formatBox_->setCurrentIndex(stored);
@@ -343,13 +355,15 @@ void CMainWindow::SetVolumeCell(int row, const std::string& text) {
 }
 
 void CMainWindow::SetOutputCell(int row, const std::string& text) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) {
-        // The engine's row texts in the window's language.
-        const QString shown = TranslateEngineText(text);
-        item->setText(kColumnOutput, shown);
-        // A failure text can be longer than even the widened column.
-        item->setToolTip(kColumnOutput, shown);
-    }
+    // A row that is being converted again starts without its old note.
+    if (text == kPreprocessingRow || text == kNormalisingRow || text == kConvertingRow)
+        list_->ClearShortSourceNote(row);
+    // The engine's row texts in the window's language.
+    list_->SetOutputText(row, TranslateEngineText(text));
+}
+
+void CMainWindow::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
+    list_->NoteShortSource(row, claimedSeconds, heldSeconds);
 }
 
 void CMainWindow::ScrollToRow(int row) {
@@ -394,26 +408,33 @@ void CMainWindow::ShowInFileManager(const std::string& path) {
     shell_->ShowInFileManager(FromLocalPath(path));
 }
 
+bool CMainWindow::IsListedSource(const std::string& path) const {
+    // Writing the merged file over one of its sources (by any name that
+    // leads to the same file) would destroy that source.
+    for (const auto& [key, entry] : pathMap_) {
+        std::error_code ec;
+        if (key == PathMapKey(path) || std::filesystem::equivalent(path, entry.Path, ec))
+            return true;
+    }
+    return false;
+}
+
 std::string CMainWindow::ChooseMergedFile(const OutputFormatEntry& format) {
     const QString extension = QString::fromStdString(format.extension);
-    for (;;) {
-        const QString chosen = dialogs_->MergedFile(this, extension);
-        if (chosen.isEmpty()) return {};
-        const std::string path = LocalPath(chosen);
-        // Writing the merged file over one of its sources (by any name that
-        // leads to the same file) would destroy that source.
-        bool listed = false;
-        for (const auto& [key, entry] : pathMap_) {
-            std::error_code ec;
-            if (key == PathMapKey(path) || std::filesystem::equivalent(path, entry.Path, ec)) {
-                listed = true;
-                break;
-            }
-        }
-        if (!listed) return path;
-        prompts_->Warning(this, tr("\"%1\" 是列表中的一个源文件, 不能作为合并后的输出文件.\n"
+    // A listed source is refused while the dialog is still open, before it
+    // would ask whether to replace that file.
+    auto refuse = [this](QWidget* over, const QString& chosen) {
+        if (!IsListedSource(LocalPath(chosen))) return false;
+        prompts_->Warning(over, tr("\"%1\" 是列表中的一个源文件, 不能作为合并后的输出文件.\n"
                                    "请选择其他文件名.")
                                     .arg(chosen));
+        return true;
+    };
+    for (;;) {
+        const QString chosen = dialogs_->MergedFile(this, extension, refuse);
+        if (chosen.isEmpty()) return {};
+        // A dialog that let a listed source through still never gets it.
+        if (!refuse(this, chosen)) return LocalPath(chosen);
     }
 }
 
@@ -491,9 +512,18 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
             CRunReaderServices readers(runtime_, wmaFormats_, this);
             result = AddPathList(readers, state_, pathMap_, *this, files, progress_);
         }
+        const bool stopped = !searched || result.cancelled;
         DropProgress();
-        if (!result.message.empty() && !closeRequested_)
-            prompts_->Warning(this, TranslateEngineText(result.message));
+        if (closeRequested_) return;
+        // Adding stopped by the user says how far it got, before the files
+        // that could not be added.
+        QString message;
+        if (stopped) message = tr("添加已停止: 已添加 %n 个文件.", nullptr, result.added);
+        if (!result.message.empty()) {
+            if (!message.isEmpty()) message += QStringLiteral("\n\n");
+            message += TranslateEngineText(result.message);
+        }
+        if (!message.isEmpty()) prompts_->Warning(this, message);
     });
 }
 
@@ -575,7 +605,10 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
             ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
         if (!outcome.started || outcome.mergedKept) return;
         // The rows appended to a merged file that was not kept must not name
-        // it: they say why it is not there, in the run's own row texts.
+        // it: they say why it is not there, in the run's own row texts. A
+        // failed write has already put its cause in those rows.
+        for (int row : outcome.appendedRows) list_->ClearShortSourceNote(row);
+        if (!outcome.cancelled && !outcome.mergedMoveFailed) return;
         std::string why = kCancelledRow;
         if (outcome.mergedMoveFailed) {
             why = FillText(kMergedCreateFailed, outcome.mergedPath.c_str());
@@ -628,8 +661,18 @@ void CMainWindow::ShowOptions() {
     COptServices services;
     services.prompts = prompts_;
     services.wmaFormats = &wmaFormats_;
-    services.wmaRuntimeCheck = [this] {
-        if (!runtime_.LoadWmaRuntime()) return false;
+    // The runtime question is asked at most once per opening of the sheet.
+    services.wmaRuntimeCheck = [this, asked = false]() mutable {
+        const bool loaded = loadWmaRuntime_ ? loadWmaRuntime_() : runtime_.LoadWmaRuntime();
+        if (!loaded) {
+            if (!asked) {
+                asked = true;
+                QWidget* over = QApplication::activeModalWidget();
+                if (prompts_->Question(over ? over : this, TranslateEngineText(kWmaRuntimeQuestion)))
+                    OpenUrl(QUrl(QString::fromLatin1(kWmaRuntimeAddress)));
+            }
+            return false;
+        }
         if (wmaFormats_.empty()) BuildWmaFormatList(wmaFormats_);
         return true;
     };
@@ -686,6 +729,9 @@ void CMainWindow::ShowHelp() {
         return;
     }
     help_ = new CHelpWindow(nullptr);
+    // Centred over the main window, on the screen the main window is on.
+    const QRect area = screen() ? screen()->availableGeometry() : frameGeometry();
+    help_->move(CentredPlacement(frameGeometry(), help_->frameGeometry().size(), area));
     help_->show();
 }
 

@@ -59,6 +59,8 @@ struct MainWindowServices {
     // Where the settings are loaded from and saved to.
     SettingsLocation settings;
     IFileDialogs* dialogs = nullptr;
+    // Loads the WMA runtime; null means the codec runtime's own loader.
+    std::function<bool()> loadWmaRuntime = nullptr;
 };
 
 class CMainWindow : public QWidget, public IFileList, public IRunHost {
@@ -76,6 +78,7 @@ public:
     void SetOutputCell(int row, const std::string& text) override;
     void ScrollToRow(int row) override;
     void WidenOutputColumn() override;
+    void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
 
     // IRunHost: the converting progress window, the questions and messages,
     // the shell, and the merged file's save dialog (which refuses a file
@@ -182,6 +185,8 @@ private:
     // Closes and forgets the progress window.
     void DropProgress();
     void SetControlsEnabled(bool enabled);
+    // Whether `path` names one of the listed sources (by any name).
+    bool IsListedSource(const std::string& path) const;
     // The first selected row's entry, or null.
     FileEntry* FirstSelectedEntry() const;
     void OpenUrl(const QUrl& url);
@@ -194,6 +199,7 @@ private:
     IShell* shell_;
     IFileDialogs* dialogs_;
     SettingsLocation location_;
+    std::function<bool()> loadWmaRuntime_;
 
     CSettings settings_;
     std::vector<OutputFormatEntry> catalogue_;

@@ -71,7 +71,11 @@ CProgressWindow::CProgressWindow(QWidget* owner, Kind kind, std::function<bool()
     cancelButton_ = new QPushButton(tr("取消"), this);
     cancelButton_->setFont(UiFont(12));
     cancelButton_->setGeometry((width - 87) / 2, buttonY, 87, 26);
-    cancelButton_->setDefault(true);
+    // Enter never cancels: a habitual second Enter after the folder dialog
+    // would otherwise stop the adding it had just started. Escape and a
+    // click do.
+    cancelButton_->setAutoDefault(false);
+    cancelButton_->setDefault(false);
     connect(cancelButton_, &QPushButton::clicked, this, [this] { Cancel(); });
 }
 
@@ -145,6 +149,10 @@ void CProgressWindow::mousePressEvent(QMouseEvent* event) {
 void CProgressWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         Cancel();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }

@@ -42,6 +42,7 @@ public:
             now.runText = s.runText;
         }
         now.fileShare = inFlight.empty() ? 0.0 : sum / static_cast<double>(inFlight.size());
+        now.inFlightShare = sum;
         std::lock_guard lock(mutex_);
         shown_ = now;
     }
@@ -50,6 +51,9 @@ public:
         int done = 0;
         int count = 0;
         double fileShare = 0.0;
+        // The converting files' shares added up: with `done`, the files of
+        // the run that are behind us.
+        double inFlightShare = 0.0;
         std::string fileText;
         std::string runText;
     };
@@ -62,6 +66,15 @@ private:
     mutable std::mutex mutex_;
     Shown shown_;
 };
+
+// The run's bar measures files finished plus the share of the files in
+// hand, the same in a run of separate files and in a merged run.
+void ShowRunShare(IProgress& progress, double filesBehind, int count) {
+    constexpr int kSteps = 1000;
+    if (count <= 0) return;
+    const double share = std::clamp(filesBehind / static_cast<double>(count), 0.0, 1.0);
+    progress.SetRunProgress(static_cast<int>(share * kSteps), kSteps);
+}
 
 }  // namespace
 
@@ -115,6 +128,11 @@ void CWindowThreadHost::ScrollToRow(int index) {
 void CWindowThreadHost::WidenOutputColumn() {
     Queue([this] { window_.WidenOutputColumn(); });
 }
+void CWindowThreadHost::NoteShortSource(int index, double claimedSeconds, double heldSeconds) {
+    Queue([this, row = Row(index), claimedSeconds, heldSeconds] {
+        window_.NoteShortSource(row, claimedSeconds, heldSeconds);
+    });
+}
 bool CWindowThreadHost::AskQuestion(const std::string& text) {
     bool answer = false;
     Wait([&] { answer = window_.AskQuestion(text); });
@@ -166,7 +184,7 @@ RunOutcome ConvertOnWorkers(RunEnvironment& env, IRunHost& window, QObject& cont
         if (progress.IsCancelled()) cancel = true;
         const CRunView::Shown now = view.Read();
         if (now.count == 0) return;
-        progress.SetRunProgress(now.done, now.count);
+        ShowRunShare(progress, static_cast<double>(now.done) + now.inFlightShare, now.count);
         if (!now.runText.empty()) progress.SetRunText(now.runText);
         if (!now.fileText.empty()) progress.SetFileText(now.fileText);
         progress.SetFileProgress(static_cast<uint64_t>(now.fileShare * 1000.0), 1000);
@@ -217,7 +235,13 @@ RunOutcome ConvertMergedOffThread(RunEnvironment& env, IRunHost& window, QObject
         if (!shown) return;
         if (shown->IsCancelled()) cancel = true;
         const CSharedProgress::Snapshot now = shared.Read();
-        shown->SetRunProgress(now.done, now.count);
+        // `done` counts the files begun; the one in hand counts by its share.
+        const double behind =
+            now.done > 0 ? static_cast<double>(now.done - 1) +
+                               static_cast<double>(std::min(now.position, now.total)) /
+                                   static_cast<double>(std::max<uint64_t>(now.total, 1))
+                         : 0.0;
+        ShowRunShare(*shown, behind, now.count);
         shown->SetRunText(now.runText);
         shown->SetFileText(now.fileText);
         shown->SetFileProgress(now.position, now.total);

@@ -42,6 +42,7 @@ public:
     void SetOutputCell(int index, const std::string& text) override;
     void ScrollToRow(int index) override;
     void WidenOutputColumn() override;
+    void NoteShortSource(int index, double claimedSeconds, double heldSeconds) override;
     bool AskQuestion(const std::string& text) override;
     void ShowWarning(const std::string& text) override;
     void OpenInBrowser(const std::string& address) override;

@@ -8,6 +8,7 @@
 #include "ui/AboutBox.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
+#include "ui/OptSheet.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
@@ -16,6 +17,7 @@
 #include "WindowSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QEnterEvent>
 #include <QHeaderView>
@@ -210,6 +212,34 @@ TEST_F(MainWindowTest, HeaderClicksSortAscendingThenDescendingAndANewColumnAscen
     // Rows added after a sort go to the end.
     List("/m/0.mp3", 10);
     EXPECT_EQ(Column(kColumnFile).last(), "0.mp3");
+}
+
+TEST_F(MainWindowTest, TheSortedColumnShowsItsArrowInItsDirection) {
+    Open();
+    List("/m/b.mp3", 10);
+    List("/m/a.mp3", 20);
+    QHeaderView* header = window->List()->header();
+    EXPECT_FALSE(header->isSortIndicatorShown());
+    ClickHeader(kColumnDuration);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), kColumnDuration);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    ClickHeader(kColumnDuration);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    ClickHeader(kColumnFile);
+    EXPECT_EQ(header->sortIndicatorSection(), kColumnFile);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+}
+
+TEST_F(MainWindowTest, TheOpenFormatListShowsItsLongestItemWhole) {
+    CMainWindow& w = Open();
+    QComboBox* box = w.FormatBox();
+    EXPECT_EQ(box->width(), 102);
+    const QFontMetrics metrics(box->view()->font());
+    int widest = 0;
+    for (int i = 0; i < box->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(box->itemText(i)));
+    EXPECT_GT(box->view()->minimumWidth(), widest);
 }
 
 // ---- commands, menus and keys -------------------------------------------
@@ -427,6 +457,55 @@ TEST_F(MainWindowTest, HelpAboutAndWebCommandsOpenOurPages) {
               QString("Download from ") + kWebAddress);
     EXPECT_EQ(shell.urls[2].toString(), QString("mailto:") + kSupportAddress);
     EXPECT_EQ(shell.urls[3], QUrl(kWebAddress));
+}
+
+TEST_F(MainWindowTest, TheHelpWindowOpensCentredOverTheMainWindowWithinTheScreen) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize help(820, 620);
+    // Over a main window in the middle of a large screen: centred on it.
+    EXPECT_EQ(CentredPlacement(QRect(600, 300, 950, 650), help, screen), QPoint(665, 315));
+    // Near a corner, moved only as far as the screen needs.
+    EXPECT_EQ(CentredPlacement(QRect(1500, -100, 950, 650), help, screen), QPoint(1100, 0));
+    // Larger than the screen: its top-left corner stays on it.
+    EXPECT_EQ(CentredPlacement(QRect(0, 0, 950, 650), help, QRect(0, 0, 800, 600)), QPoint(0, 0));
+
+    CMainWindow& w = Open();
+    w.ShowHelp();
+    ASSERT_NE(w.HelpWindow(), nullptr);
+    // Where it was put before it was shown (a shown window may settle its
+    // size by a few pixels).
+    const QPoint expected = CentredPlacement(
+        w.frameGeometry(), w.HelpWindow()->frameGeometry().size(), w.screen()->availableGeometry());
+    EXPECT_LE((w.HelpWindow()->pos() - expected).manhattanLength(), 4);
+}
+
+TEST_F(MainWindowTest, TheWmaPageAsksForAMissingRuntimeOncePerOpeningOfTheSheet) {
+    CSettings seen;
+    CheckFirstRun(seen, location);
+    window = std::make_unique<CMainWindow>(
+        runtime, MainWindowServices{&prompts, &shell, location, &dialogs, [] { return false; }});
+    window->show();
+    prompts.answer = true;
+    auto visitWmaPageTwice = [&] {
+        auto* sheet = qobject_cast<COptSheet*>(QApplication::activeModalWidget());
+        ASSERT_NE(sheet, nullptr);
+        int wma = -1;
+        for (int i = 0; i < sheet->PageCount(); ++i)
+            if (sheet->Page(i)->Caption() == "WMA/WMV/ASF") wma = i;
+        ASSERT_GE(wma, 0);
+        sheet->ChoosePage(wma);
+        sheet->ChoosePage(0);
+        sheet->ChoosePage(wma);
+        sheet->reject();
+    };
+    for (int opening = 1; opening <= 2; ++opening) {
+        QTimer::singleShot(0, window.get(), visitWmaPageTwice);
+        window->ShowOptions();
+        EXPECT_EQ(prompts.shown.filter("Windows Media").size(), opening);
+        // Yes opens the page that tells how to get the codecs.
+        ASSERT_EQ(shell.urls.size(), opening);
+        EXPECT_EQ(shell.urls.back(), QUrl(kWmaRuntimeAddress));
+    }
 }
 
 TEST_F(MainWindowTest, FirstStartOpensTheHelpMaximised) {

@@ -13,7 +13,9 @@
 #include "support/TestSupport.h"
 #include "WindowSupport.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QProgressBar>
 #include <QFileDialog>
 #include <QLabel>
 #include <QListView>
@@ -221,8 +223,153 @@ TEST_F(RunFlowsTest, CancelDuringAFolderSearchAddsNothing) {
     dialogs.folder = QString::fromStdString(dir.file("in"));
     window->AddFolder();
     EXPECT_EQ(window->List()->RowCount(), 0);
-    EXPECT_TRUE(prompts.shown.isEmpty());
+    // Stopped by the user: the message says so, and how far it got.
+    EXPECT_EQ(prompts.shown, QStringList({"添加已停止: 已添加 0 个文件."}));
     EXPECT_FALSE(window->IsBusy());
+}
+
+TEST_F(RunFlowsTest, EnterNeverCancelsAddingAndAStopSaysHowManyWereAdded) {
+    for (int i = 0; i < 4; ++i) Make("f" + std::to_string(i) + ".wav");
+    // A habitual Enter on the adding window, whose Cancel has the focus.
+    int enters = 0;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        CProgressWindow* p = window->Progress();
+        if (!p || enters >= 3) return;
+        QTest::keyClick(p->CancelButton(), Qt::Key_Return);
+        QTest::keyClick(p, Qt::Key_Enter);
+        ++enters;
+    });
+    presser.start(0);
+    dialogs.folder = QString::fromStdString(dir.file("in"));
+    window->AddFolder();
+    presser.stop();
+    EXPECT_GT(enters, 0);
+    EXPECT_EQ(window->List()->RowCount(), 4);
+    EXPECT_TRUE(prompts.shown.isEmpty());
+
+    // Escape stops it after the file in hand, and the message counts the
+    // files that made it.
+    window->RemoveAll();
+    for (int i = 0; i < 300; ++i)
+        fs::copy_file(dir.file("in/f0.wav"), dir.file("in/copy" + std::to_string(i) + ".wav"));
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        CProgressWindow* p = window->Progress();
+        if (p && window->List()->RowCount() > 0) QTest::keyClick(p, Qt::Key_Escape);
+    });
+    stopper.start(0);
+    window->AddFolder();
+    stopper.stop();
+    const int added = window->List()->RowCount();
+    EXPECT_GT(added, 0);
+    EXPECT_LT(added, 304);
+    EXPECT_EQ(prompts.shown, QStringList({QString("添加已停止: 已添加 %1 个文件.").arg(added)}));
+}
+
+TEST_F(RunFlowsTest, AFileWithoutAudioIsNotListedAndTheMessageSaysWhy) {
+    const QString real = Make("real.flac");
+    WriteFile(dir.file("in/notes.flac"), std::string("just some text here"));
+    window->AddChosenFiles({real, QString::fromStdString(dir.file("in/notes.flac"))});
+    EXPECT_EQ(Column(kColumnFile), QStringList({"real.flac"}));
+    ASSERT_EQ(prompts.shown.size(), 1);
+    EXPECT_TRUE(prompts.shown[0].contains("notes.flac")) << qPrintable(prompts.shown[0]);
+    EXPECT_TRUE(prompts.shown[0].contains("在文件中无音频")) << qPrintable(prompts.shown[0]);
+}
+
+TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
+    const std::string full = dir.file("full.aiff");
+    ASSERT_EQ(
+        testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) + " synth 6 sine 440 vol 0.5"),
+        0);
+    const std::vector<uint8_t> bytes = ReadFile(full);
+    const std::string cut = dir.file("in/cut.aiff");  // about 0.05 s of samples
+    WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 54 + 800));
+    window->AddChosenFiles({QString::fromStdString(cut), Make("whole.wav")});
+    EXPECT_EQ(Column(kColumnDuration), QStringList({"00:06", "00:01"}));
+    Choose(kFormatWav);
+    window->Settings().BrowseOutputFolder = 0;
+    window->ConvertAll();
+
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"cut.wav (来源不完整)", "whole.wav"}));
+    EXPECT_EQ(Column(kColumnDuration), QStringList({"00:01", "00:01"}));
+    QTreeWidgetItem* row = window->List()->topLevelItem(0);
+    EXPECT_TRUE(row->toolTip(kColumnOutput).contains("00:06")) << qPrintable(row->toolTip(kColumnOutput));
+    EXPECT_TRUE(row->toolTip(kColumnDuration).contains("00:06"));
+    EXPECT_TRUE(fs::exists(dir.file("out/cut.wav")));
+
+    // Whole again and converted again, the row forgets it.
+    fs::copy_file(full, cut, fs::copy_options::overwrite_existing);
+    window->ConvertAll();
+    EXPECT_FALSE(window->List()->HasShortSourceNote(1));
+    EXPECT_EQ(Column(kColumnOutput).first(), "cut_1.wav");
+}
+
+TEST_F(RunFlowsTest, TheRunBarCountsTheFileInHandByItsShare) {
+    window->AddChosenFiles({Make("long.wav", "sine=duration=30")});
+    Choose(kFormatMp3);
+    window->Settings().BrowseOutputFolder = 0;
+    for (bool merged : {false, true}) {
+        if (merged) dialogs.merged = {QString::fromStdString(dir.file("out/all.mp3"))};
+        // Once the only file is about half way, both bars say about half.
+        int fileShare = -1, runShare = -1;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            CProgressWindow* p = window->Progress();
+            if (!p || !p->RunBar() || fileShare >= 0) return;
+            const QProgressBar* file = p->FileBar();
+            const QProgressBar* run = p->RunBar();
+            const int permille = file->value() * 1000 / std::max(file->maximum(), 1);
+            if (permille < 300 || permille > 700) return;
+            fileShare = permille;
+            runShare = run->value() * 1000 / std::max(run->maximum(), 1);
+            p->Cancel();
+        });
+        watcher.start(1);
+        if (merged)
+            window->ConvertAllToOne();
+        else
+            window->ConvertAll();
+        watcher.stop();
+        ASSERT_GE(fileShare, 0) << "merged " << merged;
+        // The run bar is read 30 ms after the file bar at most.
+        EXPECT_NEAR(runShare, fileShare, 150) << "merged " << merged;
+    }
+}
+
+TEST_F(RunFlowsTest, TheMergedSaveDialogRefusesAListedSourceBeforeAskingToReplaceIt) {
+    const QString source = Make("keep.wav");
+    window->AddChosenFiles({source});
+    std::vector<QString> refusedNames;
+    bool replaceAsked = false, stayedOpen = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(source);
+        // Qt's own "replace?" box would be the active modal widget if it
+        // were shown before the refusal.
+        QTimer::singleShot(0, [&replaceAsked, dialog] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != dialog) {
+                replaceAsked = true;
+                modal->close();
+            }
+        });
+        // As the dialog's Save button does.
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        stayedOpen = dialog->isVisible();
+        dialog->reject();
+    });
+    CSystemFileDialogs real;
+    const QString chosen =
+        real.MergedFile(window.get(), "wav", [&](QWidget*, const QString& path) {
+            refusedNames.push_back(path);
+            return path == source;
+        });
+    EXPECT_TRUE(chosen.isEmpty());
+    EXPECT_EQ(refusedNames, std::vector<QString>({source}));
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_FALSE(replaceAsked);
 }
 
 TEST_F(RunFlowsTest, DroppedFoldersAndFilesAreAddedButNotWhileBusy) {
@@ -254,7 +401,7 @@ TEST_F(RunFlowsTest, DroppedFoldersAndFilesAreAddedButNotWhileBusy) {
 TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
     const QStringList types = OpenFileTypes();
     ASSERT_EQ(types.size(), 50);
-    EXPECT_EQ(types.front(), "All Files (*.*)");
+    EXPECT_EQ(types.front(), "All Files (*)");
     EXPECT_EQ(types[1], "3GPP Files (*.3gp *.3gpp)");
     EXPECT_EQ(MergedFileType("mp3"), "MP3 文件 (*.mp3)");
 

@@ -210,12 +210,20 @@ int main(int argc, char** argv) {
     window.SetOutputCell(3, "03 - 海边.mp3");
     window.SetOutputCell(4, "转换失败 (要获得帮助, 请发送失败文件到 <support@quelvox.org>.)");
     window.WidenOutputColumn();
+    // A source that held less audio than its header claimed.
+    window.NoteShortSource(5, 15.0, 1.44);
     window.SetVolumeCell(5, "100.00%");
     window.SetOutputCell(5, "voice-memo.mp3");
     window.SetOutputCell(6, "已取消");
     window.List()->scrollToItem(window.List()->topLevelItem(0));
     Settle();
     Save(window.grab(), QStringLiteral("main-after-run.png"));
+
+    // Sorted by duration, longest first: the header shows the arrow.
+    window.List()->SortByColumn(kColumnDuration);
+    window.List()->SortByColumn(kColumnDuration);
+    Settle();
+    Save(window.grab(), QStringLiteral("main-sorted.png"));
 
     window.ShowHelp();
     Settle();

@@ -117,6 +117,14 @@ tracks of video files into one of thirty output formats.</translation>
         <source>输出</source>
         <translation>Output</translation>
     </message>
+    <message>
+        <source>%1 (来源不完整)</source>
+        <translation>%1 (source incomplete)</translation>
+    </message>
+    <message>
+        <source>来源只含 %1 的音频, 其文件头声明为 %2.</source>
+        <translation>The source holds only %1 of audio; its header claims %2.</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::CHelpWindow</name>
@@ -315,6 +323,13 @@ Please choose another file name.</translation>
     <message>
         <source>列表中没有文件.</source>
         <translation>There are no files in the list.</translation>
+    </message>
+    <message numerus="yes">
+        <source>添加已停止: 已添加 %n 个文件.</source>
+        <translation>
+            <numerusform>Adding stopped: %n file was added.</numerusform>
+            <numerusform>Adding stopped: %n files were added.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
