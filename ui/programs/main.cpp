@@ -10,6 +10,7 @@
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
+#include "ui/EndSignals.h"
 #include "ui/LanguageOption.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
@@ -18,62 +19,12 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <QMessageBox>
-#include <QSocketNotifier>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-
-// Write end of the pipe on which the signal handler announces a signal.
-int g_signalPipe = -1;
-
-extern "C" void OnEndSignal(int signal) {
-    const auto byte = static_cast<unsigned char>(signal);
-    // Nothing else is safe in a handler; a full pipe has its byte already.
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe, &byte, 1);
-}
-
-// A hang-up, a logout (SIGTERM, SIGHUP) or Ctrl+C in the terminal that
-// started the window ends it as its close button does: a run in hand is
-// cancelled and removes what it wrote, then the window closes and the
-// program ends. The handler only writes to a pipe; the window thread reads
-// it.
-void EndOnSignals(quelvox::ui::CMainWindow& window) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    g_signalPipe = fds[1];
-    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, fd = fds[0]] {
-        unsigned char drained[16];
-        while (::read(fd, drained, sizeof drained) > 0) {
-        }
-        // A question or dialog open now is answered No or cancelled.
-        for (int i = 0; i < 8; ++i) {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || modal == &window) break;
-            modal->close();
-        }
-        window.close();
-        // The window closes once a run in hand has unwound; then the
-        // program ends, whatever other windows (help) are open.
-        auto* watch = new QTimer(&window);
-        QObject::connect(watch, &QTimer::timeout, &window, [&window] {
-            if (!window.isVisible()) QApplication::quit();
-        });
-        watch->start(20);
-    });
-    struct sigaction action {};
-    action.sa_handler = OnEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGHUP, SIGINT}) sigaction(signal, &action, nullptr);
-}
 
 // Whether a window can be shown at all: a platform was chosen, or an X11 or
 // Wayland display is there.
@@ -122,7 +73,9 @@ int main(int argc, char** argv) {
             return 1;
     }
     quelvox::ui::CMainWindow window(runtime);
-    EndOnSignals(window);
+    // A hang-up, a logout or Ctrl+C ends a run in hand cleanly, then the
+    // program, whatever other windows (help) are open.
+    quelvox::ui::CEndOnSignals endOnSignals(window, [] { QApplication::quit(); });
     window.show();
 
     QStringList given;
