@@ -477,7 +477,7 @@ void CMainWindow::AddFolder() {
     const QString folder = dialogs_->Folder(this, start);
     if (folder.isEmpty()) return;
     settings_.Folder = LocalPath(folder);
-    SaveSettings(settings_, catalogue_, kSaveFolder, location_);
+    ReportSettingsSaved(SaveSettings(settings_, catalogue_, kSaveFolder, location_));
     AddPaths({folder});
 }
 
@@ -677,7 +677,20 @@ void CMainWindow::ShowOptions() {
         return true;
     };
     services.location = location_;
+    services.settingsSaved = [this](bool saved) { ReportSettingsSaved(saved); };
     quelvox::ui::ShowOptions(settings_, catalogue_, services, this);
+}
+
+void CMainWindow::ReportSettingsSaved(bool saved) {
+    // A settings file that cannot be written (a read-only folder, a full
+    // disk) is said once; the settings stay in use until the window closes.
+    if (saved || saveFailureTold_) return;
+    saveFailureTold_ = true;
+    const std::string path = location_.path.empty() ? DefaultSettingsPath() : location_.path;
+    QWidget* over = QApplication::activeModalWidget();
+    prompts_->Warning(over ? over : this,
+                      tr("无法保存设置: 不能写入 \"%1\".\n在本次运行中设置仍然有效.")
+                          .arg(FromLocalPath(path)));
 }
 
 void CMainWindow::UpdateCommandStates() {
@@ -826,7 +839,7 @@ void CMainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     if (help_) help_->close();
-    SaveSettings(settings_, catalogue_, kSaveFormatAndPage, location_);
+    ReportSettingsSaved(SaveSettings(settings_, catalogue_, kSaveFormatAndPage, location_));
     event->accept();
 }
 

@@ -185,6 +185,8 @@ private:
     // Closes and forgets the progress window.
     void DropProgress();
     void SetControlsEnabled(bool enabled);
+    // Says once that the settings could not be saved, when `saved` is false.
+    void ReportSettingsSaved(bool saved);
     // Whether `path` names one of the listed sources (by any name).
     bool IsListedSource(const std::string& path) const;
     // The first selected row's entry, or null.
@@ -220,6 +222,7 @@ private:
 
     bool busy_ = false;
     bool closeRequested_ = false;
+    bool saveFailureTold_ = false;
 };
 
 }  // namespace quelvox::ui

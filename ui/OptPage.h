@@ -35,6 +35,8 @@ struct COptServices {
     std::function<void(const QString& folder)> openFolder;
     // Where OK saves the options.
     SettingsLocation location;
+    // Told whether OK could save them. Empty: a failure goes unsaid.
+    std::function<void(bool saved)> settingsSaved;
 };
 
 class COptPage : public QWidget {

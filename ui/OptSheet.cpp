@@ -116,7 +116,8 @@ void COptSheet::accept() {
     }
     for (COptPage* page : pages_) page->StoreTo(settings_, catalogue_);
     RebuildFilterList(settings_);
-    SaveSettings(settings_, catalogue_, kSaveOptions, services_.location);
+    const bool saved = SaveSettings(settings_, catalogue_, kSaveOptions, services_.location);
+    if (services_.settingsSaved) services_.settingsSaved(saved);
     QDialog::accept();
 }
 

@@ -380,6 +380,22 @@ TEST_F(MainWindowTest, ClosingStoresTheChosenFormat) {
     EXPECT_EQ(reloaded.OutputFormat, kFormatFlac);
 }
 
+TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreSaidOnce) {
+    // A folder that cannot be made: its parent is a file (root ignores the
+    // permissions of a read-only folder).
+    WriteFile(dir.file("plain"), std::string("x"));
+    location = SettingsLocation{dir.file("plain/Quelvox 4.ini")};
+    CMainWindow& w = Open();
+    prompts.shown.clear();
+    dialogs.folder = QString::fromStdString(dir.path().string());
+    w.AddFolder();
+    w.AddFolder();
+    w.FormatBox()->setCurrentIndex(w.FormatBox()->findData(kFormatFlac));
+    EXPECT_TRUE(w.close());
+    ASSERT_EQ(prompts.shown.filter("无法保存设置").size(), 1) << qPrintable(prompts.shown.join('|'));
+    EXPECT_TRUE(prompts.shown.filter("无法保存设置").front().contains("plain/Quelvox 4.ini"));
+}
+
 // ---- the busy guard -----------------------------------------------------
 
 TEST_F(MainWindowTest, WhileAddingCommandsAreRefusedAndACloseCancelsThenCloses) {

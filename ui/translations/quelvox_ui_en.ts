@@ -331,6 +331,12 @@ Please choose another file name.</translation>
             <numerusform>Adding stopped: %n files were added.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>无法保存设置: 不能写入 &quot;%1&quot;.
+在本次运行中设置仍然有效.</source>
+        <translation>The settings could not be saved: &quot;%1&quot; cannot be written.
+They stay in use until Quelvox is closed.</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::COptGeneralPage</name>
