@@ -789,3 +789,45 @@ TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {
     EXPECT_THAT(r.err, HasSubstr(docs + ": written to the documents folder instead ("));
     EXPECT_TRUE(fs::exists(docs));
 }
+
+// ---- Signals, leftovers, unwritable rows, process limits ----
+
+namespace {
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
+    // The limit counts the threads of one user and does not bind root: run
+    // as nobody then, in folders nobody may use.
+    const bool root = ::geteuid() == 0;
+    if (root && testsupport::Run("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "cannot run as another user here";
+    const std::string shared = work_.file("shared");
+    fs::create_directories(shared + "/in");
+    fs::create_directories(shared + "/config");
+    for (int i = 0; i < 12; ++i)
+        fs::copy_file(In("c.au"), shared + "/in/" + std::to_string(i) + ".au");
+    testsupport::Run("chmod -R a+rwX " + Quote(work_.path().string()));
+    const std::string as = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    // One process and no thread at all, then a few threads.
+    for (const int limit : {1, 3}) {
+        SCOPED_TRACE(limit);
+        const std::string out = shared + "/out" + std::to_string(limit);
+        const std::string command = as + "prlimit --nproc=" + std::to_string(limit) +
+                                    " env XDG_CONFIG_HOME=" + Quote(shared + "/config") +
+                                    " HOME=" + Quote(shared) + " " + Quote(kCli) +
+                                    " -q -j 9999 -f wav -o " + Quote(out) + " " +
+                                    Quote(shared + "/in") + " 2>&1 </dev/null";
+        std::string printed;
+        EXPECT_EQ(testsupport::Run(command, &printed), 0) << printed;
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 12) << printed;
+        EXPECT_EQ(Names(out).size(), 12u);
+    }
+}
