@@ -3,6 +3,7 @@
 #include "common/FormatCatalogue.h"
 #include "engine/OutputPath.h"
 #include "engine/ParallelRun.h"
+#include "engine/PendingOutput.h"
 #include "l10n/Translation.h"
 
 #include <algorithm>
@@ -136,6 +137,13 @@ bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& 
              const std::atomic<bool>& cancel) {
     if (entries.empty()) return true;
     if (!PrepareRunRuntimes(env, host, entries, format)) return true;
+    // Each output folder is cleared of leftover temporary files once.
+    CLeftoverSweep sweep;
+    env.state.leftovers = &sweep;
+    struct Restore {
+        RunState& state;
+        ~Restore() { state.leftovers = nullptr; }
+    } restore{env.state};
     if (jobs <= 1 || entries.size() == 1)
         return RunOneAfterAnother(env, host, rows, entries, format);
     jobs = std::min(jobs, static_cast<int>(entries.size()));

@@ -37,8 +37,8 @@ constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Set by Ctrl+C (and SIGTERM); every progress sink reads it as its cancel
-// button.
+// Set by Ctrl+C (and SIGTERM, and SIGHUP when the terminal goes away);
+// every progress sink reads it as its cancel button.
 std::atomic<bool> g_cancel{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -53,6 +53,7 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 // quelvox-cli -v: the libraries' own log lines, as they come.

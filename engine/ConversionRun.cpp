@@ -261,6 +261,9 @@ RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<Fi
     progress.SetRunProgress(0, count);
     progress.Pump();
 
+    // Each output folder is cleared of leftovers once in this run.
+    CLeftoverSweep sweep;
+    if (!env.state.leftovers) env.state.leftovers = &sweep;
     std::vector<FileEntry*> visited;
     bool cancelled = false;
     for (int i = 0; i < count && !cancelled; ++i) {
@@ -270,6 +273,7 @@ RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<Fi
         cancelled = outcome.cancelled;
     }
 
+    if (env.state.leftovers == &sweep) env.state.leftovers = nullptr;
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
@@ -368,7 +372,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     CSilentProgress quiet;
     ConversionContext setupCtx{env.settings, state, quiet, env.readers, &env.wmaFormats};
     CPendingOutput output;
-    const std::string& temp = output.Begin(path);
+    const std::string& temp = output.Begin(path, state.leftovers);
     int mergedRate = 0, mergedChannels = 0;
     std::unique_ptr<CAudioWriter> writer;
     if (!temp.empty())

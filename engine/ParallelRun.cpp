@@ -2,6 +2,7 @@
 
 #include "common/InputType.h"
 #include "engine/OutputPath.h"
+#include "engine/PendingOutput.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -199,6 +200,9 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
     const bool showsText = view.ShowsText();
+    // Each output folder is cleared of leftover temporary files once.
+    CLeftoverSweep sweep;
+    CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -234,6 +238,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         state.soundfontReady = soundfontReady;
         state.processors = env.state.processors;
         state.filesConverting = &converting;
+        state.leftovers = leftovers;
         CSharedProgress progress(cancel);
         progress.SetShowsText(showsText);
         {

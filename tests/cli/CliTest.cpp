@@ -794,6 +794,13 @@ TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {
 
 namespace {
 
+// Waits for `pid` and returns its exit status (-1 when a signal ended it).
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
@@ -802,6 +809,54 @@ std::vector<std::string> Names(const std::string& folder) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, AHangUpLeavesNoPartialFileAndLaterRunsClearAKilledRunsLeftovers) {
+    const std::string in = work_.file("in");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/long.flac") +
+                               " synth 300 sine 440 vol 0.5"),
+              0);
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    const std::vector<std::string> args{"-j", "1", "-f", "mp3", "-o", out, in};
+
+    // The terminal goes away: the run stops like on Ctrl+C.
+    pid_t pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows1"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(out, ".quelvox.part-", 1));
+    ::kill(pid, SIGHUP);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Names(out), std::vector<std::string>{});
+    EXPECT_THAT(Slurp(work_.file("rows1")), ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
+
+    // A killed run cannot clean up; the next run into the folder does,
+    // while a temporary file that a running conversion holds stays.
+    pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows2"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(out, ".quelvox.part-", 1));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(ExitStatus(pid), -1);
+    const std::vector<std::string> leftover = Names(out);
+    ASSERT_EQ(leftover.size(), 1u);
+    pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows3"));
+    ASSERT_GT(pid, 0);
+    // The run removes the leftover and writes its own temporary file.
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) {
+        names = Names(out);
+        if (names.size() == 1 && names[0] != leftover[0]) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_NE(names[0], leftover[0]);
+    // Another run into the folder leaves that one, which is held, alone.
+    CliResult r = Cli("-q -f mp3 -o " + Quote(out) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Names(out), (std::vector<std::string>{names[0], "c.mp3"}));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Names(out), std::vector<std::string>{"c.mp3"});
+}
 
 TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
     // The limit counts the threads of one user and does not bind root: run
