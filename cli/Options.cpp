@@ -217,7 +217,8 @@ std::string UsageText(const std::string& cancelledText) {
            "added is named there with the reason.\n"
            "\n"
            "Exit status: 0 when every file was converted, 1 when a file could not be\n"
-           "added or converted or the run was cancelled (Ctrl+C), 2 on wrong usage.\n";
+           "added or converted, the run was cancelled (Ctrl+C) or standard output\n"
+           "could not be written, 2 on wrong usage.\n";
 }
 
 }  // namespace quelvox::cli

@@ -858,6 +858,24 @@ TEST_F(CliTest, AHangUpLeavesNoPartialFileAndLaterRunsClearAKilledRunsLeftovers)
     EXPECT_EQ(Names(out), std::vector<std::string>{"c.mp3"});
 }
 
+TEST_P(CliLanguageTest, RowsThatCannotBeWrittenFailTheRun) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const std::string err = work_.file("err.txt");
+    const std::string env =
+        "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" + Quote(home_.path().string()) + " ";
+    for (const std::string& args :
+         {"--probe " + Quote(In()),
+          "-q -f wav -o " + Quote(work_.file("out")) + " " + Quote(In("c.au")),
+          std::string("--list-formats"), std::string("--help")}) {
+        SCOPED_TRACE(args);
+        const int status = testsupport::Run(env + Quote(kCli) + " " + LangOption() + args +
+                                            " >/dev/full 2>" + Quote(err) + " </dev/null");
+        EXPECT_EQ(status, 1);
+        EXPECT_THAT(Slurp(err), HasSubstr("quelvox-cli: cannot write to standard output: " +
+                                          std::string(std::strerror(ENOSPC)) + "\n"));
+    }
+}
+
 TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
     // The limit counts the threads of one user and does not bind root: run
     // as nobody then, in folders nobody may use.
