@@ -236,7 +236,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};
     if (!options.mergeFile.empty())
-        RunMerged(env, host, rows, entries, *format);
+        RunMerged(env, host, entries, *format);
     else
         RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
     // Files the run never started because of Ctrl+C.

@@ -876,6 +876,74 @@ TEST_P(CliLanguageTest, RowsThatCannotBeWrittenFailTheRun) {
     }
 }
 
+TEST_P(CliLanguageTest, MergeRowsSayWhyNothingWasKept) {
+    // Cancelled: the existing target keeps its content, and no row claims
+    // to have been written into it.
+    const std::string in = work_.file("long");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
+                               " synth 300 sine 440 vol 0.5"),
+              0);
+    fs::copy_file(in + "/a.flac", in + "/b.flac");
+    const std::string folder = work_.file("merged");
+    fs::create_directory(folder);
+    const std::string target = folder + "/all.wav";
+    testsupport::WriteFile(target, std::string("old"));
+    const pid_t pid =
+        SpawnCli(lang_, {"-f", "wav", "--set", "TargetExistsOpt=22", "--merge", target, in},
+                 Config(), home_.path(), work_.file("rows.txt"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(folder, ".quelvox.part-", 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Slurp(target), "old");
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"all.wav"});
+    const std::string rows = Slurp(work_.file("rows.txt"));
+    EXPECT_THAT(rows, ::testing::StartsWith("a.flac\t"));
+    EXPECT_THAT(rows, HasSubstr("\t\t" + T(kCancelledRow) + "\nb.flac\t"));
+    EXPECT_THAT(rows, ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
+
+    // Refused targets: the reason is in every row, not only on standard
+    // error.
+    CliResult r = Cli("-q -f wav --set TargetExistsOpt=33 --merge " + Quote(target) + " " +
+                      Quote(In("a.wav")) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.Lines().size(), 2u) << r.out;
+    for (const std::string& line : r.Lines())
+        EXPECT_THAT(line, ::testing::EndsWith("\t\t" + T(kTargetExistsSkipped)));
+    const std::string source = work_.file("source.wav");
+    fs::copy_file(In("a.wav"), source);
+    r = Cli("-q -f wav --merge " + Quote(source) + " " + Quote(source) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.Lines().size(), 2u) << r.out;
+    for (const std::string& line : r.Lines())
+        EXPECT_THAT(line, ::testing::EndsWith("\t\t" + T(kSameAsSourceMessage)));
+
+    // A merge that fails on a full disk: every row says so, none shows a
+    // volume.
+    const std::string disk = work_.file("disk");
+    fs::create_directory(disk);
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) +
+                               " || exit 99; XDG_CONFIG_HOME=" + Quote(Config()) +
+                               " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " " +
+                               LangOption() + "-q -f wav --merge " + Quote(disk + "/all.wav") +
+                               " " + Quote(In("a.wav")) + " " + Quote(In("b.ogg")) +
+                               " 2>/dev/null </dev/null; ls -A " + Quote(disk);
+    std::string out;
+    const int status = RunInPrivateMounts(script, &out);
+    if (status == -1 || status == 99) GTEST_SKIP() << "no tmpfs here";
+    const std::string failed = "\t\t" + T(kFailedRow) + " (";
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_THAT(out, ::testing::StartsWith("a.wav\t"));
+    for (const std::string& name : {std::string("a.wav\t"), std::string("\nb.ogg\t")}) {
+        const size_t at = out.find(name);
+        ASSERT_NE(at, std::string::npos) << out;
+        const size_t end = out.find('\n', at + 1);
+        EXPECT_THAT(out.substr(at, end - at), HasSubstr(failed)) << out;
+    }
+}
+
 TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
     // The limit counts the threads of one user and does not bind root: run
     // as nobody then, in folders nobody may use.
