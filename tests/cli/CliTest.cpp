@@ -726,6 +726,16 @@ TEST_P(CliLanguageTest, DamagedFilesAreReportedQuietlyOneLineEach) {
         testsupport::WriteFile(in + name, bytes);
     }
     testsupport::WriteFile(in + "/noise.wav", std::string(3000, '\x55'));
+    // MPEG audio that breaks off into zeros, and random bytes named .mp3.
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -c:a libmp3lame " +
+                               Quote(work_.file("whole.mp3"))),
+              0);
+    const std::string whole = Slurp(work_.file("whole.mp3"));
+    testsupport::WriteFile(in + "/cut.mp3",
+                           whole.substr(0, whole.size() / 3) + std::string(500, '\0'));
+    std::string noise(6000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    testsupport::WriteFile(in + "/noise.mp3", noise);
     const std::string missing = work_.file("missing.flac");
     const std::string out = work_.file("out");
     fs::create_directory(out);
@@ -735,6 +745,8 @@ TEST_P(CliLanguageTest, DamagedFilesAreReportedQuietlyOneLineEach) {
     // No library's own log line, but every file that was not added, named
     // with its reason.
     EXPECT_EQ(r.err.find(" @ 0x"), std::string::npos) << r.err;
+    for (const char* own : {"Note: ", "Warning: ", "[src/"})
+        EXPECT_EQ(r.err.find(own), std::string::npos) << r.err;
     EXPECT_THAT(r.err, HasSubstr(missing + ": not added: not found\n"));
     EXPECT_THAT(r.err, HasSubstr(in + "/noise.wav: not added: no decoder accepts it\n"));
     // Every failure row says what failed.
