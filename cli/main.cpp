@@ -213,7 +213,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     if (!added.message.empty()) console.Warn(added.message);
     // The message above lists at most 30 files; here every one, with why.
     for (const AddPathListResult::Failure& failure : added.failures)
-        console.Warn(failure.path + ": not added: " + failure.reason);
+        console.Warn(failure.path + ": not added: " + TranslateEngineTextUtf8(failure.reason));
     if (added.cancelled || g_cancel.load()) return kExitFailed;
 
     const std::vector<FileEntry*>& entries = list.Entries();

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -954,6 +955,33 @@ TEST_P(CliLanguageTest, MergeRowsSayWhyNothingWasKept) {
         const size_t end = out.find('\n', at + 1);
         EXPECT_THAT(out.substr(at, end - at), HasSubstr(failed)) << out;
     }
+}
+
+TEST_P(CliLanguageTest, APathLongerThanTheSystemTakesIsSaidToBeTooLong) {
+    // About 5000 bytes of folders, made one level at a time (relative to
+    // the one before: the whole path is too long for the system).
+    const std::string level(200, 'd');
+    std::string path = work_.path().string();
+    int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < 25 && folder >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(folder, level.c_str(), 0755), 0);
+        const int inner = ::openat(folder, level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = inner;
+        path += "/" + level;
+    }
+    ASSERT_GE(folder, 0);
+    const std::string bytes = Slurp(In("c.au"));
+    const int file = ::openat(folder, "c.au", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ::close(folder);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(file);
+    path += "/c.au";
+    ASSERT_GT(path.size(), 4096u);
+    CliResult r = Cli("--probe " + Quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr(path + ": not added: " + T(kPathTooLongReason) + "\n"));
 }
 
 TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
