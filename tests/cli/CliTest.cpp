@@ -1012,3 +1012,16 @@ TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
         EXPECT_EQ(Names(out).size(), 12u);
     }
 }
+
+TEST_F(CliTest, TheHelpsSettingExampleTakesEffect) {
+    const CliResult help = Cli("--help");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(help.out, m, std::regex("e\\.g\\. (--set [^ ]+ --set [^:)]+)")))
+        << help.out;
+    const std::string example = m[1];
+    ASSERT_THAT(example, HasSubstr("MP3BitRate=192000"));
+    CliResult r =
+        Cli("-q -f mp3 " + example + " -o " + Quote(work_.file("out")) + " " + Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(work_.file("out/a.mp3"), "bit_rate"), "192000");
+}
