@@ -9,8 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <system_error>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 

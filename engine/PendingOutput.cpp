@@ -35,8 +35,8 @@ constexpr std::string_view kTempPrefix = ".quelvox.part-";
 
 // Whether `path` still names the file open as `fd`.
 bool StillNames(const std::string& path, int fd) {
-    struct stat opened {
-    }, named{};
+    struct stat opened {};
+    struct stat named {};
     return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
