@@ -191,9 +191,11 @@ std::string UsageText(const std::string& cancelledText) {
            "      --keep-tree      below the output folder, repeat each source's folders\n"
            "      --merge FILE     join all files, in order, into FILE\n"
            "      --set NAME=VALUE use VALUE for the stored setting NAME in this run\n"
-           "                       (e.g. --set VolumeType=0 --set MP3BitRate=192000)\n"
-           "  -j, --jobs N         convert N files at once, 1 to 9999 (default: the\n"
-           "                       stored SimultaneousFiles, the number of processors)\n"
+           "                       (e.g. --set MP3AutoEncParam=0 --set MP3BitRate=192000:\n"
+           "                       MP3 at 192 kbit/s instead of the automatic choice)\n"
+           "  -j, --jobs N         convert N files at once, 1 to 9999, but never more\n"
+           "                       than four per processor (default: the stored\n"
+           "                       SimultaneousFiles, the number of processors)\n"
            "      --lang zh|en     show rows and messages in Chinese or English (default:\n"
            "                       the stored Language, else the locale: LANGUAGE,\n"
            "                       LC_ALL, LC_MESSAGES, LANG)\n"
@@ -216,7 +218,8 @@ std::string UsageText(const std::string& cancelledText) {
            "added is named there with the reason.\n"
            "\n"
            "Exit status: 0 when every file was converted, 1 when a file could not be\n"
-           "added or converted or the run was cancelled (Ctrl+C), 2 on wrong usage.\n";
+           "added or converted, the run was cancelled (Ctrl+C) or standard output\n"
+           "could not be written, 2 on wrong usage.\n";
 }
 
 }  // namespace quelvox::cli

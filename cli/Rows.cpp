@@ -35,14 +35,12 @@ CRowTable::CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print)
 void CRowTable::SetVolumeCell(int row, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
-    Advance(row);
     volume_[static_cast<size_t>(row)] = text;
 }
 
 void CRowTable::SetOutputCell(int row, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
-    Advance(row);
     output_[static_cast<size_t>(row)] = TranslateEngineTextUtf8(text);
 }
 
@@ -55,21 +53,12 @@ void CRowTable::NoteShortSource(int row, double claimedSeconds, double heldSecon
     warn_(entries_[static_cast<size_t>(row)]->Path + " " + text);
 }
 
-void CRowTable::ScrollToRow(int row) {
-    std::lock_guard lock(mutex_);
-    Advance(row);
-}
-
 void CRowTable::NoteDocumentsFallback(int row, const std::string& path, const std::string& reason) {
     (void)row;
     if (note_) {
         note_(path + ": written to the documents folder instead (" +
               TranslateEngineTextUtf8(reason) + ")");
     }
-}
-
-void CRowTable::Advance(int row) {
-    if (printOnAdvance_) PrintUpTo(row);
 }
 
 void CRowTable::PrintUpTo(int end) {

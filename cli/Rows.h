@@ -31,9 +31,9 @@ public:
 
     void SetVolumeCell(int row, const std::string& text) override;
     void SetOutputCell(int row, const std::string& text) override;
-    // A run that visits rows in order (sequential and merged runs) marks
-    // the rows before the one it turns to as finished.
-    void ScrollToRow(int row) override;
+    // Rows are printed by PrintUpTo only: a merged run's rows are final
+    // once it is known whether the merged file is kept.
+    void ScrollToRow(int) override {}
     // Passes a line saying where the output went, and why, to the printer
     // set by SetNotePrinter.
     void NoteDocumentsFallback(int row, const std::string& path,
@@ -45,8 +45,6 @@ public:
     void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
     void SetWarningPrinter(LinePrinter warn) { warn_ = std::move(warn); }
 
-    // When set, touching a row prints every row before it.
-    void SetPrintOnAdvance(bool on) { printOnAdvance_ = on; }
     // Prints the rows before `end` that are not printed yet.
     void PrintUpTo(int end);
     // Gives every row not printed yet whose output cell is still empty (a
@@ -56,8 +54,6 @@ public:
     std::string Line(int row) const;
 
 private:
-    void Advance(int row);
-
     std::vector<FileEntry*> entries_;
     std::vector<std::string> volume_;
     std::vector<std::string> output_;
@@ -66,7 +62,6 @@ private:
     LinePrinter note_;
     mutable std::recursive_mutex mutex_;
     int printed_ = 0;
-    bool printOnAdvance_ = false;
 };
 
 }  // namespace quelvox::cli

@@ -3,6 +3,7 @@
 #include "common/FormatCatalogue.h"
 #include "engine/OutputPath.h"
 #include "engine/ParallelRun.h"
+#include "engine/PendingOutput.h"
 #include "l10n/Translation.h"
 
 #include <algorithm>
@@ -36,19 +37,31 @@ void CCliHost::ShowWarning(const std::string& text) { console_.Warn(text); }
 std::string CCliHost::ChooseMergedFile(const OutputFormatEntry& format) {
     if (mergeFile_.empty()) return {};
     std::vector<std::string> notes;
-    std::string target = MergeTarget(mergeFile_, format, targetExistsOpt_, mergeSources_, notes);
+    std::string refusal;
+    std::string target =
+        MergeTarget(mergeFile_, format, targetExistsOpt_, mergeSources_, notes, &refusal);
     for (const std::string& note : notes) console_.Warn(note);
+    // A refused target: every row says why nothing was merged.
+    if (target.empty() && rows_) {
+        for (size_t row = 0; row < mergeSources_.size(); ++row)
+            rows_->SetOutputCell(static_cast<int>(row), refusal);
+    }
     return target;
 }
 
 std::string MergeTarget(const std::string& path, const OutputFormatEntry& format,
                         int targetExistsOpt, const std::vector<std::string>& sources,
-                        std::vector<std::string>& notes) {
+                        std::vector<std::string>& notes, std::string* refusal) {
+    std::string unused;
+    if (!refusal) refusal = &unused;
     std::error_code ec;
     fs::path target = fs::absolute(path, ec);
     if (ec) target = path;
     target = target.lexically_normal();
-    if (!target.has_filename()) return {};
+    if (!target.has_filename()) {
+        *refusal = FillText(kFileFailed, path.c_str());
+        return {};
+    }
     const std::string extension = std::string(".") + format.extension;
     if (target.has_extension()) {
         std::string given = target.extension().string();
@@ -66,12 +79,14 @@ std::string MergeTarget(const std::string& path, const OutputFormatEntry& format
     for (const std::string& source : sources) {
         if (SameFile(target.string(), source)) {
             notes.push_back(target.string() + ": " + TranslateEngineTextUtf8(kSameAsSourceMessage));
+            *refusal = kSameAsSourceMessage;
             return {};
         }
     }
     if (targetExistsOpt == 22) return target.string();
     if (targetExistsOpt == 33) {
         notes.push_back(target.string() + ": " + TranslateEngineTextUtf8(kTargetExistsSkipped));
+        *refusal = kTargetExistsSkipped;
         return {};
     }
     const std::string stem = (target.parent_path() / target.stem()).string();
@@ -136,6 +151,13 @@ bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& 
              const std::atomic<bool>& cancel) {
     if (entries.empty()) return true;
     if (!PrepareRunRuntimes(env, host, entries, format)) return true;
+    // Each output folder is cleared of leftover temporary files once.
+    CLeftoverSweep sweep;
+    env.state.leftovers = &sweep;
+    struct Restore {
+        RunState& state;
+        ~Restore() { state.leftovers = nullptr; }
+    } restore{env.state};
     if (jobs <= 1 || entries.size() == 1)
         return RunOneAfterAnother(env, host, rows, entries, format);
     jobs = std::min(jobs, static_cast<int>(entries.size()));
@@ -145,13 +167,19 @@ bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& 
     return finished;
 }
 
-void RunMerged(RunEnvironment& env, CCliHost& host, CRowTable& rows,
-               const std::vector<FileEntry*>& entries, const OutputFormatEntry& format) {
+void RunMerged(RunEnvironment& env, CCliHost& host, const std::vector<FileEntry*>& entries,
+               const OutputFormatEntry& format) {
     std::vector<int> rowIndices(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) rowIndices[i] = static_cast<int>(i);
-    rows.SetPrintOnAdvance(true);
-    ConvertAllToOne(env, host, entries, rowIndices, format);
-    rows.SetPrintOnAdvance(false);
+    const RunOutcome outcome = ConvertAllToOne(env, host, entries, rowIndices, format);
+    // A cancelled merge keeps nothing (an existing target keeps its old
+    // content): the rows appended to it were cancelled with it.
+    if (outcome.cancelled && !outcome.mergedKept) {
+        for (int row : outcome.appendedRows) {
+            host.SetVolumeCell(row, "");
+            host.SetOutputCell(row, kCancelledRow);
+        }
+    }
 }
 
 }  // namespace quelvox::cli

@@ -71,9 +71,11 @@ bool RunEach(RunEnvironment& env, CCliHost& host, CConsole& console, CRowTable& 
              const std::vector<FileEntry*>& entries, const OutputFormatEntry& format, int jobs,
              const std::atomic<bool>& cancel);
 
-// All entries joined into the host's merge file, one after another.
-void RunMerged(RunEnvironment& env, CCliHost& host, CRowTable& rows,
-               const std::vector<FileEntry*>& entries, const OutputFormatEntry& format);
+// All entries joined into the host's merge file, one after another. The
+// rows are the caller's to print afterwards: only then is it known whether
+// the merged file was kept.
+void RunMerged(RunEnvironment& env, CCliHost& host, const std::vector<FileEntry*>& entries,
+               const OutputFormatEntry& format);
 
 // The merge file as the save dialog would hand it over: absolute, with the
 // format's extension added when the name has none or another one (`notes`
@@ -81,9 +83,10 @@ void RunMerged(RunEnvironment& env, CCliHost& host, CRowTable& rows,
 // keeps the name (the file is replaced once the merge is done), 33 skips
 // (empty result, `notes` says why), anything else takes the first free
 // "<stem>_<n>.<ext>". A name that is one of `sources` (by any path) is
-// refused before the policy is looked at: empty result.
+// refused before the policy is looked at: empty result. An empty result
+// puts the reason (an engine text) into `refusal`, if given.
 std::string MergeTarget(const std::string& path, const OutputFormatEntry& format,
                         int targetExistsOpt, const std::vector<std::string>& sources,
-                        std::vector<std::string>& notes);
+                        std::vector<std::string>& notes, std::string* refusal = nullptr);
 
 }  // namespace quelvox::cli

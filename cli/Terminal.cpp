@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace quelvox::cli {
 
@@ -80,19 +82,43 @@ std::string Bar(uint64_t position, uint64_t total, int width) {
            std::string(static_cast<size_t>(width - filled), '-') + "]" + tail;
 }
 
+void CConsole::WriteOutLocked(const std::string& text) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && outError_ == 0)
+        outError_ = errno ? errno : EIO;
+    FlushOutLocked();
+}
+
+void CConsole::FlushOutLocked() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && outError_ == 0) outError_ = errno ? errno : EIO;
+}
+
 void CConsole::PrintRow(const std::string& line) {
     std::lock_guard lock(mutex_);
     EraseLocked();
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    WriteOutLocked(line + '\n');
     DrawLocked();
+}
+
+void CConsole::Print(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EraseLocked();
+    WriteOutLocked(text);
+    DrawLocked();
+}
+
+std::string CConsole::FinishOutput() {
+    std::lock_guard lock(mutex_);
+    FlushOutLocked();
+    if (outError_ == 0 && std::ferror(stdout)) outError_ = EIO;
+    return outError_ ? std::strerror(outError_) : std::string();
 }
 
 void CConsole::Warn(const std::string& text) {
     std::lock_guard lock(mutex_);
     EraseLocked();
-    std::fflush(stdout);
+    FlushOutLocked();
     std::fprintf(stderr, "quelvox-cli: %s\n", TranslateEngineTextUtf8(text).c_str());
     DrawLocked();
 }

@@ -34,6 +34,11 @@ public:
 
     // One line on standard output.
     void PrintRow(const std::string& line);
+    // Text on standard output as it is.
+    void Print(const std::string& text);
+    // Flushes standard output. Empty when everything printed there was
+    // written, else the cause of the first write that failed.
+    std::string FinishOutput();
     // A message on standard error, prefixed "quelvox-cli: ", with the
     // engine's texts in it translated.
     void Warn(const std::string& text);
@@ -44,11 +49,15 @@ public:
 private:
     void EraseLocked();
     void DrawLocked();
+    // Writes (and flushes) standard output, remembering the first failure.
+    void WriteOutLocked(const std::string& text);
+    void FlushOutLocked();
 
     const bool showStatus_;
     std::mutex mutex_;
     std::vector<std::string> status_;
     int drawn_ = 0;
+    int outError_ = 0;  // errno of the first failed write to standard output
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -37,8 +37,8 @@ constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Set by Ctrl+C (and SIGTERM); every progress sink reads it as its cancel
-// button.
+// Set by Ctrl+C (and SIGTERM, and SIGHUP when the terminal goes away);
+// every progress sink reads it as its cancel button.
 std::atomic<bool> g_cancel{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -53,6 +53,7 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 // quelvox-cli -v: the libraries' own log lines, as they come.
@@ -91,10 +92,10 @@ void OpenContainingFolder(const std::string& path, CConsole& console) {
         console.Warn("cannot start xdg-open for \"" + folder + "\"");
 }
 
-void ListFormats(const std::vector<OutputFormatEntry>& catalogue) {
+void ListFormats(const std::vector<OutputFormatEntry>& catalogue, CConsole& console) {
     for (const OutputFormatEntry& entry : catalogue) {
-        std::printf("%d\t%s\t%s\n", entry.code, entry.extension,
-                    TranslateEngineTextUtf8(FormatDescription(entry)).c_str());
+        console.PrintRow(std::to_string(entry.code) + '\t' + entry.extension + '\t' +
+                         TranslateEngineTextUtf8(FormatDescription(entry)));
     }
 }
 
@@ -134,30 +135,25 @@ bool ApplyRunSettings(const CliOptions& options, CSettings& settings,
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-
-    CliOptions options;
+// Everything after the command line was read; returns the exit status.
+int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     std::string error;
-    if (!ParseArguments(argc, argv, options, error)) return UsageError(error);
     // Qt's translators need an application object; it lives as long as the
     // run.
     QCoreApplication app(argc, argv);
     UseLanguage(app, RunLanguage(options));
     if (options.help) {
-        std::fputs(UsageText(TranslateEngineTextUtf8(kCancelledRow)).c_str(), stdout);
+        console.Print(UsageText(TranslateEngineTextUtf8(kCancelledRow)));
         return kExitConverted;
     }
     if (options.version) {
-        std::printf("quelvox-cli %s\n", kProductVersionText);
+        console.PrintRow(std::string("quelvox-cli ") + kProductVersionText);
         return kExitConverted;
     }
 
     std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
     if (options.listFormats) {
-        ListFormats(catalogue);
+        ListFormats(catalogue, console);
         return kExitConverted;
     }
     if (options.paths.empty()) return UsageError("no files or folders given");
@@ -177,7 +173,6 @@ int main(int argc, char** argv) {
     const int jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(settings);
 
     InstallInterruptHandler();
-    CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
     if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
 
     CCodecRuntime runtime;
@@ -218,7 +213,7 @@ int main(int argc, char** argv) {
     if (!added.message.empty()) console.Warn(added.message);
     // The message above lists at most 30 files; here every one, with why.
     for (const AddPathListResult::Failure& failure : added.failures)
-        console.Warn(failure.path + ": not added: " + failure.reason);
+        console.Warn(failure.path + ": not added: " + TranslateEngineTextUtf8(failure.reason));
     if (added.cancelled || g_cancel.load()) return kExitFailed;
 
     const std::vector<FileEntry*>& entries = list.Entries();
@@ -241,7 +236,7 @@ int main(int argc, char** argv) {
     rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};
     if (!options.mergeFile.empty())
-        RunMerged(env, host, rows, entries, *format);
+        RunMerged(env, host, entries, *format);
     else
         RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
     // Files the run never started because of Ctrl+C.
@@ -264,4 +259,21 @@ int main(int argc, char** argv) {
         }
     }
     return allConverted ? kExitConverted : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+
+    CliOptions options;
+    std::string error;
+    if (!ParseArguments(argc, argv, options, error)) return UsageError(error);
+    CConsole console(!options.quiet && ::isatty(STDERR_FILENO));
+    const int status = Run(argc, argv, options, console);
+    // Rows (or a listing) that could not be written are no success.
+    const std::string failure = console.FinishOutput();
+    if (failure.empty()) return status;
+    std::fprintf(stderr, "quelvox-cli: cannot write to standard output: %s\n", failure.c_str());
+    return status == kExitConverted ? kExitFailed : status;
 }

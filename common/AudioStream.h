@@ -46,6 +46,9 @@ public:
     virtual int Read(int16_t* left, int16_t* right) = 0;
     // Consulted after a failed Open: 0 tells a file without audio.
     virtual int HasAudio() { return 1; }
+    // Consulted after a failed Open: why it failed, in the words of the
+    // library that refused the file; empty when the reader cannot tell.
+    virtual std::string OpenError() const { return {}; }
     virtual uint64_t GetTotal() { return total; }
     virtual uint64_t GetPosition() { return position; }
     virtual int GetDuration() { return durationSeconds; }

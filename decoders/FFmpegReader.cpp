@@ -2,6 +2,7 @@
 
 #include "common/TagInfo.h"
 #include "platform/libav/DecodeLoop.h"
+#include "platform/libav/EncodeSession.h"
 
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
@@ -168,13 +169,18 @@ void CFFmpegReader::Close() {
 int CFFmpegReader::Open(const std::string& path, int renderRate) {
     (void)renderRate;
     Close();
+    openError_.clear();
     if (!libav::LoadCodecLibraries()) return 0;
 
-    if (libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+    int rc = libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    if (rc < 0) {
+        openError_ = libav::ErrorText(rc);
         format_ = nullptr;
         return 0;
     }
-    if (libav::Av().avformat_find_stream_info(format_, nullptr) < 0) {
+    rc = libav::Av().avformat_find_stream_info(format_, nullptr);
+    if (rc < 0) {
+        openError_ = libav::ErrorText(rc);
         Close();
         return 0;
     }
@@ -193,7 +199,8 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
 
     // From here on a failure still leaves HasAudio answering 1: the file
     // has audio that cannot be decoded, which is not "no audio".
-    auto fail = [this] {
+    auto fail = [this](int error) {
+        openError_ = libav::ErrorText(error);
         int index = streamIndex_;
         Close();
         streamIndex_ = index;
@@ -202,15 +209,17 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
 
     AVStream* stream = format_->streams[streamIndex_];
     const AVCodec* decoder = libav::Av().avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!decoder) return fail();
+    if (!decoder) return fail(AVERROR_DECODER_NOT_FOUND);
     codec_ = libav::Av().avcodec_alloc_context3(decoder);
-    if (!codec_) return fail();
-    if (libav::Av().avcodec_parameters_to_context(codec_, stream->codecpar) < 0) return fail();
+    if (!codec_) return fail(AVERROR(ENOMEM));
+    rc = libav::Av().avcodec_parameters_to_context(codec_, stream->codecpar);
+    if (rc < 0) return fail(rc);
     codec_->pkt_timebase = stream->time_base;
-    if (libav::Av().avcodec_open2(codec_, decoder, nullptr) < 0) return fail();
+    rc = libav::Av().avcodec_open2(codec_, decoder, nullptr);
+    if (rc < 0) return fail(rc);
     packet_ = libav::Av().av_packet_alloc();
     frame_ = av_frame_alloc();
-    if (!packet_ || !frame_) return fail();
+    if (!packet_ || !frame_) return fail(AVERROR(ENOMEM));
 
     codecId_ = static_cast<int>(stream->codecpar->codec_id);
     if (format_->iformat && format_->iformat->name) containerName_ = format_->iformat->name;

@@ -57,6 +57,8 @@ public:
     // 1 when an audio stream was found (also after a failed Open that got
     // that far); 0 for a file without audio or one FFmpeg cannot open.
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
+    // FFmpeg's text for the error of the call that failed the last Open.
+    std::string OpenError() const override { return openError_; }
     // Title, artist, album, year, genre, comment, track and copyright from
     // the container's (or else the audio stream's) metadata; composer is
     // always empty. Returns 0 and changes nothing when there are no tags.
@@ -83,6 +85,7 @@ private:
     bool finished_ = false;  // the decoder delivered its last frame
     int codecId_ = 0;
     std::string containerName_;
+    std::string openError_;
     // Decoded output frames not yet delivered, interleaved by
     // outputChannels; stageRead_ marks the first undelivered sample.
     std::vector<int16_t> stage_;

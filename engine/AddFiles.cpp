@@ -85,6 +85,8 @@ bool IsValidUtf8(const std::string& text) { return SanitizeUtf8(text) == text; }
 std::string AddFailureReason(const std::string& path) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
+    // A path the system refuses by its length may still name a file.
+    if (ec == std::errc::filename_too_long) return kPathTooLongReason;
     if (!fs::exists(st)) return "not found";
     if (!fs::is_regular_file(st)) return "not a regular file";
     if (::access(path.c_str(), R_OK) != 0) return "not readable";

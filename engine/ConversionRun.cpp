@@ -261,6 +261,9 @@ RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<Fi
     progress.SetRunProgress(0, count);
     progress.Pump();
 
+    // Each output folder is cleared of leftovers once in this run.
+    CLeftoverSweep sweep;
+    if (!env.state.leftovers) env.state.leftovers = &sweep;
     std::vector<FileEntry*> visited;
     bool cancelled = false;
     for (int i = 0; i < count && !cancelled; ++i) {
@@ -270,6 +273,7 @@ RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<Fi
         cancelled = outcome.cancelled;
     }
 
+    if (env.state.leftovers == &sweep) env.state.leftovers = nullptr;
     host.CloseProgress();
     host.SetMainWindowEnabled(true);
     if (!cancelled) BrowseFirstOutput(env, host, visited);
@@ -348,13 +352,16 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     const std::string path = host.ChooseMergedFile(format);
     if (path.empty()) return result;
     result.mergedPath = path;
+    // A merge that never starts gives every row its reason.
+    auto refuse = [&](const std::string& reason) {
+        for (int row : rows) host.SetOutputCell(row, reason);
+        host.ShowWarning(reason);
+        return result;
+    };
     // The merge never replaces one of its own sources, whatever name leads
     // to it (a link, a hard link); nothing is written then.
     for (const FileEntry* e : entries) {
-        if (SameFile(path, e->Path)) {
-            host.ShowWarning(kSameAsSourceMessage);
-            return result;
-        }
+        if (SameFile(path, e->Path)) return refuse(kSameAsSourceMessage);
     }
     // A file chosen although it exists is replaced (the save dialog asked,
     // or the command line's policy said so); otherwise a file that appears
@@ -368,16 +375,13 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     CSilentProgress quiet;
     ConversionContext setupCtx{env.settings, state, quiet, env.readers, &env.wmaFormats};
     CPendingOutput output;
-    const std::string& temp = output.Begin(path);
+    const std::string& temp = output.Begin(path, state.leftovers);
     int mergedRate = 0, mergedChannels = 0;
     std::unique_ptr<CAudioWriter> writer;
     if (!temp.empty())
         writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
                                     mergedChannels);
-    if (!writer) {
-        host.ShowWarning(FillText(kMergedCreateFailed, path.c_str()));
-        return result;
-    }
+    if (!writer) return refuse(FillText(kMergedCreateFailed, path.c_str()));
     result.started = true;
 
     host.SetMainWindowEnabled(false);
@@ -469,9 +473,12 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (!committed) {
         output.Abandon();
         for (size_t i = 0; i < visited.size(); ++i) {
-            // Rows that were appended to a file that is not kept fail too.
-            if (!cancelled && !visited[i]->OutputPath.empty())
+            // Rows that were appended to a file that is not kept fail too,
+            // and show no volume: nothing was written with it.
+            if (!cancelled && !visited[i]->OutputPath.empty()) {
+                host.SetVolumeCell(visitedRows[i], "");
                 host.SetOutputCell(visitedRows[i], writeFailure);
+            }
             visited[i]->OutputPath.clear();
         }
         if (!cancelled) host.ShowWarning(writeFailure);

@@ -259,7 +259,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     const CommitMode commitMode =
         chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
     CPendingOutput output;
-    const std::string& temp = output.Begin(source.OutputPath);
+    const std::string& temp = output.Begin(source.OutputPath, state.leftovers);
     if (temp.empty()) {
         state.errorDetail = "cannot create the output file";
         state.retry = false;

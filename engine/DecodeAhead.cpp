@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace quelvox {
@@ -39,7 +40,12 @@ void CBlockSource::DecodeAhead() {
         }
     }
     stop_ = false;
-    thread_ = std::thread([this] { Produce(); });
+    try {
+        thread_ = std::thread([this] { Produce(); });
+    } catch (const std::system_error&) {
+        // No second thread to be had (a process limit): Next reads on the
+        // calling thread, as without decoding ahead.
+    }
 }
 
 void CBlockSource::Stop() {

@@ -44,7 +44,8 @@ public:
     CBlockSource& operator=(const CBlockSource&) = delete;
 
     // Starts decoding ahead; from here until Stop only the second thread
-    // uses the reader.
+    // uses the reader. When the system refuses the thread, blocks go on
+    // being read on the calling thread.
     void DecodeAhead();
     bool DecodingAhead() const { return thread_.joinable(); }
     // The next block, copied into the buffers given at construction. An

@@ -2,6 +2,7 @@
 
 #include "common/InputType.h"
 #include "engine/OutputPath.h"
+#include "engine/PendingOutput.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -178,6 +180,9 @@ private:
 
 enum class Slot { Waiting, Queued, Done, NotVisited };
 
+// Workers per processor at most, whatever the run asks for.
+constexpr int kWorkersPerProcessor = 4;
+
 }  // namespace
 
 bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
@@ -195,6 +200,9 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
     const bool showsText = view.ShowsText();
+    // Each output folder is cleared of leftover temporary files once.
+    CLeftoverSweep sweep;
+    CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -212,6 +220,44 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // conversion may decode ahead on a second thread (the tail of a run).
     std::atomic<int> converting{0};
 
+    // Converts queued file j; takes the lock itself.
+    auto convert = [&](int j) {
+        FileEntry& entry = *entries[static_cast<size_t>(j)];
+        if (cancel.load()) {
+            // Named but never begun: left as a cancelled run leaves the
+            // files after the one it stopped in.
+            entry.OutputPath.clear();
+            std::lock_guard lock(mutex);
+            ++finishes;
+            slots[static_cast<size_t>(j)] = Slot::NotVisited;
+            --running;
+            changed.notify_all();
+            return;
+        }
+        RunState state;
+        state.soundfontReady = soundfontReady;
+        state.processors = env.state.processors;
+        state.filesConverting = &converting;
+        state.leftovers = leftovers;
+        CSharedProgress progress(cancel);
+        progress.SetShowsText(showsText);
+        {
+            std::lock_guard lock(mutex);
+            active[static_cast<size_t>(j)] = &progress;
+        }
+        RunEnvironment own{env.settings, env.runtime, readers, env.wmaFormats, state};
+        converting.fetch_add(1);
+        ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true,
+                          fallbacks[static_cast<size_t>(j)]);
+        converting.fetch_sub(1);
+        std::lock_guard lock(mutex);
+        active[static_cast<size_t>(j)] = nullptr;
+        ++finishes;
+        slots[static_cast<size_t>(j)] = Slot::Done;
+        ++done;
+        --running;
+        changed.notify_all();
+    };
     auto worker = [&] {
         for (;;) {
             int j;
@@ -222,44 +268,26 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 j = queue.front();
                 queue.pop_front();
             }
-            FileEntry& entry = *entries[static_cast<size_t>(j)];
-            if (cancel.load()) {
-                // Named but never begun: left as a cancelled run leaves the
-                // files after the one it stopped in.
-                entry.OutputPath.clear();
-                std::lock_guard lock(mutex);
-                ++finishes;
-                slots[static_cast<size_t>(j)] = Slot::NotVisited;
-                --running;
-                changed.notify_all();
-                continue;
-            }
-            RunState state;
-            state.soundfontReady = soundfontReady;
-            state.processors = env.state.processors;
-            state.filesConverting = &converting;
-            CSharedProgress progress(cancel);
-            progress.SetShowsText(showsText);
-            {
-                std::lock_guard lock(mutex);
-                active[static_cast<size_t>(j)] = &progress;
-            }
-            RunEnvironment own{env.settings, env.runtime, readers, env.wmaFormats, state};
-            converting.fetch_add(1);
-            ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true,
-                              fallbacks[static_cast<size_t>(j)]);
-            converting.fetch_sub(1);
-            std::lock_guard lock(mutex);
-            active[static_cast<size_t>(j)] = nullptr;
-            ++finishes;
-            slots[static_cast<size_t>(j)] = Slot::Done;
-            ++done;
-            --running;
-            changed.notify_all();
+            convert(j);
         }
     };
+    // More workers than files, or than a few per processor, only cost
+    // memory and start-up time.
+    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    jobs = std::clamp(jobs, 1, std::max(1, std::min(count, processors * kWorkersPerProcessor)));
     std::vector<std::thread> workers;
-    for (int i = 0; i < jobs; ++i) workers.emplace_back(worker);
+    for (int i = 0; i < jobs; ++i) {
+        // The system may refuse a thread (a process limit, no memory): the
+        // run goes on with the workers it has, and with none this thread
+        // converts the files itself, one after another.
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    const bool convertingHere = workers.empty();
+    jobs = std::max(1, static_cast<int>(workers.size()));
 
     int next = 0;
     int printed = 0;
@@ -337,6 +365,14 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             lock.lock();
         }
         if (running == 0 && (next == count || cancel.load())) break;
+        if (convertingHere && !queue.empty()) {
+            const int j = queue.front();
+            queue.pop_front();
+            lock.unlock();
+            convert(j);
+            lock.lock();
+            continue;
+        }
 
         changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return finishes != seen; });
         const auto now = std::chrono::steady_clock::now();

@@ -85,8 +85,11 @@ public:
     virtual bool ShowsText() const { return true; }
 };
 
-// Converts `entries` (row i is entry i) on `jobs` worker threads. The
-// runtime checks (PrepareRunRuntimes) are the caller's, before this call.
+// Converts `entries` (row i is entry i) on `jobs` worker threads, though
+// never more than there are files or four per processor. A thread the
+// system refuses is done without; with none at all the calling thread
+// converts the files one after another. The runtime checks
+// (PrepareRunRuntimes) are the caller's, before this call.
 // `rows` is written from the workers and must be safe for that. Files not
 // begun when `cancel` is set keep no output name. Returns false when the
 // run was cancelled.

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string_view>
 
 namespace quelvox {
 
@@ -25,13 +28,61 @@ CommitMode CommitModeFor(int targetExistsOpt) {
     return CommitMode::NextFreeName;
 }
 
+namespace {
+
+// Every temporary output file is named this, followed by 16 hex digits.
+constexpr std::string_view kTempPrefix = ".quelvox.part-";
+
+// Whether `path` still names the file open as `fd`.
+bool StillNames(const std::string& path, int fd) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+int RemoveLeftoverTemporaries(const std::string& folder) {
+    int removed = 0;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, kTempPrefix.size(), kTempPrefix) != 0) continue;
+        const std::string path = it->path().string();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        // Only a regular file that nobody holds, and that still has this
+        // name once we hold it ourselves, is a leftover.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            StillNames(path, fd) && ::unlink(path.c_str()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
+}
+
+void CLeftoverSweep::Sweep(const std::string& folder) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!swept_.insert(folder).second) return;
+    }
+    RemoveLeftoverTemporaries(folder);
+}
+
 CPendingOutput::~CPendingOutput() { Abandon(); }
 
-const std::string& CPendingOutput::Begin(const std::string& target) {
+const std::string& CPendingOutput::Begin(const std::string& target, CLeftoverSweep* sweep) {
     Abandon();
     error_.clear();
     target_ = target;
     const fs::path folder = fs::path(target).parent_path();
+    if (sweep)
+        sweep->Sweep(folder.string());
+    else
+        RemoveLeftoverTemporaries(folder.string());
     // A per-call generator: no shared state between conversions.
     std::random_device rd;
     std::mt19937_64 rng((static_cast<uint64_t>(rd()) << 32) ^ rd());
@@ -43,9 +94,17 @@ const std::string& CPendingOutput::Begin(const std::string& target) {
         // Creating it exclusively both tests the name and reserves it.
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
+            // Held from here on. Another run's sweep may have taken the file
+            // for a leftover between its creation and the lock: then the
+            // name is gone, and another one is tried.
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNames(candidate, fd)) {
+                lockFd_ = fd;
+                temp_ = candidate;
+                return temp_;
+            }
             ::close(fd);
-            temp_ = candidate;
-            return temp_;
+            errno = EEXIST;
+            continue;
         }
         if (errno != EEXIST) break;
     }
@@ -110,14 +169,24 @@ bool CPendingOutput::Commit(CommitMode mode) {
         return false;
     }
     temp_.clear();
+    Unlock();
     return true;
 }
 
 void CPendingOutput::Abandon() {
-    if (temp_.empty()) return;
-    std::error_code ec;
-    fs::remove(temp_, ec);
-    temp_.clear();
+    if (!temp_.empty()) {
+        // Removed while still held, so no sweep can find it unheld.
+        std::error_code ec;
+        fs::remove(temp_, ec);
+        temp_.clear();
+    }
+    Unlock();
+}
+
+void CPendingOutput::Unlock() {
+    if (lockFd_ < 0) return;
+    ::close(lockFd_);
+    lockFd_ = -1;
 }
 
 }  // namespace quelvox

@@ -2,8 +2,14 @@
 // moved into place only when the conversion succeeded. A failed or
 // cancelled conversion therefore leaves an existing file of the target's
 // name, and every other file, exactly as they were.
+//
+// The temporary file is held under an advisory lock (flock) for as long as
+// it is written, so that a file of that kind which nobody holds is known to
+// be the leftover of a conversion that was killed, and may be removed.
 #pragma once
 
+#include <mutex>
+#include <set>
 #include <string>
 
 namespace quelvox {
@@ -19,6 +25,23 @@ enum class CommitMode {
 // overwrites, 33 skips, anything else numbers.
 CommitMode CommitModeFor(int targetExistsOpt);
 
+// Removes the temporary output files in `folder` that no process holds
+// locked: those of conversions that ended without cleaning up (killed, or
+// cut off with their terminal). A file another conversion is writing is
+// never touched. Returns how many were removed.
+int RemoveLeftoverTemporaries(const std::string& folder);
+
+// The folders a run has cleared of leftovers, so that each is cleared once
+// per run however many outputs go there. Shared by the run's threads.
+class CLeftoverSweep {
+public:
+    void Sweep(const std::string& folder);
+
+private:
+    std::mutex mutex_;
+    std::set<std::string> swept_;
+};
+
 class CPendingOutput {
 public:
     CPendingOutput() = default;
@@ -28,8 +51,10 @@ public:
 
     // Reserves a temporary file beside `target` under a short hidden name of
     // fixed length (so that any name the file system accepts as a target
-    // also works here) and returns its path; empty when none can be made.
-    const std::string& Begin(const std::string& target);
+    // also works here), locked until Commit or Abandon, and returns its
+    // path; empty when none can be made. Leftovers in the folder are removed
+    // first: once per `sweep`, or every time without one.
+    const std::string& Begin(const std::string& target, CLeftoverSweep* sweep = nullptr);
     const std::string& TempPath() const { return temp_; }
     // The final name: the target, or after Commit the name actually taken.
     const std::string& Target() const { return target_; }
@@ -45,10 +70,12 @@ public:
 
 private:
     bool MoveNoReplace(const std::string& to);
+    void Unlock();
 
     std::string target_;
     std::string temp_;
     std::string error_;
+    int lockFd_ = -1;  // open on the temporary file, holding its lock
 };
 
 }  // namespace quelvox

@@ -86,10 +86,13 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
     state.retry = false;
     if (reader->Open(path, renderRate)) return reader;
     audioFound = reader->HasAudio();
+    // Audio that cannot be decoded (a damaged stream): the library's cause
+    // tells more than the support note.
+    const std::string cause = audioFound ? reader->OpenError() : std::string();
     reader->Close();
     reader.reset();
 
-    if (conversion) state.errorDetail = SupportMessage();
+    if (conversion) state.errorDetail = cause.empty() ? SupportMessage() : cause;
     return nullptr;
 }
 

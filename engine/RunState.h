@@ -9,6 +9,7 @@
 namespace quelvox {
 
 struct FileEntry;
+class CLeftoverSweep;
 
 struct RunState {
     // Entry being converted; its Path names the file in every progress
@@ -44,6 +45,9 @@ struct RunState {
     // thread.
     int processors = 1;
     const std::atomic<int>* filesConverting = nullptr;
+    // The output folders the run has cleared of leftover temporary files
+    // (null: every output clears its folder).
+    CLeftoverSweep* leftovers = nullptr;
 };
 
 }  // namespace quelvox

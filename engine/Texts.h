@@ -80,6 +80,8 @@ inline constexpr const char* kUnrepresentableNameNote = QT_TRANSLATE_NOOP(
     "Engine", "有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试.");
 inline constexpr const char* kReaderSupportNote =
     QT_TRANSLATE_NOOP("Engine", "要获得帮助, 请发送失败文件到 <%s>.");
+// Why a file could not be added: its path is longer than the system takes.
+inline constexpr const char* kPathTooLongReason = QT_TRANSLATE_NOOP("Engine", "路径太长");
 inline constexpr const char* kCdaOnDiskNote =
     QT_TRANSLATE_NOOP("Engine", "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
 inline constexpr const char* kBrokenSwfFlvNote = QT_TRANSLATE_NOOP(
@@ -137,6 +139,7 @@ inline constexpr const char* kEngineTexts[] = {
     kAddSupportNote,
     kUnrepresentableNameNote,
     kReaderSupportNote,
+    kPathTooLongReason,
     kCdaOnDiskNote,
     kBrokenSwfFlvNote,
     kWmaRuntimeQuestion,

@@ -2,6 +2,11 @@
 // one handler of ours: dropped unless the front end asks to see them. The
 // libraries keep their log settings for the whole process, so this is a
 // process-wide choice too, made by the front end before it starts work.
+//
+// libmpg123 has no such handler: it writes to standard error unless a
+// handle is made quiet. Ours are (MPG123_QUIET), libopenmpt makes its own
+// quiet, and libsndfile, whose MPEG decoder's handle is not, is never
+// given MPEG audio (bass/BassLayer.cpp, bass/SndfileBackend.cpp).
 #pragma once
 
 #include <string>

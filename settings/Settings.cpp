@@ -198,6 +198,14 @@ bool FindFormatValue(const std::vector<OutputFormatEntry>& catalogue, std::strin
     return false;
 }
 
+// Values the options page bounds are kept in its ranges whichever way they
+// come in (a hand-edited file, --set): a run never starts 2^31 threads or
+// multiplies its samples by a million.
+void ClampToPageRanges(CSettings& s) {
+    s.SimultaneousFiles = std::clamp(s.SimultaneousFiles, 1, kMaxSimultaneousFiles);
+    s.Volume = std::clamp(s.Volume, kMinVolume, kMaxVolume);
+}
+
 void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
     for (const SettingRow& row : kRows) {
         if (row.intField) s.*row.intField = row.intDefault;
@@ -213,10 +221,13 @@ void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
 }  // namespace
 
 int DefaultSimultaneousFiles() {
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                      kMaxSimultaneousFiles);
 }
 
-int FilesAtOnce(const CSettings& settings) { return std::max(1, settings.SimultaneousFiles); }
+int FilesAtOnce(const CSettings& settings) {
+    return std::clamp(settings.SimultaneousFiles, 1, kMaxSimultaneousFiles);
+}
 
 CSettings::CSettings() { ApplyDefaults(*this, UserDocumentsFolder()); }
 
@@ -268,6 +279,7 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
     }
     if (settings.WMAChannels != 1 && settings.WMAChannels != 2) settings.WMAChannels = 2;
     if (settings.Language < 0 || settings.Language > 2) settings.Language = 0;
+    ClampToPageRanges(settings);
     RebuildFilterList(settings);
 
     for (OutputFormatEntry& entry : catalogue) {
@@ -356,6 +368,7 @@ bool SetSettingByName(CSettings& settings, std::vector<OutputFormatEntry>& catal
             int v = 0;
             if (!ParseInt(value, v)) return false;
             settings.*row->intField = v;
+            ClampToPageRanges(settings);
         } else {
             settings.*row->textField = std::string(value);
         }

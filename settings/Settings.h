@@ -136,9 +136,17 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
 bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry>& catalogue,
                   unsigned mask, const SettingsLocation& location = {});
 
-// The default of SimultaneousFiles: the number of processors (at least 1).
+// The ranges of the options page, which loading and SetSettingByName
+// keep too: a stored value outside is taken as the nearest end.
+inline constexpr int kMaxSimultaneousFiles = 64;
+inline constexpr int kMinVolume = 1;
+inline constexpr int kMaxVolume = 32767;
+
+// The default of SimultaneousFiles: the number of processors (at least 1,
+// at most kMaxSimultaneousFiles).
 int DefaultSimultaneousFiles();
-// How many files a run converts at once: SimultaneousFiles, at least 1.
+// How many files a run converts at once: SimultaneousFiles, from 1 to
+// kMaxSimultaneousFiles.
 int FilesAtOnce(const CSettings& settings);
 
 // Rebuilds FilterExtList from EnableExtFilter and FilterExts: blanks

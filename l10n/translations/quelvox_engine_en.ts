@@ -151,6 +151,10 @@ and convert your MIDI files again. Thank you.</translation>
         <source>立体声</source>
         <translation>Stereo</translation>
     </message>
+    <message>
+        <source>路径太长</source>
+        <translation>path too long</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

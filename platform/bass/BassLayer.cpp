@@ -191,6 +191,11 @@ std::unique_ptr<CChannel> StreamCreateFile(const CBassRuntime& rt, const std::st
     // turns Ogg away), but its failing open of a damaged Ogg Vorbis file
     // leaks the stream's setup inside the library: never hand it one.
     if (At(head, 0, "OggS")) tried.push_back(Backend::Sndfile);
+    // Nor MPEG audio: libsndfile decodes it with a libmpg123 handle of its
+    // own, which no caller can quieten, so a damaged stream has it write
+    // its resync notes to standard error (and OpenSndfileStream would turn
+    // the stream away anyway).
+    if (content == Content::Mpeg) tried.push_back(Backend::Sndfile);
     auto once = [&tried](Backend b) {
         if (std::find(tried.begin(), tried.end(), b) != tried.end()) return false;
         tried.push_back(b);

@@ -8,7 +8,9 @@
 
 #include "common/SampleHelpers.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -95,9 +97,30 @@ private:
 
 }  // namespace
 
+// Whether libsndfile, given this name, takes a file whose content it does
+// not recognise for MPEG audio (it does so for ".mp3", in any case).
+bool NameSaysMpeg(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".mp3";
+}
+
 std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path, bool allowFlac) {
     SF_INFO info{};
-    SndHandle f(sf_open(path.c_str(), SFM_READ, &info));
+    SndHandle f;
+    if (NameSaysMpeg(path)) {
+        // Opened by descriptor, libsndfile has no name to guess from: an
+        // unrecognised file is refused instead of being handed to its own
+        // MPEG decoder, whose libmpg123 handle writes its complaints about
+        // the stream to standard error.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        // libsndfile closes the descriptor with the stream, and also when
+        // the open fails.
+        f.reset(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
+    } else {
+        f.reset(sf_open(path.c_str(), SFM_READ, &info));
+    }
     if (!f) return nullptr;
     const int major = info.format & SF_FORMAT_TYPEMASK;
     const int minor = info.format & SF_FORMAT_SUBMASK;

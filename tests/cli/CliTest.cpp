@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -603,6 +604,8 @@ TEST_P(CliLanguageTest, MergeNeverReplacesOneOfItsSources) {
                           Quote(In("c.au")));
         EXPECT_EQ(r.status, 1) << target;
         EXPECT_THAT(r.err, HasSubstr(": " + T(kSameAsSourceMessage) + "\n")) << target;
+        // Every row says why nothing was merged.
+        EXPECT_THAT(r.out, HasSubstr("\t\t" + T(kSameAsSourceMessage) + "\nc.au\t")) << target;
         EXPECT_EQ(testsupport::ReadFile(a), before) << target;
     }
 }
@@ -631,6 +634,7 @@ TEST_P(CliLanguageTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
             EXPECT_EQ(Probe(work_.file(c.shown), "codec_name"), "pcm_s16le");
         } else {
             EXPECT_THAT(r.err, HasSubstr(all + ": " + T(kTargetExistsSkipped) + "\n"));
+            EXPECT_THAT(r.out, ::testing::EndsWith("\t\t" + T(kTargetExistsSkipped) + "\n"));
             EXPECT_FALSE(fs::exists(work_.file("all_1.wav")));
         }
     }
@@ -729,6 +733,16 @@ TEST_P(CliLanguageTest, DamagedFilesAreReportedQuietlyOneLineEach) {
         testsupport::WriteFile(in + name, bytes);
     }
     testsupport::WriteFile(in + "/noise.wav", std::string(3000, '\x55'));
+    // MPEG audio that breaks off into zeros, and random bytes named .mp3.
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i sine=d=2 -c:a libmp3lame " +
+                               Quote(work_.file("whole.mp3"))),
+              0);
+    const std::string whole = Slurp(work_.file("whole.mp3"));
+    testsupport::WriteFile(in + "/cut.mp3",
+                           whole.substr(0, whole.size() / 3) + std::string(500, '\0'));
+    std::string noise(6000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    testsupport::WriteFile(in + "/noise.mp3", noise);
     const std::string missing = work_.file("missing.flac");
     const std::string out = work_.file("out");
     fs::create_directory(out);
@@ -738,6 +752,8 @@ TEST_P(CliLanguageTest, DamagedFilesAreReportedQuietlyOneLineEach) {
     // No library's own log line, but every file that was not added, named
     // with its reason.
     EXPECT_EQ(r.err.find(" @ 0x"), std::string::npos) << r.err;
+    for (const char* own : {"Note: ", "Warning: ", "[src/"})
+        EXPECT_EQ(r.err.find(own), std::string::npos) << r.err;
     EXPECT_THAT(r.err, HasSubstr(missing + ": not added: not found\n"));
     EXPECT_THAT(r.err, HasSubstr(in + "/noise.wav: not added: no decoder accepts it\n"));
     // Every failure row says what failed.
@@ -791,4 +807,206 @@ TEST_F(CliTest, AnOutputInTheDocumentsFolderIsShownWithItsPathAndReason) {
     EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t" + docs));
     EXPECT_THAT(r.err, HasSubstr(docs + ": written to the documents folder instead ("));
     EXPECT_TRUE(fs::exists(docs));
+}
+
+// ---- Signals, leftovers, unwritable rows, process limits ----
+
+namespace {
+
+// Waits for `pid` and returns its exit status (-1 when a signal ended it).
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(CliTest, AHangUpLeavesNoPartialFileAndLaterRunsClearAKilledRunsLeftovers) {
+    const std::string in = work_.file("in");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/long.flac") +
+                               " synth 300 sine 440 vol 0.5"),
+              0);
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    const std::vector<std::string> args{"-j", "1", "-f", "mp3", "-o", out, in};
+
+    // The terminal goes away: the run stops like on Ctrl+C.
+    pid_t pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows1"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(out, ".quelvox.part-", 1));
+    ::kill(pid, SIGHUP);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Names(out), std::vector<std::string>{});
+    EXPECT_THAT(Slurp(work_.file("rows1")), ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
+
+    // A killed run cannot clean up; the next run into the folder does,
+    // while a temporary file that a running conversion holds stays.
+    pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows2"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(out, ".quelvox.part-", 1));
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(ExitStatus(pid), -1);
+    const std::vector<std::string> leftover = Names(out);
+    ASSERT_EQ(leftover.size(), 1u);
+    pid = SpawnCli(lang_, args, Config(), home_.path(), work_.file("rows3"));
+    ASSERT_GT(pid, 0);
+    // The run removes the leftover and writes its own temporary file.
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) {
+        names = Names(out);
+        if (names.size() == 1 && names[0] != leftover[0]) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_NE(names[0], leftover[0]);
+    // Another run into the folder leaves that one, which is held, alone.
+    CliResult r = Cli("-q -f mp3 -o " + Quote(out) + " " + Quote(In("c.au")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Names(out), (std::vector<std::string>{names[0], "c.mp3"}));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Names(out), std::vector<std::string>{"c.mp3"});
+}
+
+TEST_P(CliLanguageTest, RowsThatCannotBeWrittenFailTheRun) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const std::string err = work_.file("err.txt");
+    const std::string env =
+        "XDG_CONFIG_HOME=" + Quote(Config()) + " HOME=" + Quote(home_.path().string()) + " ";
+    for (const std::string& args :
+         {"--probe " + Quote(In()),
+          "-q -f wav -o " + Quote(work_.file("out")) + " " + Quote(In("c.au")),
+          std::string("--list-formats"), std::string("--help")}) {
+        SCOPED_TRACE(args);
+        const int status = testsupport::Run(env + Quote(kCli) + " " + LangOption() + args +
+                                            " >/dev/full 2>" + Quote(err) + " </dev/null");
+        EXPECT_EQ(status, 1);
+        EXPECT_THAT(Slurp(err), HasSubstr("quelvox-cli: cannot write to standard output: " +
+                                          std::string(std::strerror(ENOSPC)) + "\n"));
+    }
+}
+
+TEST_P(CliLanguageTest, MergeRowsOfAMergeThatWasNotKeptClaimNoOutput) {
+    // Cancelled: the existing target keeps its content, and no row claims
+    // to have been written into it.
+    const std::string in = work_.file("long");
+    fs::create_directory(in);
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/a.flac") +
+                               " synth 300 sine 440 vol 0.5"),
+              0);
+    fs::copy_file(in + "/a.flac", in + "/b.flac");
+    const std::string folder = work_.file("merged");
+    fs::create_directory(folder);
+    const std::string target = folder + "/all.wav";
+    testsupport::WriteFile(target, std::string("old"));
+    const pid_t pid =
+        SpawnCli(lang_, {"-f", "wav", "--set", "TargetExistsOpt=22", "--merge", target, in},
+                 Config(), home_.path(), work_.file("rows.txt"));
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForFiles(folder, ".quelvox.part-", 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(ExitStatus(pid), 1);
+    EXPECT_EQ(Slurp(target), "old");
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"all.wav"});
+    const std::string rows = Slurp(work_.file("rows.txt"));
+    EXPECT_THAT(rows, ::testing::StartsWith("a.flac\t"));
+    EXPECT_THAT(rows, HasSubstr("\t\t" + T(kCancelledRow) + "\nb.flac\t"));
+    EXPECT_THAT(rows, ::testing::EndsWith("\t\t" + T(kCancelledRow) + "\n"));
+
+    // A merge that fails on a full disk: every row says so, none shows a
+    // volume.
+    const std::string disk = work_.file("disk");
+    fs::create_directory(disk);
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs " + Quote(disk) +
+                               " || exit 99; XDG_CONFIG_HOME=" + Quote(Config()) +
+                               " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " " +
+                               LangOption() + "-q -f wav --merge " + Quote(disk + "/all.wav") +
+                               " " + Quote(In("a.wav")) + " " + Quote(In("b.ogg")) +
+                               " 2>/dev/null </dev/null; ls -A " + Quote(disk);
+    std::string out;
+    const int status = RunInPrivateMounts(script, &out);
+    if (status == -1 || status == 99) GTEST_SKIP() << "no tmpfs here";
+    // Two rows, both failed, and no file left.
+    const std::regex failed("a\\.wav\t[^\n]*\t\t" + T(kFailedRow) +
+                            " \\([^\n]*\nb\\.ogg\t[^\n]*\t\t" + T(kFailedRow) + " \\([^\n]*\n");
+    EXPECT_TRUE(std::regex_match(out, failed)) << out;
+}
+
+TEST_P(CliLanguageTest, APathLongerThanTheSystemTakesIsSaidToBeTooLong) {
+    // About 5000 bytes of folders, made one level at a time (relative to
+    // the one before: the whole path is too long for the system).
+    const std::string level(200, 'd');
+    std::string path = work_.path().string();
+    int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < 25 && folder >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(folder, level.c_str(), 0755), 0);
+        const int inner = ::openat(folder, level.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = inner;
+        path += "/" + level;
+    }
+    ASSERT_GE(folder, 0);
+    const std::string bytes = Slurp(In("c.au"));
+    const int file = ::openat(folder, "c.au", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ::close(folder);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(file);
+    path += "/c.au";
+    ASSERT_GT(path.size(), 4096u);
+    CliResult r = Cli("--probe " + Quote(path));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr(path + ": not added: " + T(kPathTooLongReason) + "\n"));
+}
+
+TEST_F(CliTest, ManyJobsUnderAProcessLimitStillConvertEveryFile) {
+    // The limit counts the threads of one user and does not bind root: run
+    // as nobody then, in folders nobody may use.
+    const bool root = ::geteuid() == 0;
+    if (root && testsupport::Run("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "cannot run as another user here";
+    const std::string shared = work_.file("shared");
+    fs::create_directories(shared + "/in");
+    fs::create_directories(shared + "/config");
+    for (int i = 0; i < 12; ++i)
+        fs::copy_file(In("c.au"), shared + "/in/" + std::to_string(i) + ".au");
+    testsupport::Run("chmod -R a+rwX " + Quote(work_.path().string()));
+    const std::string as = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    // One process and no thread at all, then a few threads.
+    for (const int limit : {1, 3}) {
+        SCOPED_TRACE(limit);
+        const std::string out = shared + "/out" + std::to_string(limit);
+        const std::string command = as + "prlimit --nproc=" + std::to_string(limit) +
+                                    " env XDG_CONFIG_HOME=" + Quote(shared + "/config") +
+                                    " HOME=" + Quote(shared) + " " + Quote(kCli) +
+                                    " -q -j 9999 -f wav -o " + Quote(out) + " " +
+                                    Quote(shared + "/in") + " 2>&1 </dev/null";
+        std::string printed;
+        EXPECT_EQ(testsupport::Run(command, &printed), 0) << printed;
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 12) << printed;
+        EXPECT_EQ(Names(out).size(), 12u);
+    }
+}
+
+TEST_F(CliTest, TheHelpsSettingExampleTakesEffect) {
+    const CliResult help = Cli("--help");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(help.out, m, std::regex("e\\.g\\. (--set [^ ]+ --set [^:)]+)")))
+        << help.out;
+    const std::string example = m[1];
+    ASSERT_THAT(example, HasSubstr("MP3BitRate=192000"));
+    CliResult r =
+        Cli("-q -f mp3 " + example + " -o " + Quote(work_.file("out")) + " " + Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(work_.file("out/a.mp3"), "bit_rate"), "192000");
 }

@@ -265,6 +265,10 @@ protected:
         EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
         EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
+        // No library writes to standard error by itself (libmpg123's resync
+        // notes, for one, also from the handles other libraries make).
+        for (const char* own : {"Note: ", "Warning: ", "[src/"})
+            EXPECT_EQ(r.err.find(own), std::string::npos) << r.err;
         const std::vector<Row> rows = Rows(r.out);
 
         // Files that could not be added are listed once, at most the first

@@ -1,11 +1,15 @@
 // The final move of a finished output: how each commit mode treats a file
 // that took the target's name after it was chosen, and short temporary
-// names for long targets.
+// names for long targets, and the removal of leftover temporary files.
 #include "engine/PendingOutput.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -75,6 +79,48 @@ TEST(PendingOutput, TemporaryNamesStayShortForTheLongestTargetNames) {
     ASSERT_TRUE(out.Commit(CommitMode::NextFreeName));
     EXPECT_TRUE(fs::exists(dir.file(name + ".wav")));
     EXPECT_EQ(Names(dir).size(), 1u);
+}
+
+TEST(PendingOutput, LeftoversNobodyHoldsAreRemovedAndHeldOnesKept) {
+    TempDir dir;
+    const std::string stale = ".quelvox.part-00000000000000aa";
+    WriteFile(dir.file(stale), std::string("killed run"));
+    // Held by someone else (a lock of its own open file).
+    const std::string held = ".quelvox.part-00000000000000bb";
+    WriteFile(dir.file(held), std::string("running elsewhere"));
+    const int fd = ::open(dir.file(held).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    // Not temporary files of ours.
+    WriteFile(dir.file(".hidden"), std::string("keep"));
+    fs::create_directory(dir.file(".quelvox.part-folder"));
+
+    // A conversion in progress in the folder, and a second one starting.
+    CPendingOutput running;
+    const std::string runningTemp = running.Begin(dir.file("a.mp3"));
+    ASSERT_FALSE(runningTemp.empty());
+    CLeftoverSweep sweep;
+    CPendingOutput starting;
+    const std::string startingTemp = starting.Begin(dir.file("b.mp3"), &sweep);
+    ASSERT_FALSE(startingTemp.empty());
+    std::vector<std::string> expected{".hidden", ".quelvox.part-folder", held,
+                                      fs::path(runningTemp).filename(),
+                                      fs::path(startingTemp).filename()};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(dir), expected);
+
+    // Once the lock is gone the file is a leftover too; a run's sweep
+    // clears a folder once, a sweep on its own every time.
+    ::close(fd);
+    CPendingOutput later;
+    ASSERT_FALSE(later.Begin(dir.file("c.mp3"), &sweep).empty());
+    EXPECT_TRUE(fs::exists(dir.file(held)));
+    EXPECT_EQ(RemoveLeftoverTemporaries(dir.path().string()), 1);
+    EXPECT_FALSE(fs::exists(dir.file(held)));
+    EXPECT_TRUE(fs::exists(runningTemp));
+    EXPECT_TRUE(fs::exists(startingTemp));
+    running.Abandon();
+    EXPECT_EQ(RemoveLeftoverTemporaries(dir.path().string()), 0);
 }
 
 }  // namespace

@@ -144,6 +144,19 @@ TEST_F(ReaderChain, NoReaderGivesTheSupportTextAndTheAudioFoundAnswer) {
     }
 }
 
+TEST_F(ReaderChain, AudioThatCannotBeDecodedGivesTheLibrarysCause) {
+    // Matroska with Vorbis whose codec headers are overwritten: the
+    // container and its audio stream are read, the decoder refuses them.
+    std::string mkv = MakeWithFfmpeg(dir, "damaged.mkv", std::string(kSine) + " -c:a libvorbis");
+    std::vector<uint8_t> bytes = ReadFile(mkv);
+    ASSERT_GT(bytes.size(), 1200u);
+    for (size_t i = 1000; i < 1200; ++i) bytes[i] = static_cast<uint8_t>(i * 31);
+    WriteFile(mkv, bytes);
+    EXPECT_FALSE(Create(mkv, /*conversion=*/true));
+    EXPECT_EQ(audioFound, 1);
+    EXPECT_EQ(state.errorDetail, "Invalid data found when processing input");
+}
+
 TEST_F(ReaderChain, MissingWmaRuntimeIsOfferedThenTheFallbackTries) {
     std::string wma = MakeWithFfmpeg(dir, "a.wma", std::string(kSine) + " -c:a wmav2");
     services.wmaAvailable = false;

@@ -376,5 +376,28 @@ TEST_F(SettingsTest, FilesAtOnceDefaultToTheProcessorsAndAreAtLeastOne) {
     EXPECT_EQ(FilesAtOnce(s), 1);
 }
 
+TEST_F(SettingsTest, FilesAtOnceAndVolumeKeepTheOptionsPageRanges) {
+    struct Case {
+        const char* stored;
+        int simultaneous;
+        int volume;
+    };
+    for (const Case& c : {Case{"2147483647", 64, 32767}, Case{"999999999", 64, 32767},
+                          Case{"0", 1, 1}, Case{"-5", 1, 1}, Case{"7", 7, 7}}) {
+        Store("Options/SimultaneousFiles", c.stored);
+        Store("Options/Volume", c.stored);
+        CSettings s("");
+        LoadSettings(s, catalogue_);
+        EXPECT_EQ(s.SimultaneousFiles, c.simultaneous) << c.stored;
+        EXPECT_EQ(FilesAtOnce(s), c.simultaneous) << c.stored;
+        EXPECT_EQ(s.Volume, c.volume) << c.stored;
+
+        Set("SimultaneousFiles", c.stored);
+        Set("Volume", c.stored);
+        EXPECT_EQ(settings_.SimultaneousFiles, c.simultaneous) << c.stored;
+        EXPECT_EQ(settings_.Volume, c.volume) << c.stored;
+    }
+}
+
 }  // namespace
 }  // namespace quelvox
