@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string_view>
 
 namespace quelvox {
@@ -41,7 +43,38 @@ bool StillNames(const std::string& path, int fd) {
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
+// The temporary files this process holds, for an exit that leaves no time
+// to abandon them one by one. Never destroyed, so an exit handler can
+// still reach it after the other static objects are gone.
+struct CHeldTemporaries {
+    std::mutex mutex;
+    std::set<std::string> paths;
+};
+CHeldTemporaries& HeldTemporaries() {
+    static auto* held = new CHeldTemporaries;
+    return *held;
+}
+
+void Hold(const std::string& path) {
+    CHeldTemporaries& held = HeldTemporaries();
+    std::lock_guard lock(held.mutex);
+    held.paths.insert(path);
+}
+
+void Release(const std::string& path) {
+    CHeldTemporaries& held = HeldTemporaries();
+    std::lock_guard lock(held.mutex);
+    held.paths.erase(path);
+}
+
 }  // namespace
+
+void RemoveUnfinishedTemporaries() {
+    CHeldTemporaries& held = HeldTemporaries();
+    std::lock_guard lock(held.mutex);
+    for (const std::string& path : held.paths) ::unlink(path.c_str());
+    held.paths.clear();
+}
 
 int RemoveLeftoverTemporaries(const std::string& folder) {
     int removed = 0;
@@ -100,6 +133,7 @@ const std::string& CPendingOutput::Begin(const std::string& target, CLeftoverSwe
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNames(candidate, fd)) {
                 lockFd_ = fd;
                 temp_ = candidate;
+                Hold(temp_);
                 return temp_;
             }
             ::close(fd);
@@ -168,6 +202,7 @@ bool CPendingOutput::Commit(CommitMode mode) {
         Abandon();
         return false;
     }
+    Release(temp_);
     temp_.clear();
     Unlock();
     return true;
@@ -178,6 +213,7 @@ void CPendingOutput::Abandon() {
         // Removed while still held, so no sweep can find it unheld.
         std::error_code ec;
         fs::remove(temp_, ec);
+        Release(temp_);
         temp_.clear();
     }
     Unlock();

@@ -123,4 +123,21 @@ TEST(PendingOutput, LeftoversNobodyHoldsAreRemovedAndHeldOnesKept) {
     EXPECT_EQ(RemoveLeftoverTemporaries(dir.path().string()), 0);
 }
 
+TEST(PendingOutput, AnAbruptExitRemovesWhatIsStillBeingWritten) {
+    TempDir dir;
+    CPendingOutput committed;
+    ASSERT_FALSE(committed.Begin(dir.file("done.mp3")).empty());
+    ASSERT_TRUE(committed.Commit(CommitMode::NextFreeName));
+    CPendingOutput writing;
+    const std::string temp = writing.Begin(dir.file("half.mp3"));
+    ASSERT_FALSE(temp.empty());
+    WriteFile(temp, std::string("half of it"));
+
+    RemoveUnfinishedTemporaries();
+    EXPECT_EQ(Names(dir), std::vector<std::string>({"done.mp3"}));
+    // The conversion that was cut off cannot commit a file that is gone.
+    EXPECT_FALSE(writing.Commit(CommitMode::NextFreeName));
+    EXPECT_EQ(Names(dir), std::vector<std::string>({"done.mp3"}));
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 // a file manager opens with us) are added to the list as a drop would add
 // them.
 #include "common/Product.h"
+#include "engine/PendingOutput.h"
 #include "engine/Startup.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
@@ -38,6 +39,10 @@ bool HaveDisplay() {
 
 }  // namespace
 
+// A lost display ends the program from inside the toolkit (it calls
+// exit): the conversions in hand then leave no partial file behind.
+extern "C" void RemoveUnfinishedOutputsAtExit() { quelvox::RemoveUnfinishedTemporaries(); }
+
 int main(int argc, char** argv) {
     if (!HaveDisplay()) {
         std::fputs(
@@ -47,6 +52,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    std::atexit(RemoveUnfinishedOutputsAtExit);
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromLatin1(quelvox::kProductName));
     QApplication::setApplicationVersion(QString::fromLatin1(quelvox::kProductVersionText));
