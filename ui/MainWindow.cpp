@@ -613,7 +613,10 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
         if (outcome.mergedMoveFailed) {
             why = FillText(kMergedCreateFailed, outcome.mergedPath.c_str());
         }
-        for (int row : outcome.appendedRows) SetOutputCell(row, why);
+        for (int row : outcome.appendedRows) {
+            SetVolumeCell(row, "");
+            SetOutputCell(row, why);
+        }
     });
 }
 
