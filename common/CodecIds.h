@@ -38,6 +38,8 @@ enum PersistedCodecId : int {
     kCodecAlac = 0x15012,
     kCodecGsm = 0x15014,
     kCodecGsmMs = 0x15020,
+    // Codecs the older generation did not know keep today's library number.
+    kCodecOpus = 0x1503C,
 };
 
 }  // namespace quelvox

@@ -22,6 +22,8 @@ constexpr int kRatesFlac[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000, 88
 constexpr int kRatesMmf[] = {4000, 8000, 11025, 22050, 44100};
 constexpr int kRates44100[] = {44100};
 constexpr int kRates8000[] = {8000};
+// The input rates libopus accepts; it codes at 48000 Hz.
+constexpr int kRatesOpus[] = {8000, 12000, 16000, 24000, 48000};
 
 constexpr int kBitRatesAc3[] = {32000,  40000,  48000,  56000,  64000,  80000,  96000,
                                 112000, 128000, 160000, 192000, 224000, 256000, 320000,
@@ -38,6 +40,10 @@ constexpr int kBitRatesVorbis[] = {8000,   16000,  24000,  32000,  40000,  48000
                                    192000, 224000, 256000, 320000, 400000, 480000};
 constexpr int kBitRatesAmrNb[] = {4750, 5150, 5900, 6700, 7400, 7950, 10200, 12200};
 constexpr int kBitsG726[] = {2, 3, 4, 5};
+// Bit rates of the whole stream, mono or a stereo pair.
+constexpr int kBitRatesOpus[] = {6000,   8000,   12000,  16000,  24000, 32000,  40000,
+                                 48000,  56000,  64000,  80000,  96000, 112000, 128000,
+                                 144000, 160000, 192000, 224000, 256000};
 
 constexpr std::span<const int> kNone{};
 
@@ -77,6 +83,7 @@ enum CodecKey : int {
     kImaQt,
     kMsGsm,
     kGsm,
+    kOpus,
     kCodecCount
 };
 
@@ -123,6 +130,7 @@ constexpr CodecEntry kCodecs[] = {
     {kCodecAdpcmImaQt, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecGsmMs, "Microsoft GSM", kRates8000, kNone, M},
     {kCodecGsm, "GSM", kRates8000, kNone, M},
+    {kCodecOpus, "Opus (libopus)", kRatesOpus, kBitRatesOpus, MS, 48000, 64000},
 };
 static_assert(std::size(kCodecs) == kCodecCount);
 
@@ -151,6 +159,7 @@ constexpr const CodecEntry* kListMp2[] = {C(kMp2)};
 constexpr const CodecEntry* kListMp3[] = {C(kMp3)};
 constexpr const CodecEntry* kListMpa[] = {C(kMp2), C(kMp3)};
 constexpr const CodecEntry* kListOgg[] = {C(kVorbis), C(kFlac)};
+constexpr const CodecEntry* kListOpus[] = {C(kOpus)};
 constexpr const CodecEntry* kListSwf[] = {C(kMp3Flash)};
 constexpr const CodecEntry* kListVoc[] = {C(kPcm8U), C(kPcm16Le), C(kALaw), C(kMuLaw)};
 constexpr const CodecEntry* kListWav[] = {
@@ -224,6 +233,8 @@ const OutputFormatEntry kCatalogue[] = {
      kFFmpeg, kTags},
     {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg,
      kFFmpeg, kTags},
+    {4100, 1, kCodecOpus, 48000, 128000, 2, nullptr, nullptr, "opus", nullptr, "opus", kListOpus,
+     kFFmpeg, kTags},
     {8200, 1, kCodecMp3, 44100, 128000, 2, QT_TRANSLATE_NOOP("FormatCatalogue", "SWF (仅音频)"),
      nullptr, "swf", nullptr, "swf", kListSwf, kFFmpeg, kNoTags},
     {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc, kFFmpeg,
@@ -234,7 +245,7 @@ const OutputFormatEntry kCatalogue[] = {
     {7200, 0, 0, 0, 0, 0, QT_TRANSLATE_NOOP("FormatCatalogue", "WMV (仅音频)"), nullptr, "wmv",
      nullptr, nullptr, kNoCodecs, kWma, kTags},
 };
-static_assert(std::size(kCatalogue) == 30);
+static_assert(std::size(kCatalogue) == 31);
 
 std::string UpperAscii(const char* text) {
     std::string s = text ? text : "";

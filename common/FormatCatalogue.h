@@ -28,6 +28,7 @@ enum OutputFormatCode : int {
     kFormatAc3 = 3400,
     kFormatFlv = 3650,
     kFormatOgg = 4000,
+    kFormatOpus = 4100,
     kFormatAu = 5000,
     kFormatAiff = 5100,
     kFormatAmr = 5500,
@@ -69,6 +70,14 @@ struct CodecEntry {
     std::span<const int> bitRates;     // ascending bit/s (G.726: bits per
                                        // sample); empty = no bit-rate choice
     int channelMask;                   // kChannelMaskMono | kChannelMaskStereo
+    // The rate the encoder works at internally, or 0. When set, output is
+    // resampled to it, except that a listed rate is kept when it is the
+    // source's own rate and the user picked it (manual parameters), so that
+    // such a source is not resampled at all.
+    int encoderRate = 0;
+    // Automatic bit rate per channel (bit/s), or 0 for the general
+    // suggestion by sample rate and channel count.
+    int autoBitRatePerChannel = 0;
 };
 
 // The writer family that serves a format.
@@ -94,11 +103,11 @@ struct OutputFormatEntry {
     bool carriesTags = true;                    // whether the container stores text tags
 };
 
-// The 30 entries in their fixed order (the order of the main format list),
+// The 31 entries in their fixed order (the order of the main format list),
 // each holding its defaults.
 std::vector<OutputFormatEntry> BuildFormatCatalogue();
 
-// All 33 codec entries, in table order.
+// All 34 codec entries, in table order.
 std::span<const CodecEntry> AllCodecEntries();
 
 // Text of the entry in the main format list.

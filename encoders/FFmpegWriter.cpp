@@ -256,6 +256,8 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
         wanted.strictness = FF_COMPLIANCE_EXPERIMENTAL;
     wanted.globalHeader = (s.muxer->flags & AVFMT_GLOBALHEADER) != 0;
+    for (const EncoderOption& option : ChooseEncoder(codecId_).options)
+        wanted.options.emplace_back(option.key, option.value);
 
     libav::CodecContextPtr cc = libav::OpenEncoder(codec, wanted);
     if (!cc && codecId_ == kCodecVorbis && wanted.bitRate > 0) {
@@ -332,7 +334,11 @@ int CFFmpegWriter::Open() {
     if (s->libId == AV_CODEC_ID_NONE) return Fail("unknown codec id");
     if (!s->encode.CreateMuxer(s->muxer, false)) return Fail("cannot allocate the container");
 
-    const AVCodec* codec = libav::Av().avcodec_find_encoder(s->libId);
+    const EncoderChoice choice = ChooseEncoder(codecId_);
+    const AVCodec* codec = choice.name ? libav::Av().avcodec_find_encoder_by_name(choice.name)
+                                       : libav::Av().avcodec_find_encoder(s->libId);
+    if (!codec && choice.name)
+        return Fail(std::string("the encoder \"") + choice.name + "\" is not available");
     if (!codec && s->libId == AV_CODEC_ID_AMR_NB) {
         if (!SetUpAmrNb(*s)) return 0;
     } else {

@@ -45,6 +45,22 @@ constexpr CodecIdPair kCodecIds[] = {
     {kCodecAlac, AV_CODEC_ID_ALAC},
     {kCodecGsm, AV_CODEC_ID_GSM},
     {kCodecGsmMs, AV_CODEC_ID_GSM_MS},
+    {kCodecOpus, AV_CODEC_ID_OPUS},
+};
+
+// Variable bit rate: the bit rate asked for is the average, and each frame
+// takes what its content needs.
+constexpr EncoderOption kLibopusOptions[] = {{"vbr", "on"}};
+
+struct EncoderRow {
+    int persisted;
+    const char* name;
+    std::span<const EncoderOption> options;
+};
+
+// Codecs not written with the library's default encoder.
+constexpr EncoderRow kEncoders[] = {
+    {kCodecOpus, "libopus", kLibopusOptions},
 };
 
 }  // namespace
@@ -53,6 +69,12 @@ int ToLibraryCodecId(int persistedId) {
     for (const auto& p : kCodecIds)
         if (p.persisted == persistedId) return p.library;
     return AV_CODEC_ID_NONE;
+}
+
+EncoderChoice ChooseEncoder(int persistedId) {
+    for (const auto& row : kEncoders)
+        if (row.persisted == persistedId) return {row.name, row.options};
+    return {};
 }
 
 }  // namespace quelvox

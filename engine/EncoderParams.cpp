@@ -24,6 +24,13 @@ constexpr BitrateSuggestion kAboveAll = {0, 48000, 128000, 192000};
 // Writers only ever receive mono or stereo blocks.
 int LimitChannels(int channels) { return channels == 1 ? 1 : 2; }
 
+// The automatic bit rate of a codec: its own per-channel rate where the
+// catalogue gives one, else the general suggestion.
+int AutomaticBitrate(const CodecEntry& codec, int rate, int channels) {
+    if (codec.autoBitRatePerChannel > 0) return codec.autoBitRatePerChannel * channels;
+    return SuggestBitrate(rate, channels);
+}
+
 }  // namespace
 
 int SnapToList(int value, std::span<const int> list) {
@@ -66,21 +73,28 @@ bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcCh
     const CodecEntry* codec = FindCodec(entry);
     if (!codec) return false;
     const bool hasBitRates = !codec->bitRates.empty();
+    const bool manual = entry.AutoEncParam == 0;
 
     ResolvedParams r;
     r.codec = codec;
-    if (entry.AutoEncParam != 0) {
-        r.sampleRate = SnapToList(srcRate, codec->sampleRates);
-        r.channels = AdjustChannelsToMask(LimitChannels(srcChannels), codec->channelMask);
-        r.bitRate =
-            hasBitRates ? SnapToList(SuggestBitrate(r.sampleRate, r.channels), codec->bitRates) : 0;
+    r.sampleRate = SnapToList(manual && entry.SampleRate != 0 ? entry.SampleRate : srcRate,
+                              codec->sampleRates);
+    if (codec->encoderRate != 0 && !(manual && r.sampleRate == srcRate)) {
+        // Resampling to the encoder's own rate is done once, here, rather
+        // than again inside the encoder; only a source already at a rate
+        // the user picked stays as it is.
+        r.sampleRate = codec->encoderRate;
+    }
+    const int channels = manual && entry.Channels != 0 ? entry.Channels : srcChannels;
+    r.channels = AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
+    if (!manual) {
+        r.bitRate = hasBitRates ? SnapToList(AutomaticBitrate(*codec, r.sampleRate, r.channels),
+                                             codec->bitRates)
+                                : 0;
     } else {
-        r.sampleRate =
-            SnapToList(entry.SampleRate != 0 ? entry.SampleRate : srcRate, codec->sampleRates);
-        const int channels = entry.Channels != 0 ? entry.Channels : srcChannels;
-        r.channels = AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
         int bitRate = entry.BitRate;
-        if (bitRate == 0 && hasBitRates) bitRate = SuggestBitrate(r.sampleRate, r.channels);
+        if (bitRate == 0 && hasBitRates)
+            bitRate = AutomaticBitrate(*codec, r.sampleRate, r.channels);
         // Without a bit-rate list the stored value passes unchanged, but a
         // negative one is meaningless for any encoder.
         if (bitRate < 0 && !hasBitRates) bitRate = 0;

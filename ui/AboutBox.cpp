@@ -25,7 +25,7 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(tr("版本 %1").arg(QString::fromLatin1(kProductVersionText)), this);
     version->setObjectName(QStringLiteral("version"));
     auto* summary = new QLabel(
-        tr("批量音频转换器: 把音频文件和视频文件的音轨\n转换为三十种输出格式之一."), this);
+        tr("批量音频转换器: 把音频文件和视频文件的音轨\n转换为三十一种输出格式之一."), this);
     const QString web = QString::fromLatin1(kWebAddress);
     auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%1</a>").arg(web.toHtmlEscaped()), this);
     link->setOpenExternalLinks(true);

@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/samplefmt.h>
 }
@@ -37,7 +38,18 @@ CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
     cc->bit_rate = wanted.bitRate;
     cc->strict_std_compliance = wanted.strictness;
     if (wanted.globalHeader) cc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (libav::Av().avcodec_open2(cc.get(), codec, nullptr) < 0) return nullptr;
+    AVDictionary* options = nullptr;
+    for (const auto& [key, value] : wanted.options)
+        if (av_dict_set(&options, key.c_str(), value.c_str(), 0) < 0) {
+            av_dict_free(&options);
+            return nullptr;
+        }
+    const int opened = libav::Av().avcodec_open2(cc.get(), codec, &options);
+    // An option the encoder does not know is left in the dictionary: the
+    // encoder would not be the one we meant to configure.
+    const bool allTaken = av_dict_count(options) == 0;
+    av_dict_free(&options);
+    if (opened < 0 || !allTaken) return nullptr;
     return cc;
 }
 

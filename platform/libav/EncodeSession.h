@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -67,6 +68,8 @@ struct EncoderSpec {
     int64_t bitRate = 0;
     int strictness = FF_COMPLIANCE_NORMAL;
     bool globalHeader = false;
+    // The encoder's private options (key, value), set before it opens.
+    std::vector<std::pair<std::string, std::string>> options;
 };
 
 // A configured and opened encoder context (time base 1 / rate), or null

@@ -35,6 +35,7 @@ namespace quelvox::libav {
     X(avcodec_alloc_context3)          \
     X(avcodec_find_decoder)            \
     X(avcodec_find_encoder)            \
+    X(avcodec_find_encoder_by_name)    \
     X(avcodec_free_context)            \
     X(avcodec_open2)                   \
     X(avcodec_parameters_from_context) \

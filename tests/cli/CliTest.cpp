@@ -326,6 +326,32 @@ TEST_F(CliTest, FormatByCodeOrExtensionAndSettingsForThisRunOnly) {
     EXPECT_EQ(Slurp(SettingsFile()), ini);
 }
 
+// Opus decodes at 48 kHz: a 44.1 kHz source is resampled to exactly its
+// length at 48 kHz, a 48 kHz source keeps its exact sample count.
+TEST_F(CliTest, OpusOutputHasTheSourcesLength) {
+    const std::string out = work_.file("opus");
+    CliResult r =
+        Cli("-q -f opus -o " + Quote(out) + " " + Quote(In("a.wav")) + " " + Quote(In("a.flac")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.Lines().size(), 2u);
+    EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\ta.opus"));
+    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\ta_1.opus"));
+    EXPECT_EQ(Probe(out + "/a.opus", "codec_name"), "opus");
+    EXPECT_EQ(Probe(out + "/a.opus", "channels"), "2");
+    EXPECT_EQ(Probe(out + "/a_1.opus", "channels"), "1");
+    EXPECT_EQ(testsupport::DecodeWithFfmpeg(out + "/a.opus").size(), 2u * 96000);  // 2 s
+    EXPECT_EQ(testsupport::DecodeWithFfmpeg(out + "/a_1.opus").size(), 48000u);    // 1 s
+
+    // Values stored under the row's prefix apply: mono at 32 kbit/s.
+    r = Cli("-q -f 4100 -o " + Quote(out + "/mono") +
+            " --set OPUSAutoEncParam=0 --set OPUSChannels=1 --set OPUSBitRate=32000 " +
+            Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out + "/mono/a.opus", "channels"), "1");
+    EXPECT_EQ(testsupport::DecodeWithFfmpeg(out + "/mono/a.opus").size(), 96000u);
+    EXPECT_LT(fs::file_size(out + "/mono/a.opus"), fs::file_size(out + "/a.opus"));
+}
+
 TEST_P(CliLanguageTest, ProbeListsRowsAndConvertsNothing) {
     CliResult r = Cli("--probe " + Quote(In("a.wav")) + " " + Quote(In("c.au")));
     EXPECT_EQ(r.status, 0);
@@ -371,8 +397,11 @@ TEST_P(CliLanguageTest, ListsTheCatalogue) {
     CliResult r = Cli("--list-formats");
     EXPECT_EQ(r.status, 0);
     const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 30u);
+    ASSERT_EQ(lines.size(), 31u);
     EXPECT_EQ(lines[0], "8300\t3g2\t" + T("3G2 (仅音频)"));
+    // In list order, by extension: after Ogg, before SWF.
+    EXPECT_EQ(lines[25], "4100\topus\tOPUS");
+    EXPECT_THAT(lines[24], ::testing::StartsWith("4000\togg\t"));
     EXPECT_THAT(r.out, HasSubstr("\n1000\tmp3\tMP3\n"));
     EXPECT_THAT(r.out, HasSubstr("\n6200\tm4a\t" + T("ALAC (Apple 无损) (*.m4a)") + "\n"));
 }

@@ -28,6 +28,7 @@ struct CodecExpectation {
     int id;
     const char* probeName;  // ffprobe's codec_name
     Fidelity fidelity;
+    int decodedRate = 0;  // the rate every stream decodes at; 0 = the rate written
 };
 
 constexpr CodecExpectation kExpectations[] = {
@@ -61,6 +62,7 @@ constexpr CodecExpectation kExpectations[] = {
     {kCodecAdpcmYamaha, "adpcm_yamaha", Fidelity::Lossy},
     {kCodecGsm, "gsm", Fidelity::Lossy},
     {kCodecGsmMs, "gsm_ms", Fidelity::Lossy},
+    {kCodecOpus, "opus", Fidelity::Lossy, 48000},
 };
 
 const CodecExpectation* ExpectationFor(int id) {
@@ -95,6 +97,7 @@ constexpr ContainerExpectation kContainers[] = {
     {"mp3", "mp3", nullptr},
     {"mpeg", "mpeg", nullptr},
     {"ogg", "ogg", nullptr},
+    {"opus", "ogg", nullptr},
     {"swf", "swf", nullptr},
     {"voc", "voc", nullptr},
     {"wav", "wav", nullptr},
@@ -110,7 +113,7 @@ const ContainerExpectation* ContainerFor(const std::string& c) {
 // 3G2 keep them in 3GPP user-data boxes that ffprobe does not show, so
 // those are looked up in the file bytes.
 bool TagsReadableByProbe(const std::string& c) {
-    for (const char* x : {"ipod", "mp4", "mov", "avi", "flac", "matroska", "mp3", "ogg"})
+    for (const char* x : {"ipod", "mp4", "mov", "avi", "flac", "matroska", "mp3", "ogg", "opus"})
         if (c == x) return true;
     return false;
 }
@@ -276,7 +279,9 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
     }
     EXPECT_EQ(probe["channels"], std::to_string(mc.channels));
     const int probedRate = std::atoi(probe["sample_rate"].c_str());
-    if (mc.container == "voc" && mc.codecId == kCodecPcmU8) {
+    if (codec->decodedRate != 0) {
+        EXPECT_EQ(probedRate, codec->decodedRate);
+    } else if (mc.container == "voc" && mc.codecId == kCodecPcmU8) {
         // VOC keeps 8-bit rates as a time constant: 22050 Hz reads as 22222.
         EXPECT_NEAR(probedRate, mc.rate, mc.rate / 50);
     } else {
@@ -312,6 +317,11 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
             // At most one encoder frame of padding, plus the encoder's start-up
             // delay where the container cannot say that it must be skipped.
             // (Vorbis in Ogg may end half a short block early.)
+            if (codec->decodedRate != 0) {
+                // Decoded at its own rate: exactly the samples written, at that rate.
+                EXPECT_EQ(decodedFrames, static_cast<long>(frames) * codec->decodedRate / mc.rate);
+                break;
+            }
             EXPECT_GE(decodedFrames, frames - std::max(frameSize, 128));
             EXPECT_LE(decodedFrames, frames + 2 * std::max(frameSize, 1152));
             break;

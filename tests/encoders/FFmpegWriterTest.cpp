@@ -338,7 +338,8 @@ TEST(FFmpegWriterCodecs, UnmanageableBitRatesMoveToTheNearestManagedOne) {
 TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
     TempDir dir;
     for (const WriterSetup& s : {WriterSetup{"mp3", kCodecMp3, 44100, 2, 128000},
-                                 WriterSetup{"ipod", kCodecAac, 44100, 2, 128000}}) {
+                                 WriterSetup{"ipod", kCodecAac, 44100, 2, 128000},
+                                 WriterSetup{"opus", kCodecOpus, 48000, 2, 128000}}) {
         const std::string path = dir.file("t." + s.container);
         {
             CFFmpegWriter w;
@@ -418,9 +419,78 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
 TEST(FFmpegWriterTags, TaglessContainers) {
     for (const char* c : {"wav", "aiff", "au", "voc", "mmf", "flv", "swf"})
         EXPECT_FALSE(CFFmpegWriter::ContainerCarriesTags(c)) << c;
-    for (const char* c : {"mp3", "ipod", "mp4", "mov", "3gp", "3g2", "ogg", "flac", "matroska",
-                          "avi", "adts", "ac3", "mp2", "mpeg"})
+    for (const char* c : {"mp3", "ipod", "mp4", "mov", "3gp", "3g2", "ogg", "opus", "flac",
+                          "matroska", "avi", "adts", "ac3", "mp2", "mpeg"})
         EXPECT_TRUE(CFFmpegWriter::ContainerCarriesTags(c)) << c;
+}
+
+// ---- Opus ------------------------------------------------------------------
+
+// Ogg Opus says how many samples the encoder's look-ahead put in front
+// (pre-skip) and where the last packet ends, so the decoded output, always
+// at 48 kHz, holds exactly the samples written: no silence in front, no
+// padding behind, whatever the input rate and the block size.
+TEST(FFmpegWriterOpus, DecodesToExactlyTheSamplesWritten) {
+    TempDir dir;
+    struct Case {
+        int rate, channels, frames, block;
+    };
+    for (const Case& c :
+         {Case{48000, 2, 48000 + 123, 1152}, Case{48000, 1, 20000, 960},
+          Case{16000, 1, 12434, 1000}, Case{24000, 2, 7777, 1152}, Case{8000, 1, 321, 1152}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch");
+        const std::string path = dir.file("o" + std::to_string(c.rate) + ".opus");
+        const WriterSetup s{"opus", kCodecOpus, c.rate, c.channels, 64000 * c.channels};
+        const std::vector<int16_t> signal = Sine(c.frames, c.channels, c.rate, 440.0);
+        int frameSize = 0;
+        ASSERT_TRUE(WriteSignal(s, path, signal, c.block, &frameSize));
+        EXPECT_EQ(frameSize, c.rate / 50);  // 20 ms frames
+        EXPECT_EQ(Probe(path, "codec_name"), "opus");
+        EXPECT_EQ(Probe(path, "sample_rate"), "48000");
+        EXPECT_EQ(Probe(path, "channels"), std::to_string(c.channels));
+        const std::vector<int16_t> decoded = DecodeWithFfmpeg(path);
+        const size_t scale = static_cast<size_t>(48000 / c.rate);
+        EXPECT_EQ(decoded.size(), signal.size() * scale);
+        if (c.rate == 48000) {
+            // In step with the source: a decode that kept the look-ahead
+            // would be shifted by several milliseconds, a sine's phase
+            // turned well away.
+            EXPECT_GT(SnrDb(signal, decoded), 10.0);
+        }
+    }
+}
+
+// The stream says the rate it was made from, so that a decoder may give
+// the source's rate back.
+TEST(FFmpegWriterOpus, HeaderKeepsTheInputRateAndIsVariableBitRate) {
+    TempDir dir;
+    for (int rate : {16000, 48000}) {
+        const std::string path = dir.file("r" + std::to_string(rate) + ".opus");
+        const std::vector<int16_t> signal = Sine(rate, 1, rate, 440.0);
+        ASSERT_TRUE(WriteSignal({"opus", kCodecOpus, rate, 1, 64000}, path, signal, 1152));
+        const std::vector<uint8_t> bytes = ReadFile(path);
+        const std::string text(bytes.begin(), bytes.end());
+        const size_t head = text.find("OpusHead");
+        ASSERT_NE(head, std::string::npos);
+        ASSERT_GT(bytes.size(), head + 16);
+        const uint32_t inputRate = bytes[head + 12] | bytes[head + 13] << 8 |
+                                   bytes[head + 14] << 16 |
+                                   static_cast<uint32_t>(bytes[head + 15]) << 24;
+        EXPECT_EQ(inputRate, static_cast<uint32_t>(rate));
+    }
+    // Variable bit rate: silence costs far less than a rich signal at the
+    // same asked-for bit rate.
+    std::vector<int16_t> noise(48000 * 2);
+    uint32_t seed = 1;
+    for (int16_t& x : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        x = static_cast<int16_t>(static_cast<int>(seed >> 16) - 32768);
+    }
+    const std::vector<int16_t> silence(noise.size(), 0);
+    const std::string loud = dir.file("noise.opus"), quiet = dir.file("silence.opus");
+    ASSERT_TRUE(WriteSignal({"opus", kCodecOpus, 48000, 2, 128000}, loud, noise, 1152));
+    ASSERT_TRUE(WriteSignal({"opus", kCodecOpus, 48000, 2, 128000}, quiet, silence, 1152));
+    EXPECT_LT(std::filesystem::file_size(quiet) * 4, std::filesystem::file_size(loud));
 }
 
 // ---- Open failures ----------------------------------------------------------
@@ -438,8 +508,9 @@ TEST(FFmpegWriterOpen, RefusedSetupsLeaveNoFile) {
         {"ac3", kCodecAc3, 8000, 2, 128000},  // the encoder refuses the rate
         {"wav", kCodecPcmS16Le, 44100, 3},    // not 1 or 2 channels
         {"wav", kCodecPcmS16Le, 0, 2},
-        {"3gp", kCodecAmrNb, 16000, 1, 12200},  // AMR-NB is 8000 Hz only
-        {"mmf", kCodecAdpcmYamaha, 6000, 1},    // the muxer refuses the rate
+        {"3gp", kCodecAmrNb, 16000, 1, 12200},   // AMR-NB is 8000 Hz only
+        {"mmf", kCodecAdpcmYamaha, 6000, 1},     // the muxer refuses the rate
+        {"opus", kCodecOpus, 44100, 2, 128000},  // libopus takes 8 to 48 kHz rates only
     };
     for (const WriterSetup& s : refused) {
         CFFmpegWriter w;

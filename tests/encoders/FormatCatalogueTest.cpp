@@ -13,10 +13,11 @@
 namespace quelvox {
 namespace {
 
-TEST(FormatCatalogue, HoldsThirtyEntriesInListOrder) {
-    const std::vector<int> expected = {8300, 8350, 6000, 6100, 3400, 5100, 6200, 5500, 7300, 5000,
-                                       8000, 5600, 3200, 3650, 6500, 6700, 6800, 1400, 1500, 8100,
-                                       1100, 1000, 6600, 1200, 4000, 8200, 8400, 2000, 7100, 7200};
+TEST(FormatCatalogue, HoldsThirtyOneEntriesInListOrder) {
+    const std::vector<int> expected = {8300, 8350, 6000, 6100, 3400, 5100, 6200, 5500,
+                                       7300, 5000, 8000, 5600, 3200, 3650, 6500, 6700,
+                                       6800, 1400, 1500, 8100, 1100, 1000, 6600, 1200,
+                                       4000, 4100, 8200, 8400, 2000, 7100, 7200};
     std::vector<int> codes;
     for (const OutputFormatEntry& e : BuildFormatCatalogue()) codes.push_back(e.code);
     EXPECT_EQ(codes, expected);
@@ -52,7 +53,7 @@ TEST(FormatCatalogue, LibraryWrittenEntriesAreConsistent) {
 
 TEST(FormatCatalogue, CodecTableIsWellFormed) {
     std::span<const CodecEntry> codecs = AllCodecEntries();
-    ASSERT_EQ(codecs.size(), 33u);
+    ASSERT_EQ(codecs.size(), 34u);
     for (const CodecEntry& c : codecs) {
         SCOPED_TRACE(c.name);
         EXPECT_NE(ToLibraryCodecId(c.CodecID), 0);
@@ -89,6 +90,31 @@ TEST(FormatCatalogue, DefaultsOfNotableEntries) {
     EXPECT_EQ(wav->codecs.size(), 14u);
     EXPECT_EQ(wav->codecs.back()->CodecID, kCodecMp3);
     EXPECT_EQ(FindFormat(cat, kFormatListExtraItem), nullptr);
+}
+
+// Every rate the Opus page offers must be one libopus takes as its input
+// rate, and the rate it codes at must be among them: a rate it refuses
+// would fail each conversion at the encoder.
+TEST(FormatCatalogue, OpusRatesAreThoseLibopusAccepts) {
+    const OutputFormatEntry* opus = CatalogueRow(kFormatOpus);
+    ASSERT_NE(opus, nullptr);
+    const CodecEntry* codec = FindCodec(*opus);
+    ASSERT_NE(codec, nullptr);
+    ASSERT_TRUE(libav::LoadCodecLibraries());
+    const AVCodec* libopus = libav::Av().avcodec_find_encoder_by_name("libopus");
+    ASSERT_NE(libopus, nullptr) << "libavcodec is built without libopus";
+    ASSERT_NE(libopus->supported_samplerates, nullptr);
+    std::set<int> accepted;
+    for (const int* r = libopus->supported_samplerates; *r != 0; ++r) accepted.insert(*r);
+    for (int rate : codec->sampleRates) EXPECT_TRUE(accepted.count(rate)) << rate;
+    EXPECT_TRUE(
+        std::count(codec->sampleRates.begin(), codec->sampleRates.end(), codec->encoderRate));
+    // The automatic bit rates (per channel, for mono and stereo) are on the
+    // page's list, so they show as selectable items.
+    for (int channels : {1, 2})
+        EXPECT_TRUE(std::count(codec->bitRates.begin(), codec->bitRates.end(),
+                               codec->autoBitRatePerChannel * channels))
+            << channels;
 }
 
 TEST(FormatCatalogue, FlashEntriesUseTheirOwnCodecVariants) {
@@ -135,21 +161,21 @@ TEST(FormatCatalogue, SettingsPrefixesKeepTheM4aEntriesApart) {
             EXPECT_TRUE(prefixes.insert(FormatSettingsPrefix(e)).second) << e.code;
         }
     }
-    EXPECT_EQ(prefixes.size(), 25u);
+    EXPECT_EQ(prefixes.size(), 26u);
 }
 
 TEST(FormatCatalogue, WriterSelectionByCode) {
     const std::map<int, WriterKind> expected = {
         {5500, WriterKind::Amr},    {5600, WriterKind::Amr},    {7100, WriterKind::Wma},
         {7200, WriterKind::Wma},    {7300, WriterKind::Wma},    {1000, WriterKind::FFmpeg},
-        {2000, WriterKind::FFmpeg}, {8400, WriterKind::FFmpeg},
+        {2000, WriterKind::FFmpeg}, {8400, WriterKind::FFmpeg}, {4100, WriterKind::FFmpeg},
     };
     for (const auto& [code, kind] : expected) EXPECT_EQ(SelectWriter(code), kind) << code;
     int ffmpeg = 0;
     for (const OutputFormatEntry& e : BuildFormatCatalogue()) {
         ffmpeg += SelectWriter(e) == WriterKind::FFmpeg;
     }
-    EXPECT_EQ(ffmpeg, 25);
+    EXPECT_EQ(ffmpeg, 26);
 }
 
 }  // namespace

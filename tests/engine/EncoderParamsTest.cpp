@@ -182,6 +182,41 @@ TEST_F(ResolveTest, OutOfRangeChannelCountsBecomeStereo) {
     EXPECT_EQ(Resolve(gp, 44100, 2).channels, 1);
 }
 
+// Opus codes at 48000 Hz: any source is resampled to it, except a source
+// already at a lower libopus rate that the user picked.
+TEST_F(ResolveTest, OpusResamplesToItsOwnRateUnlessTheSourceHasThePickedRate) {
+    const OutputFormatEntry opus = Entry(kFormatOpus);
+    for (int source : {8000, 11025, 16000, 22050, 24000, 44100, 48000, 96000})
+        EXPECT_EQ(Resolve(opus, source, 2).sampleRate, 48000) << source;
+
+    OutputFormatEntry manual = opus;
+    manual.AutoEncParam = 0;
+    manual.SampleRate = 16000;
+    EXPECT_EQ(Resolve(manual, 16000, 1).sampleRate, 16000);
+    EXPECT_EQ(Resolve(manual, 44100, 1).sampleRate, 48000);
+    EXPECT_EQ(Resolve(manual, 12000, 1).sampleRate, 48000);
+    // "The source's rate" keeps a listed rate, resamples any other.
+    manual.SampleRate = 0;
+    EXPECT_EQ(Resolve(manual, 24000, 2).sampleRate, 24000);
+    EXPECT_EQ(Resolve(manual, 22050, 2).sampleRate, 48000);
+    EXPECT_EQ(Resolve(manual, 32000, 2).sampleRate, 48000);
+}
+
+TEST_F(ResolveTest, OpusAutomaticBitRateIs64kPerChannel) {
+    OutputFormatEntry opus = Entry(kFormatOpus);
+    EXPECT_EQ(Resolve(opus, 44100, 2).bitRate, 128000);
+    EXPECT_EQ(Resolve(opus, 44100, 1).bitRate, 64000);
+    EXPECT_EQ(Resolve(opus, 8000, 1).bitRate, 64000);  // not the low-rate suggestion
+    opus.AutoEncParam = 0;
+    opus.BitRate = 0;
+    opus.Channels = 1;
+    EXPECT_EQ(Resolve(opus, 44100, 2).bitRate, 64000);
+    opus.BitRate = 1000000;  // above the list: its top
+    EXPECT_EQ(Resolve(opus, 44100, 2).bitRate, 256000);
+    opus.BitRate = 1;
+    EXPECT_EQ(Resolve(opus, 44100, 2).bitRate, 6000);
+}
+
 TEST_F(ResolveTest, FailsForACodecOutsideTheList) {
     OutputFormatEntry mp3 = Entry(kFormatMp3);
     mp3.CodecID = kCodecVorbis;

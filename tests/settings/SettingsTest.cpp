@@ -196,8 +196,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
     // 47 rows of the settings table, FirstRun, Folder and the two of mask
-    // 0x10 aside, plus five for each of the 25 formats that have them.
-    EXPECT_EQ(keys.size(), 47 - 4 + 25 * 5);
+    // 0x10 aside, plus five for each of the 26 formats that have them.
+    EXPECT_EQ(keys.size(), 47 - 4 + 26 * 5);
+    EXPECT_TRUE(keys.contains("Options/OPUSBitRate"));
 }
 
 TEST_F(SettingsTest, OutputFormatReachesStorageOnlyWithItsOwnMask) {

@@ -154,9 +154,9 @@ protected:
 
 // ---- Pages and captions ----------------------------------------------------
 
-TEST_F(OptSheetTest, HasThirtyOnePagesInCatalogueOrder) {
+TEST_F(OptSheetTest, HasThirtyTwoPagesInCatalogueOrder) {
     COptSheet& sheet = Open();
-    ASSERT_EQ(sheet.PageCount(), 31);
+    ASSERT_EQ(sheet.PageCount(), 32);
     QStringList captions;
     for (int i = 0; i < sheet.PageCount(); ++i) captions << sheet.Page(i)->Caption();
     EXPECT_EQ(captions.mid(0, 3), (QStringList{U("常规"), U("输出"), U("ID3")}));
@@ -167,7 +167,7 @@ TEST_F(OptSheetTest, HasThirtyOnePagesInCatalogueOrder) {
         expected << (e.code == kFormatWma ? U("WMA/WMV/ASF") : U(FormatPageTitle(e).c_str()));
     }
     EXPECT_EQ(captions.mid(3), expected);
-    EXPECT_EQ(sheet.PageList()->count(), 31);
+    EXPECT_EQ(sheet.PageList()->count(), 32);
     EXPECT_EQ(sheet.windowTitle(), U("选项"));
     // Pages are built when first shown.
     EXPECT_TRUE(sheet.Page(0)->IsShown());
@@ -411,14 +411,14 @@ TEST_F(OptSheetTest, StoredValuesOutsideTheChoicesFallBack) {
 }
 
 TEST_F(OptSheetTest, AStartPageIsUsedOnlyWhenItNamesAPage) {
-    for (int stored : {-1, 31, 1000}) {
+    for (int stored : {-1, 32, 1000}) {
         settings_.OptStartPageIndex = stored;
         EXPECT_EQ(Open().CurrentIndex(), 0) << stored;
         sheet_->reject();
     }
-    settings_.OptStartPageIndex = 30;
-    EXPECT_EQ(Open().CurrentIndex(), 30);
-    EXPECT_EQ(sheet_->PageList()->currentRow(), 30);
+    settings_.OptStartPageIndex = 31;
+    EXPECT_EQ(Open().CurrentIndex(), 31);
+    EXPECT_EQ(sheet_->PageList()->currentRow(), 31);
     sheet_->reject();
     // 4294967295 as stored by a 32-bit unsigned writer.
     std::filesystem::create_directories(dir_.file("config") + "/Quelvox");
@@ -699,6 +699,38 @@ TEST_F(SheetConversionTest, TheAudioPageChoosesCodecRateBitRateAndChannels) {
     EXPECT_EQ(Probe(out, "codec_name"), "mp3");
     EXPECT_EQ(Probe(out, "sample_rate"), "22050");
     EXPECT_EQ(Probe(out, "channels"), "1");
+}
+
+TEST_F(SheetConversionTest, TheOpusPageOffersItsRatesAndChoosesChannelsAndBitRate) {
+    Open();
+    COptPage* opus = FormatPage(kFormatOpus);
+    ASSERT_NE(opus, nullptr);
+    EXPECT_EQ(opus->Caption(), U("OPUS"));
+    QComboBox* rate = Get<QComboBox>(opus, "sampleRate");
+    QComboBox* bitRate = Get<QComboBox>(opus, "bitRate");
+    QComboBox* channels = Get<QComboBox>(opus, "channels");
+    EXPECT_EQ(Items(Get<QComboBox>(opus, "codec")), QStringList{U("Opus (libopus)")});
+    EXPECT_EQ(Items(rate), (QStringList{U("8000 Hz"), U("12000 Hz"), U("16000 Hz"), U("24000 Hz"),
+                                        U("48000 Hz"), U("自动 (程序将自动选择最佳采样率)")}));
+    EXPECT_EQ(rate->currentText(), U("48000 Hz"));
+    EXPECT_EQ(bitRate->currentText(), U("128 kbps"));
+    EXPECT_EQ(Items(bitRate).front(), U("6 kbps"));
+    EXPECT_EQ(channels->currentText(), U("立体声"));
+    EXPECT_TRUE(Get<QCheckBox>(opus, "auto")->isChecked());
+
+    Get<QCheckBox>(opus, "auto")->click();
+    channels->setCurrentIndex(channels->findData(1));
+    bitRate->setCurrentIndex(bitRate->findData(48000));
+    ASSERT_TRUE(Ok());
+    std::vector<OutputFormatEntry> stored;
+    Stored(&stored);
+    EXPECT_EQ(FindFormat(stored, kFormatOpus)->BitRate, 48000);
+    EXPECT_EQ(FindFormat(stored, kFormatOpus)->Channels, 1);
+    // A 44.1 kHz source still becomes 48 kHz, the encoder's own rate.
+    const std::string out = Convert("opus", "opus");
+    EXPECT_EQ(Probe(out, "codec_name"), "opus");
+    EXPECT_EQ(Probe(out, "channels"), "1");
+    EXPECT_EQ(testsupport::DecodeWithFfmpeg(out).size(), 96000u);
 }
 
 TEST_F(SheetConversionTest, TheGeneralAndOutputPagesLimitTheLengthAndPlaceTheFile) {

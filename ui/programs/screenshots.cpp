@@ -157,6 +157,12 @@ int main(int argc, char** argv) {
 
     QComboBox* formats = window.FormatBox();
     formats->showPopup();
+    // Scrolled a little past the chosen format, so that the newest format
+    // of the list (OPUS, below MP3) shows as well.
+    const int opus = formats->findData(kFormatOpus);
+    if (opus >= 0)
+        formats->view()->scrollTo(formats->model()->index(opus, 0),
+                                  QAbstractItemView::PositionAtBottom);
     Save(WithPopup(window, *formats->view()->window()), QStringLiteral("format-list.png"));
     formats->hidePopup();
 

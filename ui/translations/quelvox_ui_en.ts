@@ -67,9 +67,9 @@
     </message>
     <message>
         <source>批量音频转换器: 把音频文件和视频文件的音轨
-转换为三十种输出格式之一.</source>
+转换为三十一种输出格式之一.</source>
         <translation>Batch audio converter: turns audio files and the audio
-tracks of video files into one of thirty output formats.</translation>
+tracks of video files into one of thirty-one output formats.</translation>
     </message>
     <message>
         <source>确定</source>
