@@ -217,9 +217,10 @@ std::string UsageText(const std::string& cancelledText) {
            "Progress and messages go to standard error; every file that could not be\n"
            "added is named there with the reason.\n"
            "\n"
-           "Exit status: 0 when every file was converted, 1 when a file could not be\n"
-           "added or converted, the run was cancelled (Ctrl+C) or standard output\n"
-           "could not be written, 2 on wrong usage.\n";
+           "Exit status: 0 when every file was converted or skipped because its target\n"
+           "exists (TargetExistsOpt 33), 1 when a file could not be added or\n"
+           "converted, the run was cancelled (Ctrl+C) or standard output could not be\n"
+           "written, 2 on wrong usage.\n";
 }
 
 }  // namespace quelvox::cli

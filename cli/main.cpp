@@ -245,9 +245,11 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     host.SetRows(nullptr);
 
     const bool cancelled = g_cancel.load();
+    // A file skipped because its target exists did what the user chose.
     bool allConverted = added.failed == 0 && !cancelled;
-    for (const FileEntry* entry : entries)
-        allConverted = allConverted && !entry->OutputPath.empty();
+    for (size_t i = 0; i < entries.size(); ++i)
+        allConverted = allConverted && (!entries[i]->OutputPath.empty() ||
+                                         rows.SkippedExisting(static_cast<int>(i)));
 
     if (options.browse && !cancelled) {
         for (const FileEntry* entry : entries) {
