@@ -286,6 +286,49 @@ TEST_F(CliTest, ASkippedExistingTargetFailsTheRunOnlyWithAnotherFailure) {
     EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t\t" + T(kTargetExistsSkipped)));
 }
 
+TEST_F(CliTest, KeepTreeStartsAtTheAddedFolderOrTakesTheWholePath) {
+    const std::string music = work_.file("lib/Music");
+    fs::create_directories(music + "/Artist/Album");
+    fs::copy_file(In("a.wav"), music + "/Artist/Album/x.wav");
+    fs::copy_file(In("c.au"), music + "/top.au");
+    const std::string phone = work_.file("phone");
+    const std::string to = "-q -f wav -o " + Quote(phone) + " ";
+
+    // By default the tree starts with the added folder's own name; a file
+    // named directly goes straight into the output folder.
+    CliResult r = Cli(to + "--keep-tree " + Quote(music) + " " + Quote(In("b.ogg")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(phone + "/Music/Artist/Album/x.wav", "codec_name"), "pcm_s16le");
+    EXPECT_TRUE(fs::is_regular_file(phone + "/Music/top.wav"));
+    EXPECT_TRUE(fs::is_regular_file(phone + "/b.wav"));
+    EXPECT_FALSE(fs::exists(phone + "/lib"));
+
+    // A relative folder argument: the tree starts at its name all the same.
+    const std::string rel = work_.file("rel");
+    r = Cli("-q -f wav -o " + Quote(rel) + " --keep-tree=added lib/Music",
+            "cd " + Quote(work_.path().string()) + " &&");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(rel + "/Music/Artist/Album/x.wav")) << r.err;
+
+    // The whole path: chosen here, or stored and followed by a bare
+    // --keep-tree; --keep-tree=added overrides the stored choice.
+    const std::string abs = fs::weakly_canonical(music).relative_path().string();
+    const std::string full = work_.file("full");
+    r = Cli("-q -f wav -o " + Quote(full) + " --keep-tree=full " + Quote(music));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(full + "/" + abs + "/Artist/Album/x.wav"));
+    const std::string stored = work_.file("stored");
+    r = Cli("-q -f wav --set CreateDirsFrom=1 -o " + Quote(stored) + " --keep-tree " +
+            Quote(music + "/Artist"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(stored + "/" + abs + "/Artist/Album/x.wav"));
+    const std::string back = work_.file("back");
+    r = Cli("-q -f wav --set CreateDirsFrom=1 -o " + Quote(back) + " --keep-tree=added " +
+            Quote(music + "/Artist"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(back + "/Artist/Album/x.wav"));
+}
+
 TEST_F(CliTest, MergesInListOrderIntoOneFile) {
     const std::string merged = work_.file("joined");  // the extension is added
     CliResult r = Cli("-q -f wav --merge " + Quote(merged) + " " + Quote(In("b.ogg")) + " " +
@@ -436,7 +479,8 @@ TEST_P(CliLanguageTest, WrongUsageExitsWithTwo) {
     for (const std::string& args : std::vector<std::string>{
              "", "--bogus " + file, "--set NoSuchName=1 " + file, "--set MP3BitRate=fast " + file,
              "--set novalue " + file, "-f xyz " + file, "-f 1234 " + file, "-j 0 " + file, "-o",
-             "--merge", "--lang fr " + file}) {
+             "--merge", "--lang fr " + file, "--keep-tree=sideways " + file,
+             "--keep-tree= " + file}) {
         SCOPED_TRACE(args);
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, 2);
