@@ -1,5 +1,7 @@
 #include "cli/Options.h"
 
+#include "settings/Settings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -66,9 +68,7 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
 }
 
 bool SetFlag(const std::string& name, CliOptions& options) {
-    if (name == "keep-tree")
-        options.keepTree = true;
-    else if (name == "list-formats")
+    if (name == "list-formats")
         options.listFormats = true;
     else if (name == "probe")
         options.probe = true;
@@ -141,6 +141,20 @@ bool ParseArguments(int argc, char** argv, CliOptions& options, std::string& err
             }
         }
 
+        // The one flag that may carry a value, and only after '='.
+        if (name == "keep-tree") {
+            options.keepTree = true;
+            if (!hasValue) continue;
+            if (value == "added") {
+                options.keepTreeFrom = kTreeFromAddedFolder;
+            } else if (value == "full") {
+                options.keepTreeFrom = kTreeFromWholePath;
+            } else {
+                error = "option --keep-tree takes added or full, not '" + value + "'";
+                return false;
+            }
+            continue;
+        }
         const ValueOption* valueOption = nullptr;
         for (const ValueOption& o : kValueOptions)
             if (name == o.longName) valueOption = &o;
@@ -188,7 +202,12 @@ std::string UsageText(const std::string& cancelledText) {
            "  -f, --format FORMAT  output format: a code (1000) or an extension (mp3);\n"
            "                       see --list-formats\n"
            "  -o, --output DIR     write the outputs into DIR\n"
-           "      --keep-tree      below the output folder, repeat each source's folders\n"
+           "      --keep-tree[=added|full]\n"
+           "                       below the output folder, repeat each source's folders:\n"
+           "                       added: from the FOLDER given, its own name first\n"
+           "                       (files given directly go straight into DIR); full:\n"
+           "                       the source's whole path. Without a value, as the\n"
+           "                       stored setting CreateDirsFrom says (default: added)\n"
            "      --merge FILE     join all files, in order, into FILE\n"
            "      --set NAME=VALUE use VALUE for the stored setting NAME in this run\n"
            "                       (e.g. --set MP3AutoEncParam=0 --set MP3BitRate=192000:\n"
@@ -217,9 +236,10 @@ std::string UsageText(const std::string& cancelledText) {
            "Progress and messages go to standard error; every file that could not be\n"
            "added is named there with the reason.\n"
            "\n"
-           "Exit status: 0 when every file was converted, 1 when a file could not be\n"
-           "added or converted, the run was cancelled (Ctrl+C) or standard output\n"
-           "could not be written, 2 on wrong usage.\n";
+           "Exit status: 0 when every file was converted or skipped because its target\n"
+           "exists (TargetExistsOpt 33), 1 when a file could not be added or\n"
+           "converted, the run was cancelled (Ctrl+C) or standard output could not be\n"
+           "written, 2 on wrong usage.\n";
 }
 
 }  // namespace quelvox::cli

@@ -15,6 +15,9 @@ struct CliOptions {
     std::string format;     // -f: catalogue code or extension; empty = stored format
     std::string outputDir;  // -o: empty = stored output folder
     bool keepTree = false;  // --keep-tree
+    // --keep-tree=added|full: where the tree starts (CreateDirsFrom); none =
+    // the stored setting.
+    std::optional<int> keepTreeFrom;
     std::string mergeFile;  // --merge: empty = one output per file
     std::vector<std::pair<std::string, std::string>> sets;  // --set NAME=VALUE, in order
     int jobs = 0;                                           // -j: 0 = number of processors

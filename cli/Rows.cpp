@@ -30,6 +30,7 @@ CRowTable::CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print)
     : entries_(entries),
       volume_(entries.size()),
       output_(entries.size()),
+      skipped_(entries.size()),
       print_(std::move(print)) {}
 
 void CRowTable::SetVolumeCell(int row, const std::string& text) {
@@ -42,6 +43,13 @@ void CRowTable::SetOutputCell(int row, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
     output_[static_cast<size_t>(row)] = TranslateEngineTextUtf8(text);
+    // Told by the engine's own text, before translation.
+    skipped_[static_cast<size_t>(row)] = text == kTargetExistsSkipped;
+}
+
+bool CRowTable::SkippedExisting(int row) const {
+    std::lock_guard lock(mutex_);
+    return row >= 0 && row < static_cast<int>(skipped_.size()) && skipped_[static_cast<size_t>(row)];
 }
 
 void CRowTable::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {

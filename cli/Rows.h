@@ -52,11 +52,16 @@ public:
     void MarkUnfinished(const std::string& text);
     // The seven columns of a row, joined by tabs.
     std::string Line(int row) const;
+    // Whether the row's file was skipped because its target exists (the
+    // output cell says "目标存在并跳过"): a skip the user chose, not a
+    // failure.
+    bool SkippedExisting(int row) const;
 
 private:
     std::vector<FileEntry*> entries_;
     std::vector<std::string> volume_;
     std::vector<std::string> output_;
+    std::vector<bool> skipped_;
     LinePrinter print_;
     LinePrinter warn_;
     LinePrinter note_;

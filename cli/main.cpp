@@ -132,6 +132,7 @@ bool ApplyRunSettings(const CliOptions& options, CSettings& settings,
     } else if (options.keepTree) {
         settings.CreateDirs = 1;
     }
+    if (options.keepTreeFrom) settings.CreateDirsFrom = *options.keepTreeFrom;
     return true;
 }
 
@@ -193,14 +194,19 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
 
     // Adding: folders are searched like a dropped folder, files named
     // directly are taken as the open-file dialog takes them.
+    // Each file found in a folder remembers that folder, where a kept tree
+    // can start; a file named directly has none.
     std::vector<std::string> paths;
+    std::vector<std::string> roots;
     std::vector<std::string> unreadableFolders;
     for (const std::string& item : options.paths) {
         std::error_code ec;
-        if (fs::is_directory(item, ec))
-            SearchFolder(item, settings, paths, nullptr, &unreadableFolders);
-        else
+        if (fs::is_directory(item, ec)) {
+            SearchFolder(item, settings, paths, nullptr, &unreadableFolders, &roots);
+        } else {
             paths.push_back(item);
+            roots.resize(paths.size());
+        }
     }
     for (const std::string& folder : unreadableFolders)
         console.Warn(folder + ": folder not readable, skipped");
@@ -208,7 +214,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     CEntryList list;
     CSharedProgress adding(g_cancel);
     adding.SetPumpHandler([&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
-    const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding);
+    const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding, &roots);
     console.ClearStatus();
     if (!added.message.empty()) console.Warn(added.message);
     // The message above lists at most 30 files; here every one, with why.
@@ -245,9 +251,11 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     host.SetRows(nullptr);
 
     const bool cancelled = g_cancel.load();
+    // A file skipped because its target exists did what the user chose.
     bool allConverted = added.failed == 0 && !cancelled;
-    for (const FileEntry* entry : entries)
-        allConverted = allConverted && !entry->OutputPath.empty();
+    for (size_t i = 0; i < entries.size(); ++i)
+        allConverted = allConverted && (!entries[i]->OutputPath.empty() ||
+                                         rows.SkippedExisting(static_cast<int>(i)));
 
     if (options.browse && !cancelled) {
         for (const FileEntry* entry : entries) {

@@ -151,7 +151,17 @@ std::vector<std::string> BuildFolderList(const std::string& folder) {
 
 bool SearchFolder(const std::string& folder, const CSettings& settings,
                   std::vector<std::string>& pathList, IProgress* progress,
-                  std::vector<std::string>* unreadable) {
+                  std::vector<std::string>* unreadable, std::vector<std::string>* roots) {
+    if (roots) roots->resize(pathList.size());
+    // Whatever way the search ends, what it appended came from `folder`.
+    struct MarkRoots {
+        std::vector<std::string>* roots;
+        const std::vector<std::string>& paths;
+        const std::string& folder;
+        ~MarkRoots() {
+            if (roots) roots->resize(paths.size(), folder);
+        }
+    } markRoots{roots, pathList, folder};
     CSilentProgress silent;
     IProgress& bar = progress ? *progress : silent;
     // The order of BuildFolderList (each folder before its subfolders,
@@ -182,13 +192,15 @@ bool SearchFolder(const std::string& folder, const CSettings& settings,
 }
 
 bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
-                         std::vector<std::string>& pathList, IProgress* progress) {
+                         std::vector<std::string>& pathList, IProgress* progress,
+                         std::vector<std::string>* roots) {
     for (const std::string& item : items) {
         std::error_code ec;
         if (fs::is_directory(item, ec)) {
-            if (!SearchFolder(item, settings, pathList, progress)) return false;
+            if (!SearchFolder(item, settings, pathList, progress, nullptr, roots)) return false;
         } else {
             AcceptPath(settings, item, pathList);
+            if (roots) roots->resize(pathList.size());
         }
     }
     return true;
@@ -200,7 +212,8 @@ std::string AddFailureSupportNote() {
 
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
-                              const std::vector<std::string>& paths, IProgress* progress) {
+                              const std::vector<std::string>& paths, IProgress* progress,
+                              const std::vector<std::string>* roots) {
     CSilentProgress silent;
     IProgress& bar = progress ? *progress : silent;
     AddPathListResult result;
@@ -240,7 +253,10 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             result.failures.push_back({path, "the file name is not valid UTF-8"});
         } else {
             state.errorDetail.clear();
-            int row = AddFileEntry(services, state, pathMap, list, path);
+            const size_t index = static_cast<size_t>(i);
+            const std::string root =
+                roots && index < roots->size() ? (*roots)[index] : std::string();
+            int row = AddFileEntry(services, state, pathMap, list, path, root);
             ok = row != -1;
             if (row > 0) ++result.added;
             if (row == 0) ++result.listed;

@@ -64,16 +64,23 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 // A search of a large tree takes a while: `progress` (may be null) is
 // pumped for every folder and file, and once it reads as cancelled the
 // search stops and returns false (what was found so far stays appended).
+// `roots`, when given, is kept as long as `pathList`: each path appended
+// here gets `folder` (the folder the user added) at its index; paths
+// appended before without a root get an empty one.
 bool SearchFolder(const std::string& folder, const CSettings& settings,
                   std::vector<std::string>& pathList, IProgress* progress = nullptr,
-                  std::vector<std::string>* unreadable = nullptr);
+                  std::vector<std::string>* unreadable = nullptr,
+                  std::vector<std::string>* roots = nullptr);
 
 // Collects the paths of dropped items (or command-line arguments), in the
 // order given: a folder is searched with SearchFolder, anything else goes
 // through AcceptPath. False when a search was cancelled (then the later
-// items are not looked at).
+// items are not looked at). `roots`, when given, receives each path's
+// added root as SearchFolder gives it; an item that is not a folder has
+// none (empty).
 bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
-                         std::vector<std::string>& pathList, IProgress* progress = nullptr);
+                         std::vector<std::string>& pathList, IProgress* progress = nullptr,
+                         std::vector<std::string>* roots = nullptr);
 
 // The support request that closes the message when nothing more specific
 // is known.
@@ -111,8 +118,11 @@ struct AddPathListResult {
 // causes first occur, each group followed by its note: a name that is not
 // valid UTF-8, the note AddFileEntry left for that file (CD tracks,
 // SWF/FLV), or the support request for files without a known cause.
+// `roots` (may be null, else as long as `paths`) gives each new entry its
+// AddedRoot; a path listed already keeps the root it was added with.
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
-                              const std::vector<std::string>& paths, IProgress* progress);
+                              const std::vector<std::string>& paths, IProgress* progress,
+                              const std::vector<std::string>* roots = nullptr);
 
 }  // namespace quelvox

@@ -51,6 +51,55 @@ std::string CollapseSlashes(const std::string& path) {
     return out;
 }
 
+// The source's folders to repeat below the output folder, as a relative
+// path without a leading or trailing '/'; empty for none.
+//
+// From the whole path, /home/u/Music/Pop/a.mp3 gives home/u/Music/Pop. From
+// the added folder, the same file added through /home/u/Music gives
+// Music/Pop: the tree starts with the added folder's own name. A file with
+// no added folder (named directly), or one that is not below it (a
+// shortcut's target elsewhere), has no tree and goes straight into the
+// output folder.
+std::string KeptTree(const FileEntry& entry, bool wholePath) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(entry.Path, ec);
+    if (ec) absolute = entry.Path;
+    const fs::path sourceFolder = absolute.lexically_normal().parent_path();
+    if (wholePath) {
+        std::string tree = CollapseSlashes(sourceFolder.string());
+        while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
+        while (!tree.empty() && tree.back() == '/') tree.pop_back();
+        return tree;
+    }
+    if (entry.AddedRoot.empty()) return {};
+    fs::path root = fs::absolute(entry.AddedRoot, ec);
+    if (ec) root = entry.AddedRoot;
+    // A trailing '/' would leave the root without a last name.
+    std::string rootText = root.lexically_normal().string();
+    while (rootText.size() > 1 && rootText.back() == '/') rootText.pop_back();
+    root = rootText;
+    const fs::path below = sourceFolder.lexically_relative(root);
+    if (below.empty()) return {};
+    // The added folder's own name ("/" has none), then the folders below it.
+    fs::path tree = root.filename();
+    for (const fs::path& part : below) {
+        if (part == "..") return {};  // not below the added folder
+        if (part == "." || part.empty()) continue;
+        tree /= part;
+    }
+    return tree.string();
+}
+
+// Whether `tree` names only folders below the one it is joined to: a
+// relative path without "." or ".." levels.
+bool StaysBelow(const std::string& tree) {
+    const fs::path path(tree);
+    if (path.is_absolute()) return false;
+    for (const fs::path& part : path)
+        if (part == "." || part == "..") return false;
+    return true;
+}
+
 // Whether a private file can be created in the folder of `candidate`.
 bool CanCreateBeside(const std::string& candidate) {
     std::string folder = fs::path(candidate).parent_path().string();
@@ -128,6 +177,10 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
     const std::string sourceStem =
         dot == std::string::npos ? sourceName : sourceName.substr(0, dot);
     const std::string newExtension = "." + extension;
+    const bool wholePath = settings.CreateDirsFrom == kTreeFromWholePath;
+    std::string tree = KeptTree(entry, wholePath);
+    // The output never leaves the chosen folder, whatever the paths held.
+    if (!StaysBelow(tree)) tree.clear();
 
     for (;;) {
         bool placed = false;
@@ -140,17 +193,11 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                 if (base.back() != '/') base += '/';
                 placed = true;
                 if (keepTree) {
-                    // The source's absolute folder below the chosen one:
-                    // /home/u/a.mp3 below /out gives /out/home/u/.
-                    std::error_code ec;
-                    fs::path absolute = fs::absolute(source, ec);
-                    if (ec) absolute = source;
-                    std::string tree =
-                        CollapseSlashes(absolute.lexically_normal().parent_path().string());
-                    while (!tree.empty() && tree.front() == '/') tree.erase(0, 1);
+                    // The source's folders below the chosen one: /out/Music/Pop/
+                    // or, from the whole path, /out/home/u/Music/Pop/.
                     if (!tree.empty()) {
                         base += tree;
-                        if (base.back() != '/') base += '/';
+                        base += '/';
                         if (!EnsureFolder(base)) {
                             message = FillText(kFolderFailed, base.c_str());
                             placed = false;

@@ -106,7 +106,7 @@ std::string PathMapKey(const std::string& path) {
 
 int AddFileEntry(IReaderServices& services, RunState& state,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
-                 const std::string& path) {
+                 const std::string& path, const std::string& addedRoot) {
     std::string key = PathMapKey(path);
     if (pathMap.count(key)) return 0;
 
@@ -143,6 +143,7 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     FileEntry entry;
     entry.InputType = inputType;
     entry.Path = path;
+    entry.AddedRoot = addedRoot;
     entry.Duration = reader->GetDuration();
     entry.SampleRate = reader->GetSampleRate();
     entry.Bitrate = reader->GetBitrate();

@@ -69,9 +69,10 @@ std::string PathMapKey(const std::string& path);
 // listed already (nothing added), -1 when no reader could open it (then
 // state.errorDetail may hold a note for CD tracks and SWF/FLV files) or
 // the file holds no audio stream (state.errorDetail is then "在文件中无音频").
+// A new entry gets `addedRoot` as its AddedRoot.
 int AddFileEntry(IReaderServices& services, RunState& state,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
-                 const std::string& path);
+                 const std::string& path, const std::string& addedRoot = std::string());
 
 // Removes the given entries (addresses of values in `pathMap`) from the
 // map and destroys them; addresses that are not in the map are ignored.

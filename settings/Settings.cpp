@@ -57,6 +57,7 @@ const SettingRow kRows[] = {
     Int("DestOutputFolderOpt", &CSettings::DestOutputFolderOpt, 199),
     Text("DestSpecifiedFolder", &CSettings::DestSpecifiedFolder),
     Int("CreateDirs", &CSettings::CreateDirs, 0),
+    Int("CreateDirsFrom", &CSettings::CreateDirsFrom, 0),
     Int("BrowseOutputFolder", &CSettings::BrowseOutputFolder, 1),
     Int("OutputFiles2MyDocuments", &CSettings::OutputFiles2MyDocuments, 1),
     Int("TargetExistsOpt", &CSettings::TargetExistsOpt, 11),

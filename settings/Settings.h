@@ -42,6 +42,10 @@ struct CSettings {
     int DestOutputFolderOpt = 0;      // 399/199: 199 source folder, 399 DestSpecifiedFolder
     std::string DestSpecifiedFolder;  // documents folder or ""
     int CreateDirs = 0;               // 0
+    int CreateDirsFrom = 0;           // 0: where the kept tree starts: 0 at the
+                                      // folder the file was added through, 1 the
+                                      // source's whole path; any other value
+                                      // counts as 0
     int BrowseOutputFolder = 0;       // 1
     int OutputFiles2MyDocuments = 0;  // 1
     int TargetExistsOpt = 0;          // 11: 11 rename, 22 overwrite, 33 skip
@@ -135,6 +139,10 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
 // the file could not be written.
 bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry>& catalogue,
                   unsigned mask, const SettingsLocation& location = {});
+
+// The values of CreateDirsFrom.
+inline constexpr int kTreeFromAddedFolder = 0;
+inline constexpr int kTreeFromWholePath = 1;
 
 // The ranges of the options page, which loading and SetSettingByName
 // keep too: a stored value outside is taken as the nearest end.

@@ -500,9 +500,11 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         std::vector<std::string> items;
         for (const QString& path : paths) items.push_back(LocalPath(path));
         std::vector<std::string> files;
+        // The folder each file was found in, for a tree kept from there.
+        std::vector<std::string> roots;
         bool searched = true;
         if (search)
-            searched = CollectDroppedPaths(items, settings_, files, progress_);
+            searched = CollectDroppedPaths(items, settings_, files, progress_, &roots);
         else
             files = items;
         // A search cut short by Cancel adds nothing; an empty result closes
@@ -510,7 +512,8 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         AddPathListResult result;
         if (searched && !files.empty()) {
             CRunReaderServices readers(runtime_, wmaFormats_, this);
-            result = AddPathList(readers, state_, pathMap_, *this, files, progress_);
+            result = AddPathList(readers, state_, pathMap_, *this, files, progress_,
+                                 search ? &roots : nullptr);
         }
         const bool stopped = !searched || result.cancelled;
         DropProgress();

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,6 +38,7 @@ COptOutputPage::COptOutputPage(const CSettings& s, COptServices& services, QWidg
     v_.DestOutputFolderOpt = s.DestOutputFolderOpt;
     v_.DestSpecifiedFolder = s.DestSpecifiedFolder;
     v_.CreateDirs = s.CreateDirs;
+    v_.CreateDirsFrom = s.CreateDirsFrom;
     v_.TargetExistsOpt = s.TargetExistsOpt;
     v_.OutputFiles2MyDocuments = s.OutputFiles2MyDocuments;
     v_.BrowseOutputFolder = s.BrowseOutputFolder;
@@ -70,12 +72,24 @@ void COptOutputPage::Build() {
 
     keepTree_ = new QCheckBox(tr("保留原始目录树(&K)"), group);
     keepTree_->setObjectName("keepTree");
-    g->addWidget(keepTree_, 2, 1, 1, 3);
-    // The example shows how the program lays out folders here: the
-    // source's absolute folder path below the chosen folder.
+    // Where the kept tree starts, beside the box that keeps it.
+    treeFrom_ = new QComboBox(group);
+    treeFrom_->setObjectName("treeFrom");
+    treeFrom_->addItem(tr("从添加的文件夹开始"), kTreeFromAddedFolder);
+    treeFrom_->addItem(tr("完整路径"), kTreeFromWholePath);
+    auto* treeRow = new QHBoxLayout;
+    treeRow->setContentsMargins(0, 0, 0, 0);
+    treeRow->addWidget(keepTree_);
+    treeRow->addWidget(treeFrom_);
+    treeRow->addStretch(1);
+    g->addLayout(treeRow, 2, 1, 1, 3);
+    // The example shows how the program lays out folders here with either
+    // start of the tree.
     auto* example = new QLabel(
-        tr("例如: 源文件为 \"/home/user/Music/pop/track01.mp3\" 则输出文件夹为 \"/media/Output\". "
-           "如选中该选项, 则输出文件夹将为 \"/media/Output/home/user/Music/pop/\"。"),
+        tr("例如: 添加了文件夹 \"/home/user/Music\", 源文件为 "
+           "\"/home/user/Music/pop/track01.mp3\", 输出文件夹为 \"/media/Output\". "
+           "如选中该选项, 从添加的文件夹开始则输出到 \"/media/Output/Music/pop/\", "
+           "完整路径则输出到 \"/media/Output/home/user/Music/pop/\"。"),
         group);
     example->setWordWrap(true);
     g->addWidget(example, 3, 1, 1, 3);
@@ -102,11 +116,15 @@ void COptOutputPage::Build() {
     SelectOrFirst(targetExists_, v_.TargetExistsOpt);
     folder_->setText(FromStd(v_.DestSpecifiedFolder));
     keepTree_->setChecked(v_.CreateDirs != 0);
+    // Any value but the whole path counts as the added folder.
+    treeFrom_->setCurrentIndex(treeFrom_->findData(
+        v_.CreateDirsFrom == kTreeFromWholePath ? kTreeFromWholePath : kTreeFromAddedFolder));
     fallback_->setChecked(v_.OutputFiles2MyDocuments != 0);
     browseAfter_->setChecked(v_.BrowseOutputFolder != 0);
     UpdateEnabling();
 
     connect(choice_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
+    connect(keepTree_, &QCheckBox::toggled, this, [this] { UpdateEnabling(); });
     connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
     connect(open_, &QPushButton::clicked, this, [this] { OpenFolder(); });
 }
@@ -117,12 +135,14 @@ void COptOutputPage::UpdateEnabling() {
     browse_->setEnabled(specified);
     open_->setEnabled(specified);
     keepTree_->setEnabled(specified);
+    treeFrom_->setEnabled(specified && keepTree_->isChecked());
 }
 
 void COptOutputPage::TakeControls() {
     v_.DestOutputFolderOpt = choice_->currentData().toInt();
     v_.DestSpecifiedFolder = ToStd(folder_->text());
     v_.CreateDirs = keepTree_->isChecked() ? 1 : 0;
+    v_.CreateDirsFrom = treeFrom_->currentData().toInt();
     v_.TargetExistsOpt = targetExists_->currentData().toInt();
     v_.OutputFiles2MyDocuments = fallback_->isChecked() ? 1 : 0;
     v_.BrowseOutputFolder = browseAfter_->isChecked() ? 1 : 0;
@@ -170,6 +190,7 @@ void COptOutputPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) cons
     s.DestOutputFolderOpt = v_.DestOutputFolderOpt;
     s.DestSpecifiedFolder = v_.DestSpecifiedFolder;
     s.CreateDirs = v_.CreateDirs;
+    s.CreateDirsFrom = v_.CreateDirsFrom;
     s.TargetExistsOpt = v_.TargetExistsOpt;
     s.OutputFiles2MyDocuments = v_.OutputFiles2MyDocuments;
     s.BrowseOutputFolder = v_.BrowseOutputFolder;

@@ -20,6 +20,7 @@ public:
         int DestOutputFolderOpt = 199;  // 199 source folder, 399 the folder below
         std::string DestSpecifiedFolder;
         int CreateDirs = 0;
+        int CreateDirsFrom = 0;  // 0 from the added folder, 1 the whole path
         int TargetExistsOpt = 11;  // 11 rename, 22 overwrite, 33 skip
         int OutputFiles2MyDocuments = 1;
         int BrowseOutputFolder = 1;
@@ -46,6 +47,7 @@ private:
     QPushButton* browse_ = nullptr;
     QPushButton* open_ = nullptr;
     QCheckBox* keepTree_ = nullptr;
+    QComboBox* treeFrom_ = nullptr;
     QComboBox* targetExists_ = nullptr;
     QCheckBox* fallback_ = nullptr;
     QCheckBox* browseAfter_ = nullptr;

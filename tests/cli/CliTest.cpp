@@ -255,10 +255,78 @@ TEST_P(CliLanguageTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
     const std::string skip = work_.file("skip");
     r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=33 -o " + Quote(skip) + " " + Quote(In("a.wav")) +
             " " + Quote(In("a.flac")));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 0) << r.err;  // a chosen skip is no failure
     ASSERT_EQ(r.Lines().size(), 2u);
     EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t" + T("目标存在并跳过")));
     EXPECT_EQ(Probe(skip + "/a.mp3", "channels"), "2");
+}
+
+TEST_F(CliTest, ASkippedExistingTargetFailsTheRunOnlyWithAnotherFailure) {
+    const std::string out = work_.file("out");
+    fs::create_directory(out);
+    testsupport::WriteFile(out + "/a.wav", std::string("old"));
+    const std::string skip = "-q -f wav --set TargetExistsOpt=33 -o " + Quote(out) + " ";
+
+    // a.wav is skipped, b.ogg converted: nothing failed.
+    CliResult r = Cli(skip + Quote(In("a.wav")) + " " + Quote(In("b.ogg")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.Lines().size(), 2u);
+    EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t\t" + T(kTargetExistsSkipped)));
+    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\tb.wav"));
+    EXPECT_EQ(Slurp(out + "/a.wav"), "old");
+
+    // Every file skipped: still no failure.
+    r = Cli(skip + Quote(In("a.wav")));
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // The skip beside a file that could not be added: that one fails the run.
+    r = Cli(skip + Quote(In("a.wav")) + " " + Quote(In("junk.mp3")));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.Lines().size(), 1u);
+    EXPECT_THAT(r.Lines()[0], ::testing::EndsWith("\t\t" + T(kTargetExistsSkipped)));
+}
+
+TEST_F(CliTest, KeepTreeStartsAtTheAddedFolderOrTakesTheWholePath) {
+    const std::string music = work_.file("lib/Music");
+    fs::create_directories(music + "/Artist/Album");
+    fs::copy_file(In("a.wav"), music + "/Artist/Album/x.wav");
+    fs::copy_file(In("c.au"), music + "/top.au");
+    const std::string phone = work_.file("phone");
+    const std::string to = "-q -f wav -o " + Quote(phone) + " ";
+
+    // By default the tree starts with the added folder's own name; a file
+    // named directly goes straight into the output folder.
+    CliResult r = Cli(to + "--keep-tree " + Quote(music) + " " + Quote(In("b.ogg")));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(phone + "/Music/Artist/Album/x.wav", "codec_name"), "pcm_s16le");
+    EXPECT_TRUE(fs::is_regular_file(phone + "/Music/top.wav"));
+    EXPECT_TRUE(fs::is_regular_file(phone + "/b.wav"));
+    EXPECT_FALSE(fs::exists(phone + "/lib"));
+
+    // A relative folder argument: the tree starts at its name all the same.
+    const std::string rel = work_.file("rel");
+    r = Cli("-q -f wav -o " + Quote(rel) + " --keep-tree=added lib/Music",
+            "cd " + Quote(work_.path().string()) + " &&");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(rel + "/Music/Artist/Album/x.wav")) << r.err;
+
+    // The whole path: chosen here, or stored and followed by a bare
+    // --keep-tree; --keep-tree=added overrides the stored choice.
+    const std::string abs = fs::weakly_canonical(music).relative_path().string();
+    const std::string full = work_.file("full");
+    r = Cli("-q -f wav -o " + Quote(full) + " --keep-tree=full " + Quote(music));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(full + "/" + abs + "/Artist/Album/x.wav"));
+    const std::string stored = work_.file("stored");
+    r = Cli("-q -f wav --set CreateDirsFrom=1 -o " + Quote(stored) + " --keep-tree " +
+            Quote(music + "/Artist"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(stored + "/" + abs + "/Artist/Album/x.wav"));
+    const std::string back = work_.file("back");
+    r = Cli("-q -f wav --set CreateDirsFrom=1 -o " + Quote(back) + " --keep-tree=added " +
+            Quote(music + "/Artist"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(back + "/Artist/Album/x.wav"));
 }
 
 TEST_F(CliTest, MergesInListOrderIntoOneFile) {
@@ -411,7 +479,8 @@ TEST_P(CliLanguageTest, WrongUsageExitsWithTwo) {
     for (const std::string& args : std::vector<std::string>{
              "", "--bogus " + file, "--set NoSuchName=1 " + file, "--set MP3BitRate=fast " + file,
              "--set novalue " + file, "-f xyz " + file, "-f 1234 " + file, "-j 0 " + file, "-o",
-             "--merge", "--lang fr " + file}) {
+             "--merge", "--lang fr " + file, "--keep-tree=sideways " + file,
+             "--keep-tree= " + file}) {
         SCOPED_TRACE(args);
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, 2);
@@ -649,7 +718,7 @@ TEST_P(CliLanguageTest, AnExistingMergeTargetFollowsTheTargetPolicy) {
         bool oldKept;
     };
     for (const Case& c :
-         {Case{11, 0, "all_1.wav", true}, Case{22, 0, "all.wav", false}, Case{33, 1, "", true}}) {
+         {Case{11, 0, "all_1.wav", true}, Case{22, 0, "all.wav", false}, Case{33, 0, "", true}}) {
         fs::remove(work_.file("all_1.wav"));
         testsupport::WriteFile(all, std::string("old"));
         CliResult r = Cli("-q -f wav --set TargetExistsOpt=" + std::to_string(c.option) +

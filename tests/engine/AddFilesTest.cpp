@@ -210,6 +210,35 @@ TEST_F(FolderSearch, DroppedItemsInOrderFoldersSearched) {
     EXPECT_EQ(found, (std::vector<std::string>{dir.file("single.mp3"), dir.file("f/in.wav")}));
 }
 
+TEST_F(FolderSearch, EachCollectedPathRemembersTheFolderItWasAddedThrough) {
+    MakeDirs(dir.file("f/sub"));
+    MakeDirs(dir.file("g"));
+    WriteFile(dir.file("f/sub/in.wav"), "x");
+    WriteFile(dir.file("f/top.wav"), "x");
+    WriteFile(dir.file("g/other.wav"), "x");
+    WriteFile(dir.file("single.mp3"), "x");
+    std::vector<std::string> roots;
+    ASSERT_TRUE(CollectDroppedPaths({dir.file("f"), dir.file("single.mp3"), dir.file("g")},
+                                    settings, found, nullptr, &roots));
+    EXPECT_EQ(found, (std::vector<std::string>{dir.file("f/top.wav"), dir.file("f/sub/in.wav"),
+                                               dir.file("single.mp3"), dir.file("g/other.wav")}));
+    // A file named directly has none.
+    EXPECT_EQ(roots,
+              (std::vector<std::string>{dir.file("f"), dir.file("f"), "", dir.file("g")}));
+
+    // Paths already collected without roots get empty ones; a search that
+    // is cancelled still gives what it appended its folder.
+    std::vector<std::string> more{"earlier.wav"};
+    std::vector<std::string> moreRoots;
+    CRecordingProgress cancelAtOnce;
+    cancelAtOnce.cancelAfterPumps = 2;
+    EXPECT_FALSE(
+        SearchFolder(dir.file("f"), settings, more, &cancelAtOnce, nullptr, &moreRoots));
+    ASSERT_EQ(moreRoots.size(), more.size());
+    EXPECT_EQ(moreRoots[0], "");
+    for (size_t i = 1; i < more.size(); ++i) EXPECT_EQ(moreRoots[i], dir.file("f"));
+}
+
 // ---------------------------------------------------------------------------
 // The batch step
 
@@ -256,6 +285,24 @@ TEST_F(AddBatch, AddsEachReadableFileOnceWithProgressTexts) {
     EXPECT_EQ(r.listed, 2);
     EXPECT_TRUE(r.message.empty());
     EXPECT_EQ(list.paths.size(), 3u);
+}
+
+TEST_F(AddBatch, NewEntriesTakeTheirAddedRootAListedOneKeepsItsOwn) {
+    MakeDirs(dir.file("m/a"));
+    const std::vector<std::string> paths{dir.file("m/a/one.wav"), dir.file("two.wav")};
+    for (const auto& p : paths) MakeWav(p);
+    const std::vector<std::string> roots{dir.file("m"), ""};
+    AddPathListResult r = AddPathList(services, state, pathMap, list, paths, nullptr, &roots);
+    EXPECT_EQ(r.added, 2);
+    ASSERT_EQ(pathMap.size(), 2u);
+    EXPECT_EQ(pathMap.at(PathMapKey(paths[0])).AddedRoot, dir.file("m"));
+    EXPECT_EQ(pathMap.at(PathMapKey(paths[1])).AddedRoot, "");
+
+    // Added again through another folder: the first entry stays as it was.
+    const std::vector<std::string> again{dir.file("m/a")};
+    r = AddPathList(services, state, pathMap, list, {paths[0]}, nullptr, &again);
+    EXPECT_EQ(r.listed, 1);
+    EXPECT_EQ(pathMap.at(PathMapKey(paths[0])).AddedRoot, dir.file("m"));
 }
 
 TEST_F(AddBatch, ManyFailuresListThirtyPathsThenMoreFiles) {

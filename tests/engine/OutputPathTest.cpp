@@ -35,11 +35,20 @@ CSettings NextToSource(int targetExists = 11) {
     return s;
 }
 
+// A kept tree here is the source's whole path, as these tests were
+// written for; the tree from the added folder has its own tests.
 CSettings InFolder(const std::string& folder, bool keepTree = false) {
     CSettings s = NextToSource();
     s.DestOutputFolderOpt = 399;
     s.DestSpecifiedFolder = folder;
     s.CreateDirs = keepTree ? 1 : 0;
+    s.CreateDirsFrom = kTreeFromWholePath;
+    return s;
+}
+
+CSettings TreeFromAdded(const std::string& folder) {
+    CSettings s = InFolder(folder, true);
+    s.CreateDirsFrom = kTreeFromAddedFolder;
     return s;
 }
 
@@ -55,9 +64,11 @@ struct Outcome {
     std::string message;
 };
 
-Outcome Resolve(const CSettings& s, const std::string& source, const std::string& ext) {
+Outcome Resolve(const CSettings& s, const std::string& source, const std::string& ext,
+                const std::string& addedRoot = std::string()) {
     FileEntry e;
     e.Path = source;
+    e.AddedRoot = addedRoot;
     Outcome o;
     o.ok = ResolveOutputPath(s, e, ext, o.message);
     o.path = e.OutputPath;
@@ -140,6 +151,61 @@ TEST(ResolveOutputPathNaming, KeptTreePutsTheSourceFolderBelowTheChosenOne) {
     ASSERT_TRUE(rel.ok) << rel.message;
     const std::string absDir = fs::weakly_canonical(dir.path()).string();
     EXPECT_EQ(rel.path, out + absDir + "/sub/z.wav");
+}
+
+TEST(ResolveOutputPathNaming, TreeFromTheAddedFolderStartsWithThatFoldersName) {
+    TempDir dir;
+    const std::string out = dir.file("phone");
+    const CSettings s = TreeFromAdded(out);
+    Outcome o = Resolve(s, "/home/u/Music/Artist/Album/x.mp3", "ogg", "/home/u/Music");
+    ASSERT_TRUE(o.ok) << o.message;
+    EXPECT_EQ(o.path, out + "/Music/Artist/Album/x.ogg");
+    EXPECT_TRUE(fs::is_directory(out + "/Music/Artist/Album"));
+    // A file right in the added folder, a root given with a trailing slash.
+    EXPECT_EQ(Resolve(s, "/home/u/Music/y.mp3", "ogg", "/home/u/Music/").path,
+              out + "/Music/y.ogg");
+    // The whole file system added: no name of its own, just the folders.
+    EXPECT_EQ(Resolve(s, "/srv/a/z.mp3", "ogg", "/").path, out + "/srv/a/z.ogg");
+
+    // A relative root and source are both taken from the current folder.
+    fs::create_directories(dir.file("lib/Pop"));
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir.path());
+    Outcome rel = Resolve(s, "lib/Pop/r.mp3", "ogg", "lib");
+    Outcome dot = Resolve(s, "./Pop/r.mp3", "ogg", ".");
+    fs::current_path(cwd);
+    EXPECT_EQ(rel.path, out + "/lib/Pop/r.ogg");
+    EXPECT_EQ(dot.path, out + "/" + dir.path().filename().string() + "/Pop/r.ogg");
+
+    // The whole path stays selectable.
+    CSettings whole = TreeFromAdded(out);
+    whole.CreateDirsFrom = kTreeFromWholePath;
+    EXPECT_EQ(Resolve(whole, "/home/u/Music/Artist/x.mp3", "ogg", "/home/u/Music").path,
+              out + "/home/u/Music/Artist/x.ogg");
+    // Without the box ticked there is no tree either way.
+    CSettings flat = TreeFromAdded(out);
+    flat.CreateDirs = 0;
+    EXPECT_EQ(Resolve(flat, "/home/u/Music/Artist/x.mp3", "ogg", "/home/u/Music").path,
+              out + "/x.ogg");
+}
+
+TEST(ResolveOutputPathNaming, WithoutAnAddedFolderAboveItAFileGoesStraightIntoTheOutputFolder) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    const CSettings s = TreeFromAdded(out);
+    // Named directly: no added folder.
+    EXPECT_EQ(Resolve(s, "/home/u/Music/Pop/a.mp3", "wav").path, out + "/a.wav");
+    // Not below its added folder (a shortcut's target elsewhere), or below
+    // a folder that only shares the start of its name: never "../" levels.
+    EXPECT_EQ(Resolve(s, "/etc/b.mp3", "wav", "/home/u/Music").path, out + "/b.wav");
+    EXPECT_EQ(Resolve(s, "/home/u/Music2/c.mp3", "wav", "/home/u/Music").path, out + "/c.wav");
+    EXPECT_EQ(Resolve(s, "/home/u/Music/../d.mp3", "wav", "/home/u/Music").path, out + "/d.wav");
+    // Dot-dot levels inside the root or the source are reduced first.
+    EXPECT_EQ(Resolve(s, "/home/u/Music/x/../Pop/e.mp3", "wav", "/home/u/other/../Music").path,
+              out + "/Music/Pop/e.wav");
+    // Only the one tree was made, and nothing beside the output folder.
+    EXPECT_EQ(Listing(out), std::set<std::string>{"Music"});
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"out"});
 }
 
 TEST(ResolveOutputPathExisting, NumberedNames) {
@@ -311,6 +377,7 @@ TEST(ResolveOutputPathFailures, EmptyFolderFallsBackToDocuments) {
 
     // The kept tree follows into the documents folder.
     s.CreateDirs = 1;
+    s.CreateDirsFrom = kTreeFromWholePath;
     Outcome t = Resolve(s, "/music/Pop/a.mp3", "wav");
     ASSERT_TRUE(t.ok) << t.message;
     EXPECT_EQ(t.path, docs + "/music/Pop/a.wav");

@@ -70,6 +70,7 @@ TEST_F(SettingsTest, CleanConfigurationKeepsEveryDefault) {
     EXPECT_EQ(s.DestOutputFolderOpt, 399);
     EXPECT_EQ(s.DestSpecifiedFolder, "/docs");
     EXPECT_EQ(s.CreateDirs, 0);
+    EXPECT_EQ(s.CreateDirsFrom, kTreeFromAddedFolder);
     EXPECT_EQ(s.BrowseOutputFolder, 1);
     EXPECT_EQ(s.OutputFiles2MyDocuments, 1);
     EXPECT_EQ(s.TargetExistsOpt, 11);
@@ -195,9 +196,10 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 47 rows of the settings table, FirstRun, Folder and the two of mask
+    // 48 rows of the settings table, FirstRun, Folder and the two of mask
     // 0x10 aside, plus five for each of the 26 formats that have them.
-    EXPECT_EQ(keys.size(), 47 - 4 + 26 * 5);
+    EXPECT_EQ(keys.size(), 48 - 4 + 26 * 5);
+    EXPECT_TRUE(keys.contains("Options/CreateDirsFrom"));
     EXPECT_TRUE(keys.contains("Options/OPUSBitRate"));
 }
 

@@ -363,6 +363,43 @@ TEST_F(OptSheetTest, AnEmptySpecifiedFolderIsRefusedASourceFolderChoiceIsNot) {
     EXPECT_EQ(output->focusWidget(), Get<QLineEdit>(output, "folder"));
 }
 
+TEST_F(OptSheetTest, TheTreeStartIsChosenOnlyForAKeptTreeInASpecifiedFolder) {
+    settings_.DestOutputFolderOpt = 399;
+    settings_.CreateDirs = 0;
+    Open();
+    QWidget* output = Choose(kOutput);
+    QCheckBox* keepTree = Get<QCheckBox>(output, "keepTree");
+    QComboBox* treeFrom = Get<QComboBox>(output, "treeFrom");
+    EXPECT_EQ(Items(treeFrom), QStringList({U("从添加的文件夹开始"), U("完整路径")}));
+    EXPECT_EQ(treeFrom->currentText(), U("从添加的文件夹开始"));  // the new default
+    EXPECT_FALSE(treeFrom->isEnabled());
+    keepTree->click();
+    EXPECT_TRUE(treeFrom->isEnabled());
+    QComboBox* choice = Get<QComboBox>(output, "folderChoice");
+    choice->setCurrentIndex(choice->findData(199));
+    EXPECT_FALSE(treeFrom->isEnabled());
+    choice->setCurrentIndex(choice->findData(399));
+    EXPECT_TRUE(treeFrom->isEnabled());
+    treeFrom->setCurrentIndex(1);
+    ASSERT_TRUE(Ok());
+    EXPECT_EQ(Stored().CreateDirs, 1);
+    EXPECT_EQ(Stored().CreateDirsFrom, kTreeFromWholePath);
+
+    // The stored whole path shows as such; a value outside the choices
+    // shows as the added folder and is stored so.
+    settings_ = Stored();
+    Open();
+    output = Choose(kOutput);
+    EXPECT_EQ(Get<QComboBox>(output, "treeFrom")->currentText(), U("完整路径"));
+    sheet_->CancelButton()->click();
+    settings_.CreateDirsFrom = 7;
+    Open();
+    output = Choose(kOutput);
+    EXPECT_EQ(Get<QComboBox>(output, "treeFrom")->currentText(), U("从添加的文件夹开始"));
+    ASSERT_TRUE(Ok());
+    EXPECT_EQ(Stored().CreateDirsFrom, kTreeFromAddedFolder);
+}
+
 TEST_F(OptSheetTest, OpeningAMissingFolderSaysSo) {
     settings_.DestSpecifiedFolder = dir_.file("not-yet");
     std::vector<QString> opened;

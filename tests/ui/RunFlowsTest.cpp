@@ -152,6 +152,28 @@ TEST_F(RunFlowsTest, AddAFolderThenConvertEveryRowToMp3) {
     EXPECT_EQ(window->Progress(), nullptr);
 }
 
+TEST_F(RunFlowsTest, AKeptTreeStartsAtTheAddedFolderAndAFileAddedAloneHasNone) {
+    Make("Album/Disc 1/x.wav");
+    Make("Album/y.wav");
+    const QString alone = Make("Other/alone.wav");
+    CSettings& s = window->Settings();
+    EXPECT_EQ(s.CreateDirsFrom, kTreeFromAddedFolder);  // what new settings hold
+    s.CreateDirs = 1;
+    s.BrowseOutputFolder = 0;
+    dialogs.folder = QString::fromStdString(dir.file("in/Album"));
+    window->AddFolder();
+    dialogs.files = QStringList{alone};
+    window->AddFiles();
+    ASSERT_EQ(Column(kColumnFile), QStringList({"y.wav", "x.wav", "alone.wav"}));
+
+    Choose(kFormatMp3);
+    window->ConvertAll();
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"y.mp3", "x.mp3", "alone.mp3"}));
+    for (const char* name : {"out/Album/Disc 1/x.mp3", "out/Album/y.mp3", "out/alone.mp3"})
+        EXPECT_EQ(Probe(dir.file(name), "codec_name"), "mp3") << name;
+    EXPECT_EQ(FilesIn("out"), 2u);  // Album and alone.mp3
+}
+
 TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
     window->AddChosenFiles({Make("1.wav", "sine=duration=20"), Make("2.wav", "sine=duration=20"),
                             Make("3.wav", "sine=duration=20")});

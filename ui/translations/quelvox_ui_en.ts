@@ -504,10 +504,6 @@ They stay in use until Quelvox is closed.</translation>
         <translation>&amp;Keep the original folder tree</translation>
     </message>
     <message>
-        <source>例如: 源文件为 &quot;/home/user/Music/pop/track01.mp3&quot; 则输出文件夹为 &quot;/media/Output&quot;. 如选中该选项, 则输出文件夹将为 &quot;/media/Output/home/user/Music/pop/&quot;。</source>
-        <translation>Example: the source file is &quot;/home/user/Music/pop/track01.mp3&quot; and the output folder is &quot;/media/Output&quot;. With this option, the output folder becomes &quot;/media/Output/home/user/Music/pop/&quot;.</translation>
-    </message>
-    <message>
         <source>自动重命名 (在文件名末端添加数字)</source>
         <translation>Rename automatically (add a number to the name)</translation>
     </message>
@@ -546,6 +542,18 @@ Note: the program creates the folder when it converts files.</translation>
     <message>
         <source>请选择一个输出文件夹.</source>
         <translation>Please choose an output folder.</translation>
+    </message>
+    <message>
+        <source>从添加的文件夹开始</source>
+        <translation>From the added folder</translation>
+    </message>
+    <message>
+        <source>完整路径</source>
+        <translation>Whole path</translation>
+    </message>
+    <message>
+        <source>例如: 添加了文件夹 &quot;/home/user/Music&quot;, 源文件为 &quot;/home/user/Music/pop/track01.mp3&quot;, 输出文件夹为 &quot;/media/Output&quot;. 如选中该选项, 从添加的文件夹开始则输出到 &quot;/media/Output/Music/pop/&quot;, 完整路径则输出到 &quot;/media/Output/home/user/Music/pop/&quot;。</source>
+        <translation>Example: the folder &quot;/home/user/Music&quot; was added, the source file is &quot;/home/user/Music/pop/track01.mp3&quot; and the output folder is &quot;/media/Output&quot;. With this option, the output goes to &quot;/media/Output/Music/pop/&quot; from the added folder, or to &quot;/media/Output/home/user/Music/pop/&quot; with the whole path.</translation>
     </message>
 </context>
 <context>
