@@ -1,0 +1,53 @@
+// CUE sheets: the tracks of an album kept as one audio image, read with
+// libcue.
+#pragma once
+
+#include "common/TagInfo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelvox {
+
+// Sheets larger than this are not parsed: a real sheet is a few kilobytes,
+// and the parser holds the whole text and its tree in memory.
+inline constexpr size_t kMaxCueSheetBytes = size_t{1} << 20;
+
+// 1/75 s: the unit of a sheet's INDEX positions (CD frames).
+inline constexpr int64_t kCueFramesPerSecond = 75;
+
+// One audio track of a sheet.
+struct CueSheetTrack {
+    int number = 0;     // 1-based position among the sheet's audio tracks
+    std::string file;   // the image as the sheet names it (FILE)
+    // INDEX 01 of this track and of the next track in the same image, in
+    // frames from the image's start; end -1 when the track runs to the end
+    // of the image. A pregap (INDEX 00) thus belongs to the track before.
+    int64_t start = 0;
+    int64_t end = -1;
+    // Title, artist (the track's PERFORMER, else the album's), album (the
+    // sheet's TITLE), year (REM DATE), genre (REM GENRE) and track "n/N".
+    TagInfo tags;
+};
+
+// Why a sheet gave no tracks.
+enum class CueProblem {
+    kNone,
+    kTooLarge,      // above kMaxCueSheetBytes
+    kUnparsable,    // the parser refused it, or its indexes go backwards
+    kNoAudioTrack,  // it parsed but lists no audio track with a file
+};
+
+// Parses the text of a sheet (UTF-8, a leading byte-order mark is skipped;
+// texts that are not UTF-8 get replacement characters). Returns the audio
+// tracks in order; on failure an empty list and the cause in `problem`.
+std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem);
+
+// The frame (sample per channel) of the image at `cdFrames` 1/75 s at
+// `sampleRate`, rounded down; negative positions give 0.
+uint64_t CueFrameToSample(int64_t cdFrames, int sampleRate);
+
+}  // namespace quelvox
