@@ -2,6 +2,9 @@
 #pragma once
 
 #include "common/KnownLength.h"
+#include "common/TagInfo.h"
+
+#include <cstdint>
 
 #include <string>
 
@@ -22,6 +25,18 @@ struct FileEntry {
     // The exact length the reader found by reading the whole file when it
     // was added (MPEG audio), handed to the readers of its conversion.
     KnownLength ScannedLength;
+
+    // A track of a CUE sheet (Path is then the sheet): the audio image it
+    // is cut from, empty for an ordinary file. The track runs from
+    // TrackStart to TrackEnd in 1/75 s frames of the image (TrackEnd -1:
+    // to the image's end); TrackName is its "NN - Title" and TrackTags
+    // what the sheet says about it (empty texts: the sheet is silent).
+    std::string ImagePath;
+    int ImageInputType = 0;
+    int64_t TrackStart = 0;
+    int64_t TrackEnd = -1;
+    std::string TrackName;
+    TagInfo TrackTags;
 };
 
 }  // namespace quelvox

@@ -27,6 +27,7 @@ constexpr InputTypeRow kInputTypes[] = {
     {kInputAdx, InputReader::kBass, false, {".adx"}},
     {kInputAac, InputReader::kBass, false, {".aac"}},
     {kInputMp4, InputReader::kBass, false, {".mp4", ".m4v", ".m4a", ".m4b"}},
+    {kInputCueSheet, InputReader::kNone, false, {".cue"}},
 };
 
 }  // namespace

@@ -24,6 +24,8 @@ enum InputTypeCode : int {
     kInputWma = 7000,
     kInputOther = 9000,
     kInputDts = 9500,
+    // A CUE sheet: no reader decodes it; adding it lists its tracks.
+    kInputCueSheet = 9600,
 };
 
 // The reader that opens files of an input type first. Every type falls

@@ -1,4 +1,5 @@
 #include "engine/AddFiles.h"
+#include "engine/CueTracks.h"
 #include "engine/Texts.h"
 #include "common/Product.h"
 #include "engine/SilentProgress.h"
@@ -256,14 +257,19 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             const size_t index = static_cast<size_t>(i);
             const std::string root =
                 roots && index < roots->size() ? (*roots)[index] : std::string();
+            const size_t entriesBefore = pathMap.size();
             int row = AddFileEntry(services, state, pathMap, list, path, root);
             ok = row != -1;
-            if (row > 0) ++result.added;
+            // A CUE sheet adds a row per track.
+            if (row > 0) result.added += static_cast<int>(pathMap.size() - entriesBefore);
             if (row == 0) ++result.listed;
-            if (!ok)
-                result.failures.push_back({path, state.errorDetail == kNoAudioRow
-                                                     ? std::string("no audio found in it")
-                                                     : AddFailureReason(path)});
+            if (!ok) {
+                std::string reason = CueReasonInEnglish(state.errorDetail);
+                if (reason.empty())
+                    reason = state.errorDetail == kNoAudioRow ? std::string("no audio found in it")
+                                                              : AddFailureReason(path);
+                result.failures.push_back({path, reason});
+            }
             note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail;
         }
 

@@ -2,6 +2,7 @@
 
 #include "common/InputType.h"
 #include "engine/ReaderFactory.h"
+#include "engine/CueTracks.h"
 #include "encoders/AmrWriter.h"
 #include "encoders/FFmpegWriter.h"
 #include "common/FormatCatalogue.h"
@@ -142,8 +143,7 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
                                                    int& audioFound) {
     const CSettings& settings = ctx.settings;
     auto reader =
-        CreateReader(ctx.readers, ctx.state, source.Path, source.InputType,
-                     RenderRateFor(settings, format), true, audioFound, source.ScannedLength);
+        CreateEntryReader(ctx.readers, ctx.state, source, RenderRateFor(settings, format), true, audioFound);
     if (!reader) return nullptr;
     if (reader->GetSampleRate() < 1) {
         reader->Close();
@@ -164,8 +164,9 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
 BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CAudioReader& reader,
                              CProcessingChain& chain, CAudioWriter& writer) {
     const RunState& state = ctx.state;
+    const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
     const std::string shownName =
-        FileNameOf(state.currentEntry ? state.currentEntry->Path : source.Path);
+        listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName;
     const uint64_t total = reader.GetTotal();
     CPassProgress progress(ctx.progress, kConvertingPass, shownName, total);
     const bool synthesised = source.InputType == kInputModule || source.InputType == kInputMidi;

@@ -17,6 +17,8 @@ std::string Printf(const char* format, int a, int b = 0, int c = 0) {
 }  // namespace
 
 std::string FileNameCell(const FileEntry& entry) {
+    // A CUE track shows as "NN - Title".
+    if (!entry.TrackName.empty()) return entry.TrackName;
     const size_t slash = entry.Path.find_last_of('/');
     return slash == std::string::npos ? entry.Path : entry.Path.substr(slash + 1);
 }

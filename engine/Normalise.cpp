@@ -2,6 +2,7 @@
 #include "engine/Texts.h"
 
 #include "engine/ReaderFactory.h"
+#include "engine/CueTracks.h"
 #include "engine/ConversionContext.h"
 #include "common/FileEntry.h"
 #include "engine/ProcessingChain.h"
@@ -48,8 +49,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
     std::unique_ptr<CAudioReader> reader =
-        CreateReader(ctx.readers, ctx.state, source.Path, source.InputType, renderRate, true,
-                     audioFound, source.ScannedLength);
+        CreateEntryReader(ctx.readers, ctx.state, source, renderRate, true, audioFound);
     if (!reader) return 0;
     if (reader->GetSampleRate() < 1) {
         audioFound = 0;

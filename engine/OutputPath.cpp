@@ -162,6 +162,21 @@ bool EnsureFolder(const std::string& path) {
     return IsFolder(path);
 }
 
+namespace {
+
+// A CUE track's name as a file name in the output folder: a sheet's title
+// may hold anything, so no '/' or NUL survives, leading dots go (no hidden
+// file, no "." or ".."), and nothing left becomes "_".
+std::string SafeTrackStem(const std::string& name) {
+    std::string stem;
+    for (char c : name) stem += (c == '/' || c == '\0') ? '_' : c;
+    const size_t first = stem.find_first_not_of('.');
+    stem.erase(0, first == std::string::npos ? stem.size() : first);
+    return stem.empty() ? std::string("_") : stem;
+}
+
+}  // namespace
+
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
                        std::string& message) {
     message.clear();
@@ -174,8 +189,10 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
     const size_t slash = source.find_last_of('/');
     const std::string sourceName = slash == std::string::npos ? source : source.substr(slash + 1);
     const size_t dot = sourceName.find_last_of('.');
-    const std::string sourceStem =
-        dot == std::string::npos ? sourceName : sourceName.substr(0, dot);
+    // A CUE track is named after the track, beside its sheet.
+    const std::string sourceStem = !entry.TrackName.empty() ? SafeTrackStem(entry.TrackName)
+                                   : dot == std::string::npos ? sourceName
+                                                              : sourceName.substr(0, dot);
     const std::string newExtension = "." + extension;
     const bool wholePath = settings.CreateDirsFrom == kTreeFromWholePath;
     std::string tree = KeptTree(entry, wholePath);

@@ -1,4 +1,5 @@
 #include "engine/ReaderFactory.h"
+#include "engine/CueTracks.h"
 #include "engine/Texts.h"
 #include "common/Product.h"
 
@@ -117,6 +118,9 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     if (!std::filesystem::is_regular_file(path, ec)) return -1;
 
     int inputType = InputTypeOf(path);
+    // A sheet lists its tracks; no reader decodes the sheet itself.
+    if (inputType == kInputCueSheet)
+        return AddCueSheet(services, state, pathMap, list, path, addedRoot);
     state.retry = false;
     int audioFound = 1;
     auto reader = CreateReader(services, state, path, inputType, 0, false, audioFound);

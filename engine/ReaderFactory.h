@@ -69,7 +69,8 @@ std::string PathMapKey(const std::string& path);
 // listed already (nothing added), -1 when no reader could open it (then
 // state.errorDetail may hold a note for CD tracks and SWF/FLV files) or
 // the file holds no audio stream (state.errorDetail is then "在文件中无音频").
-// A new entry gets `addedRoot` as its AddedRoot.
+// A new entry gets `addedRoot` as its AddedRoot. A CUE sheet adds one row
+// per track (AddCueSheet): the index of the last is returned.
 int AddFileEntry(IReaderServices& services, RunState& state,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
                  const std::string& path, const std::string& addedRoot = std::string());

@@ -45,8 +45,10 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
 
     if (settings.ID3TagType == kTagsCustom) {
         const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
-        const std::string title =
-            settings.TitleAsFileName ? TitleFromFileName(listed.Path) : settings.Title;
+        // A CUE track's file name is its track name.
+        const std::string fileTitle =
+            listed.TrackName.empty() ? TitleFromFileName(listed.Path) : listed.TrackName;
+        const std::string title = settings.TitleAsFileName ? fileTitle : settings.Title;
         int track = 0;
         if (settings.TrackNumType == kTrackRunPosition)
             track = state.currentIndex;

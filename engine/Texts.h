@@ -84,6 +84,18 @@ inline constexpr const char* kReaderSupportNote =
 inline constexpr const char* kPathTooLongReason = QT_TRANSLATE_NOOP("Engine", "路径太长");
 inline constexpr const char* kCdaOnDiskNote =
     QT_TRANSLATE_NOOP("Engine", "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
+// Why a CUE sheet was not added (the note below its paths).
+inline constexpr const char* kCueUnparsableNote =
+    QT_TRANSLATE_NOOP("Engine", "CUE 表单无法解析.");
+inline constexpr const char* kCueTooLargeNote = QT_TRANSLATE_NOOP("Engine", "CUE 表单太大.");
+inline constexpr const char* kCueNoTrackNote =
+    QT_TRANSLATE_NOOP("Engine", "CUE 表单中没有音轨.");
+inline constexpr const char* kCueImageMissingNote =
+    QT_TRANSLATE_NOOP("Engine", "找不到 CUE 表单指定的音频文件.");
+inline constexpr const char* kCueImageUnreadableNote =
+    QT_TRANSLATE_NOOP("Engine", "CUE 表单指定的音频文件无法解码.");
+inline constexpr const char* kCueBeyondImageNote =
+    QT_TRANSLATE_NOOP("Engine", "CUE 表单的索引超出了音频文件的长度.");
 inline constexpr const char* kBrokenSwfFlvNote = QT_TRANSLATE_NOOP(
     "Engine",
     "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 (https://ffmpeg.org) 先修复它们.");

@@ -155,6 +155,30 @@ and convert your MIDI files again. Thank you.</translation>
         <source>路径太长</source>
         <translation>path too long</translation>
     </message>
+    <message>
+        <source>CUE 表单无法解析.</source>
+        <translation>The CUE sheet cannot be parsed.</translation>
+    </message>
+    <message>
+        <source>CUE 表单太大.</source>
+        <translation>The CUE sheet is too large.</translation>
+    </message>
+    <message>
+        <source>CUE 表单中没有音轨.</source>
+        <translation>The CUE sheet lists no audio track.</translation>
+    </message>
+    <message>
+        <source>找不到 CUE 表单指定的音频文件.</source>
+        <translation>The audio file the CUE sheet names is missing.</translation>
+    </message>
+    <message>
+        <source>CUE 表单指定的音频文件无法解码.</source>
+        <translation>The audio file the CUE sheet names cannot be decoded.</translation>
+    </message>
+    <message>
+        <source>CUE 表单的索引超出了音频文件的长度.</source>
+        <translation>The CUE sheet&apos;s indexes lie beyond the end of its audio file.</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

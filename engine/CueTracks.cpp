@@ -1,0 +1,292 @@
+#include "engine/CueTracks.h"
+#include "engine/Texts.h"
+
+#include "common/InputType.h"
+#include "decoders/CueSheet.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace quelvox {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Extensions tried for an image that is not where the sheet says: rippers
+// often rename or re-encode the image (the sheet names a .wav, a .flac lies
+// beside it) without editing the sheet.
+constexpr const char* kImageExtensions[] = {".flac", ".wav", ".ape", ".wv",  ".tta",
+                                            ".m4a",  ".ogg", ".mp3", ".aiff", ".aif"};
+
+// The English words of each sheet note, for front ends that list reasons.
+struct CueReason {
+    const char* note;
+    const char* english;
+};
+constexpr CueReason kCueReasons[] = {
+    {kCueUnparsableNote, "the CUE sheet does not parse"},
+    {kCueTooLargeNote, "the CUE sheet is too large"},
+    {kCueNoTrackNote, "the CUE sheet lists no audio track"},
+    {kCueImageMissingNote, "the audio file the CUE sheet names is missing"},
+    {kCueImageUnreadableNote, "the audio file the CUE sheet names cannot be decoded"},
+    {kCueBeyondImageNote, "the CUE sheet's indexes lie beyond the end of its audio file"},
+};
+
+bool IsFile(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_regular_file(p, ec);
+}
+
+// The image a sheet's FILE line names, looked for beside the sheet; empty
+// when none is found.
+std::string FindImage(const std::string& sheetPath, std::string named) {
+    std::replace(named.begin(), named.end(), '\\', '/');
+    const fs::path folder = fs::path(sheetPath).parent_path();
+    const fs::path given(named);
+    if (given.is_relative() && IsFile(folder / given)) return (folder / given).string();
+    const fs::path beside = folder / given.filename();
+    if (IsFile(beside)) return beside.string();
+    for (const char* ext : kImageExtensions) {
+        fs::path other = beside;
+        other.replace_extension(ext);
+        if (IsFile(other)) return other.string();
+    }
+    return {};
+}
+
+// What adding needs to know of an image, probed once per sheet.
+struct ImageFacts {
+    std::string path;
+    int inputType = 0;
+    int duration = 0;  // seconds
+    int sampleRate = 0;
+    int channels = 0;
+    int bitrate = 0;
+    KnownLength scanned;
+};
+
+bool ReadSheet(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    // One byte more than the limit tells an oversized sheet.
+    text.resize(kMaxCueSheetBytes + 1);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return true;
+}
+
+std::string TrackName(const CueSheetTrack& track) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d", track.number);
+    return track.tags.title.empty() ? std::string(number)
+                                    : std::string(number) + " - " + track.tags.title;
+}
+
+}  // namespace
+
+CCueTrackReader::CCueTrackReader(std::unique_ptr<CAudioReader> image, uint64_t first,
+                                 uint64_t end, const TagInfo& sheetTags)
+    : image_(std::move(image)), first_(first), end_(end), sheetTags_(sheetTags) {
+    sampleRate = image_->GetSampleRate();
+    channels = image_->GetChannels();
+    outputChannels = image_->GetOutputChannels();
+    bitsPerSample = image_->GetBitsPerSample();
+    bytesPerSample = bitsPerSample / 8;
+    bitrateKbps = image_->GetBitrate();
+    uint64_t last = end_;
+    if (last == 0 && sampleRate > 0)
+        last = static_cast<uint64_t>(image_->GetDuration()) * static_cast<uint64_t>(sampleRate);
+    total = last > first_ ? last - first_ : 0;
+    durationSeconds = sampleRate > 0 ? static_cast<int32_t>(total / static_cast<uint64_t>(sampleRate))
+                                     : 0;
+}
+
+bool CCueTrackReader::Start() {
+    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    while (imageFrame_ <= first_) {
+        const int n = image_->Read(left.data(), right.data());
+        if (n <= 0) return false;
+        const uint64_t blockEnd = imageFrame_ + static_cast<uint64_t>(n);
+        if (blockEnd > first_) {
+            const auto skip = static_cast<std::ptrdiff_t>(first_ - imageFrame_);
+            pendingLeft_.assign(left.begin() + skip, left.begin() + n);
+            if (outputChannels == 2) pendingRight_.assign(right.begin() + skip, right.begin() + n);
+            imageFrame_ = blockEnd;
+            return true;
+        }
+        imageFrame_ = blockEnd;
+    }
+    return true;
+}
+
+void CCueTrackReader::Close() {
+    if (image_) image_->Close();
+    pendingLeft_.clear();
+    pendingRight_.clear();
+}
+
+int CCueTrackReader::Open(const std::string& path, int renderRate) {
+    (void)path;
+    (void)renderRate;
+    return 0;
+}
+
+int CCueTrackReader::Read(int16_t* left, int16_t* right) {
+    int frames = 0;
+    if (!pendingLeft_.empty()) {
+        frames = static_cast<int>(pendingLeft_.size());
+        std::copy(pendingLeft_.begin(), pendingLeft_.end(), left);
+        if (outputChannels == 2) std::copy(pendingRight_.begin(), pendingRight_.end(), right);
+        pendingLeft_.clear();
+        pendingRight_.clear();
+    } else {
+        if (end_ != 0 && imageFrame_ >= end_) return 0;
+        frames = image_->Read(left, right);
+        if (frames <= 0) return frames;
+        imageFrame_ += static_cast<uint64_t>(frames);
+    }
+    // Cut the block at the track's end.
+    if (end_ != 0 && imageFrame_ > end_) {
+        const uint64_t over = imageFrame_ - end_;
+        frames = over >= static_cast<uint64_t>(frames) ? 0 : frames - static_cast<int>(over);
+        imageFrame_ = end_;
+    }
+    position += static_cast<uint64_t>(frames);
+    if (position > total) total = position;
+    return frames;
+}
+
+int CCueTrackReader::ReadTags(TagInfo& tags) {
+    const int found = image_->ReadTags(tags);
+    // The fields a sheet can give.
+    static constexpr std::string TagInfo::*kSheetFields[] = {
+        &TagInfo::title, &TagInfo::artist, &TagInfo::album,
+        &TagInfo::year,  &TagInfo::genre,  &TagInfo::track};
+    for (std::string TagInfo::*field : kSheetFields)
+        if (!(sheetTags_.*field).empty()) tags.*field = sheetTags_.*field;
+    return found || !sheetTags_.IsEmpty() ? 1 : 0;
+}
+
+std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunState& state,
+                                                const FileEntry& entry, int renderRate,
+                                                bool conversion, int& audioFound) {
+    if (entry.ImagePath.empty())
+        return CreateReader(services, state, entry.Path, entry.InputType, renderRate, conversion,
+                            audioFound, entry.ScannedLength);
+    auto image = CreateReader(services, state, entry.ImagePath, entry.ImageInputType, renderRate,
+                              conversion, audioFound, entry.ScannedLength);
+    if (!image) return nullptr;
+    const int rate = image->GetSampleRate();
+    if (rate < 1) return image;  // the caller tells a source without audio
+    const uint64_t first = CueFrameToSample(entry.TrackStart, rate);
+    const uint64_t end = entry.TrackEnd < 0 ? 0 : CueFrameToSample(entry.TrackEnd, rate);
+    auto track = std::make_unique<CCueTrackReader>(std::move(image), first, end, entry.TrackTags);
+    if (!track->Start()) {
+        track->Close();
+        if (conversion) state.errorDetail = kCueBeyondImageNote;
+        return nullptr;
+    }
+    return track;
+}
+
+int AddCueSheet(IReaderServices& services, RunState& state,
+                std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                const std::string& path, const std::string& addedRoot) {
+    std::string text;
+    if (!ReadSheet(path, text)) return -1;
+    CueProblem problem = CueProblem::kNone;
+    const std::vector<CueSheetTrack> tracks = ParseCueSheet(text, problem);
+    if (tracks.empty()) {
+        state.errorDetail = problem == CueProblem::kTooLarge       ? kCueTooLargeNote
+                            : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
+                                                                   : kCueUnparsableNote;
+        return -1;
+    }
+
+    // Every image is found and probed, and every index checked against
+    // it, before any track is listed: a sheet is added whole or not at all.
+    std::map<std::string, ImageFacts> images;  // by the name in the sheet
+    for (const CueSheetTrack& track : tracks) {
+        if (images.count(track.file)) continue;
+        ImageFacts facts;
+        facts.path = FindImage(path, track.file);
+        if (facts.path.empty()) {
+            state.errorDetail = kCueImageMissingNote;
+            return -1;
+        }
+        facts.inputType = InputTypeOf(facts.path);
+        state.retry = false;
+        int audioFound = 1;
+        auto reader =
+            CreateReader(services, state, facts.path, facts.inputType, 0, false, audioFound);
+        if (!reader || !reader->HasAudio() || reader->GetSampleRate() <= 0) {
+            if (reader) reader->Close();
+            state.errorDetail = kCueImageUnreadableNote;
+            return -1;
+        }
+        facts.duration = reader->GetDuration();
+        facts.sampleRate = reader->GetSampleRate();
+        facts.channels = reader->GetChannels();
+        facts.bitrate = reader->GetBitrate();
+        facts.scanned = reader->LearnedLength();
+        reader->Close();
+        images.emplace(track.file, std::move(facts));
+    }
+    for (const CueSheetTrack& track : tracks) {
+        const ImageFacts& image = images.at(track.file);
+        // The probe's length is in whole seconds: a second of slack keeps
+        // a last index within the final second.
+        const int64_t limit = (static_cast<int64_t>(image.duration) + 1) * kCueFramesPerSecond;
+        if (track.start >= limit || track.end > limit) {
+            state.errorDetail = kCueBeyondImageNote;
+            return -1;
+        }
+    }
+
+    const std::string sheetKey = PathMapKey(path);
+    int lastRow = 0;
+    for (const CueSheetTrack& track : tracks) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "#%02d", track.number);
+        const std::string key = sheetKey + suffix;
+        if (pathMap.count(key)) continue;
+        const ImageFacts& image = images.at(track.file);
+        FileEntry entry;
+        entry.Path = path;
+        entry.InputType = kInputCueSheet;
+        entry.AddedRoot = addedRoot;
+        entry.SampleRate = image.sampleRate;
+        entry.Channels = image.channels;
+        entry.Bitrate = image.bitrate;
+        entry.ScannedLength = image.scanned;
+        entry.ImagePath = image.path;
+        entry.ImageInputType = image.inputType;
+        entry.TrackStart = track.start;
+        entry.TrackEnd = track.end;
+        entry.TrackName = TrackName(track);
+        entry.TrackTags = track.tags;
+        const int64_t endFrame =
+            track.end >= 0 ? track.end
+                           : std::max<int64_t>(track.start, static_cast<int64_t>(image.duration) *
+                                                                kCueFramesPerSecond);
+        entry.Duration = static_cast<int>((endFrame - track.start + kCueFramesPerSecond / 2) /
+                                          kCueFramesPerSecond);
+        auto [it, inserted] = pathMap.emplace(key, std::move(entry));
+        (void)inserted;
+        lastRow = list.AppendRow(it->second);
+    }
+    return lastRow;
+}
+
+std::string CueReasonInEnglish(const std::string& note) {
+    for (const CueReason& reason : kCueReasons)
+        if (note == reason.note) return reason.english;
+    return {};
+}
+
+}  // namespace quelvox

@@ -1,0 +1,194 @@
+// CUE sheets: adding a sheet lists its tracks, converting them cuts the
+// image exactly at the sheet's indexes, the sheet's tags win over the
+// image's, and a sheet that cannot be used is refused with its reason.
+#include "engine/AddFiles.h"
+#include "engine/ConvertFile.h"
+#include "engine/ListCells.h"
+#include "engine/OutputPath.h"
+
+#include "common/FormatCatalogue.h"
+#include "settings/Settings.h"
+
+#include "support/EngineSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+using namespace quelvox;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RowList : public IFileList {
+public:
+    int AppendRow(const FileEntry& e) override {
+        rows.push_back(&e);
+        return static_cast<int>(rows.size());
+    }
+    std::vector<const FileEntry*> rows;
+};
+
+// 44.1 kHz stereo frames whose every sample differs from its neighbours, so
+// a cut one frame off shows.
+std::vector<int16_t> Pattern(int frames) {
+    std::vector<int16_t> v(static_cast<size_t>(frames) * 2);
+    for (size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<int16_t>(static_cast<int>((i * 7919) % 60001) - 30000);
+    return v;
+}
+
+// Three tracks: the second with a pregap (INDEX 00) that belongs to the
+// first, the cuts at frames that no decoder block boundary meets.
+const char* kSheet =
+    "REM GENRE \"Ambient\"\n"
+    "REM DATE 1998\n"
+    "PERFORMER \"The Band\"\n"
+    "TITLE \"The Album\"\n"
+    "FILE \"image.wav\" WAVE\n"
+    "  TRACK 01 AUDIO\n"
+    "    TITLE \"First\"\n"
+    "    INDEX 01 00:00:00\n"
+    "  TRACK 02 AUDIO\n"
+    "    TITLE \"Second\"\n"
+    "    PERFORMER \"Guest\"\n"
+    "    INDEX 00 00:01:10\n"
+    "    INDEX 01 00:01:37\n"
+    "  TRACK 03 AUDIO\n"
+    "    TITLE \"../../Third\"\n"
+    "    INDEX 01 00:02:74\n";
+
+constexpr int kImageFrames = 44100 * 4 + 123;
+
+}  // namespace
+
+class CueTracks : public ::testing::Test {
+protected:
+    TempDir dir;
+    CSettings settings{""};
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    RunState state;
+    CRecordingProgress progress;
+    CTestReaderServices services;
+    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
+    std::map<std::string, FileEntry> pathMap;
+    RowList list;
+
+    std::string Sheet(const std::string& name, const std::string& text) {
+        const std::string path = dir.file(name);
+        WriteFile(path, text);
+        return path;
+    }
+
+    AddPathListResult Add(const std::string& path) {
+        return AddPathList(services, state, pathMap, list, {path}, nullptr);
+    }
+
+    // Converts a listed row into the "out" folder; returns its output path.
+    std::string Convert(const FileEntry& row, int code) {
+        settings.DestOutputFolderOpt = 399;
+        settings.DestSpecifiedFolder = dir.file("out");
+        FileEntry entry = row;
+        std::string message;
+        EXPECT_TRUE(ResolveOutputPath(settings, entry, FindFormat(catalogue, code)->extension,
+                                      message))
+            << message;
+        state.currentEntry = &entry;
+        state.currentIndex = 1;
+        state.retry = false;
+        state.errorDetail.clear();
+        int audioFound = 1;
+        EXPECT_TRUE(ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound))
+            << state.errorDetail;
+        return entry.OutputPath;
+    }
+};
+
+TEST_F(CueTracks, SheetListsItsTracksAndTheirOutputsJoinToTheImage) {
+    const std::vector<int16_t> image = Pattern(kImageFrames);
+    WriteWav(dir.file("image.wav"), 44100, 2, image);
+    const AddPathListResult added = Add(Sheet("album.cue", kSheet));
+    EXPECT_EQ(added.added, 3);
+    EXPECT_TRUE(added.failures.empty());
+    ASSERT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(FileNameCell(*list.rows[0]), "01 - First");
+    EXPECT_EQ(FileNameCell(*list.rows[1]), "02 - Second");
+    // Track 2 runs from 1 s 37/75 to 2 s 74/75; track 3 to the image's end.
+    EXPECT_EQ(list.rows[1]->Duration, 1);
+    EXPECT_EQ(list.rows[2]->Duration, 1);
+
+    // Adding the sheet again adds nothing.
+    EXPECT_EQ(Add(dir.file("album.cue")).listed, 1);
+    EXPECT_EQ(list.rows.size(), 3u);
+
+    std::vector<int16_t> joined;
+    std::vector<std::string> outputs;
+    for (const FileEntry* row : list.rows) {
+        const std::string out = Convert(*row, kFormatFlac);
+        outputs.push_back(out);
+        const std::vector<int16_t> part = DecodeWithFfmpeg(out);
+        ASSERT_FALSE(part.empty()) << out;
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    // Sample for sample: the first track ends at the second's INDEX 01
+    // (its pregap included), 1 s 37/75 = 44100 + 37 * 588 frames.
+    EXPECT_EQ(DecodeWithFfmpeg(outputs[0]).size(), static_cast<size_t>(44100 + 37 * 588) * 2);
+    ASSERT_EQ(joined.size(), image.size());
+    EXPECT_TRUE(joined == image);
+
+    // A title that climbs out of the folder stays a name inside it.
+    EXPECT_EQ(fs::path(outputs[2]).parent_path(), fs::path(dir.file("out")));
+    EXPECT_EQ(fs::path(outputs[2]).filename().string(), "03 - .._.._Third.flac");
+}
+
+TEST_F(CueTracks, TagsComeFromTheSheetOverTheImage) {
+    MakeWithFfmpeg(dir, "image.flac",
+                   "-f lavfi -i sine=duration=4 -ac 2 -metadata title=Whole -metadata "
+                   "album=Wrong -metadata comment=Kept");
+    // The sheet names a .wav; the ripper left a .flac beside it.
+    Add(Sheet("album.cue", kSheet));
+    ASSERT_EQ(list.rows.size(), 3u);
+    settings.ID3TagType = 2;
+    const std::string out = Convert(*list.rows[1], kFormatFlac);
+    EXPECT_EQ(ProbeTag(out, "title"), "Second");
+    EXPECT_EQ(ProbeTag(out, "artist"), "Guest");
+    EXPECT_EQ(ProbeTag(out, "album"), "The Album");
+    EXPECT_EQ(ProbeTag(out, "date"), "1998");
+    EXPECT_EQ(ProbeTag(out, "genre"), "Ambient");
+    EXPECT_EQ(ProbeTag(out, "comment"), "Kept");
+    EXPECT_EQ(ProbeTag(out, "track").substr(0, 1), "2");
+    // The album performer stands in for a track without its own.
+    const std::string first = Convert(*list.rows[0], kFormatFlac);
+    EXPECT_EQ(ProbeTag(first, "artist"), "The Band");
+}
+
+TEST_F(CueTracks, UnusableSheetsAreRefusedWithTheirReason) {
+    WriteWav(dir.file("image.wav"), 44100, 2, Pattern(44100));
+    const struct {
+        const char* name;
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"garbage.cue", "FILE \"image.wav\" WAVE\n TRACK 01 ((\n INDEX 01 00:00:00\n",
+         "the CUE sheet does not parse"},
+        {"missing.cue", "FILE \"nothere.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n",
+         "the audio file the CUE sheet names is missing"},
+        {"beyond.cue",
+         "FILE \"image.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+         " TRACK 02 AUDIO\n  INDEX 01 09:00:00\n",
+         "the CUE sheet's indexes lie beyond the end of its audio file"},
+        {"huge.cue", std::string(2u << 20, ' '), "the CUE sheet is too large"},
+    };
+    for (const auto& c : cases) {
+        const AddPathListResult result = Add(Sheet(c.name, c.text));
+        EXPECT_EQ(result.added, 0) << c.name;
+        ASSERT_EQ(result.failures.size(), 1u) << c.name;
+        EXPECT_EQ(result.failures[0].reason, c.reason) << c.name;
+        EXPECT_NE(result.message.find(c.name), std::string::npos) << c.name;
+    }
+    EXPECT_TRUE(list.rows.empty());
+    EXPECT_TRUE(pathMap.empty());
+}
