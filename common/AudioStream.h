@@ -44,6 +44,15 @@ public:
     // Decodes the next block; writes `right` only when GetOutputChannels() is
     // 2. Returns the frame count (at most kBlockFrames); <= 0 ends the stream.
     virtual int Read(int16_t* left, int16_t* right) = 0;
+    // Moves decoding so that the next Read starts at frame `landed`, at or
+    // before `frame` (exactly there where the format allows); the reader
+    // that calls it drops what lies between. False when this reader cannot
+    // seek: then nothing moved. After a seek GetPosition is not meaningful.
+    virtual bool SeekFrame(uint64_t frame, uint64_t& landed) {
+        (void)frame;
+        (void)landed;
+        return false;
+    }
     // Consulted after a failed Open: 0 tells a file without audio.
     virtual int HasAudio() { return 1; }
     // Consulted after a failed Open: why it failed, in the words of the

@@ -21,6 +21,9 @@ public:
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
     uint64_t GetPosition() override;
+    bool SeekFrame(uint64_t frame, uint64_t& landed) override {
+        return channel_ && channel_->SeekFrame(frame, landed);
+    }
     int ReadTags(TagInfo& tags) override;
     KnownLength LearnedLength() const override {
         return channel_ ? channel_->LearnedLength() : KnownLength{};

@@ -107,6 +107,11 @@ CCueTrackReader::CCueTrackReader(std::unique_ptr<CAudioReader> image, uint64_t f
 }
 
 bool CCueTrackReader::Start() {
+    // A reader that can seek goes (near) the first frame at once; the rest
+    // of the way is decoded and dropped, as all of it is for one that
+    // cannot.
+    uint64_t landed = 0;
+    if (first_ > 0 && image_->SeekFrame(first_, landed) && landed <= first_) imageFrame_ = landed;
     std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
     while (imageFrame_ <= first_) {
         const int n = image_->Read(left.data(), right.data());

@@ -131,6 +131,13 @@ public:
     virtual int GetData(void* buffer, uint32_t bytes) = 0;
     // Bytes of output delivered so far.
     virtual uint64_t GetPosition() const = 0;
+    // Moves decoding to a frame at or before `frame` and sets `landed` to
+    // it (CAudioReader::SeekFrame); false when the channel cannot seek.
+    virtual bool SeekFrame(uint64_t frame, uint64_t& landed) {
+        (void)frame;
+        (void)landed;
+        return false;
+    }
     // The file's tags; an empty record when it has none that are
     // understood.
     virtual TagInfo ReadTags() const = 0;

@@ -45,6 +45,14 @@ public:
     int64_t GetFilePositionEnd() const override { return fileSize_; }
     uint64_t GetPosition() const override { return delivered_ * FrameBytes(); }
     TagInfo ReadTags() const override { return ReadFileTags(path_, TagCodePage()); }
+    // libsndfile seeks to the exact frame in PCM files and in FLAC.
+    bool SeekFrame(uint64_t frame, uint64_t& landed) override {
+        if (frame > frames_) return false;
+        if (sf_seek(f_.get(), static_cast<sf_count_t>(frame), SEEK_SET) < 0) return false;
+        delivered_ = frame;
+        landed = frame;
+        return true;
+    }
 
     int GetData(void* buffer, uint32_t bytes) override {
         const sf_count_t want = bytes / FrameBytes();

@@ -144,6 +144,24 @@ TEST_F(CueTracks, SheetListsItsTracksAndTheirOutputsJoinToTheImage) {
     EXPECT_EQ(fs::path(outputs[2]).filename().string(), "03 - .._.._Third.flac");
 }
 
+TEST_F(CueTracks, TracksOfAFlacImageJoinToItSampleForSample) {
+    const std::vector<int16_t> image = Pattern(kImageFrames);
+    WriteWav(dir.file("source.wav"), 44100, 2, image);
+    // The sheet names image.wav; the ripper left image.flac beside it.
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+          Quote(dir.file("image.flac")));
+    Add(Sheet("album.cue", kSheet));
+    ASSERT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(list.rows[0]->ImagePath, dir.file("image.flac"));
+    std::vector<int16_t> joined;
+    for (const FileEntry* row : list.rows) {
+        const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    ASSERT_EQ(joined.size(), image.size());
+    EXPECT_TRUE(joined == image);
+}
+
 TEST_F(CueTracks, TagsComeFromTheSheetOverTheImage) {
     MakeWithFfmpeg(dir, "image.flac",
                    "-f lavfi -i sine=duration=4 -ac 2 -metadata title=Whole -metadata "
