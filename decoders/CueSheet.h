@@ -46,6 +46,20 @@ enum class CueProblem {
 // tracks in order; on failure an empty list and the cause in `problem`.
 std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem);
 
+// The sheet a FLAC file carries for its own audio: the text of a CUESHEET
+// Vorbis comment (parsed as above) or else its CUESHEET metadata block.
+// The tracks' `file` is the FLAC file itself (whatever a FILE line says);
+// a block's sample offsets become 1/75 s frames (exact for CD audio, whose
+// offsets are multiples of 588 samples at 44.1 kHz; otherwise rounded
+// down). Empty when the file has no usable sheet or is no FLAC file.
+// Metadata beyond kMaxFlacMetadataBytes is not read.
+std::vector<CueSheetTrack> ReadEmbeddedCueSheet(const std::string& path);
+inline constexpr size_t kMaxFlacMetadataBytes = size_t{16} << 20;
+
+// The same from the metadata bytes of a FLAC file (its start, "fLaC"
+// included, up to the audio or any shorter part).
+std::vector<CueSheetTrack> ParseEmbeddedCueSheet(std::string_view flac);
+
 // The frame (sample per channel) of the image at `cdFrames` 1/75 s at
 // `sampleRate`, rounded down; negative positions give 0.
 uint64_t CueFrameToSample(int64_t cdFrames, int sampleRate);

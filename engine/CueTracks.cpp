@@ -199,19 +199,14 @@ std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunSt
     return track;
 }
 
-int AddCueSheet(IReaderServices& services, RunState& state,
-                std::map<std::string, FileEntry>& pathMap, IFileList& list,
-                const std::string& path, const std::string& addedRoot) {
-    std::string text;
-    if (!ReadSheet(path, text)) return -1;
-    CueProblem problem = CueProblem::kNone;
-    const std::vector<CueSheetTrack> tracks = ParseCueSheet(text, problem);
-    if (tracks.empty()) {
-        state.errorDetail = problem == CueProblem::kTooLarge       ? kCueTooLargeNote
-                            : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
-                                                                   : kCueUnparsableNote;
-        return -1;
-    }
+namespace {
+
+// Lists the tracks of the sheet at `path` (a .cue file, or a FLAC file
+// carrying its own sheet: tracks without a file name are cut from it).
+int AddTracks(IReaderServices& services, RunState& state,
+              std::map<std::string, FileEntry>& pathMap, IFileList& list,
+              const std::string& path, const std::string& addedRoot,
+              const std::vector<CueSheetTrack>& tracks) {
 
     // Every image is found and probed, and every index checked against
     // it, before any track is listed: a sheet is added whole or not at all.
@@ -219,7 +214,7 @@ int AddCueSheet(IReaderServices& services, RunState& state,
     for (const CueSheetTrack& track : tracks) {
         if (images.count(track.file)) continue;
         ImageFacts facts;
-        facts.path = FindImage(path, track.file);
+        facts.path = track.file.empty() ? path : FindImage(path, track.file);
         if (facts.path.empty()) {
             state.errorDetail = kCueImageMissingNote;
             return -1;
@@ -286,6 +281,35 @@ int AddCueSheet(IReaderServices& services, RunState& state,
         lastRow = list.AppendRow(it->second);
     }
     return lastRow;
+}
+
+}  // namespace
+
+int AddCueSheet(IReaderServices& services, RunState& state,
+                std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                const std::string& path, const std::string& addedRoot) {
+    std::string text;
+    if (!ReadSheet(path, text)) return -1;
+    CueProblem problem = CueProblem::kNone;
+    const std::vector<CueSheetTrack> tracks = ParseCueSheet(text, problem);
+    if (tracks.empty()) {
+        state.errorDetail = problem == CueProblem::kTooLarge       ? kCueTooLargeNote
+                            : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
+                                                                   : kCueUnparsableNote;
+        return -1;
+    }
+    return AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
+}
+
+int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
+                        std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                        const std::string& path, const std::string& addedRoot) {
+    const std::vector<CueSheetTrack> tracks = ReadEmbeddedCueSheet(path);
+    if (tracks.empty()) return -1;
+    const std::string detail = state.errorDetail;
+    const int row = AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
+    if (row < 0) state.errorDetail = detail;
+    return row;
 }
 
 std::string CueReasonInEnglish(const std::string& note) {

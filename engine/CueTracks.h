@@ -60,6 +60,14 @@ int AddCueSheet(IReaderServices& services, RunState& state,
                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
                 const std::string& path, const std::string& addedRoot);
 
+// Adds the tracks of the sheet a FLAC file carries (a CUESHEET comment or
+// block), cut from the file itself, under the keys PathMapKey(path) +
+// "#NN". Returns like AddCueSheet, but -1 (with state.errorDetail as it
+// was) also when the file has no usable sheet: it is then added whole.
+int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
+                        std::map<std::string, FileEntry>& pathMap, IFileList& list,
+                        const std::string& path, const std::string& addedRoot);
+
 // The English reason for a kCue...Note text; empty for any other text.
 std::string CueReasonInEnglish(const std::string& note);
 

@@ -121,6 +121,11 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     // A sheet lists its tracks; no reader decodes the sheet itself.
     if (inputType == kInputCueSheet)
         return AddCueSheet(services, state, pathMap, list, path, addedRoot);
+    // A FLAC file with a sheet of its own is listed by track.
+    if (inputType == kInputFlac) {
+        const int row = AddEmbeddedCueSheet(services, state, pathMap, list, path, addedRoot);
+        if (row >= 0) return row;
+    }
     state.retry = false;
     int audioFound = 1;
     auto reader = CreateReader(services, state, path, inputType, 0, false, audioFound);

@@ -92,3 +92,42 @@ TEST(FuzzRegression, CueSheetInputsGiveOrderedTracksOrAReason) {
         }
     }
 }
+
+TEST(CueSheet, FlacFilesCarryTheirSheetInAComment) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir.file("sheet.txt"),
+                           std::string("FILE \"rip.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"A\"\n"
+                                       "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                                       "    INDEX 00 00:01:00\n    INDEX 01 00:01:30\n"));
+    testsupport::Shell("ffmpeg -v error -nostdin -f lavfi -i sine=duration=3 -metadata CUESHEET=\"$(cat " +
+                       testsupport::Quote(dir.file("sheet.txt")) + ")\" " +
+                       testsupport::Quote(dir.file("a.flac")));
+    const auto tracks = ReadEmbeddedCueSheet(dir.file("a.flac"));
+    ASSERT_EQ(tracks.size(), 2u);
+    // Cut from the FLAC file itself, whatever the FILE line says.
+    EXPECT_TRUE(tracks[0].file.empty());
+    EXPECT_EQ(tracks[0].tags.title, "A");
+    EXPECT_EQ(tracks[0].end, 75 + 30);
+    EXPECT_EQ(tracks[1].start, 75 + 30);
+    // Not a FLAC file: no sheet.
+    EXPECT_TRUE(ReadEmbeddedCueSheet(dir.file("sheet.txt")).empty());
+}
+
+TEST(FuzzRegression, EmbeddedCueSheetInputsGiveOrderedTracksOrNone) {
+    const auto inputs = testsupport::FuzzRegressionInputs("flaccue");
+    ASSERT_FALSE(inputs.empty());
+    for (const std::string& path : inputs) {
+        SCOPED_TRACE(path);
+        const auto tracks = ReadEmbeddedCueSheet(path);
+        for (size_t i = 0; i < tracks.size(); ++i) {
+            EXPECT_GE(tracks[i].start, 0);
+            if (i + 1 < tracks.size()) {
+                EXPECT_GT(tracks[i].end, tracks[i].start);
+            }
+        }
+    }
+    // Offsets no file could reach give no tracks rather than wrapped ones.
+    EXPECT_TRUE(ReadEmbeddedCueSheet(std::string(QUELVOX_SOURCE_DIR) +
+                                     "/tests/fuzz/regressions/flaccue/huge-offsets.flac")
+                    .empty());
+}

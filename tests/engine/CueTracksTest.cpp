@@ -63,6 +63,46 @@ const char* kSheet =
 
 constexpr int kImageFrames = 44100 * 4 + 123;
 
+void PutBe(std::vector<uint8_t>& v, uint64_t x, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+}
+
+// A FLAC CUESHEET metadata block for CD audio: tracks starting at the
+// given sample offsets (each with INDEX 01 only), then the lead-out.
+std::vector<uint8_t> CueSheetBlock(const std::vector<uint64_t>& starts, uint64_t leadOut) {
+    std::vector<uint8_t> b(128, 0);  // media catalog number
+    PutBe(b, 88200, 8);              // lead-in samples
+    b.push_back(0x80);               // CD audio
+    b.insert(b.end(), 258, 0);
+    b.push_back(static_cast<uint8_t>(starts.size() + 1));
+    for (size_t i = 0; i <= starts.size(); ++i) {
+        const bool last = i == starts.size();
+        PutBe(b, last ? leadOut : starts[i], 8);
+        b.push_back(static_cast<uint8_t>(last ? 170 : i + 1));
+        b.insert(b.end(), 12 + 14, 0);  // ISRC, flags and reserved bytes
+        b.push_back(last ? 0 : 1);
+        if (!last) {
+            PutBe(b, 0, 8);
+            b.push_back(1);
+            b.insert(b.end(), 3, 0);
+        }
+    }
+    return b;
+}
+
+// Puts a metadata block of `type` right after a FLAC file's STREAMINFO.
+void InsertFlacBlock(const std::string& path, int type, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> file = ReadFile(path);
+    ASSERT_GE(file.size(), 42u);
+    const bool streamInfoLast = (file[4] & 0x80) != 0;
+    file[4] &= 0x7F;
+    std::vector<uint8_t> block{static_cast<uint8_t>(type | (streamInfoLast ? 0x80 : 0))};
+    PutBe(block, body.size(), 3);
+    block.insert(block.end(), body.begin(), body.end());
+    file.insert(file.begin() + 42, block.begin(), block.end());
+    WriteFile(path, file);
+}
+
 }  // namespace
 
 class CueTracks : public ::testing::Test {
@@ -160,6 +200,50 @@ TEST_F(CueTracks, TracksOfAFlacImageJoinToItSampleForSample) {
     }
     ASSERT_EQ(joined.size(), image.size());
     EXPECT_TRUE(joined == image);
+}
+
+TEST_F(CueTracks, FlacFileWithItsOwnSheetIsListedByTrack) {
+    const std::vector<int16_t> image = Pattern(kImageFrames);
+    WriteWav(dir.file("source.wav"), 44100, 2, image);
+    // A CUESHEET comment: its FILE line names the file as it was ripped.
+    WriteFile(dir.file("sheet.txt"), std::string(kSheet));
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) +
+          " -metadata CUESHEET=\"$(cat " + Quote(dir.file("sheet.txt")) + ")\" " +
+          Quote(dir.file("commented.flac")));
+    const AddPathListResult added = Add(dir.file("commented.flac"));
+    EXPECT_EQ(added.added, 3);
+    ASSERT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(FileNameCell(*list.rows[1]), "02 - Second");
+    EXPECT_EQ(list.rows[1]->ImagePath, dir.file("commented.flac"));
+    std::vector<int16_t> joined;
+    for (const FileEntry* row : list.rows) {
+        const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    ASSERT_EQ(joined.size(), image.size());
+    EXPECT_TRUE(joined == image);
+
+    // A CUESHEET block: its tracks have numbers but no names.
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+          Quote(dir.file("block.flac")));
+    const uint64_t second = 44100 + 37 * 588;
+    InsertFlacBlock(dir.file("block.flac"), 5, CueSheetBlock({0, second}, kImageFrames));
+    list.rows.clear();
+    EXPECT_EQ(Add(dir.file("block.flac")).added, 2);
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(FileNameCell(*list.rows[1]), "02");
+    const std::vector<int16_t> tail = DecodeWithFfmpeg(Convert(*list.rows[1], kFormatWav));
+    EXPECT_TRUE(tail == std::vector<int16_t>(image.begin() + static_cast<std::ptrdiff_t>(2 * second),
+                                             image.end()));
+
+    // A FLAC file without a sheet stays one row.
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+          Quote(dir.file("plain.flac")));
+    list.rows.clear();
+    EXPECT_EQ(Add(dir.file("plain.flac")).added, 1);
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_TRUE(list.rows[0]->ImagePath.empty());
+    EXPECT_EQ(FileNameCell(*list.rows[0]), "plain.flac");
 }
 
 TEST_F(CueTracks, TagsComeFromTheSheetOverTheImage) {
