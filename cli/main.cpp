@@ -237,7 +237,11 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     host.SetRows(&rows);
     host.SetTargetExistsOpt(settings.TargetExistsOpt);
     std::vector<std::string> sources;
-    for (const FileEntry* entry : entries) sources.push_back(entry->Path);
+    for (const FileEntry* entry : entries) {
+        sources.push_back(entry->Path);
+        // A CUE track's audio is its image.
+        if (!entry->ImagePath.empty()) sources.push_back(entry->ImagePath);
+    }
     host.SetMergeSources(std::move(sources));
     rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};

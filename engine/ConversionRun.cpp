@@ -361,7 +361,8 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     // The merge never replaces one of its own sources, whatever name leads
     // to it (a link, a hard link); nothing is written then.
     for (const FileEntry* e : entries) {
-        if (SameFile(path, e->Path)) return refuse(kSameAsSourceMessage);
+        if (SameFile(path, e->Path) || (!e->ImagePath.empty() && SameFile(path, e->ImagePath)))
+            return refuse(kSameAsSourceMessage);
     }
     // A file chosen although it exists is replaced (the save dialog asked,
     // or the command line's policy said so); otherwise a file that appears

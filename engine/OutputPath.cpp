@@ -235,7 +235,8 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
             std::string candidate = base + newExtension;
             if (Exists(candidate)) {
                 if (settings.TargetExistsOpt == 22) {
-                    if (SameFile(candidate, source)) {
+                    if (SameFile(candidate, source) ||
+                        (!entry.ImagePath.empty() && SameFile(candidate, entry.ImagePath))) {
                         message = kSameAsSource;
                         return false;
                     }

@@ -415,6 +415,9 @@ bool CMainWindow::IsListedSource(const std::string& path) const {
         std::error_code ec;
         if (key == PathMapKey(path) || std::filesystem::equivalent(path, entry.Path, ec))
             return true;
+        // A CUE track's audio is its image.
+        if (!entry.ImagePath.empty() && std::filesystem::equivalent(path, entry.ImagePath, ec))
+            return true;
     }
     return false;
 }

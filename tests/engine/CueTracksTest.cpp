@@ -294,3 +294,22 @@ TEST_F(CueTracks, UnusableSheetsAreRefusedWithTheirReason) {
     EXPECT_TRUE(list.rows.empty());
     EXPECT_TRUE(pathMap.empty());
 }
+
+TEST_F(CueTracks, ATrackNeverOverwritesItsImage) {
+    // The image happens to bear the name the first track's output gets.
+    WriteWav(dir.file("source.wav"), 44100, 2, Pattern(kImageFrames));
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+          Quote(dir.file("01 - First.flac")));
+    const std::string sheet = std::string(kSheet);
+    Add(Sheet("album.cue", "FILE \"01 - First.flac\" WAVE\n" +
+                               sheet.substr(sheet.find("  TRACK 01"))));
+    ASSERT_EQ(list.rows.size(), 3u);
+    const std::vector<uint8_t> before = ReadFile(dir.file("01 - First.flac"));
+    settings.DestOutputFolderOpt = 199;  // beside the sheet
+    settings.TargetExistsOpt = 22;       // overwrite
+    FileEntry entry = *list.rows[0];
+    std::string message;
+    EXPECT_FALSE(ResolveOutputPath(settings, entry, "flac", message));
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(ReadFile(dir.file("01 - First.flac")), before);
+}
