@@ -1112,3 +1112,32 @@ TEST_F(CliTest, TheHelpsSettingExampleTakesEffect) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(work_.file("out/a.mp3"), "bit_rate"), "192000");
 }
+
+TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
+    const std::string folder = work_.file("album");
+    fs::create_directories(folder);
+    fs::copy_file(In("a.wav"), folder + "/image.wav");
+    testsupport::WriteFile(folder + "/album.cue",
+                           std::string("TITLE \"Two\"\nFILE \"image.wav\" WAVE\n"
+                                       "  TRACK 01 AUDIO\n    TITLE \"Left/Right\"\n"
+                                       "    INDEX 01 00:00:00\n"
+                                       "  TRACK 02 AUDIO\n    TITLE \"Rest\"\n"
+                                       "    INDEX 01 00:01:00\n"));
+    testsupport::WriteFile(folder + "/broken.cue", std::string("TRACK ((\n"));
+    const std::string out = work_.file("out");
+    CliResult r = Cli("-q -f wav -o " + Quote(out) + " " + Quote(folder));
+    EXPECT_EQ(r.status, 1);  // the broken sheet was not added
+    EXPECT_NE(r.err.find("broken.cue: not added: the CUE sheet does not parse"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(T("CUE 表单无法解析.")), std::string::npos) << r.err;
+    // Two rows named after the tracks, one output each; the image itself
+    // is listed and converted too, as any file of the folder.
+    EXPECT_NE(r.out.find("01 - Left/Right\t00:01"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("02 - Rest\t00:01"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(out + "/01 - Left_Right.wav"));
+    EXPECT_TRUE(fs::exists(out + "/02 - Rest.wav"));
+    EXPECT_EQ(testsupport::DecodeWithFfmpeg(out + "/01 - Left_Right.wav").size() +
+                  testsupport::DecodeWithFfmpeg(out + "/02 - Rest.wav").size(),
+              testsupport::DecodeWithFfmpeg(folder + "/image.wav").size());
+}
