@@ -5,11 +5,10 @@
 #include "decoders/CueSheet.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace quelvox {
 
