@@ -146,7 +146,8 @@ uint64_t CueFrameToSample(int64_t cdFrames, int sampleRate) {
            static_cast<uint64_t>(kCueFramesPerSecond);
 }
 
-std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem) {
+std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem,
+                                         const std::string& codePage) {
     std::vector<CueSheetTrack> tracks;
     problem = CueProblem::kNone;
     if (text.size() > kMaxCueSheetBytes) {
@@ -162,7 +163,7 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
     }
     // The parser's grammar ends every line with a line break; a sheet
     // whose last line has none (as in a CUESHEET comment) gets one.
-    std::string terminated(text);
+    std::string terminated = LegacyTextToUtf8(text, codePage);
     if (terminated.empty() || terminated.back() != '\n') terminated += '\n';
     std::unique_ptr<Cd, CdDeleter> cd(cue_parse_string(terminated.c_str()));
     if (!cd) {

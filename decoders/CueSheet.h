@@ -41,10 +41,13 @@ enum class CueProblem {
     kNoAudioTrack,  // it parsed but lists no audio track with a file
 };
 
-// Parses the text of a sheet (UTF-8, a leading byte-order mark is skipped;
-// texts that are not UTF-8 get replacement characters). Returns the audio
-// tracks in order; on failure an empty list and the cause in `problem`.
-std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem);
+// Parses the text of a sheet (UTF-8, a leading byte-order mark is skipped).
+// Rippers often wrote sheets in a legacy charset: a text that is not valid
+// UTF-8 is read in `codePage` (an iconv name such as "GBK"), or as Latin-1
+// when that fails or is empty. Returns the audio tracks in order; on
+// failure an empty list and the cause in `problem`.
+std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem,
+                                         const std::string& codePage = std::string());
 
 // The sheet a FLAC file carries for its own audio: the text of a CUESHEET
 // Vorbis comment (parsed as above) or else its CUESHEET metadata block.

@@ -3,6 +3,7 @@
 
 #include "common/InputType.h"
 #include "decoders/CueSheet.h"
+#include "platform/bass/BassLayer.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -290,7 +291,9 @@ int AddCueSheet(IReaderServices& services, RunState& state,
     std::string text;
     if (!ReadSheet(path, text)) return -1;
     CueProblem problem = CueProblem::kNone;
-    const std::vector<CueSheetTrack> tracks = ParseCueSheet(text, problem);
+    // Sheets in a legacy charset are read in the one set for tag texts.
+    const std::vector<CueSheetTrack> tracks =
+        ParseCueSheet(text, problem, services.BassRuntime().TagCodePage());
     if (tracks.empty()) {
         state.errorDetail = problem == CueProblem::kTooLarge       ? kCueTooLargeNote
                             : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote

@@ -131,3 +131,24 @@ TEST(FuzzRegression, EmbeddedCueSheetInputsGiveOrderedTracksOrNone) {
                                      "/tests/fuzz/regressions/flaccue/huge-offsets.flac")
                     .empty());
 }
+
+TEST(CueSheet, SheetsInALegacyCharsetAreReadInTheTagCodePage) {
+    CueProblem problem = CueProblem::kNone;
+    const std::string latin1 = "TITLE \"Caf\xE9\"\nFILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n"
+                               "  INDEX 01 00:00:00\n";
+    auto tracks = ParseCueSheet(latin1, problem);
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].tags.album, "Caf\xC3\xA9");
+    // "中文" in GBK, read as GBK when that is the code page.
+    const std::string gbk = "FILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"\xD6\xD0\xCE\xC4\"\n"
+                            "  INDEX 01 00:00:00\n";
+    tracks = ParseCueSheet(gbk, problem, "GBK");
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].tags.title, "\xE4\xB8\xAD\xE6\x96\x87");
+    // UTF-8 stays as it is whatever the code page.
+    tracks = ParseCueSheet("FILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n  TITLE \"\xE4\xB8\xAD\"\n"
+                           "  INDEX 01 00:00:00\n",
+                           problem, "GBK");
+    ASSERT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(tracks[0].tags.title, "\xE4\xB8\xAD");
+}
