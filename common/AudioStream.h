@@ -46,8 +46,9 @@ public:
     virtual int Read(int16_t* left, int16_t* right) = 0;
     // Moves decoding so that the next Read starts at frame `landed`, at or
     // before `frame` (exactly there where the format allows); the reader
-    // that calls it drops what lies between. False when this reader cannot
-    // seek: then nothing moved. After a seek GetPosition is not meaningful.
+    // that calls it drops what lies between. Call it right after Open.
+    // False when this reader cannot seek: then it is still (or again) at
+    // the start. After a seek GetPosition is not meaningful.
     virtual bool SeekFrame(uint64_t frame, uint64_t& landed) {
         (void)frame;
         (void)landed;

@@ -19,11 +19,20 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 
 namespace quelvox {
 
 namespace {
+
+// Codecs whose every frame decodes on its own, without delay or priming,
+// so that after a seek the first frame's timestamp is its first sample.
+constexpr AVCodecID kExactSeekCodecs[] = {
+    AV_CODEC_ID_APE,       AV_CODEC_ID_TTA,       AV_CODEC_ID_WAVPACK,   AV_CODEC_ID_FLAC,
+    AV_CODEC_ID_ALAC,      AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S16BE, AV_CODEC_ID_PCM_S24LE,
+    AV_CODEC_ID_PCM_S24BE, AV_CODEC_ID_PCM_S32LE, AV_CODEC_ID_PCM_F32LE, AV_CODEC_ID_PCM_U8,
+};
 
 // Largest channel count whose samples take part in a mix.
 constexpr int kMixChannels = 8;
@@ -306,6 +315,8 @@ int CFFmpegReader::DrainDecoder() {
     for (;;) {
         int r = libav::Av().avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
+            if (stage_.size() == stageRead_)
+                stagedPts_ = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : INT64_MIN;
             StageFrame(frame_);
             av_frame_unref(frame_);
             ++count;
@@ -316,6 +327,57 @@ int CFFmpegReader::DrainDecoder() {
         // concerns the packet just sent, which the decoder has dropped.
         return count;
     }
+}
+
+bool CFFmpegReader::SeekFrame(uint64_t frame, uint64_t& landed) {
+    if (!format_ || !codec_ || streamIndex_ < 0 || sampleRate <= 0) return false;
+    if (std::find(std::begin(kExactSeekCodecs), std::end(kExactSeekCodecs),
+                  static_cast<AVCodecID>(codecId_)) == std::end(kExactSeekCodecs))
+        return false;
+    const AVStream* stream = format_->streams[streamIndex_];
+    if (stream->time_base.num <= 0 || stream->time_base.den <= 0) return false;
+    if (frame > (uint64_t{1} << 40)) return false;
+    const AVRational perSample{1, sampleRate};
+    const int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    const int64_t target = origin + av_rescale_q(static_cast<int64_t>(frame), perSample,
+                                                 stream->time_base);
+    if (libav::Av().av_seek_frame(format_, streamIndex_, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    libav::Av().avcodec_flush_buffers(codec_);
+    stage_.clear();
+    stageRead_ = 0;
+    flushed_ = false;
+    finished_ = false;
+    stagedPts_ = INT64_MIN;
+    // The first frame decoded after the seek tells where it landed.
+    if (DecodeMore() && stagedPts_ != INT64_MIN && stagedPts_ >= origin) {
+        const int64_t at = av_rescale_q(stagedPts_ - origin, stream->time_base, perSample);
+        if (at >= 0 && static_cast<uint64_t>(at) <= frame) {
+            landed = static_cast<uint64_t>(at);
+            return true;
+        }
+    }
+    // Somewhere unknown: back to the start, as if nothing had moved.
+    Rewind();
+    return false;
+}
+
+bool CFFmpegReader::Rewind() {
+    const AVStream* stream = format_->streams[streamIndex_];
+    const int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    if (libav::Av().av_seek_frame(format_, streamIndex_, origin, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Nothing more can be read correctly.
+        finished_ = true;
+        stage_.clear();
+        stageRead_ = 0;
+        return false;
+    }
+    libav::Av().avcodec_flush_buffers(codec_);
+    stage_.clear();
+    stageRead_ = 0;
+    flushed_ = false;
+    finished_ = false;
+    return true;
 }
 
 void CFFmpegReader::StageFrame(const AVFrame* frame) {

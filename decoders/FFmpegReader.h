@@ -63,8 +63,17 @@ public:
     // the container's (or else the audio stream's) metadata; composer is
     // always empty. Returns 0 and changes nothing when there are no tags.
     int ReadTags(TagInfo& tags) override;
+    // Seeks in streams whose codec decodes every frame on its own and whose
+    // timestamps count output samples exactly (lossless codecs such as
+    // Monkey's Audio, TTA, WavPack, FLAC, ALAC and PCM): the container's
+    // seek lands on a frame at or before `frame`, whose timestamp tells
+    // where. Other codecs (with decoder delay or priming) do not seek.
+    bool SeekFrame(uint64_t frame, uint64_t& landed) override;
 
 private:
+    // Goes back to the stream's start after a seek that could not tell
+    // where it landed; false when even that fails.
+    bool Rewind();
     // Feeds packets to the decoder until at least one frame was staged or
     // the stream ended. Returns false at the end of the stream.
     bool DecodeMore();
@@ -90,6 +99,9 @@ private:
     // outputChannels; stageRead_ marks the first undelivered sample.
     std::vector<int16_t> stage_;
     size_t stageRead_ = 0;
+    // Timestamp of the first frame staged into an empty buffer (the
+    // stream's time base; INT64_MIN when it had none).
+    int64_t stagedPts_ = INT64_MIN;
 };
 
 class CFFmpegProbeReader : public CAudioReader {

@@ -30,12 +30,14 @@ namespace quelvox::libav {
     X(av_packet_rescale_ts)            \
     X(av_packet_unref)                 \
     X(av_read_frame)                   \
+    X(av_seek_frame)                   \
     X(av_write_frame)                  \
     X(av_write_trailer)                \
     X(avcodec_alloc_context3)          \
     X(avcodec_find_decoder)            \
     X(avcodec_find_encoder)            \
     X(avcodec_find_encoder_by_name)    \
+    X(avcodec_flush_buffers)           \
     X(avcodec_free_context)            \
     X(avcodec_open2)                   \
     X(avcodec_parameters_from_context) \

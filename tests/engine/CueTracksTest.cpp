@@ -202,6 +202,24 @@ TEST_F(CueTracks, TracksOfAFlacImageJoinToItSampleForSample) {
     EXPECT_TRUE(joined == image);
 }
 
+TEST_F(CueTracks, TracksOfATtaImageJoinToItSampleForSample) {
+    // TTA is decoded by the FFmpeg reader, which seeks by timestamps.
+    const std::vector<int16_t> image = Pattern(kImageFrames);
+    WriteWav(dir.file("source.wav"), 44100, 2, image);
+    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+          Quote(dir.file("image.tta")));
+    Add(Sheet("album.cue", kSheet));
+    ASSERT_EQ(list.rows.size(), 3u);
+    EXPECT_EQ(list.rows[0]->ImagePath, dir.file("image.tta"));
+    std::vector<int16_t> joined;
+    for (const FileEntry* row : list.rows) {
+        const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    ASSERT_EQ(joined.size(), image.size());
+    EXPECT_TRUE(joined == image);
+}
+
 TEST_F(CueTracks, FlacFileWithItsOwnSheetIsListedByTrack) {
     const std::vector<int16_t> image = Pattern(kImageFrames);
     WriteWav(dir.file("source.wav"), 44100, 2, image);
