@@ -235,8 +235,24 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     int failureCount = 0;
     const std::string unrepresentableNote = kUnrepresentableNameNote;
 
+    // An image that a CUE sheet found in the same folder search names is
+    // listed through the sheet's tracks, not once more as a whole. A file
+    // the user named directly (it has no added folder) is always listed.
+    std::set<std::string> coveredBySheets;
+    for (size_t i = 0; roots && i < paths.size(); ++i) {
+        if (InputTypeOf(paths[i]) != kInputCueSheet) continue;
+        for (const std::string& image : CueSheetImages(services, paths[i]))
+            coveredBySheets.insert(PathMapKey(image));
+    }
+
     for (int i = 0; i < total; ++i) {
         const std::string& path = paths[static_cast<size_t>(i)];
+        const size_t at = static_cast<size_t>(i);
+        if (!coveredBySheets.empty() && at < roots->size() && !(*roots)[at].empty() &&
+            InputTypeOf(path) != kInputCueSheet && coveredBySheets.count(PathMapKey(path))) {
+            ++result.processed;
+            continue;
+        }
         // Texts shown to the user are UTF-8; a name that is not comes out
         // with replacement characters.
         const std::string shown = SanitizeUtf8(path);

@@ -314,6 +314,20 @@ int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
     return row;
 }
 
+std::vector<std::string> CueSheetImages(IReaderServices& services, const std::string& path) {
+    std::vector<std::string> images;
+    std::string text;
+    if (!ReadSheet(path, text)) return images;
+    CueProblem problem = CueProblem::kNone;
+    for (const CueSheetTrack& track :
+         ParseCueSheet(text, problem, services.BassRuntime().TagCodePage())) {
+        const std::string image = track.file.empty() ? std::string() : FindImage(path, track.file);
+        if (!image.empty() && std::find(images.begin(), images.end(), image) == images.end())
+            images.push_back(image);
+    }
+    return images;
+}
+
 std::string CueReasonInEnglish(const std::string& note) {
     for (const CueReason& reason : kCueReasons)
         if (note == reason.note) return reason.english;

@@ -68,6 +68,10 @@ int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
                         std::map<std::string, FileEntry>& pathMap, IFileList& list,
                         const std::string& path, const std::string& addedRoot);
 
+// The images the CUE sheet at `path` names, as found beside it; empty when
+// the sheet gives no tracks.
+std::vector<std::string> CueSheetImages(IReaderServices& services, const std::string& path);
+
 // The English reason for a kCue...Note text; empty for any other text.
 std::string CueReasonInEnglish(const std::string& note);
 

@@ -1131,8 +1131,10 @@ TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(T("CUE 表单无法解析.")), std::string::npos) << r.err;
-    // Two rows named after the tracks, one output each; the image itself
-    // is listed and converted too, as any file of the folder.
+    // Two rows named after the tracks, one output each; the image the
+    // sheet names is not listed once more as a whole.
+    EXPECT_EQ(r.Lines().size(), 2u) << r.out;
+    EXPECT_FALSE(fs::exists(out + "/image.wav"));
     EXPECT_NE(r.out.find("01 - Left/Right\t00:01"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("02 - Rest\t00:01"), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(out + "/01 - Left_Right.wav"));
