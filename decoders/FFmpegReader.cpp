@@ -338,17 +338,10 @@ bool CFFmpegReader::SeekFrame(uint64_t frame, uint64_t& landed) {
     if (stream->time_base.num <= 0 || stream->time_base.den <= 0) return false;
     if (frame > (uint64_t{1} << 40)) return false;
     const AVRational perSample{1, sampleRate};
-    const int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    const int64_t origin = StreamOrigin();
     const int64_t target = origin + av_rescale_q(static_cast<int64_t>(frame), perSample,
                                                  stream->time_base);
-    if (libav::Av().av_seek_frame(format_, streamIndex_, target, AVSEEK_FLAG_BACKWARD) < 0)
-        return false;
-    libav::Av().avcodec_flush_buffers(codec_);
-    stage_.clear();
-    stageRead_ = 0;
-    flushed_ = false;
-    finished_ = false;
-    stagedPts_ = INT64_MIN;
+    if (!SeekStream(target)) return false;
     // The first frame decoded after the seek tells where it landed.
     if (DecodeMore() && stagedPts_ != INT64_MIN && stagedPts_ >= origin) {
         const int64_t at = av_rescale_q(stagedPts_ - origin, stream->time_base, perSample);
@@ -362,22 +355,30 @@ bool CFFmpegReader::SeekFrame(uint64_t frame, uint64_t& landed) {
     return false;
 }
 
-bool CFFmpegReader::Rewind() {
+int64_t CFFmpegReader::StreamOrigin() const {
     const AVStream* stream = format_->streams[streamIndex_];
-    const int64_t origin = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    if (libav::Av().av_seek_frame(format_, streamIndex_, origin, AVSEEK_FLAG_BACKWARD) < 0) {
-        // Nothing more can be read correctly.
-        finished_ = true;
-        stage_.clear();
-        stageRead_ = 0;
+    return stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+}
+
+bool CFFmpegReader::SeekStream(int64_t timestamp) {
+    if (libav::Av().av_seek_frame(format_, streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD) < 0)
         return false;
-    }
     libav::Av().avcodec_flush_buffers(codec_);
     stage_.clear();
     stageRead_ = 0;
     flushed_ = false;
     finished_ = false;
+    stagedPts_ = INT64_MIN;
     return true;
+}
+
+bool CFFmpegReader::Rewind() {
+    if (SeekStream(StreamOrigin())) return true;
+    // Nothing more can be read correctly.
+    finished_ = true;
+    stage_.clear();
+    stageRead_ = 0;
+    return false;
 }
 
 void CFFmpegReader::StageFrame(const AVFrame* frame) {

@@ -71,6 +71,11 @@ public:
     bool SeekFrame(uint64_t frame, uint64_t& landed) override;
 
 private:
+    // The stream's first timestamp (0 when the container gives none).
+    int64_t StreamOrigin() const;
+    // Moves the demuxer to `timestamp` of the stream (or the key frame
+    // before it) and starts decoding afresh; false when the seek failed.
+    bool SeekStream(int64_t timestamp);
     // Goes back to the stream's start after a seek that could not tell
     // where it landed; false when even that fails.
     bool Rewind();

@@ -184,40 +184,30 @@ TEST_F(CueTracks, SheetListsItsTracksAndTheirOutputsJoinToTheImage) {
     EXPECT_EQ(fs::path(outputs[2]).filename().string(), "03 - .._.._Third.flac");
 }
 
-TEST_F(CueTracks, TracksOfAFlacImageJoinToItSampleForSample) {
+TEST_F(CueTracks, TracksOfAFlacOrTtaImageJoinToItSampleForSample) {
+    // The sheet names image.wav; the ripper left image.flac (read through
+    // libsndfile) or image.tta (read by the FFmpeg reader, which seeks by
+    // timestamps) beside it.
     const std::vector<int16_t> image = Pattern(kImageFrames);
     WriteWav(dir.file("source.wav"), 44100, 2, image);
-    // The sheet names image.wav; the ripper left image.flac beside it.
-    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
-          Quote(dir.file("image.flac")));
-    Add(Sheet("album.cue", kSheet));
-    ASSERT_EQ(list.rows.size(), 3u);
-    EXPECT_EQ(list.rows[0]->ImagePath, dir.file("image.flac"));
-    std::vector<int16_t> joined;
-    for (const FileEntry* row : list.rows) {
-        const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
-        joined.insert(joined.end(), part.begin(), part.end());
+    for (const std::string extension : {"flac", "tta"}) {
+        SCOPED_TRACE(extension);
+        const std::string encoded = dir.file(extension + "/image." + extension);
+        fs::create_directories(fs::path(encoded).parent_path());
+        Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
+              Quote(encoded));
+        list.rows.clear();
+        Add(Sheet(extension + "/album.cue", kSheet));
+        ASSERT_EQ(list.rows.size(), 3u);
+        EXPECT_EQ(list.rows[0]->ImagePath, encoded);
+        std::vector<int16_t> joined;
+        for (const FileEntry* row : list.rows) {
+            const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
+            joined.insert(joined.end(), part.begin(), part.end());
+        }
+        ASSERT_EQ(joined.size(), image.size());
+        EXPECT_TRUE(joined == image);
     }
-    ASSERT_EQ(joined.size(), image.size());
-    EXPECT_TRUE(joined == image);
-}
-
-TEST_F(CueTracks, TracksOfATtaImageJoinToItSampleForSample) {
-    // TTA is decoded by the FFmpeg reader, which seeks by timestamps.
-    const std::vector<int16_t> image = Pattern(kImageFrames);
-    WriteWav(dir.file("source.wav"), 44100, 2, image);
-    Shell("ffmpeg -v error -nostdin -i " + Quote(dir.file("source.wav")) + " " +
-          Quote(dir.file("image.tta")));
-    Add(Sheet("album.cue", kSheet));
-    ASSERT_EQ(list.rows.size(), 3u);
-    EXPECT_EQ(list.rows[0]->ImagePath, dir.file("image.tta"));
-    std::vector<int16_t> joined;
-    for (const FileEntry* row : list.rows) {
-        const std::vector<int16_t> part = DecodeWithFfmpeg(Convert(*row, kFormatWav));
-        joined.insert(joined.end(), part.begin(), part.end());
-    }
-    ASSERT_EQ(joined.size(), image.size());
-    EXPECT_TRUE(joined == image);
 }
 
 TEST_F(CueTracks, FlacFileWithItsOwnSheetIsListedByTrack) {
