@@ -219,6 +219,27 @@ void UseLanguage(QCoreApplication& app, Language language) {
         install(file, catalogues);
 }
 
+std::string ShowTextUtf8(const Text& text) {
+    if (!text.IsMarked()) return text.literal;
+    std::string pattern = text.context
+                              ? QCoreApplication::translate(text.context, text.source).toStdString()
+                              : std::string(text.source);
+    // The translation must have the source's places, in the same order.
+    auto places = [](const std::string& p) {
+        std::string kinds;
+        for (const Piece& piece : SplitTemplate(p))
+            if (piece.argument) kinds += piece.argument;
+        return kinds;
+    };
+    if (pattern != text.source && places(pattern) != places(text.source)) pattern = text.source;
+    std::vector<std::string> args;
+    args.reserve(text.args.size());
+    for (const Text& arg : text.args) args.push_back(ShowTextUtf8(arg));
+    return FillPlaces(pattern, args);
+}
+
+QString ShowText(const Text& text) { return QString::fromStdString(ShowTextUtf8(text)); }
+
 std::string TranslateEngineTextUtf8(const std::string& text) {
     if (IsAscii(text)) return text;
     std::string whole = TranslateLine(text);

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include "common/Text.h"
 #include "l10n/Language.h"
 
 namespace quelvox {
@@ -18,6 +19,13 @@ namespace quelvox {
 // embedded English catalogue (:/i18n/*_en.qm); for Chinese none. Translators
 // of an earlier call are removed first, so the language can change.
 void UseLanguage(QCoreApplication& app, Language language);
+
+// A text as the installed translators show it: a marked text is
+// translated, then its arguments are filled in, each shown the same way; a
+// literal (a file name, a library's error) is shown as it is. A translation
+// that does not keep the source's %s and %d places in order is not used.
+QString ShowText(const Text& text);
+std::string ShowTextUtf8(const Text& text);
 
 // A text the engine produced (engine/Texts.h), as the installed translators
 // show it. Recognises the engine's texts also when they are composed: a

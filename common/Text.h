@@ -1,0 +1,65 @@
+// A text for the user as the engine and the lower layers report it: the id
+// of a marked text (its translation context and its Chinese source, with
+// printf-style %s and %d places) and its arguments, or a literal that is
+// never translated (file names, paths, library errors). A front end
+// translates the id, then fills in the arguments, each shown the same way;
+// the Chinese source stays the text shown without a catalogue.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quelvox {
+
+struct Text {
+    // Null for a literal.
+    const char* context = nullptr;
+    const char* source = nullptr;
+    std::string literal;
+    std::vector<Text> args;
+
+    Text() = default;
+    // A literal (never translated).
+    Text(std::string value) : literal(std::move(value)) {}  // NOLINT: implicit on purpose
+    Text(const char* value) : literal(value ? value : "") {}  // NOLINT
+
+    // The marked text `source` of `context` with its arguments in order.
+    template <typename... Args>
+    static Text Marked(const char* context, const char* source, Args&&... args) {
+        Text t;
+        t.context = context;
+        t.source = source;
+        (t.args.push_back(Argument(std::forward<Args>(args))), ...);
+        return t;
+    }
+
+    bool IsMarked() const { return source != nullptr; }
+    bool empty() const { return !source && literal.empty(); }
+    // Whether this is the marked text `id` (compared by address: ids are
+    // the table's entries).
+    bool Is(const char* id) const { return source == id; }
+
+    // The text in its source language: the Chinese source with the
+    // arguments filled in ("%%" is a percent sign).
+    std::string Source() const;
+
+    bool operator==(const Text& other) const;
+
+private:
+    static Text Argument(Text t) { return t; }
+    static Text Argument(const std::string& s) { return Text(s); }
+    static Text Argument(const char* s) { return Text(s); }
+    static Text Argument(int n) { return Text(std::to_string(n)); }
+    static Text Argument(long n) { return Text(std::to_string(n)); }
+    static Text Argument(long long n) { return Text(std::to_string(n)); }
+    static Text Argument(unsigned n) { return Text(std::to_string(n)); }
+    static Text Argument(unsigned long n) { return Text(std::to_string(n)); }
+};
+
+// Fills `pattern`'s %s and %d places with `args` in order ("%%" is a
+// percent sign). Places without an argument stay empty; surplus arguments
+// are dropped.
+std::string FillPlaces(const std::string& pattern, const std::vector<std::string>& args);
+
+}  // namespace quelvox
