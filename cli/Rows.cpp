@@ -1,5 +1,6 @@
 #include "cli/Rows.h"
 
+#include "engine/Texts.h"
 #include "l10n/Translation.h"
 
 #include <cstdio>
@@ -23,7 +24,7 @@ std::string EscapeCell(const std::string& text) {
 std::string ProbeLine(const FileEntry& entry) {
     return EscapeCell(FileNameCell(entry)) + '\t' + DurationCell(entry.Duration) + '\t' +
            BitrateCell(entry.Bitrate) + '\t' + SampleRateCell(entry.SampleRate) + '\t' +
-           TranslateEngineTextUtf8(ChannelsCell(entry.Channels));
+           ShowTextUtf8(ChannelsCell(entry.Channels));
 }
 
 CRowTable::CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print)
@@ -39,12 +40,12 @@ void CRowTable::SetVolumeCell(int row, const std::string& text) {
     volume_[static_cast<size_t>(row)] = text;
 }
 
-void CRowTable::SetOutputCell(int row, const std::string& text) {
+void CRowTable::SetOutputCell(int row, const Text& text) {
     std::lock_guard lock(mutex_);
     if (row < 0 || row >= static_cast<int>(entries_.size())) return;
-    output_[static_cast<size_t>(row)] = TranslateEngineTextUtf8(text);
-    // Told by the engine's own text, before translation.
-    skipped_[static_cast<size_t>(row)] = text == kTargetExistsSkipped;
+    output_[static_cast<size_t>(row)] = ShowTextUtf8(text);
+    // Told by the text's id, whatever the language.
+    skipped_[static_cast<size_t>(row)] = text.Is(kTargetExistsSkipped);
 }
 
 bool CRowTable::SkippedExisting(int row) const {
@@ -61,11 +62,10 @@ void CRowTable::NoteShortSource(int row, double claimedSeconds, double heldSecon
     warn_(entries_[static_cast<size_t>(row)]->Path + " " + text);
 }
 
-void CRowTable::NoteDocumentsFallback(int row, const std::string& path, const std::string& reason) {
+void CRowTable::NoteDocumentsFallback(int row, const std::string& path, const Text& reason) {
     (void)row;
     if (note_) {
-        note_(path + ": written to the documents folder instead (" +
-              TranslateEngineTextUtf8(reason) + ")");
+        note_(path + ": written to the documents folder instead (" + ShowTextUtf8(reason) + ")");
     }
 }
 
@@ -81,10 +81,10 @@ std::string CRowTable::Line(int row) const {
     return ProbeLine(*entries_[i]) + '\t' + EscapeCell(volume_[i]) + '\t' + EscapeCell(output_[i]);
 }
 
-void CRowTable::MarkUnfinished(const std::string& text) {
+void CRowTable::MarkUnfinished(const Text& text) {
     std::lock_guard lock(mutex_);
     for (size_t i = static_cast<size_t>(printed_); i < output_.size(); ++i)
-        if (output_[i].empty()) output_[i] = TranslateEngineTextUtf8(text);
+        if (output_[i].empty()) output_[i] = ShowTextUtf8(text);
 }
 
 }  // namespace quelvox::cli

@@ -3,7 +3,7 @@
 // list order. The engine's texts in the cells are translated as they come.
 #pragma once
 
-#include "engine/ConversionRun.h"
+#include "engine/HostInterfaces.h"
 #include "common/FileEntry.h"
 #include "engine/ListCells.h"
 
@@ -30,14 +30,13 @@ public:
     CRowTable(const std::vector<FileEntry*>& entries, LinePrinter print);
 
     void SetVolumeCell(int row, const std::string& text) override;
-    void SetOutputCell(int row, const std::string& text) override;
+    void SetOutputCell(int row, const Text& text) override;
     // Rows are printed by PrintUpTo only: a merged run's rows are final
     // once it is known whether the merged file is kept.
     void ScrollToRow(int) override {}
     // Passes a line saying where the output went, and why, to the printer
     // set by SetNotePrinter.
-    void NoteDocumentsFallback(int row, const std::string& path,
-                               const std::string& reason) override;
+    void NoteDocumentsFallback(int row, const std::string& path, const Text& reason) override;
     void SetNotePrinter(LinePrinter print) { note_ = std::move(print); }
 
     // Warns on standard error that the row's source held clearly less audio
@@ -49,7 +48,7 @@ public:
     void PrintUpTo(int end);
     // Gives every row not printed yet whose output cell is still empty (a
     // file the run never started) the output text `text`.
-    void MarkUnfinished(const std::string& text);
+    void MarkUnfinished(const Text& text);
     // The seven columns of a row, joined by tabs.
     std::string Line(int row) const;
     // Whether the row's file was skipped because its target exists (the

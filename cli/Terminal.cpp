@@ -115,11 +115,11 @@ std::string CConsole::FinishOutput() {
     return outError_ ? std::strerror(outError_) : std::string();
 }
 
-void CConsole::Warn(const std::string& text) {
+void CConsole::Warn(const Text& text) {
     std::lock_guard lock(mutex_);
     EraseLocked();
     FlushOutLocked();
-    std::fprintf(stderr, "quelvox-cli: %s\n", TranslateEngineTextUtf8(text).c_str());
+    std::fprintf(stderr, "quelvox-cli: %s\n", ShowTextUtf8(text).c_str());
     DrawLocked();
 }
 
@@ -167,8 +167,8 @@ std::vector<std::string> StatusLines(const CSharedProgress::Snapshot& s, bool wi
     std::vector<std::string> lines;
     if (withRun && s.count > 0)
         lines.push_back(Bar(static_cast<uint64_t>(s.done), static_cast<uint64_t>(s.count)) + " " +
-                        TranslateEngineTextUtf8(s.runText));
-    lines.push_back(Bar(s.position, s.total) + " " + TranslateEngineTextUtf8(s.fileText));
+                        ShowTextUtf8(s.runText));
+    lines.push_back(Bar(s.position, s.total) + " " + ShowTextUtf8(s.fileText));
     return lines;
 }
 

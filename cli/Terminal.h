@@ -39,9 +39,9 @@ public:
     // Flushes standard output. Empty when everything printed there was
     // written, else the cause of the first write that failed.
     std::string FinishOutput();
-    // A message on standard error, prefixed "quelvox-cli: ", with the
-    // engine's texts in it translated.
-    void Warn(const std::string& text);
+    // A message on standard error, prefixed "quelvox-cli: ", shown in the
+    // run's language.
+    void Warn(const Text& text);
     // Replaces the status lines; drawn at most every 100 ms unless `force`.
     void DrawStatus(const std::vector<std::string>& lines, bool force = false);
     void ClearStatus();

@@ -95,7 +95,7 @@ void OpenContainingFolder(const std::string& path, CConsole& console) {
 void ListFormats(const std::vector<OutputFormatEntry>& catalogue, CConsole& console) {
     for (const OutputFormatEntry& entry : catalogue) {
         console.PrintRow(std::to_string(entry.code) + '\t' + entry.extension + '\t' +
-                         TranslateEngineTextUtf8(FormatDescription(entry)));
+                         ShowTextUtf8(FormatName(entry)));
     }
 }
 
@@ -144,7 +144,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     QCoreApplication app(argc, argv);
     UseLanguage(app, RunLanguage(options));
     if (options.help) {
-        console.Print(UsageText(TranslateEngineTextUtf8(kCancelledRow)));
+        console.Print(UsageText(ShowTextUtf8(EngineText(kCancelledRow))));
         return kExitConverted;
     }
     if (options.version) {
@@ -179,7 +179,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {
         case StartResult::Started: break;
-        case StartResult::InitFailed: console.Warn(kInitFailedMessage); return kExitFailed;
+        case StartResult::InitFailed: console.Warn(EngineText(kInitFailedMessage)); return kExitFailed;
     }
 
     // The MIDI soundfont is loaded by the run, and only when it converts a
@@ -189,7 +189,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     // A file converting alone may decode ahead on a second processor.
     state.processors = DefaultSimultaneousFiles();
     WmaFormatList wmaFormats;
-    CCliHost host(console, g_cancel, options.mergeFile);
+    CCliPlanHost host(console);
     CRunReaderServices readers(runtime, wmaFormats, &host);
 
     // Adding: folders are searched like a dropped folder, files named
@@ -216,7 +216,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     adding.SetPumpHandler([&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
     const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding, &roots);
     console.ClearStatus();
-    if (!added.message.empty()) console.Warn(added.message);
+    if (!added.message.empty()) console.Warn(TranslateEngineTextUtf8(added.message));
     // The message above lists at most 30 files; here every one, with why.
     for (const AddPathListResult::Failure& failure : added.failures)
         console.Warn(failure.path + ": not added: " + TranslateEngineTextUtf8(failure.reason));
@@ -234,25 +234,30 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
 
     CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
     rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
-    host.SetRows(&rows);
-    host.SetTargetExistsOpt(settings.TargetExistsOpt);
-    std::vector<std::string> sources;
-    for (const FileEntry* entry : entries) {
-        sources.push_back(entry->Path);
-        // A CUE track's audio is its image.
-        if (!entry->ImagePath.empty()) sources.push_back(entry->ImagePath);
-    }
-    host.SetMergeSources(std::move(sources));
     rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
     RunEnvironment env{settings, runtime, readers, wmaFormats, state};
-    if (!options.mergeFile.empty())
-        RunMerged(env, host, entries, *format);
-    else
-        RunEach(env, host, console, rows, entries, *format, jobs, g_cancel);
+    // The plan: the runtimes' questions first, then the merge file's name.
+    RunPlan plan;
+    plan.entries = entries;
+    plan.format = format;
+    plan.jobs = jobs;
+    plan.merged = !options.mergeFile.empty();
+    bool runs = SettleRunRuntimes(env, host, entries, *format);
+    if (runs && plan.merged) {
+        plan.target = SettleMergedTarget(options.mergeFile, *format, entries,
+                                         settings.TargetExistsOpt, false);
+        for (const Text& note : plan.target.notes) console.Warn(note);
+        if (plan.target.path.empty()) {
+            // A refused target: every row says why nothing was merged.
+            for (size_t row = 0; row < entries.size(); ++row)
+                rows.SetOutputCell(static_cast<int>(row), plan.target.refusal);
+            runs = false;
+        }
+    }
+    if (runs) CarryOut(settings, runtime, wmaFormats, state, std::move(plan), console, rows, g_cancel);
     // Files the run never started because of Ctrl+C.
-    if (g_cancel.load()) rows.MarkUnfinished(kCancelledRow);
+    if (g_cancel.load()) rows.MarkUnfinished(EngineText(kCancelledRow));
     rows.PrintUpTo(static_cast<int>(entries.size()));
-    host.SetRows(nullptr);
 
     const bool cancelled = g_cancel.load();
     // A file skipped because its target exists did what the user chose.

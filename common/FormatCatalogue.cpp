@@ -1,5 +1,7 @@
 #include "common/FormatCatalogue.h"
 
+#include <algorithm>
+
 #include <iterator>
 
 #include "common/CodecIds.h"
@@ -265,6 +267,14 @@ std::span<const CodecEntry> AllCodecEntries() { return kCodecs; }
 
 std::string FormatDescription(const OutputFormatEntry& entry) {
     return entry.description ? std::string(entry.description) : UpperAscii(entry.extension);
+}
+
+Text FormatName(const OutputFormatEntry& entry) {
+    const std::string name = FormatDescription(entry);
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || !entry.description) return Text(name);
+    return Text::Marked(kFormatCatalogueTextContext, entry.description);
 }
 
 std::string FormatPageTitle(const OutputFormatEntry& entry) {

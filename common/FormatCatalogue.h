@@ -10,6 +10,8 @@
 // EncoderParams.h) still honours a -1 marker should a list carry one.
 #pragma once
 
+#include "common/Text.h"
+
 #include <span>
 #include <string>
 #include <vector>
@@ -112,6 +114,9 @@ std::span<const CodecEntry> AllCodecEntries();
 
 // Text of the entry in the main format list.
 std::string FormatDescription(const OutputFormatEntry& entry);
+// The same as a text to show: the marked name, translated where shown (a
+// name of plain ASCII, like an extension, is a literal).
+Text FormatName(const OutputFormatEntry& entry);
 // Caption of the entry's options page.
 std::string FormatPageTitle(const OutputFormatEntry& entry);
 // Stem of the entry's stored value names, upper case (e.g. "AACDEVICE").

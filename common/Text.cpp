@@ -1,6 +1,7 @@
 #include "common/Text.h"
 
 #include <cstring>
+#include <ostream>
 
 namespace quelvox {
 
@@ -42,5 +43,7 @@ bool Text::operator==(const Text& other) const {
     if (!IsMarked()) return literal == other.literal;
     return std::strcmp(source, other.source) == 0 && args == other.args;
 }
+
+std::ostream& operator<<(std::ostream& out, const Text& text) { return out << text.Source(); }
 
 }  // namespace quelvox

@@ -6,6 +6,7 @@
 // the Chinese source stays the text shown without a catalogue.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@ struct Text {
     }
 
     bool IsMarked() const { return source != nullptr; }
+    void clear() { *this = Text(); }
     bool empty() const { return !source && literal.empty(); }
     // Whether this is the marked text `id` (compared by address: ids are
     // the table's entries).
@@ -56,6 +58,16 @@ private:
     static Text Argument(unsigned n) { return Text(std::to_string(n)); }
     static Text Argument(unsigned long n) { return Text(std::to_string(n)); }
 };
+
+// A text compared with a plain string reads as its source text.
+inline bool operator==(const Text& text, const std::string& source) {
+    return text.Source() == source;
+}
+inline bool operator==(const Text& text, const char* source) {
+    return text.Source() == (source ? source : "");
+}
+// Writes the source text (for logs and test messages).
+std::ostream& operator<<(std::ostream& out, const Text& text);
 
 // Fills `pattern`'s %s and %d places with `args` in order ("%%" is a
 // percent sign). Places without an argument stay empty; surplus arguments

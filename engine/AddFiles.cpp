@@ -256,7 +256,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         // Texts shown to the user are UTF-8; a name that is not comes out
         // with replacement characters.
         const std::string shown = SanitizeUtf8(path);
-        bar.SetFileText(FillText(kAddingText, i + 1, total, FileNameOf(shown).c_str()));
+        bar.SetFileText(EngineText(kAddingText, i + 1, total, FileNameOf(shown)));
         bar.SetFileProgress(static_cast<uint64_t>(i + 1), static_cast<uint64_t>(total));
 
         // A name the program cannot represent is not opened. On Windows such
@@ -282,11 +282,11 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             if (!ok) {
                 std::string reason = CueReasonInEnglish(state.errorDetail);
                 if (reason.empty())
-                    reason = state.errorDetail == kNoAudioRow ? std::string("no audio found in it")
+                    reason = state.errorDetail.Is(kNoAudioRow) ? std::string("no audio found in it")
                                                               : AddFailureReason(path);
                 result.failures.push_back({path, reason});
             }
-            note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail;
+            note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail.Source();
         }
 
         if (!ok) {

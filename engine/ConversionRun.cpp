@@ -26,10 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsWmaFormat(const OutputFormatEntry& format) {
-    return SelectWriter(format) == WriterKind::Wma;
-}
-
 // Whether a file starts with the four bytes "RIFF".
 bool StartsWithRiff(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -57,15 +53,15 @@ int WithRetry(RunState& state, IProgress& progress, Pass pass) {
 void ReportSuccess(IRowCells& cells, int row, const RunState& state,
                    const std::string& outputName) {
     cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
-    cells.SetOutputCell(row, outputName);
+    cells.SetOutputCell(row, Text(outputName));
 }
 
 // The failure text of a conversion pass.
-std::string FailureText(const RunState& state, int audioFound, IRowCells& cells) {
-    if (audioFound == 0) return kNoAudioRow;
-    if (state.errorDetail.empty()) return kFailedRow;
+Text FailureText(const RunState& state, int audioFound, IRowCells& cells) {
+    if (audioFound == 0) return EngineText(kNoAudioRow);
+    if (state.errorDetail.empty()) return EngineText(kFailedRow);
     cells.WidenOutputColumn();
-    return FillText(kFailedWithDetailRow, state.errorDetail.c_str());
+    return EngineText(kFailedWithDetailRow, state.errorDetail);
 }
 
 // The passes before a conversion: pre-processing of DTS carried in the
@@ -81,7 +77,7 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
     const FileEntry* source = &entry;
     if ((entry.InputType == kInputDts && StartsWithRiff(entry.Path)) ||
         (entry.InputType == kInputCdTrack && ctx.settings.EnableDTSForCDA)) {
-        cells.SetOutputCell(row, kPreprocessingRow);
+        cells.SetOutputCell(row, EngineText(kPreprocessingRow));
         state.retry = false;
         FileEntry copy = entry;
         int audioFound = 1;
@@ -96,7 +92,7 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
         }
     }
     if (ctx.settings.VolumeType == 0) {
-        cells.SetOutputCell(row, kNormalisingRow);
+        cells.SetOutputCell(row, EngineText(kNormalisingRow));
         int16_t lo = 0, hi = 0;
         int audioFound = 1;
         int ok = WithRetry(state, progress,
@@ -109,27 +105,14 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
 
 // Shows the texts of the next file and empties its volume cell.
 void BeginFile(IProgress& progress, IRowCells& cells, const FileEntry& entry, int row, int index,
-               int count, const std::string& target) {
+               int count, const Text& target) {
     cells.ScrollToRow(row);
     cells.SetVolumeCell(row, "");
     const bool texts = progress.ShowsText();
-    if (texts) progress.SetRunText(FillText(kRunText, index, count, target.c_str()));
+    if (texts) progress.SetRunText(EngineText(kRunText, index, count, target));
     progress.SetRunProgress(index, count);
-    if (texts) progress.SetFileText(FillText(kFileStartText, FileNameOf(entry.Path).c_str()));
+    if (texts) progress.SetFileText(EngineText(kFileStartText, FileNameOf(entry.Path)));
     progress.SetFileProgress(0, 1);
-}
-
-// Shows the file manager on the first visited entry whose output exists.
-void BrowseFirstOutput(const RunEnvironment& env, IRunHost& host,
-                       const std::vector<FileEntry*>& visited) {
-    if (!env.settings.BrowseOutputFolder) return;
-    for (const FileEntry* e : visited) {
-        std::error_code ec;
-        if (!e->OutputPath.empty() && fs::is_regular_file(e->OutputPath, ec)) {
-            host.ShowInFileManager(e->OutputPath);
-            return;
-        }
-    }
 }
 
 }  // namespace
@@ -145,45 +128,23 @@ bool CRunReaderServices::LoadWmaRuntime() {
 void CRunReaderServices::OfferWmaRuntime() {
     if (offered_) return;
     offered_ = true;
-    if (host_ && host_->AskQuestion(kWmaRuntimeQuestion)) host_->OpenInBrowser(kWmaRuntimeAddress);
+    if (host_ && host_->AskQuestion(EngineText(kWmaRuntimeQuestion)))
+        host_->OpenInBrowser(kWmaRuntimeAddress);
 }
 
-bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                        const OutputFormatEntry& format) {
-    if (IsWmaFormat(format)) {
-        if (!env.runtime.LoadWmaRuntime()) {
-            if (host.AskQuestion(kWmaRuntimeQuestion)) host.OpenInBrowser(kWmaRuntimeAddress);
-            return false;
-        }
-        if (env.wmaFormats.empty()) BuildWmaFormatList(env.wmaFormats);
+std::string FirstOutputToShow(const CSettings& settings, const std::vector<FileEntry*>& entries) {
+    if (!settings.BrowseOutputFolder) return {};
+    for (const FileEntry* e : entries) {
+        std::error_code ec;
+        if (!e->OutputPath.empty() && fs::is_regular_file(e->OutputPath, ec)) return e->OutputPath;
     }
-    // Legacy tag text is read in the code page the settings choose.
-    env.runtime.Bass().SetTagCodePage(env.settings.TagCodePage);
-    bool hasMidi = false;
-    for (const FileEntry* e : entries) hasMidi = hasMidi || e->InputType == kInputMidi;
-    if (hasMidi && !env.state.soundfontReady) {
-        env.runtime.LoadSoundfont(env.state);
-        if (!env.state.soundfontReady) {
-            // The question names the folder the user can write to (and
-            // Yes opens it, so it must exist).
-            std::string folder = UserDataFolder();
-            std::error_code ec;
-            if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-            if (folder.empty() || folder.back() != '/') folder += '/';
-            if (host.AskQuestion(FillText(kSoundfontQuestion, folder.c_str()))) {
-                host.OpenFolder(folder);
-                host.OpenInBrowser(kSoundfontAddress);
-                return false;
-            }
-        }
-    }
-    return true;
+    return {};
 }
 
 FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                               FileEntry& entry, int row, int index, int count,
                               const OutputFormatEntry& format, bool outputResolved,
-                              const std::string& fallbackReason) {
+                              const Text& fallbackReason) {
     RunState& state = env.state;
     ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
     FileOutcome outcome;
@@ -198,20 +159,20 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.targetExisted = -1;
     std::string tempPath;
 
-    auto fail = [&](const std::string& message) {
+    auto fail = [&](const Text& message) {
         RemoveFile(tempPath);
         entry.OutputPath.clear();
         outcome.success = false;
         outcome.cancelled = progress.IsCancelled();
-        outcome.message = outcome.cancelled ? std::string(kCancelledRow) : message;
+        outcome.message = outcome.cancelled ? EngineText(kCancelledRow) : message;
         cells.SetOutputCell(row, outcome.message);
         return outcome;
     };
 
-    if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(kSoundfontMissingRow);
+    if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(EngineText(kSoundfontMissingRow));
 
-    BeginFile(progress, cells, entry, row, index, count, FormatDescription(format));
-    std::string fallback = fallbackReason;
+    BeginFile(progress, cells, entry, row, index, count, FormatName(format));
+    Text fallback = fallbackReason;
     if (!outputResolved) {
         if (!ResolveOutputPath(env.settings, entry, format.extension, fallback))
             return fail(fallback);
@@ -222,9 +183,9 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     FileEntry substitute;
     const FileEntry* source =
         RunPreparatoryPasses(ctx, cells, row, entry, format, substitute, tempPath);
-    if (!source) return fail(kCancelledRow);
+    if (!source) return fail(EngineText(kCancelledRow));
 
-    cells.SetOutputCell(row, kConvertingRow);
+    cells.SetOutputCell(row, EngineText(kConvertingRow));
     int audioFound = 1;
     int ok = WithRetry(state, progress, [&] {
         audioFound = 1;
@@ -244,41 +205,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
-    outcome.message = shown;
+    outcome.message = Text(shown);
     return outcome;
-}
-
-RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                       const std::vector<int>& rows, const OutputFormatEntry& format) {
-    RunOutcome result;
-    if (entries.empty() || entries.size() != rows.size()) return result;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
-    result.started = true;
-
-    host.SetMainWindowEnabled(false);
-    IProgress& progress = host.OpenProgress();
-    const int count = static_cast<int>(entries.size());
-    progress.SetRunProgress(0, count);
-    progress.Pump();
-
-    // Each output folder is cleared of leftovers once in this run.
-    CLeftoverSweep sweep;
-    if (!env.state.leftovers) env.state.leftovers = &sweep;
-    std::vector<FileEntry*> visited;
-    bool cancelled = false;
-    for (int i = 0; i < count && !cancelled; ++i) {
-        visited.push_back(entries[i]);
-        FileOutcome outcome =
-            ConvertListedFile(env, progress, host, *entries[i], rows[i], i + 1, count, format);
-        cancelled = outcome.cancelled;
-    }
-
-    if (env.state.leftovers == &sweep) env.state.leftovers = nullptr;
-    host.CloseProgress();
-    host.SetMainWindowEnabled(true);
-    if (!cancelled) BrowseFirstOutput(env, host, visited);
-    result.cancelled = cancelled;
-    return result;
 }
 
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
@@ -332,12 +260,11 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
 }
 
-RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
+RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& host,
                            const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
-                           const OutputFormatEntry& format) {
+                           const OutputFormatEntry& format, const MergedTarget& target) {
     RunOutcome result;
-    if (entries.empty() || entries.size() != rows.size()) return result;
-    if (!PrepareRunRuntimes(env, host, entries, format)) return result;
+    if (entries.empty() || entries.size() != rows.size() || target.path.empty()) return result;
 
     // Every entry counts towards the merged format: the converter brings
     // any rate and channel count to it.
@@ -349,28 +276,19 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (maxRate < 1) maxRate = 44100;
     if (maxChannels < 1) maxChannels = 2;
 
-    const std::string path = host.ChooseMergedFile(format);
-    if (path.empty()) return result;
+    const std::string& path = target.path;
     result.mergedPath = path;
     // A merge that never starts gives every row its reason.
-    auto refuse = [&](const std::string& reason) {
+    auto refuse = [&](const Text& reason) {
         for (int row : rows) host.SetOutputCell(row, reason);
-        host.ShowWarning(reason);
+        result.warning = reason;
         return result;
     };
-    // The merge never replaces one of its own sources, whatever name leads
-    // to it (a link, a hard link); nothing is written then.
-    for (const FileEntry* e : entries) {
-        if (SameFile(path, e->Path) || (!e->ImagePath.empty() && SameFile(path, e->ImagePath)))
-            return refuse(kSameAsSourceMessage);
-    }
     // A file chosen although it exists is replaced (the save dialog asked,
     // or the command line's policy said so); otherwise a file that appears
     // meanwhile is kept as the policy says.
-    std::error_code existsError;
-    const bool replaceChosen = fs::exists(fs::symlink_status(path, existsError));
     const CommitMode commitMode =
-        replaceChosen ? CommitMode::Replace : CommitModeFor(env.settings.TargetExistsOpt);
+        target.replace ? CommitMode::Replace : CommitModeFor(env.settings.TargetExistsOpt);
 
     RunState& state = env.state;
     CSilentProgress quiet;
@@ -382,11 +300,9 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (!temp.empty())
         writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
                                     mergedChannels);
-    if (!writer) return refuse(FillText(kMergedCreateFailed, path.c_str()));
+    if (!writer) return refuse(EngineText(kMergedCreateFailed, path));
     result.started = true;
 
-    host.SetMainWindowEnabled(false);
-    IProgress& progress = host.OpenProgress();
     const int count = static_cast<int>(entries.size());
     progress.SetRunProgress(0, count);
     progress.Pump();
@@ -396,7 +312,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     std::vector<FileEntry*> visited;
     std::vector<int> visitedRows;
     bool cancelled = false;
-    std::string writeFailure;  // failure text once the merged file lost data
+    Text writeFailure;  // failure text once the merged file lost data
     for (int i = 0; i < count && !cancelled; ++i) {
         FileEntry& entry = *entries[i];
         const int row = rows[i];
@@ -409,18 +325,18 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
         state.appliedGain = 1.0f;
         state.normalisationGain = -1.0f;
         std::string tempSource;
-        auto finishFailed = [&](const std::string& message) {
+        auto finishFailed = [&](const Text& message) {
             RemoveFile(tempSource);
             entry.OutputPath.clear();
             cancelled = progress.IsCancelled();
-            host.SetOutputCell(row, cancelled ? std::string(kCancelledRow) : message);
+            host.SetOutputCell(row, cancelled ? EngineText(kCancelledRow) : message);
         };
 
         if (entry.InputType == kInputMidi && !state.soundfontReady) {
-            finishFailed(kSoundfontMissingRow);
+            finishFailed(EngineText(kSoundfontMissingRow));
             continue;
         }
-        BeginFile(progress, host, entry, row, i + 1, count, mergedName);
+        BeginFile(progress, host, entry, row, i + 1, count, Text(mergedName));
         if (!writeFailure.empty()) {
             finishFailed(writeFailure);
             continue;
@@ -431,11 +347,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
         const FileEntry* source =
             RunPreparatoryPasses(ctx, host, row, entry, format, substitute, tempSource);
         if (!source) {
-            finishFailed(kCancelledRow);
+            finishFailed(EngineText(kCancelledRow));
             continue;
         }
 
-        host.SetOutputCell(row, kConvertingRow);
+        host.SetOutputCell(row, EngineText(kConvertingRow));
         int audioFound = 1;
         int ok = WithRetry(state, progress, [&] {
             audioFound = 1;
@@ -443,7 +359,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
                                       audioFound);
         });
         if (!ok) {
-            const std::string text = FailureText(state, audioFound, host);
+            const Text text = FailureText(state, audioFound, host);
             if (!writer->WriteError().empty()) writeFailure = text;
             finishFailed(text);
             continue;
@@ -464,11 +380,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
     if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
         if (!committed) {
-            writeFailure = FillText(kFailedWithDetailRow, output.Error().c_str());
+            writeFailure = EngineText(kFailedWithDetailRow, output.Error());
             result.mergedMoveFailed = true;
         }
     } else if (!cancelled && writeFailure.empty()) {
-        writeFailure = FillText(kFailedWithDetailRow, WriteFailureDetail(writeError).c_str());
+        writeFailure = EngineText(kFailedWithDetailRow, WriteFailureDetail(writeError));
     }
     result.mergedKept = committed;
     if (!committed) {
@@ -482,19 +398,17 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
             }
             visited[i]->OutputPath.clear();
         }
-        if (!cancelled) host.ShowWarning(writeFailure);
+        if (!cancelled) result.warning = writeFailure;
     } else if (output.Target() != path) {
         // The chosen name was taken meanwhile: the rows name the one used.
         for (size_t i = 0; i < visited.size(); ++i) {
             if (visited[i]->OutputPath.empty()) continue;
             visited[i]->OutputPath = output.Target();
-            host.SetOutputCell(visitedRows[i], FileNameOf(output.Target()));
+            host.SetOutputCell(visitedRows[i], Text(FileNameOf(output.Target())));
         }
     }
 
-    host.CloseProgress();
-    host.SetMainWindowEnabled(true);
-    if (!cancelled) BrowseFirstOutput(env, host, visited);
+    if (!cancelled) result.browsePath = FirstOutputToShow(env.settings, visited);
     result.cancelled = cancelled;
     return result;
 }

@@ -1,6 +1,7 @@
-// Conversion runs over the list: one output per file (ConvertEach), or all
-// files joined into one output (ConvertAllToOne). The front end provides
-// the windows through IRunHost; the engine never shows anything itself.
+// The conversion of one listed file as a run does it, and the merged run
+// (all files joined into one output). They report through IProgress and
+// IRowCells and never ask anything: what needs the user is settled in the
+// run's plan (engine/RunPlan.h) before they start.
 #pragma once
 
 #include "engine/ReaderFactory.h"
@@ -10,6 +11,7 @@
 #include "common/FileEntry.h"
 #include "common/Product.h"
 #include "engine/HostInterfaces.h"
+#include "engine/RunPlan.h"
 #include "engine/Texts.h"
 
 #include <memory>
@@ -23,10 +25,11 @@ struct OutputFormatEntry;
 
 // The reader chain's services on top of a codec runtime: the WMA runtime
 // is loaded on demand (and its format list built), and a missing runtime
-// is offered through the host's question box.
+// is offered through the host's question box (with no host, while files
+// convert, it is not offered: the plan asked before).
 class CRunReaderServices : public IReaderServices {
 public:
-    CRunReaderServices(CCodecRuntime& runtime, WmaFormatList& wmaFormats, IRunHost* host)
+    CRunReaderServices(CCodecRuntime& runtime, WmaFormatList& wmaFormats, IPlanHost* host)
         : runtime_(runtime), wmaFormats_(wmaFormats), host_(host) {}
     const bass::CBassRuntime& BassRuntime() const override;
     bool LoadWmaRuntime() override;
@@ -35,7 +38,7 @@ public:
 private:
     CCodecRuntime& runtime_;
     WmaFormatList& wmaFormats_;
-    IRunHost* host_;
+    IPlanHost* host_;
     // The question is asked at most once per services object, that is once
     // per batch of added files or per run: a hundred WMA files without the
     // runtime would otherwise ask a hundred times.
@@ -56,7 +59,7 @@ struct RunEnvironment {
 struct FileOutcome {
     bool success = false;
     bool cancelled = false;
-    std::string message;  // the output cell: file name, failure text or "已取消"
+    Text message;  // the output cell: file name, failure text or "已取消"
 };
 
 // Converts one listed file as a run does: output path (unless
@@ -69,16 +72,7 @@ struct FileOutcome {
 FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                               FileEntry& entry, int row, int index, int count,
                               const OutputFormatEntry& format, bool outputResolved = false,
-                              const std::string& fallbackReason = std::string());
-
-// Makes sure the runtimes a run needs are there: the WMA runtime for WMA
-// formats (asking to fetch it when missing; false ends the run) and the
-// MIDI soundfont when `entries` hold a MIDI file (looked for again; when
-// missing, asking with the user's data folder as the place to put it;
-// false ends the run, true continues and MIDI files fail one by one).
-// Also hands the settings' tag code page to the decoding layer.
-bool PrepareRunRuntimes(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                        const OutputFormatEntry& format);
+                              const Text& fallbackReason = Text());
 
 // What a run did, for the front end to tell.
 struct RunOutcome {
@@ -91,11 +85,13 @@ struct RunOutcome {
     bool mergedKept = false;
     bool mergedMoveFailed = false;  // written, but the final move failed
     std::vector<int> appendedRows;
+    // A merged run that wrote nothing kept, or could not start: why, for the
+    // front end to show once (every row says it too).
+    Text warning;
+    // With BrowseOutputFolder set and the run not cancelled: the first
+    // output that exists, for the front end to show in the file manager.
+    std::string browsePath;
 };
-
-// One output per entry. `rows` are the list rows of the entries.
-RunOutcome ConvertEach(RunEnvironment& env, IRunHost& host, const std::vector<FileEntry*>& entries,
-                       const std::vector<int>& rows, const OutputFormatEntry& format);
 
 // The merged writer for `path`, opened; null when it cannot be created.
 // `mergedRate` and `mergedChannels` receive the format every input is
@@ -112,11 +108,16 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
                        const OutputFormatEntry& format, int mergedRate, int mergedChannels,
                        int& audioFound);
 
-// All entries joined, in order, into one file chosen by the host. The file
-// is written under a temporary name and appears only when the run was not
-// cancelled; a file of that name is untouched until then.
-RunOutcome ConvertAllToOne(RunEnvironment& env, IRunHost& host,
+// All entries joined, in order, into the settled `target` (its path must
+// not be empty). The file is written under a temporary name and appears
+// only when the run was not cancelled; a file of that name is untouched
+// until then. `progress` shows the file in hand, `cells` the rows `rows`.
+RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& cells,
                            const std::vector<FileEntry*>& entries, const std::vector<int>& rows,
-                           const OutputFormatEntry& format);
+                           const OutputFormatEntry& format, const MergedTarget& target);
+
+// The first of `entries` whose output exists, when the settings ask to show
+// the output folder; empty otherwise.
+std::string FirstOutputToShow(const CSettings& settings, const std::vector<FileEntry*>& entries);
 
 }  // namespace quelvox

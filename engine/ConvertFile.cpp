@@ -109,8 +109,8 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
 
 }  // namespace
 
-std::string WriteFailureDetail(const std::string& cause) {
-    return FillText(kWriteFailedDetail, cause.empty() ? "write failed" : cause.c_str());
+Text WriteFailureDetail(const std::string& cause) {
+    return EngineText(kWriteFailedDetail, cause.empty() ? std::string("write failed") : cause);
 }
 
 void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
@@ -155,7 +155,7 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
             static_cast<int64_t>(reader->GetDuration()) * 1000) {
         reader->Close();
         ctx.state.retry = false;
-        ctx.state.errorDetail = kSkipTooLongDetail;
+        ctx.state.errorDetail = EngineText(kSkipTooLongDetail);
         return nullptr;
     }
     return reader;
@@ -309,13 +309,13 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
         output.Abandon();
         if (state.errorDetail.empty() && !loop.cancelled)
-            state.errorDetail = loop.wroteBlocks ? "the output file could not be written"
+            state.errorDetail = loop.wroteBlocks ? Text("the output file could not be written")
                                                  : "nothing could be decoded";
         return 0;
     }
     if (!output.Commit(commitMode)) {
         state.retry = false;
-        state.errorDetail = output.Error();
+        state.errorDetail = Text(output.Error());
         return 0;
     }
     state.outputUsed = output.Target();

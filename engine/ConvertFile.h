@@ -53,7 +53,7 @@ struct BlockLoopResult {
 };
 
 // Error detail of an output that could not be written, with the cause.
-std::string WriteFailureDetail(const std::string& cause);
+Text WriteFailureDetail(const std::string& cause);
 
 // Notes in `state` a source that holds clearly less audio than its header
 // claims (`claimedSeconds`), after the reader delivered `framesRead` frames

@@ -193,7 +193,7 @@ std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunSt
     auto track = std::make_unique<CCueTrackReader>(std::move(image), first, end, entry.TrackTags);
     if (!track->Start()) {
         track->Close();
-        if (conversion) state.errorDetail = kCueBeyondImageNote;
+        if (conversion) state.errorDetail = EngineText(kCueBeyondImageNote);
         return nullptr;
     }
     return track;
@@ -216,7 +216,7 @@ int AddTracks(IReaderServices& services, RunState& state,
         ImageFacts facts;
         facts.path = track.file.empty() ? path : FindImage(path, track.file);
         if (facts.path.empty()) {
-            state.errorDetail = kCueImageMissingNote;
+            state.errorDetail = EngineText(kCueImageMissingNote);
             return -1;
         }
         facts.inputType = InputTypeOf(facts.path);
@@ -226,7 +226,7 @@ int AddTracks(IReaderServices& services, RunState& state,
             CreateReader(services, state, facts.path, facts.inputType, 0, false, audioFound);
         if (!reader || !reader->HasAudio() || reader->GetSampleRate() <= 0) {
             if (reader) reader->Close();
-            state.errorDetail = kCueImageUnreadableNote;
+            state.errorDetail = EngineText(kCueImageUnreadableNote);
             return -1;
         }
         facts.duration = reader->GetDuration();
@@ -243,7 +243,7 @@ int AddTracks(IReaderServices& services, RunState& state,
         // a last index within the final second.
         const int64_t limit = (static_cast<int64_t>(image.duration) + 1) * kCueFramesPerSecond;
         if (track.start >= limit || track.end > limit) {
-            state.errorDetail = kCueBeyondImageNote;
+            state.errorDetail = EngineText(kCueBeyondImageNote);
             return -1;
         }
     }
@@ -295,9 +295,9 @@ int AddCueSheet(IReaderServices& services, RunState& state,
     const std::vector<CueSheetTrack> tracks =
         ParseCueSheet(text, problem, services.BassRuntime().TagCodePage());
     if (tracks.empty()) {
-        state.errorDetail = problem == CueProblem::kTooLarge       ? kCueTooLargeNote
-                            : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
-                                                                   : kCueUnparsableNote;
+        state.errorDetail = EngineText(problem == CueProblem::kTooLarge       ? kCueTooLargeNote
+                                       : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
+                                                                              : kCueUnparsableNote);
         return -1;
     }
     return AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
@@ -308,7 +308,7 @@ int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
                         const std::string& path, const std::string& addedRoot) {
     const std::vector<CueSheetTrack> tracks = ReadEmbeddedCueSheet(path);
     if (tracks.empty()) return -1;
-    const std::string detail = state.errorDetail;
+    const Text detail = state.errorDetail;
     const int row = AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
     if (row < 0) state.errorDetail = detail;
     return row;
@@ -328,9 +328,9 @@ std::vector<std::string> CueSheetImages(IReaderServices& services, const std::st
     return images;
 }
 
-std::string CueReasonInEnglish(const std::string& note) {
+std::string CueReasonInEnglish(const Text& note) {
     for (const CueReason& reason : kCueReasons)
-        if (note == reason.note) return reason.english;
+        if (note.Is(reason.note)) return reason.english;
     return {};
 }
 

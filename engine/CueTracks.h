@@ -73,6 +73,6 @@ int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
 std::vector<std::string> CueSheetImages(IReaderServices& services, const std::string& path);
 
 // The English reason for a kCue...Note text; empty for any other text.
-std::string CueReasonInEnglish(const std::string& note);
+std::string CueReasonInEnglish(const Text& note);
 
 }  // namespace quelvox

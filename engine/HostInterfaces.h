@@ -1,31 +1,34 @@
-// The front end's contract with the engine: the progress window, the cells
-// of the file list, and the windows and shell services a run uses. The
-// window implements them with its dialogs, the command line with a terminal
-// display; tests inject their own.
+// The front end's contract with the engine. Before a run, the front end
+// settles what needs the user (IPlanHost: questions, a browser, a folder);
+// while a run goes on, the engine only reports: texts and bars of the file
+// in hand (IProgress) and the cells of the rows (IRowCells). Texts travel
+// as ids with arguments (common/Text.h) and are translated where shown.
 #pragma once
+
+#include "common/Text.h"
 
 #include <cstdint>
 #include <string>
 
 namespace quelvox {
 
-struct OutputFormatEntry;
-
-// The progress window as the engine sees it: two texts, two bars, a way to
-// keep the front end alive, and the cancel flag.
+// The progress of one conversion as the engine reports it: two texts, two
+// bars, and the cancel flag. Implementations used by a run are read by the
+// run's reporting, never drawn from the converting thread.
 class IProgress {
 public:
     virtual ~IProgress() = default;
     // Text line of the current file ("开始转换 %s..." and the percentages).
-    virtual void SetFileText(const std::string& text) = 0;
+    virtual void SetFileText(const Text& text) = 0;
     // Bar of the current file; total 0 is counted as 1.
     virtual void SetFileProgress(uint64_t position, uint64_t total) = 0;
     // Text line of the run ("转换 %d of %d 文件到 %s...").
-    virtual void SetRunText(const std::string& text) = 0;
+    virtual void SetRunText(const Text& text) = 0;
     // Bar of the run: files begun out of files in the run.
     virtual void SetRunProgress(int done, int count) = 0;
-    // Lets the front end process pending events (called once per block).
-    virtual void Pump() = 0;
+    // Called once per block on the converting thread: where a run's
+    // reporting looks at the progress. Never processes a front end's events.
+    virtual void Pump() {}
     // True once the user asked to cancel.
     virtual bool IsCancelled() const = 0;
     // Whether the two texts are shown anywhere; when not, the engine does
@@ -39,7 +42,7 @@ class IRowCells {
 public:
     virtual ~IRowCells() = default;
     virtual void SetVolumeCell(int row, const std::string& text) = 0;
-    virtual void SetOutputCell(int row, const std::string& text) = 0;
+    virtual void SetOutputCell(int row, const Text& text) = 0;
     virtual void ScrollToRow(int row) { (void)row; }
     // Called when a failure text with a detail is shown, so the output
     // column can be widened to show it.
@@ -53,33 +56,22 @@ public:
     }
     // The output of `row` went to `path` in the documents folder because
     // the chosen place failed for `reason`.
-    virtual void NoteDocumentsFallback(int row, const std::string& path,
-                                       const std::string& reason) {
+    virtual void NoteDocumentsFallback(int row, const std::string& path, const Text& reason) {
         (void)row;
         (void)path;
         (void)reason;
     }
 };
 
-// The windows and shell services of the front end.
-class IRunHost : public IRowCells {
+// What a front end does for the engine before a run or a batch of added
+// files starts, on the front end's own thread: a Yes/No question (true for
+// Yes), a web address or a folder opened for the user.
+class IPlanHost {
 public:
-    // Shows the run's progress window (file and run texts and bars, the
-    // cancel button) and returns it; CloseProgress hides it again.
-    virtual IProgress& OpenProgress() = 0;
-    virtual void CloseProgress() = 0;
-    // The main window is disabled while a run goes on.
-    virtual void SetMainWindowEnabled(bool enabled) { (void)enabled; }
-    // A Yes/No question (question icon, caption "Quelvox"); true for Yes.
-    virtual bool AskQuestion(const std::string& text) = 0;
-    // A message (exclamation icon, caption "Quelvox").
-    virtual void ShowWarning(const std::string& text) = 0;
+    virtual ~IPlanHost() = default;
+    virtual bool AskQuestion(const Text& text) = 0;
     virtual void OpenInBrowser(const std::string& address) = 0;
     virtual void OpenFolder(const std::string& folder) = 0;
-    // Opens the file manager with `path` selected.
-    virtual void ShowInFileManager(const std::string& path) = 0;
-    // The save dialog of a merged run; empty when cancelled.
-    virtual std::string ChooseMergedFile(const OutputFormatEntry& format) = 0;
 };
 
 }  // namespace quelvox

@@ -33,12 +33,14 @@ std::string BitrateCell(int kbps) { return kbps > 0 ? Printf("%d kbps", kbps) : 
 
 std::string SampleRateCell(int hz) { return hz > 0 ? Printf("%d Hz", hz) : std::string(); }
 
-std::string ChannelsCell(int channels) {
+Text ChannelsCell(int channels) {
     // Names by channel count; 0 (unknown) shows as mono.
-    static constexpr const char* kNames[] = {kMonoCell, kMonoCell, kStereoCell, "2.1", "4.0",
-                                             "5.0",     "5.1",     "6.1",       "7.1"};
-    if (channels >= 0 && channels < static_cast<int>(std::size(kNames))) return kNames[channels];
-    return Printf("%d", channels);
+    if (channels <= 1 && channels >= 0) return EngineText(kMonoCell);
+    if (channels == 2) return EngineText(kStereoCell);
+    static constexpr const char* kLayouts[] = {"2.1", "4.0", "5.0", "5.1", "6.1", "7.1"};
+    if (channels >= 3 && channels < 3 + static_cast<int>(std::size(kLayouts)))
+        return Text(kLayouts[channels - 3]);
+    return Text(Printf("%d", channels));
 }
 
 }  // namespace quelvox

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/FileEntry.h"
+#include "common/Text.h"
 
 #include <string>
 
@@ -13,6 +14,6 @@ std::string FileNameCell(const FileEntry& entry);
 std::string DurationCell(int seconds);   // "03:07", "1:00:00"
 std::string BitrateCell(int kbps);       // "128 kbps"
 std::string SampleRateCell(int hz);      // "44100 Hz"
-std::string ChannelsCell(int channels);  // "单声", "立体声", "5.1", …
+Text ChannelsCell(int channels);  // "单声", "立体声" (marked), "5.1", …
 
 }  // namespace quelvox

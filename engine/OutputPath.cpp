@@ -178,8 +178,8 @@ std::string SafeTrackStem(const std::string& name) {
 }  // namespace
 
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
-                       std::string& message) {
-    message.clear();
+                       Text& message) {
+    message = Text();
     int mode = settings.DestOutputFolderOpt;
     std::string folder = settings.DestSpecifiedFolder;
     bool keepTree = settings.CreateDirs != 0;
@@ -204,7 +204,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
         std::string base;
         if (mode == 399) {
             if (folder.empty() || !EnsureFolder(folder)) {
-                message = FillText(kFolderFailed, folder.c_str());
+                message = EngineText(kFolderFailed, folder);
             } else {
                 base = folder;
                 if (base.back() != '/') base += '/';
@@ -216,7 +216,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                         base += tree;
                         base += '/';
                         if (!EnsureFolder(base)) {
-                            message = FillText(kFolderFailed, base.c_str());
+                            message = EngineText(kFolderFailed, base);
                             placed = false;
                         }
                     }
@@ -237,11 +237,11 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                 if (settings.TargetExistsOpt == 22) {
                     if (SameFile(candidate, source) ||
                         (!entry.ImagePath.empty() && SameFile(candidate, entry.ImagePath))) {
-                        message = kSameAsSource;
+                        message = EngineText(kSameAsSource);
                         return false;
                     }
                 } else if (settings.TargetExistsOpt == 33) {
-                    message = kTargetExistsSkipped;
+                    message = EngineText(kTargetExistsSkipped);
                     return false;
                 } else {
                     for (int n = 1;; ++n) {
@@ -263,7 +263,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                 entry.OutputPath = candidate;
                 return true;
             }
-            message = FillText(kFileFailed, candidate.c_str());
+            message = EngineText(kFileFailed, candidate);
             break;
         }
 

@@ -4,6 +4,8 @@
 // folder.
 #pragma once
 
+#include "common/Text.h"
+
 #include <string>
 
 #include "engine/Texts.h"
@@ -24,7 +26,7 @@ struct FileEntry;
 // the conversion replaces it only once it has succeeded. With any other
 // policy nothing exists at the returned path.
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
-                       std::string& message);
+                       Text& message);
 
 // Makes sure `path` exists as a folder, creating every missing level. True
 // when it is a folder afterwards; false when a level exists as something

@@ -1,5 +1,6 @@
 #include "engine/ParallelRun.h"
 
+#include "common/FormatCatalogue.h"
 #include "common/InputType.h"
 #include "engine/OutputPath.h"
 #include "engine/PendingOutput.h"
@@ -18,7 +19,7 @@ namespace quelvox {
 
 namespace fs = std::filesystem;
 
-void CSharedProgress::SetFileText(const std::string& text) {
+void CSharedProgress::SetFileText(const Text& text) {
     std::lock_guard lock(mutex_);
     now_.fileText = text;
 }
@@ -29,7 +30,7 @@ void CSharedProgress::SetFileProgress(uint64_t position, uint64_t total) {
     now_.total = total == 0 ? 1 : total;
 }
 
-void CSharedProgress::SetRunText(const std::string& text) {
+void CSharedProgress::SetRunText(const Text& text) {
     std::lock_guard lock(mutex_);
     now_.runText = text;
 }
@@ -193,7 +194,11 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // the WMA runtime and its format list, and the soundfont (done by the
     // caller's checks). Afterwards the shared runtime is only read.
     CSharedReaderServices readers(env.readers);
-    readers.LoadWmaRuntime();
+    // The WMA runtime is loaded only for a run that writes or reads WMA:
+    // loading it opens the large codec libraries.
+    bool needsWma = SelectWriter(format) == WriterKind::Wma;
+    for (const FileEntry* e : entries) needsWma = needsWma || e->InputType == kInputWma;
+    if (needsWma) readers.LoadWmaRuntime();
     const bool soundfontReady = env.state.soundfontReady;
     const std::string extension = format.extension;
     // Names are chosen on this thread only, so the cache needs no lock.
@@ -212,7 +217,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     std::vector<Slot> slots(static_cast<size_t>(count), Slot::Waiting);
     std::vector<Footprint> footprints(static_cast<size_t>(count));
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
-    std::vector<std::string> fallbacks(static_cast<size_t>(count));
+    std::vector<Text> fallbacks(static_cast<size_t>(count));
     // How often a queued or converting file has finished or been dropped.
     uint64_t finishes = 0;
     int done = 0;
@@ -316,7 +321,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             lock.unlock();
             bool meets = false;
             bool named = true;
-            std::string message;
+            Text message;
             if (needsName) {
                 std::vector<const Footprint*> unfinished;
                 for (int i : waitingOn) unfinished.push_back(&footprints[static_cast<size_t>(i)]);

@@ -25,9 +25,9 @@ class CSharedProgress : public IProgress {
 public:
     explicit CSharedProgress(const std::atomic<bool>& cancel) : cancel_(cancel) {}
 
-    void SetFileText(const std::string& text) override;
+    void SetFileText(const Text& text) override;
     void SetFileProgress(uint64_t position, uint64_t total) override;
-    void SetRunText(const std::string& text) override;
+    void SetRunText(const Text& text) override;
     void SetRunProgress(int done, int count) override;
     void Pump() override;
     bool IsCancelled() const override { return cancel_.load(); }
@@ -38,8 +38,8 @@ public:
     void SetPumpHandler(std::function<void()> onPump) { onPump_ = std::move(onPump); }
 
     struct Snapshot {
-        std::string fileText;
-        std::string runText;
+        Text fileText;
+        Text runText;
         uint64_t position = 0;
         uint64_t total = 1;
         int done = 0;

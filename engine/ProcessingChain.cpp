@@ -189,7 +189,7 @@ void CPassProgress::Show(int percent, uint64_t position) {
     shown_ = percent;
     progress_.SetFileProgress(std::min(position, total_), total_);
     if (!showsText_) return;
-    progress_.SetFileText(FillText(format_, percent, fileName_.c_str()));
+    progress_.SetFileText(EngineText(format_, percent, fileName_));
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -42,8 +42,8 @@ std::unique_ptr<CAudioReader> MakeFallbackReader(bool conversion) {
 
 }  // namespace
 
-std::string SupportMessage() {
-    return FillText(kReaderSupportNote, kSupportAddress);
+Text SupportMessage() {
+    return EngineText(kReaderSupportNote, kSupportAddress);
 }
 
 std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
@@ -93,7 +93,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
     reader->Close();
     reader.reset();
 
-    if (conversion) state.errorDetail = cause.empty() ? SupportMessage() : cause;
+    if (conversion) state.errorDetail = cause.empty() ? SupportMessage() : Text(cause);
     return nullptr;
 }
 
@@ -132,9 +132,9 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     if (!reader) {
         std::string ext = ExtensionOf(path);
         if (inputType == kInputCdTrack) {
-            state.errorDetail = kCdaOnDiskNote;
+            state.errorDetail = EngineText(kCdaOnDiskNote);
         } else if (ext == ".swf" || ext == ".flv") {
-            state.errorDetail = kBrokenSwfFlvNote;
+            state.errorDetail = EngineText(kBrokenSwfFlvNote);
         }
         return -1;
     }
@@ -145,7 +145,7 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     // and the adding message says why.
     if (!reader->HasAudio() || reader->GetSampleRate() <= 0) {
         reader->Close();
-        state.errorDetail = kNoAudioRow;
+        state.errorDetail = EngineText(kNoAudioRow);
         return -1;
     }
 

@@ -35,7 +35,7 @@ public:
 
 // Text of the error detail when no reader at all could open a file during
 // a conversion.
-std::string SupportMessage();
+Text SupportMessage();
 
 // Builds an opened reader for `path`, owned by the caller, or null.
 // `conversion` selects the full FFmpeg decoder as the fallback (otherwise

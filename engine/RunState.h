@@ -3,6 +3,8 @@
 // their RunState, so they never share mutable state.
 #pragma once
 
+#include "common/Text.h"
+
 #include <atomic>
 #include <string>
 
@@ -22,7 +24,7 @@ struct RunState {
     // it built the fallback; a pass that fails with it set is repeated once.
     bool retry = false;
     // Reason of the last failure, appended to the failure text of a row.
-    std::string errorDetail;
+    Text errorDetail;
     // Whether the MIDI soundfont is loaded.
     bool soundfontReady = false;
     // Gain found by the normalisation pass (-1 = none measured) and the gain

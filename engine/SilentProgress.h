@@ -8,9 +8,9 @@ namespace quelvox {
 // A progress sink that shows nothing and is cancelled only on request.
 class CSilentProgress : public IProgress {
 public:
-    void SetFileText(const std::string&) override {}
+    void SetFileText(const Text&) override {}
     void SetFileProgress(uint64_t, uint64_t) override {}
-    void SetRunText(const std::string&) override {}
+    void SetRunText(const Text&) override {}
     void SetRunProgress(int, int) override {}
     void Pump() override {}
     bool IsCancelled() const override { return cancelled; }

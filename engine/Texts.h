@@ -1,17 +1,19 @@
 // Every text the engine shows to the user, gathered in one table.
 //
-// The engine always produces these Chinese texts; a front end that shows
-// another language translates them where it shows them (l10n/Translation.h
-// walks kEngineTexts to recognise them, also when they were composed with
-// file names, numbers or other engine texts). A text with printf-style %s
-// or %d stands for every text made from it; "%%" is a literal percent sign.
+// The engine reports a text as its entry here (the text's id) with the
+// arguments for its printf-style %s and %d places (EngineText); a front end
+// translates the entry where it shows it and then fills in the arguments,
+// so file names and library errors are never translated. "%%" is a literal
+// percent sign.
 //
 // QT_TRANSLATE_NOOP (common/TextMarks.h) marks each text for lupdate.
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
+#include "common/Text.h"
 #include "common/TextMarks.h"
 
 namespace quelvox {
@@ -30,6 +32,12 @@ std::string FillText(const char* text, Args... args) {
 
 // The translation context of every text in this table.
 inline constexpr const char* kEngineTextContext = "Engine";
+
+// The entry `id` of this table with its arguments.
+template <typename... Args>
+Text EngineText(const char* id, Args&&... args) {
+    return Text::Marked(kEngineTextContext, id, std::forward<Args>(args)...);
+}
 
 // Rows of a run.
 inline constexpr const char* kFailedRow = QT_TRANSLATE_NOOP("Engine", "转换失败");

@@ -126,7 +126,7 @@ int CFileList::AppendEntry(FileEntry& entry) {
     item->setText(kColumnDuration, Cell(DurationCell(entry.Duration)));
     item->setText(kColumnBitrate, Cell(BitrateCell(entry.Bitrate)));
     item->setText(kColumnSampleRate, Cell(SampleRateCell(entry.SampleRate)));
-    item->setText(kColumnChannels, TranslateEngineText(ChannelsCell(entry.Channels)));
+    item->setText(kColumnChannels, ShowText(ChannelsCell(entry.Channels)));
     for (int column = kColumnDuration; column <= kColumnVolume; ++column)
         item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(kColumnFile, kEntryRole,

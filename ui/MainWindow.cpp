@@ -2,7 +2,9 @@
 
 #include "common/Product.h"
 #include "engine/AddFiles.h"
+#include "engine/ConversionJob.h"
 #include "engine/ConversionRun.h"
+#include "engine/RunPlan.h"
 #include "engine/Startup.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
@@ -16,7 +18,7 @@
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
-#include "ui/WorkerRun.h"
+#include "ui/RunRelay.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -109,11 +111,46 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     BuildMenus();
     BuildShortcuts();
     FillFormatBox();
+
+    // A run's events arrive on the job's threads; the relay lives here, so
+    // its signals reach these slots queued, on the window thread.
+    relay_ = new CRunRelay(this);
+    auto row = [this](int index) { return runRows_.at(static_cast<size_t>(index)); };
+    connect(relay_, &CRunRelay::VolumeCellChanged, this,
+            [this, row](int index, const QString& text) {
+                SetVolumeCell(row(index), text.toStdString());
+            },
+            Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::OutputCellChanged, this,
+            [this, row](int index, const Text& text) { SetOutputCell(row(index), text); },
+            Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::RowReached, this,
+            [this, row](int index) { ScrollToRow(row(index)); }, Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::OutputColumnWidened, this, [this] { WidenOutputColumn(); },
+            Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::ShortSourceNoted, this,
+            [this, row](int index, double claimed, double held) {
+                NoteShortSource(row(index), claimed, held);
+            },
+            Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::ProgressChanged, this,
+            [this](const RunProgress& progress) { ShowRunProgress(progress); },
+            Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::RunFinished, this,
+            [this](const RunOutcome& outcome) { FinishRun(outcome); }, Qt::QueuedConnection);
+    // Cancel in the progress window, or a close request, stops the job.
+    cancelWatch_ = new QTimer(this);
+    cancelWatch_->setInterval(30);
+    connect(cancelWatch_, &QTimer::timeout, this, [this] {
+        if (job_ && (closeRequested_ || (progress_ && progress_->IsCancelled()))) job_->Cancel();
+    });
     setAcceptDrops(true);
     CheckFirstRun(settings_, location_, [this](const std::string&) { OpenFirstStartHelp(); });
 }
 
 CMainWindow::~CMainWindow() {
+    // A job still running is stopped before what it converts goes away.
+    job_.reset();
     if (help_) help_->close();
 }
 
@@ -295,7 +332,7 @@ void CMainWindow::BuildShortcuts() {
 void CMainWindow::FillFormatBox() {
     const QSignalBlocker quiet(formatBox_);
     for (const OutputFormatEntry& entry : catalogue_)
-        formatBox_->addItem(tr(" 到 %1").arg(TranslateEngineText(FormatDescription(entry))),
+        formatBox_->addItem(tr(" 到 %1").arg(ShowText(FormatName(entry))),
                             entry.code);
     formatBox_->addItem(tr(" 到 VIDEO (3GP, AVI, FLV, MOV, MP4, MPEG, WMV 等.)"), kVideoItemCode);
     int widest = 0;
@@ -351,15 +388,15 @@ int CMainWindow::AppendRow(const FileEntry& entry) {
 
 void CMainWindow::SetVolumeCell(int row, const std::string& text) {
     if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
-        item->setText(kColumnVolume, TranslateEngineText(text));
+        item->setText(kColumnVolume, QString::fromStdString(text));
 }
 
-void CMainWindow::SetOutputCell(int row, const std::string& text) {
+void CMainWindow::SetOutputCell(int row, const Text& text) {
     // A row that is being converted again starts without its old note.
-    if (text == kPreprocessingRow || text == kNormalisingRow || text == kConvertingRow)
+    if (text.Is(kPreprocessingRow) || text.Is(kNormalisingRow) || text.Is(kConvertingRow))
         list_->ClearShortSourceNote(row);
     // The engine's row texts in the window's language.
-    list_->SetOutputText(row, TranslateEngineText(text));
+    list_->SetOutputText(row, ShowText(text));
 }
 
 void CMainWindow::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
@@ -376,23 +413,9 @@ void CMainWindow::WidenOutputColumn() {
 
 // ---- the run's host ----------------------------------------------------
 
-IProgress& CMainWindow::OpenProgress() {
-    DropProgress();
-    progress_ = new CProgressWindow(this, CProgressWindow::Kind::Converting,
-                                    [this] { return closeRequested_; });
-    progress_->ShowCentred();
-    return *progress_;
-}
+bool CMainWindow::AskQuestion(const Text& text) { return prompts_->Question(this, ShowText(text)); }
 
-void CMainWindow::CloseProgress() { DropProgress(); }
-
-bool CMainWindow::AskQuestion(const std::string& text) {
-    return prompts_->Question(this, TranslateEngineText(text));
-}
-
-void CMainWindow::ShowWarning(const std::string& text) {
-    prompts_->Warning(this, TranslateEngineText(text));
-}
+void CMainWindow::ShowWarning(const Text& text) { prompts_->Warning(this, ShowText(text)); }
 
 void CMainWindow::OpenInBrowser(const std::string& address) {
     OpenUrl(QUrl(QString::fromStdString(address)));
@@ -595,35 +618,92 @@ void CMainWindow::Convert(bool selectedOnly, bool merged) {
 void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
     emit ConversionRequested(rows, merged);
     const OutputFormatEntry* format = FindFormat(catalogue_, settings_.OutputFormat);
-    if (!format || busy_) return;
-    RunBusy([&] {
-        std::vector<FileEntry*> entries;
-        for (int row : rows) entries.push_back(list_->EntryAt(row));
+    if (!format || busy_ || rows.empty()) return;
+    // The plan, settled here before anything is touched: the runtimes'
+    // questions, then the merged file's name.
+    busy_ = true;
+    SetControlsEnabled(false);
+    auto abandon = [this] {
+        SetControlsEnabled(true);
+        busy_ = false;
+        if (closeRequested_) close();
+    };
+    RunPlan plan;
+    for (int row : rows) plan.entries.push_back(list_->EntryAt(row));
+    plan.format = format;
+    plan.jobs = merged ? 1 : FilesAtOnce(settings_);
+    plan.merged = merged;
+    {
         CRunReaderServices readers(runtime_, wmaFormats_, this);
         RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
-        if (!merged) {
-            // Each file to its own output, on worker threads (one worker
-            // converts them one after another).
-            ConvertOnWorkers(env, *this, *this, entries, rows, *format, FilesAtOnce(settings_));
-            return;
+        if (!SettleRunRuntimes(env, *this, plan.entries, *format)) return abandon();
+    }
+    if (merged) {
+        const std::string chosen = ChooseMergedFile(*format);
+        if (chosen.empty()) return abandon();
+        plan.target =
+            SettleMergedTarget(chosen, *format, plan.entries, settings_.TargetExistsOpt, true);
+        if (plan.target.path.empty()) {
+            // A merge that never starts gives every row its reason.
+            for (int row : rows) SetOutputCell(row, plan.target.refusal);
+            ShowWarning(plan.target.refusal);
+            return abandon();
         }
-        const RunOutcome outcome =
-            ConvertMergedOffThread(env, *this, *this, entries, rows, *format);
-        if (!outcome.started || outcome.mergedKept) return;
+    }
+
+    runRows_ = rows;
+    runMerged_ = merged;
+    DropProgress();
+    progress_ = new CProgressWindow(this, CProgressWindow::Kind::Converting,
+                                    [this] { return closeRequested_; });
+    progress_->ShowCentred();
+    job_ = std::make_unique<CConversionJob>(settings_, runtime_, wmaFormats_, state_,
+                                            std::move(plan), *relay_);
+    cancelWatch_->start();
+    job_->Start();
+}
+
+void CMainWindow::ShowRunProgress(const RunProgress& progress) {
+    if (!progress_ || !job_) return;
+    // The run's bar: files finished plus the share of the files in hand.
+    constexpr int kSteps = 1000;
+    progress_->SetRunProgress(static_cast<int>(progress.runShare * kSteps), kSteps);
+    if (!progress.runText.empty()) progress_->SetRunText(progress.runText);
+    if (!progress.fileText.empty()) progress_->SetFileText(progress.fileText);
+    progress_->SetFileProgress(static_cast<uint64_t>(progress.fileShare * kSteps), kSteps);
+}
+
+void CMainWindow::FinishRun(const RunOutcome& outcome) {
+    if (!job_) return;
+    job_->Wait();
+    job_.reset();
+    cancelWatch_->stop();
+    DropProgress();
+    if (!outcome.warning.empty() && !closeRequested_) ShowWarning(outcome.warning);
+    if (runMerged_ && outcome.started && !outcome.mergedKept) {
         // The rows appended to a merged file that was not kept must not name
         // it: they say why it is not there, in the run's own row texts. A
         // failed write has already put its cause in those rows.
-        for (int row : outcome.appendedRows) list_->ClearShortSourceNote(row);
-        if (!outcome.cancelled && !outcome.mergedMoveFailed) return;
-        std::string why = kCancelledRow;
-        if (outcome.mergedMoveFailed) {
-            why = FillText(kMergedCreateFailed, outcome.mergedPath.c_str());
+        std::vector<int> appended;
+        for (int index : outcome.appendedRows)
+            appended.push_back(runRows_.at(static_cast<size_t>(index)));
+        for (int row : appended) list_->ClearShortSourceNote(row);
+        if (outcome.cancelled || outcome.mergedMoveFailed) {
+            const Text why = outcome.mergedMoveFailed
+                                 ? EngineText(kMergedCreateFailed, outcome.mergedPath)
+                                 : EngineText(kCancelledRow);
+            for (int row : appended) {
+                SetVolumeCell(row, "");
+                SetOutputCell(row, why);
+            }
         }
-        for (int row : outcome.appendedRows) {
-            SetVolumeCell(row, "");
-            SetOutputCell(row, why);
-        }
-    });
+    }
+    if (!outcome.browsePath.empty() && !closeRequested_) ShowInFileManager(outcome.browsePath);
+    runRows_.clear();
+    SetControlsEnabled(true);
+    busy_ = false;
+    emit ConversionFinished();
+    if (closeRequested_) close();
 }
 
 FileEntry* CMainWindow::FirstSelectedEntry() const {
@@ -677,7 +757,7 @@ void CMainWindow::ShowOptions() {
             if (!asked) {
                 asked = true;
                 QWidget* over = QApplication::activeModalWidget();
-                if (prompts_->Question(over ? over : this, TranslateEngineText(kWmaRuntimeQuestion)))
+                if (prompts_->Question(over ? over : this, ShowText(EngineText(kWmaRuntimeQuestion))))
                     OpenUrl(QUrl(QString::fromLatin1(kWmaRuntimeAddress)));
             }
             return false;

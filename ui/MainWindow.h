@@ -4,18 +4,21 @@
 //
 // The window owns the settings, the format catalogue, the path map (and so
 // every FileEntry), the WMA format list and the run state. It is the file
-// list the engine appends rows to (IFileList) and the host of a run
-// (IRunHost: its progress window, questions, save dialog, row cells and
-// shell services); rows are numbered from 1.
+// list the engine appends rows to (IFileList) and answers the questions a
+// plan asks before a run (IPlanHost); rows are numbered from 1.
 //
-// While an operation pumps events (adding files, a run), the window is
-// busy: every command and drop is refused, and a close request cancels the
-// operation and closes the window once it has unwound, so nothing the
+// A conversion is planned on the window thread (the runtimes' questions,
+// the merged file's save dialog), then carried out by a job on worker
+// threads whose events come back as queued signals; the window stays live
+// meanwhile. While an operation goes on (adding files, a run), the window
+// is busy: every command and drop is refused, and a close request cancels
+// the operation and closes the window once it has ended, so nothing the
 // operation holds is destroyed under it.
 #pragma once
 
 #include "common/FormatCatalogue.h"
 #include "encoders/WmaFormats.h"
+#include "engine/ConversionRun.h"
 #include "engine/HostInterfaces.h"
 #include "engine/ReaderFactory.h"
 #include "engine/RunState.h"
@@ -34,11 +37,14 @@
 #include <vector>
 
 class QAction;
+class QTimer;
 class QComboBox;
 class QMenu;
 
 namespace quelvox {
 class CCodecRuntime;
+class CConversionJob;
+struct RunProgress;
 }
 
 namespace quelvox::ui {
@@ -47,6 +53,7 @@ class CAboutBox;
 class CFileList;
 class CHelpWindow;
 class CProgressWindow;
+class CRunRelay;
 class CSkinButton;
 class IFileDialogs;
 class IPrompts;
@@ -63,7 +70,7 @@ struct MainWindowServices {
     std::function<bool()> loadWmaRuntime = nullptr;
 };
 
-class CMainWindow : public QWidget, public IFileList, public IRunHost {
+class CMainWindow : public QWidget, public IFileList, public IPlanHost {
     Q_OBJECT
 public:
     // `runtime` must be started and outlive the window.
@@ -73,24 +80,22 @@ public:
 
     // IFileList: appends a row for an entry of the path map; 1-based.
     int AppendRow(const FileEntry& entry) override;
-    // IRowCells, by 1-based row number.
-    void SetVolumeCell(int row, const std::string& text) override;
-    void SetOutputCell(int row, const std::string& text) override;
-    void ScrollToRow(int row) override;
-    void WidenOutputColumn() override;
-    void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
+    // The cells a run writes, by 1-based row number.
+    void SetVolumeCell(int row, const std::string& text);
+    void SetOutputCell(int row, const Text& text);
+    void ScrollToRow(int row);
+    void WidenOutputColumn();
+    void NoteShortSource(int row, double claimedSeconds, double heldSeconds);
 
-    // IRunHost: the converting progress window, the questions and messages,
-    // the shell, and the merged file's save dialog (which refuses a file
-    // that is one of the listed sources).
-    IProgress& OpenProgress() override;
-    void CloseProgress() override;
-    bool AskQuestion(const std::string& text) override;
-    void ShowWarning(const std::string& text) override;
+    // IPlanHost: a question box, the browser and the file manager.
+    bool AskQuestion(const Text& text) override;
     void OpenInBrowser(const std::string& address) override;
     void OpenFolder(const std::string& folder) override;
-    void ShowInFileManager(const std::string& path) override;
-    std::string ChooseMergedFile(const OutputFormatEntry& format) override;
+    void ShowWarning(const Text& text);
+    void ShowInFileManager(const std::string& path);
+    // The merged file's save dialog, which refuses a file that is one of
+    // the listed sources; empty when cancelled.
+    std::string ChooseMergedFile(const OutputFormatEntry& format);
 
     // Commands, as the buttons, menus and shortcuts call them. Each does
     // nothing while the window is busy.
@@ -131,6 +136,8 @@ public:
     // already (then `work` does not run).
     bool RunBusy(const std::function<void()>& work);
     bool IsBusy() const { return busy_; }
+    // Whether a conversion job is running.
+    bool IsConverting() const { return job_ != nullptr; }
     // Set by a close request during a busy operation; the operation's
     // progress reads it as Cancel.
     bool CancelRequested() const { return closeRequested_; }
@@ -158,6 +165,8 @@ signals:
     // A conversion was asked for with these rows (1-based, top to bottom)
     // and their entries; `merged` for all into one file.
     void ConversionRequested(const std::vector<int>& rows, bool merged);
+    // A conversion job ended and the window has shown its outcome.
+    void ConversionFinished();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -176,8 +185,12 @@ private:
     void SelectStoredFormat();
     void OpenFirstStartHelp();
     void Convert(bool selectedOnly, bool merged);
-    // Runs the conversion of the chosen rows.
+    // Plans the conversion of the chosen rows and starts its job.
     void StartConversion(const std::vector<int>& rows, bool merged);
+    // The job's progress in the progress window.
+    void ShowRunProgress(const RunProgress& progress);
+    // The job ended: the window shows its outcome and is usable again.
+    void FinishRun(const RunOutcome& outcome);
     // The adding step behind the adding progress window: `search` applies
     // the drop rules (folders searched, hidden files and the extension
     // filter) to `paths` first.
@@ -219,6 +232,14 @@ private:
     QPointer<CHelpWindow> help_;
     QPointer<CAboutBox> about_;
     QPointer<CProgressWindow> progress_;
+
+    // The running conversion, its events' relay, and the window's rows of
+    // the job's entries.
+    std::unique_ptr<CConversionJob> job_;
+    CRunRelay* relay_ = nullptr;
+    std::vector<int> runRows_;
+    bool runMerged_ = false;
+    QTimer* cancelWatch_ = nullptr;
 
     bool busy_ = false;
     bool closeRequested_ = false;

@@ -98,8 +98,8 @@ void CProgressWindow::SetElided(QLabel* label, const QString& text) {
 }
 
 // The engine's progress texts, in the window's language.
-void CProgressWindow::SetFileText(const std::string& text) {
-    SetElided(fileText_, TranslateEngineText(text));
+void CProgressWindow::SetFileText(const Text& text) {
+    SetElided(fileText_, ShowText(text));
 }
 
 void CProgressWindow::SetFileProgress(uint64_t position, uint64_t total) {
@@ -108,8 +108,8 @@ void CProgressWindow::SetFileProgress(uint64_t position, uint64_t total) {
     fileBar_->setValue(static_cast<int>(position * kBarSteps / total));
 }
 
-void CProgressWindow::SetRunText(const std::string& text) {
-    if (runText_) SetElided(runText_, TranslateEngineText(text));
+void CProgressWindow::SetRunText(const Text& text) {
+    if (runText_) SetElided(runText_, ShowText(text));
 }
 
 void CProgressWindow::SetRunProgress(int done, int count) {

@@ -29,9 +29,9 @@ public:
     // main window's close request).
     CProgressWindow(QWidget* owner, Kind kind, std::function<bool()> alsoCancelled = {});
 
-    void SetFileText(const std::string& text) override;
+    void SetFileText(const Text& text) override;
     void SetFileProgress(uint64_t position, uint64_t total) override;
-    void SetRunText(const std::string& text) override;
+    void SetRunText(const Text& text) override;
     void SetRunProgress(int done, int count) override;
     void Pump() override;
     bool IsCancelled() const override;

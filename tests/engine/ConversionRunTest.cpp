@@ -1,6 +1,8 @@
 // Conversion runs over several files, one output each or one merged output:
 // row texts, cancel, the file manager, and the runtime questions.
+#include "engine/ConversionJob.h"
 #include "engine/ConversionRun.h"
+#include "engine/RunPlan.h"
 
 #include "common/InputType.h"
 #include "common/FormatCatalogue.h"
@@ -23,49 +25,39 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Cancels once the run has reached file `cancelAtFile` and pumped there a
-// few times.
-class CCancellingProgress : public CRecordingProgress {
+// The front end of a run as the tests see it: the plan's questions and the
+// run's events, with rows shown as the list rows 10, 11, …; cancels the
+// job once the file `cancelAtFile` (1-based) starts converting.
+class CFakeHost : public IRunEvents, public IPlanHost {
 public:
-    void SetRunProgress(int done, int count) override {
-        CRecordingProgress::SetRunProgress(done, count);
-        if (done == cancelAtFile) pumpsInFile = 0;
+    void SetVolumeCell(int row, const std::string& text) override { volume[row + 10] = text; }
+    void SetOutputCell(int row, const Text& text) override {
+        output[row + 10] = text.Source();
+        if (job && row + 1 == cancelAtFile && text.Is(kConvertingRow)) job->Cancel();
     }
-    void Pump() override {
-        CRecordingProgress::Pump();
-        if (runDone == cancelAtFile) ++pumpsInFile;
-    }
-    bool IsCancelled() const override { return runDone == cancelAtFile && pumpsInFile > 2; }
-    int cancelAtFile = -1;
-    int pumpsInFile = 0;
-};
-
-class CFakeHost : public IRunHost {
-public:
-    IProgress& OpenProgress() override {
-        ++progressOpened;
-        return progress;
-    }
-    void CloseProgress() override { ++progressClosed; }
-    void SetVolumeCell(int row, const std::string& text) override { volume[row] = text; }
-    void SetOutputCell(int row, const std::string& text) override { output[row] = text; }
     void WidenOutputColumn() override { ++widened; }
-    bool AskQuestion(const std::string& text) override {
-        questions.push_back(text);
+    void Progress(const RunProgress& p) override {
+        if (!p.runText.empty()) runTexts.push_back(p.runText.Source());
+    }
+    void Finished(const RunOutcome& outcome) override {
+        if (outcome.started) ++progressOpened;
+        if (!outcome.warning.empty()) warnings.push_back(outcome.warning.Source());
+        if (!outcome.browsePath.empty()) shown.push_back(outcome.browsePath);
+    }
+    bool AskQuestion(const Text& text) override {
+        questions.push_back(text.Source());
         return answerYes;
     }
-    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
     void OpenInBrowser(const std::string& address) override { browsed.push_back(address); }
     void OpenFolder(const std::string& folder) override { folders.push_back(folder); }
-    void ShowInFileManager(const std::string& path) override { shown.push_back(path); }
-    std::string ChooseMergedFile(const OutputFormatEntry&) override { return mergedPath; }
 
-    CCancellingProgress progress;
+    CConversionJob* job = nullptr;
+    int cancelAtFile = -1;
     std::map<int, std::string> volume, output;
-    std::vector<std::string> questions, warnings, browsed, folders, shown;
+    std::vector<std::string> questions, warnings, browsed, folders, shown, runTexts;
     std::string mergedPath;
     bool answerYes = false;
-    int progressOpened = 0, progressClosed = 0, widened = 0;
+    int progressOpened = 0, widened = 0;
 };
 
 }  // namespace
@@ -110,19 +102,28 @@ protected:
         for (auto& e : entries) v.push_back(&e);
         return v;
     }
-    std::vector<int> Rows() {
-        std::vector<int> r;
-        for (size_t i = 0; i < entries.size(); ++i) r.push_back(static_cast<int>(i) + 10);
-        return r;
+    // Plans as a front end does (the runtimes' questions, the merged
+    // target), then runs the job on this thread with `jobs` workers.
+    void RunPlanned(RunEnvironment env, int code, bool merged, int jobs = 1) {
+        const OutputFormatEntry& format = *FindFormat(catalogue, code);
+        RunPlan plan;
+        plan.entries = Pointers();
+        plan.format = &format;
+        plan.jobs = jobs;
+        plan.merged = merged;
+        if (!SettleRunRuntimes(env, host, plan.entries, format)) return;
+        if (merged) {
+            plan.target = SettleMergedTarget(host.mergedPath, format, plan.entries,
+                                             settings.TargetExistsOpt, true);
+            ASSERT_FALSE(plan.target.path.empty());
+        }
+        CConversionJob job(settings, env.runtime, wmaFormats, env.state, std::move(plan), host);
+        host.job = &job;
+        job.Run();
+        host.job = nullptr;
     }
-    void Each(int code) {
-        RunEnvironment env = Env();
-        ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, code));
-    }
-    void Merge(int code) {
-        RunEnvironment env = Env();
-        ConvertAllToOne(env, host, Pointers(), Rows(), *FindFormat(catalogue, code));
-    }
+    void Each(int code) { RunPlanned(Env(), code, false); }
+    void Merge(int code) { RunPlanned(Env(), code, true); }
 };
 
 TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsShown) {
@@ -139,13 +140,12 @@ TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsSho
     ASSERT_EQ(host.shown.size(), 1u);
     EXPECT_EQ(host.shown[0], dir.file("out/one.mp3"));
     EXPECT_EQ(host.progressOpened, 1);
-    EXPECT_EQ(host.progressClosed, 1);
-    EXPECT_EQ(host.progress.runTexts.front(), "转换 1 of 3 文件到 MP3...");
+    EXPECT_EQ(host.runTexts.front(), "转换 1 of 3 文件到 MP3...");
 }
 
 TEST_F(ConversionRunTest, CancelDuringTheSecondFileEndsTheRunCleanly) {
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) Add(name, "-f lavfi -i sine=duration=4");
-    host.progress.cancelAtFile = 2;
+    host.cancelAtFile = 2;
     Each(kFormatMp3);
     EXPECT_EQ(host.output[10], "a.mp3");
     EXPECT_EQ(host.output[11], "已取消");
@@ -210,7 +210,7 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
     entries.push_back(midi);
 
     host.answerYes = false;
-    ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
+    RunPlanned(env, kFormatMp3, false);
     ASSERT_EQ(host.questions.size(), 1u);
     // The folder named is the user's own data folder, where a copied font
     // is found (the program's folder may not be writable).
@@ -220,7 +220,7 @@ TEST_F(ConversionRunTest, MissingSoundfontIsOfferedOrMidiRowsFail) {
 
     host = CFakeHost{};
     host.answerYes = true;
-    ConvertEach(env, host, Pointers(), Rows(), *FindFormat(catalogue, kFormatMp3));
+    RunPlanned(env, kFormatMp3, false);
     EXPECT_EQ(host.progressOpened, 0);  // the run ends after the answer
     ASSERT_EQ(host.browsed.size(), 1u);
     EXPECT_EQ(host.browsed[0], kSoundfontAddress);
@@ -234,9 +234,8 @@ TEST_F(ConversionRunTest, TheSoundfontIsLoadedOnlyByARunThatConvertsMidi) {
     ASSERT_EQ(beside.Start(QUELVOX_BINARY_DIR), StartResult::Started);
     CRunReaderServices besideReaders(beside, wmaFormats, &host);
     RunEnvironment env{settings, beside, besideReaders, wmaFormats, state};
-    const OutputFormatEntry& wav = *FindFormat(catalogue, kFormatWav);
     Add("tone.wav", "-f lavfi -i sine=duration=1");
-    ConvertEach(env, host, Pointers(), Rows(), wav);
+    RunPlanned(env, kFormatWav, false);
     EXPECT_EQ(host.output[10], "tone.wav");
     EXPECT_FALSE(beside.IsSoundfontLoaded());
     EXPECT_FALSE(state.soundfontReady);
@@ -251,7 +250,7 @@ TEST_F(ConversionRunTest, TheSoundfontIsLoadedOnlyByARunThatConvertsMidi) {
     midi.InputType = kInputMidi;
     entries.push_back(midi);
     host = CFakeHost{};
-    ConvertEach(env, host, Pointers(), Rows(), wav);
+    RunPlanned(env, kFormatWav, false);
     EXPECT_TRUE(host.questions.empty());
     EXPECT_EQ(host.output[11], "song.wav");
     EXPECT_TRUE(beside.IsSoundfontLoaded());
@@ -306,7 +305,7 @@ TEST_F(ConversionRunTest, CancelledMergeLeavesNoFileAndKeepsAnOldOne) {
         Add(name, "-f lavfi -i sine=duration=3");
     host.mergedPath = dir.file("out/merged.mp3");
     WriteFile(host.mergedPath, std::string("an older file"));
-    host.progress.cancelAtFile = 3;
+    host.cancelAtFile = 3;
     Merge(kFormatMp3);
     EXPECT_EQ(host.output[10], "merged.mp3");
     EXPECT_EQ(host.output[11], "merged.mp3");

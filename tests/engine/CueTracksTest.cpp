@@ -132,7 +132,7 @@ protected:
         settings.DestOutputFolderOpt = 399;
         settings.DestSpecifiedFolder = dir.file("out");
         FileEntry entry = row;
-        std::string message;
+        Text message;
         EXPECT_TRUE(ResolveOutputPath(settings, entry, FindFormat(catalogue, code)->extension,
                                       message))
             << message;
@@ -316,7 +316,7 @@ TEST_F(CueTracks, ATrackNeverOverwritesItsImage) {
     settings.DestOutputFolderOpt = 199;  // beside the sheet
     settings.TargetExistsOpt = 22;       // overwrite
     FileEntry entry = *list.rows[0];
-    std::string message;
+    Text message;
     EXPECT_FALSE(ResolveOutputPath(settings, entry, "flac", message));
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(ReadFile(dir.file("01 - First.flac")), before);

@@ -61,7 +61,7 @@ std::set<std::string> Listing(const fs::path& dir) {
 struct Outcome {
     bool ok;
     std::string path;
-    std::string message;
+    quelvox::Text message;
 };
 
 Outcome Resolve(const CSettings& s, const std::string& source, const std::string& ext,

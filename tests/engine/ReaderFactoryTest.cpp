@@ -211,10 +211,10 @@ TEST_F(ReaderChain, AddFileEntryFailureNotesForCdTracksAndFlashFiles) {
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("Track01.cda")), -1);
     EXPECT_EQ(state.errorDetail, "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("movie.swf")), -1);
-    EXPECT_EQ(state.errorDetail.rfind("注意: 要转换损坏的SWF和FLV文件,您可以使用", 0), 0u);
+    EXPECT_EQ(state.errorDetail.Source().rfind("注意: 要转换损坏的SWF和FLV文件,您可以使用", 0), 0u);
     state.errorDetail.clear();
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("clip.FLV")), -1);
-    EXPECT_EQ(state.errorDetail.rfind("注意: 要转换损坏的SWF和FLV文件,您可以使用", 0), 0u);
+    EXPECT_EQ(state.errorDetail.Source().rfind("注意: 要转换损坏的SWF和FLV文件,您可以使用", 0), 0u);
     EXPECT_TRUE(list.rows.empty());
     EXPECT_TRUE(pathMap.empty());
 }

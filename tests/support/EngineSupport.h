@@ -38,12 +38,12 @@ public:
 // `cancelAfterPumps` times (never when negative).
 class CRecordingProgress : public quelvox::IProgress {
 public:
-    void SetFileText(const std::string& text) override { fileTexts.push_back(text); }
+    void SetFileText(const quelvox::Text& text) override { fileTexts.push_back(text.Source()); }
     void SetFileProgress(uint64_t position, uint64_t total) override {
         lastPosition = position;
         lastTotal = total;
     }
-    void SetRunText(const std::string& text) override { runTexts.push_back(text); }
+    void SetRunText(const quelvox::Text& text) override { runTexts.push_back(text.Source()); }
     void SetRunProgress(int done, int count) override {
         runDone = done;
         runCount = count;

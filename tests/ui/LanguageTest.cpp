@@ -141,9 +141,9 @@ TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowMenusAndRowsAndFitsTheButt
     // Engine texts are translated where they are shown: the channel cell
     // and the run's row texts.
     const int row = List(*window, 1);
-    window->SetOutputCell(row, kFailedRow);
+    window->SetOutputCell(row, EngineText(kFailedRow));
     QTreeWidgetItem* item = window->List()->topLevelItem(row - 1);
-    EXPECT_EQ(item->text(kColumnOutput), TranslateEngineText(kFailedRow));
+    EXPECT_EQ(item->text(kColumnOutput), ShowText(EngineText(kFailedRow)));
     EXPECT_FALSE(HasChinese(item->text(kColumnOutput))) << qPrintable(item->text(kColumnOutput));
     EXPECT_FALSE(HasChinese(item->text(kColumnChannels)))
         << qPrintable(item->text(kColumnChannels));
@@ -169,7 +169,7 @@ TEST_F(LanguageTest, EnglishOptionsPagesAndProgressWindowShowNoChinese) {
     EXPECT_EQ(sheet.Page(0)->Caption(), "General");
 
     CProgressWindow progress(nullptr, CProgressWindow::Kind::Converting);
-    progress.SetFileText("开始转换 song.flac...");
+    progress.SetFileText(EngineText(kFileStartText, "song.flac"));
     EXPECT_EQ(progress.CancelButton()->text(), "Cancel");
     EXPECT_FALSE(HasChinese(progress.FileText()->toolTip()))
         << qPrintable(progress.FileText()->toolTip());

@@ -9,7 +9,9 @@
 #include "ui/FileDialogs.h"
 #include "ui/FileList.h"
 #include "ui/ProgressWindows.h"
-#include "ui/WorkerRun.h"
+#include "ui/RunRelay.h"
+#include "engine/Texts.h"
+#include "l10n/Translation.h"
 
 #include "support/TestSupport.h"
 #include "WindowSupport.h"
@@ -138,6 +140,7 @@ TEST_F(RunFlowsTest, AddAFolderThenConvertEveryRowToMp3) {
     });
     watcher.start(1);
     window->ConvertAll();
+    AwaitRun(*window);
     watcher.stop();
     EXPECT_TRUE(twoBars);
     EXPECT_TRUE(QRegularExpression("^转换 [12] of 2 文件到 ").match(runText).hasMatch())
@@ -168,6 +171,7 @@ TEST_F(RunFlowsTest, AKeptTreeStartsAtTheAddedFolderAndAFileAddedAloneHasNone) {
 
     Choose(kFormatMp3);
     window->ConvertAll();
+    AwaitRun(*window);
     EXPECT_EQ(Column(kColumnOutput), QStringList({"y.mp3", "x.mp3", "alone.mp3"}));
     for (const char* name : {"out/Album/Disc 1/x.mp3", "out/Album/y.mp3", "out/alone.mp3"})
         EXPECT_EQ(Probe(dir.file(name), "codec_name"), "mp3") << name;
@@ -191,6 +195,7 @@ TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
     });
     watcher.start(1);
     window->ConvertAllToOne();
+    AwaitRun(*window);
     watcher.stop();
 
     EXPECT_EQ(dialogs.mergedExtensions, QStringList({"mp3"}));
@@ -212,6 +217,7 @@ TEST_F(RunFlowsTest, AMergedFileThatCannotTakeItsNameLeavesRowsSayingSo) {
     fs::create_directories(target + "/inside");
     dialogs.merged = {QString::fromStdString(target)};
     window->ConvertAllToOne();
+    AwaitRun(*window);
     const QString why = QString::fromStdString("无法创建文件 \"" + target + "\".");
     EXPECT_EQ(Column(kColumnOutput), QStringList({why, why}));
     EXPECT_TRUE(fs::is_directory(target + "/inside"));
@@ -227,6 +233,7 @@ TEST_F(RunFlowsTest, AMergeOntoAListedSourceIsRefusedAndAskedAgain) {
     dialogs.merged = {QString::fromStdString(dir.file("alias.wav")), source};
     Choose(kFormatWav);
     window->ConvertAllToOne();
+    AwaitRun(*window);
 
     EXPECT_EQ(dialogs.mergedExtensions.size(), 3);  // twice refused, then cancelled
     ASSERT_EQ(prompts.shown.size(), 2);
@@ -314,6 +321,7 @@ TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
     Choose(kFormatWav);
     window->Settings().BrowseOutputFolder = 0;
     window->ConvertAll();
+    AwaitRun(*window);
 
     EXPECT_EQ(Column(kColumnOutput), QStringList({"cut.wav (来源不完整)", "whole.wav"}));
     EXPECT_EQ(Column(kColumnDuration), QStringList({"00:01", "00:01"}));
@@ -325,6 +333,7 @@ TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
     // Whole again and converted again, the row forgets it.
     fs::copy_file(full, cut, fs::copy_options::overwrite_existing);
     window->ConvertAll();
+    AwaitRun(*window);
     EXPECT_FALSE(window->List()->HasShortSourceNote(1));
     EXPECT_EQ(Column(kColumnOutput).first(), "cut_1.wav");
 }
@@ -355,6 +364,7 @@ TEST_F(RunFlowsTest, TheRunBarCountsTheFileInHandByItsShare) {
             window->ConvertAllToOne();
         else
             window->ConvertAll();
+        AwaitRun(*window);
         watcher.stop();
         ASSERT_GE(fileShare, 0) << "merged " << merged;
         // The run bar is read 30 ms after the file bar at most.
@@ -379,6 +389,7 @@ TEST_F(RunFlowsTest, ATerminationSignalEndsTheRunWithoutAPartialFileThenTheWindo
     });
     watcher.start(1);
     window->ConvertAll();
+    AwaitRun(*window);
     watcher.stop();
     ASSERT_TRUE(raised);
     for (int i = 0; i < 100 && !ended; ++i) QTest::qWait(10);
@@ -503,6 +514,7 @@ TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
         s.DestSpecifiedFolder = out;
         s.SimultaneousFiles = workers;
         window->ConvertAll();
+        AwaitRun(*window);
         rows[workers] = Column(kColumnOutput) + Column(kColumnVolume);
     }
     EXPECT_EQ(rows[1], rows[2]);
@@ -528,6 +540,7 @@ TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
     });
     watcher.start(1);
     window->ConvertAll();
+    AwaitRun(*window);
     watcher.stop();
 
     const QStringList outputs = Column(kColumnOutput);
@@ -544,37 +557,25 @@ TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
     EXPECT_TRUE(shell.revealed.isEmpty());
 }
 
-TEST_F(RunFlowsTest, AWorkersQuestionIsAskedOnTheWindowThreadAndAnsweredBack) {
-    // Records the thread each question is asked on.
-    class ThreadPrompts : public RecordingPrompts {
-    public:
-        bool Question(QWidget* parent, const QString& text) override {
-            threads << QThread::currentThread();
-            return RecordingPrompts::Question(parent, text);
-        }
-        QList<QThread*> threads;
-    } asked;
-    asked.answer = true;
-    auto w = std::make_unique<CMainWindow>(runtime,
-                                           MainWindowServices{&asked, &shell, location, &dialogs});
-    w->AddChosenFiles({Make("q.wav")});
-    const std::vector<int> rows{1};
-    CWindowThreadHost host(*w, *w, rows);
-
-    QEventLoop loop;
-    bool answer = false;
+TEST_F(RunFlowsTest, ARunsEventsFromAWorkerReachTheWindowThreadInOrder) {
+    CRunRelay relay;
+    QList<QThread*> threads;
+    QStringList cells;
+    QObject::connect(&relay, &CRunRelay::OutputCellChanged, &relay,
+                     [&](int row, const Text& text) {
+                         threads << QThread::currentThread();
+                         cells << QString::number(row) + ":" + ShowText(text);
+                     },
+                     Qt::QueuedConnection);
+    // A file named like an engine text is shown as it is.
     std::thread worker([&] {
-        answer = host.AskQuestion("要下载吗?");
-        host.SetOutputCell(0, "正在转换...");
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        relay.SetOutputCell(0, EngineText(kConvertingRow));
+        relay.SetOutputCell(0, Text("转换失败.mp3"));
     });
-    loop.exec();
     worker.join();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(answer);
-    EXPECT_EQ(asked.shown, QStringList({"要下载吗?"}));
-    EXPECT_EQ(asked.threads, QList<QThread*>({w->thread()}));
-    EXPECT_EQ(w->List()->topLevelItem(0)->text(kColumnOutput), "正在转换...");
+    EXPECT_EQ(cells, QStringList({"0:正在转换...", "0:转换失败.mp3"}));
+    EXPECT_EQ(threads, QList<QThread*>({relay.thread(), relay.thread()}));
 }
 
 }  // namespace

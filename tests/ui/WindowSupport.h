@@ -3,9 +3,12 @@
 #pragma once
 
 #include "ui/FileDialogs.h"
+#include "ui/MainWindow.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <QUrl>
@@ -55,3 +58,13 @@ public:
     QStringList merged;
     QStringList folderStarts, mergedExtensions;
 };
+
+// Lets the window's event loop run until its conversion job has ended and
+// the window has shown the outcome (at most two minutes).
+inline bool AwaitRun(quelvox::ui::CMainWindow& window) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.IsConverting() && waited.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    return !window.IsConverting();
+}

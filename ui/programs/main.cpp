@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         case quelvox::StartResult::Started: break;
         case quelvox::StartResult::InitFailed:
             QMessageBox::critical(nullptr, QString::fromLatin1(quelvox::kProductName),
-                                  quelvox::TranslateEngineText(quelvox::kInitFailedMessage));
+                                  quelvox::ShowText(quelvox::EngineText(quelvox::kInitFailedMessage)));
             return 1;
     }
     quelvox::ui::CMainWindow window(runtime);

@@ -1,0 +1,94 @@
+// A run carried out: the plan's files converted on worker threads, each to
+// its own output or all into one, reported through one channel of events.
+// The job never asks anything and never waits for a front end: questions
+// and the merged file's name are settled in the plan, the file manager and
+// any closing message are left to the front end through the outcome.
+//
+//     CConversionJob job(settings, runtime, wmaFormats, state, plan, events);
+//     job.Start();      // returns at once; events arrive from the job's threads
+//     job.Cancel();     // any time, from any thread
+//     job.Wait();       // the outcome, also handed to events.Finished
+#pragma once
+
+#include "engine/ConversionRun.h"
+#include "engine/ParallelRun.h"
+#include "engine/RunPlan.h"
+#include "settings/Settings.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quelvox {
+
+// Where a run stands, for the front end's bars and texts.
+struct RunProgress {
+    int done = 0;   // files finished
+    int count = 0;  // files in the run
+    // Files finished plus the shares of the files in hand, out of 1.
+    double runShare = 0.0;
+    // The files in hand, on average, out of 1.
+    double fileShare = 0.0;
+    // The run's and the file's texts of the file begun last.
+    Text runText;
+    Text fileText;
+    // Every file in hand, in list order.
+    std::vector<CSharedProgress::Snapshot> files;
+};
+
+// The events of a run. Calls come from the job's threads, one at a time
+// (never two at once); rows are indices into the plan's entries.
+class IRunEvents : public IRowCells {
+public:
+    // Where the run stands, at most about ten times a second.
+    virtual void Progress(const RunProgress& progress) { (void)progress; }
+    // The rows before `end` are final. Rows of a merged run are final once
+    // it is known whether the merged file is kept.
+    virtual void RowsFinished(int end) { (void)end; }
+    // The last event of a run.
+    virtual void Finished(const RunOutcome& outcome) { (void)outcome; }
+};
+
+class CConversionJob {
+public:
+    // The job keeps its own copy of the settings; `state` gives what the
+    // front end knows already (whether the soundfont is loaded, the
+    // processors to use). `runtime` and `wmaFormats` are only read while
+    // the job runs (the plan loaded what it needs).
+    CConversionJob(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
+                   const RunState& state, RunPlan plan, IRunEvents& events);
+    // Cancels a job still running and waits for it.
+    ~CConversionJob();
+    CConversionJob(const CConversionJob&) = delete;
+    CConversionJob& operator=(const CConversionJob&) = delete;
+
+    // Runs the job on a thread of its own (on the calling thread when the
+    // system gives no thread).
+    void Start();
+    // Runs the job on the calling thread.
+    RunOutcome Run();
+    // Asks the job to stop: files not begun are not converted, the one in
+    // hand stops and leaves nothing behind.
+    void Cancel() { cancel_ = true; }
+    bool CancelRequested() const { return cancel_.load(); }
+    // Waits for a started job; its outcome.
+    RunOutcome Wait();
+
+private:
+    RunOutcome RunEach();
+    RunOutcome RunMerged();
+
+    CSettings settings_;
+    CCodecRuntime& runtime_;
+    WmaFormatList& wmaFormats_;
+    RunState state_;
+    RunPlan plan_;
+    IRunEvents& events_;
+    std::atomic<bool> cancel_{false};
+    std::thread thread_;
+    RunOutcome outcome_;
+};
+
+}  // namespace quelvox
