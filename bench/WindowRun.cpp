@@ -2,6 +2,9 @@
 // one and with two workers (offscreen) and reports the wall times, the
 // speed-up, and the window thread's longest stall during each run: the
 // longest gap between two ticks of a 5 ms timer on the window thread.
+// Then the window with two workers against `quelvox-cli -j 2` on the same
+// files, in alternating rounds (the first of the pair changing each round):
+// the median of the rounds' time ratios.
 //   quelvox-bench-window FOLDER [RUNS]     (every file of FOLDER, to MP3)
 #include "common/FormatCatalogue.h"
 #include "engine/Startup.h"
@@ -15,6 +18,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -63,7 +68,12 @@ Timing ConvertAllOnce(CMainWindow& window) {
     ticker.start();
     sinceTick.start();
     wall.start();
+    // The run goes on on worker threads; the window thread keeps ticking
+    // until the window has shown its outcome.
+    QEventLoop done;
+    QObject::connect(&window, &CMainWindow::ConversionFinished, &done, &QEventLoop::quit);
     window.ConvertAll();
+    if (window.IsConverting()) done.exec();
     const qint64 ms = wall.elapsed();
     longest = std::max(longest, sinceTick.elapsed());
     ticker.stop();
@@ -125,5 +135,47 @@ int main(int argc, char** argv) {
                     workers == 1 ? " " : "s", median[workers], static_cast<long long>(stall));
     }
     std::printf("speed-up with 2 workers: %.2fx\n", median[1] / std::max(median[2], 1e-9));
+
+    // The window against the command line, two workers each, same files,
+    // same output folder, replacing the last round's files.
+    s.SimultaneousFiles = 2;
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/quelvox-cli");
+    QStringList arguments{QStringLiteral("-q"), QStringLiteral("-j"), QStringLiteral("2"),
+                          QStringLiteral("-f"), QStringLiteral("mp3"),
+                          QStringLiteral("--set"), QStringLiteral("TargetExistsOpt=22"),
+                          QStringLiteral("-o"), QString::fromStdString(s.DestSpecifiedFolder)};
+    arguments << files;
+    auto runCli = [&] {
+        QElapsedTimer wall;
+        wall.start();
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(cli, arguments);
+        process.waitForFinished(-1);
+        return static_cast<double>(wall.elapsed()) / 1000.0;
+    };
+    runCli();  // warm-up
+    std::vector<double> ratios, windowTimes, cliTimes;
+    for (int r = 0; r < runs; ++r) {
+        double w = 0, c = 0;
+        if (r % 2 == 0) {
+            w = ConvertAllOnce(window).seconds;
+            c = runCli();
+        } else {
+            c = runCli();
+            w = ConvertAllOnce(window).seconds;
+        }
+        windowTimes.push_back(w);
+        cliTimes.push_back(c);
+        ratios.push_back(w / std::max(c, 1e-9));
+    }
+    auto middle = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("window (2 workers) %.2f s, quelvox-cli -j 2 %.2f s, ratio %.3f (median of %d "
+                "alternating rounds)\n",
+                middle(windowTimes), middle(cliTimes), middle(ratios), runs);
     return 0;
 }

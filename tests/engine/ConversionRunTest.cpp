@@ -33,6 +33,7 @@ public:
     void SetVolumeCell(int row, const std::string& text) override { volume[row + 10] = text; }
     void SetOutputCell(int row, const Text& text) override {
         output[row + 10] = text.Source();
+        history[row + 10].push_back(text.Source());
         if (job && row + 1 == cancelAtFile && text.Is(kConvertingRow)) job->Cancel();
     }
     void WidenOutputColumn() override { ++widened; }
@@ -54,6 +55,7 @@ public:
     CConversionJob* job = nullptr;
     int cancelAtFile = -1;
     std::map<int, std::string> volume, output;
+    std::map<int, std::vector<std::string>> history;  // every output text of a row
     std::vector<std::string> questions, warnings, browsed, folders, shown, runTexts;
     std::string mergedPath;
     bool answerYes = false;
@@ -141,6 +143,29 @@ TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsSho
     EXPECT_EQ(host.shown[0], dir.file("out/one.mp3"));
     EXPECT_EQ(host.progressOpened, 1);
     EXPECT_EQ(host.runTexts.front(), "转换 1 of 3 文件到 MP3...");
+}
+
+TEST_F(ConversionRunTest, OneAndTwoWorkersReportTheSameRows) {
+    Add("a.wav", "-f lavfi -i sine=duration=1");
+    Add("b.wav", "-f lavfi -i sine=duration=2");
+    Add("b.flac", "-f lavfi -i sine=duration=1");  // the same output name as b.wav
+    settings.VolumeType = 0;                         // a normalising pass as well
+    std::map<int, std::vector<std::string>> histories[2];
+    std::map<int, std::string> volumes[2];
+    std::vector<std::string> shown[2];
+    for (int jobs : {1, 2}) {
+        fs::remove_all(dir.file("out"));
+        fs::create_directory(dir.file("out"));
+        host = CFakeHost{};
+        RunPlanned(Env(), kFormatMp3, false, jobs);
+        histories[jobs - 1] = host.history;
+        volumes[jobs - 1] = host.volume;
+        shown[jobs - 1] = host.shown;
+    }
+    EXPECT_EQ(histories[0], histories[1]);
+    EXPECT_EQ(volumes[0], volumes[1]);
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_EQ(histories[1][12].back(), "b_1.mp3");
 }
 
 TEST_F(ConversionRunTest, CancelDuringTheSecondFileEndsTheRunCleanly) {

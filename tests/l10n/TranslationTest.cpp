@@ -1,6 +1,6 @@
-// Translation at the boundary: the embedded English catalogue loads, and
-// the engine's texts are recognised whole, composed, nested and line by
-// line, while anything else passes through.
+// Translation at the boundary: the embedded English catalogue loads, and a
+// text is shown by translating its id and then filling in its arguments,
+// nested texts translated the same way and literals never.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +8,7 @@
 #include <QLibraryInfo>
 
 #include <string>
+#include <vector>
 
 #include "common/FormatCatalogue.h"
 #include "engine/Texts.h"
@@ -43,52 +44,50 @@ TEST_F(TranslationTest, EnglishCatalogueIsEmbeddedAndLoads) {
     EXPECT_EQ(En(kCancelledRow), kCancelledRow);  // nothing installed yet
     UseLanguage(app_, Language::English);
     EXPECT_EQ(En(kCancelledRow), "Cancelled");
-    EXPECT_EQ(TranslateEngineTextUtf8(kFailedRow), "Conversion failed");
-    // Back to Chinese: every text as the engine made it.
+    EXPECT_EQ(ShowTextUtf8(EngineText(kFailedRow)), "Conversion failed");
+    // Back to Chinese: every text as the engine's source.
     UseLanguage(app_, Language::Chinese);
-    EXPECT_EQ(TranslateEngineTextUtf8(kFailedRow), kFailedRow);
-    const std::string composed = "转换失败 (无法写入输出文件: 磁盘已满)";
-    EXPECT_EQ(TranslateEngineTextUtf8(composed), composed);
+    EXPECT_EQ(ShowTextUtf8(EngineText(kFailedRow)), kFailedRow);
+    const Text composed =
+        EngineText(kFailedWithDetailRow, EngineText(kWriteFailedDetail, "磁盘已满"));
+    EXPECT_EQ(ShowTextUtf8(composed), "转换失败 (无法写入输出文件: 磁盘已满)");
 }
 
-TEST_F(TranslationTest, ComposedTextsKeepTheirArgumentsAndTranslateNestedOnes) {
+TEST_F(TranslationTest, ArgumentsAreFilledInAfterTheIdIsTranslated) {
     UseLanguage(app_, Language::English);
-    // A failure whose detail is itself a template with a foreign cause.
-    EXPECT_EQ(TranslateEngineTextUtf8("转换失败 (无法写入输出文件: 磁盘已满 (28))"),
+    // A failure whose detail is itself a text with a foreign cause.
+    EXPECT_EQ(ShowTextUtf8(EngineText(kFailedWithDetailRow,
+                                      EngineText(kWriteFailedDetail, "磁盘已满 (28)"))),
               Put(En(kFailedWithDetailRow), Put(En(kWriteFailedDetail), "磁盘已满 (28)")));
     // Numbers, a literal percent sign and a file name.
-    EXPECT_EQ(TranslateEngineTextUtf8("[42%] 正在转换 歌曲 (现场).mp3..."),
+    EXPECT_EQ(ShowTextUtf8(EngineText(kConvertingPass, 42, "歌曲 (现场).mp3")),
               Put(Put(En(kConvertingPass), "42"), "歌曲 (现场).mp3"));
     // A format name as the argument of the run's text.
-    const std::string aac = "AAC (高级音频编码)";
-    const std::string aacEnglish = TranslateText(kFormatCatalogueTextContext, "AAC (高级音频编码)");
-    EXPECT_NE(aacEnglish, aac);
-    EXPECT_EQ(TranslateEngineTextUtf8("转换 3 of -1 文件到 " + aac + "..."),
-              Put(Put(Put(En(kRunText), "3"), "-1"), aacEnglish));
-    EXPECT_EQ(TranslateEngineText(aac), QString::fromStdString(aacEnglish));
-    // A text that is a whole entry with quotes and the separator of another.
-    EXPECT_EQ(TranslateEngineTextUtf8(kSoundfontMissingRow), En(kSoundfontMissingRow));
+    const char* const m4aName = "M4A (MPEG-4 音频)";
+    const OutputFormatEntry* m4a = nullptr;
+    const std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    for (const OutputFormatEntry& e : catalogue)
+        if (e.description && std::string(e.description) == m4aName) m4a = &e;
+    ASSERT_NE(m4a, nullptr);
+    const std::string m4aEnglish = TranslateText(kFormatCatalogueTextContext, m4aName);
+    EXPECT_NE(m4aEnglish, m4aName);
+    EXPECT_EQ(ShowTextUtf8(EngineText(kRunText, 3, -1, FormatName(*m4a))),
+              Put(Put(Put(En(kRunText), "3"), "-1"), m4aEnglish));
+    // A question of several lines with a path in it.
+    EXPECT_EQ(ShowTextUtf8(EngineText(kSoundfontQuestion, "/home/用户/.local/share/quelvox")),
+              Put(En(kSoundfontQuestion), "/home/用户/.local/share/quelvox"));
 }
 
-TEST_F(TranslationTest, MultiLineTextsAndUnknownTexts) {
+TEST_F(TranslationTest, FileNamesAndLibraryErrorsAreNeverTranslated) {
     UseLanguage(app_, Language::English);
-    // A question of several lines is one entry.
-    const std::string question = Put(kSoundfontQuestion, "/home/用户/.local/share/quelvox");
-    EXPECT_EQ(TranslateEngineTextUtf8(question),
-              Put(En(kSoundfontQuestion), "/home/用户/.local/share/quelvox"));
-    // The adding message: head, file names, notes, line by line.
-    const std::string note = Put(kAddSupportNote, "help@example.org");
-    const std::string message = std::string(kAddFailedHead) + "\n\n/音乐/坏.mp3\n/音乐/b.wav\n\n" +
-                                note + "\n\n/音乐/x.cda\n\n" + kCdaOnDiskNote;
-    EXPECT_EQ(TranslateEngineTextUtf8(message), En(kAddFailedHead) +
-                                                    "\n\n/音乐/坏.mp3\n/音乐/b.wav\n\n" +
-                                                    Put(En(kAddSupportNote), "help@example.org") +
-                                                    "\n\n/音乐/x.cda\n\n" + En(kCdaOnDiskNote));
-    // Unknown texts, also near misses of a template, pass through.
-    for (const std::string text :
-         {"未知的错误", "歌曲.mp3", "转换失败 (", "[x%] 正在转换 a...", "Invalid data", ""}) {
-        EXPECT_EQ(TranslateEngineTextUtf8(text), text);
-    }
+    // Names that read like the engine's texts stay as they are, alone and
+    // as arguments.
+    for (const std::string name : {"转换失败", "转换失败 (现场).mp3", "已取消", "[42%] 正在转换 a..."})
+        EXPECT_EQ(ShowTextUtf8(Text(name)), name);
+    EXPECT_EQ(ShowTextUtf8(EngineText(kFileStartText, "已取消.flac")),
+              Put(En(kFileStartText), "已取消.flac"));
+    EXPECT_EQ(ShowTextUtf8(EngineText(kFailedWithDetailRow, "Invalid data found")),
+              Put(En(kFailedWithDetailRow), "Invalid data found"));
 }
 
 }  // namespace
