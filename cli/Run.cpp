@@ -83,8 +83,8 @@ std::string MergeTarget(const std::string& path, const OutputFormatEntry& format
             return {};
         }
     }
-    if (targetExistsOpt == 22) return target.string();
-    if (targetExistsOpt == 33) {
+    if (targetExistsOpt == kTargetOverwrite) return target.string();
+    if (targetExistsOpt == kTargetSkip) {
         notes.push_back(target.string() + ": " + TranslateEngineTextUtf8(kTargetExistsSkipped));
         *refusal = kTargetExistsSkipped;
         return {};

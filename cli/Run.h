@@ -6,6 +6,7 @@
 #include "cli/Rows.h"
 #include "cli/Terminal.h"
 #include "engine/ConversionRun.h"
+#include "settings/Settings.h"
 
 #include <atomic>
 #include <mutex>
@@ -57,7 +58,7 @@ private:
     CRowTable* rows_ = nullptr;
     CSharedProgress progress_;
     std::string mergeFile_;
-    int targetExistsOpt_ = 11;
+    int targetExistsOpt_ = kTargetRename;
     std::vector<std::string> mergeSources_;
 };
 
