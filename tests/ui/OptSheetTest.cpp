@@ -28,9 +28,9 @@
 #include "l10n/Language.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
+#include "ui/OptGeneralPage.h"
 #include "ui/OptSheet.h"
 #include "ui/PageOptAudio.h"
-#include "ui/PageOptGeneral.h"
 #include "ui/Prompts.h"
 
 namespace {
