@@ -18,7 +18,9 @@ TEST(SettingDeclTest, EveryStoredNameHasOneDeclarationWithOneField) {
     for (const SettingDecl* decl : setting::kTable) {
         names.emplace_back(decl->name);
         EXPECT_NE(decl->intField == nullptr, decl->textField == nullptr) << decl->name;
-        if (!decl->IsText()) EXPECT_TRUE(decl->IsValid(decl->Default())) << decl->name;
+        if (!decl->IsText()) {
+            EXPECT_TRUE(decl->IsValid(decl->Default())) << decl->name;
+        }
     }
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
     EXPECT_EQ(SettingNames({}), names);
