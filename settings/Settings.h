@@ -1,5 +1,6 @@
-// The settings store: every persisted user option, its stored name and
-// default, and loading and saving them.
+// The settings store: every persisted user option, and loading and saving
+// them. Each option's stored name, default and valid values are declared
+// in settings/SettingDecl.h.
 //
 // Storage is an INI file, by default
 //     $XDG_CONFIG_HOME/Quelvox/Quelvox 4.ini   (or ~/.config/... when

@@ -18,7 +18,13 @@
 namespace quelvox::ui {
 
 COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWidget* parent)
-    : COptPage(tr("常规"), services, parent), binding_(s) {}
+    : COptPage(tr("常规"), services, parent), binding_(s) {
+    // These are stored valid on OK whether or not the page was shown.
+    for (const SettingDecl* decl :
+         {&setting::Resampler, &setting::SimultaneousFiles, &setting::Language}) {
+        binding_.KeepValid(*decl);
+    }
+}
 
 std::string COptGeneralPage::CleanFilterText(std::string_view text) {
     std::string joined;

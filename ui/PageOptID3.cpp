@@ -125,6 +125,11 @@ void CPageOptID3::UpdateEnabling() {
     title_->setEnabled(custom && !titleAsFileName_->isChecked());
 }
 
+bool CPageOptID3::OnLeave() {
+    binding_.Take();
+    return true;
+}
+
 void CPageOptID3::OnApply() { binding_.Take(); }
 
 void CPageOptID3::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {

@@ -18,6 +18,7 @@ class CPageOptID3 : public COptPage {
 public:
     CPageOptID3(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
+    bool OnLeave() override;
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
 

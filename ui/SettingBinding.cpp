@@ -78,6 +78,11 @@ void CSettingBinding::Bind(QButtonGroup* group, const SettingDecl& decl,
 
 void CSettingBinding::Keep(const SettingDecl& decl) { bound_.push_back({&decl, {}}); }
 
+void CSettingBinding::KeepValid(const SettingDecl& decl) {
+    values_.*decl.intField = ValidValue(decl);
+    Keep(decl);
+}
+
 void CSettingBinding::Take() {
     for (const Bound& b : bound_) {
         if (b.take) b.take();

@@ -47,6 +47,9 @@ public:
     void Bind(QButtonGroup* group, const SettingDecl& decl, std::vector<int> valuesById = {});
     // A value without a control that StoreTo writes too.
     void Keep(const SettingDecl& decl);
+    // Makes the page's value valid now and keeps it: StoreTo writes it
+    // even when its control is never built.
+    void KeepValid(const SettingDecl& decl);
 
     // Reads every bound control into the page's values.
     void Take();

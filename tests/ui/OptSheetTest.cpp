@@ -300,6 +300,15 @@ TEST_F(OptSheetTest, PagesNeverShownStoreTheirValuesUnchanged) {
     EXPECT_EQ(s.VolumeType, 2);  // the general page was
 }
 
+TEST_F(OptSheetTest, AGeneralPageNeverShownStillStoresItsResamplerValid) {
+    settings_.Resampler = 5;
+    settings_.OptStartPageIndex = kTags;
+    Open();
+    ASSERT_TRUE(Ok());
+    EXPECT_FALSE(sheet_->Page(kGeneral)->IsShown());
+    EXPECT_EQ(Stored().Resampler, 0);
+}
+
 // ---- Validation --------------------------------------------------------------
 
 TEST_F(OptSheetTest, AnEmptyFilterKeepsTheGeneralPageAndFocusesTheFilter) {
