@@ -126,7 +126,7 @@ bool ApplyRunSettings(const CliOptions& options, CSettings& settings,
         std::error_code ec;
         fs::path folder = fs::absolute(options.outputDir, ec);
         if (ec) folder = options.outputDir;
-        settings.DestOutputFolderOpt = 399;
+        settings.DestOutputFolderOpt = kOutputToSpecifiedFolder;
         settings.DestSpecifiedFolder = folder.lexically_normal().string();
         settings.CreateDirs = options.keepTree ? 1 : 0;
     } else if (options.keepTree) {

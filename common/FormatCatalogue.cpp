@@ -269,12 +269,21 @@ std::string FormatDescription(const OutputFormatEntry& entry) {
     return entry.description ? std::string(entry.description) : UpperAscii(entry.extension);
 }
 
-Text FormatName(const OutputFormatEntry& entry) {
-    const std::string name = FormatDescription(entry);
-    const bool ascii = std::all_of(name.begin(), name.end(),
+Text CatalogueName(const char* name) {
+    if (!name) return Text();
+    const std::string_view view(name);
+    const bool ascii = std::all_of(view.begin(), view.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii || !entry.description) return Text(name);
-    return Text::Marked(kFormatCatalogueTextContext, entry.description);
+    if (ascii) return Text(name);
+    return Text::Marked(kFormatCatalogueTextContext, name);
+}
+
+Text FormatName(const OutputFormatEntry& entry) {
+    return entry.description ? CatalogueName(entry.description) : Text(FormatDescription(entry));
+}
+
+Text FormatPageName(const OutputFormatEntry& entry) {
+    return entry.pageTitle ? CatalogueName(entry.pageTitle) : Text(FormatPageTitle(entry));
 }
 
 std::string FormatPageTitle(const OutputFormatEntry& entry) {

@@ -117,6 +117,11 @@ std::string FormatDescription(const OutputFormatEntry& entry);
 // The same as a text to show: the marked name, translated where shown (a
 // name of plain ASCII, like an extension, is a literal).
 Text FormatName(const OutputFormatEntry& entry);
+// The caption of the entry's options page as a text to show.
+Text FormatPageName(const OutputFormatEntry& entry);
+// A name of the catalogue (a codec's, a format's) as a text to show: marked
+// in the catalogue's context, or a literal when it is plain ASCII.
+Text CatalogueName(const char* name);
 // Caption of the entry's options page.
 std::string FormatPageTitle(const OutputFormatEntry& entry);
 // Stem of the entry's stored value names, upper case (e.g. "AACDEVICE").

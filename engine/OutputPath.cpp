@@ -202,7 +202,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
     for (;;) {
         bool placed = false;
         std::string base;
-        if (mode == 399) {
+        if (mode == kOutputToSpecifiedFolder) {
             if (folder.empty() || !EnsureFolder(folder)) {
                 message = EngineText(kFolderFailed, folder);
             } else {
@@ -234,13 +234,13 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
         for (int look = 0; placed && look < kNamingLooks; ++look) {
             std::string candidate = base + newExtension;
             if (Exists(candidate)) {
-                if (settings.TargetExistsOpt == 22) {
+                if (settings.TargetExistsOpt == kTargetOverwrite) {
                     if (SameFile(candidate, source) ||
                         (!entry.ImagePath.empty() && SameFile(candidate, entry.ImagePath))) {
                         message = EngineText(kSameAsSource);
                         return false;
                     }
-                } else if (settings.TargetExistsOpt == 33) {
+                } else if (settings.TargetExistsOpt == kTargetSkip) {
                     message = EngineText(kTargetExistsSkipped);
                     return false;
                 } else {
@@ -273,8 +273,8 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
         const std::string documents = UserDocumentsFolder();
         if (documents.empty() || !EnsureFolder(documents)) return false;
         folder = documents;
-        keepTree = settings.DestOutputFolderOpt == 399 && settings.CreateDirs != 0;
-        mode = 399;
+        keepTree = settings.DestOutputFolderOpt == kOutputToSpecifiedFolder && settings.CreateDirs != 0;
+        mode = kOutputToSpecifiedFolder;
     }
 }
 

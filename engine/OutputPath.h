@@ -22,7 +22,7 @@ struct FileEntry;
 // failed: then it holds that failure.
 //
 // The chosen folder is tested for writability without touching any file
-// there: with TargetExistsOpt 22 an existing target is left in place, and
+// there: with kTargetOverwrite an existing target is left in place, and
 // the conversion replaces it only once it has succeeded. With any other
 // policy nothing exists at the returned path.
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,

@@ -1,6 +1,7 @@
 #include "engine/PendingOutput.h"
 
 #include "engine/Texts.h"
+#include "settings/Settings.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -25,8 +26,8 @@ namespace fs = std::filesystem;
 inline constexpr const char* kTakenMeanwhile = kTargetExistsSkipped;
 
 CommitMode CommitModeFor(int targetExistsOpt) {
-    if (targetExistsOpt == 22) return CommitMode::Replace;
-    if (targetExistsOpt == 33) return CommitMode::KeepExisting;
+    if (targetExistsOpt == kTargetOverwrite) return CommitMode::Replace;
+    if (targetExistsOpt == kTargetSkip) return CommitMode::KeepExisting;
     return CommitMode::NextFreeName;
 }
 

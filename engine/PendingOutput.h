@@ -21,8 +21,8 @@ enum class CommitMode {
     NextFreeName,  // takes "<stem>_<n><ext>" when the name was taken meanwhile
 };
 
-// The commit mode for a target-exists policy (TargetExistsOpt): 22
-// overwrites, 33 skips, anything else numbers.
+// The commit mode for a target-exists policy (TargetExistsOpt):
+// kTargetOverwrite overwrites, kTargetSkip skips, anything else numbers.
 CommitMode CommitModeFor(int targetExistsOpt);
 
 // Removes the temporary output files in `folder` that no process holds

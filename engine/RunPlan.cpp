@@ -19,10 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The target-exists policy's stored values that a merge treats apart.
-constexpr int kTargetOverwrite = 22;
-constexpr int kTargetSkip = 33;
-
 // A note about the merge file: its path, then what happened to it.
 Text PathNote(const std::string& path, const Text& what) {
     Text note;

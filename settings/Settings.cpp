@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "settings/SettingDecl.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -23,102 +25,14 @@ namespace {
 constexpr const char* kOptionsGroup = "Options";
 constexpr const char* kTagGroup = "Options/ID3";
 
-enum class Group { Options, Tags };
-
-// One stored value of CSettings. Exactly one of intField and textField is
-// set. saveMask is the SaveSettings bit that writes the value (0: never
-// written by SaveSettings).
-struct SettingRow {
-    const char* name;
-    Group group;
-    unsigned saveMask;
-    int CSettings::*intField;
-    std::string CSettings::*textField;
-    int intDefault;
-    const char* textDefault;
-};
-
-constexpr SettingRow Int(const char* name, int CSettings::*field, int def,
-                         unsigned mask = kSaveOptions, Group group = Group::Options) {
-    return {name, group, mask, field, nullptr, def, ""};
-}
-constexpr SettingRow Text(const char* name, std::string CSettings::*field,
-                          unsigned mask = kSaveOptions, Group group = Group::Options,
-                          const char* def = "") {
-    return {name, group, mask, nullptr, field, 0, def};
-}
-
-// Every value of CSettings, in the order in which it is saved. The
-// documents folder defaults are applied by the constructor.
-const SettingRow kRows[] = {
-    Int("OutputFormat", &CSettings::OutputFormat, kFormatMp3, kSaveFormatAndPage),
-    Int("OptStartPageIndex", &CSettings::OptStartPageIndex, 0, kSaveFormatAndPage),
-    Text("Folder", &CSettings::Folder, kSaveFolder),
-    Int("DestOutputFolderOpt", &CSettings::DestOutputFolderOpt, 199),
-    Text("DestSpecifiedFolder", &CSettings::DestSpecifiedFolder),
-    Int("CreateDirs", &CSettings::CreateDirs, 0),
-    Int("CreateDirsFrom", &CSettings::CreateDirsFrom, 0),
-    Int("BrowseOutputFolder", &CSettings::BrowseOutputFolder, 1),
-    Int("OutputFiles2MyDocuments", &CSettings::OutputFiles2MyDocuments, 1),
-    Int("TargetExistsOpt", &CSettings::TargetExistsOpt, 11),
-    Int("MonoType", &CSettings::MonoType, 0),
-    Int("Resampler", &CSettings::Resampler, 0),
-    Int("SimultaneousFiles", &CSettings::SimultaneousFiles, DefaultSimultaneousFiles()),
-    Int("Language", &CSettings::Language, 0),
-    Int("DoNotLoadHiddenFiles", &CSettings::DoNotLoadHiddenFiles, 0),
-    Int("EnableDTSForCDA", &CSettings::EnableDTSForCDA, 0),
-    Int("EnableConvertLength", &CSettings::EnableConvertLength, 0),
-    Int("EnableSkipLength", &CSettings::EnableSkipLength, 0),
-    Int("ConvertLength", &CSettings::ConvertLength, 0),
-    Int("SkipLength", &CSettings::SkipLength, 0),
-    Int("EnableExtFilter", &CSettings::EnableExtFilter, 0),
-    Text("FilterExts", &CSettings::FilterExts),
-    Int("Volume", &CSettings::Volume, 100),
-    Int("VolumeType", &CSettings::VolumeType, 2),
-    Int("ID3TagType", &CSettings::ID3TagType, 2),
-    Int("WMAAutoEncParam", &CSettings::WMAAutoEncParam, 1),
-    Int("WMABitRate", &CSettings::WMABitRate, 128000),
-    Int("WMASampleRate", &CSettings::WMASampleRate, 44100),
-    Int("WMAChannels", &CSettings::WMAChannels, 2),
-    Int("AMRType", &CSettings::AMRType, 0),
-    Int("AMRMode", &CSettings::AMRMode, 6),
-    Int("AMRWBMode", &CSettings::AMRWBMode, 6),
-    Int("AMRDTX", &CSettings::AMRDTX, 0),
-    Int("AWBMode", &CSettings::AWBMode, 6),
-    Int("AWBDTX", &CSettings::AWBDTX, 0),
-    Int("FirstRun", &CSettings::FirstRun, 1, 0),
-    Text("TagCodePage", &CSettings::TagCodePage, kSaveOptions, Group::Options, "GBK"),
-    Text("Title", &CSettings::Title, kSaveOptions, Group::Tags),
-    Text("Artist", &CSettings::Artist, kSaveOptions, Group::Tags),
-    Text("Album", &CSettings::Album, kSaveOptions, Group::Tags),
-    Text("Year", &CSettings::Year, kSaveOptions, Group::Tags),
-    Text("Genre", &CSettings::Genre, kSaveOptions, Group::Tags),
-    Text("Comment", &CSettings::Comment, kSaveOptions, Group::Tags),
-    Text("Composer", &CSettings::Composer, kSaveOptions, Group::Tags),
-    Text("Copyright", &CSettings::Copyright, kSaveOptions, Group::Tags),
-    Int("TitleAsFileName", &CSettings::TitleAsFileName, 1, kSaveOptions, Group::Tags),
-    Int("TrackNumType", &CSettings::TrackNumType, 0, kSaveOptions, Group::Tags),
-    Int("CustomTrackNum", &CSettings::CustomTrackNum, 0, kSaveOptions, Group::Tags),
-};
-
-// The five per-format values; stored as prefix + suffix in the options
-// group and saved with kSaveOptions.
-struct FormatValueRow {
-    const char* suffix;
-    int OutputFormatEntry::*field;
-};
-
-constexpr FormatValueRow kFormatRows[] = {
-    {"AutoEncParam", &OutputFormatEntry::AutoEncParam}, {"CodecID", &OutputFormatEntry::CodecID},
-    {"SampleRate", &OutputFormatEntry::SampleRate},     {"BitRate", &OutputFormatEntry::BitRate},
-    {"Channels", &OutputFormatEntry::Channels},
-};
+using setting::kFormatTable;
+using setting::kTable;
 
 QString Q(const char* s) { return QString::fromUtf8(s); }
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-QString KeyOf(Group group, const QString& name) {
-    return Q(group == Group::Tags ? kTagGroup : kOptionsGroup) + QLatin1Char('/') + name;
+QString KeyOf(SettingGroup group, const QString& name) {
+    return Q(group == SettingGroup::Tags ? kTagGroup : kOptionsGroup) + QLatin1Char('/') + name;
 }
 
 // A decimal integer of the stored 32-bit range. Values above INT_MAX up to
@@ -174,9 +88,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-const SettingRow* FindRow(std::string_view name) {
-    for (const SettingRow& row : kRows) {
-        if (EqualsIgnoreCase(row.name, name)) return &row;
+const SettingDecl* FindDecl(std::string_view name) {
+    for (const SettingDecl* decl : kTable) {
+        if (EqualsIgnoreCase(decl->name, name)) return decl;
     }
     return nullptr;
 }
@@ -188,7 +102,7 @@ bool FindFormatValue(const std::vector<OutputFormatEntry>& catalogue, std::strin
     for (size_t i = 0; i < catalogue.size(); ++i) {
         if (!HasFormatSettings(catalogue[i].code)) continue;
         const std::string prefix = FormatSettingsPrefix(catalogue[i]);
-        for (const FormatValueRow& row : kFormatRows) {
+        for (const FormatSettingDecl& row : kFormatTable) {
             if (EqualsIgnoreCase(prefix + row.suffix, name)) {
                 entryIndex = i;
                 field = row.field;
@@ -199,22 +113,27 @@ bool FindFormatValue(const std::vector<OutputFormatEntry>& catalogue, std::strin
     return false;
 }
 
-// Values the options page bounds are kept in its ranges whichever way they
-// come in (a hand-edited file, --set): a run never starts 2^31 threads or
-// multiplies its samples by a million.
-void ClampToPageRanges(CSettings& s) {
-    s.SimultaneousFiles = std::clamp(s.SimultaneousFiles, 1, kMaxSimultaneousFiles);
-    s.Volume = std::clamp(s.Volume, kMinVolume, kMaxVolume);
+// Brings the values whose declarations say so into their valid values,
+// whichever way they came in (a hand-edited file, --set): a run never
+// starts 2^31 threads or multiplies its samples by a million.
+void KeepValid(CSettings& s, SettingCheck from) {
+    for (const SettingDecl* decl : kTable) {
+        if (decl->IsText() || decl->check < from) continue;
+        s.*decl->intField = decl->Valid(s.*decl->intField);
+    }
 }
 
 void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
-    for (const SettingRow& row : kRows) {
-        if (row.intField) s.*row.intField = row.intDefault;
-        if (row.textField) s.*row.textField = row.textDefault;
+    for (const SettingDecl* decl : kTable) {
+        if (decl->IsText()) {
+            s.*decl->textField = decl->textDefault;
+        } else {
+            s.*decl->intField = decl->Default();
+        }
     }
     if (!documentsFolder.empty()) {
         s.DestSpecifiedFolder = std::string(documentsFolder);
-        s.DestOutputFolderOpt = 399;
+        s.DestOutputFolderOpt = kOutputToSpecifiedFolder;
     }
     s.FilterExtList.clear();
 }
@@ -266,28 +185,26 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
     const bool hasTagGroup = !store.childKeys().isEmpty();
     store.endGroup();
 
-    for (const SettingRow& row : kRows) {
-        if (row.group == Group::Tags && !hasTagGroup) continue;
-        const QString key = KeyOf(row.group, Q(row.name));
-        if (row.intField) {
-            ReadInt(store, key, settings.*row.intField);
+    for (const SettingDecl* decl : kTable) {
+        if (decl->group == SettingGroup::Tags && !hasTagGroup) continue;
+        const QString key = KeyOf(decl->group, Q(decl->name));
+        if (!decl->IsText()) {
+            ReadInt(store, key, settings.*decl->intField);
         } else if (std::optional<std::string> text = ReadText(store, key)) {
-            settings.*row.textField = std::move(*text);
-        } else if (row.group == Group::Tags) {
+            settings.*decl->textField = std::move(*text);
+        } else if (decl->group == SettingGroup::Tags) {
             // An absent tag text is the empty text.
-            (settings.*row.textField).clear();
+            (settings.*decl->textField).clear();
         }
     }
-    if (settings.WMAChannels != 1 && settings.WMAChannels != 2) settings.WMAChannels = 2;
-    if (settings.Language < 0 || settings.Language > 2) settings.Language = 0;
-    ClampToPageRanges(settings);
+    KeepValid(settings, SettingCheck::Load);
     RebuildFilterList(settings);
 
     for (OutputFormatEntry& entry : catalogue) {
         if (!HasFormatSettings(entry.code)) continue;
         const QString prefix = Q(FormatSettingsPrefix(entry));
-        for (const FormatValueRow& row : kFormatRows) {
-            ReadInt(store, KeyOf(Group::Options, prefix + Q(row.suffix)), entry.*row.field);
+        for (const FormatSettingDecl& row : kFormatTable) {
+            ReadInt(store, KeyOf(SettingGroup::Options, prefix + Q(row.suffix)), entry.*row.field);
         }
     }
 }
@@ -296,21 +213,22 @@ bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry
                   unsigned mask, const SettingsLocation& location) {
     if (mask == 0) return false;
     QSettings store(Q(SettingsPath(location)), QSettings::IniFormat);
-    for (const SettingRow& row : kRows) {
-        if (!(row.saveMask & mask)) continue;
-        const QString key = KeyOf(row.group, Q(row.name));
-        if (row.intField) {
-            store.setValue(key, settings.*row.intField);
+    for (const SettingDecl* decl : kTable) {
+        if (!(decl->saveMask & mask)) continue;
+        const QString key = KeyOf(decl->group, Q(decl->name));
+        if (decl->IsText()) {
+            store.setValue(key, Q(settings.*decl->textField));
         } else {
-            store.setValue(key, Q(settings.*row.textField));
+            store.setValue(key, settings.*decl->intField);
         }
     }
     if (mask & kSaveOptions) {
         for (const OutputFormatEntry& entry : catalogue) {
             if (!HasFormatSettings(entry.code)) continue;
             const QString prefix = Q(FormatSettingsPrefix(entry));
-            for (const FormatValueRow& row : kFormatRows) {
-                store.setValue(KeyOf(Group::Options, prefix + Q(row.suffix)), entry.*row.field);
+            for (const FormatSettingDecl& row : kFormatTable) {
+                store.setValue(KeyOf(SettingGroup::Options, prefix + Q(row.suffix)),
+                               entry.*row.field);
             }
         }
     }
@@ -341,7 +259,7 @@ bool CheckFirstRun(CSettings& settings, const SettingsLocation& location,
                    const HelpFileOpener& openHelp) {
     const std::string path = SettingsPath(location);
     QSettings store(Q(path), QSettings::IniFormat);
-    const QString key = KeyOf(Group::Options, QStringLiteral("FirstRun"));
+    const QString key = KeyOf(setting::FirstRun.group, Q(setting::FirstRun.name));
     int firstRun = 1;
     QFileInfo info(Q(path));
     const bool unreadable =
@@ -364,17 +282,16 @@ bool CheckFirstRun(CSettings& settings, const SettingsLocation& location,
 
 bool SetSettingByName(CSettings& settings, std::vector<OutputFormatEntry>& catalogue,
                       std::string_view name, std::string_view value) {
-    if (const SettingRow* row = FindRow(name)) {
-        if (row->intField) {
+    if (const SettingDecl* decl = FindDecl(name)) {
+        if (decl->IsText()) {
+            settings.*decl->textField = std::string(value);
+        } else {
             int v = 0;
             if (!ParseInt(value, v)) return false;
-            settings.*row->intField = v;
-            ClampToPageRanges(settings);
-        } else {
-            settings.*row->textField = std::string(value);
+            settings.*decl->intField = v;
+            KeepValid(settings, SettingCheck::Always);
         }
-        if (row->intField == &CSettings::EnableExtFilter ||
-            row->textField == &CSettings::FilterExts) {
+        if (decl == &setting::EnableExtFilter || decl == &setting::FilterExts) {
             RebuildFilterList(settings);
         }
         return true;
@@ -393,9 +310,9 @@ bool SetSettingByName(CSettings& settings, std::vector<OutputFormatEntry>& catal
 std::optional<std::string> GetSettingByName(const CSettings& settings,
                                             const std::vector<OutputFormatEntry>& catalogue,
                                             std::string_view name) {
-    if (const SettingRow* row = FindRow(name)) {
-        if (row->intField) return std::to_string(settings.*row->intField);
-        return settings.*row->textField;
+    if (const SettingDecl* decl = FindDecl(name)) {
+        if (decl->IsText()) return settings.*decl->textField;
+        return std::to_string(settings.*decl->intField);
     }
     size_t index = 0;
     int OutputFormatEntry::*field = nullptr;
@@ -407,11 +324,11 @@ std::optional<std::string> GetSettingByName(const CSettings& settings,
 
 std::vector<std::string> SettingNames(const std::vector<OutputFormatEntry>& catalogue) {
     std::vector<std::string> names;
-    for (const SettingRow& row : kRows) names.emplace_back(row.name);
+    for (const SettingDecl* decl : kTable) names.emplace_back(decl->name);
     for (const OutputFormatEntry& entry : catalogue) {
         if (!HasFormatSettings(entry.code)) continue;
         const std::string prefix = FormatSettingsPrefix(entry);
-        for (const FormatValueRow& row : kFormatRows) names.push_back(prefix + row.suffix);
+        for (const FormatSettingDecl& row : kFormatTable) names.push_back(prefix + row.suffix);
     }
     return names;
 }

@@ -1,5 +1,6 @@
-// The settings store: every persisted user option, its stored name and
-// default, and loading and saving them.
+// The settings store: every persisted user option, and loading and saving
+// them. Each option's stored name, default and valid values are declared
+// in settings/SettingDecl.h.
 //
 // Storage is an INI file, by default
 //     $XDG_CONFIG_HOME/Quelvox/Quelvox 4.ini   (or ~/.config/... when
@@ -28,18 +29,20 @@
 
 namespace quelvox {
 
-// Every field bears the name of its stored value. Defaults are noted.
+// Every field bears the name of its stored value. Defaults are noted; the
+// declarations of settings/SettingDecl.h hold them, with the valid values.
 struct CSettings {
     // Defaults; the user's documents folder (created if missing) becomes
-    // DestSpecifiedFolder with DestOutputFolderOpt 399, or, when it cannot
-    // be obtained, the empty text with 199.
+    // DestSpecifiedFolder with DestOutputFolderOpt kOutputToSpecifiedFolder,
+    // or, when it cannot be obtained, the empty text with
+    // kOutputToSourceFolder.
     CSettings();
     // Defaults with the given documents folder (empty = none known).
     explicit CSettings(std::string_view documentsFolder);
 
     // General options.
     std::string Folder;               // "" last folder of the add-folder dialog
-    int DestOutputFolderOpt = 0;      // 399/199: 199 source folder, 399 DestSpecifiedFolder
+    int DestOutputFolderOpt = 0;      // OutputFolderChoice
     std::string DestSpecifiedFolder;  // documents folder or ""
     int CreateDirs = 0;               // 0
     int CreateDirsFrom = 0;           // 0: where the kept tree starts: 0 at the
@@ -48,7 +51,7 @@ struct CSettings {
                                       // counts as 0
     int BrowseOutputFolder = 0;       // 1
     int OutputFiles2MyDocuments = 0;  // 1
-    int TargetExistsOpt = 0;          // 11: 11 rename, 22 overwrite, 33 skip
+    int TargetExistsOpt = 0;          // TargetExistsPolicy: kTargetRename
     int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
     int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
     int SimultaneousFiles = 0;        // processors: files converted at once
@@ -139,6 +142,20 @@ void LoadSettings(CSettings& settings, std::vector<OutputFormatEntry>& catalogue
 // the file could not be written.
 bool SaveSettings(const CSettings& settings, const std::vector<OutputFormatEntry>& catalogue,
                   unsigned mask, const SettingsLocation& location = {});
+
+// The values of DestOutputFolderOpt: the source's folder, or
+// DestSpecifiedFolder.
+enum OutputFolderChoice : int {
+    kOutputToSourceFolder = 199,
+    kOutputToSpecifiedFolder = 399,
+};
+
+// The values of TargetExistsOpt: what happens when an output file exists.
+enum TargetExistsPolicy : int {
+    kTargetRename = 11,     // the next free name (a number added)
+    kTargetOverwrite = 22,  // replaced
+    kTargetSkip = 33,       // the file is not converted
+};
 
 // The values of CreateDirsFrom.
 inline constexpr int kTreeFromAddedFolder = 0;

@@ -1,43 +1,23 @@
 // What every page of the options sheet shares: its caption, building its
 // controls when it is first shown, and the three page operations (leave,
-// apply, store back); plus the services the pages call out to.
+// apply, store back).
 #pragma once
 
-#include <QSpinBox>
 #include <QString>
 #include <QWidget>
 
-#include <functional>
+#include <string>
 #include <vector>
 
 #include "common/FormatCatalogue.h"
-#include "encoders/WmaFormats.h"
 #include "settings/Settings.h"
+#include "ui/OptServices.h"
+#include "ui/StepSpin.h"
 
 class QGroupBox;
+class QSpinBox;
 
 namespace quelvox::ui {
-
-class IPrompts;
-
-// What the sheet and its pages need from the window that opens them.
-struct COptServices {
-    IPrompts* prompts = nullptr;  // message boxes; required
-    // The window's WMA format list (read only here). Null: the WMA page
-    // shows only its automatic item.
-    WmaFormatList* wmaFormats = nullptr;
-    // The window's WMA runtime check: true when the runtime is available,
-    // filling the format list the first time. Empty: the sheet builds the
-    // list itself when it is empty.
-    std::function<bool()> wmaRuntimeCheck;
-    // Opens an existing folder in the file manager. Empty: the desktop's
-    // handler of local folders.
-    std::function<void(const QString& folder)> openFolder;
-    // Where OK saves the options.
-    SettingsLocation location;
-    // Told whether OK could save them. Empty: a failure goes unsaid.
-    std::function<void(bool saved)> settingsSaved;
-};
 
 class COptPage : public QWidget {
     Q_OBJECT
@@ -72,23 +52,9 @@ private:
     bool built_ = false;
 };
 
-// A spin box whose arrows stop at `stepFloor` while typing may go down to
-// the minimum (the volume: typed 1..32767, arrows 10..32767).
-class CStepSpin : public QSpinBox {
-    Q_OBJECT
-public:
-    CStepSpin(int minimum, int stepFloor, int maximum, int step, QWidget* parent = nullptr);
-    void stepBy(int steps) override;
-
-protected:
-    StepEnabled stepEnabled() const override;
-
-private:
-    int stepFloor_;
-};
-
 // A number edit with its spin: no thousands separators, arrow keys active.
-QSpinBox* MakeSpin(int minimum, int maximum, int step, QWidget* parent);
+// Its range comes from the setting it is bound to.
+QSpinBox* MakeSpin(int step, QWidget* parent);
 
 QString FromStd(const std::string& text);
 std::string ToStd(const QString& text);

@@ -10,12 +10,13 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "ui/PageOptAmr.h"
+#include "ui/AMROptPage.h"
+#include "ui/AWBOptPage.h"
+#include "ui/OptGeneralPage.h"
+#include "ui/OptOutputPage.h"
 #include "ui/PageOptAudio.h"
-#include "ui/PageOptGeneral.h"
-#include "ui/PageOptOutput.h"
-#include "ui/PageOptTag.h"
-#include "ui/PageOptWma.h"
+#include "ui/PageOptID3.h"
+#include "ui/PageWMAOptions.h"
 
 namespace quelvox::ui {
 

@@ -1,6 +1,7 @@
 #include "ui/PageOptAudio.h"
 
 #include "l10n/Translation.h"
+#include "settings/SettingDecl.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,15 +28,9 @@ int SelectedValue(const QComboBox* combo, int none) {
 
 CPageOptAudio::CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
                              COptServices& services, QWidget* parent)
-    : COptPage(TranslateEngineText(FormatPageTitle(catalogue[entryIndex])), services, parent),
+    : COptPage(ShowText(FormatPageName(catalogue[entryIndex])), services, parent),
       entry_(catalogue[entryIndex]),
-      entryIndex_(entryIndex) {
-    v_.AutoEncParam = entry_.AutoEncParam;
-    v_.CodecID = entry_.CodecID;
-    v_.SampleRate = entry_.SampleRate;
-    v_.BitRate = entry_.BitRate;
-    v_.Channels = entry_.Channels;
-}
+      entryIndex_(entryIndex) {}
 
 QString CPageOptAudio::RateLabel(int rate) { return tr("%1 Hz").arg(rate); }
 
@@ -72,29 +67,29 @@ void CPageOptAudio::Build() {
     g->setColumnStretch(1, 1);
 
     for (const CodecEntry* codec : entry_.codecs) {
-        codec_->addItem(TranslateEngineText(codec->name), codec->CodecID);
+        codec_->addItem(ShowText(CatalogueName(codec->name)), codec->CodecID);
     }
     // A stored codec the format does not offer gives way to the first one,
     // with that codec's lists, rather than to empty lists.
-    int index = codec_->findData(v_.CodecID);
+    int index = codec_->findData(entry_.CodecID);
     if (index < 0 && codec_->count() > 0) {
         index = 0;
-        v_.CodecID = codec_->itemData(0).toInt();
+        entry_.CodecID = codec_->itemData(0).toInt();
     }
     codec_->setCurrentIndex(index);
-    auto_->setChecked(v_.AutoEncParam != 0);
+    auto_->setChecked(entry_.AutoEncParam != 0);
     FillLists();
     UpdateEnabling();
 
     connect(codec_, &QComboBox::currentIndexChanged, this, [this] {
         // The values chosen so far decide the new lists' selections.
         TakeSelections();
-        v_.CodecID = codec_->currentData().toInt();
+        entry_.CodecID = codec_->currentData().toInt();
         FillLists();
         UpdateEnabling();
     });
     connect(auto_, &QCheckBox::clicked, this, [this](bool on) {
-        v_.AutoEncParam = on ? 1 : 0;
+        entry_.AutoEncParam = on ? 1 : 0;
         UpdateEnabling();
     });
 }
@@ -106,7 +101,7 @@ void CPageOptAudio::FillLists() {
     hasRates_ = hasBitRates_ = false;
     const CodecEntry* codec = nullptr;
     for (const CodecEntry* c : entry_.codecs) {
-        if (c->CodecID == v_.CodecID) codec = c;
+        if (c->CodecID == entry_.CodecID) codec = c;
     }
     if (!codec) return;
 
@@ -116,7 +111,7 @@ void CPageOptAudio::FillLists() {
         if (codec->sampleRates.size() > 1) {
             rate_->addItem(tr("自动 (程序将自动选择最佳采样率)"), 0);
         }
-        SelectValueOrFirst(rate_, v_.SampleRate);
+        SelectValueOrFirst(rate_, entry_.SampleRate);
     }
     if (!codec->bitRates.empty()) {
         hasBitRates_ = true;
@@ -124,14 +119,14 @@ void CPageOptAudio::FillLists() {
         if (codec->bitRates.size() > 1) {
             bitRate_->addItem(tr("自动 (程序将自动选择最佳比特率)"), 0);
         }
-        SelectValueOrFirst(bitRate_, v_.BitRate);
+        SelectValueOrFirst(bitRate_, entry_.BitRate);
     }
     const bool stereo = codec->channelMask & kChannelMaskStereo;
     const bool mono = codec->channelMask & kChannelMaskMono;
     if (stereo) channels_->addItem(tr("立体声"), 2);
     if (mono) channels_->addItem(tr("单声"), 1);
     if (stereo && mono) channels_->addItem(tr("自动 (程序将选择最佳声道)"), 0);
-    SelectValueOrFirst(channels_, v_.Channels);
+    SelectValueOrFirst(channels_, entry_.Channels);
 }
 
 void CPageOptAudio::UpdateEnabling() {
@@ -142,27 +137,25 @@ void CPageOptAudio::UpdateEnabling() {
 }
 
 void CPageOptAudio::TakeSelections() {
-    if (rate_->currentIndex() >= 0) v_.SampleRate = rate_->currentData().toInt();
-    if (bitRate_->currentIndex() >= 0) v_.BitRate = bitRate_->currentData().toInt();
-    if (channels_->currentIndex() >= 0) v_.Channels = channels_->currentData().toInt();
+    if (rate_->currentIndex() >= 0) entry_.SampleRate = rate_->currentData().toInt();
+    if (bitRate_->currentIndex() >= 0) entry_.BitRate = bitRate_->currentData().toInt();
+    if (channels_->currentIndex() >= 0) entry_.Channels = channels_->currentData().toInt();
 }
 
 void CPageOptAudio::OnApply() {
-    v_.AutoEncParam = auto_->isChecked() ? 1 : 0;
-    v_.CodecID = SelectedValue(codec_, v_.CodecID);
-    v_.SampleRate = SelectedValue(rate_, 0);
-    v_.BitRate = SelectedValue(bitRate_, 0);
+    entry_.AutoEncParam = auto_->isChecked() ? 1 : 0;
+    entry_.CodecID = SelectedValue(codec_, entry_.CodecID);
+    entry_.SampleRate = SelectedValue(rate_, 0);
+    entry_.BitRate = SelectedValue(bitRate_, 0);
     // No channel item selected: the program chooses.
-    v_.Channels = SelectedValue(channels_, 0);
+    entry_.Channels = SelectedValue(channels_, 0);
 }
 
 void CPageOptAudio::StoreTo(CSettings&, std::vector<OutputFormatEntry>& catalogue) const {
     OutputFormatEntry& entry = catalogue[entryIndex_];
-    entry.AutoEncParam = v_.AutoEncParam;
-    entry.CodecID = v_.CodecID;
-    entry.SampleRate = v_.SampleRate;
-    entry.BitRate = v_.BitRate;
-    entry.Channels = v_.Channels;
+    for (const FormatSettingDecl& value : setting::kFormatTable) {
+        entry.*value.field = entry_.*value.field;
+    }
 }
 
 }  // namespace quelvox::ui

@@ -14,14 +14,6 @@ namespace quelvox::ui {
 class CPageOptAudio : public COptPage {
     Q_OBJECT
 public:
-    struct Values {
-        int AutoEncParam = 1;
-        int CodecID = 0;
-        int SampleRate = 0;  // 0 = automatic
-        int BitRate = 0;     // 0 = automatic
-        int Channels = 0;    // 0 = automatic
-    };
-
     // The page of catalogue[entryIndex].
     CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
                   COptServices& services, QWidget* parent = nullptr);
@@ -29,7 +21,6 @@ public:
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
 
-    const Values& PageValues() const { return v_; }
     int FormatCode() const { return entry_.code; }
 
     // Item texts of the lists.
@@ -42,9 +33,9 @@ private:
     void UpdateEnabling();
     void TakeSelections();
 
-    const OutputFormatEntry& entry_;
+    // A copy of the entry: its encoding values are the page's.
+    OutputFormatEntry entry_;
     size_t entryIndex_;
-    Values v_;
     bool hasRates_ = false;
     bool hasBitRates_ = false;
     QComboBox* codec_ = nullptr;

@@ -28,9 +28,9 @@
 #include "l10n/Language.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
+#include "ui/OptGeneralPage.h"
 #include "ui/OptSheet.h"
 #include "ui/PageOptAudio.h"
-#include "ui/PageOptGeneral.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -298,6 +298,15 @@ TEST_F(OptSheetTest, PagesNeverShownStoreTheirValuesUnchanged) {
     const CSettings s = Stored();
     EXPECT_EQ(s.AMRMode, 9);     // the AMR page was never shown
     EXPECT_EQ(s.VolumeType, 2);  // the general page was
+}
+
+TEST_F(OptSheetTest, AGeneralPageNeverShownStillStoresItsResamplerValid) {
+    settings_.Resampler = 5;
+    settings_.OptStartPageIndex = kTags;
+    Open();
+    ASSERT_TRUE(Ok());
+    EXPECT_FALSE(sheet_->Page(kGeneral)->IsShown());
+    EXPECT_EQ(Stored().Resampler, 0);
 }
 
 // ---- Validation --------------------------------------------------------------

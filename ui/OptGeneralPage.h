@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "ui/OptPage.h"
+#include "ui/SettingBinding.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -19,30 +20,11 @@ namespace quelvox::ui {
 class COptGeneralPage : public COptPage {
     Q_OBJECT
 public:
-    struct Values {
-        int MonoType = 0;  // 0 (L+R)/2, 1 left, 2 right
-        int EnableExtFilter = 0;
-        std::string FilterExts;
-        int DoNotLoadHiddenFiles = 0;
-        int EnableDTSForCDA = 0;
-        int EnableSkipLength = 0;
-        int SkipLength = 0;
-        int EnableConvertLength = 0;
-        int ConvertLength = 0;
-        int VolumeType = 2;  // 0 normalise, 1 manual, 2 keep
-        int Volume = 100;
-        int Resampler = 0;  // 0 SoX, 1 libresample
-        int SimultaneousFiles = 1;
-        int Language = 0;  // 0 the system's, 1 Chinese, 2 English
-    };
-
     COptGeneralPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     bool OnLeave() override;
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
-
-    const Values& PageValues() const { return v_; }
 
     // The filter text as stored: blanks and tabs removed, ";" read as ",",
     // a leading "*." or "." of each extension dropped, empty pieces left
@@ -51,10 +33,9 @@ public:
 
 private:
     void Build() override;
-    void TakeControls();
     void UpdateEnabling();
 
-    Values v_;
+    CSettingBinding binding_;
     QButtonGroup* mono_ = nullptr;
     QComboBox* resampler_ = nullptr;
     QSpinBox* filesAtOnce_ = nullptr;

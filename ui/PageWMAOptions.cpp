@@ -1,4 +1,4 @@
-#include "ui/PageOptWma.h"
+#include "ui/PageWMAOptions.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -19,12 +19,7 @@ QString FormatLabel(int rate, int bitrate, int channels) {
 }  // namespace
 
 CPageWMAOptions::CPageWMAOptions(const CSettings& s, COptServices& services, QWidget* parent)
-    : COptPage(tr("WMA/WMV/ASF"), services, parent) {
-    v_.WMAAutoEncParam = s.WMAAutoEncParam;
-    v_.WMASampleRate = s.WMASampleRate;
-    v_.WMABitRate = s.WMABitRate;
-    v_.WMAChannels = s.WMAChannels;
-}
+    : COptPage(tr("WMA/WMV/ASF"), services, parent), binding_(s) {}
 
 void CPageWMAOptions::Build() {
     QGroupBox* group = AddGroup(tr("编码选项"));
@@ -36,8 +31,15 @@ void CPageWMAOptions::Build() {
     g->addWidget(label);
     g->addWidget(formats_);
 
+    // The list's items stand for several values at once: the page sets
+    // them itself.
+    for (const SettingDecl* decl : {&setting::WMAAutoEncParam, &setting::WMASampleRate,
+                                    &setting::WMABitRate, &setting::WMAChannels})
+        binding_.Keep(*decl);
+    const CSettings& v = binding_.Values();
+
     formats_->addItem(tr("自动 (程序将自动选择最佳方案)"), kAutoItem);
-    int selected = v_.WMAAutoEncParam == 1 ? 0 : -1;
+    int selected = v.WMAAutoEncParam == 1 ? 0 : -1;
 
     bool available = false;
     if (services_.wmaRuntimeCheck) {
@@ -53,18 +55,17 @@ void CPageWMAOptions::Build() {
             formats_->addItem(
                 FormatLabel(item.mediaType.samplesPerSec, item.bitrate, item.mediaType.channels),
                 static_cast<int>(i));
-            if (v_.WMAAutoEncParam == 0 && item.mediaType.samplesPerSec == v_.WMASampleRate &&
-                item.bitrate / 1000 == v_.WMABitRate / 1000 &&
-                item.mediaType.channels == v_.WMAChannels) {
+            if (v.WMAAutoEncParam == 0 && item.mediaType.samplesPerSec == v.WMASampleRate &&
+                item.bitrate / 1000 == v.WMABitRate / 1000 &&
+                item.mediaType.channels == v.WMAChannels) {
                 selected = formats_->count() - 1;
             }
         }
     }
     // A manual choice the layer does not offer now stays visible and
     // selected, so that looking at the page does not discard it.
-    if (v_.WMAAutoEncParam != 1 && selected < 0) {
-        formats_->addItem(FormatLabel(v_.WMASampleRate, v_.WMABitRate, v_.WMAChannels),
-                          kStoredItem);
+    if (v.WMAAutoEncParam != 1 && selected < 0) {
+        formats_->addItem(FormatLabel(v.WMASampleRate, v.WMABitRate, v.WMAChannels), kStoredItem);
         selected = formats_->count() - 1;
     }
     formats_->setCurrentIndex(selected);
@@ -75,24 +76,22 @@ void CPageWMAOptions::OnApply() {
     // Only a choice the user made changes the stored values.
     if (!userChose_) return;
     const int value = formats_->currentIndex() >= 0 ? formats_->currentData().toInt() : kAutoItem;
+    CSettings& v = binding_.Edit();
     if (value == kAutoItem) {
-        v_.WMAAutoEncParam = 1;
+        v.WMAAutoEncParam = 1;
     } else if (value == kStoredItem) {
-        v_.WMAAutoEncParam = 0;
+        v.WMAAutoEncParam = 0;
     } else {
         const WmaFormatItem& item = (*services_.wmaFormats)[static_cast<size_t>(value)];
-        v_.WMASampleRate = item.mediaType.samplesPerSec;
-        v_.WMABitRate = item.bitrate;
-        v_.WMAChannels = item.mediaType.channels;
-        v_.WMAAutoEncParam = 0;
+        v.WMASampleRate = item.mediaType.samplesPerSec;
+        v.WMABitRate = item.bitrate;
+        v.WMAChannels = item.mediaType.channels;
+        v.WMAAutoEncParam = 0;
     }
 }
 
 void CPageWMAOptions::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
-    s.WMAAutoEncParam = v_.WMAAutoEncParam;
-    s.WMASampleRate = v_.WMASampleRate;
-    s.WMABitRate = v_.WMABitRate;
-    s.WMAChannels = v_.WMAChannels;
+    binding_.StoreTo(s);
 }
 
 }  // namespace quelvox::ui

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/OptPage.h"
+#include "ui/SettingBinding.h"
 
 class QComboBox;
 
@@ -11,19 +12,10 @@ namespace quelvox::ui {
 class CPageWMAOptions : public COptPage {
     Q_OBJECT
 public:
-    struct Values {
-        int WMAAutoEncParam = 1;
-        int WMASampleRate = 44100;
-        int WMABitRate = 128000;  // bit/s
-        int WMAChannels = 2;
-    };
-
     CPageWMAOptions(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
-
-    const Values& PageValues() const { return v_; }
 
     // Item values besides the format list indexes.
     static constexpr int kAutoItem = -1;
@@ -32,7 +24,7 @@ public:
 private:
     void Build() override;
 
-    Values v_;
+    CSettingBinding binding_;
     bool userChose_ = false;
     QComboBox* formats_ = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "ui/PageOptTag.h"
+#include "ui/PageOptID3.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,33 +11,13 @@
 #include <QRadioButton>
 #include <QStringList>
 
-#include <algorithm>
-
 #include "common/TagInfo.h"
+#include "engine/TagPolicy.h"
 
 namespace quelvox::ui {
 
-namespace {
-
-constexpr int kMaxTrackNumber = 255;
-
-}  // namespace
-
 CPageOptID3::CPageOptID3(const CSettings& s, COptServices& services, QWidget* parent)
-    : COptPage(tr("ID3"), services, parent) {
-    v_.ID3TagType = s.ID3TagType;
-    v_.TrackNumType = s.TrackNumType;
-    v_.CustomTrackNum = s.CustomTrackNum;
-    v_.TitleAsFileName = s.TitleAsFileName;
-    v_.Title = s.Title;
-    v_.Artist = s.Artist;
-    v_.Album = s.Album;
-    v_.Year = s.Year;
-    v_.Genre = s.Genre;
-    v_.Comment = s.Comment;
-    v_.Composer = s.Composer;
-    v_.Copyright = s.Copyright;
-}
+    : COptPage(tr("ID3"), services, parent), binding_(s) {}
 
 void CPageOptID3::Build() {
     QGroupBox* group = AddGroup(tr("ID3 标签"));
@@ -63,7 +43,7 @@ void CPageOptID3::Build() {
         trackKind_->addButton(radio, i);
         trackRow->addWidget(radio);
     }
-    trackNumber_ = MakeSpin(0, kMaxTrackNumber, 1, group);
+    trackNumber_ = MakeSpin(1, group);
     trackNumber_->setObjectName("trackNumber");
     trackRow->addWidget(trackNumber_);
     trackRow->addStretch(1);
@@ -109,25 +89,24 @@ void CPageOptID3::Build() {
 
     // Stored values outside the choices show as "none"; a custom track
     // number outside 0..255 is brought into range.
-    source_->button(v_.ID3TagType == 1 ? 0 : v_.ID3TagType == 2 ? 1 : 2)->setChecked(true);
-    trackKind_->button(v_.TrackNumType >= 0 && v_.TrackNumType <= 2 ? v_.TrackNumType : 0)
-        ->setChecked(true);
-    trackNumber_->setValue(std::clamp(v_.CustomTrackNum, 0, kMaxTrackNumber));
-    titleAsFileName_->setChecked(v_.TitleAsFileName != 0);
-    title_->setText(FromStd(v_.Title));
-    artist_->setText(FromStd(v_.Artist));
-    album_->setText(FromStd(v_.Album));
-    year_->setText(FromStd(v_.Year));
-    genre_->setEditText(FromStd(v_.Genre));
-    comment_->setText(FromStd(v_.Comment));
-    composer_->setText(FromStd(v_.Composer));
-    copyright_->setText(FromStd(v_.Copyright));
+    binding_.Bind(source_, setting::ID3TagType, {kTagsCustom, kTagsFromSource, kTagsNone});
+    binding_.Bind(trackKind_, setting::TrackNumType);
+    binding_.Bind(trackNumber_, setting::CustomTrackNum);
+    binding_.Bind(titleAsFileName_, setting::TitleAsFileName);
+    binding_.Bind(title_, setting::Title);
+    binding_.Bind(artist_, setting::Artist);
+    binding_.Bind(album_, setting::Album);
+    binding_.Bind(year_, setting::Year);
+    binding_.Bind(genre_, setting::Genre);
+    binding_.Bind(comment_, setting::Comment);
+    binding_.Bind(composer_, setting::Composer);
+    binding_.Bind(copyright_, setting::Copyright);
     UpdateEnabling();
 
     connect(source_, &QButtonGroup::idClicked, this, [this] { UpdateEnabling(); });
     connect(trackKind_, &QButtonGroup::idClicked, this, [this](int id) {
         UpdateEnabling();
-        if (id == 2) trackNumber_->setFocus();
+        if (id == kTrackCustom) trackNumber_->setFocus();
     });
     connect(titleAsFileName_, &QCheckBox::clicked, this, [this] {
         UpdateEnabling();
@@ -142,47 +121,19 @@ void CPageOptID3::UpdateEnabling() {
     for (QWidget* w : std::initializer_list<QWidget*>{artist_, album_, year_, genre_, comment_,
                                                       composer_, copyright_})
         w->setEnabled(custom);
-    trackNumber_->setEnabled(custom && trackKind_->checkedId() == 2);
+    trackNumber_->setEnabled(custom && trackKind_->checkedId() == kTrackCustom);
     title_->setEnabled(custom && !titleAsFileName_->isChecked());
 }
 
-void CPageOptID3::TakeControls() {
-    trackNumber_->interpretText();
-    const int source = source_->checkedId();
-    v_.ID3TagType = source == 0 ? 1 : source == 1 ? 2 : 0;
-    v_.TrackNumType = trackKind_->checkedId();
-    v_.CustomTrackNum = trackNumber_->value();
-    v_.TitleAsFileName = titleAsFileName_->isChecked() ? 1 : 0;
-    v_.Title = ToStd(title_->text());
-    v_.Artist = ToStd(artist_->text());
-    v_.Album = ToStd(album_->text());
-    v_.Year = ToStd(year_->text());
-    v_.Genre = ToStd(genre_->currentText());
-    v_.Comment = ToStd(comment_->text());
-    v_.Composer = ToStd(composer_->text());
-    v_.Copyright = ToStd(copyright_->text());
-}
-
 bool CPageOptID3::OnLeave() {
-    TakeControls();
+    binding_.Take();
     return true;
 }
 
-void CPageOptID3::OnApply() { TakeControls(); }
+void CPageOptID3::OnApply() { binding_.Take(); }
 
 void CPageOptID3::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
-    s.ID3TagType = v_.ID3TagType;
-    s.TrackNumType = v_.TrackNumType;
-    s.CustomTrackNum = v_.CustomTrackNum;
-    s.TitleAsFileName = v_.TitleAsFileName;
-    s.Title = v_.Title;
-    s.Artist = v_.Artist;
-    s.Album = v_.Album;
-    s.Year = v_.Year;
-    s.Genre = v_.Genre;
-    s.Comment = v_.Comment;
-    s.Composer = v_.Composer;
-    s.Copyright = v_.Copyright;
+    binding_.StoreTo(s);
 }
 
 }  // namespace quelvox::ui

@@ -1,4 +1,4 @@
-#include "ui/PageOptOutput.h"
+#include "ui/OptOutputPage.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,31 +18,8 @@
 
 namespace quelvox::ui {
 
-namespace {
-
-// Selects the item whose value is `value`; when there is none, the first
-// item, and `value` becomes its value.
-void SelectOrFirst(QComboBox* combo, int& value) {
-    int index = combo->findData(value);
-    if (index < 0) {
-        index = 0;
-        value = combo->itemData(0).toInt();
-    }
-    combo->setCurrentIndex(index);
-}
-
-}  // namespace
-
 COptOutputPage::COptOutputPage(const CSettings& s, COptServices& services, QWidget* parent)
-    : COptPage(tr("输出"), services, parent) {
-    v_.DestOutputFolderOpt = s.DestOutputFolderOpt;
-    v_.DestSpecifiedFolder = s.DestSpecifiedFolder;
-    v_.CreateDirs = s.CreateDirs;
-    v_.CreateDirsFrom = s.CreateDirsFrom;
-    v_.TargetExistsOpt = s.TargetExistsOpt;
-    v_.OutputFiles2MyDocuments = s.OutputFiles2MyDocuments;
-    v_.BrowseOutputFolder = s.BrowseOutputFolder;
-}
+    : COptPage(tr("输出"), services, parent), binding_(s) {}
 
 void COptOutputPage::Build() {
     QGroupBox* group = AddGroup(tr("输出"));
@@ -50,8 +27,8 @@ void COptOutputPage::Build() {
 
     choice_ = new QComboBox(group);
     choice_->setObjectName("folderChoice");
-    choice_->addItem(tr("与源文件相同"), 199);
-    choice_->addItem(tr("指定文件夹"), 399);
+    choice_->addItem(tr("与源文件相同"), kOutputToSourceFolder);
+    choice_->addItem(tr("指定文件夹"), kOutputToSpecifiedFolder);
     auto* choiceLabel = new QLabel(tr("输出文件夹(&O):"), group);
     choiceLabel->setBuddy(choice_);
     g->addWidget(choiceLabel, 0, 0);
@@ -85,20 +62,20 @@ void COptOutputPage::Build() {
     g->addLayout(treeRow, 2, 1, 1, 3);
     // The example shows how the program lays out folders here with either
     // start of the tree.
-    auto* example = new QLabel(
-        tr("例如: 添加了文件夹 \"/home/user/Music\", 源文件为 "
-           "\"/home/user/Music/pop/track01.mp3\", 输出文件夹为 \"/media/Output\". "
-           "如选中该选项, 从添加的文件夹开始则输出到 \"/media/Output/Music/pop/\", "
-           "完整路径则输出到 \"/media/Output/home/user/Music/pop/\"。"),
-        group);
+    auto* example =
+        new QLabel(tr("例如: 添加了文件夹 \"/home/user/Music\", 源文件为 "
+                      "\"/home/user/Music/pop/track01.mp3\", 输出文件夹为 \"/media/Output\". "
+                      "如选中该选项, 从添加的文件夹开始则输出到 \"/media/Output/Music/pop/\", "
+                      "完整路径则输出到 \"/media/Output/home/user/Music/pop/\"。"),
+                   group);
     example->setWordWrap(true);
     g->addWidget(example, 3, 1, 1, 3);
 
     targetExists_ = new QComboBox(group);
     targetExists_->setObjectName("targetExists");
-    targetExists_->addItem(tr("自动重命名 (在文件名末端添加数字)"), 11);
-    targetExists_->addItem(tr("覆盖"), 22);
-    targetExists_->addItem(tr("跳过 (不转换)"), 33);
+    targetExists_->addItem(tr("自动重命名 (在文件名末端添加数字)"), kTargetRename);
+    targetExists_->addItem(tr("覆盖"), kTargetOverwrite);
+    targetExists_->addItem(tr("跳过 (不转换)"), kTargetSkip);
     auto* targetLabel = new QLabel(tr("如果目标文件存在(&I)"), group);
     targetLabel->setBuddy(targetExists_);
     g->addWidget(targetLabel, 4, 0);
@@ -112,15 +89,14 @@ void COptOutputPage::Build() {
     g->addWidget(browseAfter_, 6, 0, 1, 4);
     g->setColumnStretch(1, 1);
 
-    SelectOrFirst(choice_, v_.DestOutputFolderOpt);
-    SelectOrFirst(targetExists_, v_.TargetExistsOpt);
-    folder_->setText(FromStd(v_.DestSpecifiedFolder));
-    keepTree_->setChecked(v_.CreateDirs != 0);
+    binding_.Bind(choice_, setting::DestOutputFolderOpt);
+    binding_.Bind(targetExists_, setting::TargetExistsOpt);
+    binding_.Bind(folder_, setting::DestSpecifiedFolder);
+    binding_.Bind(keepTree_, setting::CreateDirs);
     // Any value but the whole path counts as the added folder.
-    treeFrom_->setCurrentIndex(treeFrom_->findData(
-        v_.CreateDirsFrom == kTreeFromWholePath ? kTreeFromWholePath : kTreeFromAddedFolder));
-    fallback_->setChecked(v_.OutputFiles2MyDocuments != 0);
-    browseAfter_->setChecked(v_.BrowseOutputFolder != 0);
+    binding_.Bind(treeFrom_, setting::CreateDirsFrom);
+    binding_.Bind(fallback_, setting::OutputFiles2MyDocuments);
+    binding_.Bind(browseAfter_, setting::BrowseOutputFolder);
     UpdateEnabling();
 
     connect(choice_, &QComboBox::currentIndexChanged, this, [this] { UpdateEnabling(); });
@@ -130,7 +106,7 @@ void COptOutputPage::Build() {
 }
 
 void COptOutputPage::UpdateEnabling() {
-    const bool specified = choice_->currentData().toInt() == 399;
+    const bool specified = choice_->currentData().toInt() == kOutputToSpecifiedFolder;
     folder_->setEnabled(specified);
     browse_->setEnabled(specified);
     open_->setEnabled(specified);
@@ -138,18 +114,7 @@ void COptOutputPage::UpdateEnabling() {
     treeFrom_->setEnabled(specified && keepTree_->isChecked());
 }
 
-void COptOutputPage::TakeControls() {
-    v_.DestOutputFolderOpt = choice_->currentData().toInt();
-    v_.DestSpecifiedFolder = ToStd(folder_->text());
-    v_.CreateDirs = keepTree_->isChecked() ? 1 : 0;
-    v_.CreateDirsFrom = treeFrom_->currentData().toInt();
-    v_.TargetExistsOpt = targetExists_->currentData().toInt();
-    v_.OutputFiles2MyDocuments = fallback_->isChecked() ? 1 : 0;
-    v_.BrowseOutputFolder = browseAfter_->isChecked() ? 1 : 0;
-}
-
 void COptOutputPage::Browse() {
-    TakeControls();
     QString start = folder_->text();
     while (start.size() > 1 && start.endsWith(QLatin1Char('/'))) start.chop(1);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -160,7 +125,6 @@ void COptOutputPage::Browse() {
 }
 
 void COptOutputPage::OpenFolder() {
-    TakeControls();
     const QString folder = folder_->text();
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
         if (services_.openFolder) {
@@ -175,8 +139,9 @@ void COptOutputPage::OpenFolder() {
 }
 
 bool COptOutputPage::OnLeave() {
-    TakeControls();
-    if (v_.DestOutputFolderOpt == 399 && v_.DestSpecifiedFolder.empty()) {
+    binding_.Take();
+    const CSettings& v = binding_.Values();
+    if (v.DestOutputFolderOpt == kOutputToSpecifiedFolder && v.DestSpecifiedFolder.empty()) {
         services_.prompts->Warning(this, tr("请选择一个输出文件夹."));
         folder_->setFocus();
         return false;
@@ -184,16 +149,10 @@ bool COptOutputPage::OnLeave() {
     return true;
 }
 
-void COptOutputPage::OnApply() { TakeControls(); }
+void COptOutputPage::OnApply() { binding_.Take(); }
 
 void COptOutputPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
-    s.DestOutputFolderOpt = v_.DestOutputFolderOpt;
-    s.DestSpecifiedFolder = v_.DestSpecifiedFolder;
-    s.CreateDirs = v_.CreateDirs;
-    s.CreateDirsFrom = v_.CreateDirsFrom;
-    s.TargetExistsOpt = v_.TargetExistsOpt;
-    s.OutputFiles2MyDocuments = v_.OutputFiles2MyDocuments;
-    s.BrowseOutputFolder = v_.BrowseOutputFolder;
+    binding_.StoreTo(s);
 }
 
 }  // namespace quelvox::ui

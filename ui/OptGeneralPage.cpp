@@ -1,6 +1,4 @@
-#include "ui/PageOptGeneral.h"
-
-#include <algorithm>
+#include "ui/OptGeneralPage.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,36 +12,18 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "l10n/Language.h"
 #include "ui/Prompts.h"
 
 namespace quelvox::ui {
 
-namespace {
-
-// Index of a radio group for a stored value; values outside 0..count-1
-// show as `fallback`.
-int RadioIndex(int stored, int count, int fallback) {
-    return stored >= 0 && stored < count ? stored : fallback;
-}
-
-}  // namespace
-
 COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWidget* parent)
-    : COptPage(tr("常规"), services, parent) {
-    v_.MonoType = s.MonoType;
-    v_.EnableExtFilter = s.EnableExtFilter;
-    v_.FilterExts = s.FilterExts;
-    v_.DoNotLoadHiddenFiles = s.DoNotLoadHiddenFiles;
-    v_.EnableDTSForCDA = s.EnableDTSForCDA;
-    v_.EnableSkipLength = s.EnableSkipLength;
-    v_.SkipLength = s.SkipLength;
-    v_.EnableConvertLength = s.EnableConvertLength;
-    v_.ConvertLength = s.ConvertLength;
-    v_.VolumeType = s.VolumeType;
-    v_.Volume = s.Volume;
-    v_.Resampler = s.Resampler == 1 ? 1 : 0;
-    v_.SimultaneousFiles = FilesAtOnce(s);
-    v_.Language = s.Language >= 0 && s.Language <= 2 ? s.Language : 0;
+    : COptPage(tr("常规"), services, parent), binding_(s) {
+    // These are stored valid on OK whether or not the page was shown.
+    for (const SettingDecl* decl :
+         {&setting::Resampler, &setting::SimultaneousFiles, &setting::Language}) {
+        binding_.KeepValid(*decl);
+    }
 }
 
 std::string COptGeneralPage::CleanFilterText(std::string_view text) {
@@ -121,11 +101,11 @@ void COptGeneralPage::Build() {
     auto* limits = new QGridLayout;
     skipOn_ = new QCheckBox(tr("先跳过(&S)"), general);
     skipOn_->setObjectName("skipOn");
-    skip_ = MakeSpin(0, 2147483647, 100, general);
+    skip_ = MakeSpin(100, general);
     skip_->setObjectName("skip");
     lengthOn_ = new QCheckBox(tr("仅转换(&C)"), general);
     lengthOn_->setObjectName("lengthOn");
-    length_ = MakeSpin(0, 2147483647, 100, general);
+    length_ = MakeSpin(100, general);
     length_->setObjectName("length");
     limits->addWidget(skipOn_, 0, 0);
     limits->addWidget(skip_, 0, 1);
@@ -142,14 +122,14 @@ void COptGeneralPage::Build() {
     resamplerRow->addWidget(new QLabel(tr("重采样器:"), general));
     resampler_ = new QComboBox(general);
     resampler_->setObjectName("resampler");
-    resampler_->addItem(tr("SoX 高质量 (默认)"));
-    resampler_->addItem(tr("libresample (兼容)"));
+    resampler_->addItem(tr("SoX 高质量 (默认)"), 0);
+    resampler_->addItem(tr("libresample (兼容)"), 1);
     resamplerRow->addWidget(resampler_);
     resamplerRow->addSpacing(24);
     // Files converted at once, each on its own worker; 1 converts them one
     // after another.
     resamplerRow->addWidget(new QLabel(tr("同时转换的文件数:"), general));
-    filesAtOnce_ = MakeSpin(1, 64, 1, general);
+    filesAtOnce_ = MakeSpin(1, general);
     filesAtOnce_->setObjectName("filesAtOnce");
     resamplerRow->addWidget(filesAtOnce_);
     resamplerRow->addStretch(1);
@@ -162,9 +142,9 @@ void COptGeneralPage::Build() {
     auto* languageLabel = new QLabel(tr("语言(&G):"), general);
     language_ = new QComboBox(general);
     language_->setObjectName("language");
-    language_->addItem(tr("系统语言"));
-    language_->addItem(QStringLiteral("中文"));
-    language_->addItem(QStringLiteral("English"));
+    language_->addItem(tr("系统语言"), kLanguageSystem);
+    language_->addItem(QStringLiteral("中文"), kLanguageChinese);
+    language_->addItem(QStringLiteral("English"), kLanguageEnglish);
     languageLabel->setBuddy(language_);
     languageRow->addWidget(languageLabel);
     languageRow->addWidget(language_);
@@ -185,7 +165,7 @@ void COptGeneralPage::Build() {
         radios->addWidget(radio);
     }
     vl->addLayout(radios, 0, 0, 1, 4);
-    volume_ = new CStepSpin(1, 10, 32767, 10, volumeGroup);
+    volume_ = new CStepSpin(setting::Volume.minimum, 10, setting::Volume.maximum, 10, volumeGroup);
     volume_->setObjectName("volume");
     vl->addWidget(volume_, 1, 0, Qt::AlignTop);
     vl->addWidget(new QLabel(tr("%"), volumeGroup), 1, 1, Qt::AlignTop);
@@ -193,21 +173,20 @@ void COptGeneralPage::Build() {
         new QLabel(tr("< 100% - 减小音量\n= 100% - 不改变\n> 100% - 提高音量"), volumeGroup), 1, 2);
     vl->setColumnStretch(3, 1);
 
-    mono_->button(RadioIndex(v_.MonoType, 3, 0))->setChecked(true);
-    filterOn_->setChecked(v_.EnableExtFilter != 0);
-    filterText_->setText(FromStd(v_.FilterExts));
-    hidden_->setChecked(v_.DoNotLoadHiddenFiles != 0);
-    cdaAsDts_->setChecked(v_.EnableDTSForCDA != 0);
-    skipOn_->setChecked(v_.EnableSkipLength != 0);
-    skip_->setValue(v_.SkipLength);
-    lengthOn_->setChecked(v_.EnableConvertLength != 0);
-    length_->setValue(v_.ConvertLength);
-    volumeType_->button(v_.VolumeType == 0 || v_.VolumeType == 1 ? v_.VolumeType : 2)
-        ->setChecked(true);
-    volume_->setValue(v_.Volume);
-    resampler_->setCurrentIndex(v_.Resampler);
-    filesAtOnce_->setValue(std::clamp(v_.SimultaneousFiles, 1, 64));
-    language_->setCurrentIndex(v_.Language);
+    binding_.Bind(mono_, setting::MonoType);
+    binding_.Bind(filterOn_, setting::EnableExtFilter);
+    binding_.Bind(filterText_, setting::FilterExts, &CleanFilterText);
+    binding_.Bind(hidden_, setting::DoNotLoadHiddenFiles);
+    binding_.Bind(cdaAsDts_, setting::EnableDTSForCDA);
+    binding_.Bind(skipOn_, setting::EnableSkipLength);
+    binding_.Bind(skip_, setting::SkipLength);
+    binding_.Bind(lengthOn_, setting::EnableConvertLength);
+    binding_.Bind(length_, setting::ConvertLength);
+    binding_.Bind(volumeType_, setting::VolumeType);
+    binding_.Bind(volume_, setting::Volume);
+    binding_.Bind(resampler_, setting::Resampler);
+    binding_.Bind(filesAtOnce_, setting::SimultaneousFiles);
+    binding_.Bind(language_, setting::Language);
     UpdateEnabling();
 
     connect(filterOn_, &QCheckBox::clicked, this, [this] {
@@ -244,37 +223,15 @@ void COptGeneralPage::UpdateEnabling() {
     volume_->setEnabled(volumeType_->checkedId() == 1);
 }
 
-void COptGeneralPage::TakeControls() {
-    // A half-typed number still in an edit counts as what it shows.
-    skip_->interpretText();
-    length_->interpretText();
-    volume_->interpretText();
-    v_.MonoType = mono_->checkedId();
-    v_.EnableExtFilter = filterOn_->isChecked() ? 1 : 0;
-    v_.FilterExts = CleanFilterText(ToStd(filterText_->text()));
-    filterText_->setText(FromStd(v_.FilterExts));
-    v_.DoNotLoadHiddenFiles = hidden_->isChecked() ? 1 : 0;
-    v_.EnableDTSForCDA = cdaAsDts_->isChecked() ? 1 : 0;
-    v_.EnableSkipLength = skipOn_->isChecked() ? 1 : 0;
-    v_.SkipLength = skip_->value();
-    v_.EnableConvertLength = lengthOn_->isChecked() ? 1 : 0;
-    v_.ConvertLength = length_->value();
-    v_.VolumeType = volumeType_->checkedId();
-    v_.Volume = volume_->value();
-    v_.Resampler = resampler_->currentIndex() == 1 ? 1 : 0;
-    filesAtOnce_->interpretText();
-    v_.SimultaneousFiles = filesAtOnce_->value();
-    v_.Language = language_->currentIndex();
-}
-
 bool COptGeneralPage::OnLeave() {
-    TakeControls();
-    if (v_.EnableExtFilter && v_.FilterExts.empty()) {
+    binding_.Take();
+    const CSettings& v = binding_.Values();
+    if (v.EnableExtFilter && v.FilterExts.empty()) {
         services_.prompts->Warning(this, tr("请输入您需要过滤的文件扩展名."));
         filterText_->setFocus();
         return false;
     }
-    if (v_.EnableConvertLength && v_.ConvertLength == 0) {
+    if (v.EnableConvertLength && v.ConvertLength == 0) {
         services_.prompts->Warning(this, tr("转换的长度必须大于 0 毫秒."));
         length_->setFocus();
         return false;
@@ -282,23 +239,10 @@ bool COptGeneralPage::OnLeave() {
     return true;
 }
 
-void COptGeneralPage::OnApply() { TakeControls(); }
+void COptGeneralPage::OnApply() { binding_.Take(); }
 
 void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
-    s.MonoType = v_.MonoType;
-    s.EnableExtFilter = v_.EnableExtFilter;
-    s.FilterExts = v_.FilterExts;
-    s.DoNotLoadHiddenFiles = v_.DoNotLoadHiddenFiles;
-    s.EnableDTSForCDA = v_.EnableDTSForCDA;
-    s.EnableSkipLength = v_.EnableSkipLength;
-    s.SkipLength = v_.SkipLength;
-    s.EnableConvertLength = v_.EnableConvertLength;
-    s.ConvertLength = v_.ConvertLength;
-    s.VolumeType = v_.VolumeType;
-    s.Volume = v_.Volume;
-    s.Resampler = v_.Resampler;
-    s.SimultaneousFiles = v_.SimultaneousFiles;
-    s.Language = v_.Language;
+    binding_.StoreTo(s);
 }
 
 }  // namespace quelvox::ui
