@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <iterator>
+#include <string_view>
 
 #include "common/CodecIds.h"
 #include "common/TextMarks.h"

@@ -6,10 +6,13 @@
 // window, in English.
 //   quelvox-screenshots [--lang zh|en] [FOLDER]     (default: Chinese, screenshots)
 #include "common/FileEntry.h"
+#include "common/FormatCatalogue.h"
+#include "common/Product.h"
 #include "engine/AddFiles.h"
 #include "engine/ConversionRun.h"
 #include "engine/ReaderFactory.h"
 #include "engine/Startup.h"
+#include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
 #include "ui/AboutBox.h"
@@ -89,10 +92,10 @@ void AddSampleRows(CMainWindow& window) {
         if (added) window.AppendRow(it->second);
     }
     window.SetVolumeCell(1, "100.00%");
-    window.SetOutputCell(1, "01 - 晨曦.mp3");
+    window.SetOutputCell(1, Text("01 - 晨曦.mp3"));
     window.SetVolumeCell(2, "95.50%");
-    window.SetOutputCell(2, "02 - Night Drive.mp3");
-    window.SetOutputCell(3, "正在转换...");
+    window.SetOutputCell(2, Text("02 - Night Drive.mp3"));
+    window.SetOutputCell(3, EngineText(kConvertingRow));
     window.List()->EntryAt(1)->OutputPath = "/home/user/Documents/01 - 晨曦.mp3";
     window.List()->topLevelItem(0)->setSelected(true);
 }
@@ -179,9 +182,11 @@ int main(int argc, char** argv) {
     // Converting: both texts and bars.
     {
         CProgressWindow converting(&window, CProgressWindow::Kind::Converting);
-        converting.SetRunText("转换 2 of 6 文件到 MP3 (MPEG Layer-3)...");
+        const std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+        converting.SetRunText(
+            EngineText(kRunText, 2, 6, FormatName(*FindFormat(catalogue, kFormatMp3))));
         converting.SetRunProgress(2, 6);
-        converting.SetFileText("[41%] 正在转换 02 - Night Drive.mp3...");
+        converting.SetFileText(EngineText(kConvertingPass, 41, "02 - Night Drive.mp3"));
         converting.SetFileProgress(41, 100);
         converting.ShowCentred();
         Save(WithPopup(window, converting), QStringLiteral("converting.png"));
@@ -213,14 +218,15 @@ int main(int argc, char** argv) {
 
     // The list after a run in which one file failed.
     window.SetVolumeCell(3, "100.00%");
-    window.SetOutputCell(3, "03 - 海边.mp3");
-    window.SetOutputCell(4, "转换失败 (要获得帮助, 请发送失败文件到 <support@quelvox.org>.)");
+    window.SetOutputCell(3, Text("03 - 海边.mp3"));
+    window.SetOutputCell(4, EngineText(kFailedWithDetailRow,
+                                       EngineText(kReaderSupportNote, kSupportAddress)));
     window.WidenOutputColumn();
     // A source that held less audio than its header claimed.
     window.NoteShortSource(5, 15.0, 1.44);
     window.SetVolumeCell(5, "100.00%");
-    window.SetOutputCell(5, "voice-memo.mp3");
-    window.SetOutputCell(6, "已取消");
+    window.SetOutputCell(5, Text("voice-memo.mp3"));
+    window.SetOutputCell(6, EngineText(kCancelledRow));
     window.List()->scrollToItem(window.List()->topLevelItem(0));
     Settle();
     Save(window.grab(), QStringLiteral("main-after-run.png"));
