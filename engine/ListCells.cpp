@@ -41,4 +41,11 @@ std::string ChannelsCell(int channels) {
     return Printf("%d", channels);
 }
 
+Text ChannelsCellText(int channels) {
+    const std::string cell = ChannelsCell(channels);
+    for (const char* named : {kMonoCell, kStereoCell})
+        if (cell == named) return Text::Marked(kEngineTextContext, named);
+    return Text(cell);
+}
+
 }  // namespace quelvox

@@ -73,6 +73,7 @@ public:
 
     // IFileList: appends a row for an entry of the path map; 1-based.
     int AppendRow(const FileEntry& entry) override;
+    void AppendRows(const std::vector<const FileEntry*>& entries) override;
     // IRowCells, by 1-based row number.
     void SetVolumeCell(int row, const std::string& text) override;
     void SetOutputCell(int row, const std::string& text) override;
@@ -92,8 +93,8 @@ public:
     void ShowInFileManager(const std::string& path) override;
     std::string ChooseMergedFile(const OutputFormatEntry& format) override;
 
-    // Commands, as the buttons, menus and shortcuts call them. Each does
-    // nothing while the window is busy.
+    // Commands, as their actions (buttons, menus and keys) call them. Each
+    // does nothing while the window is busy (CanRun).
     void AddFiles();
     void AddFolder();
     // Adds the given files and searches the given folders, as a drop (or
@@ -122,8 +123,13 @@ public:
     void CheckForUpdates();
 
     // Applies the enable rules to the context menu's commands (done each
-    // time the menu is about to show).
+    // time the menu is about to show; when it hides, its commands follow
+    // the busy rule only again).
     void UpdateCommandStates();
+    // Whether `command` can run now: nothing but help and the caption
+    // buttons while the window is busy; in the context menu (`inMenu`),
+    // only what the rows and the selection allow.
+    bool CanRun(Command command, bool inMenu = false) const;
 
     // Runs `work` as one busy operation: commands are refused meanwhile and
     // a close request sets the cancel flag that `work` reads; a requested
@@ -168,9 +174,12 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // One action per command, used by its button, menu item and key.
+    void BuildActions();
     void BuildControls();
     void BuildMenus();
-    void BuildShortcuts();
+    // Enables every action and button as CanRun says.
+    void ApplyCommandStates();
     void FillFormatBox();
     void OnFormatChosen(int index);
     void SelectStoredFormat();
@@ -221,6 +230,10 @@ private:
     QPointer<CProgressWindow> progress_;
 
     bool busy_ = false;
+    // False while an operation runs (SetControlsEnabled).
+    bool commandsEnabled_ = true;
+    // The context menu is showing: its commands follow their rules.
+    bool menuRules_ = false;
     bool closeRequested_ = false;
     bool saveFailureTold_ = false;
 };

@@ -72,7 +72,7 @@ protected:
     QStringList Column(int column) const {
         QStringList texts;
         for (int i = 0; i < window->List()->RowCount(); ++i)
-            texts << window->List()->topLevelItem(i)->text(column);
+            texts << window->List()->CellText(i + 1, column);
         return texts;
     }
 
@@ -186,7 +186,7 @@ TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         CProgressWindow* p = window->Progress();
-        if (p && window->List()->topLevelItem(1)->text(kColumnOutput) == "正在转换...")
+        if (p && window->List()->CellText(2, kColumnOutput) == "正在转换...")
             QTest::keyClick(p, Qt::Key_Escape);
     });
     watcher.start(1);
@@ -317,9 +317,10 @@ TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
 
     EXPECT_EQ(Column(kColumnOutput), QStringList({"cut.wav (来源不完整)", "whole.wav"}));
     EXPECT_EQ(Column(kColumnDuration), QStringList({"00:01", "00:01"}));
-    QTreeWidgetItem* row = window->List()->topLevelItem(0);
-    EXPECT_TRUE(row->toolTip(kColumnOutput).contains("00:06")) << qPrintable(row->toolTip(kColumnOutput));
-    EXPECT_TRUE(row->toolTip(kColumnDuration).contains("00:06"));
+    CFileList* list = window->List();
+    EXPECT_TRUE(list->CellToolTip(1, kColumnOutput).contains("00:06"))
+        << qPrintable(list->CellToolTip(1, kColumnOutput));
+    EXPECT_TRUE(list->CellToolTip(1, kColumnDuration).contains("00:06"));
     EXPECT_TRUE(fs::exists(dir.file("out/cut.wav")));
 
     // Whole again and converted again, the row forgets it.
@@ -574,7 +575,7 @@ TEST_F(RunFlowsTest, AWorkersQuestionIsAskedOnTheWindowThreadAndAnsweredBack) {
     EXPECT_TRUE(answer);
     EXPECT_EQ(asked.shown, QStringList({"要下载吗?"}));
     EXPECT_EQ(asked.threads, QList<QThread*>({w->thread()}));
-    EXPECT_EQ(w->List()->topLevelItem(0)->text(kColumnOutput), "正在转换...");
+    EXPECT_EQ(w->List()->CellText(1, kColumnOutput), "正在转换...");
 }
 
 }  // namespace
