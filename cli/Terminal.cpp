@@ -123,6 +123,14 @@ void CConsole::Warn(const std::string& text) {
     DrawLocked();
 }
 
+void CConsole::WarnShown(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EraseLocked();
+    FlushOutLocked();
+    std::fprintf(stderr, "quelvox-cli: %s\n", text.c_str());
+    DrawLocked();
+}
+
 void CConsole::DrawStatus(const std::vector<std::string>& lines, bool force) {
     if (!showStatus_) return;
     std::lock_guard lock(mutex_);

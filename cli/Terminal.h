@@ -42,6 +42,8 @@ public:
     // A message on standard error, prefixed "quelvox-cli: ", with the
     // engine's texts in it translated.
     void Warn(const std::string& text);
+    // The same for a text already in the shown language.
+    void WarnShown(const std::string& text);
     // Replaces the status lines; drawn at most every 100 ms unless `force`.
     void DrawStatus(const std::vector<std::string>& lines, bool force = false);
     void ClearStatus();

@@ -531,8 +531,14 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         AddPathListResult result;
         if (searched && !files.empty()) {
             CRunReaderServices readers(runtime_, wmaFormats_, this);
+            // The files are opened on worker threads; here their rows are
+            // listed, and the window stays alive while a slow one is read.
+            AddPathListOptions options;
+            options.waiting = [this] {
+                if (progress_) progress_->Pump();
+            };
             result = AddPathList(readers, state_, pathMap_, *this, files, progress_,
-                                 search ? &roots : nullptr);
+                                 search ? &roots : nullptr, options);
         }
         const bool stopped = !searched || result.cancelled;
         DropProgress();
@@ -543,7 +549,7 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         if (stopped) message = tr("添加已停止: 已添加 %n 个文件.", nullptr, result.added);
         if (!result.message.empty()) {
             if (!message.isEmpty()) message += QStringLiteral("\n\n");
-            message += TranslateEngineText(result.message);
+            message += ShowText(result.message);
         }
         if (!message.isEmpty()) prompts_->Warning(this, message);
     });

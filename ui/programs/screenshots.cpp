@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
         const AddPathListResult added =
             AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
-                        TranslateEngineText(added.message), QMessageBox::Ok, &window);
+                        ShowText(added.message), QMessageBox::Ok, &window);
         box.show();
         Settle();
         Save(box.grab(), QStringLiteral("add-failures.png"));
