@@ -62,8 +62,15 @@ Timing Measure(const std::function<void()>& work) {
     qint64 longest = 0;
     QTimer ticker;
     ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { longest = std::max(longest, sinceTick.restart()); });
+    // BENCH_GAPS=1 also prints every gap over 25 ms and when it ended.
+    static const bool printGaps = qEnvironmentVariableIsSet("BENCH_GAPS");
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTick.restart();
+        if (printGaps && gap > 25)
+            std::printf("    gap %lld ms ending at %lld ms\n", static_cast<long long>(gap),
+                        static_cast<long long>(wall.elapsed()));
+        longest = std::max(longest, gap);
+    });
     ticker.start();
     sinceTick.start();
     wall.start();

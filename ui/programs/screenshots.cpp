@@ -94,7 +94,7 @@ void AddSampleRows(CMainWindow& window) {
     window.SetOutputCell(2, "02 - Night Drive.mp3");
     window.SetOutputCell(3, "正在转换...");
     window.List()->EntryAt(1)->OutputPath = "/home/user/Documents/01 - 晨曦.mp3";
-    window.List()->topLevelItem(0)->setSelected(true);
+    window.List()->SelectRows({1});
 }
 
 }  // namespace
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
     window.SetVolumeCell(5, "100.00%");
     window.SetOutputCell(5, "voice-memo.mp3");
     window.SetOutputCell(6, "已取消");
-    window.List()->scrollToItem(window.List()->topLevelItem(0));
+    window.List()->ScrollToRow(1);
     Settle();
     Save(window.grab(), QStringLiteral("main-after-run.png"));
 
