@@ -7,6 +7,7 @@
 #include "common/InputType.h"
 #include "common/TextCodec.h"
 #include "platform/ShellLink.h"
+#include "platform/ThreadPriority.h"
 
 #include <unistd.h>
 
@@ -322,7 +323,12 @@ void ProbePaths(IReaderServices& services, const std::vector<std::string>& paths
     std::vector<std::thread> workers;
     for (int t = 1; t < threads; ++t) {
         try {
-            workers.emplace_back(work);
+            // The probes yield to the thread that lists their results and
+            // keeps the window alive.
+            workers.emplace_back([&] {
+                LowerThreadPriority();
+                work();
+            });
         } catch (const std::system_error&) {
             break;  // the system refuses more threads: fewer do the work
         }
@@ -387,7 +393,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     std::condition_variable arrived;
     std::vector<std::optional<ProbedPath>> probed(paths.size());
     std::atomic<bool> stop{false};
-    std::thread prober([&] {
+    auto probeAll = [&] {
         ProbePaths(probeServices, paths, roots, listedKeys, skip, options.threads, stop,
                    [&](size_t i, ProbedPath&& found) {
                        {
@@ -396,7 +402,18 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                        }
                        arrived.notify_one();
                    });
-    });
+    };
+    std::thread prober;
+    try {
+        prober = std::thread([&] {
+            LowerThreadPriority();
+            probeAll();
+        });
+    } catch (const std::system_error&) {
+        // The system refuses another thread: the files are probed here
+        // first, then listed.
+        probeAll();
+    }
 
     // Failed paths grouped by the note that explains them, in the order
     // the notes first occur; the note of a group stands right after its
@@ -412,7 +429,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         lastAppend = std::chrono::steady_clock::now();
     };
     constexpr size_t kMostPendingRows = 512;
-    constexpr auto kAppendInterval = std::chrono::milliseconds(40);
+    constexpr auto kAppendInterval = std::chrono::milliseconds(5);
 
     for (int i = 0; i < total; ++i) {
         const size_t at = static_cast<size_t>(i);
@@ -489,6 +506,8 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
         ++result.processed;
 
+        // A pump that lets the window draw shows nearly every row listed so
+        // far, while the rows still go to the list in groups.
         if (pending.size() >= kMostPendingRows ||
             std::chrono::steady_clock::now() - lastAppend >= kAppendInterval)
             appendPending();
@@ -499,7 +518,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
     }
     stop = true;
-    prober.join();
+    if (prober.joinable()) prober.join();
     appendPending();
 
     if (!groups.empty()) {

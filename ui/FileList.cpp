@@ -339,8 +339,19 @@ int CFileList::AppendEntries(const std::vector<FileEntry*>& entries) {
     const int first = RowCount() + 1;
     if (entries.empty()) return first;
     model_->Append(entries);
-    // The last new row is in view, as each added row has always been.
-    scrollTo(model_->index(RowCount() - 1, 0));
+    // The last new row is in view, as each added row has always been;
+    // scrolling lays out every row, so it is done once for all the rows
+    // appended before the window next draws.
+    if (!scrollPending_) {
+        scrollPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollPending_ = false;
+                if (RowCount() > 0) scrollTo(model_->index(RowCount() - 1, 0));
+            },
+            Qt::QueuedConnection);
+    }
     return first;
 }
 

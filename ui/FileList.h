@@ -138,6 +138,8 @@ public:
 
 private:
     CFileListModel* model_;
+    // A scroll to the last row is queued.
+    bool scrollPending_ = false;
     int lastColumn_ = -1;
     Qt::SortOrder lastOrder_ = Qt::AscendingOrder;
 };
