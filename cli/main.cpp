@@ -214,12 +214,16 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     CEntryList list;
     CSharedProgress adding(g_cancel);
     adding.SetPumpHandler([&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
-    const AddPathListResult added = AddPathList(readers, state, pathMap, list, paths, &adding, &roots);
+    // The status stays drawn while a slow file is probed.
+    AddPathListOptions addOptions;
+    addOptions.waiting = [&] { console.DrawStatus(StatusLines(adding.Read(), false)); };
+    const AddPathListResult added =
+        AddPathList(readers, state, pathMap, list, paths, &adding, &roots, addOptions);
     console.ClearStatus();
-    if (!added.message.empty()) console.Warn(TranslateEngineTextUtf8(added.message));
+    if (!added.message.empty()) console.Warn(added.message);
     // The message above lists at most 30 files; here every one, with why.
     for (const AddPathListResult::Failure& failure : added.failures)
-        console.Warn(failure.path + ": not added: " + TranslateEngineTextUtf8(failure.reason));
+        console.Warn(failure.path + ": not added: " + ShowTextUtf8(failure.reason));
     if (added.cancelled || g_cancel.load()) return kExitFailed;
 
     const std::vector<FileEntry*>& entries = list.Entries();

@@ -7,13 +7,19 @@
 #include "common/InputType.h"
 #include "common/TextCodec.h"
 #include "platform/ShellLink.h"
+#include "platform/ThreadPriority.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 
 namespace quelvox {
 
@@ -211,10 +217,123 @@ std::string AddFailureSupportNote() {
     return FillText(kAddSupportNote, kSupportAddress);
 }
 
+namespace {
+
+// Reader services for the probing workers: the WMA runtime's state was
+// settled on the calling thread before they started, so nobody is asked
+// anything from a worker.
+class CProbeServices : public IReaderServices {
+public:
+    CProbeServices(IReaderServices& inner, bool wmaReady) : inner_(inner), wmaReady_(wmaReady) {}
+    const bass::CBassRuntime& BassRuntime() const override { return inner_.BassRuntime(); }
+    bool LoadWmaRuntime() override { return wmaReady_; }
+    void OfferWmaRuntime() override {}
+
+private:
+    IReaderServices& inner_;
+    const bool wmaReady_;
+};
+
+// Takes the rows AddFileEntry appends, in order.
+class CCollectedRows : public IFileList {
+public:
+    int AppendRow(const FileEntry& entry) override {
+        rows.push_back(&entry);
+        return static_cast<int>(rows.size());
+    }
+    std::vector<const FileEntry*> rows;
+};
+
+ProbedPath ProbeOne(IReaderServices& services, const std::string& path, const std::string& root,
+                    const std::set<std::string>& listedKeys) {
+    ProbedPath probed;
+    const std::string key = PathMapKey(path);
+    if (listedKeys.count(key)) {
+        probed.outcome = 0;
+        return probed;
+    }
+    RunState state;
+    std::map<std::string, FileEntry> found;
+    CCollectedRows rows;
+    const int row = AddFileEntry(services, state, found, rows, path, root);
+    if (row < 0) {
+        probed.errorDetail = state.errorDetail;
+        std::string reason = CueReasonInEnglish(state.errorDetail);
+        if (reason.empty() && state.errorDetail.Is(kNoAudioRow)) reason = "no audio found in it";
+        if (!reason.empty()) {
+            probed.reason = Text(reason);
+        } else if (const std::string why = AddFailureReason(path); why == kPathTooLongReason) {
+            probed.reason = Text::Marked(kEngineTextContext, kPathTooLongReason);
+        } else {
+            probed.reason = Text(why);
+        }
+        return probed;
+    }
+    probed.outcome = 1;
+    for (const FileEntry* entry : rows.rows) {
+        for (auto it = found.begin(); it != found.end(); ++it) {
+            if (&it->second != entry) continue;
+            probed.entries.emplace_back(it->first, std::move(it->second));
+            found.erase(it);
+            break;
+        }
+    }
+    return probed;
+}
+
+// Two texts one after the other with a blank line between them, and a
+// group's paths followed by its note on the next line.
+constexpr const char* kParagraphs = "%s\n\n%s";
+constexpr const char* kPathsAndNote = "%s\n%s";
+
+}  // namespace
+
+void ProbePaths(IReaderServices& services, const std::vector<std::string>& paths,
+                const std::vector<std::string>* roots, const std::set<std::string>& listedKeys,
+                const std::vector<bool>& skip, int threads, const std::atomic<bool>& cancel,
+                const std::function<void(size_t, ProbedPath&&)>& onProbed) {
+    if (paths.empty()) return;
+    std::atomic<size_t> next{0};
+    std::mutex reporting;
+    auto work = [&] {
+        for (;;) {
+            if (cancel.load()) return;
+            const size_t i = next.fetch_add(1);
+            if (i >= paths.size()) return;
+            ProbedPath probed;
+            if ((i >= skip.size() || !skip[i]) && IsValidUtf8(paths[i])) {
+                const std::string root =
+                    roots && i < roots->size() ? (*roots)[i] : std::string();
+                probed = ProbeOne(services, paths[i], root, listedKeys);
+            }
+            std::lock_guard lock(reporting);
+            onProbed(i, std::move(probed));
+        }
+    };
+    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    threads = std::clamp(threads, 1, static_cast<int>(std::min<size_t>(paths.size(), 64)));
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            // The probes yield to the thread that lists their results and
+            // keeps the window alive.
+            workers.emplace_back([&] {
+                LowerThreadPriority();
+                work();
+            });
+        } catch (const std::system_error&) {
+            break;  // the system refuses more threads: fewer do the work
+        }
+    }
+    work();
+    for (std::thread& worker : workers) worker.join();
+}
+
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
-                              const std::vector<std::string>* roots) {
+                              const std::vector<std::string>* roots,
+                              const AddPathListOptions& options) {
     CSilentProgress silent;
     IProgress& bar = progress ? *progress : silent;
     AddPathListResult result;
@@ -224,35 +343,112 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     bar.Pump();
     state.errorDetail.clear();
 
-    // Failed paths grouped by the note that explains them, in the order
-    // the notes first occur; the note of a group stands right after its
-    // paths, so a cause is never given for files it does not concern.
-    struct FailureGroup {
-        std::string note;
-        std::string paths;
-    };
-    std::vector<FailureGroup> groups;
-    int failureCount = 0;
-    const std::string unrepresentableNote = kUnrepresentableNameNote;
-
     // An image that a CUE sheet found in the same folder search names is
     // listed through the sheet's tracks, not once more as a whole. A file
     // the user named directly (it has no added folder) is always listed.
+    // A sheet whose image is a WMA file needs the WMA runtime like a WMA
+    // file does.
     std::set<std::string> coveredBySheets;
-    for (size_t i = 0; roots && i < paths.size(); ++i) {
-        if (InputTypeOf(paths[i]) != kInputCueSheet) continue;
-        for (const std::string& image : CueSheetImages(services, paths[i]))
-            coveredBySheets.insert(PathMapKey(image));
+    bool needsWma = false;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const int type = InputTypeOf(paths[i]);
+        if (type == kInputWma) needsWma = true;
+        if (type != kInputCueSheet) continue;
+        for (const std::string& image : CueSheetImages(services, paths[i])) {
+            if (InputTypeOf(image) == kInputWma) needsWma = true;
+            if (roots) coveredBySheets.insert(PathMapKey(image));
+        }
+    }
+    std::vector<bool> skip(paths.size(), false);
+    for (size_t i = 0; !coveredBySheets.empty() && i < paths.size(); ++i) {
+        skip[i] = i < roots->size() && !(*roots)[i].empty() &&
+                  InputTypeOf(paths[i]) != kInputCueSheet &&
+                  coveredBySheets.count(PathMapKey(paths[i])) > 0;
+    }
+    // The only question a probe could ask, asked here once before the
+    // workers start.
+    bool wmaReady = false;
+    if (needsWma) {
+        wmaReady = services.LoadWmaRuntime();
+        if (!wmaReady) {
+            services.OfferWmaRuntime();
+            // The offer may have made it available.
+            wmaReady = services.LoadWmaRuntime();
+        }
+    }
+    CProbeServices probeServices(services, wmaReady);
+    std::set<std::string> listedKeys;
+    for (const auto& [key, entry] : pathMap) listedKeys.insert(listedKeys.end(), key);
+
+    // The workers' results by index, taken here in order.
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::optional<ProbedPath>> probed(paths.size());
+    std::atomic<bool> stop{false};
+    auto probeAll = [&] {
+        ProbePaths(probeServices, paths, roots, listedKeys, skip, options.threads, stop,
+                   [&](size_t i, ProbedPath&& found) {
+                       {
+                           std::lock_guard lock(mutex);
+                           probed[i] = std::move(found);
+                       }
+                       arrived.notify_one();
+                   });
+    };
+    std::thread prober;
+    try {
+        prober = std::thread([&] {
+            LowerThreadPriority();
+            probeAll();
+        });
+    } catch (const std::system_error&) {
+        // The system refuses another thread: the files are probed here
+        // first, then listed.
+        probeAll();
     }
 
+    // Failed paths grouped by the note that explains them, in the order
+    // the notes first occur; the note of a group stands right after its
+    // paths, so a cause is never given for files it does not concern.
+    std::vector<AddFailureGroup>& groups = result.groups;
+    int failureCount = 0;
+    // New rows wait here until a group of them is appended at once.
+    std::vector<const FileEntry*> pending;
+    auto lastAppend = std::chrono::steady_clock::now();
+    auto appendPending = [&] {
+        if (!pending.empty()) list.AppendRows(pending);
+        pending.clear();
+        lastAppend = std::chrono::steady_clock::now();
+    };
+    constexpr size_t kMostPendingRows = 512;
+    constexpr auto kAppendInterval = std::chrono::milliseconds(5);
+
     for (int i = 0; i < total; ++i) {
-        const std::string& path = paths[static_cast<size_t>(i)];
         const size_t at = static_cast<size_t>(i);
-        if (!coveredBySheets.empty() && at < roots->size() && !(*roots)[at].empty() &&
-            InputTypeOf(path) != kInputCueSheet && coveredBySheets.count(PathMapKey(path))) {
+        if (skip[at]) {
             ++result.processed;
             continue;
         }
+        ProbedPath found;
+        {
+            // The path in hand is always finished, as it was when it was
+            // opened here: a cancel is seen after it.
+            std::unique_lock lock(mutex);
+            while (!probed[at]) {
+                if (arrived.wait_for(lock, std::chrono::milliseconds(10)) ==
+                        std::cv_status::no_timeout &&
+                    probed[at])
+                    break;
+                // The files in hand are shown while the next one is probed.
+                lock.unlock();
+                appendPending();
+                if (options.waiting) options.waiting();
+                lock.lock();
+            }
+            found = std::move(*probed[at]);
+            probed[at].reset();
+        }
+        const std::string& path = paths[at];
         // Texts shown to the user are UTF-8; a name that is not comes out
         // with replacement characters.
         const std::string shown = SanitizeUtf8(path);
@@ -264,36 +460,36 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         // '?' is an ordinary character of a file name, and what cannot be
         // represented is a name that is not valid UTF-8.
         bool ok = false;
-        std::string note;
+        Text note;
         if (!IsValidUtf8(path)) {
-            note = unrepresentableNote;
-            result.failures.push_back({path, "the file name is not valid UTF-8"});
+            note = Text::Marked(kEngineTextContext, kUnrepresentableNameNote);
+            result.failures.push_back({path, Text("the file name is not valid UTF-8")});
         } else {
-            state.errorDetail.clear();
-            const size_t index = static_cast<size_t>(i);
-            const std::string root =
-                roots && index < roots->size() ? (*roots)[index] : std::string();
-            const size_t entriesBefore = pathMap.size();
-            int row = AddFileEntry(services, state, pathMap, list, path, root);
-            ok = row != -1;
-            // A CUE sheet adds a row per track.
-            if (row > 0) result.added += static_cast<int>(pathMap.size() - entriesBefore);
-            if (row == 0) ++result.listed;
-            if (!ok) {
-                std::string reason = CueReasonInEnglish(state.errorDetail);
-                if (reason.empty())
-                    reason = state.errorDetail.Is(kNoAudioRow) ? std::string("no audio found in it")
-                                                              : AddFailureReason(path);
-                result.failures.push_back({path, reason});
+            state.errorDetail = found.errorDetail;
+            ok = found.outcome >= 0;
+            int added = 0;
+            for (auto& [key, entry] : found.entries) {
+                // A path listed earlier in this batch (by another name) is
+                // listed already.
+                auto [it, inserted] = pathMap.emplace(key, std::move(entry));
+                if (!inserted) continue;
+                pending.push_back(&it->second);
+                ++added;
             }
-            note = state.errorDetail.empty() ? AddFailureSupportNote() : state.errorDetail.Source();
+            result.added += added;
+            if (ok && added == 0) ++result.listed;
+            if (!ok) result.failures.push_back({path, found.reason});
+            note = state.errorDetail.empty()
+                       ? Text::Marked(kEngineTextContext, kAddSupportNote, kSupportAddress)
+                       : state.errorDetail;
         }
 
         if (!ok) {
             if (failureCount <= kMaxListedFailures) {
-                auto group = std::find_if(groups.begin(), groups.end(),
-                                          [&](const FailureGroup& g) { return g.note == note; });
-                if (group == groups.end()) group = groups.insert(groups.end(), {note, {}});
+                auto group =
+                    std::find_if(groups.begin(), groups.end(),
+                                 [&](const AddFailureGroup& g) { return g.note == note; });
+                if (group == groups.end()) group = groups.insert(groups.end(), {{}, note});
                 group->paths +=
                     failureCount < kMaxListedFailures ? shown + "\n" : "<more files>...\n";
             }
@@ -302,19 +498,29 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
         ++result.processed;
 
+        // A pump that lets the window draw shows nearly every row listed so
+        // far, while the rows still go to the list in groups.
+        if (pending.size() >= kMostPendingRows ||
+            std::chrono::steady_clock::now() - lastAppend >= kAppendInterval)
+            appendPending();
         bar.Pump();
         if (bar.IsCancelled()) {
             result.cancelled = i + 1 < total;
             break;
         }
     }
+    stop = true;
+    if (prober.joinable()) prober.join();
+    appendPending();
 
     if (!groups.empty()) {
-        result.message = std::string(kAddFailedHead) + "\n\n";
-        for (size_t g = 0; g < groups.size(); ++g) {
-            if (g > 0) result.message += "\n\n";
-            result.message += groups[g].paths + "\n" + groups[g].note;
+        Text body;
+        for (const AddFailureGroup& group : groups) {
+            Text part = Text::Marked(nullptr, kPathsAndNote, group.paths, group.note);
+            body = body.empty() ? part : Text::Marked(nullptr, kParagraphs, body, part);
         }
+        result.message =
+            Text::Marked(nullptr, kParagraphs, Text::Marked(kEngineTextContext, kAddFailedHead), body);
     }
     return result;
 }

@@ -6,7 +6,9 @@
 // folder dialogs and its drop handler collect paths and call these; the
 // command line does the same with its arguments. The front end disables
 // its main window around AddPathList and shows the closing message it
-// returns (a message box captioned "Quelvox", or standard error).
+// returns (a message box captioned "Quelvox", or standard error). The
+// files are opened on worker threads; the calling thread only lists what
+// they found.
 #pragma once
 
 #include "engine/ReaderFactory.h"
@@ -15,8 +17,14 @@
 #include "engine/RunState.h"
 #include "settings/Settings.h"
 
+#include "common/Text.h"
+
+#include <atomic>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quelvox {
@@ -86,6 +94,41 @@ bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings&
 // is known.
 std::string AddFailureSupportNote();
 
+// What probing one path found, off the thread that lists it.
+struct ProbedPath {
+    // -1: not added (a failure), 0: listed already, 1: `entries` found.
+    int outcome = -1;
+    // The entries the path gives, in list order (a CUE sheet one per
+    // track), each with its path map key.
+    std::vector<std::pair<std::string, FileEntry>> entries;
+    // When it failed: the note AddFileEntry left (may be empty) and the
+    // reason in English.
+    Text errorDetail;
+    Text reason;
+};
+
+// Probes `paths` as AddFileEntry would add them, on `threads` worker
+// threads (0: one per processor; never more than there are paths) and
+// returns once every path is probed or `cancel` is set. Each result goes
+// to `onProbed` with the path's index, from a worker, as soon as it is
+// known: in no particular order, never two at once. A path whose key is
+// in `listedKeys` is listed already and not opened; one that is not valid
+// UTF-8 or marked in `skip` (may be empty) is not looked at (outcome -1,
+// no detail). `services` is shared by the workers: its WMA runtime
+// question must have been asked before (see AddPathList).
+void ProbePaths(IReaderServices& services, const std::vector<std::string>& paths,
+                const std::vector<std::string>* roots, const std::set<std::string>& listedKeys,
+                const std::vector<bool>& skip, int threads, const std::atomic<bool>& cancel,
+                const std::function<void(size_t, ProbedPath&&)>& onProbed);
+
+// A group of the closing message: the paths of the files that could not
+// be added for one cause, each followed by a line break, and the note that
+// explains them.
+struct AddFailureGroup {
+    std::string paths;
+    Text note;
+};
+
 // Outcome of one batch.
 struct AddPathListResult {
     int added = 0;           // new rows appended
@@ -93,27 +136,47 @@ struct AddPathListResult {
     int failed = 0;          // paths that could not be loaded
     int processed = 0;       // paths handled before the batch ended
     bool cancelled = false;  // stopped before the last path on request
-    // The closing message ("无法载入以下文件.\n\n..."), empty when nothing
-    // failed. The front end shows it.
-    std::string message;
+    // The closing message ("无法载入以下文件.\n\n" and the groups, each its
+    // paths and its note, separated by a blank line), empty when nothing
+    // failed. The front end shows it (ShowText).
+    Text message;
+    std::vector<AddFailureGroup> groups;
     // Every path that could not be loaded, in order, with the reason in
     // English ("not found", "not readable", "not a regular file", "no
     // decoder accepts it", ...), for front ends that list them all.
     struct Failure {
         std::string path;
-        std::string reason;
+        Text reason;
     };
     std::vector<Failure> failures;
 };
 
-// The batch step. For each path, numbering from 1: the progress text
+// How the batch step waits for its workers.
+struct AddPathListOptions {
+    // Worker threads probing the files (0: one per processor).
+    int threads = 0;
+    // Called on the calling thread about every 10 ms while the next file's
+    // probe is not done yet, so a window stays alive; may be empty.
+    std::function<void()> waiting;
+};
+
+// The batch step. The files are probed on worker threads (ProbePaths);
+// this thread takes their results in the order of `paths` and lists them.
+// For each path, numbering from 1: the progress text
 // "[%d/%d] 正在添加文件 %s.." (file name) through progress->SetFileText and
-// the bar through SetFileProgress(number, total); then AddFileEntry. Paths
-// that are not valid UTF-8 fail without being opened. Failed paths are
-// listed in the message (at most kMaxListedFailures, then "<more files>...").
+// the bar through SetFileProgress(number, total); then what AddFileEntry
+// would do with it. Rows are appended in groups (IFileList::AppendRows),
+// in the order of `paths`. Paths that are not valid UTF-8 fail without
+// being opened. Failed paths are listed in the message (at most
+// kMaxListedFailures, then "<more files>...").
 // progress->Pump() is called once before the first path and after every
-// path; the batch stops after the path in hand once IsCancelled() is true.
-// state.errorDetail is emptied at the start. `progress` may be null.
+// path; the batch stops after the path in hand once IsCancelled() is true
+// (the workers stop too; what they found beyond it is dropped).
+// state.errorDetail is emptied at the start and holds the last path's note
+// at the end. `progress` may be null.
+// When a path (or the image of a CUE sheet among them) is a WMA file, the
+// WMA runtime is loaded, and offered once when missing, on this thread
+// before any probe starts.
 // The message groups the failed paths by their cause, in the order the
 // causes first occur, each group followed by its note: a name that is not
 // valid UTF-8, the note AddFileEntry left for that file (CD tracks,
@@ -123,6 +186,7 @@ struct AddPathListResult {
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
-                              const std::vector<std::string>* roots = nullptr);
+                              const std::vector<std::string>* roots = nullptr,
+                              const AddPathListOptions& options = {});
 
 }  // namespace quelvox

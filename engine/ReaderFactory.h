@@ -59,6 +59,11 @@ public:
     virtual ~IFileList() = default;
     // Appends a row for the entry and returns its 1-based index.
     virtual int AppendRow(const FileEntry& entry) = 0;
+    // Appends a row for each entry, in order: one update of the list for
+    // many rows where the front end can.
+    virtual void AppendRows(const std::vector<const FileEntry*>& entries) {
+        for (const FileEntry* entry : entries) AppendRow(*entry);
+    }
 };
 
 // The key under which a path is kept in the path map: the absolute,

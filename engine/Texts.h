@@ -130,43 +130,4 @@ inline constexpr const char* kInitFailedMessage =
 inline constexpr const char* kMonoCell = QT_TRANSLATE_NOOP("Engine", "单声");
 inline constexpr const char* kStereoCell = QT_TRANSLATE_NOOP("Engine", "立体声");
 
-// The table: every text above, in context kEngineTextContext. Templates
-// with %s come after the plain texts they might contain, so a text that
-// is a whole entry is never taken for a template's argument.
-inline constexpr const char* kEngineTexts[] = {
-    kFailedRow,
-    kFailedWithDetailRow,
-    kNoAudioRow,
-    kCancelledRow,
-    kPreprocessingRow,
-    kNormalisingRow,
-    kConvertingRow,
-    kSoundfontMissingRow,
-    kMergedCreateFailed,
-    kSkipTooLongDetail,
-    kWriteFailedDetail,
-    kFolderFailed,
-    kFileFailed,
-    kTargetExistsSkipped,
-    kSameAsSourceMessage,
-    kRunText,
-    kFileStartText,
-    kConvertingPass,
-    kNormalisingPass,
-    kPreprocessingPass,
-    kAddingText,
-    kAddFailedHead,
-    kAddSupportNote,
-    kUnrepresentableNameNote,
-    kReaderSupportNote,
-    kPathTooLongReason,
-    kCdaOnDiskNote,
-    kBrokenSwfFlvNote,
-    kWmaRuntimeQuestion,
-    kSoundfontQuestion,
-    kInitFailedMessage,
-    kMonoCell,
-    kStereoCell,
-};
-
 }  // namespace quelvox

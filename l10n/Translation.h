@@ -27,17 +27,6 @@ void UseLanguage(QCoreApplication& app, Language language);
 QString ShowText(const Text& text);
 std::string ShowTextUtf8(const Text& text);
 
-// A text the engine produced (engine/Texts.h), as the installed translators
-// show it. Recognises the engine's texts also when they are composed: a
-// template's literal parts around its %s and %d arguments, the arguments
-// themselves translated when they are engine texts (or format names); a
-// text of several lines that is no whole entry is translated line by line.
-// Anything it does not recognise (file names, library errors) is returned
-// unchanged; without an English translator every text comes back as it was.
-QString TranslateEngineText(const std::string& text);
-// The same as UTF-8.
-std::string TranslateEngineTextUtf8(const std::string& text);
-
 // One marked text (QT_TRANSLATE_NOOP(context, source)) as UTF-8, for front
 // ends that keep their texts as std::string.
 std::string TranslateText(const char* context, const char* source);

@@ -4,22 +4,23 @@
 #include "l10n/Translation.h"
 #include "ui/Art.h"
 
+#include <QCollator>
 #include <QHeaderView>
+#include <QItemSelection>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace quelvox::ui {
 
 namespace {
 
-constexpr int kEntryRole = Qt::UserRole + 1;
-// The output cell's text as the engine gave it, without a note.
-constexpr int kOutputTextRole = Qt::UserRole + 2;
-// The short source note's tooltip; empty when the row has none.
-constexpr int kShortNoteRole = Qt::UserRole + 3;
 constexpr int kCompareLength = 259;
+// Removing more separate runs of rows than this rebuilds the list at once
+// instead of removing each run from the view.
+constexpr size_t kMostRemovedRuns = 16;
 
 // The leading decimal number of a text; lowest for a text without one, so
 // empty cells gather at one end.
@@ -52,29 +53,58 @@ long long DurationSeconds(const QString& text) {
     return seconds;
 }
 
-class CFileItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-
-    bool operator<(const QTreeWidgetItem& other) const override {
-        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        const QString a = text(column);
-        const QString b = other.text(column);
-        switch (ColumnSortKind(column)) {
-            case SortKind::Number: return LeadingNumber(a) < LeadingNumber(b);
-            case SortKind::Duration: return DurationSeconds(a) < DurationSeconds(b);
-            case SortKind::Text: break;
-        }
-        return QString::localeAwareCompare(a.left(kCompareLength), b.left(kCompareLength)) < 0;
-    }
-};
-
 QString Cell(const std::string& text) { return QString::fromStdString(text); }
 
 QString DurationText(double seconds) {
     // Under a second still shows as a length, not as an empty cell.
     const int whole = std::max(1, static_cast<int>(std::lround(std::clamp(seconds, 0.0, 1e9))));
     return Cell(DurationCell(whole));
+}
+
+bool RightAligned(int column) { return column != kColumnFile && column != kColumnOutput; }
+
+// The order of the rows sorted by `column`: each row's key is worked out
+// once. Texts compare as QString::localeAwareCompare does (the default
+// collator; an empty text before any other), numbers and lengths by value.
+std::vector<int> SortedOrder(const std::vector<QString>& cells, int column, bool descending) {
+    const int count = static_cast<int>(cells.size());
+    std::vector<int> order(cells.size());
+    std::iota(order.begin(), order.end(), 0);
+    auto sortBy = [&](auto less) {
+        if (descending) {
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(b, a); });
+        } else {
+            std::stable_sort(order.begin(), order.end(), less);
+        }
+    };
+    switch (ColumnSortKind(column)) {
+        case SortKind::Number: {
+            std::vector<double> keys(cells.size());
+            for (int i = 0; i < count; ++i) keys[size_t(i)] = LeadingNumber(cells[size_t(i)]);
+            sortBy([&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+            break;
+        }
+        case SortKind::Duration: {
+            std::vector<long long> keys(cells.size());
+            for (int i = 0; i < count; ++i) keys[size_t(i)] = DurationSeconds(cells[size_t(i)]);
+            sortBy([&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+            break;
+        }
+        case SortKind::Text: {
+            std::vector<QCollatorSortKey> keys;
+            keys.reserve(cells.size());
+            for (const QString& cell : cells)
+                keys.push_back(QCollator::defaultSortKey(QStringView(cell).left(kCompareLength)));
+            sortBy([&](int a, int b) {
+                const bool emptyA = cells[size_t(a)].isEmpty();
+                const bool emptyB = cells[size_t(b)].isEmpty();
+                if (emptyA || emptyB) return emptyA && !emptyB;
+                return keys[size_t(a)].compare(keys[size_t(b)]) < 0;
+            });
+            break;
+        }
+    }
+    return order;
 }
 
 }  // namespace
@@ -89,17 +119,200 @@ SortKind ColumnSortKind(int column) {
     }
 }
 
-CFileList::CFileList(QWidget* parent) : QTreeWidget(parent) {
-    setColumnCount(kColumnCount);
-    setHeaderLabels({tr("文件"), tr("持续时间"), tr("比特率"), tr("采样率"), tr("声道"), tr("音量"),
-                     tr("输出")});
-    static constexpr int kWidths[kColumnCount] = {206, 70, 80, 85, 75, 70, 200};
-    for (int column = 0; column < kColumnCount; ++column) {
-        setColumnWidth(column, kWidths[column]);
-        const bool right = column != kColumnFile && column != kColumnOutput;
-        headerItem()->setTextAlignment(column,
-                                       (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+// ---- the model -----------------------------------------------------------
+
+CFileListModel::CFileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void CFileListModel::SetHeaders(const QStringList& headers) {
+    for (int column = 0; column < kColumnCount && column < headers.size(); ++column)
+        headers_[column] = headers[column];
+    emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+}
+
+int CFileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int CFileListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CFileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !Valid(index.row())) return {};
+    const Row& row = rows_[static_cast<size_t>(index.row())];
+    const int column = index.column();
+    switch (role) {
+        case Qt::DisplayRole: return row.cells[column];
+        case Qt::ToolTipRole:
+            if (column == kColumnDuration && !row.durationTip.isEmpty()) return row.durationTip;
+            if (column == kColumnOutput && !row.outputTip.isEmpty()) return row.outputTip;
+            return {};
+        case Qt::TextAlignmentRole:
+            if (RightAligned(column))
+                return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+            return {};
+        default: return {};
     }
+}
+
+QVariant CFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
+    if (role == Qt::DisplayRole) return headers_[section];
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(
+            Qt::Alignment((RightAligned(section) ? Qt::AlignRight : Qt::AlignLeft) |
+                          Qt::AlignVCenter));
+    return {};
+}
+
+void CFileListModel::Append(const std::vector<FileEntry*>& entries) {
+    if (entries.empty()) return;
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
+    rows_.reserve(rows_.size() + entries.size());
+    for (FileEntry* entry : entries) {
+        Row row;
+        row.entry = entry;
+        row.cells[kColumnFile] = Cell(FileNameCell(*entry));
+        row.cells[kColumnDuration] = Cell(DurationCell(entry->Duration));
+        row.cells[kColumnBitrate] = Cell(BitrateCell(entry->Bitrate));
+        row.cells[kColumnSampleRate] = Cell(SampleRateCell(entry->SampleRate));
+        row.cells[kColumnChannels] = ShowText(ChannelsCell(entry->Channels));
+        rows_.push_back(std::move(row));
+    }
+    endInsertRows();
+}
+
+std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [this](int r) { return !Valid(r); }),
+               rows.end());
+    std::vector<FileEntry*> removed;
+    removed.reserve(rows.size());
+    for (int row : rows) removed.push_back(rows_[static_cast<size_t>(row)].entry);
+    // The runs of consecutive rows, top to bottom.
+    std::vector<std::pair<int, int>> runs;
+    for (int row : rows) {
+        if (!runs.empty() && runs.back().second + 1 == row) {
+            runs.back().second = row;
+        } else {
+            runs.emplace_back(row, row);
+        }
+    }
+    if (runs.size() <= kMostRemovedRuns) {
+        // Bottom to top, so the rows above keep their numbers.
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows({}, run->first, run->second);
+            rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
+            endRemoveRows();
+        }
+        return removed;
+    }
+    beginResetModel();
+    std::vector<Row> kept;
+    kept.reserve(rows_.size() - rows.size());
+    size_t next = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (next < rows.size() && static_cast<size_t>(rows[next]) == i) {
+            ++next;
+            continue;
+        }
+        kept.push_back(std::move(rows_[i]));
+    }
+    rows_ = std::move(kept);
+    endResetModel();
+    return removed;
+}
+
+void CFileListModel::Clear() {
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void CFileListModel::Sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= kColumnCount || rows_.size() < 2) return;
+    std::vector<QString> cells;
+    cells.reserve(rows_.size());
+    for (const Row& row : rows_) cells.push_back(row.cells[column]);
+    const std::vector<int> sorted = SortedOrder(cells, column, order == Qt::DescendingOrder);
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(rows_.size());
+    std::vector<Row> reordered;
+    reordered.reserve(rows_.size());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        newRowOf[static_cast<size_t>(sorted[i])] = static_cast<int>(i);
+        reordered.push_back(std::move(rows_[static_cast<size_t>(sorted[i])]));
+    }
+    rows_ = std::move(reordered);
+    // The selection and the current row go with their rows.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before)
+        after << this->index(newRowOf[static_cast<size_t>(index.row())], index.column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+FileEntry* CFileListModel::Entry(int row) const {
+    return Valid(row) ? rows_[static_cast<size_t>(row)].entry : nullptr;
+}
+
+QString CFileListModel::Text(int row, int column) const {
+    if (!Valid(row) || column < 0 || column >= kColumnCount) return {};
+    return rows_[static_cast<size_t>(row)].cells[column];
+}
+
+QString CFileListModel::ToolTip(int row, int column) const {
+    return Valid(row) ? data(index(row, column), Qt::ToolTipRole).toString() : QString();
+}
+
+void CFileListModel::SetText(int row, int column, const QString& text) {
+    if (!Valid(row) || column < 0 || column >= kColumnCount) return;
+    rows_[static_cast<size_t>(row)].cells[column] = text;
+    CellChanged(row, column);
+}
+
+void CFileListModel::SetToolTip(int row, int column, const QString& text) {
+    if (!Valid(row)) return;
+    Row& r = rows_[static_cast<size_t>(row)];
+    if (column == kColumnDuration) r.durationTip = text;
+    if (column == kColumnOutput) r.outputTip = text;
+    CellChanged(row, column);
+}
+
+QString CFileListModel::OutputText(int row) const {
+    return Valid(row) ? rows_[static_cast<size_t>(row)].outputText : QString();
+}
+
+QString CFileListModel::ShortNote(int row) const {
+    return Valid(row) ? rows_[static_cast<size_t>(row)].shortNote : QString();
+}
+
+void CFileListModel::SetOutput(int row, const QString& text, const QString& note) {
+    if (!Valid(row)) return;
+    Row& r = rows_[static_cast<size_t>(row)];
+    r.outputText = text;
+    r.shortNote = note;
+}
+
+void CFileListModel::CellChanged(int row, int column) {
+    const QModelIndex cell = index(row, column);
+    emit dataChanged(cell, cell);
+}
+
+// ---- the view ------------------------------------------------------------
+
+CFileList::CFileList(QWidget* parent) : QTreeView(parent), model_(new CFileListModel(this)) {
+    model_->SetHeaders({tr("文件"), tr("持续时间"), tr("比特率"), tr("采样率"), tr("声道"),
+                        tr("音量"), tr("输出")});
+    setModel(model_);
+    static constexpr int kWidths[kColumnCount] = {206, 70, 80, 85, 75, 70, 200};
+    for (int column = 0; column < kColumnCount; ++column) setColumnWidth(column, kWidths[column]);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -120,76 +333,118 @@ CFileList::CFileList(QWidget* parent) : QTreeWidget(parent) {
     connect(header(), &QHeaderView::sectionClicked, this, &CFileList::SortByColumn);
 }
 
-int CFileList::AppendEntry(FileEntry& entry) {
-    auto* item = new CFileItem;
-    item->setText(kColumnFile, Cell(FileNameCell(entry)));
-    item->setText(kColumnDuration, Cell(DurationCell(entry.Duration)));
-    item->setText(kColumnBitrate, Cell(BitrateCell(entry.Bitrate)));
-    item->setText(kColumnSampleRate, Cell(SampleRateCell(entry.SampleRate)));
-    item->setText(kColumnChannels, ShowText(ChannelsCell(entry.Channels)));
-    for (int column = kColumnDuration; column <= kColumnVolume; ++column)
-        item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    item->setData(kColumnFile, kEntryRole,
-                  QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(&entry)));
-    addTopLevelItem(item);
-    scrollToItem(item);
-    return topLevelItemCount();
+int CFileList::AppendEntry(FileEntry& entry) { return AppendEntries({&entry}); }
+
+int CFileList::AppendEntries(const std::vector<FileEntry*>& entries) {
+    const int first = RowCount() + 1;
+    if (entries.empty()) return first;
+    model_->Append(entries);
+    // The last new row is in view, as each added row has always been;
+    // scrolling lays out every row, so it is done once for all the rows
+    // appended before the window next draws.
+    if (!scrollPending_) {
+        scrollPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollPending_ = false;
+                if (RowCount() > 0) scrollTo(model_->index(RowCount() - 1, 0));
+            },
+            Qt::QueuedConnection);
+    }
+    return first;
 }
 
-FileEntry* CFileList::EntryOf(const QTreeWidgetItem* item) const {
-    if (!item) return nullptr;
-    return reinterpret_cast<FileEntry*>(item->data(kColumnFile, kEntryRole).value<quintptr>());
-}
+FileEntry* CFileList::EntryAt(int row) const { return model_->Entry(row - 1); }
 
-FileEntry* CFileList::EntryAt(int row) const {
-    if (row < 1 || row > topLevelItemCount()) return nullptr;
-    return EntryOf(topLevelItem(row - 1));
-}
+int CFileList::RowCount() const { return model_->rowCount(); }
 
 std::vector<int> CFileList::SelectedRows() const {
     std::vector<int> rows;
-    for (int i = 0; i < topLevelItemCount(); ++i)
-        if (topLevelItem(i)->isSelected()) rows.push_back(i + 1);
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row + 1);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
+void CFileList::SelectRows(const std::vector<int>& rows) {
+    QItemSelection selection;
+    for (int row : rows)
+        if (row >= 1 && row <= RowCount())
+            selection.select(model_->index(row - 1, 0), model_->index(row - 1, kColumnCount - 1));
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+std::vector<FileEntry*> CFileList::RemoveRows(const std::vector<int>& rows) {
+    std::vector<int> zeroBased;
+    zeroBased.reserve(rows.size());
+    for (int row : rows) zeroBased.push_back(row - 1);
+    const int firstRemoved =
+        zeroBased.empty() ? -1 : *std::min_element(zeroBased.begin(), zeroBased.end());
+    const QModelIndex current = currentIndex();
+    std::vector<FileEntry*> removed = model_->Remove(std::move(zeroBased));
+    // A rebuilt list has no current row: the row that took the first
+    // removed row's place becomes current, as after removing it alone.
+    if (!currentIndex().isValid() && current.isValid() && RowCount() > 0 && firstRemoved >= 0)
+        selectionModel()->setCurrentIndex(model_->index(std::min(firstRemoved, RowCount() - 1), 0),
+                                          QItemSelectionModel::NoUpdate);
+    return removed;
+}
+
+void CFileList::Clear() { model_->Clear(); }
+
+QString CFileList::CellText(int row, int column) const { return model_->Text(row - 1, column); }
+
+QString CFileList::CellToolTip(int row, int column) const {
+    return model_->ToolTip(row - 1, column);
+}
+
+QString CFileList::HeaderText(int column) const {
+    return model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+}
+
+void CFileList::SetVolumeText(int row, const QString& text) {
+    model_->SetText(row - 1, kColumnVolume, text);
+}
+
 void CFileList::SetOutputText(int row, const QString& text) {
-    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
-    if (!item) return;
-    item->setData(kColumnOutput, kOutputTextRole, text);
-    const QString note = item->data(kColumnOutput, kShortNoteRole).toString();
+    const int at = row - 1;
+    if (at < 0 || at >= RowCount()) return;
+    const QString note = model_->ShortNote(at);
+    model_->SetOutput(at, text, note);
     if (note.isEmpty() || text.isEmpty()) {
-        item->setText(kColumnOutput, text);
+        model_->SetText(at, kColumnOutput, text);
         // A failure text can be longer than even the widened column.
-        item->setToolTip(kColumnOutput, text);
+        model_->SetToolTip(at, kColumnOutput, text);
         return;
     }
-    item->setText(kColumnOutput, tr("%1 (来源不完整)").arg(text));
-    item->setToolTip(kColumnOutput, text + u'\n' + note);
+    model_->SetText(at, kColumnOutput, tr("%1 (来源不完整)").arg(text));
+    model_->SetToolTip(at, kColumnOutput, text + u'\n' + note);
 }
 
 void CFileList::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
-    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
-    if (!item) return;
+    const int at = row - 1;
+    if (at < 0 || at >= RowCount()) return;
     const QString note = tr("来源只含 %1 的音频, 其文件头声明为 %2.")
                              .arg(DurationText(heldSeconds), DurationText(claimedSeconds));
-    item->setData(kColumnOutput, kShortNoteRole, note);
-    item->setText(kColumnDuration, DurationText(heldSeconds));
-    item->setToolTip(kColumnDuration, note);
-    SetOutputText(row, item->data(kColumnOutput, kOutputTextRole).toString());
+    model_->SetOutput(at, model_->OutputText(at), note);
+    model_->SetText(at, kColumnDuration, DurationText(heldSeconds));
+    model_->SetToolTip(at, kColumnDuration, note);
+    SetOutputText(row, model_->OutputText(at));
 }
 
 void CFileList::ClearShortSourceNote(int row) {
-    QTreeWidgetItem* item = row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
-    if (!item || item->data(kColumnOutput, kShortNoteRole).toString().isEmpty()) return;
-    item->setData(kColumnOutput, kShortNoteRole, QString());
-    SetOutputText(row, item->data(kColumnOutput, kOutputTextRole).toString());
+    const int at = row - 1;
+    if (model_->ShortNote(at).isEmpty()) return;
+    model_->SetOutput(at, model_->OutputText(at), QString());
+    SetOutputText(row, model_->OutputText(at));
 }
 
-bool CFileList::HasShortSourceNote(int row) const {
-    const QTreeWidgetItem* item =
-        row >= 1 && row <= topLevelItemCount() ? topLevelItem(row - 1) : nullptr;
-    return item && !item->data(kColumnOutput, kShortNoteRole).toString().isEmpty();
+bool CFileList::HasShortSourceNote(int row) const { return !model_->ShortNote(row - 1).isEmpty(); }
+
+void CFileList::ScrollToRow(int row) {
+    if (row >= 1 && row <= RowCount()) scrollTo(model_->index(row - 1, 0));
 }
 
 void CFileList::SortByColumn(int column) {
@@ -199,7 +454,7 @@ void CFileList::SortByColumn(int column) {
                                     : Qt::AscendingOrder;
     lastColumn_ = column;
     lastOrder_ = order;
-    sortItems(column, order);
+    model_->Sort(column, order);
     // The sorted column shows its arrow from the first sort on.
     header()->setSortIndicator(column, order);
     header()->setSortIndicatorShown(true);

@@ -1,11 +1,18 @@
 // The file list: seven columns in report view, several rows selectable,
 // sorted by a click on a column header. Each row carries its FileEntry,
 // which lives in the window's path map.
+//
+// The rows live in a table model (one entry and its cell texts per row)
+// shown by a tree view, so that appending, removing and sorting thousands
+// of rows each touch the view once.
 #pragma once
 
 #include "common/FileEntry.h"
 
-#include <QTreeWidget>
+#include <QAbstractTableModel>
+#include <QTreeView>
+
+#include <vector>
 
 namespace quelvox::ui {
 
@@ -29,7 +36,55 @@ enum class SortKind {
 
 SortKind ColumnSortKind(int column);
 
-class CFileList : public QTreeWidget {
+// The rows of the list: 0-based as models are.
+class CFileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit CFileListModel(QObject* parent = nullptr);
+    void SetHeaders(const QStringList& headers);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Appends one row per entry, in order, in one insertion.
+    void Append(const std::vector<FileEntry*>& entries);
+    // Removes the given rows (any order, duplicates ignored) and returns
+    // their entries, top to bottom.
+    std::vector<FileEntry*> Remove(std::vector<int> rows);
+    void Clear();
+    // Stable sort by the column's rule; equal rows keep their order.
+    void Sort(int column, Qt::SortOrder order);
+
+    FileEntry* Entry(int row) const;
+    QString Text(int row, int column) const;
+    QString ToolTip(int row, int column) const;
+    void SetText(int row, int column, const QString& text);
+    void SetToolTip(int row, int column, const QString& text);
+    // The output cell's text as the engine gave it, and the short source
+    // note's tooltip (empty when the row has none).
+    QString OutputText(int row) const;
+    QString ShortNote(int row) const;
+    void SetOutput(int row, const QString& text, const QString& note);
+
+private:
+    struct Row {
+        FileEntry* entry = nullptr;
+        QString cells[kColumnCount];
+        QString durationTip;
+        QString outputTip;
+        QString outputText;
+        QString shortNote;
+    };
+    bool Valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
+    void CellChanged(int row, int column);
+
+    std::vector<Row> rows_;
+    QString headers_[kColumnCount];
+};
+
+class CFileList : public QTreeView {
     Q_OBJECT
 public:
     explicit CFileList(QWidget* parent = nullptr);
@@ -37,13 +92,28 @@ public:
     // Appends a row for `entry` with columns 0 to 4 filled and returns its
     // 1-based number.
     int AppendEntry(FileEntry& entry);
+    // Appends a row for each entry, in order, and returns the first one's
+    // 1-based number (the next row's number when `entries` is empty).
+    int AppendEntries(const std::vector<FileEntry*>& entries);
     // The entry of a 1-based row number, or null.
     FileEntry* EntryAt(int row) const;
-    FileEntry* EntryOf(const QTreeWidgetItem* item) const;
     // The selected rows' 1-based numbers, top to bottom.
     std::vector<int> SelectedRows() const;
-    int RowCount() const { return topLevelItemCount(); }
+    // Selects exactly the given 1-based rows.
+    void SelectRows(const std::vector<int>& rows);
+    int RowCount() const;
+    // Removes the given 1-based rows and returns their entries, top to
+    // bottom.
+    std::vector<FileEntry*> RemoveRows(const std::vector<int>& rows);
+    void Clear();
 
+    // A cell's text and tooltip by 1-based row; a header's text.
+    QString CellText(int row, int column) const;
+    QString CellToolTip(int row, int column) const;
+    QString HeaderText(int column) const;
+
+    // The volume cell of a 1-based row.
+    void SetVolumeText(int row, const QString& text);
     // The output cell of a 1-based row: `text`, followed by the row's short
     // source note when it has one.
     void SetOutputText(int row, const QString& text);
@@ -55,6 +125,8 @@ public:
     // or its output was not kept).
     void ClearShortSourceNote(int row);
     bool HasShortSourceNote(int row) const;
+    // Scrolls the 1-based row into view.
+    void ScrollToRow(int row);
 
     // Sorts by `column`: descending when it is the column of the last sort
     // and that sort was ascending, otherwise ascending.
@@ -62,7 +134,12 @@ public:
     int LastSortColumn() const { return lastColumn_; }
     Qt::SortOrder LastSortOrder() const { return lastOrder_; }
 
+    CFileListModel* Model() const { return model_; }
+
 private:
+    CFileListModel* model_;
+    // A scroll to the last row is queued.
+    bool scrollPending_ = false;
     int lastColumn_ = -1;
     Qt::SortOrder lastOrder_ = Qt::AscendingOrder;
 };

@@ -107,9 +107,10 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
+    BuildActions();
     BuildControls();
     BuildMenus();
-    BuildShortcuts();
+    ApplyCommandStates();
     FillFormatBox();
 
     // A run's events arrive on the job's threads; the relay lives here, so
@@ -156,43 +157,94 @@ CMainWindow::~CMainWindow() {
 
 // ---- building ----------------------------------------------------------
 
-void CMainWindow::BuildControls() {
-    struct CommandButton {
+void CMainWindow::BuildActions() {
+    // Each command is one action: its menu text (with the key after the
+    // tab, as the menu shows it), the caption of its skin button (the
+    // action's icon text), the button's tooltip, its key, its menu icon and
+    // what it does. Whether it can run is CanRun's to say.
+    struct Spec {
         Command command;
-        const char* caption;
+        const char* menuText;
+        const char* buttonText;
         const char* tip;
-        int y;
+        QKeySequence key;
+        void (CMainWindow::*slot)();
     };
-    const CommandButton commandButtons[] = {
-        {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)"), QT_TR_NOOP("添加文件"), 72},
-        {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&F)"), QT_TR_NOOP("添加文件夹里的文件"), 119},
-        {kCmdRemoveAll, QT_TR_NOOP("全部移除(&R)"), QT_TR_NOOP("移除列表中的所有文件"), 166},
-        {kCmdConvertAll, QT_TR_NOOP("转换(&C)"), QT_TR_NOOP("转换所有文件"), 213},
-        {kCmdConvertAllToOne, QT_TR_NOOP("转换为一个(&N)"), QT_TR_NOOP("转换所有文件为一个文件"),
-         297},
-        {kCmdOptions, QT_TR_NOOP("选项(&O)"), QT_TR_NOOP("选项"), 345},
+    const Spec specs[] = {
+        {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)...\tCtrl+O"), QT_TR_NOOP("添加文件(&A)"),
+         QT_TR_NOOP("添加文件"), QKeySequence(Qt::CTRL | Qt::Key_O), &CMainWindow::AddFiles},
+        {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&O)"), QT_TR_NOOP("添加文件夹(&F)"),
+         QT_TR_NOOP("添加文件夹里的文件"), {}, &CMainWindow::AddFolder},
+        {kCmdRemoveAll, QT_TR_NOOP("全部移除(&L)"), QT_TR_NOOP("全部移除(&R)"),
+         QT_TR_NOOP("移除列表中的所有文件"), {}, &CMainWindow::RemoveAll},
+        {kCmdRemove, QT_TR_NOOP("移除(&R)\tDel"), nullptr, nullptr, QKeySequence(Qt::Key_Delete),
+         &CMainWindow::RemoveSelected},
+        {kCmdConvertSelected, QT_TR_NOOP("转换所选(&C)"), nullptr, nullptr, {},
+         &CMainWindow::ConvertSelected},
+        {kCmdConvertAll, QT_TR_NOOP("全部转换"), QT_TR_NOOP("转换(&C)"), QT_TR_NOOP("转换所有文件"),
+         {}, &CMainWindow::ConvertAll},
+        {kCmdConvertSelectedToOne, QT_TR_NOOP("转换选定为一个(&C)"), nullptr, nullptr, {},
+         &CMainWindow::ConvertSelectedToOne},
+        {kCmdConvertAllToOne, QT_TR_NOOP("转换全部为一个"), QT_TR_NOOP("转换为一个(&N)"),
+         QT_TR_NOOP("转换所有文件为一个文件"), {}, &CMainWindow::ConvertAllToOne},
+        {kCmdPlaySource, QT_TR_NOOP("播放来源(&P)"), nullptr, nullptr, {}, &CMainWindow::PlaySource},
+        {kCmdPlayOutput, QT_TR_NOOP("播放目标(&D)"), nullptr, nullptr, {}, &CMainWindow::PlayOutput},
+        {kCmdShowSource, QT_TR_NOOP("浏览原始文件夹(&S)"), nullptr, nullptr, {},
+         &CMainWindow::ShowSource},
+        {kCmdShowOutput, QT_TR_NOOP("浏览目标文件夹(&F)"), nullptr, nullptr, {},
+         &CMainWindow::ShowOutput},
+        {kCmdSelectAll, nullptr, nullptr, nullptr, QKeySequence(Qt::CTRL | Qt::Key_A),
+         &CMainWindow::SelectAll},
+        {kCmdOptions, nullptr, QT_TR_NOOP("选项(&O)"), QT_TR_NOOP("选项"), {},
+         &CMainWindow::ShowOptions},
+        {kCmdHelp, QT_TR_NOOP("帮助技巧(&H)\tF1"), nullptr, nullptr, QKeySequence(Qt::Key_F1),
+         &CMainWindow::ShowHelp},
+        {kCmdTellFriend, QT_TR_NOOP("告诉朋友(&T)"), nullptr, nullptr, {}, &CMainWindow::TellFriend},
+        {kCmdSupport, QT_TR_NOOP("反馈和支持(&F)"), nullptr, nullptr, {},
+         &CMainWindow::WriteToSupport},
+        {kCmdHomePage, QT_TR_NOOP("主页(&P)"), nullptr, nullptr, {}, &CMainWindow::OpenHomePage},
+        {kCmdCheckUpdates, QT_TR_NOOP("检查最新版本(&C)"), nullptr, nullptr, {},
+         &CMainWindow::CheckForUpdates},
+        {kCmdAbout, QT_TR_NOOP("关于(&A)..."), nullptr, nullptr, {}, &CMainWindow::ShowAbout},
+    };
+    for (const Spec& spec : specs) {
+        auto* action = new QAction(MenuIcon(spec.command), spec.menuText ? tr(spec.menuText) : QString(),
+                                   this);
+        if (spec.buttonText) action->setIconText(tr(spec.buttonText));
+        if (spec.tip) action->setToolTip(tr(spec.tip));
+        if (!spec.key.isEmpty()) {
+            // A window shortcut: the key works wherever the focus is in the
+            // window, whatever the menu last showed.
+            action->setShortcut(spec.key);
+            action->setShortcutContext(Qt::WindowShortcut);
+            addAction(action);
+        }
+        connect(action, &QAction::triggered, this, spec.slot);
+        actions_[spec.command] = action;
+    }
+}
+
+void CMainWindow::BuildControls() {
+    const int commandButtons[][2] = {
+        {kCmdAddFiles, 72},    {kCmdAddFolder, 119},       {kCmdRemoveAll, 166},
+        {kCmdConvertAll, 213}, {kCmdConvertAllToOne, 297}, {kCmdOptions, 345},
     };
     const qreal dpr = devicePixelRatioF() > 1.0 ? 2.0 : 1.0;
     const QPixmap normal = CommandButtonImage(false, dpr);
     const QPixmap hover = CommandButtonImage(true, dpr);
-    for (const CommandButton& b : commandButtons) {
+    for (const auto& [command, y] : commandButtons) {
+        QAction* action = actions_.at(command);
         auto* button = new CSkinButton(this);
-        button->setText(tr(b.caption));
-        button->setToolTip(tr(b.tip));
+        button->setText(action->iconText());
+        button->setToolTip(action->toolTip());
         button->setFont(UiFont(12, true));
         button->SetTextColours(CommandTextColour(), CommandTextColour());
         button->SetBorder(false);
         button->SetImages(normal, hover, true);
-        button->move(11, b.y);
-        buttons_[b.command] = button;
+        button->move(11, y);
+        connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
+        buttons_[command] = button;
     }
-    connect(buttons_[kCmdAddFiles], &QAbstractButton::clicked, this, &CMainWindow::AddFiles);
-    connect(buttons_[kCmdAddFolder], &QAbstractButton::clicked, this, &CMainWindow::AddFolder);
-    connect(buttons_[kCmdRemoveAll], &QAbstractButton::clicked, this, &CMainWindow::RemoveAll);
-    connect(buttons_[kCmdConvertAll], &QAbstractButton::clicked, this, &CMainWindow::ConvertAll);
-    connect(buttons_[kCmdConvertAllToOne], &QAbstractButton::clicked, this,
-            &CMainWindow::ConvertAllToOne);
-    connect(buttons_[kCmdOptions], &QAbstractButton::clicked, this, &CMainWindow::ShowOptions);
 
     struct CaptionButton {
         Command command;
@@ -230,7 +282,7 @@ void CMainWindow::BuildControls() {
     link->SetPressOffset(false);
     link->setGeometry(9, 618, 113, 20);
     buttons_[kCmdHomePage] = link;
-    connect(link, &QAbstractButton::clicked, this, &CMainWindow::OpenHomePage);
+    connect(link, &QAbstractButton::clicked, actions_.at(kCmdHomePage), &QAction::trigger);
 
     formatBox_ = new QComboBox(this);
     formatBox_->setToolTip(tr("输出格式"));
@@ -248,83 +300,43 @@ void CMainWindow::BuildControls() {
         if (busy_) return;
         contextMenu_->popup(list_->viewport()->mapToGlobal(at));
     });
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { PlaySource(); });
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this] { PlaySource(); });
 }
 
 void CMainWindow::BuildMenus() {
-    struct Item {
-        Command command;  // 0 = separator
-        const char* text;
-        void (CMainWindow::*slot)();
+    // 0 stands for a separator.
+    const int contextItems[] = {
+        kCmdPlaySource,      kCmdPlayOutput,  0,
+        kCmdConvertSelected, kCmdConvertAll,  0,
+        kCmdConvertSelectedToOne, kCmdConvertAllToOne, 0,
+        kCmdShowSource,      kCmdShowOutput,  0,
+        kCmdAddFiles,        kCmdAddFolder,   kCmdRemove, kCmdRemoveAll,
     };
-    const Item contextItems[] = {
-        {kCmdPlaySource, QT_TR_NOOP("播放来源(&P)"), &CMainWindow::PlaySource},
-        {kCmdPlayOutput, QT_TR_NOOP("播放目标(&D)"), &CMainWindow::PlayOutput},
-        {Command(0), nullptr, nullptr},
-        {kCmdConvertSelected, QT_TR_NOOP("转换所选(&C)"), &CMainWindow::ConvertSelected},
-        {kCmdConvertAll, QT_TR_NOOP("全部转换"), &CMainWindow::ConvertAll},
-        {Command(0), nullptr, nullptr},
-        {kCmdConvertSelectedToOne, QT_TR_NOOP("转换选定为一个(&C)"),
-         &CMainWindow::ConvertSelectedToOne},
-        {kCmdConvertAllToOne, QT_TR_NOOP("转换全部为一个"), &CMainWindow::ConvertAllToOne},
-        {Command(0), nullptr, nullptr},
-        {kCmdShowSource, QT_TR_NOOP("浏览原始文件夹(&S)"), &CMainWindow::ShowSource},
-        {kCmdShowOutput, QT_TR_NOOP("浏览目标文件夹(&F)"), &CMainWindow::ShowOutput},
-        {Command(0), nullptr, nullptr},
-        {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)...\tCtrl+O"), &CMainWindow::AddFiles},
-        {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&O)"), &CMainWindow::AddFolder},
-        {kCmdRemove, QT_TR_NOOP("移除(&R)\tDel"), &CMainWindow::RemoveSelected},
-        {kCmdRemoveAll, QT_TR_NOOP("全部移除(&L)"), &CMainWindow::RemoveAll},
-    };
-    const Item helpItems[] = {
-        {kCmdHelp, QT_TR_NOOP("帮助技巧(&H)\tF1"), &CMainWindow::ShowHelp},
-        {Command(0), nullptr, nullptr},
-        {kCmdTellFriend, QT_TR_NOOP("告诉朋友(&T)"), &CMainWindow::TellFriend},
-        {kCmdSupport, QT_TR_NOOP("反馈和支持(&F)"), &CMainWindow::WriteToSupport},
-        {kCmdHomePage, QT_TR_NOOP("主页(&P)"), &CMainWindow::OpenHomePage},
-        {kCmdCheckUpdates, QT_TR_NOOP("检查最新版本(&C)"), &CMainWindow::CheckForUpdates},
-        {Command(0), nullptr, nullptr},
-        {kCmdAbout, QT_TR_NOOP("关于(&A)..."), &CMainWindow::ShowAbout},
+    const int helpItems[] = {
+        kCmdHelp, 0, kCmdTellFriend, kCmdSupport, kCmdHomePage, kCmdCheckUpdates, 0, kCmdAbout,
     };
     auto fill = [this](QMenu* menu, const auto& items) {
         menu->setFont(UiFont(12));
-        for (const Item& item : items) {
-            if (!item.text) {
+        for (int command : items) {
+            if (command == 0) {
                 menu->addSeparator();
-                continue;
+            } else {
+                menu->addAction(actions_.at(command));
             }
-            // The shortcut after the tab is shown in the menu's shortcut
-            // column; the keys themselves are window shortcuts, which work
-            // whatever state the menu item is in.
-            QAction* action = menu->addAction(MenuIcon(item.command), tr(item.text));
-            connect(action, &QAction::triggered, this, item.slot);
-            actions_[item.command] = action;
         }
     };
     contextMenu_ = new QMenu(this);
     fill(contextMenu_, contextItems);
+    // The menu shows its commands by the rows and the selection; the keys
+    // and buttons act whenever the window is not busy, and explain an
+    // empty list or selection.
     connect(contextMenu_, &QMenu::aboutToShow, this, &CMainWindow::UpdateCommandStates);
+    connect(contextMenu_, &QMenu::aboutToHide, this, [this] {
+        menuRules_ = false;
+        ApplyCommandStates();
+    });
     helpMenu_ = new QMenu(this);
     fill(helpMenu_, helpItems);
-}
-
-void CMainWindow::BuildShortcuts() {
-    const struct {
-        QKeySequence keys;
-        void (CMainWindow::*slot)();
-    } shortcuts[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_A), &CMainWindow::SelectAll},
-        {QKeySequence(Qt::CTRL | Qt::Key_O), &CMainWindow::AddFiles},
-        {QKeySequence(Qt::Key_Delete), &CMainWindow::RemoveSelected},
-        {QKeySequence(Qt::Key_F1), &CMainWindow::ShowHelp},
-    };
-    for (const auto& s : shortcuts) {
-        auto* action = new QAction(this);
-        action->setShortcut(s.keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        connect(action, &QAction::triggered, this, s.slot);
-        addAction(action);
-    }
 }
 
 // ---- the output format list --------------------------------------------
@@ -386,9 +398,15 @@ int CMainWindow::AppendRow(const FileEntry& entry) {
     return list_->AppendEntry(const_cast<FileEntry&>(entry));
 }
 
+void CMainWindow::AppendRows(const std::vector<const FileEntry*>& entries) {
+    std::vector<FileEntry*> rows;
+    rows.reserve(entries.size());
+    for (const FileEntry* entry : entries) rows.push_back(const_cast<FileEntry*>(entry));
+    list_->AppendEntries(rows);
+}
+
 void CMainWindow::SetVolumeCell(int row, const std::string& text) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1))
-        item->setText(kColumnVolume, QString::fromStdString(text));
+    list_->SetVolumeText(row, QString::fromStdString(text));
 }
 
 void CMainWindow::SetOutputCell(int row, const Text& text) {
@@ -404,7 +422,7 @@ void CMainWindow::NoteShortSource(int row, double claimedSeconds, double heldSec
 }
 
 void CMainWindow::ScrollToRow(int row) {
-    if (QTreeWidgetItem* item = list_->topLevelItem(row - 1)) list_->scrollToItem(item);
+    list_->ScrollToRow(row);
 }
 
 void CMainWindow::WidenOutputColumn() {
@@ -480,10 +498,8 @@ bool CMainWindow::RunBusy(const std::function<void()>& work) {
 }
 
 void CMainWindow::SetControlsEnabled(bool enabled) {
-    // The caption buttons stay usable: closing during an operation cancels
-    // it.
-    for (auto& [command, button] : buttons_)
-        if (command != kCmdClose && command != kCmdMinimise) button->setEnabled(enabled);
+    commandsEnabled_ = enabled;
+    ApplyCommandStates();
     list_->setEnabled(enabled);
     formatBox_->setEnabled(enabled);
 }
@@ -491,13 +507,13 @@ void CMainWindow::SetControlsEnabled(bool enabled) {
 // ---- commands -----------------------------------------------------------
 
 void CMainWindow::AddFiles() {
-    if (busy_) return;
+    if (!CanRun(kCmdAddFiles)) return;
     const QStringList files = dialogs_->OpenFiles(this);
     AddChosenFiles(files);
 }
 
 void CMainWindow::AddFolder() {
-    if (busy_) return;
+    if (!CanRun(kCmdAddFolder)) return;
     const QString start =
         settings_.Folder.empty() ? QDir::homePath() : FromLocalPath(settings_.Folder);
     const QString folder = dialogs_->Folder(this, start);
@@ -508,12 +524,12 @@ void CMainWindow::AddFolder() {
 }
 
 void CMainWindow::AddPaths(const QStringList& paths) {
-    if (busy_ || paths.isEmpty()) return;
+    if (!CanRun(kCmdAddFiles) || paths.isEmpty()) return;
     AddBatch(paths, true);
 }
 
 void CMainWindow::AddChosenFiles(const QStringList& files) {
-    if (busy_ || files.isEmpty()) return;
+    if (!CanRun(kCmdAddFiles) || files.isEmpty()) return;
     AddBatch(files, false);
 }
 
@@ -538,8 +554,14 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         AddPathListResult result;
         if (searched && !files.empty()) {
             CRunReaderServices readers(runtime_, wmaFormats_, this);
+            // The files are opened on worker threads; here their rows are
+            // listed, and the window stays alive while a slow one is read.
+            AddPathListOptions options;
+            options.waiting = [this] {
+                if (progress_) progress_->Pump();
+            };
             result = AddPathList(readers, state_, pathMap_, *this, files, progress_,
-                                 search ? &roots : nullptr);
+                                 search ? &roots : nullptr, options);
         }
         const bool stopped = !searched || result.cancelled;
         DropProgress();
@@ -550,7 +572,7 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         if (stopped) message = tr("添加已停止: 已添加 %n 个文件.", nullptr, result.added);
         if (!result.message.empty()) {
             if (!message.isEmpty()) message += QStringLiteral("\n\n");
-            message += TranslateEngineText(result.message);
+            message += ShowText(result.message);
         }
         if (!message.isEmpty()) prompts_->Warning(this, message);
     });
@@ -564,29 +586,25 @@ void CMainWindow::DropProgress() {
 }
 
 void CMainWindow::RemoveSelected() {
-    if (busy_) return;
+    if (!CanRun(kCmdRemove)) return;
     const std::vector<int> rows = list_->SelectedRows();
     if (rows.empty()) {
         prompts_->Information(this, tr("您至少需要选择一个文件."));
         return;
     }
-    std::vector<const FileEntry*> doomed;
-    // Bottom to top, so the row numbers ahead stay valid.
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        doomed.push_back(list_->EntryAt(*row));
-        delete list_->takeTopLevelItem(*row - 1);
-    }
-    RemoveFileEntries(pathMap_, doomed);
+    // The rows go in one pass, then their entries.
+    const std::vector<FileEntry*> removed = list_->RemoveRows(rows);
+    RemoveFileEntries(pathMap_, std::vector<const FileEntry*>(removed.begin(), removed.end()));
 }
 
 void CMainWindow::RemoveAll() {
-    if (busy_ || list_->RowCount() == 0) return;
-    list_->clear();
+    if (!CanRun(kCmdRemoveAll) || list_->RowCount() == 0) return;
+    list_->Clear();
     pathMap_.clear();
 }
 
 void CMainWindow::SelectAll() {
-    if (busy_) return;
+    if (!CanRun(kCmdSelectAll)) return;
     list_->selectAll();
     list_->setFocus();
 }
@@ -597,7 +615,7 @@ void CMainWindow::ConvertAllToOne() { Convert(false, true); }
 void CMainWindow::ConvertSelectedToOne() { Convert(true, true); }
 
 void CMainWindow::Convert(bool selectedOnly, bool merged) {
-    if (busy_) return;
+    if (!CanRun(kCmdConvertAll)) return;
     std::vector<int> rows;
     if (selectedOnly) {
         rows = list_->SelectedRows();
@@ -712,7 +730,7 @@ FileEntry* CMainWindow::FirstSelectedEntry() const {
 }
 
 void CMainWindow::PlaySource() {
-    if (busy_) return;
+    if (!CanRun(kCmdPlaySource)) return;
     if (const FileEntry* entry = FirstSelectedEntry()) {
         CWaitCursor wait;
         shell_->OpenFile(FromLocalPath(entry->Path));
@@ -720,7 +738,7 @@ void CMainWindow::PlaySource() {
 }
 
 void CMainWindow::PlayOutput() {
-    if (busy_) return;
+    if (!CanRun(kCmdPlayOutput)) return;
     const FileEntry* entry = FirstSelectedEntry();
     if (entry && !entry->OutputPath.empty()) {
         CWaitCursor wait;
@@ -729,7 +747,7 @@ void CMainWindow::PlayOutput() {
 }
 
 void CMainWindow::ShowSource() {
-    if (busy_) return;
+    if (!CanRun(kCmdShowSource)) return;
     if (const FileEntry* entry = FirstSelectedEntry()) {
         CWaitCursor wait;
         shell_->ShowInFileManager(FromLocalPath(entry->Path));
@@ -737,7 +755,7 @@ void CMainWindow::ShowSource() {
 }
 
 void CMainWindow::ShowOutput() {
-    if (busy_) return;
+    if (!CanRun(kCmdShowOutput)) return;
     const FileEntry* entry = FirstSelectedEntry();
     if (entry && !entry->OutputPath.empty()) {
         CWaitCursor wait;
@@ -746,7 +764,7 @@ void CMainWindow::ShowOutput() {
 }
 
 void CMainWindow::ShowOptions() {
-    if (busy_) return;
+    if (!CanRun(kCmdOptions)) return;
     COptServices services;
     services.prompts = prompts_;
     services.wmaFormats = &wmaFormats_;
@@ -783,28 +801,47 @@ void CMainWindow::ReportSettingsSaved(bool saved) {
 }
 
 void CMainWindow::UpdateCommandStates() {
-    const int count = list_->RowCount();
+    menuRules_ = true;
+    ApplyCommandStates();
+}
+
+bool CMainWindow::CanRun(Command command, bool inMenu) const {
+    switch (command) {
+        // Help, and the caption buttons: closing during an operation
+        // cancels it.
+        case kCmdHelp:
+        case kCmdMinimise:
+        case kCmdClose: return true;
+        default: break;
+    }
+    if (!commandsEnabled_) return false;
+    if (!inMenu) return true;
     const std::vector<int> selected = list_->SelectedRows();
     const bool any = !selected.empty();
     const bool one = selected.size() == 1;
     const FileEntry* entry = one ? list_->EntryAt(selected.front()) : nullptr;
     const bool hasOutput = entry && !entry->OutputPath.empty();
-    const std::pair<Command, bool> rules[] = {
-        {kCmdAddFiles, true},
-        {kCmdAddFolder, true},
-        {kCmdRemoveAll, count > 0},
-        {kCmdRemove, any},
-        {kCmdConvertSelected, any},
-        {kCmdConvertAll, count > 0},
-        {kCmdConvertSelectedToOne, any},
-        {kCmdConvertAllToOne, count > 0},
-        {kCmdPlaySource, one},
-        {kCmdPlayOutput, hasOutput},
-        {kCmdShowSource, one},
-        {kCmdShowOutput, hasOutput},
-    };
-    for (const auto& [command, enabled] : rules)
-        if (QAction* action = MenuAction(command)) action->setEnabled(enabled);
+    switch (command) {
+        case kCmdRemoveAll:
+        case kCmdConvertAll:
+        case kCmdConvertAllToOne: return list_->RowCount() > 0;
+        case kCmdRemove:
+        case kCmdConvertSelected:
+        case kCmdConvertSelectedToOne: return any;
+        case kCmdPlaySource:
+        case kCmdShowSource: return one;
+        case kCmdPlayOutput:
+        case kCmdShowOutput: return hasOutput;
+        default: return true;
+    }
+}
+
+void CMainWindow::ApplyCommandStates() {
+    for (const auto& [command, action] : actions_)
+        action->setEnabled(CanRun(Command(command), menuRules_));
+    // A button follows the busy rule only: it explains an empty list when
+    // clicked.
+    for (const auto& [command, button] : buttons_) button->setEnabled(CanRun(Command(command)));
 }
 
 QAction* CMainWindow::MenuAction(Command command) const {
@@ -843,7 +880,7 @@ void CMainWindow::OpenFirstStartHelp() {
 }
 
 void CMainWindow::ShowAbout() {
-    if (busy_) return;
+    if (!CanRun(kCmdAbout)) return;
     if (!about_) about_ = new CAboutBox(this);
     about_->open();
 }
@@ -854,12 +891,12 @@ void CMainWindow::OpenUrl(const QUrl& url) {
 }
 
 void CMainWindow::OpenHomePage() {
-    if (busy_) return;
+    if (!CanRun(kCmdHomePage)) return;
     OpenUrl(QUrl(QString::fromLatin1(kWebAddress)));
 }
 
 void CMainWindow::CheckForUpdates() {
-    if (busy_) return;
+    if (!CanRun(kCmdCheckUpdates)) return;
     QUrl url =
         QUrl(QString::fromLatin1(kWebAddress)).resolved(QUrl(QStringLiteral("check_updates/")));
     QUrlQuery query;
@@ -870,7 +907,7 @@ void CMainWindow::CheckForUpdates() {
 }
 
 void CMainWindow::WriteToSupport() {
-    if (busy_) return;
+    if (!CanRun(kCmdSupport)) return;
     QUrl url;
     url.setScheme(QStringLiteral("mailto"));
     url.setPath(QString::fromLatin1(kSupportAddress));
@@ -878,7 +915,7 @@ void CMainWindow::WriteToSupport() {
 }
 
 void CMainWindow::TellFriend() {
-    if (busy_) return;
+    if (!CanRun(kCmdTellFriend)) return;
     QUrl url;
     url.setScheme(QStringLiteral("mailto"));
     QUrlQuery query;

@@ -80,6 +80,7 @@ public:
 
     // IFileList: appends a row for an entry of the path map; 1-based.
     int AppendRow(const FileEntry& entry) override;
+    void AppendRows(const std::vector<const FileEntry*>& entries) override;
     // The cells a run writes, by 1-based row number.
     void SetVolumeCell(int row, const std::string& text);
     void SetOutputCell(int row, const Text& text);
@@ -97,8 +98,8 @@ public:
     // the listed sources; empty when cancelled.
     std::string ChooseMergedFile(const OutputFormatEntry& format);
 
-    // Commands, as the buttons, menus and shortcuts call them. Each does
-    // nothing while the window is busy.
+    // Commands, as their actions (buttons, menus and keys) call them. Each
+    // does nothing while the window is busy (CanRun).
     void AddFiles();
     void AddFolder();
     // Adds the given files and searches the given folders, as a drop (or
@@ -127,8 +128,13 @@ public:
     void CheckForUpdates();
 
     // Applies the enable rules to the context menu's commands (done each
-    // time the menu is about to show).
+    // time the menu is about to show; when it hides, its commands follow
+    // the busy rule only again).
     void UpdateCommandStates();
+    // Whether `command` can run now: nothing but help and the caption
+    // buttons while the window is busy; in the context menu (`inMenu`),
+    // only what the rows and the selection allow.
+    bool CanRun(Command command, bool inMenu = false) const;
 
     // Runs `work` as one busy operation: commands are refused meanwhile and
     // a close request sets the cancel flag that `work` reads; a requested
@@ -177,9 +183,12 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // One action per command, used by its button, menu item and key.
+    void BuildActions();
     void BuildControls();
     void BuildMenus();
-    void BuildShortcuts();
+    // Enables every action and button as CanRun says.
+    void ApplyCommandStates();
     void FillFormatBox();
     void OnFormatChosen(int index);
     void SelectStoredFormat();
@@ -242,6 +251,10 @@ private:
     QTimer* cancelWatch_ = nullptr;
 
     bool busy_ = false;
+    // False while an operation runs (SetControlsEnabled).
+    bool commandsEnabled_ = true;
+    // The context menu is showing: its commands follow their rules.
+    bool menuRules_ = false;
     bool closeRequested_ = false;
     bool saveFailureTold_ = false;
 };

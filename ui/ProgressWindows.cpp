@@ -19,8 +19,9 @@ namespace quelvox::ui {
 
 namespace {
 
-// Pumping more often than this costs conversion time and shows nothing new.
-constexpr qint64 kPumpIntervalMs = 30;
+// Pumping more often than this costs time and shows nothing new; less
+// often and the window answers late while files are added.
+constexpr qint64 kPumpIntervalMs = 15;
 // Bars count in steps of this many parts.
 constexpr int kBarSteps = 1000;
 

@@ -1,6 +1,7 @@
 // End-to-end tests of quelvox-cli: the built program is run as a user runs
 // it, with its configuration and home folders in a scratch folder, on real
 // files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
+#include "common/FormatCatalogue.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "support/TestSupport.h"
@@ -128,10 +129,12 @@ protected:
 
     // "--lang <language> " for the program's command line, or nothing.
     std::string LangOption() const { return lang_.empty() ? "" : "--lang " + lang_ + " "; }
-    // A text the program shows (as the engine makes it) in the run's
-    // language.
+    // A whole text of the engine's or the format catalogue's, as the
+    // program shows it in the run's language.
     std::string T(const std::string& text) const {
-        return lang_ == "en" ? TranslateEngineTextUtf8(text) : text;
+        if (lang_ != "en") return text;
+        const std::string engine = TranslateText(kEngineTextContext, text.c_str());
+        return engine != text ? engine : TranslateText(kFormatCatalogueTextContext, text.c_str());
     }
 
     static TempDir* inputs_;
@@ -442,7 +445,7 @@ TEST_F(CliTest, TheLanguageComesFromTheOptionTheSettingOrTheLocale) {
         EXPECT_EQ(r.status, 0) << args << " " << locale << r.err;
         return r.out.substr(r.out.rfind('\t') + 1);
     };
-    const std::string mono = "单声\n", englishMono = TranslateEngineTextUtf8("单声") + "\n";
+    const std::string mono = "单声\n", englishMono = TranslateText(kEngineTextContext, "单声") + "\n";
     EXPECT_NE(mono, englishMono);
     EXPECT_EQ(channels("--probe", "LANG=zh_CN.UTF-8"), mono);
     EXPECT_EQ(channels("--probe", "LANG=en_US.UTF-8"), englishMono);

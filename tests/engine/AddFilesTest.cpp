@@ -320,7 +320,7 @@ TEST_F(AddBatch, ManyFailuresListThirtyPathsThenMoreFiles) {
     for (int i = 0; i < 30; ++i) expected += paths[static_cast<size_t>(i)] + "\n";
     expected += "<more files>...\n";
     expected += "\n要获取帮助, 请发送失败文件到 <support@quelvox.org>.";
-    EXPECT_EQ(r.message, expected);
+    EXPECT_EQ(r.message.Source(), expected);
 }
 
 TEST_F(AddBatch, CancelStopsAfterTheFileInHand) {
@@ -345,7 +345,7 @@ TEST_F(AddBatch, ClosingNoteNamesTheCauseWhereKnown) {
     WriteFile(dir.file("Track01.cda"), "RIFF....CDDAfmt ");
     AddPathListResult r = Add({dir.file("Track01.cda"), dir.file("good.wav")});
     EXPECT_EQ(r.added, 1);
-    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("Track01.cda") +
+    EXPECT_EQ(r.message.Source(), "无法载入以下文件.\n\n" + dir.file("Track01.cda") +
                              "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
 
     // A name that is not valid UTF-8 is not opened, and the note asks for
@@ -357,7 +357,7 @@ TEST_F(AddBatch, ClosingNoteNamesTheCauseWhereKnown) {
     EXPECT_EQ(progress.fileTexts.at(2), "[1/2] 正在添加文件 bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav..");
     // Each note stands after the files it concerns: the CD track keeps its
     // own cause instead of being blamed on the odd name.
-    EXPECT_EQ(r.message,
+    EXPECT_EQ(r.message.Source(),
               "无法载入以下文件.\n\n" + dir.file("bad\xEF\xBF\xBD\xEF\xBF\xBDname.wav") +
                   "\n\n有些文件的文件名含有非英文字符. 请删除文件名的这些字符然后再次尝试." +
                   "\n\n" + dir.file("Track01.cda") +
@@ -371,8 +371,53 @@ TEST_F(AddBatch, FailuresAreGroupedUnderTheCauseThatConcernsThem) {
     WriteFile(dir.file("Track01.cda"), "RIFF....CDDAfmt ");
     AddPathListResult r = Add({dir.file("one.xyz"), dir.file("Track01.cda"), dir.file("two.xyz")});
     EXPECT_EQ(r.failed, 3);
-    EXPECT_EQ(r.message, "无法载入以下文件.\n\n" + dir.file("one.xyz") + "\n" +
+    EXPECT_EQ(r.message.Source(), "无法载入以下文件.\n\n" + dir.file("one.xyz") + "\n" +
                              dir.file("two.xyz") + "\n\n" + AddFailureSupportNote() + "\n\n" +
                              dir.file("Track01.cda") +
                              "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
+}
+
+// Records, at every pump, how many rows the list had; the rows arrive in
+// groups (AppendRows) while the batch goes on.
+class CountingProgress : public CRecordingProgress {
+public:
+    explicit CountingProgress(const FakeList& list) : list_(list) {}
+    void Pump() override {
+        CRecordingProgress::Pump();
+        rowsAtPump.push_back(list_.paths.size());
+    }
+    std::vector<size_t> rowsAtPump;
+
+private:
+    const FakeList& list_;
+};
+
+TEST_F(AddBatch, ManyFilesAreListedInOrderWhileTheBatchGoesOnAndACancelKeepsThemWhole) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 1200; ++i) {
+        // Names out of order: the list keeps the order it was given.
+        paths.push_back(dir.file("f" + std::to_string((i * 7) % 1200) + ".wav"));
+        MakeWav(paths.back());
+    }
+    CountingProgress counting(list);
+    AddPathListResult r = AddPathList(services, state, pathMap, list, paths, &counting);
+    EXPECT_EQ(r.added, 1200);
+    EXPECT_EQ(list.paths, paths);
+    EXPECT_TRUE(std::any_of(counting.rowsAtPump.begin(), counting.rowsAtPump.end(),
+                            [](size_t rows) { return rows > 0 && rows < 1200; }));
+
+    // Cancelled after 700 files, on two workers: exactly those are listed,
+    // each with its entry.
+    pathMap.clear();
+    list.paths.clear();
+    CRecordingProgress stopping;
+    stopping.cancelAfterPumps = 700;
+    AddPathListOptions two;
+    two.threads = 2;
+    r = AddPathList(services, state, pathMap, list, paths, &stopping, nullptr, two);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.added, 700);
+    EXPECT_EQ(list.paths, std::vector<std::string>(paths.begin(), paths.begin() + 700));
+    EXPECT_EQ(pathMap.size(), 700u);
+    for (const std::string& path : list.paths) EXPECT_EQ(pathMap.count(PathMapKey(path)), 1u);
 }

@@ -297,7 +297,7 @@ TEST_F(CueTracks, UnusableSheetsAreRefusedWithTheirReason) {
         EXPECT_EQ(result.added, 0) << c.name;
         ASSERT_EQ(result.failures.size(), 1u) << c.name;
         EXPECT_EQ(result.failures[0].reason, c.reason) << c.name;
-        EXPECT_NE(result.message.find(c.name), std::string::npos) << c.name;
+        EXPECT_NE(result.message.Source().find(c.name), std::string::npos) << c.name;
     }
     EXPECT_TRUE(list.rows.empty());
     EXPECT_TRUE(pathMap.empty());

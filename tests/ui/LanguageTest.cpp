@@ -121,11 +121,11 @@ TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowMenusAndRowsAndFitsTheButt
     ScopedEnglish english;
     auto window = OpenWindow();
     EXPECT_EQ(window->Button(kCmdAddFiles)->text(), "&Add Files");
-    EXPECT_EQ(window->List()->headerItem()->text(kColumnFile), "File");
+    EXPECT_EQ(window->List()->HeaderText(kColumnFile), "File");
 
     QStringList texts = ShownTexts(*window);
     for (int column = 0; column < kColumnCount; ++column)
-        texts << window->List()->headerItem()->text(column);
+        texts << window->List()->HeaderText(column);
     for (QMenu* menu : {window->ContextMenu(), window->HelpMenu()})
         for (const QAction* action : menu->actions()) texts << action->text();
     EXPECT_EQ(Chinese(texts), QStringList());
@@ -142,11 +142,12 @@ TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowMenusAndRowsAndFitsTheButt
     // and the run's row texts.
     const int row = List(*window, 1);
     window->SetOutputCell(row, EngineText(kFailedRow));
-    QTreeWidgetItem* item = window->List()->topLevelItem(row - 1);
-    EXPECT_EQ(item->text(kColumnOutput), ShowText(EngineText(kFailedRow)));
-    EXPECT_FALSE(HasChinese(item->text(kColumnOutput))) << qPrintable(item->text(kColumnOutput));
-    EXPECT_FALSE(HasChinese(item->text(kColumnChannels)))
-        << qPrintable(item->text(kColumnChannels));
+    CFileList* list = window->List();
+    EXPECT_EQ(list->CellText(row, kColumnOutput), ShowText(EngineText(kFailedRow)));
+    EXPECT_FALSE(HasChinese(list->CellText(row, kColumnOutput)))
+        << qPrintable(list->CellText(row, kColumnOutput));
+    EXPECT_FALSE(HasChinese(list->CellText(row, kColumnChannels)))
+        << qPrintable(list->CellText(row, kColumnChannels));
 }
 
 TEST_F(LanguageTest, EnglishOptionsPagesAndProgressWindowShowNoChinese) {
@@ -178,11 +179,11 @@ TEST_F(LanguageTest, EnglishOptionsPagesAndProgressWindowShowNoChinese) {
 TEST_F(LanguageTest, ChineseKeepsTheDescribedTexts) {
     auto window = OpenWindow();
     EXPECT_EQ(window->Button(kCmdAddFiles)->text(), "添加文件(&A)");
-    EXPECT_EQ(window->List()->headerItem()->text(kColumnFile), "文件");
+    EXPECT_EQ(window->List()->HeaderText(kColumnFile), "文件");
     const int row = List(*window, 1);
     window->SetOutputCell(row, kFailedRow);
-    EXPECT_EQ(window->List()->topLevelItem(row - 1)->text(kColumnOutput), kFailedRow);
-    EXPECT_EQ(window->List()->topLevelItem(row - 1)->text(kColumnChannels), "单声");
+    EXPECT_EQ(window->List()->CellText(row, kColumnOutput), kFailedRow);
+    EXPECT_EQ(window->List()->CellText(row, kColumnChannels), "单声");
 }
 
 TEST_F(LanguageTest, HelpWindowOpensTheManualOfTheLanguage) {

@@ -4,6 +4,7 @@
 #include "ui/MainWindow.h"
 
 #include "common/Product.h"
+#include "engine/ListCells.h"
 #include "engine/Startup.h"
 #include "ui/AboutBox.h"
 #include "ui/FileList.h"
@@ -69,7 +70,7 @@ protected:
     QStringList Column(int column) const {
         QStringList texts;
         for (int i = 0; i < window->List()->RowCount(); ++i)
-            texts << window->List()->topLevelItem(i)->text(column);
+            texts << window->List()->CellText(i + 1, column);
         return texts;
     }
 
@@ -80,8 +81,7 @@ protected:
     }
 
     void SelectRows(std::initializer_list<int> rows) {
-        window->List()->clearSelection();
-        for (int row : rows) window->List()->topLevelItem(row - 1)->setSelected(true);
+        window->List()->SelectRows(rows);
     }
 
     bool Enabled(Command command) { return window->MenuAction(command)->isEnabled(); }
@@ -144,9 +144,8 @@ TEST_F(MainWindowTest, AddedFilesFillTheSevenColumnsOnceEachWithRowsFromOne) {
                 QString::fromStdString(dir.file("stereo.wav"))});
     w.AddPaths({QString::fromStdString(dir.file("mono.wav"))});  // listed already
 
-    QTreeWidgetItem* header = w.List()->headerItem();
     QStringList headers;
-    for (int c = 0; c < kColumnCount; ++c) headers << header->text(c);
+    for (int c = 0; c < kColumnCount; ++c) headers << w.List()->HeaderText(c);
     EXPECT_EQ(headers,
               QStringList({"文件", "持续时间", "比特率", "采样率", "声道", "音量", "输出"}));
     EXPECT_EQ(Column(kColumnFile), QStringList({"mono.wav", "stereo.wav"}));
@@ -163,7 +162,7 @@ TEST_F(MainWindowTest, AddedFilesFillTheSevenColumnsOnceEachWithRowsFromOne) {
     // "listed already".
     EXPECT_EQ(List("/music/third.mp3", 10), 3);
     w.SetOutputCell(3, "third.wav");
-    EXPECT_EQ(w.List()->topLevelItem(2)->text(kColumnOutput), "third.wav");
+    EXPECT_EQ(w.List()->CellText(3, kColumnOutput), "third.wav");
 
     // A file no reader opens is named in the closing message.
     w.AddPaths({QString::fromStdString(dir.file("notes.wav"))});
@@ -394,6 +393,69 @@ TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreSaidOnce) {
     EXPECT_TRUE(w.close());
     ASSERT_EQ(prompts.shown.filter("无法保存设置").size(), 1) << qPrintable(prompts.shown.join('|'));
     EXPECT_TRUE(prompts.shown.filter("无法保存设置").front().contains("plain/Quelvox 4.ini"));
+}
+
+TEST_F(MainWindowTest, ThousandsOfRowsSortAndGoWithTheirOwnEntries) {
+    CMainWindow& w = Open();
+    constexpr int kRows = 5000;
+    for (int i = 0; i < kRows; ++i)
+        List("/m/" + std::to_string((i * 7919) % kRows) + ".wav", i % 97 + 1, 64 + i % 5 * 64);
+    CFileList* list = w.List();
+    auto cellsMatchEntries = [&] {
+        for (int row = 1; row <= list->RowCount(); ++row) {
+            const FileEntry* entry = list->EntryAt(row);
+            if (!entry || list->CellText(row, kColumnFile) != QString::fromStdString(FileNameCell(*entry)) ||
+                list->CellText(row, kColumnDuration) != QString::fromStdString(DurationCell(entry->Duration)))
+                return false;
+        }
+        return true;
+    };
+
+    // By length, then descending by bitrate: equal cells keep the order
+    // they had (the earlier sort's).
+    list->SortByColumn(kColumnDuration);
+    list->SortByColumn(kColumnBitrate);
+    list->SortByColumn(kColumnBitrate);
+    ASSERT_EQ(list->RowCount(), kRows);
+    for (int row = 2; row <= kRows; ++row) {
+        const FileEntry* above = list->EntryAt(row - 1);
+        const FileEntry* below = list->EntryAt(row);
+        ASSERT_GE(above->Bitrate, below->Bitrate) << row;
+        if (above->Bitrate == below->Bitrate) {
+            ASSERT_LE(above->Duration, below->Duration) << row;
+        }
+    }
+    list->SortByColumn(kColumnFile);
+    for (int row = 2; row <= kRows; ++row)
+        ASSERT_LE(QString::localeAwareCompare(list->CellText(row - 1, kColumnFile),
+                                              list->CellText(row, kColumnFile)),
+                  0)
+            << row;
+    EXPECT_TRUE(cellsMatchEntries());
+
+    // Every third row selected and removed at once: the others stay, in
+    // their order, and so do their entries.
+    std::vector<int> doomed;
+    std::vector<const FileEntry*> kept;
+    for (int row = 1; row <= kRows; ++row) {
+        if (row % 3 == 0) {
+            doomed.push_back(row);
+        } else {
+            kept.push_back(list->EntryAt(row));
+        }
+    }
+    list->SelectRows(doomed);
+    w.RemoveSelected();
+    ASSERT_EQ(list->RowCount(), static_cast<int>(kept.size()));
+    for (int row = 1; row <= list->RowCount(); ++row)
+        ASSERT_EQ(list->EntryAt(row), kept[static_cast<size_t>(row - 1)]) << row;
+    EXPECT_EQ(w.PathMap().size(), kept.size());
+    EXPECT_TRUE(cellsMatchEntries());
+
+    w.SelectAll();
+    w.RemoveSelected();
+    EXPECT_EQ(list->RowCount(), 0);
+    EXPECT_TRUE(w.PathMap().empty());
 }
 
 // ---- the busy guard -----------------------------------------------------

@@ -97,7 +97,7 @@ void AddSampleRows(CMainWindow& window) {
     window.SetOutputCell(2, Text("02 - Night Drive.mp3"));
     window.SetOutputCell(3, EngineText(kConvertingRow));
     window.List()->EntryAt(1)->OutputPath = "/home/user/Documents/01 - 晨曦.mp3";
-    window.List()->topLevelItem(0)->setSelected(true);
+    window.List()->SelectRows({1});
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
         const AddPathListResult added =
             AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
-                        TranslateEngineText(added.message), QMessageBox::Ok, &window);
+                        ShowText(added.message), QMessageBox::Ok, &window);
         box.show();
         Settle();
         Save(box.grab(), QStringLiteral("add-failures.png"));
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
     window.SetVolumeCell(5, "100.00%");
     window.SetOutputCell(5, Text("voice-memo.mp3"));
     window.SetOutputCell(6, EngineText(kCancelledRow));
-    window.List()->scrollToItem(window.List()->topLevelItem(0));
+    window.List()->ScrollToRow(1);
     Settle();
     Save(window.grab(), QStringLiteral("main-after-run.png"));
 
