@@ -8,6 +8,7 @@
 #include "cli/Terminal.h"
 #include "engine/AddFiles.h"
 #include "engine/Startup.h"
+#include "engine/TagPolicy.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "platform/LibraryLog.h"
@@ -58,6 +59,14 @@ void InstallInterruptHandler() {
 
 // quelvox-cli -v: the libraries' own log lines, as they come.
 void PrintLibraryLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+// Notes about tag fields an output could not hold go to standard error;
+// the ones naming each field only with -v.
+CConsole* gNoteConsole = nullptr;
+bool gNoteDetails = false;
+void PrintTagNote(const Text& note, bool detail) {
+    if (gNoteConsole && (!detail || gNoteDetails)) gNoteConsole->Warn(note);
+}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "quelvox-cli: %s\nTry 'quelvox-cli --help' for more information.\n",
@@ -175,6 +184,9 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
 
     InstallInterruptHandler();
     if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
+    gNoteConsole = &console;
+    gNoteDetails = options.verbose;
+    SetTagNoteSink(PrintTagNote);
 
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {

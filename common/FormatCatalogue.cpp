@@ -181,6 +181,12 @@ constexpr WriterKind kAmr = WriterKind::Amr;
 constexpr WriterKind kWma = WriterKind::Wma;
 constexpr bool kTags = true;
 constexpr bool kNoTags = false;
+constexpr TagFileKind kId3v2 = TagFileKind::Id3v2;
+constexpr TagFileKind kFlacTags = TagFileKind::Flac;
+constexpr TagFileKind kVorbisTags = TagFileKind::OggVorbis;
+constexpr TagFileKind kOpusTags = TagFileKind::OggOpus;
+constexpr TagFileKind kMp4Atoms = TagFileKind::Mp4;
+constexpr TagFileKind kAsfAttributes = TagFileKind::Asf;
 const OutputFormatEntry kCatalogue[] = {
     {8300, 0, kCodecAmrNb, 8000, 10200, 1, QT_TRANSLATE_NOOP("FormatCatalogue", "3G2 (仅音频)"),
      nullptr, "3g2", nullptr, "3g2", kList3gp, kFFmpeg, kTags},
@@ -191,35 +197,35 @@ const OutputFormatEntry kCatalogue[] = {
     {6100, 1, kCodecAac, 44100, 128000, 2,
      QT_TRANSLATE_NOOP("FormatCatalogue", "AAC 适用iPod/iPhone/iPad/iTunes/DSi (*.m4a)"),
      QT_TRANSLATE_NOOP("FormatCatalogue", "AAC 适用iPod/DSi"), "m4a", "AACDevice", "ipod", kListAac,
-     kFFmpeg, kTags},
+     kFFmpeg, kTags, kMp4Atoms},
     {3400, 1, kCodecAc3, 44100, 128000, 2, nullptr, nullptr, "ac3", nullptr, "ac3", kListAc3,
      kFFmpeg, kTags},
     {5100, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "aiff", nullptr, "aiff",
      kListAiff, kFFmpeg, kNoTags},
     {6200, 1, kCodecAlac, 44100, 0, 2,
      QT_TRANSLATE_NOOP("FormatCatalogue", "ALAC (Apple 无损) (*.m4a)"), "ALAC", "m4a", "ALAC",
-     "ipod", kListAlac, kFFmpeg, kTags},
+     "ipod", kListAlac, kFFmpeg, kTags, kMp4Atoms},
     {5500, 0, 0, 0, 0, 0, nullptr, nullptr, "amr", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
     {7300, 0, 0, 0, 0, 0, QT_TRANSLATE_NOOP("FormatCatalogue", "ASF (仅音频)"), nullptr, "asf",
-     nullptr, nullptr, kNoCodecs, kWma, kTags},
+     nullptr, nullptr, kNoCodecs, kWma, kTags, kAsfAttributes},
     {5000, 1, kCodecPcmS16Be, 44100, 128000, 2, nullptr, nullptr, "au", nullptr, "au", kListAu,
      kFFmpeg, kNoTags},
     {8000, 1, kCodecMp3, 44100, 128000, 2, QT_TRANSLATE_NOOP("FormatCatalogue", "AVI (仅音频)"),
      nullptr, "avi", nullptr, "avi", kListAvi, kFFmpeg, kTags},
     {5600, 0, 0, 0, 0, 0, nullptr, nullptr, "awb", nullptr, nullptr, kNoCodecs, kAmr, kNoTags},
     {3200, 1, kCodecFlac, 44100, 128000, 2, nullptr, nullptr, "flac", nullptr, "flac", kListFlac,
-     kFFmpeg, kTags},
+     kFFmpeg, kTags, kFlacTags},
     {3650, 1, kCodecMp3, 44100, 128000, 2, QT_TRANSLATE_NOOP("FormatCatalogue", "FLV (仅音频)"),
      nullptr, "flv", nullptr, "flv", kListFlv, kFFmpeg, kNoTags},
     {6500, 1, kCodecAac, 44100, 128000, 2,
      QT_TRANSLATE_NOOP("FormatCatalogue", "M4A (MPEG-4 音频)"), nullptr, "m4a", nullptr, "ipod",
-     kListM4a, kFFmpeg, kTags},
+     kListM4a, kFFmpeg, kTags, kMp4Atoms},
     {6700, 1, kCodecAac, 44100, 128000, 2,
      QT_TRANSLATE_NOOP("FormatCatalogue", "M4B (MPEG-4 有声读物)"), nullptr, "m4b", nullptr, "ipod",
-     kListM4a, kFFmpeg, kTags},
+     kListM4a, kFFmpeg, kTags, kMp4Atoms},
     {6800, 1, kCodecAac, 44100, 128000, 2,
      QT_TRANSLATE_NOOP("FormatCatalogue", "M4R (iPhone 铃音)"), nullptr, "m4r", nullptr, "ipod",
-     kListM4a, kFFmpeg, kTags},
+     kListM4a, kFFmpeg, kTags, kMp4Atoms},
     {1400, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mka", nullptr, "matroska", kListMka,
      kFFmpeg, kTags},
     {1500, 1, kCodecAdpcmYamaha, 44100, 0, 2, nullptr, nullptr, "mmf", nullptr, "mmf", kListMmf,
@@ -229,24 +235,24 @@ const OutputFormatEntry kCatalogue[] = {
     {1100, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mp2", nullptr, "mp2", kListMp2,
      kFFmpeg, kTags},
     {1000, 1, kCodecMp3, 44100, 128000, 2, nullptr, nullptr, "mp3", nullptr, "mp3", kListMp3,
-     kFFmpeg, kTags},
+     kFFmpeg, kTags, kId3v2},
     {6600, 1, kCodecAac, 44100, 128000, 2, QT_TRANSLATE_NOOP("FormatCatalogue", "MP4 (仅音频)"),
-     nullptr, "mp4", nullptr, "mp4", kListAac, kFFmpeg, kTags},
+     nullptr, "mp4", nullptr, "mp4", kListAac, kFFmpeg, kTags, kMp4Atoms},
     {1200, 1, kCodecMp2, 44100, 128000, 2, nullptr, nullptr, "mpa", nullptr, "mpeg", kListMpa,
      kFFmpeg, kTags},
     {4000, 1, kCodecVorbis, 44100, 128000, 2, nullptr, nullptr, "ogg", nullptr, "ogg", kListOgg,
-     kFFmpeg, kTags},
+     kFFmpeg, kTags, kVorbisTags},
     {4100, 1, kCodecOpus, 48000, 128000, 2, nullptr, nullptr, "opus", nullptr, "opus", kListOpus,
-     kFFmpeg, kTags},
+     kFFmpeg, kTags, kOpusTags},
     {8200, 1, kCodecMp3, 44100, 128000, 2, QT_TRANSLATE_NOOP("FormatCatalogue", "SWF (仅音频)"),
      nullptr, "swf", nullptr, "swf", kListSwf, kFFmpeg, kNoTags},
     {8400, 0, kCodecPcmU8, 22050, 0, 1, nullptr, nullptr, "voc", nullptr, "voc", kListVoc, kFFmpeg,
      kNoTags},
     {2000, 1, kCodecPcmS16Le, 44100, 128000, 2, nullptr, nullptr, "wav", nullptr, "wav", kListWav,
      kFFmpeg, kNoTags},
-    {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs, kWma, kTags},
+    {7100, 0, 0, 0, 0, 0, nullptr, nullptr, "wma", nullptr, nullptr, kNoCodecs, kWma, kTags, kAsfAttributes},
     {7200, 0, 0, 0, 0, 0, QT_TRANSLATE_NOOP("FormatCatalogue", "WMV (仅音频)"), nullptr, "wmv",
-     nullptr, nullptr, kNoCodecs, kWma, kTags},
+     nullptr, nullptr, kNoCodecs, kWma, kTags, kAsfAttributes},
 };
 static_assert(std::size(kCatalogue) == 31);
 
@@ -332,6 +338,11 @@ WriterKind SelectWriter(int code) {
 bool FormatCarriesTags(int code) {
     const OutputFormatEntry* row = CatalogueRow(code);
     return row ? row->carriesTags : true;
+}
+
+TagFileKind FormatTagFile(int code) {
+    const OutputFormatEntry* row = CatalogueRow(code);
+    return row ? row->tagFile : TagFileKind::None;
 }
 
 bool ContainerCarriesTags(const std::string& container) {

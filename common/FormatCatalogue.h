@@ -82,6 +82,11 @@ struct CodecEntry {
     int autoBitRatePerChannel = 0;
 };
 
+// How the tags of a finished output file are written (encoders/TagWriter):
+// in the container's own convention through TagLib, or, for None, only as
+// the writer's text metadata.
+enum class TagFileKind { None, Id3v2, Flac, OggVorbis, OggOpus, Mp4, Asf };
+
 // The writer family that serves a format.
 enum class WriterKind { FFmpeg, Amr, Wma };
 
@@ -103,6 +108,7 @@ struct OutputFormatEntry {
     std::span<const CodecEntry* const> codecs;  // empty = none
     WriterKind writer = WriterKind::FFmpeg;     // the writer family
     bool carriesTags = true;                    // whether the container stores text tags
+    TagFileKind tagFile = TagFileKind::None;    // how tags are written onto the finished file
 };
 
 // The 31 entries in their fixed order (the order of the main format list),
@@ -150,6 +156,10 @@ inline WriterKind SelectWriter(const OutputFormatEntry& entry) { return SelectWr
 
 // Whether output of this format receives text tags, as its row says.
 bool FormatCarriesTags(int code);
+
+// How tags are written onto a finished output of this format, as its row
+// says; None for an unknown code.
+TagFileKind FormatTagFile(int code);
 
 // Whether output in this muxer receives text tags: false when a catalogue
 // row with that container says its container stores none.

@@ -166,6 +166,29 @@ bool IsBlank(char c) {
 
 }  // namespace
 
+void TagInfo::TakeExtras(const TagInfo& other) {
+    albumArtist = other.albumArtist;
+    discNumber = other.discNumber;
+    discTotal = other.discTotal;
+    trackTotal = other.trackTotal;
+    lyrics = other.lyrics;
+    compilation = other.compilation;
+    artists = other.artists;
+    genres = other.genres;
+    replayGain = other.replayGain;
+    pictures = other.pictures;
+}
+
+std::string JoinValues(const std::vector<std::string>& values) {
+    std::string joined;
+    for (const std::string& v : values) {
+        if (v.empty()) continue;
+        if (!joined.empty()) joined += "; ";
+        joined += v;
+    }
+    return joined;
+}
+
 std::string_view GenreName(int index) {
     if (index < 0 || index >= kGenreCount) return {};
     return kGenreNames[index];

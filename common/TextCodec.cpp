@@ -1,5 +1,11 @@
 #include "common/TextCodec.h"
 
+#include <uchardet.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -164,9 +170,99 @@ std::string Latin1ToUtf8(std::string_view in) {
 
 std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage) {
     if (IsValidUtf8(in)) return std::string(in);
+    const std::string alone[] = {std::string(in)};
+    const std::string page = ResolveCodePage(codePage, alone);
     std::string out;
-    if (!codePage.empty() && StrictToUtf8(in, codePage.c_str(), out)) return out;
+    if (!page.empty() && StrictToUtf8(in, page.c_str(), out)) return out;
     return Latin1ToUtf8(in);
+}
+
+std::string LocaleLegacyCodePage() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        return std::strncmp(value, "zh", 2) == 0 ? "GBK" : "WINDOWS-1252";
+    }
+    return "WINDOWS-1252";
+}
+
+namespace {
+
+// Code pages whose answer from uchardet is taken when the texts decode in
+// them: multi-byte East Asian ones, and single-byte ones of scripts other
+// than Latin (which need more text before the answer is trusted).
+constexpr const char* kMultiByteAnswers[] = {"GB18030", "GB2312", "GBK", "BIG5", "EUC-TW",
+                                             "SHIFT_JIS", "EUC-JP", "EUC-KR", "UHC"};
+constexpr const char* kNonLatinAnswers[] = {
+    "WINDOWS-1251", "KOI8-R", "KOI8-U", "ISO-8859-5", "IBM866",      "MAC-CYRILLIC",
+    "ISO-8859-7",   "WINDOWS-1253", "ISO-8859-8", "WINDOWS-1255", "ISO-8859-6",
+    "WINDOWS-1256", "TIS-620", "WINDOWS-874"};
+// Bytes above 0x7F needed before a single-byte answer is believed.
+constexpr size_t kNonLatinEvidence = 16;
+
+bool Listed(std::string_view name, std::span<const char* const> list) {
+    for (const char* entry : list)
+        if (name == entry) return true;
+    return false;
+}
+
+std::string UchardetAnswer(const std::string& text) {
+    uchardet_t detector = uchardet_new();
+    if (!detector) return {};
+    std::string answer;
+    if (uchardet_handle_data(detector, text.data(), text.size()) == 0) {
+        uchardet_data_end(detector);
+        if (const char* name = uchardet_get_charset(detector)) answer = name;
+    }
+    uchardet_delete(detector);
+    for (char& c : answer) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return answer;
+}
+
+bool DecodesIn(const std::string& text, const char* page) {
+    std::string ignored;
+    return StrictToUtf8(text, page, ignored);
+}
+
+}  // namespace
+
+std::string DetectLegacyCodePage(std::span<const std::string> texts) {
+    std::string joined;
+    for (const std::string& t : texts) {
+        if (IsValidUtf8(t)) continue;
+        if (!joined.empty()) joined += '\n';
+        joined += t;
+    }
+    if (joined.empty()) return {};
+
+    // Runs of bytes above 0x7F: double-byte text has them in pairs, accented
+    // letters of Latin text stand alone.
+    size_t high = 0;
+    bool pairs = true;
+    size_t run = 0;
+    for (char ch : joined + '\n') {
+        if (static_cast<unsigned char>(ch) >= 0x80) {
+            ++run;
+            ++high;
+            continue;
+        }
+        if (run % 2 != 0) pairs = false;
+        run = 0;
+    }
+
+    const std::string answer = UchardetAnswer(joined);
+    if (Listed(answer, kMultiByteAnswers) && DecodesIn(joined, answer.c_str()))
+        return answer == "GB2312" || answer == "GBK" ? "GB18030" : answer;
+    const bool nonLatin = Listed(answer, kNonLatinAnswers) && DecodesIn(joined, answer.c_str());
+    if (nonLatin && high >= kNonLatinEvidence) return answer;
+    if (pairs && DecodesIn(joined, "GB18030")) return "GB18030";
+    if (!pairs) return nonLatin && high >= kNonLatinEvidence / 2 ? answer : "WINDOWS-1252";
+    return LocaleLegacyCodePage();
+}
+
+std::string ResolveCodePage(const std::string& setting, std::span<const std::string> texts) {
+    if (setting != kAutoCodePage) return setting;
+    return DetectLegacyCodePage(texts);
 }
 
 std::string SanitizeUtf8(std::string_view in) {

@@ -6,6 +6,7 @@
 // to) they validate and copy.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,30 @@ std::string SanitizeUtf8(std::string_view in);
 // Tag text stored as 8-bit bytes without a declared encoding (ID3v1,
 // ID3v2 frames marked Latin-1, RIFF INFO) to UTF-8: text that already is
 // valid UTF-8 (plain ASCII included) stays as it is; otherwise it is decoded
-// in `codePage` (an iconv name such as "GBK"), and when the bytes are not
-// valid there either, or `codePage` is empty or unknown, as Latin-1.
+// in `codePage` (an iconv name such as "GBK"; kAutoCodePage decides from
+// this text alone, see ResolveCodePage), and when the bytes are not valid
+// there either, or `codePage` is empty or unknown, as Latin-1.
 std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage);
+
+// The TagCodePage value that decides the code page per file.
+inline constexpr const char* kAutoCodePage = "auto";
+
+// The legacy code page of the user's locale (LC_ALL, LC_CTYPE, LANG):
+// "GBK" for a Chinese locale, "WINDOWS-1252" for any other.
+std::string LocaleLegacyCodePage();
+
+// The code page a file's legacy texts were written in, judged over all of
+// them together (texts that are valid UTF-8 take no part): uchardet's
+// answer where it names a multi-byte East Asian code page the texts decode
+// in, or a single-byte code page of a non-Latin script with enough text to
+// tell; texts whose bytes above 0x7F come in pairs that decode as GB18030
+// are GB18030; texts with lone such bytes are Windows-1252. Anything else
+// gets the locale's code page. Empty when no text needs a code page.
+std::string DetectLegacyCodePage(std::span<const std::string> texts);
+
+// The code page to read one file's legacy texts in: a named code page as it
+// is; kAutoCodePage detected over `texts` (DetectLegacyCodePage).
+std::string ResolveCodePage(const std::string& setting, std::span<const std::string> texts);
 
 // Conversions against an explicitly named charset (as iconv names it); the
 // locale-based functions above call these. Exposed for tests.

@@ -202,12 +202,19 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags, const std::string& 
     }
     file.reset();
 
+    int genreNumber = -1;
+    if (haveInfo && ParseInfoBody(info, tags, genreNumber)) found = true;
+    // The code page is one for the whole file, judged over all its texts.
+    std::string* const texts[] = {&tags.title, &tags.artist, &tags.album,
+                                  &tags.year,  &tags.genre,  &tags.comment,
+                                  &tags.track, &tags.copyright};
+    std::vector<std::string> raw;
+    for (const std::string* t : texts) raw.push_back(*t);
+    if (tags.title.empty() && haveDisplay) raw.push_back(display);
+    const std::string page = ResolveCodePage(codePage, raw);
     if (haveInfo) {
-        int genreNumber = -1;
-        if (ParseInfoBody(info, tags, genreNumber)) found = true;
-        for (std::string* s : {&tags.title, &tags.artist, &tags.album, &tags.year, &tags.genre,
-                               &tags.comment, &tags.track, &tags.copyright})
-            if (!s->empty()) *s = LegacyTextToUtf8(*s, codePage);
+        for (std::string* t : texts)
+            if (!t->empty()) *t = LegacyTextToUtf8(*t, page);
         // "(17)" names genre 17 of the list; other texts stay as they are.
         if (tags.genre.size() >= 2 && tags.genre[0] == '(' && tags.genre[1] >= '0' &&
             tags.genre[1] <= '9') {
@@ -218,7 +225,7 @@ int ReadRiffInfoTags(const std::string& path, TagInfo& tags, const std::string& 
             tags.genre = GenreName(genreNumber);
         tags.year = FirstCharacters(tags.year, 4);
     }
-    if (tags.title.empty() && haveDisplay) tags.title = LegacyTextToUtf8(display, codePage);
+    if (tags.title.empty() && haveDisplay) tags.title = LegacyTextToUtf8(display, page);
     return found ? 1 : 0;
 }
 

@@ -213,12 +213,13 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const OutputFormatEntry& format,
                                                  const std::string& path, int maxRate,
                                                  int maxChannels, int& mergedRate,
-                                                 int& mergedChannels) {
+                                                 int& mergedChannels, const FileEntry& first,
+                                                 TagInfo& tags, bool& tagged) {
     WriterPlan plan;
     if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan)) return nullptr;
     mergedRate = plan.targetRate;
     mergedChannels = plan.targetChannels;
-    ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings);
+    tagged = ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings, &first, &tags);
     plan.writer->SetFileName(path);
     if (!plan.writer->Open()) {
         plan.writer.reset();
@@ -297,9 +298,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     const std::string& temp = output.Begin(path, state.leftovers);
     int mergedRate = 0, mergedChannels = 0;
     std::unique_ptr<CAudioWriter> writer;
+    TagInfo tags;
+    bool tagged = false;
     if (!temp.empty())
         writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
-                                    mergedChannels);
+                                    mergedChannels, *entries.front(), tags, tagged);
     if (!writer) return refuse(EngineText(kMergedCreateFailed, path));
     result.started = true;
 
@@ -377,7 +380,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     const std::string writeError = writer->WriteError();
     writer.reset();
     bool committed = false;
-    if (!cancelled && writeFailure.empty() && writeError.empty()) {
+    Text tagError;
+    if (!cancelled && writeFailure.empty() && writeError.empty() && tagged &&
+        !WriteOutputTags(temp, format.code, tags, 1.0f, mergedName, tagError)) {
+        writeFailure = EngineText(kFailedWithDetailRow, tagError);
+    } else if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
         if (!committed) {
             writeFailure = EngineText(kFailedWithDetailRow, output.Error());

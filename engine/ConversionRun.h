@@ -95,12 +95,14 @@ struct RunOutcome {
 
 // The merged writer for `path`, opened; null when it cannot be created.
 // `mergedRate` and `mergedChannels` receive the format every input is
-// brought to.
+// brought to; `tags` the tags handed to it (from `first`, the run's first
+// file, in carry-over mode), and `tagged` whether there were any.
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const OutputFormatEntry& format,
                                                  const std::string& path, int maxRate,
                                                  int maxChannels, int& mergedRate,
-                                                 int& mergedChannels);
+                                                 int& mergedChannels, const FileEntry& first,
+                                                 TagInfo& tags, bool& tagged);
 
 // Appends one source to the merged writer; nonzero when at least one block
 // was appended and the run was not cancelled.

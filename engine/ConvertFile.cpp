@@ -247,7 +247,8 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     }
     CAudioWriter& writer = *plan.writer;
 
-    ApplyTagPolicy(*reader, writer, source, format.code, settings, state);
+    TagInfo tags;
+    const bool tagged = ApplyTagPolicy(*reader, writer, source, format.code, settings, state, &tags);
 
     // A target that existed when its name was chosen is replaced (the policy
     // said overwrite, or the caller chose it); one that appeared later was
@@ -311,6 +312,16 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
         if (state.errorDetail.empty() && !loop.cancelled)
             state.errorDetail = loop.wroteBlocks ? Text("the output file could not be written")
                                                  : "nothing could be decoded";
+        return 0;
+    }
+    // The tags go onto the finished file before it takes its name, so a
+    // file whose tags could not be saved is never committed.
+    Text tagError;
+    if (tagged && !WriteOutputTags(temp, format.code, tags, state.appliedGain,
+                                   FileNameOf(source.OutputPath), tagError)) {
+        output.Abandon();
+        state.retry = false;
+        state.errorDetail = tagError;
         return 0;
     }
     if (!output.Commit(commitMode)) {

@@ -4,14 +4,40 @@
 #include "common/InputType.h"
 #include "settings/Settings.h"
 #include "decoders/RiffInfo.h"
+#include "engine/Texts.h"
+#include "platform/bass/BassLayer.h"
+
+#include <atomic>
 
 namespace quelvox {
 
 namespace {
 
+std::atomic<TagNoteSink> gTagNoteSink{nullptr};
+
+// The tags of a source file in carry-over mode: what its reader finds, or
+// the RIFF INFO list of a WAV file, with the fields beyond the nine texts
+// that TagLib reads from the file itself when the reader has none.
+// Returns whether anything was found.
+bool SourceTags(CAudioReader* reader, const FileEntry& source, const CSettings& settings,
+                TagInfo& tags) {
+    int found = reader ? reader->ReadTags(tags) : 0;
+    if (!found && source.InputType == kInputWav)
+        found = ReadRiffInfoTags(source.Path, tags, settings.TagCodePage);
+    if (!found) tags = TagInfo{};
+    if (tags.ExtrasEmpty()) {
+        const TagInfo file = bass::ReadFileTags(source.Path, settings.TagCodePage);
+        if (found)
+            tags.TakeExtras(file);
+        else
+            tags = file;
+    }
+    return !tags.IsEmpty();
+}
+
 // Hands the custom values to the writer with the given title and track.
-void SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std::string& title,
-                   int track) {
+TagInfo SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std::string& title,
+                      int track) {
     TagInfo tags;
     tags.title = title;
     tags.artist = settings.Artist;
@@ -23,6 +49,7 @@ void SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std::s
     tags.composer = settings.Composer;
     tags.copyright = settings.Copyright;
     writer.SetTags(tags);
+    return tags;
 }
 
 }  // namespace
@@ -40,7 +67,8 @@ std::string TitleFromFileName(std::string_view path) {
 }
 
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state) {
+                    int outputFormat, const CSettings& settings, const RunState& state,
+                    TagInfo* handed) {
     if (IsTaglessFormat(outputFormat)) return false;
 
     if (settings.ID3TagType == kTagsCustom) {
@@ -54,27 +82,74 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
             track = state.currentIndex;
         else if (settings.TrackNumType == kTrackCustom)
             track = settings.CustomTrackNum;
-        SetCustomTags(writer, settings, title, track);
+        const TagInfo tags = SetCustomTags(writer, settings, title, track);
+        if (handed) *handed = tags;
         return true;
     }
 
     if (settings.ID3TagType == kTagsFromSource) {
         TagInfo tags;
-        int found = reader.ReadTags(tags);
-        if (!found && source.InputType == kInputWav)
-            found = ReadRiffInfoTags(source.Path, tags, settings.TagCodePage);
-        if (!found) return false;
+        if (!SourceTags(&reader, source, settings, tags)) return false;
         writer.SetTags(tags);
+        if (handed) *handed = std::move(tags);
         return true;
     }
 
     return false;
 }
 
-bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings) {
-    if (IsTaglessFormat(outputFormat) || settings.ID3TagType != kTagsCustom) return false;
-    SetCustomTags(writer, settings, settings.TitleAsFileName ? std::string() : settings.Title, 0);
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
+                          const FileEntry* first, TagInfo* handed) {
+    if (IsTaglessFormat(outputFormat)) return false;
+    if (settings.ID3TagType == kTagsCustom) {
+        const TagInfo tags = SetCustomTags(
+            writer, settings, settings.TitleAsFileName ? std::string() : settings.Title, 0);
+        if (handed) *handed = tags;
+        return true;
+    }
+    if (settings.ID3TagType != kTagsFromSource || !first) return false;
+    TagInfo found;
+    if (!SourceTags(nullptr, *first, settings, found)) return false;
+    // What describes the album, not one of its tracks.
+    TagInfo tags;
+    tags.artist = found.artist;
+    tags.album = found.album;
+    tags.year = found.year;
+    tags.genre = found.genre;
+    tags.composer = found.composer;
+    tags.copyright = found.copyright;
+    tags.albumArtist = found.albumArtist;
+    tags.discNumber = found.discNumber;
+    tags.discTotal = found.discTotal;
+    tags.compilation = found.compilation;
+    tags.artists = found.artists;
+    tags.genres = found.genres;
+    tags.pictures = found.pictures;
+    writer.SetTags(tags);
+    if (handed) *handed = std::move(tags);
     return true;
+}
+
+bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
+                     const std::string& shownName, Text& error) {
+    if (gain != 1.0f) tags.replayGain = ReplayGain{};
+    const TagWriteResult result = WriteTagFile(path, FormatTagFile(outputFormat), tags);
+    if (!result.saved) {
+        error = EngineText(kTagsNotSavedDetail, result.error);
+        return false;
+    }
+    NoteDroppedTags(shownName, result.dropped);
+    return true;
+}
+
+void SetTagNoteSink(TagNoteSink sink) { gTagNoteSink.store(sink); }
+
+void NoteDroppedTags(const std::string& shownName, const std::vector<DroppedTagField>& dropped) {
+    const TagNoteSink sink = gTagNoteSink.load();
+    if (!sink || dropped.empty()) return;
+    sink(EngineText(kTagsDroppedNote, shownName), false);
+    for (const DroppedTagField& d : dropped)
+        sink(EngineText(kTagFieldDroppedNote, shownName, d.field, d.reason), true);
 }
 
 }  // namespace quelvox

@@ -7,6 +7,8 @@
 
 #include "common/AudioStream.h"
 #include "common/FileEntry.h"
+#include "common/Text.h"
+#include "encoders/TagWriter.h"
 #include "engine/RunState.h"
 
 namespace quelvox {
@@ -47,15 +49,37 @@ std::string TitleFromFileName(std::string_view path);
 // when TitleAsFileName is set and the track by TrackNumType. Carry-over
 // mode passes what the reader's ReadTags finds, falling back to the RIFF
 // INFO tags of WAV sources, as found (the writer reads the track text as a
-// decimal number); nothing is passed when neither finds tags. Any other policy, and every
-// tagless format, passes nothing. Returns whether SetTags was called.
+// decimal number), with the album fields, artist and genre lists, lyrics,
+// ReplayGain values and pictures TagLib finds in the source; nothing is
+// passed when nothing is found. Any other policy, and every tagless format,
+// passes nothing. Returns whether SetTags was called; `handed`, when given,
+// receives what was passed, for WriteOutputTags.
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state);
+                    int outputFormat, const CSettings& settings, const RunState& state,
+                    TagInfo* handed = nullptr);
 
-// The tags of a merged output file: only in custom mode and only for formats
-// that carry tags, the custom values with track 0 and, since no single
-// source names the file, an empty title when TitleAsFileName is set.
-// Returns whether SetTags was called.
-bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings);
+// The tags of a merged output file, only for formats that carry tags: in
+// custom mode the custom values with track 0 and, since no single source
+// names the file, an empty title when TitleAsFileName is set; in carry-over
+// mode the album fields and pictures of `first` (the run's first file):
+// album, album artist, artists, year, genres, composer, copyright, disc and
+// compilation. Returns whether SetTags was called; `handed` as above.
+bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
+                          const FileEntry* first = nullptr, TagInfo* handed = nullptr);
+
+// Writes `tags` onto the finished temporary output `path` of `outputFormat`
+// in its container's convention (WriteTagFile), without the ReplayGain
+// values when the audio's level was changed (`gain` other than 1). Fields
+// left out are noted (NoteDroppedTags) under the name `shownName`. Returns
+// false, with `error` set, when the file's tags could not be saved.
+bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
+                     const std::string& shownName, Text& error);
+
+// Where notes about tag fields left out of an output go: a short note per
+// file (detail false) and one naming each field (detail true). Until a
+// front end sets one, notes are dropped. Called from the run's threads.
+using TagNoteSink = void (*)(const Text& note, bool detail);
+void SetTagNoteSink(TagNoteSink sink);
+void NoteDroppedTags(const std::string& shownName, const std::vector<DroppedTagField>& dropped);
 
 }  // namespace quelvox

@@ -58,6 +58,14 @@ inline constexpr const char* kSkipTooLongDetail =
 // Error detail when the output could not be written; %s is the cause.
 inline constexpr const char* kWriteFailedDetail =
     QT_TRANSLATE_NOOP("Engine", "无法写入输出文件: %s");
+// Tags: a file whose tags could not be saved fails; fields an output
+// cannot hold are left out with a note (the second names the field).
+inline constexpr const char* kTagsNotSavedDetail =
+    QT_TRANSLATE_NOOP("Engine", "无法写入标签: %s");
+inline constexpr const char* kTagsDroppedNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 部分标签无法写入, 已略去");
+inline constexpr const char* kTagFieldDroppedNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 已略去标签 %s (%s)");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

@@ -215,7 +215,7 @@ inline constexpr SettingDecl AWBDTX = IntSetting("AWBDTX", &CSettings::AWBDTX, 0
 inline constexpr SettingDecl FirstRun =
     IntSetting("FirstRun", &CSettings::FirstRun, 1).SavedWith(0);
 inline constexpr SettingDecl TagCodePage =
-    TextSetting("TagCodePage", &CSettings::TagCodePage, "GBK");
+    TextSetting("TagCodePage", &CSettings::TagCodePage, "auto");
 inline constexpr SettingDecl Title = TextSetting("Title", &CSettings::Title).In(SettingGroup::Tags);
 inline constexpr SettingDecl Artist =
     TextSetting("Artist", &CSettings::Artist).In(SettingGroup::Tags);

@@ -77,7 +77,8 @@ struct CSettings {
     // The code page of 8-bit tag text that declares no encoding (ID3v1,
     // ID3v2 frames marked Latin-1, RIFF INFO), as iconv names it; empty
     // reads such text as Latin-1.
-    std::string TagCodePage;  // "GBK"
+    // "auto" (kAutoCodePage) decides per file from the file's own texts.
+    std::string TagCodePage;  // "auto"
 
     // WMA options (formats 7100, 7200, 7300).
     int WMAAutoEncParam = 0;  // 1

@@ -179,6 +179,18 @@ and convert your MIDI files again. Thank you.</translation>
         <source>CUE 表单的索引超出了音频文件的长度.</source>
         <translation>The CUE sheet&apos;s indexes lie beyond the end of its audio file.</translation>
     </message>
+    <message>
+        <source>无法写入标签: %s</source>
+        <translation>Cannot write the tags: %s</translation>
+    </message>
+    <message>
+        <source>%s: 部分标签无法写入, 已略去</source>
+        <translation>%s: some tags could not be written and were left out</translation>
+    </message>
+    <message>
+        <source>%s: 已略去标签 %s (%s)</source>
+        <translation>%s: left out tag %s (%s)</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

@@ -172,10 +172,15 @@ std::unique_ptr<CChannel> MusicLoad(const CBassRuntime& rt, const std::string& p
 std::unique_ptr<CChannel> MidiStreamCreateFile(const CBassRuntime& rt, const std::string& path,
                                                int renderRate);
 
-// The tags of a file (what TAGS_Read yields); an empty record when the file
-// has no tags that are understood. 8-bit text that declares no encoding
-// (ID3v1, ID3v2 frames marked Latin-1) is read in `codePage` (see
-// LegacyTextToUtf8). A WAV file's RIFF INFO list is not read here.
+// The tags of a file (what TAGS_Read yields) with its album fields, lists of
+// artists and genres, lyrics, ReplayGain values and pictures, from ID3v2,
+// APE, ID3v1, Vorbis comments and FLAC pictures, MP4 atoms and ASF
+// attributes; an empty record when the file has no tags that are
+// understood. 8-bit text that declares no encoding (ID3v1, ID3v2 frames
+// marked Latin-1) is read in `codePage` (see LegacyTextToUtf8); with
+// kAutoCodePage the code page is judged over all such texts of the file
+// together (DetectLegacyCodePage). UTF-8 and UTF-16 text is taken as it
+// is. A WAV file's RIFF INFO list is not read here.
 TagInfo ReadFileTags(const std::string& path, const std::string& codePage = std::string());
 
 }  // namespace quelvox::bass

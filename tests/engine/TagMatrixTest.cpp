@@ -1,0 +1,313 @@
+// Every tag and the cover picture carried from each source format to each
+// target format in carry-over mode; legacy 8-bit text decoded by detection;
+// custom values still override the source's tags.
+#include "engine/ConvertFile.h"
+
+#include "common/FileEntry.h"
+#include "common/FormatCatalogue.h"
+#include "common/InputType.h"
+#include "common/TextCodec.h"
+#include "encoders/TagWriter.h"
+#include "engine/TagPolicy.h"
+#include "platform/bass/BassLayer.h"
+#include "platform/wma/WmaLayer.h"
+#include "settings/Settings.h"
+
+#include "support/EngineSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/wavfile.h>
+
+#include <cstdio>
+#include <map>
+
+using namespace quelvox;
+using namespace testsupport;
+
+namespace {
+
+struct Format {
+    const char* name;
+    const char* extension;
+    const char* ffmpegArgs;  // how the source is made
+    int code;                // as a target
+};
+
+const Format kSources[] = {
+    {"MP3", "mp3", "-c:a libmp3lame", kFormatMp3}, {"FLAC", "flac", "-c:a flac", kFormatFlac},
+    {"Ogg", "ogg", "-c:a libvorbis", kFormatOgg},  {"M4A", "m4a", "-c:a aac", kFormatM4a},
+    {"WMA", "wma", "-c:a wmav2", kFormatWma},      {"WAV", "wav", "-c:a pcm_s16le", kFormatWav},
+};
+
+TagInfo FullRecord(const std::string& pictureBytes) {
+    TagInfo t;
+    t.title = "Título";
+    t.artist = "Artist One; Artist Two";
+    t.artists = {"Artist One", "Artist Two"};
+    t.album = "Album Ü";
+    t.year = "2009";
+    t.genre = "Rock";
+    t.comment = "A comment";
+    t.track = "3";
+    t.composer = "Composer";
+    t.copyright = "(c) Label";
+    t.albumArtist = "Various Artists";
+    t.discNumber = 2;
+    t.discTotal = 3;
+    t.trackTotal = 12;
+    t.lyrics = "First line\nSecond line";
+    t.compilation = true;
+    t.replayGain = {"-6.50 dB", "0.988", "-7.10 dB", "0.999"};
+    TagPicture cover;
+    cover.type = 3;
+    cover.mimeType = "image/png";
+    cover.description = "Front";
+    cover.data = pictureBytes;
+    t.pictures = {cover};
+    return t;
+}
+
+// A WAV source keeps its tags in an ID3 chunk.
+void TagWav(const std::string& path, const TagInfo& t) {
+    TagLib::RIFF::WAV::File file(path.c_str(), false);
+    TagLib::PropertyMap map;
+    auto put = [&map](const char* key, const std::string& v) {
+        map.insert(key, TagLib::StringList(TagLib::String(v, TagLib::String::UTF8)));
+    };
+    put("TITLE", t.title);
+    TagLib::StringList artists;
+    for (const std::string& a : t.artists) artists.append(TagLib::String(a, TagLib::String::UTF8));
+    map.insert("ARTIST", artists);
+    put("ALBUM", t.album);
+    put("DATE", t.year);
+    put("GENRE", t.genre);
+    put("COMMENT", t.comment);
+    put("COMPOSER", t.composer);
+    put("COPYRIGHT", t.copyright);
+    put("ALBUMARTIST", t.albumArtist);
+    put("TRACKNUMBER", "3/12");
+    put("DISCNUMBER", "2/3");
+    put("LYRICS", t.lyrics);
+    put("COMPILATION", "1");
+    put("REPLAYGAIN_TRACK_GAIN", t.replayGain.trackGain);
+    put("REPLAYGAIN_TRACK_PEAK", t.replayGain.trackPeak);
+    put("REPLAYGAIN_ALBUM_GAIN", t.replayGain.albumGain);
+    put("REPLAYGAIN_ALBUM_PEAK", t.replayGain.albumPeak);
+    file.ID3v2Tag()->setProperties(map);
+    auto* apic = new TagLib::ID3v2::AttachedPictureFrame;
+    apic->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    apic->setMimeType("image/png");
+    apic->setDescription("Front");
+    const std::string& bytes = t.pictures.front().data;
+    apic->setPicture(TagLib::ByteVector(bytes.data(), static_cast<unsigned>(bytes.size())));
+    file.ID3v2Tag()->addFrame(apic);
+    ASSERT_TRUE(file.save());
+}
+
+// The letters of the fields of `want` that `got` holds.
+std::string Survivors(const TagInfo& got, const TagInfo& want) {
+    std::string s;
+    auto mark = [&s](bool ok, char letter) { s += ok ? letter : '.'; };
+    mark(got.title == want.title, 'T');
+    mark(got.artists == want.artists, 'A');
+    mark(got.album == want.album, 'B');
+    mark(got.year == want.year, 'Y');
+    mark(got.genre == want.genre, 'G');
+    mark(got.comment == want.comment, 'C');
+    mark(got.composer == want.composer, 'K');
+    mark(got.copyright == want.copyright, 'O');
+    mark(got.track == want.track, 'N');
+    mark(got.trackTotal == want.trackTotal, 'M');
+    mark(got.albumArtist == want.albumArtist, 'R');
+    mark(got.discNumber == want.discNumber, 'D');
+    mark(got.discTotal == want.discTotal, 'E');
+    mark(got.lyrics == want.lyrics, 'L');
+    mark(got.compilation == want.compilation, 'P');
+    mark(got.replayGain.trackGain == want.replayGain.trackGain &&
+             got.replayGain.albumPeak == want.replayGain.albumPeak,
+         'Q');
+    mark(got.pictures.size() == 1 && got.pictures[0].data == want.pictures[0].data &&
+             got.pictures[0].mimeType == "image/png",
+         'I');
+    return s;
+}
+
+}  // namespace
+
+class TagMatrixTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    CSettings settings{""};
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    RunState state;
+    CRecordingProgress progress;
+    CTestReaderServices services;
+    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
+    FileEntry entry;
+
+    void SetUp() override {
+        services.LoadWmaRuntime();
+        settings.ID3TagType = kTagsFromSource;
+    }
+
+    int Convert(const std::string& path, const std::string& out, int code) {
+        entry = FileEntry{};
+        entry.Path = path;
+        entry.InputType = InputTypeOf(path);
+        entry.OutputPath = out;
+        state.currentEntry = &entry;
+        state.currentIndex = 1;
+        state.retry = false;
+        state.errorDetail.clear();
+        int audioFound = 1;
+        return ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound);
+    }
+
+    std::string Source(const Format& f, const TagInfo& tags) {
+        const std::string path = MakeWithFfmpeg(
+            dir, std::string("source.") + f.extension,
+            std::string("-f lavfi -i sine=duration=0.3 -ac 2 -ar 44100 ") + f.ffmpegArgs);
+        if (f.code == kFormatWav) {
+            TagWav(path, tags);
+        } else {
+            const TagWriteResult r = WriteTagFile(path, FormatTagFile(f.code), tags);
+            EXPECT_TRUE(r.saved && r.dropped.empty()) << f.name;
+        }
+        return path;
+    }
+};
+
+TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
+    const bool wma = wma::WmaRuntimeAvailable();
+    const std::string png = MakeWithFfmpeg(dir, "cover.png", "-f lavfi -i color=red:s=8x8 -frames:v 1");
+    const TagInfo want = FullRecord(std::string(ReadFile(png).begin(), ReadFile(png).end()));
+    const std::string all = Survivors(want, want);
+
+    std::string table = "source ";
+    for (const Format& target : kSources)
+        if (target.code != kFormatWav) table += std::string(" ") + target.name;
+    for (const Format& source : kSources) {
+        if (source.code == kFormatWma && !wma) continue;
+        const std::string src = Source(source, want);
+        table += std::string("\n") + source.name + ":";
+        for (const Format& target : kSources) {
+            if (target.code == kFormatWav) continue;
+            if (target.code == kFormatWma && !wma) continue;
+            const std::string out =
+                dir.file(std::string(source.extension) + "-to." + target.extension);
+            ASSERT_TRUE(Convert(src, out, target.code)) << source.name << " to " << target.name;
+            const std::string got = Survivors(bass::ReadFileTags(out, kAutoCodePage), want);
+            table += " " + got;
+            EXPECT_EQ(got, all) << source.name << " to " << target.name;
+        }
+    }
+    std::printf("%s\n", table.c_str());
+    // Players see the comment and the numbering the container's own way.
+    EXPECT_EQ(ProbeTag(dir.file("flac-to.mp3"), "comment"), "A comment");
+    EXPECT_EQ(ProbeTag(dir.file("flac-to.m4a"), "track"), "3/12");
+    EXPECT_EQ(ProbeTag(dir.file("flac-to.m4a"), "disc"), "2/3");
+    EXPECT_EQ(ProbeTag(dir.file("mp3-to.ogg"), "disc"), "2");
+    EXPECT_EQ(ProbeTag(dir.file("mp3-to.ogg"), "TRACKTOTAL"), "12");
+    if (!wma) GTEST_SKIP() << "the linked FFmpeg lacks the ASF muxer or the WMA 2 encoder";
+}
+
+TEST_F(TagMatrixTest, LevelChangesDropReplayGainAndTaglessTargetsStayTagless) {
+    const TagInfo want = FullRecord("\x89PNG-not-really");
+    const std::string src = Source(kSources[1], want);
+    settings.VolumeType = 1;
+    settings.Volume = 50;
+    ASSERT_TRUE(Convert(src, dir.file("quiet.mp3"), kFormatMp3));
+    const TagInfo got = bass::ReadFileTags(dir.file("quiet.mp3"), kAutoCodePage);
+    EXPECT_TRUE(got.replayGain.IsEmpty());
+    EXPECT_EQ(got.albumArtist, "Various Artists");
+
+    ASSERT_TRUE(Convert(src, dir.file("plain.wav"), kFormatWav));
+    EXPECT_TRUE(bass::ReadFileTags(dir.file("plain.wav")).IsEmpty());
+
+    settings.ID3TagType = kTagsNone;
+    ASSERT_TRUE(Convert(src, dir.file("none.mp3"), kFormatMp3));
+    EXPECT_TRUE(bass::ReadFileTags(dir.file("none.mp3")).ExtrasEmpty());
+}
+
+TEST_F(TagMatrixTest, CustomValuesOverrideTheSourceAndCarryNothingElse) {
+    const TagInfo want = FullRecord("\x89PNG-not-really");
+    const std::string src = Source(kSources[0], want);
+    settings.ID3TagType = kTagsCustom;
+    settings.TitleAsFileName = 0;
+    settings.Title = "Custom";
+    settings.Artist = "Someone Else";
+    ASSERT_TRUE(Convert(src, dir.file("custom.flac"), kFormatFlac));
+    const TagInfo got = bass::ReadFileTags(dir.file("custom.flac"));
+    EXPECT_EQ(got.title, "Custom");
+    EXPECT_EQ(got.artist, "Someone Else");
+    EXPECT_TRUE(got.ExtrasEmpty());
+}
+
+TEST_F(TagMatrixTest, PicturesTooLargeAreDroppedWithANoteAndTheAudioKept) {
+    TagInfo tags = FullRecord(std::string(kMaxPictureBytes + 1, 'x'));
+    const std::string out = MakeWithFfmpeg(dir, "big.mp3", "-f lavfi -i sine=duration=0.3");
+    const TagWriteResult r = WriteTagFile(out, TagFileKind::Id3v2, tags);
+    ASSERT_TRUE(r.saved);
+    ASSERT_EQ(r.dropped.size(), 1u);
+    EXPECT_EQ(r.dropped[0].field, "picture 1");
+    EXPECT_TRUE(bass::ReadFileTags(out).pictures.empty());
+    EXPECT_EQ(bass::ReadFileTags(out).albumArtist, "Various Artists");
+    // A file TagLib cannot read as its container fails instead.
+    WriteFile(dir.file("junk.m4a"), std::string("not an MP4 file"));
+    EXPECT_FALSE(WriteTagFile(dir.file("junk.m4a"), TagFileKind::Mp4, tags).saved);
+}
+
+// ID3v2.3 frames marked Latin-1 hold GBK or Latin-1 bytes; UTF-16 frames
+// are never re-decoded. Each is read right under a Chinese and an English
+// locale.
+TEST(LegacyTagText, DetectedPerFileUnderEitherLocale) {
+    TempDir dir;
+    auto make = [&dir](const std::string& name, const std::string& artistBytes,
+                       const std::string& titleBytes, TagLib::String::Type type) {
+        const std::string path = MakeWithFfmpeg(dir, name, "-f lavfi -i sine=duration=0.2");
+        TagLib::MPEG::File file(path.c_str(), false);
+        TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+        for (const char* id : {"TPE1", "TIT2"}) tag->removeFrames(id);
+        for (auto [id, bytes] : {std::pair{"TPE1", artistBytes}, std::pair{"TIT2", titleBytes}}) {
+            auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, type);
+            frame->setText(type == TagLib::String::Latin1
+                               ? TagLib::String(bytes, TagLib::String::Latin1)
+                               : TagLib::String(bytes, TagLib::String::UTF8));
+            tag->addFrame(frame);
+        }
+        EXPECT_TRUE(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3));
+        return path;
+    };
+    std::string gbk;
+    ASSERT_EQ(Utf8ToCharset("周杰伦", "GBK", gbk), 0);
+    std::string gbkTitle;
+    ASSERT_EQ(Utf8ToCharset("七里香", "GBK", gbkTitle), 0);
+    const std::string chinese = make("gbk.mp3", gbk, gbkTitle, TagLib::String::Latin1);
+    const std::string latin = make("latin.mp3", "Sigur R\xf3s", "Hopp\xedpolla", TagLib::String::Latin1);
+    const std::string utf16 = make("utf16.mp3", "Sigur Rós", "七里香", TagLib::String::UTF16);
+    for (const char* locale : {"zh_CN.UTF-8", "en_US.UTF-8"}) {
+        ScopedEnv env("LC_ALL", locale);
+        EXPECT_EQ(bass::ReadFileTags(chinese, kAutoCodePage).artist, "周杰伦") << locale;
+        EXPECT_EQ(bass::ReadFileTags(chinese, kAutoCodePage).title, "七里香") << locale;
+        EXPECT_EQ(bass::ReadFileTags(latin, kAutoCodePage).artist, "Sigur Rós") << locale;
+        EXPECT_EQ(bass::ReadFileTags(latin, kAutoCodePage).title, "Hoppípolla") << locale;
+        EXPECT_EQ(bass::ReadFileTags(utf16, kAutoCodePage).artist, "Sigur Rós") << locale;
+        EXPECT_EQ(bass::ReadFileTags(utf16, kAutoCodePage).title, "七里香") << locale;
+    }
+    // A named code page is still obeyed.
+    EXPECT_EQ(bass::ReadFileTags(latin, "ISO-8859-1").artist, "Sigur Rós");
+    // Nothing to judge by: the locale decides.
+    {
+        ScopedEnv env("LC_ALL", "zh_CN.UTF-8");
+        EXPECT_EQ(LocaleLegacyCodePage(), "GBK");
+    }
+    ScopedEnv env("LC_ALL", "en_GB.UTF-8");
+    EXPECT_EQ(LocaleLegacyCodePage(), "WINDOWS-1252");
+}
