@@ -18,8 +18,8 @@ namespace {
 // A run's events on the terminal.
 class CTerminalEvents : public IRunEvents {
 public:
-    CTerminalEvents(CConsole& console, CRowTable& rows, bool merged)
-        : console_(console), rows_(rows), merged_(merged) {}
+    CTerminalEvents(CConsole& console, CRowTable& rows, bool merged, bool verbose)
+        : console_(console), rows_(rows), merged_(merged), verbose_(verbose) {}
 
     void SetVolumeCell(int row, const std::string& text) override { rows_.SetVolumeCell(row, text); }
     void SetOutputCell(int row, const Text& text) override { rows_.SetOutputCell(row, text); }
@@ -28,6 +28,13 @@ public:
     }
     void NoteDocumentsFallback(int row, const std::string& path, const Text& reason) override {
         rows_.NoteDocumentsFallback(row, path, reason);
+    }
+    // Fields left out of an output: a line per file, and with -v a line
+    // naming each field.
+    void NoteDroppedTags(const DroppedTagNotes& notes) override {
+        console_.Warn(notes.summary);
+        if (!verbose_) return;
+        for (const Text& field : notes.fields) console_.Warn(field);
     }
     void RowsFinished(int end) override {
         if (!merged_) rows_.PrintUpTo(end);
@@ -49,6 +56,7 @@ private:
     CConsole& console_;
     CRowTable& rows_;
     bool merged_;
+    bool verbose_;
     std::atomic<bool> finished_{false};
 };
 
@@ -56,9 +64,9 @@ private:
 
 RunOutcome CarryOut(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
                     const RunState& state, RunPlan plan, CConsole& console, CRowTable& rows,
-                    const std::atomic<bool>& cancel) {
+                    bool verbose, const std::atomic<bool>& cancel) {
     const bool merged = plan.merged;
-    CTerminalEvents events(console, rows, merged);
+    CTerminalEvents events(console, rows, merged, verbose);
     CConversionJob job(settings, runtime, wmaFormats, state, std::move(plan), events);
     job.Start();
     // Ctrl+C only sets a flag; this thread hands it on to the job.

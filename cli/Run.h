@@ -32,9 +32,10 @@ private:
 // separate files print as they are final, the status lines show the files
 // in hand. Setting `cancel` (Ctrl+C) cancels the job. A merged run's rows
 // are left to the caller to print (a cancelled merge's appended rows say
-// "已取消" first).
+// "已取消" first). Tag fields left out of an output are noted on standard
+// error, each field named when `verbose`.
 RunOutcome CarryOut(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
                     const RunState& state, RunPlan plan, CConsole& console, CRowTable& rows,
-                    const std::atomic<bool>& cancel);
+                    bool verbose, const std::atomic<bool>& cancel);
 
 }  // namespace quelvox::cli

@@ -8,7 +8,6 @@
 #include "cli/Terminal.h"
 #include "engine/AddFiles.h"
 #include "engine/Startup.h"
-#include "engine/TagPolicy.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "platform/LibraryLog.h"
@@ -59,14 +58,6 @@ void InstallInterruptHandler() {
 
 // quelvox-cli -v: the libraries' own log lines, as they come.
 void PrintLibraryLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
-
-// Notes about tag fields an output could not hold go to standard error;
-// the ones naming each field only with -v.
-CConsole* gNoteConsole = nullptr;
-bool gNoteDetails = false;
-void PrintTagNote(const Text& note, bool detail) {
-    if (gNoteConsole && (!detail || gNoteDetails)) gNoteConsole->Warn(note);
-}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "quelvox-cli: %s\nTry 'quelvox-cli --help' for more information.\n",
@@ -184,9 +175,6 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
 
     InstallInterruptHandler();
     if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
-    gNoteConsole = &console;
-    gNoteDetails = options.verbose;
-    SetTagNoteSink(PrintTagNote);
 
     CCodecRuntime runtime;
     switch (runtime.Start(ExecutableFolder())) {
@@ -270,7 +258,8 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
             runs = false;
         }
     }
-    if (runs) CarryOut(settings, runtime, wmaFormats, state, std::move(plan), console, rows, g_cancel);
+    if (runs) CarryOut(settings, runtime, wmaFormats, state, std::move(plan), console, rows,
+                       options.verbose, g_cancel);
     // Files the run never started because of Ctrl+C.
     if (g_cancel.load()) rows.MarkUnfinished(EngineText(kCancelledRow));
     rows.PrintUpTo(static_cast<int>(entries.size()));

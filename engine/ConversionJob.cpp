@@ -45,6 +45,10 @@ public:
         std::lock_guard lock(mutex_);
         inner_.NoteDocumentsFallback(row, path, reason);
     }
+    void NoteDroppedTags(const DroppedTagNotes& notes) override {
+        std::lock_guard lock(mutex_);
+        inner_.NoteDroppedTags(notes);
+    }
     void Progress(const RunProgress& progress) override {
         std::lock_guard lock(mutex_);
         inner_.Progress(progress);

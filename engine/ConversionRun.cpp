@@ -156,6 +156,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.normalisationGain = -1.0f;
     state.outputUsed.clear();
     state.heldSeconds = -1.0;
+    state.droppedTags = {};
     state.targetExisted = -1;
     std::string tempPath;
 
@@ -202,6 +203,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     const std::string shown = fallback.empty() ? FileNameOf(entry.OutputPath) : entry.OutputPath;
     ReportSuccess(cells, row, state, shown);
     if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
+    if (!state.droppedTags.empty()) cells.NoteDroppedTags(state.droppedTags);
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
@@ -381,8 +383,9 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     writer.reset();
     bool committed = false;
     Text tagError;
+    DroppedTagNotes droppedTags;
     if (!cancelled && writeFailure.empty() && writeError.empty() && tagged &&
-        !WriteOutputTags(temp, format.code, tags, 1.0f, mergedName, tagError)) {
+        !WriteOutputTags(temp, format.code, tags, 1.0f, mergedName, tagError, droppedTags)) {
         writeFailure = EngineText(kFailedWithDetailRow, tagError);
     } else if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);
@@ -394,6 +397,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         writeFailure = EngineText(kFailedWithDetailRow, WriteFailureDetail(writeError));
     }
     result.mergedKept = committed;
+    if (committed && !droppedTags.empty()) host.NoteDroppedTags(droppedTags);
     if (!committed) {
         output.Abandon();
         for (size_t i = 0; i < visited.size(); ++i) {

@@ -318,7 +318,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     // file whose tags could not be saved is never committed.
     Text tagError;
     if (tagged && !WriteOutputTags(temp, format.code, tags, state.appliedGain,
-                                   FileNameOf(source.OutputPath), tagError)) {
+                                   FileNameOf(source.OutputPath), tagError, state.droppedTags)) {
         output.Abandon();
         state.retry = false;
         state.errorDetail = tagError;

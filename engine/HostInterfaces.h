@@ -6,6 +6,7 @@
 #pragma once
 
 #include "common/Text.h"
+#include "engine/RunState.h"
 
 #include <cstdint>
 #include <string>
@@ -61,6 +62,8 @@ public:
         (void)path;
         (void)reason;
     }
+    // An output was committed without some of its source's tag fields.
+    virtual void NoteDroppedTags(const DroppedTagNotes& notes) { (void)notes; }
 };
 
 // What a front end does for the engine before a run or a batch of added

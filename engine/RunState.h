@@ -7,11 +7,20 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 namespace quelvox {
 
 struct FileEntry;
 class CLeftoverSweep;
+
+// Tag fields an output could not hold: a short note naming the output,
+// then one note per field left out (for a verbose front end).
+struct DroppedTagNotes {
+    Text summary;
+    std::vector<Text> fields;
+    bool empty() const { return summary.empty(); }
+};
 
 struct RunState {
     // Entry being converted; its Path names the file in every progress
@@ -41,6 +50,8 @@ struct RunState {
     // claimed: both lengths in seconds (heldSeconds < 0: nothing to say).
     double claimedSeconds = 0.0;
     double heldSeconds = -1.0;
+    // Tag fields the last committed output could not hold.
+    DroppedTagNotes droppedTags;
     // Processors the run may use, and how many of its files are converting
     // at this moment (null: one file at a time). While fewer files convert
     // than there are processors, a conversion decodes ahead on a second

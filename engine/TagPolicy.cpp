@@ -7,13 +7,9 @@
 #include "engine/Texts.h"
 #include "platform/bass/BassLayer.h"
 
-#include <atomic>
-
 namespace quelvox {
 
 namespace {
-
-std::atomic<TagNoteSink> gTagNoteSink{nullptr};
 
 // The tags of a source file in carry-over mode: what its reader finds, or
 // the RIFF INFO list of a WAV file, with the fields beyond the nine texts
@@ -131,25 +127,19 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
 }
 
 bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
-                     const std::string& shownName, Text& error) {
+                     const std::string& shownName, Text& error, DroppedTagNotes& dropped) {
+    dropped = {};
     if (gain != 1.0f) tags.replayGain = ReplayGain{};
     const TagWriteResult result = WriteTagFile(path, FormatTagFile(outputFormat), tags);
     if (!result.saved) {
         error = EngineText(kTagsNotSavedDetail, result.error);
         return false;
     }
-    NoteDroppedTags(shownName, result.dropped);
+    if (result.dropped.empty()) return true;
+    dropped.summary = EngineText(kTagsDroppedNote, shownName);
+    for (const DroppedTagField& d : result.dropped)
+        dropped.fields.push_back(EngineText(kTagFieldDroppedNote, shownName, d.field, d.reason));
     return true;
-}
-
-void SetTagNoteSink(TagNoteSink sink) { gTagNoteSink.store(sink); }
-
-void NoteDroppedTags(const std::string& shownName, const std::vector<DroppedTagField>& dropped) {
-    const TagNoteSink sink = gTagNoteSink.load();
-    if (!sink || dropped.empty()) return;
-    sink(EngineText(kTagsDroppedNote, shownName), false);
-    for (const DroppedTagField& d : dropped)
-        sink(EngineText(kTagFieldDroppedNote, shownName, d.field, d.reason), true);
 }
 
 }  // namespace quelvox

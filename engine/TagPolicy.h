@@ -70,16 +70,10 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
 // Writes `tags` onto the finished temporary output `path` of `outputFormat`
 // in its container's convention (WriteTagFile), without the ReplayGain
 // values when the audio's level was changed (`gain` other than 1). Fields
-// left out are noted (NoteDroppedTags) under the name `shownName`. Returns
-// false, with `error` set, when the file's tags could not be saved.
+// left out are described in `dropped` under the name `shownName` (empty
+// when none were). Returns false, with `error` set, when the file's tags
+// could not be saved.
 bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
-                     const std::string& shownName, Text& error);
-
-// Where notes about tag fields left out of an output go: a short note per
-// file (detail false) and one naming each field (detail true). Until a
-// front end sets one, notes are dropped. Called from the run's threads.
-using TagNoteSink = void (*)(const Text& note, bool detail);
-void SetTagNoteSink(TagNoteSink sink);
-void NoteDroppedTags(const std::string& shownName, const std::vector<DroppedTagField>& dropped);
+                     const std::string& shownName, Text& error, DroppedTagNotes& dropped);
 
 }  // namespace quelvox

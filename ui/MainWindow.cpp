@@ -46,6 +46,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 namespace quelvox::ui {
@@ -132,6 +133,13 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     connect(relay_, &CRunRelay::ShortSourceNoted, this,
             [this, row](int index, double claimed, double held) {
                 NoteShortSource(row(index), claimed, held);
+            },
+            Qt::QueuedConnection);
+    // Tag fields an output could not hold: a short note on standard error,
+    // as the program's other notes are.
+    connect(relay_, &CRunRelay::TagsDropped, this,
+            [](const Text& summary) {
+                std::fprintf(stderr, "quelvox: %s\n", ShowTextUtf8(summary).c_str());
             },
             Qt::QueuedConnection);
     connect(relay_, &CRunRelay::ProgressChanged, this,

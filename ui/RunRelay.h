@@ -27,6 +27,7 @@ public:
     void ScrollToRow(int row) override;
     void WidenOutputColumn() override;
     void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
+    void NoteDroppedTags(const DroppedTagNotes& notes) override;
     void Progress(const RunProgress& progress) override;
     void Finished(const RunOutcome& outcome) override;
 
@@ -36,6 +37,7 @@ signals:
     void RowReached(int row);
     void OutputColumnWidened();
     void ShortSourceNoted(int row, double claimedSeconds, double heldSeconds);
+    void TagsDropped(const quelvox::Text& summary);
     void ProgressChanged(const quelvox::RunProgress& progress);
     void RunFinished(const quelvox::RunOutcome& outcome);
 };

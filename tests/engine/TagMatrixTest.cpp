@@ -9,6 +9,7 @@
 #include "common/TextCodec.h"
 #include "encoders/TagWriter.h"
 #include "engine/TagPolicy.h"
+#include "engine/Texts.h"
 #include "platform/bass/BassLayer.h"
 #include "platform/wma/WmaLayer.h"
 #include "settings/Settings.h"
@@ -253,6 +254,13 @@ TEST_F(TagMatrixTest, CustomValuesOverrideTheSourceAndCarryNothingElse) {
 TEST_F(TagMatrixTest, PicturesTooLargeAreDroppedWithANoteAndTheAudioKept) {
     TagInfo tags = FullRecord(std::string(kMaxPictureBytes + 1, 'x'));
     const std::string out = MakeWithFfmpeg(dir, "big.mp3", "-f lavfi -i sine=duration=0.3");
+    // The run's note names the output, and a second one the field.
+    DroppedTagNotes notes;
+    Text error;
+    ASSERT_TRUE(WriteOutputTags(out, kFormatMp3, tags, 1.0f, "big.mp3", error, notes));
+    EXPECT_EQ(notes.summary, EngineText(kTagsDroppedNote, "big.mp3"));
+    ASSERT_EQ(notes.fields.size(), 1u);
+    EXPECT_NE(notes.fields[0].Source().find("picture 1"), std::string::npos);
     const TagWriteResult r = WriteTagFile(out, TagFileKind::Id3v2, tags);
     ASSERT_TRUE(r.saved);
     ASSERT_EQ(r.dropped.size(), 1u);

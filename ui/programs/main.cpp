@@ -8,7 +8,6 @@
 #include "common/Product.h"
 #include "engine/PendingOutput.h"
 #include "engine/Startup.h"
-#include "engine/TagPolicy.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
@@ -38,11 +37,6 @@ bool HaveDisplay() {
     return false;
 }
 
-// Tag fields an output could not hold: a short note on standard error.
-void PrintTagNote(const quelvox::Text& note, bool detail) {
-    if (!detail) std::fprintf(stderr, "quelvox: %s\n", quelvox::ShowTextUtf8(note).c_str());
-}
-
 }  // namespace
 
 // A lost display ends the program from inside the toolkit (it calls
@@ -59,7 +53,6 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     std::atexit(RemoveUnfinishedOutputsAtExit);
-    quelvox::SetTagNoteSink(PrintTagNote);
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromLatin1(quelvox::kProductName));
     QApplication::setApplicationVersion(QString::fromLatin1(quelvox::kProductVersionText));
