@@ -7,6 +7,8 @@
 #include "engine/Texts.h"
 #include "platform/bass/BassLayer.h"
 
+#include <algorithm>
+
 namespace quelvox {
 
 namespace {
@@ -44,6 +46,13 @@ TagInfo SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std
     tags.track = track != 0 ? std::to_string(track) : std::string();
     tags.composer = settings.Composer;
     tags.copyright = settings.Copyright;
+    tags.albumArtist = settings.AlbumArtist;
+    // "2" or "2/3"; what does not read as a positive number is no disc.
+    const std::string_view disc = settings.Disc;
+    tags.discNumber = std::max(ParseDecimal(disc), 0);
+    const size_t slash = disc.find('/');
+    if (tags.discNumber > 0 && slash != std::string_view::npos)
+        tags.discTotal = std::max(ParseDecimal(disc.substr(slash + 1)), 0);
     writer.SetTags(tags);
     return tags;
 }

@@ -228,6 +228,9 @@ inline constexpr SettingDecl Composer =
     TextSetting("Composer", &CSettings::Composer).In(SettingGroup::Tags);
 inline constexpr SettingDecl Copyright =
     TextSetting("Copyright", &CSettings::Copyright).In(SettingGroup::Tags);
+inline constexpr SettingDecl AlbumArtist =
+    TextSetting("AlbumArtist", &CSettings::AlbumArtist).In(SettingGroup::Tags);
+inline constexpr SettingDecl Disc = TextSetting("Disc", &CSettings::Disc).In(SettingGroup::Tags);
 inline constexpr SettingDecl TitleAsFileName =
     IntSetting("TitleAsFileName", &CSettings::TitleAsFileName, 1).In(SettingGroup::Tags);
 inline constexpr SettingDecl TrackNumType = IntSetting("TrackNumType", &CSettings::TrackNumType, 0)
@@ -286,6 +289,8 @@ inline constexpr const SettingDecl* kTable[] = {
     &Comment,
     &Composer,
     &Copyright,
+    &AlbumArtist,
+    &Disc,
     &TitleAsFileName,
     &TrackNumType,
     &CustomTrackNum,

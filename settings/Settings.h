@@ -103,6 +103,8 @@ struct CSettings {
     std::string Comment;      // ""
     std::string Composer;     // ""
     std::string Copyright;    // ""
+    std::string AlbumArtist;  // ""
+    std::string Disc;         // "": a disc number, or "n/N" with the disc count
     int TitleAsFileName = 0;  // 1
     int TrackNumType = 0;     // 0: 0 none, 1 position in run, 2 CustomTrackNum
     int CustomTrackNum = 0;   // 0

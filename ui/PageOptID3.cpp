@@ -84,6 +84,9 @@ void CPageOptID3::Build() {
     comment_ = addEdit(tr("注释(&C):"), "comment", 8, 0, 3);
     composer_ = addEdit(tr("作曲(&P):"), "composer", 9, 0);
     copyright_ = addEdit(tr("版权(&H):"), "copyright", 9, 2);
+    albumArtist_ = addEdit(tr("专辑艺术家(&B):"), "albumArtist", 10, 0);
+    disc_ = addEdit(tr("碟片(&D):"), "disc", 10, 2);
+    disc_->setPlaceholderText(QStringLiteral("1/2"));
     g->setColumnStretch(1, 1);
     g->setColumnStretch(3, 1);
 
@@ -101,6 +104,8 @@ void CPageOptID3::Build() {
     binding_.Bind(comment_, setting::Comment);
     binding_.Bind(composer_, setting::Composer);
     binding_.Bind(copyright_, setting::Copyright);
+    binding_.Bind(albumArtist_, setting::AlbumArtist);
+    binding_.Bind(disc_, setting::Disc);
     UpdateEnabling();
 
     connect(source_, &QButtonGroup::idClicked, this, [this] { UpdateEnabling(); });
@@ -119,7 +124,8 @@ void CPageOptID3::UpdateEnabling() {
     for (QAbstractButton* b : trackKind_->buttons()) b->setEnabled(custom);
     titleAsFileName_->setEnabled(custom);
     for (QWidget* w : std::initializer_list<QWidget*>{artist_, album_, year_, genre_, comment_,
-                                                      composer_, copyright_})
+                                                      composer_, copyright_, albumArtist_,
+                                                      disc_})
         w->setEnabled(custom);
     trackNumber_->setEnabled(custom && trackKind_->checkedId() == kTrackCustom);
     title_->setEnabled(custom && !titleAsFileName_->isChecked());

@@ -39,6 +39,8 @@ private:
     QLineEdit* comment_ = nullptr;
     QLineEdit* composer_ = nullptr;
     QLineEdit* copyright_ = nullptr;
+    QLineEdit* albumArtist_ = nullptr;
+    QLineEdit* disc_ = nullptr;
 };
 
 }  // namespace quelvox::ui

@@ -249,6 +249,20 @@ TEST_F(TagMatrixTest, CustomValuesOverrideTheSourceAndCarryNothingElse) {
     EXPECT_EQ(got.title, "Custom");
     EXPECT_EQ(got.artist, "Someone Else");
     EXPECT_TRUE(got.ExtrasEmpty());
+    // The custom album artist and disc, in MP3's and MP4's conventions.
+    settings.AlbumArtist = "Custom Band";
+    settings.Disc = "2/3";
+    for (auto [name, code] : {std::pair{"custom.mp3", kFormatMp3}, std::pair{"custom.m4a", kFormatM4a}}) {
+        ASSERT_TRUE(Convert(src, dir.file(name), code));
+        const TagInfo disc = bass::ReadFileTags(dir.file(name));
+        EXPECT_EQ(disc.albumArtist, "Custom Band") << name;
+        EXPECT_EQ(disc.discNumber, 2) << name;
+        EXPECT_EQ(disc.discTotal, 3) << name;
+        EXPECT_TRUE(disc.pictures.empty()) << name;
+    }
+    settings.Disc = "none";
+    ASSERT_TRUE(Convert(src, dir.file("nodisc.mp3"), kFormatMp3));
+    EXPECT_EQ(bass::ReadFileTags(dir.file("nodisc.mp3")).discNumber, 0);
 }
 
 TEST_F(TagMatrixTest, PicturesTooLargeAreDroppedWithANoteAndTheAudioKept) {

@@ -704,6 +704,14 @@ Note: the program creates the folder when it converts files.</translation>
         <source>版权(&amp;H):</source>
         <translation>Copyrig&amp;ht:</translation>
     </message>
+    <message>
+        <source>专辑艺术家(&amp;B):</source>
+        <translation>Al&amp;bum artist:</translation>
+    </message>
+    <message>
+        <source>碟片(&amp;D):</source>
+        <translation>&amp;Disc:</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::CPageWMAOptions</name>
