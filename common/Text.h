@@ -7,6 +7,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,9 +39,12 @@ struct Text {
     bool IsMarked() const { return source != nullptr; }
     void clear() { *this = Text(); }
     bool empty() const { return !source && literal.empty(); }
-    // Whether this is the marked text `id` (compared by address: ids are
-    // the table's entries).
-    bool Is(const char* id) const { return source == id; }
+    // Whether this is the marked text `id`. Compared by content: an id's
+    // string literal need not have one address in every translation unit
+    // (unoptimised builds keep a copy per unit).
+    bool Is(const char* id) const {
+        return source && id && (source == id || std::strcmp(source, id) == 0);
+    }
 
     // The text in its source language: the Chinese source with the
     // arguments filled in ("%%" is a percent sign).
