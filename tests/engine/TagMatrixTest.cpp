@@ -188,7 +188,8 @@ protected:
 TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
     const bool wma = wma::WmaRuntimeAvailable();
     const std::string png = MakeWithFfmpeg(dir, "cover.png", "-f lavfi -i color=red:s=8x8 -frames:v 1");
-    const TagInfo want = FullRecord(std::string(ReadFile(png).begin(), ReadFile(png).end()));
+    const std::vector<uint8_t> pngBytes = ReadFile(png);
+    const TagInfo want = FullRecord(std::string(pngBytes.begin(), pngBytes.end()));
     const std::string all = Survivors(want, want);
 
     std::string table = "source ";
