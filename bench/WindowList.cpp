@@ -5,19 +5,13 @@
 // the window thread while the operation goes on.
 //   quelvox-bench-list FOLDER [FOLDER...]   (each folder added, sorted and
 //                                            removed on its own)
-#include "engine/Startup.h"
-#include "settings/Settings.h"
-#include "ui/FileDialogs.h"
+#include "bench/BenchWindow.h"
 #include "ui/FileList.h"
-#include "ui/MainWindow.h"
-#include "ui/Prompts.h"
-#include "ui/Shell.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,34 +20,9 @@
 
 using namespace quelvox;
 using namespace quelvox::ui;
+using quelvox::bench::Timing;
 
 namespace {
-
-// Nothing is ever asked or opened.
-class CQuietPrompts : public IPrompts {
-public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
-    bool Question(QWidget*, const QString&) override { return false; }
-    bool OkCancel(QWidget*, const QString&) override { return false; }
-};
-class CQuietShell : public IShell {
-public:
-    void OpenFile(const QString&) override {}
-    void ShowInFileManager(const QString&) override {}
-    void OpenUrl(const QUrl&) override {}
-};
-class CNoDialogs : public IFileDialogs {
-public:
-    QStringList OpenFiles(QWidget*) override { return {}; }
-    QString Folder(QWidget*, const QString&) override { return {}; }
-    QString MergedFile(QWidget*, const QString&, const NameRefusal&) override { return {}; }
-};
-
-struct Timing {
-    double seconds = 0;
-    qint64 longestStallMs = 0;
-};
 
 // Runs `work` and then the events it left (the repaint of the list), with
 // a 5 ms timer ticking on the window thread meanwhile.
@@ -105,19 +74,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quelvox-bench-list FOLDER [FOLDER...]\n");
         return 2;
     }
-    QTemporaryDir scratch;
-    const SettingsLocation location{
-        (scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
-    CSettings first;
-    CheckFirstRun(first, location);
-
-    CCodecRuntime runtime;
-    runtime.Start(ExecutableFolder());
-    CQuietPrompts prompts;
-    CQuietShell shell;
-    CNoDialogs dialogs;
-    CMainWindow window(runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
-    window.show();
+    bench::CBenchWindow harness;
+    CMainWindow& window = harness.Window();
     QCoreApplication::processEvents();
 
     for (int arg = 1; arg < argc; ++arg) {

@@ -6,13 +6,8 @@
 // files, in alternating rounds (the first of the pair changing each round):
 // the median of the rounds' time ratios.
 //   quelvox-bench-window FOLDER [RUNS]     (every file of FOLDER, to MP3)
+#include "bench/BenchWindow.h"
 #include "common/FormatCatalogue.h"
-#include "engine/Startup.h"
-#include "settings/Settings.h"
-#include "ui/FileDialogs.h"
-#include "ui/MainWindow.h"
-#include "ui/Prompts.h"
-#include "ui/Shell.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -29,34 +23,9 @@
 
 using namespace quelvox;
 using namespace quelvox::ui;
+using quelvox::bench::Timing;
 
 namespace {
-
-// Nothing is ever asked or opened.
-class CQuietPrompts : public IPrompts {
-public:
-    void Information(QWidget*, const QString&) override {}
-    void Warning(QWidget*, const QString&) override {}
-    bool Question(QWidget*, const QString&) override { return false; }
-    bool OkCancel(QWidget*, const QString&) override { return false; }
-};
-class CQuietShell : public IShell {
-public:
-    void OpenFile(const QString&) override {}
-    void ShowInFileManager(const QString&) override {}
-    void OpenUrl(const QUrl&) override {}
-};
-class CNoDialogs : public IFileDialogs {
-public:
-    QStringList OpenFiles(QWidget*) override { return {}; }
-    QString Folder(QWidget*, const QString&) override { return {}; }
-    QString MergedFile(QWidget*, const QString&, const NameRefusal&) override { return {}; }
-};
-
-struct Timing {
-    double seconds = 0;
-    qint64 longestStallMs = 0;
-};
 
 Timing ConvertAllOnce(CMainWindow& window) {
     QElapsedTimer sinceTick, wall;
@@ -90,19 +59,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    QTemporaryDir scratch;
-    const SettingsLocation location{
-        (scratch.path() + QStringLiteral("/settings.ini")).toStdString()};
-    CSettings first;
-    CheckFirstRun(first, location);
-
-    CCodecRuntime runtime;
-    runtime.Start(ExecutableFolder());
-    CQuietPrompts prompts;
-    CQuietShell shell;
-    CNoDialogs dialogs;
-    CMainWindow window(runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
-    window.show();
+    bench::CBenchWindow harness;
+    CMainWindow& window = harness.Window();
 
     QStringList files;
     const QDir folder(QString::fromLocal8Bit(argv[1]));
@@ -112,7 +70,7 @@ int main(int argc, char** argv) {
     window.FormatBox()->setCurrentIndex(window.FormatBox()->findData(kFormatMp3));
     CSettings& s = window.Settings();
     s.DestOutputFolderOpt = 399;
-    s.DestSpecifiedFolder = (scratch.path() + QStringLiteral("/out")).toStdString();
+    s.DestSpecifiedFolder = (harness.ScratchPath() + QStringLiteral("/out")).toStdString();
     QDir().mkpath(QString::fromStdString(s.DestSpecifiedFolder));
     s.TargetExistsOpt = 22;  // each run replaces the last one's files
     s.BrowseOutputFolder = 0;
