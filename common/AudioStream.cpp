@@ -1,0 +1,48 @@
+#include "common/AudioStream.h"
+
+#include <algorithm>
+
+namespace quelvox {
+
+int CAudioReader::ReadBlock(AudioBlock& block) {
+    const bool stereo = GetOutputChannels() == 2;
+    adaptLeft_.resize(kBlockFrames);
+    adaptRight_.resize(stereo ? kBlockFrames : 0);
+    const int frames = Read(adaptLeft_.data(), stereo ? adaptRight_.data() : nullptr);
+    const int width = stereo ? 2 : 1;
+    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
+        block.SourceBits() != 16)
+        block.Shape(width, kBlockFrames, 0, 16);
+    if (frames <= 0) {
+        block.frames = 0;
+        return frames;
+    }
+    const int n = std::min(frames, kBlockFrames);
+    Int16ToBlock(adaptLeft_.data(), stereo ? adaptRight_.data() : nullptr, n, block);
+    return n;
+}
+
+int CAudioWriter::WriteBlock(const AudioBlock& block) {
+    const int n = block.frames;
+    if (n <= 0) return 0;
+    const auto size = static_cast<size_t>(n);
+    const float* left = block.Channel(0);
+    const float* right = block.Channels() >= 2 ? block.Channel(1) : nullptr;
+    if (block.Channels() > 2) {
+        if (foldLeft_.size() < size) {
+            foldLeft_.resize(size);
+            foldRight_.resize(size);
+        }
+        FoldToStereo(block, foldLeft_.data(), foldRight_.data());
+        left = foldLeft_.data();
+        right = foldRight_.data();
+    }
+    if (adaptLeft_.size() < size) adaptLeft_.resize(size);
+    for (size_t i = 0; i < size; ++i) adaptLeft_[i] = FloatToInt16(left[i]);
+    if (!right) return Write(adaptLeft_.data(), nullptr, n);
+    if (adaptRight_.size() < size) adaptRight_.resize(size);
+    for (size_t i = 0; i < size; ++i) adaptRight_[i] = FloatToInt16(right[i]);
+    return Write(adaptLeft_.data(), adaptRight_.data(), n);
+}
+
+}  // namespace quelvox
