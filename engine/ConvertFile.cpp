@@ -174,7 +174,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     // While the run has a processor to spare (a file alone, or the last
     // files of a batch) the reader decodes ahead on a second thread; when
     // another file starts, it goes back to this one.
-    CBlockSource blocks(reader, chain.ReadLeft(), chain.ReadRight(), synthesised, total);
+    CBlockSource blocks(reader, chain.Source(), synthesised, total);
     BlockLoopResult result;
     for (;;) {
         const bool spare = SpareProcessor(state);
@@ -197,10 +197,9 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
             result.cancelled = true;
             return result;
         }
-        ChainBlock block = chain.Process(frames);
+        const WideChainBlock block = chain.ProcessBlock();
         if (block.action == BlockAction::End) break;
-        if (block.action == BlockAction::Write &&
-            !writer.Write(block.left, block.right, block.frames)) {
+        if (block.action == BlockAction::Write && !writer.WriteBlock(*block.block)) {
             // What follows could not be stored either: the output is lost.
             result.writeFailed = true;
             return result;
@@ -211,8 +210,9 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     }
     blocks.Stop();  // blocks read past a length limit are not needed
     if (result.wroteBlocks) {
-        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain()) {
-            if (!writer.Write(b.left, b.right, b.frames)) {
+        for (WideChainBlock b = chain.DrainBlock(); b.action == BlockAction::Write;
+             b = chain.DrainBlock()) {
+            if (!writer.WriteBlock(*b.block)) {
                 result.writeFailed = true;
                 return result;
             }
@@ -231,6 +231,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     if (!reader) return 0;
     const int sourceRate = reader->GetSampleRate();
     const int sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
+    const int blockChannels = reader->GetBlockChannels();
 
     // On every early return below, the reader is closed by this guard, the
     // writer by its owner and the temporary output removed by its own.
@@ -279,7 +280,9 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = sourceRate;
-    setup.sourceChannels = sourceChannels;
+    setup.sourceChannels = blockChannels;
+    setup.sourceLayout = reader->GetChannelLayout();
+    setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = plan.targetRate;
     setup.targetChannels = plan.targetChannels;
     setup.allowConversion = plan.allowConversion;
