@@ -150,6 +150,14 @@ public:
     virtual void SetSampleRate(int hz) { (void)hz; }
     virtual void SetChannels(int count) { (void)count; }
     virtual void SetBitrate(int bitsPerSecond) { (void)bitsPerSecond; }
+    // Positions of the channels of the blocks WriteBlock will receive
+    // (FFmpeg's channel mask bits); 0 or a mask of another width means the
+    // default layout of the count. Writers that only take 16-bit stereo
+    // ignore it.
+    virtual void SetChannelLayout(uint64_t layout) { (void)layout; }
+    // Bits of the integer samples to store (16, 24 or 32); writers that
+    // only store 16 bits ignore it.
+    virtual void SetSampleBits(int bits) { (void)bits; }
     // Codec parameters are each writer family's own typed record, set
     // through the concrete writer's SetCodecParams by whoever creates it.
     // Creates the output and prepares the encoder. Nonzero means success;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -53,15 +54,21 @@ int Nearest(const int (&list)[N], int value) {
     return best;
 }
 
-// The encoder's sample format that our 16-bit samples reach with the least
-// conversion: 16-bit first, then wider integers, then floating point.
-AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
-    if (!codec->sample_fmts) return AV_SAMPLE_FMT_S16;
+// The encoder's sample format that our samples reach with the least
+// conversion: for 16-bit samples 16-bit first, then wider integers, then
+// floating point; for wider samples 32-bit integers first.
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec, bool wide) {
+    if (!codec->sample_fmts) return wide ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
     static constexpr AVSampleFormat kPreference[] = {
         AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P,
         AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP,
         AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_U8P};
-    for (AVSampleFormat want : kPreference)
+    static constexpr AVSampleFormat kWidePreference[] = {
+        AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP,
+        AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P,
+        AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_U8P};
+    for (AVSampleFormat want : wide ? std::span<const AVSampleFormat>(kWidePreference)
+                                    : std::span<const AVSampleFormat>(kPreference))
         for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
             if (*f == want) return want;
     return codec->sample_fmts[0];
@@ -199,6 +206,8 @@ void CFFmpegWriter::Release() {
     codecId_ = 0;
     path_.clear();
     sampleRate_ = bitrate_ = channels_ = 0;
+    layout_ = 0;
+    sampleBits_ = 16;
     for (std::string* s :
          {&title_, &artist_, &album_, &genre_, &year_, &comment_, &composer_, &copyright_, &track_})
         s->clear();
@@ -248,7 +257,10 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     libav::EncoderSpec wanted;
     wanted.sampleRate = sampleRate_;
     wanted.channels = channels_;
-    wanted.sampleFormat = ChooseSampleFormat(codec);
+    wanted.layoutMask = LayoutChannels(layout_) == channels_ ? layout_ : DefaultLayout(channels_);
+    const bool wide = sampleBits_ > 16;
+    wanted.sampleFormat = ChooseSampleFormat(codec, wide);
+    if (wide && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
     wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
     // strict compliance level; the catalogue offers every PCM rate.
@@ -276,7 +288,8 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
         }
     }
     if (!cc) return Fail("the encoder refused the parameters");
-    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_))
+    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_,
+                                wide ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16))
         return Fail("cannot set up the encoder's input");
 
     AVCodecParameters* par = s.encode.Stream()->codecpar;
@@ -320,7 +333,9 @@ int CFFmpegWriter::Open() {
 
     if (path_.empty()) return Fail("no output file name");
     if (sampleRate_ <= 0) return Fail("invalid sample rate");
-    if (channels_ != 1 && channels_ != 2) return Fail("invalid channel count");
+    if (channels_ < 1 || channels_ > kMaxChannels) return Fail("invalid channel count");
+    if (sampleBits_ != 16 && sampleBits_ != 24 && sampleBits_ != 32)
+        return Fail("invalid sample depth");
     std::string unavailable;
     if (!libav::LoadCodecLibraries(&unavailable)) return Fail(unavailable);
 
@@ -361,6 +376,8 @@ int CFFmpegWriter::Open() {
 int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten() || !left) return 0;
+    // 16-bit mono and stereo only; wider outputs take WriteBlock.
+    if (sampleBits_ > 16 || s->channels > 2) return 0;
     if (frames <= 0) return 1;
     bool ok;
     if (s->amr.IsOpen()) {
@@ -373,6 +390,51 @@ int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) 
         for (int i = 0; i < frames; ++i) {
             interleaved_[2 * static_cast<size_t>(i)] = left[i];
             interleaved_[2 * static_cast<size_t>(i) + 1] = right[i];
+        }
+        ok = s->encode.Push(interleaved_.data(), frames);
+    }
+    if (!ok) NoteWriteError(s->encode.WriteError());
+    return ok ? 1 : 0;
+}
+
+int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
+    Session* s = session_.get();
+    if (!s || !s->encode.HeaderWritten()) return 0;
+    if (sampleBits_ <= 16 && s->channels <= 2 && block.Channels() <= 2)
+        return CAudioWriter::WriteBlock(block);
+    const int frames = block.frames;
+    if (frames <= 0) return 1;
+    if (s->amr.IsOpen()) return 0;
+    // Channels the block lacks are silent; a mono block fills every one.
+    const int width = s->channels;
+    const float* from[kMaxChannels] = {};
+    for (int c = 0; c < width; ++c)
+        from[c] = block.Channels() == 1 ? block.Channel(0)
+                  : c < block.Channels() ? block.Channel(c)
+                                         : nullptr;
+    const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
+    bool ok;
+    if (sampleBits_ > 16) {
+        const int shift = 32 - sampleBits_;
+        wide_.resize(count);
+        for (int c = 0; c < width; ++c) {
+            int32_t* out = wide_.data() + c;
+            if (!from[c]) {
+                for (int i = 0; i < frames; ++i) out[static_cast<size_t>(i) * width] = 0;
+                continue;
+            }
+            for (int i = 0; i < frames; ++i)
+                out[static_cast<size_t>(i) * static_cast<size_t>(width)] = static_cast<int32_t>(
+                    static_cast<uint32_t>(FloatToInt(from[c][i], sampleBits_)) << shift);
+        }
+        ok = s->encode.Push(wide_.data(), frames);
+    } else {
+        interleaved_.resize(count);
+        for (int c = 0; c < width; ++c) {
+            int16_t* out = interleaved_.data() + c;
+            for (int i = 0; i < frames; ++i)
+                out[static_cast<size_t>(i) * static_cast<size_t>(width)] =
+                    from[c] ? FloatToInt16(from[c][i]) : int16_t{0};
         }
         ok = s->encode.Push(interleaved_.data(), frames);
     }
