@@ -89,20 +89,27 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
 }
 
 bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int sourceChannels,
-                         WriterPlan& plan) {
+                         const WideSource& wide, WriterPlan& plan) {
     ResolvedParams params;
     if (!format.container || !ResolveEncoderParams(format, sourceRate, sourceChannels, params))
         return false;
+    const WideTarget target = ResolveWideTarget(
+        format, params.channels, wide.channels > 0 ? wide.channels : sourceChannels, wide.bits);
+    params.channels = target.channels;
     auto writer = std::make_unique<CFFmpegWriter>();
     FFmpegCodecParams codec;
     codec.container = format.container;
-    codec.codecId = format.CodecID;
+    codec.codecId = target.codecId;
     writer->SetCodecParams(codec);
     writer->SetSampleRate(params.sampleRate);
     writer->SetChannels(params.channels);
+    // The source's positions when its channels are kept as they are.
+    if (params.channels == wide.channels) writer->SetChannelLayout(wide.layout);
+    writer->SetSampleBits(target.bits);
     writer->SetBitrate(params.bitRate);
     plan.targetRate = params.sampleRate;
     plan.targetChannels = params.channels;
+    plan.targetBits = target.bits;
     plan.writer = std::move(writer);
     return true;
 }
@@ -126,14 +133,14 @@ void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, in
 }
 
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
-                   int sourceChannels, bool merged, WriterPlan& plan) {
+                   int sourceChannels, bool merged, WriterPlan& plan, const WideSource& wide) {
     plan = WriterPlan{};
     switch (SelectWriter(format)) {
         case WriterKind::Amr: return PrepareAmrWriter(ctx.settings, format, plan);
         case WriterKind::Wma:
             return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
         case WriterKind::FFmpeg:
-            return PrepareFFmpegWriter(format, sourceRate, sourceChannels, plan);
+            return PrepareFFmpegWriter(format, sourceRate, sourceChannels, wide, plan);
     }
     return false;
 }
@@ -241,7 +248,11 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     } closeReader{*reader};
 
     WriterPlan plan;
-    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
+    WideSource wide;
+    wide.channels = blockChannels;
+    wide.layout = reader->GetChannelLayout();
+    wide.bits = reader->GetSourceBits();
+    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan, wide)) {
         state.errorDetail = "no encoder settings fit this source";
         state.retry = false;
         return 0;
