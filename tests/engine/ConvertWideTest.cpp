@@ -1,5 +1,6 @@
-// Lossless conversions of sources wider than 16-bit stereo: FLAC in
-// Matroska (read by the FFmpeg reader) to WAV keeps depth and channels.
+// Lossless conversions of sources wider than 16-bit stereo: FLAC files
+// (read through libsndfile) and FLAC in Matroska (read by the FFmpeg
+// reader) to WAV keep depth and channels.
 #include "engine/ConvertFile.h"
 
 #include "common/FileEntry.h"
@@ -56,9 +57,12 @@ protected:
     }
 };
 
-TEST_F(ConvertWideTest, TwentyFourBitFlacToWavKeepsEveryBit) {
+class ConvertWideContainerTest : public ConvertWideTest,
+                                 public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ConvertWideContainerTest, TwentyFourBitFlacToWavKeepsEveryBit) {
     const std::string src = MakeWithFfmpeg(
-        dir, "hi.mka",
+        dir, std::string("hi.") + GetParam(),
         "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t)|0.25*sin(2*PI*3000*t):s=96000:d=1\" "
         "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
     const std::string out = dir.file("hi.wav");
@@ -78,8 +82,9 @@ TEST_F(ConvertWideTest, TwentyFourBitFlacToWavKeepsEveryBit) {
     EXPECT_GT(finer, 90000) << "the low 8 bits are not used";
 }
 
-TEST_F(ConvertWideTest, SixChannelFlacToWavKeepsSixChannels) {
-    const std::string src = MakeSurroundTones(dir, "six.mka", "-c:a flac -sample_fmt s16");
+TEST_P(ConvertWideContainerTest, SixChannelFlacToWavKeepsSixChannels) {
+    const std::string src =
+        MakeSurroundTones(dir, std::string("six.") + GetParam(), "-c:a flac -sample_fmt s16");
     const std::string out = dir.file("six.wav");
     ASSERT_TRUE(Convert(src, out, kFormatWav));
     EXPECT_EQ(Probe(out, "channels"), "6");
@@ -98,6 +103,9 @@ TEST_F(ConvertWideTest, SixChannelFlacToWavKeepsSixChannels) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(FlacFileAndMatroska, ConvertWideContainerTest,
+                         ::testing::Values("flac", "mka"));
 
 TEST_F(ConvertWideTest, SixChannelsToMp3StillFoldToStereo) {
     const std::string src = MakeSurroundTones(dir, "six.mka", "-c:a flac -sample_fmt s16");
