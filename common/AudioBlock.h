@@ -113,6 +113,38 @@ inline int32_t FloatToInt(float v, int bits) {
     return static_cast<int32_t>(std::lrint(x));
 }
 
+// Triangular (TPDF) dither for reducing depth: the difference of two
+// uniform values, spanning -1 … 1 step of the target width. A fixed seed
+// makes a conversion give the same file every time.
+class CTpdfDither {
+public:
+    // One noise value in steps of the target width.
+    float Next() {
+        const float a = Uniform();
+        return a - Uniform();
+    }
+
+private:
+    // xorshift32: a uniform value in [0, 1).
+    float Uniform() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return static_cast<float>(state_ >> 8) * (1.0f / 16777216.0f);
+    }
+    uint32_t state_ = 0x9E3779B9u;
+};
+
+// FloatToInt with dither: the noise is added in steps of `bits` before the
+// rounding. NaN gives 0.
+inline int32_t FloatToIntDithered(float v, int bits, CTpdfDither& dither) {
+    if (std::isnan(v)) return 0;
+    const float noise = dither.Next();
+    return FloatToInt(static_cast<float>(static_cast<double>(v) +
+                                         std::ldexp(static_cast<double>(noise), 1 - bits)),
+                      bits);
+}
+
 // Stores the first `frames` frames of one or two planar 16-bit channels
 // into `block` as float (a null `right` makes a mono block).
 void Int16ToBlock(const int16_t* left, const int16_t* right, int frames, AudioBlock& block);

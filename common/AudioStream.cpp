@@ -38,11 +38,20 @@ int CAudioWriter::WriteBlock(const AudioBlock& block) {
         right = foldRight_.data();
     }
     if (adaptLeft_.size() < size) adaptLeft_.resize(size);
-    for (size_t i = 0; i < size; ++i) adaptLeft_[i] = FloatToInt16(left[i]);
-    if (!right) return Write(adaptLeft_.data(), nullptr, n);
-    if (adaptRight_.size() < size) adaptRight_.resize(size);
-    for (size_t i = 0; i < size; ++i) adaptRight_[i] = FloatToInt16(right[i]);
-    return Write(adaptLeft_.data(), adaptRight_.data(), n);
+    if (right && adaptRight_.size() < size) adaptRight_.resize(size);
+    if (DithersTo(block, 16)) {
+        CTpdfDither& noise = Dither();
+        for (size_t i = 0; i < size; ++i) {
+            adaptLeft_[i] = static_cast<int16_t>(FloatToIntDithered(left[i], 16, noise));
+            if (right)
+                adaptRight_[i] = static_cast<int16_t>(FloatToIntDithered(right[i], 16, noise));
+        }
+    } else {
+        for (size_t i = 0; i < size; ++i) adaptLeft_[i] = FloatToInt16(left[i]);
+        if (right)
+            for (size_t i = 0; i < size; ++i) adaptRight_[i] = FloatToInt16(right[i]);
+    }
+    return Write(adaptLeft_.data(), right ? adaptRight_.data() : nullptr, n);
 }
 
 }  // namespace quelvox

@@ -166,10 +166,15 @@ public:
     // Encodes one block; right is null for mono output. Nonzero = written.
     virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
     // Encodes one wide block. The base hands it to Write: every sample is
-    // rounded to 16 bits once (clamped, NaN as 0), a mono block goes with a
-    // null right, and a block of more than two channels is folded to
-    // stereo first (FoldToStereo).
+    // rounded to 16 bits once (clamped, NaN as 0; with TPDF dither first
+    // when SetDither is on and the block's source is deeper than 16 bits),
+    // a mono block goes with a null right, and a block of more than two
+    // channels is folded to stereo first (FoldToStereo).
     virtual int WriteBlock(const AudioBlock& block);
+    // Whether rounding to a smaller depth than the source's adds TPDF
+    // dither (on unless set otherwise). Sources of 16 bits or fewer are
+    // never dithered into 16 bits or more.
+    void SetDither(bool on) { dither_ = on; }
     // Flushes the encoder, finishes the container and closes the file.
     virtual void Close() = 0;
 
@@ -179,6 +184,13 @@ public:
     const std::string& WriteError() const { return writeError_; }
 
 protected:
+    // The rounding of a wide block's samples to `bits` bits, dithered when
+    // the block's source is deeper and dither is on.
+    bool DithersTo(const AudioBlock& block, int bits) const {
+        return dither_ && block.SourceBits() > bits;
+    }
+    CTpdfDither& Dither() { return ditherNoise_; }
+
     // Keeps the first cause; later ones follow from it.
     void NoteWriteError(const std::string& cause) {
         if (writeError_.empty()) writeError_ = cause.empty() ? "write failed" : cause;
@@ -186,6 +198,8 @@ protected:
 
 private:
     std::string writeError_;
+    bool dither_ = true;
+    CTpdfDither ditherNoise_;
     // Write's buffers while WriteBlock adapts it.
     std::vector<int16_t> adaptLeft_, adaptRight_;
     std::vector<float> foldLeft_, foldRight_;

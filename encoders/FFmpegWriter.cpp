@@ -414,28 +414,27 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
                                          : nullptr;
     const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
     bool ok;
+    // Frame by frame, so that dither noise follows the stream's order.
+    const bool dither = DithersTo(block, sampleBits_);
+    CTpdfDither& noise = Dither();
+    auto round = [&](const float* channel, int i) {
+        if (!channel) return 0;
+        return dither ? FloatToIntDithered(channel[i], sampleBits_, noise)
+                      : FloatToInt(channel[i], sampleBits_);
+    };
     if (sampleBits_ > 16) {
         const int shift = 32 - sampleBits_;
         wide_.resize(count);
-        for (int c = 0; c < width; ++c) {
-            int32_t* out = wide_.data() + c;
-            if (!from[c]) {
-                for (int i = 0; i < frames; ++i) out[static_cast<size_t>(i) * width] = 0;
-                continue;
-            }
-            for (int i = 0; i < frames; ++i)
-                out[static_cast<size_t>(i) * static_cast<size_t>(width)] = static_cast<int32_t>(
-                    static_cast<uint32_t>(FloatToInt(from[c][i], sampleBits_)) << shift);
-        }
+        int32_t* out = wide_.data();
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < width; ++c)
+                *out++ = static_cast<int32_t>(static_cast<uint32_t>(round(from[c], i)) << shift);
         ok = s->encode.Push(wide_.data(), frames);
     } else {
         interleaved_.resize(count);
-        for (int c = 0; c < width; ++c) {
-            int16_t* out = interleaved_.data() + c;
-            for (int i = 0; i < frames; ++i)
-                out[static_cast<size_t>(i) * static_cast<size_t>(width)] =
-                    from[c] ? FloatToInt16(from[c][i]) : int16_t{0};
-        }
+        int16_t* out = interleaved_.data();
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < width; ++c) *out++ = static_cast<int16_t>(round(from[c], i));
         ok = s->encode.Push(interleaved_.data(), frames);
     }
     if (!ok) NoteWriteError(s->encode.WriteError());

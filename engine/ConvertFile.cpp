@@ -135,14 +135,18 @@ void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, in
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
                    int sourceChannels, bool merged, WriterPlan& plan, const WideSource& wide) {
     plan = WriterPlan{};
+    bool prepared = false;
     switch (SelectWriter(format)) {
-        case WriterKind::Amr: return PrepareAmrWriter(ctx.settings, format, plan);
+        case WriterKind::Amr: prepared = PrepareAmrWriter(ctx.settings, format, plan); break;
         case WriterKind::Wma:
-            return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+            prepared = PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+            break;
         case WriterKind::FFmpeg:
-            return PrepareFFmpegWriter(format, sourceRate, sourceChannels, wide, plan);
+            prepared = PrepareFFmpegWriter(format, sourceRate, sourceChannels, wide, plan);
+            break;
     }
-    return false;
+    if (prepared && plan.writer) plan.writer->SetDither(ctx.settings.DitherOnReduce != 0);
+    return prepared;
 }
 
 std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const FileEntry& source,

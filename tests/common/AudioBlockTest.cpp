@@ -150,3 +150,48 @@ TEST(AudioStreamAdapters, MonoBlockGoesWithoutRightAndWideBlocksFold) {
 }
 
 }  // namespace
+
+namespace {
+
+// A block of `frames` samples of one value in a source of `bits` bits.
+AudioBlock Constant(float v, int frames, int bits) {
+    AudioBlock b;
+    b.Shape(1, frames, 0, bits);
+    for (int i = 0; i < frames; ++i) b.Channel(0)[i] = v;
+    b.frames = frames;
+    return b;
+}
+
+TEST(AudioStreamDither, DeeperSourcesAreDitheredIntoSixteenBits) {
+    // 100.25 steps of 16 bits: rounding alone always writes 100.
+    const float v = 100.25f / 32768.0f;
+    KeepingWriter plain;
+    plain.SetDither(false);
+    plain.WriteBlock(Constant(v, 20000, 24));
+    for (int16_t s : plain.l) ASSERT_EQ(s, 100);
+
+    KeepingWriter dithered;
+    dithered.WriteBlock(Constant(v, 20000, 24));
+    double sum = 0;
+    int off = 0;
+    for (int16_t s : dithered.l) {
+        ASSERT_GE(s, 99);
+        ASSERT_LE(s, 102);
+        off += s != 100;
+        sum += s;
+    }
+    EXPECT_GT(off, 2000);
+    // The noise has no bias: the average keeps the quarter step.
+    EXPECT_NEAR(sum / 20000.0, 100.25, 0.03);
+}
+
+TEST(AudioStreamDither, SixteenBitSourcesAreNeverDithered) {
+    KeepingWriter w;  // dither on
+    w.WriteBlock(Constant(Int16ToFloat(-1234), 5000, 16));
+    for (int16_t s : w.l) ASSERT_EQ(s, -1234);
+    CTpdfDither noise;
+    EXPECT_EQ(FloatToIntDithered(std::numeric_limits<float>::quiet_NaN(), 16, noise), 0);
+    EXPECT_EQ(FloatToIntDithered(4.0f, 24, noise), 8388607);
+}
+
+}  // namespace

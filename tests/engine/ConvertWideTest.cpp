@@ -115,3 +115,40 @@ TEST_F(ConvertWideTest, SixChannelsToMp3StillFoldToStereo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConvertWideTest, ReducingDepthRoundsAndDithersByTheSetting) {
+    const std::string src = MakeWithFfmpeg(
+        dir, "hi.flac",
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t):s=48000:d=1\" -c:a flac -sample_fmt s32 "
+        "-bits_per_raw_sample 24");
+    OutputFormatEntry& wav = *FindFormat(catalogue, kFormatWav);
+    wav.AutoEncParam = 0;
+    wav.SampleRate = 48000;
+    wav.Channels = 1;
+    int bits = 0;
+    const auto source = Planes(src, 24, &bits);
+    ASSERT_EQ(bits, 24);
+
+    settings.DitherOnReduce = 0;
+    ASSERT_TRUE(Convert(src, dir.file("plain.wav"), kFormatWav));
+    const auto plain = Planes(dir.file("plain.wav"), 16, &bits);
+    EXPECT_EQ(bits, 16);
+    ASSERT_EQ(plain[0].size(), source[0].size());
+    for (size_t i = 0; i < plain[0].size(); ++i)
+        ASSERT_EQ(plain[0][i], FloatToInt16(IntToFloat(source[0][i], 24))) << i;
+
+    settings.DitherOnReduce = 1;
+    ASSERT_TRUE(Convert(src, dir.file("dither.wav"), kFormatWav));
+    const auto dithered = Planes(dir.file("dither.wav"), 16, &bits);
+    ASSERT_EQ(dithered[0].size(), plain[0].size());
+    int changed = 0;
+    for (size_t i = 0; i < plain[0].size(); ++i) {
+        ASSERT_LE(std::abs(dithered[0][i] - plain[0][i]), 1) << i;
+        changed += dithered[0][i] != plain[0][i];
+    }
+    EXPECT_GT(changed, 1000);
+}
+
+}  // namespace
