@@ -100,17 +100,26 @@ inline int16_t FloatToInt16(float v) {
     const float x = v * 32768.0f;
     if (!(x > -32768.0f)) return std::isnan(x) ? int16_t{0} : int16_t{-32768};
     if (x >= 32767.0f) return 32767;
-    return static_cast<int16_t>(std::lrint(x));
+    // Adding and taking away 1.5 × 2^23 rounds to the nearest integer (ties
+    // to even) in the float unit itself, without a library call; exact for
+    // every |x| below 2^22.
+    constexpr float kRound = 12582912.0f;
+    const float shifted = x + kRound;
+    return static_cast<int16_t>(static_cast<int>(shifted - kRound));
 }
 
 // A float sample as an integer of `bits` bits (8 … 32): v × 2^(bits-1)
 // rounded to nearest, clamped to the range of that width; NaN gives 0.
 inline int32_t FloatToInt(float v, int bits) {
-    const double scale = std::ldexp(1.0, bits - 1);
+    const double scale = static_cast<double>(int64_t{1} << (bits - 1));
     const double x = static_cast<double>(v) * scale;
     if (!(x > -scale)) return std::isnan(x) ? 0 : static_cast<int32_t>(-scale);
     if (x >= scale - 1.0) return static_cast<int32_t>(scale - 1.0);
-    return static_cast<int32_t>(std::lrint(x));
+    // Rounds to nearest (ties to even) as FloatToInt16 does, here with
+    // 1.5 × 2^52.
+    constexpr double kRound = 6755399441055744.0;
+    const double shifted = x + kRound;
+    return static_cast<int32_t>(shifted - kRound);
 }
 
 // Triangular (TPDF) dither for reducing depth: the difference of two
@@ -144,6 +153,23 @@ inline int32_t FloatToIntDithered(float v, int bits, CTpdfDither& dither) {
                                          std::ldexp(static_cast<double>(noise), 1 - bits)),
                       bits);
 }
+
+// Widens `n` samples taken every `stride` samples of `in` to float (as
+// Int16ToFloat), and narrows `n` floats to 16-bit samples stored every
+// `stride` samples of `out` (as FloatToInt16). Where the processor has
+// SSE2, whole groups of samples go through its vector instructions, with
+// the same results.
+void Int16sToFloats(const int16_t* in, size_t stride, int n, float* out);
+void FloatsToInt16s(const float* in, int n, int16_t* out, size_t stride);
+// The same for `n` interleaved stereo frames, both channels at once.
+void StereoInt16sToFloats(const int16_t* in, int n, float* left, float* right);
+void FloatsToStereoInt16s(const float* left, const float* right, int n, int16_t* out);
+
+// Scales `n` samples that lie on the 16-bit grid by `gain` as integer
+// samples always were: the product of the 16-bit value and the gain,
+// truncated toward zero and clamped to -32768 … 32767 (NaN as 0), back on
+// the grid.
+void ScaleOnSixteenBitGrid(float* v, int n, float gain);
 
 // Stores the first `frames` frames of one or two planar 16-bit channels
 // into `block` as float (a null `right` makes a mono block).

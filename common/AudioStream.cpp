@@ -47,9 +47,8 @@ int CAudioWriter::WriteBlock(const AudioBlock& block) {
                 adaptRight_[i] = static_cast<int16_t>(FloatToIntDithered(right[i], 16, noise));
         }
     } else {
-        for (size_t i = 0; i < size; ++i) adaptLeft_[i] = FloatToInt16(left[i]);
-        if (right)
-            for (size_t i = 0; i < size; ++i) adaptRight_[i] = FloatToInt16(right[i]);
+        FloatsToInt16s(left, n, adaptLeft_.data(), 1);
+        if (right) FloatsToInt16s(right, n, adaptRight_.data(), 1);
     }
     return Write(adaptLeft_.data(), right ? adaptRight_.data() : nullptr, n);
 }

@@ -38,6 +38,8 @@ void CBassReader::Close() {
     blockLayout_ = 0;
     wideBuffer_.clear();
     wideBuffer_.shrink_to_fit();
+    wide16_.clear();
+    wide16_.shrink_to_fit();
     ResetInfo();
 }
 
@@ -121,7 +123,8 @@ void CBassReader::DescribeWide() {
         order_[k] = static_cast<int>(
             std::find(positions.begin(), positions.begin() + blockChannels_, ChannelAt(mask, k)) -
             positions.begin());
-    wideBuffer_.assign(static_cast<size_t>(channels) * kBlockFrames, 0.0f);
+    if (wideBits_ > 16 || dataBits_ != 16)
+        wideBuffer_.assign(static_cast<size_t>(channels) * kBlockFrames, 0.0f);
 }
 
 int CBassReader::ReadBlock(AudioBlock& block) {
@@ -130,17 +133,30 @@ int CBassReader::ReadBlock(AudioBlock& block) {
     if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
         block.Layout() != blockLayout_ || block.SourceBits() != wideBits_)
         block.Shape(blockChannels_, kBlockFrames, blockLayout_, wideBits_);
-    const int got = channel_->GetFloatFrames(wideBuffer_.data(), kBlockFrames);
-    if (got <= 0) {
-        block.frames = 0;
-        return 0;
-    }
-    const int n = std::min(got, kBlockFrames);
     const auto stride = static_cast<size_t>(channels);
-    for (int k = 0; k < blockChannels_; ++k) {
-        float* out = block.Channel(k);
-        const float* in = wideBuffer_.data() + order_[k];
-        for (int i = 0; i < n; ++i) out[i] = in[static_cast<size_t>(i) * stride];
+    int n = 0;
+    if (wideBits_ <= 16 && dataBits_ == 16) {
+        // GetData's own 16-bit samples, placed and widened in one pass.
+        const size_t samples = stride * kBlockFrames;
+        if (wide16_.size() < samples) wide16_.resize(samples);
+        const int got =
+            channel_->GetData(wide16_.data(), static_cast<uint32_t>(samples * sizeof(int16_t)));
+        n = got <= 0 ? 0 : std::min(static_cast<int>(static_cast<size_t>(got) / (2 * stride)),
+                                    kBlockFrames);
+        if (blockChannels_ == 2 && stride == 2 && order_[0] == 0) {
+            StereoInt16sToFloats(wide16_.data(), n, block.Channel(0), block.Channel(1));
+        } else {
+            for (int k = 0; k < blockChannels_; ++k)
+                Int16sToFloats(wide16_.data() + order_[k], stride, n, block.Channel(k));
+        }
+    } else {
+        const int got = channel_->GetFloatFrames(wideBuffer_.data(), kBlockFrames);
+        n = got <= 0 ? 0 : std::min(got, kBlockFrames);
+        for (int k = 0; k < blockChannels_; ++k) {
+            float* out = block.Channel(k);
+            const float* in = wideBuffer_.data() + order_[k];
+            for (int i = 0; i < n; ++i) out[i] = in[static_cast<size_t>(i) * stride];
+        }
     }
     block.frames = n;
     return n;

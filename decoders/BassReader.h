@@ -62,6 +62,7 @@ private:
     uint64_t blockLayout_ = 0;
     int order_[kMaxChannels] = {};
     std::vector<float> wideBuffer_;
+    std::vector<int16_t> wide16_;
 };
 
 }  // namespace quelvox

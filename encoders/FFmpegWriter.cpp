@@ -400,11 +400,12 @@ int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) 
 int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten()) return 0;
-    if (sampleBits_ <= 16 && s->channels <= 2 && block.Channels() <= 2)
+    // AMR takes 16-bit samples through Write; a block wider than a mono or
+    // stereo output is folded there too.
+    if (s->amr.IsOpen() || (block.Channels() > s->channels && s->channels <= 2))
         return CAudioWriter::WriteBlock(block);
     const int frames = block.frames;
     if (frames <= 0) return 1;
-    if (s->amr.IsOpen()) return 0;
     // Channels the block lacks are silent; a mono block fills every one.
     const int width = s->channels;
     const float* from[kMaxChannels] = {};
@@ -433,8 +434,20 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     } else {
         interleaved_.resize(count);
         int16_t* out = interleaved_.data();
-        for (int i = 0; i < frames; ++i)
-            for (int c = 0; c < width; ++c) *out++ = static_cast<int16_t>(round(from[c], i));
+        if (dither) {
+            for (int i = 0; i < frames; ++i)
+                for (int c = 0; c < width; ++c) *out++ = static_cast<int16_t>(round(from[c], i));
+        } else if (width == 2 && from[0] && from[1]) {
+            FloatsToStereoInt16s(from[0], from[1], frames, out);
+        } else {
+            for (int c = 0; c < width; ++c) {
+                if (from[c]) {
+                    FloatsToInt16s(from[c], frames, out + c, static_cast<size_t>(width));
+                } else {
+                    for (int i = 0; i < frames; ++i) out[static_cast<size_t>(i) * width + c] = 0;
+                }
+            }
+        }
         ok = s->encode.Push(interleaved_.data(), frames);
     }
     if (!ok) NoteWriteError(s->encode.WriteError());

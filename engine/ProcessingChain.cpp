@@ -132,6 +132,17 @@ WideChainBlock CProcessingChain::ProcessBlock() {
         }
     }
 
+    // Nothing to change: the writer takes the reader's block as it is.
+    if (offset == 0 && !fold_ && !pick_ && !mix_ && !resample_ && !repeat_ &&
+        setup_.gain == 1.0f) {
+        in_.frames = n;
+        WideChainBlock b;
+        b.action = BlockAction::Write;
+        b.block = &in_;
+        b.last = last;
+        return b;
+    }
+
     // Channels: the source's, folded to stereo, then picked or mixed.
     const float* ch[kMaxChannels] = {};
     for (int c = 0; c < sourceChannels; ++c) ch[c] = in_.Channel(c) + offset;
@@ -206,17 +217,12 @@ WideChainBlock CProcessingChain::Finish(int frames) {
     // The gain applies once to every channel the writer receives; a
     // repeated channel is scaled before it is repeated.
     if (setup_.gain != 1.0f) {
-        const double g = setup_.gain;
         for (int c = 0; c < convChannels_; ++c) {
             float* v = out_.Channel(c);
             if (exact16_) {
                 // On the 16-bit values: the product truncated toward zero
                 // and clamped, as integer samples always were.
-                for (int i = 0; i < frames; ++i) {
-                    const double s = static_cast<double>(v[i]) * 32768.0;
-                    v[i] = static_cast<float>(ClampToInt(s * g, -32768, 32767)) *
-                           (1.0f / 32768.0f);
-                }
+                ScaleOnSixteenBitGrid(v, frames, setup_.gain);
             } else {
                 const float gf = setup_.gain;
                 for (int i = 0; i < frames; ++i) v[i] *= gf;

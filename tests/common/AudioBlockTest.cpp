@@ -195,3 +195,36 @@ TEST(AudioStreamDither, SixteenBitSourcesAreNeverDithered) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AudioBlockSamples, BlockConversionsMatchTheSampleOnesForEveryValue) {
+    std::vector<int16_t> all(65536), back(65536), stereo(2 * 65536);
+    for (int s = -32768; s <= 32767; ++s) all[static_cast<size_t>(s + 32768)] = static_cast<int16_t>(s);
+    std::vector<float> f(65536), l(65536), r(65536);
+    Int16sToFloats(all.data(), 1, 65536, f.data());
+    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(f[i], Int16ToFloat(all[i])) << i;
+    FloatsToInt16s(f.data(), 65536, back.data(), 1);
+    EXPECT_EQ(back, all);
+
+    std::vector<float> rev(f.rbegin(), f.rend());
+    FloatsToStereoInt16s(f.data(), rev.data(), 65535, stereo.data());  // an odd count
+    StereoInt16sToFloats(stereo.data(), 65535, l.data(), r.data());
+    for (size_t i = 0; i < 65535; ++i) {
+        ASSERT_EQ(l[i], f[i]) << i;
+        ASSERT_EQ(r[i], rev[i]) << i;
+    }
+
+    // Out of range, NaN and halfway values as the single-sample conversion.
+    const float odd[] = {2.0f, -2.0f, std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), 0.5f / 32768.0f,
+                         1.5f / 32768.0f, -2.5f / 32768.0f, 32767.4f / 32768.0f};
+    int16_t got[8] = {};
+    FloatsToInt16s(odd, 8, got, 1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], FloatToInt16(odd[i])) << i;
+    EXPECT_EQ(got[4], 0);   // ties go to even
+    EXPECT_EQ(got[5], 2);
+    EXPECT_EQ(got[6], -2);
+}
+
+}  // namespace

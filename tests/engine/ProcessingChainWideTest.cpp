@@ -144,3 +144,25 @@ TEST(ProcessingChainWide, BlockOfTheWrongWidthIsLeftOut) {
 
 }  // namespace
 }  // namespace quelvox
+
+namespace quelvox {
+namespace {
+
+TEST(ProcessingChainWide, GridGainMatchesTheIntegerGainForEveryValue) {
+    for (float gain : {1.5f, 0.37f, 32767.0f / 16383.0f, 150 * 0.01f, 7.0f}) {
+        std::vector<int16_t> ints(65536);
+        std::vector<float> grid(65536);
+        for (int s = -32768; s <= 32767; ++s) {
+            ints[static_cast<size_t>(s + 32768)] = static_cast<int16_t>(s);
+            grid[static_cast<size_t>(s + 32768)] = Int16ToFloat(static_cast<int16_t>(s));
+        }
+        ApplyGain(ints.data(), nullptr, 65536, 1, gain);
+        ScaleOnSixteenBitGrid(grid.data(), 65535, gain);  // an odd count
+        ScaleOnSixteenBitGrid(grid.data() + 65535, 1, gain);
+        for (size_t i = 0; i < ints.size(); ++i)
+            ASSERT_EQ(FloatToInt16(grid[i]), ints[i]) << gain << " " << i;
+    }
+}
+
+}  // namespace
+}  // namespace quelvox
