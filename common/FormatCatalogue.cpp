@@ -322,7 +322,18 @@ constexpr CodecDepth kCodecDepths[] = {
     {0, kCodecPcmS32Be, 2, 32, false, 32, 0, 0},
 };
 
+constexpr int kFloatSampleCodecs[] = {
+    kCodecMp2,      kCodecMp3,      kCodecAac,      kCodecAc3,      kCodecVorbis,
+    kCodecOpus,     kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le, kCodecPcmF64Be,
+};
+
 }  // namespace
+
+bool TakesFloatSamples(int codecId) {
+    for (int id : kFloatSampleCodecs)
+        if (id == codecId) return true;
+    return false;
+}
 
 const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry) {
     const CodecDepth* any = nullptr;

@@ -162,6 +162,10 @@ struct CodecDepth {
 // one); null when there is none.
 const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry);
 
+// Whether a codec takes a source deeper than 16 bits as float samples,
+// unrounded: the lossy codecs whose encoders work on float, and float PCM.
+bool TakesFloatSamples(int codecId);
+
 // Entry of the given code in a catalogue, or null.
 const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);

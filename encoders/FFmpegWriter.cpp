@@ -56,8 +56,19 @@ int Nearest(const int (&list)[N], int value) {
 
 // The encoder's sample format that our samples reach with the least
 // conversion: for 16-bit samples 16-bit first, then wider integers, then
-// floating point; for wider samples 32-bit integers first.
-AVSampleFormat ChooseSampleFormat(const AVCodec* codec, bool wide) {
+// floating point; for wider samples 32-bit integers first; for float input
+// float first.
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec, bool wide, bool floats) {
+    if (floats) {
+        static constexpr AVSampleFormat kFloatPreference[] = {
+            AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_DBL,
+            AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S16};
+        if (!codec->sample_fmts) return AV_SAMPLE_FMT_FLT;
+        for (AVSampleFormat want : kFloatPreference)
+            for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+                if (*f == want) return want;
+        return codec->sample_fmts[0];
+    }
     if (!codec->sample_fmts) return wide ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
     static constexpr AVSampleFormat kPreference[] = {
         AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P,
@@ -208,6 +219,7 @@ void CFFmpegWriter::Release() {
     sampleRate_ = bitrate_ = channels_ = 0;
     layout_ = 0;
     sampleBits_ = 16;
+    floatInput_ = false;
     for (std::string* s :
          {&title_, &artist_, &album_, &genre_, &year_, &comment_, &composer_, &copyright_, &track_})
         s->clear();
@@ -259,8 +271,8 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     wanted.channels = channels_;
     wanted.layoutMask = LayoutChannels(layout_) == channels_ ? layout_ : DefaultLayout(channels_);
     const bool wide = sampleBits_ > 16;
-    wanted.sampleFormat = ChooseSampleFormat(codec, wide);
-    if (wide && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
+    wanted.sampleFormat = ChooseSampleFormat(codec, wide, floatInput_);
+    if (wide && !floatInput_ && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
     wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
     // strict compliance level; the catalogue offers every PCM rate.
@@ -288,8 +300,10 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
         }
     }
     if (!cc) return Fail("the encoder refused the parameters");
-    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_,
-                                wide ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16))
+    const AVSampleFormat input = floatInput_ ? AV_SAMPLE_FMT_FLT
+                                 : wide      ? AV_SAMPLE_FMT_S32
+                                             : AV_SAMPLE_FMT_S16;
+    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_, input))
         return Fail("cannot set up the encoder's input");
 
     AVCodecParameters* par = s.encode.Stream()->codecpar;
@@ -376,8 +390,8 @@ int CFFmpegWriter::Open() {
 int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten() || !left) return 0;
-    // 16-bit mono and stereo only; wider outputs take WriteBlock.
-    if (sampleBits_ > 16 || s->channels > 2) return 0;
+    // 16-bit mono and stereo only; wider and float outputs take WriteBlock.
+    if (sampleBits_ > 16 || s->channels > 2 || floatInput_) return 0;
     if (frames <= 0) return 1;
     bool ok;
     if (s->amr.IsOpen()) {
@@ -415,6 +429,18 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
                                          : nullptr;
     const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
     bool ok;
+    if (floatInput_) {
+        floats_.resize(count);
+        float* out = floats_.data();
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < width; ++c) {
+                const float v = from[c] ? from[c][i] : 0.0f;
+                *out++ = std::isnan(v) ? 0.0f : v;
+            }
+        ok = s->encode.Push(floats_.data(), frames);
+        if (!ok) NoteWriteError(s->encode.WriteError());
+        return ok ? 1 : 0;
+    }
     // Frame by frame, so that dither noise follows the stream's order.
     const bool dither = DithersTo(block, sampleBits_);
     CTpdfDither& noise = Dither();

@@ -47,6 +47,11 @@ public:
     // integers whose top `bits` bits carry the sample (24-bit FLAC and
     // "PCM 24-bit" store exactly those); only WriteBlock feeds them.
     void SetSampleBits(int bits) override { sampleBits_ = bits; }
+    // Float input for a lossy encoder: WriteBlock hands the blocks' float
+    // samples to the encoder without rounding them to integers first (the
+    // encoder's own float format where it has one). For sources deeper
+    // than 16 bits; 16-bit sources keep the 16-bit path.
+    void SetFloatInput(bool on) { floatInput_ = on; }
     // Bit/s; for G.726 the number of bits per sample (2 to 5, others → 4).
     void SetBitrate(int bitsPerSecond) override;
     // Muxer short name and persisted codec id; the writer copies both.
@@ -102,11 +107,13 @@ private:
     int channels_ = 0;
     uint64_t layout_ = 0;
     int sampleBits_ = 16;
+    bool floatInput_ = false;
     std::string title_, artist_, album_, genre_, year_, comment_, composer_, copyright_, track_;
 
     std::unique_ptr<Session> session_;
     std::vector<int16_t> interleaved_;  // one stereo block for the encoder
     std::vector<int32_t> wide_;         // one wide block for the encoder
+    std::vector<float> floats_;         // one float block for the encoder
     std::string lastError_;
 };
 

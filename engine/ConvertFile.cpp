@@ -106,6 +106,9 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
     // The source's positions when its channels are kept as they are.
     if (params.channels == wide.channels) writer->SetChannelLayout(wide.layout);
     writer->SetSampleBits(target.bits);
+    // A lossy or float codec takes a deeper source's samples as float,
+    // unrounded.
+    writer->SetFloatInput(wide.bits > 16 && TakesFloatSamples(target.codecId));
     writer->SetBitrate(params.bitRate);
     plan.targetRate = params.sampleRate;
     plan.targetChannels = params.channels;

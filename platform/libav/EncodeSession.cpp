@@ -76,7 +76,9 @@ bool CEncodeSession::CreateMuxer(const AVOutputFormat* format, bool interleaved)
 bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate,
                                    AVSampleFormat inputFormat) {
     if (!codec || !stream_) return false;
-    if (inputFormat != AV_SAMPLE_FMT_S16 && inputFormat != AV_SAMPLE_FMT_S32) return false;
+    if (inputFormat != AV_SAMPLE_FMT_S16 && inputFormat != AV_SAMPLE_FMT_S32 &&
+        inputFormat != AV_SAMPLE_FMT_FLT)
+        return false;
     inputFormat_ = inputFormat;
     codec_ = std::move(codec);
     AVCodecContext* cc = codec_.get();
@@ -211,6 +213,11 @@ bool CEncodeSession::Push(const int16_t* interleaved, int frames) {
 
 bool CEncodeSession::Push(const int32_t* interleaved, int frames) {
     if (inputFormat_ != AV_SAMPLE_FMT_S32) return false;
+    return PushSamples(interleaved, frames);
+}
+
+bool CEncodeSession::Push(const float* interleaved, int frames) {
+    if (inputFormat_ != AV_SAMPLE_FMT_FLT) return false;
     return PushSamples(interleaved, frames);
 }
 

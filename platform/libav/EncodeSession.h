@@ -101,7 +101,7 @@ public:
     // Takes the opened encoder: copies its parameters to the stream, and
     // prepares the frame and the staging. Encoders without a fixed frame
     // size are fed at most `chunkFrames` per frame. Input reaches Push as
-    // interleaved samples of `inputFormat` (16- or 32-bit signed) at
+    // interleaved samples of `inputFormat` (16- or 32-bit signed, or float) at
     // `inputRate` in the encoder's channels.
     bool AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate,
                        AVSampleFormat inputFormat = AV_SAMPLE_FMT_S16);
@@ -118,8 +118,9 @@ public:
     // stages it and encodes every whole frame (everything, for encoders
     // without a fixed frame size). Null input converts nothing.
     bool Push(const int16_t* interleaved, int frames);
-    // The same for a session attached with 32-bit input.
+    // The same for a session attached with 32-bit or float input.
     bool Push(const int32_t* interleaved, int frames);
+    bool Push(const float* interleaved, int frames);
     // Hands a ready packet (time stamps in the stream's time base) to the
     // muxer.
     bool WritePacket(AVPacket* packet);

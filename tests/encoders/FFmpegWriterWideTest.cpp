@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,44 @@ TEST(FFmpegWriterWide, SixteenBitWriterRefusesWideOutputThroughWrite) {
     bad.SetChannels(9);
     bad.SetFileName(dir.file("y.wav"));
     EXPECT_FALSE(bad.Open());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FFmpegWriterWide, FloatInputReachesAFloatCodecUnrounded) {
+    TempDir dir;
+    CFFmpegWriter w;
+    w.SetCodecParams({"wav", kCodecPcmF32Le});
+    w.SetSampleRate(48000);
+    w.SetChannels(2);
+    w.SetFloatInput(true);
+    const std::string out = dir.file("f.wav");
+    w.SetFileName(out);
+    ASSERT_TRUE(w.Open());
+    AudioBlock b;
+    b.Shape(2, kBlockFrames, 0, 32);
+    for (int i = 0; i < 1000; ++i) {
+        b.Channel(0)[i] = 0.123456789f * static_cast<float>(i % 7) / 7.0f;
+        b.Channel(1)[i] = -1e-7f * static_cast<float>(i);
+    }
+    b.Channel(1)[5] = std::numeric_limits<float>::quiet_NaN();
+    b.frames = 1000;
+    ASSERT_TRUE(w.WriteBlock(b));
+    int16_t l[4] = {};
+    EXPECT_EQ(w.Write(l, l, 4), 0);  // float output takes blocks only
+    w.Close();
+
+    CFFmpegReader r;
+    ASSERT_TRUE(r.Open(out, 0));
+    EXPECT_EQ(r.GetSourceBits(), 32);
+    AudioBlock got;
+    ASSERT_EQ(r.ReadBlock(got), 1000);
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(got.Channel(0)[i], b.Channel(0)[i]) << i;
+        ASSERT_EQ(got.Channel(1)[i], i == 5 ? 0.0f : b.Channel(1)[i]) << i;
+    }
 }
 
 }  // namespace

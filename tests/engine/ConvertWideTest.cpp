@@ -152,3 +152,21 @@ TEST_F(ConvertWideTest, ReducingDepthRoundsAndDithersByTheSetting) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ConvertWideTest, DeepSourceToMp3GoesThroughFloat) {
+    const std::string src = MakeWithFfmpeg(
+        dir, "hi.flac",
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t)|0.2*sin(2*PI*1500*t):s=44100:d=2\" "
+        "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
+    const std::string out = dir.file("hi.mp3");
+    ASSERT_TRUE(Convert(src, out, kFormatMp3));
+    EXPECT_EQ(Probe(out, "channels"), "2");
+    const std::vector<int16_t> pcm = DecodeWithFfmpeg(out);
+    std::vector<int16_t> left;
+    for (size_t i = 0; i < pcm.size(); i += 2) left.push_back(pcm[i]);
+    EXPECT_NEAR(ToneLevel(left, 22050, 44100, 1000) / (0.3 * 32768), 1.0, 0.05);
+}
+
+}  // namespace
