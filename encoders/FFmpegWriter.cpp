@@ -430,12 +430,19 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
     bool ok;
     if (floatInput_) {
+        // Lossy encoders expect full scale at 1 (some abort on values far
+        // beyond it): their input is clipped there. Float PCM keeps the
+        // headroom of finite values; an infinite one counts as full scale.
+        // NaN is silence for both.
+        const bool clip = !IsPcmOrAdpcm(codecId_);
         floats_.resize(count);
         float* out = floats_.data();
         for (int i = 0; i < frames; ++i)
             for (int c = 0; c < width; ++c) {
-                const float v = from[c] ? from[c][i] : 0.0f;
-                *out++ = std::isnan(v) ? 0.0f : v;
+                float v = from[c] ? from[c][i] : 0.0f;
+                if (std::isnan(v)) v = 0.0f;
+                if (clip || std::isinf(v)) v = std::clamp(v, -1.0f, 1.0f);
+                *out++ = v;
             }
         ok = s->encode.Push(floats_.data(), frames);
         if (!ok) NoteWriteError(s->encode.WriteError());

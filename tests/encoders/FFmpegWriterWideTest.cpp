@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <limits>
 #include <string>
 #include <vector>
@@ -164,6 +165,40 @@ TEST(FFmpegWriterWide, FloatInputReachesAFloatCodecUnrounded) {
         ASSERT_EQ(got.Channel(0)[i], b.Channel(0)[i]) << i;
         ASSERT_EQ(got.Channel(1)[i], i == 5 ? 0.0f : b.Channel(1)[i]) << i;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FFmpegWriterWide, LossyFloatInputIsClippedNotPassedOn) {
+    // LAME aborts on samples far beyond full scale; the writer clips them.
+    TempDir dir;
+    CFFmpegWriter w;
+    w.SetCodecParams({"mp3", kCodecMp3});
+    w.SetSampleRate(44100);
+    w.SetChannels(2);
+    w.SetBitrate(128000);
+    w.SetFloatInput(true);
+    const std::string out = dir.file("loud.mp3");
+    w.SetFileName(out);
+    ASSERT_TRUE(w.Open());
+    // Random bit patterns: huge, tiny, infinite and NaN values.
+    AudioBlock b;
+    b.Shape(2, kBlockFrames, 0, 32);
+    uint32_t bits = 12345;
+    for (int k = 0; k < 20; ++k) {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < kBlockFrames; ++i) {
+                bits = bits * 1664525u + 1013904223u;
+                b.Channel(c)[i] = std::bit_cast<float>(bits);
+            }
+        b.frames = kBlockFrames;
+        ASSERT_TRUE(w.WriteBlock(b));
+    }
+    w.Close();
+    EXPECT_TRUE(w.WriteError().empty());
+    EXPECT_EQ(Probe(out, "codec_name"), "mp3");
 }
 
 }  // namespace
