@@ -1,14 +1,21 @@
 // Reader and writer interfaces shared by every decoder and encoder.
 //
-// Samples travel between readers, the engine and writers as planar signed
-// 16-bit blocks of at most kBlockFrames frames: one buffer for the left (or
-// only) channel and one for the right channel. A mono block uses the left
-// buffer only. Frame counts always count samples per channel.
+// Samples travel between readers, the engine and writers in one of two
+// shapes. The 16-bit one (Read, Write): planar signed 16-bit blocks of at
+// most kBlockFrames frames, one buffer for the left (or only) channel and
+// one for the right channel; a mono block uses the left buffer only. The
+// wide one (ReadBlock, WriteBlock): an AudioBlock of up to kMaxChannels
+// float channels with its layout and the source's real depth. The base
+// classes adapt the wide calls to the 16-bit ones, so a reader or writer
+// that only knows 16 bits serves the wide path unchanged. Frame counts
+// always count samples per channel.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/AudioBlock.h"
 #include "common/KnownLength.h"
 #include "common/TagInfo.h"
 
@@ -44,6 +51,20 @@ public:
     // Decodes the next block; writes `right` only when GetOutputChannels() is
     // 2. Returns the frame count (at most kBlockFrames); <= 0 ends the stream.
     virtual int Read(int16_t* left, int16_t* right) = 0;
+    // Decodes the next block into `block` (shaped here as needed): up to
+    // kBlockFrames frames of GetBlockChannels() channels laid out as
+    // GetChannelLayout(), at the source's full depth. Returns the frame
+    // count; <= 0 ends the stream. The base reads 16-bit samples through
+    // Read and stores them as float, exactly.
+    virtual int ReadBlock(AudioBlock& block);
+    // Channels of the blocks ReadBlock delivers: the base delivers what
+    // Read does (1 or 2).
+    virtual int GetBlockChannels() { return outputChannels == 2 ? 2 : 1; }
+    // Positions of those channels (FFmpeg's channel mask bits).
+    virtual uint64_t GetChannelLayout() { return DefaultLayout(GetBlockChannels()); }
+    // Bits of the source's own samples that ReadBlock keeps: 16 for a
+    // reader that delivers through Read.
+    virtual int GetSourceBits() { return 16; }
     // Moves decoding so that the next Read starts at frame `landed`, at or
     // before `frame` (exactly there where the format allows); the reader
     // that calls it drops what lies between. Call it right after Open.
@@ -98,6 +119,10 @@ public:
         return 0;
     }
 
+private:
+    // Read's buffers while ReadBlock adapts it.
+    std::vector<int16_t> adaptLeft_, adaptRight_;
+
 protected:
     uint64_t total = 0;     // stream size in the reader's progress unit
     uint64_t position = 0;  // consumed part of total
@@ -125,6 +150,14 @@ public:
     virtual void SetSampleRate(int hz) { (void)hz; }
     virtual void SetChannels(int count) { (void)count; }
     virtual void SetBitrate(int bitsPerSecond) { (void)bitsPerSecond; }
+    // Positions of the channels of the blocks WriteBlock will receive
+    // (FFmpeg's channel mask bits); 0 or a mask of another width means the
+    // default layout of the count. Writers that only take 16-bit stereo
+    // ignore it.
+    virtual void SetChannelLayout(uint64_t layout) { (void)layout; }
+    // Bits of the integer samples to store (16, 24 or 32); writers that
+    // only store 16 bits ignore it.
+    virtual void SetSampleBits(int bits) { (void)bits; }
     // Codec parameters are each writer family's own typed record, set
     // through the concrete writer's SetCodecParams by whoever creates it.
     // Creates the output and prepares the encoder. Nonzero means success;
@@ -132,6 +165,16 @@ public:
     virtual int Open() = 0;
     // Encodes one block; right is null for mono output. Nonzero = written.
     virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
+    // Encodes one wide block. The base hands it to Write: every sample is
+    // rounded to 16 bits once (clamped, NaN as 0; with TPDF dither first
+    // when SetDither is on and the block's source is deeper than 16 bits),
+    // a mono block goes with a null right, and a block of more than two
+    // channels is folded to stereo first (FoldToStereo).
+    virtual int WriteBlock(const AudioBlock& block);
+    // Whether rounding to a smaller depth than the source's adds TPDF
+    // dither (on unless set otherwise). Sources of 16 bits or fewer are
+    // never dithered into 16 bits or more.
+    void SetDither(bool on) { dither_ = on; }
     // Flushes the encoder, finishes the container and closes the file.
     virtual void Close() = 0;
 
@@ -141,6 +184,13 @@ public:
     const std::string& WriteError() const { return writeError_; }
 
 protected:
+    // The rounding of a wide block's samples to `bits` bits, dithered when
+    // the block's source is deeper and dither is on.
+    bool DithersTo(const AudioBlock& block, int bits) const {
+        return dither_ && block.SourceBits() > bits;
+    }
+    CTpdfDither& Dither() { return ditherNoise_; }
+
     // Keeps the first cause; later ones follow from it.
     void NoteWriteError(const std::string& cause) {
         if (writeError_.empty()) writeError_ = cause.empty() ? "write failed" : cause;
@@ -148,6 +198,11 @@ protected:
 
 private:
     std::string writeError_;
+    bool dither_ = true;
+    CTpdfDither ditherNoise_;
+    // Write's buffers while WriteBlock adapts it.
+    std::vector<int16_t> adaptLeft_, adaptRight_;
+    std::vector<float> foldLeft_, foldRight_;
 };
 
 }  // namespace quelvox

@@ -1,5 +1,7 @@
 #include "common/FormatCatalogue.h"
 
+#include "common/AudioBlock.h"
+
 #include <algorithm>
 
 #include <iterator>
@@ -302,6 +304,46 @@ std::string FormatSettingsPrefix(const OutputFormatEntry& entry) {
 }
 
 bool HasFormatSettings(int code) { return SelectWriter(code) == WriterKind::FFmpeg; }
+
+namespace {
+
+// Lossless targets keep up to eight channels (WAV as WAVE_FORMAT_EXTENSIBLE
+// above two) and, with automatic parameters, the source's depth: WAV
+// through the PCM codec of that depth, FLAC up to 24 bits. The 24- and
+// 32-bit PCM codecs store their full width in every container.
+constexpr CodecDepth kCodecDepths[] = {
+    {kFormatWav, kCodecPcmS16Le, kMaxChannels, 16, true, 32, kCodecPcmS24Le, kCodecPcmS32Le},
+    {kFormatWav, kCodecPcmS24Le, kMaxChannels, 24, false, 24, 0, 0},
+    {kFormatWav, kCodecPcmS32Le, kMaxChannels, 32, false, 32, 0, 0},
+    {kFormatFlac, kCodecFlac, kMaxChannels, 16, true, 24, 0, 0},
+    {0, kCodecPcmS24Le, 2, 24, false, 24, 0, 0},
+    {0, kCodecPcmS24Be, 2, 24, false, 24, 0, 0},
+    {0, kCodecPcmS32Le, 2, 32, false, 32, 0, 0},
+    {0, kCodecPcmS32Be, 2, 32, false, 32, 0, 0},
+};
+
+constexpr int kFloatSampleCodecs[] = {
+    kCodecMp2,      kCodecMp3,      kCodecAac,      kCodecAc3,      kCodecVorbis,
+    kCodecOpus,     kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le, kCodecPcmF64Be,
+};
+
+}  // namespace
+
+bool TakesFloatSamples(int codecId) {
+    for (int id : kFloatSampleCodecs)
+        if (id == codecId) return true;
+    return false;
+}
+
+const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry) {
+    const CodecDepth* any = nullptr;
+    for (const CodecDepth& d : kCodecDepths) {
+        if (d.CodecID != entry.CodecID) continue;
+        if (d.formatCode == entry.code) return &d;
+        if (d.formatCode == 0 && !any) any = &d;
+    }
+    return any;
+}
 
 const CodecEntry* FindCodec(const OutputFormatEntry& entry) {
     for (const CodecEntry* codec : entry.codecs) {

@@ -142,6 +142,30 @@ bool HasFormatSettings(int code);
 // CodecID, or null.
 const CodecEntry* FindCodec(const OutputFormatEntry& entry);
 
+// What an output format's codec keeps of a source wider than 16-bit
+// stereo. Formats and codecs without a row store 16-bit mono or stereo.
+struct CodecDepth {
+    int formatCode;   // OutputFormatCode; 0 = any format with this codec
+    int CodecID;      // persisted codec id
+    int maxChannels;  // channels kept with automatic parameters
+    int bits;         // the depth stored, unless it follows the source
+    // With automatic parameters the depth follows the source (16 for
+    // sources of 16 bits or fewer), up to maxBits.
+    bool followsSource;
+    int maxBits;
+    // Persisted codec ids that store 24 and 32 bits when the depth
+    // follows the source; 0 = this codec.
+    int codec24;
+    int codec32;
+};
+// The row for `entry`'s format and codec (its own before the any-format
+// one); null when there is none.
+const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry);
+
+// Whether a codec takes a source deeper than 16 bits as float samples,
+// unrounded: the lossy codecs whose encoders work on float, and float PCM.
+bool TakesFloatSamples(int codecId);
+
 // Entry of the given code in a catalogue, or null.
 const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);

@@ -33,6 +33,13 @@ void CBassReader::Close() {
     buffer_.clear();
     buffer_.shrink_to_fit();
     dataBits_ = 16;
+    wideBits_ = 0;
+    blockChannels_ = 0;
+    blockLayout_ = 0;
+    wideBuffer_.clear();
+    wideBuffer_.shrink_to_fit();
+    wide16_.clear();
+    wide16_.shrink_to_fit();
     ResetInfo();
 }
 
@@ -84,7 +91,75 @@ int CBassReader::Open(const std::string& path, int renderRate) {
     size_t size = static_cast<size_t>(outputChannels) * dataBytes * kBlockFrames;
     size = std::max(size, static_cast<size_t>(channels) * dataBytes);
     buffer_.assign(size, 0);
+    DescribeWide();
     return 1;
+}
+
+void CBassReader::DescribeWide() {
+    wideBits_ = channel_->SourceBits();
+    if (wideBits_ <= 0) {
+        wideBits_ = 0;
+        return;
+    }
+    blockChannels_ = std::min(channels, kMaxChannels);
+    // Positions the file names, once each, else the default order.
+    std::vector<uint64_t> positions = channel_->ChannelPositions();
+    positions.resize(static_cast<size_t>(std::min<size_t>(positions.size(), kMaxChannels)));
+    uint64_t mask = 0;
+    bool named = static_cast<int>(positions.size()) >= blockChannels_;
+    for (int i = 0; named && i < blockChannels_; ++i) {
+        const uint64_t p = positions[static_cast<size_t>(i)];
+        if (p == 0 || (mask & p)) named = false;
+        mask |= p;
+    }
+    if (!named) {
+        mask = DefaultLayout(blockChannels_);
+        positions.resize(static_cast<size_t>(blockChannels_));
+        for (int i = 0; i < blockChannels_; ++i)
+            positions[static_cast<size_t>(i)] = ChannelAt(mask, i);
+    }
+    blockLayout_ = mask;
+    for (int k = 0; k < blockChannels_; ++k)
+        order_[k] = static_cast<int>(
+            std::find(positions.begin(), positions.begin() + blockChannels_, ChannelAt(mask, k)) -
+            positions.begin());
+    if (wideBits_ > 16 || dataBits_ != 16)
+        wideBuffer_.assign(static_cast<size_t>(channels) * kBlockFrames, 0.0f);
+}
+
+int CBassReader::ReadBlock(AudioBlock& block) {
+    if (!wideBits_) return CAudioReader::ReadBlock(block);
+    if (!channel_) return 0;
+    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
+        block.Layout() != blockLayout_ || block.SourceBits() != wideBits_)
+        block.Shape(blockChannels_, kBlockFrames, blockLayout_, wideBits_);
+    const auto stride = static_cast<size_t>(channels);
+    int n = 0;
+    if (wideBits_ <= 16 && dataBits_ == 16) {
+        // GetData's own 16-bit samples, placed and widened in one pass.
+        const size_t samples = stride * kBlockFrames;
+        if (wide16_.size() < samples) wide16_.resize(samples);
+        const int got =
+            channel_->GetData(wide16_.data(), static_cast<uint32_t>(samples * sizeof(int16_t)));
+        n = got <= 0 ? 0 : std::min(static_cast<int>(static_cast<size_t>(got) / (2 * stride)),
+                                    kBlockFrames);
+        if (blockChannels_ == 2 && stride == 2 && order_[0] == 0) {
+            StereoInt16sToFloats(wide16_.data(), n, block.Channel(0), block.Channel(1));
+        } else {
+            for (int k = 0; k < blockChannels_; ++k)
+                Int16sToFloats(wide16_.data() + order_[k], stride, n, block.Channel(k));
+        }
+    } else {
+        const int got = channel_->GetFloatFrames(wideBuffer_.data(), kBlockFrames);
+        n = got <= 0 ? 0 : std::min(got, kBlockFrames);
+        for (int k = 0; k < blockChannels_; ++k) {
+            float* out = block.Channel(k);
+            const float* in = wideBuffer_.data() + order_[k];
+            for (int i = 0; i < n; ++i) out[i] = in[static_cast<size_t>(i) * stride];
+        }
+    }
+    block.frames = n;
+    return n;
 }
 
 int CBassReader::Read(int16_t* left, int16_t* right) {

@@ -20,6 +20,18 @@ public:
     void Close() override;
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // Channels that can deliver wide (the libsndfile formats) give every
+    // channel, the first kMaxChannels of a wider file, at the source's
+    // depth, in the order of their positions; the others deliver what Read
+    // does.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override {
+        return wideBits_ ? blockChannels_ : CAudioReader::GetBlockChannels();
+    }
+    uint64_t GetChannelLayout() override {
+        return wideBits_ ? blockLayout_ : CAudioReader::GetChannelLayout();
+    }
+    int GetSourceBits() override { return wideBits_ ? wideBits_ : 16; }
     uint64_t GetPosition() override;
     bool SeekFrame(uint64_t frame, uint64_t& landed) override {
         return channel_ && channel_->SeekFrame(frame, landed);
@@ -35,10 +47,22 @@ public:
                                 TagInfo& tags);
 
 private:
+    // Sets the wide delivery's fields from the opened channel.
+    void DescribeWide();
+
     const bass::CBassRuntime& runtime_;
     std::unique_ptr<bass::CChannel> channel_;
     int dataBits_ = 16;
     std::vector<uint8_t> buffer_;
+    // Wide delivery: the source's bits (0 when the channel has none), the
+    // block's channels and positions, and the stored channel behind each
+    // block channel.
+    int wideBits_ = 0;
+    int blockChannels_ = 0;
+    uint64_t blockLayout_ = 0;
+    int order_[kMaxChannels] = {};
+    std::vector<float> wideBuffer_;
+    std::vector<int16_t> wide16_;
 };
 
 }  // namespace quelvox

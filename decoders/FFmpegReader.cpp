@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -34,8 +35,6 @@ constexpr AVCodecID kExactSeekCodecs[] = {
     AV_CODEC_ID_PCM_S24BE, AV_CODEC_ID_PCM_S32LE, AV_CODEC_ID_PCM_F32LE, AV_CODEC_ID_PCM_U8,
 };
 
-// Largest channel count whose samples take part in a mix.
-constexpr int kMixChannels = 8;
 
 // After the end-of-stream packet was sent, a decoder that keeps answering
 // with errors instead of delivering its last frames or the end is given up
@@ -56,9 +55,11 @@ int BitrateKbps(const AVFormatContext* format, int64_t streamBitrate) {
     return static_cast<int>(std::min<int64_t>(bps / 1000, std::numeric_limits<int>::max()));
 }
 
-// One sample of a decoded frame as a 16-bit sample.
-inline int16_t SampleAt(const AVFrame* frame, AVSampleFormat packed, bool planar, int bytes,
-                        int channels, int index, int channel) {
+// One sample of a decoded frame as a staged float: with `full` at the
+// decoder's own depth, otherwise as the 16-bit sample it always gave (the
+// top 16 bits of wider integers, float times 32768 truncated and clamped).
+inline float StagedValue(const AVFrame* frame, AVSampleFormat packed, bool planar, int bytes,
+                         int channels, int index, int channel, bool full) {
     const uint8_t* p;
     if (planar) {
         p = frame->extended_data[channel] + static_cast<size_t>(index) * static_cast<size_t>(bytes);
@@ -68,35 +69,67 @@ inline int16_t SampleAt(const AVFrame* frame, AVSampleFormat packed, bool planar
                                           static_cast<size_t>(bytes);
     }
     switch (packed) {
-        case AV_SAMPLE_FMT_U8: return static_cast<int16_t>((static_cast<int>(*p) - 128) * 256);
+        case AV_SAMPLE_FMT_U8:
+            return Int16ToFloat(static_cast<int16_t>((static_cast<int>(*p) - 128) * 256));
         case AV_SAMPLE_FMT_S16: {
             int16_t v;
             std::memcpy(&v, p, sizeof v);
-            return v;
+            return Int16ToFloat(v);
         }
         case AV_SAMPLE_FMT_S32: {
             int32_t v;
             std::memcpy(&v, p, sizeof v);
-            return static_cast<int16_t>(v >> 16);
+            if (full) return static_cast<float>(std::ldexp(static_cast<double>(v), -31));
+            return Int16ToFloat(static_cast<int16_t>(v >> 16));
         }
         case AV_SAMPLE_FMT_S64: {
             int64_t v;
             std::memcpy(&v, p, sizeof v);
-            return static_cast<int16_t>(v >> 48);
+            if (full) return static_cast<float>(std::ldexp(static_cast<double>(v), -63));
+            return Int16ToFloat(static_cast<int16_t>(v >> 48));
         }
         case AV_SAMPLE_FMT_FLT: {
             float v;
             std::memcpy(&v, p, sizeof v);
-            return ClipSample(ClampToInt(static_cast<double>(v) * 32768.0, -32768, 32767));
+            if (full) return std::isnan(v) ? 0.0f : v;
+            return Int16ToFloat(ClipSample(ClampToInt(static_cast<double>(v) * 32768.0, -32768, 32767)));
         }
         case AV_SAMPLE_FMT_DBL: {
             double v;
             std::memcpy(&v, p, sizeof v);
-            return ClipSample(ClampToInt(v * 32768.0, -32768, 32767));
+            if (full) return std::isnan(v) ? 0.0f : static_cast<float>(std::clamp(v, -8.0, 8.0));
+            return Int16ToFloat(ClipSample(ClampToInt(v * 32768.0, -32768, 32767)));
         }
-        default: return 0;
+        default: return 0.0f;
     }
 }
+
+// A staged sample wider than 16 bits as Read's 16-bit sample.
+inline int16_t StagedTo16(float v, bool floor) {
+    const double x = static_cast<double>(v) * 32768.0;
+    return ClipSample(ClampToInt(floor ? std::floor(x) : x, -32768, 32767));
+}
+
+// Stored orders of six-channel streams whose layout names no positions, by
+// the rule ChooseSixChannelMix picks.
+struct SixOrder {
+    SixChannelMix mix;
+    uint64_t positions[6];
+};
+constexpr SixOrder kSixOrders[] = {
+    {SixChannelMix::Generic,
+     {channel::kFrontLeft, channel::kFrontRight, channel::kFrontCenter, channel::kLowFrequency,
+      channel::kBackLeft, channel::kBackRight}},
+    {SixChannelMix::Aac,
+     {channel::kFrontCenter, channel::kFrontLeft, channel::kFrontRight, channel::kBackLeft,
+      channel::kBackRight, channel::kLowFrequency}},
+    {SixChannelMix::Mp4Mpeg,
+     {channel::kFrontLeft, channel::kFrontRight, channel::kBackLeft, channel::kBackRight,
+      channel::kFrontCenter, channel::kLowFrequency}},
+    {SixChannelMix::Vorbis,
+     {channel::kFrontLeft, channel::kFrontCenter, channel::kFrontRight, channel::kBackLeft,
+      channel::kBackRight, channel::kLowFrequency}},
+};
 
 // Surround channels on the side and at the back take the same place in
 // every six-channel rule.
@@ -172,6 +205,10 @@ void CFFmpegReader::Close() {
     stage_.clear();
     stage_.shrink_to_fit();
     stageRead_ = 0;
+    stageChannels_ = 1;
+    blockChannels_ = 1;
+    blockLayout_ = 0;
+    sourceBits_ = 16;
     ResetInfo();
 }
 
@@ -243,7 +280,61 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
     durationSeconds = DurationSeconds(format_);
     bitsPerSample = 16;
     bytesPerSample = 2;
+    DescribeBlocks();
     return 1;
+}
+
+void CFFmpegReader::DescribeBlocks() {
+    stageChannels_ = std::clamp(channels, 1, kMaxChannels);
+    blockChannels_ = stageChannels_;
+    sixMix_ = channels == 6 ? ChooseSixChannelMix(&codec_->ch_layout, codecId_, containerName_)
+                            : SixChannelMix::Generic;
+
+    // Positions of the stored channels: the layout's own where it names
+    // them all, once each; else the order the six-channel rule expects;
+    // else the default order of the count.
+    uint64_t positions[kMaxChannels] = {};
+    uint64_t mask = 0;
+    bool named = codec_->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ||
+                 codec_->ch_layout.order == AV_CHANNEL_ORDER_CUSTOM;
+    for (int i = 0; named && i < stageChannels_; ++i) {
+        const int c = av_channel_layout_channel_from_index(&codec_->ch_layout,
+                                                           static_cast<unsigned>(i));
+        if (c < 0 || c >= 64 || (mask & (uint64_t{1} << c))) {
+            named = false;
+            break;
+        }
+        positions[i] = uint64_t{1} << c;
+        mask |= positions[i];
+    }
+    if (!named) {
+        mask = DefaultLayout(stageChannels_);
+        for (int i = 0; i < stageChannels_; ++i) positions[i] = ChannelAt(mask, i);
+        if (stageChannels_ == 6)
+            for (const SixOrder& o : kSixOrders)
+                if (o.mix == sixMix_) std::copy(o.positions, o.positions + 6, positions);
+    }
+    blockLayout_ = mask;
+    // Block channels go in the order of their positions.
+    for (int k = 0; k < blockChannels_; ++k) {
+        const uint64_t want = ChannelAt(mask, k);
+        order_[k] = static_cast<int>(std::find(positions, positions + stageChannels_, want) -
+                                     positions);
+    }
+
+    const auto packed = av_get_packed_sample_fmt(codec_->sample_fmt);
+    const bool isFloat = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL;
+    stagedFloorsTo16_ = !isFloat;
+    if (isFloat) {
+        const bool lossless = codec_->codec_descriptor &&
+                              (codec_->codec_descriptor->props & AV_CODEC_PROP_LOSSLESS);
+        sourceBits_ = lossless ? 32 : 16;
+    } else {
+        const int width = std::min(av_get_bytes_per_sample(packed) * 8, 32);
+        const int raw = codec_->bits_per_raw_sample;
+        sourceBits_ = raw > 0 && raw <= width ? raw : width;
+        sourceBits_ = std::clamp(sourceBits_, 8, 32);
+    }
 }
 
 void CFFmpegReader::UpdatePosition() {
@@ -253,13 +344,12 @@ void CFFmpegReader::UpdatePosition() {
     position = pos > 0 ? static_cast<uint64_t>(pos) : 0;
 }
 
-int CFFmpegReader::Read(int16_t* left, int16_t* right) {
-    if (!codec_ || !left) return 0;
-    const size_t outCh = outputChannels == 2 ? 2 : 1;
-    if (outCh == 2 && !right) return 0;
+template <typename Put>
+int CFFmpegReader::Deliver(Put&& put) {
+    const auto width = static_cast<size_t>(stageChannels_);
     int n = 0;
     while (n < kBlockFrames) {
-        size_t avail = (stage_.size() - stageRead_) / outCh;
+        const size_t avail = (stage_.size() - stageRead_) / width;
         if (avail == 0) {
             // Everything staged was delivered: reuse the buffer from the
             // start (clear keeps its capacity, so nothing is allocated).
@@ -268,20 +358,65 @@ int CFFmpegReader::Read(int16_t* left, int16_t* right) {
             if (!DecodeMore()) break;
             continue;
         }
-        size_t take = std::min(avail, static_cast<size_t>(kBlockFrames - n));
-        const int16_t* src = stage_.data() + stageRead_;
-        if (outCh == 1) {
-            std::memcpy(left + n, src, take * sizeof(int16_t));
-        } else {
-            for (size_t i = 0; i < take; ++i) {
-                left[n + i] = src[2 * i];
-                right[n + i] = src[2 * i + 1];
-            }
-        }
-        stageRead_ += take * outCh;
+        const size_t take = std::min(avail, static_cast<size_t>(kBlockFrames - n));
+        const float* src = stage_.data() + stageRead_;
+        for (size_t i = 0; i < take; ++i) put(n + static_cast<int>(i), src + i * width);
+        stageRead_ += take * width;
         n += static_cast<int>(take);
     }
     UpdatePosition();
+    return n;
+}
+
+void CFFmpegReader::FoldStaged(const float* f, int16_t& l, int16_t& r) const {
+    int16_t s[kMaxChannels] = {};
+    if (sourceBits_ <= 16) {
+        for (int c = 0; c < stageChannels_; ++c) s[c] = FloatToInt16(f[c]);
+    } else {
+        for (int c = 0; c < stageChannels_; ++c) s[c] = StagedTo16(f[c], stagedFloorsTo16_);
+    }
+    if (outputChannels != 2) {
+        l = r = s[0];
+        return;
+    }
+    if (channels == 6) {
+        switch (sixMix_) {
+            case SixChannelMix::Aac: DownmixAac51(s, &l, &r); return;
+            case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); return;
+            case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); return;
+            default: break;
+        }
+    }
+    if (stageChannels_ == 1) {
+        l = r = s[0];
+        return;
+    }
+    DownmixToStereo(channels, s, &l, &r);
+}
+
+int CFFmpegReader::Read(int16_t* left, int16_t* right) {
+    if (!codec_ || !left) return 0;
+    const bool stereo = outputChannels == 2;
+    if (stereo && !right) return 0;
+    return Deliver([&](int i, const float* f) {
+        int16_t l, r;
+        FoldStaged(f, l, r);
+        left[i] = l;
+        if (stereo) right[i] = r;
+    });
+}
+
+int CFFmpegReader::ReadBlock(AudioBlock& block) {
+    if (!codec_) return 0;
+    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
+        block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
+        block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
+    float* out[kMaxChannels] = {};
+    for (int k = 0; k < blockChannels_; ++k) out[k] = block.Channel(k);
+    const int n = Deliver([&](int i, const float* f) {
+        for (int k = 0; k < blockChannels_; ++k) out[k][i] = f[order_[k]];
+    });
+    block.frames = n;
     return n;
 }
 
@@ -382,7 +517,7 @@ bool CFFmpegReader::Rewind() {
 }
 
 void CFFmpegReader::StageFrame(const AVFrame* frame) {
-    int ch = frame->ch_layout.nb_channels;
+    const int ch = frame->ch_layout.nb_channels;
     const int samples = frame->nb_samples;
     if (ch <= 0 || samples <= 0 || !frame->extended_data || !frame->extended_data[0]) return;
     const auto format = static_cast<AVSampleFormat>(frame->format);
@@ -390,43 +525,18 @@ void CFFmpegReader::StageFrame(const AVFrame* frame) {
     if (bytes <= 0) return;
     const bool planar = av_sample_fmt_is_planar(format) != 0;
     const AVSampleFormat packed = av_get_packed_sample_fmt(format);
-    const int used = std::min(ch, kMixChannels);
-    const SixChannelMix mix = ch == 6
-                                  ? ChooseSixChannelMix(&frame->ch_layout, codecId_, containerName_)
-                                  : SixChannelMix::Generic;
-    const size_t outCh = outputChannels == 2 ? 2 : 1;
+    // Should a later frame carry another channel count, the staged width
+    // stays: missing channels are silent, extra ones are left out.
+    const int width = stageChannels_;
+    const int used = std::min(ch, width);
+    const bool full = sourceBits_ > 16;
 
-    size_t at = stage_.size();
-    stage_.resize(at + static_cast<size_t>(samples) * outCh);
-    int16_t* out = stage_.data() + at;
-    int16_t s[kMixChannels] = {};
-    for (int i = 0; i < samples; ++i) {
-        for (int c = 0; c < used; ++c) s[c] = SampleAt(frame, packed, planar, bytes, ch, i, c);
-        if (outCh == 1) {
-            // A mono stream; should a later frame carry more channels, its
-            // first channel is kept.
-            *out++ = s[0];
-            continue;
-        }
-        int16_t l, r;
-        if (ch == 1) {
-            l = r = s[0];
-        } else if (ch == 2) {
-            l = s[0];
-            r = s[1];
-        } else if (ch == 6) {
-            switch (mix) {
-                case SixChannelMix::Aac: DownmixAac51(s, &l, &r); break;
-                case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); break;
-                case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); break;
-                default: DownmixToStereo(6, s, &l, &r); break;
-            }
-        } else {
-            DownmixToStereo(ch, s, &l, &r);
-        }
-        *out++ = l;
-        *out++ = r;
-    }
+    const size_t at = stage_.size();
+    stage_.resize(at + static_cast<size_t>(samples) * static_cast<size_t>(width), 0.0f);
+    float* out = stage_.data() + at;
+    for (int i = 0; i < samples; ++i, out += width)
+        for (int c = 0; c < used; ++c)
+            out[c] = StagedValue(frame, packed, planar, bytes, ch, i, c, full);
 }
 
 int CFFmpegReader::ReadTags(TagInfo& tags) {

@@ -54,6 +54,16 @@ public:
     int Open(const std::string& path, int renderRate) override;
     // Fills exactly kBlockFrames frames unless the stream ends; 0 at the end.
     int Read(int16_t* left, int16_t* right) override;
+    // The same blocks with every channel (the first kMaxChannels of a wider
+    // stream) at the source's depth, in the order of their positions.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override { return blockChannels_; }
+    uint64_t GetChannelLayout() override { return blockLayout_; }
+    // The decoder's real sample depth: what it reports as raw bits, else
+    // its integer sample width. Float output of lossy decoders counts as
+    // 16 bits, and is delivered on the 16-bit grid as Read gives it; float
+    // output of lossless codecs as 32.
+    int GetSourceBits() override { return sourceBits_; }
     // 1 when an audio stream was found (also after a failed Open that got
     // that far); 0 for a file without audio or one FFmpeg cannot open.
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
@@ -85,9 +95,18 @@ private:
     // Receives every frame the decoder has ready and stages it; returns the
     // number of frames received, or -1 when the decoder reported the end.
     int DrainDecoder();
-    // Converts one decoded frame to 16-bit output frames and appends them to
-    // the staging buffer.
+    // Appends the samples of one decoded frame to the staging buffer, every
+    // staged channel of every frame.
     void StageFrame(const AVFrame* frame);
+    // One staged frame as Read delivers it (downmixed to stereo when wider).
+    void FoldStaged(const float* s, int16_t& l, int16_t& r) const;
+    // Sets blockChannels_, blockLayout_, order_ and sourceBits_ from the
+    // opened decoder.
+    void DescribeBlocks();
+    // Delivers up to kBlockFrames staged frames through `put` (frame
+    // index, staged samples); returns the count.
+    template <typename Put>
+    int Deliver(Put&& put);
     void UpdatePosition();
 
     AVFormatContext* format_ = nullptr;
@@ -100,10 +119,21 @@ private:
     int codecId_ = 0;
     std::string containerName_;
     std::string openError_;
-    // Decoded output frames not yet delivered, interleaved by
-    // outputChannels; stageRead_ marks the first undelivered sample.
-    std::vector<int16_t> stage_;
+    // Decoded frames not yet delivered, interleaved by stageChannels_ in the
+    // stream's stored order, as float (on the 16-bit grid for sources of 16
+    // bits or fewer); stageRead_ marks the first undelivered sample.
+    std::vector<float> stage_;
     size_t stageRead_ = 0;
+    int stageChannels_ = 1;
+    // How a stored sample wider than 16 bits becomes Read's 16-bit one:
+    // integer formats drop their low bits (floor), float formats truncate.
+    bool stagedFloorsTo16_ = true;
+    SixChannelMix sixMix_ = SixChannelMix::Generic;
+    int blockChannels_ = 1;
+    uint64_t blockLayout_ = 0;
+    int sourceBits_ = 16;
+    // The stored channel behind each block channel.
+    int order_[kMaxChannels] = {};
     // Timestamp of the first frame staged into an empty buffer (the
     // stream's time base; INT64_MIN when it had none).
     int64_t stagedPts_ = INT64_MIN;

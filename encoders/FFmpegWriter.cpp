@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -53,15 +54,32 @@ int Nearest(const int (&list)[N], int value) {
     return best;
 }
 
-// The encoder's sample format that our 16-bit samples reach with the least
-// conversion: 16-bit first, then wider integers, then floating point.
-AVSampleFormat ChooseSampleFormat(const AVCodec* codec) {
-    if (!codec->sample_fmts) return AV_SAMPLE_FMT_S16;
+// The encoder's sample format that our samples reach with the least
+// conversion: for 16-bit samples 16-bit first, then wider integers, then
+// floating point; for wider samples 32-bit integers first; for float input
+// float first.
+AVSampleFormat ChooseSampleFormat(const AVCodec* codec, bool wide, bool floats) {
+    if (floats) {
+        static constexpr AVSampleFormat kFloatPreference[] = {
+            AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_DBL,
+            AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S16};
+        if (!codec->sample_fmts) return AV_SAMPLE_FMT_FLT;
+        for (AVSampleFormat want : kFloatPreference)
+            for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+                if (*f == want) return want;
+        return codec->sample_fmts[0];
+    }
+    if (!codec->sample_fmts) return wide ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
     static constexpr AVSampleFormat kPreference[] = {
         AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P,
         AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP,
         AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_U8P};
-    for (AVSampleFormat want : kPreference)
+    static constexpr AVSampleFormat kWidePreference[] = {
+        AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLTP,
+        AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64P,
+        AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_U8P};
+    for (AVSampleFormat want : wide ? std::span<const AVSampleFormat>(kWidePreference)
+                                    : std::span<const AVSampleFormat>(kPreference))
         for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
             if (*f == want) return want;
     return codec->sample_fmts[0];
@@ -199,6 +217,9 @@ void CFFmpegWriter::Release() {
     codecId_ = 0;
     path_.clear();
     sampleRate_ = bitrate_ = channels_ = 0;
+    layout_ = 0;
+    sampleBits_ = 16;
+    floatInput_ = false;
     for (std::string* s :
          {&title_, &artist_, &album_, &genre_, &year_, &comment_, &composer_, &copyright_, &track_})
         s->clear();
@@ -248,7 +269,10 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     libav::EncoderSpec wanted;
     wanted.sampleRate = sampleRate_;
     wanted.channels = channels_;
-    wanted.sampleFormat = ChooseSampleFormat(codec);
+    wanted.layoutMask = LayoutChannels(layout_) == channels_ ? layout_ : DefaultLayout(channels_);
+    const bool wide = sampleBits_ > 16;
+    wanted.sampleFormat = ChooseSampleFormat(codec, wide, floatInput_);
+    if (wide && !floatInput_ && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
     wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
     // strict compliance level; the catalogue offers every PCM rate.
@@ -276,7 +300,10 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
         }
     }
     if (!cc) return Fail("the encoder refused the parameters");
-    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_))
+    const AVSampleFormat input = floatInput_ ? AV_SAMPLE_FMT_FLT
+                                 : wide      ? AV_SAMPLE_FMT_S32
+                                             : AV_SAMPLE_FMT_S16;
+    if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_, input))
         return Fail("cannot set up the encoder's input");
 
     AVCodecParameters* par = s.encode.Stream()->codecpar;
@@ -320,7 +347,9 @@ int CFFmpegWriter::Open() {
 
     if (path_.empty()) return Fail("no output file name");
     if (sampleRate_ <= 0) return Fail("invalid sample rate");
-    if (channels_ != 1 && channels_ != 2) return Fail("invalid channel count");
+    if (channels_ < 1 || channels_ > kMaxChannels) return Fail("invalid channel count");
+    if (sampleBits_ != 16 && sampleBits_ != 24 && sampleBits_ != 32)
+        return Fail("invalid sample depth");
     std::string unavailable;
     if (!libav::LoadCodecLibraries(&unavailable)) return Fail(unavailable);
 
@@ -361,6 +390,8 @@ int CFFmpegWriter::Open() {
 int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten() || !left) return 0;
+    // 16-bit mono and stereo only; wider and float outputs take WriteBlock.
+    if (sampleBits_ > 16 || s->channels > 2 || floatInput_) return 0;
     if (frames <= 0) return 1;
     bool ok;
     if (s->amr.IsOpen()) {
@@ -373,6 +404,82 @@ int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) 
         for (int i = 0; i < frames; ++i) {
             interleaved_[2 * static_cast<size_t>(i)] = left[i];
             interleaved_[2 * static_cast<size_t>(i) + 1] = right[i];
+        }
+        ok = s->encode.Push(interleaved_.data(), frames);
+    }
+    if (!ok) NoteWriteError(s->encode.WriteError());
+    return ok ? 1 : 0;
+}
+
+int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
+    Session* s = session_.get();
+    if (!s || !s->encode.HeaderWritten()) return 0;
+    // AMR takes 16-bit samples through Write; a block wider than a mono or
+    // stereo output is folded there too.
+    if (s->amr.IsOpen() || (block.Channels() > s->channels && s->channels <= 2))
+        return CAudioWriter::WriteBlock(block);
+    const int frames = block.frames;
+    if (frames <= 0) return 1;
+    // Channels the block lacks are silent; a mono block fills every one.
+    const int width = s->channels;
+    const float* from[kMaxChannels] = {};
+    for (int c = 0; c < width; ++c)
+        from[c] = block.Channels() == 1 ? block.Channel(0)
+                  : c < block.Channels() ? block.Channel(c)
+                                         : nullptr;
+    const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
+    bool ok;
+    if (floatInput_) {
+        // Lossy encoders expect full scale at 1 (some abort on values far
+        // beyond it): their input is clipped there. Float PCM keeps the
+        // headroom of finite values; an infinite one counts as full scale.
+        // NaN is silence for both.
+        const bool clip = !IsPcmOrAdpcm(codecId_);
+        floats_.resize(count);
+        float* out = floats_.data();
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < width; ++c) {
+                float v = from[c] ? from[c][i] : 0.0f;
+                if (std::isnan(v)) v = 0.0f;
+                if (clip || std::isinf(v)) v = std::clamp(v, -1.0f, 1.0f);
+                *out++ = v;
+            }
+        ok = s->encode.Push(floats_.data(), frames);
+        if (!ok) NoteWriteError(s->encode.WriteError());
+        return ok ? 1 : 0;
+    }
+    // Frame by frame, so that dither noise follows the stream's order.
+    const bool dither = DithersTo(block, sampleBits_);
+    CTpdfDither& noise = Dither();
+    auto round = [&](const float* channel, int i) {
+        if (!channel) return 0;
+        return dither ? FloatToIntDithered(channel[i], sampleBits_, noise)
+                      : FloatToInt(channel[i], sampleBits_);
+    };
+    if (sampleBits_ > 16) {
+        const int shift = 32 - sampleBits_;
+        wide_.resize(count);
+        int32_t* out = wide_.data();
+        for (int i = 0; i < frames; ++i)
+            for (int c = 0; c < width; ++c)
+                *out++ = static_cast<int32_t>(static_cast<uint32_t>(round(from[c], i)) << shift);
+        ok = s->encode.Push(wide_.data(), frames);
+    } else {
+        interleaved_.resize(count);
+        int16_t* out = interleaved_.data();
+        if (dither) {
+            for (int i = 0; i < frames; ++i)
+                for (int c = 0; c < width; ++c) *out++ = static_cast<int16_t>(round(from[c], i));
+        } else if (width == 2 && from[0] && from[1]) {
+            FloatsToStereoInt16s(from[0], from[1], frames, out);
+        } else {
+            for (int c = 0; c < width; ++c) {
+                if (from[c]) {
+                    FloatsToInt16s(from[c], frames, out + c, static_cast<size_t>(width));
+                } else {
+                    for (int i = 0; i < frames; ++i) out[static_cast<size_t>(i) * width + c] = 0;
+                }
+            }
         }
         ok = s->encode.Push(interleaved_.data(), frames);
     }

@@ -39,8 +39,19 @@ public:
     void SetTags(const TagInfo& tags) override;
     void SetFileName(const std::string& path) override;
     void SetSampleRate(int hz) override;
-    // 1 or 2; any other count makes Open fail.
+    // 1 … kMaxChannels (more than 2 only through WriteBlock); any other
+    // count makes Open fail.
     void SetChannels(int count) override;
+    void SetChannelLayout(uint64_t layout) override { layout_ = layout; }
+    // 16 (the default), 24 or 32. Above 16 the encoder takes 32-bit
+    // integers whose top `bits` bits carry the sample (24-bit FLAC and
+    // "PCM 24-bit" store exactly those); only WriteBlock feeds them.
+    void SetSampleBits(int bits) override { sampleBits_ = bits; }
+    // Float input for a lossy encoder: WriteBlock hands the blocks' float
+    // samples to the encoder without rounding them to integers first (the
+    // encoder's own float format where it has one). For sources deeper
+    // than 16 bits; 16-bit sources keep the 16-bit path.
+    void SetFloatInput(bool on) { floatInput_ = on; }
     // Bit/s; for G.726 the number of bits per sample (2 to 5, others → 4).
     void SetBitrate(int bitsPerSecond) override;
     // Muxer short name and persisted codec id; the writer copies both.
@@ -54,6 +65,9 @@ public:
     // stands for both). Returns 1, or 0 when a packet could not be written
     // or the writer is not open.
     int Write(const int16_t* left, const int16_t* right, int frames) override;
+    // Encodes one wide block: rounded once to the stored depth and clipped.
+    // Mono and stereo blocks for a 16-bit output take the path of Write.
+    int WriteBlock(const AudioBlock& block) override;
     // Flushes staged samples and the encoder, writes the trailer and closes
     // the file; releases everything. Harmless when not open.
     void Close() override;
@@ -91,10 +105,15 @@ private:
     int sampleRate_ = 0;
     int bitrate_ = 0;
     int channels_ = 0;
+    uint64_t layout_ = 0;
+    int sampleBits_ = 16;
+    bool floatInput_ = false;
     std::string title_, artist_, album_, genre_, year_, comment_, composer_, copyright_, track_;
 
     std::unique_ptr<Session> session_;
     std::vector<int16_t> interleaved_;  // one stereo block for the encoder
+    std::vector<int32_t> wide_;         // one wide block for the encoder
+    std::vector<float> floats_;         // one float block for the encoder
     std::string lastError_;
 };
 

@@ -242,7 +242,9 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = reader->GetSampleRate();
-    setup.sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
+    setup.sourceChannels = reader->GetBlockChannels();
+    setup.sourceLayout = reader->GetChannelLayout();
+    setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = mergedRate;
     setup.targetChannels = mergedChannels;
     setup.gain = state.appliedGain;

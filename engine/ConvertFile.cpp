@@ -89,20 +89,30 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
 }
 
 bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int sourceChannels,
-                         WriterPlan& plan) {
+                         const WideSource& wide, WriterPlan& plan) {
     ResolvedParams params;
     if (!format.container || !ResolveEncoderParams(format, sourceRate, sourceChannels, params))
         return false;
+    const WideTarget target = ResolveWideTarget(
+        format, params.channels, wide.channels > 0 ? wide.channels : sourceChannels, wide.bits);
+    params.channels = target.channels;
     auto writer = std::make_unique<CFFmpegWriter>();
     FFmpegCodecParams codec;
     codec.container = format.container;
-    codec.codecId = format.CodecID;
+    codec.codecId = target.codecId;
     writer->SetCodecParams(codec);
     writer->SetSampleRate(params.sampleRate);
     writer->SetChannels(params.channels);
+    // The source's positions when its channels are kept as they are.
+    if (params.channels == wide.channels) writer->SetChannelLayout(wide.layout);
+    writer->SetSampleBits(target.bits);
+    // A lossy or float codec takes a deeper source's samples as float,
+    // unrounded.
+    writer->SetFloatInput(wide.bits > 16 && TakesFloatSamples(target.codecId));
     writer->SetBitrate(params.bitRate);
     plan.targetRate = params.sampleRate;
     plan.targetChannels = params.channels;
+    plan.targetBits = target.bits;
     plan.writer = std::move(writer);
     return true;
 }
@@ -126,16 +136,20 @@ void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, in
 }
 
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
-                   int sourceChannels, bool merged, WriterPlan& plan) {
+                   int sourceChannels, bool merged, WriterPlan& plan, const WideSource& wide) {
     plan = WriterPlan{};
+    bool prepared = false;
     switch (SelectWriter(format)) {
-        case WriterKind::Amr: return PrepareAmrWriter(ctx.settings, format, plan);
+        case WriterKind::Amr: prepared = PrepareAmrWriter(ctx.settings, format, plan); break;
         case WriterKind::Wma:
-            return PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+            prepared = PrepareWmaWriter(ctx, sourceRate, sourceChannels, merged, plan);
+            break;
         case WriterKind::FFmpeg:
-            return PrepareFFmpegWriter(format, sourceRate, sourceChannels, plan);
+            prepared = PrepareFFmpegWriter(format, sourceRate, sourceChannels, wide, plan);
+            break;
     }
-    return false;
+    if (prepared && plan.writer) plan.writer->SetDither(ctx.settings.DitherOnReduce != 0);
+    return prepared;
 }
 
 std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const FileEntry& source,
@@ -174,7 +188,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     // While the run has a processor to spare (a file alone, or the last
     // files of a batch) the reader decodes ahead on a second thread; when
     // another file starts, it goes back to this one.
-    CBlockSource blocks(reader, chain.ReadLeft(), chain.ReadRight(), synthesised, total);
+    CBlockSource blocks(reader, chain.Source(), synthesised, total);
     BlockLoopResult result;
     for (;;) {
         const bool spare = SpareProcessor(state);
@@ -197,10 +211,9 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
             result.cancelled = true;
             return result;
         }
-        ChainBlock block = chain.Process(frames);
+        const WideChainBlock block = chain.ProcessBlock();
         if (block.action == BlockAction::End) break;
-        if (block.action == BlockAction::Write &&
-            !writer.Write(block.left, block.right, block.frames)) {
+        if (block.action == BlockAction::Write && !writer.WriteBlock(*block.block)) {
             // What follows could not be stored either: the output is lost.
             result.writeFailed = true;
             return result;
@@ -211,8 +224,9 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     }
     blocks.Stop();  // blocks read past a length limit are not needed
     if (result.wroteBlocks) {
-        for (ChainBlock b = chain.Drain(); b.action == BlockAction::Write; b = chain.Drain()) {
-            if (!writer.Write(b.left, b.right, b.frames)) {
+        for (WideChainBlock b = chain.DrainBlock(); b.action == BlockAction::Write;
+             b = chain.DrainBlock()) {
+            if (!writer.WriteBlock(*b.block)) {
                 result.writeFailed = true;
                 return result;
             }
@@ -231,6 +245,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     if (!reader) return 0;
     const int sourceRate = reader->GetSampleRate();
     const int sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
+    const int blockChannels = reader->GetBlockChannels();
 
     // On every early return below, the reader is closed by this guard, the
     // writer by its owner and the temporary output removed by its own.
@@ -240,7 +255,11 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     } closeReader{*reader};
 
     WriterPlan plan;
-    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan)) {
+    WideSource wide;
+    wide.channels = blockChannels;
+    wide.layout = reader->GetChannelLayout();
+    wide.bits = reader->GetSourceBits();
+    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan, wide)) {
         state.errorDetail = "no encoder settings fit this source";
         state.retry = false;
         return 0;
@@ -279,7 +298,9 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = sourceRate;
-    setup.sourceChannels = sourceChannels;
+    setup.sourceChannels = blockChannels;
+    setup.sourceLayout = reader->GetChannelLayout();
+    setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = plan.targetRate;
     setup.targetChannels = plan.targetChannels;
     setup.allowConversion = plan.allowConversion;

@@ -23,16 +23,28 @@ struct WriterPlan {
     // False when the writer adapts rate and channels itself (WMA in
     // single-file conversion): the chain then never resamples or mixes.
     bool allowConversion = true;
+    // Depth the writer stores (16, 24 or 32).
+    int targetBits = 16;
+};
+
+// What a reader delivers through ReadBlock, for the target policy of
+// lossless formats; the default describes a 16-bit mono or stereo source.
+struct WideSource {
+    int channels = 0;  // GetBlockChannels; 0: as the 16-bit channel count
+    uint64_t layout = 0;
+    int bits = 16;
 };
 
 // Builds the writer for `format` and configures it for a source of
-// `sourceRate` Hz and `sourceChannels` (1 or 2) channels. With `merged`,
+// `sourceRate` Hz and `sourceChannels` (1 or 2) channels; `wide` tells
+// what a lossless target may keep beyond that. With `merged`,
 // the source values are the merged rate and channels and the engine
 // converts every input for every writer, WMA included. False (no writer)
 // when the codec is not in the format's list, no WMA format fits, or the
 // WMA format list is missing.
 bool PrepareWriter(const ConversionContext& ctx, const OutputFormatEntry& format, int sourceRate,
-                   int sourceChannels, bool merged, WriterPlan& plan);
+                   int sourceChannels, bool merged, WriterPlan& plan,
+                   const WideSource& wide = WideSource{});
 
 // Opens `source` for a conversion pass to `format`: the reader from the
 // reader chain at the format's render rate, refused (null) when the source

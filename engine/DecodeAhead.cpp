@@ -28,6 +28,16 @@ CBlockSource::CBlockSource(CAudioReader& reader, int16_t* left, int16_t* right, 
                            uint64_t total)
     : reader_(reader), left_(left), right_(right), stopAtTotal_(stopAtTotal), total_(total) {}
 
+CBlockSource::CBlockSource(CAudioReader& reader, AudioBlock& block, bool stopAtTotal,
+                           uint64_t total)
+    : reader_(reader), wide_(&block), stopAtTotal_(stopAtTotal), total_(total) {}
+
+int CBlockSource::ReadInto(Slot* slot) {
+    if (wide_) return reader_.ReadBlock(slot ? slot->wide : *wide_);
+    if (!slot) return reader_.Read(left_, right_);
+    return reader_.Read(slot->left.data(), right_ ? slot->right.data() : nullptr);
+}
+
 CBlockSource::~CBlockSource() { Stop(); }
 
 void CBlockSource::DecodeAhead() {
@@ -35,6 +45,11 @@ void CBlockSource::DecodeAhead() {
     if (slots_.empty()) {
         slots_.resize(kQueueBlocks);
         for (Slot& s : slots_) {
+            if (wide_) {
+                s.wide.Shape(wide_->Channels(), kBlockFrames, wide_->Layout(),
+                             wide_->SourceBits());
+                continue;
+            }
             s.left.assign(kBlockFrames, 0);
             if (right_) s.right.assign(kBlockFrames, 0);
         }
@@ -79,7 +94,7 @@ void CBlockSource::Produce() {
         SourceBlock block;
         bool last = false;
         try {
-            block.frames = reader_.Read(slot.left.data(), right_ ? slot.right.data() : nullptr);
+            block.frames = ReadInto(&slot);
             if (block.frames > 0) block.position = reader_.GetPosition();
             last = block.frames <= 0 || (stopAtTotal_ && block.position >= total_);
         } catch (...) {
@@ -113,15 +128,19 @@ SourceBlock CBlockSource::Next() {
             // Not decoding ahead: read here.
             lock.unlock();
             SourceBlock block;
-            block.frames = reader_.Read(left_, right_);
+            block.frames = ReadInto(nullptr);
             if (block.frames > 0) block.position = reader_.GetPosition();
             return block;
         }
     }
-    const Slot& slot = slots_[static_cast<size_t>(head_)];
+    Slot& slot = slots_[static_cast<size_t>(head_)];
     lock.unlock();
     const SourceBlock block = slot.block;
-    if (block.frames > 0) {
+    if (wide_) {
+        // The caller's block and the slot's trade their storage: the slot
+        // is refilled into the caller's old one.
+        if (block.frames > 0) std::swap(*wide_, slot.wide);
+    } else if (block.frames > 0) {
         const size_t n = static_cast<size_t>(std::min(block.frames, kBlockFrames));
         std::memcpy(left_, slot.left.data(), n * sizeof(int16_t));
         if (right_) std::memcpy(right_, slot.right.data(), n * sizeof(int16_t));

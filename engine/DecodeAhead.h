@@ -37,6 +37,8 @@ public:
     // `total`.
     CBlockSource(CAudioReader& reader, int16_t* left, int16_t* right, bool stopAtTotal,
                  uint64_t total);
+    // Blocks come through the reader's ReadBlock into `block` instead.
+    CBlockSource(CAudioReader& reader, AudioBlock& block, bool stopAtTotal, uint64_t total);
     // Stops the second thread, if any, and waits for it; blocks read ahead
     // and not taken are dropped.
     ~CBlockSource();
@@ -48,7 +50,8 @@ public:
     // being read on the calling thread.
     void DecodeAhead();
     bool DecodingAhead() const { return thread_.joinable(); }
-    // The next block, copied into the buffers given at construction. An
+    // The next block, copied into the buffers (or the block) given at
+    // construction. An
     // exception the reader threw on the second thread is thrown here, in
     // its place in the stream.
     SourceBlock Next();
@@ -63,14 +66,19 @@ public:
 private:
     struct Slot {
         std::vector<int16_t> left, right;
+        AudioBlock wide;
         SourceBlock block;
     };
 
     void Produce();
+    // One Read or ReadBlock into the slot's buffers, or the caller's when
+    // `slot` is null.
+    int ReadInto(Slot* slot);
 
     CAudioReader& reader_;
-    int16_t* left_;
-    int16_t* right_;
+    int16_t* left_ = nullptr;
+    int16_t* right_ = nullptr;
+    AudioBlock* wide_ = nullptr;
     const bool stopAtTotal_;
     const uint64_t total_;
 

@@ -1,5 +1,6 @@
 #include "engine/EncoderParams.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 
@@ -32,6 +33,25 @@ int AutomaticBitrate(const CodecEntry& codec, int rate, int channels) {
 }
 
 }  // namespace
+
+WideTarget ResolveWideTarget(const OutputFormatEntry& entry, int resolvedChannels,
+                             int sourceChannels, int sourceBits) {
+    WideTarget t;
+    t.channels = resolvedChannels;
+    t.codecId = entry.CodecID;
+    const CodecDepth* depth = FindCodecDepth(entry);
+    if (!depth) return t;
+    const bool automatic = entry.AutoEncParam != 0;
+    if (automatic && sourceChannels > 2)
+        t.channels = std::min(sourceChannels, depth->maxChannels);
+    t.bits = depth->bits;
+    if (automatic && depth->followsSource && sourceBits > 16) {
+        t.bits = std::min(sourceBits > 24 ? 32 : 24, depth->maxBits);
+        const int codec = t.bits == 24 ? depth->codec24 : t.bits == 32 ? depth->codec32 : 0;
+        if (codec != 0) t.codecId = codec;
+    }
+    return t;
+}
 
 int SnapToList(int value, std::span<const int> list) {
     size_t n = 0;

@@ -25,6 +25,21 @@ int SuggestBitrate(int rate, int channels, int* rateOut = nullptr);
 // is not allowed, 1 becomes 2 when mono is not allowed.
 int AdjustChannelsToMask(int channels, int mask);
 
+// Channels and depth of a target for a source of `sourceChannels`
+// (GetBlockChannels) and `sourceBits` (GetSourceBits): with automatic
+// parameters a lossless target keeps a wider source's channels (up to its
+// limit) and, where its codec follows the source, its depth (16 for
+// sources of 16 bits or fewer), through the codec of that depth; a codec
+// of fixed width stores that width; everything else keeps
+// `resolvedChannels` and 16 bits.
+struct WideTarget {
+    int channels = 0;
+    int bits = 16;
+    int codecId = 0;  // persisted codec id to write with
+};
+WideTarget ResolveWideTarget(const OutputFormatEntry& entry, int resolvedChannels,
+                             int sourceChannels, int sourceBits);
+
 struct ResolvedParams {
     int sampleRate = 0;
     int channels = 0;

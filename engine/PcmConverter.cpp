@@ -49,12 +49,12 @@ void To8(const int16_t* in, int n, uint8_t* out) {
 CPcmConverter::~CPcmConverter() { Reset(); }
 
 void CPcmConverter::Reset() {
-    if (resamplerLeft_) resample_close(resamplerLeft_);
-    if (resamplerRight_) resample_close(resamplerRight_);
+    for (void*& r : resamplers_) {
+        if (r) resample_close(r);
+        r = nullptr;
+    }
     swr_free(&sox_);
-    resamplerLeft_ = nullptr;
-    resamplerRight_ = nullptr;
-    pendingLeftCount_ = pendingRightCount_ = 0;
+    pendingCount_ = 0;
     framesIn_ = framesOut_ = 0;
     drained_ = false;
     factor_ = 1.0;
@@ -101,11 +101,44 @@ bool CPcmConverter::Configure(const PcmFormat& target, const PcmFormat& source,
         }
         return true;
     }
-    resamplerLeft_ = resample_open(1, factor_, factor_);
-    if (target.channels == 2) resamplerRight_ = resample_open(1, factor_, factor_);
-    if (!resamplerLeft_ || (target.channels == 2 && !resamplerRight_)) {
+    for (int c = 0; c < resampleChannels_; ++c) {
+        resamplers_[c] = resample_open(1, factor_, factor_);
+        if (!resamplers_[c]) {
+            Reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CPcmConverter::ConfigureFloat(int channels, int targetRate, int sourceRate,
+                                   ResamplerKind kind) {
+    // Float streams are described as 32-bit; Process and Flush refuse them.
+    const bool valid = channels >= 1 && channels <= kMaxChannels && targetRate >= 1 &&
+                       sourceRate >= 1;
+    Reset();
+    kind_ = kind;
+    target_ = source_ = PcmFormat{};
+    if (!valid) return false;
+    target_ = PcmFormat{targetRate, channels, 32};
+    source_ = PcmFormat{sourceRate, channels, 32};
+    resampleChannels_ = channels;
+    if (targetRate == sourceRate) return true;
+    factor_ = static_cast<double>(targetRate) / sourceRate;
+    if (kind == ResamplerKind::Sox) {
+        sox_ = OpenSox(channels, targetRate, sourceRate);
+        if (sox_) return true;
         Reset();
+        target_ = source_ = PcmFormat{};
         return false;
+    }
+    for (int c = 0; c < channels; ++c) {
+        resamplers_[c] = resample_open(1, factor_, factor_);
+        if (!resamplers_[c]) {
+            Reset();
+            target_ = source_ = PcmFormat{};
+            return false;
+        }
     }
     return true;
 }
@@ -117,7 +150,9 @@ int CPcmConverter::OutputFramesFor(int targetRate, int sourceRate, int inputFram
 
 int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames, void* leftOut,
                            void* rightOut, int maxOutFrames) {
-    if (frames <= 0 || maxOutFrames <= 0 || source_.sampleRate < 1) return 0;
+    if (frames <= 0 || maxOutFrames <= 0 || source_.sampleRate < 1 ||
+        source_.bitsPerSample == 32)
+        return 0;
     const bool stereoIn = source_.channels == 2;
     const bool stereoOut = target_.channels == 2;
 
@@ -161,34 +196,71 @@ int CPcmConverter::Process(const void* leftIn, const void* rightIn, int frames, 
         return n;
     }
 
-    if ((!resamplerLeft_ && !sox_) || drained_) return 0;
+    if ((!resamplers_[0] && !sox_) || drained_) return 0;
     if (stereoIn && !stereoOut) {
         // Mix first; the resampler then sees a mono source.
         if (source_.bitsPerSample == 16) {
             Mix16(static_cast<const int16_t*>(leftIn), static_cast<const int16_t*>(rightIn), frames,
                   Grow(mix16_, frames));
-            AppendFloat(pendingLeft_, pendingLeftCount_, mix16_.data(), frames);
+            AppendFloat(0, mix16_.data(), frames);
         } else {
             Mix8(static_cast<const uint8_t*>(leftIn), static_cast<const uint8_t*>(rightIn), frames,
                  Grow(mix8_, frames));
-            AppendFloat(pendingLeft_, pendingLeftCount_, mix8_.data(), frames);
+            AppendFloat(0, mix8_.data(), frames);
         }
     } else {
-        AppendFloat(pendingLeft_, pendingLeftCount_, leftIn, frames);
-        if (resampleChannels_ == 2) AppendFloat(pendingRight_, pendingRightCount_, rightIn, frames);
+        AppendFloat(0, leftIn, frames);
+        if (resampleChannels_ == 2) AppendFloat(1, rightIn, frames);
     }
+    pendingCount_ += frames;
     framesIn_ += frames;
     return Resample(false, leftOut, rightOut, maxOutFrames);
 }
 
 int CPcmConverter::Flush(void* leftOut, void* rightOut, int maxOutFrames) {
-    if (!Resampling() || (!resamplerLeft_ && !sox_) || drained_ || maxOutFrames <= 0) return 0;
+    if (!Resampling() || (!resamplers_[0] && !sox_) || drained_ || maxOutFrames <= 0 ||
+        source_.bitsPerSample == 32)
+        return 0;
     return Resample(true, leftOut, rightOut, maxOutFrames);
 }
 
-void CPcmConverter::AppendFloat(std::vector<float>& pending, int& count, const void* in,
-                                int frames) {
-    float* dst = Grow(pending, static_cast<size_t>(count) + frames) + count;
+int CPcmConverter::ProcessFloat(const float* const* in, int frames, float* const* out,
+                                int maxOutFrames) {
+    if (frames <= 0 || maxOutFrames <= 0 || source_.bitsPerSample != 32) return 0;
+    const auto channels = static_cast<size_t>(resampleChannels_);
+    if (!Resampling()) {
+        const int n = std::min(frames, maxOutFrames);
+        for (size_t c = 0; c < channels; ++c)
+            if (out[c] != in[c]) std::memmove(out[c], in[c], static_cast<size_t>(n) * sizeof(float));
+        return n;
+    }
+    if ((!resamplers_[0] && !sox_) || drained_) return 0;
+    const size_t count = static_cast<size_t>(pendingCount_);
+    for (size_t c = 0; c < channels; ++c)
+        std::memcpy(Grow(pending_[c], count + static_cast<size_t>(frames)) + count, in[c],
+                    static_cast<size_t>(frames) * sizeof(float));
+    pendingCount_ += frames;
+    framesIn_ += frames;
+    const int n = ResampleCore(false, maxOutFrames);
+    for (size_t c = 0; c < channels; ++c)
+        std::memcpy(out[c], floatOut_[c].data(), static_cast<size_t>(n) * sizeof(float));
+    return n;
+}
+
+int CPcmConverter::FlushFloat(float* const* out, int maxOutFrames) {
+    if (!Resampling() || (!resamplers_[0] && !sox_) || drained_ || maxOutFrames <= 0 ||
+        source_.bitsPerSample != 32)
+        return 0;
+    const int n = ResampleCore(true, maxOutFrames);
+    for (int c = 0; c < resampleChannels_; ++c)
+        std::memcpy(out[c], floatOut_[c].data(), static_cast<size_t>(n) * sizeof(float));
+    return n;
+}
+
+void CPcmConverter::AppendFloat(int channel, const void* in, int frames) {
+    float* dst = Grow(pending_[channel], static_cast<size_t>(pendingCount_) +
+                                             static_cast<size_t>(frames)) +
+                 pendingCount_;
     if (source_.bitsPerSample == 16) {
         const int16_t* s = static_cast<const int16_t*>(in);
         for (int i = 0; i < frames; ++i) dst[i] = s[i] * (1.0f / 32768.0f);
@@ -196,7 +268,6 @@ void CPcmConverter::AppendFloat(std::vector<float>& pending, int& count, const v
         const uint8_t* s = static_cast<const uint8_t*>(in);
         for (int i = 0; i < frames; ++i) dst[i] = (s[i] - 128) * (1.0f / 128.0f);
     }
-    count += frames;
 }
 
 void CPcmConverter::FloatToOut(const float* in, int frames, void* out) const {
@@ -216,6 +287,18 @@ void CPcmConverter::FloatToOut(const float* in, int frames, void* out) const {
 }
 
 int CPcmConverter::Resample(bool last, void* leftOut, void* rightOut, int maxOutFrames) {
+    const int n = ResampleCore(last, maxOutFrames);
+    FloatToOut(floatOut_[0].data(), n, leftOut);
+    if (target_.channels == 2 && rightOut) {
+        if (resampleChannels_ == 2)
+            FloatToOut(floatOut_[1].data(), n, rightOut);
+        else
+            std::memmove(rightOut, leftOut, static_cast<size_t>(n) * (target_.bitsPerSample / 8));
+    }
+    return n;
+}
+
+int CPcmConverter::ResampleCore(bool last, int maxOutFrames) {
     // Output never runs past input × ratio, so a drained stream is exactly
     // as long as its source (rounded to the nearest frame).
     const int64_t expected =
@@ -228,46 +311,30 @@ int CPcmConverter::Resample(bool last, void* leftOut, void* rightOut, int maxOut
     const int limit = static_cast<int>(std::min<int64_t>(room, maxOutFrames));
     const int n =
         kind_ == ResamplerKind::Sox ? ResampleSox(last, limit) : ResampleLibresample(last, limit);
-    FloatToOut(floatOutLeft_.data(), n, leftOut);
-    if (target_.channels == 2 && rightOut) {
-        if (resampleChannels_ == 2)
-            FloatToOut(floatOutRight_.data(), n, rightOut);
-        else
-            std::memmove(rightOut, leftOut, static_cast<size_t>(n) * (target_.bitsPerSample / 8));
-    }
     framesOut_ += n;
     if (last && n == 0) drained_ = true;
     return n;
 }
 
 int CPcmConverter::ResampleLibresample(bool last, int limit) {
-    // The library takes its output capacity as a count of floats.
-    float* outL = Grow(floatOutLeft_, limit);
-    Grow(pendingLeft_, 1);
-    int usedL = 0;
-    int n = resample_process(resamplerLeft_, factor_, pendingLeft_.data(), pendingLeftCount_,
-                             last ? 1 : 0, &usedL, outL, limit);
-    n = std::clamp(n, 0, limit);
-    usedL = std::clamp(usedL, 0, pendingLeftCount_);
-    std::memmove(pendingLeft_.data(), pendingLeft_.data() + usedL,
-                 static_cast<size_t>(pendingLeftCount_ - usedL) * sizeof(float));
-    pendingLeftCount_ -= usedL;
-
-    if (resampleChannels_ == 2) {
-        float* outR = Grow(floatOutRight_, limit);
-        Grow(pendingRight_, 1);
-        int usedR = 0;
-        int nr = resample_process(resamplerRight_, factor_, pendingRight_.data(),
-                                  pendingRightCount_, last ? 1 : 0, &usedR, outR, limit);
-        usedR = std::clamp(usedR, 0, pendingRightCount_);
-        std::memmove(pendingRight_.data(), pendingRight_.data() + usedR,
-                     static_cast<size_t>(pendingRightCount_ - usedR) * sizeof(float));
-        pendingRightCount_ -= usedR;
-        // Both resamplers see the same amounts, so they deliver the same
-        // counts; guard anyway.
-        n = std::min(n, std::clamp(nr, 0, limit));
+    // Every channel's resampler sees the same amounts, so they take and
+    // deliver the same counts; the smallest is kept anyway.
+    int n = limit;
+    int used = pendingCount_;
+    for (int c = 0; c < resampleChannels_; ++c) {
+        // The library takes its output capacity as a count of floats.
+        float* out = Grow(floatOut_[c], static_cast<size_t>(limit));
+        Grow(pending_[c], 1);
+        int usedC = 0;
+        const int got = resample_process(resamplers_[c], factor_, pending_[c].data(),
+                                         pendingCount_, last ? 1 : 0, &usedC, out, limit);
+        n = std::min(n, std::clamp(got, 0, limit));
+        usedC = std::clamp(usedC, 0, pendingCount_);
+        if (c == 0) used = usedC;
+        std::memmove(pending_[c].data(), pending_[c].data() + usedC,
+                     static_cast<size_t>(pendingCount_ - usedC) * sizeof(float));
     }
-
+    pendingCount_ -= used;
     return n;
 }
 
@@ -277,24 +344,24 @@ int CPcmConverter::ResampleSox(bool last, int limit) {
     // holds, and a small output room would otherwise make it copy ever more.
     // At the end, once every pending frame is in, a call without input
     // drains it.
-    float* outs[2] = {Grow(floatOutLeft_, limit), Grow(floatOutRight_, limit)};
+    float* outs[kMaxChannels] = {};
+    const float* ins[kMaxChannels] = {};
+    for (int c = 0; c < resampleChannels_; ++c)
+        outs[c] = Grow(floatOut_[c], static_cast<size_t>(limit));
     auto* out = reinterpret_cast<uint8_t**>(outs);
     for (;;) {
-        if (last && pendingLeftCount_ == 0)
+        if (last && pendingCount_ == 0)
             return std::clamp(swr_convert(sox_, out, limit, nullptr, 0), 0, limit);
         const int64_t held = swr_get_delay(sox_, target_.sampleRate);
         const int64_t fits = (limit - held) * source_.sampleRate / target_.sampleRate;
-        const int feed =
-            static_cast<int>(std::clamp<int64_t>(fits, last ? 1 : 0, pendingLeftCount_));
-        const float* ins[2] = {Grow(pendingLeft_, 1), Grow(pendingRight_, 1)};
+        const int feed = static_cast<int>(std::clamp<int64_t>(fits, last ? 1 : 0, pendingCount_));
+        for (int c = 0; c < resampleChannels_; ++c) ins[c] = Grow(pending_[c], 1);
         const int n = swr_convert(sox_, out, limit, reinterpret_cast<const uint8_t**>(ins), feed);
-        for (auto [pending, count] : {std::pair{&pendingLeft_, &pendingLeftCount_},
-                                      std::pair{&pendingRight_, &pendingRightCount_}}) {
-            const int used = std::min(feed, *count);
-            std::memmove(pending->data(), pending->data() + used,
-                         static_cast<size_t>(*count - used) * sizeof(float));
-            *count -= used;
-        }
+        const int used = std::min(feed, pendingCount_);
+        for (int c = 0; c < resampleChannels_; ++c)
+            std::memmove(pending_[c].data(), pending_[c].data() + used,
+                         static_cast<size_t>(pendingCount_ - used) * sizeof(float));
+        pendingCount_ -= used;
         // Until the end, a call may give nothing (the filter's delay); at
         // the end, keep feeding until output comes.
         if (n != 0 || !last) return std::clamp(n, 0, limit);

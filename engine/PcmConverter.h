@@ -16,7 +16,10 @@
 // the next call, so nothing is lost whatever the output capacity.
 //
 // Buffers are planar, one per channel: int16_t samples for 16 bits, uint8_t
-// for 8 bits. Work buffers only grow; a converter serves one stream.
+// for 8 bits. The float interface (ConfigureFloat, ProcessFloat,
+// FlushFloat) resamples 1 … kMaxChannels planar float channels as they
+// are, leaving channel changes to the caller. Work buffers only grow; a
+// converter serves one stream.
 #pragma once
 
 #include "common/AudioStream.h"
@@ -64,6 +67,17 @@ public:
     // 0. Returns 0 at once when the rates are equal.
     int Flush(void* leftOut, void* rightOut, int maxOutFrames);
 
+    // Float streams of `channels` channels (1 … kMaxChannels), resampled
+    // from `sourceRate` to `targetRate` (equal rates copy). False for an
+    // invalid rate or channel count or a resampler that could not be opened.
+    bool ConfigureFloat(int channels, int targetRate, int sourceRate,
+                        ResamplerKind kind = ResamplerKind::Sox);
+    // Resamples `frames` frames of every channel of `in` into `out` (at most
+    // `maxOutFrames` frames each); returns the frames written.
+    int ProcessFloat(const float* const* in, int frames, float* const* out, int maxOutFrames);
+    // Drains a float stream: call until it returns 0.
+    int FlushFloat(float* const* out, int maxOutFrames);
+
     bool Resampling() const { return source_.sampleRate != target_.sampleRate; }
     const PcmFormat& Target() const { return target_; }
     const PcmFormat& Source() const { return source_; }
@@ -76,7 +90,9 @@ private:
     // The two resamplers' steps: float output frames into floatOut*_.
     int ResampleLibresample(bool last, int limit);
     int ResampleSox(bool last, int limit);
-    void AppendFloat(std::vector<float>& pending, int& count, const void* in, int frames);
+    // Resamples the pending input into floatOut_; returns the frame count.
+    int ResampleCore(bool last, int maxOutFrames);
+    void AppendFloat(int channel, const void* in, int frames);
     void FloatToOut(const float* in, int frames, void* out) const;
 
     PcmFormat target_;
@@ -84,19 +100,19 @@ private:
     // Channel count entering the resamplers (1 after a stereo-to-mono mix).
     int resampleChannels_ = 0;
     ResamplerKind kind_ = ResamplerKind::Sox;
-    void* resamplerLeft_ = nullptr;   // libresample
-    void* resamplerRight_ = nullptr;  // libresample
-    SwrContext* sox_ = nullptr;       // both channels
+    void* resamplers_[kMaxChannels] = {};  // libresample, one per channel
+    SwrContext* sox_ = nullptr;            // every channel
     double factor_ = 1.0;
 
     // Bit-depth and mix work buffers, one set per sample width.
     std::vector<int16_t> bits16Left_, bits16Right_, mix16_;
     std::vector<uint8_t> bits8Left_, bits8Right_, mix8_;
-    // Input the resamplers have not taken yet, as floats.
-    std::vector<float> pendingLeft_, pendingRight_;
-    int pendingLeftCount_ = 0, pendingRightCount_ = 0;
+    // Input the resamplers have not taken yet, as floats (the same count
+    // for every channel).
+    std::vector<float> pending_[kMaxChannels];
+    int pendingCount_ = 0;
     // Resampler output.
-    std::vector<float> floatOutLeft_, floatOutRight_;
+    std::vector<float> floatOut_[kMaxChannels];
 
     // Frames fed to and taken from the resamplers over the whole stream;
     // the drain stops at input × ratio, rounded.

@@ -3,8 +3,10 @@
 #include "engine/Normalise.h"
 #include "engine/Texts.h"
 #include "settings/Settings.h"
+#include "common/SampleHelpers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -38,9 +40,10 @@ int64_t LengthFramesFor(const CSettings& settings, int rate) {
 bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup) {
     setup_ = setup;
     ended_ = false;
-    if (setup.sourceRate < 1 || setup.targetRate < 1 ||
-        (setup.sourceChannels != 1 && setup.sourceChannels != 2) ||
-        (setup.targetChannels != 1 && setup.targetChannels != 2))
+    in_.Shape(1, 0);
+    if (setup.sourceRate < 1 || setup.targetRate < 1 || setup.sourceChannels < 1 ||
+        setup.sourceChannels > kMaxChannels || setup.targetChannels < 1 ||
+        setup.targetChannels > kMaxChannels)
         return false;
 
     skipFrames_ = SkipFramesFor(settings, setup.sourceRate);
@@ -49,68 +52,67 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     limiting_ = lengthFrames_ >= 0;
     lengthRemaining_ = limiting_ ? lengthFrames_ : 0;
 
+    // Channels step by step: a wider source folds to stereo for a mono or
+    // stereo target; then a stereo source for a mono target gives one
+    // channel (MonoType 1 or 2) or, where the chain may convert, the mix.
     const int monoType = settings.MonoType;
-    pick_ = setup.sourceChannels > setup.targetChannels && monoType > 0;
-    const int pickedChannels = pick_ ? 1 : setup.sourceChannels;
-    converterNeeded_ =
-        setup.allowConversion && (setup.targetRate != setup.sourceRate ||
-                                  (setup.sourceChannels > setup.targetChannels && monoType == 0));
+    fold_ = setup.sourceChannels > 2 && setup.targetChannels <= 2;
+    const int afterFold = fold_ ? 2 : setup.sourceChannels;
+    pick_ = afterFold == 2 && setup.targetChannels == 1 && monoType > 0;
+    pickChannel_ = monoType == 2 ? 1 : 0;
+    mix_ = afterFold == 2 && setup.targetChannels == 1 && monoType == 0 && setup.allowConversion;
+    convChannels_ = (pick_ || mix_) ? 1 : afterFold;
+    resample_ = setup.allowConversion && setup.targetRate != setup.sourceRate;
+    converterNeeded_ = resample_ || mix_;
+    repeat_ = convChannels_ == 1 && setup.targetChannels == 2;
+    outChannels_ = repeat_ ? 2 : convChannels_;
+    exact16_ = setup.sourceBits <= 16 && setup.sourceChannels <= 2;
 
+    in_.Shape(setup.sourceChannels, kBlockFrames, setup.sourceLayout, setup.sourceBits);
+    folded_.Shape(fold_ ? 2 : 1, fold_ ? kBlockFrames : 0);
     inLeft_.assign(kBlockFrames, 0);
     inRight_.assign(setup.sourceChannels == 2 ? kBlockFrames : 0, 0);
-    int16_t* pickedBuffer = (pick_ && monoType == 2) ? inRight_.data() : inLeft_.data();
 
-    if (converterNeeded_) {
+    outCapacity_ = kBlockFrames;
+    if (resample_) {
         // Any stored value but libresample's picks the default converter.
         const ResamplerKind kind =
             settings.Resampler == 1 ? ResamplerKind::Libresample : ResamplerKind::Sox;
-        if (!converter_.Configure(PcmFormat{setup.targetRate, setup.targetChannels, 16},
-                                  PcmFormat{setup.sourceRate, pickedChannels, 16}, kind))
+        if (!converter_.ConfigureFloat(convChannels_, setup.targetRate, setup.sourceRate, kind))
             return false;
         outCapacity_ =
             CPcmConverter::OutputFramesFor(setup.targetRate, setup.sourceRate, kBlockFrames);
-        outLeft_.assign(outCapacity_, 0);
-        outRight_.assign(setup.targetChannels == 2 ? outCapacity_ : 0, 0);
-        convLeft_ = pickedBuffer;
-        convRight_ = pickedChannels == 2 ? inRight_.data() : nullptr;
-        writerLeft_ = outLeft_.data();
-        writerRight_ = setup.targetChannels == 2 ? outRight_.data() : nullptr;
-    } else {
-        outCapacity_ = 0;
-        outLeft_.clear();
-        outRight_.clear();
-        convLeft_ = convRight_ = nullptr;
-        writerLeft_ = pickedBuffer;
-        if (pick_)
-            writerRight_ = nullptr;
-        else if (setup.sourceChannels == 2)
-            writerRight_ = inRight_.data();
-        else
-            writerRight_ = setup.targetChannels == 2 ? inLeft_.data() : nullptr;
     }
+    out_.Shape(outChannels_, outCapacity_,
+               outChannels_ == setup.sourceChannels ? in_.Layout() : 0, setup.sourceBits);
+    outLeft_.assign(static_cast<size_t>(outCapacity_), 0);
+    outRight_.assign(outChannels_ == 2 ? static_cast<size_t>(outCapacity_) : 0, 0);
     return true;
 }
 
-ChainBlock CProcessingChain::Process(int frames) {
-    ChainBlock drop;
+WideChainBlock CProcessingChain::ProcessBlock() {
+    WideChainBlock drop;
     drop.action = BlockAction::Drop;
-    if (ended_ || inLeft_.empty()) {
+    if (ended_ || in_.Capacity() == 0) {
         ended_ = true;
-        return ChainBlock{};
+        return WideChainBlock{};
     }
-    int n = std::clamp(frames, 0, kBlockFrames);
+    // A reader keeps its channel count for the whole stream; a block of
+    // another shape cannot be placed and is left out.
+    if (in_.Channels() != setup_.sourceChannels) return drop;
+    int n = std::clamp(in_.frames, 0, std::min(kBlockFrames, in_.Capacity()));
     if (n == 0) return drop;
+    const int sourceChannels = setup_.sourceChannels;
 
     // Skip: whole blocks are dropped until the count is used up; of the
     // block that crosses it only the tail remains.
+    int offset = 0;
     if (skipRemaining_ > 0) {
         skipRemaining_ -= n;
         if (skipRemaining_ >= 0) return drop;
         const int keep = static_cast<int>(-skipRemaining_);
         skipRemaining_ = 0;
-        std::memmove(inLeft_.data(), inLeft_.data() + (n - keep), keep * sizeof(int16_t));
-        if (setup_.sourceChannels == 2)
-            std::memmove(inRight_.data(), inRight_.data() + (n - keep), keep * sizeof(int16_t));
+        offset = n - keep;
         n = keep;
     }
 
@@ -119,7 +121,7 @@ ChainBlock CProcessingChain::Process(int frames) {
     if (limiting_) {
         if (lengthRemaining_ <= 0) {
             ended_ = true;
-            return ChainBlock{};
+            return WideChainBlock{};
         }
         if (lengthRemaining_ > n) {
             lengthRemaining_ -= n;
@@ -130,38 +132,144 @@ ChainBlock CProcessingChain::Process(int frames) {
         }
     }
 
-    if (converterNeeded_) {
-        n = converter_.Process(convLeft_, convRight_, n, writerLeft_, writerRight_, outCapacity_);
+    // Nothing to change: the writer takes the reader's block as it is.
+    if (offset == 0 && !fold_ && !pick_ && !mix_ && !resample_ && !repeat_ &&
+        setup_.gain == 1.0f) {
+        in_.frames = n;
+        WideChainBlock b;
+        b.action = BlockAction::Write;
+        b.block = &in_;
+        b.last = last;
+        return b;
+    }
+
+    // Channels: the source's, folded to stereo, then picked or mixed.
+    const float* ch[kMaxChannels] = {};
+    for (int c = 0; c < sourceChannels; ++c) ch[c] = in_.Channel(c) + offset;
+    if (fold_) {
+        const int whole = in_.frames;
+        in_.frames = offset + n;
+        FoldToStereo(in_, folded_.Channel(0), folded_.Channel(1));
+        in_.frames = whole;
+        ch[0] = folded_.Channel(0) + offset;
+        ch[1] = folded_.Channel(1) + offset;
+    }
+    float* out0 = out_.Channel(0);
+    if (pick_) {
+        ch[0] = ch[pickChannel_];
+    } else if (mix_) {
+        const float* l = ch[0];
+        const float* r = ch[1];
+        if (exact16_) {
+            // (L + R) >> 1 on the 16-bit values: L + R is exact in float,
+            // and half of it floored is the arithmetic shift.
+            for (int i = 0; i < n; ++i)
+                out0[i] = std::floor((l[i] + r[i]) * 16384.0f) * (1.0f / 32768.0f);
+        } else {
+            for (int i = 0; i < n; ++i) out0[i] = (l[i] + r[i]) * 0.5f;
+        }
+        ch[0] = out0;
+    }
+
+    if (resample_) {
+        float* outs[kMaxChannels] = {};
+        for (int c = 0; c < convChannels_; ++c) outs[c] = out_.Channel(c);
+        n = converter_.ProcessFloat(ch, n, outs, outCapacity_);
         if (n <= 0) {
             drop.last = last;
             return drop;
         }
+        QuantiseResampled(n);
+    } else {
+        for (int c = 0; c < convChannels_; ++c)
+            if (ch[c] != out_.Channel(c))
+                std::memcpy(out_.Channel(c), ch[c], static_cast<size_t>(n) * sizeof(float));
     }
-    ChainBlock b = Finish(n);
+    WideChainBlock b = Finish(n);
     b.last = last;
     return b;
 }
 
-ChainBlock CProcessingChain::Drain() {
-    if (!converterNeeded_) return ChainBlock{};
-    const int n = converter_.Flush(writerLeft_, writerRight_, outCapacity_);
-    if (n <= 0) return ChainBlock{};
+WideChainBlock CProcessingChain::DrainBlock() {
+    if (!resample_) return WideChainBlock{};
+    float* outs[kMaxChannels] = {};
+    for (int c = 0; c < convChannels_; ++c) outs[c] = out_.Channel(c);
+    const int n = converter_.FlushFloat(outs, outCapacity_);
+    if (n <= 0) return WideChainBlock{};
+    QuantiseResampled(n);
     return Finish(n);
 }
 
-ChainBlock CProcessingChain::Finish(int frames) {
-    // A mono source written as stereo hands the same buffer twice: scale it
-    // once.
-    if (setup_.gain != 1.0f) {
-        const bool twoBuffers = writerRight_ && writerRight_ != writerLeft_;
-        ApplyGain(writerLeft_, twoBuffers ? writerRight_ : nullptr, frames, twoBuffers ? 2 : 1,
-                  setup_.gain);
+void CProcessingChain::QuantiseResampled(int frames) {
+    if (!exact16_) return;
+    for (int c = 0; c < convChannels_; ++c) {
+        float* v = out_.Channel(c);
+        for (int i = 0; i < frames; ++i) {
+            // Clamped to -1 … 1, times 32767, truncated toward zero.
+            const float x = std::clamp(v[i], -1.0f, 1.0f) * 32767.0f;
+            const int q = std::isnan(x) ? 0 : static_cast<int>(x);
+            v[i] = static_cast<float>(q) * (1.0f / 32768.0f);
+        }
     }
-    ChainBlock b;
+}
+
+WideChainBlock CProcessingChain::Finish(int frames) {
+    // The gain applies once to every channel the writer receives; a
+    // repeated channel is scaled before it is repeated.
+    if (setup_.gain != 1.0f) {
+        for (int c = 0; c < convChannels_; ++c) {
+            float* v = out_.Channel(c);
+            if (exact16_) {
+                // On the 16-bit values: the product truncated toward zero
+                // and clamped, as integer samples always were.
+                ScaleOnSixteenBitGrid(v, frames, setup_.gain);
+            } else {
+                const float gf = setup_.gain;
+                for (int i = 0; i < frames; ++i) v[i] *= gf;
+            }
+        }
+    }
+    if (repeat_)
+        std::memcpy(out_.Channel(1), out_.Channel(0), static_cast<size_t>(frames) * sizeof(float));
+    out_.frames = frames;
+    WideChainBlock b;
     b.action = BlockAction::Write;
-    b.left = writerLeft_;
-    b.right = writerRight_;
-    b.frames = frames;
+    b.block = &out_;
+    return b;
+}
+
+ChainBlock CProcessingChain::Process(int frames) {
+    if (in_.Capacity() == 0) {
+        ended_ = true;
+        return ChainBlock{};
+    }
+    const int n = std::clamp(frames, 0, kBlockFrames);
+    Int16ToBlock(inLeft_.data(), setup_.sourceChannels == 2 ? inRight_.data() : nullptr, n, in_);
+    return ToInt16(ProcessBlock());
+}
+
+ChainBlock CProcessingChain::Drain() { return ToInt16(DrainBlock()); }
+
+ChainBlock CProcessingChain::ToInt16(const WideChainBlock& wide) {
+    ChainBlock b;
+    b.action = wide.action;
+    b.last = wide.last;
+    if (wide.action != BlockAction::Write) return b;
+    const AudioBlock& block = *wide.block;
+    const auto n = static_cast<size_t>(block.frames);
+    for (size_t i = 0; i < n; ++i) outLeft_[i] = FloatToInt16(block.Channel(0)[i]);
+    b.left = outLeft_.data();
+    if (outChannels_ == 2) {
+        if (repeat_ && !converterNeeded_) {
+            // A mono source written as stereo without conversion hands the
+            // same buffer twice.
+            b.right = b.left;
+        } else {
+            for (size_t i = 0; i < n; ++i) outRight_[i] = FloatToInt16(block.Channel(1)[i]);
+            b.right = outRight_.data();
+        }
+    }
+    b.frames = block.frames;
     return b;
 }
 

@@ -1,19 +1,29 @@
 // The chain every block passes between a reader and a writer: skipping of
-// the file's beginning, the length limit, channel pick, conversion of
-// channels and rate, and the gain. One chain serves one pass over one
-// source; it owns the block buffers the reader fills and the converter's
-// output buffers, all allocated by Setup.
+// the file's beginning, the length limit, folding of more than two
+// channels, channel pick or mix, sample-rate conversion, and the gain. One
+// chain serves one pass over one source; it owns the block the reader
+// fills and the blocks handed to the writer, all allocated by Setup.
 //
-// A pass with a chain:
+// The chain works on wide blocks (AudioBlock, float samples):
 //     chain.Setup(...);
-//     while ((n = reader.Read(chain.ReadLeft(), chain.ReadRight())) > 0) {
-//         ChainBlock b = chain.Process(n);
+//     while ((n = reader.ReadBlock(chain.Source())) > 0) {
+//         WideChainBlock b = chain.ProcessBlock();
 //         if (b.action == BlockAction::End) break;
-//         if (b.action == BlockAction::Write) writer.Write(b.left, b.right, b.frames);
+//         if (b.action == BlockAction::Write) writer.WriteBlock(*b.block);
 //         if (b.last) break;
 //     }
-//     for (ChainBlock b; (b = chain.Drain()).action == BlockAction::Write;)
-//         writer.Write(b.left, b.right, b.frames);
+//     for (WideChainBlock b; (b = chain.DrainBlock()).action == BlockAction::Write;)
+//         writer.WriteBlock(*b.block);
+// Read, Process and Drain do the same on 16-bit buffers (ReadLeft,
+// ReadRight; ChainBlock) for sources of one or two channels.
+//
+// A source of 16 bits or fewer and one or two channels is processed so
+// that its samples stay on the 16-bit grid and every step rounds as the
+// integer chain always has: the mix (L + R) >> 1, the resampler's output
+// clamped and times 32767 truncated, the gain truncated toward zero and
+// clamped. Its output, rounded to 16 bits once by the writer, is therefore
+// exactly what the integer chain wrote. Wider sources are processed in
+// float throughout; the writer rounds and clips.
 #pragma once
 
 #include "common/AudioStream.h"
@@ -43,14 +53,20 @@ int64_t LengthFramesFor(const CSettings& settings, int rate);
 
 struct ChainSetup {
     int sourceRate = 0;
-    int sourceChannels = 0;  // the reader's GetOutputChannels (1 or 2)
+    int sourceChannels = 0;  // the reader's GetBlockChannels (1 … kMaxChannels)
     int targetRate = 0;
-    int targetChannels = 0;  // 1 or 2
+    // 1 or 2 folds a wider source to stereo (and mono when 1); a wider
+    // target keeps the source's channels as they are.
+    int targetChannels = 0;
     // False for writers that adapt rate and channels themselves: the chain
     // then never resamples or mixes (a channel pick still happens).
     bool allowConversion = true;
     // Applied to every written sample; 1.0 means no gain.
     float gain = 1.0f;
+    // The reader's GetChannelLayout (0: the default one for the count).
+    uint64_t sourceLayout = 0;
+    // The reader's GetSourceBits.
+    int sourceBits = 16;
 };
 
 enum class BlockAction {
@@ -70,27 +86,42 @@ struct ChainBlock {
     bool last = false;
 };
 
+struct WideChainBlock {
+    BlockAction action = BlockAction::End;
+    const AudioBlock* block = nullptr;  // set with Write
+    // The length limit is used up with this block: nothing follows.
+    bool last = false;
+};
+
 class CProcessingChain {
 public:
     CProcessingChain() = default;
     CProcessingChain(const CProcessingChain&) = delete;
     CProcessingChain& operator=(const CProcessingChain&) = delete;
 
-    // Decides pick and converter, computes the skip and length counts from
-    // the settings, and allocates the buffers. False for rates below 1,
-    // channel counts other than 1 and 2, or a resampler that cannot be
-    // opened.
+    // Decides fold, pick, mix and converter, computes the skip and length
+    // counts from the settings, and allocates the buffers. False for rates
+    // below 1, channel counts outside 1 … kMaxChannels, or a resampler that
+    // cannot be opened.
     bool Setup(const CSettings& settings, const ChainSetup& setup);
+
+    // The block to hand to the reader's ReadBlock.
+    AudioBlock& Source() { return in_; }
+    // Runs the chain on the block the reader just delivered into Source().
+    WideChainBlock ProcessBlock();
+    // After the last block (or End): the resampler's remaining output, one
+    // piece per call, until the action is End.
+    WideChainBlock DrainBlock();
 
     // Buffers to hand to the reader's Read: kBlockFrames frames each; the
     // right one is null for a mono source.
     int16_t* ReadLeft() { return inLeft_.data(); }
     int16_t* ReadRight() { return setup_.sourceChannels == 2 ? inRight_.data() : nullptr; }
 
-    // Runs the chain on the `frames` frames the reader just delivered.
+    // Runs the chain on the `frames` frames the reader just delivered into
+    // ReadLeft and ReadRight, and gives the result as 16-bit samples.
     ChainBlock Process(int frames);
-    // After the last block (or End): the resampler's remaining output, one
-    // piece per call, until the action is End.
+    // Drain's 16-bit counterpart.
     ChainBlock Drain();
 
     // One channel of a stereo source is taken alone (MonoType 1 or 2).
@@ -99,26 +130,38 @@ public:
     bool ConverterNeeded() const { return converterNeeded_; }
     // Channels of the blocks handed to the writer (2 when the right pointer
     // is set).
-    int WriterChannels() const { return writerRight_ ? 2 : 1; }
+    int WriterChannels() const { return outChannels_; }
     int64_t SkipFrames() const { return skipFrames_; }
     int64_t LengthFrames() const { return lengthFrames_; }
 
 private:
-    ChainBlock Finish(int frames);
+    // Gain and channel repetition on the `frames` frames of out_.
+    WideChainBlock Finish(int frames);
+    // The wide result as 16-bit samples in outLeft_ / outRight_.
+    ChainBlock ToInt16(const WideChainBlock& wide);
+    // Keeps resampled samples on the 16-bit grid as the integer chain did.
+    void QuantiseResampled(int frames);
 
     ChainSetup setup_;
-    bool pick_ = false;
+    bool fold_ = false;     // more than two channels become stereo
+    bool pick_ = false;     // one channel of a stereo source alone
+    int pickChannel_ = 0;   // which one
+    bool mix_ = false;      // a stereo source mixed to mono
+    bool resample_ = false;
+    bool repeat_ = false;   // one channel written as two
+    bool exact16_ = false;  // 16-bit grid arithmetic (see above)
     bool converterNeeded_ = false;
+    int convChannels_ = 0;  // channels entering the resampler
+    int outChannels_ = 0;   // channels handed to the writer
     CPcmConverter converter_;
+    AudioBlock in_;
+    AudioBlock folded_;
+    AudioBlock out_;
+    int outCapacity_ = 0;
+    const float* conv_[kMaxChannels] = {};
+    // The 16-bit interface's buffers.
     std::vector<int16_t> inLeft_, inRight_;
     std::vector<int16_t> outLeft_, outRight_;
-    int outCapacity_ = 0;
-    // Converter inputs (the right one null when the converter sees mono).
-    const int16_t* convLeft_ = nullptr;
-    const int16_t* convRight_ = nullptr;
-    // Buffers handed to the writer.
-    int16_t* writerLeft_ = nullptr;
-    int16_t* writerRight_ = nullptr;
 
     int64_t skipFrames_ = 0;
     int64_t lengthFrames_ = -1;

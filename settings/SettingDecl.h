@@ -161,6 +161,8 @@ inline constexpr SettingDecl MonoType =
     IntSetting("MonoType", &CSettings::MonoType, 0).Range(0, 2).Otherwise(0);
 inline constexpr SettingDecl Resampler =
     IntSetting("Resampler", &CSettings::Resampler, 0).Range(0, 1).Otherwise(0);
+inline constexpr SettingDecl DitherOnReduce =
+    IntSetting("DitherOnReduce", &CSettings::DitherOnReduce, 1).Range(0, 1).Otherwise(1);
 inline constexpr SettingDecl SimultaneousFiles =
     IntSetting("SimultaneousFiles", &CSettings::SimultaneousFiles, 1)
         .DefaultFrom(&DefaultSimultaneousFiles)
@@ -256,6 +258,7 @@ inline constexpr const SettingDecl* kTable[] = {
     &TargetExistsOpt,
     &MonoType,
     &Resampler,
+    &DitherOnReduce,
     &SimultaneousFiles,
     &Language,
     &DoNotLoadHiddenFiles,

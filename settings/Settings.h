@@ -54,6 +54,9 @@ struct CSettings {
     int TargetExistsOpt = 0;          // TargetExistsPolicy: kTargetRename
     int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
     int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
+    int DitherOnReduce = 0;           // 1: TPDF dither when a conversion
+                                      // stores fewer bits than the source
+                                      // has ("降低位深度时抖动")
     int SimultaneousFiles = 0;        // processors: files converted at once
                                       // ("同时转换的文件数"), 1 = one by one
     int Language = 0;                 // 0: 0 the system's language, 1 Chinese,

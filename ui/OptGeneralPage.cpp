@@ -126,6 +126,11 @@ void COptGeneralPage::Build() {
     resampler_->addItem(tr("libresample (兼容)"), 1);
     resamplerRow->addWidget(resampler_);
     resamplerRow->addSpacing(24);
+    // Rounding to fewer bits than the source has adds TPDF dither.
+    dither_ = new QCheckBox(tr("降低位深度时抖动"), general);
+    dither_->setObjectName("ditherOnReduce");
+    resamplerRow->addWidget(dither_);
+    resamplerRow->addSpacing(24);
     // Files converted at once, each on its own worker; 1 converts them one
     // after another.
     resamplerRow->addWidget(new QLabel(tr("同时转换的文件数:"), general));
@@ -185,6 +190,7 @@ void COptGeneralPage::Build() {
     binding_.Bind(volumeType_, setting::VolumeType);
     binding_.Bind(volume_, setting::Volume);
     binding_.Bind(resampler_, setting::Resampler);
+    binding_.Bind(dither_, setting::DitherOnReduce);
     binding_.Bind(filesAtOnce_, setting::SimultaneousFiles);
     binding_.Bind(language_, setting::Language);
     UpdateEnabling();

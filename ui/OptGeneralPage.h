@@ -38,6 +38,7 @@ private:
     CSettingBinding binding_;
     QButtonGroup* mono_ = nullptr;
     QComboBox* resampler_ = nullptr;
+    QCheckBox* dither_ = nullptr;
     QSpinBox* filesAtOnce_ = nullptr;
     QComboBox* language_ = nullptr;
     QCheckBox* filterOn_ = nullptr;

@@ -27,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/KnownLength.h"
 #include "common/TagInfo.h"
@@ -131,6 +132,23 @@ public:
     virtual int GetData(void* buffer, uint32_t bytes) = 0;
     // Bytes of output delivered so far.
     virtual uint64_t GetPosition() const = 0;
+
+    // Wide delivery, for channels that can give every channel at the
+    // source's own depth: the bits of the source's samples, or 0 when the
+    // channel only gives GetData's samples.
+    virtual int SourceBits() const { return 0; }
+    // The position (FFmpeg channel mask bit) of each stored channel, in
+    // stored order; empty when the file does not tell.
+    virtual std::vector<uint64_t> ChannelPositions() const { return {}; }
+    // Fills `buffer` with up to `frames` interleaved frames of every
+    // channel as float (s / 2^(bits-1) for integer sources; sources of 16
+    // bits or fewer exactly as GetData's samples). Moves the same position
+    // as GetData. Returns the frame count, or -1 at the end or on error.
+    virtual int GetFloatFrames(float* buffer, int frames) {
+        (void)buffer;
+        (void)frames;
+        return -1;
+    }
     // Moves decoding to a frame at or before `frame` and sets `landed` to
     // it (CAudioReader::SeekFrame); false when the channel cannot seek.
     virtual bool SeekFrame(uint64_t frame, uint64_t& landed) {

@@ -3,15 +3,19 @@
 // Integer sources wider than 16 bits keep their top 16 bits; float sources
 // are converted with clamping, so values beyond full scale saturate instead
 // of wrapping. 8-bit sources are delivered as unsigned 8-bit samples, as
-// they are stored in WAV.
+// they are stored in WAV. Wide delivery (GetFloatFrames) keeps every
+// channel at the source's depth.
 #include "platform/bass/Backends.h"
 
+#include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
@@ -26,6 +30,59 @@ using SndHandle = std::unique_ptr<SNDFILE, FileCloser>;
 
 enum class Delivery { Pcm16, Float, Unsigned8 };
 
+// libsndfile's channel names as channel mask bits.
+struct MapPosition {
+    int map;
+    uint64_t position;
+};
+constexpr MapPosition kMapPositions[] = {
+    {SF_CHANNEL_MAP_MONO, channel::kFrontCenter},
+    {SF_CHANNEL_MAP_LEFT, channel::kFrontLeft},
+    {SF_CHANNEL_MAP_RIGHT, channel::kFrontRight},
+    {SF_CHANNEL_MAP_CENTER, channel::kFrontCenter},
+    {SF_CHANNEL_MAP_FRONT_LEFT, channel::kFrontLeft},
+    {SF_CHANNEL_MAP_FRONT_RIGHT, channel::kFrontRight},
+    {SF_CHANNEL_MAP_FRONT_CENTER, channel::kFrontCenter},
+    {SF_CHANNEL_MAP_REAR_CENTER, channel::kBackCenter},
+    {SF_CHANNEL_MAP_REAR_LEFT, channel::kBackLeft},
+    {SF_CHANNEL_MAP_REAR_RIGHT, channel::kBackRight},
+    {SF_CHANNEL_MAP_LFE, channel::kLowFrequency},
+    {SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER, channel::kFrontLeftOfCenter},
+    {SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER, channel::kFrontRightOfCenter},
+    {SF_CHANNEL_MAP_SIDE_LEFT, channel::kSideLeft},
+    {SF_CHANNEL_MAP_SIDE_RIGHT, channel::kSideRight},
+};
+
+// FLAC's fixed channel assignment by count.
+using channel::kBackCenter, channel::kBackLeft, channel::kBackRight, channel::kFrontCenter,
+    channel::kFrontLeft, channel::kFrontRight, channel::kLowFrequency, channel::kSideLeft,
+    channel::kSideRight;
+constexpr uint64_t kFlacOrders[kMaxChannels][kMaxChannels] = {
+    {kFrontCenter},
+    {kFrontLeft, kFrontRight},
+    {kFrontLeft, kFrontRight, kFrontCenter},
+    {kFrontLeft, kFrontRight, kBackLeft, kBackRight},
+    {kFrontLeft, kFrontRight, kFrontCenter, kBackLeft, kBackRight},
+    {kFrontLeft, kFrontRight, kFrontCenter, kLowFrequency, kBackLeft, kBackRight},
+    {kFrontLeft, kFrontRight, kFrontCenter, kLowFrequency, kBackCenter, kSideLeft, kSideRight},
+    {kFrontLeft, kFrontRight, kFrontCenter, kLowFrequency, kBackLeft, kBackRight, kSideLeft,
+     kSideRight},
+};
+
+// Bits of the stored samples by libsndfile subtype; 16 for everything
+// that decodes to at most 16 bits (ADPCM, G.711, GSM and the like).
+int SubtypeBits(int minor) {
+    switch (minor) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return 8;
+        case SF_FORMAT_PCM_24: return 24;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE: return 32;
+        default: return 16;
+    }
+}
+
 class CSndfileChannel : public CChannel {
 public:
     CSndfileChannel(SndHandle f, const SF_INFO& info, Delivery delivery, int64_t fileSize,
@@ -36,7 +93,58 @@ public:
           frames_(static_cast<uint64_t>(info.frames)),
           delivery_(delivery),
           fileSize_(fileSize),
-          path_(std::move(path)) {}
+          path_(std::move(path)),
+          bits_(SubtypeBits(info.format & SF_FORMAT_SUBMASK)),
+          flac_((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {}
+
+    int SourceBits() const override { return bits_; }
+
+    std::vector<uint64_t> ChannelPositions() const override {
+        std::vector<int> map(static_cast<size_t>(channels_));
+        std::vector<uint64_t> positions;
+        if (sf_command(f_.get(), SFC_GET_CHANNEL_MAP_INFO, map.data(),
+                       static_cast<int>(map.size() * sizeof(int))) == SF_TRUE) {
+            for (int m : map) {
+                uint64_t found = 0;
+                for (const MapPosition& p : kMapPositions)
+                    if (p.map == m) found = p.position;
+                if (found == 0) return {};
+                positions.push_back(found);
+            }
+            return positions;
+        }
+        if (flac_ && channels_ <= kMaxChannels) {
+            const uint64_t* order = kFlacOrders[channels_ - 1];
+            return {order, order + channels_};
+        }
+        return {};
+    }
+
+    int GetFloatFrames(float* buffer, int frames) override {
+        if (frames <= 0) return -1;
+        const auto want = static_cast<sf_count_t>(frames);
+        const size_t samples = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
+        sf_count_t got = 0;
+        if (bits_ <= 16) {
+            // Exactly GetData's samples: 8-bit ones widened by a shift of 8.
+            scratchShort_.resize(samples);
+            got = sf_readf_short(f_.get(), scratchShort_.data(), want);
+            for (size_t i = 0; i < static_cast<size_t>(std::max<sf_count_t>(got, 0)) * channels_;
+                 ++i)
+                buffer[i] = Int16ToFloat(scratchShort_[i]);
+        } else {
+            // Integers come as s / 2^31 of their 32-bit alignment, which
+            // float holds exactly up to 24 bits.
+            got = sf_readf_float(f_.get(), buffer, want);
+            if (delivery_ == Delivery::Float)
+                for (size_t i = 0;
+                     i < static_cast<size_t>(std::max<sf_count_t>(got, 0)) * channels_; ++i)
+                    if (std::isnan(buffer[i])) buffer[i] = 0.0f;
+        }
+        if (got <= 0) return -1;
+        delivered_ += static_cast<uint64_t>(got);
+        return static_cast<int>(got);
+    }
 
     uint64_t GetLength() const override { return frames_ * FrameBytes(); }
     ChannelInfo GetInfo() const override {
@@ -98,6 +206,8 @@ private:
     Delivery delivery_;
     int64_t fileSize_;
     std::string path_;
+    int bits_;
+    bool flac_;
     uint64_t delivered_ = 0;
     std::vector<double> scratchDouble_;
     std::vector<short> scratchShort_;

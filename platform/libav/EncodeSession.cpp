@@ -32,7 +32,13 @@ CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
     if (!cc) return nullptr;
     cc->codec_type = AVMEDIA_TYPE_AUDIO;
     cc->sample_rate = wanted.sampleRate;
-    av_channel_layout_default(&cc->ch_layout, wanted.channels);
+    if (wanted.layoutMask == 0 ||
+        av_channel_layout_from_mask(&cc->ch_layout, wanted.layoutMask) < 0 ||
+        cc->ch_layout.nb_channels != wanted.channels) {
+        av_channel_layout_uninit(&cc->ch_layout);
+        av_channel_layout_default(&cc->ch_layout, wanted.channels);
+    }
+    if (wanted.bitsPerRawSample > 0) cc->bits_per_raw_sample = wanted.bitsPerRawSample;
     cc->time_base = AVRational{1, wanted.sampleRate};
     cc->sample_fmt = wanted.sampleFormat;
     cc->bit_rate = wanted.bitRate;
@@ -67,8 +73,13 @@ bool CEncodeSession::CreateMuxer(const AVOutputFormat* format, bool interleaved)
     return true;
 }
 
-bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate) {
+bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate,
+                                   AVSampleFormat inputFormat) {
     if (!codec || !stream_) return false;
+    if (inputFormat != AV_SAMPLE_FMT_S16 && inputFormat != AV_SAMPLE_FMT_S32 &&
+        inputFormat != AV_SAMPLE_FMT_FLT)
+        return false;
+    inputFormat_ = inputFormat;
     codec_ = std::move(codec);
     AVCodecContext* cc = codec_.get();
     const bool variable =
@@ -90,14 +101,14 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     fifo_.reset(av_audio_fifo_alloc(cc->sample_fmt, channels, capacity_ * 2));
     if (!fifo_) return false;
     converted_.resize(static_cast<size_t>(channels));
-    const bool direct = inputRate == cc->sample_rate && (cc->sample_fmt == AV_SAMPLE_FMT_S16 ||
-                                                         cc->sample_fmt == AV_SAMPLE_FMT_S16P);
+    const bool direct = inputRate == cc->sample_rate &&
+                        av_get_packed_sample_fmt(cc->sample_fmt) == inputFormat;
     if (!direct) {
         // Input already in the encoder's channels: only the rate and the
         // sample format change.
         SwrContext* swr = nullptr;
         if (swr_alloc_set_opts2(&swr, &cc->ch_layout, cc->sample_fmt, cc->sample_rate,
-                                &cc->ch_layout, AV_SAMPLE_FMT_S16, inputRate, 0, nullptr) < 0)
+                                &cc->ch_layout, inputFormat, inputRate, 0, nullptr) < 0)
             return false;
         swr_.reset(swr);
         if (swr_init(swr) < 0) return false;
@@ -196,20 +207,36 @@ bool CEncodeSession::EncodeReady(bool all, LastFrame last) {
 }
 
 bool CEncodeSession::Push(const int16_t* interleaved, int frames) {
+    if (inputFormat_ != AV_SAMPLE_FMT_S16) return false;
+    return PushSamples(interleaved, frames);
+}
+
+bool CEncodeSession::Push(const int32_t* interleaved, int frames) {
+    if (inputFormat_ != AV_SAMPLE_FMT_S32) return false;
+    return PushSamples(interleaved, frames);
+}
+
+bool CEncodeSession::Push(const float* interleaved, int frames) {
+    if (inputFormat_ != AV_SAMPLE_FMT_FLT) return false;
+    return PushSamples(interleaved, frames);
+}
+
+template <typename Sample>
+bool CEncodeSession::PushSamples(const Sample* interleaved, int frames) {
     AVCodecContext* cc = codec_.get();
     if (!cc) return false;
     const int channels = cc->ch_layout.nb_channels;
     if (!swr_) {
         if (!interleaved || frames <= 0) return true;
-        if (cc->sample_fmt == AV_SAMPLE_FMT_S16) {
-            void* data[1] = {const_cast<int16_t*>(interleaved)};
+        if (!av_sample_fmt_is_planar(cc->sample_fmt)) {
+            void* data[1] = {const_cast<Sample*>(interleaved)};
             if (av_audio_fifo_write(fifo_.get(), data, frames) != frames) return false;
-        } else {  // planar 16-bit
+        } else {  // planar, the input's width
             std::vector<void*> data(static_cast<size_t>(channels));
             for (int c = 0; c < channels; ++c) {
                 auto& plane = converted_[static_cast<size_t>(c)];
-                plane.resize(static_cast<size_t>(frames) * sizeof(int16_t));
-                auto* out = reinterpret_cast<int16_t*>(plane.data());
+                plane.resize(static_cast<size_t>(frames) * sizeof(Sample));
+                auto* out = reinterpret_cast<Sample*>(plane.data());
                 for (int i = 0; i < frames; ++i) out[i] = interleaved[i * channels + c];
                 data[static_cast<size_t>(c)] = plane.data();
             }
@@ -244,7 +271,7 @@ bool CEncodeSession::Finish(LastFrame last) {
     if (!headerWritten_) return false;
     bool ok = true;
     if (codec_) {
-        if (swr_ && !Push(nullptr, 0)) ok = false;
+        if (swr_ && !PushSamples(static_cast<const int16_t*>(nullptr), 0)) ok = false;
         if (!EncodeReady(true, last)) ok = false;
         const int r = libav::Av().avcodec_send_frame(codec_.get(), nullptr);
         if (r < 0 ? !NoteFailure(r) : !Drain()) ok = false;

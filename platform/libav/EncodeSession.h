@@ -63,7 +63,9 @@ std::string ErrorText(int code);
 
 struct EncoderSpec {
     int sampleRate = 0;
-    int channels = 0;  // default layout of this count
+    int channels = 0;  // default layout of this count, unless layoutMask names them
+    uint64_t layoutMask = 0;  // channel positions (AV_CH_*); 0: the default
+    int bitsPerRawSample = 0;  // real depth in a wider sample format; 0: all of it
     AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
     int64_t bitRate = 0;
     int strictness = FF_COMPLIANCE_NORMAL;
@@ -99,8 +101,10 @@ public:
     // Takes the opened encoder: copies its parameters to the stream, and
     // prepares the frame and the staging. Encoders without a fixed frame
     // size are fed at most `chunkFrames` per frame. Input reaches Push as
-    // interleaved 16-bit samples at `inputRate` in the encoder's channels.
-    bool AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate);
+    // interleaved samples of `inputFormat` (16- or 32-bit signed, or float) at
+    // `inputRate` in the encoder's channels.
+    bool AttachEncoder(CodecContextPtr codec, int chunkFrames, int inputRate,
+                       AVSampleFormat inputFormat = AV_SAMPLE_FMT_S16);
     AVCodecContext* Codec() const { return codec_.get(); }
     // Fixed encoder frame size; 0 for encoders that take any size.
     int FrameSize() const { return frameSize_; }
@@ -114,6 +118,9 @@ public:
     // stages it and encodes every whole frame (everything, for encoders
     // without a fixed frame size). Null input converts nothing.
     bool Push(const int16_t* interleaved, int frames);
+    // The same for a session attached with 32-bit or float input.
+    bool Push(const int32_t* interleaved, int frames);
+    bool Push(const float* interleaved, int frames);
     // Hands a ready packet (time stamps in the stream's time base) to the
     // muxer.
     bool WritePacket(AVPacket* packet);
@@ -131,6 +138,8 @@ private:
     bool Drain();
     bool EncodeStaged(int frames, bool pad);
     bool EncodeReady(bool all, LastFrame last);
+    template <typename Sample>
+    bool PushSamples(const Sample* interleaved, int frames);
 
     OutputContextPtr format_;
     AVStream* stream_ = nullptr;
@@ -145,6 +154,7 @@ private:
     bool smallLastFrame_ = false;
     int64_t nextPts_ = 0;                          // in the encoder's time base (1 / rate)
     std::vector<std::vector<uint8_t>> converted_;  // one plane per channel
+    AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_S16;
     bool headerWritten_ = false;
     std::string writeError_;
 };

@@ -506,7 +506,7 @@ TEST(FFmpegWriterOpen, RefusedSetupsLeaveNoFile) {
         {"wav", 0x99999, 44100, 2},
         {"wav", 0, 44100, 2},
         {"ac3", kCodecAc3, 8000, 2, 128000},  // the encoder refuses the rate
-        {"wav", kCodecPcmS16Le, 44100, 3},    // not 1 or 2 channels
+        {"wav", kCodecPcmS16Le, 44100, 9},    // more than 8 channels
         {"wav", kCodecPcmS16Le, 0, 2},
         {"3gp", kCodecAmrNb, 16000, 1, 12200},   // AMR-NB is 8000 Hz only
         {"mmf", kCodecAdpcmYamaha, 6000, 1},     // the muxer refuses the rate

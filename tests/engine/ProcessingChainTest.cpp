@@ -218,7 +218,10 @@ TEST(ProcessingChainSetup, RejectsImpossibleFormats) {
     CSettings s = Defaults();
     CProcessingChain chain;
     EXPECT_FALSE(chain.Setup(s, {0, 1, 44100, 1, true, 1.0f}));
-    EXPECT_FALSE(chain.Setup(s, {44100, 3, 44100, 2, true, 1.0f}));
+    EXPECT_FALSE(chain.Setup(s, {44100, kMaxChannels + 1, 44100, 2, true, 1.0f}));
+    EXPECT_FALSE(chain.Setup(s, {44100, 2, 44100, 0, true, 1.0f}));
+    // Three channels are a source like any other now: they fold to stereo.
+    EXPECT_TRUE(chain.Setup(s, {44100, 3, 44100, 2, true, 1.0f}));
 }
 
 TEST(RenderRate, FollowsTheOutputFormat) {

@@ -78,6 +78,7 @@ TEST_F(SettingsTest, CleanConfigurationKeepsEveryDefault) {
     EXPECT_EQ(s.Language, 0);
     EXPECT_EQ(s.DoNotLoadHiddenFiles, 0);
     EXPECT_EQ(s.EnableDTSForCDA, 0);
+    EXPECT_EQ(s.DitherOnReduce, 1);
     EXPECT_EQ(s.EnableConvertLength, 0);
     EXPECT_EQ(s.EnableSkipLength, 0);
     EXPECT_EQ(s.ConvertLength, 0);
@@ -196,9 +197,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 50 rows of the settings table, FirstRun, Folder and the two of mask
+    // 51 rows of the settings table, FirstRun, Folder and the two of mask
     // 0x10 aside, plus five for each of the 26 formats that have them.
-    EXPECT_EQ(keys.size(), 50 - 4 + 26 * 5);
+    EXPECT_EQ(keys.size(), 51 - 4 + 26 * 5);
     EXPECT_TRUE(keys.contains("Options/CreateDirsFrom"));
     EXPECT_TRUE(keys.contains("Options/OPUSBitRate"));
 }

@@ -841,3 +841,14 @@ TEST_F(SheetConversionTest, TheAmrPagesChooseBandAndMode) {
 }
 
 }  // namespace
+
+TEST_F(OptSheetTest, DitherWhenReducingDepthIsOnAndStoresItsChoice) {
+    Open();
+    QWidget* general = Choose(kGeneral);
+    QCheckBox* dither = Get<QCheckBox>(general, "ditherOnReduce");
+    EXPECT_EQ(dither->text(), U("降低位深度时抖动"));
+    EXPECT_TRUE(dither->isChecked());
+    dither->click();
+    ASSERT_TRUE(Ok());
+    EXPECT_EQ(Stored().DitherOnReduce, 0);
+}

@@ -409,6 +409,10 @@ They stay in use until Quelvox is closed.</translation>
         <translation>libresample (compatible)</translation>
     </message>
     <message>
+        <source>降低位深度时抖动</source>
+        <translation>Dither when reducing bit depth</translation>
+    </message>
+    <message>
         <source>同时转换的文件数:</source>
         <translation>Files converted at once:</translation>
     </message>

@@ -1,0 +1,230 @@
+#include "common/AudioBlock.h"
+#include "common/AudioStream.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using namespace quelvox;
+
+namespace {
+
+TEST(AudioBlockSamples, EverySixteenBitValueComesBackUnchanged) {
+    for (int s = -32768; s <= 32767; ++s) {
+        const auto v = static_cast<int16_t>(s);
+        ASSERT_EQ(FloatToInt16(Int16ToFloat(v)), v) << s;
+        ASSERT_EQ(FloatToInt(Int16ToFloat(v), 16), s) << s;
+        ASSERT_EQ(IntToFloat(s, 16), Int16ToFloat(v)) << s;
+    }
+}
+
+TEST(AudioBlockSamples, TwentyFourBitValuesComeBackUnchanged) {
+    for (int s : {-8388608, -8388607, -65537, -1, 0, 1, 4095, 65535, 8388606, 8388607})
+        EXPECT_EQ(FloatToInt(IntToFloat(s, 24), 24), s) << s;
+}
+
+TEST(AudioBlockSamples, OutOfRangeClampsAndNaNIsZero) {
+    EXPECT_EQ(FloatToInt16(1.0f), 32767);
+    EXPECT_EQ(FloatToInt16(7.5f), 32767);
+    EXPECT_EQ(FloatToInt16(-1.0f), -32768);
+    EXPECT_EQ(FloatToInt16(-1e30f), -32768);
+    EXPECT_EQ(FloatToInt16(std::numeric_limits<float>::infinity()), 32767);
+    EXPECT_EQ(FloatToInt16(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(FloatToInt(2.0f, 24), 8388607);
+    EXPECT_EQ(FloatToInt(-2.0f, 32), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(FloatToInt(1.0f, 32), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(FloatToInt(std::numeric_limits<float>::quiet_NaN(), 32), 0);
+}
+
+TEST(AudioBlockSamples, RoundsToNearest) {
+    EXPECT_EQ(FloatToInt16(100.4f / 32768.0f), 100);
+    EXPECT_EQ(FloatToInt16(100.6f / 32768.0f), 101);
+    EXPECT_EQ(FloatToInt16(-100.6f / 32768.0f), -101);
+}
+
+TEST(AudioBlockLayout, DefaultLayoutsFollowTheFoldOrders) {
+    for (int n = 1; n <= kMaxChannels; ++n) EXPECT_EQ(LayoutChannels(DefaultLayout(n)), n);
+    EXPECT_EQ(DefaultLayout(0), 0u);
+    EXPECT_EQ(DefaultLayout(9), 0u);
+    const uint64_t six = DefaultLayout(6);
+    EXPECT_EQ(ChannelAt(six, 2), channel::kFrontCenter);
+    EXPECT_EQ(ChannelAt(six, 3), channel::kLowFrequency);
+    EXPECT_EQ(ChannelAt(six, 5), channel::kBackRight);
+    EXPECT_EQ(ChannelAt(six, 6), 0u);
+}
+
+TEST(AudioBlockLayout, ShapeReplacesALayoutOfTheWrongWidth) {
+    AudioBlock b;
+    b.Shape(6, 10, channel::kStereo, 24);
+    EXPECT_EQ(b.Channels(), 6);
+    EXPECT_EQ(b.Layout(), DefaultLayout(6));
+    EXPECT_EQ(b.SourceBits(), 24);
+    b.Shape(12, 10);
+    EXPECT_EQ(b.Channels(), kMaxChannels);
+}
+
+TEST(AudioBlockFold, SixChannelsUseTheCentreWeight) {
+    AudioBlock b;
+    b.Shape(6, 1);
+    const float s[6] = {1000, 2000, 100, 100, 10, 20};
+    for (int c = 0; c < 6; ++c) b.Channel(c)[0] = s[c] / 32768.0f;
+    b.frames = 1;
+    float l = 0, r = 0;
+    FoldToStereo(b, &l, &r);
+    EXPECT_NEAR(l * 32768.0f, 1000 + 141.4 + 10, 0.01);
+    EXPECT_NEAR(r * 32768.0f, 2000 + 141.4 + 20, 0.01);
+}
+
+// A 16-bit reader of a fixed stereo ramp.
+class RampReader : public CAudioReader {
+public:
+    void Close() override {}
+    int Open(const std::string&, int) override {
+        outputChannels = 2;
+        return 1;
+    }
+    int Read(int16_t* left, int16_t* right) override {
+        if (done_) return 0;
+        done_ = true;
+        for (int i = 0; i < 3; ++i) {
+            left[i] = static_cast<int16_t>(-32768 + i);
+            right[i] = static_cast<int16_t>(32767 - i);
+        }
+        return 3;
+    }
+
+private:
+    bool done_ = false;
+};
+
+// Keeps what Write received.
+class KeepingWriter : public CAudioWriter {
+public:
+    void SetFileName(const std::string&) override {}
+    int Open() override { return 1; }
+    int Write(const int16_t* left, const int16_t* right, int frames) override {
+        rightWasNull = right == nullptr;
+        l.assign(left, left + frames);
+        if (right) r.assign(right, right + frames);
+        return 1;
+    }
+    void Close() override {}
+    std::vector<int16_t> l, r;
+    bool rightWasNull = false;
+};
+
+TEST(AudioStreamAdapters, SixteenBitReadThroughBlocksWritesTheSameSamples) {
+    RampReader reader;
+    reader.Open("", 0);
+    AudioBlock block;
+    ASSERT_EQ(reader.ReadBlock(block), 3);
+    EXPECT_EQ(block.Channels(), 2);
+    EXPECT_EQ(block.Layout(), channel::kStereo);
+    EXPECT_EQ(block.SourceBits(), 16);
+    KeepingWriter writer;
+    ASSERT_EQ(writer.WriteBlock(block), 1);
+    EXPECT_EQ(writer.l, (std::vector<int16_t>{-32768, -32767, -32766}));
+    EXPECT_EQ(writer.r, (std::vector<int16_t>{32767, 32766, 32765}));
+    EXPECT_LE(reader.ReadBlock(block), 0);
+}
+
+TEST(AudioStreamAdapters, MonoBlockGoesWithoutRightAndWideBlocksFold) {
+    KeepingWriter writer;
+    AudioBlock block;
+    block.Shape(1, 4);
+    block.Channel(0)[0] = 0.5f;
+    block.frames = 1;
+    writer.WriteBlock(block);
+    EXPECT_TRUE(writer.rightWasNull);
+    EXPECT_EQ(writer.l, std::vector<int16_t>{16384});
+
+    block.Shape(4, 4);  // L R BL BR
+    for (int c = 0; c < 4; ++c) block.Channel(c)[0] = 0.75f;
+    block.frames = 1;
+    writer.WriteBlock(block);
+    ASSERT_FALSE(writer.rightWasNull);
+    EXPECT_EQ(writer.l, std::vector<int16_t>{32767});  // 1.5 clips
+    EXPECT_EQ(writer.r, std::vector<int16_t>{32767});
+}
+
+}  // namespace
+
+namespace {
+
+// A block of `frames` samples of one value in a source of `bits` bits.
+AudioBlock Constant(float v, int frames, int bits) {
+    AudioBlock b;
+    b.Shape(1, frames, 0, bits);
+    for (int i = 0; i < frames; ++i) b.Channel(0)[i] = v;
+    b.frames = frames;
+    return b;
+}
+
+TEST(AudioStreamDither, DeeperSourcesAreDitheredIntoSixteenBits) {
+    // 100.25 steps of 16 bits: rounding alone always writes 100.
+    const float v = 100.25f / 32768.0f;
+    KeepingWriter plain;
+    plain.SetDither(false);
+    plain.WriteBlock(Constant(v, 20000, 24));
+    for (int16_t s : plain.l) ASSERT_EQ(s, 100);
+
+    KeepingWriter dithered;
+    dithered.WriteBlock(Constant(v, 20000, 24));
+    double sum = 0;
+    int off = 0;
+    for (int16_t s : dithered.l) {
+        ASSERT_GE(s, 99);
+        ASSERT_LE(s, 102);
+        off += s != 100;
+        sum += s;
+    }
+    EXPECT_GT(off, 2000);
+    // The noise has no bias: the average keeps the quarter step.
+    EXPECT_NEAR(sum / 20000.0, 100.25, 0.03);
+}
+
+TEST(AudioStreamDither, SixteenBitSourcesAreNeverDithered) {
+    KeepingWriter w;  // dither on
+    w.WriteBlock(Constant(Int16ToFloat(-1234), 5000, 16));
+    for (int16_t s : w.l) ASSERT_EQ(s, -1234);
+    CTpdfDither noise;
+    EXPECT_EQ(FloatToIntDithered(std::numeric_limits<float>::quiet_NaN(), 16, noise), 0);
+    EXPECT_EQ(FloatToIntDithered(4.0f, 24, noise), 8388607);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AudioBlockSamples, BlockConversionsMatchTheSampleOnesForEveryValue) {
+    std::vector<int16_t> all(65536), back(65536), stereo(2 * 65536);
+    for (int s = -32768; s <= 32767; ++s) all[static_cast<size_t>(s + 32768)] = static_cast<int16_t>(s);
+    std::vector<float> f(65536), l(65536), r(65536);
+    Int16sToFloats(all.data(), 1, 65536, f.data());
+    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(f[i], Int16ToFloat(all[i])) << i;
+    FloatsToInt16s(f.data(), 65536, back.data(), 1);
+    EXPECT_EQ(back, all);
+
+    std::vector<float> rev(f.rbegin(), f.rend());
+    FloatsToStereoInt16s(f.data(), rev.data(), 65535, stereo.data());  // an odd count
+    StereoInt16sToFloats(stereo.data(), 65535, l.data(), r.data());
+    for (size_t i = 0; i < 65535; ++i) {
+        ASSERT_EQ(l[i], f[i]) << i;
+        ASSERT_EQ(r[i], rev[i]) << i;
+    }
+
+    // Out of range, NaN and halfway values as the single-sample conversion.
+    const float odd[] = {2.0f, -2.0f, std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), 0.5f / 32768.0f,
+                         1.5f / 32768.0f, -2.5f / 32768.0f, 32767.4f / 32768.0f};
+    int16_t got[8] = {};
+    FloatsToInt16s(odd, 8, got, 1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], FloatToInt16(odd[i])) << i;
+    EXPECT_EQ(got[4], 0);   // ties go to even
+    EXPECT_EQ(got[5], 2);
+    EXPECT_EQ(got[6], -2);
+}
+
+}  // namespace

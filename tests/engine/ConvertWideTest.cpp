@@ -1,0 +1,174 @@
+// Lossless conversions of sources wider than 16-bit stereo: FLAC files
+// (read through libsndfile) and FLAC in Matroska (read by the FFmpeg
+// reader) to WAV keep depth and channels.
+#include "engine/ConvertFile.h"
+
+#include "common/FileEntry.h"
+#include "common/FormatCatalogue.h"
+#include "common/InputType.h"
+#include "decoders/FFmpegReader.h"
+#include "settings/Settings.h"
+
+#include "support/EngineSupport.h"
+#include "support/ReaderSupport.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quelvox;
+using namespace testsupport;
+
+namespace {
+
+// Every channel of `path` through ReadBlock, as integers of `bits` bits.
+std::vector<std::vector<int32_t>> Planes(const std::string& path, int bits, int* sourceBits) {
+    CFFmpegReader r;
+    EXPECT_TRUE(r.Open(path, 0)) << path;
+    *sourceBits = r.GetSourceBits();
+    std::vector<std::vector<int32_t>> p(static_cast<size_t>(r.GetBlockChannels()));
+    AudioBlock b;
+    while (r.ReadBlock(b) > 0)
+        for (int c = 0; c < b.Channels(); ++c)
+            for (int i = 0; i < b.frames; ++i)
+                p[static_cast<size_t>(c)].push_back(FloatToInt(b.Channel(c)[i], bits));
+    return p;
+}
+
+class ConvertWideTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    CSettings settings{""};
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    RunState state;
+    CRecordingProgress progress;
+    CTestReaderServices services;
+    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
+    FileEntry entry;
+
+    int Convert(const std::string& path, const std::string& out, int code) {
+        entry = FileEntry{};
+        entry.Path = path;
+        entry.InputType = InputTypeOf(path);
+        entry.OutputPath = out;
+        state.currentEntry = &entry;
+        state.currentIndex = 1;
+        int audioFound = 1;
+        return ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound);
+    }
+};
+
+class ConvertWideContainerTest : public ConvertWideTest,
+                                 public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ConvertWideContainerTest, TwentyFourBitFlacToWavKeepsEveryBit) {
+    const std::string src = MakeWithFfmpeg(
+        dir, std::string("hi.") + GetParam(),
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t)|0.25*sin(2*PI*3000*t):s=96000:d=1\" "
+        "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
+    const std::string out = dir.file("hi.wav");
+    ASSERT_TRUE(Convert(src, out, kFormatWav));
+    EXPECT_EQ(Probe(out, "sample_rate"), "96000");
+    EXPECT_EQ(Probe(out, "codec_name"), "pcm_s24le");
+    int srcBits = 0, outBits = 0;
+    const auto want = Planes(src, 24, &srcBits);
+    const auto got = Planes(out, 24, &outBits);
+    EXPECT_EQ(srcBits, 24);
+    EXPECT_EQ(outBits, 24);
+    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got[0].size(), 96000u);
+    EXPECT_EQ(got, want);
+    int finer = 0;
+    for (int32_t s : got[0]) finer += s % 256 != 0;
+    EXPECT_GT(finer, 90000) << "the low 8 bits are not used";
+}
+
+TEST_P(ConvertWideContainerTest, SixChannelFlacToWavKeepsSixChannels) {
+    const std::string src =
+        MakeSurroundTones(dir, std::string("six.") + GetParam(), "-c:a flac -sample_fmt s16");
+    const std::string out = dir.file("six.wav");
+    ASSERT_TRUE(Convert(src, out, kFormatWav));
+    EXPECT_EQ(Probe(out, "channels"), "6");
+    EXPECT_EQ(Probe(out, "codec_name"), "pcm_s16le");
+    int bits = 0;
+    const auto want = Planes(src, 16, &bits);
+    const auto got = Planes(out, 16, &bits);
+    ASSERT_EQ(got.size(), 6u);
+    EXPECT_EQ(got, want);
+    const double full = 0.1 * 32768;
+    for (size_t c = 0; c < 6; ++c) {
+        const std::vector<int16_t> x(got[c].begin(), got[c].end());
+        EXPECT_NEAR(ToneLevel(x, 48000, 48000, kSurroundToneHz[c]) / full, 1.0, 0.05) << c;
+        for (size_t k = 0; k < 6; ++k) {
+            if (k != c) {
+                EXPECT_LT(ToneLevel(x, 48000, 48000, kSurroundToneHz[k]) / full, 0.01);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FlacFileAndMatroska, ConvertWideContainerTest,
+                         ::testing::Values("flac", "mka"));
+
+TEST_F(ConvertWideTest, SixChannelsToMp3StillFoldToStereo) {
+    const std::string src = MakeSurroundTones(dir, "six.mka", "-c:a flac -sample_fmt s16");
+    const std::string out = dir.file("six.mp3");
+    ASSERT_TRUE(Convert(src, out, kFormatMp3));
+    EXPECT_EQ(Probe(out, "channels"), "2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvertWideTest, ReducingDepthRoundsAndDithersByTheSetting) {
+    const std::string src = MakeWithFfmpeg(
+        dir, "hi.flac",
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t):s=48000:d=1\" -c:a flac -sample_fmt s32 "
+        "-bits_per_raw_sample 24");
+    OutputFormatEntry& wav = *FindFormat(catalogue, kFormatWav);
+    wav.AutoEncParam = 0;
+    wav.SampleRate = 48000;
+    wav.Channels = 1;
+    int bits = 0;
+    const auto source = Planes(src, 24, &bits);
+    ASSERT_EQ(bits, 24);
+
+    settings.DitherOnReduce = 0;
+    ASSERT_TRUE(Convert(src, dir.file("plain.wav"), kFormatWav));
+    const auto plain = Planes(dir.file("plain.wav"), 16, &bits);
+    EXPECT_EQ(bits, 16);
+    ASSERT_EQ(plain[0].size(), source[0].size());
+    for (size_t i = 0; i < plain[0].size(); ++i)
+        ASSERT_EQ(plain[0][i], FloatToInt16(IntToFloat(source[0][i], 24))) << i;
+
+    settings.DitherOnReduce = 1;
+    ASSERT_TRUE(Convert(src, dir.file("dither.wav"), kFormatWav));
+    const auto dithered = Planes(dir.file("dither.wav"), 16, &bits);
+    ASSERT_EQ(dithered[0].size(), plain[0].size());
+    int changed = 0;
+    for (size_t i = 0; i < plain[0].size(); ++i) {
+        ASSERT_LE(std::abs(dithered[0][i] - plain[0][i]), 1) << i;
+        changed += dithered[0][i] != plain[0][i];
+    }
+    EXPECT_GT(changed, 1000);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvertWideTest, DeepSourceToMp3GoesThroughFloat) {
+    const std::string src = MakeWithFfmpeg(
+        dir, "hi.flac",
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*1000*t)|0.2*sin(2*PI*1500*t):s=44100:d=2\" "
+        "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
+    const std::string out = dir.file("hi.mp3");
+    ASSERT_TRUE(Convert(src, out, kFormatMp3));
+    EXPECT_EQ(Probe(out, "channels"), "2");
+    const std::vector<int16_t> pcm = DecodeWithFfmpeg(out);
+    std::vector<int16_t> left;
+    for (size_t i = 0; i < pcm.size(); i += 2) left.push_back(pcm[i]);
+    EXPECT_NEAR(ToneLevel(left, 22050, 44100, 1000) / (0.3 * 32768), 1.0, 0.05);
+}
+
+}  // namespace
