@@ -410,7 +410,7 @@ They stay in use until Quelvox is closed.</translation>
     </message>
     <message>
         <source>降低位深度时抖动</source>
-        <translation>Dither when reducing bit depth</translation>
+        <translation>Dither to fewer bits</translation>
     </message>
     <message>
         <source>同时转换的文件数:</source>
