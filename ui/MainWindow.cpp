@@ -170,7 +170,7 @@ void CMainWindow::BuildActions() {
     // tab, as the menu shows it), the caption of its skin button (the
     // action's icon text), the button's tooltip, its key, its menu icon and
     // what it does. Whether it can run is CanRun's to say.
-    struct Spec {
+    struct CommandEntry {
         Command command;
         const char* menuText;
         const char* buttonText;
@@ -178,7 +178,7 @@ void CMainWindow::BuildActions() {
         QKeySequence key;
         void (CMainWindow::*slot)();
     };
-    const Spec specs[] = {
+    const CommandEntry commands[] = {
         {kCmdAddFiles, QT_TR_NOOP("添加文件(&A)...\tCtrl+O"), QT_TR_NOOP("添加文件(&A)"),
          QT_TR_NOOP("添加文件"), QKeySequence(Qt::CTRL | Qt::Key_O), &CMainWindow::AddFiles},
         {kCmdAddFolder, QT_TR_NOOP("添加文件夹(&O)"), QT_TR_NOOP("添加文件夹(&F)"),
@@ -215,20 +215,20 @@ void CMainWindow::BuildActions() {
          &CMainWindow::CheckForUpdates},
         {kCmdAbout, QT_TR_NOOP("关于(&A)..."), nullptr, nullptr, {}, &CMainWindow::ShowAbout},
     };
-    for (const Spec& spec : specs) {
-        auto* action = new QAction(MenuIcon(spec.command), spec.menuText ? tr(spec.menuText) : QString(),
+    for (const CommandEntry& entry : commands) {
+        auto* action = new QAction(MenuIcon(entry.command), entry.menuText ? tr(entry.menuText) : QString(),
                                    this);
-        if (spec.buttonText) action->setIconText(tr(spec.buttonText));
-        if (spec.tip) action->setToolTip(tr(spec.tip));
-        if (!spec.key.isEmpty()) {
+        if (entry.buttonText) action->setIconText(tr(entry.buttonText));
+        if (entry.tip) action->setToolTip(tr(entry.tip));
+        if (!entry.key.isEmpty()) {
             // A window shortcut: the key works wherever the focus is in the
             // window, whatever the menu last showed.
-            action->setShortcut(spec.key);
+            action->setShortcut(entry.key);
             action->setShortcutContext(Qt::WindowShortcut);
             addAction(action);
         }
-        connect(action, &QAction::triggered, this, spec.slot);
-        actions_[spec.command] = action;
+        connect(action, &QAction::triggered, this, entry.slot);
+        actions_[entry.command] = action;
     }
 }
 
