@@ -44,35 +44,12 @@ std::vector<std::string> FolderContents(const fs::path& folder) {
 
 }  // namespace
 
-class ConvertFileTest : public ::testing::Test {
+class ConvertFileTest : public ::testing::Test, protected ConversionFixture {
 protected:
     TempDir dir;
-    CSettings settings{""};
-    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
-    RunState state;
-    CRecordingProgress progress;
-    CTestReaderServices services;
-    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
-    FileEntry entry;
-    int audioFound = 1;
 
     void SetUp() override { services.LoadWmaRuntime(); }
 
-    OutputFormatEntry& Format(int code) { return *FindFormat(catalogue, code); }
-
-    // Converts `path` to `out` as the run driver would for its first file.
-    int Convert(const std::string& path, const std::string& out, int code) {
-        entry = FileEntry{};
-        entry.Path = path;
-        entry.InputType = InputTypeOf(path);
-        entry.OutputPath = out;
-        state.currentEntry = &entry;
-        state.currentIndex = state.currentIndex ? state.currentIndex : 1;
-        state.retry = false;
-        state.errorDetail.clear();
-        audioFound = 1;
-        return ConvertFile(ctx, entry, Format(code), audioFound);
-    }
 
     void ManualWav(int rate, int channels) {
         OutputFormatEntry& wav = Format(kFormatWav);

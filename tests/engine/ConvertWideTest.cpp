@@ -34,27 +34,9 @@ std::vector<std::vector<int32_t>> Planes(const std::string& path, int bits, int*
     return p;
 }
 
-class ConvertWideTest : public ::testing::Test {
+class ConvertWideTest : public ::testing::Test, protected ConversionFixture {
 protected:
     TempDir dir;
-    CSettings settings{""};
-    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
-    RunState state;
-    CRecordingProgress progress;
-    CTestReaderServices services;
-    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
-    FileEntry entry;
-
-    int Convert(const std::string& path, const std::string& out, int code) {
-        entry = FileEntry{};
-        entry.Path = path;
-        entry.InputType = InputTypeOf(path);
-        entry.OutputPath = out;
-        state.currentEntry = &entry;
-        state.currentIndex = 1;
-        int audioFound = 1;
-        return ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound);
-    }
 };
 
 class ConvertWideContainerTest : public ConvertWideTest,

@@ -34,14 +34,14 @@ using namespace testsupport;
 
 namespace {
 
-struct Format {
+struct TagFormat {
     const char* name;
     const char* extension;
     const char* ffmpegArgs;  // how the source is made
     int code;                // as a target
 };
 
-const Format kSources[] = {
+const TagFormat kSources[] = {
     {"MP3", "mp3", "-c:a libmp3lame", kFormatMp3}, {"FLAC", "flac", "-c:a flac", kFormatFlac},
     {"Ogg", "ogg", "-c:a libvorbis", kFormatOgg},  {"M4A", "m4a", "-c:a aac", kFormatM4a},
     {"WMA", "wma", "-c:a wmav2", kFormatWma},      {"WAV", "wav", "-c:a pcm_s16le", kFormatWav},
@@ -142,36 +142,16 @@ std::string Survivors(const TagInfo& got, const TagInfo& want) {
 
 }  // namespace
 
-class TagMatrixTest : public ::testing::Test {
+class TagMatrixTest : public ::testing::Test, protected ConversionFixture {
 protected:
     TempDir dir;
-    CSettings settings{""};
-    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
-    RunState state;
-    CRecordingProgress progress;
-    CTestReaderServices services;
-    ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
-    FileEntry entry;
 
     void SetUp() override {
         services.LoadWmaRuntime();
         settings.ID3TagType = kTagsFromSource;
     }
 
-    int Convert(const std::string& path, const std::string& out, int code) {
-        entry = FileEntry{};
-        entry.Path = path;
-        entry.InputType = InputTypeOf(path);
-        entry.OutputPath = out;
-        state.currentEntry = &entry;
-        state.currentIndex = 1;
-        state.retry = false;
-        state.errorDetail.clear();
-        int audioFound = 1;
-        return ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound);
-    }
-
-    std::string Source(const Format& f, const TagInfo& tags) {
+    std::string Source(const TagFormat& f, const TagInfo& tags) {
         const std::string path = MakeWithFfmpeg(
             dir, std::string("source.") + f.extension,
             std::string("-f lavfi -i sine=duration=0.3 -ac 2 -ar 44100 ") + f.ffmpegArgs);
@@ -193,13 +173,13 @@ TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
     const std::string all = Survivors(want, want);
 
     std::string table = "source ";
-    for (const Format& target : kSources)
+    for (const TagFormat& target : kSources)
         if (target.code != kFormatWav) table += std::string(" ") + target.name;
-    for (const Format& source : kSources) {
+    for (const TagFormat& source : kSources) {
         if (source.code == kFormatWma && !wma) continue;
         const std::string src = Source(source, want);
         table += std::string("\n") + source.name + ":";
-        for (const Format& target : kSources) {
+        for (const TagFormat& target : kSources) {
             if (target.code == kFormatWav) continue;
             if (target.code == kFormatWma && !wma) continue;
             const std::string out =

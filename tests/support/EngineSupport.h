@@ -6,6 +6,9 @@
 #include "engine/ReaderFactory.h"
 #include "encoders/WmaFormats.h"
 #include "engine/ConversionContext.h"
+#include "engine/ConvertFile.h"
+#include "common/FormatCatalogue.h"
+#include "common/InputType.h"
 #include "common/FileEntry.h"
 #include "engine/HostInterfaces.h"
 #include "engine/RunState.h"
@@ -67,6 +70,35 @@ struct PassFixture {
     CTestReaderServices services;
     quelvox::ConversionContext ctx{settings, state, progress, services};
     quelvox::FileEntry entry;
+};
+
+// What converting single files needs: default settings, the catalogue,
+// the run state, a recording progress sink and the reader services.
+struct ConversionFixture {
+    quelvox::CSettings settings{std::string_view{}};
+    std::vector<quelvox::OutputFormatEntry> catalogue = quelvox::BuildFormatCatalogue();
+    quelvox::RunState state;
+    CRecordingProgress progress;
+    CTestReaderServices services;
+    quelvox::ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
+    quelvox::FileEntry entry;
+    int audioFound = 1;
+
+    quelvox::OutputFormatEntry& Format(int code) { return *quelvox::FindFormat(catalogue, code); }
+
+    // Converts `path` to `out` as the run driver would for its first file.
+    int Convert(const std::string& path, const std::string& out, int code) {
+        entry = quelvox::FileEntry{};
+        entry.Path = path;
+        entry.InputType = quelvox::InputTypeOf(path);
+        entry.OutputPath = out;
+        state.currentEntry = &entry;
+        state.currentIndex = state.currentIndex ? state.currentIndex : 1;
+        state.retry = false;
+        state.errorDetail.clear();
+        audioFound = 1;
+        return quelvox::ConvertFile(ctx, entry, Format(code), audioFound);
+    }
 };
 
 }  // namespace testsupport
