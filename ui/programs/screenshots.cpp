@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     // Adding: the small progress window over the list.
     {
         CProgressWindow adding(&window, CProgressWindow::Kind::Adding);
-        adding.SetFileText("[3/12] 正在添加文件 03 - 海边.wav..");
+        adding.SetFileText(EngineText(kAddingText, 3, 12, "03 - 海边.wav"));
         adding.SetFileProgress(3, 12);
         adding.ShowCentred();
         Save(WithPopup(window, adding), QStringLiteral("adding.png"));
