@@ -308,14 +308,21 @@ bool HasFormatSettings(int code) { return SelectWriter(code) == WriterKind::FFmp
 namespace {
 
 // Lossless targets keep up to eight channels (WAV as WAVE_FORMAT_EXTENSIBLE
-// above two) and, with automatic parameters, the source's depth: WAV
-// through the PCM codec of that depth, FLAC up to 24 bits. The 24- and
-// 32-bit PCM codecs store their full width in every container.
+// above two) and, with automatic parameters, the source's depth: WAV, AIFF
+// and AU through the PCM codec of that depth, FLAC and ALAC up to 24 bits.
+// The 24- and 32-bit PCM codecs store their full width in every container.
 constexpr CodecDepth kCodecDepths[] = {
     {kFormatWav, kCodecPcmS16Le, kMaxChannels, 16, true, 32, kCodecPcmS24Le, kCodecPcmS32Le},
     {kFormatWav, kCodecPcmS24Le, kMaxChannels, 24, false, 24, 0, 0},
     {kFormatWav, kCodecPcmS32Le, kMaxChannels, 32, false, 32, 0, 0},
+    {kFormatAiff, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be},
+    {kFormatAiff, kCodecPcmS24Be, kMaxChannels, 24, false, 24, 0, 0},
+    {kFormatAiff, kCodecPcmS32Be, kMaxChannels, 32, false, 32, 0, 0},
+    {kFormatAu, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be},
+    {kFormatAu, kCodecPcmS24Be, kMaxChannels, 24, false, 24, 0, 0},
+    {kFormatAu, kCodecPcmS32Be, kMaxChannels, 32, false, 32, 0, 0},
     {kFormatFlac, kCodecFlac, kMaxChannels, 16, true, 24, 0, 0},
+    {0, kCodecAlac, kMaxChannels, 16, true, 24, 0, 0},
     {0, kCodecPcmS24Le, 2, 24, false, 24, 0, 0},
     {0, kCodecPcmS24Be, 2, 24, false, 24, 0, 0},
     {0, kCodecPcmS32Le, 2, 32, false, 32, 0, 0},

@@ -38,6 +38,21 @@ CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
         av_channel_layout_uninit(&cc->ch_layout);
         av_channel_layout_default(&cc->ch_layout, wanted.channels);
     }
+    if (codec->ch_layouts) {
+        // An encoder that lists its layouts (ALAC, AC-3) refuses others; a
+        // layout it does not list is stored as the first it lists of the
+        // same count, channel for channel.
+        bool listed = false;
+        const AVChannelLayout* sameCount = nullptr;
+        for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels != 0; ++l) {
+            if (av_channel_layout_compare(l, &cc->ch_layout) == 0) listed = true;
+            if (!sameCount && l->nb_channels == wanted.channels) sameCount = l;
+        }
+        if (!listed && sameCount) {
+            av_channel_layout_uninit(&cc->ch_layout);
+            if (av_channel_layout_copy(&cc->ch_layout, sameCount) < 0) return nullptr;
+        }
+    }
     if (wanted.bitsPerRawSample > 0) cc->bits_per_raw_sample = wanted.bitsPerRawSample;
     cc->time_base = AVRational{1, wanted.sampleRate};
     cc->sample_fmt = wanted.sampleFormat;
