@@ -93,7 +93,7 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
     }
     if (ctx.settings.VolumeType == 0) {
         cells.SetOutputCell(row, EngineText(kNormalisingRow));
-        int16_t lo = 0, hi = 0;
+        float lo = 0, hi = 0;
         int audioFound = 1;
         int ok = WithRetry(state, progress,
                            [&] { return MeasurePeaks(ctx, *source, format, audioFound, lo, hi); });

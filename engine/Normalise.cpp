@@ -5,7 +5,10 @@
 #include "engine/CueTracks.h"
 #include "engine/ConversionContext.h"
 #include "common/FileEntry.h"
+#include "engine/EncoderParams.h"
 #include "engine/ProcessingChain.h"
+#include "common/AudioBlock.h"
+#include "common/FormatCatalogue.h"
 #include "common/SampleHelpers.h"
 #include "settings/Settings.h"
 
@@ -37,14 +40,14 @@ float SelectGain(const CSettings& settings, float normalisationGain) {
     return 1.0f;
 }
 
-float NormalisationGain(int16_t minimum, int16_t maximum) {
-    if (minimum < -32762 || minimum > -1 || maximum < 1 || maximum > 32761) return -1.0f;
-    return std::min(32767.0f / static_cast<float>(maximum),
-                    32768.0f / static_cast<float>(-minimum));
+float NormalisationGain(float minimum, float maximum) {
+    if (!(minimum >= -32762.0f && minimum <= -1.0f && maximum >= 1.0f && maximum <= 32761.0f))
+        return -1.0f;
+    return std::min(32767.0f / maximum, 32768.0f / -minimum);
 }
 
 int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                 int& audioFound, int16_t& minimum, int16_t& maximum) {
+                 int& audioFound, float& minimum, float& maximum) {
     minimum = 0;
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
@@ -57,31 +60,63 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
         return 0;
     }
 
+    const int blockChannels = reader->GetBlockChannels();
+    const int sourceBits = reader->GetSourceBits();
+    const bool wide = sourceBits > 16 || blockChannels > 2;
+    // A source of more channels is measured as the target receives it:
+    // each channel when it keeps them, else their fold to stereo.
+    bool fold = false;
+    if (blockChannels > 2) {
+        ResolvedParams params;
+        fold = !(format.writer == WriterKind::FFmpeg &&
+                 ResolveEncoderParams(format, reader->GetSampleRate(), 2, params) &&
+                 ResolveWideTarget(format, params.channels, blockChannels, sourceBits).channels >
+                     2);
+    }
     const bool stereo = reader->GetOutputChannels() == 2;
-    std::vector<int16_t> left(kBlockFrames), right(stereo ? kBlockFrames : 0);
+    std::vector<int16_t> left(wide ? 0 : kBlockFrames), right(stereo && !wide ? kBlockFrames : 0);
+    std::vector<float> foldLeft(fold ? kBlockFrames : 0), foldRight(fold ? kBlockFrames : 0);
+    AudioBlock block;
     const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
     const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : source;
     CPassProgress progress(ctx.progress, kNormalisingPass, FileNameOf(shown.Path), total);
     const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
 
     int16_t lo = 0, hi = 0;
+    float wideLo = 0.0f, wideHi = 0.0f;
+    auto measure = [&](const float* s, int frames) {
+        for (int i = 0; i < frames; ++i) {
+            wideLo = std::min(wideLo, s[i]);
+            wideHi = std::max(wideHi, s[i]);
+        }
+    };
     bool anyBlock = false;
     bool cancelled = false;
     uint64_t blocks = 0;
     for (;;) {
-        int frames = reader->Read(left.data(), stereo ? right.data() : nullptr);
+        int frames = wide ? reader->ReadBlock(block)
+                          : reader->Read(left.data(), stereo ? right.data() : nullptr);
         if (frames <= 0) break;
         frames = std::min(frames, kBlockFrames);
         anyBlock = true;
         const uint64_t position = reader->GetPosition();
-        for (int i = 0; i < frames; ++i) {
-            lo = std::min(lo, left[i]);
-            hi = std::max(hi, left[i]);
-        }
-        if (stereo) {
+        if (wide && fold) {
+            block.frames = frames;
+            FoldToStereo(block, foldLeft.data(), foldRight.data());
+            measure(foldLeft.data(), frames);
+            measure(foldRight.data(), frames);
+        } else if (wide) {
+            for (int c = 0; c < block.Channels(); ++c) measure(block.Channel(c), frames);
+        } else {
             for (int i = 0; i < frames; ++i) {
-                lo = std::min(lo, right[i]);
-                hi = std::max(hi, right[i]);
+                lo = std::min(lo, left[i]);
+                hi = std::max(hi, left[i]);
+            }
+            if (stereo) {
+                for (int i = 0; i < frames; ++i) {
+                    lo = std::min(lo, right[i]);
+                    hi = std::max(hi, right[i]);
+                }
             }
         }
         if (blocks++ % 3 == 0) {
@@ -96,8 +131,8 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     }
     if (!cancelled) progress.Complete();
     reader->Close();
-    minimum = lo;
-    maximum = hi;
+    minimum = wide ? wideLo * 32768.0f : lo;
+    maximum = wide ? wideHi * 32768.0f : hi;
     return anyBlock && !cancelled ? 1 : 0;
 }
 

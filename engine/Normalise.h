@@ -21,19 +21,24 @@ void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float ga
 // when Volume is not 100; otherwise none.
 float SelectGain(const CSettings& settings, float normalisationGain);
 
-// The normalisation gain for the peaks of a file: min(32767 / max,
-// 32768 / -min) when min is in -32762 … -1 and max in 1 … 32761, else -1
-// (no gain: silence, a one-sided signal, or peaks already at full scale).
-float NormalisationGain(int16_t minimum, int16_t maximum);
+// The normalisation gain for the peaks of a file, in 16-bit steps:
+// min(32767 / max, 32768 / -min) when min is in -32762 … -1 and max in
+// 1 … 32761, else -1 (no gain: silence, a one-sided signal, or peaks
+// already at full scale).
+float NormalisationGain(float minimum, float maximum);
 
 // Reads the whole of `source` (as for a conversion to `format`: same render
 // rate, full decoder) and returns its smallest and largest sample in
-// `minimum` and `maximum` (both start at 0, and are set in every case).
+// `minimum` and `maximum` (both start at 0, and are set in every case), in
+// 16-bit steps: whole numbers for a source of 16 bits or fewer in one or
+// two channels, read as 16-bit samples; a deeper source or one of more
+// channels is measured at its own depth, over every channel the target
+// keeps, or over their fold to stereo when the target keeps two.
 // Returns nonzero when at least one block was read and the pass was not
 // cancelled. Clears `audioFound` when the source turned out to hold no
 // audio. Shows "[n%] 正在标准化 <name>..." on ctx.progress, the name being
 // that of ctx.state.currentEntry (of `source` when there is none).
 int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                 int& audioFound, int16_t& minimum, int16_t& maximum);
+                 int& audioFound, float& minimum, float& maximum);
 
 }  // namespace quelvox

@@ -140,7 +140,7 @@ TEST_F(ConvertFileTest, NormalisationAndManualVolume) {
     entry.Path = dir.file("half.wav");
     entry.InputType = kInputWav;
     state.currentEntry = &entry;
-    int16_t lo = 0, hi = 0;
+    float lo = 0, hi = 0;
     ASSERT_TRUE(MeasurePeaks(ctx, entry, Format(kFormatWav), audioFound, lo, hi));
     state.normalisationGain = NormalisationGain(lo, hi);
     ASSERT_TRUE(Convert(dir.file("half.wav"), dir.file("norm.wav"), kFormatWav));

@@ -162,7 +162,7 @@ TEST_F(DecodeAheadTest, OutputsAreByteIdenticalToOneThread) {
     entry.InputType = kInputWav;
     state.currentEntry = &entry;
     int audioFound = 1;
-    int16_t lo = 0, hi = 0;
+    float lo = 0, hi = 0;
     ASSERT_TRUE(MeasurePeaks(ctx, entry, *FindFormat(catalogue, kFormatWav), audioFound, lo, hi));
     state.normalisationGain = NormalisationGain(lo, hi);
     auto [wavOne, wavAhead] = BothWays(dir.file("music.wav"), kFormatWav, "wav");

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -109,7 +110,7 @@ TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
     testsupport::WriteFile(f.entry.Path, WavBytes(44100, 2, samples));
     f.state.currentEntry = &f.entry;
     int audioFound = 1;
-    int16_t lo = 1, hi = -1;
+    float lo = 1, hi = -1;
     ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 1);
     EXPECT_EQ(lo, -16384);
     EXPECT_EQ(hi, 16383);
@@ -123,6 +124,28 @@ TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
     EXPECT_EQ(f.progress.pumps, (blocks + 2) / 3);
 }
 
+TEST(MeasurePeaks, DeepSurroundIsMeasuredAsTheTargetReceivesIt) {
+    testsupport::TempDir dir;
+    PassFixture f;
+    // Front left and back left carry the same tone at 0.3: each channel
+    // peaks there, their fold to the left side at 0.6.
+    f.entry.Path = testsupport::MakeWithFfmpeg(
+        dir, "six.flac",
+        "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*997*t)|0|0|0|0.3*sin(2*PI*997*t)|0:c=5.1:s=48000:"
+        "d=1\" -c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
+    f.entry.InputType = 3200;
+    f.state.currentEntry = &f.entry;
+    int audioFound = 1;
+    float lo = 0, hi = 0;
+    ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, *CatalogueRow(kFormatWav), audioFound, lo, hi), 1);
+    EXPECT_NEAR(hi, 0.3 * 32768, 2.0);
+    EXPECT_NEAR(lo, -0.3 * 32768, 2.0);
+    EXPECT_NE(hi, std::round(hi)) << "measured at 24 bits";
+    ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, *CatalogueRow(kFormatMp3), audioFound, lo, hi), 1);
+    EXPECT_NEAR(hi, 0.6 * 32768, 4.0);
+    EXPECT_GT(NormalisationGain(lo, hi), 1.6f);
+}
+
 TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
     testsupport::TempDir dir;
     PassFixture f;
@@ -133,7 +156,7 @@ TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
     temp.InputType = 2000;
     testsupport::WriteFile(temp.Path, WavBytes(22050, 1, std::vector<int16_t>(5000, 0)));
     int audioFound = 1;
-    int16_t lo = 1, hi = 1;
+    float lo = 1, hi = 1;
     ASSERT_EQ(MeasurePeaks(f.ctx, temp, Mp3Format(), audioFound, lo, hi), 1);
     EXPECT_EQ(lo, 0);
     EXPECT_EQ(hi, 0);
@@ -152,7 +175,7 @@ TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
         testsupport::WriteFile(f.entry.Path, WavBytes(44100, 1, samples));
         f.progress.cancelAfterPumps = 0;
         int audioFound = 1;
-        int16_t lo = 0, hi = 0;
+        float lo = 0, hi = 0;
         EXPECT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 0);
         EXPECT_EQ(hi, 0);
         EXPECT_NE(f.progress.fileTexts.back().rfind("[100%]", 0), 0u);
@@ -162,7 +185,7 @@ TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
         f.entry.Path = dir.file("missing.wav");
         f.entry.InputType = 2000;
         int audioFound = 1;
-        int16_t lo = 5, hi = 5;
+        float lo = 5, hi = 5;
         EXPECT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 0);
         EXPECT_EQ(lo, 0);
         EXPECT_EQ(hi, 0);
