@@ -36,6 +36,7 @@ public:
         if (!verbose_) return;
         for (const Text& field : notes.fields) console_.Warn(field);
     }
+    void NoteFile(const Text& note) override { console_.Warn(note); }
     void RowsFinished(int end) override {
         if (!merged_) rows_.PrintUpTo(end);
     }

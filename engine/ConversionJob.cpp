@@ -49,6 +49,10 @@ public:
         std::lock_guard lock(mutex_);
         inner_.NoteDroppedTags(notes);
     }
+    void NoteFile(const Text& note) override {
+        std::lock_guard lock(mutex_);
+        inner_.NoteFile(note);
+    }
     void Progress(const RunProgress& progress) override {
         std::lock_guard lock(mutex_);
         inner_.Progress(progress);

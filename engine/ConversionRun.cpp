@@ -5,6 +5,7 @@
 #include "engine/ReaderFactory.h"
 #include "common/FormatCatalogue.h"
 #include "engine/ConvertFile.h"
+#include "engine/CueTracks.h"
 #include "engine/Normalise.h"
 #include "engine/OutputPath.h"
 #include "engine/PendingOutput.h"
@@ -157,6 +158,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.outputUsed.clear();
     state.heldSeconds = -1.0;
     state.droppedTags = {};
+    state.notes.clear();
     state.targetExisted = -1;
     std::string tempPath;
 
@@ -204,6 +206,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     ReportSuccess(cells, row, state, shown);
     if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
     if (!state.droppedTags.empty()) cells.NoteDroppedTags(state.droppedTags);
+    for (const Text& note : state.notes) cells.NoteFile(note);
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
@@ -211,16 +214,49 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     return outcome;
 }
 
+// What a merged output may keep beyond 16-bit stereo: the most channels
+// and the greatest depth among its sources, in the positions of the first
+// source of that many channels. Only a lossless target with automatic
+// parameters keeps either, so only then are the sources opened once more
+// to learn them; a source that does not open counts for nothing here.
+WideSource MergedWideSource(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
+                            const OutputFormatEntry& format) {
+    WideSource wide;
+    if (SelectWriter(format) != WriterKind::FFmpeg || format.AutoEncParam == 0 ||
+        !FindCodecDepth(format))
+        return wide;
+    const int renderRate = RenderRateFor(ctx.settings, format);
+    for (const FileEntry* e : entries) {
+        if (ctx.progress.IsCancelled()) break;
+        int audioFound = 1;
+        auto reader = CreateEntryReader(ctx.readers, ctx.state, *e, renderRate, true, audioFound);
+        if (!reader) continue;
+        if (reader->GetSampleRate() >= 1) {
+            if (reader->GetBlockChannels() > wide.channels) {
+                wide.channels = reader->GetBlockChannels();
+                wide.layout = reader->GetChannelLayout();
+            }
+            wide.bits = std::max(wide.bits, reader->GetSourceBits());
+        }
+        reader->Close();
+    }
+    ctx.state.errorDetail.clear();
+    ctx.state.retry = false;
+    return wide;
+}
+
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const OutputFormatEntry& format,
                                                  const std::string& path, int maxRate,
-                                                 int maxChannels, int& mergedRate,
-                                                 int& mergedChannels, const FileEntry& first,
+                                                 int maxChannels, const WideSource& wide,
+                                                 int& mergedRate, int& mergedChannels,
+                                                 uint64_t& mergedLayout, const FileEntry& first,
                                                  TagInfo& tags, bool& tagged) {
     WriterPlan plan;
-    if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan)) return nullptr;
+    if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan, wide)) return nullptr;
     mergedRate = plan.targetRate;
     mergedChannels = plan.targetChannels;
+    mergedLayout = plan.targetChannels == wide.channels ? wide.layout : 0;
     tagged = ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings, &first, &tags);
     plan.writer->SetFileName(path);
     if (!plan.writer->Open()) {
@@ -233,7 +269,7 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
 
 int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
                        const OutputFormatEntry& format, int mergedRate, int mergedChannels,
-                       int& audioFound) {
+                       uint64_t mergedLayout, int& audioFound) {
     RunState& state = ctx.state;
     auto reader = OpenConversionSource(ctx, source, format, audioFound);
     if (!reader) return 0;
@@ -247,6 +283,7 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = mergedRate;
     setup.targetChannels = mergedChannels;
+    setup.targetLayout = mergedLayout;
     setup.gain = state.appliedGain;
     BlockLoopResult loop;
     if (chain.Setup(ctx.settings, setup))
@@ -301,12 +338,16 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     CPendingOutput output;
     const std::string& temp = output.Begin(path, state.leftovers);
     int mergedRate = 0, mergedChannels = 0;
+    uint64_t mergedLayout = 0;
     std::unique_ptr<CAudioWriter> writer;
     TagInfo tags;
     bool tagged = false;
-    if (!temp.empty())
-        writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, mergedRate,
-                                    mergedChannels, *entries.front(), tags, tagged);
+    if (!temp.empty()) {
+        const WideSource wide = MergedWideSource(setupCtx, entries, format);
+        writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, wide,
+                                    mergedRate, mergedChannels, mergedLayout, *entries.front(),
+                                    tags, tagged);
+    }
     if (!writer) return refuse(EngineText(kMergedCreateFailed, path));
     result.started = true;
 
@@ -363,7 +404,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         int ok = WithRetry(state, progress, [&] {
             audioFound = 1;
             return AppendFileToMerged(ctx, *source, *writer, format, mergedRate, mergedChannels,
-                                      audioFound);
+                                      mergedLayout, audioFound);
         });
         if (!ok) {
             const Text text = FailureText(state, audioFound, host);

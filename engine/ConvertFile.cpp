@@ -266,6 +266,16 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     }
     CAudioWriter& writer = *plan.writer;
 
+    // A retried attempt says again what the first one said.
+    state.notes.clear();
+    if (reader->GetChannels() > kMaxChannels) {
+        const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+        state.notes.push_back(EngineText(
+            kChannelsDroppedNote,
+            listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName,
+            reader->GetChannels(), kMaxChannels));
+    }
+
     TagInfo tags;
     const bool tagged = ApplyTagPolicy(*reader, writer, source, format.code, settings, state, &tags);
 

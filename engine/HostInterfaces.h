@@ -64,6 +64,9 @@ public:
     }
     // An output was committed without some of its source's tag fields.
     virtual void NoteDroppedTags(const DroppedTagNotes& notes) { (void)notes; }
+    // Something else an output was committed without (a source's channels
+    // beyond the eighth). Front ends show it as their other notes.
+    virtual void NoteFile(const Text& note) { (void)note; }
 };
 
 // What a front end does for the engine before a run or a batch of added

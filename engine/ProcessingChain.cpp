@@ -56,7 +56,14 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     // stereo target; then a stereo source for a mono target gives one
     // channel (MonoType 1 or 2) or, where the chain may convert, the mix.
     const int monoType = settings.MonoType;
-    fold_ = setup.sourceChannels > 2 && setup.targetChannels <= 2;
+    in_.Shape(setup.sourceChannels, kBlockFrames, setup.sourceLayout, setup.sourceBits);
+    const bool wideTarget = setup.targetChannels > 2;
+    const uint64_t targetLayout = LayoutChannels(setup.targetLayout) == setup.targetChannels
+                                      ? setup.targetLayout
+                                      : DefaultLayout(setup.targetChannels);
+    const bool byPosition =
+        wideTarget && setup.sourceChannels > 2 && (in_.Layout() & ~targetLayout) == 0;
+    fold_ = setup.sourceChannels > 2 && !byPosition;
     const int afterFold = fold_ ? 2 : setup.sourceChannels;
     pick_ = afterFold == 2 && setup.targetChannels == 1 && monoType > 0;
     pickChannel_ = monoType == 2 ? 1 : 0;
@@ -64,11 +71,10 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     convChannels_ = (pick_ || mix_) ? 1 : afterFold;
     resample_ = setup.allowConversion && setup.targetRate != setup.sourceRate;
     converterNeeded_ = resample_ || mix_;
-    repeat_ = convChannels_ == 1 && setup.targetChannels == 2;
+    repeat_ = convChannels_ == 1 && setup.targetChannels >= 2;
     outChannels_ = repeat_ ? 2 : convChannels_;
     exact16_ = setup.sourceBits <= 16 && setup.sourceChannels <= 2;
-
-    in_.Shape(setup.sourceChannels, kBlockFrames, setup.sourceLayout, setup.sourceBits);
+    place_ = wideTarget && !(byPosition && in_.Layout() == targetLayout);
     folded_.Shape(fold_ ? 2 : 1, fold_ ? kBlockFrames : 0);
     inLeft_.assign(kBlockFrames, 0);
     inRight_.assign(setup.sourceChannels == 2 ? kBlockFrames : 0, 0);
@@ -85,6 +91,15 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     }
     out_.Shape(outChannels_, outCapacity_,
                outChannels_ == setup.sourceChannels ? in_.Layout() : 0, setup.sourceBits);
+    placed_.Shape(1, 0);
+    if (place_) {
+        placed_.Shape(setup.targetChannels, outCapacity_, targetLayout, setup.sourceBits);
+        for (int t = 0; t < setup.targetChannels; ++t) {
+            placeFrom_[t] = -1;
+            for (int c = 0; c < outChannels_; ++c)
+                if (ChannelAt(out_.Layout(), c) == ChannelAt(targetLayout, t)) placeFrom_[t] = c;
+        }
+    }
     outLeft_.assign(static_cast<size_t>(outCapacity_), 0);
     outRight_.assign(outChannels_ == 2 ? static_cast<size_t>(outCapacity_) : 0, 0);
     return true;
@@ -133,7 +148,7 @@ WideChainBlock CProcessingChain::ProcessBlock() {
     }
 
     // Nothing to change: the writer takes the reader's block as it is.
-    if (offset == 0 && !fold_ && !pick_ && !mix_ && !resample_ && !repeat_ &&
+    if (offset == 0 && !fold_ && !pick_ && !mix_ && !resample_ && !repeat_ && !place_ &&
         setup_.gain == 1.0f) {
         in_.frames = n;
         WideChainBlock b;
@@ -235,6 +250,18 @@ WideChainBlock CProcessingChain::Finish(int frames) {
     WideChainBlock b;
     b.action = BlockAction::Write;
     b.block = &out_;
+    if (place_) {
+        for (int t = 0; t < placed_.Channels(); ++t) {
+            float* to = placed_.Channel(t);
+            if (placeFrom_[t] < 0)
+                std::fill_n(to, frames, 0.0f);
+            else
+                std::memcpy(to, out_.Channel(placeFrom_[t]),
+                            static_cast<size_t>(frames) * sizeof(float));
+        }
+        placed_.frames = frames;
+        b.block = &placed_;
+    }
     return b;
 }
 

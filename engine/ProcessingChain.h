@@ -56,7 +56,9 @@ struct ChainSetup {
     int sourceChannels = 0;  // the reader's GetBlockChannels (1 … kMaxChannels)
     int targetRate = 0;
     // 1 or 2 folds a wider source to stereo (and mono when 1); a wider
-    // target keeps the source's channels as they are.
+    // target keeps the source's channels in their positions, or, when it
+    // lacks one of them (or the source has two or fewer), takes the source
+    // as stereo on its front pair and leaves its other channels silent.
     int targetChannels = 0;
     // False for writers that adapt rate and channels themselves: the chain
     // then never resamples or mixes (a channel pick still happens).
@@ -67,6 +69,8 @@ struct ChainSetup {
     uint64_t sourceLayout = 0;
     // The reader's GetSourceBits.
     int sourceBits = 16;
+    // Positions of a wider target's channels (0: the default ones).
+    uint64_t targetLayout = 0;
 };
 
 enum class BlockAction {
@@ -130,7 +134,7 @@ public:
     bool ConverterNeeded() const { return converterNeeded_; }
     // Channels of the blocks handed to the writer (2 when the right pointer
     // is set).
-    int WriterChannels() const { return outChannels_; }
+    int WriterChannels() const { return place_ ? placed_.Channels() : outChannels_; }
     int64_t SkipFrames() const { return skipFrames_; }
     int64_t LengthFrames() const { return lengthFrames_; }
 
@@ -151,12 +155,17 @@ private:
     bool repeat_ = false;   // one channel written as two
     bool exact16_ = false;  // 16-bit grid arithmetic (see above)
     bool converterNeeded_ = false;
+    // The channels of out_ are placed into a wider target's (placed_):
+    // placeFrom_[t] is the channel of out_ for its channel t, -1 silent.
+    bool place_ = false;
+    int placeFrom_[kMaxChannels] = {};
     int convChannels_ = 0;  // channels entering the resampler
     int outChannels_ = 0;   // channels handed to the writer
     CPcmConverter converter_;
     AudioBlock in_;
     AudioBlock folded_;
     AudioBlock out_;
+    AudioBlock placed_;
     int outCapacity_ = 0;
     const float* conv_[kMaxChannels] = {};
     // The 16-bit interface's buffers.

@@ -52,6 +52,9 @@ struct RunState {
     double heldSeconds = -1.0;
     // Tag fields the last committed output could not hold.
     DroppedTagNotes droppedTags;
+    // Other notes on the current file (channels left out), reported once
+    // its output is committed.
+    std::vector<Text> notes;
     // Processors the run may use, and how many of its files are converting
     // at this moment (null: one file at a time). While fewer files convert
     // than there are processors, a conversion decodes ahead on a second

@@ -66,6 +66,9 @@ inline constexpr const char* kTagsDroppedNote =
     QT_TRANSLATE_NOOP("Engine", "%s: 部分标签无法写入, 已略去");
 inline constexpr const char* kTagFieldDroppedNote =
     QT_TRANSLATE_NOOP("Engine", "%s: 已略去标签 %s (%s)");
+// A source of more channels than a block carries keeps its first ones.
+inline constexpr const char* kChannelsDroppedNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 源文件有 %d 个声道, 只保留了前 %d 个");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

@@ -135,13 +135,13 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
                 NoteShortSource(row(index), claimed, held);
             },
             Qt::QueuedConnection);
-    // Tag fields an output could not hold: a short note on standard error,
-    // as the program's other notes are.
-    connect(relay_, &CRunRelay::TagsDropped, this,
-            [](const Text& summary) {
-                std::fprintf(stderr, "quelvox: %s\n", ShowTextUtf8(summary).c_str());
-            },
-            Qt::QueuedConnection);
+    // Tag fields or channels an output could not hold: a short note on
+    // standard error, as the program's other notes are.
+    const auto noteOnStandardError = [](const Text& note) {
+        std::fprintf(stderr, "quelvox: %s\n", ShowTextUtf8(note).c_str());
+    };
+    connect(relay_, &CRunRelay::TagsDropped, this, noteOnStandardError, Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::FileNoted, this, noteOnStandardError, Qt::QueuedConnection);
     connect(relay_, &CRunRelay::ProgressChanged, this,
             [this](const RunProgress& progress) { ShowRunProgress(progress); },
             Qt::QueuedConnection);

@@ -18,6 +18,7 @@ void CRunRelay::NoteShortSource(int row, double claimedSeconds, double heldSecon
     emit ShortSourceNoted(row, claimedSeconds, heldSeconds);
 }
 void CRunRelay::NoteDroppedTags(const DroppedTagNotes& notes) { emit TagsDropped(notes.summary); }
+void CRunRelay::NoteFile(const Text& note) { emit FileNoted(note); }
 void CRunRelay::Progress(const RunProgress& progress) { emit ProgressChanged(progress); }
 void CRunRelay::Finished(const RunOutcome& outcome) { emit RunFinished(outcome); }
 

@@ -28,6 +28,7 @@ public:
     void WidenOutputColumn() override;
     void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
     void NoteDroppedTags(const DroppedTagNotes& notes) override;
+    void NoteFile(const Text& note) override;
     void Progress(const RunProgress& progress) override;
     void Finished(const RunOutcome& outcome) override;
 
@@ -38,6 +39,7 @@ signals:
     void OutputColumnWidened();
     void ShortSourceNoted(int row, double claimedSeconds, double heldSeconds);
     void TagsDropped(const quelvox::Text& summary);
+    void FileNoted(const quelvox::Text& note);
     void ProgressChanged(const quelvox::RunProgress& progress);
     void RunFinished(const quelvox::RunOutcome& outcome);
 };

@@ -191,6 +191,10 @@ and convert your MIDI files again. Thank you.</translation>
         <source>%s: 已略去标签 %s (%s)</source>
         <translation>%s: left out tag %s (%s)</translation>
     </message>
+    <message>
+        <source>%s: 源文件有 %d 个声道, 只保留了前 %d 个</source>
+        <translation>%s: the source has %d channels; only the first %d were kept</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

@@ -37,6 +37,7 @@ public:
         if (job && row + 1 == cancelAtFile && text.Is(kConvertingRow)) job->Cancel();
     }
     void WidenOutputColumn() override { ++widened; }
+    void NoteFile(const Text& note) override { notes.push_back(note.Source()); }
     void Progress(const RunProgress& p) override {
         if (!p.runText.empty()) runTexts.push_back(p.runText.Source());
     }
@@ -56,7 +57,7 @@ public:
     int cancelAtFile = -1;
     std::map<int, std::string> volume, output;
     std::map<int, std::vector<std::string>> history;  // every output text of a row
-    std::vector<std::string> questions, warnings, browsed, folders, shown, runTexts;
+    std::vector<std::string> questions, warnings, browsed, folders, shown, runTexts, notes;
     std::string mergedPath;
     bool answerYes = false;
     int progressOpened = 0, widened = 0;
@@ -323,6 +324,36 @@ TEST_F(ConversionRunTest, MergedMonoAndStereoIsStereoAndMergedAmrIsNarrowBand) {
     EXPECT_EQ(Probe(host.mergedPath, "sample_rate"), "8000");
     EXPECT_EQ(Probe(host.mergedPath, "channels"), "1");
     EXPECT_NEAR(std::stod(Probe(host.mergedPath, "duration", true)), 2.0, 0.1);
+}
+
+TEST_F(ConversionRunTest, MergedLosslessTakesTheWidestSourceAndPadsTheOthers) {
+    Add("six.flac",
+        "-f lavfi -i \"aevalsrc=0.1*sin(2*PI*300*t)|0.1|0.1|0.1|0.1|0.1:c=5.1:s=44100:d=1\" "
+        "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
+    Add("stereo.wav", "-f lavfi -i sine=duration=1 -ac 2");
+    host.mergedPath = dir.file("out/both.wav");
+    Merge(kFormatWav);
+    EXPECT_EQ(Probe(host.mergedPath, "channels"), "6");
+    EXPECT_EQ(Probe(host.mergedPath, "channel_layout"), "5.1");
+    EXPECT_EQ(Probe(host.mergedPath, "codec_name"), "pcm_s24le");
+    const auto s = DecodeWithFfmpeg(host.mergedPath);
+    ASSERT_EQ(s.size(), 6u * 88200);
+    // The 5.1 file as it was; the stereo one on the front pair only.
+    EXPECT_NEAR(s[6 * 1000 + 5], 3277, 1);
+    for (size_t i = 44100 + 100; i < 44100 + 200; ++i) {
+        EXPECT_EQ(s[6 * i], s[6 * i + 1]);
+        for (size_t c = 2; c < 6; ++c) ASSERT_EQ(s[6 * i + c], 0) << i;
+    }
+    EXPECT_NE(s[6 * (44100 + 150)], 0);
+}
+
+TEST_F(ConversionRunTest, ASourceOfMoreThanEightChannelsKeepsEightWithANote) {
+    Add("many.wav", "-f lavfi -i anullsrc=cl=hexadecagonal:r=8000 -t 0.5");
+    Add("two.wav", "-f lavfi -i sine=duration=0.5 -ac 2");
+    Each(kFormatWav);
+    EXPECT_EQ(Probe(dir.file("out/many.wav"), "channels"), "8");
+    EXPECT_EQ(Probe(dir.file("out/two.wav"), "channels"), "2");
+    EXPECT_EQ(host.notes, std::vector<std::string>{"many.wav: 源文件有 16 个声道, 只保留了前 8 个"});
 }
 
 TEST_F(ConversionRunTest, CancelledMergeLeavesNoFileAndKeepsAnOldOne) {
