@@ -95,22 +95,25 @@ enum CodecKey : int {
 constexpr int M = kChannelMaskMono;
 constexpr int S = kChannelMaskStereo;
 constexpr int MS = kChannelMaskMono | kChannelMaskStereo;
+// Codecs whose encoders take surround: AC-3 up to 5.1, the others 7.1.
+constexpr int MS51 = MS | kChannelMask51;
+constexpr int MS71 = MS51 | kChannelMask71;
 
 // In CodecKey order.
 constexpr CodecEntry kCodecs[] = {
     {kCodecAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRates8000, kBitRatesAmrNb, M},
     {kCodecAlac, QT_TRANSLATE_NOOP("FormatCatalogue", "ALAC (Apple 无损音频编码)"), kRatesMpeg,
      kNone, S},
-    {kCodecAc3, "ATSC A/52A (AC-3)", kRatesAc3, kBitRatesAc3, MS},
+    {kCodecAc3, "ATSC A/52A (AC-3)", kRatesAc3, kBitRatesAc3, MS51},
     {kCodecAac, QT_TRANSLATE_NOOP("FormatCatalogue", "AAC (高级音频编码)"), kRatesAac, kBitRatesAac,
-     MS},
+     MS71},
     {kCodecAac, QT_TRANSLATE_NOOP("FormatCatalogue", "AAC (高级音频编码)"), kRates44100,
      kBitRatesAac, S},
     {kCodecAdpcmSwf, "ADPCM", kRatesFlash, kNone, MS},
     {kCodecMp2, "MP2 (MPEG audio layer 2)", kRatesMp2, kBitRatesMpeg, MS},
     {kCodecMp3, "LAME MP3 (MPEG audio layer 3)", kRatesMpeg, kBitRatesMpeg, MS},
     {kCodecMp3, "LAME MP3 (MPEG audio layer 3)", kRatesFlash, kBitRatesMpeg, MS},
-    {kCodecVorbis, "Vorbis OGG Encoder", kRatesMpeg, kBitRatesVorbis, MS},
+    {kCodecVorbis, "Vorbis OGG Encoder", kRatesMpeg, kBitRatesVorbis, MS71},
     {kCodecFlac, QT_TRANSLATE_NOOP("FormatCatalogue", "FLAC (自由无损音频编码)"), kRatesFlac, kNone,
      MS},
     {kCodecPcmU8, "PCM 8-bit", kRatesPcm, kNone, MS},
@@ -135,7 +138,7 @@ constexpr CodecEntry kCodecs[] = {
     {kCodecAdpcmImaQt, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecGsmMs, "Microsoft GSM", kRates8000, kNone, M},
     {kCodecGsm, "GSM", kRates8000, kNone, M},
-    {kCodecOpus, "Opus (libopus)", kRatesOpus, kBitRatesOpus, MS, 48000, 64000},
+    {kCodecOpus, "Opus (libopus)", kRatesOpus, kBitRatesOpus, MS71, 48000, 64000},
 };
 static_assert(std::size(kCodecs) == kCodecCount);
 

@@ -58,6 +58,9 @@ enum OutputFormatCode : int {
 // Bits of CodecEntry::channelMask.
 inline constexpr int kChannelMaskMono = 1;
 inline constexpr int kChannelMaskStereo = 2;
+// Surround choices of the options page: 5.1 (six channels), 7.1 (eight).
+inline constexpr int kChannelMask51 = 4;
+inline constexpr int kChannelMask71 = 8;
 
 // The translation context of the shown names (codec names, descriptions,
 // page titles) that are not plain ASCII; they are marked for translation
@@ -71,7 +74,7 @@ struct CodecEntry {
     std::span<const int> sampleRates;  // ascending Hz, never empty
     std::span<const int> bitRates;     // ascending bit/s (G.726: bits per
                                        // sample); empty = no bit-rate choice
-    int channelMask;                   // kChannelMaskMono | kChannelMaskStereo
+    int channelMask;                   // kChannelMask… bits
     // The rate the encoder works at internally, or 0. When set, output is
     // resampled to it, except that a listed rate is kept when it is the
     // source's own rate and the user picked it (manual parameters), so that

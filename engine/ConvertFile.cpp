@@ -313,6 +313,8 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = plan.targetRate;
     setup.targetChannels = plan.targetChannels;
+    // A target of the source's channel count has the source's positions.
+    if (plan.targetChannels == blockChannels) setup.targetLayout = setup.sourceLayout;
     setup.allowConversion = plan.allowConversion;
     setup.gain = state.appliedGain;
     if (!chain.Setup(settings, setup)) {

@@ -22,13 +22,15 @@ constexpr BitrateSuggestion kSuggestions[] = {
 };
 constexpr BitrateSuggestion kAboveAll = {0, 48000, 128000, 192000};
 
-// Writers only ever receive mono or stereo blocks.
+// Channels other than a surround choice are mono or stereo.
 int LimitChannels(int channels) { return channels == 1 ? 1 : 2; }
 
 // The automatic bit rate of a codec: its own per-channel rate where the
 // catalogue gives one, else the general suggestion.
 int AutomaticBitrate(const CodecEntry& codec, int rate, int channels) {
     if (codec.autoBitRatePerChannel > 0) return codec.autoBitRatePerChannel * channels;
+    // Surround: the stereo suggestion for each pair of channels.
+    if (channels > 2) return SuggestBitrate(rate, 2) / 2 * channels;
     return SuggestBitrate(rate, channels);
 }
 
@@ -106,7 +108,12 @@ bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcCh
         r.sampleRate = codec->encoderRate;
     }
     const int channels = manual && entry.Channels != 0 ? entry.Channels : srcChannels;
-    r.channels = AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
+    // A surround choice the codec offers is taken as it is; everything
+    // else is mono or stereo.
+    const bool surround = manual && ((channels == 6 && (codec->channelMask & kChannelMask51)) ||
+                                     (channels == 8 && (codec->channelMask & kChannelMask71)));
+    r.channels = surround ? channels
+                          : AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
     if (!manual) {
         r.bitRate = hasBitRates ? SnapToList(AutomaticBitrate(*codec, r.sampleRate, r.channels),
                                              codec->bitRates)

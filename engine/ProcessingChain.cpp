@@ -6,6 +6,7 @@
 #include "common/SampleHelpers.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -61,8 +62,7 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     const uint64_t targetLayout = LayoutChannels(setup.targetLayout) == setup.targetChannels
                                       ? setup.targetLayout
                                       : DefaultLayout(setup.targetChannels);
-    const bool byPosition =
-        wideTarget && setup.sourceChannels > 2 && (in_.Layout() & ~targetLayout) == 0;
+    const bool byPosition = wideTarget && setup.sourceChannels > 2;
     fold_ = setup.sourceChannels > 2 && !byPosition;
     const int afterFold = fold_ ? 2 : setup.sourceChannels;
     pick_ = afterFold == 2 && setup.targetChannels == 1 && monoType > 0;
@@ -94,15 +94,36 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     placed_.Shape(1, 0);
     if (place_) {
         placed_.Shape(setup.targetChannels, outCapacity_, targetLayout, setup.sourceBits);
-        for (int t = 0; t < setup.targetChannels; ++t) {
-            placeFrom_[t] = -1;
-            for (int c = 0; c < outChannels_; ++c)
-                if (ChannelAt(out_.Layout(), c) == ChannelAt(targetLayout, t)) placeFrom_[t] = c;
-        }
+        PlanPlacement(targetLayout);
     }
     outLeft_.assign(static_cast<size_t>(outCapacity_), 0);
     outRight_.assign(outChannels_ == 2 ? static_cast<size_t>(outCapacity_) : 0, 0);
     return true;
+}
+
+void CProcessingChain::PlanPlacement(uint64_t targetLayout) {
+    using namespace channel;
+    std::memset(placeWeight_, 0, sizeof placeWeight_);
+    auto indexOf = [targetLayout](uint64_t position) {
+        if (!(targetLayout & position)) return -1;
+        return std::popcount(targetLayout & (position - 1));
+    };
+    const uint64_t sides = kSideLeft | kSideRight;
+    const uint64_t backs = kBackLeft | kBackRight;
+    for (int c = 0; c < outChannels_; ++c) {
+        const uint64_t p = ChannelAt(out_.Layout(), c);
+        int t = indexOf(p);
+        if (t < 0 && (p & sides)) t = indexOf(p == kSideLeft ? kBackLeft : kBackRight);
+        if (t < 0 && (p & backs)) t = indexOf(p == kBackLeft ? kSideLeft : kSideRight);
+        if (t >= 0) {
+            placeWeight_[t][c] = 1.0f;
+            continue;
+        }
+        const StereoWeights w = FoldWeights(p);
+        const int left = indexOf(kFrontLeft), right = indexOf(kFrontRight);
+        if (left >= 0) placeWeight_[left][c] += w.left;
+        if (right >= 0) placeWeight_[right][c] += w.right;
+    }
 }
 
 WideChainBlock CProcessingChain::ProcessBlock() {
@@ -253,11 +274,17 @@ WideChainBlock CProcessingChain::Finish(int frames) {
     if (place_) {
         for (int t = 0; t < placed_.Channels(); ++t) {
             float* to = placed_.Channel(t);
-            if (placeFrom_[t] < 0)
-                std::fill_n(to, frames, 0.0f);
-            else
-                std::memcpy(to, out_.Channel(placeFrom_[t]),
-                            static_cast<size_t>(frames) * sizeof(float));
+            std::fill_n(to, frames, 0.0f);
+            for (int c = 0; c < outChannels_; ++c) {
+                const float w = placeWeight_[t][c];
+                if (w == 0.0f) continue;
+                const float* from = out_.Channel(c);
+                if (w == 1.0f) {
+                    for (int i = 0; i < frames; ++i) to[i] += from[i];
+                } else {
+                    for (int i = 0; i < frames; ++i) to[i] += from[i] * w;
+                }
+            }
         }
         placed_.frames = frames;
         b.block = &placed_;

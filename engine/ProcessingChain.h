@@ -55,10 +55,12 @@ struct ChainSetup {
     int sourceRate = 0;
     int sourceChannels = 0;  // the reader's GetBlockChannels (1 … kMaxChannels)
     int targetRate = 0;
-    // 1 or 2 folds a wider source to stereo (and mono when 1); a wider
-    // target keeps the source's channels in their positions, or, when it
-    // lacks one of them (or the source has two or fewer), takes the source
-    // as stereo on its front pair and leaves its other channels silent.
+    // 1 or 2 folds a wider source to stereo (and mono when 1). A wider
+    // target takes each of the source's channels in its own position; a
+    // position it lacks goes to the other pair of surrounds (side for back
+    // and back for side) or else folds into its front pair; its positions
+    // the source lacks stay silent. A mono or stereo source goes to its
+    // front pair.
     int targetChannels = 0;
     // False for writers that adapt rate and channels themselves: the chain
     // then never resamples or mixes (a channel pick still happens).
@@ -139,8 +141,11 @@ public:
     int64_t LengthFrames() const { return lengthFrames_; }
 
 private:
-    // Gain and channel repetition on the `frames` frames of out_.
+    // Gain and channel repetition on the `frames` frames of out_, then
+    // their placement into a wider target's channels.
     WideChainBlock Finish(int frames);
+    // Fills placeWeight_ for out_'s channels and `targetLayout`.
+    void PlanPlacement(uint64_t targetLayout);
     // The wide result as 16-bit samples in outLeft_ / outRight_.
     ChainBlock ToInt16(const WideChainBlock& wide);
     // Keeps resampled samples on the 16-bit grid as the integer chain did.
@@ -156,9 +161,10 @@ private:
     bool exact16_ = false;  // 16-bit grid arithmetic (see above)
     bool converterNeeded_ = false;
     // The channels of out_ are placed into a wider target's (placed_):
-    // placeFrom_[t] is the channel of out_ for its channel t, -1 silent.
+    // channel t of placed_ is the sum of out_'s channels c times
+    // placeWeight_[t][c].
     bool place_ = false;
-    int placeFrom_[kMaxChannels] = {};
+    float placeWeight_[kMaxChannels][kMaxChannels] = {};
     int convChannels_ = 0;  // channels entering the resampler
     int outChannels_ = 0;   // channels handed to the writer
     CPcmConverter converter_;

@@ -125,6 +125,8 @@ void CPageOptAudio::FillLists() {
     const bool mono = codec->channelMask & kChannelMaskMono;
     if (stereo) channels_->addItem(tr("立体声"), 2);
     if (mono) channels_->addItem(tr("单声"), 1);
+    if (codec->channelMask & kChannelMask51) channels_->addItem(tr("5.1 环绕声"), 6);
+    if (codec->channelMask & kChannelMask71) channels_->addItem(tr("7.1 环绕声"), 8);
     if (stereo && mono) channels_->addItem(tr("自动 (程序将选择最佳声道)"), 0);
     SelectValueOrFirst(channels_, entry_.Channels);
 }

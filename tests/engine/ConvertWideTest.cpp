@@ -190,3 +190,37 @@ TEST_F(ConvertWideTest, DeepSourceToMp3GoesThroughFloat) {
 }
 
 }  // namespace
+
+namespace {
+
+// A lossy codec that offers surround keeps 5.1 when the options page picks
+// it; with automatic parameters the same source folds to stereo.
+TEST_F(ConvertWideTest, SurroundChoiceKeepsSixChannelsInLossyCodecs) {
+    const std::string src = MakeSurroundTones(dir, "six.flac", "-c:a flac -sample_fmt s16");
+    for (const auto& [format, name] : {std::pair{kFormatM4a, "six.m4a"}, {kFormatOgg, "six.ogg"},
+                                       {kFormatOpus, "six.opus"}, {kFormatAc3, "six.ac3"}}) {
+        SCOPED_TRACE(name);
+        OutputFormatEntry& entry = *FindFormat(catalogue, format);
+        entry.AutoEncParam = 0;
+        entry.Channels = 6;
+        entry.SampleRate = 48000;
+        const std::string out = dir.file(name);
+        ASSERT_TRUE(Convert(src, out, format));
+        EXPECT_EQ(Probe(out, "channels"), "6");
+        const std::vector<int16_t> pcm = DecodeWithFfmpeg(out);
+        std::vector<int16_t> x[6];
+        for (size_t i = 0; i + 5 < pcm.size(); i += 6)
+            for (size_t c = 0; c < 6; ++c) x[c].push_back(pcm[i + c]);
+        ASSERT_GT(x[0].size(), 96000u);
+        const double full = 0.1 * 32768;
+        for (size_t c = 0; c < 6; ++c) {
+            if (c == 3) continue;  // the low-frequency channel may be band-limited
+            EXPECT_NEAR(ToneLevel(x[c], 48000, 48000, kSurroundToneHz[c]) / full, 1.0, 0.15) << c;
+        }
+        entry.AutoEncParam = 1;
+        ASSERT_TRUE(Convert(src, out, format));
+        EXPECT_EQ(Probe(out, "channels"), "2");
+    }
+}
+
+}  // namespace

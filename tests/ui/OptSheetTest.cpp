@@ -589,6 +589,12 @@ TEST_F(OptSheetTest, TheAudioListsLabelTheirValuesAndEndWithAutomaticItems) {
     EXPECT_EQ(Items(Get<QComboBox>(threeGp, "channels")), QStringList{U("单声")});
     EXPECT_EQ(Get<QComboBox>(threeGp, "bitRate")->currentText(), U("10.20 kbps"));
 
+    // Codecs whose encoders take surround offer it before the automatic item.
+    EXPECT_EQ(Items(Get<QComboBox>(FormatPage(kFormatOgg), "channels")),
+              (QStringList{U("立体声"), U("单声"), U("5.1 环绕声"), U("7.1 环绕声"),
+                           U("自动 (程序将选择最佳声道)")}));
+    EXPECT_EQ(Items(Get<QComboBox>(FormatPage(kFormatAc3), "channels")).size(), 4);
+
     // WAV: G.726 counts bits; PCM has no bit-rate list; a codec offering
     // only 8000 Hz selects it.
     QWidget* wav = FormatPage(kFormatWav);

@@ -633,6 +633,14 @@ Note: the program creates the folder when it converts files.</translation>
         <source>自动 (程序将选择最佳声道)</source>
         <translation>Auto (best channels)</translation>
     </message>
+    <message>
+        <source>5.1 环绕声</source>
+        <translation>5.1 surround</translation>
+    </message>
+    <message>
+        <source>7.1 环绕声</source>
+        <translation>7.1 surround</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::CPageOptID3</name>
