@@ -1,4 +1,5 @@
-// CBassReader's wide delivery through libsndfile and libwavpack: depth,
+// CBassReader's wide delivery through libsndfile, libwavpack and
+// libavcodec: depth,
 // every channel, the file's channel positions, and 16-bit blocks equal to
 // Read's.
 #include "decoders/BassReader.h"
@@ -207,6 +208,46 @@ TEST(BassReaderWide, WavPackGivesDepthChannelsAndSixteenBitSamples) {
         WriteWav(dir.file("s.wav"), 44100, 2, Sine(5000, 2, 44100, 440.0));
         ExpectBlocksHoldReadsSamples(
             rt, MakeWithFfmpeg(dir, "s.wv", "-i " + Quote(dir.file("s.wav")) + " -c:a wavpack"));
+    }
+}
+
+TEST(BassReaderWide, AlacKeepsItsDepthAndAacEveryChannelAtSixteenBits) {
+    TempDir dir;
+    bass::CBassRuntime rt = RuntimeWithAllAddOns();
+    {
+        SCOPED_TRACE("24-bit ALAC");
+        std::vector<int32_t> samples;
+        WriteFile(dir.file("hi.wav"), WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
+        const std::string m4a = MakeWithFfmpeg(
+            dir, "hi.m4a", "-i " + Quote(dir.file("hi.wav")) + " -c:a alac -sample_fmt s32p");
+        CBassReader r(rt);
+        ASSERT_TRUE(r.Open(m4a, 0));
+        EXPECT_EQ(r.GetSourceBits(), 24);
+        uint64_t layout = 0;
+        const auto p = AllBlocks(r, &layout);
+        ASSERT_EQ(p.size(), 2u);
+        EXPECT_EQ(layout, channel::kStereo);
+        EXPECT_TRUE(Interleaved(p, 24) == samples);
+    }
+    {
+        SCOPED_TRACE("six-channel AAC");
+        const std::string m4a = MakeSurroundTones(dir, "six.m4a", "-c:a aac -b:a 384k");
+        CBassReader r(rt);
+        ASSERT_TRUE(r.Open(m4a, 0));
+        EXPECT_EQ(r.GetSourceBits(), 16);
+        ASSERT_EQ(r.GetBlockChannels(), 6);
+        uint64_t layout = 0;
+        const auto p = AllBlocks(r, &layout);
+        EXPECT_EQ(layout, DefaultLayout(6));
+        ExpectSurroundTones(p);
+        // Lossy samples stay on the 16-bit grid.
+        for (float v : p[0]) ASSERT_EQ(Int16ToFloat(FloatToInt16(v)), v);
+    }
+    {
+        SCOPED_TRACE("stereo AAC");
+        WriteWav(dir.file("s.wav"), 44100, 2, Sine(20000, 2, 44100, 440.0));
+        ExpectBlocksHoldReadsSamples(
+            rt, MakeWithFfmpeg(dir, "s.aac", "-i " + Quote(dir.file("s.wav")) + " -c:a aac"));
     }
 }
 
