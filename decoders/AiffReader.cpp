@@ -368,11 +368,40 @@ int CAiffReader::Read(int16_t* left, int16_t* right) {
         case Kind::Ima4: return ReadIma4(left, right);
         case Kind::Gsm: return ReadGsm(left, right);
         case Kind::Dwvw: return ReadDwvw(left, right);
-        default: return ReadWholeBytes(left, right);
+        default: break;
     }
+    const int frames = ReadWholeBytes();
+    if (frames > 0) UnpackFrames(stored_, work_.get(), frames, channels, left, right);
+    return frames;
 }
 
-int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
+bool CAiffReader::WholeBytes() const {
+    return kind_ != Kind::Ima4 && kind_ != Kind::Gsm && kind_ != Kind::Dwvw;
+}
+
+int CAiffReader::GetBlockChannels() {
+    return file_ && WholeBytes() ? keptChannels_ : CAudioReader::GetBlockChannels();
+}
+
+int CAiffReader::GetSourceBits() { return file_ && WholeBytes() ? WideBits(stored_) : 16; }
+
+int CAiffReader::ReadBlock(AudioBlock& block) {
+    if (!file_ || !WholeBytes()) return CAudioReader::ReadBlock(block);
+    const int width = keptChannels_;
+    const int bits = WideBits(stored_);
+    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
+        block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
+        block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
+    const int frames = ReadWholeBytes();
+    block.frames = std::max(frames, 0);
+    if (frames <= 0) return frames;
+    float* out[kMaxKeptChannels];
+    for (int c = 0; c < width; ++c) out[c] = block.Channel(c);
+    UnpackFramesWide(stored_, work_.get(), frames, channels, out);
+    return frames;
+}
+
+int CAiffReader::ReadWholeBytes() {
     if (dataLeft_ == 0) return 0;
     const size_t frameBytes = size_t(channels) * size_t(sourceBytesPerSample_);
     const size_t want =
@@ -381,11 +410,7 @@ int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
     const size_t got = std::fread(work_.get(), 1, want, file_);
     if (got == 0) return 0;
     position += got;
-    const int frames = static_cast<int>(got / frameBytes);
-    if (frames == 0) return 0;
-
-    UnpackFrames(stored_, work_.get(), frames, channels, left, right);
-    return frames;
+    return static_cast<int>(got / frameBytes);
 }
 
 int CAiffReader::ReadIma4(int16_t* left, int16_t* right) {
