@@ -380,24 +380,42 @@ bool CAiffReader::WholeBytes() const {
 }
 
 int CAiffReader::GetBlockChannels() {
-    return file_ && WholeBytes() ? keptChannels_ : CAudioReader::GetBlockChannels();
+    return file_ && kind_ != Kind::Ima4 && kind_ != Kind::Gsm ? keptChannels_
+                                                             : CAudioReader::GetBlockChannels();
 }
 
-int CAiffReader::GetSourceBits() { return file_ && WholeBytes() ? WideBits(stored_) : 16; }
+int CAiffReader::GetSourceBits() {
+    if (!file_) return 16;
+    if (kind_ == Kind::Dwvw) return sampleBits_ > 16 ? 24 : 16;
+    return WholeBytes() ? WideBits(stored_) : 16;
+}
 
 int CAiffReader::ReadBlock(AudioBlock& block) {
-    if (!file_ || !WholeBytes()) return CAudioReader::ReadBlock(block);
+    if (!file_ || kind_ == Kind::Ima4 || kind_ == Kind::Gsm) return CAudioReader::ReadBlock(block);
     const int width = keptChannels_;
-    const int bits = WideBits(stored_);
+    const int bits = GetSourceBits();
     if (block.Channels() != width || block.Capacity() < kBlockFrames ||
         block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
         block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
-    const int frames = ReadWholeBytes();
+    const int frames = kind_ == Kind::Dwvw ? DecodeDwvw() : ReadWholeBytes();
     block.frames = std::max(frames, 0);
     if (frames <= 0) return frames;
-    float* out[kMaxKeptChannels];
-    for (int c = 0; c < width; ++c) out[c] = block.Channel(c);
-    UnpackFramesWide(stored_, work_.get(), frames, channels, out);
+    if (kind_ != Kind::Dwvw) {
+        float* out[kMaxKeptChannels];
+        for (int c = 0; c < width; ++c) out[c] = block.Channel(c);
+        UnpackFramesWide(stored_, work_.get(), frames, channels, out);
+        return frames;
+    }
+    // 16 bits or fewer: exactly Read's samples, the top 16 bits.
+    const int32_t* s = dwvwSamples_.data();
+    const auto stride = static_cast<size_t>(channels);
+    for (int c = 0; c < width; ++c) {
+        float* out = block.Channel(c);
+        for (int i = 0; i < frames; ++i) {
+            const int32_t v = s[static_cast<size_t>(i) * stride + static_cast<size_t>(c)];
+            out[i] = bits > 16 ? IntToFloat(v, 32) : Int16ToFloat(static_cast<int16_t>(v >> 16));
+        }
+    }
     return frames;
 }
 
@@ -450,6 +468,30 @@ int CAiffReader::ReadGsm(int16_t* left, int16_t* right) {
 }
 
 int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
+    const int frames = DecodeDwvw();
+    if (frames <= 0) return 0;
+
+    const int32_t* s = dwvwSamples_.data();
+    auto top16 = [](int32_t v) { return static_cast<int16_t>(v >> 16); };
+    if (channels == 1) {
+        for (int i = 0; i < frames; ++i) left[i] = top16(s[i]);
+    } else if (channels == 2) {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = top16(s[2 * i]);
+            right[i] = top16(s[2 * i + 1]);
+        }
+    } else {
+        int16_t frame[kMaxKeptChannels];
+        for (int i = 0; i < frames; ++i) {
+            const int32_t* f = s + size_t(i) * size_t(channels);
+            for (int c = 0; c < keptChannels_; ++c) frame[c] = top16(f[c]);
+            DownmixToStereo(channels, frame, &left[i], &right[i]);
+        }
+    }
+    return frames;
+}
+
+int CAiffReader::DecodeDwvw() {
     if (dwvwSamples_.empty()) {
         // First read: set up the decoder to pull the sound data.
         dwvwSamples_.resize(size_t(framesPerRead_) * size_t(channels));
@@ -470,24 +512,6 @@ int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
     const int frames = got / channels;
     if (frames <= 0) return 0;
     if (dwvwFramesLeft_ != UINT64_MAX) dwvwFramesLeft_ -= frames;
-
-    const int32_t* s = dwvwSamples_.data();
-    auto top16 = [](int32_t v) { return static_cast<int16_t>(v >> 16); };
-    if (channels == 1) {
-        for (int i = 0; i < frames; ++i) left[i] = top16(s[i]);
-    } else if (channels == 2) {
-        for (int i = 0; i < frames; ++i) {
-            left[i] = top16(s[2 * i]);
-            right[i] = top16(s[2 * i + 1]);
-        }
-    } else {
-        int16_t frame[kMaxKeptChannels];
-        for (int i = 0; i < frames; ++i) {
-            const int32_t* f = s + size_t(i) * size_t(channels);
-            for (int c = 0; c < keptChannels_; ++c) frame[c] = top16(f[c]);
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
-        }
-    }
     return frames;
 }
 

@@ -36,10 +36,10 @@ public:
     // compression type.
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
-    // Samples stored in whole bytes (PCM, floats, G.711, raw) come with
-    // every channel up to kMaxChannels in the default layout, 24- and
-    // 32-bit integers and floats at their depth; the other kinds as Read
-    // gives them.
+    // Samples stored in whole bytes (PCM, floats, G.711, raw) and DWVW
+    // come with every channel up to kMaxChannels in the default layout,
+    // samples wider than 16 bits and floats at their depth (24 or 32); the
+    // other kinds (IMA4, GSM: one or two channels) as Read gives them.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
     int GetSourceBits() override;
@@ -73,6 +73,9 @@ private:
     int ReadIma4(int16_t* left, int16_t* right);
     int ReadGsm(int16_t* left, int16_t* right);
     int ReadDwvw(int16_t* left, int16_t* right);
+    // Decodes the next DWVW frames into dwvwSamples_ (left-justified in 32
+    // bits); returns their count.
+    int DecodeDwvw();
 
     std::unique_ptr<uint8_t[]> work_;
     std::FILE* file_ = nullptr;

@@ -8,7 +8,9 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -184,6 +186,40 @@ TEST(AiffReaderWide, DepthChannelsAndSixteenBitSamples) {
         for (size_t i = 0; i < w.planes[0].size(); ++i)
             for (const auto& p : w.planes) got.push_back(p[i]);
         EXPECT_TRUE(got == s);
+    }
+    {
+        SCOPED_TRACE("24-bit DWVW, three channels");
+        std::vector<int32_t> s = FineSamples(4500, 24);
+        s.resize(3 * 3000);
+        std::vector<int> justified;
+        for (int32_t x : s) justified.push_back(static_cast<int>(static_cast<uint32_t>(x) << 8));
+        // libsndfile writes DWVW for one channel; several channels are one
+        // bit stream of the interleaved samples, so the mono file of them
+        // with three channels in its COMM chunk is the three-channel file.
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_AIFF | SF_FORMAT_DWVW_24;
+        SNDFILE* f = sf_open(dir.file("d.aifc").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(sf_write_int(f, justified.data(), 9000), 9000);
+        sf_close(f);
+        Bytes file = ReadFile(dir.file("d.aifc"));
+        const Bytes comm = {'C', 'O', 'M', 'M'};
+        const auto at = static_cast<size_t>(
+            std::search(file.begin(), file.end(), comm.begin(), comm.end()) - file.begin() + 8);
+        ASSERT_LT(at + 6, file.size());
+        file[at + 1] = 3;
+        for (int i = 0; i < 4; ++i)
+            file[at + 2 + static_cast<size_t>(i)] = static_cast<uint8_t>(3000u >> (24 - 8 * i));
+        WriteFile(dir.file("d.aifc"), file);
+        CAiffReader r;
+        ASSERT_TRUE(r.Open(dir.file("d.aifc"), 0));
+        const Wide w = ReadWide(r);
+        EXPECT_EQ(w.bits, 24);
+        ASSERT_EQ(w.planes.size(), 3u);
+        EXPECT_EQ(w.layout, DefaultLayout(3));
+        EXPECT_TRUE(AsIntegers(w, 24) == s);
     }
     {
         SCOPED_TRACE("six channels");
