@@ -381,7 +381,7 @@ bool CAiffReader::WholeBytes() const {
 
 int CAiffReader::GetBlockChannels() {
     return file_ && kind_ != Kind::Ima4 && kind_ != Kind::Gsm ? keptChannels_
-                                                             : CAudioReader::GetBlockChannels();
+                                                              : CAudioReader::GetBlockChannels();
 }
 
 int CAiffReader::GetSourceBits() {

@@ -27,9 +27,8 @@ constexpr int kMonoRequest = kBlockBytes;
 // stored order (the channel order of the Vorbis I specification).
 constexpr uint64_t kFL = channel::kFrontLeft, kFR = channel::kFrontRight,
                    kFC = channel::kFrontCenter, kLFE = channel::kLowFrequency,
-                   kBL = channel::kBackLeft, kBR = channel::kBackRight,
-                   kBC = channel::kBackCenter, kSL = channel::kSideLeft,
-                   kSR = channel::kSideRight;
+                   kBL = channel::kBackLeft, kBR = channel::kBackRight, kBC = channel::kBackCenter,
+                   kSL = channel::kSideLeft, kSR = channel::kSideRight;
 constexpr uint64_t kVorbisOrder[8][8] = {
     {kFC},
     {kFL, kFR},

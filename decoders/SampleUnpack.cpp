@@ -106,10 +106,9 @@ template <bool BigEndian>
 struct Wide24 {
     static constexpr int kBytes = 3;
     float operator()(const uint8_t* p) const {
-        const uint32_t u = BigEndian ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                                           (uint32_t{p[2]} << 8)
-                                     : (uint32_t{p[2]} << 24) | (uint32_t{p[1]} << 16) |
-                                           (uint32_t{p[0]} << 8);
+        const uint32_t u =
+            BigEndian ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8)
+                      : (uint32_t{p[2]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[0]} << 8);
         return IntToFloat(static_cast<int32_t>(u) >> 8, 24);
     }
 };

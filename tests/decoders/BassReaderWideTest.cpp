@@ -98,7 +98,8 @@ TEST(BassReaderWide, SixteenBitStereoBlocksHoldReadsSamples) {
 std::vector<uint8_t> TwentyFourBitData(int frames, std::vector<int32_t>& samples) {
     std::vector<uint8_t> data;
     for (int i = 0; i < frames * 2; ++i) {
-        const int32_t s = static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % 16000001) - 8000000;
+        const int32_t s =
+            static_cast<int32_t>((static_cast<int64_t>(i) * 7919) % 16000001) - 8000000;
         samples.push_back(s);
         for (int b = 0; b < 3; ++b) data.push_back(static_cast<uint8_t>(s >> (8 * b)));
     }
@@ -148,7 +149,8 @@ TEST(BassReaderWide, WavPackGivesDepthChannelsAndSixteenBitSamples) {
     {
         SCOPED_TRACE("24-bit");
         std::vector<int32_t> samples;
-        WriteFile(dir.file("hi.wav"), WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
+        WriteFile(dir.file("hi.wav"),
+                  WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
         const std::string wv =
             MakeWithFfmpeg(dir, "hi.wv", "-i " + Quote(dir.file("hi.wav")) + " -c:a wavpack");
         CBassReader r(rt);
@@ -189,10 +191,10 @@ TEST(BassReaderWide, WavPackGivesDepthChannelsAndSixteenBitSamples) {
         for (double hz : kSurroundToneHz)
             tones += (tones.empty() ? "" : "|") + std::string("0.1*sin(2*PI*") +
                      std::to_string(static_cast<int>(hz)) + "*t)";
-        const std::string wv = MakeWithFfmpeg(
-            dir, "six.wv",
-            "-f lavfi -i \"aevalsrc=" + tones + ":c=5.1(side):s=48000:d=3\" -c:a wavpack "
-            "-sample_fmt s16p");
+        const std::string wv = MakeWithFfmpeg(dir, "six.wv",
+                                              "-f lavfi -i \"aevalsrc=" + tones +
+                                                  ":c=5.1(side):s=48000:d=3\" -c:a wavpack "
+                                                  "-sample_fmt s16p");
         CBassReader r(rt);
         ASSERT_TRUE(r.Open(wv, 0));
         EXPECT_EQ(r.GetSourceBits(), 16);
@@ -217,7 +219,8 @@ TEST(BassReaderWide, AlacKeepsItsDepthAndAacEveryChannelAtSixteenBits) {
     {
         SCOPED_TRACE("24-bit ALAC");
         std::vector<int32_t> samples;
-        WriteFile(dir.file("hi.wav"), WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
+        WriteFile(dir.file("hi.wav"),
+                  WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
         const std::string m4a = MakeWithFfmpeg(
             dir, "hi.m4a", "-i " + Quote(dir.file("hi.wav")) + " -c:a alac -sample_fmt s32p");
         CBassReader r(rt);

@@ -50,7 +50,8 @@ std::vector<int32_t> FineSamples(int frames, int bits) {
     std::vector<int32_t> v;
     const int64_t span = (int64_t{1} << bits) - 1001;
     for (int i = 0; i < frames * 2; ++i)
-        v.push_back(static_cast<int32_t>((static_cast<int64_t>(i) * 7919 * 2039) % span - span / 2));
+        v.push_back(
+            static_cast<int32_t>((static_cast<int64_t>(i) * 7919 * 2039) % span - span / 2));
     return v;
 }
 
@@ -82,7 +83,8 @@ void ExpectSixConstants(const Wide& w, int frames) {
     EXPECT_EQ(w.layout, DefaultLayout(6));
     for (size_t c = 0; c < 6; ++c) {
         ASSERT_EQ(w.planes[c].size(), static_cast<size_t>(frames));
-        for (float v : w.planes[c]) ASSERT_EQ(v, Int16ToFloat(static_cast<int16_t>(1000 * (c + 1))));
+        for (float v : w.planes[c])
+            ASSERT_EQ(v, Int16ToFloat(static_cast<int16_t>(1000 * (c + 1))));
     }
 }
 
@@ -147,7 +149,8 @@ Bytes Aiff(int channels, int bits, const Bytes& data, const std::string& type = 
     PutBe32(v, 0);
     v.insert(v.end(), data.begin(), data.end());
     const auto size = static_cast<uint32_t>(v.size() - 8);
-    for (int i = 0; i < 4; ++i) v[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(size >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        v[static_cast<size_t>(4 + i)] = static_cast<uint8_t>(size >> (24 - 8 * i));
     return v;
 }
 

@@ -162,7 +162,8 @@ TEST(OggVorbisReaderChannels, BlocksKeepEveryChannelAtItsPosition) {
         EXPECT_NEAR(ToneLevel(p[0], 144000, 48000, 300) / full, 1.0, 0.05);
         EXPECT_NEAR(ToneLevel(p[1], 144000, 48000, 500) / full, 1.0, 0.05);
         for (size_t c = 2; c < 6; ++c)
-            EXPECT_TRUE(std::all_of(p[c].begin() + 144000, p[c].end(), [](int16_t v) { return v == 0; }));
+            EXPECT_TRUE(
+                std::all_of(p[c].begin() + 144000, p[c].end(), [](int16_t v) { return v == 0; }));
     }
     {
         SCOPED_TRACE("stereo");
