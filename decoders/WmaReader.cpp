@@ -1,5 +1,6 @@
 #include "decoders/WmaReader.h"
 
+#include "common/AudioBlock.h"
 #include "common/TagInfo.h"
 
 #include "common/SampleHelpers.h"
@@ -7,6 +8,7 @@
 #include "platform/wma/WmaLayer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -30,6 +32,10 @@ void CWmaReader::Release() {
     reader_.reset();
     index_ = framesLeft_ = 0;
     pcmChannels_ = 0;
+    wideIndex_ = wideLeft_ = 0;
+    sourceBits_ = 16;
+    blockChannels_ = 0;
+    blockLayout_ = 0;
 }
 
 void CWmaReader::Close() {
@@ -115,7 +121,87 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
     bitsPerSample = 16;
     bytesPerSample = 2;
     index_ = framesLeft_ = 0;
+    DescribeBlocks();
     return 1;
+}
+
+void CWmaReader::DescribeBlocks() {
+    sourceBits_ = reader_->GetSourceBits();
+    blockChannels_ = std::min(pcmChannels_, kMaxChannels);
+    // The positions the stream names, once each, else the default order.
+    std::vector<uint64_t> positions = reader_->GetChannelPositions();
+    positions.resize(static_cast<size_t>(blockChannels_), 0);
+    uint64_t mask = 0;
+    bool named = true;
+    for (uint64_t p : positions) {
+        if (p == 0 || (mask & p)) named = false;
+        mask |= p;
+    }
+    if (!named) {
+        mask = DefaultLayout(blockChannels_);
+        for (int i = 0; i < blockChannels_; ++i)
+            positions[static_cast<size_t>(i)] = ChannelAt(mask, i);
+    }
+    blockLayout_ = mask;
+    for (int k = 0; k < blockChannels_; ++k)
+        order_[k] = static_cast<int>(
+            std::find(positions.begin(), positions.end(), ChannelAt(mask, k)) - positions.begin());
+}
+
+int CWmaReader::GetBlockChannels() {
+    return reader_ && blockChannels_ > 0 ? blockChannels_ : CAudioReader::GetBlockChannels();
+}
+
+uint64_t CWmaReader::GetChannelLayout() {
+    return reader_ && blockChannels_ > 0 ? blockLayout_ : CAudioReader::GetChannelLayout();
+}
+
+int CWmaReader::CopyWide(AudioBlock& block, int at) {
+    const int n =
+        static_cast<int>(std::min<size_t>(wideLeft_, static_cast<size_t>(kBlockFrames - at)));
+    const auto stride = static_cast<size_t>(pcmChannels_);
+    for (int k = 0; k < blockChannels_; ++k) {
+        const float* in = wide_.data() + wideIndex_ + static_cast<size_t>(order_[k]);
+        float* out = block.Channel(k) + at;
+        for (int i = 0; i < n; ++i) out[i] = in[static_cast<size_t>(i) * stride];
+    }
+    wideIndex_ += static_cast<size_t>(n) * stride;
+    wideLeft_ -= static_cast<size_t>(n);
+    return n;
+}
+
+int CWmaReader::ReadBlock(AudioBlock& block) {
+    if (!reader_ || pcmChannels_ < 1 || blockChannels_ < 1) return CAudioReader::ReadBlock(block);
+    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
+        block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
+        block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
+    int n = CopyWide(block, 0);
+    while (n < kBlockFrames) {
+        int64_t time = 0;
+        size_t frames = 0;
+        if (sourceBits_ > 16) {
+            const float* data = nullptr;
+            if (!reader_->GetNextFloatSample(data, frames, time)) break;
+            const size_t samples = frames * static_cast<size_t>(pcmChannels_);
+            wide_.resize(samples);
+            for (size_t i = 0; i < samples; ++i) wide_[i] = std::isnan(data[i]) ? 0.0f : data[i];
+        } else {
+            // The 16-bit samples Read takes, exactly.
+            const int16_t* data = nullptr;
+            size_t bytes = 0;
+            if (!reader_->GetNextSample(data, bytes, time)) break;
+            frames = bytes / (2 * static_cast<size_t>(pcmChannels_));
+            const size_t samples = frames * static_cast<size_t>(pcmChannels_);
+            wide_.resize(samples);
+            Int16sToFloats(data, 1, static_cast<int>(samples), wide_.data());
+        }
+        position = time > 0 ? static_cast<uint64_t>(time) : 0;
+        wideLeft_ = frames;
+        wideIndex_ = 0;
+        n += CopyWide(block, n);
+    }
+    block.frames = n;
+    return n;
 }
 
 int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {

@@ -40,6 +40,14 @@ public:
     // Fills kBlockFrames frames unless the stream ends; 0 at the end. More
     // than two decoded channels are folded to stereo.
     int Read(int16_t* left, int16_t* right) override;
+    // kBlockFrames frames unless the stream ends, of every channel up to
+    // kMaxChannels with the stream's positions: lossless streams deeper
+    // than 16 bits (WMA Lossless, PCM) at their depth, all others as the
+    // 16-bit samples Read gives.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override;
+    uint64_t GetChannelLayout() override;
+    int GetSourceBits() override { return reader_ ? sourceBits_ : 16; }
     // 1 when the file's audio stream was found (also after a failed Open
     // that got that far).
     int HasAudio() override { return streamNumber_ != 0 ? 1 : 0; }
@@ -57,6 +65,11 @@ public:
 private:
     void Release();
     int CopyFrames(int16_t* left, int16_t* right, int at);
+    // Sets the block's channels, their layout and their order in the
+    // decoded frames from the layer's positions.
+    void DescribeBlocks();
+    // Moves decoded frames of the wide piece into `block` from frame `at`.
+    int CopyWide(AudioBlock& block, int at);
 
     std::unique_ptr<wma::CWmaSyncReader> reader_;
     int streamNumber_ = 0;
@@ -66,6 +79,15 @@ private:
     std::vector<int16_t> buffer_;
     size_t index_ = 0;       // next unread sample in buffer_
     size_t framesLeft_ = 0;  // frames not yet delivered
+
+    // ReadBlock's side: the piece as float, and how blocks take it.
+    std::vector<float> wide_;
+    size_t wideIndex_ = 0;
+    size_t wideLeft_ = 0;
+    int sourceBits_ = 16;
+    int blockChannels_ = 0;
+    uint64_t blockLayout_ = 0;
+    int order_[kMaxChannels] = {};  // decoded channel of each block channel
 };
 
 }  // namespace quelvox

@@ -129,7 +129,23 @@ public:
     // skipped.
     bool GetNextSample(const int16_t*& data, size_t& bytes, int64_t& time);
 
+    // Positions (FFmpeg channel mask bits) of the channels GetNextSample
+    // delivers, in their order; empty when no stream is selected.
+    std::vector<uint64_t> GetChannelPositions() const;
+    // Bits of the selected stream's own samples: 24 or 32 for a lossless
+    // stream deeper than 16 bits (WMA Lossless, PCM), else 16.
+    int GetSourceBits() const;
+    // As GetNextSample, but `data` points at interleaved float samples at
+    // the stream's full depth (an integer sample s of b bits as
+    // s / 2^(b-1)) and `frames` counts frames. Use one of the two calls
+    // for a stream, not both.
+    bool GetNextFloatSample(const float*& data, size_t& frames, int64_t& time);
+
 private:
+    // Decodes the next piece as 16-bit or float samples; its frame count,
+    // 0 at the end.
+    int NextPiece(bool wide, int64_t& time);
+
     struct State;
     std::unique_ptr<State> s_;
 };
