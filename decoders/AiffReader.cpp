@@ -25,6 +25,7 @@ namespace quelvox {
 namespace {
 
 constexpr int kMaxKeptChannels = 8;
+static_assert(kMaxKeptChannels <= kMaxChannels, "blocks hold every kept channel");
 constexpr int kGsmFrameBytes = 33;
 constexpr int kGsmFrameSamples = 160;
 

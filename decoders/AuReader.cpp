@@ -43,6 +43,9 @@ constexpr AuEncoding kEncodings[] = {
     {27, 8, StoredSample::Alaw, StoredSample::Alaw, 0},
 };
 
+// Blocks hold every kept channel.
+static_assert(CAuReader::kMaxKeptChannels <= kMaxChannels);
+
 }  // namespace
 
 CAuReader::CAuReader()

@@ -94,6 +94,9 @@ void Unpack(Decode decode, const uint8_t* p, int frames, int channels, int16_t* 
     }
 }
 
+// A wide unpack fills at most the channels a block holds.
+static_assert(kUnpackMaxChannels <= kMaxChannels);
+
 // Wide decoders: one sample as float.
 template <class Decode16>
 struct Narrow {

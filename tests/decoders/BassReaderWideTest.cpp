@@ -213,24 +213,29 @@ TEST(BassReaderWide, WavPackGivesDepthChannelsAndSixteenBitSamples) {
     }
 }
 
-TEST(BassReaderWide, AlacKeepsItsDepthAndAacEveryChannelAtSixteenBits) {
+TEST(BassReaderWide, AlacAndOggFlacKeepTheirDepthAndAacEveryChannelAtSixteenBits) {
     TempDir dir;
     bass::CBassRuntime rt = RuntimeWithAllAddOns();
     {
-        SCOPED_TRACE("24-bit ALAC");
+        SCOPED_TRACE("24-bit ALAC and Ogg FLAC");
         std::vector<int32_t> samples;
         WriteFile(dir.file("hi.wav"),
                   WavFileBytes(1, 2, 44100, 24, TwentyFourBitData(5000, samples)));
-        const std::string m4a = MakeWithFfmpeg(
-            dir, "hi.m4a", "-i " + Quote(dir.file("hi.wav")) + " -c:a alac -sample_fmt s32p");
-        CBassReader r(rt);
-        ASSERT_TRUE(r.Open(m4a, 0));
-        EXPECT_EQ(r.GetSourceBits(), 24);
-        uint64_t layout = 0;
-        const auto p = AllBlocks(r, &layout);
-        ASSERT_EQ(p.size(), 2u);
-        EXPECT_EQ(layout, channel::kStereo);
-        EXPECT_TRUE(Interleaved(p, 24) == samples);
+        for (const auto& [name, codec] :
+             {std::pair{"hi.m4a", "-c:a alac -sample_fmt s32p"},
+              std::pair{"hi.oga", "-c:a flac -sample_fmt s32 -bits_per_raw_sample 24"}}) {
+            SCOPED_TRACE(name);
+            const std::string path =
+                MakeWithFfmpeg(dir, name, "-i " + Quote(dir.file("hi.wav")) + " " + codec);
+            CBassReader r(rt);
+            ASSERT_TRUE(r.Open(path, 0));
+            EXPECT_EQ(r.GetSourceBits(), 24);
+            uint64_t layout = 0;
+            const auto p = AllBlocks(r, &layout);
+            ASSERT_EQ(p.size(), 2u);
+            EXPECT_EQ(layout, channel::kStereo);
+            EXPECT_TRUE(Interleaved(p, 24) == samples);
+        }
     }
     {
         SCOPED_TRACE("six-channel AAC");
