@@ -106,78 +106,47 @@ TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
 
 TEST(OggVorbisReaderChannels, BlocksKeepEveryChannelAtItsPosition) {
     TempDir dir;
-    // Every channel of all blocks of `reader`, checking block sizes and
-    // that each sample lies on the 16-bit grid.
-    auto planes = [](COggVorbisReader& reader) {
-        std::vector<std::vector<int16_t>> p(static_cast<size_t>(reader.GetBlockChannels()));
-        AudioBlock b;
-        while (reader.ReadBlock(b) > 0) {
-            EXPECT_LE(b.frames, kBlockFrames);
-            EXPECT_EQ(b.SourceBits(), 16);
-            EXPECT_EQ(b.Layout(), reader.GetChannelLayout());
-            for (int c = 0; c < b.Channels(); ++c)
-                for (int i = 0; i < b.frames; ++i) {
-                    const int16_t s = FloatToInt16(b.Channel(c)[i]);
-                    EXPECT_EQ(Int16ToFloat(s), b.Channel(c)[i]);
-                    p[static_cast<size_t>(c)].push_back(s);
-                }
-        }
-        return p;
-    };
-    const double full = 0.1 * 32768;
     // One tone per channel of FL FR FC LFE BL BR, stored in the Vorbis order
-    // L C R BL BR LFE: each comes back at its own position.
+    // L C R BL BR LFE: each comes back at its own position, on the 16-bit
+    // grid (the coder leaves the low-frequency channel's level less exact).
     const std::string six = MakeSurroundTones(dir, "surround.ogg", "-c:a libvorbis -q:a 6");
-    {
-        COggVorbisReader reader;
-        ASSERT_EQ(reader.Open(six, 0), 1);
-        EXPECT_EQ(reader.GetChannelLayout(), DefaultLayout(6));
-        const auto p = planes(reader);
-        ASSERT_EQ(p.size(), 6u);
-        ASSERT_EQ(p[0].size(), 144000u);
-        // Each tone in its own channel alone (the coder leaves the
-        // low-frequency channel's level less exact).
-        for (size_t c = 0; c < 6; ++c)
-            for (size_t t = 0; t < 6; ++t) {
-                const double level = ToneLevel(p[c], 48000, 48000, kSurroundToneHz[t]) / full;
-                if (t == c)
-                    EXPECT_NEAR(level, 1.0, 0.3) << c;
-                else
-                    EXPECT_LT(level, 0.1) << c << " " << t;
-            }
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(six, 0), 1);
+    const DecodedWide w = ReadAllWide(reader);
+    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.layout, DefaultLayout(6));
+    ASSERT_EQ(w.planes.size(), 6u);
+    EXPECT_EQ(w.planes[0].size(), 144000u);
+    ExpectSurroundTones(w, 0.3);
+    for (const auto& p : w.planes)
+        for (float v : p) ASSERT_EQ(Int16ToFloat(FloatToInt16(v)), v);
+
+    // A stereo link after the six-channel one fills front left and right.
+    const std::string stereo = MakeWithFfmpeg(
+        dir, "s.ogg",
+        "-f lavfi -i \"aevalsrc=0.1*sin(2*PI*300*t)|0.1*sin(2*PI*500*t):s=48000:d=1\" "
+        "-c:a libvorbis");
+    const std::string chain = dir.file("chain.ogg");
+    Shell("cat " + Quote(six) + " " + Quote(stereo) + " > " + Quote(chain));
+    ASSERT_EQ(reader.Open(chain, 0), 1);
+    const DecodedWide linked = ReadAllWide(reader);
+    ASSERT_EQ(linked.planes.size(), 6u);
+    ASSERT_EQ(linked.planes[0].size(), 192000u);
+    std::vector<int16_t> l, r;
+    for (size_t i = 144000; i < 192000; ++i) {
+        l.push_back(FloatToInt16(linked.planes[0][i]));
+        r.push_back(FloatToInt16(linked.planes[1][i]));
+        for (size_t c = 2; c < 6; ++c) ASSERT_EQ(linked.planes[c][i], 0.0f) << c;
     }
-    {
-        SCOPED_TRACE("a stereo link after a six-channel one");
-        const std::string stereo = MakeWithFfmpeg(
-            dir, "s.ogg",
-            "-f lavfi -i \"aevalsrc=0.1*sin(2*PI*300*t)|0.1*sin(2*PI*500*t):s=48000:d=1\" "
-            "-c:a libvorbis");
-        const std::string chain = dir.file("chain.ogg");
-        Shell("cat " + Quote(six) + " " + Quote(stereo) + " > " + Quote(chain));
-        COggVorbisReader reader;
-        ASSERT_EQ(reader.Open(chain, 0), 1);
-        const auto p = planes(reader);
-        ASSERT_EQ(p.size(), 6u);
-        ASSERT_EQ(p[0].size(), 192000u);
-        EXPECT_NEAR(ToneLevel(p[0], 144000, 48000, 300) / full, 1.0, 0.05);
-        EXPECT_NEAR(ToneLevel(p[1], 144000, 48000, 500) / full, 1.0, 0.05);
-        for (size_t c = 2; c < 6; ++c)
-            EXPECT_TRUE(
-                std::all_of(p[c].begin() + 144000, p[c].end(), [](int16_t v) { return v == 0; }));
-    }
-    {
-        SCOPED_TRACE("stereo");
-        const std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("st.ogg"));
-        COggVorbisReader a, b;
-        ASSERT_EQ(a.Open(ogg, 0), 1);
-        ASSERT_EQ(b.Open(ogg, 0), 1);
-        const Decoded narrow = ReadAll(a);
-        const auto p = planes(b);
-        ASSERT_EQ(p.size(), 2u);
-        EXPECT_FALSE(p[0].empty());
-        EXPECT_EQ(p[0], narrow.left);
-        EXPECT_EQ(p[1], narrow.right);
-    }
+    EXPECT_NEAR(ToneLevel(l, 0, 48000, 300) / (0.1 * 32768), 1.0, 0.05);
+    EXPECT_NEAR(ToneLevel(r, 0, 48000, 500) / (0.1 * 32768), 1.0, 0.05);
+
+    // Stereo: Read's samples.
+    const std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("st.ogg"));
+    COggVorbisReader a, b;
+    ASSERT_EQ(a.Open(ogg, 0), 1);
+    ASSERT_EQ(b.Open(ogg, 0), 1);
+    ExpectBlocksHoldReadsSamples(a, b);
 }
 
 // ---------------------------------------------------------------------------

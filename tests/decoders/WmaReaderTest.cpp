@@ -237,65 +237,26 @@ TEST(WmaReader, DamagedFilesFailOrEndCleanly) {
 
 TEST(WmaReader, BlocksKeepDepthChannelsAndSixteenBitSamples) {
     TempDir dir;
-    // Every channel of all blocks of `r`.
-    auto planes = [](CWmaReader& r) {
-        std::vector<std::vector<float>> p(static_cast<size_t>(r.GetBlockChannels()));
-        AudioBlock b;
-        while (r.ReadBlock(b) > 0) {
-            EXPECT_EQ(b.Layout(), r.GetChannelLayout());
-            EXPECT_EQ(b.SourceBits(), r.GetSourceBits());
-            for (int c = 0; c < b.Channels(); ++c)
-                p[static_cast<size_t>(c)].insert(p[static_cast<size_t>(c)].end(), b.Channel(c),
-                                                 b.Channel(c) + b.frames);
-        }
-        return p;
-    };
-    {
-        SCOPED_TRACE("six channels of 24-bit PCM");
-        // Channel c runs through its own values, the low byte in use.
-        constexpr int kFrames = 6000;
-        std::vector<uint8_t> raw;
-        auto sample = [](int i, int c) { return (i * 2039 + c * 1000003) % 8000000 - 4000000; };
-        for (int i = 0; i < kFrames; ++i)
-            for (int c = 0; c < 6; ++c)
-                for (int b = 0; b < 3; ++b)
-                    raw.push_back(static_cast<uint8_t>(sample(i, c) >> (8 * b)));
-        WriteFile(dir.file("six.raw"), raw);
-        const std::string path = dir.file("six.wma");
-        Make(path, "-f s24le -ar 48000 -ch_layout \"5.1(side)\" -i " + Quote(dir.file("six.raw")),
-             "-c:a pcm_s24le -f asf");
-        CWmaReader r;
-        ASSERT_EQ(r.Open(path, 0), 1);
-        EXPECT_EQ(r.GetSourceBits(), 24);
-        EXPECT_EQ(r.GetChannelLayout(), channel::kFrontLeft | channel::kFrontRight |
-                                            channel::kFrontCenter | channel::kLowFrequency |
-                                            channel::kSideLeft | channel::kSideRight);
-        const auto p = planes(r);
-        ASSERT_EQ(p.size(), 6u);
-        for (int c = 0; c < 6; ++c) {
-            const auto& x = p[static_cast<size_t>(c)];
-            ASSERT_EQ(x.size(), static_cast<size_t>(kFrames));
-            for (int i = 0; i < kFrames; ++i)
-                ASSERT_EQ(FloatToInt(x[static_cast<size_t>(i)], 24), sample(i, c)) << c << " " << i;
-        }
-    }
-    {
-        SCOPED_TRACE("WMA 2 stereo");
-        const std::string path = dir.file("s.wma");
-        Make(path, "-f lavfi -i sine=f=440:d=2", "-ac 2 -c:a wmav2 -b:a 128k");
-        CWmaReader a, b;
-        ASSERT_EQ(a.Open(path, 0), 1);
-        ASSERT_EQ(b.Open(path, 0), 1);
-        EXPECT_EQ(b.GetSourceBits(), 16);
-        const Decoded narrow = ReadAll(a);
-        const auto p = planes(b);
-        ASSERT_EQ(p.size(), 2u);
-        std::vector<int16_t> l, rt;
-        for (float v : p[0]) l.push_back(FloatToInt16(v));
-        for (float v : p[1]) rt.push_back(FloatToInt16(v));
-        EXPECT_FALSE(l.empty());
-        EXPECT_EQ(l, narrow.left);
-        EXPECT_EQ(rt, narrow.right);
-        EXPECT_EQ(b.GetPosition(), a.GetPosition());
-    }
+    // Six channels of 24-bit PCM in ASF, the low byte in use.
+    const std::vector<int32_t> samples = FineSamples(6 * 6000, 24);
+    WriteFile(dir.file("six.raw"), PackSamples(samples, 3, false));
+    const std::string six = dir.file("six.wma");
+    Make(six, "-f s24le -ar 48000 -ch_layout \"5.1(side)\" -i " + Quote(dir.file("six.raw")),
+         "-c:a pcm_s24le -f asf");
+    CWmaReader r;
+    ASSERT_EQ(r.Open(six, 0), 1);
+    const DecodedWide w = ReadAllWide(r);
+    EXPECT_EQ(w.bits, 24);
+    EXPECT_EQ(w.layout, channel::kFrontLeft | channel::kFrontRight | channel::kFrontCenter |
+                            channel::kLowFrequency | channel::kSideLeft | channel::kSideRight);
+    ASSERT_EQ(w.planes.size(), 6u);
+    EXPECT_TRUE(InterleavedInts(w, 24) == samples);
+
+    // WMA 2 stereo: Read's samples.
+    const std::string path = dir.file("s.wma");
+    Make(path, "-f lavfi -i sine=f=440:d=2", "-ac 2 -c:a wmav2 -b:a 128k");
+    CWmaReader a, b;
+    ASSERT_EQ(a.Open(path, 0), 1);
+    ASSERT_EQ(b.Open(path, 0), 1);
+    ExpectBlocksHoldReadsSamples(a, b);
 }

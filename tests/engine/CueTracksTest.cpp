@@ -11,6 +11,7 @@
 #include "settings/Settings.h"
 
 #include "support/EngineSupport.h"
+#include "support/ReaderSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -212,36 +213,21 @@ TEST_F(CueTracks, TracksOfAFlacOrTtaImageJoinToItSampleForSample) {
 }
 
 TEST_F(CueTracks, TracksOfAWideImageKeepItsDepthAndChannels) {
-    // Six channels of 24-bit samples, each channel its own pattern with the
-    // low byte in use.
-    constexpr int kChannels = 6;
-    std::vector<std::vector<int32_t>> image(kChannels);
-    std::vector<uint8_t> data;
-    for (int i = 0; i < kImageFrames; ++i)
-        for (int c = 0; c < kChannels; ++c) {
-            const int32_t s =
-                static_cast<int32_t>((static_cast<int64_t>(i) * 7919 + c * 1000003) % 16000001) -
-                8000000;
-            image[static_cast<size_t>(c)].push_back(s);
-            for (int b = 0; b < 3; ++b) data.push_back(static_cast<uint8_t>(s >> (8 * b)));
-        }
-    WriteFile(dir.file("image.wav"), WavFileBytes(1, kChannels, 44100, 24, data));
+    // Six channels of 24-bit samples with the low byte in use.
+    const std::vector<int32_t> image = FineSamples(kImageFrames * 6, 24);
+    WriteFile(dir.file("image.wav"), WavFileBytes(1, 6, 44100, 24, PackSamples(image, 3, false)));
     Add(Sheet("album.cue", kSheet));
     ASSERT_EQ(list.rows.size(), 3u);
-    std::vector<std::vector<int32_t>> joined(kChannels);
+    std::vector<int32_t> joined;
     for (const FileEntry* row : list.rows) {
         const std::string out = Convert(*row, kFormatWav);
         EXPECT_EQ(Probe(out, "codec_name"), "pcm_s24le");
         CFFmpegReader r;
         ASSERT_TRUE(r.Open(out, 0)) << out;
-        ASSERT_EQ(r.GetBlockChannels(), kChannels);
-        EXPECT_EQ(r.GetChannelLayout(), DefaultLayout(kChannels));
-        AudioBlock b;
-        while (r.ReadBlock(b) > 0)
-            for (int c = 0; c < kChannels; ++c)
-                for (int i = 0; i < b.frames; ++i)
-                    joined[static_cast<size_t>(c)].push_back(FloatToInt(b.Channel(c)[i], 24));
-        r.Close();
+        const DecodedWide w = ReadAllWide(r);
+        EXPECT_EQ(w.layout, DefaultLayout(6));
+        const std::vector<int32_t> part = InterleavedInts(w, 24);
+        joined.insert(joined.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(joined == image);
 }
