@@ -216,6 +216,10 @@ int COggVorbisReader::GetBlockChannels() {
     return file_ ? LayoutChannels(blockLayout_) : CAudioReader::GetBlockChannels();
 }
 
+uint64_t COggVorbisReader::GetChannelLayout() {
+    return file_ ? blockLayout_ : CAudioReader::GetChannelLayout();
+}
+
 int COggVorbisReader::ReadBlock(AudioBlock& block) {
     const int width = GetBlockChannels();
     if (!file_ || width <= 2) return CAudioReader::ReadBlock(block);

@@ -38,7 +38,7 @@ public:
     // leaves the others silent. One or two channels: Read's samples.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
-    uint64_t GetChannelLayout() override { return blockLayout_; }
+    uint64_t GetChannelLayout() override;
     // The compressed byte position in the file.
     uint64_t GetPosition() override;
     // Fills the nine texts from the comments TITLE, ARTIST, ALBUM, DATE,
