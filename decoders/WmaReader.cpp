@@ -157,17 +157,39 @@ uint64_t CWmaReader::GetChannelLayout() {
 }
 
 int CWmaReader::CopyWide(AudioBlock& block, int at) {
-    const int n =
-        static_cast<int>(std::min<size_t>(wideLeft_, static_cast<size_t>(kBlockFrames - at)));
     const auto stride = static_cast<size_t>(pcmChannels_);
+    // Frames Read left in the 16-bit piece come first, then the float
+    // piece's.
+    const bool narrow = framesLeft_ > 0;
+    const size_t left = narrow ? framesLeft_ : wideLeft_;
+    const int n = static_cast<int>(std::min<size_t>(left, static_cast<size_t>(kBlockFrames - at)));
     for (int k = 0; k < blockChannels_; ++k) {
-        const float* in = wide_.data() + wideIndex_ + static_cast<size_t>(order_[k]);
+        const auto first = static_cast<size_t>(order_[k]);
         float* out = block.Channel(k) + at;
-        for (int i = 0; i < n; ++i) out[i] = in[static_cast<size_t>(i) * stride];
+        if (narrow)
+            Int16sToFloats(buffer_.data() + index_ + first, stride, n, out);
+        else
+            for (int i = 0; i < n; ++i)
+                out[i] = wide_[wideIndex_ + first + static_cast<size_t>(i) * stride];
     }
-    wideIndex_ += static_cast<size_t>(n) * stride;
-    wideLeft_ -= static_cast<size_t>(n);
+    size_t& index = narrow ? index_ : wideIndex_;
+    size_t& remaining = narrow ? framesLeft_ : wideLeft_;
+    index += static_cast<size_t>(n) * stride;
+    remaining -= static_cast<size_t>(n);
     return n;
+}
+
+bool CWmaReader::NextPiece() {
+    const int16_t* data = nullptr;
+    size_t bytes = 0;
+    int64_t time = 0;
+    if (!reader_->GetNextSample(data, bytes, time)) return false;
+    position = time > 0 ? static_cast<uint64_t>(time) : 0;
+    if (bytes > GetBufferBytes()) buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
+    std::memcpy(buffer_.data(), data, bytes);
+    framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
+    index_ = 0;
+    return true;
 }
 
 int CWmaReader::ReadBlock(AudioBlock& block) {
@@ -176,28 +198,23 @@ int CWmaReader::ReadBlock(AudioBlock& block) {
         block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
         block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
     int n = CopyWide(block, 0);
+    if (n < kBlockFrames) n += CopyWide(block, n);
     while (n < kBlockFrames) {
-        int64_t time = 0;
-        size_t frames = 0;
-        if (sourceBits_ > 16) {
+        if (sourceBits_ <= 16) {
+            // The 16-bit pieces Read takes, exactly.
+            if (!NextPiece()) break;
+        } else {
             const float* data = nullptr;
+            size_t frames = 0;
+            int64_t time = 0;
             if (!reader_->GetNextFloatSample(data, frames, time)) break;
+            position = time > 0 ? static_cast<uint64_t>(time) : 0;
             const size_t samples = frames * static_cast<size_t>(pcmChannels_);
             wide_.resize(samples);
             for (size_t i = 0; i < samples; ++i) wide_[i] = std::isnan(data[i]) ? 0.0f : data[i];
-        } else {
-            // The 16-bit samples Read takes, exactly.
-            const int16_t* data = nullptr;
-            size_t bytes = 0;
-            if (!reader_->GetNextSample(data, bytes, time)) break;
-            frames = bytes / (2 * static_cast<size_t>(pcmChannels_));
-            const size_t samples = frames * static_cast<size_t>(pcmChannels_);
-            wide_.resize(samples);
-            Int16sToFloats(data, 1, static_cast<int>(samples), wide_.data());
+            wideLeft_ = frames;
+            wideIndex_ = 0;
         }
-        position = time > 0 ? static_cast<uint64_t>(time) : 0;
-        wideLeft_ = frames;
-        wideIndex_ = 0;
         n += CopyWide(block, n);
     }
     block.frames = n;
@@ -229,21 +246,28 @@ int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
     return n;
 }
 
+void CWmaReader::NarrowWideLeftover() {
+    // As the layer narrows a deep stream's samples for Read: the top 16
+    // bits (rounded down), clamped; NaN as 0.
+    const size_t samples = wideLeft_ * static_cast<size_t>(pcmChannels_);
+    if (samples * sizeof(int16_t) > GetBufferBytes())
+        buffer_.assign(GrownBufferBytes(samples * sizeof(int16_t)) / sizeof(int16_t), 0);
+    for (size_t i = 0; i < samples; ++i) {
+        const float v = wide_[wideIndex_ + i] * 32768.0f;
+        buffer_[i] = std::isnan(v)
+                         ? int16_t{0}
+                         : static_cast<int16_t>(std::clamp(std::floor(v), -32768.0f, 32767.0f));
+    }
+    index_ = 0;
+    framesLeft_ = wideLeft_;
+    wideLeft_ = 0;
+}
+
 int CWmaReader::Read(int16_t* left, int16_t* right) {
     if (!reader_ || pcmChannels_ < 1 || !left) return 0;
+    if (wideLeft_ > 0 && framesLeft_ == 0) NarrowWideLeftover();
     int n = CopyFrames(left, right, 0);
-    while (n < kBlockFrames) {
-        const int16_t* data = nullptr;
-        size_t bytes = 0;
-        int64_t time = 0;
-        if (!reader_->GetNextSample(data, bytes, time)) break;
-        position = time > 0 ? static_cast<uint64_t>(time) : 0;
-        if (bytes > GetBufferBytes()) buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
-        std::memcpy(buffer_.data(), data, bytes);
-        framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
-        index_ = 0;
-        n += CopyFrames(left, right, n);
-    }
+    while (n < kBlockFrames && NextPiece()) n += CopyFrames(left, right, n);
     return n;
 }
 

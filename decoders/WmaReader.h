@@ -68,8 +68,14 @@ private:
     // Sets the block's channels, their layout and their order in the
     // decoded frames from the layer's positions.
     void DescribeBlocks();
-    // Moves decoded frames of the wide piece into `block` from frame `at`.
+    // Takes the next decoded 16-bit piece into buffer_; false at the end.
+    bool NextPiece();
+    // Moves decoded frames into `block` from frame `at`: those of the
+    // 16-bit piece while it has any, else those of the float piece.
     int CopyWide(AudioBlock& block, int at);
+    // Narrows what is left of the float piece into the 16-bit piece, so
+    // that a Read after ReadBlock goes on where it stopped.
+    void NarrowWideLeftover();
 
     std::unique_ptr<wma::CWmaSyncReader> reader_;
     int streamNumber_ = 0;
@@ -80,7 +86,8 @@ private:
     size_t index_ = 0;       // next unread sample in buffer_
     size_t framesLeft_ = 0;  // frames not yet delivered
 
-    // ReadBlock's side: the piece as float, and how blocks take it.
+    // ReadBlock's side: a deep stream's piece as float, and how blocks
+    // take pieces.
     std::vector<float> wide_;
     size_t wideIndex_ = 0;
     size_t wideLeft_ = 0;

@@ -259,4 +259,23 @@ TEST(WmaReader, BlocksKeepDepthChannelsAndSixteenBitSamples) {
     ASSERT_EQ(a.Open(path, 0), 1);
     ASSERT_EQ(b.Open(path, 0), 1);
     ExpectBlocksHoldReadsSamples(a, b);
+
+    // A block after a Read goes on where the Read stopped (as a CUE track
+    // reads its image), and a Read after a block too.
+    ASSERT_EQ(a.Open(path, 0), 1);
+    ASSERT_EQ(b.Open(path, 0), 1);
+    const Decoded whole = ReadAll(a);
+    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    ASSERT_EQ(b.Read(left.data(), right.data()), kBlockFrames);
+    AudioBlock block;
+    ASSERT_EQ(b.ReadBlock(block), kBlockFrames);
+    for (int i = 0; i < kBlockFrames; ++i) {
+        left.push_back(FloatToInt16(block.Channel(0)[i]));
+        right.push_back(FloatToInt16(block.Channel(1)[i]));
+    }
+    const Decoded rest = ReadAll(b);
+    left.insert(left.end(), rest.left.begin(), rest.left.end());
+    right.insert(right.end(), rest.right.begin(), rest.right.end());
+    EXPECT_EQ(left, whole.left);
+    EXPECT_EQ(right, whole.right);
 }
