@@ -3,7 +3,8 @@
 //
 // The reader selects the file's first audio stream, takes tags, duration
 // and bit rate from the file's attributes and repackages the decoded 16-bit
-// PCM into blocks of kBlockFrames frames. Progress counts 100 ns units: the
+// PCM into blocks of kBlockFrames frames (ReadBlock: every channel, and
+// lossless streams at their depth). Progress counts 100 ns units: the
 // total is the "Duration" attribute, the position the presentation time of
 // the last decoded piece.
 #pragma once

@@ -7,7 +7,8 @@
 // - a synchronous reader that names the file's streams, answers attributes
 //   by their Windows Media names ("Title", "WM/AlbumTitle", "Duration",
 //   "Bitrate", ...) and hands out the decoded audio stream as interleaved
-//   16-bit PCM with presentation times;
+//   16-bit PCM (or, for lossless streams, float samples at their depth)
+//   with presentation times and the positions of its channels;
 // - the list of audio codec formats the encoder produces (rate, channels,
 //   bit rate and a media-type record);
 // - a writer for a one-stream audio profile that takes 16-bit PCM in any
