@@ -124,7 +124,7 @@ bool CCueTrackReader::Start() {
         if (blockEnd > first_) {
             const auto skip = static_cast<std::ptrdiff_t>(first_ - imageFrame_);
             if (wide) {
-                pendingBlock_.Shape(block.Channels(), kBlockFrames, block.Layout(),
+                pendingBlock_.Shape(block.Channels(), std::max(kBlockFrames, n), block.Layout(),
                                     block.SourceBits());
                 for (int c = 0; c < block.Channels(); ++c)
                     std::copy(block.Channel(c) + skip, block.Channel(c) + n,
