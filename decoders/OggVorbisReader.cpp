@@ -24,7 +24,7 @@ constexpr int kBigEndian = std::endian::native == std::endian::big ? 1 : 0;
 constexpr int kMonoRequest = kBlockBytes;
 
 // Positions of the channels of a Vorbis stream of 1 … 8 channels, in
-// stored order (the channel order of the Vorbis I specification).
+// stored order: the channel order Vorbis I defines for each count.
 constexpr uint64_t kFL = channel::kFrontLeft, kFR = channel::kFrontRight,
                    kFC = channel::kFrontCenter, kLFE = channel::kLowFrequency,
                    kBL = channel::kBackLeft, kBR = channel::kBackRight, kBC = channel::kBackCenter,
