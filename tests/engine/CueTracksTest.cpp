@@ -3,6 +3,7 @@
 // image's, and a sheet that cannot be used is refused with its reason.
 #include "engine/AddFiles.h"
 #include "engine/ConvertFile.h"
+#include "engine/CueTracks.h"
 #include "engine/ListCells.h"
 #include "engine/OutputPath.h"
 
@@ -230,6 +231,13 @@ TEST_F(CueTracks, TracksOfAWideImageKeepItsDepthAndChannels) {
         joined.insert(joined.end(), part.begin(), part.end());
     }
     EXPECT_TRUE(joined == image);
+
+    // Read as 16-bit stereo (as normalising measures it), the second track
+    // has its frames too: 1 s 37/75 to 2 s 74/75.
+    int audioFound = 1;
+    auto track = CreateEntryReader(services, state, *list.rows[1], 0, true, audioFound);
+    ASSERT_TRUE(track);
+    EXPECT_EQ(ReadAll(*track).left.size(), static_cast<size_t>(44100 + 37 * 588));
 }
 
 TEST_F(CueTracks, FlacFileWithItsOwnSheetIsListedByTrack) {
