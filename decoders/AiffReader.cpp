@@ -25,6 +25,7 @@ namespace quelvox {
 namespace {
 
 constexpr int kMaxKeptChannels = 8;
+static_assert(kMaxKeptChannels <= kMaxChannels, "blocks hold every kept channel");
 constexpr int kGsmFrameBytes = 33;
 constexpr int kGsmFrameSamples = 160;
 
@@ -368,11 +369,58 @@ int CAiffReader::Read(int16_t* left, int16_t* right) {
         case Kind::Ima4: return ReadIma4(left, right);
         case Kind::Gsm: return ReadGsm(left, right);
         case Kind::Dwvw: return ReadDwvw(left, right);
-        default: return ReadWholeBytes(left, right);
+        default: break;
     }
+    const int frames = ReadWholeBytes();
+    if (frames > 0) UnpackFrames(stored_, work_.get(), frames, channels, left, right);
+    return frames;
 }
 
-int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
+bool CAiffReader::WholeBytes() const {
+    return kind_ != Kind::Ima4 && kind_ != Kind::Gsm && kind_ != Kind::Dwvw;
+}
+
+int CAiffReader::GetBlockChannels() {
+    return file_ && kind_ != Kind::Ima4 && kind_ != Kind::Gsm ? keptChannels_
+                                                              : CAudioReader::GetBlockChannels();
+}
+
+int CAiffReader::GetSourceBits() {
+    if (!file_) return 16;
+    if (kind_ == Kind::Dwvw) return sampleBits_ > 16 ? 24 : 16;
+    return WholeBytes() ? WideBits(stored_) : 16;
+}
+
+int CAiffReader::ReadBlock(AudioBlock& block) {
+    if (!file_ || kind_ == Kind::Ima4 || kind_ == Kind::Gsm) return CAudioReader::ReadBlock(block);
+    const int width = keptChannels_;
+    const int bits = GetSourceBits();
+    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
+        block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
+        block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
+    const int frames = kind_ == Kind::Dwvw ? DecodeDwvw() : ReadWholeBytes();
+    block.frames = std::max(frames, 0);
+    if (frames <= 0) return frames;
+    if (kind_ != Kind::Dwvw) {
+        float* out[kMaxKeptChannels];
+        for (int c = 0; c < width; ++c) out[c] = block.Channel(c);
+        UnpackFramesWide(stored_, work_.get(), frames, channels, out);
+        return frames;
+    }
+    // 16 bits or fewer: exactly Read's samples, the top 16 bits.
+    const int32_t* s = dwvwSamples_.data();
+    const auto stride = static_cast<size_t>(channels);
+    for (int c = 0; c < width; ++c) {
+        float* out = block.Channel(c);
+        for (int i = 0; i < frames; ++i) {
+            const int32_t v = s[static_cast<size_t>(i) * stride + static_cast<size_t>(c)];
+            out[i] = bits > 16 ? IntToFloat(v, 32) : Int16ToFloat(static_cast<int16_t>(v >> 16));
+        }
+    }
+    return frames;
+}
+
+int CAiffReader::ReadWholeBytes() {
     if (dataLeft_ == 0) return 0;
     const size_t frameBytes = size_t(channels) * size_t(sourceBytesPerSample_);
     const size_t want =
@@ -381,11 +429,7 @@ int CAiffReader::ReadWholeBytes(int16_t* left, int16_t* right) {
     const size_t got = std::fread(work_.get(), 1, want, file_);
     if (got == 0) return 0;
     position += got;
-    const int frames = static_cast<int>(got / frameBytes);
-    if (frames == 0) return 0;
-
-    UnpackFrames(stored_, work_.get(), frames, channels, left, right);
-    return frames;
+    return static_cast<int>(got / frameBytes);
 }
 
 int CAiffReader::ReadIma4(int16_t* left, int16_t* right) {
@@ -425,6 +469,30 @@ int CAiffReader::ReadGsm(int16_t* left, int16_t* right) {
 }
 
 int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
+    const int frames = DecodeDwvw();
+    if (frames <= 0) return 0;
+
+    const int32_t* s = dwvwSamples_.data();
+    auto top16 = [](int32_t v) { return static_cast<int16_t>(v >> 16); };
+    if (channels == 1) {
+        for (int i = 0; i < frames; ++i) left[i] = top16(s[i]);
+    } else if (channels == 2) {
+        for (int i = 0; i < frames; ++i) {
+            left[i] = top16(s[2 * i]);
+            right[i] = top16(s[2 * i + 1]);
+        }
+    } else {
+        int16_t frame[kMaxKeptChannels];
+        for (int i = 0; i < frames; ++i) {
+            const int32_t* f = s + size_t(i) * size_t(channels);
+            for (int c = 0; c < keptChannels_; ++c) frame[c] = top16(f[c]);
+            DownmixToStereo(channels, frame, &left[i], &right[i]);
+        }
+    }
+    return frames;
+}
+
+int CAiffReader::DecodeDwvw() {
     if (dwvwSamples_.empty()) {
         // First read: set up the decoder to pull the sound data.
         dwvwSamples_.resize(size_t(framesPerRead_) * size_t(channels));
@@ -445,24 +513,6 @@ int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
     const int frames = got / channels;
     if (frames <= 0) return 0;
     if (dwvwFramesLeft_ != UINT64_MAX) dwvwFramesLeft_ -= frames;
-
-    const int32_t* s = dwvwSamples_.data();
-    auto top16 = [](int32_t v) { return static_cast<int16_t>(v >> 16); };
-    if (channels == 1) {
-        for (int i = 0; i < frames; ++i) left[i] = top16(s[i]);
-    } else if (channels == 2) {
-        for (int i = 0; i < frames; ++i) {
-            left[i] = top16(s[2 * i]);
-            right[i] = top16(s[2 * i + 1]);
-        }
-    } else {
-        int16_t frame[kMaxKeptChannels];
-        for (int i = 0; i < frames; ++i) {
-            const int32_t* f = s + size_t(i) * size_t(channels);
-            for (int c = 0; c < keptChannels_; ++c) frame[c] = top16(f[c]);
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
-        }
-    }
     return frames;
 }
 

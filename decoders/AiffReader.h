@@ -36,6 +36,13 @@ public:
     // compression type.
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // Samples stored in whole bytes (PCM, floats, G.711, raw) and DWVW
+    // come with every channel up to kMaxChannels in the default layout,
+    // samples wider than 16 bits and floats at their depth (24 or 32); the
+    // other kinds (IMA4, GSM: one or two channels) as Read gives them.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override;
+    int GetSourceBits() override;
     // The tags of the file's "ID3 " chunk; 0 when it had none.
     int ReadTags(TagInfo& tags) override;
 
@@ -58,10 +65,17 @@ private:
     bool ParseSsnd(uint32_t size, uint64_t bodyStart);
     void ParseId3(uint32_t size);
 
-    int ReadWholeBytes(int16_t* left, int16_t* right);
+    // Samples stored in whole bytes, read by ReadWholeBytes.
+    bool WholeBytes() const;
+    // Reads the next whole frames of such samples into the work buffer;
+    // returns their count.
+    int ReadWholeBytes();
     int ReadIma4(int16_t* left, int16_t* right);
     int ReadGsm(int16_t* left, int16_t* right);
     int ReadDwvw(int16_t* left, int16_t* right);
+    // Decodes the next DWVW frames into dwvwSamples_ (left-justified in 32
+    // bits); returns their count.
+    int DecodeDwvw();
 
     std::unique_ptr<uint8_t[]> work_;
     std::FILE* file_ = nullptr;

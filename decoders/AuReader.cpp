@@ -43,9 +43,16 @@ constexpr AuEncoding kEncodings[] = {
     {27, 8, StoredSample::Alaw, StoredSample::Alaw, 0},
 };
 
+// Blocks hold every kept channel.
+static_assert(CAuReader::kMaxKeptChannels <= kMaxChannels);
+
 }  // namespace
 
-CAuReader::CAuReader() : buffer_(new uint8_t[kBufferBytes]) { ResetInfo(); }
+CAuReader::CAuReader()
+    : buffer_(new uint8_t[kBufferBytes]),
+      adpcmFrames_(new int16_t[static_cast<size_t>(kBlockFrames) * kMaxKeptChannels]) {
+    ResetInfo();
+}
 
 CAuReader::~CAuReader() { Close(); }
 
@@ -186,10 +193,51 @@ int CAuReader::OpenFile(const std::string& path) {
 
 int CAuReader::Read(int16_t* left, int16_t* right) {
     if (!file_ || ended_ || position >= total) return 0;
-    return adpcm_ ? ReadAdpcm(left, right) : ReadPcm(left, right);
+    if (!adpcm_) {
+        const int frames = ReadPcm();
+        if (frames > 0) UnpackFrames(stored_, buffer_.get(), frames, channels, left, right);
+        return frames;
+    }
+    const int frames = ReadAdpcm(adpcmFrames_.get());
+    // Mixed like PCM: 2 to left and right, 3 to 8 through DownmixToStereo.
+    for (int i = 0; i < frames; ++i) {
+        const int16_t* frame = adpcmFrames_.get() + static_cast<size_t>(i) * kMaxKeptChannels;
+        if (channels == 1) {
+            left[i] = frame[0];
+        } else if (channels == 2) {
+            left[i] = frame[0];
+            right[i] = frame[1];
+        } else {
+            DownmixToStereo(channels, frame, &left[i], &right[i]);
+        }
+    }
+    return frames;
 }
 
-int CAuReader::ReadPcm(int16_t* left, int16_t* right) {
+int CAuReader::ReadBlock(AudioBlock& block) {
+    const int width = std::max(GetBlockChannels(), 1);
+    const int bits = GetSourceBits();
+    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
+        block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
+        block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
+    block.frames = 0;
+    if (!file_ || ended_ || position >= total) return 0;
+    int frames = 0;
+    if (!adpcm_) {
+        frames = ReadPcm();
+        float* out[kMaxKeptChannels];
+        for (int c = 0; c < width; ++c) out[c] = block.Channel(c);
+        if (frames > 0) UnpackFramesWide(stored_, buffer_.get(), frames, channels, out);
+    } else {
+        frames = ReadAdpcm(adpcmFrames_.get());
+        for (int c = 0; c < width; ++c)
+            Int16sToFloats(adpcmFrames_.get() + c, kMaxKeptChannels, frames, block.Channel(c));
+    }
+    block.frames = std::max(frames, 0);
+    return frames;
+}
+
+int CAuReader::ReadPcm() {
     const int sampleBytes = codedBits_ / 8;
     const uint64_t frameBytes = uint64_t(channels) * sampleBytes;
     uint64_t chunk = framesPerChunk_ * frameBytes;
@@ -197,11 +245,7 @@ int CAuReader::ReadPcm(int16_t* left, int16_t* right) {
     const size_t got = std::fread(buffer_.get(), 1, chunk, file_);
     if (got < chunk) ended_ = true;  // read error or file cut short
     position += got;
-    const int frames = static_cast<int>(got / frameBytes);
-    if (frames == 0) return 0;
-
-    UnpackFrames(stored_, buffer_.get(), frames, channels, left, right);
-    return frames;
+    return static_cast<int>(got / frameBytes);
 }
 
 bool CAuReader::NextCode(unsigned& code) {
@@ -222,9 +266,8 @@ bool CAuReader::NextCode(unsigned& code) {
 // channel from that channel's own past, and a state shared between the
 // channels would make each one's prediction depend on the other's signal.
 // (Mono files, the only kind ffmpeg writes, decode the same either way.)
-// Channels are then mixed like PCM: 2 to left and right, 3 to 8 through
-// DownmixToStereo, and beyond 8 the extra codes are consumed and dropped.
-int CAuReader::ReadAdpcm(int16_t* left, int16_t* right) {
+// Beyond 8 channels the extra codes are consumed and dropped.
+int CAuReader::ReadAdpcm(int16_t* out) {
     const uint64_t frameBits = uint64_t(channels) * codedBits_;
     uint64_t chunk = framesPerChunk_ * frameBits / 8;
     if (position + chunk > total) chunk = total - position;
@@ -237,20 +280,12 @@ int CAuReader::ReadAdpcm(int16_t* left, int16_t* right) {
     const int frames =
         static_cast<int>(std::min<uint64_t>(bits / frameBits, uint64_t(framesPerChunk_)));
 
-    int16_t frame[kMaxKeptChannels];
     unsigned code = 0;
     for (int i = 0; i < frames; ++i) {
+        int16_t* frame = out + static_cast<size_t>(i) * kMaxKeptChannels;
         for (int c = 0; c < channels; ++c) {
             NextCode(code);  // always available: frames counts whole frames
             if (c < keptChannels_) frame[c] = g72x_[c].Decode(code);
-        }
-        if (channels == 1) {
-            left[i] = frame[0];
-        } else if (channels == 2) {
-            left[i] = frame[0];
-            right[i] = frame[1];
-        } else {
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
         }
     }
     // Chunks hold whole frames, so only the last one can leave bits of an

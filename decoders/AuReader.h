@@ -30,14 +30,23 @@ public:
     // Up to kBlockFrames frames; `right` is written only for 2 output
     // channels. 0 at the end of the data or after a failed read.
     int Read(int16_t* left, int16_t* right) override;
+    // Every channel up to kMaxKeptChannels in the default layout; 24- and
+    // 32-bit integers and floats at their depth, the other encodings as
+    // the 16-bit samples Read gives.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override { return file_ ? keptChannels_ : 1; }
+    int GetSourceBits() override { return file_ && !adpcm_ ? WideBits(stored_) : 16; }
 
     // Total and position count bytes of sample data (the base getters).
 
 private:
     // Opens the file and parses the header; 0 on any failure.
     int OpenFile(const std::string& path);
-    int ReadPcm(int16_t* left, int16_t* right);
-    int ReadAdpcm(int16_t* left, int16_t* right);
+    // Reads the next whole PCM frames into the buffer; returns their count.
+    int ReadPcm();
+    // Decodes the next ADPCM frames, channel c of frame i into
+    // frames[i * kMaxKeptChannels + c]; returns their count.
+    int ReadAdpcm(int16_t* frames);
     // Takes the next code from the bit reservoir, least significant bits
     // first; false when the chunk has no bits left.
     bool NextCode(unsigned& code);
@@ -60,6 +69,7 @@ private:
     int bitCount_ = 0;
     const uint8_t* chunkPos_ = nullptr;
     const uint8_t* chunkEnd_ = nullptr;
+    std::unique_ptr<int16_t[]> adpcmFrames_;  // kBlockFrames frames of kept channels
 };
 
 }  // namespace quelvox

@@ -1,5 +1,6 @@
 #include "decoders/OggVorbisReader.h"
 
+#include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
 
@@ -21,6 +22,31 @@ constexpr int kBigEndian = std::endian::native == std::endian::big ? 1 : 0;
 
 // Bytes of one mono block.
 constexpr int kMonoRequest = kBlockBytes;
+
+// Positions of the channels of a Vorbis stream of 1 … 8 channels, in
+// stored order: the channel order Vorbis I defines for each count.
+constexpr uint64_t kFL = channel::kFrontLeft, kFR = channel::kFrontRight,
+                   kFC = channel::kFrontCenter, kLFE = channel::kLowFrequency,
+                   kBL = channel::kBackLeft, kBR = channel::kBackRight, kBC = channel::kBackCenter,
+                   kSL = channel::kSideLeft, kSR = channel::kSideRight;
+constexpr uint64_t kVorbisOrder[8][8] = {
+    {kFC},
+    {kFL, kFR},
+    {kFL, kFC, kFR},
+    {kFL, kFR, kBL, kBR},
+    {kFL, kFC, kFR, kBL, kBR},
+    {kFL, kFC, kFR, kBL, kBR, kLFE},
+    {kFL, kFC, kFR, kSL, kSR, kBC, kLFE},
+    {kFL, kFC, kFR, kSL, kSR, kBL, kBR, kLFE},
+};
+
+// The position of channel `index` of a stream of `count` channels; beyond
+// eight channels the order is the application's, so the first eight take
+// the default layout of eight.
+uint64_t VorbisPosition(int count, int index) {
+    if (count <= kMaxChannels) return kVorbisOrder[count - 1][index];
+    return ChannelAt(DefaultLayout(kMaxChannels), index);
+}
 
 // Case-insensitive test whether `text` begins with `name` (ASCII names).
 bool StartsWithName(const std::string& text, const char* name) {
@@ -49,6 +75,8 @@ void COggVorbisReader::Close() {
     ended_ = false;
     pcmRequest_ = 0;
     comments_.clear();
+    blockLayout_ = 0;
+    fewestChannels_ = 0;
     ResetInfo();
 }
 
@@ -116,10 +144,16 @@ int COggVorbisReader::Open(const std::string& path, int renderRate) {
     position = 0;
 
     pcmRequest_ = static_cast<int>(sizeof pcm_);
+    fewestChannels_ = channels;
     long links = ov_streams(file_.get());
     for (long i = 0; i < links; ++i) {
-        if (LinkChannels(static_cast<int>(i)) == 1) pcmRequest_ = kMonoRequest;
+        const int lc = LinkChannels(static_cast<int>(i));
+        if (lc == 1) pcmRequest_ = kMonoRequest;
+        fewestChannels_ = std::min(fewestChannels_, lc);
     }
+    blockLayout_ = 0;
+    for (int k = 0; k < std::min(channels, kMaxChannels); ++k)
+        blockLayout_ |= VorbisPosition(channels, k);
     return 1;
 }
 
@@ -175,6 +209,46 @@ int COggVorbisReader::Read(int16_t* left, int16_t* right) {
         for (int i = 0; i < frames; ++i)
             DownmixToStereo(lc, s + static_cast<size_t>(lc) * i, &left[i], &right[i]);
     }
+    return frames;
+}
+
+int COggVorbisReader::GetBlockChannels() {
+    return file_ ? LayoutChannels(blockLayout_) : CAudioReader::GetBlockChannels();
+}
+
+uint64_t COggVorbisReader::GetChannelLayout() {
+    return file_ ? blockLayout_ : CAudioReader::GetChannelLayout();
+}
+
+int COggVorbisReader::ReadBlock(AudioBlock& block) {
+    const int width = GetBlockChannels();
+    if (!file_ || width <= 2) return CAudioReader::ReadBlock(block);
+    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
+        block.Layout() != blockLayout_ || block.SourceBits() != 16)
+        block.Shape(width, kBlockFrames, blockLayout_, 16);
+    block.frames = 0;
+    // At most one block of frames even from the logical stream with the
+    // fewest channels.
+    const size_t request = static_cast<size_t>(kBlockFrames) * static_cast<size_t>(fewestChannels_);
+    if (widePcm_.size() < request) widePcm_.resize(request);
+    int link = 0;
+    const long bytes = ReadPcm(reinterpret_cast<char*>(widePcm_.data()),
+                               static_cast<int>(request * sizeof(int16_t)), &link);
+    if (bytes <= 0) return 0;
+    const int lc = LinkChannels(link);
+    const int frames = std::min(static_cast<int>(bytes / 2 / lc), kBlockFrames);
+    // Each channel of the stream to the block channel of its position.
+    bool filled[kMaxChannels] = {};
+    for (int k = 0; k < std::min(lc, kMaxChannels); ++k) {
+        const uint64_t place = VorbisPosition(lc, k);
+        if (!(blockLayout_ & place)) continue;
+        const int c = LayoutChannels(blockLayout_ & (place - 1));
+        Int16sToFloats(widePcm_.data() + k, static_cast<size_t>(lc), frames, block.Channel(c));
+        filled[c] = true;
+    }
+    for (int c = 0; c < width; ++c)
+        if (!filled[c]) std::fill(block.Channel(c), block.Channel(c) + frames, 0.0f);
+    block.frames = frames;
     return frames;
 }
 

@@ -31,6 +31,14 @@ public:
     // `left`. Two or more channels: at most 1024 frames (stereo) per call,
     // mixed to stereo. 0 at the end of the stream.
     int Read(int16_t* left, int16_t* right) override;
+    // Three or more channels: every channel up to kMaxChannels with the
+    // positions of the Vorbis channel order, as the 16-bit samples
+    // vorbisfile gives (the values Read mixes); a logical stream of another
+    // channel count fills the positions it shares with the first and
+    // leaves the others silent. One or two channels: Read's samples.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override;
+    uint64_t GetChannelLayout() override;
     // The compressed byte position in the file.
     uint64_t GetPosition() override;
     // Fills the nine texts from the comments TITLE, ARTIST, ALBUM, DATE,
@@ -52,6 +60,9 @@ private:
     // file is mono (so no call yields more than kBlockFrames frames).
     int pcmRequest_ = 0;
     std::vector<std::string> comments_;  // UTF-8, in file order
+    uint64_t blockLayout_ = 0;           // positions of ReadBlock's channels
+    int fewestChannels_ = 0;             // fewest channels of any logical stream
+    std::vector<int16_t> widePcm_;       // interleaved PCM for ReadBlock
     // Interleaved PCM of sources with two or more channels.
     alignas(int16_t) char pcm_[4096];
 };

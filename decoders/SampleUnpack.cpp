@@ -1,11 +1,14 @@
 #include "decoders/SampleUnpack.h"
 
+#include "common/AudioBlock.h"
 #include "common/ByteOrder.h"
 #include "common/SampleHelpers.h"
 #include "decoders/G711.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace quelvox {
 
@@ -91,7 +94,109 @@ void Unpack(Decode decode, const uint8_t* p, int frames, int channels, int16_t* 
     }
 }
 
+// A wide unpack fills at most the channels a block holds.
+static_assert(kUnpackMaxChannels <= kMaxChannels);
+
+// Wide decoders: one sample as float.
+template <class Decode16>
+struct Narrow {
+    static constexpr int kBytes = Decode16::kBytes;
+    Decode16 decode;
+    float operator()(const uint8_t* p) const { return Int16ToFloat(decode(p)); }
+};
+
+template <bool BigEndian>
+struct Wide24 {
+    static constexpr int kBytes = 3;
+    float operator()(const uint8_t* p) const {
+        const uint32_t u =
+            BigEndian ? (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8)
+                      : (uint32_t{p[2]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[0]} << 8);
+        return IntToFloat(static_cast<int32_t>(u) >> 8, 24);
+    }
+};
+
+template <bool BigEndian>
+struct Wide32 {
+    static constexpr int kBytes = 4;
+    float operator()(const uint8_t* p) const {
+        return IntToFloat(static_cast<int32_t>(Bits32(p, BigEndian)), 32);
+    }
+};
+
+template <bool BigEndian>
+struct WideFloat32 {
+    static constexpr int kBytes = 4;
+    float operator()(const uint8_t* p) const {
+        const uint32_t bits = Bits32(p, BigEndian);
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return std::isnan(f) ? 0.0f : f;
+    }
+};
+
+template <bool BigEndian>
+struct WideFloat64 {
+    static constexpr int kBytes = 8;
+    float operator()(const uint8_t* p) const {
+        const uint64_t bits = BigEndian ? (uint64_t{Bits32(p, true)} << 32) | Bits32(p + 4, true)
+                                        : (uint64_t{Bits32(p + 4, false)} << 32) | Bits32(p, false);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isnan(d)) return 0.0f;
+        constexpr double kLimit = std::numeric_limits<float>::max();
+        return static_cast<float>(std::clamp(d, -kLimit, kLimit));
+    }
+};
+
+template <class Decode>
+void UnpackWide(Decode decode, const uint8_t* p, int frames, int channels, float* const* out) {
+    constexpr int kBytes = Decode::kBytes;
+    const int kept = std::min(channels, kUnpackMaxChannels);
+    const size_t frameBytes = static_cast<size_t>(channels) * kBytes;
+    for (int i = 0; i < frames; ++i, p += frameBytes)
+        for (int c = 0; c < kept; ++c) out[c][i] = decode(p + c * kBytes);
+}
+
 }  // namespace
+
+int WideBits(StoredSample format) {
+    switch (format) {
+        case StoredSample::S24Be:
+        case StoredSample::S24Le: return 24;
+        case StoredSample::S32Be:
+        case StoredSample::S32Le:
+        case StoredSample::F32Be:
+        case StoredSample::F32Le:
+        case StoredSample::F64Be:
+        case StoredSample::F64Le: return 32;
+        default: return 16;
+    }
+}
+
+void UnpackFramesWide(StoredSample format, const uint8_t* p, int frames, int channels,
+                      float* const* out) {
+    switch (format) {
+        case StoredSample::S8: return UnpackWide(Narrow<Int<1, true>>{}, p, frames, channels, out);
+        case StoredSample::U8: return UnpackWide(Narrow<Unsigned8>{}, p, frames, channels, out);
+        case StoredSample::S16Be:
+            return UnpackWide(Narrow<Int<2, true>>{}, p, frames, channels, out);
+        case StoredSample::S16Le:
+            return UnpackWide(Narrow<Int<2, false>>{}, p, frames, channels, out);
+        case StoredSample::S24Be: return UnpackWide(Wide24<true>{}, p, frames, channels, out);
+        case StoredSample::S24Le: return UnpackWide(Wide24<false>{}, p, frames, channels, out);
+        case StoredSample::S32Be: return UnpackWide(Wide32<true>{}, p, frames, channels, out);
+        case StoredSample::S32Le: return UnpackWide(Wide32<false>{}, p, frames, channels, out);
+        case StoredSample::F32Be: return UnpackWide(WideFloat32<true>{}, p, frames, channels, out);
+        case StoredSample::F32Le: return UnpackWide(WideFloat32<false>{}, p, frames, channels, out);
+        case StoredSample::F64Be: return UnpackWide(WideFloat64<true>{}, p, frames, channels, out);
+        case StoredSample::F64Le: return UnpackWide(WideFloat64<false>{}, p, frames, channels, out);
+        case StoredSample::Mulaw:
+            return UnpackWide(Narrow<Table8>{Table8{MulawTable()}}, p, frames, channels, out);
+        case StoredSample::Alaw:
+            return UnpackWide(Narrow<Table8>{Table8{AlawTable()}}, p, frames, channels, out);
+    }
+}
 
 void UnpackFrames(StoredSample format, const uint8_t* p, int frames, int channels, int16_t* left,
                   int16_t* right) {

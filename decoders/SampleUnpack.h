@@ -38,4 +38,16 @@ inline constexpr int kUnpackMaxChannels = 8;
 void UnpackFrames(StoredSample format, const uint8_t* p, int frames, int channels, int16_t* left,
                   int16_t* right);
 
+// Bits a stored format keeps when unpacked wide: 24 for 24-bit integers,
+// 32 for 32-bit integers and floats, 16 for every other format.
+int WideBits(StoredSample format);
+
+// Converts `frames` whole frames of `channels` interleaved samples from `p`
+// to float, channel c (the first kUnpackMaxChannels) into out[c]; further
+// channels are skipped. Integers of WideBits 24 or 32 give s / 2^(bits-1),
+// floats their value (NaN as 0, doubles limited to float's range), and the
+// 16-bit formats exactly UnpackFrames' samples.
+void UnpackFramesWide(StoredSample format, const uint8_t* p, int frames, int channels,
+                      float* const* out);
+
 }  // namespace quelvox

@@ -1,5 +1,6 @@
 #include "decoders/WmaReader.h"
 
+#include "common/AudioBlock.h"
 #include "common/TagInfo.h"
 
 #include "common/SampleHelpers.h"
@@ -7,6 +8,7 @@
 #include "platform/wma/WmaLayer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -30,6 +32,10 @@ void CWmaReader::Release() {
     reader_.reset();
     index_ = framesLeft_ = 0;
     pcmChannels_ = 0;
+    wideIndex_ = wideLeft_ = 0;
+    sourceBits_ = 16;
+    blockChannels_ = 0;
+    blockLayout_ = 0;
 }
 
 void CWmaReader::Close() {
@@ -115,7 +121,104 @@ int CWmaReader::Open(const std::string& path, int renderRate) {
     bitsPerSample = 16;
     bytesPerSample = 2;
     index_ = framesLeft_ = 0;
+    DescribeBlocks();
     return 1;
+}
+
+void CWmaReader::DescribeBlocks() {
+    sourceBits_ = reader_->GetSourceBits();
+    blockChannels_ = std::min(pcmChannels_, kMaxChannels);
+    // The positions the stream names, once each, else the default order.
+    std::vector<uint64_t> positions = reader_->GetChannelPositions();
+    positions.resize(static_cast<size_t>(blockChannels_), 0);
+    uint64_t mask = 0;
+    bool named = true;
+    for (uint64_t p : positions) {
+        if (p == 0 || (mask & p)) named = false;
+        mask |= p;
+    }
+    if (!named) {
+        mask = DefaultLayout(blockChannels_);
+        for (int i = 0; i < blockChannels_; ++i)
+            positions[static_cast<size_t>(i)] = ChannelAt(mask, i);
+    }
+    blockLayout_ = mask;
+    for (int k = 0; k < blockChannels_; ++k)
+        order_[k] = static_cast<int>(
+            std::find(positions.begin(), positions.end(), ChannelAt(mask, k)) - positions.begin());
+}
+
+int CWmaReader::GetBlockChannels() {
+    return reader_ && blockChannels_ > 0 ? blockChannels_ : CAudioReader::GetBlockChannels();
+}
+
+uint64_t CWmaReader::GetChannelLayout() {
+    return reader_ && blockChannels_ > 0 ? blockLayout_ : CAudioReader::GetChannelLayout();
+}
+
+int CWmaReader::CopyWide(AudioBlock& block, int at) {
+    const auto stride = static_cast<size_t>(pcmChannels_);
+    // Frames Read left in the 16-bit piece come first, then the float
+    // piece's.
+    const bool narrow = framesLeft_ > 0;
+    const size_t left = narrow ? framesLeft_ : wideLeft_;
+    const int n = static_cast<int>(std::min<size_t>(left, static_cast<size_t>(kBlockFrames - at)));
+    for (int k = 0; k < blockChannels_; ++k) {
+        const auto first = static_cast<size_t>(order_[k]);
+        float* out = block.Channel(k) + at;
+        if (narrow)
+            Int16sToFloats(buffer_.data() + index_ + first, stride, n, out);
+        else
+            for (int i = 0; i < n; ++i)
+                out[i] = wide_[wideIndex_ + first + static_cast<size_t>(i) * stride];
+    }
+    size_t& index = narrow ? index_ : wideIndex_;
+    size_t& remaining = narrow ? framesLeft_ : wideLeft_;
+    index += static_cast<size_t>(n) * stride;
+    remaining -= static_cast<size_t>(n);
+    return n;
+}
+
+bool CWmaReader::NextPiece() {
+    const int16_t* data = nullptr;
+    size_t bytes = 0;
+    int64_t time = 0;
+    if (!reader_->GetNextSample(data, bytes, time)) return false;
+    position = time > 0 ? static_cast<uint64_t>(time) : 0;
+    if (bytes > GetBufferBytes()) buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
+    std::memcpy(buffer_.data(), data, bytes);
+    framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
+    index_ = 0;
+    return true;
+}
+
+int CWmaReader::ReadBlock(AudioBlock& block) {
+    if (!reader_ || pcmChannels_ < 1 || blockChannels_ < 1) return CAudioReader::ReadBlock(block);
+    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
+        block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
+        block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
+    int n = CopyWide(block, 0);
+    if (n < kBlockFrames) n += CopyWide(block, n);
+    while (n < kBlockFrames) {
+        if (sourceBits_ <= 16) {
+            // The 16-bit pieces Read takes, exactly.
+            if (!NextPiece()) break;
+        } else {
+            const float* data = nullptr;
+            size_t frames = 0;
+            int64_t time = 0;
+            if (!reader_->GetNextFloatSample(data, frames, time)) break;
+            position = time > 0 ? static_cast<uint64_t>(time) : 0;
+            const size_t samples = frames * static_cast<size_t>(pcmChannels_);
+            wide_.resize(samples);
+            for (size_t i = 0; i < samples; ++i) wide_[i] = std::isnan(data[i]) ? 0.0f : data[i];
+            wideLeft_ = frames;
+            wideIndex_ = 0;
+        }
+        n += CopyWide(block, n);
+    }
+    block.frames = n;
+    return n;
 }
 
 int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
@@ -143,21 +246,28 @@ int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
     return n;
 }
 
+void CWmaReader::NarrowWideLeftover() {
+    // As the layer narrows a deep stream's samples for Read: the top 16
+    // bits (rounded down), clamped; NaN as 0.
+    const size_t samples = wideLeft_ * static_cast<size_t>(pcmChannels_);
+    if (samples * sizeof(int16_t) > GetBufferBytes())
+        buffer_.assign(GrownBufferBytes(samples * sizeof(int16_t)) / sizeof(int16_t), 0);
+    for (size_t i = 0; i < samples; ++i) {
+        const float v = wide_[wideIndex_ + i] * 32768.0f;
+        buffer_[i] = std::isnan(v)
+                         ? int16_t{0}
+                         : static_cast<int16_t>(std::clamp(std::floor(v), -32768.0f, 32767.0f));
+    }
+    index_ = 0;
+    framesLeft_ = wideLeft_;
+    wideLeft_ = 0;
+}
+
 int CWmaReader::Read(int16_t* left, int16_t* right) {
     if (!reader_ || pcmChannels_ < 1 || !left) return 0;
+    if (wideLeft_ > 0 && framesLeft_ == 0) NarrowWideLeftover();
     int n = CopyFrames(left, right, 0);
-    while (n < kBlockFrames) {
-        const int16_t* data = nullptr;
-        size_t bytes = 0;
-        int64_t time = 0;
-        if (!reader_->GetNextSample(data, bytes, time)) break;
-        position = time > 0 ? static_cast<uint64_t>(time) : 0;
-        if (bytes > GetBufferBytes()) buffer_.assign(GrownBufferBytes(bytes) / sizeof(int16_t), 0);
-        std::memcpy(buffer_.data(), data, bytes);
-        framesLeft_ = bytes / (2 * static_cast<size_t>(pcmChannels_));
-        index_ = 0;
-        n += CopyFrames(left, right, n);
-    }
+    while (n < kBlockFrames && NextPiece()) n += CopyFrames(left, right, n);
     return n;
 }
 

@@ -3,7 +3,8 @@
 //
 // The reader selects the file's first audio stream, takes tags, duration
 // and bit rate from the file's attributes and repackages the decoded 16-bit
-// PCM into blocks of kBlockFrames frames. Progress counts 100 ns units: the
+// PCM into blocks of kBlockFrames frames (ReadBlock: every channel, and
+// lossless streams at their depth). Progress counts 100 ns units: the
 // total is the "Duration" attribute, the position the presentation time of
 // the last decoded piece.
 #pragma once
@@ -40,6 +41,14 @@ public:
     // Fills kBlockFrames frames unless the stream ends; 0 at the end. More
     // than two decoded channels are folded to stereo.
     int Read(int16_t* left, int16_t* right) override;
+    // kBlockFrames frames unless the stream ends, of every channel up to
+    // kMaxChannels with the stream's positions: lossless streams deeper
+    // than 16 bits (WMA Lossless, PCM) at their depth, all others as the
+    // 16-bit samples Read gives.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override;
+    uint64_t GetChannelLayout() override;
+    int GetSourceBits() override { return reader_ ? sourceBits_ : 16; }
     // 1 when the file's audio stream was found (also after a failed Open
     // that got that far).
     int HasAudio() override { return streamNumber_ != 0 ? 1 : 0; }
@@ -57,6 +66,17 @@ public:
 private:
     void Release();
     int CopyFrames(int16_t* left, int16_t* right, int at);
+    // Sets the block's channels, their layout and their order in the
+    // decoded frames from the layer's positions.
+    void DescribeBlocks();
+    // Takes the next decoded 16-bit piece into buffer_; false at the end.
+    bool NextPiece();
+    // Moves decoded frames into `block` from frame `at`: those of the
+    // 16-bit piece while it has any, else those of the float piece.
+    int CopyWide(AudioBlock& block, int at);
+    // Narrows what is left of the float piece into the 16-bit piece, so
+    // that a Read after ReadBlock goes on where it stopped.
+    void NarrowWideLeftover();
 
     std::unique_ptr<wma::CWmaSyncReader> reader_;
     int streamNumber_ = 0;
@@ -66,6 +86,16 @@ private:
     std::vector<int16_t> buffer_;
     size_t index_ = 0;       // next unread sample in buffer_
     size_t framesLeft_ = 0;  // frames not yet delivered
+
+    // ReadBlock's side: a deep stream's piece as float, and how blocks
+    // take pieces.
+    std::vector<float> wide_;
+    size_t wideIndex_ = 0;
+    size_t wideLeft_ = 0;
+    int sourceBits_ = 16;
+    int blockChannels_ = 0;
+    uint64_t blockLayout_ = 0;
+    int order_[kMaxChannels] = {};  // decoded channel of each block channel
 };
 
 }  // namespace quelvox

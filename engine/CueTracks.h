@@ -32,17 +32,29 @@ public:
     // does not name one.
     int Open(const std::string& path, int renderRate) override;
     int Read(int16_t* left, int16_t* right) override;
+    // The image's wide blocks, cut to the track as Read cuts.
+    int ReadBlock(AudioBlock& block) override;
+    int GetBlockChannels() override { return image_->GetBlockChannels(); }
+    uint64_t GetChannelLayout() override { return image_->GetChannelLayout(); }
+    int GetSourceBits() override { return image_->GetSourceBits(); }
     int ReadTags(TagInfo& tags) override;
 
 private:
+    // Cuts a block of `frames` frames that ends at imageFrame_ at the
+    // track's end; returns the frames that remain and counts them.
+    int CutAtEnd(int frames);
+
     std::unique_ptr<CAudioReader> image_;
     uint64_t first_;
     uint64_t end_;
     uint64_t imageFrame_ = 0;  // image frames consumed so far
     TagInfo sheetTags_;
     // The part of the block that held the first frame, handed out by the
-    // first Read.
+    // first Read or ReadBlock: as 16-bit samples when the image delivers
+    // 16-bit blocks of one or two channels (then both calls give the same
+    // samples), else as the image's wide block.
     std::vector<int16_t> pendingLeft_, pendingRight_;
+    AudioBlock pendingBlock_;
 };
 
 // The opened reader of a list entry: CreateReader on its file, or for a

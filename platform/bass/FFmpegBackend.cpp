@@ -2,11 +2,17 @@
 // and libavcodec, delivered as interleaved signed 16-bit samples in the
 // decoder's channel order (for 5.1: L R C LFE BL BR, as in WAV).
 //
+// Wide delivery: every channel with the stream's positions. Lossless
+// streams deeper than 16 bits (ALAC, Ogg FLAC) give their samples at full
+// depth through GetFloatFrames; all others, lossy AAC and ADX included,
+// count as 16-bit and give GetData's samples.
+//
 // The length is found before decoding by walking the packets once: the sum
 // of their durations, less the samples the container asks the decoder to
 // drop at the start (encoder delay) and at the end (padding).
 #include "platform/bass/Backends.h"
 
+#include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
 #include "platform/libav/DecodeLoop.h"
 #include "platform/libav/Libraries.h"
@@ -20,6 +26,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -116,9 +123,57 @@ public:
           fileSize_(fileSize),
           path_(std::move(path)),
           pkt_(libav::Av().av_packet_alloc()),
-          frame_(av_frame_alloc()) {}
+          frame_(av_frame_alloc()) {
+        const AVCodecID id = codec_->codec_id;
+        if (id == AV_CODEC_ID_ALAC || id == AV_CODEC_ID_FLAC) {
+            const int raw = codec_->bits_per_raw_sample > 0
+                                ? codec_->bits_per_raw_sample
+                                : fmt_->streams[index_]->codecpar->bits_per_raw_sample;
+            if (raw > 16) deepBits_ = raw <= 24 ? 24 : 32;
+        }
+    }
 
     bool Valid() const { return pkt_ && frame_; }
+
+    int SourceBits() const override { return deepBits_ ? deepBits_ : 16; }
+
+    // The decoder's layout: a native one stores its channels in the order
+    // of its mask bits; a custom one names each channel's position.
+    std::vector<uint64_t> ChannelPositions() const override {
+        const AVChannelLayout& layout = codec_->ch_layout;
+        if (layout.nb_channels != channels_) return {};
+        std::vector<uint64_t> positions;
+        if (layout.order == AV_CHANNEL_ORDER_NATIVE) {
+            for (uint64_t m = layout.u.mask; m != 0; m &= m - 1) positions.push_back(m & (~m + 1));
+            if (static_cast<int>(positions.size()) != channels_) return {};
+        } else if (layout.order == AV_CHANNEL_ORDER_CUSTOM && layout.u.map) {
+            for (int c = 0; c < channels_; ++c) {
+                const int id = layout.u.map[c].id;
+                if (id < 0 || id >= 64) return {};
+                positions.push_back(uint64_t{1} << id);
+            }
+        }
+        return positions;
+    }
+
+    int GetFloatFrames(float* buffer, int frames) override {
+        if (!deepBits_ || frames <= 0) return -1;
+        const uint64_t total = frames_ * static_cast<uint64_t>(channels_);
+        const uint64_t left = total - std::min(delivered_, total);
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(
+            static_cast<uint64_t>(frames) * static_cast<uint64_t>(channels_), left));
+        if (want == 0) return -1;
+        while (pending_.size() - offset_ < want && Decode()) {
+        }
+        // Whole frames only, as GetData gives them.
+        const size_t ch = static_cast<size_t>(channels_);
+        const size_t n = std::min(want, pending_.size() - offset_) / ch * ch;
+        if (n == 0) return -1;
+        std::memcpy(buffer, pendingWide_.data() + offset_, n * sizeof(float));
+        offset_ += n;
+        delivered_ += n;
+        return static_cast<int>(n / ch);
+    }
 
     uint64_t GetLength() const override { return frames_ * FrameBytes(); }
     ChannelInfo GetInfo() const override { return {rate_, channels_, 0}; }
@@ -151,6 +206,9 @@ private:
         if (offset_ > 0) {
             pending_.erase(pending_.begin(),
                            pending_.begin() + static_cast<std::ptrdiff_t>(offset_));
+            if (deepBits_)
+                pendingWide_.erase(pendingWide_.begin(),
+                                   pendingWide_.begin() + static_cast<std::ptrdiff_t>(offset_));
             offset_ = 0;
         }
         int errors = 0;
@@ -199,14 +257,42 @@ private:
         const size_t base = pending_.size();
         pending_.resize(base + static_cast<size_t>(f->nb_samples) * channels_, 0);
         int16_t* out = pending_.data() + base;
+        if (deepBits_) pendingWide_.resize(pending_.size(), 0.0f);
+        float* wide = deepBits_ ? pendingWide_.data() + base : nullptr;
         const int shared = std::min(fch, channels_);
         for (int i = 0; i < f->nb_samples; ++i) {
             for (int c = 0; c < shared; ++c) {
                 const uint8_t* p =
                     planar ? f->extended_data[c] + static_cast<size_t>(i) * bytes
                            : f->extended_data[0] + (static_cast<size_t>(i) * fch + c) * bytes;
-                out[static_cast<size_t>(i) * channels_ + c] = Sample(p, packed);
+                const size_t at = static_cast<size_t>(i) * channels_ + c;
+                out[at] = Sample(p, packed);
+                if (wide) wide[at] = WideSample(p, packed);
             }
+        }
+    }
+
+    // A sample as float at full depth: integers as s / 2^(bits-1) of the
+    // width the decoder gives them in (FFmpeg left-justifies deeper
+    // samples in 32 bits), floats unchanged, NaN as 0.
+    static float WideSample(const uint8_t* p, AVSampleFormat packed) {
+        switch (packed) {
+            case AV_SAMPLE_FMT_S32: {
+                int32_t v;
+                std::memcpy(&v, p, 4);
+                return IntToFloat(v, 32);
+            }
+            case AV_SAMPLE_FMT_FLT: {
+                float v;
+                std::memcpy(&v, p, 4);
+                return std::isnan(v) ? 0.0f : v;
+            }
+            case AV_SAMPLE_FMT_DBL: {
+                double v;
+                std::memcpy(&v, p, 8);
+                return std::isnan(v) ? 0.0f : static_cast<float>(std::clamp(v, -4.0, 4.0));
+            }
+            default: return Int16ToFloat(Sample(p, packed));
         }
     }
 
@@ -253,6 +339,9 @@ private:
     Packet pkt_;
     Frame frame_;
     std::vector<int16_t> pending_;
+    // The same samples as float, for a deep stream's wide delivery.
+    std::vector<float> pendingWide_;
+    int deepBits_ = 0;  // 24 or 32 for a deep lossless stream, else 0
     size_t offset_ = 0;
     uint64_t delivered_ = 0;  // samples
     bool draining_ = false;

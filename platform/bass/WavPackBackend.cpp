@@ -3,13 +3,18 @@
 // libwavpack returns each sample right-justified in 32 bits according to
 // the stored byte width; integer samples are shifted to 16 bits (the top 16
 // kept), float samples are normalised to +/-1.0 by the library and
-// converted with clamping.
+// converted with clamping. Wide delivery (GetFloatFrames) keeps every
+// channel: integer samples at their stored width (s / 2^(bits-1)), float
+// samples as the library gives them (NaN as 0).
 #include "platform/bass/Backends.h"
 
+#include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
 
 #include <wavpack/wavpack.h>
 
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -38,6 +43,7 @@ public:
           channels_(WavpackGetNumChannels(c_.get())),
           bytesPerSample_(WavpackGetBytesPerSample(c_.get())),
           isFloat_((WavpackGetMode(c_.get()) & MODE_FLOAT) != 0),
+          channelMask_(static_cast<uint32_t>(WavpackGetChannelMask(c_.get()))),
           frames_(frames),
           fileSize_(fileSize),
           path_(std::move(path)) {}
@@ -59,6 +65,46 @@ public:
         for (size_t i = 0; i < n; ++i) out[i] = ToSample16(scratch_[i]);
         delivered_ += got;
         return static_cast<int>(static_cast<uint64_t>(got) * FrameBytes());
+    }
+
+    // Samples are stored right-justified in whole bytes, so the byte width
+    // is the depth they arrive at (a 20-bit source arrives as 24 bits).
+    int SourceBits() const override {
+        if (isFloat_) return 32;
+        return bytesPerSample_ <= 2 ? 16 : bytesPerSample_ * 8;
+    }
+
+    // The channel mask uses the positions of WAVE_FORMAT_EXTENSIBLE, which
+    // are FFmpeg's mask bits; channels are stored in the order of its bits.
+    std::vector<uint64_t> ChannelPositions() const override {
+        if (std::popcount(channelMask_) != channels_) return {};
+        std::vector<uint64_t> positions;
+        for (uint32_t m = channelMask_; m != 0; m &= m - 1) positions.push_back(m & (~m + 1));
+        return positions;
+    }
+
+    int GetFloatFrames(float* buffer, int frames) override {
+        if (frames <= 0) return -1;
+        scratch_.resize(static_cast<size_t>(frames) * static_cast<size_t>(channels_));
+        const uint32_t got =
+            WavpackUnpackSamples(c_.get(), scratch_.data(), static_cast<uint32_t>(frames));
+        if (got == 0) return -1;
+        const size_t n = static_cast<size_t>(got) * static_cast<size_t>(channels_);
+        if (isFloat_) {
+            for (size_t i = 0; i < n; ++i) {
+                float f;
+                std::memcpy(&f, &scratch_[i], sizeof f);
+                buffer[i] = std::isnan(f) ? 0.0f : f;
+            }
+        } else if (bytesPerSample_ <= 2) {
+            // Exactly GetData's samples.
+            for (size_t i = 0; i < n; ++i) buffer[i] = Int16ToFloat(ToSample16(scratch_[i]));
+        } else {
+            const int bits = bytesPerSample_ * 8;
+            for (size_t i = 0; i < n; ++i) buffer[i] = IntToFloat(scratch_[i], bits);
+        }
+        delivered_ += got;
+        return static_cast<int>(got);
     }
 
 private:
@@ -83,6 +129,7 @@ private:
     int channels_;
     int bytesPerSample_;
     bool isFloat_;
+    uint32_t channelMask_;
     uint64_t frames_;
     int64_t fileSize_;
     std::string path_;

@@ -173,37 +173,51 @@ struct CWmaSyncReader::State {
     // Input side the converter is set up for.
     int swrRate = 0;
     int swrFormat = AV_SAMPLE_FMT_NONE;
+    int swrOutFormat = AV_SAMPLE_FMT_NONE;
     AVChannelLayout swrLayout{};
+    // The layout of the delivered channels, fixed when the stream is
+    // selected, and the bits of its own samples.
+    AVChannelLayout outLayout{};
+    int sourceBits = 16;
     bool flushed = false;   // the end-of-stream packet was sent
     bool finished = false;  // no more samples
     std::vector<int16_t> pcm;
+    std::vector<float> pcmWide;
     int64_t nextTime = 0;  // time of the samples after the last piece
 
     ~State() {
         swr_free(&swr);
         av_channel_layout_uninit(&swrLayout);
+        av_channel_layout_uninit(&outLayout);
         av_frame_free(&frame);
         libav::Av().av_packet_free(&packet);
         libav::Av().avcodec_free_context(&codec);
         libav::Av().avformat_close_input(&format);
     }
 
-    // Converts the decoded frame to interleaved 16-bit samples in `pcm`;
-    // returns the frame count, 0 when the frame gives nothing, -1 on error.
-    int Convert() {
+    // Converts the decoded frame to interleaved 16-bit samples in `pcm`,
+    // or with `wide` to float samples in `pcmWide`; returns the frame
+    // count, 0 when the frame gives nothing, -1 on error.
+    int Convert(bool wide) {
         const AVFrame* f = frame;
         if (f->nb_samples <= 0 || f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0) return 0;
+        const AVSampleFormat outFormat = wide ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
         if (!swr || swrRate != f->sample_rate || swrFormat != f->format ||
+            swrOutFormat != outFormat ||
             av_channel_layout_compare(&swrLayout, &f->ch_layout) != 0) {
             swr_free(&swr);
             av_channel_layout_uninit(&swrLayout);
             AVChannelLayout in{}, out{};
             NamedLayout(f->ch_layout, in);
-            if (in.nb_channels == outChannels)
+            // The frame's channels are delivered as they come when their
+            // count is the stream's, in the stream's layout.
+            if (in.nb_channels == outChannels && outLayout.nb_channels == outChannels)
+                av_channel_layout_copy(&out, &outLayout);
+            else if (in.nb_channels == outChannels)
                 av_channel_layout_copy(&out, &in);
             else
                 av_channel_layout_default(&out, outChannels);
-            int r = swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, outRate, &in,
+            int r = swr_alloc_set_opts2(&swr, &out, outFormat, outRate, &in,
                                         static_cast<AVSampleFormat>(f->format), f->sample_rate, 0,
                                         nullptr);
             av_channel_layout_uninit(&in);
@@ -214,12 +228,20 @@ struct CWmaSyncReader::State {
             }
             swrRate = f->sample_rate;
             swrFormat = f->format;
+            swrOutFormat = outFormat;
             av_channel_layout_copy(&swrLayout, &f->ch_layout);
         }
         const int room = swr_get_out_samples(swr, f->nb_samples);
         if (room <= 0) return 0;
-        pcm.resize(static_cast<size_t>(room) * static_cast<size_t>(outChannels));
-        uint8_t* out[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
+        const size_t samples = static_cast<size_t>(room) * static_cast<size_t>(outChannels);
+        uint8_t* out[1] = {nullptr};
+        if (wide) {
+            pcmWide.resize(samples);
+            out[0] = reinterpret_cast<uint8_t*>(pcmWide.data());
+        } else {
+            pcm.resize(samples);
+            out[0] = reinterpret_cast<uint8_t*>(pcm.data());
+        }
         const int n = swr_convert(swr, out, room, const_cast<const uint8_t**>(f->extended_data),
                                   f->nb_samples);
         return n < 0 ? -1 : n;
@@ -303,6 +325,20 @@ bool CWmaSyncReader::SelectAudioStream(int streamNumber) {
         libav::Av().avcodec_free_context(&s.codec);
         return false;
     }
+    av_channel_layout_uninit(&s.outLayout);
+    if (s.codec->ch_layout.nb_channels == s.outChannels)
+        NamedLayout(s.codec->ch_layout, s.outLayout);
+    else
+        av_channel_layout_default(&s.outLayout, s.outChannels);
+    // Lossless streams keep their depth: WMA Lossless and PCM.
+    const AVCodecID id = par->codec_id;
+    s.sourceBits = 16;
+    if (id == AV_CODEC_ID_WMALOSSLESS ||
+        (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT)) {
+        const int bits = std::max(
+            {s.codec->bits_per_raw_sample, par->bits_per_raw_sample, par->bits_per_coded_sample});
+        if (bits > 16) s.sourceBits = bits <= 24 ? 24 : 32;
+    }
     // Only the selected stream's packets reach the decoder.
     for (unsigned i = 0; i < s.format->nb_streams; ++i)
         s.format->streams[i]->discard =
@@ -372,23 +408,53 @@ bool CWmaSyncReader::GetOutputFormat(int& sampleRate, int& channels) const {
 }
 
 bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t& time) {
-    if (!IsOpen() || s_->streamIndex < 0) return false;
+    const int n = NextPiece(false, time);
+    if (n <= 0) return false;
+    data = s_->pcm.data();
+    bytes = static_cast<size_t>(n) * static_cast<size_t>(s_->outChannels) * 2;
+    return true;
+}
+
+bool CWmaSyncReader::GetNextFloatSample(const float*& data, size_t& frames, int64_t& time) {
+    const int n = NextPiece(true, time);
+    if (n <= 0) return false;
+    data = s_->pcmWide.data();
+    frames = static_cast<size_t>(n);
+    return true;
+}
+
+std::vector<uint64_t> CWmaSyncReader::GetChannelPositions() const {
+    if (!IsOpen() || s_->streamIndex < 0) return {};
+    const AVChannelLayout& layout = s_->outLayout;
+    std::vector<uint64_t> positions;
+    for (int c = 0; c < layout.nb_channels; ++c) {
+        const int id = static_cast<int>(
+            av_channel_layout_channel_from_index(&layout, static_cast<unsigned>(c)));
+        positions.push_back(id >= 0 && id < 64 ? uint64_t{1} << id : 0);
+    }
+    return positions;
+}
+
+int CWmaSyncReader::GetSourceBits() const {
+    return IsOpen() && s_->streamIndex >= 0 ? s_->sourceBits : 16;
+}
+
+int CWmaSyncReader::NextPiece(bool wide, int64_t& time) {
+    if (!IsOpen() || s_->streamIndex < 0) return 0;
     State& s = *s_;
     const AVRational tb = s.format->streams[s.streamIndex]->time_base;
     while (!s.finished) {
         int r = libav::Av().avcodec_receive_frame(s.codec, s.frame);
         if (r == 0) {
             const int64_t ts = s.frame->best_effort_timestamp;
-            const int n = s.Convert();
+            const int n = s.Convert(wide);
             av_frame_unref(s.frame);
             if (n <= 0) continue;
             time = ts != AV_NOPTS_VALUE && tb.num > 0 && tb.den > 0
                        ? av_rescale_q(ts, tb, kTimeBase100ns)
                        : s.nextTime;
             s.nextTime = time + av_rescale(n, kTimeUnitsPerSecond, s.outRate);
-            data = s.pcm.data();
-            bytes = static_cast<size_t>(n) * static_cast<size_t>(s.outChannels) * 2;
-            return true;
+            return n;
         }
         if (r == AVERROR_EOF || s.flushed) {
             // Once flushing, any answer but a frame ends the stream.
@@ -401,7 +467,7 @@ bool CWmaSyncReader::GetNextSample(const int16_t*& data, size_t& bytes, int64_t&
             libav::FeedResult::Flushed)
             s.flushed = true;
     }
-    return false;
+    return 0;
 }
 
 // ===========================================================================

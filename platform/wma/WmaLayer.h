@@ -7,7 +7,8 @@
 // - a synchronous reader that names the file's streams, answers attributes
 //   by their Windows Media names ("Title", "WM/AlbumTitle", "Duration",
 //   "Bitrate", ...) and hands out the decoded audio stream as interleaved
-//   16-bit PCM with presentation times;
+//   16-bit PCM (or, for lossless streams, float samples at their depth)
+//   with presentation times and the positions of its channels;
 // - the list of audio codec formats the encoder produces (rate, channels,
 //   bit rate and a media-type record);
 // - a writer for a one-stream audio profile that takes 16-bit PCM in any
@@ -129,7 +130,23 @@ public:
     // skipped.
     bool GetNextSample(const int16_t*& data, size_t& bytes, int64_t& time);
 
+    // Positions (FFmpeg channel mask bits) of the channels GetNextSample
+    // delivers, in their order; empty when no stream is selected.
+    std::vector<uint64_t> GetChannelPositions() const;
+    // Bits of the selected stream's own samples: 24 or 32 for a lossless
+    // stream deeper than 16 bits (WMA Lossless, PCM), else 16.
+    int GetSourceBits() const;
+    // As GetNextSample, but `data` points at interleaved float samples at
+    // the stream's full depth (an integer sample s of b bits as
+    // s / 2^(b-1)) and `frames` counts frames. Use one of the two calls
+    // for a stream, not both.
+    bool GetNextFloatSample(const float*& data, size_t& frames, int64_t& time);
+
 private:
+    // Decodes the next piece as 16-bit or float samples; its frame count,
+    // 0 at the end.
+    int NextPiece(bool wide, int64_t& time);
+
     struct State;
     std::unique_ptr<State> s_;
 };

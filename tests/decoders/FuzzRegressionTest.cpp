@@ -1,6 +1,7 @@
 // Stored fuzzing inputs and hostile files for our own decoders: each one
 // either fails to open or decodes to its end without a crash (the sanitizer
-// builds catch bad reads) and with no more samples than its bytes allow.
+// builds catch bad reads) and with no more samples than its bytes allow,
+// through Read and through ReadBlock alike.
 #include "decoders/AiffReader.h"
 #include "decoders/AmrReader.h"
 #include "decoders/AuReader.h"
@@ -46,7 +47,21 @@ void CheckInputs(const std::string& name, uint64_t framesPerByte) {
         const uint64_t bytes = std::filesystem::file_size(path);
         Reader reader;
         if (reader.Open(path, 0)) {
-            EXPECT_GE(ReadToEnd(reader, bytes * framesPerByte), 0);
+            const int64_t frames = ReadToEnd(reader, bytes * framesPerByte);
+            EXPECT_GE(frames, 0);
+            // Blocks give the same frames, each with the reader's channels.
+            Reader wide;
+            ASSERT_TRUE(wide.Open(path, 0));
+            const int channels = wide.GetBlockChannels();
+            EXPECT_TRUE(channels >= 1 && channels <= kMaxChannels);
+            AudioBlock block;
+            int64_t blockFrames = 0;
+            for (int n; (n = wide.ReadBlock(block)) > 0 && blockFrames <= frames;) {
+                EXPECT_LE(n, kBlockFrames);
+                EXPECT_EQ(block.Channels(), channels);
+                blockFrames += n;
+            }
+            EXPECT_EQ(blockFrames, frames);
         }
         reader.Close();
         // The file is left as it was.

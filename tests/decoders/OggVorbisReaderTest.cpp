@@ -104,6 +104,51 @@ TEST(OggVorbisReaderChannels, SurroundIsMixedInVorbisChannelOrder) {
     ExpectSurroundMixedToStereo(d);
 }
 
+TEST(OggVorbisReaderChannels, BlocksKeepEveryChannelAtItsPosition) {
+    TempDir dir;
+    // One tone per channel of FL FR FC LFE BL BR, stored in the Vorbis order
+    // L C R BL BR LFE: each comes back at its own position, on the 16-bit
+    // grid (the coder leaves the low-frequency channel's level less exact).
+    const std::string six = MakeSurroundTones(dir, "surround.ogg", "-c:a libvorbis -q:a 6");
+    COggVorbisReader reader;
+    ASSERT_EQ(reader.Open(six, 0), 1);
+    const DecodedWide w = ReadAllWide(reader);
+    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.layout, DefaultLayout(6));
+    ASSERT_EQ(w.planes.size(), 6u);
+    EXPECT_EQ(w.planes[0].size(), 144000u);
+    ExpectSurroundTones(w, 0.3);
+    for (const auto& p : w.planes)
+        for (float v : p) ASSERT_EQ(Int16ToFloat(FloatToInt16(v)), v);
+
+    // A stereo link after the six-channel one fills front left and right.
+    const std::string stereo = MakeWithFfmpeg(
+        dir, "s.ogg",
+        "-f lavfi -i \"aevalsrc=0.1*sin(2*PI*300*t)|0.1*sin(2*PI*500*t):s=48000:d=1\" "
+        "-c:a libvorbis");
+    const std::string chain = dir.file("chain.ogg");
+    Shell("cat " + Quote(six) + " " + Quote(stereo) + " > " + Quote(chain));
+    ASSERT_EQ(reader.Open(chain, 0), 1);
+    const DecodedWide linked = ReadAllWide(reader);
+    ASSERT_EQ(linked.planes.size(), 6u);
+    ASSERT_EQ(linked.planes[0].size(), 192000u);
+    std::vector<int16_t> l, r;
+    for (size_t i = 144000; i < 192000; ++i) {
+        l.push_back(FloatToInt16(linked.planes[0][i]));
+        r.push_back(FloatToInt16(linked.planes[1][i]));
+        for (size_t c = 2; c < 6; ++c) ASSERT_EQ(linked.planes[c][i], 0.0f) << c;
+    }
+    EXPECT_NEAR(ToneLevel(l, 0, 48000, 300) / (0.1 * 32768), 1.0, 0.05);
+    EXPECT_NEAR(ToneLevel(r, 0, 48000, 500) / (0.1 * 32768), 1.0, 0.05);
+
+    // Stereo: Read's samples.
+    const std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("st.ogg"));
+    COggVorbisReader a, b;
+    ASSERT_EQ(a.Open(ogg, 0), 1);
+    ASSERT_EQ(b.Open(ogg, 0), 1);
+    ExpectBlocksHoldReadsSamples(a, b);
+}
+
 // ---------------------------------------------------------------------------
 // Comments
 

@@ -234,3 +234,48 @@ TEST(WmaReader, DamagedFilesFailOrEndCleanly) {
     }
     EXPECT_EQ(ReadFile(good), bytes);
 }
+
+TEST(WmaReader, BlocksKeepDepthChannelsAndSixteenBitSamples) {
+    TempDir dir;
+    // Six channels of 24-bit PCM in ASF, the low byte in use.
+    const std::vector<int32_t> samples = FineSamples(6 * 6000, 24);
+    WriteFile(dir.file("six.raw"), PackSamples(samples, 3, false));
+    const std::string six = dir.file("six.wma");
+    Make(six, "-f s24le -ar 48000 -ch_layout \"5.1(side)\" -i " + Quote(dir.file("six.raw")),
+         "-c:a pcm_s24le -f asf");
+    CWmaReader r;
+    ASSERT_EQ(r.Open(six, 0), 1);
+    const DecodedWide w = ReadAllWide(r);
+    EXPECT_EQ(w.bits, 24);
+    EXPECT_EQ(w.layout, channel::kFrontLeft | channel::kFrontRight | channel::kFrontCenter |
+                            channel::kLowFrequency | channel::kSideLeft | channel::kSideRight);
+    ASSERT_EQ(w.planes.size(), 6u);
+    EXPECT_TRUE(InterleavedInts(w, 24) == samples);
+
+    // WMA 2 stereo: Read's samples.
+    const std::string path = dir.file("s.wma");
+    Make(path, "-f lavfi -i sine=f=440:d=2", "-ac 2 -c:a wmav2 -b:a 128k");
+    CWmaReader a, b;
+    ASSERT_EQ(a.Open(path, 0), 1);
+    ASSERT_EQ(b.Open(path, 0), 1);
+    ExpectBlocksHoldReadsSamples(a, b);
+
+    // A block after a Read goes on where the Read stopped (as a CUE track
+    // reads its image), and a Read after a block too.
+    ASSERT_EQ(a.Open(path, 0), 1);
+    ASSERT_EQ(b.Open(path, 0), 1);
+    const Decoded whole = ReadAll(a);
+    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
+    ASSERT_EQ(b.Read(left.data(), right.data()), kBlockFrames);
+    AudioBlock block;
+    ASSERT_EQ(b.ReadBlock(block), kBlockFrames);
+    for (int i = 0; i < kBlockFrames; ++i) {
+        left.push_back(FloatToInt16(block.Channel(0)[i]));
+        right.push_back(FloatToInt16(block.Channel(1)[i]));
+    }
+    const Decoded rest = ReadAll(b);
+    left.insert(left.end(), rest.left.begin(), rest.left.end());
+    right.insert(right.end(), rest.right.begin(), rest.right.end());
+    EXPECT_EQ(left, whole.left);
+    EXPECT_EQ(right, whole.right);
+}

@@ -224,3 +224,43 @@ TEST_F(ConvertWideTest, SurroundChoiceKeepsSixChannelsInLossyCodecs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every reader hands its depth and channels on through the conversion:
+// sources of each reader (and decoding back end) converted to WAV.
+TEST_F(ConvertWideTest, EveryReaderHandsOnDepthAndChannels) {
+    const std::vector<int32_t> fine = FineSamples(2 * 48000, 24);
+    WriteFile(dir.file("src.wav"), WavFileBytes(1, 2, 48000, 24, PackSamples(fine, 3, false)));
+    const std::string deep = "-i " + Quote(dir.file("src.wav")) + " ";
+    const struct {
+        std::string source;
+        const char* channels;
+        const char* codec;
+    } cases[] = {
+        {MakeWithFfmpeg(dir, "hi.aiff", deep + "-c:a pcm_s24be"), "2", "pcm_s24le"},
+        {MakeWithFfmpeg(dir, "hi.au", deep + "-c:a pcm_s24be"), "2", "pcm_s24le"},
+        {MakeWithFfmpeg(dir, "hi.m4a", deep + "-c:a alac -sample_fmt s32p"), "2", "pcm_s24le"},
+        {MakeWithFfmpeg(dir, "hi.wma", deep + "-c:a pcm_s24le -f asf"), "2", "pcm_s24le"},
+        {MakeWithFfmpeg(dir, "hi.wv", deep + "-c:a wavpack"), "2", "pcm_s32le"},
+        {MakeSurroundTones(dir, "six.ogg", "-c:a libvorbis"), "6", "pcm_s16le"},
+        {MakeSurroundTones(dir, "six.aac", "-c:a aac"), "6", "pcm_s16le"},
+        {MakeSurroundTones(dir, "six.wv", "-c:a wavpack -sample_fmt s16p"), "6", "pcm_s16le"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const std::string out = c.source + ".wav";
+        ASSERT_TRUE(Convert(c.source, out, kFormatWav)) << state.errorDetail;
+        EXPECT_EQ(Probe(out, "channels"), c.channels);
+        EXPECT_EQ(Probe(out, "codec_name"), c.codec);
+        if (c.channels[0] == '2') {
+            int bits = 0;
+            const auto got = Planes(out, 24, &bits);
+            ASSERT_EQ(got.size(), 2u);
+            ASSERT_EQ(got[0].size(), fine.size() / 2);
+            for (size_t i = 0; i < fine.size(); ++i) ASSERT_EQ(got[i % 2][i / 2], fine[i]) << i;
+        }
+    }
+}
+
+}  // namespace

@@ -3,13 +3,16 @@
 // image's, and a sheet that cannot be used is refused with its reason.
 #include "engine/AddFiles.h"
 #include "engine/ConvertFile.h"
+#include "engine/CueTracks.h"
 #include "engine/ListCells.h"
 #include "engine/OutputPath.h"
 
 #include "common/FormatCatalogue.h"
+#include "decoders/FFmpegReader.h"
 #include "settings/Settings.h"
 
 #include "support/EngineSupport.h"
+#include "support/ReaderSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +211,33 @@ TEST_F(CueTracks, TracksOfAFlacOrTtaImageJoinToItSampleForSample) {
         ASSERT_EQ(joined.size(), image.size());
         EXPECT_TRUE(joined == image);
     }
+}
+
+TEST_F(CueTracks, TracksOfAWideImageKeepItsDepthAndChannels) {
+    // Six channels of 24-bit samples with the low byte in use.
+    const std::vector<int32_t> image = FineSamples(kImageFrames * 6, 24);
+    WriteFile(dir.file("image.wav"), WavFileBytes(1, 6, 44100, 24, PackSamples(image, 3, false)));
+    Add(Sheet("album.cue", kSheet));
+    ASSERT_EQ(list.rows.size(), 3u);
+    std::vector<int32_t> joined;
+    for (const FileEntry* row : list.rows) {
+        const std::string out = Convert(*row, kFormatWav);
+        EXPECT_EQ(Probe(out, "codec_name"), "pcm_s24le");
+        CFFmpegReader r;
+        ASSERT_TRUE(r.Open(out, 0)) << out;
+        const DecodedWide w = ReadAllWide(r);
+        EXPECT_EQ(w.layout, DefaultLayout(6));
+        const std::vector<int32_t> part = InterleavedInts(w, 24);
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    EXPECT_TRUE(joined == image);
+
+    // Read as 16-bit stereo (as normalising measures it), the second track
+    // has its frames too: 1 s 37/75 to 2 s 74/75.
+    int audioFound = 1;
+    auto track = CreateEntryReader(services, state, *list.rows[1], 0, true, audioFound);
+    ASSERT_TRUE(track);
+    EXPECT_EQ(ReadAll(*track).left.size(), static_cast<size_t>(44100 + 37 * 588));
 }
 
 TEST_F(CueTracks, FlacFileWithItsOwnSheetIsListedByTrack) {

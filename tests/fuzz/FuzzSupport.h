@@ -13,6 +13,8 @@
 
 #include <unistd.h>
 
+#include "common/AudioStream.h"
+
 namespace quelvox::fuzz {
 
 // The process's scratch folder, made on first use and removed at exit.
@@ -51,6 +53,24 @@ inline CScratch& Scratch() {
 // Stops the run with a finding when an invariant of a target is broken.
 inline void Check(bool condition) {
     if (!condition) __builtin_trap();
+}
+
+// Reads an opened reader to its end through ReadBlock; every block must
+// fit, carry the reader's channels, and the frames must not pass
+// `maxFrames`. Returns the frames delivered.
+inline uint64_t ReadBlocksToEnd(CAudioReader& reader, uint64_t maxFrames) {
+    AudioBlock block;
+    const int channels = reader.GetBlockChannels();
+    Check(channels >= 1 && channels <= kMaxChannels);
+    uint64_t frames = 0;
+    for (;;) {
+        const int n = reader.ReadBlock(block);
+        if (n <= 0) break;
+        Check(n <= kBlockFrames && n == block.frames && block.Channels() == channels);
+        frames += uint64_t(n);
+        Check(frames <= maxFrames);
+    }
+    return frames;
 }
 
 }  // namespace quelvox::fuzz

@@ -1,5 +1,6 @@
 // AIFF / AIFF-C reader: chunk walk, every compression, the ID3 chunk's tags,
-// read to the end.
+// read to the end through Read and
+// through ReadBlock.
 #include "decoders/AiffReader.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -23,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             frames += uint64_t(n);
             fuzz::Check(frames <= uint64_t(size) * 8);
         }
+        // The blocks of a second pass give the same frames.
+        CAiffReader wide;
+        if (wide.Open(path, 0)) fuzz::Check(fuzz::ReadBlocksToEnd(wide, frames) == frames);
     }
     reader.Close();
     return 0;

@@ -1,9 +1,11 @@
-// Helpers for the reader tests: reading a CAudioReader to its end, and the
-// six-channel test signal with the check of its mix down to stereo.
+// Helpers for the reader tests: reading a CAudioReader to its end through
+// Read or ReadBlock, and the six-channel test signal with the checks of its
+// channels and of its mix down to stereo.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +39,87 @@ inline Decoded ReadAll(quelvox::CAudioReader& reader) {
     return d;
 }
 
+// Everything a reader delivered through ReadBlock.
+struct DecodedWide {
+    std::vector<std::vector<float>> planes;  // by block channel
+    uint64_t layout = 0;                     // GetChannelLayout, which every block has
+    int bits = 0;                            // GetSourceBits, which every block has
+};
+
+// Reads to the end through ReadBlock.
+inline DecodedWide ReadAllWide(quelvox::CAudioReader& reader) {
+    DecodedWide w;
+    w.layout = reader.GetChannelLayout();
+    w.bits = reader.GetSourceBits();
+    w.planes.resize(static_cast<size_t>(reader.GetBlockChannels()));
+    quelvox::AudioBlock b;
+    for (int guard = 0; guard < 1000000 && reader.ReadBlock(b) > 0; ++guard) {
+        EXPECT_LE(b.frames, quelvox::kBlockFrames);
+        EXPECT_EQ(b.Layout(), w.layout);
+        EXPECT_EQ(b.SourceBits(), w.bits);
+        EXPECT_EQ(static_cast<size_t>(b.Channels()), w.planes.size());
+        for (size_t c = 0; c < std::min(w.planes.size(), static_cast<size_t>(b.Channels())); ++c)
+            w.planes[c].insert(w.planes[c].end(), b.Channel(static_cast<int>(c)),
+                               b.Channel(static_cast<int>(c)) + b.frames);
+    }
+    return w;
+}
+
+// The samples of every channel interleaved, as integers of `bits` bits
+// (FloatToInt).
+inline std::vector<int32_t> InterleavedInts(const DecodedWide& w, int bits) {
+    std::vector<int32_t> v;
+    for (size_t i = 0; !w.planes.empty() && i < w.planes[0].size(); ++i)
+        for (const auto& p : w.planes) v.push_back(quelvox::FloatToInt(p[i], bits));
+    return v;
+}
+
+// The same as float.
+inline std::vector<float> InterleavedFloats(const DecodedWide& w) {
+    std::vector<float> v;
+    for (size_t i = 0; !w.planes.empty() && i < w.planes[0].size(); ++i)
+        for (const auto& p : w.planes) v.push_back(p[i]);
+    return v;
+}
+
+// `count` samples of `bits` bits (16 … 32) that use their low byte,
+// neighbours apart.
+inline std::vector<int32_t> FineSamples(int count, int bits) {
+    std::vector<int32_t> v;
+    const int64_t span = (int64_t{1} << bits) - 1001;
+    for (int64_t i = 0; i < count; ++i)
+        v.push_back(static_cast<int32_t>((i * 7919 * 2039) % span - span / 2));
+    return v;
+}
+
+// Samples as `bytes`-byte integers in either byte order.
+inline std::vector<uint8_t> PackSamples(const std::vector<int32_t>& samples, int bytes,
+                                        bool bigEndian) {
+    std::vector<uint8_t> v;
+    for (int32_t s : samples)
+        for (int b = 0; b < bytes; ++b)
+            v.push_back(static_cast<uint8_t>(s >> (8 * (bigEndian ? bytes - 1 - b : b))));
+    return v;
+}
+
+// Reads one reader through Read and another of the same file through
+// ReadBlock: the blocks hold Read's 16-bit stereo samples exactly, and
+// both end at the same position.
+inline void ExpectBlocksHoldReadsSamples(quelvox::CAudioReader& narrow,
+                                         quelvox::CAudioReader& wide) {
+    const Decoded n = ReadAll(narrow);
+    const DecodedWide w = ReadAllWide(wide);
+    EXPECT_EQ(w.bits, 16);
+    ASSERT_EQ(w.planes.size(), 2u);
+    std::vector<int16_t> l, r;
+    for (float v : w.planes[0]) l.push_back(quelvox::FloatToInt16(v));
+    for (float v : w.planes[1]) r.push_back(quelvox::FloatToInt16(v));
+    EXPECT_FALSE(l.empty());
+    EXPECT_EQ(l, n.left);
+    EXPECT_EQ(r, n.right);
+    EXPECT_EQ(wide.GetPosition(), narrow.GetPosition());
+}
+
 // Six tones at distinct frequencies, one per channel of the 5.1 layout
 // (FL FR FC LFE SL SR); each at amplitude 0.1.
 inline constexpr double kSurroundToneHz[6] = {300, 500, 700, 60, 900, 1100};
@@ -51,6 +134,24 @@ inline std::string MakeSurroundTones(const TempDir& dir, const std::string& name
     }
     return MakeWithFfmpeg(dir, name,
                           "-f lavfi -i \"aevalsrc=" + expr + ":c=5.1:s=48000:d=3\" " + codecArgs);
+}
+
+// Each block channel of a six-channel source carries its own tone of
+// kSurroundToneHz within `tolerance` of its level, and no other tone.
+inline void ExpectSurroundTones(const DecodedWide& w, double tolerance = 0.05) {
+    ASSERT_EQ(w.planes.size(), 6u);
+    const double full = 0.1 * 32768;
+    for (size_t c = 0; c < 6; ++c) {
+        std::vector<int16_t> x;
+        for (float v : w.planes[c]) x.push_back(quelvox::FloatToInt16(v));
+        for (size_t t = 0; t < 6; ++t) {
+            const double level = ToneLevel(x, 48000, 48000, kSurroundToneHz[t]) / full;
+            if (t == c)
+                EXPECT_NEAR(level, 1.0, tolerance) << c;
+            else
+                EXPECT_LT(level, 0.1) << c << " " << t;
+        }
+    }
 }
 
 // The six tones mixed to stereo: front and surround channels reach their own
