@@ -101,7 +101,8 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
         cells.SetOutputCell(row, EngineText(kNormalisingRow));
         float lo = 0, hi = 0;
         int audioFound = 1;
-        CLoudnessMeter meter;
+        // Only a ceiling needs the true peak.
+        CLoudnessMeter meter(settings.VolumeType == 3);
         CLoudnessMeter* const fed = loudness ? &meter : nullptr;
         int ok = WithRetry(state, progress, [&] {
             return MeasurePeaks(ctx, *source, format, audioFound, lo, hi, fed);

@@ -59,7 +59,7 @@ struct CLoudnessMeter::State {
     }
 };
 
-CLoudnessMeter::CLoudnessMeter() = default;
+CLoudnessMeter::CLoudnessMeter(bool truePeak) : truePeak_(truePeak) {}
 
 CLoudnessMeter::~CLoudnessMeter() { delete state_; }
 
@@ -72,7 +72,8 @@ bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
     if (channels < 1 || channels > kMaxChannels || rate < 1) return false;
     ebur128_state* st = ebur128_init(static_cast<unsigned>(channels),
                                      static_cast<unsigned long>(rate),
-                                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+                                     EBUR128_MODE_I | (truePeak_ ? EBUR128_MODE_TRUE_PEAK
+                                                                 : EBUR128_MODE_SAMPLE_PEAK));
     if (!st) return false;
     state_ = new State;
     state_->st = st;
@@ -119,11 +120,14 @@ double CLoudnessMeter::Loudness() const {
     return out;
 }
 
-double CLoudnessMeter::TruePeak() const {
+double CLoudnessMeter::Peak() const {
     double peak = 0.0;
     for (int c = 0; state_ && c < channels_; ++c) {
         double v = 0.0;
-        if (ebur128_true_peak(state_->st, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
+        const unsigned channel = static_cast<unsigned>(c);
+        const int found = truePeak_ ? ebur128_true_peak(state_->st, channel, &v)
+                                    : ebur128_sample_peak(state_->st, channel, &v);
+        if (found == EBUR128_SUCCESS)
             peak = std::max(peak, v);
     }
     return peak;
@@ -145,7 +149,7 @@ LoudnessResult ResultOf(const CLoudnessMeter& meter) {
     if (!meter.Started()) return r;
     r.valid = true;
     r.loudness = meter.Loudness();
-    r.truePeak = meter.TruePeak();
+    r.peak = meter.Peak();
     r.seconds = meter.Rate() > 0 ? static_cast<double>(meter.Frames()) / meter.Rate() : 0.0;
     return r;
 }
@@ -164,8 +168,8 @@ float LoudnessGain(const CSettings& settings, const LoudnessResult& measured) {
         return 1.0f;
     double gain = std::pow(10.0, (TargetLufs(settings) - measured.loudness) / 20.0);
     const double ceiling = std::pow(10.0, CeilingDbtp(settings) / 20.0);
-    if (measured.truePeak > 0.0 && measured.truePeak * gain > ceiling)
-        gain = ceiling / measured.truePeak;
+    if (measured.peak > 0.0 && measured.peak * gain > ceiling)
+        gain = ceiling / measured.peak;
     return static_cast<float>(std::clamp(gain, 1e-6, 1e6));
 }
 
@@ -175,7 +179,7 @@ ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& albu
     auto fill = [g](const LoudnessResult& r, std::string& gainText, std::string& peakText) {
         if (!r.valid || !std::isfinite(r.loudness) || r.loudness < kSilenceLufs) return;
         gainText = Fixed(kReplayGainReferenceLufs - (r.loudness + ToDb(g)), 2) + " dB";
-        peakText = Fixed(r.truePeak * g, 6);
+        peakText = Fixed(r.peak * g, 6);
     };
     fill(track, rg.trackGain, rg.trackPeak);
     fill(album, rg.albumGain, rg.albumPeak);

@@ -1,5 +1,5 @@
 // Loudness of a file after ITU-R BS.1770 / EBU R128 (integrated loudness
-// and true peak, measured with libebur128), the gain that brings it to a
+// and true or sample peak, measured with libebur128), the gain that brings it to a
 // target, and the ReplayGain 2.0 values that describe an output.
 #pragma once
 
@@ -22,7 +22,9 @@ inline constexpr double kReplayGainReferenceLufs = -18.0;
 // block at a time, and kept for an album's loudness of several files.
 class CLoudnessMeter {
 public:
-    CLoudnessMeter();
+    // With `truePeak` the peak is the true (inter-sample) peak, as a
+    // ceiling needs; without, the sample peak, four times cheaper.
+    explicit CLoudnessMeter(bool truePeak = true);
     ~CLoudnessMeter();
     CLoudnessMeter(const CLoudnessMeter&) = delete;
     CLoudnessMeter& operator=(const CLoudnessMeter&) = delete;
@@ -38,8 +40,9 @@ public:
     // Integrated loudness in LUFS; -infinity for silence or less than one
     // gating block (400 ms).
     double Loudness() const;
-    // Largest true peak of any channel, linear (1.0 = full scale).
-    double TruePeak() const;
+    // Largest (true or sample) peak of any channel, linear (1.0 = full
+    // scale).
+    double Peak() const;
     uint64_t Frames() const { return frames_; }
     int Rate() const { return rate_; }
 
@@ -50,17 +53,18 @@ public:
 private:
     struct State;  // the library's measuring state
     State* state_ = nullptr;
+    bool truePeak_ = true;
     int channels_ = 0;
     int rate_ = 0;
     uint64_t frames_ = 0;
     std::vector<float> interleaved_;
 };
 
-// Loudness and true peak of a file or an album; `valid` only once measured.
+// Loudness and peak of a file or an album; `valid` only once measured.
 struct LoudnessResult {
     bool valid = false;
     double loudness = 0.0;  // LUFS, -infinity for silence
-    double truePeak = 0.0;  // linear
+    double peak = 0.0;      // linear: the true peak, or the sample peak
     double seconds = 0.0;
 };
 
@@ -73,13 +77,15 @@ double TargetLufs(const CSettings& settings);
 double CeilingDbtp(const CSettings& settings);
 
 // The linear gain that brings `measured` to the target loudness, lowered
-// so that the true peak times the gain stays at or below the ceiling; 1.0
-// for silence (below -70 LUFS) and for audio shorter than 400 ms.
+// so that its peak (a true peak) times the gain stays at or below the
+// ceiling; 1.0 for silence (below -70 LUFS) and for audio shorter than
+// 400 ms.
 float LoudnessGain(const CSettings& settings, const LoudnessResult& measured);
 
 // ReplayGain 2.0 values of an output whose audio is the measured audio
-// times `gain`: gain to the -18 LUFS reference ("%.2f dB") and peak
-// ("%.6f", linear), for the track and, when `album` is valid, the album.
+// times `gain`: gain to the -18 LUFS reference ("-2.00 dB") and peak
+// ("0.251189", linear), two and six decimals with a point whatever the
+// locale, for the track and, when `album` is valid, the album.
 // Empty values where nothing valid was measured.
 ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& album, float gain);
 

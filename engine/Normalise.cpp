@@ -183,7 +183,7 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
     for (size_t i = 0; i < entries.size(); ++i) {
         if (ctx.progress.IsCancelled()) break;
         state.currentEntry = entries[i];
-        auto meter = std::make_unique<CLoudnessMeter>();
+        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == 3);
         float lo = 0, hi = 0;
         int audioFound = 1;
         state.retry = false;
@@ -192,7 +192,7 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
             ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
         if (!ok || !meter->Started()) continue;
         tracks[i] = ResultOf(*meter);
-        album.truePeak = std::max(album.truePeak, tracks[i].truePeak);
+        album.peak = std::max(album.peak, tracks[i].peak);
         album.seconds += tracks[i].seconds;
         meters.push_back(std::move(meter));
     }

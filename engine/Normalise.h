@@ -58,7 +58,9 @@ bool MeasuresAlbum(const CSettings& settings);
 // Measures the loudness of each of `entries` (as MeasurePeaks does, one
 // pass per file) and of them all together: `tracks` gets one result per
 // entry (not valid for a file that could not be read), `album` the
-// loudness of all, their largest true peak and their total length.
+// loudness of all, their largest peak and their total length. The peaks
+// are true peaks with VolumeType 3 (its ceiling needs them), else sample
+// peaks.
 // Returns false when the run was cancelled.
 bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
                           const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,

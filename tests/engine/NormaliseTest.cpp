@@ -203,10 +203,10 @@ TEST(LoudnessGain, ReachesTheTargetUnderTheCeilingAndLeavesSilenceAlone) {
     LoudnessResult r;
     r.valid = true;
     r.loudness = -26.0;
-    r.truePeak = 0.1;  // -20 dBTP
+    r.peak = 0.1;  // -20 dBTP
     r.seconds = 5.0;
     EXPECT_NEAR(LoudnessGain(s, r), std::pow(10.0, 0.5), 1e-4);  // +10 dB
-    r.truePeak = 0.5;  // +10 dB would pass -1 dBTP: the ceiling decides
+    r.peak = 0.5;  // +10 dB would pass -1 dBTP: the ceiling decides
     EXPECT_NEAR(LoudnessGain(s, r) * 0.5, std::pow(10.0, -0.05), 1e-4);
     r.loudness = -75.0;
     EXPECT_FLOAT_EQ(LoudnessGain(s, r), 1.0f);
@@ -226,7 +226,7 @@ TEST(ReplayGainFor, DescribesTheOutputAfterItsGain) {
     LoudnessResult track;
     track.valid = true;
     track.loudness = -20.0;
-    track.truePeak = 0.25;
+    track.peak = 0.25;
     track.seconds = 3.0;
     ReplayGain rg = ReplayGainFor(track, LoudnessResult{}, 1.0f);
     EXPECT_EQ(rg.trackGain, "2.00 dB");
