@@ -96,8 +96,11 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
     // measured before the run's files converted is not measured again.
     const CSettings& settings = ctx.settings;
     state.trackLoudness = state.measuredTrack;
-    const bool loudness = MeasuresLoudness(settings) && !state.trackLoudness.valid;
-    if (settings.VolumeType == 0 || loudness) {
+    const bool premeasured = state.measuredTrack.valid;
+    const bool loudness = MeasuresLoudness(settings) && !premeasured;
+    if (settings.VolumeType == 0 && premeasured) {
+        state.normalisationGain = state.measuredNormalisationGain;
+    } else if (settings.VolumeType == 0 || loudness) {
         cells.SetOutputCell(row, EngineText(kNormalisingRow));
         float lo = 0, hi = 0;
         int audioFound = 1;
@@ -376,10 +379,12 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     // The merged output is one piece of audio: its loudness is that of all
     // its sources together, and one gain serves them all.
     std::vector<LoudnessResult> measuredTracks(entries.size());
+    std::vector<float> normalisationGains(entries.size(), -1.0f);
     LoudnessResult whole;
     bool cancelled = false;
     if (MeasuresLoudness(env.settings))
-        cancelled = !MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, whole);
+        cancelled = !MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, whole,
+                                          &normalisationGains);
     const float mergedGain =
         env.settings.VolumeType == 3 ? LoudnessGain(env.settings, whole) : 1.0f;
 
@@ -399,6 +404,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         state.normalisationGain = -1.0f;
         state.loudnessGain = -1.0f;
         state.measuredTrack = measuredTracks[static_cast<size_t>(i)];
+        state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(i)];
         state.albumLoudness = whole;
         std::string tempSource;
         auto finishFailed = [&](const Text& message) {

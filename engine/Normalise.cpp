@@ -174,12 +174,13 @@ bool MeasuresAlbum(const CSettings& settings) {
 
 bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
                           const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,
-                          LoudnessResult& album) {
+                          LoudnessResult& album, std::vector<float>* normalisationGains) {
     RunState& state = ctx.state;
     const FileEntry* const listed = state.currentEntry;
     std::vector<std::unique_ptr<CLoudnessMeter>> meters;
     tracks.assign(entries.size(), LoudnessResult{});
     album = LoudnessResult{};
+    if (normalisationGains) normalisationGains->assign(entries.size(), -1.0f);
     for (size_t i = 0; i < entries.size(); ++i) {
         if (ctx.progress.IsCancelled()) break;
         state.currentEntry = entries[i];
@@ -192,6 +193,7 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
             ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
         if (!ok || !meter->Started()) continue;
         tracks[i] = ResultOf(*meter);
+        if (normalisationGains) (*normalisationGains)[i] = NormalisationGain(lo, hi);
         album.peak = std::max(album.peak, tracks[i].peak);
         album.seconds += tracks[i].seconds;
         meters.push_back(std::move(meter));

@@ -62,8 +62,11 @@ bool MeasuresAlbum(const CSettings& settings);
 // are true peaks with VolumeType 3 (its ceiling needs them), else sample
 // peaks.
 // Returns false when the run was cancelled.
+// `normalisationGains`, when given, gets each file's NormalisationGain of
+// the peaks the same pass found (-1 where none).
 bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
                           const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,
-                          LoudnessResult& album);
+                          LoudnessResult& album,
+                          std::vector<float>* normalisationGains = nullptr);
 
 }  // namespace quelvox

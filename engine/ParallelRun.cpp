@@ -213,6 +213,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // With one loudness for all files, every file is measured before any
     // converts, on this thread; the view shows that pass as the first file.
     std::vector<LoudnessResult> measuredTracks(entries.size());
+    std::vector<float> normalisationGains(entries.size(), -1.0f);
     LoudnessResult album;
     if (MeasuresAlbum(env.settings)) {
         RunState measuring;
@@ -228,7 +229,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             view.Tick(0, count, {&progress});
         });
         ConversionContext ctx{env.settings, measuring, progress, readers, &env.wmaFormats};
-        MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, album);
+        MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, album, &normalisationGains);
     }
 
     std::mutex mutex;
@@ -267,6 +268,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         state.filesConverting = &converting;
         state.leftovers = leftovers;
         state.measuredTrack = measuredTracks[static_cast<size_t>(j)];
+        state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(j)];
         state.albumLoudness = album;
         CSharedProgress progress(cancel);
         progress.SetShowsText(showsText);

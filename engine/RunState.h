@@ -51,6 +51,8 @@ struct RunState {
     // measuring pass is then not repeated). Not valid otherwise.
     LoudnessResult albumLoudness;
     LoudnessResult measuredTrack;
+    // The normalisation gain that same pass found (-1 = none).
+    float measuredNormalisationGain = -1.0f;
     // Whether the current file's target existed when its name was chosen
     // (1, 0; -1 unknown: the conversion looks when it starts). Only such a
     // target is replaced; one that appears later belongs to someone else.

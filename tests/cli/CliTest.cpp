@@ -1297,3 +1297,22 @@ TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliLoudnessTest, MeasuringForReplayGainLeavesTheOldModesOutputsAsTheyWere) {
+    for (const char* mode : {"0", "1 --set Volume=150"}) {
+        const std::string plain = work_.file(std::string("plain") + mode[0]);
+        const std::string measured = work_.file(std::string("measured") + mode[0]);
+        const std::string files = " " + Quote(tone_) + " " + Quote(pink_);
+        CliResult r = Cli("-q -f wav -o " + Quote(plain) + " --set VolumeType=" + mode + files);
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = Cli("-q -f wav -o " + Quote(measured) + " --album --replaygain --set VolumeType=" +
+                mode + files);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char* name : {"/tone.wav", "/pink.wav"})
+            EXPECT_EQ(Slurp(plain + name), Slurp(measured + name)) << mode << name;
+    }
+}
+
+}  // namespace
