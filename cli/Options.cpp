@@ -26,7 +26,8 @@ struct ValueOption {
     char shortName;
 };
 constexpr ValueOption kValueOptions[] = {{"format", 'f'}, {"output", 'o'}, {"merge", 0},
-                                         {"set", 0},      {"jobs", 'j'},   {"lang", 0}};
+                                         {"set", 0},      {"jobs", 'j'},   {"lang", 0},
+                                         {"loudness", 0}};
 
 bool StoreValue(const std::string& name, const std::string& value, CliOptions& options,
                 std::string& error) {
@@ -57,6 +58,17 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
             return false;
         }
         options.jobs = std::stoi(value);
+    } else if (name == "loudness") {
+        // Whole LUFS; the stored setting keeps it within its range.
+        const bool negative = value.size() > 1 && value[0] == '-';
+        const std::string digits = negative ? value.substr(1) : value;
+        if (!AllDigits(digits) || digits.size() > 3) {
+            error = "option --loudness needs a whole number of LUFS (e.g. -16), not '" + value +
+                    "'";
+            return false;
+        }
+        options.sets.emplace_back("VolumeType", "3");
+        options.sets.emplace_back("LoudnessTarget", value);
     } else if (name == "lang") {
         options.language = ParseLanguageName(value);
         if (!options.language) {
@@ -78,6 +90,10 @@ bool SetFlag(const std::string& name, CliOptions& options) {
         options.verbose = true;
     else if (name == "browse")
         options.browse = true;
+    else if (name == "album")
+        options.sets.emplace_back("LoudnessAlbum", "1");
+    else if (name == "replaygain")
+        options.sets.emplace_back("WriteReplayGain", "1");
     else if (name == "help")
         options.help = true;
     else if (name == "version")
@@ -212,6 +228,14 @@ std::string UsageText(const std::string& cancelledText) {
            "      --set NAME=VALUE use VALUE for the stored setting NAME in this run\n"
            "                       (e.g. --set MP3AutoEncParam=0 --set MP3BitRate=192000:\n"
            "                       MP3 at 192 kbit/s instead of the automatic choice)\n"
+           "      --loudness LUFS  bring every output to LUFS integrated loudness (EBU\n"
+           "                       R128, -31 to -14), its true peak kept at or below the\n"
+           "                       stored TruePeakCeiling (tenths of dBTP, default -10);\n"
+           "                       same as --set VolumeType=3 --set LoudnessTarget=LUFS\n"
+           "      --album          measure all files as one album: one gain for all, and\n"
+           "                       album values in ReplayGain tags (--set LoudnessAlbum=1)\n"
+           "      --replaygain     write ReplayGain 2.0 tags describing each output, the\n"
+           "                       audio unchanged by them (--set WriteReplayGain=1)\n"
            "  -j, --jobs N         convert N files at once, 1 to 9999, but never more\n"
            "                       than four per processor (default: the stored\n"
            "                       SimultaneousFiles, the number of processors)\n"

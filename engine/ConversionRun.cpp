@@ -92,15 +92,31 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
             return nullptr;
         }
     }
-    if (ctx.settings.VolumeType == 0) {
+    // One pass serves the normalisation peaks and the loudness; a file
+    // measured before the run's files converted is not measured again.
+    const CSettings& settings = ctx.settings;
+    state.trackLoudness = state.measuredTrack;
+    const bool premeasured = state.measuredTrack.valid;
+    const bool loudness = MeasuresLoudness(settings) && !premeasured;
+    if (settings.VolumeType == 0 && premeasured) {
+        state.normalisationGain = state.measuredNormalisationGain;
+    } else if (settings.VolumeType == 0 || loudness) {
         cells.SetOutputCell(row, EngineText(kNormalisingRow));
         float lo = 0, hi = 0;
         int audioFound = 1;
-        int ok = WithRetry(state, progress,
-                           [&] { return MeasurePeaks(ctx, *source, format, audioFound, lo, hi); });
+        // Only a ceiling needs the true peak.
+        CLoudnessMeter meter(settings.VolumeType == 3);
+        CLoudnessMeter* const fed = loudness ? &meter : nullptr;
+        int ok = WithRetry(state, progress, [&] {
+            return MeasurePeaks(ctx, *source, format, audioFound, lo, hi, fed);
+        });
         if (progress.IsCancelled()) return nullptr;
-        if (ok) state.normalisationGain = NormalisationGain(lo, hi);
+        if (ok && settings.VolumeType == 0) state.normalisationGain = NormalisationGain(lo, hi);
+        if (ok && loudness) state.trackLoudness = ResultOf(meter);
     }
+    if (settings.VolumeType == 3)
+        state.loudnessGain = LoudnessGain(
+            settings, state.albumLoudness.valid ? state.albumLoudness : state.trackLoudness);
     return source;
 }
 
@@ -155,6 +171,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.errorDetail.clear();
     state.appliedGain = 1.0f;
     state.normalisationGain = -1.0f;
+    state.loudnessGain = -1.0f;
+    state.trackLoudness = LoudnessResult{};
     state.outputUsed.clear();
     state.heldSeconds = -1.0;
     state.droppedTags = {};
@@ -274,7 +292,7 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     auto reader = OpenConversionSource(ctx, source, format, audioFound);
     if (!reader) return 0;
 
-    state.appliedGain = SelectGain(ctx.settings, state.normalisationGain);
+    state.appliedGain = SelectGain(ctx.settings, state.normalisationGain, state.loudnessGain);
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = reader->GetSampleRate();
@@ -285,6 +303,7 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     setup.targetChannels = mergedChannels;
     setup.targetLayout = mergedLayout;
     setup.gain = state.appliedGain;
+    setup.gridGain = ctx.settings.VolumeType != 3;
     BlockLoopResult loop;
     if (chain.Setup(ctx.settings, setup))
         loop = RunBlockLoop(ctx, source, *reader, chain, writer);
@@ -357,9 +376,20 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
     const std::string mergedName = FileNameOf(path);
 
+    // The merged output is one piece of audio: its loudness is that of all
+    // its sources together, and one gain serves them all.
+    std::vector<LoudnessResult> measuredTracks(entries.size());
+    std::vector<float> normalisationGains(entries.size(), -1.0f);
+    LoudnessResult whole;
+    bool cancelled = false;
+    if (MeasuresLoudness(env.settings))
+        cancelled = !MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, whole,
+                                          &normalisationGains);
+    const float mergedGain =
+        env.settings.VolumeType == 3 ? LoudnessGain(env.settings, whole) : 1.0f;
+
     std::vector<FileEntry*> visited;
     std::vector<int> visitedRows;
-    bool cancelled = false;
     Text writeFailure;  // failure text once the merged file lost data
     for (int i = 0; i < count && !cancelled; ++i) {
         FileEntry& entry = *entries[i];
@@ -372,6 +402,10 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         state.errorDetail.clear();
         state.appliedGain = 1.0f;
         state.normalisationGain = -1.0f;
+        state.loudnessGain = -1.0f;
+        state.measuredTrack = measuredTracks[static_cast<size_t>(i)];
+        state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(i)];
+        state.albumLoudness = whole;
         std::string tempSource;
         auto finishFailed = [&](const Text& message) {
             RemoveFile(tempSource);
@@ -427,8 +461,15 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     bool committed = false;
     Text tagError;
     DroppedTagNotes droppedTags;
+    // ReplayGain values describe the merged audio only where one gain, or
+    // none, was applied to all of it.
+    ReplayGain measuredGain;
+    if (env.settings.WriteReplayGain && env.settings.VolumeType >= 2)
+        measuredGain = ReplayGainFor(whole, LoudnessResult{}, mergedGain);
+    if (!measuredGain.IsEmpty() && !IsTaglessFormat(format.code)) tagged = true;
     if (!cancelled && writeFailure.empty() && writeError.empty() && tagged &&
-        !WriteOutputTags(temp, format.code, tags, 1.0f, mergedName, tagError, droppedTags)) {
+        !WriteOutputTags(temp, format.code, tags, 1.0f, mergedName, tagError, droppedTags,
+                         measuredGain)) {
         writeFailure = EngineText(kFailedWithDetailRow, tagError);
     } else if (!cancelled && writeFailure.empty() && writeError.empty()) {
         committed = output.Commit(commitMode);

@@ -304,7 +304,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
         return 0;
     }
 
-    state.appliedGain = SelectGain(settings, state.normalisationGain);
+    state.appliedGain = SelectGain(settings, state.normalisationGain, state.loudnessGain);
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = sourceRate;
@@ -317,6 +317,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     if (plan.targetChannels == blockChannels) setup.targetLayout = setup.sourceLayout;
     setup.allowConversion = plan.allowConversion;
     setup.gain = state.appliedGain;
+    setup.gridGain = settings.VolumeType != 3;
     if (!chain.Setup(settings, setup)) {
         writer.Close();
         state.errorDetail = "the sample conversion could not be set up";
@@ -350,8 +351,14 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     // The tags go onto the finished file before it takes its name, so a
     // file whose tags could not be saved is never committed.
     Text tagError;
-    if (tagged && !WriteOutputTags(temp, format.code, tags, state.appliedGain,
-                                   FileNameOf(source.OutputPath), tagError, state.droppedTags)) {
+    const ReplayGain measuredGain =
+        settings.WriteReplayGain && !IsTaglessFormat(format.code)
+            ? ReplayGainFor(state.trackLoudness, state.albumLoudness, state.appliedGain)
+            : ReplayGain{};
+    if ((tagged || !measuredGain.IsEmpty()) &&
+        !WriteOutputTags(temp, format.code, tags, state.appliedGain,
+                         FileNameOf(source.OutputPath), tagError, state.droppedTags,
+                         measuredGain)) {
         output.Abandon();
         state.retry = false;
         state.errorDetail = tagError;

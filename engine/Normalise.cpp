@@ -1,4 +1,6 @@
 #include "engine/Normalise.h"
+#include "engine/Loudness.h"
+#include "engine/RunState.h"
 #include "engine/Texts.h"
 
 #include "engine/ReaderFactory.h"
@@ -13,6 +15,7 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace quelvox {
@@ -33,8 +36,9 @@ void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float ga
     if (channels == 2 && right && right != left) Scale(right, frames, gain);
 }
 
-float SelectGain(const CSettings& settings, float normalisationGain) {
+float SelectGain(const CSettings& settings, float normalisationGain, float loudnessGain) {
     if (settings.VolumeType == 0) return normalisationGain > 0.0f ? normalisationGain : 1.0f;
+    if (settings.VolumeType == 3) return loudnessGain > 0.0f ? loudnessGain : 1.0f;
     if (settings.VolumeType == 1 && settings.Volume != 100)
         return static_cast<float>(settings.Volume) * 0.01f;
     return 1.0f;
@@ -47,7 +51,7 @@ float NormalisationGain(float minimum, float maximum) {
 }
 
 int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                 int& audioFound, float& minimum, float& maximum) {
+                 int& audioFound, float& minimum, float& maximum, CLoudnessMeter* meter) {
     minimum = 0;
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
@@ -74,6 +78,14 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                      2);
     }
     const bool stereo = reader->GetOutputChannels() == 2;
+    if (meter) {
+        const int measured = fold ? 2 : wide ? blockChannels : stereo ? 2 : 1;
+        if (!meter->Begin(measured, reader->GetSampleRate(),
+                          fold || !wide ? 0 : reader->GetChannelLayout()))
+            meter = nullptr;
+    }
+    std::vector<float> meterLeft(meter && !wide ? kBlockFrames : 0),
+        meterRight(meter && !wide && stereo ? kBlockFrames : 0);
     std::vector<int16_t> left(wide ? 0 : kBlockFrames), right(stereo && !wide ? kBlockFrames : 0);
     std::vector<float> foldLeft(fold ? kBlockFrames : 0), foldRight(fold ? kBlockFrames : 0);
     AudioBlock block;
@@ -105,9 +117,25 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
             FoldToStereo(block, foldLeft.data(), foldRight.data());
             measure(foldLeft.data(), frames);
             measure(foldRight.data(), frames);
+            if (meter) {
+                const float* ch[2] = {foldLeft.data(), foldRight.data()};
+                meter->Add(ch, frames);
+            }
         } else if (wide) {
             for (int c = 0; c < block.Channels(); ++c) measure(block.Channel(c), frames);
+            if (meter && block.Channels() == blockChannels) {
+                const float* ch[kMaxChannels] = {};
+                for (int c = 0; c < blockChannels; ++c) ch[c] = block.Channel(c);
+                meter->Add(ch, frames);
+            }
         } else {
+            if (meter) {
+                for (int i = 0; i < frames; ++i) meterLeft[i] = left[i] * (1.0f / 32768.0f);
+                if (stereo)
+                    for (int i = 0; i < frames; ++i) meterRight[i] = right[i] * (1.0f / 32768.0f);
+                const float* ch[2] = {meterLeft.data(), meterRight.data()};
+                meter->Add(ch, frames);
+            }
             for (int i = 0; i < frames; ++i) {
                 lo = std::min(lo, left[i]);
                 hi = std::max(hi, left[i]);
@@ -134,6 +162,51 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     minimum = wide ? wideLo * 32768.0f : lo;
     maximum = wide ? wideHi * 32768.0f : hi;
     return anyBlock && !cancelled ? 1 : 0;
+}
+
+bool MeasuresLoudness(const CSettings& settings) {
+    return settings.VolumeType == 3 || settings.WriteReplayGain != 0;
+}
+
+bool MeasuresAlbum(const CSettings& settings) {
+    return MeasuresLoudness(settings) && settings.LoudnessAlbum != 0;
+}
+
+bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
+                          const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,
+                          LoudnessResult& album, std::vector<float>* normalisationGains) {
+    RunState& state = ctx.state;
+    const FileEntry* const listed = state.currentEntry;
+    std::vector<std::unique_ptr<CLoudnessMeter>> meters;
+    tracks.assign(entries.size(), LoudnessResult{});
+    album = LoudnessResult{};
+    if (normalisationGains) normalisationGains->assign(entries.size(), -1.0f);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (ctx.progress.IsCancelled()) break;
+        state.currentEntry = entries[i];
+        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == 3);
+        float lo = 0, hi = 0;
+        int audioFound = 1;
+        state.retry = false;
+        int ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
+        if (!ok && !ctx.progress.IsCancelled() && state.retry)
+            ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
+        if (!ok || !meter->Started()) continue;
+        tracks[i] = ResultOf(*meter);
+        if (normalisationGains) (*normalisationGains)[i] = NormalisationGain(lo, hi);
+        album.peak = std::max(album.peak, tracks[i].peak);
+        album.seconds += tracks[i].seconds;
+        meters.push_back(std::move(meter));
+    }
+    state.currentEntry = listed;
+    state.errorDetail.clear();
+    state.retry = false;
+    if (ctx.progress.IsCancelled()) return false;
+    std::vector<const CLoudnessMeter*> all;
+    for (const auto& m : meters) all.push_back(m.get());
+    album.valid = !all.empty();
+    album.loudness = CLoudnessMeter::LoudnessOf(all);
+    return true;
 }
 
 }  // namespace quelvox

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace quelvox {
 
+class CLoudnessMeter;
 struct ConversionContext;
 struct CSettings;
 struct FileEntry;
@@ -18,8 +20,9 @@ void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float ga
 
 // The gain to apply to a file, 1.0 meaning none: with VolumeType 0 the
 // normalisation gain when it is above 0; with VolumeType 1 Volume × 0.01
-// when Volume is not 100; otherwise none.
-float SelectGain(const CSettings& settings, float normalisationGain);
+// when Volume is not 100; with VolumeType 3 the loudness gain when it is
+// above 0; otherwise none.
+float SelectGain(const CSettings& settings, float normalisationGain, float loudnessGain = -1.0f);
 
 // The normalisation gain for the peaks of a file, in 16-bit steps:
 // min(32767 / max, 32768 / -min) when min is in -32762 … -1 and max in
@@ -38,7 +41,32 @@ float NormalisationGain(float minimum, float maximum);
 // cancelled. Clears `audioFound` when the source turned out to hold no
 // audio. Shows "[n%] 正在标准化 <name>..." on ctx.progress, the name being
 // that of ctx.state.currentEntry (of `source` when there is none).
+// With `meter` set, the same pass also feeds it every sample the peaks are
+// taken of (as float, the channels the target receives), having begun it
+// at the source's rate.
 int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                 int& audioFound, float& minimum, float& maximum);
+                 int& audioFound, float& minimum, float& maximum,
+                 CLoudnessMeter* meter = nullptr);
+
+struct LoudnessResult;
+
+// Whether the run measures loudness: for VolumeType 3 or ReplayGain tags.
+bool MeasuresLoudness(const CSettings& settings);
+// Whether one loudness serves every file of a run (album mode).
+bool MeasuresAlbum(const CSettings& settings);
+
+// Measures the loudness of each of `entries` (as MeasurePeaks does, one
+// pass per file) and of them all together: `tracks` gets one result per
+// entry (not valid for a file that could not be read), `album` the
+// loudness of all, their largest peak and their total length. The peaks
+// are true peaks with VolumeType 3 (its ceiling needs them), else sample
+// peaks.
+// Returns false when the run was cancelled.
+// `normalisationGains`, when given, gets each file's NormalisationGain of
+// the peaks the same pass found (-1 where none).
+bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
+                          const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,
+                          LoudnessResult& album,
+                          std::vector<float>* normalisationGains = nullptr);
 
 }  // namespace quelvox

@@ -2,6 +2,7 @@
 
 #include "common/FormatCatalogue.h"
 #include "common/InputType.h"
+#include "engine/Normalise.h"
 #include "engine/OutputPath.h"
 #include "engine/PendingOutput.h"
 #include "settings/Settings.h"
@@ -209,6 +210,28 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     CLeftoverSweep sweep;
     CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
 
+    // With one loudness for all files, every file is measured before any
+    // converts, on this thread; the view shows that pass as the first file.
+    std::vector<LoudnessResult> measuredTracks(entries.size());
+    std::vector<float> normalisationGains(entries.size(), -1.0f);
+    LoudnessResult album;
+    if (MeasuresAlbum(env.settings)) {
+        RunState measuring;
+        measuring.soundfontReady = soundfontReady;
+        measuring.leftovers = leftovers;
+        CSharedProgress progress(cancel);
+        progress.SetShowsText(showsText);
+        auto shown = std::chrono::steady_clock::now();
+        progress.SetPumpHandler([&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - shown < std::chrono::milliseconds(100)) return;
+            shown = now;
+            view.Tick(0, count, {&progress});
+        });
+        ConversionContext ctx{env.settings, measuring, progress, readers, &env.wmaFormats};
+        MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, album, &normalisationGains);
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<int> queue;
@@ -244,6 +267,9 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         state.processors = env.state.processors;
         state.filesConverting = &converting;
         state.leftovers = leftovers;
+        state.measuredTrack = measuredTracks[static_cast<size_t>(j)];
+        state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(j)];
+        state.albumLoudness = album;
         CSharedProgress progress(cancel);
         progress.SetShowsText(showsText);
         {

@@ -255,7 +255,7 @@ WideChainBlock CProcessingChain::Finish(int frames) {
     if (setup_.gain != 1.0f) {
         for (int c = 0; c < convChannels_; ++c) {
             float* v = out_.Channel(c);
-            if (exact16_) {
+            if (exact16_ && setup_.gridGain) {
                 // On the 16-bit values: the product truncated toward zero
                 // and clamped, as integer samples always were.
                 ScaleOnSixteenBitGrid(v, frames, setup_.gain);

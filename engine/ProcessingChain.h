@@ -67,6 +67,10 @@ struct ChainSetup {
     bool allowConversion = true;
     // Applied to every written sample; 1.0 means no gain.
     float gain = 1.0f;
+    // For a source on the 16-bit grid, the gain's product is truncated and
+    // clamped as the integer chain did; false multiplies in float, leaving
+    // the only rounding to the writer (the loudness gain).
+    bool gridGain = true;
     // The reader's GetChannelLayout (0: the default one for the count).
     uint64_t sourceLayout = 0;
     // The reader's GetSourceBits.

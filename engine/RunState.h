@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Text.h"
+#include "engine/Loudness.h"
 
 #include <atomic>
 #include <string>
@@ -40,6 +41,18 @@ struct RunState {
     // actually applied to the current file.
     float normalisationGain = -1.0f;
     float appliedGain = 1.0f;
+    // Gain that brings the current file to the target loudness (-1 = none
+    // measured), and the loudness its measuring pass found (not valid when
+    // none ran).
+    float loudnessGain = -1.0f;
+    LoudnessResult trackLoudness;
+    // Measured before the files convert, when one gain serves them all:
+    // the loudness of them all together, and the current file's own (its
+    // measuring pass is then not repeated). Not valid otherwise.
+    LoudnessResult albumLoudness;
+    LoudnessResult measuredTrack;
+    // The normalisation gain that same pass found (-1 = none).
+    float measuredNormalisationGain = -1.0f;
     // Whether the current file's target existed when its name was chosen
     // (1, 0; -1 unknown: the conversion looks when it starts). Only such a
     // target is replaced; one that appears later belongs to someone else.

@@ -136,9 +136,11 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
 }
 
 bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
-                     const std::string& shownName, Text& error, DroppedTagNotes& dropped) {
+                     const std::string& shownName, Text& error, DroppedTagNotes& dropped,
+                     const ReplayGain& measured) {
     dropped = {};
     if (gain != 1.0f) tags.replayGain = ReplayGain{};
+    if (!measured.IsEmpty()) tags.replayGain = measured;
     const TagWriteResult result = WriteTagFile(path, FormatTagFile(outputFormat), tags);
     if (!result.saved) {
         error = EngineText(kTagsNotSavedDetail, result.error);

@@ -69,11 +69,13 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
 
 // Writes `tags` onto the finished temporary output `path` of `outputFormat`
 // in its container's convention (WriteTagFile), without the ReplayGain
-// values when the audio's level was changed (`gain` other than 1). Fields
+// values when the audio's level was changed (`gain` other than 1); values
+// `measured` for the output replace the source's when not empty. Fields
 // left out are described in `dropped` under the name `shownName` (empty
 // when none were). Returns false, with `error` set, when the file's tags
 // could not be saved.
 bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, float gain,
-                     const std::string& shownName, Text& error, DroppedTagNotes& dropped);
+                     const std::string& shownName, Text& error, DroppedTagNotes& dropped,
+                     const ReplayGain& measured = ReplayGain{});
 
 }  // namespace quelvox

@@ -191,7 +191,19 @@ inline constexpr SettingDecl Volume = IntSetting("Volume", &CSettings::Volume, 1
                                           .Range(kMinVolume, kMaxVolume)
                                           .Checked(SettingCheck::Always);
 inline constexpr SettingDecl VolumeType =
-    IntSetting("VolumeType", &CSettings::VolumeType, 2).Range(0, 2).Otherwise(2);
+    IntSetting("VolumeType", &CSettings::VolumeType, 2).Range(0, 3).Otherwise(2);
+inline constexpr SettingDecl LoudnessTarget =
+    IntSetting("LoudnessTarget", &CSettings::LoudnessTarget, -16)
+        .Range(kMinLoudnessTarget, kMaxLoudnessTarget)
+        .Checked(SettingCheck::Always);
+inline constexpr SettingDecl TruePeakCeiling =
+    IntSetting("TruePeakCeiling", &CSettings::TruePeakCeiling, -10)
+        .Range(kMinTruePeakCeiling, kMaxTruePeakCeiling)
+        .Checked(SettingCheck::Always);
+inline constexpr SettingDecl LoudnessAlbum =
+    IntSetting("LoudnessAlbum", &CSettings::LoudnessAlbum, 0).Range(0, 1).Otherwise(0);
+inline constexpr SettingDecl WriteReplayGain =
+    IntSetting("WriteReplayGain", &CSettings::WriteReplayGain, 0).Range(0, 1).Otherwise(0);
 inline constexpr SettingDecl ID3TagType =
     IntSetting("ID3TagType", &CSettings::ID3TagType, 2).Range(0, 2).Otherwise(0);
 inline constexpr SettingDecl WMAAutoEncParam =
@@ -271,6 +283,10 @@ inline constexpr const SettingDecl* kTable[] = {
     &FilterExts,
     &Volume,
     &VolumeType,
+    &LoudnessTarget,
+    &TruePeakCeiling,
+    &LoudnessAlbum,
+    &WriteReplayGain,
     &ID3TagType,
     &WMAAutoEncParam,
     &WMABitRate,

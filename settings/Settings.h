@@ -71,7 +71,11 @@ struct CSettings {
     int EnableExtFilter = 0;          // 0
     std::string FilterExts;           // "" e.g. "wav,mp3,m4a,aac"
     int Volume = 0;                   // 100 percent
-    int VolumeType = 0;               // 2: 0 normalise, 1 Volume, 2 unchanged
+    int VolumeType = 0;               // 2: 0 normalise, 1 Volume, 2 unchanged, 3 loudness
+    int LoudnessTarget = 0;           // -16: LUFS of VolumeType 3
+    int TruePeakCeiling = 0;          // -10: dBTP of VolumeType 3, in tenths
+    int LoudnessAlbum = 0;            // 0: one measure for all files of a run
+    int WriteReplayGain = 0;          // 0: ReplayGain 2.0 tags of the output
     int ID3TagType = 0;               // 2: 0 none, 1 custom, 2 from source
     int OutputFormat = 0;             // 1000 (OutputFormatCode)
     int OptStartPageIndex = 0;        // 0
@@ -172,6 +176,10 @@ inline constexpr int kTreeFromWholePath = 1;
 inline constexpr int kMaxSimultaneousFiles = 64;
 inline constexpr int kMinVolume = 1;
 inline constexpr int kMaxVolume = 32767;
+inline constexpr int kMinLoudnessTarget = -31;
+inline constexpr int kMaxLoudnessTarget = -14;
+inline constexpr int kMinTruePeakCeiling = -90;  // tenths of dBTP
+inline constexpr int kMaxTruePeakCeiling = 0;
 
 // The default of SimultaneousFiles: the number of processors (at least 1,
 // at most kMaxSimultaneousFiles).

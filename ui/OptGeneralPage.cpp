@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +12,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 #include "l10n/Language.h"
 #include "ui/Prompts.h"
@@ -161,9 +165,10 @@ void COptGeneralPage::Build() {
     auto* vl = new QGridLayout(volumeGroup);
     volumeType_ = new QButtonGroup(this);
     const QString volumeTexts[] = {tr("自动标准化音量以便所有输出文件具有相同音量(&N)"),
-                                   tr("手动调整音量(&A)"), tr("保持原有音量 (不调整音量)(&K)")};
+                                   tr("手动调整音量(&A)"), tr("保持原有音量 (不调整音量)(&K)"),
+                                   tr("统一响度 (EBU R128)")};
     auto* radios = new QVBoxLayout;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         auto* radio = new QRadioButton(volumeTexts[i], volumeGroup);
         radio->setObjectName(QStringLiteral("volumeType%1").arg(i));
         volumeType_->addButton(radio, i);
@@ -178,6 +183,45 @@ void COptGeneralPage::Build() {
         new QLabel(tr("< 100% - 减小音量\n= 100% - 不改变\n> 100% - 提高音量"), volumeGroup), 1, 2);
     vl->setColumnStretch(3, 1);
 
+    // The loudness every output is brought to, and the true peak it may
+    // reach; then, for every mode, one measure for all files and the
+    // ReplayGain tags.
+    auto* loudnessRow = new QHBoxLayout;
+    loudnessRow->setContentsMargins(20, 0, 0, 0);
+    auto* targetLabel = new QLabel(tr("目标响度:"), volumeGroup);
+    loudnessTarget_ = MakeSpin(1, volumeGroup);
+    loudnessTarget_->setObjectName("loudnessTarget");
+    targetLabel->setBuddy(loudnessTarget_);
+    loudnessRow->addWidget(targetLabel);
+    loudnessRow->addWidget(loudnessTarget_);
+    loudnessRow->addWidget(new QLabel(tr("LUFS"), volumeGroup));
+    loudnessRow->addSpacing(24);
+    auto* ceilingLabel = new QLabel(tr("真峰值上限:"), volumeGroup);
+    ceiling_ = new QDoubleSpinBox(volumeGroup);
+    ceiling_->setObjectName("truePeakCeiling");
+    ceiling_->setDecimals(1);
+    ceiling_->setSingleStep(0.1);
+    ceiling_->setRange(setting::TruePeakCeiling.minimum * 0.1,
+                       setting::TruePeakCeiling.maximum * 0.1);
+    ceiling_->setValue(setting::TruePeakCeiling.Valid(binding_.Values().TruePeakCeiling) * 0.1);
+    ceilingLabel->setBuddy(ceiling_);
+    loudnessRow->addWidget(ceilingLabel);
+    loudnessRow->addWidget(ceiling_);
+    loudnessRow->addWidget(new QLabel(tr("dBTP"), volumeGroup));
+    loudnessRow->addStretch(1);
+    vl->addLayout(loudnessRow, 2, 0, 1, 4);
+    auto* measureRow = new QHBoxLayout;
+    album_ = new QCheckBox(tr("所有文件作为一张专辑"), volumeGroup);
+    album_->setObjectName("loudnessAlbum");
+    replayGain_ = new QCheckBox(tr("写入 ReplayGain 标签"), volumeGroup);
+    replayGain_->setObjectName("writeReplayGain");
+    measureRow->addWidget(album_);
+    measureRow->addSpacing(24);
+    measureRow->addWidget(replayGain_);
+    measureRow->addStretch(1);
+    vl->addLayout(measureRow, 3, 0, 1, 4);
+    binding_.KeepValid(setting::TruePeakCeiling);
+
     binding_.Bind(mono_, setting::MonoType);
     binding_.Bind(filterOn_, setting::EnableExtFilter);
     binding_.Bind(filterText_, setting::FilterExts, &CleanFilterText);
@@ -189,6 +233,9 @@ void COptGeneralPage::Build() {
     binding_.Bind(length_, setting::ConvertLength);
     binding_.Bind(volumeType_, setting::VolumeType);
     binding_.Bind(volume_, setting::Volume);
+    binding_.Bind(loudnessTarget_, setting::LoudnessTarget);
+    binding_.Bind(album_, setting::LoudnessAlbum);
+    binding_.Bind(replayGain_, setting::WriteReplayGain);
     binding_.Bind(resampler_, setting::Resampler);
     binding_.Bind(dither_, setting::DitherOnReduce);
     binding_.Bind(filesAtOnce_, setting::SimultaneousFiles);
@@ -207,9 +254,10 @@ void COptGeneralPage::Build() {
         UpdateEnabling();
         if (lengthOn_->isChecked()) length_->setFocus();
     });
-    connect(volumeType_, &QButtonGroup::idClicked, this, [this] {
+    connect(volumeType_, &QButtonGroup::idClicked, this, [this](int id) {
         UpdateEnabling();
-        volume_->setFocus();
+        if (id == 1) volume_->setFocus();
+        if (id == 3) loudnessTarget_->setFocus();
     });
     connect(help, &QPushButton::clicked, this, [this] {
         services_.prompts->Information(
@@ -227,10 +275,20 @@ void COptGeneralPage::UpdateEnabling() {
     skip_->setEnabled(skipOn_->isChecked());
     length_->setEnabled(lengthOn_->isChecked());
     volume_->setEnabled(volumeType_->checkedId() == 1);
+    loudnessTarget_->setEnabled(volumeType_->checkedId() == 3);
+    ceiling_->setEnabled(volumeType_->checkedId() == 3);
+}
+
+void COptGeneralPage::TakeValues() {
+    binding_.Take();
+    ceiling_->interpretText();
+    const double tenths = std::round(ceiling_->value() * 10.0);
+    binding_.Edit().TruePeakCeiling = setting::TruePeakCeiling.Valid(
+        static_cast<int>(std::clamp(tenths, -1000.0, 1000.0)));
 }
 
 bool COptGeneralPage::OnLeave() {
-    binding_.Take();
+    TakeValues();
     const CSettings& v = binding_.Values();
     if (v.EnableExtFilter && v.FilterExts.empty()) {
         services_.prompts->Warning(this, tr("请输入您需要过滤的文件扩展名."));
@@ -245,7 +303,7 @@ bool COptGeneralPage::OnLeave() {
     return true;
 }
 
-void COptGeneralPage::OnApply() { binding_.Take(); }
+void COptGeneralPage::OnApply() { TakeValues(); }
 
 void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);

@@ -1,6 +1,8 @@
 // The general page of the options sheet: extension filter, hidden files,
 // CD audio decoding, the stereo-to-mono rule, skip and length limits, the
-// resampler, the files converted at once, the language and the volume.
+// resampler, the files converted at once, the language and the volume
+// (with the loudness target, its true-peak ceiling, album measuring and
+// ReplayGain tags).
 #pragma once
 
 #include <string>
@@ -12,6 +14,7 @@
 class QButtonGroup;
 class QComboBox;
 class QCheckBox;
+class QDoubleSpinBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -34,6 +37,9 @@ public:
 private:
     void Build() override;
     void UpdateEnabling();
+    // Takes the bound controls, then the ceiling (shown in dB, stored in
+    // tenths).
+    void TakeValues();
 
     CSettingBinding binding_;
     QButtonGroup* mono_ = nullptr;
@@ -51,6 +57,10 @@ private:
     QSpinBox* length_ = nullptr;
     QButtonGroup* volumeType_ = nullptr;
     QSpinBox* volume_ = nullptr;
+    QSpinBox* loudnessTarget_ = nullptr;
+    QDoubleSpinBox* ceiling_ = nullptr;
+    QCheckBox* album_ = nullptr;
+    QCheckBox* replayGain_ = nullptr;
 };
 
 }  // namespace quelvox::ui

@@ -1146,3 +1146,173 @@ TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
                   testsupport::DecodeWithFfmpeg(out + "/02 - Rest.wav").size(),
               testsupport::DecodeWithFfmpeg(folder + "/image.wav").size());
 }
+
+namespace {
+
+// Integrated loudness (LUFS) and true peak (dBTP) of a file, as ffmpeg's
+// EBU R128 meter reports them in its summary.
+struct R128 {
+    double loudness = 0.0;
+    double peak = 0.0;
+};
+R128 MeasureR128(const std::string& path) {
+    std::string log;
+    testsupport::Run("ffmpeg -nostdin -nostats -i " + Quote(path) +
+                         " -af ebur128=peak=true -f null - 2>&1",
+                     &log);
+    // The summary comes last, after a line per 100 ms that also holds "I:".
+    auto last = [&log](const char* pattern) {
+        const std::regex re(pattern);
+        std::string value;
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), re);
+             it != std::sregex_iterator(); ++it)
+            value = (*it)[1];
+        EXPECT_FALSE(value.empty()) << pattern << "\n" << log;
+        return value.empty() ? 0.0 : std::stod(value);
+    };
+    R128 m;
+    m.loudness = last(R"(I:\s+(-?[0-9.]+) LUFS)");
+    m.peak = last(R"(Peak:\s+(-?[0-9.]+) dBFS)");
+    return m;
+}
+
+// A ReplayGain tag's number: "-2.00 dB" gives -2.
+double TagNumber(const std::string& path, const std::string& tag) {
+    const std::string text = ProbeTag(path, tag);
+    EXPECT_FALSE(text.empty()) << path << " lacks " << tag;
+    return text.empty() ? 0.0 : std::stod(text);
+}
+
+// Inputs of the loudness tests: a 1 kHz tone at -20 dBFS (about -20 LUFS)
+// and one at -30, 16-bit, and pink noise at about -36 LUFS with peaks some
+// 10 dB above its loudness, 24-bit FLAC at 48 kHz.
+class CliLoudnessTest : public CliTest {
+protected:
+    void SetUp() override {
+        tone_ = work_.file("tone.wav");
+        quiet_ = work_.file("quiet.wav");
+        pink_ = work_.file("pink.flac");
+        ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(tone_) +
+                                   " synth 5 sine 1000 vol 0.1"),
+                  0);
+        ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(quiet_) +
+                                   " synth 5 sine 1000 vol 0.0316"),
+                  0);
+        ASSERT_EQ(testsupport::Run("sox -R -n -r 48000 -c 2 -b 24 " + Quote(pink_) +
+                                   " synth 5 pinknoise vol 0.05"),
+                  0);
+    }
+    std::string tone_, quiet_, pink_;
+};
+
+// MP3 at 320 kbit/s: at low bit rates the encoder itself lowers the level
+// (some 0.4 dB at 128 kbit/s, as ffmpeg's own encoding does).
+const char* const kMp3AtFullRate =
+    "-f mp3 --set MP3AutoEncParam=0 --set MP3BitRate=320000 --set MP3SampleRate=44100 "
+    "--set MP3Channels=2 ";
+
+TEST_F(CliLoudnessTest, ToneAndNoiseReachTheTargetWithTheirPeaksUnderTheCeiling) {
+    const std::string out = work_.file("out");
+    CliResult r = Cli("-q " + std::string(kMp3AtFullRate) + "-o " + Quote(out) +
+                      " --loudness -16 " + Quote(tone_) + " " + Quote(pink_));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"tone.mp3", "pink.mp3"}) {
+        const R128 m = MeasureR128(out + "/" + name);
+        EXPECT_NEAR(m.loudness, -16.0, 0.5) << name;
+        EXPECT_LE(m.peak, -1.0 + 0.2) << name;
+    }
+    // A ceiling the target would pass lowers the gain: the noise's peaks
+    // stop at -9 dBTP, its loudness stays below the target.
+    r = Cli("-q -f mp3 -o " + Quote(work_.file("ceiling")) +
+            " --loudness -14 --set TruePeakCeiling=-90 " + Quote(pink_));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const R128 limited = MeasureR128(work_.file("ceiling") + "/pink.mp3");
+    EXPECT_LE(limited.peak, -9.0 + 0.2);
+    EXPECT_LT(limited.loudness, -15.0);
+}
+
+TEST_F(CliLoudnessTest, AnAlbumGetsOneGainAndKeepsItsLevelDifferences) {
+    const std::string out = work_.file("album");
+    CliResult r = Cli("-q -f mp3 -o " + Quote(out) + " --album --loudness -16 " + Quote(tone_) +
+                      " " + Quote(quiet_));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = r.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    // The volume cells: one gain for both.
+    auto volume = [](const std::string& line) {
+        std::smatch m;
+        std::regex_search(line, m, std::regex("\t([0-9.]+%)\t"));
+        return m.empty() ? std::string() : m[1].str();
+    };
+    EXPECT_EQ(volume(lines[0]), volume(lines[1]));
+    EXPECT_NE(volume(lines[0]), "100.00%");
+    const R128 loud = MeasureR128(out + "/tone.mp3");
+    const R128 soft = MeasureR128(out + "/quiet.mp3");
+    EXPECT_NEAR(loud.loudness - soft.loudness, 10.0, 0.3);
+    EXPECT_LE(loud.peak, -1.0 + 0.2);
+}
+
+TEST_F(CliLoudnessTest, ReplayGainTagsDescribeEachOutputInEveryContainer) {
+    // The level kept: the tags say how far the tone is from -18 LUFS.
+    for (const char* format : {"mp3", "flac", "ogg", "m4a"}) {
+        const std::string out = work_.file(std::string("rg-") + format);
+        CliResult r = Cli("-q -f " + std::string(format) + " -o " + Quote(out) +
+                          " --replaygain --set VolumeType=2 " + Quote(tone_));
+        ASSERT_EQ(r.status, 0) << format << r.err;
+        const std::string file = out + "/tone." + format;
+        EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_GAIN"), 2.0, 0.1) << format;
+        EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_PEAK"), 0.1, 0.005) << format;
+        EXPECT_EQ(ProbeTag(file, "REPLAYGAIN_ALBUM_GAIN"), "") << format;
+        // The audio itself is untouched.
+        EXPECT_NEAR(MeasureR128(file).loudness, -20.0, 0.6) << format;
+    }
+    // Brought to -16 LUFS, as one album with the quiet tone: the tags
+    // describe the output, the album values both files together.
+    const std::string out = work_.file("rg-album");
+    CliResult r = Cli("-q -f mp3 -o " + Quote(out) + " --album --replaygain --loudness -16 " +
+                      Quote(tone_) + " " + Quote(quiet_));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The album is at -16 LUFS (2 dB over the reference), its files 10 dB
+    // apart as before.
+    const double album = TagNumber(out + "/tone.mp3", "REPLAYGAIN_ALBUM_GAIN");
+    EXPECT_NEAR(album, -2.0, 0.1);
+    EXPECT_EQ(album, TagNumber(out + "/quiet.mp3", "REPLAYGAIN_ALBUM_GAIN"));
+    const double loud = TagNumber(out + "/tone.mp3", "REPLAYGAIN_TRACK_GAIN");
+    EXPECT_NEAR(TagNumber(out + "/quiet.mp3", "REPLAYGAIN_TRACK_GAIN") - loud, 10.0, 0.1);
+    EXPECT_LT(loud, album);
+    EXPECT_NEAR(MeasureR128(out + "/tone.mp3").loudness, -18.0 - loud, 0.6);
+}
+
+TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
+    CliResult r = Cli("-q --loudness loud " + Quote(tone_));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("--loudness"));
+    // A target beyond the accepted range is taken as its nearest end.
+    const std::string out = work_.file("clamped");
+    r = Cli("-q -f wav -o " + Quote(out) + " --set VolumeType=3 --set LoudnessTarget=-40 " +
+            Quote(tone_));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(MeasureR128(out + "/tone.wav").loudness, -31.0, 0.2);
+    EXPECT_THAT(Cli("--help").out, HasSubstr("--replaygain"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliLoudnessTest, MeasuringForReplayGainLeavesTheOldModesOutputsAsTheyWere) {
+    for (const char* mode : {"0", "1 --set Volume=150"}) {
+        const std::string plain = work_.file(std::string("plain") + mode[0]);
+        const std::string measured = work_.file(std::string("measured") + mode[0]);
+        const std::string files = " " + Quote(tone_) + " " + Quote(pink_);
+        CliResult r = Cli("-q -f wav -o " + Quote(plain) + " --set VolumeType=" + mode + files);
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = Cli("-q -f wav -o " + Quote(measured) + " --album --replaygain --set VolumeType=" +
+                mode + files);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const char* name : {"/tone.wav", "/pink.wav"})
+            EXPECT_EQ(Slurp(plain + name), Slurp(measured + name)) << mode << name;
+    }
+}
+
+}  // namespace

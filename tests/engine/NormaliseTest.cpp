@@ -1,4 +1,5 @@
 #include "engine/Normalise.h"
+#include "engine/Loudness.h"
 
 #include "engine/ReaderFactory.h"
 #include "common/FormatCatalogue.h"
@@ -85,6 +86,9 @@ TEST(SelectGain, ByVolumeType) {
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
     s.VolumeType = 2;
     s.Volume = 150;
+    EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
+    s.VolumeType = 3;
+    EXPECT_FLOAT_EQ(SelectGain(s, 2.0f, 0.5f), 0.5f);
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
 }
 
@@ -190,6 +194,52 @@ TEST(MeasurePeaks, CancelAndUnreadableFilesFail) {
         EXPECT_EQ(lo, 0);
         EXPECT_EQ(hi, 0);
     }
+}
+
+TEST(LoudnessGain, ReachesTheTargetUnderTheCeilingAndLeavesSilenceAlone) {
+    CSettings s{std::string_view{}};
+    s.LoudnessTarget = -16;
+    s.TruePeakCeiling = -10;
+    LoudnessResult r;
+    r.valid = true;
+    r.loudness = -26.0;
+    r.peak = 0.1;  // -20 dBTP
+    r.seconds = 5.0;
+    EXPECT_NEAR(LoudnessGain(s, r), std::pow(10.0, 0.5), 1e-4);  // +10 dB
+    r.peak = 0.5;  // +10 dB would pass -1 dBTP: the ceiling decides
+    EXPECT_NEAR(LoudnessGain(s, r) * 0.5, std::pow(10.0, -0.05), 1e-4);
+    r.loudness = -75.0;
+    EXPECT_FLOAT_EQ(LoudnessGain(s, r), 1.0f);
+    r.loudness = -HUGE_VAL;
+    EXPECT_FLOAT_EQ(LoudnessGain(s, r), 1.0f);
+    r.loudness = -26.0;
+    r.seconds = 0.3;
+    EXPECT_FLOAT_EQ(LoudnessGain(s, r), 1.0f);
+    // Stored values beyond the ranges count as their nearest ends.
+    s.LoudnessTarget = -40;
+    s.TruePeakCeiling = 50;
+    EXPECT_EQ(TargetLufs(s), -31.0);
+    EXPECT_EQ(CeilingDbtp(s), 0.0);
+}
+
+TEST(ReplayGainFor, DescribesTheOutputAfterItsGain) {
+    LoudnessResult track;
+    track.valid = true;
+    track.loudness = -20.0;
+    track.peak = 0.25;
+    track.seconds = 3.0;
+    ReplayGain rg = ReplayGainFor(track, LoudnessResult{}, 1.0f);
+    EXPECT_EQ(rg.trackGain, "2.00 dB");
+    EXPECT_EQ(rg.trackPeak, "0.250000");
+    EXPECT_TRUE(rg.albumGain.empty());
+    LoudnessResult album = track;
+    album.loudness = -23.5;
+    rg = ReplayGainFor(track, album, 2.0f);  // +6.02 dB applied
+    EXPECT_EQ(rg.trackGain, "-4.02 dB");
+    EXPECT_EQ(rg.trackPeak, "0.500000");
+    EXPECT_EQ(rg.albumGain, "-0.52 dB");
+    track.loudness = -HUGE_VAL;  // silence: nothing to say
+    EXPECT_TRUE(ReplayGainFor(track, LoudnessResult{}, 1.0f).IsEmpty());
 }
 
 }  // namespace

@@ -148,6 +148,29 @@ TEST(ProcessingChainWide, BlockOfTheWrongWidthIsLeftOut) {
 namespace quelvox {
 namespace {
 
+TEST(ProcessingChainWide, FloatGainOnSixteenBitsLeavesTheRoundingToTheWriter) {
+    const float gain = 1.37f;
+    ChainSetup setup{44100, 2, 44100, 2, true, gain};
+    setup.gridGain = false;
+    CProcessingChain chain;
+    ASSERT_TRUE(chain.Setup(Plain(), setup));
+    const std::vector<int16_t> l = Noise(kBlockFrames, 5), r = Noise(kBlockFrames, 6);
+    std::vector<int16_t> quiet(l.size()), quietRight(r.size());
+    for (size_t i = 0; i < l.size(); ++i) {
+        quiet[i] = static_cast<int16_t>(l[i] / 4);
+        quietRight[i] = static_cast<int16_t>(r[i] / 4);
+    }
+    Int16ToBlock(quiet.data(), quietRight.data(), kBlockFrames, chain.Source());
+    const WideChainBlock b = chain.ProcessBlock();
+    ASSERT_EQ(b.action, BlockAction::Write);
+    ASSERT_EQ(b.block->frames, kBlockFrames);
+    for (int i = 0; i < kBlockFrames; ++i) {
+        // The product itself, off the 16-bit grid where it falls between.
+        ASSERT_EQ(b.block->Channel(0)[i], quiet[static_cast<size_t>(i)] / 32768.0f * gain);
+        ASSERT_EQ(b.block->Channel(1)[i], quietRight[static_cast<size_t>(i)] / 32768.0f * gain);
+    }
+}
+
 TEST(ProcessingChainWide, GridGainMatchesTheIntegerGainForEveryValue) {
     for (float gain : {1.5f, 0.37f, 32767.0f / 16383.0f, 150 * 0.01f, 7.0f}) {
         std::vector<int16_t> ints(65536);

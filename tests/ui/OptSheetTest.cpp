@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -288,6 +289,39 @@ TEST_F(OptSheetTest, CancelChangesNothingButTheStartPage) {
     // The next opening starts on that page.
     EXPECT_EQ(Open().CurrentIndex(), 4);
     EXPECT_TRUE(sheet_->Page(4)->IsShown());
+}
+
+TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
+    settings_.VolumeType = 3;
+    Open();
+    QWidget* general = Choose(kGeneral);
+    EXPECT_TRUE(Get<QRadioButton>(general, "volumeType3")->isChecked());
+    EXPECT_EQ(Get<QRadioButton>(general, "volumeType3")->text(), U("统一响度 (EBU R128)"));
+    QSpinBox* target = Get<QSpinBox>(general, "loudnessTarget");
+    QDoubleSpinBox* ceiling = Get<QDoubleSpinBox>(general, "truePeakCeiling");
+    EXPECT_TRUE(target->isEnabled());
+    EXPECT_FALSE(Get<QSpinBox>(general, "volume")->isEnabled());
+    EXPECT_EQ(target->value(), -16);
+    EXPECT_DOUBLE_EQ(ceiling->value(), -1.0);
+    Type(target, U("-23"));
+    Type(ceiling, U("-2.5"));
+    Get<QCheckBox>(general, "loudnessAlbum")->click();
+    Get<QCheckBox>(general, "writeReplayGain")->click();
+    ASSERT_TRUE(Ok());
+    CSettings s = Stored();
+    EXPECT_EQ(s.VolumeType, 3);
+    EXPECT_EQ(s.LoudnessTarget, -23);
+    EXPECT_EQ(s.TruePeakCeiling, -25);
+    EXPECT_EQ(s.LoudnessAlbum, 1);
+    EXPECT_EQ(s.WriteReplayGain, 1);
+
+    // Another mode leaves the loudness fields disabled.
+    settings_.VolumeType = 2;
+    Open();
+    general = Choose(kGeneral);
+    EXPECT_FALSE(Get<QSpinBox>(general, "loudnessTarget")->isEnabled());
+    EXPECT_FALSE(Get<QDoubleSpinBox>(general, "truePeakCeiling")->isEnabled());
+    EXPECT_TRUE(Get<QCheckBox>(general, "writeReplayGain")->isEnabled());
 }
 
 TEST_F(OptSheetTest, PagesNeverShownStoreTheirValuesUnchanged) {

@@ -472,6 +472,34 @@ They stay in use until Quelvox is closed.</translation>
         <source>(下次启动时生效)</source>
         <translation>(takes effect at the next start)</translation>
     </message>
+    <message>
+        <source>统一响度 (EBU R128)</source>
+        <translation>Same loudness for every file (EBU R128)</translation>
+    </message>
+    <message>
+        <source>目标响度:</source>
+        <translation>Target loudness:</translation>
+    </message>
+    <message>
+        <source>LUFS</source>
+        <translation>LUFS</translation>
+    </message>
+    <message>
+        <source>真峰值上限:</source>
+        <translation>True peak ceiling:</translation>
+    </message>
+    <message>
+        <source>dBTP</source>
+        <translation>dBTP</translation>
+    </message>
+    <message>
+        <source>所有文件作为一张专辑</source>
+        <translation>All files as one album</translation>
+    </message>
+    <message>
+        <source>写入 ReplayGain 标签</source>
+        <translation>Write ReplayGain tags</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::COptOutputPage</name>

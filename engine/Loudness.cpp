@@ -1,0 +1,189 @@
+#include "engine/Loudness.h"
+
+#include "common/AudioBlock.h"
+#include "common/AudioStream.h"
+#include "settings/Settings.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <charconv>
+#include <limits>
+
+namespace quelvox {
+
+namespace {
+
+constexpr double kMinimumSeconds = 0.4;
+
+// How libebur128 weighs a channel of position `position`: fronts as they
+// are, surrounds (side, back) raised, the low-frequency channel left out.
+int ChannelRole(uint64_t position) {
+    using namespace channel;
+    switch (position) {
+        case kFrontLeft:
+        case kFrontLeftOfCenter: return EBUR128_LEFT;
+        case kFrontRight:
+        case kFrontRightOfCenter: return EBUR128_RIGHT;
+        case kBackCenter: return EBUR128_Mp180;
+        case kFrontCenter: return EBUR128_CENTER;
+        case kLowFrequency: return EBUR128_UNUSED;
+        case kBackLeft:
+        case kSideLeft: return EBUR128_LEFT_SURROUND;
+        case kBackRight:
+        case kSideRight: return EBUR128_RIGHT_SURROUND;
+        default: return EBUR128_CENTER;
+    }
+}
+
+double ToDb(double linear) { return 20.0 * std::log10(linear); }
+
+// `value` with `decimals` decimals and a point whatever the locale says
+// (the window's process runs in the user's locale).
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return {};
+    std::string out(text, result.ptr);
+    return out == "-0.00" ? "0.00" : out;
+}
+
+}  // namespace
+
+struct CLoudnessMeter::State {
+    ebur128_state* st = nullptr;
+    ~State() {
+        if (st) ebur128_destroy(&st);
+    }
+};
+
+CLoudnessMeter::CLoudnessMeter(bool truePeak) : truePeak_(truePeak) {}
+
+CLoudnessMeter::~CLoudnessMeter() { delete state_; }
+
+bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
+    delete state_;
+    state_ = nullptr;
+    frames_ = 0;
+    channels_ = 0;
+    rate_ = 0;
+    if (channels < 1 || channels > kMaxChannels || rate < 1) return false;
+    ebur128_state* st = ebur128_init(static_cast<unsigned>(channels),
+                                     static_cast<unsigned long>(rate),
+                                     EBUR128_MODE_I | (truePeak_ ? EBUR128_MODE_TRUE_PEAK
+                                                                 : EBUR128_MODE_SAMPLE_PEAK));
+    if (!st) return false;
+    state_ = new State;
+    state_->st = st;
+    channels_ = channels;
+    rate_ = rate;
+    // Mono and stereo keep the library's own map (a mono channel counts
+    // once, as left).
+    if (channels > 2) {
+        const uint64_t positions =
+            LayoutChannels(layout) == channels ? layout : DefaultLayout(channels);
+        for (int c = 0; c < channels; ++c)
+            ebur128_set_channel(state_->st, static_cast<unsigned>(c),
+                                ChannelRole(ChannelAt(positions, c)));
+    }
+    interleaved_.assign(static_cast<size_t>(kBlockFrames) * static_cast<size_t>(channels), 0.0f);
+    return true;
+}
+
+void CLoudnessMeter::Add(const float* const* ch, int frames) {
+    if (!state_ || frames <= 0) return;
+    const auto stride = static_cast<size_t>(channels_);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, kBlockFrames);
+        for (int c = 0; c < channels_; ++c) {
+            const float* from = ch[c] + done;
+            float* to = interleaved_.data() + c;
+            for (int i = 0; i < n; ++i) {
+                // A broken stream may decode to NaN or infinity; the
+                // filters would keep it for the rest of the file.
+                const float v = from[i];
+                to[static_cast<size_t>(i) * stride] = std::isfinite(v) ? v : 0.0f;
+            }
+        }
+        ebur128_add_frames_float(state_->st, interleaved_.data(), static_cast<size_t>(n));
+        frames_ += static_cast<uint64_t>(n);
+        done += n;
+    }
+}
+
+double CLoudnessMeter::Loudness() const {
+    double out = -std::numeric_limits<double>::infinity();
+    if (!state_ || ebur128_loudness_global(state_->st, &out) != EBUR128_SUCCESS)
+        return -std::numeric_limits<double>::infinity();
+    return out;
+}
+
+double CLoudnessMeter::Peak() const {
+    double peak = 0.0;
+    for (int c = 0; state_ && c < channels_; ++c) {
+        double v = 0.0;
+        const unsigned channel = static_cast<unsigned>(c);
+        const int found = truePeak_ ? ebur128_true_peak(state_->st, channel, &v)
+                                    : ebur128_sample_peak(state_->st, channel, &v);
+        if (found == EBUR128_SUCCESS)
+            peak = std::max(peak, v);
+    }
+    return peak;
+}
+
+double CLoudnessMeter::LoudnessOf(const std::vector<const CLoudnessMeter*>& meters) {
+    std::vector<ebur128_state*> states;
+    for (const CLoudnessMeter* m : meters)
+        if (m && m->state_) states.push_back(m->state_->st);
+    double out = -std::numeric_limits<double>::infinity();
+    if (states.empty() ||
+        ebur128_loudness_global_multiple(states.data(), states.size(), &out) != EBUR128_SUCCESS)
+        return -std::numeric_limits<double>::infinity();
+    return out;
+}
+
+LoudnessResult ResultOf(const CLoudnessMeter& meter) {
+    LoudnessResult r;
+    if (!meter.Started()) return r;
+    r.valid = true;
+    r.loudness = meter.Loudness();
+    r.peak = meter.Peak();
+    r.seconds = meter.Rate() > 0 ? static_cast<double>(meter.Frames()) / meter.Rate() : 0.0;
+    return r;
+}
+
+double TargetLufs(const CSettings& settings) {
+    return std::clamp(settings.LoudnessTarget, kMinLoudnessTarget, kMaxLoudnessTarget);
+}
+
+double CeilingDbtp(const CSettings& settings) {
+    return std::clamp(settings.TruePeakCeiling, kMinTruePeakCeiling, kMaxTruePeakCeiling) * 0.1;
+}
+
+float LoudnessGain(const CSettings& settings, const LoudnessResult& measured) {
+    if (!measured.valid || !std::isfinite(measured.loudness) ||
+        measured.loudness < kSilenceLufs || measured.seconds < kMinimumSeconds)
+        return 1.0f;
+    double gain = std::pow(10.0, (TargetLufs(settings) - measured.loudness) / 20.0);
+    const double ceiling = std::pow(10.0, CeilingDbtp(settings) / 20.0);
+    if (measured.peak > 0.0 && measured.peak * gain > ceiling)
+        gain = ceiling / measured.peak;
+    return static_cast<float>(std::clamp(gain, 1e-6, 1e6));
+}
+
+ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& album, float gain) {
+    ReplayGain rg;
+    const double g = gain > 0.0f ? static_cast<double>(gain) : 1.0;
+    auto fill = [g](const LoudnessResult& r, std::string& gainText, std::string& peakText) {
+        if (!r.valid || !std::isfinite(r.loudness) || r.loudness < kSilenceLufs) return;
+        gainText = Fixed(kReplayGainReferenceLufs - (r.loudness + ToDb(g)), 2) + " dB";
+        peakText = Fixed(r.peak * g, 6);
+    };
+    fill(track, rg.trackGain, rg.trackPeak);
+    fill(album, rg.albumGain, rg.albumPeak);
+    return rg;
+}
+
+}  // namespace quelvox
