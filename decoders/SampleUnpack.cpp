@@ -22,6 +22,21 @@ inline uint32_t Bits32(const uint8_t* p, bool bigEndian) {
     return bigEndian ? ReadBe32(p) : ReadLe32(p);
 }
 
+// A stored IEEE float or double, as it is.
+inline float LoadFloat32(const uint8_t* p, bool bigEndian) {
+    const uint32_t bits = Bits32(p, bigEndian);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+inline double LoadFloat64(const uint8_t* p, bool bigEndian) {
+    const uint64_t bits = bigEndian ? (uint64_t{Bits32(p, true)} << 32) | Bits32(p + 4, true)
+                                    : (uint64_t{Bits32(p + 4, false)} << 32) | Bits32(p, false);
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
 // One decoder per stored format: its size and the conversion of one sample.
 // Integers keep their top two bytes (for big-endian data the first two, for
 // little-endian the last two).
@@ -47,10 +62,7 @@ template <bool BigEndian>
 struct Float32 {
     static constexpr int kBytes = 4;
     int16_t operator()(const uint8_t* p) const {
-        const uint32_t bits = Bits32(p, BigEndian);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return FloatToSample16(f);
+        return FloatToSample16(LoadFloat32(p, BigEndian));
     }
 };
 
@@ -58,11 +70,7 @@ template <bool BigEndian>
 struct Float64 {
     static constexpr int kBytes = 8;
     int16_t operator()(const uint8_t* p) const {
-        const uint64_t bits = BigEndian ? (uint64_t{Bits32(p, true)} << 32) | Bits32(p + 4, true)
-                                        : (uint64_t{Bits32(p + 4, false)} << 32) | Bits32(p, false);
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        return FloatToSample16(d);
+        return FloatToSample16(LoadFloat64(p, BigEndian));
     }
 };
 
@@ -128,9 +136,7 @@ template <bool BigEndian>
 struct WideFloat32 {
     static constexpr int kBytes = 4;
     float operator()(const uint8_t* p) const {
-        const uint32_t bits = Bits32(p, BigEndian);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
+        const float f = LoadFloat32(p, BigEndian);
         return std::isnan(f) ? 0.0f : f;
     }
 };
@@ -139,10 +145,7 @@ template <bool BigEndian>
 struct WideFloat64 {
     static constexpr int kBytes = 8;
     float operator()(const uint8_t* p) const {
-        const uint64_t bits = BigEndian ? (uint64_t{Bits32(p, true)} << 32) | Bits32(p + 4, true)
-                                        : (uint64_t{Bits32(p + 4, false)} << 32) | Bits32(p, false);
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
+        const double d = LoadFloat64(p, BigEndian);
         if (std::isnan(d)) return 0.0f;
         constexpr double kLimit = std::numeric_limits<float>::max();
         return static_cast<float>(std::clamp(d, -kLimit, kLimit));

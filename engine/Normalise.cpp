@@ -130,9 +130,8 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
             }
         } else {
             if (meter) {
-                for (int i = 0; i < frames; ++i) meterLeft[i] = left[i] * (1.0f / 32768.0f);
-                if (stereo)
-                    for (int i = 0; i < frames; ++i) meterRight[i] = right[i] * (1.0f / 32768.0f);
+                Int16sToFloats(left.data(), 1, frames, meterLeft.data());
+                if (stereo) Int16sToFloats(right.data(), 1, frames, meterRight.data());
                 const float* ch[2] = {meterLeft.data(), meterRight.data()};
                 meter->Add(ch, frames);
             }
