@@ -9,6 +9,7 @@ extern "C" {
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 // libcue's parser loses the sheet it was building when it meets a syntax
 // error (it returns null without freeing it; a known fault of the library,
@@ -26,6 +27,15 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libcue.so\n"
 namespace quelvox {
 
 namespace {
+
+// libcue's parser keeps its state in globals of the generated scanner and
+// grammar, so two sheets parsed at once (files are probed on several
+// threads) corrupt each other. Parsing is serialised; reading the parsed
+// sheet is not, each Cd being its own.
+std::mutex& CueParserMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 struct CdDeleter {
     void operator()(Cd* cd) const { cd_delete(cd); }
@@ -165,7 +175,11 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
     // whose last line has none (as in a CUESHEET comment) gets one.
     std::string terminated = LegacyTextToUtf8(text, codePage);
     if (terminated.empty() || terminated.back() != '\n') terminated += '\n';
-    std::unique_ptr<Cd, CdDeleter> cd(cue_parse_string(terminated.c_str()));
+    std::unique_ptr<Cd, CdDeleter> cd;
+    {
+        std::lock_guard lock(CueParserMutex());
+        cd.reset(cue_parse_string(terminated.c_str()));
+    }
     if (!cd) {
         problem = CueProblem::kUnparsable;
         return tracks;

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace quelvox;
 
 namespace {
@@ -65,6 +68,27 @@ TEST(CueSheet, SheetsWithoutUsableTracksSayWhy) {
     EXPECT_EQ(problem, CueProblem::kNoAudioTrack);
     EXPECT_TRUE(Parse(std::string(kMaxCueSheetBytes + 1, '\n'), problem).empty());
     EXPECT_EQ(problem, CueProblem::kTooLarge);
+}
+
+// Files are probed on several threads, so sheets are parsed at once: a
+// good sheet keeps its tracks and a broken one stays refused.
+TEST(CueSheet, SheetsParsedOnSeveralThreadsAtOnceKeepTheirOwnResults) {
+    std::atomic<int> wrong{0};
+    auto parseMany = [&](bool good) {
+        for (int i = 0; i < 2000; ++i) {
+            CueProblem problem = CueProblem::kNone;
+            const auto tracks =
+                good ? Parse("FILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n  INDEX 01 00:00:00\n"
+                             " TRACK 02 AUDIO\n  INDEX 01 00:01:00\n",
+                             problem)
+                     : Parse("TRACK ((\n", problem);
+            if (good ? tracks.size() != 2 : problem != CueProblem::kUnparsable) ++wrong;
+        }
+    };
+    std::thread other(parseMany, false);
+    parseMany(true);
+    other.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(CueSheet, IndexesTurnIntoExactImageFrames) {
