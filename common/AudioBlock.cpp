@@ -63,6 +63,26 @@ uint64_t ChannelAt(uint64_t layout, int index) {
     return 0;
 }
 
+uint64_t OrderByPosition(const uint64_t* positions, int count, int* order) {
+    count = std::clamp(count, 1, kMaxChannels);
+    uint64_t layout = 0;
+    bool named = true;
+    for (int i = 0; i < count; ++i) {
+        const uint64_t p = positions[i];
+        if (p == 0 || (p & (p - 1)) != 0 || (layout & p)) named = false;
+        layout |= p;
+    }
+    if (!named) {
+        for (int k = 0; k < count; ++k) order[k] = k;
+        return DefaultLayout(count);
+    }
+    for (int k = 0; k < count; ++k) {
+        const uint64_t want = ChannelAt(layout, k);
+        order[k] = static_cast<int>(std::find(positions, positions + count, want) - positions);
+    }
+    return layout;
+}
+
 void AudioBlock::Shape(int channels, int capacityFrames, uint64_t layout, int sourceBits) {
     channels_ = std::clamp(channels, 1, kMaxChannels);
     capacity_ = std::max(capacityFrames, 0);

@@ -53,6 +53,14 @@ inline int LayoutChannels(uint64_t layout) { return std::popcount(layout); }
 // layout has fewer channels.
 uint64_t ChannelAt(uint64_t layout, int index);
 
+// Blocks hold their channels in layout order, whatever order a file stores
+// them in. For `count` (1 … kMaxChannels) stored channels at `positions`
+// (one mask bit each), fills order[k] with the stored channel at the
+// layout's k-th position and returns the layout. Positions that do not
+// name `count` distinct channels give the default layout of the count,
+// stored in its own order.
+uint64_t OrderByPosition(const uint64_t* positions, int count, int* order);
+
 class AudioBlock {
 public:
     AudioBlock() = default;

@@ -104,25 +104,8 @@ void CBassReader::DescribeWide() {
     blockChannels_ = std::min(channels, kMaxChannels);
     // Positions the file names, once each, else the default order.
     std::vector<uint64_t> positions = channel_->ChannelPositions();
-    positions.resize(static_cast<size_t>(std::min<size_t>(positions.size(), kMaxChannels)));
-    uint64_t mask = 0;
-    bool named = static_cast<int>(positions.size()) >= blockChannels_;
-    for (int i = 0; named && i < blockChannels_; ++i) {
-        const uint64_t p = positions[static_cast<size_t>(i)];
-        if (p == 0 || (mask & p)) named = false;
-        mask |= p;
-    }
-    if (!named) {
-        mask = DefaultLayout(blockChannels_);
-        positions.resize(static_cast<size_t>(blockChannels_));
-        for (int i = 0; i < blockChannels_; ++i)
-            positions[static_cast<size_t>(i)] = ChannelAt(mask, i);
-    }
-    blockLayout_ = mask;
-    for (int k = 0; k < blockChannels_; ++k)
-        order_[k] = static_cast<int>(
-            std::find(positions.begin(), positions.begin() + blockChannels_, ChannelAt(mask, k)) -
-            positions.begin());
+    positions.resize(static_cast<size_t>(blockChannels_), 0);
+    blockLayout_ = OrderByPosition(positions.data(), blockChannels_, order_);
     if (wideBits_ > 16 || dataBits_ != 16)
         wideBuffer_.assign(static_cast<size_t>(channels) * kBlockFrames, 0.0f);
 }

@@ -314,13 +314,7 @@ void CFFmpegReader::DescribeBlocks() {
             for (const SixOrder& o : kSixOrders)
                 if (o.mix == sixMix_) std::copy(o.positions, o.positions + 6, positions);
     }
-    blockLayout_ = mask;
-    // Block channels go in the order of their positions.
-    for (int k = 0; k < blockChannels_; ++k) {
-        const uint64_t want = ChannelAt(mask, k);
-        order_[k] = static_cast<int>(std::find(positions, positions + stageChannels_, want) -
-                                     positions);
-    }
+    blockLayout_ = OrderByPosition(positions, blockChannels_, order_);
 
     const auto packed = av_get_packed_sample_fmt(codec_->sample_fmt);
     const bool isFloat = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL;

@@ -131,21 +131,7 @@ void CWmaReader::DescribeBlocks() {
     // The positions the stream names, once each, else the default order.
     std::vector<uint64_t> positions = reader_->GetChannelPositions();
     positions.resize(static_cast<size_t>(blockChannels_), 0);
-    uint64_t mask = 0;
-    bool named = true;
-    for (uint64_t p : positions) {
-        if (p == 0 || (mask & p)) named = false;
-        mask |= p;
-    }
-    if (!named) {
-        mask = DefaultLayout(blockChannels_);
-        for (int i = 0; i < blockChannels_; ++i)
-            positions[static_cast<size_t>(i)] = ChannelAt(mask, i);
-    }
-    blockLayout_ = mask;
-    for (int k = 0; k < blockChannels_; ++k)
-        order_[k] = static_cast<int>(
-            std::find(positions.begin(), positions.end(), ChannelAt(mask, k)) - positions.begin());
+    blockLayout_ = OrderByPosition(positions.data(), blockChannels_, order_);
 }
 
 int CWmaReader::GetBlockChannels() {

@@ -55,6 +55,19 @@ TEST(AudioBlockLayout, DefaultLayoutsFollowTheFoldOrders) {
     EXPECT_EQ(ChannelAt(six, 6), 0u);
 }
 
+TEST(AudioBlockLayout, StoredChannelsAreOrderedByTheirPositions) {
+    using namespace channel;
+    int order[kMaxChannels] = {};
+    const uint64_t vorbis[3] = {kFrontLeft, kFrontCenter, kFrontRight};
+    EXPECT_EQ(OrderByPosition(vorbis, 3, order), kFrontLeft | kFrontRight | kFrontCenter);
+    EXPECT_EQ(order[0], 0);  // left
+    EXPECT_EQ(order[1], 2);  // right
+    EXPECT_EQ(order[2], 1);  // centre
+    const uint64_t twice[3] = {kFrontLeft, kFrontLeft, 0};
+    EXPECT_EQ(OrderByPosition(twice, 3, order), DefaultLayout(3));
+    EXPECT_EQ(order[1], 1);
+}
+
 TEST(AudioBlockLayout, ShapeReplacesALayoutOfTheWrongWidth) {
     AudioBlock b;
     b.Shape(6, 10, channel::kStereo, 24);
