@@ -69,7 +69,8 @@ public:
     // limited to that range) of room for `capacityFrames` frames each, and
     // the layout and source depth to carry. A layout that does not name
     // exactly `channels` channels is replaced by the default one. Storage
-    // only grows; frames is set to 0.
+    // only grows, so readers shape the block they fill on every call;
+    // frames is set to 0.
     void Shape(int channels, int capacityFrames, uint64_t layout = 0, int sourceBits = 16);
 
     float* Channel(int c) { return data_.data() + static_cast<size_t>(c) * stride_; }

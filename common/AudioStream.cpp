@@ -10,9 +10,7 @@ int CAudioReader::ReadBlock(AudioBlock& block) {
     adaptRight_.resize(stereo ? kBlockFrames : 0);
     const int frames = Read(adaptLeft_.data(), stereo ? adaptRight_.data() : nullptr);
     const int width = stereo ? 2 : 1;
-    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
-        block.SourceBits() != 16)
-        block.Shape(width, kBlockFrames, 0, 16);
+    block.Shape(width, kBlockFrames, 0, 16);
     if (frames <= 0) {
         block.frames = 0;
         return frames;

@@ -395,9 +395,7 @@ int CAiffReader::ReadBlock(AudioBlock& block) {
     if (!file_ || kind_ == Kind::Ima4 || kind_ == Kind::Gsm) return CAudioReader::ReadBlock(block);
     const int width = keptChannels_;
     const int bits = GetSourceBits();
-    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
-        block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
-        block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
+    block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
     const int frames = kind_ == Kind::Dwvw ? DecodeDwvw() : ReadWholeBytes();
     block.frames = std::max(frames, 0);
     if (frames <= 0) return frames;

@@ -217,9 +217,7 @@ int CAuReader::Read(int16_t* left, int16_t* right) {
 int CAuReader::ReadBlock(AudioBlock& block) {
     const int width = std::max(GetBlockChannels(), 1);
     const int bits = GetSourceBits();
-    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
-        block.Layout() != DefaultLayout(width) || block.SourceBits() != bits)
-        block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
+    block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
     block.frames = 0;
     if (!file_ || ended_ || position >= total) return 0;
     int frames = 0;

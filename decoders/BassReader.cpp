@@ -113,9 +113,7 @@ void CBassReader::DescribeWide() {
 int CBassReader::ReadBlock(AudioBlock& block) {
     if (!wideBits_) return CAudioReader::ReadBlock(block);
     if (!channel_) return 0;
-    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
-        block.Layout() != blockLayout_ || block.SourceBits() != wideBits_)
-        block.Shape(blockChannels_, kBlockFrames, blockLayout_, wideBits_);
+    block.Shape(blockChannels_, kBlockFrames, blockLayout_, wideBits_);
     const auto stride = static_cast<size_t>(channels);
     int n = 0;
     if (wideBits_ <= 16 && dataBits_ == 16) {

@@ -402,9 +402,7 @@ int CFFmpegReader::Read(int16_t* left, int16_t* right) {
 
 int CFFmpegReader::ReadBlock(AudioBlock& block) {
     if (!codec_) return 0;
-    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
-        block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
-        block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
+    block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
     float* out[kMaxChannels] = {};
     for (int k = 0; k < blockChannels_; ++k) out[k] = block.Channel(k);
     const int n = Deliver([&](int i, const float* f) {

@@ -223,9 +223,7 @@ uint64_t COggVorbisReader::GetChannelLayout() {
 int COggVorbisReader::ReadBlock(AudioBlock& block) {
     const int width = GetBlockChannels();
     if (!file_ || width <= 2) return CAudioReader::ReadBlock(block);
-    if (block.Channels() != width || block.Capacity() < kBlockFrames ||
-        block.Layout() != blockLayout_ || block.SourceBits() != 16)
-        block.Shape(width, kBlockFrames, blockLayout_, 16);
+    block.Shape(width, kBlockFrames, blockLayout_, 16);
     block.frames = 0;
     // At most one block of frames even from the logical stream with the
     // fewest channels.

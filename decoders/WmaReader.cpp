@@ -180,9 +180,7 @@ bool CWmaReader::NextPiece() {
 
 int CWmaReader::ReadBlock(AudioBlock& block) {
     if (!reader_ || pcmChannels_ < 1 || blockChannels_ < 1) return CAudioReader::ReadBlock(block);
-    if (block.Channels() != blockChannels_ || block.Capacity() < kBlockFrames ||
-        block.Layout() != blockLayout_ || block.SourceBits() != sourceBits_)
-        block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
+    block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
     int n = CopyWide(block, 0);
     if (n < kBlockFrames) n += CopyWide(block, n);
     while (n < kBlockFrames) {
