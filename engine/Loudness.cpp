@@ -85,7 +85,7 @@ public:
         queue_.push_back(std::move(chunk));
         ready_.notify_one();
     }
-    // Waits until everything handed over is measured.
+    // Waits until everything handed over is measured; once is enough.
     void Finish() {
         {
             std::lock_guard lock(mutex_);
@@ -136,15 +136,9 @@ private:
 struct CLoudnessMeter::State {
     ebur128_state* st = nullptr;
     std::vector<std::unique_ptr<CPeakWorker>> peakWorkers;
-    bool finished = false;
     ~State() {
         peakWorkers.clear();
         if (st) ebur128_destroy(&st);
-    }
-    void FinishPeaks() {
-        if (finished) return;
-        for (auto& w : peakWorkers) w->Finish();
-        finished = true;
     }
 };
 
@@ -238,8 +232,10 @@ double CLoudnessMeter::Loudness() const {
 double CLoudnessMeter::Peak() const {
     double peak = 0.0;
     if (state_ && !state_->peakWorkers.empty()) {
-        state_->FinishPeaks();
-        for (const auto& worker : state_->peakWorkers) peak = std::max(peak, worker->Peak());
+        for (const auto& worker : state_->peakWorkers) {
+            worker->Finish();
+            peak = std::max(peak, worker->Peak());
+        }
         return peak;
     }
     for (int c = 0; state_ && c < channels_; ++c) {
