@@ -2,6 +2,7 @@
 
 #include "common/AudioBlock.h"
 #include "common/AudioStream.h"
+#include "engine/TruePeak.h"
 #include "settings/Settings.h"
 
 #include <ebur128.h>
@@ -9,11 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <charconv>
-#include <condition_variable>
-#include <deque>
 #include <limits>
-#include <mutex>
-#include <thread>
 
 namespace quelvox {
 
@@ -56,88 +53,12 @@ std::string Fixed(double value, int decimals) {
 
 }  // namespace
 
-// True peaks oversample every channel four times, about three times the
-// work of the loudness itself. With a processor to spare, they are found on
-// worker threads, each for some of the channels with a state of its own,
-// while the calling thread decodes and measures the loudness.
-class CPeakWorker {
-public:
-    CPeakWorker(std::vector<int> channels, int rate) : channels_(std::move(channels)) {
-        st_ = ebur128_init(static_cast<unsigned>(channels_.size()),
-                           static_cast<unsigned long>(rate), EBUR128_MODE_TRUE_PEAK);
-        if (st_) thread_ = std::thread([this] { Run(); });
-    }
-    ~CPeakWorker() {
-        Finish();
-        if (st_) ebur128_destroy(&st_);
-    }
-    CPeakWorker(const CPeakWorker&) = delete;
-    CPeakWorker& operator=(const CPeakWorker&) = delete;
-
-    bool Ready() const { return st_ != nullptr; }
-    const std::vector<int>& Channels() const { return channels_; }
-
-    // Hands over `frames` interleaved frames of this worker's channels;
-    // waits while many are still waiting, so memory stays bounded.
-    void Push(std::vector<float> chunk) {
-        std::unique_lock lock(mutex_);
-        room_.wait(lock, [this] { return queue_.size() < kMaxWaiting; });
-        queue_.push_back(std::move(chunk));
-        ready_.notify_one();
-    }
-    // Waits until everything handed over is measured; once is enough.
-    void Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-        }
-        ready_.notify_one();
-        if (thread_.joinable()) thread_.join();
-    }
-    // Largest true peak of the worker's channels; after Finish.
-    double Peak() const {
-        double peak = 0.0;
-        for (size_t c = 0; st_ && c < channels_.size(); ++c) {
-            double v = 0.0;
-            if (ebur128_true_peak(st_, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
-                peak = std::max(peak, v);
-        }
-        return peak;
-    }
-
-private:
-    static constexpr size_t kMaxWaiting = 32;
-
-    void Run() {
-        const size_t stride = channels_.size();
-        for (;;) {
-            std::vector<float> chunk;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-                if (queue_.empty()) return;
-                chunk = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            room_.notify_one();
-            ebur128_add_frames_float(st_, chunk.data(), chunk.size() / stride);
-        }
-    }
-
-    std::vector<int> channels_;
-    ebur128_state* st_ = nullptr;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable ready_, room_;
-    std::deque<std::vector<float>> queue_;
-    bool closing_ = false;
-};
-
 struct CLoudnessMeter::State {
     ebur128_state* st = nullptr;
-    std::vector<std::unique_ptr<CPeakWorker>> peakWorkers;
+    // The true peaks, measured by our own meter (equal to the library's
+    // EBUR128_MODE_TRUE_PEAK, and many times faster).
+    std::unique_ptr<CTruePeakMeter> peaks;
     ~State() {
-        peakWorkers.clear();
         if (st) ebur128_destroy(&st);
     }
 };
@@ -153,29 +74,13 @@ bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
     channels_ = 0;
     rate_ = 0;
     if (channels < 1 || channels > kMaxChannels || rate < 1) return false;
-    // Up to two workers for the true peaks, the channels dealt out in turn.
-    const int workers = truePeak_ && std::thread::hardware_concurrency() > 1
-                            ? std::min(channels, 2)
-                            : 0;
-    const int peakMode = workers > 0 ? 0
-                         : truePeak_ ? EBUR128_MODE_TRUE_PEAK
-                                     : EBUR128_MODE_SAMPLE_PEAK;
-    ebur128_state* st = ebur128_init(static_cast<unsigned>(channels),
-                                     static_cast<unsigned long>(rate), EBUR128_MODE_I | peakMode);
+    ebur128_state* st = ebur128_init(
+        static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+        EBUR128_MODE_I | (truePeak_ ? 0 : EBUR128_MODE_SAMPLE_PEAK));
     if (!st) return false;
     state_ = new State;
     state_->st = st;
-    for (int w = 0; w < workers; ++w) {
-        std::vector<int> mine;
-        for (int c = w; c < channels; c += workers) mine.push_back(c);
-        auto worker = std::make_unique<CPeakWorker>(std::move(mine), rate);
-        if (!worker->Ready()) {
-            delete state_;
-            state_ = nullptr;
-            return false;
-        }
-        state_->peakWorkers.push_back(std::move(worker));
-    }
+    if (truePeak_) state_->peaks = std::make_unique<CTruePeakMeter>(channels, rate);
     channels_ = channels;
     rate_ = rate;
     // Mono and stereo keep the library's own map (a mono channel counts
@@ -188,6 +93,7 @@ bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
                                 ChannelRole(ChannelAt(positions, c)));
     }
     interleaved_.assign(static_cast<size_t>(kBlockFrames) * static_cast<size_t>(channels), 0.0f);
+    planar_.assign(interleaved_.size(), 0.0f);
     return true;
 }
 
@@ -196,27 +102,23 @@ void CLoudnessMeter::Add(const float* const* ch, int frames) {
     const auto stride = static_cast<size_t>(channels_);
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kBlockFrames);
-        for (int c = 0; c < channels_; ++c) {
+        const auto count = static_cast<size_t>(n);
+        for (size_t c = 0; c < stride; ++c) {
             const float* from = ch[c] + done;
-            float* to = interleaved_.data() + c;
-            for (int i = 0; i < n; ++i) {
+            float* to = planar_.data() + c * static_cast<size_t>(kBlockFrames);
+            for (size_t i = 0; i < count; ++i) {
                 // A broken stream may decode to NaN or infinity; the
                 // filters would keep it for the rest of the file.
                 const float v = from[i];
-                to[static_cast<size_t>(i) * stride] = std::isfinite(v) ? v : 0.0f;
+                to[i] = std::isfinite(v) ? v : 0.0f;
             }
+            for (size_t i = 0; i < count; ++i) interleaved_[i * stride + c] = to[i];
         }
-        ebur128_add_frames_float(state_->st, interleaved_.data(), static_cast<size_t>(n));
-        for (auto& worker : state_->peakWorkers) {
-            const std::vector<int>& mine = worker->Channels();
-            std::vector<float> chunk(static_cast<size_t>(n) * mine.size());
-            for (int i = 0; i < n; ++i)
-                for (size_t k = 0; k < mine.size(); ++k)
-                    chunk[static_cast<size_t>(i) * mine.size() + k] =
-                        interleaved_[static_cast<size_t>(i) * stride +
-                                     static_cast<size_t>(mine[k])];
-            worker->Push(std::move(chunk));
-        }
+        ebur128_add_frames_float(state_->st, interleaved_.data(), count);
+        if (state_->peaks)
+            for (size_t c = 0; c < stride; ++c)
+                state_->peaks->Add(static_cast<int>(c),
+                                   planar_.data() + c * static_cast<size_t>(kBlockFrames), n);
         frames_ += static_cast<uint64_t>(n);
         done += n;
     }
@@ -230,20 +132,12 @@ double CLoudnessMeter::Loudness() const {
 }
 
 double CLoudnessMeter::Peak() const {
+    if (!state_) return 0.0;
+    if (state_->peaks) return state_->peaks->Peak();
     double peak = 0.0;
-    if (state_ && !state_->peakWorkers.empty()) {
-        for (const auto& worker : state_->peakWorkers) {
-            worker->Finish();
-            peak = std::max(peak, worker->Peak());
-        }
-        return peak;
-    }
-    for (int c = 0; state_ && c < channels_; ++c) {
+    for (int c = 0; c < channels_; ++c) {
         double v = 0.0;
-        const unsigned channel = static_cast<unsigned>(c);
-        const int found = truePeak_ ? ebur128_true_peak(state_->st, channel, &v)
-                                    : ebur128_sample_peak(state_->st, channel, &v);
-        if (found == EBUR128_SUCCESS)
+        if (ebur128_sample_peak(state_->st, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
             peak = std::max(peak, v);
     }
     return peak;

@@ -1,6 +1,7 @@
 // Loudness of a file after ITU-R BS.1770 / EBU R128 (integrated loudness
-// and true or sample peak, measured with libebur128), the gain that brings it to a
-// target, and the ReplayGain 2.0 values that describe an output.
+// measured with libebur128; the true peak with CTruePeakMeter, which gives
+// libebur128's true peak faster, or the sample peak), the gain that brings
+// it to a target, and the ReplayGain 2.0 values that describe an output.
 #pragma once
 
 #include "common/TagInfo.h"
@@ -23,7 +24,7 @@ inline constexpr double kReplayGainReferenceLufs = -18.0;
 class CLoudnessMeter {
 public:
     // With `truePeak` the peak is the true (inter-sample) peak, as a
-    // ceiling needs; without, the sample peak, four times cheaper.
+    // ceiling needs; without, the sample peak, a little cheaper.
     explicit CLoudnessMeter(bool truePeak = true);
     ~CLoudnessMeter();
     CLoudnessMeter(const CLoudnessMeter&) = delete;
@@ -57,7 +58,8 @@ private:
     int channels_ = 0;
     int rate_ = 0;
     uint64_t frames_ = 0;
-    std::vector<float> interleaved_;
+    std::vector<float> interleaved_;  // for the loudness
+    std::vector<float> planar_;       // the same, channel after channel
 };
 
 // Loudness and peak of a file or an album; `valid` only once measured.
