@@ -22,4 +22,14 @@ struct ConversionContext {
     const WmaFormatList* wmaFormats = nullptr;
 };
 
+// Runs a pass once more through the fallback reader when it failed with a
+// primary reader (the retry flag still set) and was not cancelled.
+template <typename Pass>
+int WithRetry(RunState& state, IProgress& progress, Pass pass) {
+    state.retry = false;
+    int ok = pass();
+    if (!ok && !progress.IsCancelled() && state.retry) ok = pass();
+    return ok;
+}
+
 }  // namespace quelvox

@@ -40,16 +40,6 @@ void RemoveFile(const std::string& path) {
     fs::remove(path, ec);
 }
 
-// Runs a pass once more through the fallback reader when it failed with a
-// primary reader (the retry flag still set) and was not cancelled.
-template <typename Pass>
-int WithRetry(RunState& state, IProgress& progress, Pass pass) {
-    state.retry = false;
-    int ok = pass();
-    if (!ok && !progress.IsCancelled() && state.retry) ok = pass();
-    return ok;
-}
-
 // The run's volume and output cells after a success.
 void ReportSuccess(IRowCells& cells, int row, const RunState& state,
                    const std::string& outputName) {

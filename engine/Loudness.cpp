@@ -65,11 +65,10 @@ struct CLoudnessMeter::State {
 
 CLoudnessMeter::CLoudnessMeter(bool truePeak) : truePeak_(truePeak) {}
 
-CLoudnessMeter::~CLoudnessMeter() { delete state_; }
+CLoudnessMeter::~CLoudnessMeter() = default;
 
 bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
-    delete state_;
-    state_ = nullptr;
+    state_.reset();
     frames_ = 0;
     channels_ = 0;
     rate_ = 0;
@@ -78,7 +77,7 @@ bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
         static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
         EBUR128_MODE_I | (truePeak_ ? 0 : EBUR128_MODE_SAMPLE_PEAK));
     if (!st) return false;
-    state_ = new State;
+    state_ = std::make_unique<State>();
     state_->st = st;
     if (truePeak_) state_->peaks = std::make_unique<CTruePeakMeter>(channels, rate);
     channels_ = channels;

@@ -53,7 +53,7 @@ public:
 
 private:
     struct State;  // the library's measuring state
-    State* state_ = nullptr;
+    std::unique_ptr<State> state_;
     bool truePeak_ = true;
     int channels_ = 0;
     int rate_ = 0;

@@ -186,10 +186,9 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
         auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == 3);
         float lo = 0, hi = 0;
         int audioFound = 1;
-        state.retry = false;
-        int ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
-        if (!ok && !ctx.progress.IsCancelled() && state.retry)
-            ok = MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
+        const int ok = WithRetry(state, ctx.progress, [&] {
+            return MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
+        });
         if (!ok || !meter->Started()) continue;
         tracks[i] = ResultOf(*meter);
         if (normalisationGains) (*normalisationGains)[i] = NormalisationGain(lo, hi);
