@@ -1,12 +1,14 @@
 #include "encoders/TagWriter.h"
 
 #include "common/TextCodec.h"
+#include "encoders/CheckedFileStream.h"
 
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
+#include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
@@ -143,8 +145,8 @@ std::unique_ptr<TagLib::FLAC::Picture> FlacPicture(const TagPicture& p) {
 }
 
 // ID3v2.4 text frames in UTF-8, the comment as COMM and the lyrics as USLT.
-bool WriteId3v2(const std::string& path, CTagWriting& w) {
-    TagLib::MPEG::File file(path.c_str(), false);
+bool WriteId3v2(TagLib::IOStream& stream, CTagWriting& w) {
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid()) return false;
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
     // The tag's own list deletes its frames; a TagLib copy would share it.
@@ -193,8 +195,8 @@ void FillXiph(TagLib::Ogg::XiphComment* xiph, CTagWriting& w, bool pictures) {
 }
 
 // Vorbis comments, pictures in FLAC PICTURE blocks.
-bool WriteFlac(const std::string& path, CTagWriting& w) {
-    TagLib::FLAC::File file(path.c_str(), false);
+bool WriteFlac(TagLib::IOStream& stream, CTagWriting& w) {
+    TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid()) return false;
     FillXiph(file.xiphComment(true), w, false);
     file.removePictures();
@@ -205,8 +207,8 @@ bool WriteFlac(const std::string& path, CTagWriting& w) {
 
 // Vorbis comments, pictures as METADATA_BLOCK_PICTURE.
 template <typename OggFile>
-bool WriteOgg(const std::string& path, CTagWriting& w) {
-    OggFile file(path.c_str(), false);
+bool WriteOgg(TagLib::IOStream& stream, CTagWriting& w) {
+    OggFile file(&stream, false);
     if (!file.isValid() || !file.tag()) return false;
     FillXiph(file.tag(), w, true);
     return file.save();
@@ -222,8 +224,8 @@ TagLib::MP4::CoverArt::Format CoverFormat(const std::string& mime) {
 
 // iTunes atoms: trkn and disk with their totals, aART, cpil, covr;
 // ReplayGain as iTunes freeform items.
-bool WriteMp4(const std::string& path, CTagWriting& w) {
-    TagLib::MP4::File file(path.c_str(), false);
+bool WriteMp4(TagLib::IOStream& stream, CTagWriting& w) {
+    TagLib::MP4::File file(&stream, false);
     if (!file.isValid() || !file.tag()) return false;
     TagLib::MP4::Tag* tag = file.tag();
     const TagLib::MP4::ItemMap existing = tag->itemMap();
@@ -252,8 +254,8 @@ bool WriteMp4(const std::string& path, CTagWriting& w) {
 }
 
 // Windows Media attributes: WM/AlbumArtist, WM/PartOfSet, WM/Picture.
-bool WriteAsf(const std::string& path, CTagWriting& w) {
-    TagLib::ASF::File file(path.c_str(), false);
+bool WriteAsf(TagLib::IOStream& stream, CTagWriting& w) {
+    TagLib::ASF::File file(&stream, false);
     if (!file.isValid() || !file.tag()) return false;
     TagLib::ASF::Tag* tag = file.tag();
     const TagLib::ASF::AttributeListMap existing = tag->attributeListMap();
@@ -300,7 +302,7 @@ bool WriteAsf(const std::string& path, CTagWriting& w) {
     return file.save();
 }
 
-using KindWriter = bool (*)(const std::string&, CTagWriting&);
+using KindWriter = bool (*)(TagLib::IOStream&, CTagWriting&);
 struct KindRow {
     TagFileKind kind;
     KindWriter write;
@@ -321,9 +323,15 @@ TagWriteResult WriteTagFile(const std::string& path, TagFileKind kind, const Tag
     for (const KindRow& row : kKindWriters) {
         if (row.kind != kind) continue;
         CTagWriting writing(tags, result);
-        result.saved = row.write(path, writing);
+        // Every write is checked: TagLib itself would report a tag cut off
+        // by a full disk as saved.
+        CCheckedFileStream stream(path);
+        const bool saved = row.write(stream, writing);
+        const bool flushed = stream.Finish();
+        result.saved = saved && flushed;
         if (!result.saved) {
-            result.error = "the tags could not be saved";
+            result.writeFailed = stream.Failed();
+            result.error = result.writeFailed ? stream.Error() : "the tags could not be saved";
             result.dropped.clear();
         }
         return result;

@@ -22,6 +22,7 @@ struct DroppedTagField {
 struct TagWriteResult {
     bool saved = false;   // false: the file could not be opened or saved
     std::string error;    // why, when not saved
+    bool writeFailed = false;  // the file system refused a write: `error` is its cause
     std::vector<DroppedTagField> dropped;
 };
 

@@ -143,7 +143,8 @@ bool WriteOutputTags(const std::string& path, int outputFormat, TagInfo tags, fl
     if (!measured.IsEmpty()) tags.replayGain = measured;
     const TagWriteResult result = WriteTagFile(path, FormatTagFile(outputFormat), tags);
     if (!result.saved) {
-        error = EngineText(kTagsNotSavedDetail, result.error);
+        // A refused write (a full disk) reads as any other failed write.
+        error = EngineText(result.writeFailed ? kWriteFailedDetail : kTagsNotSavedDetail, result.error);
         return false;
     }
     if (result.dropped.empty()) return true;

@@ -26,11 +26,17 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <map>
 
 using namespace quelvox;
 using namespace testsupport;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -265,6 +271,46 @@ TEST_F(TagMatrixTest, PicturesTooLargeAreDroppedWithANoteAndTheAudioKept) {
     // A file TagLib cannot read as its container fails instead.
     WriteFile(dir.file("junk.m4a"), std::string("not an MP4 file"));
     EXPECT_FALSE(WriteTagFile(dir.file("junk.m4a"), TagFileKind::Mp4, tags).saved);
+}
+
+// A write the file system refuses half-way (here a file size limit, as a
+// disk that fills) fails the tag write with the system's reason, in every
+// container: TagLib itself would call such a file saved. Each limit is set
+// in a child process of its own.
+TEST_F(TagMatrixTest, AWriteRefusedDuringTheTagWriteFailsWithItsCause) {
+    struct Kind {
+        const char* file;
+        const char* ffmpegArgs;
+        TagFileKind kind;
+    };
+    const Kind kinds[] = {
+        {"t.mp3", "-c:a libmp3lame", TagFileKind::Id3v2},
+        {"t.flac", "-c:a flac", TagFileKind::Flac},
+        {"t.ogg", "-c:a libvorbis", TagFileKind::OggVorbis},
+        {"t.opus", "-c:a libopus", TagFileKind::OggOpus},
+        {"t.m4a", "-c:a aac", TagFileKind::Mp4},
+        {"t.wma", "-c:a wmav2", TagFileKind::Asf},
+    };
+    TagInfo tags = FullRecord(std::string(1 << 20, 'p'));
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.file);
+        const std::string path =
+            MakeWithFfmpeg(dir, k.file, std::string("-f lavfi -i sine=duration=1 ") + k.ffmpegArgs);
+        const auto size = static_cast<rlim_t>(fs::file_size(path));
+        EXPECT_EXIT(
+            {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit limit = {};
+                limit.rlim_cur = size + 64 * 1024;
+                limit.rlim_max = RLIM_INFINITY;
+                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(2);
+                const TagWriteResult r = WriteTagFile(path, k.kind, tags);
+                if (r.saved) std::_Exit(3);
+                if (!r.writeFailed || r.error != std::strerror(EFBIG)) std::_Exit(4);
+                std::_Exit(0);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
 }
 
 // ID3v2.3 frames marked Latin-1 hold GBK or Latin-1 bytes; UTF-16 frames
