@@ -50,16 +50,12 @@ bool StillNames(const std::string& path, int fd) {
 struct CHeldTemporaries {
     std::mutex mutex;
     std::set<std::string> paths;
+    // Set once the process is ending: no temporary file is made after it.
+    bool closing = false;
 };
 CHeldTemporaries& HeldTemporaries() {
     static auto* held = new CHeldTemporaries;
     return *held;
-}
-
-void Hold(const std::string& path) {
-    CHeldTemporaries& held = HeldTemporaries();
-    std::lock_guard lock(held.mutex);
-    held.paths.insert(path);
 }
 
 void Release(const std::string& path) {
@@ -70,11 +66,14 @@ void Release(const std::string& path) {
 
 }  // namespace
 
-void RemoveUnfinishedTemporaries() {
+int RemoveUnfinishedTemporaries() {
     CHeldTemporaries& held = HeldTemporaries();
     std::lock_guard lock(held.mutex);
+    held.closing = true;
+    const int removed = static_cast<int>(held.paths.size());
     for (const std::string& path : held.paths) ::unlink(path.c_str());
     held.paths.clear();
+    return removed;
 }
 
 int RemoveLeftoverTemporaries(const std::string& folder) {
@@ -125,6 +124,14 @@ const std::string& CPendingOutput::Begin(const std::string& target, CLeftoverSwe
         std::snprintf(name, sizeof name, ".quelvox.part-%016llx",
                       static_cast<unsigned long long>(rng()));
         const std::string candidate = (folder / name).string();
+        // Made and registered in one step, so that a process ending now
+        // either removes the file or never makes it.
+        CHeldTemporaries& held = HeldTemporaries();
+        std::lock_guard lock(held.mutex);
+        if (held.closing) {
+            errno = ECANCELED;
+            break;
+        }
         // Creating it exclusively both tests the name and reserves it.
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
@@ -134,7 +141,7 @@ const std::string& CPendingOutput::Begin(const std::string& target, CLeftoverSwe
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNames(candidate, fd)) {
                 lockFd_ = fd;
                 temp_ = candidate;
-                Hold(temp_);
+                held.paths.insert(temp_);
                 return temp_;
             }
             ::close(fd);

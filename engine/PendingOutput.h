@@ -42,11 +42,12 @@ private:
     std::set<std::string> swept_;
 };
 
-// Removes every temporary output this process is writing now. For a
-// program that is made to end at once (its display is lost and the toolkit
-// exits): called from an exit handler, it leaves no partial file behind.
-// What is being written then fails to commit.
-void RemoveUnfinishedTemporaries();
+// Removes every temporary output this process is writing now, and makes
+// every later CPendingOutput::Begin fail. For a program that is made to end
+// at once (its display is lost and the toolkit exits): called from an exit
+// handler, it leaves no partial file behind. What is being written then
+// fails to commit. Returns how many files were removed.
+int RemoveUnfinishedTemporaries();
 
 class CPendingOutput {
 public:

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -123,20 +124,29 @@ TEST(PendingOutput, LeftoversNobodyHoldsAreRemovedAndHeldOnesKept) {
     EXPECT_EQ(RemoveLeftoverTemporaries(dir.path().string()), 0);
 }
 
-TEST(PendingOutput, AnAbruptExitRemovesWhatIsStillBeingWritten) {
+// The end of a process is for good, so it is tried in a child process; the
+// child's exit code tells the first step that went wrong.
+TEST(PendingOutput, AnAbruptExitRemovesWhatIsBeingWrittenAndStartsNothingNew) {
     TempDir dir;
-    CPendingOutput committed;
-    ASSERT_FALSE(committed.Begin(dir.file("done.mp3")).empty());
-    ASSERT_TRUE(committed.Commit(CommitMode::NextFreeName));
-    CPendingOutput writing;
-    const std::string temp = writing.Begin(dir.file("half.mp3"));
-    ASSERT_FALSE(temp.empty());
-    WriteFile(temp, std::string("half of it"));
-
-    RemoveUnfinishedTemporaries();
-    EXPECT_EQ(Names(dir), std::vector<std::string>({"done.mp3"}));
-    // The conversion that was cut off cannot commit a file that is gone.
-    EXPECT_FALSE(writing.Commit(CommitMode::NextFreeName));
+    EXPECT_EXIT(
+        {
+            CPendingOutput committed;
+            if (committed.Begin(dir.file("done.mp3")).empty() ||
+                !committed.Commit(CommitMode::NextFreeName))
+                std::_Exit(2);
+            CPendingOutput writing;
+            const std::string temp = writing.Begin(dir.file("half.mp3"));
+            if (temp.empty()) std::_Exit(3);
+            WriteFile(temp, std::string("half of it"));
+            if (RemoveUnfinishedTemporaries() != 1) std::_Exit(4);
+            // The conversion that was cut off cannot commit a file that is
+            // gone, and a conversion starting now makes no file at all.
+            if (writing.Commit(CommitMode::NextFreeName)) std::_Exit(5);
+            CPendingOutput late;
+            if (!late.Begin(dir.file("late.mp3")).empty() || late.Error().empty()) std::_Exit(6);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(Names(dir), std::vector<std::string>({"done.mp3"}));
 }
 

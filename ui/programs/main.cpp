@@ -22,6 +22,7 @@
 #include <QMessageBox>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,9 +40,16 @@ bool HaveDisplay() {
 
 }  // namespace
 
-// A lost display ends the program from inside the toolkit (it calls
-// exit): the conversions in hand then leave no partial file behind.
-extern "C" void RemoveUnfinishedOutputsAtExit() { quelvox::RemoveUnfinishedTemporaries(); }
+// A lost display ends the program from inside the toolkit (it calls exit)
+// while conversions may still run on their threads: their temporary files
+// are removed, no new one can be made, and when any was removed the
+// process ends at once, before a writer still running could create its
+// file again by name. An ordinary end holds no temporary file.
+extern "C" void RemoveUnfinishedOutputsAtExit() {
+    if (quelvox::RemoveUnfinishedTemporaries() == 0) return;
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
 
 int main(int argc, char** argv) {
     if (!HaveDisplay()) {
@@ -53,6 +61,9 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     std::atexit(RemoveUnfinishedOutputsAtExit);
+    // A file size limit fails the output being written instead of killing
+    // the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QString::fromLatin1(quelvox::kProductName));
     QApplication::setApplicationVersion(QString::fromLatin1(quelvox::kProductVersionText));
