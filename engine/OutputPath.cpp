@@ -175,6 +175,22 @@ std::string SafeTrackStem(const std::string& name) {
     return stem.empty() ? std::string("_") : stem;
 }
 
+// The longest file name (one path level) Linux file systems take, in bytes.
+constexpr size_t kMaxNameBytes = 255;
+
+// `stem` followed by `tail` (a number and the extension), the stem cut at
+// a character boundary so that the whole stays within kMaxNameBytes. The
+// start of the stem ("NN - " of a CUE track) and the tail are kept.
+std::string FitName(const std::string& stem, const std::string& tail) {
+    if (stem.size() + tail.size() <= kMaxNameBytes) return stem + tail;
+    size_t keep = tail.size() < kMaxNameBytes ? kMaxNameBytes - tail.size() : 0;
+    // Never keep the lead byte of a UTF-8 sequence without its continuation.
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+    std::string name = stem.substr(0, keep);
+    if (name.empty()) name = "_";
+    return name + tail;
+}
+
 }  // namespace
 
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
@@ -201,6 +217,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
 
     for (;;) {
         bool placed = false;
+        // The folder the output goes to, ending in '/' (empty: the current one).
         std::string base;
         if (mode == kOutputToSpecifiedFolder) {
             if (folder.empty() || !EnsureFolder(folder)) {
@@ -221,18 +238,16 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                         }
                     }
                 }
-                base += sourceStem;
             }
         } else {
-            base =
-                slash == std::string::npos ? sourceStem : source.substr(0, slash + 1) + sourceStem;
+            base = slash == std::string::npos ? std::string() : source.substr(0, slash + 1);
             placed = true;
         }
 
         // A name another run was checking at that very moment is chosen
         // again (a few times at most).
         for (int look = 0; placed && look < kNamingLooks; ++look) {
-            std::string candidate = base + newExtension;
+            std::string candidate = base + FitName(sourceStem, newExtension);
             if (Exists(candidate)) {
                 if (settings.TargetExistsOpt == kTargetOverwrite) {
                     if (SameFile(candidate, source) ||
@@ -245,7 +260,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                     return false;
                 } else {
                     for (int n = 1;; ++n) {
-                        candidate = base + "_" + std::to_string(n) + newExtension;
+                        candidate = base + FitName(sourceStem, "_" + std::to_string(n) + newExtension);
                         if (!Exists(candidate)) break;
                     }
                 }

@@ -221,6 +221,52 @@ TEST(ResolveOutputPathExisting, NumberedNames) {
     EXPECT_EQ(Resolve(NextToSource(5), src, "mp3").path, dir.file("song_2.mp3"));
 }
 
+// Names longer than a file system takes are cut at a character boundary,
+// keeping the track number in front and the number and extension behind.
+TEST(ResolveOutputPathNaming, LongNamesAreCutToFitTheFileSystem) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    const std::string cjk = "\xE6\xAD\x8C";  // one three-byte character
+    struct Case {
+        std::string trackName;  // empty: named after the source file
+        std::string sourceStem;
+        std::string prefix;     // the name must start with this
+    };
+    std::string longCjk;
+    for (int i = 0; i < 100; ++i) longCjk += cjk;
+    const Case cases[] = {
+        {"01 - " + std::string(300, 't'), "image", "01 - ttt"},
+        {"07 - " + longCjk, "image", "07 - " + cjk},
+        {"", std::string(250, 's'), "sss"},
+        {"", longCjk.substr(0, 249), cjk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        FileEntry e;
+        e.Path = "/music/" + c.sourceStem + ".wv";
+        e.TrackName = c.trackName;
+        Text message;
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_TRUE(ResolveOutputPath(InFolder(out), e, "flac", message)) << message;
+            const std::string name = fs::path(e.OutputPath).filename().string();
+            EXPECT_LE(name.size(), 255u);
+            EXPECT_EQ(name.rfind(c.prefix, 0), 0u);
+            EXPECT_TRUE(name.ends_with(".flac"));
+            // Whole characters only: the cut never splits a UTF-8 sequence.
+            std::string stem = name.substr(0, name.find_last_of('.'));
+            stem.erase(stem.find_last_not_of("_0123456789") + 1);
+            size_t lead = stem.size() - 1;
+            while (lead > 0 && (static_cast<unsigned char>(stem[lead]) & 0xC0) == 0x80) --lead;
+            const auto first = static_cast<unsigned char>(stem[lead]);
+            const size_t length = first < 0x80 ? 1 : first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+            EXPECT_EQ(stem.size() - lead, length);
+            // The name is usable: a second output of the same name is numbered.
+            WriteFile(e.OutputPath, "x");
+        }
+        EXPECT_TRUE(fs::path(e.OutputPath).filename().string().ends_with("_1.flac"));
+    }
+}
+
 TEST(ResolveOutputPathExisting, AnotherRunCheckingTheSameNameNeverSendsOursElsewhere) {
     // A second run naming "x.flac" in the same folder creates and removes
     // that name while it checks it. Ours must still be named in the folder
@@ -342,22 +388,20 @@ TEST(ResolveOutputPathFailures, FolderBelowARegularFileCannotBeCreated) {
 }
 
 TEST(ResolveOutputPathFailures, UncreatableFileFallsBackToDocuments) {
-    // A name longer than the file system allows cannot be created by
-    // anyone; with the fallback on, the documents folder is tried and fails
-    // too, and its message is the one reported.
+    // Nobody, root included, creates a file in /proc: without the fallback
+    // that is the failure reported; with it, the documents folder is used.
     TempDir dir;
     ScopedHome home(dir.path() / "home");
-    const std::string stem(252, 'n');
-    Outcome o = Resolve(NextToSource(), dir.file(stem + ".wav"), "flac");
+    const std::string source = "/proc/quelvox-test-source.wav";
+    Outcome o = Resolve(NextToSource(), source, "flac");
     EXPECT_FALSE(o.ok);
-    EXPECT_EQ(o.message, "无法创建文件 \"" + dir.file(stem + ".flac") + "\"");
+    EXPECT_EQ(o.message, "无法创建文件 \"/proc/quelvox-test-source.flac\"");
 
     CSettings s = NextToSource();
     s.OutputFiles2MyDocuments = 1;
-    Outcome f = Resolve(s, dir.file(stem + ".wav"), "flac");
-    EXPECT_FALSE(f.ok);
-    EXPECT_EQ(f.message,
-              "无法创建文件 \"" + (dir.path() / "home/Documents/").string() + stem + ".flac\"");
+    Outcome f = Resolve(s, source, "flac");
+    EXPECT_TRUE(f.ok) << f.message;
+    EXPECT_EQ(f.path, (dir.path() / "home/Documents/quelvox-test-source.flac").string());
 }
 
 TEST(ResolveOutputPathFailures, EmptyFolderFallsBackToDocuments) {
