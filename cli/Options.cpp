@@ -1,5 +1,6 @@
 #include "cli/Options.h"
 
+#include "settings/SettingDecl.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -59,16 +60,22 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
         }
         options.jobs = std::stoi(value);
     } else if (name == "loudness") {
-        // Whole LUFS; the stored setting keeps it within its range.
+        // Whole LUFS within the setting's own range: a target the stored
+        // setting would have to clamp is refused, not quietly changed.
+        const SettingDecl& target = setting::LoudnessTarget;
         const bool negative = value.size() > 1 && value[0] == '-';
         const std::string digits = negative ? value.substr(1) : value;
-        if (!AllDigits(digits) || digits.size() > 3) {
-            error = "option --loudness needs a whole number of LUFS (e.g. -16), not '" + value +
-                    "'";
+        const int lufs = AllDigits(digits) && digits.size() <= 3
+                             ? (negative ? -std::stoi(digits) : std::stoi(digits))
+                             : target.maximum + 1;
+        if (!target.IsValid(lufs)) {
+            error = "option --loudness needs a whole number of LUFS from " +
+                    std::to_string(target.minimum) + " to " + std::to_string(target.maximum) +
+                    " (e.g. -16), not '" + value + "'";
             return false;
         }
         options.sets.emplace_back("VolumeType", "3");
-        options.sets.emplace_back("LoudnessTarget", value);
+        options.sets.emplace_back("LoudnessTarget", std::to_string(lufs));
     } else if (name == "lang") {
         options.language = ParseLanguageName(value);
         if (!options.language) {

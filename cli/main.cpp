@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -199,10 +200,11 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     std::vector<std::string> paths;
     std::vector<std::string> roots;
     std::vector<std::string> unreadableFolders;
+    std::vector<std::string> linkLoops;
     for (const std::string& item : options.paths) {
         std::error_code ec;
         if (fs::is_directory(item, ec)) {
-            SearchFolder(item, settings, paths, nullptr, &unreadableFolders, &roots);
+            SearchFolder(item, settings, paths, nullptr, &unreadableFolders, &roots, &linkLoops);
         } else {
             paths.push_back(item);
             roots.resize(paths.size());
@@ -210,6 +212,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     }
     for (const std::string& folder : unreadableFolders)
         console.Warn(folder + ": folder not readable, skipped");
+    for (const std::string& link : linkLoops) console.Warn(EngineText(kLinkLoopSkippedNote, link));
     std::map<std::string, FileEntry> pathMap;
     CEntryList list;
     CSharedProgress adding(g_cancel);
@@ -287,6 +290,12 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // A reader that went away (`| head -1`) or a file size limit must not
+    // kill the program in the middle of a write: the write fails instead.
+    // Standard output is then reported as unwritable, an output that cannot
+    // grow fails its file, and no unfinished output is left behind.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 
     CliOptions options;
     std::string error;

@@ -46,7 +46,7 @@ std::string FolderKey(const std::string& folder) {
     return p.string();
 }
 
-enum class EntryKind { Folder, File, Special };
+enum class EntryKind { Folder, File, Special, LinkLoop };
 
 struct FolderEntry {
     std::string name;
@@ -55,7 +55,8 @@ struct FolderEntry {
 
 // The entries of one folder in byte order of their names; empty when the
 // folder cannot be read. Symbolic links count as what they point to; a
-// dangling link counts as a file (it fails to load and is reported).
+// dangling link counts as a file (it fails to load and is reported); a link
+// that leads back to itself (ELOOP) points to nothing at all.
 std::vector<FolderEntry> ListFolder(const std::string& folder, bool* unreadable = nullptr) {
     std::vector<FolderEntry> entries;
     std::error_code ec;
@@ -71,6 +72,10 @@ std::vector<FolderEntry> ListFolder(const std::string& folder, bool* unreadable 
         std::error_code sec;
         fs::file_status st = it->status(sec);
         EntryKind kind = EntryKind::File;
+        if (sec == std::errc::too_many_symbolic_link_levels) {
+            entries.push_back({std::move(name), EntryKind::LinkLoop});
+            continue;
+        }
         switch (st.type()) {
             case fs::file_type::directory: kind = EntryKind::Folder; break;
             case fs::file_type::fifo:
@@ -94,6 +99,7 @@ std::string AddFailureReason(const std::string& path) {
     const fs::file_status st = fs::status(path, ec);
     // A path the system refuses by its length may still name a file.
     if (ec == std::errc::filename_too_long) return kPathTooLongReason;
+    if (ec == std::errc::too_many_symbolic_link_levels) return "symbolic link loop";
     if (!fs::exists(st)) return "not found";
     if (!fs::is_regular_file(st)) return "not a regular file";
     if (::access(path.c_str(), R_OK) != 0) return "not readable";
@@ -158,7 +164,8 @@ std::vector<std::string> BuildFolderList(const std::string& folder) {
 
 bool SearchFolder(const std::string& folder, const CSettings& settings,
                   std::vector<std::string>& pathList, IProgress* progress,
-                  std::vector<std::string>* unreadable, std::vector<std::string>* roots) {
+                  std::vector<std::string>* unreadable, std::vector<std::string>* roots,
+                  std::vector<std::string>* linkLoops) {
     if (roots) roots->resize(pathList.size());
     // Whatever way the search ends, what it appended came from `folder`.
     struct MarkRoots {
@@ -187,6 +194,8 @@ bool SearchFolder(const std::string& folder, const CSettings& settings,
         const std::vector<FolderEntry> entries = ListFolder(current, &skipped);
         if (skipped && unreadable) unreadable->push_back(current);
         for (const FolderEntry& entry : entries) {
+            if (entry.kind == EntryKind::LinkLoop && linkLoops)
+                linkLoops->push_back(Join(current, entry.name));
             if (entry.kind != EntryKind::File) continue;
             AcceptPath(settings, Join(current, entry.name), pathList);
             bar.Pump();
@@ -200,11 +209,12 @@ bool SearchFolder(const std::string& folder, const CSettings& settings,
 
 bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
                          std::vector<std::string>& pathList, IProgress* progress,
-                         std::vector<std::string>* roots) {
+                         std::vector<std::string>* roots, std::vector<std::string>* linkLoops) {
     for (const std::string& item : items) {
         std::error_code ec;
         if (fs::is_directory(item, ec)) {
-            if (!SearchFolder(item, settings, pathList, progress, nullptr, roots)) return false;
+            if (!SearchFolder(item, settings, pathList, progress, nullptr, roots, linkLoops))
+                return false;
         } else {
             AcceptPath(settings, item, pathList);
             if (roots) roots->resize(pathList.size());

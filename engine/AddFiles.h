@@ -68,7 +68,9 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 // through AcceptPath. Subfolders, "." and "..", and special files (FIFOs,
 // sockets, devices: opening one could block the batch) are skipped; a folder
 // that cannot be read is skipped without ending the search, and appended
-// to `unreadable` when that is given.
+// to `unreadable` when that is given. A symbolic link that loops (leads
+// back to itself, ELOOP) is no file: it is skipped and appended to
+// `linkLoops` when that is given.
 // A search of a large tree takes a while: `progress` (may be null) is
 // pumped for every folder and file, and once it reads as cancelled the
 // search stops and returns false (what was found so far stays appended).
@@ -78,17 +80,19 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 bool SearchFolder(const std::string& folder, const CSettings& settings,
                   std::vector<std::string>& pathList, IProgress* progress = nullptr,
                   std::vector<std::string>* unreadable = nullptr,
-                  std::vector<std::string>* roots = nullptr);
+                  std::vector<std::string>* roots = nullptr,
+                  std::vector<std::string>* linkLoops = nullptr);
 
 // Collects the paths of dropped items (or command-line arguments), in the
 // order given: a folder is searched with SearchFolder, anything else goes
 // through AcceptPath. False when a search was cancelled (then the later
 // items are not looked at). `roots`, when given, receives each path's
 // added root as SearchFolder gives it; an item that is not a folder has
-// none (empty).
+// none (empty). `linkLoops` receives the looping links SearchFolder skipped.
 bool CollectDroppedPaths(const std::vector<std::string>& items, const CSettings& settings,
                          std::vector<std::string>& pathList, IProgress* progress = nullptr,
-                         std::vector<std::string>* roots = nullptr);
+                         std::vector<std::string>* roots = nullptr,
+                         std::vector<std::string>* linkLoops = nullptr);
 
 // The support request that closes the message when nothing more specific
 // is known.

@@ -100,6 +100,10 @@ inline constexpr const char* kUnrepresentableNameNote = QT_TRANSLATE_NOOP(
 inline constexpr const char* kReaderSupportNote =
     QT_TRANSLATE_NOOP("Engine", "要获得帮助, 请发送失败文件到 <%s>.");
 // Why a file could not be added: its path is longer than the system takes.
+// A symbolic link in an added folder that leads back to itself: skipped,
+// and named; %s is its path.
+inline constexpr const char* kLinkLoopSkippedNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 符号链接循环, 已跳过");
 inline constexpr const char* kPathTooLongReason = QT_TRANSLATE_NOOP("Engine", "路径太长");
 inline constexpr const char* kCdaOnDiskNote =
     QT_TRANSLATE_NOOP("Engine", "重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");

@@ -552,9 +552,10 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         std::vector<std::string> files;
         // The folder each file was found in, for a tree kept from there.
         std::vector<std::string> roots;
+        std::vector<std::string> linkLoops;
         bool searched = true;
         if (search)
-            searched = CollectDroppedPaths(items, settings_, files, progress_, &roots);
+            searched = CollectDroppedPaths(items, settings_, files, progress_, &roots, &linkLoops);
         else
             files = items;
         // A search cut short by Cancel adds nothing; an empty result closes
@@ -581,6 +582,11 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         if (!result.message.empty()) {
             if (!message.isEmpty()) message += QStringLiteral("\n\n");
             message += ShowText(result.message);
+        }
+        // Looping links were skipped, not failed: named after the rest.
+        for (const std::string& link : linkLoops) {
+            if (!message.isEmpty()) message += QLatin1Char('\n');
+            message += ShowText(EngineText(kLinkLoopSkippedNote, link));
         }
         if (!message.isEmpty()) prompts_->Warning(this, message);
     });

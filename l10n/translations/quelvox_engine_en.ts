@@ -152,6 +152,10 @@ and convert your MIDI files again. Thank you.</translation>
         <translation>Stereo</translation>
     </message>
     <message>
+        <source>%s: 符号链接循环, 已跳过</source>
+        <translation>%s: symbolic link loop, skipped</translation>
+    </message>
+    <message>
         <source>路径太长</source>
         <translation>path too long</translation>
     </message>

@@ -2,6 +2,7 @@
 // it, with its configuration and home folders in a scratch folder, on real
 // files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
 #include "common/FormatCatalogue.h"
+#include "encoders/TagWriter.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "support/TestSupport.h"
@@ -559,8 +560,12 @@ TEST_F(CliTest, ARunIntoAGivenFolderCreatesNoDocumentsFolder) {
 
 // Starts quelvox-cli with `args`, its rows going to `rowsFile`; returns its
 // process id.
+// Starts the program with standard output into `rowsFile`, or into the
+// descriptor `outFd` when that is given, and standard error into `errFile`
+// (default: nowhere). Every signal has its default action, as in a shell.
 pid_t SpawnCli(const std::string& lang, const std::vector<std::string>& args,
-               const std::string& config, const std::string& home, const std::string& rowsFile) {
+               const std::string& config, const std::string& home, const std::string& rowsFile,
+               int outFd = -1, const std::string& errFile = "/dev/null") {
     const std::string configVar = "XDG_CONFIG_HOME=" + config;
     const std::string homeVar = "HOME=" + home;
     std::vector<char*> env;
@@ -577,11 +582,23 @@ pid_t SpawnCli(const std::string& lang, const std::vector<std::string>& args,
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, rowsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, rowsFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), env.data()) != 0) pid = -1;
+    if (posix_spawn(&pid, kCli.c_str(), &actions, &attributes, argv.data(), env.data()) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -691,6 +708,91 @@ TEST_P(CliLanguageTest, AFullDiskFailsTheFileAndLeavesTheTargetAsItWas) {
         EXPECT_THAT(out, HasSubstr(T(kFailedRow) + " (")) << ext;
         EXPECT_THAT(out, HasSubstr("No space left on device")) << ext;
         EXPECT_THAT(out, HasSubstr("status=1\nkept\nnoise." + ext + "\n")) << ext << "\n" << out;
+    }
+}
+
+// The disk fills while the tags and a large cover are written, after the
+// audio fitted: every tagged container fails the file with the disk's
+// reason and leaves nothing under a final name, the old target kept.
+TEST_P(CliLanguageTest, ADiskThatFillsWhileTagsAreWrittenFailsTheFile) {
+    const std::string source = work_.file("cover.flac");
+    ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 1 -b 16 " + Quote(source) +
+                               " synth 3 sine 440 vol 0.5"),
+              0);
+    TagInfo tags;
+    tags.title = "With a cover";
+    TagPicture cover;
+    cover.mimeType = "image/jpeg";
+    cover.data = "\xFF\xD8\xFF\xE0";
+    for (size_t i = cover.data.size(); i < 1200 * 1024; ++i)
+        cover.data += static_cast<char>((i * 2654435761u) >> 24);
+    tags.pictures.push_back(cover);
+    ASSERT_TRUE(WriteTagFile(source, TagFileKind::Flac, tags).saved);
+    const std::string disk = work_.file("disk");
+    fs::create_directory(disk);
+    for (const std::string ext : {"mp3", "flac", "ogg", "opus", "m4a", "wma"}) {
+        // Room for the audio, not for the cover.
+        const std::string target = disk + "/cover." + ext;
+        const std::string script =
+            "mount -t tmpfs -o size=600k tmpfs " + Quote(disk) + " || exit 99; echo old > " +
+            Quote(target) + "; XDG_CONFIG_HOME=" + Quote(Config()) +
+            " HOME=" + Quote(home_.path().string()) + " " + Quote(kCli) + " " + LangOption() +
+            "-q -f " + ext + " --set TargetExistsOpt=22 -o " + Quote(disk) + " " + Quote(source) +
+            " 2>/dev/null </dev/null; echo \"status=$?\"; grep -qx old " + Quote(target) +
+            " && echo kept; ls -A " + Quote(disk);
+        std::string out;
+        const int status = RunInPrivateMounts(script, &out);
+        if (status == -1 || status == 99 << 8 || status == 99) GTEST_SKIP() << "no tmpfs here";
+        EXPECT_THAT(out, HasSubstr(T(kFailedRow) + " (")) << ext;
+        EXPECT_THAT(out, HasSubstr(std::strerror(ENOSPC))) << ext;
+        EXPECT_THAT(out, HasSubstr("status=1\nkept\ncover." + ext + "\n")) << ext;
+    }
+}
+
+// Standard output is a pipe whose reader is gone (`| head -1`): the run
+// is not killed, says so, and leaves every output whole.
+TEST_F(CliTest, AReaderThatWentAwayFailsTheRunAndLeavesNoPartFile) {
+    const std::string in = work_.file("several");
+    fs::create_directory(in);
+    for (const char* name : {"a", "b", "c", "d"})
+        ASSERT_EQ(testsupport::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(in + "/" + name + ".wav") +
+                                   " synth 0.5 sine 440"),
+                  0);
+    const std::string out = work_.file("out");
+    const std::string err = work_.file("err.txt");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    const pid_t pid = SpawnCli("en", {"-q", "-j", "2", "-f", "mp3", "-o", out, in}, Config(),
+                               home_.path(), "", fds[1], err);
+    ::close(fds[1]);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_THAT(Slurp(err), HasSubstr("cannot write to standard output"));
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3", "d.mp3"}));
+}
+
+// A link that leads back to itself is skipped with a note, not failed.
+TEST_P(CliLanguageTest, ALoopingLinkInAFolderIsSkippedWithANote) {
+    const std::string in = work_.file("looping");
+    fs::create_directory(in);
+    fs::copy_file(In("c.au"), in + "/c.au");
+    fs::create_symlink("self", in + "/self");
+    fs::create_symlink("b.wav", in + "/a.wav");
+    fs::create_symlink("a.wav", in + "/b.wav");
+    const CliResult r = Cli("--probe " + Quote(in));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Lines().size(), 1u) << r.out;
+    for (const char* link : {"/self", "/a.wav", "/b.wav"}) {
+        std::string note = T(kLinkLoopSkippedNote);
+        note.replace(note.find("%s"), 2, in + link);
+        EXPECT_THAT(r.err, HasSubstr(note));
     }
 }
 
@@ -1284,9 +1386,13 @@ TEST_F(CliLoudnessTest, ReplayGainTagsDescribeEachOutputInEveryContainer) {
 }
 
 TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
-    CliResult r = Cli("-q --loudness loud " + Quote(tone_));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_THAT(r.err, HasSubstr("--loudness"));
+    // Anything but a whole number within -31..-14 is wrong usage.
+    CliResult r;
+    for (const char* bad : {"loud", "0", "5", "-13", "-32", "1e9", "-16.5", "-0"}) {
+        r = Cli("-q --loudness " + std::string(bad) + " " + Quote(tone_));
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_THAT(r.err, HasSubstr("--loudness")) << bad;
+    }
     // A target beyond the accepted range is taken as its nearest end.
     const std::string out = work_.file("clamped");
     r = Cli("-q -f wav -o " + Quote(out) + " --set VolumeType=3 --set LoudnessTarget=-40 " +
