@@ -51,6 +51,27 @@ extern "C" void RemoveUnfinishedOutputsAtExit() {
     std::_Exit(1);
 }
 
+namespace {
+
+QtMessageHandler g_previousMessageHandler = nullptr;
+
+// The toolkit says that its display connection broke just before it calls
+// exit. Exit handlers run after static objects made later (libraries the
+// conversions opened) are destroyed under the running threads, so the
+// unfinished outputs are removed here, while everything is still whole,
+// and the process ends at once.
+void EndOnLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (g_previousMessageHandler) g_previousMessageHandler(type, context, message);
+    if (type == QtWarningMsg && (message.startsWith(QLatin1String("The X11 connection broke")) ||
+                                 message.startsWith(QLatin1String("The Wayland connection broke")))) {
+        quelvox::RemoveUnfinishedTemporaries();
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (!HaveDisplay()) {
         std::fputs(
@@ -61,6 +82,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     std::atexit(RemoveUnfinishedOutputsAtExit);
+    g_previousMessageHandler = qInstallMessageHandler(EndOnLostDisplay);
     // A file size limit fails the output being written instead of killing
     // the program.
     std::signal(SIGXFSZ, SIG_IGN);
