@@ -20,9 +20,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -1281,6 +1283,68 @@ TEST_F(CliLoudnessTest, ReplayGainTagsDescribeEachOutputInEveryContainer) {
     EXPECT_NEAR(TagNumber(out + "/quiet.mp3", "REPLAYGAIN_TRACK_GAIN") - loud, 10.0, 0.1);
     EXPECT_LT(loud, album);
     EXPECT_NEAR(MeasureR128(out + "/tone.mp3").loudness, -18.0 - loud, 0.6);
+}
+
+// A float source holding NaN, infinities and values of 1e30 among a quiet
+// tone: every written value is finite, the ceiling holds, and the
+// ReplayGain tags describe what the outputs received.
+TEST_F(CliLoudnessTest, HostileFloatSamplesLeaveFiniteOutputsUnderTheCeiling) {
+    std::vector<float> samples(44100 * 2 * 3);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.1f * static_cast<float>(std::sin(static_cast<double>(i / 2) * 0.1425));
+    const float hostile[] = {std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(), 1e30f, -1e30f};
+    for (size_t i = 0; i < samples.size(); i += 97) samples[i] = hostile[(i / 97) % 5];
+    std::vector<uint8_t> data(samples.size() * 4);
+    std::memcpy(data.data(), samples.data(), data.size());
+    const std::string source = work_.file("hostile.wav");
+    testsupport::WriteFile(source, testsupport::WavFileBytes(3, 2, 44100, 32, data));
+
+    // What a target may exceed the ceiling by: a lossy encoder rings
+    // around the clicks it is given.
+    const struct {
+        const char* name;
+        std::string options;
+        bool tags;
+        double overshootDb;
+    } targets[] = {
+        {"mp3", kMp3AtFullRate, true, 0.5},
+        {"flac", "-f flac ", true, 0.1},
+        {"wav", "-f wav ", false, 0.1},
+        {"float wav", "-f wav --set WAVAutoEncParam=0 --set WAVCodecID=65557 ", false, 0.1},
+    };
+    for (const auto& target : targets) {
+        SCOPED_TRACE(target.name);
+        const std::string out = work_.file(std::string("hostile-") + target.name);
+        const CliResult r =
+            Cli("-q " + target.options + "-o " + Quote(out) + " --loudness -16 --replaygain " +
+                Quote(source));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string file = out + "/hostile." + (target.tags ? target.name : "wav");
+        // Every written value finite, the peaks under -1 dBTP.
+        std::string floats;
+        testsupport::Run("ffmpeg -v error -nostdin -i " + Quote(file) + " -f f32le -", &floats);
+        ASSERT_FALSE(floats.empty());
+        float peak = 0.0f;
+        for (size_t at = 0; at + 4 <= floats.size(); at += 4) {
+            float v;
+            std::memcpy(&v, floats.data() + at, 4);
+            ASSERT_TRUE(std::isfinite(v)) << at;
+            peak = std::max(peak, std::fabs(v));
+        }
+        EXPECT_LE(peak, std::pow(10.0, (-1.0 + target.overshootDb) / 20.0));
+        const R128 m = MeasureR128(file);
+        EXPECT_LE(m.peak, -1.0 + target.overshootDb);
+        // The clicks the huge values leave (at the largest value a sample
+        // keeps) are what the ceiling holds down, so the level stays below
+        // the target; the tags describe the output as it is.
+        EXPECT_LT(m.loudness, -16.0 + 0.5);
+        if (target.tags) {
+            EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_GAIN"), -18.0 - m.loudness, 1.0);
+            EXPECT_LE(TagNumber(file, "REPLAYGAIN_TRACK_PEAK"), 1.0);
+        }
+    }
 }
 
 TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
