@@ -490,7 +490,10 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
 void CFFmpegWriter::Close() {
     Session* s = session_.get();
     if (s && s->encode.HeaderWritten()) {
-        bool ok = !(s->amr.IsOpen() && s->amrStaged > 0) || s->EncodeAmrStaged();
+        // AMR's last partial frame is completed with silence; a stream that
+        // received nothing still gets one frame, so that it holds audio.
+        bool ok = !(s->amr.IsOpen() && (s->amrStaged > 0 || s->amrPts == 0)) ||
+                  s->EncodeAmrStaged();
         // A short last frame where the encoder allows one, else the frame is
         // completed with silence.
         if (!s->encode.Finish(libav::LastFrame::ShortWhereAllowed)) ok = false;

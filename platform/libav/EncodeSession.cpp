@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 extern "C" {
@@ -13,6 +14,19 @@ extern "C" {
 }
 
 namespace quelvox::libav {
+
+namespace {
+
+// Codecs whose streams demuxers find only as a frame followed by another
+// (the MPEG audio demuxer checks the header after the first frame): their
+// streams hold at least this many encoder frames.
+struct LeastFrames {
+    AVCodecID codec;
+    int frames;
+};
+constexpr LeastFrames kLeastFrames[] = {{AV_CODEC_ID_MP2, 2}, {AV_CODEC_ID_MP3, 2}};
+
+}  // namespace
 
 void OutputContextDeleter::operator()(AVFormatContext* format) const {
     if (!format) return;
@@ -102,6 +116,9 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     frameSize_ = variable ? 0 : cc->frame_size;
     capacity_ = variable ? chunkFrames : cc->frame_size;
     smallLastFrame_ = (cc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+    leastFrames_ = 1;
+    for (const LeastFrames& least : kLeastFrames)
+        if (least.codec == cc->codec_id) leastFrames_ = least.frames;
 
     frame_.reset(av_frame_alloc());
     if (!frame_) return false;
@@ -282,11 +299,35 @@ bool CEncodeSession::PushSamples(const Sample* interleaved, int frames) {
     return EncodeReady(false, LastFrame::PadToFrameSize);
 }
 
+bool CEncodeSession::AppendSilence(int frames) {
+    if (frames <= 0) return true;
+    AVCodecContext* cc = codec_.get();
+    const int channels = cc->ch_layout.nb_channels;
+    uint8_t** data = nullptr;
+    if (av_samples_alloc_array_and_samples(&data, nullptr, channels, frames, cc->sample_fmt, 0) < 0)
+        return false;
+    av_samples_set_silence(data, 0, frames, channels, cc->sample_fmt);
+    const bool ok = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(data), frames) == frames;
+    av_freep(&data[0]);
+    av_freep(&data);
+    return ok;
+}
+
 bool CEncodeSession::Finish(LastFrame last) {
     if (!headerWritten_) return false;
     bool ok = true;
     if (codec_) {
         if (swr_ && !PushSamples(static_cast<const int16_t*>(nullptr), 0)) ok = false;
+        AVCodecContext* cc = codec_.get();
+        const int64_t sent = nextPts_ + av_audio_fifo_size(fifo_.get());
+        int64_t least = frameSize_ > 0 ? int64_t{frameSize_} * leastFrames_ : 1;
+        if (frameSize_ > 0 && cc->initial_padding > 0 &&
+            !(cc->codec->capabilities & AV_CODEC_CAP_DELAY))
+            least = std::max(least, sent + cc->initial_padding);
+        if (sent < least &&
+            !AppendSilence(static_cast<int>(
+                std::min<int64_t>(least - sent, std::numeric_limits<int>::max()))))
+            ok = false;
         if (!EncodeReady(true, last)) ok = false;
         const int r = libav::Av().avcodec_send_frame(codec_.get(), nullptr);
         if (r < 0 ? !NoteFailure(r) : !Drain()) ok = false;

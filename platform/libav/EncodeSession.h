@@ -128,6 +128,12 @@ public:
 
     // Encodes what is staged, drains the encoder, writes the trailer and
     // closes the file. False when anything could not be written.
+    // A stream never ends without audio, nor shorter than its readers need
+    // to find it: one that received nothing gets silence (a frame, or one
+    // sample for encoders without a frame size); one of less than a whole
+    // frame is completed to it, and MPEG audio to two frames. An encoder
+    // that holds back its input (initial padding) but cannot be drained is
+    // followed by that much silence, so its last input comes out.
     bool Finish(LastFrame last);
 
     // The first write failure (the library's text); empty when none.
@@ -138,6 +144,7 @@ private:
     bool Drain();
     bool EncodeStaged(int frames, bool pad);
     bool EncodeReady(bool all, LastFrame last);
+    bool AppendSilence(int frames);
     template <typename Sample>
     bool PushSamples(const Sample* interleaved, int frames);
 
@@ -152,6 +159,7 @@ private:
     int frameSize_ = 0;
     int capacity_ = 0;  // frames per encoder call
     bool smallLastFrame_ = false;
+    int leastFrames_ = 1;  // encoder frames a stream holds at least
     int64_t nextPts_ = 0;                          // in the encoder's time base (1 / rate)
     std::vector<std::vector<uint8_t>> converted_;  // one plane per channel
     AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_S16;

@@ -1149,6 +1149,38 @@ TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
               testsupport::DecodeWithFfmpeg(folder + "/image.wav").size());
 }
 
+// Sources of one sample and of 13 ms: every lossy output holds audio of
+// about their length (the codec's frames round it up).
+TEST_F(CliTest, TinySourcesGiveAudioInEveryLossyFormat) {
+    const std::string in = work_.file("tiny");
+    fs::create_directories(in);
+    const struct {
+        const char* name;
+        int frames;
+    } sources[] = {{"one", 1}, {"ms13", 573}};
+    for (const auto& source : sources)
+        testsupport::WriteWav(in + "/" + source.name + ".wav", 44100, 2,
+                              testsupport::Sine(source.frames, 2, 44100, 440));
+    for (const char* format : {"mp3", "m4a", "ogg", "opus", "ac3", "mp2", "wma", "amr"}) {
+        const std::string out = work_.file(std::string("tiny-") + format);
+        const CliResult r = Cli("-q -f " + std::string(format) + " -o " + Quote(out) + " " +
+                                Quote(in));
+        EXPECT_EQ(r.status, 0) << format << r.err;
+        for (const auto& source : sources) {
+            const std::string file = out + "/" + source.name + "." + format;
+            SCOPED_TRACE(file);
+            EXPECT_EQ(Probe(file, "codec_type"), "audio");
+            const double rate = testsupport::ProbeNumber(file, "sample_rate");
+            const double channels = testsupport::ProbeNumber(file, "channels");
+            ASSERT_GT(rate * channels, 0.0);
+            const double seconds =
+                static_cast<double>(testsupport::DecodeWithFfmpeg(file).size()) / channels / rate;
+            EXPECT_GT(seconds, 0.0);
+            EXPECT_LT(seconds, source.frames / 44100.0 + 0.1);
+        }
+    }
+}
+
 namespace {
 
 // Integrated loudness (LUFS) and true peak (dBTP) of a file, as ffmpeg's
