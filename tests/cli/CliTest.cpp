@@ -2,6 +2,7 @@
 // it, with its configuration and home folders in a scratch folder, on real
 // files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
 #include "common/FormatCatalogue.h"
+#include "common/TextCodec.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "support/TestSupport.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -1147,6 +1149,61 @@ TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
     EXPECT_EQ(testsupport::DecodeWithFfmpeg(out + "/01 - Left_Right.wav").size() +
                   testsupport::DecodeWithFfmpeg(out + "/02 - Rest.wav").size(),
               testsupport::DecodeWithFfmpeg(folder + "/image.wav").size());
+}
+
+TEST_P(CliLanguageTest, ALegacySheetIsReadWhenAddedAndItsParserSpeaksOnlyWithVerbose) {
+    const std::string folder = work_.file("sheets");
+    fs::create_directories(folder);
+    fs::copy_file(In("a.wav"), folder + "/image.wav");
+    std::string gbk;
+    ASSERT_EQ(Utf8ToCharset("TITLE \"叶惠美\"\nFILE \"image.wav\" WAVE\n"
+                            "  TRACK 01 AUDIO\n    TITLE \"以父之名\"\n    INDEX 01 00:00:00\n"
+                            "  TRACK 02 AUDIO\n    TITLE \"晴天\"\n    INDEX 01 00:01:00\n",
+                            "GBK", gbk),
+              0);
+    testsupport::WriteFile(folder + "/gbk.cue", gbk);
+    // In either locale, detected or named: the same titles.
+    for (const char* locale : {"LANG=zh_CN.UTF-8", "LANG=en_US.UTF-8"})
+        for (const char* set : {"", "--set TagCodePage=GBK "}) {
+            SCOPED_TRACE(std::string(locale) + " " + set);
+            const CliResult r = Cli(std::string("--probe ") + set + Quote(folder + "/gbk.cue"),
+                                    std::string("LC_ALL= ") + locale);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_THAT(r.out, HasSubstr("01 - 以父之名\t")) << r.out;
+            EXPECT_THAT(r.out, HasSubstr("02 - 晴天\t")) << r.out;
+        }
+
+    // A sheet of 150 tracks is listed with its first 99, and says so.
+    std::string text = "FILE \"image.wav\" WAVE\n";
+    for (int i = 0; i < 150; ++i) {
+        char track[80];
+        std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n    INDEX 01 00:%02d:%02d\n", i + 1,
+                      i / 75, i % 75);
+        text += track;
+    }
+    testsupport::WriteFile(folder + "/long.cue", text);
+    CliResult r = Cli("--probe " + Quote(folder + "/long.cue"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Lines().size(), 99u);
+    EXPECT_THAT(r.err, HasSubstr(lang_ == "en" ? "only the first 99 tracks are listed"
+                                               : "只列出了前 99 个音轨"));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("too many tracks")));
+
+    // A broken and a binary sheet: refused with their reason; what the
+    // parser says of them only with -v.
+    testsupport::WriteFile(folder + "/broken.cue", std::string("TRACK ((\n"));
+    std::string binary(2000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(1 + (i * 7) % 250);
+    testsupport::WriteFile(folder + "/binary.cue", binary);
+    const std::string sheets = Quote(folder + "/broken.cue") + " " + Quote(folder + "/binary.cue");
+    r = Cli("--probe " + sheets);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("broken.cue: not added: the CUE sheet does not parse"));
+    for (const char* library : {"libcue", "syntax error", "bad character", "\x01"})
+        EXPECT_THAT(r.err, ::testing::Not(HasSubstr(library))) << r.err;
+    r = Cli("-v --probe " + sheets);
+    EXPECT_THAT(r.err, HasSubstr("libcue: "));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("\x01")));
 }
 
 // Sources of one sample and of 13 ms: every lossy output holds audio of
