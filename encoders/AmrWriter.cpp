@@ -28,7 +28,6 @@ int CAmrWriter::Open() {
     handle_ = narrowBand_ ? amr::amrnbenc_init(path_.c_str(), dtx_, nbMode_)
                           : amr::amrwbenc_init(path_.c_str(), dtx_, wbMode_);
     staged_ = 0;
-    received_ = false;
     return handle_ ? 1 : 0;
 }
 
@@ -39,7 +38,6 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
     const int f = frameSize_;
     bool ok = true;
 
-    received_ = true;
     if (static_cast<long long>(staged_) + frames < f) {
         std::memcpy(staging_ + staged_, left, static_cast<size_t>(frames) * sizeof(int16_t));
         staged_ += frames;
@@ -64,10 +62,7 @@ int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
 
 void CAmrWriter::Close() {
     if (handle_) {
-        // The last partial frame is completed with silence; a file that
-        // received nothing (a source of a few samples can resample to
-        // none) still holds one frame, so that it decodes to audio.
-        if ((staged_ > 0 || !received_) && encode_) {
+        if (staged_ > 0 && encode_) {
             std::fill(staging_ + staged_, staging_ + frameSize_, int16_t{0});
             encode_(handle_, staging_);
         }
@@ -82,7 +77,6 @@ void CAmrWriter::Reset() {
     path_.clear();
     narrowBand_ = 1;
     staged_ = 0;
-    received_ = false;
     dtx_ = 0;
     nbMode_ = 6;
     wbMode_ = 6;

@@ -53,7 +53,6 @@ private:
     int narrowBand_ = 1;
     int16_t staging_[1024] = {};
     int staged_ = 0;
-    bool received_ = false;  // any samples since Open
     int dtx_ = 0;
     int nbMode_ = 6;
     int wbMode_ = 6;

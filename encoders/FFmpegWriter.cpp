@@ -490,10 +490,7 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
 void CFFmpegWriter::Close() {
     Session* s = session_.get();
     if (s && s->encode.HeaderWritten()) {
-        // AMR's last partial frame is completed with silence; a stream that
-        // received nothing still gets one frame, so that it holds audio.
-        bool ok = !(s->amr.IsOpen() && (s->amrStaged > 0 || s->amrPts == 0)) ||
-                  s->EncodeAmrStaged();
+        bool ok = !(s->amr.IsOpen() && s->amrStaged > 0) || s->EncodeAmrStaged();
         // A short last frame where the encoder allows one, else the frame is
         // completed with silence.
         if (!s->encode.Finish(libav::LastFrame::ShortWhereAllowed)) ok = false;

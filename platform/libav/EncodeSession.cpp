@@ -17,14 +17,22 @@ namespace quelvox::libav {
 
 namespace {
 
-// Codecs whose streams demuxers find only as a frame followed by another
-// (the MPEG audio demuxer checks the header after the first frame): their
-// streams hold at least this many encoder frames.
-struct LeastFrames {
+// How short a stream of a codec may end, in encoder frames: MPEG audio
+// demuxers find a stream only as a frame followed by another (they check
+// the header after the first frame); the WMA decoder drops its first frame
+// as the encoder's delay, which that encoder cannot be drained of, so one
+// frame of silence must follow the last input for all of it to come out.
+struct StreamFloor {
     AVCodecID codec;
-    int frames;
+    int leastFrames;
+    int trailingFrames;
 };
-constexpr LeastFrames kLeastFrames[] = {{AV_CODEC_ID_MP2, 2}, {AV_CODEC_ID_MP3, 2}};
+constexpr StreamFloor kStreamFloors[] = {
+    {AV_CODEC_ID_MP2, 2, 0},
+    {AV_CODEC_ID_MP3, 2, 0},
+    {AV_CODEC_ID_WMAV1, 1, 1},
+    {AV_CODEC_ID_WMAV2, 1, 1},
+};
 
 }  // namespace
 
@@ -117,8 +125,12 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     capacity_ = variable ? chunkFrames : cc->frame_size;
     smallLastFrame_ = (cc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
     leastFrames_ = 1;
-    for (const LeastFrames& least : kLeastFrames)
-        if (least.codec == cc->codec_id) leastFrames_ = least.frames;
+    trailingFrames_ = 0;
+    for (const StreamFloor& floor : kStreamFloors) {
+        if (floor.codec != cc->codec_id) continue;
+        leastFrames_ = floor.leastFrames;
+        trailingFrames_ = floor.trailingFrames;
+    }
 
     frame_.reset(av_frame_alloc());
     if (!frame_) return false;
@@ -318,12 +330,17 @@ bool CEncodeSession::Finish(LastFrame last) {
     bool ok = true;
     if (codec_) {
         if (swr_ && !PushSamples(static_cast<const int16_t*>(nullptr), 0)) ok = false;
-        AVCodecContext* cc = codec_.get();
+        // Encoders that prime their output (initial padding) may lose a
+        // stream shorter than one frame in the trimming: it is completed to
+        // a whole frame. A stream that received nothing stays empty.
         const int64_t sent = nextPts_ + av_audio_fifo_size(fifo_.get());
-        int64_t least = frameSize_ > 0 ? int64_t{frameSize_} * leastFrames_ : 1;
-        if (frameSize_ > 0 && cc->initial_padding > 0 &&
-            !(cc->codec->capabilities & AV_CODEC_CAP_DELAY))
-            least = std::max(least, sent + cc->initial_padding);
+        int64_t least = 0;
+        if (frameSize_ > 0 && sent > 0) {
+            if (codec_->initial_padding > 0) least = frameSize_;
+            if (leastFrames_ > 1) least = std::max(least, int64_t{frameSize_} * leastFrames_);
+            if (trailingFrames_ > 0)
+                least = std::max(least, sent + int64_t{frameSize_} * trailingFrames_);
+        }
         if (sent < least &&
             !AppendSilence(static_cast<int>(
                 std::min<int64_t>(least - sent, std::numeric_limits<int>::max()))))
