@@ -1436,6 +1436,31 @@ TEST_F(CliLoudnessTest, HostileFloatSamplesLeaveFiniteOutputsUnderTheCeiling) {
     }
 }
 
+// A float tone at +12 dBFS, its level kept: a target that clips at full
+// scale receives it clipped, and the ReplayGain tags describe that.
+TEST_F(CliLoudnessTest, ReplayGainOfAnOverloudFloatSourceDescribesTheClippedOutput) {
+    std::vector<float> samples(44100 * 2 * 3);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 4.0f * static_cast<float>(std::sin(static_cast<double>(i / 2) * 0.1425));
+    std::vector<uint8_t> data(samples.size() * 4);
+    std::memcpy(data.data(), samples.data(), data.size());
+    const std::string source = work_.file("loud.wav");
+    testsupport::WriteFile(source, testsupport::WavFileBytes(3, 2, 44100, 32, data));
+    for (const char* format : {"flac", "m4a"}) {
+        SCOPED_TRACE(format);
+        const std::string out = work_.file(std::string("loud-") + format);
+        const CliResult r = Cli("-q -f " + std::string(format) + " -o " + Quote(out) +
+                                " --replaygain --set VolumeType=2 " + Quote(source));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string file = out + "/loud." + format;
+        // AAC loses some of the clipped wave's harmonics; unclipped, the
+        // measurement would be some 9 dB off.
+        EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_GAIN"), -18.0 - MeasureR128(file).loudness,
+                    1.0);
+        EXPECT_LE(TagNumber(file, "REPLAYGAIN_TRACK_PEAK"), 1.0);
+    }
+}
+
 TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
     CliResult r = Cli("-q --loudness loud " + Quote(tone_));
     EXPECT_EQ(r.status, 2);
