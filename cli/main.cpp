@@ -192,6 +192,9 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     WmaFormatList wmaFormats;
     CCliPlanHost host(console);
     CRunReaderServices readers(runtime, wmaFormats, &host);
+    // CUE sheets are read when they are added, in the tag code page this
+    // run's settings choose.
+    runtime.Bass().SetTagCodePage(settings.TagCodePage);
 
     // Adding: folders are searched like a dropped folder, files named
     // directly are taken as the open-file dialog takes them.

@@ -337,10 +337,19 @@ constexpr int kFloatSampleCodecs[] = {
     kCodecOpus,     kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le, kCodecPcmF64Be,
 };
 
+constexpr int kFloatPcmCodecs[] = {kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le,
+                                   kCodecPcmF64Be};
+
 }  // namespace
 
 bool TakesFloatSamples(int codecId) {
     for (int id : kFloatSampleCodecs)
+        if (id == codecId) return true;
+    return false;
+}
+
+bool KeepsOverFullScale(int codecId) {
+    for (int id : kFloatPcmCodecs)
         if (id == codecId) return true;
     return false;
 }

@@ -169,6 +169,10 @@ const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry);
 // unrounded: the lossy codecs whose encoders work on float, and float PCM.
 bool TakesFloatSamples(int codecId);
 
+// Whether a codec stores samples beyond full scale as they are (float
+// PCM); every other codec clips them there.
+bool KeepsOverFullScale(int codecId);
+
 // Entry of the given code in a catalogue, or null.
 const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);

@@ -23,10 +23,26 @@ inline int64_t ClampToInt(double v, int64_t lo, int64_t hi) {
     return static_cast<int64_t>(v);
 }
 
+// The largest magnitude a decoded float sample keeps: +18 dBFS, far beyond
+// the overs of any real recording, yet small enough that every gain and
+// loudness computed from it stays finite and meaningful.
+inline constexpr double kFloatSampleLimit = 8.0;
+
+// A decoded float sample of nominal range -1..1 as readers hand it on:
+// NaN and infinities (a broken or hostile stream) are silence, finite
+// values are limited to ±kFloatSampleLimit.
+inline float SaneFloatSample(double v) {
+    if (!std::isfinite(v)) return 0.0f;
+    if (v > kFloatSampleLimit) return static_cast<float>(kFloatSampleLimit);
+    if (v < -kFloatSampleLimit) return static_cast<float>(-kFloatSampleLimit);
+    return static_cast<float>(v);
+}
+
 // A float sample of nominal range -1..1 as a 16-bit sample: value times
 // 2147483647 truncated toward zero, then shifted right by 16. Values outside
-// the range clamp to full scale.
+// the range clamp to full scale; NaN and infinities are silence.
 inline int16_t FloatToSample16(double v) {
+    if (!std::isfinite(v)) return 0;
     int64_t i = ClampToInt(v * 2147483647.0, INT32_MIN, INT32_MAX);
     return static_cast<int16_t>(i >> 16);
 }

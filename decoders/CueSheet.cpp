@@ -1,12 +1,18 @@
 #include "decoders/CueSheet.h"
 
 #include "common/TextCodec.h"
+#include "platform/LibraryLog.h"
 
 extern "C" {
 #include <libcue/libcue.h>
 }
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -40,6 +46,157 @@ std::mutex& CueParserMutex() {
 struct CdDeleter {
     void operator()(Cd* cd) const { cd_delete(cd); }
 };
+
+// libcue tells what it refuses (a bad character, a syntax error, too many
+// tracks) on standard error, where it would mix with the program's own
+// output and could carry raw bytes of a binary file. While it parses,
+// standard error is a memory file; the lines caught there go to the
+// library log, which shows them only when asked. Used under the parser's
+// mutex, so one capture at a time.
+class CParserOutput {
+public:
+    CParserOutput() {
+        std::fflush(stderr);
+        file_ = memfd_create("quelvox-libcue", MFD_CLOEXEC);
+        if (file_ < 0) return;
+        saved_ = dup(STDERR_FILENO);
+        if (saved_ < 0 || dup2(file_, STDERR_FILENO) < 0) {
+            if (saved_ >= 0) close(saved_);
+            saved_ = -1;
+        }
+    }
+    CParserOutput(const CParserOutput&) = delete;
+    CParserOutput& operator=(const CParserOutput&) = delete;
+
+    // Puts standard error back and passes on what was caught.
+    ~CParserOutput() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            PassOn();
+        }
+        if (file_ >= 0) close(file_);
+    }
+
+private:
+    // At most this much of the parser's output is read, and this many of
+    // its lines passed on: a binary file gives one line per byte.
+    static constexpr size_t kMostBytes = 16 * 1024;
+    static constexpr int kMostLines = 20;
+
+    void PassOn() const {
+        std::string caught(kMostBytes, '\0');
+        const ssize_t got = pread(file_, caught.data(), caught.size(), 0);
+        caught.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        int lines = 0, more = 0;
+        std::string line;
+        for (const char ch : caught) {
+            if (ch != '\n') {
+                // Control bytes of a binary sheet are shown, not sent to
+                // the terminal.
+                const auto byte = static_cast<unsigned char>(ch);
+                if (byte < 0x20 || byte == 0x7F) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                    line += escaped;
+                } else {
+                    line += ch;
+                }
+                continue;
+            }
+            if (lines < kMostLines) {
+                LogLibraryLine("libcue: " + SanitizeUtf8(line));
+                ++lines;
+            } else {
+                ++more;
+            }
+            line.clear();
+        }
+        if (more > 0) LogLibraryLine("libcue: (" + std::to_string(more) + " more lines)");
+    }
+
+    int file_ = -1;
+    int saved_ = -1;
+};
+
+// What the sheet's text says beyond what libcue reads: how many tracks it
+// lists and where the first one past kMaxCueTracks starts (libcue would
+// pour every later track into its last one), that track's INDEX 01 when it
+// lies in the same image as the one before it (it ends that one), and the
+// disc of the album (libcue keeps no REM DISCNUMBER or TOTALDISCS).
+struct SheetFacts {
+    int tracks = 0;
+    size_t cut = std::string::npos;
+    int64_t nextStart = -1;
+    int discNumber = 0;
+    int discTotal = 0;
+};
+
+// The next blank-separated word of `line`, taken off its front; quotes
+// around it are dropped.
+std::string_view NextWord(std::string_view& line) {
+    const size_t begin = line.find_first_not_of(" \t\r");
+    if (begin == std::string_view::npos) {
+        line = {};
+        return {};
+    }
+    line.remove_prefix(begin);
+    size_t end = line.find_first_of(" \t\r");
+    if (end == std::string_view::npos) end = line.size();
+    std::string_view word = line.substr(0, end);
+    line.remove_prefix(end);
+    if (word.size() >= 2 && word.front() == '"' && word.back() == '"')
+        word = word.substr(1, word.size() - 2);
+    return word;
+}
+
+// "mm:ss:ff" in 1/75 s frames; -1 when it is not one.
+int64_t IndexFrames(std::string_view time) {
+    int64_t parts[3] = {};
+    for (int64_t& part : parts) {
+        const size_t colon = time.find(':');
+        const std::string_view digits = time.substr(0, colon);
+        if (digits.empty() || digits.size() > 6 ||
+            digits.find_first_not_of("0123456789") != std::string_view::npos)
+            return -1;
+        part = ParseDecimal(digits);
+        time = colon == std::string_view::npos ? std::string_view() : time.substr(colon + 1);
+        if (&part != &parts[2] && colon == std::string_view::npos) return -1;
+    }
+    return (parts[0] * 60 + parts[1]) * kCueFramesPerSecond + parts[2];
+}
+
+SheetFacts ScanSheet(std::string_view text) {
+    SheetFacts facts;
+    bool fileSinceTrack = false;  // a FILE line since the last TRACK line
+    bool inFirstCut = false;      // within the first track left out, same image
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const size_t lineStart = at;
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        const std::string_view word = NextWord(line);
+        if (word == "TRACK") {
+            ++facts.tracks;
+            inFirstCut = facts.tracks == kMaxCueTracks + 1 && !fileSinceTrack;
+            if (facts.tracks == kMaxCueTracks + 1) facts.cut = lineStart;
+            fileSinceTrack = false;
+        } else if (word == "FILE") {
+            fileSinceTrack = true;
+            inFirstCut = false;
+        } else if (word == "INDEX" && inFirstCut) {
+            if (ParseDecimal(NextWord(line)) == 1) facts.nextStart = IndexFrames(NextWord(line));
+        } else if (word == "REM" && facts.tracks == 0) {
+            const std::string_view key = NextWord(line);
+            const int value = std::max(ParseDecimal(NextWord(line)), 0);
+            if (key == "DISCNUMBER") facts.discNumber = value;
+            if (key == "TOTALDISCS") facts.discTotal = value;
+        }
+    }
+    return facts;
+}
 
 std::string Text(const char* text) { return text ? SanitizeUtf8(text) : std::string(); }
 
@@ -138,6 +295,7 @@ bool LinkTracks(std::vector<CueSheetTrack>& tracks) {
         CueSheetTrack& t = tracks[i];
         t.number = static_cast<int>(i + 1);
         t.tags.track = std::to_string(t.number) + "/" + total;
+        t.tags.trackTotal = static_cast<int>(tracks.size());
         t.end = -1;
         if (i + 1 < tracks.size() && tracks[i + 1].file == t.file) t.end = tracks[i + 1].start;
         // Tracks of one image follow each other: an index going backwards
@@ -157,9 +315,10 @@ uint64_t CueFrameToSample(int64_t cdFrames, int sampleRate) {
 }
 
 std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem,
-                                         const std::string& codePage) {
+                                         const std::string& codePage, int* sheetTracks) {
     std::vector<CueSheetTrack> tracks;
     problem = CueProblem::kNone;
+    if (sheetTracks) *sheetTracks = 0;
     if (text.size() > kMaxCueSheetBytes) {
         problem = CueProblem::kTooLarge;
         return tracks;
@@ -175,9 +334,14 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
     // whose last line has none (as in a CUESHEET comment) gets one.
     std::string terminated = LegacyTextToUtf8(text, codePage);
     if (terminated.empty() || terminated.back() != '\n') terminated += '\n';
+    const SheetFacts facts = ScanSheet(terminated);
+    if (sheetTracks) *sheetTracks = facts.tracks;
+    // The parser sees the tracks it can hold, and no more.
+    if (facts.cut != std::string::npos) terminated.resize(facts.cut);
     std::unique_ptr<Cd, CdDeleter> cd;
     {
         std::lock_guard lock(CueParserMutex());
+        CParserOutput caught;
         cd.reset(cue_parse_string(terminated.c_str()));
     }
     if (!cd) {
@@ -193,6 +357,7 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
     const std::string albumDate = albumRem ? Text(rem_get(REM_DATE, albumRem)) : std::string();
 
     const int count = cd_get_ntrack(cd.get());
+    bool lastIsSheetsLast = false;  // the last track listed is the parser's last
     for (int i = 1; i <= count; ++i) {
         Track* track = cd_get_track(cd.get(), i);
         if (!track || track_get_mode(track) != MODE_AUDIO) continue;
@@ -207,12 +372,16 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
         entry.tags.artist = CdText(own, PTI_PERFORMER);
         if (entry.tags.artist.empty()) entry.tags.artist = albumArtist;
         entry.tags.album = albumTitle;
+        entry.tags.albumArtist = albumArtist;
+        entry.tags.discNumber = facts.discNumber;
+        entry.tags.discTotal = facts.discNumber > 0 ? facts.discTotal : 0;
         entry.tags.genre = CdText(own, PTI_GENRE);
         if (entry.tags.genre.empty()) entry.tags.genre = albumGenre;
         Rem* rem = track_get_rem(track);
         entry.tags.year = rem ? Text(rem_get(REM_DATE, rem)) : std::string();
         if (entry.tags.year.empty()) entry.tags.year = albumDate;
         tracks.push_back(std::move(entry));
+        lastIsSheetsLast = i == count;
     }
     if (tracks.empty()) {
         problem = CueProblem::kNoAudioTrack;
@@ -224,7 +393,11 @@ std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& prob
     if (!LinkTracks(tracks)) {
         problem = CueProblem::kUnparsable;
         tracks.clear();
+        return tracks;
     }
+    // The last track read ends where the first one left out starts.
+    CueSheetTrack& last = tracks.back();
+    if (lastIsSheetsLast && facts.nextStart > last.start) last.end = facts.nextStart;
     return tracks;
 }
 

@@ -19,6 +19,10 @@ inline constexpr size_t kMaxCueSheetBytes = size_t{1} << 20;
 // 1/75 s: the unit of a sheet's INDEX positions (CD frames).
 inline constexpr int64_t kCueFramesPerSecond = 75;
 
+// A compact disc holds at most 99 tracks, and so does a sheet: the tracks
+// after the 99th are left out.
+inline constexpr int kMaxCueTracks = 99;
+
 // One audio track of a sheet.
 struct CueSheetTrack {
     int number = 0;     // 1-based position among the sheet's audio tracks
@@ -29,7 +33,9 @@ struct CueSheetTrack {
     int64_t start = 0;
     int64_t end = -1;
     // Title, artist (the track's PERFORMER, else the album's), album (the
-    // sheet's TITLE), year (REM DATE), genre (REM GENRE) and track "n/N".
+    // sheet's TITLE), album artist (the sheet's PERFORMER), year (REM
+    // DATE), genre (REM GENRE), track "n/N" with its total, and the disc
+    // (REM DISCNUMBER, REM TOTALDISCS) where the sheet gives one.
     TagInfo tags;
 };
 
@@ -43,11 +49,16 @@ enum class CueProblem {
 
 // Parses the text of a sheet (UTF-8, a leading byte-order mark is skipped).
 // Rippers often wrote sheets in a legacy charset: a text that is not valid
-// UTF-8 is read in `codePage` (an iconv name such as "GBK"), or as Latin-1
-// when that fails or is empty. Returns the audio tracks in order; on
-// failure an empty list and the cause in `problem`.
+// UTF-8 is read in `codePage` (an iconv name such as "GBK"; kAutoCodePage
+// judges the whole sheet, see ResolveCodePage), or as Latin-1 when that
+// fails or is empty. Returns the audio tracks in order; on failure an empty
+// list and the cause in `problem`. Only the first kMaxCueTracks tracks are
+// read; `sheetTracks`, when given, receives how many the sheet lists.
+// What the parser says of a sheet it refuses goes to the library log
+// (LogLibraryLine), never to standard error.
 std::vector<CueSheetTrack> ParseCueSheet(std::string_view text, CueProblem& problem,
-                                         const std::string& codePage = std::string());
+                                         const std::string& codePage = std::string(),
+                                         int* sheetTracks = nullptr);
 
 // The sheet a FLAC file carries for its own audio: the text of a CUESHEET
 // Vorbis comment (parsed as above) or else its CUESHEET metadata block.

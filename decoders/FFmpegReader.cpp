@@ -91,14 +91,16 @@ inline float StagedValue(const AVFrame* frame, AVSampleFormat packed, bool plana
         case AV_SAMPLE_FMT_FLT: {
             float v;
             std::memcpy(&v, p, sizeof v);
-            if (full) return std::isnan(v) ? 0.0f : v;
-            return Int16ToFloat(ClipSample(ClampToInt(static_cast<double>(v) * 32768.0, -32768, 32767)));
+            if (full) return SaneFloatSample(v);
+            return Int16ToFloat(
+                ClipSample(ClampToInt(static_cast<double>(SaneFloatSample(v)) * 32768.0, -32768, 32767)));
         }
         case AV_SAMPLE_FMT_DBL: {
             double v;
             std::memcpy(&v, p, sizeof v);
-            if (full) return std::isnan(v) ? 0.0f : static_cast<float>(std::clamp(v, -8.0, 8.0));
-            return Int16ToFloat(ClipSample(ClampToInt(v * 32768.0, -32768, 32767)));
+            if (full) return SaneFloatSample(v);
+            return Int16ToFloat(ClipSample(
+                ClampToInt(static_cast<double>(SaneFloatSample(v)) * 32768.0, -32768, 32767)));
         }
         default: return 0.0f;
     }

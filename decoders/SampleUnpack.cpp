@@ -136,8 +136,7 @@ template <bool BigEndian>
 struct WideFloat32 {
     static constexpr int kBytes = 4;
     float operator()(const uint8_t* p) const {
-        const float f = LoadFloat32(p, BigEndian);
-        return std::isnan(f) ? 0.0f : f;
+        return SaneFloatSample(LoadFloat32(p, BigEndian));
     }
 };
 
@@ -145,10 +144,7 @@ template <bool BigEndian>
 struct WideFloat64 {
     static constexpr int kBytes = 8;
     float operator()(const uint8_t* p) const {
-        const double d = LoadFloat64(p, BigEndian);
-        if (std::isnan(d)) return 0.0f;
-        constexpr double kLimit = std::numeric_limits<float>::max();
-        return static_cast<float>(std::clamp(d, -kLimit, kLimit));
+        return SaneFloatSample(LoadFloat64(p, BigEndian));
     }
 };
 

@@ -10,7 +10,7 @@ namespace quelvox {
 
 // One stored sample. Integers wider than 16 bits keep their most
 // significant 16 bits; floats of nominal range -1..1 clamp outside it (NaN
-// gives silence); G.711 codes expand by table.
+// and infinities give silence); G.711 codes expand by table.
 enum class StoredSample : uint8_t {
     S8,
     U8,  // unsigned, 128 is silence
@@ -45,7 +45,8 @@ int WideBits(StoredSample format);
 // Converts `frames` whole frames of `channels` interleaved samples from `p`
 // to float, channel c (the first kUnpackMaxChannels) into out[c]; further
 // channels are skipped. Integers of WideBits 24 or 32 give s / 2^(bits-1),
-// floats their value (NaN as 0, doubles limited to float's range), and the
+// floats their value as SaneFloatSample keeps it (non-finite values as 0,
+// the rest limited to ±kFloatSampleLimit), and the
 // 16-bit formats exactly UnpackFrames' samples.
 void UnpackFramesWide(StoredSample format, const uint8_t* p, int frames, int channels,
                       float* const* out);

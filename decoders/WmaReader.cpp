@@ -195,7 +195,7 @@ int CWmaReader::ReadBlock(AudioBlock& block) {
             position = time > 0 ? static_cast<uint64_t>(time) : 0;
             const size_t samples = frames * static_cast<size_t>(pcmChannels_);
             wide_.resize(samples);
-            for (size_t i = 0; i < samples; ++i) wide_[i] = std::isnan(data[i]) ? 0.0f : data[i];
+            for (size_t i = 0; i < samples; ++i) wide_[i] = SaneFloatSample(data[i]);
             wideLeft_ = frames;
             wideIndex_ = 0;
         }

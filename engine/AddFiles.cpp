@@ -266,6 +266,7 @@ ProbedPath ProbeOne(IReaderServices& services, const std::string& path, const st
     std::map<std::string, FileEntry> found;
     CCollectedRows rows;
     const int row = AddFileEntry(services, state, found, rows, path, root);
+    probed.notes = std::move(state.notes);
     if (row < 0) {
         probed.errorDetail = state.errorDetail;
         std::string reason = CueReasonInEnglish(state.errorDetail);
@@ -295,6 +296,7 @@ ProbedPath ProbeOne(IReaderServices& services, const std::string& path, const st
 // group's paths followed by its note on the next line.
 constexpr const char* kParagraphs = "%s\n\n%s";
 constexpr const char* kPathsAndNote = "%s\n%s";
+constexpr const char* kLines = "%s\n%s";
 
 }  // namespace
 
@@ -488,6 +490,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             }
             result.added += added;
             if (ok && added == 0) ++result.listed;
+            for (Text& pathNote : found.notes) result.notes.push_back(std::move(pathNote));
             if (!ok) result.failures.push_back({path, found.reason});
             note = state.errorDetail.empty()
                        ? Text::Marked(kEngineTextContext, kAddSupportNote, kSupportAddress)
@@ -531,6 +534,14 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
         result.message =
             Text::Marked(nullptr, kParagraphs, Text::Marked(kEngineTextContext, kAddFailedHead), body);
+    }
+    if (!result.notes.empty()) {
+        Text notes;
+        for (const Text& note : result.notes)
+            notes = notes.empty() ? note : Text::Marked(nullptr, kLines, notes, note);
+        result.message = result.message.empty()
+                             ? notes
+                             : Text::Marked(nullptr, kParagraphs, result.message, notes);
     }
     return result;
 }

@@ -109,6 +109,9 @@ struct ProbedPath {
     // reason in English.
     Text errorDetail;
     Text reason;
+    // What the user should know of a path that was added (a CUE sheet
+    // listed in part).
+    std::vector<Text> notes;
 };
 
 // Probes `paths` as AddFileEntry would add them, on `threads` worker
@@ -141,10 +144,14 @@ struct AddPathListResult {
     int processed = 0;       // paths handled before the batch ended
     bool cancelled = false;  // stopped before the last path on request
     // The closing message ("无法载入以下文件.\n\n" and the groups, each its
-    // paths and its note, separated by a blank line), empty when nothing
-    // failed. The front end shows it (ShowText).
+    // paths and its note, separated by a blank line), then the notes below,
+    // one a line; empty when nothing failed and there is no note. The front
+    // end shows it (ShowText).
     Text message;
     std::vector<AddFailureGroup> groups;
+    // Notes on paths that were added, in the order of the paths (a CUE
+    // sheet of which only the first tracks are listed).
+    std::vector<Text> notes;
     // Every path that could not be loaded, in order, with the reason in
     // English ("not found", "not readable", "not a regular file", "no
     // decoder accepts it", ...), for front ends that list them all.

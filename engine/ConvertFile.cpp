@@ -190,6 +190,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     // another file starts, it goes back to this one.
     CBlockSource blocks(reader, chain.Source(), synthesised, total);
     BlockLoopResult result;
+    bool wroteFrames = false;  // any frame handed to the writer
     for (;;) {
         const bool spare = SpareProcessor(state);
         if (spare && !blocks.DecodingAhead())
@@ -218,6 +219,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
             result.writeFailed = true;
             return result;
         }
+        if (block.action == BlockAction::Write && block.block->frames > 0) wroteFrames = true;
         if (block.last) break;
         // Tracker modules and MIDI may loop forever: stop at the length.
         if (synthesised && position >= total) break;
@@ -227,6 +229,20 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
         for (WideChainBlock b = chain.DrainBlock(); b.action == BlockAction::Write;
              b = chain.DrainBlock()) {
             if (!writer.WriteBlock(*b.block)) {
+                result.writeFailed = true;
+                return result;
+            }
+            if (b.block->frames > 0) wroteFrames = true;
+        }
+        // A source that held audio gives an output that holds audio: when
+        // processing left no frame at all (a few samples resampled to a
+        // lower rate), one frame of silence stands for them.
+        if (!wroteFrames) {
+            AudioBlock silence;
+            silence.Shape(chain.WriterChannels(), 1);
+            for (int c = 0; c < silence.Channels(); ++c) silence.Channel(c)[0] = 0.0f;
+            silence.frames = 1;
+            if (!writer.WriteBlock(silence)) {
                 result.writeFailed = true;
                 return result;
             }

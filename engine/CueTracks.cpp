@@ -242,6 +242,14 @@ int CCueTrackReader::ReadTags(TagInfo& tags) {
         &TagInfo::year,  &TagInfo::genre,  &TagInfo::track};
     for (std::string TagInfo::*field : kSheetFields)
         if (!(sheetTags_.*field).empty()) tags.*field = sheetTags_.*field;
+    if (!sheetTags_.albumArtist.empty()) tags.albumArtist = sheetTags_.albumArtist;
+    // The track's number and total are the sheet's; so is the disc where
+    // the sheet names one.
+    if (!sheetTags_.track.empty()) tags.trackTotal = sheetTags_.trackTotal;
+    if (sheetTags_.discNumber > 0) {
+        tags.discNumber = sheetTags_.discNumber;
+        tags.discTotal = sheetTags_.discTotal;
+    }
     return found || !sheetTags_.IsEmpty() ? 1 : 0;
 }
 
@@ -359,16 +367,21 @@ int AddCueSheet(IReaderServices& services, RunState& state,
     std::string text;
     if (!ReadSheet(path, text)) return -1;
     CueProblem problem = CueProblem::kNone;
-    // Sheets in a legacy charset are read in the one set for tag texts.
+    int sheetTracks = 0;
+    // Sheets in a legacy charset are read as tag texts are: in the code
+    // page the settings name, or the one detected over the whole sheet.
     const std::vector<CueSheetTrack> tracks =
-        ParseCueSheet(text, problem, services.BassRuntime().TagCodePage());
+        ParseCueSheet(text, problem, services.BassRuntime().TagCodePage(), &sheetTracks);
     if (tracks.empty()) {
         state.errorDetail = EngineText(problem == CueProblem::kTooLarge       ? kCueTooLargeNote
                                        : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
                                                                               : kCueUnparsableNote);
         return -1;
     }
-    return AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
+    const int row = AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
+    if (row >= 0 && sheetTracks > kMaxCueTracks)
+        state.notes.push_back(EngineText(kCueTracksCutNote, path, sheetTracks, kMaxCueTracks));
+    return row;
 }
 
 int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,

@@ -67,7 +67,9 @@ std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunSt
 // Adds the tracks of the CUE sheet at `path` under the keys
 // PathMapKey(path) + "#NN". Returns like AddFileEntry: the index of the last
 // new row, 0 when every track is listed already, -1 when the sheet is not
-// added; then state.errorDetail holds one of the kCue...Note texts.
+// added; then state.errorDetail holds one of the kCue...Note texts. A sheet
+// of more than kMaxCueTracks tracks is added with its first ones, and
+// kCueTracksCutNote is appended to state.notes.
 int AddCueSheet(IReaderServices& services, RunState& state,
                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
                 const std::string& path, const std::string& addedRoot);

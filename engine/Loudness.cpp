@@ -2,6 +2,7 @@
 
 #include "common/AudioBlock.h"
 #include "common/AudioStream.h"
+#include "common/SampleHelpers.h"
 #include "engine/TruePeak.h"
 #include "settings/Settings.h"
 
@@ -107,9 +108,9 @@ void CLoudnessMeter::Add(const float* const* ch, int frames) {
             float* to = planar_.data() + c * static_cast<size_t>(kBlockFrames);
             for (size_t i = 0; i < count; ++i) {
                 // A broken stream may decode to NaN or infinity; the
-                // filters would keep it for the rest of the file.
-                const float v = from[i];
-                to[i] = std::isfinite(v) ? v : 0.0f;
+                // filters would keep it for the rest of the file. Readers
+                // hand on no more than SaneFloatSample keeps.
+                to[i] = SaneFloatSample(from[i]);
             }
             for (size_t i = 0; i < count; ++i) interleaved_[i * stride + c] = to[i];
         }
@@ -177,9 +178,12 @@ float LoudnessGain(const CSettings& settings, const LoudnessResult& measured) {
         return 1.0f;
     double gain = std::pow(10.0, (TargetLufs(settings) - measured.loudness) / 20.0);
     const double ceiling = std::pow(10.0, CeilingDbtp(settings) / 20.0);
+    gain = std::min(gain, 1e6);
+    // The ceiling wins over every other bound: a gain is never left larger
+    // than the one that keeps the peak at the ceiling.
     if (measured.peak > 0.0 && measured.peak * gain > ceiling)
         gain = ceiling / measured.peak;
-    return static_cast<float>(std::clamp(gain, 1e-6, 1e6));
+    return std::max(static_cast<float>(gain), std::numeric_limits<float>::min());
 }
 
 ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& album, float gain) {

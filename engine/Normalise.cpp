@@ -78,6 +78,21 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                      2);
     }
     const bool stereo = reader->GetOutputChannels() == 2;
+    // The meter takes what the target receives. A target that clips at
+    // full scale (all but float PCM) receives a louder sample clipped, at
+    // the file's fixed gain; the loudness gain, chosen from this very
+    // measurement, keeps every sample it scales under the ceiling, so
+    // nothing is clipped then.
+    float meterLimit = 0.0f;  // none
+    if (meter && ctx.settings.VolumeType != 3 &&
+        !(format.writer == WriterKind::FFmpeg && KeepsOverFullScale(format.CodecID))) {
+        const float gain = ctx.settings.VolumeType == 1 ? SelectGain(ctx.settings, -1.0f) : 1.0f;
+        if (gain > 0.0f) meterLimit = 1.0f / gain;
+    }
+    auto clip = [meterLimit](float* s, int frames) {
+        if (meterLimit <= 0.0f) return;
+        for (int i = 0; i < frames; ++i) s[i] = std::clamp(s[i], -meterLimit, meterLimit);
+    };
     if (meter) {
         const int measured = fold ? 2 : wide ? blockChannels : stereo ? 2 : 1;
         if (!meter->Begin(measured, reader->GetSampleRate(),
@@ -118,6 +133,8 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
             measure(foldLeft.data(), frames);
             measure(foldRight.data(), frames);
             if (meter) {
+                clip(foldLeft.data(), frames);
+                clip(foldRight.data(), frames);
                 const float* ch[2] = {foldLeft.data(), foldRight.data()};
                 meter->Add(ch, frames);
             }
@@ -125,7 +142,10 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
             for (int c = 0; c < block.Channels(); ++c) measure(block.Channel(c), frames);
             if (meter && block.Channels() == blockChannels) {
                 const float* ch[kMaxChannels] = {};
-                for (int c = 0; c < blockChannels; ++c) ch[c] = block.Channel(c);
+                for (int c = 0; c < blockChannels; ++c) {
+                    clip(block.Channel(c), frames);
+                    ch[c] = block.Channel(c);
+                }
                 meter->Add(ch, frames);
             }
         } else {

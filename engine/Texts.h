@@ -119,6 +119,10 @@ inline constexpr const char* kCueImageUnreadableNote =
     QT_TRANSLATE_NOOP("Engine", "CUE 表单指定的音频文件无法解码.");
 inline constexpr const char* kCueBeyondImageNote =
     QT_TRANSLATE_NOOP("Engine", "CUE 表单的索引超出了音频文件的长度.");
+// A sheet added with fewer tracks than it lists: its path, how many it
+// lists, how many were listed.
+inline constexpr const char* kCueTracksCutNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: CUE 表单列有 %d 个音轨, 只列出了前 %d 个音轨.");
 inline constexpr const char* kBrokenSwfFlvNote = QT_TRANSLATE_NOOP(
     "Engine",
     "注意: 要转换损坏的SWF和FLV文件,您可以使用 FFmpeg 命令行工具 (https://ffmpeg.org) 先修复它们.");

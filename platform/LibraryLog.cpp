@@ -55,4 +55,6 @@ void RouteLibraryLogs() {
 
 void SetLibraryLogSink(LibraryLogSink sink) { g_sink.store(sink); }
 
+void LogLibraryLine(const std::string& line) { Emit(line); }
+
 }  // namespace quelvox

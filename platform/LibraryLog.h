@@ -1,4 +1,4 @@
-// The libraries' own log lines (FFmpeg, FluidSynth, libcdio) pass through
+// The libraries' own log lines (FFmpeg, FluidSynth, libcdio, libcue) pass through
 // one handler of ours: dropped unless the front end asks to see them. The
 // libraries keep their log settings for the whole process, so this is a
 // process-wide choice too, made by the front end before it starts work.
@@ -22,5 +22,10 @@ void RouteLibraryLogs();
 
 // Where the lines go from now on; null drops them.
 void SetLibraryLogSink(LibraryLogSink sink);
+
+// Hands one line of a library without a log handler of its own (libcue
+// writes to standard error; its lines are caught and passed on here) to
+// the sink; dropped when none is set.
+void LogLibraryLine(const std::string& line);
 
 }  // namespace quelvox

@@ -562,6 +562,9 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
         // the window without a word.
         AddPathListResult result;
         if (searched && !files.empty()) {
+            // CUE sheets are read when they are added, in the tag code
+            // page the settings choose now.
+            runtime_.Bass().SetTagCodePage(settings_.TagCodePage);
             CRunReaderServices readers(runtime_, wmaFormats_, this);
             // The files are opened on worker threads; here their rows are
             // listed, and the window stays alive while a slow one is read.

@@ -184,6 +184,10 @@ and convert your MIDI files again. Thank you.</translation>
         <translation>The CUE sheet&apos;s indexes lie beyond the end of its audio file.</translation>
     </message>
     <message>
+        <source>%s: CUE 表单列有 %d 个音轨, 只列出了前 %d 个音轨.</source>
+        <translation>%s: the CUE sheet lists %d tracks; only the first %d tracks are listed.</translation>
+    </message>
+    <message>
         <source>无法写入标签: %s</source>
         <translation>Cannot write the tags: %s</translation>
     </message>

@@ -285,12 +285,12 @@ private:
             case AV_SAMPLE_FMT_FLT: {
                 float v;
                 std::memcpy(&v, p, 4);
-                return std::isnan(v) ? 0.0f : v;
+                return SaneFloatSample(v);
             }
             case AV_SAMPLE_FMT_DBL: {
                 double v;
                 std::memcpy(&v, p, 8);
-                return std::isnan(v) ? 0.0f : static_cast<float>(std::clamp(v, -4.0, 4.0));
+                return SaneFloatSample(v);
             }
             default: return Int16ToFloat(Sample(p, packed));
         }

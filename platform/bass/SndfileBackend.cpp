@@ -139,7 +139,7 @@ public:
             if (delivery_ == Delivery::Float)
                 for (size_t i = 0;
                      i < static_cast<size_t>(std::max<sf_count_t>(got, 0)) * channels_; ++i)
-                    if (std::isnan(buffer[i])) buffer[i] = 0.0f;
+                    buffer[i] = SaneFloatSample(buffer[i]);
         }
         if (got <= 0) return -1;
         delivered_ += static_cast<uint64_t>(got);

@@ -94,7 +94,7 @@ public:
             for (size_t i = 0; i < n; ++i) {
                 float f;
                 std::memcpy(&f, &scratch_[i], sizeof f);
-                buffer[i] = std::isnan(f) ? 0.0f : f;
+                buffer[i] = SaneFloatSample(f);
             }
         } else if (bytesPerSample_ <= 2) {
             // Exactly GetData's samples.

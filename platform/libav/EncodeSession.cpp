@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 extern "C" {
@@ -13,6 +14,27 @@ extern "C" {
 }
 
 namespace quelvox::libav {
+
+namespace {
+
+// How short a stream of a codec may end, in encoder frames: MPEG audio
+// demuxers find a stream only as a frame followed by another (they check
+// the header after the first frame); the WMA decoder drops its first frame
+// as the encoder's delay, which that encoder cannot be drained of, so one
+// frame of silence must follow the last input for all of it to come out.
+struct StreamFloor {
+    AVCodecID codec;
+    int leastFrames;
+    int trailingFrames;
+};
+constexpr StreamFloor kStreamFloors[] = {
+    {AV_CODEC_ID_MP2, 2, 0},
+    {AV_CODEC_ID_MP3, 2, 0},
+    {AV_CODEC_ID_WMAV1, 1, 1},
+    {AV_CODEC_ID_WMAV2, 1, 1},
+};
+
+}  // namespace
 
 void OutputContextDeleter::operator()(AVFormatContext* format) const {
     if (!format) return;
@@ -102,6 +124,13 @@ bool CEncodeSession::AttachEncoder(CodecContextPtr codec, int chunkFrames, int i
     frameSize_ = variable ? 0 : cc->frame_size;
     capacity_ = variable ? chunkFrames : cc->frame_size;
     smallLastFrame_ = (cc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+    leastFrames_ = 1;
+    trailingFrames_ = 0;
+    for (const StreamFloor& floor : kStreamFloors) {
+        if (floor.codec != cc->codec_id) continue;
+        leastFrames_ = floor.leastFrames;
+        trailingFrames_ = floor.trailingFrames;
+    }
 
     frame_.reset(av_frame_alloc());
     if (!frame_) return false;
@@ -282,11 +311,40 @@ bool CEncodeSession::PushSamples(const Sample* interleaved, int frames) {
     return EncodeReady(false, LastFrame::PadToFrameSize);
 }
 
+bool CEncodeSession::AppendSilence(int frames) {
+    if (frames <= 0) return true;
+    AVCodecContext* cc = codec_.get();
+    const int channels = cc->ch_layout.nb_channels;
+    uint8_t** data = nullptr;
+    if (av_samples_alloc_array_and_samples(&data, nullptr, channels, frames, cc->sample_fmt, 0) < 0)
+        return false;
+    av_samples_set_silence(data, 0, frames, channels, cc->sample_fmt);
+    const bool ok = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(data), frames) == frames;
+    av_freep(&data[0]);
+    av_freep(&data);
+    return ok;
+}
+
 bool CEncodeSession::Finish(LastFrame last) {
     if (!headerWritten_) return false;
     bool ok = true;
     if (codec_) {
         if (swr_ && !PushSamples(static_cast<const int16_t*>(nullptr), 0)) ok = false;
+        // Encoders that prime their output (initial padding) may lose a
+        // stream shorter than one frame in the trimming: it is completed to
+        // a whole frame. A stream that received nothing stays empty.
+        const int64_t sent = nextPts_ + av_audio_fifo_size(fifo_.get());
+        int64_t least = 0;
+        if (frameSize_ > 0 && sent > 0) {
+            if (codec_->initial_padding > 0) least = frameSize_;
+            if (leastFrames_ > 1) least = std::max(least, int64_t{frameSize_} * leastFrames_);
+            if (trailingFrames_ > 0)
+                least = std::max(least, sent + int64_t{frameSize_} * trailingFrames_);
+        }
+        if (sent < least &&
+            !AppendSilence(static_cast<int>(
+                std::min<int64_t>(least - sent, std::numeric_limits<int>::max()))))
+            ok = false;
         if (!EncodeReady(true, last)) ok = false;
         const int r = libav::Av().avcodec_send_frame(codec_.get(), nullptr);
         if (r < 0 ? !NoteFailure(r) : !Drain()) ok = false;

@@ -128,6 +128,11 @@ public:
 
     // Encodes what is staged, drains the encoder, writes the trailer and
     // closes the file. False when anything could not be written.
+    // A stream never ends shorter than its readers need to find all of it:
+    // for an encoder that primes its output, one of less than a whole frame
+    // is completed to it with silence; MPEG audio holds two frames at
+    // least, and WMA gets a frame of silence after its last input (its
+    // encoder holds a frame back and cannot be drained).
     bool Finish(LastFrame last);
 
     // The first write failure (the library's text); empty when none.
@@ -138,6 +143,7 @@ private:
     bool Drain();
     bool EncodeStaged(int frames, bool pad);
     bool EncodeReady(bool all, LastFrame last);
+    bool AppendSilence(int frames);
     template <typename Sample>
     bool PushSamples(const Sample* interleaved, int frames);
 
@@ -152,6 +158,8 @@ private:
     int frameSize_ = 0;
     int capacity_ = 0;  // frames per encoder call
     bool smallLastFrame_ = false;
+    int leastFrames_ = 1;     // encoder frames a stream holds at least
+    int trailingFrames_ = 0;  // frames of silence after the last input
     int64_t nextPts_ = 0;                          // in the encoder's time base (1 / rate)
     std::vector<std::vector<uint8_t>> converted_;  // one plane per channel
     AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_S16;

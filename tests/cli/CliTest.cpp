@@ -2,6 +2,7 @@
 // it, with its configuration and home folders in a scratch folder, on real
 // files made by ffmpeg, sox and oggenc; outputs are checked with ffprobe.
 #include "common/FormatCatalogue.h"
+#include "common/TextCodec.h"
 #include "encoders/TagWriter.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
@@ -21,9 +22,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -1249,6 +1253,93 @@ TEST_P(CliLanguageTest, ACueSheetConvertsTrackByTrackAndABrokenOneSaysWhy) {
               testsupport::DecodeWithFfmpeg(folder + "/image.wav").size());
 }
 
+TEST_P(CliLanguageTest, ALegacySheetIsReadWhenAddedAndItsParserSpeaksOnlyWithVerbose) {
+    const std::string folder = work_.file("sheets");
+    fs::create_directories(folder);
+    fs::copy_file(In("a.wav"), folder + "/image.wav");
+    std::string gbk;
+    ASSERT_EQ(Utf8ToCharset("TITLE \"叶惠美\"\nFILE \"image.wav\" WAVE\n"
+                            "  TRACK 01 AUDIO\n    TITLE \"以父之名\"\n    INDEX 01 00:00:00\n"
+                            "  TRACK 02 AUDIO\n    TITLE \"晴天\"\n    INDEX 01 00:01:00\n",
+                            "GBK", gbk),
+              0);
+    testsupport::WriteFile(folder + "/gbk.cue", gbk);
+    // In either locale, detected or named: the same titles.
+    for (const char* locale : {"LANG=zh_CN.UTF-8", "LANG=en_US.UTF-8"})
+        for (const char* set : {"", "--set TagCodePage=GBK "}) {
+            SCOPED_TRACE(std::string(locale) + " " + set);
+            const CliResult r = Cli(std::string("--probe ") + set + Quote(folder + "/gbk.cue"),
+                                    std::string("LC_ALL= ") + locale);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_THAT(r.out, HasSubstr("01 - 以父之名\t")) << r.out;
+            EXPECT_THAT(r.out, HasSubstr("02 - 晴天\t")) << r.out;
+        }
+
+    // A sheet of 150 tracks is listed with its first 99, and says so.
+    std::string text = "FILE \"image.wav\" WAVE\n";
+    for (int i = 0; i < 150; ++i) {
+        char track[80];
+        std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n    INDEX 01 00:%02d:%02d\n", i + 1,
+                      i / 75, i % 75);
+        text += track;
+    }
+    testsupport::WriteFile(folder + "/long.cue", text);
+    CliResult r = Cli("--probe " + Quote(folder + "/long.cue"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Lines().size(), 99u);
+    EXPECT_THAT(r.err, HasSubstr(lang_ == "en" ? "only the first 99 tracks are listed"
+                                               : "只列出了前 99 个音轨"));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("too many tracks")));
+
+    // A broken and a binary sheet: refused with their reason; what the
+    // parser says of them only with -v.
+    testsupport::WriteFile(folder + "/broken.cue", std::string("TRACK ((\n"));
+    std::string binary(2000, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(1 + (i * 7) % 250);
+    testsupport::WriteFile(folder + "/binary.cue", binary);
+    const std::string sheets = Quote(folder + "/broken.cue") + " " + Quote(folder + "/binary.cue");
+    r = Cli("--probe " + sheets);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("broken.cue: not added: the CUE sheet does not parse"));
+    for (const char* library : {"libcue", "syntax error", "bad character", "\x01"})
+        EXPECT_THAT(r.err, ::testing::Not(HasSubstr(library))) << r.err;
+    r = Cli("-v --probe " + sheets);
+    EXPECT_THAT(r.err, HasSubstr("libcue: "));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("\x01")));
+}
+
+// Sources of one sample and of 13 ms: every lossy output holds audio of
+// about their length (the codec's frames round it up).
+TEST_F(CliTest, TinySourcesGiveAudioInEveryLossyFormat) {
+    const std::string in = work_.file("tiny");
+    fs::create_directories(in);
+    const struct {
+        const char* name;
+        int frames;
+    } sources[] = {{"one", 1}, {"ms13", 573}};
+    for (const auto& source : sources)
+        testsupport::WriteWav(in + "/" + source.name + ".wav", 44100, 2,
+                              testsupport::Sine(source.frames, 2, 44100, 440));
+    for (const char* format : {"mp3", "m4a", "ogg", "opus", "ac3", "mp2", "wma", "amr"}) {
+        const std::string out = work_.file(std::string("tiny-") + format);
+        const CliResult r = Cli("-q -f " + std::string(format) + " -o " + Quote(out) + " " +
+                                Quote(in));
+        EXPECT_EQ(r.status, 0) << format << r.err;
+        for (const auto& source : sources) {
+            const std::string file = out + "/" + source.name + "." + format;
+            SCOPED_TRACE(file);
+            EXPECT_EQ(Probe(file, "codec_type"), "audio");
+            const double rate = testsupport::ProbeNumber(file, "sample_rate");
+            const double channels = testsupport::ProbeNumber(file, "channels");
+            ASSERT_GT(rate * channels, 0.0);
+            const double seconds =
+                static_cast<double>(testsupport::DecodeWithFfmpeg(file).size()) / channels / rate;
+            EXPECT_GT(seconds, 0.0);
+            EXPECT_LT(seconds, source.frames / 44100.0 + 0.1);
+        }
+    }
+}
+
 namespace {
 
 // Integrated loudness (LUFS) and true peak (dBTP) of a file, as ffmpeg's
@@ -1383,6 +1474,93 @@ TEST_F(CliLoudnessTest, ReplayGainTagsDescribeEachOutputInEveryContainer) {
     EXPECT_NEAR(TagNumber(out + "/quiet.mp3", "REPLAYGAIN_TRACK_GAIN") - loud, 10.0, 0.1);
     EXPECT_LT(loud, album);
     EXPECT_NEAR(MeasureR128(out + "/tone.mp3").loudness, -18.0 - loud, 0.6);
+}
+
+// A float source holding NaN, infinities and values of 1e30 among a quiet
+// tone: every written value is finite, the ceiling holds, and the
+// ReplayGain tags describe what the outputs received.
+TEST_F(CliLoudnessTest, HostileFloatSamplesLeaveFiniteOutputsUnderTheCeiling) {
+    std::vector<float> samples(44100 * 2 * 3);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 0.1f * static_cast<float>(std::sin(static_cast<double>(i / 2) * 0.1425));
+    const float hostile[] = {std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(), 1e30f, -1e30f};
+    for (size_t i = 0; i < samples.size(); i += 97) samples[i] = hostile[(i / 97) % 5];
+    std::vector<uint8_t> data(samples.size() * 4);
+    std::memcpy(data.data(), samples.data(), data.size());
+    const std::string source = work_.file("hostile.wav");
+    testsupport::WriteFile(source, testsupport::WavFileBytes(3, 2, 44100, 32, data));
+
+    // What a target may exceed the ceiling by: a lossy encoder rings
+    // around the clicks it is given.
+    const struct {
+        const char* name;
+        std::string options;
+        bool tags;
+        double overshootDb;
+    } targets[] = {
+        {"mp3", kMp3AtFullRate, true, 0.5},
+        {"flac", "-f flac ", true, 0.1},
+        {"wav", "-f wav ", false, 0.1},
+        {"float wav", "-f wav --set WAVAutoEncParam=0 --set WAVCodecID=65557 ", false, 0.1},
+    };
+    for (const auto& target : targets) {
+        SCOPED_TRACE(target.name);
+        const std::string out = work_.file(std::string("hostile-") + target.name);
+        const CliResult r =
+            Cli("-q " + target.options + "-o " + Quote(out) + " --loudness -16 --replaygain " +
+                Quote(source));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string file = out + "/hostile." + (target.tags ? target.name : "wav");
+        // Every written value finite, the peaks under -1 dBTP.
+        std::string floats;
+        testsupport::Run("ffmpeg -v error -nostdin -i " + Quote(file) + " -f f32le -", &floats);
+        ASSERT_FALSE(floats.empty());
+        float peak = 0.0f;
+        for (size_t at = 0; at + 4 <= floats.size(); at += 4) {
+            float v;
+            std::memcpy(&v, floats.data() + at, 4);
+            ASSERT_TRUE(std::isfinite(v)) << at;
+            peak = std::max(peak, std::fabs(v));
+        }
+        EXPECT_LE(peak, std::pow(10.0, (-1.0 + target.overshootDb) / 20.0));
+        const R128 m = MeasureR128(file);
+        EXPECT_LE(m.peak, -1.0 + target.overshootDb);
+        // The clicks the huge values leave (at the largest value a sample
+        // keeps) are what the ceiling holds down, so the level stays below
+        // the target; the tags describe the output as it is.
+        EXPECT_LT(m.loudness, -16.0 + 0.5);
+        if (target.tags) {
+            EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_GAIN"), -18.0 - m.loudness, 1.0);
+            EXPECT_LE(TagNumber(file, "REPLAYGAIN_TRACK_PEAK"), 1.0);
+        }
+    }
+}
+
+// A float tone at +12 dBFS, its level kept: a target that clips at full
+// scale receives it clipped, and the ReplayGain tags describe that.
+TEST_F(CliLoudnessTest, ReplayGainOfAnOverloudFloatSourceDescribesTheClippedOutput) {
+    std::vector<float> samples(44100 * 2 * 3);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = 4.0f * static_cast<float>(std::sin(static_cast<double>(i / 2) * 0.1425));
+    std::vector<uint8_t> data(samples.size() * 4);
+    std::memcpy(data.data(), samples.data(), data.size());
+    const std::string source = work_.file("loud.wav");
+    testsupport::WriteFile(source, testsupport::WavFileBytes(3, 2, 44100, 32, data));
+    for (const char* format : {"flac", "m4a"}) {
+        SCOPED_TRACE(format);
+        const std::string out = work_.file(std::string("loud-") + format);
+        const CliResult r = Cli("-q -f " + std::string(format) + " -o " + Quote(out) +
+                                " --replaygain --set VolumeType=2 " + Quote(source));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string file = out + "/loud." + format;
+        // AAC loses some of the clipped wave's harmonics; unclipped, the
+        // measurement would be some 9 dB off.
+        EXPECT_NEAR(TagNumber(file, "REPLAYGAIN_TRACK_GAIN"), -18.0 - MeasureR128(file).loudness,
+                    1.0);
+        EXPECT_LE(TagNumber(file, "REPLAYGAIN_TRACK_PEAK"), 1.0);
+    }
 }
 
 TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {

@@ -80,7 +80,8 @@ TEST(FloatToSample16, ScalesAndClampsOutOfRangeValues) {
     // Beyond full scale clamps instead of wrapping.
     EXPECT_EQ(FloatToSample16(3.0), 32767);
     EXPECT_EQ(FloatToSample16(-7.5), -32768);
-    EXPECT_EQ(FloatToSample16(std::numeric_limits<double>::infinity()), 32767);
+    EXPECT_EQ(FloatToSample16(std::numeric_limits<double>::infinity()), 0);
+    EXPECT_EQ(FloatToSample16(-std::numeric_limits<double>::infinity()), 0);
     EXPECT_EQ(FloatToSample16(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(FloatToSample16(1e300), 32767);
 }

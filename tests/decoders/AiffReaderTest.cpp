@@ -550,12 +550,12 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
         {"raw ", 8, {0x80, 0xFF, 0x00}, {0, 0x7F00, -32768}},
         {"ulaw", 8, {0xFF, 0x00, 0x80}, {0, -32124, 32124}},
         {"alaw", 8, {0xD5, 0x55, 0xAA}, {8, -8, 32256}},
-        // Floats outside -1..1 clamp to full scale.
+        // Floats outside -1..1 clamp to full scale; an infinity is silence.
         {"fl32",
          32,
          {0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00},
          {16383, 32767, -32768}},
-        {"FL64", 64, {0xBF, 0xE0, 0, 0, 0, 0, 0, 0, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0}, {-16384, 32767}},
+        {"FL64", 64, {0xBF, 0xE0, 0, 0, 0, 0, 0, 0, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0}, {-16384, 0}},
     };
     for (const Case& c : cases) {
         const uint32_t frames = static_cast<uint32_t>(c.expected.size());

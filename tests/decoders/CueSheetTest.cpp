@@ -2,12 +2,17 @@
 // the sheets that give no tracks; the stored fuzzing inputs replayed.
 #include "decoders/CueSheet.h"
 
+#include "common/TextCodec.h"
+#include "platform/LibraryLog.h"
+
 #include "fuzz/Regressions.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 using namespace quelvox;
@@ -175,4 +180,144 @@ TEST(CueSheet, SheetsInALegacyCharsetAreReadInTheTagCodePage) {
                            problem, "GBK");
     ASSERT_EQ(tracks.size(), 1u);
     EXPECT_EQ(tracks[0].tags.title, "\xE4\xB8\xAD");
+}
+
+namespace {
+
+// A sheet of one image with a track per title, a second apart.
+std::string SheetWithTitles(const std::string& performer, const std::string& album,
+                            const std::vector<std::string>& titles) {
+    std::string text = "PERFORMER \"" + performer + "\"\nTITLE \"" + album + "\"\n" +
+                       "FILE \"" + album + ".wav\" WAVE\n";
+    for (size_t i = 0; i < titles.size(); ++i) {
+        char lines[96];
+        std::snprintf(lines, sizeof lines, "  TRACK %02zu AUDIO\n    INDEX 01 %02zu:%02zu:00\n",
+                      i + 1, i / 60, i % 60);
+        text += lines;
+        text.insert(text.rfind("    INDEX"), "    TITLE \"" + titles[i] + "\"\n");
+    }
+    return text;
+}
+
+}  // namespace
+
+// Sheets are decoded before they are parsed: UTF-8 as it is, a legacy code
+// page as detected over the whole sheet, or as the setting names it.
+TEST(CueSheet, SheetsInAnyCharsetGiveTheirTitlesAndFileNames) {
+    const std::vector<std::string> chinese = {"以父之名", "晴天", "夜曲", "七里香"};
+    const std::vector<std::string> japanese = {"夜に駆ける", "群青", "怪物", "ハルジオン"};
+    const std::vector<std::string> french = {"Café Noël", "Déjà vu", "Là-bas", "Été"};
+    const struct {
+        const char* name;
+        std::string performer;
+        std::vector<std::string> titles;
+        const char* charset;  // what the sheet is stored in
+        bool bom;
+        const char* setting;  // TagCodePage
+    } cases[] = {
+        {"UTF-8 with a byte-order mark", "周杰伦", chinese, "UTF-8", true, "auto"},
+        {"UTF-8 stays UTF-8 whatever the setting", "周杰伦", chinese, "UTF-8", false, "SHIFT_JIS"},
+        {"GBK detected", "周杰伦", chinese, "GBK", false, "auto"},
+        {"GBK named", "周杰伦", chinese, "GBK", false, "GBK"},
+        {"Shift-JIS detected", "YOASOBI", japanese, "SHIFT_JIS", false, "auto"},
+        {"Windows-1252 detected", "Zaz", french, "WINDOWS-1252", false, "auto"},
+        // Too little Cyrillic to tell it from double-byte text: the code
+        // page the setting names decides.
+        {"Windows-1251 named", "Кино", {"Кукушка"}, "WINDOWS-1251", false, "WINDOWS-1251"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string album = c.titles[0];
+        std::string stored;
+        ASSERT_EQ(Utf8ToCharset(SheetWithTitles(c.performer, album, c.titles), c.charset, stored),
+                  0);
+        if (c.bom) stored = "\xEF\xBB\xBF" + stored;
+        CueProblem problem = CueProblem::kUnparsable;
+        const auto tracks = ParseCueSheet(stored, problem, c.setting);
+        EXPECT_EQ(problem, CueProblem::kNone);
+        ASSERT_EQ(tracks.size(), c.titles.size());
+        for (size_t i = 0; i < tracks.size(); ++i) EXPECT_EQ(tracks[i].tags.title, c.titles[i]);
+        EXPECT_EQ(tracks[0].tags.artist, c.performer);
+        EXPECT_EQ(tracks[0].tags.album, album);
+        EXPECT_EQ(tracks[0].file, album + ".wav");
+    }
+}
+
+TEST(CueSheet, TheSheetsPerformerIsTheAlbumArtistAndEveryTrackKnowsTheTotalAndDisc) {
+    CueProblem problem = CueProblem::kUnparsable;
+    const std::string text = "REM DISCNUMBER 2\nREM TOTALDISCS 3\n" +
+                             SheetWithTitles("Band", "LP", {"One", "Two", "Three"});
+    const auto tracks = Parse(text, problem);
+    ASSERT_EQ(tracks.size(), 3u);
+    for (const CueSheetTrack& t : tracks) {
+        EXPECT_EQ(t.tags.albumArtist, "Band");
+        EXPECT_EQ(t.tags.trackTotal, 3);
+        EXPECT_EQ(t.tags.discNumber, 2);
+        EXPECT_EQ(t.tags.discTotal, 3);
+    }
+    EXPECT_EQ(tracks[1].tags.track, "2/3");
+    // Without REM lines there is no disc.
+    const auto plain = Parse(SheetWithTitles("Band", "LP", {"One"}), problem);
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0].tags.discNumber, 0);
+    EXPECT_EQ(plain[0].tags.discTotal, 0);
+}
+
+TEST(CueSheet, ASheetOfMoreThan99TracksGivesItsFirst99WithTheirOwnBounds) {
+    std::vector<std::string> titles;
+    for (int i = 1; i <= 1000; ++i) titles.push_back("t" + std::to_string(i));
+    CueProblem problem = CueProblem::kUnparsable;
+    int listed = 0;
+    const auto tracks = ParseCueSheet(SheetWithTitles("Band", "Long", titles), problem, "auto",
+                                      &listed);
+    EXPECT_EQ(problem, CueProblem::kNone);
+    EXPECT_EQ(listed, 1000);
+    ASSERT_EQ(tracks.size(), static_cast<size_t>(kMaxCueTracks));
+    // The 99th keeps its own title and ends where the 100th starts.
+    EXPECT_EQ(tracks[98].tags.title, "t99");
+    EXPECT_EQ(tracks[98].start, 98 * 75);
+    EXPECT_EQ(tracks[98].end, 99 * 75);
+    EXPECT_EQ(tracks[98].tags.track, "99/99");
+}
+
+namespace {
+
+std::vector<std::string>& LoggedLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+void KeepLine(const std::string& line) { LoggedLines().push_back(line); }
+
+}  // namespace
+
+// What the parser says of a broken or binary sheet goes to the library log
+// (shown with -v), never to standard error.
+TEST(CueSheet, TheParsersComplaintsGoToTheLibraryLogOnly) {
+    std::string binary(4096, '\0');
+    for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(1 + (i * 7) % 250);
+    const std::string sheets[] = {"FILE \"a.wav\" WAVE\n TRACK 01 ((\n", binary,
+                                  "FILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n @@ \x01\xFF\n"
+                                  "  INDEX 01 00:00:00\n"};
+    SetLibraryLogSink(KeepLine);
+    for (const std::string& sheet : sheets) {
+        LoggedLines().clear();
+        testing::internal::CaptureStderr();
+        CueProblem problem = CueProblem::kNone;
+        ParseCueSheet(sheet, problem);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        ASSERT_FALSE(LoggedLines().empty());
+        for (const std::string& line : LoggedLines()) {
+            EXPECT_EQ(line.rfind("libcue: ", 0), 0u) << line;
+            EXPECT_EQ(SanitizeUtf8(line), line);
+            EXPECT_TRUE(std::none_of(line.begin(), line.end(),
+                                     [](char c) { return c >= 0 && c < 0x20; }))
+                << line;
+        }
+        EXPECT_LE(LoggedLines().size(), 21u);
+    }
+    SetLibraryLogSink(nullptr);
+    // Standard error works again afterwards.
+    testing::internal::CaptureStderr();
+    std::fputs("after\n", stderr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "after\n");
 }

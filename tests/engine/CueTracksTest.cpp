@@ -8,6 +8,8 @@
 #include "engine/OutputPath.h"
 
 #include "common/FormatCatalogue.h"
+#include "common/TextCodec.h"
+#include "decoders/CueSheet.h"
 #include "decoders/FFmpegReader.h"
 #include "settings/Settings.h"
 
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -350,4 +353,76 @@ TEST_F(CueTracks, ATrackNeverOverwritesItsImage) {
     EXPECT_FALSE(ResolveOutputPath(settings, entry, "flac", message));
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(ReadFile(dir.file("01 - First.flac")), before);
+}
+
+TEST_F(CueTracks, EveryTrackCarriesTheAlbumArtistTrackTotalAndDisc) {
+    WriteWav(dir.file("image.wav"), 44100, 2, Pattern(kImageFrames));
+    Add(Sheet("album.cue", "REM DISCNUMBER 1\nREM TOTALDISCS 2\n" + std::string(kSheet)));
+    ASSERT_EQ(list.rows.size(), 3u);
+    settings.ID3TagType = 2;
+    // As ffprobe names the tags each container stores.
+    const struct {
+        int format;
+        const char* tag;
+        const char* value;
+    } cases[] = {
+        {kFormatFlac, "album_artist", "The Band"}, {kFormatFlac, "track", "2"},
+        {kFormatFlac, "TRACKTOTAL", "3"},          {kFormatFlac, "disc", "1"},
+        {kFormatFlac, "DISCTOTAL", "2"},           {kFormatMp3, "album_artist", "The Band"},
+        {kFormatMp3, "track", "2/3"},              {kFormatMp3, "disc", "1/2"},
+        {kFormatM4a, "album_artist", "The Band"},  {kFormatM4a, "track", "2/3"},
+        {kFormatM4a, "disc", "1/2"},
+    };
+    std::map<int, std::string> outputs;
+    for (const auto& c : cases) {
+        if (!outputs.count(c.format)) outputs[c.format] = Convert(*list.rows[1], c.format);
+        EXPECT_EQ(ProbeTag(outputs[c.format], c.tag), c.value) << c.format << " " << c.tag;
+    }
+}
+
+TEST_F(CueTracks, ASheetInALegacyCodePageIsReadWhenItIsAdded) {
+    WriteWav(dir.file("image.wav"), 44100, 2, Pattern(kImageFrames));
+    std::string gbk;
+    ASSERT_EQ(Utf8ToCharset("TITLE \"叶惠美\"\nFILE \"image.wav\" WAVE\n"
+                            "  TRACK 01 AUDIO\n    TITLE \"以父之名\"\n    INDEX 01 00:00:00\n"
+                            "  TRACK 02 AUDIO\n    TITLE \"晴天\"\n    INDEX 01 00:01:00\n",
+                            "GBK", gbk),
+              0);
+    // Detected, or named by the setting: the same titles either way.
+    for (const char* codePage : {"auto", "GBK"}) {
+        SCOPED_TRACE(codePage);
+        services.runtime.Bass().SetTagCodePage(codePage);
+        list.rows.clear();
+        pathMap.clear();
+        Add(Sheet("album.cue", gbk));
+        ASSERT_EQ(list.rows.size(), 2u);
+        EXPECT_EQ(FileNameCell(*list.rows[0]), "01 - 以父之名");
+        EXPECT_EQ(FileNameCell(*list.rows[1]), "02 - 晴天");
+        EXPECT_EQ(list.rows[0]->TrackTags.album, "叶惠美");
+    }
+}
+
+TEST_F(CueTracks, ASheetOfMoreThan99TracksSaysOnlyTheFirstAreListed) {
+    WriteWav(dir.file("image.wav"), 44100, 2, Pattern(kImageFrames));
+    // 150 tracks of one CD frame (1/75 s) each.
+    std::string text = "FILE \"image.wav\" WAVE\n";
+    for (int i = 0; i < 150; ++i) {
+        char track[80];
+        std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n    INDEX 01 00:%02d:%02d\n", i + 1,
+                      i / 75, i % 75);
+        text += track;
+    }
+    const std::string path = Sheet("long.cue", text);
+    const AddPathListResult added = Add(path);
+    EXPECT_EQ(added.added, kMaxCueTracks);
+    EXPECT_TRUE(added.failures.empty());
+    ASSERT_EQ(added.notes.size(), 1u);
+    EXPECT_EQ(added.notes[0].Source(),
+              path + ": CUE 表单列有 150 个音轨, 只列出了前 99 个音轨.");
+    EXPECT_NE(added.message.Source().find(added.notes[0].Source()), std::string::npos);
+    // The 99th track ends where the 100th begins.
+    ASSERT_EQ(list.rows.size(), static_cast<size_t>(kMaxCueTracks));
+    EXPECT_EQ(list.rows[98]->TrackEnd, 99);
+    // A sheet within the limit says nothing.
+    EXPECT_TRUE(Add(Sheet("album.cue", kSheet)).message.empty());
 }
