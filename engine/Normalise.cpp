@@ -73,7 +73,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     if (blockChannels > 2) {
         ResolvedParams params;
         fold = !(format.writer == WriterKind::FFmpeg &&
-                 ResolveEncoderParams(format, reader->GetSampleRate(), 2, params) &&
+                 ResolveEncoderParams(format, reader->GetSampleRate(), 2, params, blockChannels) &&
                  ResolveWideTarget(format, params.channels, blockChannels, sourceBits).channels >
                      2);
     }
