@@ -25,12 +25,12 @@ constexpr int kRatesFlash[] = {11025, 22050, 44100};
 constexpr int kRatesPcm[] = {6000,  8000,  11025, 12000, 16000, 22050,
                              24000, 32000, 44100, 48000, 88200, 96000};
 // Linear, float and G.711 PCM, which WAV, AIFF and AU store at any rate.
-constexpr int kRatesPcmWide[] = {6000,  8000,  11025, 12000,  16000,  22050,  24000, 32000,
+constexpr int kRatesPcmWide[] = {6000,  8000,  11025, 12000, 16000,  22050,  24000,  32000,
                                  44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000};
-constexpr int kRatesFlac[] = {8000,  16000, 22050,  24000,  32000,  44100,
+constexpr int kRatesFlac[] = {8000,  16000, 22050,  24000,  32000,  44100, 48000,
+                              88200, 96000, 176400, 192000, 352800, 384000};
+constexpr int kRatesAlac[] = {8000,  11025, 12000, 16000,  22050,  24000,  32000, 44100,
                               48000, 88200, 96000, 176400, 192000, 352800, 384000};
-constexpr int kRatesAlac[] = {8000,  11025, 12000, 16000,  22050,  24000,  32000,
-                              44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000};
 constexpr int kRatesMmf[] = {4000, 8000, 11025, 22050, 44100};
 constexpr int kRates44100[] = {44100};
 constexpr int kRates8000[] = {8000};
@@ -193,8 +193,7 @@ constexpr const CodecEntry* kListMpa[] = {C(kMp2), C(kMp3)};
 constexpr const CodecEntry* kListOgg[] = {C(kVorbis), C(kFlac)};
 constexpr const CodecEntry* kListOpus[] = {C(kOpus)};
 constexpr const CodecEntry* kListSwf[] = {C(kMp3Flash)};
-constexpr const CodecEntry* kListVoc[] = {C(kPcm8UVoc), C(kPcm16LeVoc), C(kALawVoc),
-                                          C(kMuLawVoc)};
+constexpr const CodecEntry* kListVoc[] = {C(kPcm8UVoc), C(kPcm16LeVoc), C(kALawVoc), C(kMuLawVoc)};
 constexpr const CodecEntry* kListWav[] = {
     C(kPcm8U), C(kPcm16Le), C(kPcm24Le), C(kPcm32Le), C(kF32Le),  C(kF64Le), C(kALaw),
     C(kMuLaw), C(kMsAdpcm), C(kImaWav),  C(kG726),    C(kYamaha), C(kMsGsm), C(kMp3)};

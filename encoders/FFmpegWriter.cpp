@@ -444,8 +444,8 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
         // counted beyond. An infinite value counts as full scale, NaN as
         // silence. An encoder that takes integers clips in the conversion
         // to its format.
-        const float limit = IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max()
-                                                   : kLossyHeadroom;
+        const float limit =
+            IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max() : kLossyHeadroom;
         uint64_t beyond = 0;
         floats_.resize(count);
         float* out = floats_.data();

@@ -452,10 +452,9 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
             host.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
         ReportSuccess(host, row, state, mergedName);
         if (state.clippedSamples > 0)
-            host.NoteFile(EngineText(kClippedNote,
-                                     entry.TrackName.empty() ? FileNameOf(entry.Path)
-                                                             : entry.TrackName,
-                                     state.clippedSamples));
+            host.NoteFile(EngineText(
+                kClippedNote, entry.TrackName.empty() ? FileNameOf(entry.Path) : entry.TrackName,
+                state.clippedSamples));
         result.appendedRows.push_back(row);
         progress.Pump();
         cancelled = progress.IsCancelled();

@@ -94,9 +94,9 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
     if (!format.container ||
         !ResolveEncoderParams(format, sourceRate, sourceChannels, params, wide.channels))
         return false;
-    const WideTarget target =
-        ResolveWideTarget(format, params.channels,
-                          wide.channels > 0 ? wide.channels : sourceChannels, wide.bits, wide.isFloat);
+    const WideTarget target = ResolveWideTarget(format, params.channels,
+                                                wide.channels > 0 ? wide.channels : sourceChannels,
+                                                wide.bits, wide.isFloat);
     params.channels = target.channels;
     auto writer = std::make_unique<CFFmpegWriter>();
     FFmpegCodecParams codec;

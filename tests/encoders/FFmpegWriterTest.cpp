@@ -101,12 +101,12 @@ TEST(FFmpegWriterRates, KeptSourceRatesAreStoredAsTheyAre) {
         int rate;
         bool kept;
     } rows[] = {
-        {kFormatFlac, "flac", 35467, true},    {kFormatFlac, "flac", 65535, false},
-        {kFormatFlac, "flac", 65540, true},    {kFormatFlac, "flac", 88201, false},
-        {kFormatFlac, "flac", 654320, true},   {kFormatFlac, "flac", 655350, false},
-        {kFormatAlac, "ipod", 384000, true},   {kFormatAlac, "ipod", 384001, false},
-        {kFormatWav, "wav", 1, true},          {kFormatAiff, "aiff", 705600, true},
-        {kFormatAu, "au", 2822400, true},      {kFormatWav, "wav", 0, false},
+        {kFormatFlac, "flac", 35467, true},  {kFormatFlac, "flac", 65535, false},
+        {kFormatFlac, "flac", 65540, true},  {kFormatFlac, "flac", 88201, false},
+        {kFormatFlac, "flac", 654320, true}, {kFormatFlac, "flac", 655350, false},
+        {kFormatAlac, "ipod", 384000, true}, {kFormatAlac, "ipod", 384001, false},
+        {kFormatWav, "wav", 1, true},        {kFormatAiff, "aiff", 705600, true},
+        {kFormatAu, "au", 2822400, true},    {kFormatWav, "wav", 0, false},
     };
     TempDir dir;
     for (const auto& row : rows) {

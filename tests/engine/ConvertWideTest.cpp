@@ -269,8 +269,7 @@ namespace {
 // float), in dB relative to full scale.
 double PeakDb(const std::string& path) {
     std::string out;
-    Run("ffmpeg -nostdin -i " + Quote(path) +
-            " -af astats=measure_perchannel=none -f null - 2>&1",
+    Run("ffmpeg -nostdin -i " + Quote(path) + " -af astats=measure_perchannel=none -f null - 2>&1",
         &out);
     const size_t at = out.rfind("Peak level dB:");
     return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 14));

@@ -104,8 +104,8 @@ TEST_F(WideTargetTest, AutomaticTargetsFollowRateDepthAndSurroundOfTheSource) {
         OutputFormatEntry& entry = Format(row.format);
         ASSERT_EQ(entry.AutoEncParam, 1);
         ResolvedParams p;
-        ASSERT_TRUE(ResolveEncoderParams(entry, row.rate, row.channels == 1 ? 1 : 2, p,
-                                         row.channels));
+        ASSERT_TRUE(
+            ResolveEncoderParams(entry, row.rate, row.channels == 1 ? 1 : 2, p, row.channels));
         const WideTarget t =
             ResolveWideTarget(entry, p.channels, row.channels, row.bits, row.isFloat);
         EXPECT_EQ(p.sampleRate, row.wantRate);
