@@ -44,7 +44,7 @@ void RemoveFile(const std::string& path) {
 void ReportSuccess(IRowCells& cells, int row, const RunState& state,
                    const std::string& outputName) {
     cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
-    // An integer output that clipped samples beyond full scale says how many.
+    // An output that clipped samples says how many.
     cells.SetOutputCell(row, state.clippedSamples > 0
                                  ? EngineText(kClippedRow, outputName, state.clippedSamples)
                                  : Text(outputName));
