@@ -115,6 +115,20 @@ inline void StoreWidened(__m128i v, float* out) {
 
 }  // namespace
 
+uint64_t CountClipping(const float* v, int n, int bits) {
+    // v × 2^(bits-1) rounds past the largest integer from 2^(bits-1) - 0.5
+    // on (a tie rounds to the even one beyond), past the smallest below
+    // -2^(bits-1) - 0.5; both bounds are exact in double.
+    const double hi = 1.0 - std::ldexp(1.0, -bits);
+    const double lo = -1.0 - std::ldexp(1.0, -bits);
+    uint64_t count = 0;
+    for (int i = 0; i < n; ++i) {
+        const double x = static_cast<double>(v[i]);
+        count += static_cast<uint64_t>((x >= hi) | (x < lo));
+    }
+    return count;
+}
+
 void Int16sToFloats(const int16_t* in, size_t stride, int n, float* out) {
     int i = 0;
 #if defined(__SSE2__)

@@ -131,6 +131,11 @@ inline int32_t FloatToInt(float v, int bits) {
     return static_cast<int32_t>(shifted - kRound);
 }
 
+// How many of `n` samples lie so far beyond full scale that FloatToInt
+// clips them at `bits` bits (8 … 32): rounded, they would pass the largest
+// or the smallest integer of that width. NaN counts as silence.
+uint64_t CountClipping(const float* v, int n, int bits);
+
 // Triangular (TPDF) dither for reducing depth: the difference of two
 // uniform values, spanning -1 … 1 step of the target width. A fixed seed
 // makes a conversion give the same file every time.

@@ -35,6 +35,8 @@ int CAudioWriter::WriteBlock(const AudioBlock& block) {
         left = foldLeft_.data();
         right = foldRight_.data();
     }
+    CountClipped(left, n, 16);
+    if (right) CountClipped(right, n, 16);
     if (adaptLeft_.size() < size) adaptLeft_.resize(size);
     if (right && adaptRight_.size() < size) adaptRight_.resize(size);
     if (DithersTo(block, 16)) {

@@ -65,6 +65,10 @@ public:
     // Bits of the source's own samples that ReadBlock keeps: 16 for a
     // reader that delivers through Read.
     virtual int GetSourceBits() { return 16; }
+    // Whether the source stores floating-point samples (GetSourceBits 32),
+    // whose values may lie beyond full scale; ReadBlock keeps them as they
+    // are.
+    virtual bool GetSourceFloat() { return false; }
     // Moves decoding so that the next Read starts at frame `landed`, at or
     // before `frame` (exactly there where the format allows); the reader
     // that calls it drops what lies between. Call it right after Open.
@@ -182,6 +186,9 @@ public:
     // e.g. "No space left on device"); empty while everything was written.
     // The output is incomplete when it is not empty.
     const std::string& WriteError() const { return writeError_; }
+    // Samples of the blocks written so far that lay beyond the range of
+    // the integers they became, and were clipped to it.
+    uint64_t ClippedSamples() const { return clipped_; }
 
 protected:
     // The rounding of a wide block's samples to `bits` bits, dithered when
@@ -190,6 +197,10 @@ protected:
         return dither_ && block.SourceBits() > bits;
     }
     CTpdfDither& Dither() { return ditherNoise_; }
+    // Counts the samples of `v` that clip as integers of `bits` bits.
+    void CountClipped(const float* v, int n, int bits) { clipped_ += CountClipping(v, n, bits); }
+    // Counts `n` samples clipped otherwise.
+    void AddClipped(uint64_t n) { clipped_ += n; }
 
     // Keeps the first cause; later ones follow from it.
     void NoteWriteError(const std::string& cause) {
@@ -198,6 +209,7 @@ protected:
 
 private:
     std::string writeError_;
+    uint64_t clipped_ = 0;
     bool dither_ = true;
     CTpdfDither ditherNoise_;
     // Write's buffers while WriteBlock adapts it.

@@ -3,7 +3,7 @@
 #include "common/AudioBlock.h"
 
 #include <algorithm>
-
+#include <climits>
 #include <iterator>
 #include <string_view>
 
@@ -21,9 +21,16 @@ constexpr int kRatesAac[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 480
 constexpr int kRatesMpeg[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr int kRatesMp2[] = {16000, 22050, 24000, 32000, 44100, 48000};
 constexpr int kRatesFlash[] = {11025, 22050, 44100};
+// ADPCM codecs and the PCM codecs of VOC.
 constexpr int kRatesPcm[] = {6000,  8000,  11025, 12000, 16000, 22050,
                              24000, 32000, 44100, 48000, 88200, 96000};
-constexpr int kRatesFlac[] = {8000, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+// Linear, float and G.711 PCM, which WAV, AIFF and AU store at any rate.
+constexpr int kRatesPcmWide[] = {6000,  8000,  11025, 12000, 16000,  22050,  24000,  32000,
+                                 44100, 48000, 88200, 96000, 176400, 192000, 352800, 384000};
+constexpr int kRatesFlac[] = {8000,  16000, 22050,  24000,  32000,  44100, 48000,
+                              88200, 96000, 176400, 192000, 352800, 384000};
+constexpr int kRatesAlac[] = {8000,  11025, 12000, 16000,  22050,  24000,  32000, 44100,
+                              48000, 88200, 96000, 176400, 192000, 352800, 384000};
 constexpr int kRatesMmf[] = {4000, 8000, 11025, 22050, 44100};
 constexpr int kRates44100[] = {44100};
 constexpr int kRates8000[] = {8000};
@@ -51,6 +58,13 @@ constexpr int kBitRatesOpus[] = {6000,   8000,   12000,  16000,  24000, 32000,  
                                  144000, 160000, 192000, 224000, 256000};
 
 constexpr std::span<const int> kNone{};
+
+// Source rates the lossless codecs store as they are: PCM any; FLAC's
+// frame headers name a rate in Hz below 65535 and in tens of Hz above, up
+// to 655340; ALAC up to 384 kHz.
+constexpr KeptRates kAnyRate{INT_MAX, 0};
+constexpr KeptRates kFlacRates{655340, 65535};
+constexpr KeptRates kAlacRates{384000, 0};
 
 // ---- Codec entries -------------------------------------------------------
 
@@ -89,6 +103,10 @@ enum CodecKey : int {
     kMsGsm,
     kGsm,
     kOpus,
+    kPcm8UVoc,
+    kPcm16LeVoc,
+    kALawVoc,
+    kMuLawVoc,
     kCodecCount
 };
 
@@ -102,8 +120,8 @@ constexpr int MS71 = MS51 | kChannelMask71;
 // In CodecKey order.
 constexpr CodecEntry kCodecs[] = {
     {kCodecAmrNb, "Adaptive Multi-Rate (AMR) Narrow-Band", kRates8000, kBitRatesAmrNb, M},
-    {kCodecAlac, QT_TRANSLATE_NOOP("FormatCatalogue", "ALAC (Apple 无损音频编码)"), kRatesMpeg,
-     kNone, S},
+    {kCodecAlac, QT_TRANSLATE_NOOP("FormatCatalogue", "ALAC (Apple 无损音频编码)"), kRatesAlac,
+     kNone, S, 0, 0, kAlacRates},
     {kCodecAc3, "ATSC A/52A (AC-3)", kRatesAc3, kBitRatesAc3, MS51},
     {kCodecAac, QT_TRANSLATE_NOOP("FormatCatalogue", "AAC (高级音频编码)"), kRatesAac, kBitRatesAac,
      MS71},
@@ -115,30 +133,36 @@ constexpr CodecEntry kCodecs[] = {
     {kCodecMp3, "LAME MP3 (MPEG audio layer 3)", kRatesFlash, kBitRatesMpeg, MS},
     {kCodecVorbis, "Vorbis OGG Encoder", kRatesMpeg, kBitRatesVorbis, MS71},
     {kCodecFlac, QT_TRANSLATE_NOOP("FormatCatalogue", "FLAC (自由无损音频编码)"), kRatesFlac, kNone,
-     MS},
-    {kCodecPcmU8, "PCM 8-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS16Le, "PCM 16-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS24Le, "PCM 24-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS32Le, "PCM 32-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmF32Le, "PCM 32-bit Float", kRatesPcm, kNone, MS},
-    {kCodecPcmF64Le, "PCM 64-bit Float", kRatesPcm, kNone, MS},
-    {kCodecPcmAlaw, "CCITT a-Law (8-bit)", kRatesPcm, kNone, MS},
-    {kCodecPcmMulaw, "CCITT mu-Law (8-bit)", kRatesPcm, kNone, MS},
+     MS, 0, 0, kFlacRates},
+    {kCodecPcmU8, "PCM 8-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS16Le, "PCM 16-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS24Le, "PCM 24-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS32Le, "PCM 32-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmF32Le, "PCM 32-bit Float", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmF64Le, "PCM 64-bit Float", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmAlaw, "CCITT a-Law (8-bit)", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmMulaw, "CCITT mu-Law (8-bit)", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
     {kCodecAdpcmMs, "Microsoft ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecAdpcmImaWav, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecAdpcmG726, "G.726 ADPCM", kRatesPcm, kBitsG726, M},
     {kCodecAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecAdpcmYamaha, "Yamaha ADPCM (4-bit)", kRatesMmf, kNone, M},
-    {kCodecPcmS8, "PCM 8-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS16Be, "PCM 16-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS24Be, "PCM 24-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmS32Be, "PCM 32-bit", kRatesPcm, kNone, MS},
-    {kCodecPcmF32Be, "PCM 32-bit Float", kRatesPcm, kNone, MS},
-    {kCodecPcmF64Be, "PCM 64-bit Float", kRatesPcm, kNone, MS},
+    {kCodecPcmS8, "PCM 8-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS16Be, "PCM 16-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS24Be, "PCM 24-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmS32Be, "PCM 32-bit", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmF32Be, "PCM 32-bit Float", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
+    {kCodecPcmF64Be, "PCM 64-bit Float", kRatesPcmWide, kNone, MS, 0, 0, kAnyRate},
     {kCodecAdpcmImaQt, "IMA ADPCM (4-bit)", kRatesPcm, kNone, MS},
     {kCodecGsmMs, "Microsoft GSM", kRates8000, kNone, M},
     {kCodecGsm, "GSM", kRates8000, kNone, M},
     {kCodecOpus, "Opus (libopus)", kRatesOpus, kBitRatesOpus, MS71, 48000, 64000},
+    // VOC stores the rate of 8-bit sound as a one-byte time constant: its
+    // codecs keep the short list.
+    {kCodecPcmU8, "PCM 8-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmS16Le, "PCM 16-bit", kRatesPcm, kNone, MS},
+    {kCodecPcmAlaw, "CCITT a-Law (8-bit)", kRatesPcm, kNone, MS},
+    {kCodecPcmMulaw, "CCITT mu-Law (8-bit)", kRatesPcm, kNone, MS},
 };
 static_assert(std::size(kCodecs) == kCodecCount);
 
@@ -169,7 +193,7 @@ constexpr const CodecEntry* kListMpa[] = {C(kMp2), C(kMp3)};
 constexpr const CodecEntry* kListOgg[] = {C(kVorbis), C(kFlac)};
 constexpr const CodecEntry* kListOpus[] = {C(kOpus)};
 constexpr const CodecEntry* kListSwf[] = {C(kMp3Flash)};
-constexpr const CodecEntry* kListVoc[] = {C(kPcm8U), C(kPcm16Le), C(kALaw), C(kMuLaw)};
+constexpr const CodecEntry* kListVoc[] = {C(kPcm8UVoc), C(kPcm16LeVoc), C(kALawVoc), C(kMuLawVoc)};
 constexpr const CodecEntry* kListWav[] = {
     C(kPcm8U), C(kPcm16Le), C(kPcm24Le), C(kPcm32Le), C(kF32Le),  C(kF64Le), C(kALaw),
     C(kMuLaw), C(kMsAdpcm), C(kImaWav),  C(kG726),    C(kYamaha), C(kMsGsm), C(kMp3)};
@@ -312,16 +336,20 @@ namespace {
 
 // Lossless targets keep up to eight channels (WAV as WAVE_FORMAT_EXTENSIBLE
 // above two) and, with automatic parameters, the source's depth: WAV, AIFF
-// and AU through the PCM codec of that depth, FLAC and ALAC up to 24 bits.
+// and AU through the PCM codec of that depth (float for a float source,
+// which keeps values beyond full scale), FLAC and ALAC up to 24 bits.
 // The 24- and 32-bit PCM codecs store their full width in every container.
 constexpr CodecDepth kCodecDepths[] = {
-    {kFormatWav, kCodecPcmS16Le, kMaxChannels, 16, true, 32, kCodecPcmS24Le, kCodecPcmS32Le},
+    {kFormatWav, kCodecPcmS16Le, kMaxChannels, 16, true, 32, kCodecPcmS24Le, kCodecPcmS32Le,
+     kCodecPcmF32Le},
     {kFormatWav, kCodecPcmS24Le, kMaxChannels, 24, false, 24, 0, 0},
     {kFormatWav, kCodecPcmS32Le, kMaxChannels, 32, false, 32, 0, 0},
-    {kFormatAiff, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be},
+    {kFormatAiff, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be,
+     kCodecPcmF32Be},
     {kFormatAiff, kCodecPcmS24Be, kMaxChannels, 24, false, 24, 0, 0},
     {kFormatAiff, kCodecPcmS32Be, kMaxChannels, 32, false, 32, 0, 0},
-    {kFormatAu, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be},
+    {kFormatAu, kCodecPcmS16Be, kMaxChannels, 16, true, 32, kCodecPcmS24Be, kCodecPcmS32Be,
+     kCodecPcmF32Be},
     {kFormatAu, kCodecPcmS24Be, kMaxChannels, 24, false, 24, 0, 0},
     {kFormatAu, kCodecPcmS32Be, kMaxChannels, 32, false, 32, 0, 0},
     {kFormatFlac, kCodecFlac, kMaxChannels, 16, true, 24, 0, 0},
@@ -341,6 +369,18 @@ constexpr int kFloatPcmCodecs[] = {kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64L
                                    kCodecPcmF64Be};
 
 }  // namespace
+
+bool KeepsSourceRate(const CodecEntry& codec, int rate) {
+    const KeptRates& kept = codec.keptRates;
+    if (rate < 1 || rate > kept.upTo) return false;
+    return kept.tensFrom == 0 || rate < kept.tensFrom || rate % 10 == 0;
+}
+
+int SurroundChannelsKept(const CodecEntry& codec, int sourceChannels) {
+    if (sourceChannels >= 8 && (codec.channelMask & kChannelMask71)) return 8;
+    if (sourceChannels >= 6 && (codec.channelMask & kChannelMask51)) return 6;
+    return 0;
+}
 
 bool TakesFloatSamples(int codecId) {
     for (int id : kFloatSampleCodecs)

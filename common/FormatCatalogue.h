@@ -67,6 +67,15 @@ inline constexpr int kChannelMask71 = 8;
 // where the tables hold them.
 inline constexpr const char* kFormatCatalogueTextContext = "FormatCatalogue";
 
+// The source rates a lossless codec stores as they are, which automatic
+// parameters keep: every rate from 1 Hz up to `upTo` (0: none, the rate
+// snaps to the codec's list), from `tensFrom` on (0: nowhere) only whole
+// tens of Hz.
+struct KeptRates {
+    int upTo = 0;
+    int tensFrom = 0;
+};
+
 // One codec choice within a format.
 struct CodecEntry {
     int CodecID;                       // persisted codec id (common/CodecIds.h)
@@ -83,7 +92,17 @@ struct CodecEntry {
     // Automatic bit rate per channel (bit/s), or 0 for the general
     // suggestion by sample rate and channel count.
     int autoBitRatePerChannel = 0;
+    KeptRates keptRates{};
 };
+
+// Whether automatic parameters keep a source of `rate` Hz at its rate with
+// this codec (codec.keptRates).
+bool KeepsSourceRate(const CodecEntry& codec, int rate);
+
+// The channels automatic parameters keep of a source of `sourceChannels`
+// with this codec: the largest surround choice of its channel mask (8 for
+// 7.1, 6 for 5.1) that the source fills, else 0 (mono or stereo).
+int SurroundChannelsKept(const CodecEntry& codec, int sourceChannels);
 
 // How the tags of a finished output file are written (encoders/TagWriter):
 // in the container's own convention through TagLib, or, for None, only as
@@ -118,7 +137,7 @@ struct OutputFormatEntry {
 // each holding its defaults.
 std::vector<OutputFormatEntry> BuildFormatCatalogue();
 
-// All 34 codec entries, in table order.
+// All 38 codec entries, in table order.
 std::span<const CodecEntry> AllCodecEntries();
 
 // Text of the entry in the main format list.
@@ -160,6 +179,9 @@ struct CodecDepth {
     // follows the source; 0 = this codec.
     int codec24;
     int codec32;
+    // The float codec that stores a float source, unclipped, when the
+    // depth follows the source; 0 = none (its samples become integers).
+    int codecFloat = 0;
 };
 // The row for `entry`'s format and codec (its own before the any-format
 // one); null when there is none.

@@ -391,6 +391,8 @@ int CAiffReader::GetSourceBits() {
     return WholeBytes() ? WideBits(stored_) : 16;
 }
 
+bool CAiffReader::GetSourceFloat() { return file_ && WholeBytes() && IsFloatSample(stored_); }
+
 int CAiffReader::ReadBlock(AudioBlock& block) {
     // Mono and stereo of 16 bits or fewer hold nothing Read does not give,
     // and Read's unpacking is the faster one.

@@ -43,6 +43,7 @@ public:
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
     int GetSourceBits() override;
+    bool GetSourceFloat() override;
     // The tags of the file's "ID3 " chunk; 0 when it had none.
     int ReadTags(TagInfo& tags) override;
 

@@ -36,6 +36,7 @@ public:
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override { return file_ ? keptChannels_ : 1; }
     int GetSourceBits() override { return file_ && !adpcm_ ? WideBits(stored_) : 16; }
+    bool GetSourceFloat() override { return file_ && !adpcm_ && IsFloatSample(stored_); }
 
     // Total and position count bytes of sample data (the base getters).
 

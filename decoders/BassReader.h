@@ -32,6 +32,7 @@ public:
         return wideBits_ ? blockLayout_ : CAudioReader::GetChannelLayout();
     }
     int GetSourceBits() override { return wideBits_ ? wideBits_ : 16; }
+    bool GetSourceFloat() override { return wideBits_ && channel_ && channel_->SourceFloat(); }
     uint64_t GetPosition() override;
     bool SeekFrame(uint64_t frame, uint64_t& landed) override {
         return channel_ && channel_->SeekFrame(frame, landed);

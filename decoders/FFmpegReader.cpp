@@ -211,6 +211,7 @@ void CFFmpegReader::Close() {
     blockChannels_ = 1;
     blockLayout_ = 0;
     sourceBits_ = 16;
+    sourceFloat_ = false;
     ResetInfo();
 }
 
@@ -325,6 +326,7 @@ void CFFmpegReader::DescribeBlocks() {
         const bool lossless = codec_->codec_descriptor &&
                               (codec_->codec_descriptor->props & AV_CODEC_PROP_LOSSLESS);
         sourceBits_ = lossless ? 32 : 16;
+        sourceFloat_ = lossless;
     } else {
         const int width = std::min(av_get_bytes_per_sample(packed) * 8, 32);
         const int raw = codec_->bits_per_raw_sample;

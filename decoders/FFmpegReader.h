@@ -64,6 +64,8 @@ public:
     // 16 bits, and is delivered on the 16-bit grid as Read gives it; float
     // output of lossless codecs as 32.
     int GetSourceBits() override { return sourceBits_; }
+    // Float output of a lossless codec (float PCM).
+    bool GetSourceFloat() override { return sourceFloat_; }
     // 1 when an audio stream was found (also after a failed Open that got
     // that far); 0 for a file without audio or one FFmpeg cannot open.
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }
@@ -132,6 +134,7 @@ private:
     int blockChannels_ = 1;
     uint64_t blockLayout_ = 0;
     int sourceBits_ = 16;
+    bool sourceFloat_ = false;
     // The stored channel behind each block channel.
     int order_[kMaxChannels] = {};
     // Timestamp of the first frame staged into an empty buffer (the

@@ -41,6 +41,11 @@ void UnpackFrames(StoredSample format, const uint8_t* p, int frames, int channel
 // Bits a stored format keeps when unpacked wide: 24 for 24-bit integers,
 // 32 for 32-bit integers and floats, 16 for every other format.
 int WideBits(StoredSample format);
+// Whether a stored format holds floating-point samples.
+inline bool IsFloatSample(StoredSample format) {
+    return format == StoredSample::F32Be || format == StoredSample::F32Le ||
+           format == StoredSample::F64Be || format == StoredSample::F64Le;
+}
 
 // Converts `frames` whole frames of `channels` interleaved samples from `p`
 // to float, channel c (the first kUnpackMaxChannels) into out[c]; further

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -32,6 +33,9 @@ namespace {
 
 // Frames per encoder call for codecs that take any number of samples.
 constexpr int kChunkFrames = 4096;
+
+// The largest magnitude a lossy encoder receives: +24 dB over full scale.
+constexpr float kLossyHeadroom = 16.0f;
 
 // Bit rates the MPEG audio layer II encoder accepts, by MPEG version.
 constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,  96000,  112000,
@@ -272,6 +276,10 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     wanted.layoutMask = LayoutChannels(layout_) == channels_ ? layout_ : DefaultLayout(channels_);
     const bool wide = sampleBits_ > 16;
     wanted.sampleFormat = ChooseSampleFormat(codec, wide, floatInput_);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(wanted.sampleFormat);
+    encoderIntegerBits_ = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL
+                              ? 0
+                              : std::min(av_get_bytes_per_sample(packed) * 8, 32);
     if (wide && !floatInput_ && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
     wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
@@ -430,24 +438,38 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     const auto count = static_cast<size_t>(frames) * static_cast<size_t>(width);
     bool ok;
     if (floatInput_) {
-        // Lossy encoders expect full scale at 1 (some abort on values far
-        // beyond it): their input is clipped there. Float PCM keeps the
-        // headroom of finite values; an infinite one counts as full scale.
-        // NaN is silence for both.
-        const bool clip = !IsPcmOrAdpcm(codecId_);
+        // Float samples keep their headroom: float PCM every finite value,
+        // the lossy encoders values up to kLossyHeadroom (LAME aborts on
+        // values far beyond it, the AAC encoder refuses them), clipped and
+        // counted beyond. An infinite value counts as full scale, NaN as
+        // silence. An encoder that takes integers clips in the conversion
+        // to its format.
+        const float limit =
+            IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max() : kLossyHeadroom;
+        uint64_t beyond = 0;
         floats_.resize(count);
         float* out = floats_.data();
         for (int i = 0; i < frames; ++i)
             for (int c = 0; c < width; ++c) {
                 float v = from[c] ? from[c][i] : 0.0f;
                 if (std::isnan(v)) v = 0.0f;
-                if (clip || std::isinf(v)) v = std::clamp(v, -1.0f, 1.0f);
+                if (std::isinf(v)) v = std::clamp(v, -1.0f, 1.0f);
+                if (std::fabs(v) > limit) {
+                    v = std::clamp(v, -limit, limit);
+                    ++beyond;
+                }
                 *out++ = v;
             }
+        if (encoderIntegerBits_ > 0)
+            CountClipped(floats_.data(), static_cast<int>(count), encoderIntegerBits_);
+        else
+            AddClipped(beyond);
         ok = s->encode.Push(floats_.data(), frames);
         if (!ok) NoteWriteError(s->encode.WriteError());
         return ok ? 1 : 0;
     }
+    for (int c = 0; c < width; ++c)
+        if (from[c]) CountClipped(from[c], frames, sampleBits_);
     // Frame by frame, so that dither noise follows the stream's order.
     const bool dither = DithersTo(block, sampleBits_);
     CTpdfDither& noise = Dither();

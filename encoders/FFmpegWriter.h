@@ -48,7 +48,7 @@ public:
     // "PCM 24-bit" store exactly those); only WriteBlock feeds them.
     void SetSampleBits(int bits) override { sampleBits_ = bits; }
     // Float input for a lossy encoder: WriteBlock hands the blocks' float
-    // samples to the encoder without rounding them to integers first (the
+    // samples to the encoder without rounding or clipping them first (the
     // encoder's own float format where it has one). For sources deeper
     // than 16 bits; 16-bit sources keep the 16-bit path.
     void SetFloatInput(bool on) { floatInput_ = on; }
@@ -65,7 +65,8 @@ public:
     // stands for both). Returns 1, or 0 when a packet could not be written
     // or the writer is not open.
     int Write(const int16_t* left, const int16_t* right, int frames) override;
-    // Encodes one wide block: rounded once to the stored depth and clipped.
+    // Encodes one wide block: rounded once to the stored depth and clipped
+    // (ClippedSamples counts the clipped samples).
     // Mono and stereo blocks for a 16-bit output take the path of Write.
     int WriteBlock(const AudioBlock& block) override;
     // Flushes staged samples and the encoder, writes the trailer and closes
@@ -108,6 +109,8 @@ private:
     uint64_t layout_ = 0;
     int sampleBits_ = 16;
     bool floatInput_ = false;
+    // Bits of the integers the encoder takes (0: it takes float), set by Open.
+    int encoderIntegerBits_ = 0;
     std::string title_, artist_, album_, genre_, year_, comment_, composer_, copyright_, track_;
 
     std::unique_ptr<Session> session_;

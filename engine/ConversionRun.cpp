@@ -44,7 +44,10 @@ void RemoveFile(const std::string& path) {
 void ReportSuccess(IRowCells& cells, int row, const RunState& state,
                    const std::string& outputName) {
     cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
-    cells.SetOutputCell(row, Text(outputName));
+    // An output that clipped samples says how many.
+    cells.SetOutputCell(row, state.clippedSamples > 0
+                                 ? EngineText(kClippedRow, outputName, state.clippedSamples)
+                                 : Text(outputName));
 }
 
 // The failure text of a conversion pass.
@@ -167,6 +170,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     state.heldSeconds = -1.0;
     state.droppedTags = {};
     state.notes.clear();
+    state.clippedSamples = 0;
     state.targetExisted = -1;
     std::string tempPath;
 
@@ -224,14 +228,17 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
 
 // What a merged output may keep beyond 16-bit stereo: the most channels
 // and the greatest depth among its sources, in the positions of the first
-// source of that many channels. Only a lossless target with automatic
-// parameters keeps either, so only then are the sources opened once more
-// to learn them; a source that does not open counts for nothing here.
+// source of that many channels, and whether any source is float. Only a
+// lossless or surround target with automatic parameters keeps any of it,
+// so only then are the sources opened once more to learn them; a source
+// that does not open counts for nothing here.
 WideSource MergedWideSource(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
                             const OutputFormatEntry& format) {
     WideSource wide;
+    const CodecEntry* codec = FindCodec(format);
+    const bool surround = codec && SurroundChannelsKept(*codec, kMaxChannels) != 0;
     if (SelectWriter(format) != WriterKind::FFmpeg || format.AutoEncParam == 0 ||
-        !FindCodecDepth(format))
+        (!FindCodecDepth(format) && !surround))
         return wide;
     const int renderRate = RenderRateFor(ctx.settings, format);
     for (const FileEntry* e : entries) {
@@ -245,6 +252,7 @@ WideSource MergedWideSource(ConversionContext& ctx, const std::vector<FileEntry*
                 wide.layout = reader->GetChannelLayout();
             }
             wide.bits = std::max(wide.bits, reader->GetSourceBits());
+            wide.isFloat = wide.isFloat || reader->GetSourceFloat();
         }
         reader->Close();
     }
@@ -295,10 +303,12 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     setup.gain = state.appliedGain;
     setup.gridGain = ctx.settings.VolumeType != 3;
     BlockLoopResult loop;
+    const uint64_t clippedBefore = writer.ClippedSamples();
     if (chain.Setup(ctx.settings, setup))
         loop = RunBlockLoop(ctx, source, *reader, chain, writer);
     else
         state.retry = false;
+    state.clippedSamples = writer.ClippedSamples() - clippedBefore;
     const int claimedSeconds = reader->GetDuration();
     reader->Close();
     if (loop.writeFailed) {
@@ -389,6 +399,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         state.currentEntry = &entry;
         state.currentIndex = i + 1;
         state.heldSeconds = -1.0;
+        state.clippedSamples = 0;
         state.errorDetail.clear();
         state.appliedGain = 1.0f;
         state.normalisationGain = -1.0f;
@@ -440,6 +451,10 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         if (state.heldSeconds >= 0.0)
             host.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
         ReportSuccess(host, row, state, mergedName);
+        if (state.clippedSamples > 0)
+            host.NoteFile(EngineText(
+                kClippedNote, entry.TrackName.empty() ? FileNameOf(entry.Path) : entry.TrackName,
+                state.clippedSamples));
         result.appendedRows.push_back(row);
         progress.Pump();
         cancelled = progress.IsCancelled();

@@ -91,10 +91,12 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
 bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int sourceChannels,
                          const WideSource& wide, WriterPlan& plan) {
     ResolvedParams params;
-    if (!format.container || !ResolveEncoderParams(format, sourceRate, sourceChannels, params))
+    if (!format.container ||
+        !ResolveEncoderParams(format, sourceRate, sourceChannels, params, wide.channels))
         return false;
-    const WideTarget target = ResolveWideTarget(
-        format, params.channels, wide.channels > 0 ? wide.channels : sourceChannels, wide.bits);
+    const WideTarget target = ResolveWideTarget(format, params.channels,
+                                                wide.channels > 0 ? wide.channels : sourceChannels,
+                                                wide.bits, wide.isFloat);
     params.channels = target.channels;
     auto writer = std::make_unique<CFFmpegWriter>();
     FFmpegCodecParams codec;
@@ -107,7 +109,7 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
     if (params.channels == wide.channels) writer->SetChannelLayout(wide.layout);
     writer->SetSampleBits(target.bits);
     // A lossy or float codec takes a deeper source's samples as float,
-    // unrounded.
+    // unrounded (and unclipped).
     writer->SetFloatInput(wide.bits > 16 && TakesFloatSamples(target.codecId));
     writer->SetBitrate(params.bitRate);
     plan.targetRate = params.sampleRate;
@@ -275,6 +277,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     wide.channels = blockChannels;
     wide.layout = reader->GetChannelLayout();
     wide.bits = reader->GetSourceBits();
+    wide.isFloat = reader->GetSourceFloat();
     if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan, wide)) {
         state.errorDetail = "no encoder settings fit this source";
         state.retry = false;
@@ -284,13 +287,13 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
 
     // A retried attempt says again what the first one said.
     state.notes.clear();
-    if (reader->GetChannels() > kMaxChannels) {
-        const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
-        state.notes.push_back(EngineText(
-            kChannelsDroppedNote,
-            listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName,
-            reader->GetChannels(), kMaxChannels));
-    }
+    state.clippedSamples = 0;
+    const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+    const std::string listedName =
+        listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName;
+    if (reader->GetChannels() > kMaxChannels)
+        state.notes.push_back(
+            EngineText(kChannelsDroppedNote, listedName, reader->GetChannels(), kMaxChannels));
 
     TagInfo tags;
     const bool tagged = ApplyTagPolicy(*reader, writer, source, format.code, settings, state, &tags);
@@ -346,6 +349,7 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     reader->Close();
     writer.Close();
     const std::string writeError = writer.WriteError();
+    const uint64_t clipped = writer.ClippedSamples();
     plan.writer.reset();
 
     if (loop.writeFailed || !writeError.empty()) {
@@ -387,6 +391,10 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     }
     state.outputUsed = output.Target();
     if (loop.sourceEnded) NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
+    if (clipped > 0) {
+        state.clippedSamples = clipped;
+        state.notes.push_back(EngineText(kClippedNote, listedName, clipped));
+    }
     return 1;
 }
 

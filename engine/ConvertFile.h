@@ -33,6 +33,7 @@ struct WideSource {
     int channels = 0;  // GetBlockChannels; 0: as the 16-bit channel count
     uint64_t layout = 0;
     int bits = 16;
+    bool isFloat = false;  // GetSourceFloat
 };
 
 // Builds the writer for `format` and configures it for a source of

@@ -37,6 +37,7 @@ public:
     int GetBlockChannels() override { return image_->GetBlockChannels(); }
     uint64_t GetChannelLayout() override { return image_->GetChannelLayout(); }
     int GetSourceBits() override { return image_->GetSourceBits(); }
+    bool GetSourceFloat() override { return image_->GetSourceFloat(); }
     int ReadTags(TagInfo& tags) override;
 
 private:

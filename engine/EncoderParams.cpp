@@ -34,10 +34,20 @@ int AutomaticBitrate(const CodecEntry& codec, int rate, int channels) {
     return SuggestBitrate(rate, channels);
 }
 
+// The automatic bit rate on the codec's list. Surround takes the stereo
+// pair's rate for each pair of channels; where that passes the top of a
+// list made for mono and stereo, the product stands.
+int ListedAutomaticBitrate(const CodecEntry& codec, int rate, int channels) {
+    if (channels <= 2) return SnapToList(AutomaticBitrate(codec, rate, channels), codec.bitRates);
+    const int pair = SnapToList(AutomaticBitrate(codec, rate, 2), codec.bitRates);
+    const int total = pair / 2 * channels;
+    return total <= codec.bitRates.back() ? SnapToList(total, codec.bitRates) : total;
+}
+
 }  // namespace
 
 WideTarget ResolveWideTarget(const OutputFormatEntry& entry, int resolvedChannels,
-                             int sourceChannels, int sourceBits) {
+                             int sourceChannels, int sourceBits, bool sourceFloat) {
     WideTarget t;
     t.channels = resolvedChannels;
     t.codecId = entry.CodecID;
@@ -47,7 +57,10 @@ WideTarget ResolveWideTarget(const OutputFormatEntry& entry, int resolvedChannel
     if (automatic && sourceChannels > 2)
         t.channels = std::min(sourceChannels, depth->maxChannels);
     t.bits = depth->bits;
-    if (automatic && depth->followsSource && sourceBits > 16) {
+    if (automatic && depth->followsSource && sourceFloat && depth->codecFloat != 0) {
+        t.bits = 32;
+        t.codecId = depth->codecFloat;
+    } else if (automatic && depth->followsSource && sourceBits > 16) {
         t.bits = std::min(sourceBits > 24 ? 32 : 24, depth->maxBits);
         const int codec = t.bits == 24 ? depth->codec24 : t.bits == 32 ? depth->codec32 : 0;
         if (codec != 0) t.codecId = codec;
@@ -91,7 +104,7 @@ int AdjustChannelsToMask(int channels, int mask) {
 }
 
 bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcChannels,
-                          ResolvedParams& out) {
+                          ResolvedParams& out, int blockChannels) {
     const CodecEntry* codec = FindCodec(entry);
     if (!codec) return false;
     const bool hasBitRates = !codec->bitRates.empty();
@@ -99,8 +112,10 @@ bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcCh
 
     ResolvedParams r;
     r.codec = codec;
-    r.sampleRate = SnapToList(manual && entry.SampleRate != 0 ? entry.SampleRate : srcRate,
-                              codec->sampleRates);
+    r.sampleRate = !manual && KeepsSourceRate(*codec, srcRate)
+                       ? srcRate
+                       : SnapToList(manual && entry.SampleRate != 0 ? entry.SampleRate : srcRate,
+                                    codec->sampleRates);
     if (codec->encoderRate != 0 && !(manual && r.sampleRate == srcRate)) {
         // Resampling to the encoder's own rate is done once, here, rather
         // than again inside the encoder; only a source already at a rate
@@ -115,9 +130,9 @@ bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcCh
     r.channels = surround ? channels
                           : AdjustChannelsToMask(LimitChannels(channels), codec->channelMask);
     if (!manual) {
-        r.bitRate = hasBitRates ? SnapToList(AutomaticBitrate(*codec, r.sampleRate, r.channels),
-                                             codec->bitRates)
-                                : 0;
+        const int kept = SurroundChannelsKept(*codec, blockChannels);
+        if (kept != 0) r.channels = kept;
+        r.bitRate = hasBitRates ? ListedAutomaticBitrate(*codec, r.sampleRate, r.channels) : 0;
     } else {
         int bitRate = entry.BitRate;
         if (bitRate == 0 && hasBitRates)

@@ -26,19 +26,20 @@ int SuggestBitrate(int rate, int channels, int* rateOut = nullptr);
 int AdjustChannelsToMask(int channels, int mask);
 
 // Channels and depth of a target for a source of `sourceChannels`
-// (GetBlockChannels) and `sourceBits` (GetSourceBits): with automatic
-// parameters a lossless target keeps a wider source's channels (up to its
-// limit) and, where its codec follows the source, its depth (16 for
-// sources of 16 bits or fewer), through the codec of that depth; a codec
-// of fixed width stores that width; everything else keeps
-// `resolvedChannels` and 16 bits.
+// (GetBlockChannels), `sourceBits` (GetSourceBits) and `sourceFloat`
+// (GetSourceFloat): with automatic parameters a lossless target keeps a
+// wider source's channels (up to its limit) and, where its codec follows
+// the source, its depth (16 for sources of 16 bits or fewer), through the
+// codec of that depth, a float source through the container's float codec
+// where it has one; a codec of fixed width stores that width; everything
+// else keeps `resolvedChannels` and 16 bits.
 struct WideTarget {
     int channels = 0;
     int bits = 16;
     int codecId = 0;  // persisted codec id to write with
 };
 WideTarget ResolveWideTarget(const OutputFormatEntry& entry, int resolvedChannels,
-                             int sourceChannels, int sourceBits);
+                             int sourceChannels, int sourceBits, bool sourceFloat = false);
 
 struct ResolvedParams {
     int sampleRate = 0;
@@ -49,10 +50,15 @@ struct ResolvedParams {
 
 // Resolves rate, channels and bit rate for a format written by the FFmpeg
 // writer. `srcRate` and `srcChannels` are the source reader's rate and
-// output channel count (or the common values of a merged run). Returns
-// false, leaving `out` untouched, when the entry's CodecID is not in its
-// codec list (then the file cannot be converted to this entry).
+// output channel count (or the common values of a merged run);
+// `blockChannels` the channels it delivers in blocks (0: as srcChannels).
+// With automatic parameters a lossless codec keeps the source's rate where
+// it stores it (KeepsSourceRate), and a surround codec keeps the largest
+// surround choice the source fills, with the automatic bit rate of a
+// stereo pair for each pair of channels. Returns false, leaving `out`
+// untouched, when the entry's CodecID is not in its codec list (then the
+// file cannot be converted to this entry).
 bool ResolveEncoderParams(const OutputFormatEntry& entry, int srcRate, int srcChannels,
-                          ResolvedParams& out);
+                          ResolvedParams& out, int blockChannels = 0);
 
 }  // namespace quelvox

@@ -72,10 +72,10 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     bool fold = false;
     if (blockChannels > 2) {
         ResolvedParams params;
-        fold = !(format.writer == WriterKind::FFmpeg &&
-                 ResolveEncoderParams(format, reader->GetSampleRate(), 2, params) &&
-                 ResolveWideTarget(format, params.channels, blockChannels, sourceBits).channels >
-                     2);
+        fold =
+            !(format.writer == WriterKind::FFmpeg &&
+              ResolveEncoderParams(format, reader->GetSampleRate(), 2, params, blockChannels) &&
+              ResolveWideTarget(format, params.channels, blockChannels, sourceBits).channels > 2);
     }
     const bool stereo = reader->GetOutputChannels() == 2;
     // The meter takes what the target receives. A target that clips at

@@ -68,6 +68,8 @@ struct RunState {
     // Other notes on the current file (channels left out), reported once
     // its output is committed.
     std::vector<Text> notes;
+    // Samples of the current file that its integer output clipped.
+    uint64_t clippedSamples = 0;
     // Processors the run may use, and how many of its files are converting
     // at this moment (null: one file at a time). While fewer files convert
     // than there are processors, a conversion decodes ahead on a second

@@ -69,6 +69,11 @@ inline constexpr const char* kTagFieldDroppedNote =
 // A source of more channels than a block carries keeps its first ones.
 inline constexpr const char* kChannelsDroppedNote =
     QT_TRANSLATE_NOOP("Engine", "%s: 源文件有 %d 个声道, 只保留了前 %d 个");
+// Samples an output clipped (an integer one at full scale, a lossy one far
+// beyond it): the row's output cell (the output name, the count) and the
+// note on the file.
+inline constexpr const char* kClippedRow = QT_TRANSLATE_NOOP("Engine", "%s (削波: %d 个采样)");
+inline constexpr const char* kClippedNote = QT_TRANSLATE_NOOP("Engine", "%s: 削波: %d 个采样");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

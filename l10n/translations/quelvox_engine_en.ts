@@ -203,6 +203,14 @@ and convert your MIDI files again. Thank you.</translation>
         <source>%s: 源文件有 %d 个声道, 只保留了前 %d 个</source>
         <translation>%s: the source has %d channels; only the first %d were kept</translation>
     </message>
+    <message>
+        <source>%s (削波: %d 个采样)</source>
+        <translation>%s (clipped: %d samples)</translation>
+    </message>
+    <message>
+        <source>%s: 削波: %d 个采样</source>
+        <translation>%s: clipped: %d samples</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

@@ -137,6 +137,8 @@ public:
     // source's own depth: the bits of the source's samples, or 0 when the
     // channel only gives GetData's samples.
     virtual int SourceBits() const { return 0; }
+    // Whether those samples are floating point (SourceBits 32).
+    virtual bool SourceFloat() const { return false; }
     // The position (FFmpeg channel mask bit) of each stored channel, in
     // stored order; empty when the file does not tell.
     virtual std::vector<uint64_t> ChannelPositions() const { return {}; }

@@ -95,9 +95,12 @@ public:
           fileSize_(fileSize),
           path_(std::move(path)),
           bits_(SubtypeBits(info.format & SF_FORMAT_SUBMASK)),
+          float_((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT ||
+                 (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE),
           flac_((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {}
 
     int SourceBits() const override { return bits_; }
+    bool SourceFloat() const override { return float_; }
 
     std::vector<uint64_t> ChannelPositions() const override {
         std::vector<int> map(static_cast<size_t>(channels_));
@@ -207,6 +210,7 @@ private:
     int64_t fileSize_;
     std::string path_;
     int bits_;
+    bool float_;
     bool flac_;
     uint64_t delivered_ = 0;
     std::vector<double> scratchDouble_;

@@ -69,6 +69,7 @@ public:
 
     // Samples are stored right-justified in whole bytes, so the byte width
     // is the depth they arrive at (a 20-bit source arrives as 24 bits).
+    bool SourceFloat() const override { return isFloat_; }
     int SourceBits() const override {
         if (isFloat_) return 32;
         return bytesPerSample_ <= 2 ? 16 : bytesPerSample_ * 8;

@@ -209,8 +209,11 @@ bool IsFailureText(const std::string& text) {
 // Outputs named in the rows that are not failure texts.
 std::multiset<std::string> OutputNames(const std::vector<Row>& rows) {
     std::multiset<std::string> names;
-    for (const Row& row : rows)
-        if (!IsFailureText(row.result)) names.insert(row.result);
+    for (const Row& row : rows) {
+        if (IsFailureText(row.result)) continue;
+        // A count of clipped samples may follow the name.
+        names.insert(row.result.substr(0, row.result.find(" (削波: ")));
+    }
     return names;
 }
 

@@ -2,6 +2,7 @@
 
 #include "encoders/AmrNbPacketEncoder.h"
 #include "common/CodecIds.h"
+#include "common/FormatCatalogue.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,39 @@ std::vector<uint8_t> AudioPayload(const std::vector<uint8_t>& file) {
 const std::vector<int16_t> kEdgeSamples = {0x1234, -32768, 32767, 0, -1, 16384};
 
 // ---- Framing ---------------------------------------------------------------
+
+// A source rate that automatic parameters keep for a lossless codec is one
+// its container stores as it is.
+TEST(FFmpegWriterRates, KeptSourceRatesAreStoredAsTheyAre) {
+    const struct {
+        int format;
+        const char* container;
+        int rate;
+        bool kept;
+    } rows[] = {
+        {kFormatFlac, "flac", 35467, true},  {kFormatFlac, "flac", 65535, false},
+        {kFormatFlac, "flac", 65540, true},  {kFormatFlac, "flac", 88201, false},
+        {kFormatFlac, "flac", 654320, true}, {kFormatFlac, "flac", 655350, false},
+        {kFormatAlac, "ipod", 384000, true}, {kFormatAlac, "ipod", 384001, false},
+        {kFormatWav, "wav", 1, true},        {kFormatAiff, "aiff", 705600, true},
+        {kFormatAu, "au", 2822400, true},    {kFormatWav, "wav", 0, false},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.container << " " << row.rate);
+        const OutputFormatEntry* format = CatalogueRow(row.format);
+        ASSERT_NE(format, nullptr);
+        const CodecEntry* codec = FindCodec(*format);
+        ASSERT_NE(codec, nullptr);
+        EXPECT_EQ(KeepsSourceRate(*codec, row.rate), row.kept);
+        if (!row.kept) continue;
+        const std::string path = dir.file(std::string("kept.") + format->extension);
+        const int channels = codec->channelMask & kChannelMaskMono ? 1 : 2;
+        ASSERT_TRUE(WriteSignal({row.container, format->CodecID, row.rate, channels}, path,
+                                Sine(4096, channels, std::max(row.rate, 8000), 100.0), 1000));
+        EXPECT_EQ(Probe(path, "sample_rate"), std::to_string(row.rate));
+    }
+}
 
 TEST(FFmpegWriterFraming, BlocksOf1000FillWhole1152FrameMp2Frames) {
     TempDir dir;

@@ -146,6 +146,34 @@ TEST_F(ConversionRunTest, SecondFileWithoutAudioFailsAloneAndTheFirstOutputIsSho
     EXPECT_EQ(host.runTexts.front(), "转换 1 of 3 文件到 MP3...");
 }
 
+// The number after "削波: " in a text.
+static std::string ClipCount(const std::string& text) {
+    const std::string mark = "削波: ";
+    const size_t at = text.find(mark);
+    if (at == std::string::npos) return {};
+    const size_t from = at + mark.size();
+    return text.substr(from, text.find(' ', from) - from);
+}
+
+// An integer output that clipped a float source says how many samples in
+// its row and in a note, for one output per file and for a merged one.
+TEST_F(ConversionRunTest, ClippedSamplesAreCountedInTheRowAndANote) {
+    Add("loud.wav", "-f lavfi -i \"aevalsrc=1.6*sin(2*PI*441*t):s=44100:d=1\" -c:a pcm_f32le");
+    for (const bool merged : {false, true}) {
+        SCOPED_TRACE(merged);
+        host = CFakeHost{};
+        host.mergedPath = dir.file("out/all.flac");
+        RunPlanned(Env(), kFormatFlac, merged);
+        const std::string name = merged ? "all.flac" : "loud.flac";
+        EXPECT_EQ(host.output[10].rfind(name + " (削波: ", 0), 0u) << host.output[10];
+        ASSERT_EQ(host.notes.size(), 1u);
+        EXPECT_EQ(host.notes[0].rfind("loud.wav: 削波: ", 0), 0u) << host.notes[0];
+        // The same count in both.
+        EXPECT_GT(std::atoi(ClipCount(host.notes[0]).c_str()), 20000);
+        EXPECT_EQ(ClipCount(host.output[10]), ClipCount(host.notes[0]));
+    }
+}
+
 TEST_F(ConversionRunTest, OneAndTwoWorkersReportTheSameRows) {
     Add("a.wav", "-f lavfi -i sine=duration=1");
     Add("b.wav", "-f lavfi -i sine=duration=2");

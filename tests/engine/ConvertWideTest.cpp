@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace quelvox;
 using namespace testsupport;
 
@@ -50,8 +52,6 @@ TEST_P(ConvertWideContainerTest, TwentyFourBitFlacKeepsEveryBitInEachLosslessTar
     int srcBits = 0;
     const auto want = Planes(src, 24, &srcBits);
     EXPECT_EQ(srcBits, 24);
-    // ALAC's rates end at 48 kHz: its samples are resampled ones, still of
-    // 24 bits.
     const struct {
         int format;
         const char* name;
@@ -59,7 +59,7 @@ TEST_P(ConvertWideContainerTest, TwentyFourBitFlacKeepsEveryBitInEachLosslessTar
         int rate;
     } targets[] = {{kFormatWav, "hi.wav", "pcm_s24le", 96000},
                    {kFormatFlac, "out.flac", "flac", 96000},
-                   {kFormatAlac, "hi.m4a", "alac", 48000}};
+                   {kFormatAlac, "hi.m4a", "alac", 96000}};
     for (const auto& t : targets) {
         SCOPED_TRACE(t.name);
         const std::string out = dir.file(t.name);
@@ -71,9 +71,7 @@ TEST_P(ConvertWideContainerTest, TwentyFourBitFlacKeepsEveryBitInEachLosslessTar
         EXPECT_EQ(outBits, 24);
         ASSERT_EQ(got.size(), 2u);
         ASSERT_EQ(got[0].size(), static_cast<size_t>(t.rate));
-        if (t.rate == 96000) {
-            EXPECT_EQ(got, want);
-        }
+        EXPECT_EQ(got, want);
         int finer = 0;
         for (int32_t s : got[0]) finer += s % 256 != 0;
         EXPECT_GT(finer, t.rate * 9 / 10) << "the low 8 bits are not used";
@@ -194,7 +192,7 @@ TEST_F(ConvertWideTest, DeepSourceToMp3GoesThroughFloat) {
 namespace {
 
 // A lossy codec that offers surround keeps 5.1 when the options page picks
-// it; with automatic parameters the same source folds to stereo.
+// it, and with automatic parameters.
 TEST_F(ConvertWideTest, SurroundChoiceKeepsSixChannelsInLossyCodecs) {
     const std::string src = MakeSurroundTones(dir, "six.flac", "-c:a flac -sample_fmt s16");
     for (const auto& [format, name] : {std::pair{kFormatM4a, "six.m4a"}, {kFormatOgg, "six.ogg"},
@@ -219,7 +217,7 @@ TEST_F(ConvertWideTest, SurroundChoiceKeepsSixChannelsInLossyCodecs) {
         }
         entry.AutoEncParam = 1;
         ASSERT_TRUE(Convert(src, out, format));
-        EXPECT_EQ(Probe(out, "channels"), "2");
+        EXPECT_EQ(Probe(out, "channels"), "6");
     }
 }
 
@@ -261,6 +259,74 @@ TEST_F(ConvertWideTest, EveryReaderHandsOnDepthAndChannels) {
             for (size_t i = 0; i < fine.size(); ++i) ASSERT_EQ(got[i % 2][i / 2], fine[i]) << i;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The peak of `path` as ffmpeg decodes it (float where its decoder gives
+// float), in dB relative to full scale.
+double PeakDb(const std::string& path) {
+    std::string out;
+    Run("ffmpeg -nostdin -i " + Quote(path) + " -af astats=measure_perchannel=none -f null - 2>&1",
+        &out);
+    const size_t at = out.rfind("Peak level dB:");
+    return at == std::string::npos ? -1000.0 : std::stod(out.substr(at + 14));
+}
+
+// A float source that peaks at 1.6 (+4.1 dB) in both channels.
+std::string LoudFloatSource(const TempDir& dir) {
+    return MakeWithFfmpeg(dir, "loud.wav",
+                          "-f lavfi -i \"aevalsrc=1.6*sin(2*PI*441*t)|-1.6*sin(2*PI*441*t):"
+                          "s=44100:d=1\" -c:a pcm_f32le");
+}
+
+// Float stays float where the target stores it, and lossy encoders take
+// the float signal as it is: the peak above full scale survives.
+TEST_F(ConvertWideTest, FloatAboveFullScaleKeepsItsPeak) {
+    const std::string src = LoudFloatSource(dir);
+    const struct {
+        int format;
+        const char* name;
+        const char* codec;
+        double toleranceDb;
+    } targets[] = {{kFormatWav, "f.wav", "pcm_f32le", 0.01},
+                   {kFormatAiff, "f.aiff", "pcm_f32be", 0.01},
+                   {kFormatAu, "f.au", "pcm_f32be", 0.01},
+                   {kFormatMp3, "f.mp3", "mp3", 0.6},
+                   {kFormatOgg, "f.ogg", "vorbis", 0.6}};
+    for (const auto& t : targets) {
+        SCOPED_TRACE(t.name);
+        const std::string out = dir.file(t.name);
+        ASSERT_TRUE(Convert(src, out, t.format)) << state.errorDetail;
+        EXPECT_EQ(Probe(out, "codec_name"), t.codec);
+        EXPECT_NEAR(PeakDb(out), 20 * std::log10(1.6), t.toleranceDb);
+        EXPECT_EQ(state.clippedSamples, 0u);
+    }
+}
+
+// An integer target clips, and says how many samples it clipped: those of
+// the source at or beyond full scale, in the row and in a note.
+TEST_F(ConvertWideTest, IntegerTargetReportsHowManySamplesItClipped) {
+    const std::string src = LoudFloatSource(dir);
+    uint64_t beyond = 0;
+    {
+        CFFmpegReader r;
+        ASSERT_TRUE(r.Open(src, 0));
+        AudioBlock b;
+        while (r.ReadBlock(b) > 0)
+            for (int c = 0; c < b.Channels(); ++c)
+                for (int i = 0; i < b.frames; ++i) beyond += std::fabs(b.Channel(c)[i]) >= 1.0f;
+    }
+    ASSERT_GT(beyond, 20000u);
+    const std::string out = dir.file("clipped.flac");
+    ASSERT_TRUE(Convert(src, out, kFormatFlac)) << state.errorDetail;
+    EXPECT_EQ(state.clippedSamples, beyond);
+    ASSERT_EQ(state.notes.size(), 1u);
+    EXPECT_TRUE(state.notes[0].Is(kClippedNote));
+    ASSERT_EQ(state.notes[0].args.size(), 2u);
+    EXPECT_EQ(state.notes[0].args[1].Source(), std::to_string(beyond));
 }
 
 }  // namespace
