@@ -165,26 +165,6 @@ TEST(AudioBlockMix, PlacesByPositionAndNeverExceedsFullScale) {
     }
 }
 
-// The layout an encoder of fixed layouts is given: the same count, the
-// most positions in common, side alike with back.
-TEST(AudioBlockMix, ClosestLayoutPrefersSharedPositions) {
-    using namespace channel;
-    constexpr uint64_t k51 = kStereo | kFrontCenter | kLowFrequency | kBackLeft | kBackRight;
-    constexpr uint64_t k51Side = kStereo | kFrontCenter | kLowFrequency | kSideLeft | kSideRight;
-    constexpr uint64_t k61 = k51Side | kBackCenter;
-    constexpr uint64_t k61Back = k51 | kBackCenter;
-    constexpr uint64_t k71 = k51 | kSideLeft | kSideRight;
-    constexpr uint64_t k71Wide = k51 | kFrontLeftOfCenter | kFrontRightOfCenter;
-    const uint64_t alac[] = {kMono, kStereo, k51, k61Back, k71Wide};
-    const uint64_t both[] = {k51, k51Side, k71Wide, k71};
-    EXPECT_EQ(ClosestLayout(k61, 7, alac, 5), k61Back);
-    EXPECT_EQ(ClosestLayout(k51Side, 6, alac, 5), k51);
-    EXPECT_EQ(ClosestLayout(k51Side, 6, both, 4), k51Side);
-    EXPECT_EQ(ClosestLayout(k71Wide, 8, both, 4), k71Wide);
-    EXPECT_EQ(ClosestLayout(k71, 8, both, 4), k71);
-    EXPECT_EQ(ClosestLayout(k71, 3, both, 4), 0u);
-}
-
 // A 16-bit reader of a fixed stereo ramp.
 class RampReader : public CAudioReader {
 public:
