@@ -1,5 +1,7 @@
 #include "common/AudioBlock.h"
 
+#include "common/ChannelMix.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -246,15 +248,16 @@ void FoldToStereo(const AudioBlock& in, float* left, float* right) {
         std::copy_n(in.Channel(1), n, right);
         return;
     }
+    const ChannelMix mix = PlanStereoFold(in.Layout());
     std::fill_n(left, n, 0.0f);
     std::fill_n(right, n, 0.0f);
     for (int c = 0; c < in.Channels(); ++c) {
-        const StereoWeights w = FoldWeights(ChannelAt(in.Layout(), c));
+        const float wl = mix.weight[0][c], wr = mix.weight[1][c];
         const float* s = in.Channel(c);
-        if (w.left != 0.0f)
-            for (int i = 0; i < n; ++i) left[i] += s[i] * w.left;
-        if (w.right != 0.0f)
-            for (int i = 0; i < n; ++i) right[i] += s[i] * w.right;
+        if (wl != 0.0f)
+            for (int i = 0; i < n; ++i) left[i] += s[i] * wl;
+        if (wr != 0.0f)
+            for (int i = 0; i < n; ++i) right[i] += s[i] * wr;
     }
 }
 

@@ -190,15 +190,17 @@ void ScaleOnSixteenBitGrid(float* v, int n, float gain);
 void Int16ToBlock(const int16_t* left, const int16_t* right, int frames, AudioBlock& block);
 
 // Weights with which a channel position reaches the left and the right side
-// of a stereo fold: front and side/back channels reach their own side at 1,
-// centre, low-frequency and back-centre channels both sides at 0.707.
+// of a stereo fold, before the fold scales them (common/ChannelMix.h): front
+// and side/back channels reach their own side at 1, centre, low-frequency
+// and back-centre channels both sides at 0.707.
 struct StereoWeights {
     float left;
     float right;
 };
 StereoWeights FoldWeights(uint64_t position);
 
-// Folds the channels of `in` (any layout) to stereo by FoldWeights into
+// Folds the channels of `in` (any layout) to stereo by PlanStereoFold
+// (FoldWeights scaled so that neither side can exceed full scale) into
 // `left` and `right`, `in.frames` frames each. A mono block is copied to
 // both sides; a stereo block passes unchanged.
 void FoldToStereo(const AudioBlock& in, float* left, float* right);

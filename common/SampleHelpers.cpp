@@ -1,76 +1,109 @@
 #include "common/SampleHelpers.h"
 
+#include "common/ChannelMix.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+
 namespace quelvox {
 
 namespace {
 
-constexpr float kCentreWeight = 0.707f;
+using namespace channel;
 
-// Centre term: integer sum times 0.707, truncated toward zero.
-inline int32_t Centre(int32_t sum) {
-    return static_cast<int32_t>(static_cast<float>(sum) * kCentreWeight);
+// The weights of each stored channel of one frame layout in its fold.
+struct FrameFold {
+    int channels = 0;
+    float left[kMaxChannels] = {};
+    float right[kMaxChannels] = {};
+};
+
+// The fold of frames whose stored channels sit at `positions` (one mask bit
+// each, all different).
+FrameFold PlanFrameFold(const uint64_t* positions, int n) {
+    uint64_t layout = 0;
+    for (int k = 0; k < n; ++k) layout |= positions[k];
+    const ChannelMix mix = PlanStereoFold(layout);
+    FrameFold f;
+    f.channels = n;
+    for (int k = 0; k < n; ++k) {
+        // The mix counts channels in the layout's order.
+        const int index = std::popcount(layout & (positions[k] - 1));
+        f.left[k] = mix.weight[0][index];
+        f.right[k] = mix.weight[1][index];
+    }
+    return f;
+}
+
+FrameFold PlanDefaultFold(int n) {
+    uint64_t positions[kMaxChannels] = {};
+    for (int k = 0; k < n; ++k) positions[k] = ChannelAt(DefaultLayout(n), k);
+    return PlanFrameFold(positions, n);
+}
+
+// Each side's weighted sum, rounded to the nearest integer: equal channels
+// fold to their own value, as the wide fold (rounded by the writer) does.
+// The weights of a side add up to at most 1, so the clamp only guards
+// rounding.
+void Fold(const FrameFold& f, const int16_t* s, int16_t* left, int16_t* right) {
+    double l = 0.0, r = 0.0;
+    for (int k = 0; k < f.channels; ++k) {
+        l += static_cast<double>(f.left[k]) * s[k];
+        r += static_cast<double>(f.right[k]) * s[k];
+    }
+    *left = ClipSample(static_cast<int64_t>(std::lround(l)));
+    *right = ClipSample(static_cast<int64_t>(std::lround(r)));
+}
+
+// The folds of the default orders of 3 … 8 channels, planned once.
+const FrameFold* DefaultFold(int n) {
+    static const std::array<FrameFold, kMaxChannels + 1> kFolds = [] {
+        std::array<FrameFold, kMaxChannels + 1> folds{};
+        for (int k = 3; k <= kMaxChannels; ++k) folds[static_cast<size_t>(k)] = PlanDefaultFold(k);
+        return folds;
+    }();
+    if (n < 3 || n > kMaxChannels) return nullptr;
+    return &kFolds[static_cast<size_t>(n)];
 }
 
 }  // namespace
 
 void DownmixToStereo(int n, const int16_t* s, int16_t* left, int16_t* right) {
-    int32_t l, r, c;
-    switch (n) {
-        case 3:
-            c = Centre(s[2]);
-            l = s[0] + c;
-            r = s[1] + c;
-            break;
-        case 4:
-            l = s[0] + s[2];
-            r = s[1] + s[3];
-            break;
-        case 5:
-            c = Centre(s[2]);
-            l = s[0] + c + s[3];
-            r = s[1] + c + s[4];
-            break;
-        case 6:
-            c = Centre(s[2] + s[3]);
-            l = s[0] + c + s[4];
-            r = s[1] + c + s[5];
-            break;
-        case 7:
-            // The back centre joins the centre term and reaches both sides.
-            c = Centre(s[2] + s[3] + s[6]);
-            l = s[0] + c + s[4];
-            r = s[1] + c + s[5];
-            break;
-        case 8:
-            c = Centre(s[2] + s[3]);
-            l = s[0] + c + s[4] + s[6];
-            r = s[1] + c + s[5] + s[7];
-            break;
-        default:
-            *left = s[0];
-            *right = s[1];
-            return;
+    const FrameFold* f = DefaultFold(n);
+    if (!f) {
+        *left = s[0];
+        *right = s[1];
+        return;
     }
-    *left = ClipSample(l);
-    *right = ClipSample(r);
+    Fold(*f, s, left, right);
 }
 
 void DownmixVorbis51(const int16_t* s, int16_t* left, int16_t* right) {
-    int32_t c = Centre(s[1] + s[5]);
-    *left = ClipSample(s[0] + s[3] + c);
-    *right = ClipSample(s[2] + s[4] + c);
+    static const FrameFold kFold = [] {
+        const uint64_t order[6] = {kFrontLeft, kFrontCenter, kFrontRight,
+                                   kBackLeft,  kBackRight,   kLowFrequency};
+        return PlanFrameFold(order, 6);
+    }();
+    Fold(kFold, s, left, right);
 }
 
 void DownmixAac51(const int16_t* s, int16_t* left, int16_t* right) {
-    int32_t c = Centre(s[0] + s[5]);
-    *left = ClipSample(s[1] + s[3] + c);
-    *right = ClipSample(s[2] + s[4] + c);
+    static const FrameFold kFold = [] {
+        const uint64_t order[6] = {kFrontCenter, kFrontLeft, kFrontRight,
+                                   kBackLeft,    kBackRight, kLowFrequency};
+        return PlanFrameFold(order, 6);
+    }();
+    Fold(kFold, s, left, right);
 }
 
 void DownmixMp4Mpeg51(const int16_t* s, int16_t* left, int16_t* right) {
-    int32_t c = Centre(s[4] + s[5]);
-    *left = ClipSample(s[0] + s[2] + c);
-    *right = ClipSample(s[1] + s[3] + c);
+    static const FrameFold kFold = [] {
+        const uint64_t order[6] = {kFrontLeft,   kFrontRight, kBackLeft,
+                                   kBackRight,   kFrontCenter, kLowFrequency};
+        return PlanFrameFold(order, 6);
+    }();
+    Fold(kFold, s, left, right);
 }
 
 }  // namespace quelvox

@@ -47,11 +47,15 @@ inline int16_t FloatToSample16(double v) {
     return static_cast<int16_t>(i >> 16);
 }
 
-// Folds one frame of n samples into left and right (3 to 8 channels mix
-// with the centre weight 0.707; any other n passes s0 and s1 through).
+// Folds one frame of n samples into left and right. Frames of 3 to 8
+// channels in the default order of their count (DefaultLayout) are mixed
+// by PlanStereoFold: the weights of FoldWeights, scaled so that neither side
+// can exceed full scale; each side's weighted sum is rounded to the nearest
+// integer. Any other n passes s0 and s1 through.
 void DownmixToStereo(int n, const int16_t* frame, int16_t* left, int16_t* right);
 
-// Six-channel variants for decoders whose channel order differs.
+// Six-channel variants for decoders whose channel order differs, mixed as
+// DownmixToStereo mixes six channels.
 // Vorbis order: L C R BL BR LFE.
 void DownmixVorbis51(const int16_t* frame, int16_t* left, int16_t* right);
 // AAC order: C L R BL BR LFE.

@@ -2,6 +2,7 @@
 
 #include "encoders/AmrNbPacketEncoder.h"
 #include "encoders/LibraryCodecIds.h"
+#include "common/ChannelMix.h"
 #include "common/FormatCatalogue.h"
 #include "common/TextCodec.h"
 #include "platform/libav/EncodeSession.h"
@@ -221,7 +222,7 @@ void CFFmpegWriter::Release() {
     codecId_ = 0;
     path_.clear();
     sampleRate_ = bitrate_ = channels_ = 0;
-    layout_ = 0;
+    layout_ = storedLayout_ = 0;
     sampleBits_ = 16;
     floatInput_ = false;
     for (std::string* s :
@@ -274,6 +275,12 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     wanted.sampleRate = sampleRate_;
     wanted.channels = channels_;
     wanted.layoutMask = LayoutChannels(layout_) == channels_ ? layout_ : DefaultLayout(channels_);
+    // An encoder that stores only some layouts gets the one nearest to the
+    // positions asked for; the blocks are then placed into it.
+    const EncoderChoice choice = ChooseEncoder(codecId_);
+    if (const uint64_t stored = ClosestLayout(wanted.layoutMask, channels_, choice.layouts.data(),
+                                              static_cast<int>(choice.layouts.size())))
+        wanted.layoutMask = stored;
     const bool wide = sampleBits_ > 16;
     wanted.sampleFormat = ChooseSampleFormat(codec, wide, floatInput_);
     const AVSampleFormat packed = av_get_packed_sample_fmt(wanted.sampleFormat);
@@ -288,7 +295,7 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     if (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
         wanted.strictness = FF_COMPLIANCE_EXPERIMENTAL;
     wanted.globalHeader = (s.muxer->flags & AVFMT_GLOBALHEADER) != 0;
-    for (const EncoderOption& option : ChooseEncoder(codecId_).options)
+    for (const EncoderOption& option : choice.options)
         wanted.options.emplace_back(option.key, option.value);
 
     libav::CodecContextPtr cc = libav::OpenEncoder(codec, wanted);
@@ -311,6 +318,7 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     const AVSampleFormat input = floatInput_ ? AV_SAMPLE_FMT_FLT
                                  : wide      ? AV_SAMPLE_FMT_S32
                                              : AV_SAMPLE_FMT_S16;
+    storedLayout_ = cc->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? cc->ch_layout.u.mask : 0;
     if (!s.encode.AttachEncoder(std::move(cc), kChunkFrames, sampleRate_, input))
         return Fail("cannot set up the encoder's input");
 
@@ -351,6 +359,7 @@ int CFFmpegWriter::AddTags(Session& s) {
 
 int CFFmpegWriter::Open() {
     session_.reset();
+    storedLayout_ = 0;
     lastError_.clear();
 
     if (path_.empty()) return Fail("no output file name");

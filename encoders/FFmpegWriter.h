@@ -42,7 +42,13 @@ public:
     // 1 … kMaxChannels (more than 2 only through WriteBlock); any other
     // count makes Open fail.
     void SetChannels(int count) override;
+    // Positions asked for; an encoder that stores only some layouts takes
+    // the nearest of the same count (see GetStoredLayout).
     void SetChannelLayout(uint64_t layout) override { layout_ = layout; }
+    // While open: the positions the output stores its channels at, which
+    // WriteBlock's blocks must follow channel for channel; 0 when they are
+    // not known.
+    uint64_t GetStoredLayout() const { return session_ ? storedLayout_ : 0; }
     // 16 (the default), 24 or 32. Above 16 the encoder takes 32-bit
     // integers whose top `bits` bits carry the sample (24-bit FLAC and
     // "PCM 24-bit" store exactly those); only WriteBlock feeds them.
@@ -107,6 +113,7 @@ private:
     int bitrate_ = 0;
     int channels_ = 0;
     uint64_t layout_ = 0;
+    uint64_t storedLayout_ = 0;  // the open encoder's positions
     int sampleBits_ = 16;
     bool floatInput_ = false;
     // Bits of the integers the encoder takes (0: it takes float), set by Open.

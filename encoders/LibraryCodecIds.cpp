@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
 }
 
 namespace quelvox {
@@ -52,15 +53,36 @@ constexpr CodecIdPair kCodecIds[] = {
 // takes what its content needs.
 constexpr EncoderOption kLibopusOptions[] = {{"vbr", "on"}};
 
+// Layouts by channel count (1 … 8) as Vorbis and Opus store them: their
+// decoders place the channels of each count so, whatever the file says.
+constexpr uint64_t kVorbisLayouts[] = {
+    AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+    AV_CH_LAYOUT_QUAD,         AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+    AV_CH_LAYOUT_6POINT1,      AV_CH_LAYOUT_7POINT1,
+};
+
+// The layouts AAC stores as a standard channel configuration, which every
+// decoder places by position; others would need a program configuration
+// element that decoders do not label.
+constexpr uint64_t kAacLayouts[] = {
+    AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+    AV_CH_LAYOUT_4POINT0,      AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+    AV_CH_LAYOUT_7POINT1,
+};
+
 struct EncoderRow {
     int persisted;
     const char* name;
     std::span<const EncoderOption> options;
+    std::span<const uint64_t> layouts;
 };
 
-// Codecs not written with the library's default encoder.
+// Codecs not written with the library's default encoder, or whose encoder
+// stores only some layouts without listing them itself.
 constexpr EncoderRow kEncoders[] = {
-    {kCodecOpus, "libopus", kLibopusOptions},
+    {kCodecOpus, "libopus", kLibopusOptions, kVorbisLayouts},
+    {kCodecVorbis, nullptr, {}, kVorbisLayouts},
+    {kCodecAac, nullptr, {}, kAacLayouts},
 };
 
 }  // namespace
@@ -73,7 +95,7 @@ int ToLibraryCodecId(int persistedId) {
 
 EncoderChoice ChooseEncoder(int persistedId) {
     for (const auto& row : kEncoders)
-        if (row.persisted == persistedId) return {row.name, row.options};
+        if (row.persisted == persistedId) return {row.name, row.options, row.layouts};
     return {};
 }
 

@@ -2,6 +2,7 @@
 // and the encoder each codec is written with.
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 #include "common/CodecIds.h"
@@ -21,10 +22,14 @@ struct EncoderOption {
 // The encoder a persisted id is written with, where the library's default
 // encoder of the codec is not the one we want (FFmpeg's own Opus encoder
 // is experimental; libopus is not), with the options it is opened with.
-// `name` is null for the library's default encoder.
+// `name` is null for the library's default encoder. `layouts` are the
+// channel layouts (FFmpeg channel masks) the encoder stores correctly, where
+// it takes any layout without saying so; empty when it takes every layout
+// or lists its own.
 struct EncoderChoice {
     const char* name = nullptr;
     std::span<const EncoderOption> options;
+    std::span<const uint64_t> layouts;
 };
 EncoderChoice ChooseEncoder(int persistedId);
 

@@ -280,6 +280,8 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
         RemoveFile(path);
         return nullptr;
     }
+    // The output's own positions, where it stores its channels at others.
+    if (const uint64_t stored = StoredLayout(plan, mergedChannels)) mergedLayout = stored;
     return std::move(plan.writer);
 }
 

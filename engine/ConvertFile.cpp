@@ -115,11 +115,17 @@ bool PrepareFFmpegWriter(const OutputFormatEntry& format, int sourceRate, int so
     plan.targetRate = params.sampleRate;
     plan.targetChannels = params.channels;
     plan.targetBits = target.bits;
+    plan.ffmpeg = writer.get();
     plan.writer = std::move(writer);
     return true;
 }
 
 }  // namespace
+
+uint64_t StoredLayout(const WriterPlan& plan, int channels) {
+    const uint64_t stored = plan.ffmpeg ? plan.ffmpeg->GetStoredLayout() : 0;
+    return LayoutChannels(stored) == channels ? stored : 0;
+}
 
 Text WriteFailureDetail(const std::string& cause) {
     return EngineText(kWriteFailedDetail, cause.empty() ? std::string("write failed") : cause);
@@ -332,8 +338,10 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     setup.sourceBits = reader->GetSourceBits();
     setup.targetRate = plan.targetRate;
     setup.targetChannels = plan.targetChannels;
-    // A target of the source's channel count has the source's positions.
+    // A target of the source's channel count has the source's positions,
+    // unless the output stores its channels at others.
     if (plan.targetChannels == blockChannels) setup.targetLayout = setup.sourceLayout;
+    if (const uint64_t stored = StoredLayout(plan, plan.targetChannels)) setup.targetLayout = stored;
     setup.allowConversion = plan.allowConversion;
     setup.gain = state.appliedGain;
     setup.gridGain = settings.VolumeType != 3;

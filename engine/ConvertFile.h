@@ -6,11 +6,13 @@
 #include "engine/ConversionContext.h"
 #include "engine/Texts.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace quelvox {
 
+class CFFmpegWriter;
 struct FileEntry;
 struct OutputFormatEntry;
 
@@ -25,7 +27,15 @@ struct WriterPlan {
     bool allowConversion = true;
     // Depth the writer stores (16, 24 or 32).
     int targetBits = 16;
+    // The writer when it is the FFmpeg one, which may store its channels at
+    // other positions than asked (see StoredLayout).
+    const CFFmpegWriter* ffmpeg = nullptr;
 };
+
+// After the plan's writer opened: the positions its output stores
+// `channels` channels at, which the blocks it is given must follow; 0 when
+// the writer has no say in them or stores another count.
+uint64_t StoredLayout(const WriterPlan& plan, int channels);
 
 // What a reader delivers through ReadBlock, for the target policy of
 // lossless formats; the default describes a 16-bit mono or stereo source.

@@ -3,10 +3,10 @@
 #include "engine/Normalise.h"
 #include "engine/Texts.h"
 #include "settings/Settings.h"
+#include "common/ChannelMix.h"
 #include "common/SampleHelpers.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -102,28 +102,10 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
 }
 
 void CProcessingChain::PlanPlacement(uint64_t targetLayout) {
-    using namespace channel;
+    const ChannelMix mix = PlanChannelMix(out_.Layout(), targetLayout);
     std::memset(placeWeight_, 0, sizeof placeWeight_);
-    auto indexOf = [targetLayout](uint64_t position) {
-        if (!(targetLayout & position)) return -1;
-        return std::popcount(targetLayout & (position - 1));
-    };
-    const uint64_t sides = kSideLeft | kSideRight;
-    const uint64_t backs = kBackLeft | kBackRight;
-    for (int c = 0; c < outChannels_; ++c) {
-        const uint64_t p = ChannelAt(out_.Layout(), c);
-        int t = indexOf(p);
-        if (t < 0 && (p & sides)) t = indexOf(p == kSideLeft ? kBackLeft : kBackRight);
-        if (t < 0 && (p & backs)) t = indexOf(p == kBackLeft ? kSideLeft : kSideRight);
-        if (t >= 0) {
-            placeWeight_[t][c] = 1.0f;
-            continue;
-        }
-        const StereoWeights w = FoldWeights(p);
-        const int left = indexOf(kFrontLeft), right = indexOf(kFrontRight);
-        if (left >= 0) placeWeight_[left][c] += w.left;
-        if (right >= 0) placeWeight_[right][c] += w.right;
-    }
+    for (int t = 0; t < mix.targetChannels; ++t)
+        for (int c = 0; c < mix.sourceChannels; ++c) placeWeight_[t][c] = mix.weight[t][c];
 }
 
 WideChainBlock CProcessingChain::ProcessBlock() {

@@ -56,11 +56,13 @@ struct ChainSetup {
     int sourceChannels = 0;  // the reader's GetBlockChannels (1 … kMaxChannels)
     int targetRate = 0;
     // 1 or 2 folds a wider source to stereo (and mono when 1). A wider
-    // target takes each of the source's channels in its own position; a
-    // position it lacks goes to the other pair of surrounds (side for back
-    // and back for side) or else folds into its front pair; its positions
-    // the source lacks stay silent. A mono or stereo source goes to its
-    // front pair.
+    // target takes the source's channels by position (PlanChannelMix): each
+    // in its own position where the target has it, a side or back channel
+    // in the other surround position of its side, a back centre in the
+    // back (else side) pair at 0.707 each, others folded into the front
+    // pair, all scaled so that no channel can exceed full scale; its
+    // positions the source lacks stay silent. A mono or stereo source goes
+    // to its front pair.
     int targetChannels = 0;
     // False for writers that adapt rate and channels themselves: the chain
     // then never resamples or mixes (a channel pick still happens).

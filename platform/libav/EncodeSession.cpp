@@ -1,5 +1,7 @@
 #include "platform/libav/EncodeSession.h"
 
+#include "common/ChannelMix.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -62,17 +64,23 @@ CodecContextPtr OpenEncoder(const AVCodec* codec, const EncoderSpec& wanted) {
     }
     if (codec->ch_layouts) {
         // An encoder that lists its layouts (ALAC, AC-3) refuses others; a
-        // layout it does not list is stored as the first it lists of the
-        // same count, channel for channel.
+        // layout it does not list is replaced by the listed one of the same
+        // count nearest to it by position; the caller reads the layout back
+        // from the context and places the channels into it.
         bool listed = false;
-        const AVChannelLayout* sameCount = nullptr;
+        std::vector<uint64_t> sameCount;
         for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels != 0; ++l) {
             if (av_channel_layout_compare(l, &cc->ch_layout) == 0) listed = true;
-            if (!sameCount && l->nb_channels == wanted.channels) sameCount = l;
+            if (l->nb_channels == wanted.channels && l->order == AV_CHANNEL_ORDER_NATIVE)
+                sameCount.push_back(l->u.mask);
         }
-        if (!listed && sameCount) {
+        const uint64_t asked =
+            cc->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? cc->ch_layout.u.mask : 0;
+        const uint64_t nearest = ClosestLayout(asked, wanted.channels, sameCount.data(),
+                                               static_cast<int>(sameCount.size()));
+        if (!listed && nearest) {
             av_channel_layout_uninit(&cc->ch_layout);
-            if (av_channel_layout_copy(&cc->ch_layout, sameCount) < 0) return nullptr;
+            if (av_channel_layout_from_mask(&cc->ch_layout, nearest) < 0) return nullptr;
         }
     }
     if (wanted.bitsPerRawSample > 0) cc->bits_per_raw_sample = wanted.bitsPerRawSample;

@@ -1,8 +1,10 @@
 #include "common/AudioBlock.h"
 #include "common/AudioStream.h"
+#include "common/ChannelMix.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -78,7 +80,7 @@ TEST(AudioBlockLayout, ShapeReplacesALayoutOfTheWrongWidth) {
     EXPECT_EQ(b.Channels(), kMaxChannels);
 }
 
-TEST(AudioBlockFold, SixChannelsUseTheCentreWeight) {
+TEST(AudioBlockFold, SixChannelsUseTheCentreWeightScaledToFullScale) {
     AudioBlock b;
     b.Shape(6, 1);
     const float s[6] = {1000, 2000, 100, 100, 10, 20};
@@ -86,8 +88,81 @@ TEST(AudioBlockFold, SixChannelsUseTheCentreWeight) {
     b.frames = 1;
     float l = 0, r = 0;
     FoldToStereo(b, &l, &r);
-    EXPECT_NEAR(l * 32768.0f, 1000 + 141.4 + 10, 0.01);
-    EXPECT_NEAR(r * 32768.0f, 2000 + 141.4 + 20, 0.01);
+    // Each side's weights (1 + 0.707 + 0.707 + 1) are scaled to add up to 1.
+    EXPECT_NEAR(l * 32768.0f, (1000 + 141.4 + 10) / 3.414, 0.01);
+    EXPECT_NEAR(r * 32768.0f, (2000 + 141.4 + 20) / 3.414, 0.01);
+}
+
+// Mixes between layouts, by position: where each source position goes, at
+// which weight, and the one factor that keeps every target channel within
+// full scale.
+TEST(AudioBlockMix, PlacesByPositionAndNeverExceedsFullScale) {
+    using namespace channel;
+    constexpr uint64_t k40 = kStereo | kFrontCenter | kBackCenter;
+    constexpr uint64_t k51 = kStereo | kFrontCenter | kLowFrequency | kBackLeft | kBackRight;
+    constexpr uint64_t k51Side = kStereo | kFrontCenter | kLowFrequency | kSideLeft | kSideRight;
+    constexpr uint64_t k61 = k51Side | kBackCenter;
+    constexpr uint64_t k61Back = k51 | kBackCenter;
+    constexpr uint64_t k71 = k51 | kSideLeft | kSideRight;
+    constexpr uint64_t k71Wide = k51 | kFrontLeftOfCenter | kFrontRightOfCenter;
+    const struct {
+        uint64_t from, to;
+        uint64_t source;  // one position of `from`
+        uint64_t target;  // one position of `to`
+        float weight;     // of source in target
+    } cases[] = {
+        // The same positions: each channel alone, unscaled.
+        {k71, k71, kSideLeft, kSideLeft, 1.0f},
+        {k71, k71, kSideLeft, kBackLeft, 0.0f},
+        // Side channels where the target has only back ones, and back ones
+        // where it has only side ones.
+        {k51Side, k51, kSideRight, kBackRight, 1.0f},
+        {k51, k51Side, kBackLeft, kSideLeft, 1.0f},
+        // The back centre splits over the back pair at 0.707 each.
+        {k40, k51, kBackCenter, kBackLeft, 0.707f},
+        {k40, k51, kBackCenter, kBackRight, 0.707f},
+        {k40, k51, kBackCenter, kFrontLeft, 0.0f},
+        {k40, k51Side, kBackCenter, kSideRight, 0.707f},
+        // 6.1 to 5.1: back = side + 0.707 × back centre, scaled by 1.707.
+        {k61, k51, kSideLeft, kBackLeft, 1.0f / 1.707f},
+        {k61, k51, kBackCenter, kBackLeft, 0.707f / 1.707f},
+        {k61, k51, kFrontLeft, kFrontLeft, 1.0f / 1.707f},
+        // 6.1 into its back variant needs no scaling.
+        {k61, k61Back, kSideLeft, kBackLeft, 1.0f},
+        {k61, k61Back, kBackCenter, kBackCenter, 1.0f},
+        // 7.1 into 7.1 with front-of-centre channels: side joins back at
+        // 0.707; the front-of-centre positions stay silent.
+        {k71, k71Wide, kSideLeft, kBackLeft, 0.707f / 1.707f},
+        {k71, k71Wide, kSideLeft, kFrontLeftOfCenter, 0.0f},
+        // And back again: front-of-centre joins its front channel.
+        {k71Wide, k71, kFrontRightOfCenter, kFrontRight, 0.5f},
+        // To stereo: the described weights, scaled by the larger side's sum.
+        {k51, kStereo, kFrontCenter, kFrontLeft, 0.707f / 3.414f},
+        {k51, kStereo, kBackRight, kFrontRight, 1.0f / 3.414f},
+        {k51, kStereo, kBackRight, kFrontLeft, 0.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::hex << c.from << " -> " << c.to << ": "
+                                          << c.source << " in " << c.target);
+        const ChannelMix mix = PlanChannelMix(c.from, c.to);
+        ASSERT_EQ(mix.sourceChannels, LayoutChannels(c.from));
+        ASSERT_EQ(mix.targetChannels, LayoutChannels(c.to));
+        const int s = std::popcount(c.from & (c.source - 1));
+        const int t = std::popcount(c.to & (c.target - 1));
+        EXPECT_NEAR(mix.weight[t][s], c.weight, 1e-4);
+        // No target channel can exceed full scale; every source channel
+        // reaches some target.
+        for (int row = 0; row < mix.targetChannels; ++row) {
+            float sum = 0.0f;
+            for (int col = 0; col < mix.sourceChannels; ++col) sum += mix.weight[row][col];
+            EXPECT_LE(sum, 1.0f + 1e-6f);
+        }
+        for (int col = 0; col < mix.sourceChannels; ++col) {
+            float reach = 0.0f;
+            for (int row = 0; row < mix.targetChannels; ++row) reach += mix.weight[row][col];
+            EXPECT_GT(reach, 0.0f) << col;
+        }
+    }
 }
 
 // A 16-bit reader of a fixed stereo ramp.
@@ -158,8 +233,9 @@ TEST(AudioStreamAdapters, MonoBlockGoesWithoutRightAndWideBlocksFold) {
     block.frames = 1;
     writer.WriteBlock(block);
     ASSERT_FALSE(writer.rightWasNull);
-    EXPECT_EQ(writer.l, std::vector<int16_t>{32767});  // 1.5 clips
-    EXPECT_EQ(writer.r, std::vector<int16_t>{32767});
+    // Each side is the mean of its two channels: nothing clips.
+    EXPECT_EQ(writer.l, std::vector<int16_t>{24576});
+    EXPECT_EQ(writer.r, std::vector<int16_t>{24576});
 }
 
 }  // namespace

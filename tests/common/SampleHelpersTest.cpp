@@ -20,19 +20,39 @@ std::pair<int, int> Mix(std::initializer_list<int16_t> frame) {
 
 }  // namespace
 
-TEST(DownmixToStereo, MixesEachChannelLayout) {
-    // 3: L R C
-    EXPECT_EQ(Mix({100, 200, 1000}), std::make_pair(807, 907));
-    // 4: L R BL BR, no centre
-    EXPECT_EQ(Mix({100, 200, 10, 20}), std::make_pair(110, 220));
-    // 5: L R C BL BR
-    EXPECT_EQ(Mix({100, 200, 1000, 10, 20}), std::make_pair(817, 927));
-    // 6: L R C LFE BL BR
-    EXPECT_EQ(Mix({1000, 2000, 100, 100, 10, 20}), std::make_pair(1151, 2161));
-    // 7: the back centre joins the centre term
-    EXPECT_EQ(Mix({0, 0, 100, 0, 0, 0, 100}), std::make_pair(141, 141));
-    // 8: side channels add to their own side
-    EXPECT_EQ(Mix({1, 2, 0, 0, 10, 20, 100, 200}), std::make_pair(111, 222));
+TEST(DownmixToStereo, FoldsEachCountWithoutEverClipping) {
+    // Channels in the default order of their count; each side's weights
+    // add up to 1 at most, so equal channels fold to their own value.
+    const struct {
+        std::initializer_list<int16_t> frame;
+        int left, right;
+    } cases[] = {
+        // 3: L R C; the centre reaches both sides at 0.707 of a front
+        // channel: 0.707 / 1.707 of the sum.
+        {{0, 0, 1000}, 414, 414},
+        {{1000, 0, 0}, 586, 0},
+        // 4: L R BL BR, no centre: each side halves.
+        {{1000, 2000, 10, 20}, 505, 1010},
+        // 6: L R C LFE BL BR; a front channel alone reaches its side at
+        // 1 / 3.414.
+        {{1000, 0, 0, 0, 0, 0}, 293, 0},
+        {{0, 0, 0, 0, 0, 1000}, 0, 293},
+        // 7: the back centre reaches both sides like the centre.
+        {{0, 0, 0, 0, 0, 0, 1000}, 172, 172},
+        // Full-scale channels of every count stay within full scale.
+        {{30000, 30000, 30000}, 30000, 30000},
+        {{30000, 30000, 30000, 30000}, 30000, 30000},
+        {{30000, 30000, 30000, 30000, 30000}, 30000, 30000},
+        {{-32768, -32768, -32768, -32768, -32768, -32768}, -32768, -32768},
+        {{32767, 32767, 32767, 32767, 32767, 32767, 32767}, 32767, 32767},
+        {{30000, 30000, 30000, 30000, 30000, 30000, 30000, 30000}, 30000, 30000},
+        // A negative centre rounds to nearest as a positive one does.
+        {{0, 0, -1000}, -414, -414},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frame.size());
+        EXPECT_EQ(Mix(c.frame), std::make_pair(c.left, c.right));
+    }
 }
 
 TEST(DownmixToStereo, PassesTwoAndNinePlusChannelsThrough) {
@@ -40,36 +60,30 @@ TEST(DownmixToStereo, PassesTwoAndNinePlusChannelsThrough) {
     EXPECT_EQ(Mix({11, 22, 1, 1, 1, 1, 1, 1, 30000}), std::make_pair(11, 22));
 }
 
-TEST(DownmixToStereo, ClipsAndTruncatesTowardZero) {
-    EXPECT_EQ(Mix({30000, 30000, 30000, 30000, 30000, 30000, 30000, 30000}),
-              std::make_pair(32767, 32767));
-    EXPECT_EQ(Mix({-30000, -30000, -30000, -30000, -30000, -30000}),
-              std::make_pair(-32768, -32768));
-    // c = -3 * 0.707 = -2.121 -> -2
-    EXPECT_EQ(Mix({0, 0, -3}), std::make_pair(-2, -2));
-}
-
-TEST(DownmixToStereo, SixChannelVariantsFollowTheirOrder) {
-    int16_t l, r;
-    // Vorbis: L C R BL BR LFE
-    const int16_t vorbis[6] = {1000, 100, 2000, 10, 20, 100};
-    DownmixVorbis51(vorbis, &l, &r);
-    EXPECT_EQ(l, 1000 + 10 + 141);
-    EXPECT_EQ(r, 2000 + 20 + 141);
-    // AAC: C L R BL BR LFE
-    const int16_t aac[6] = {100, 1000, 2000, 10, 20, 100};
-    DownmixAac51(aac, &l, &r);
-    EXPECT_EQ(l, 1151);
-    EXPECT_EQ(r, 2161);
-    // MPEG audio in MP4: L R BL BR C LFE
-    const int16_t mp4[6] = {1000, 2000, 10, 20, 100, 100};
-    DownmixMp4Mpeg51(mp4, &l, &r);
-    EXPECT_EQ(l, 1151);
-    EXPECT_EQ(r, 2161);
+TEST(DownmixToStereo, SixChannelVariantsMixTheirOrderAsTheGenericOrder) {
+    // The same channels, L R C LFE BL BR, in each variant's order.
+    const int16_t generic[6] = {1000, 2000, 100, 300, 10, 20};
+    int16_t wl, wr;
+    DownmixToStereo(6, generic, &wl, &wr);
+    const struct {
+        void (*mix)(const int16_t*, int16_t*, int16_t*);
+        int16_t frame[6];
+    } variants[] = {
+        {DownmixVorbis51, {1000, 100, 2000, 10, 20, 300}},  // L C R BL BR LFE
+        {DownmixAac51, {100, 1000, 2000, 10, 20, 300}},     // C L R BL BR LFE
+        {DownmixMp4Mpeg51, {1000, 2000, 10, 20, 100, 300}}, // L R BL BR C LFE
+    };
+    for (const auto& v : variants) {
+        int16_t l, r;
+        v.mix(v.frame, &l, &r);
+        EXPECT_EQ(l, wl);
+        EXPECT_EQ(r, wr);
+    }
     const int16_t loud[6] = {32000, 32000, 32000, 32000, 32000, 32000};
+    int16_t l, r;
     DownmixAac51(loud, &l, &r);
-    EXPECT_EQ(l, 32767);
-    EXPECT_EQ(r, 32767);
+    EXPECT_EQ(l, 32000);
+    EXPECT_EQ(r, 32000);
 }
 
 TEST(FloatToSample16, ScalesAndClampsOutOfRangeValues) {

@@ -576,8 +576,10 @@ TEST(AuReaderChannels, SixChannelsMixWithTheSixChannelRule) {
     EXPECT_EQ(r.GetChannels(), 6);
     EXPECT_EQ(r.GetOutputChannels(), 2);
     Decoded d = ReadAll(r);
-    EXPECT_EQ(d.left, (std::vector<int16_t>{1151, -1002}));
-    EXPECT_EQ(d.right, (std::vector<int16_t>{2161, -2}));
+    // (1000 + 0.707 × 200 + 10) / 3.414 and (2000 + 0.707 × 200 + 20) / 3.414;
+    // then -1000 and a centre of -3, rounded to nearest.
+    EXPECT_EQ(d.left, (std::vector<int16_t>{337, -294}));
+    EXPECT_EQ(d.right, (std::vector<int16_t>{633, -1}));
 }
 
 TEST(AuReaderChannels, MoreThanEightChannelsYieldTheFirstTwo) {

@@ -337,7 +337,8 @@ TEST(FFmpegReaderSurround, AacWithoutChannelPositionsIsMixedInTheDecodersOrder) 
 TEST(FFmpegReaderSurround, LosslessSixChannelsUseTheGenericRuleExactly) {
     TempDir dir;
     // FL 1000, FR 2000, FC 100, LFE 100, SL 10, SR 20 (in 1/32768 units):
-    // centre term (100 + 100) * 0.707 = 141, left 1151, right 2161.
+    // centre term (100 + 100) * 0.707 = 141.4, left 1151.4 and right 2161.4,
+    // both scaled by 1 / 3.414 so that no fold can clip: 337 and 633.
     const std::string expr =
         "aevalsrc=1000/32768|2000/32768|100/32768|100/32768|10/32768|20/32768"
         ":c=5.1:s=8000:d=1";
@@ -351,8 +352,8 @@ TEST(FFmpegReaderSurround, LosslessSixChannelsUseTheGenericRuleExactly) {
         Decoded d = ReadAll(reader);
         ASSERT_EQ(d.left.size(), 8000u);
         for (size_t i = 0; i < d.left.size(); ++i) {
-            ASSERT_EQ(d.left[i], 1151) << i;
-            ASSERT_EQ(d.right[i], 2161) << i;
+            ASSERT_EQ(d.left[i], 337) << i;
+            ASSERT_EQ(d.right[i], 633) << i;
         }
     }
 }

@@ -112,8 +112,9 @@ TEST(ProcessingChainWide, SixChannelsFoldToStereoAndGainKeepsFullDepth) {
     const WideChainBlock b = chain.ProcessBlock();
     ASSERT_EQ(b.action, BlockAction::Write);
     ASSERT_EQ(b.block->Channels(), 2);
-    EXPECT_FLOAT_EQ(b.block->Channel(0)[0], 0.5f * (0.1f + 0.707f * 0.03f + 0.001f));
-    EXPECT_FLOAT_EQ(b.block->Channel(1)[0], 0.5f * (0.2f + 0.707f * 0.03f + 0.002f));
+    // Each side's weights (1 + 0.707 + 0.707 + 1) are scaled to add up to 1.
+    EXPECT_FLOAT_EQ(b.block->Channel(0)[0], 0.5f * (0.1f + 0.707f * 0.03f + 0.001f) / 3.414f);
+    EXPECT_FLOAT_EQ(b.block->Channel(1)[0], 0.5f * (0.2f + 0.707f * 0.03f + 0.002f) / 3.414f);
 }
 
 TEST(ProcessingChainWide, WideSourceResamplesEveryChannel) {

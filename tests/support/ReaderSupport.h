@@ -155,9 +155,10 @@ inline void ExpectSurroundTones(const DecodedWide& w, double tolerance = 0.05) {
 }
 
 // The six tones mixed to stereo: front and surround channels reach their own
-// side at full level and not the other, the centre both sides at 0.707.
+// side at full level and not the other, the centre both sides at 0.707, all
+// scaled by 1 / 3.414 so that each side's weights add up to 1.
 inline void ExpectSurroundMixedToStereo(const Decoded& d) {
-    const double full = 0.1 * 32768;
+    const double full = 0.1 * 32768 / 3.414;
     auto level = [&](const std::vector<int16_t>& x, int ch) {
         return ToneLevel(x, 48000, 48000, kSurroundToneHz[ch]) / full;
     };
