@@ -1,5 +1,7 @@
 #include "common/FormatCatalogue.h"
 
+#include <limits>
+
 #include "common/AudioBlock.h"
 
 #include <algorithm>
@@ -368,6 +370,19 @@ constexpr int kFloatSampleCodecs[] = {
 constexpr int kFloatPcmCodecs[] = {kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le,
                                    kCodecPcmF64Be};
 
+// Lossy codecs whose encoders take float samples beyond full scale and
+// encode them faithfully, up to +24 dBFS (LAME aborts on values far beyond,
+// libopus and the AC-3 encoder need no more). Measured at +4 dBFS: these
+// keep the loudness within 0.5 dB, where the AAC and MP2 encoders lose 4.5
+// and 2.4 dB to distortion; those receive such samples clipped, as integer
+// codecs do.
+struct CodecHeadroom {
+    int codecId;
+    float limit;
+};
+constexpr CodecHeadroom kLossyHeadroom[] = {
+    {kCodecMp3, 16.0f}, {kCodecVorbis, 16.0f}, {kCodecOpus, 16.0f}, {kCodecAc3, 16.0f}};
+
 }  // namespace
 
 bool KeepsSourceRate(const CodecEntry& codec, int rate) {
@@ -392,6 +407,14 @@ bool KeepsOverFullScale(int codecId) {
     for (int id : kFloatPcmCodecs)
         if (id == codecId) return true;
     return false;
+}
+
+float ReceivedSampleLimit(int codecId, bool floatInput) {
+    if (KeepsOverFullScale(codecId)) return std::numeric_limits<float>::infinity();
+    if (floatInput)
+        for (const CodecHeadroom& h : kLossyHeadroom)
+            if (h.codecId == codecId) return h.limit;
+    return 1.0f;
 }
 
 const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry) {

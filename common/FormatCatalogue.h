@@ -195,6 +195,12 @@ bool TakesFloatSamples(int codecId);
 // PCM); every other codec clips them there.
 bool KeepsOverFullScale(int codecId);
 
+// The largest sample magnitude a codec receives as it is (larger samples
+// are clipped there and counted): unlimited (infinity) for float PCM; for
+// a lossy codec fed float samples (`floatInput`), what its encoder encodes
+// faithfully; full scale (1) for everything else.
+float ReceivedSampleLimit(int codecId, bool floatInput);
+
 // Entry of the given code in a catalogue, or null.
 const OutputFormatEntry* FindFormat(const std::vector<OutputFormatEntry>& catalogue, int code);
 OutputFormatEntry* FindFormat(std::vector<OutputFormatEntry>& catalogue, int code);

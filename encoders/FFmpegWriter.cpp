@@ -35,9 +35,6 @@ namespace {
 // Frames per encoder call for codecs that take any number of samples.
 constexpr int kChunkFrames = 4096;
 
-// The largest magnitude a lossy encoder receives: +24 dB over full scale.
-constexpr float kLossyHeadroom = 16.0f;
-
 // Bit rates the MPEG audio layer II encoder accepts, by MPEG version.
 constexpr int kMp2RatesMpeg1[] = {32000,  48000,  56000,  64000,  80000,  96000,  112000,
                                   128000, 160000, 192000, 224000, 256000, 320000, 384000};
@@ -448,13 +445,12 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     bool ok;
     if (floatInput_) {
         // Float samples keep their headroom: float PCM every finite value,
-        // the lossy encoders values up to kLossyHeadroom (LAME aborts on
-        // values far beyond it, the AAC encoder refuses them), clipped and
-        // counted beyond. An infinite value counts as full scale, NaN as
-        // silence. An encoder that takes integers clips in the conversion
-        // to its format.
-        const float limit =
-            IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max() : kLossyHeadroom;
+        // a lossy encoder what it encodes faithfully (the catalogue's
+        // ReceivedSampleLimit), clipped and counted beyond. An infinite
+        // value counts as full scale, NaN as silence. An encoder that takes
+        // integers clips in the conversion to its format.
+        const float limit = IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max()
+                                                   : ReceivedSampleLimit(codecId_, true);
         uint64_t beyond = 0;
         floats_.resize(count);
         float* out = floats_.data();

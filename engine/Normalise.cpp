@@ -15,6 +15,7 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -78,16 +79,19 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
               ResolveWideTarget(format, params.channels, blockChannels, sourceBits).channels > 2);
     }
     const bool stereo = reader->GetOutputChannels() == 2;
-    // The meter takes what the target receives. A target that clips at
-    // full scale (all but float PCM) receives a louder sample clipped, at
-    // the file's fixed gain; the loudness gain, chosen from this very
-    // measurement, keeps every sample it scales under the ceiling, so
-    // nothing is clipped then.
+    // The meter takes what the target receives. A target clips a louder
+    // sample where the catalogue says (full scale, a lossy encoder's
+    // headroom for float sources, nowhere for float PCM), at the file's
+    // fixed gain; the loudness gain, chosen from this very measurement,
+    // keeps every sample it scales under the ceiling, so nothing is clipped
+    // then.
+    const float received = format.writer == WriterKind::FFmpeg
+                               ? ReceivedSampleLimit(format.CodecID, sourceBits > 16)
+                               : 1.0f;
     float meterLimit = 0.0f;  // none
-    if (meter && ctx.settings.VolumeType != 3 &&
-        !(format.writer == WriterKind::FFmpeg && KeepsOverFullScale(format.CodecID))) {
+    if (meter && ctx.settings.VolumeType != 3 && std::isfinite(received)) {
         const float gain = ctx.settings.VolumeType == 1 ? SelectGain(ctx.settings, -1.0f) : 1.0f;
-        if (gain > 0.0f) meterLimit = 1.0f / gain;
+        if (gain > 0.0f) meterLimit = received / gain;
     }
     auto clip = [meterLimit](float* s, int frames) {
         if (meterLimit <= 0.0f) return;
