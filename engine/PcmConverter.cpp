@@ -242,7 +242,8 @@ int CPcmConverter::ProcessFloat(const float* const* in, int frames, float* const
     pendingCount_ += frames;
     framesIn_ += frames;
     const int n = ResampleCore(false, maxOutFrames);
-    for (size_t c = 0; c < channels; ++c)
+    // Nothing out yet (a source of a few samples): the buffers may be empty.
+    for (size_t c = 0; n > 0 && c < channels; ++c)
         std::memcpy(out[c], floatOut_[c].data(), static_cast<size_t>(n) * sizeof(float));
     return n;
 }
@@ -252,7 +253,7 @@ int CPcmConverter::FlushFloat(float* const* out, int maxOutFrames) {
         source_.bitsPerSample != 32)
         return 0;
     const int n = ResampleCore(true, maxOutFrames);
-    for (int c = 0; c < resampleChannels_; ++c)
+    for (int c = 0; n > 0 && c < resampleChannels_; ++c)
         std::memcpy(out[c], floatOut_[c].data(), static_cast<size_t>(n) * sizeof(float));
     return n;
 }

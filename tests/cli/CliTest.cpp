@@ -1301,7 +1301,7 @@ TEST_P(CliLanguageTest, ALegacySheetIsReadWhenAddedAndItsParserSpeaksOnlyWithVer
     r = Cli("--probe " + sheets);
     EXPECT_EQ(r.status, 1);
     EXPECT_THAT(r.err, HasSubstr("broken.cue: not added: the CUE sheet does not parse"));
-    for (const char* library : {"libcue", "syntax error", "bad character", "\x01"})
+    for (const char* library : {"libcue: ", "syntax error", "bad character", "\x01"})
         EXPECT_THAT(r.err, ::testing::Not(HasSubstr(library))) << r.err;
     r = Cli("-v --probe " + sheets);
     EXPECT_THAT(r.err, HasSubstr("libcue: "));
