@@ -284,6 +284,9 @@ int CFFmpegWriter::SetUpEncoder(Session& s, const AVCodec* codec) {
     encoderIntegerBits_ = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL
                               ? 0
                               : std::min(av_get_bytes_per_sample(packed) * 8, 32);
+    // Where a float sample is clipped, settled once for the whole file.
+    floatLimit_ = IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max()
+                                         : ReceivedSampleLimit(codecId_, true);
     if (wide && !floatInput_ && sampleBits_ < 32) wanted.bitsPerRawSample = sampleBits_;
     wanted.bitRate = EncoderBitRate(s.libId);
     // The G.726 encoder accepts rates other than 8000 Hz only below the
@@ -449,8 +452,7 @@ int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
         // ReceivedSampleLimit), clipped and counted beyond. An infinite
         // value counts as full scale, NaN as silence. An encoder that takes
         // integers clips in the conversion to its format.
-        const float limit = IsPcmOrAdpcm(codecId_) ? std::numeric_limits<float>::max()
-                                                   : ReceivedSampleLimit(codecId_, true);
+        const float limit = floatLimit_;
         uint64_t beyond = 0;
         floats_.resize(count);
         float* out = floats_.data();

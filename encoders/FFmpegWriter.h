@@ -118,6 +118,7 @@ private:
     bool floatInput_ = false;
     // Bits of the integers the encoder takes (0: it takes float), set by Open.
     int encoderIntegerBits_ = 0;
+    float floatLimit_ = 1.0f;  // larger float samples are clipped (and counted)
     std::string title_, artist_, album_, genre_, year_, comment_, composer_, copyright_, track_;
 
     std::unique_ptr<Session> session_;
