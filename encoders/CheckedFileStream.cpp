@@ -151,7 +151,10 @@ void CCheckedFileStream::truncate(long length) {
 
 bool CCheckedFileStream::Finish() {
     if (fd_ < 0) return false;
-    if (!Failed() && ::fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
+    // Writes are checked as they are made (a full disk refuses them then);
+    // close reports what a network file system could only tell at the end.
+    // No fsync: the audio before it is not synced either, and a sync per
+    // tagged file would cost more than the tag write itself.
     if (::close(fd_) != 0 && errno != EINTR) Fail(errno);
     fd_ = -1;
     return !Failed();

@@ -3,8 +3,8 @@
 // TagLib's own file stream ignores short writes: on a full disk it saves a
 // tag that reports success and leaves a file cut at the free space. This
 // stream does the same work on a file descriptor, remembers the first
-// failed read, write or truncation with its errno, and flushes the file to
-// the disk at the end, so a tag write either completes or says why not.
+// failed read, write or truncation with its errno, and checks the close at
+// the end, so a tag write either completes or says why not.
 #pragma once
 
 #include <taglib/tiostream.h>
@@ -34,8 +34,8 @@ public:
     long length() override;
     void truncate(long length) override;
 
-    // Flushes the file to the disk. False when that, or anything before it,
-    // failed; Error() then says why.
+    // Closes the file. False when that, or anything before it, failed;
+    // Error() then says why.
     bool Finish();
     bool Failed() const { return errno_ != 0; }
     // The cause of the first failure (strerror), empty when none.
