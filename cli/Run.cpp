@@ -3,9 +3,6 @@
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 
-#include <chrono>
-#include <thread>
-
 namespace quelvox::cli {
 
 bool CCliPlanHost::AskQuestion(const Text& text) {
@@ -15,8 +12,27 @@ bool CCliPlanHost::AskQuestion(const Text& text) {
 
 namespace {
 
+// The adding's events on the terminal.
+class CTerminalAdding : public IAddEvents {
+public:
+    CTerminalAdding(CConsole& console, std::vector<FileEntry*>& entries)
+        : console_(console), entries_(entries) {}
+
+    void AddProgress(const Text& text, uint64_t done, uint64_t total) override {
+        if (console_.ShowsStatus()) console_.DrawStatus({Bar(done, total) + " " + ShowTextUtf8(text)});
+    }
+    // The entries live in the session's path map, which outlives the run.
+    void RowsAdded(const std::vector<const FileEntry*>& added) override {
+        for (const FileEntry* entry : added) entries_.push_back(const_cast<FileEntry*>(entry));
+    }
+
+private:
+    CConsole& console_;
+    std::vector<FileEntry*>& entries_;
+};
+
 // A run's events on the terminal.
-class CTerminalEvents : public IRunEvents {
+class CTerminalEvents : public ISessionRunEvents {
 public:
     CTerminalEvents(CConsole& console, CRowTable& rows, bool merged, bool verbose)
         : console_(console), rows_(rows), merged_(merged), verbose_(verbose) {}
@@ -49,43 +65,39 @@ public:
             lines.push_back(StatusLines(file, false).front());
         console_.DrawStatus(lines);
     }
-    void Finished(const RunOutcome&) override { finished_ = true; }
-
-    bool IsFinished() const { return finished_.load(); }
 
 private:
     CConsole& console_;
     CRowTable& rows_;
     bool merged_;
     bool verbose_;
-    std::atomic<bool> finished_{false};
 };
 
 }  // namespace
 
-RunOutcome CarryOut(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
-                    const RunState& state, RunPlan plan, CConsole& console, CRowTable& rows,
-                    bool verbose, const std::atomic<bool>& cancel) {
-    const bool merged = plan.merged;
-    CTerminalEvents events(console, rows, merged, verbose);
-    CConversionJob job(settings, runtime, wmaFormats, state, std::move(plan), events);
-    job.Start();
-    // Ctrl+C only sets a flag; this thread hands it on to the job.
-    while (!events.IsFinished()) {
-        if (cancel.load()) job.Cancel();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    RunOutcome outcome = job.Wait();
+AddOutcome AddArguments(CSession& session, const std::vector<std::string>& items,
+                        CConsole& console, std::vector<FileEntry*>& entries) {
+    CTerminalAdding adding(console, entries);
+    CCliPlanHost host(console);
+    const AddOutcome added = session.AddNow({items, AddMode::Arguments}, adding, host);
+    console.ClearStatus();
+    for (const std::string& folder : added.unreadableFolders)
+        console.Warn(folder + ": folder not readable, skipped");
+    for (const std::string& link : added.linkLoops)
+        console.Warn(EngineText(kLinkLoopSkippedNote, link));
+    if (!added.result.message.empty()) console.Warn(added.result.message);
+    // The message above lists at most 30 files; here every one, with why.
+    for (const AddPathListResult::Failure& failure : added.result.failures)
+        console.Warn(failure.path + ": not added: " + ShowTextUtf8(failure.reason));
+    return added;
+}
+
+RunOutcome CarryOut(CSession& session, RunPlan plan, CConsole& console, CRowTable& rows,
+                    bool verbose) {
+    CTerminalEvents events(console, rows, plan.merged, verbose);
+    const RunOutcome outcome = session.RunNow(std::move(plan), events);
     console.ClearStatus();
     if (!outcome.warning.empty()) console.Warn(outcome.warning);
-    // A cancelled merge keeps nothing (an existing target keeps its old
-    // content): the rows appended to it were cancelled with it.
-    if (merged && outcome.cancelled && !outcome.mergedKept) {
-        for (int row : outcome.appendedRows) {
-            rows.SetVolumeCell(row, "");
-            rows.SetOutputCell(row, EngineText(kCancelledRow));
-        }
-    }
     return outcome;
 }
 

@@ -6,7 +6,6 @@
 #include "cli/Rows.h"
 #include "cli/Run.h"
 #include "cli/Terminal.h"
-#include "engine/AddFiles.h"
 #include "engine/Startup.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
@@ -66,20 +65,6 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
-// The list the batch step fills: the entries live in the path map, which
-// outlives the list.
-class CEntryList : public IFileList {
-public:
-    int AppendRow(const FileEntry& entry) override {
-        entries_.push_back(const_cast<FileEntry*>(&entry));
-        return static_cast<int>(entries_.size());
-    }
-    const std::vector<FileEntry*>& Entries() const { return entries_; }
-
-private:
-    std::vector<FileEntry*> entries_;
-};
-
 // Opens the folder of `path` in the desktop's file manager; does not wait.
 void OpenContainingFolder(const std::string& path, CConsole& console) {
     const fs::path parent = fs::path(path).parent_path();
@@ -134,7 +119,17 @@ bool ApplyRunSettings(const CliOptions& options, CSettings& settings,
         settings.CreateDirs = 1;
     }
     if (options.keepTreeFrom) settings.CreateDirsFrom = *options.keepTreeFrom;
+    // The first output's folder is opened only when asked for here.
+    settings.BrowseOutputFolder = options.browse ? 1 : 0;
     return true;
+}
+
+// The format of -f, else the stored one (MP3 when that is unknown); null
+// for an unknown -f.
+const OutputFormatEntry* ChosenFormat(const CliOptions& options, CSession& session) {
+    if (!options.format.empty()) return FindFormatArgument(session.Catalogue(), options.format);
+    const OutputFormatEntry* format = FindFormat(session.Catalogue(), session.Settings().OutputFormat);
+    return format ? format : FindFormat(session.Catalogue(), kFormatMp3);
 }
 
 // Everything after the command line was read; returns the exit status.
@@ -153,26 +148,11 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
         return kExitConverted;
     }
 
-    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
     if (options.listFormats) {
-        ListFormats(catalogue, console);
+        ListFormats(BuildFormatCatalogue(), console);
         return kExitConverted;
     }
     if (options.paths.empty()) return UsageError("no files or folders given");
-
-    CSettings settings;
-    LoadSettings(settings, catalogue);
-    if (!ApplyRunSettings(options, settings, catalogue, error)) return UsageError(error);
-    const OutputFormatEntry* format = nullptr;
-    if (!options.format.empty()) {
-        format = FindFormatArgument(catalogue, options.format);
-        if (!format) return UsageError("unknown output format '" + options.format + "'");
-    } else {
-        format = FindFormat(catalogue, settings.OutputFormat);
-        if (!format) format = FindFormat(catalogue, kFormatMp3);
-    }
-    // Without -j, the stored number of files converted at once.
-    const int jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(settings);
 
     InstallInterruptHandler();
     if (options.verbose) SetLibraryLogSink(PrintLibraryLine);
@@ -182,110 +162,52 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
         case StartResult::Started: break;
         case StartResult::InitFailed: console.Warn(EngineText(kInitFailedMessage)); return kExitFailed;
     }
+    CSession session(runtime, {}, &g_cancel);
+    if (!ApplyRunSettings(options, session.Settings(), session.Catalogue(), error))
+        return UsageError(error);
+    const OutputFormatEntry* format = ChosenFormat(options, session);
+    if (!format) return UsageError("unknown output format '" + options.format + "'");
 
-    // The MIDI soundfont is loaded by the run, and only when it converts a
-    // MIDI file (listing one needs no font). When it is missing, the run
-    // asks (and we answer No).
-    RunState state;
-    // A file converting alone may decode ahead on a second processor.
-    state.processors = DefaultSimultaneousFiles();
-    WmaFormatList wmaFormats;
-    CCliPlanHost host(console);
-    CRunReaderServices readers(runtime, wmaFormats, &host);
-    // CUE sheets are read when they are added, in the tag code page this
-    // run's settings choose.
-    runtime.Bass().SetTagCodePage(settings.TagCodePage);
-
-    // Adding: folders are searched like a dropped folder, files named
-    // directly are taken as the open-file dialog takes them.
-    // Each file found in a folder remembers that folder, where a kept tree
-    // can start; a file named directly has none.
-    std::vector<std::string> paths;
-    std::vector<std::string> roots;
-    std::vector<std::string> unreadableFolders;
-    std::vector<std::string> linkLoops;
-    for (const std::string& item : options.paths) {
-        std::error_code ec;
-        if (fs::is_directory(item, ec)) {
-            SearchFolder(item, settings, paths, nullptr, &unreadableFolders, &roots, &linkLoops);
-        } else {
-            paths.push_back(item);
-            roots.resize(paths.size());
-        }
-    }
-    for (const std::string& folder : unreadableFolders)
-        console.Warn(folder + ": folder not readable, skipped");
-    for (const std::string& link : linkLoops) console.Warn(EngineText(kLinkLoopSkippedNote, link));
-    std::map<std::string, FileEntry> pathMap;
-    CEntryList list;
-    CSharedProgress adding(g_cancel);
-    adding.SetPumpHandler([&] { console.DrawStatus(StatusLines(adding.Read(), false)); });
-    // The status stays drawn while a slow file is probed.
-    AddPathListOptions addOptions;
-    addOptions.waiting = [&] { console.DrawStatus(StatusLines(adding.Read(), false)); };
-    const AddPathListResult added =
-        AddPathList(readers, state, pathMap, list, paths, &adding, &roots, addOptions);
-    console.ClearStatus();
-    if (!added.message.empty()) console.Warn(added.message);
-    // The message above lists at most 30 files; here every one, with why.
-    for (const AddPathListResult::Failure& failure : added.failures)
-        console.Warn(failure.path + ": not added: " + ShowTextUtf8(failure.reason));
-    if (added.cancelled || g_cancel.load()) return kExitFailed;
-
-    const std::vector<FileEntry*>& entries = list.Entries();
+    std::vector<FileEntry*> entries;
+    const AddOutcome added = AddArguments(session, options.paths, console, entries);
+    if (added.stopped || g_cancel.load()) return kExitFailed;
     if (entries.empty()) {
-        if (added.failed == 0) console.Warn("no files to convert");
+        if (added.result.failed == 0) console.Warn("no files to convert");
         return kExitFailed;
     }
     if (options.probe) {
         for (const FileEntry* entry : entries) console.PrintRow(ProbeLine(*entry));
-        return added.failed == 0 ? kExitConverted : kExitFailed;
+        return added.result.failed == 0 ? kExitConverted : kExitFailed;
     }
 
     CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
     rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
     rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
-    RunEnvironment env{settings, runtime, readers, wmaFormats, state};
-    // The plan: the runtimes' questions first, then the merge file's name.
+    RunRequest request;
+    request.entries = entries;
+    request.format = format;
+    // Without -j, the stored number of files converted at once.
+    request.jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(session.Settings());
+    request.merged = !options.mergeFile.empty();
+    CCliPlanHost host(console);
     RunPlan plan;
-    plan.entries = entries;
-    plan.format = format;
-    plan.jobs = jobs;
-    plan.merged = !options.mergeFile.empty();
-    bool runs = SettleRunRuntimes(env, host, entries, *format);
-    if (runs && plan.merged) {
-        plan.target = SettleMergedTarget(options.mergeFile, *format, entries,
-                                         settings.TargetExistsOpt, false);
-        for (const Text& note : plan.target.notes) console.Warn(note);
-        if (plan.target.path.empty()) {
-            // A refused target: every row says why nothing was merged.
-            for (size_t row = 0; row < entries.size(); ++row)
-                rows.SetOutputCell(static_cast<int>(row), plan.target.refusal);
-            runs = false;
-        }
-    }
-    if (runs) CarryOut(settings, runtime, wmaFormats, state, std::move(plan), console, rows,
-                       options.verbose, g_cancel);
+    std::vector<Text> notes;
+    const bool runs = session.PlanRun(request, host, rows, [&] { return options.mergeFile; },
+                                      plan, nullptr, &notes);
+    for (const Text& note : notes) console.Warn(note);
+    RunOutcome outcome;
+    if (runs) outcome = CarryOut(session, std::move(plan), console, rows, options.verbose);
     // Files the run never started because of Ctrl+C.
-    if (g_cancel.load()) rows.MarkUnfinished(EngineText(kCancelledRow));
+    const bool cancelled = g_cancel.load();
+    if (cancelled) rows.MarkUnfinished(EngineText(kCancelledRow));
     rows.PrintUpTo(static_cast<int>(entries.size()));
 
-    const bool cancelled = g_cancel.load();
     // A file skipped because its target exists did what the user chose.
-    bool allConverted = added.failed == 0 && !cancelled;
+    bool allConverted = added.result.failed == 0 && !cancelled;
     for (size_t i = 0; i < entries.size(); ++i)
         allConverted = allConverted && (!entries[i]->OutputPath.empty() ||
                                          rows.SkippedExisting(static_cast<int>(i)));
-
-    if (options.browse && !cancelled) {
-        for (const FileEntry* entry : entries) {
-            std::error_code ec;
-            if (!entry->OutputPath.empty() && fs::is_regular_file(entry->OutputPath, ec)) {
-                OpenContainingFolder(entry->OutputPath, console);
-                break;
-            }
-        }
-    }
+    if (!outcome.browsePath.empty()) OpenContainingFolder(outcome.browsePath, console);
     return allConverted ? kExitConverted : kExitFailed;
 }
 

@@ -185,7 +185,6 @@ bool SearchFolder(const std::string& folder, const CSettings& settings,
     std::set<std::string> seen;
     std::vector<std::string> pending{folder};
     while (!pending.empty()) {
-        bar.Pump();
         if (bar.IsCancelled()) return false;
         std::string current = std::move(pending.back());
         pending.pop_back();
@@ -198,7 +197,6 @@ bool SearchFolder(const std::string& folder, const CSettings& settings,
                 linkLoops->push_back(Join(current, entry.name));
             if (entry.kind != EntryKind::File) continue;
             AcceptPath(settings, Join(current, entry.name), pathList);
-            bar.Pump();
             if (bar.IsCancelled()) return false;
         }
         for (auto it = entries.rbegin(); it != entries.rend(); ++it)
@@ -344,15 +342,13 @@ void ProbePaths(IReaderServices& services, const std::vector<std::string>& paths
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
-                              const std::vector<std::string>* roots,
-                              const AddPathListOptions& options) {
+                              const std::vector<std::string>* roots, int threads) {
     CSilentProgress silent;
     IProgress& bar = progress ? *progress : silent;
     AddPathListResult result;
 
     const int total = static_cast<int>(paths.size());
     bar.SetFileProgress(0, static_cast<uint64_t>(total));
-    bar.Pump();
     state.errorDetail.clear();
 
     // An image that a CUE sheet found in the same folder search names is
@@ -398,7 +394,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
     std::vector<std::optional<ProbedPath>> probed(paths.size());
     std::atomic<bool> stop{false};
     auto probeAll = [&] {
-        ProbePaths(probeServices, paths, roots, listedKeys, skip, options.threads, stop,
+        ProbePaths(probeServices, paths, roots, listedKeys, skip, threads, stop,
                    [&](size_t i, ProbedPath&& found) {
                        {
                            std::lock_guard lock(mutex);
@@ -444,19 +440,15 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         ProbedPath found;
         {
             // The path in hand is always finished, as it was when it was
-            // opened here: a cancel is seen after it.
+            // opened here: a cancel is seen after it. The rows found so far
+            // are handed on before waiting for a slow probe.
             std::unique_lock lock(mutex);
-            while (!probed[at]) {
-                if (arrived.wait_for(lock, std::chrono::milliseconds(10)) ==
-                        std::cv_status::no_timeout &&
-                    probed[at])
-                    break;
-                // The files in hand are shown while the next one is probed.
+            if (!probed[at] && !pending.empty()) {
                 lock.unlock();
                 appendPending();
-                if (options.waiting) options.waiting();
                 lock.lock();
             }
+            arrived.wait(lock, [&] { return probed[at].has_value(); });
             found = std::move(*probed[at]);
             probed[at].reset();
         }
@@ -511,12 +503,11 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
         }
         ++result.processed;
 
-        // A pump that lets the window draw shows nearly every row listed so
-        // far, while the rows still go to the list in groups.
+        // The list sees nearly every row found so far, while the rows
+        // still go to it in groups.
         if (pending.size() >= kMostPendingRows ||
             std::chrono::steady_clock::now() - lastAppend >= kAppendInterval)
             appendPending();
-        bar.Pump();
         if (bar.IsCancelled()) {
             result.cancelled = i + 1 < total;
             break;

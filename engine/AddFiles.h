@@ -72,7 +72,7 @@ std::vector<std::string> BuildFolderList(const std::string& folder);
 // back to itself, ELOOP) is no file: it is skipped and appended to
 // `linkLoops` when that is given.
 // A search of a large tree takes a while: `progress` (may be null) is
-// pumped for every folder and file, and once it reads as cancelled the
+// asked for every folder and file whether it is cancelled; once it is, the
 // search stops and returns false (what was found so far stays appended).
 // `roots`, when given, is kept as long as `pathList`: each path appended
 // here gets `folder` (the folder the user added) at its index; paths
@@ -162,15 +162,6 @@ struct AddPathListResult {
     std::vector<Failure> failures;
 };
 
-// How the batch step waits for its workers.
-struct AddPathListOptions {
-    // Worker threads probing the files (0: one per processor).
-    int threads = 0;
-    // Called on the calling thread about every 10 ms while the next file's
-    // probe is not done yet, so a window stays alive; may be empty.
-    std::function<void()> waiting;
-};
-
 // The batch step. The files are probed on worker threads (ProbePaths);
 // this thread takes their results in the order of `paths` and lists them.
 // For each path, numbering from 1: the progress text
@@ -180,9 +171,8 @@ struct AddPathListOptions {
 // in the order of `paths`. Paths that are not valid UTF-8 fail without
 // being opened. Failed paths are listed in the message (at most
 // kMaxListedFailures, then "<more files>...").
-// progress->Pump() is called once before the first path and after every
-// path; the batch stops after the path in hand once IsCancelled() is true
-// (the workers stop too; what they found beyond it is dropped).
+// The batch stops after the path in hand once progress->IsCancelled() is
+// true (the workers stop too; what they found beyond it is dropped).
 // state.errorDetail is emptied at the start and holds the last path's note
 // at the end. `progress` may be null.
 // When a path (or the image of a CUE sheet among them) is a WMA file, the
@@ -194,10 +184,10 @@ struct AddPathListOptions {
 // SWF/FLV), or the support request for files without a known cause.
 // `roots` (may be null, else as long as `paths`) gives each new entry its
 // AddedRoot; a path listed already keeps the root it was added with.
+// `threads` probe the files (0: one per processor).
 AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
-                              const std::vector<std::string>* roots = nullptr,
-                              const AddPathListOptions& options = {});
+                              const std::vector<std::string>* roots = nullptr, int threads = 0);
 
 }  // namespace quelvox

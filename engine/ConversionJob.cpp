@@ -105,12 +105,13 @@ private:
 
 CConversionJob::CConversionJob(const CSettings& settings, CCodecRuntime& runtime,
                                WmaFormatList& wmaFormats, const RunState& state, RunPlan plan,
-                               IRunEvents& events)
+                               IRunEvents& events, std::atomic<bool>* cancelFlag)
     : settings_(settings),
       runtime_(runtime),
       wmaFormats_(wmaFormats),
       plan_(std::move(plan)),
-      events_(events) {
+      events_(events),
+      cancel_(cancelFlag ? *cancelFlag : ownCancel_) {
     state_.soundfontReady = state.soundfontReady;
     state_.processors = state.processors;
 }

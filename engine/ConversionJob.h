@@ -56,9 +56,12 @@ public:
     // The job keeps its own copy of the settings; `state` gives what the
     // front end knows already (whether the soundfont is loaded, the
     // processors to use). `runtime` and `wmaFormats` are only read while
-    // the job runs (the plan loaded what it needs).
+    // the job runs (the plan loaded what it needs). `cancelFlag`, when
+    // given, is the job's cancel flag in place of its own: whoever sets it
+    // (Ctrl+C's handler) cancels the job, and Cancel sets it.
     CConversionJob(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
-                   const RunState& state, RunPlan plan, IRunEvents& events);
+                   const RunState& state, RunPlan plan, IRunEvents& events,
+                   std::atomic<bool>* cancelFlag = nullptr);
     // Cancels a job still running and waits for it.
     ~CConversionJob();
     CConversionJob(const CConversionJob&) = delete;
@@ -72,7 +75,6 @@ public:
     // Asks the job to stop: files not begun are not converted, the one in
     // hand stops and leaves nothing behind.
     void Cancel() { cancel_ = true; }
-    bool CancelRequested() const { return cancel_.load(); }
     // Waits for a started job; its outcome.
     RunOutcome Wait();
 
@@ -86,7 +88,8 @@ private:
     RunState state_;
     RunPlan plan_;
     IRunEvents& events_;
-    std::atomic<bool> cancel_{false};
+    std::atomic<bool> ownCancel_{false};
+    std::atomic<bool>& cancel_;
     std::thread thread_;
     RunOutcome outcome_;
 };

@@ -1,10 +1,6 @@
 #include "ui/MainWindow.h"
 
 #include "common/Product.h"
-#include "engine/AddFiles.h"
-#include "engine/ConversionJob.h"
-#include "engine/ConversionRun.h"
-#include "engine/RunPlan.h"
 #include "engine/Startup.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
@@ -18,6 +14,7 @@
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"
+#include "ui/AddRelay.h"
 #include "ui/RunRelay.h"
 
 #include <QAbstractItemView>
@@ -66,6 +63,22 @@ public:
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
+// The cells of a plan's rows, written at once on the window thread.
+class CPlanCells : public IRowCells {
+public:
+    CPlanCells(CMainWindow& window, const std::vector<int>& rows) : window_(window), rows_(rows) {}
+    void SetVolumeCell(int index, const std::string& text) override {
+        window_.SetVolumeCell(rows_.at(static_cast<size_t>(index)), text);
+    }
+    void SetOutputCell(int index, const Text& text) override {
+        window_.SetOutputCell(rows_.at(static_cast<size_t>(index)), text);
+    }
+
+private:
+    CMainWindow& window_;
+    const std::vector<int>& rows_;
+};
+
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString FromLocalPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -75,13 +88,13 @@ QString FromLocalPath(const std::string& path) {
 
 CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      runtime_(runtime),
       prompts_(services.prompts),
       shell_(services.shell),
       dialogs_(services.dialogs),
       location_(services.settings),
-      loadWmaRuntime_(std::move(services.loadWmaRuntime)),
-      catalogue_(BuildFormatCatalogue()) {
+      session_(runtime, location_),
+      settings_(session_.Settings()),
+      catalogue_(session_.Catalogue()) {
     if (!prompts_) {
         ownPrompts_ = std::make_unique<CMessageBoxPrompts>();
         prompts_ = ownPrompts_.get();
@@ -94,12 +107,6 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
         ownDialogs_ = std::make_unique<CSystemFileDialogs>();
         dialogs_ = ownDialogs_.get();
     }
-
-    // The MIDI soundfont is not loaded here: a run loads it when it
-    // converts a MIDI file, and listing one needs no font.
-    // A file converting alone may decode ahead on a second processor.
-    state_.processors = DefaultSimultaneousFiles();
-    LoadSettings(settings_, catalogue_, location_);
 
     setWindowTitle(tr("Quelvox"));
     setWindowIcon(ApplicationIcon());
@@ -135,6 +142,9 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
                 NoteShortSource(row(index), claimed, held);
             },
             Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::RowNotesForgotten, this,
+            [this, row](int index) { list_->ClearShortSourceNote(row(index)); },
+            Qt::QueuedConnection);
     // Tag fields or channels an output could not hold: a short note on
     // standard error, as the program's other notes are.
     const auto noteOnStandardError = [](const Text& note) {
@@ -147,19 +157,28 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
             Qt::QueuedConnection);
     connect(relay_, &CRunRelay::RunFinished, this,
             [this](const RunOutcome& outcome) { FinishRun(outcome); }, Qt::QueuedConnection);
-    // Cancel in the progress window, or a close request, stops the job.
-    cancelWatch_ = new QTimer(this);
-    cancelWatch_->setInterval(30);
-    connect(cancelWatch_, &QTimer::timeout, this, [this] {
-        if (job_ && (closeRequested_ || (progress_ && progress_->IsCancelled()))) job_->Cancel();
-    });
+    // The adding job's events, likewise.
+    addRelay_ = new CAddRelay(this);
+    connect(addRelay_, &CAddRelay::RowsReady, this,
+            [this](const std::vector<const FileEntry*>& entries) { AppendRows(entries); },
+            Qt::QueuedConnection);
+    connect(addRelay_, &CAddRelay::ProgressChanged, this,
+            [this](const Text& text, quint64 done, quint64 total) {
+                if (!progress_) return;
+                progress_->SetFileText(text);
+                progress_->SetFileProgress(done, total);
+            },
+            Qt::QueuedConnection);
+    connect(addRelay_, &CAddRelay::Finished, this, [this] { FinishAdding(); },
+            Qt::QueuedConnection);
     setAcceptDrops(true);
     CheckFirstRun(settings_, location_, [this](const std::string&) { OpenFirstStartHelp(); });
 }
 
 CMainWindow::~CMainWindow() {
-    // A job still running is stopped before what it converts goes away.
-    job_.reset();
+    // A job still running is stopped (the session waits for it) before the
+    // window it reports to goes away.
+    session_.Cancel();
     if (help_) help_->close();
 }
 
@@ -457,26 +476,12 @@ void CMainWindow::ShowInFileManager(const std::string& path) {
     shell_->ShowInFileManager(FromLocalPath(path));
 }
 
-bool CMainWindow::IsListedSource(const std::string& path) const {
-    // Writing the merged file over one of its sources (by any name that
-    // leads to the same file) would destroy that source.
-    for (const auto& [key, entry] : pathMap_) {
-        std::error_code ec;
-        if (key == PathMapKey(path) || std::filesystem::equivalent(path, entry.Path, ec))
-            return true;
-        // A CUE track's audio is its image.
-        if (!entry.ImagePath.empty() && std::filesystem::equivalent(path, entry.ImagePath, ec))
-            return true;
-    }
-    return false;
-}
-
 std::string CMainWindow::ChooseMergedFile(const OutputFormatEntry& format) {
     const QString extension = QString::fromStdString(format.extension);
     // A listed source is refused while the dialog is still open, before it
     // would ask whether to replace that file.
     auto refuse = [this](QWidget* over, const QString& chosen) {
-        if (!IsListedSource(LocalPath(chosen))) return false;
+        if (!session_.IsListedSource(LocalPath(chosen))) return false;
         prompts_->Warning(over, tr("\"%1\" 是列表中的一个源文件, 不能作为合并后的输出文件.\n"
                                    "请选择其他文件名.")
                                     .arg(chosen));
@@ -542,57 +547,55 @@ void CMainWindow::AddChosenFiles(const QStringList& files) {
 }
 
 void CMainWindow::AddBatch(const QStringList& paths, bool search) {
-    RunBusy([&] {
-        progress_ = new CProgressWindow(this, CProgressWindow::Kind::Adding,
-                                        [this] { return closeRequested_; });
-        progress_->SetFileText(tr("搜索文件...").toStdString());
-        progress_->ShowCentred();
-        std::vector<std::string> items;
-        for (const QString& path : paths) items.push_back(LocalPath(path));
-        std::vector<std::string> files;
-        // The folder each file was found in, for a tree kept from there.
-        std::vector<std::string> roots;
-        std::vector<std::string> linkLoops;
-        bool searched = true;
-        if (search)
-            searched = CollectDroppedPaths(items, settings_, files, progress_, &roots, &linkLoops);
-        else
-            files = items;
-        // A search cut short by Cancel adds nothing; an empty result closes
-        // the window without a word.
-        AddPathListResult result;
-        if (searched && !files.empty()) {
-            // CUE sheets are read when they are added, in the tag code
-            // page the settings choose now.
-            runtime_.Bass().SetTagCodePage(settings_.TagCodePage);
-            CRunReaderServices readers(runtime_, wmaFormats_, this);
-            // The files are opened on worker threads; here their rows are
-            // listed, and the window stays alive while a slow one is read.
-            AddPathListOptions options;
-            options.waiting = [this] {
-                if (progress_) progress_->Pump();
-            };
-            result = AddPathList(readers, state_, pathMap_, *this, files, progress_,
-                                 search ? &roots : nullptr, options);
-        }
-        const bool stopped = !searched || result.cancelled;
-        DropProgress();
-        if (closeRequested_) return;
+    if (busy_) return;
+    AddRequest request;
+    for (const QString& path : paths) request.items.push_back(LocalPath(path));
+    request.mode = search ? AddMode::Dropped : AddMode::Chosen;
+    BeginJob(static_cast<int>(CProgressWindow::Kind::Adding));
+    progress_->SetFileText(Text(tr("搜索文件...").toStdString()));
+    session_.StartAdding(std::move(request), *addRelay_);
+}
+
+void CMainWindow::FinishAdding() {
+    if (!session_.IsAdding()) return;
+    const AddOutcome outcome = session_.FinishAdding(*this);
+    DropProgress();
+    if (!closeRequested_) {
         // Adding stopped by the user says how far it got, before the files
         // that could not be added.
         QString message;
-        if (stopped) message = tr("添加已停止: 已添加 %n 个文件.", nullptr, result.added);
-        if (!result.message.empty()) {
+        if (outcome.stopped)
+            message = tr("添加已停止: 已添加 %n 个文件.", nullptr, outcome.result.added);
+        if (!outcome.result.message.empty()) {
             if (!message.isEmpty()) message += QStringLiteral("\n\n");
-            message += ShowText(result.message);
+            message += ShowText(outcome.result.message);
         }
         // Looping links were skipped, not failed: named after the rest.
-        for (const std::string& link : linkLoops) {
+        for (const std::string& link : outcome.linkLoops) {
             if (!message.isEmpty()) message += QLatin1Char('\n');
             message += ShowText(EngineText(kLinkLoopSkippedNote, link));
         }
         if (!message.isEmpty()) prompts_->Warning(this, message);
-    });
+    }
+    EndJob();
+}
+
+void CMainWindow::BeginJob(int kind) {
+    busy_ = true;
+    SetControlsEnabled(false);
+    DropProgress();
+    progress_ = new CProgressWindow(this, static_cast<CProgressWindow::Kind>(kind),
+                                    [this] { return closeRequested_; });
+    // Cancel in the progress window stops the job; so does a close request
+    // (closeEvent).
+    connect(progress_, &CProgressWindow::CancelRequested, this, [this] { session_.Cancel(); });
+    progress_->ShowCentred();
+}
+
+void CMainWindow::EndJob() {
+    SetControlsEnabled(true);
+    busy_ = false;
+    if (closeRequested_) close();
 }
 
 void CMainWindow::DropProgress() {
@@ -611,13 +614,13 @@ void CMainWindow::RemoveSelected() {
     }
     // The rows go in one pass, then their entries.
     const std::vector<FileEntry*> removed = list_->RemoveRows(rows);
-    RemoveFileEntries(pathMap_, std::vector<const FileEntry*>(removed.begin(), removed.end()));
+    session_.RemoveEntries(std::vector<const FileEntry*>(removed.begin(), removed.end()));
 }
 
 void CMainWindow::RemoveAll() {
     if (!CanRun(kCmdRemoveAll) || list_->RowCount() == 0) return;
     list_->Clear();
-    pathMap_.clear();
+    session_.RemoveAllEntries();
 }
 
 void CMainWindow::SelectAll() {
@@ -651,55 +654,33 @@ void CMainWindow::Convert(bool selectedOnly, bool merged) {
 }
 
 void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
-    emit ConversionRequested(rows, merged);
-    const OutputFormatEntry* format = FindFormat(catalogue_, settings_.OutputFormat);
-    if (!format || busy_ || rows.empty()) return;
+    if (busy_ || rows.empty()) return;
     // The plan, settled here before anything is touched: the runtimes'
     // questions, then the merged file's name.
     busy_ = true;
     SetControlsEnabled(false);
-    auto abandon = [this] {
-        SetControlsEnabled(true);
-        busy_ = false;
-        if (closeRequested_) close();
-    };
-    RunPlan plan;
-    for (int row : rows) plan.entries.push_back(list_->EntryAt(row));
-    plan.format = format;
-    plan.jobs = merged ? 1 : FilesAtOnce(settings_);
-    plan.merged = merged;
-    {
-        CRunReaderServices readers(runtime_, wmaFormats_, this);
-        RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
-        if (!SettleRunRuntimes(env, *this, plan.entries, *format)) return abandon();
-    }
-    if (merged) {
-        const std::string chosen = ChooseMergedFile(*format);
-        if (chosen.empty()) return abandon();
-        plan.target =
-            SettleMergedTarget(chosen, *format, plan.entries, settings_.TargetExistsOpt, true);
-        if (plan.target.path.empty()) {
-            // A merge that never starts gives every row its reason.
-            for (int row : rows) SetOutputCell(row, plan.target.refusal);
-            ShowWarning(plan.target.refusal);
-            return abandon();
-        }
-    }
-
+    RunRequest request;
+    for (int row : rows) request.entries.push_back(list_->EntryAt(row));
+    request.format = FindFormat(catalogue_, settings_.OutputFormat);
+    request.jobs = FilesAtOnce(settings_);
+    request.merged = merged;
+    request.mergedFromDialog = true;
     runRows_ = rows;
-    runMerged_ = merged;
-    DropProgress();
-    progress_ = new CProgressWindow(this, CProgressWindow::Kind::Converting,
-                                    [this] { return closeRequested_; });
-    progress_->ShowCentred();
-    job_ = std::make_unique<CConversionJob>(settings_, runtime_, wmaFormats_, state_,
-                                            std::move(plan), *relay_);
-    cancelWatch_->start();
-    job_->Start();
+    RunPlan plan;
+    Text refusal;
+    CPlanCells cells(*this, rows);
+    const auto chooseName = [&] { return ChooseMergedFile(*request.format); };
+    if (!request.format || !session_.PlanRun(request, *this, cells, chooseName, plan, &refusal)) {
+        if (!refusal.empty()) ShowWarning(refusal);
+        runRows_.clear();
+        return EndJob();
+    }
+    BeginJob(static_cast<int>(CProgressWindow::Kind::Converting));
+    session_.StartRun(std::move(plan), *relay_);
 }
 
 void CMainWindow::ShowRunProgress(const RunProgress& progress) {
-    if (!progress_ || !job_) return;
+    if (!progress_ || !session_.IsConverting()) return;
     // The run's bar: files finished plus the share of the files in hand.
     constexpr int kSteps = 1000;
     progress_->SetRunProgress(static_cast<int>(progress.runShare * kSteps), kSteps);
@@ -709,36 +690,14 @@ void CMainWindow::ShowRunProgress(const RunProgress& progress) {
 }
 
 void CMainWindow::FinishRun(const RunOutcome& outcome) {
-    if (!job_) return;
-    job_->Wait();
-    job_.reset();
-    cancelWatch_->stop();
+    if (!session_.IsConverting()) return;
+    session_.FinishRun();
     DropProgress();
     if (!outcome.warning.empty() && !closeRequested_) ShowWarning(outcome.warning);
-    if (runMerged_ && outcome.started && !outcome.mergedKept) {
-        // The rows appended to a merged file that was not kept must not name
-        // it: they say why it is not there, in the run's own row texts. A
-        // failed write has already put its cause in those rows.
-        std::vector<int> appended;
-        for (int index : outcome.appendedRows)
-            appended.push_back(runRows_.at(static_cast<size_t>(index)));
-        for (int row : appended) list_->ClearShortSourceNote(row);
-        if (outcome.cancelled || outcome.mergedMoveFailed) {
-            const Text why = outcome.mergedMoveFailed
-                                 ? EngineText(kMergedCreateFailed, outcome.mergedPath)
-                                 : EngineText(kCancelledRow);
-            for (int row : appended) {
-                SetVolumeCell(row, "");
-                SetOutputCell(row, why);
-            }
-        }
-    }
     if (!outcome.browsePath.empty() && !closeRequested_) ShowInFileManager(outcome.browsePath);
     runRows_.clear();
-    SetControlsEnabled(true);
-    busy_ = false;
     emit ConversionFinished();
-    if (closeRequested_) close();
+    EndJob();
 }
 
 FileEntry* CMainWindow::FirstSelectedEntry() const {
@@ -784,21 +743,11 @@ void CMainWindow::ShowOptions() {
     if (!CanRun(kCmdOptions)) return;
     COptServices services;
     services.prompts = prompts_;
-    services.wmaFormats = &wmaFormats_;
-    // The runtime question is asked at most once per opening of the sheet.
-    services.wmaRuntimeCheck = [this, asked = false]() mutable {
-        const bool loaded = loadWmaRuntime_ ? loadWmaRuntime_() : runtime_.LoadWmaRuntime();
-        if (!loaded) {
-            if (!asked) {
-                asked = true;
-                QWidget* over = QApplication::activeModalWidget();
-                if (prompts_->Question(over ? over : this, ShowText(EngineText(kWmaRuntimeQuestion))))
-                    OpenUrl(QUrl(QString::fromLatin1(kWmaRuntimeAddress)));
-            }
-            return false;
-        }
-        if (wmaFormats_.empty()) BuildWmaFormatList(wmaFormats_);
-        return true;
+    services.wmaFormats = &session_.WmaFormats();
+    services.wmaRuntimeCheck = [this] { return session_.WmaRuntimeReady(); };
+    services.offerWmaRuntime = [this](QWidget* over) {
+        if (prompts_->Question(over, ShowText(EngineText(kWmaRuntimeQuestion))))
+            OpenUrl(QUrl(QString::fromLatin1(kWmaRuntimeAddress)));
     };
     services.location = location_;
     services.settingsSaved = [this](bool saved) { ReportSettingsSaved(saved); };
@@ -975,9 +924,10 @@ void CMainWindow::keyPressEvent(QKeyEvent* event) {
 
 void CMainWindow::closeEvent(QCloseEvent* event) {
     if (busy_) {
-        // The operation in hand reads this as Cancel; the window closes
-        // once it has unwound.
+        // The job in hand is cancelled (an operation on this thread reads
+        // the request as Cancel); the window closes once it has unwound.
         closeRequested_ = true;
+        session_.Cancel();
         event->ignore();
         return;
     }

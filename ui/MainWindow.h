@@ -2,15 +2,16 @@
 // buttons and menus, painted with our own art on a frameless 950 by 650
 // window that moves when its empty area is dragged.
 //
-// The window owns the settings, the format catalogue, the path map (and so
-// every FileEntry), the WMA format list and the run state. It is the file
-// list the engine appends rows to (IFileList) and answers the questions a
-// plan asks before a run (IPlanHost); rows are numbered from 1.
+// The window holds a session (engine/Session.h), which owns the settings,
+// the format catalogue, the path map (and so every FileEntry), the WMA
+// format list and the run state; the window renders the session's events.
+// It shows the rows of the listed entries (IFileList) and answers the
+// questions asked before a job (IPlanHost); rows are numbered from 1.
 //
-// A conversion is planned on the window thread (the runtimes' questions,
-// the merged file's save dialog), then carried out by a job on worker
-// threads whose events come back as queued signals; the window stays live
-// meanwhile. While an operation goes on (adding files, a run), the window
+// Adding files and converting are jobs: settled on the window thread (the
+// runtimes' questions, the merged file's save dialog), then carried out on
+// worker threads whose events come back as queued signals; the window
+// stays live meanwhile. While an operation goes on (adding files, a run), the window
 // is busy: every command and drop is refused, and a close request cancels
 // the operation and closes the window once it has ended, so nothing the
 // operation holds is destroyed under it.
@@ -22,6 +23,7 @@
 #include "engine/HostInterfaces.h"
 #include "engine/ReaderFactory.h"
 #include "engine/RunState.h"
+#include "engine/Session.h"
 #include "settings/Settings.h"
 #include "ui/Commands.h"
 
@@ -53,6 +55,7 @@ class CAboutBox;
 class CFileList;
 class CHelpWindow;
 class CProgressWindow;
+class CAddRelay;
 class CRunRelay;
 class CSkinButton;
 class IFileDialogs;
@@ -66,8 +69,6 @@ struct MainWindowServices {
     // Where the settings are loaded from and saved to.
     SettingsLocation settings;
     IFileDialogs* dialogs = nullptr;
-    // Loads the WMA runtime; null means the codec runtime's own loader.
-    std::function<bool()> loadWmaRuntime = nullptr;
 };
 
 class CMainWindow : public QWidget, public IFileList, public IPlanHost {
@@ -142,11 +143,9 @@ public:
     // already (then `work` does not run).
     bool RunBusy(const std::function<void()>& work);
     bool IsBusy() const { return busy_; }
-    // Whether a conversion job is running.
-    bool IsConverting() const { return job_ != nullptr; }
-    // Set by a close request during a busy operation; the operation's
-    // progress reads it as Cancel.
-    bool CancelRequested() const { return closeRequested_; }
+    // Whether an adding or a conversion job is running.
+    bool IsAdding() const { return session_.IsAdding(); }
+    bool IsConverting() const { return session_.IsConverting(); }
 
     // The progress window of the operation in hand, or null.
     CProgressWindow* Progress() const;
@@ -160,17 +159,14 @@ public:
     CSkinButton* Button(Command command) const;
     CHelpWindow* HelpWindow() const;
     CAboutBox* AboutBox() const;
-    std::map<std::string, FileEntry>& PathMap() { return pathMap_; }
+    CSession& Session() { return session_; }
+    std::map<std::string, FileEntry>& PathMap() { return session_.PathMap(); }
     CSettings& Settings() { return settings_; }
     std::vector<OutputFormatEntry>& Catalogue() { return catalogue_; }
-    RunState& State() { return state_; }
-    WmaFormatList& WmaFormats() { return wmaFormats_; }
-    CCodecRuntime& Runtime() { return runtime_; }
+    RunState& State() { return session_.State(); }
+    CCodecRuntime& Runtime() { return session_.Runtime(); }
 
 signals:
-    // A conversion was asked for with these rows (1-based, top to bottom)
-    // and their entries; `merged` for all into one file.
-    void ConversionRequested(const std::vector<int>& rows, bool merged);
     // A conversion job ended and the window has shown its outcome.
     void ConversionFinished();
 
@@ -200,22 +196,25 @@ private:
     void ShowRunProgress(const RunProgress& progress);
     // The job ended: the window shows its outcome and is usable again.
     void FinishRun(const RunOutcome& outcome);
-    // The adding step behind the adding progress window: `search` applies
-    // the drop rules (folders searched, hidden files and the extension
-    // filter) to `paths` first.
+    // Starts adding `paths` behind the adding progress window: `search`
+    // applies the drop rules (folders searched, hidden files and the
+    // extension filter) first.
     void AddBatch(const QStringList& paths, bool search);
+    // The adding job ended: the window says what could not be added.
+    void FinishAdding();
+    // Makes the window busy with a job, behind a progress window of `kind`.
+    void BeginJob(int kind);
+    // The job ended: the window is usable again (or closes, when asked to).
+    void EndJob();
     // Closes and forgets the progress window.
     void DropProgress();
     void SetControlsEnabled(bool enabled);
     // Says once that the settings could not be saved, when `saved` is false.
     void ReportSettingsSaved(bool saved);
-    // Whether `path` names one of the listed sources (by any name).
-    bool IsListedSource(const std::string& path) const;
     // The first selected row's entry, or null.
     FileEntry* FirstSelectedEntry() const;
     void OpenUrl(const QUrl& url);
 
-    CCodecRuntime& runtime_;
     std::unique_ptr<IPrompts> ownPrompts_;
     std::unique_ptr<IShell> ownShell_;
     std::unique_ptr<IFileDialogs> ownDialogs_;
@@ -223,13 +222,10 @@ private:
     IShell* shell_;
     IFileDialogs* dialogs_;
     SettingsLocation location_;
-    std::function<bool()> loadWmaRuntime_;
 
-    CSettings settings_;
-    std::vector<OutputFormatEntry> catalogue_;
-    std::map<std::string, FileEntry> pathMap_;
-    WmaFormatList wmaFormats_;
-    RunState state_;
+    CSession session_;
+    CSettings& settings_;
+    std::vector<OutputFormatEntry>& catalogue_;
 
     QPixmap background_;
     CFileList* list_ = nullptr;
@@ -242,13 +238,11 @@ private:
     QPointer<CAboutBox> about_;
     QPointer<CProgressWindow> progress_;
 
-    // The running conversion, its events' relay, and the window's rows of
-    // the job's entries.
-    std::unique_ptr<CConversionJob> job_;
+    // The jobs' events' relays, and the window's rows of the running
+    // conversion's entries.
+    CAddRelay* addRelay_ = nullptr;
     CRunRelay* relay_ = nullptr;
     std::vector<int> runRows_;
-    bool runMerged_ = false;
-    QTimer* cancelWatch_ = nullptr;
 
     bool busy_ = false;
     // False while an operation runs (SetControlsEnabled).

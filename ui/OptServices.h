@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include <functional>
 
 #include "encoders/WmaFormats.h"
@@ -23,6 +25,10 @@ struct COptServices {
     // filling the format list the first time. Empty: the sheet builds the
     // list itself when it is empty.
     std::function<bool()> wmaRuntimeCheck;
+    // Offers a missing WMA runtime to the user, over `over`. ShowOptions
+    // calls it at most once per opening of the sheet, the first time the
+    // check says the runtime is missing.
+    std::function<void(QWidget* over)> offerWmaRuntime;
     // Opens an existing folder in the file manager. Empty: the desktop's
     // handler of local folders.
     std::function<void(const QString& folder)> openFolder;

@@ -129,8 +129,23 @@ void COptSheet::done(int result) {
 
 bool ShowOptions(CSettings& settings, std::vector<OutputFormatEntry>& catalogue,
                  COptServices& services, QWidget* parent) {
+    // The runtime is offered at most once per opening of the sheet.
+    COptServices opened = services;
+    if (services.wmaRuntimeCheck && services.offerWmaRuntime) {
+        opened.wmaRuntimeCheck = [check = services.wmaRuntimeCheck,
+                                  offer = services.offerWmaRuntime, parent,
+                                  asked = false]() mutable {
+            if (check()) return true;
+            if (!asked) {
+                asked = true;
+                QWidget* over = QApplication::activeModalWidget();
+                offer(over ? over : parent);
+            }
+            return false;
+        };
+    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    COptSheet sheet(settings, catalogue, services, parent);
+    COptSheet sheet(settings, catalogue, opened, parent);
     QApplication::restoreOverrideCursor();
     return sheet.exec() == QDialog::Accepted;
 }

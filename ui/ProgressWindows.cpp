@@ -4,7 +4,6 @@
 #include "ui/Art.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -19,9 +18,6 @@ namespace quelvox::ui {
 
 namespace {
 
-// Pumping more often than this costs time and shows nothing new; less
-// often and the window answers late while files are added.
-constexpr qint64 kPumpIntervalMs = 15;
 // Bars count in steps of this many parts.
 constexpr int kBarSteps = 1000;
 
@@ -87,9 +83,12 @@ void CProgressWindow::ShowCentred() {
     raise();
     activateWindow();
     cancelButton_->setFocus();
-    // The first pump always draws.
-    sincePump_.invalidate();
-    Pump();
+}
+
+void CProgressWindow::Cancel() {
+    if (cancelled_) return;
+    cancelled_ = true;
+    emit CancelRequested();
 }
 
 void CProgressWindow::SetElided(QLabel* label, const QString& text) {
@@ -117,12 +116,6 @@ void CProgressWindow::SetRunProgress(int done, int count) {
     if (!runBar_) return;
     runBar_->setRange(0, std::max(count, 1));
     runBar_->setValue(std::clamp(done, 0, std::max(count, 1)));
-}
-
-void CProgressWindow::Pump() {
-    if (sincePump_.isValid() && sincePump_.elapsed() < kPumpIntervalMs) return;
-    QCoreApplication::processEvents();
-    sincePump_.start();
 }
 
 bool CProgressWindow::IsCancelled() const {

@@ -2,15 +2,14 @@
 // line, a bar and "取消") and converting (the current file's text and bar,
 // the run's text and bar, and "取消"). Both are small frameless windows
 // owned by the main window, centred on it and moved by dragging their body.
-// They are the engine's IProgress: Pump keeps the program alive by
-// processing pending events, at most every 30 ms so that drawing never
-// dominates the work; Cancel, Escape and closing the window set the cancel
-// flag, which the operation reads after its next pump.
+// They only show what a job reports; the normal event loop draws them.
+// Cancel, Escape and closing the window set the cancel flag and say so
+// (CancelRequested), and the owner stops the job.
 #pragma once
 
-#include "engine/HostInterfaces.h"
+#include "common/Text.h"
 
-#include <QElapsedTimer>
+#include <cstdint>
 #include <QWidget>
 
 #include <functional>
@@ -21,7 +20,7 @@ class QPushButton;
 
 namespace quelvox::ui {
 
-class CProgressWindow : public QWidget, public IProgress {
+class CProgressWindow : public QWidget {
     Q_OBJECT
 public:
     enum class Kind { Adding, Converting };
@@ -29,17 +28,23 @@ public:
     // main window's close request).
     CProgressWindow(QWidget* owner, Kind kind, std::function<bool()> alsoCancelled = {});
 
-    void SetFileText(const Text& text) override;
-    void SetFileProgress(uint64_t position, uint64_t total) override;
-    void SetRunText(const Text& text) override;
-    void SetRunProgress(int done, int count) override;
-    void Pump() override;
-    bool IsCancelled() const override;
+    void SetFileText(const Text& text);
+    // Bar of the current file; total 0 is counted as 1.
+    void SetFileProgress(uint64_t position, uint64_t total);
+    void SetRunText(const Text& text);
+    void SetRunProgress(int done, int count);
+    // Whether Cancel was asked for (or the owner's close request stands).
+    bool IsCancelled() const;
 
-    // Sets the cancel flag, as the button does.
-    void Cancel() { cancelled_ = true; }
-    // Shows the window centred on its owner and draws it at once.
+    // Sets the cancel flag, as the button does, and says so.
+    void Cancel();
+    // Shows the window centred on its owner.
     void ShowCentred();
+
+signals:
+    void CancelRequested();
+
+public:
 
     Kind WindowKind() const { return kind_; }
     QLabel* FileText() const { return fileText_; }
@@ -60,7 +65,6 @@ private:
     Kind kind_;
     std::function<bool()> alsoCancelled_;
     bool cancelled_ = false;
-    QElapsedTimer sincePump_;
     QLabel* fileText_ = nullptr;
     QProgressBar* fileBar_ = nullptr;
     QLabel* runText_ = nullptr;

@@ -17,6 +17,7 @@ void CRunRelay::WidenOutputColumn() { emit OutputColumnWidened(); }
 void CRunRelay::NoteShortSource(int row, double claimedSeconds, double heldSeconds) {
     emit ShortSourceNoted(row, claimedSeconds, heldSeconds);
 }
+void CRunRelay::ForgetRowNotes(int row) { emit RowNotesForgotten(row); }
 void CRunRelay::NoteDroppedTags(const DroppedTagNotes& notes) { emit TagsDropped(notes.summary); }
 void CRunRelay::NoteFile(const Text& note) { emit FileNoted(note); }
 void CRunRelay::Progress(const RunProgress& progress) { emit ProgressChanged(progress); }

@@ -4,7 +4,7 @@
 // The window keeps no nested event loop and never waits for the job.
 #pragma once
 
-#include "engine/ConversionJob.h"
+#include "engine/Session.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -16,7 +16,7 @@ Q_DECLARE_METATYPE(quelvox::RunOutcome)
 
 namespace quelvox::ui {
 
-class CRunRelay : public QObject, public IRunEvents {
+class CRunRelay : public QObject, public ISessionRunEvents {
     Q_OBJECT
 public:
     explicit CRunRelay(QObject* parent = nullptr);
@@ -27,6 +27,7 @@ public:
     void ScrollToRow(int row) override;
     void WidenOutputColumn() override;
     void NoteShortSource(int row, double claimedSeconds, double heldSeconds) override;
+    void ForgetRowNotes(int row) override;
     void NoteDroppedTags(const DroppedTagNotes& notes) override;
     void NoteFile(const Text& note) override;
     void Progress(const RunProgress& progress) override;
@@ -38,6 +39,7 @@ signals:
     void RowReached(int row);
     void OutputColumnWidened();
     void ShortSourceNoted(int row, double claimedSeconds, double heldSeconds);
+    void RowNotesForgotten(int row);
     void TagsDropped(const quelvox::Text& summary);
     void FileNoted(const quelvox::Text& note);
     void ProgressChanged(const quelvox::RunProgress& progress);

@@ -231,7 +231,7 @@ TEST_F(FolderSearch, EachCollectedPathRemembersTheFolderItWasAddedThrough) {
     std::vector<std::string> more{"earlier.wav"};
     std::vector<std::string> moreRoots;
     CRecordingProgress cancelAtOnce;
-    cancelAtOnce.cancelAfterPumps = 2;
+    cancelAtOnce.cancelAfterChecks = 2;
     EXPECT_FALSE(
         SearchFolder(dir.file("f"), settings, more, &cancelAtOnce, nullptr, &moreRoots));
     ASSERT_EQ(moreRoots.size(), more.size());
@@ -329,9 +329,8 @@ TEST_F(AddBatch, CancelStopsAfterTheFileInHand) {
         paths.push_back(dir.file("f" + std::to_string(i) + ".wav"));
         MakeWav(paths.back());
     }
-    // One pump before the first file and one after each: the request
-    // arrives while the fifth file is being added.
-    progress.cancelAfterPumps = 5;
+    // The request arrives while the fifth file is being added.
+    progress.cancelAfterTexts = 5;
     AddPathListResult r = Add(paths);
     EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(r.processed, 5);
@@ -377,13 +376,13 @@ TEST_F(AddBatch, FailuresAreGroupedUnderTheCauseThatConcernsThem) {
                              "\n\n重要: 请不要添加硬盘中的 CDA 文件, 只能添加CD 驱动器的CDA 文件.");
 }
 
-// Records, at every pump, how many rows the list had; the rows arrive in
-// groups (AppendRows) while the batch goes on.
+// Records, at every file's text, how many rows the list had; the rows
+// arrive in groups (AppendRows) while the batch goes on.
 class CountingProgress : public CRecordingProgress {
 public:
     explicit CountingProgress(const FakeList& list) : list_(list) {}
-    void Pump() override {
-        CRecordingProgress::Pump();
+    void SetFileText(const quelvox::Text& text) override {
+        CRecordingProgress::SetFileText(text);
         rowsAtPump.push_back(list_.paths.size());
     }
     std::vector<size_t> rowsAtPump;
@@ -411,10 +410,8 @@ TEST_F(AddBatch, ManyFilesAreListedInOrderWhileTheBatchGoesOnAndACancelKeepsThem
     pathMap.clear();
     list.paths.clear();
     CRecordingProgress stopping;
-    stopping.cancelAfterPumps = 700;
-    AddPathListOptions two;
-    two.threads = 2;
-    r = AddPathList(services, state, pathMap, list, paths, &stopping, nullptr, two);
+    stopping.cancelAfterTexts = 700;
+    r = AddPathList(services, state, pathMap, list, paths, &stopping, nullptr, 2);
     EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(r.added, 700);
     EXPECT_EQ(list.paths, std::vector<std::string>(paths.begin(), paths.begin() + 700));

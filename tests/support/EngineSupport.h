@@ -52,13 +52,23 @@ public:
         runCount = count;
     }
     void Pump() override { ++pumps; }
-    bool IsCancelled() const override { return cancelAfterPumps >= 0 && pumps > cancelAfterPumps; }
+    // Cancelled after so many pumps, so many looks at the flag, or once so
+    // many file texts were shown (-1: never).
+    bool IsCancelled() const override {
+        ++checks;
+        return (cancelAfterPumps >= 0 && pumps > cancelAfterPumps) ||
+               (cancelAfterChecks >= 0 && checks > cancelAfterChecks) ||
+               (cancelAfterTexts >= 0 && fileTexts.size() >= static_cast<size_t>(cancelAfterTexts));
+    }
 
     std::vector<std::string> fileTexts, runTexts;
     uint64_t lastPosition = 0, lastTotal = 0;
     int runDone = 0, runCount = 0;
     int pumps = 0;
+    mutable int checks = 0;
     int cancelAfterPumps = -1;
+    int cancelAfterChecks = -1;
+    int cancelAfterTexts = -1;
 };
 
 // What one pass over a file needs: default settings, the run state, a

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -740,6 +741,34 @@ TEST_F(WmaPageTest, WithoutTheRuntimeAManualChoiceSurvivesViewingThePage) {
     EXPECT_EQ(Formats()->currentIndex(), 1);
     ASSERT_TRUE(Ok());
     EXPECT_EQ(Stored().WMAAutoEncParam, 0);
+}
+
+TEST_F(WmaPageTest, AMissingRuntimeIsOfferedOncePerOpeningOfTheSheet) {
+    runtime_ = false;
+    int offers = 0;
+    services_.offerWmaRuntime = [&](QWidget*) { ++offers; };
+    auto visitWmaPageTwice = [] {
+        auto* sheet = qobject_cast<COptSheet*>(QApplication::activeModalWidget());
+        ASSERT_NE(sheet, nullptr);
+        int wma = -1;
+        for (int i = 0; i < sheet->PageCount(); ++i)
+            if (sheet->Page(i)->Caption() == "WMA/WMV/ASF") wma = i;
+        ASSERT_GE(wma, 0);
+        sheet->ChoosePage(wma);
+        sheet->ChoosePage(0);
+        sheet->ChoosePage(wma);
+        sheet->reject();
+    };
+    for (int opening = 1; opening <= 2; ++opening) {
+        QTimer::singleShot(0, visitWmaPageTwice);
+        ShowOptions(settings_, catalogue_, services_, nullptr);
+        EXPECT_EQ(offers, opening);
+    }
+    // With the runtime there, nothing is offered.
+    runtime_ = true;
+    QTimer::singleShot(0, visitWmaPageTwice);
+    ShowOptions(settings_, catalogue_, services_, nullptr);
+    EXPECT_EQ(offers, 2);
 }
 
 // ---- Conversions with the settings the sheet saved ---------------------

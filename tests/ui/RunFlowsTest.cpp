@@ -118,6 +118,7 @@ TEST_F(RunFlowsTest, AddAFolderThenConvertEveryRowToMp3) {
     });
     dialogs.folder = QString::fromStdString(dir.file("in"));
     window->AddFolder();
+    ASSERT_TRUE(AwaitAdding(*window));
     EXPECT_TRUE(addingShown);
     EXPECT_EQ(addingText, "搜索文件...");
     EXPECT_EQ(window->Settings().Folder, dir.file("in"));
@@ -165,8 +166,10 @@ TEST_F(RunFlowsTest, AKeptTreeStartsAtTheAddedFolderAndAFileAddedAloneHasNone) {
     s.BrowseOutputFolder = 0;
     dialogs.folder = QString::fromStdString(dir.file("in/Album"));
     window->AddFolder();
+    ASSERT_TRUE(AwaitAdding(*window));
     dialogs.files = QStringList{alone};
     window->AddFiles();
+    ASSERT_TRUE(AwaitAdding(*window));
     ASSERT_EQ(Column(kColumnFile), QStringList({"y.wav", "x.wav", "alone.wav"}));
 
     Choose(kFormatMp3);
@@ -181,6 +184,7 @@ TEST_F(RunFlowsTest, AKeptTreeStartsAtTheAddedFolderAndAFileAddedAloneHasNone) {
 TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
     window->AddChosenFiles({Make("1.wav", "sine=duration=20"), Make("2.wav", "sine=duration=20"),
                             Make("3.wav", "sine=duration=20")});
+    ASSERT_TRUE(AwaitAdding(*window));
     ASSERT_EQ(window->List()->RowCount(), 3);
     Choose(kFormatMp3);
     dialogs.merged = {QString::fromStdString(dir.file("out/all.mp3"))};
@@ -210,6 +214,7 @@ TEST_F(RunFlowsTest, ACancelledMergeLeavesNoFileAndItsRowsSaySo) {
 
 TEST_F(RunFlowsTest, AMergedFileThatCannotTakeItsNameLeavesRowsSayingSo) {
     window->AddChosenFiles({Make("1.wav"), Make("2.wav")});
+    ASSERT_TRUE(AwaitAdding(*window));
     Choose(kFormatWav);
     // A folder in the way of the chosen name: the merge is written, but the
     // final move cannot replace a folder.
@@ -227,6 +232,7 @@ TEST_F(RunFlowsTest, AMergedFileThatCannotTakeItsNameLeavesRowsSayingSo) {
 TEST_F(RunFlowsTest, AMergeOntoAListedSourceIsRefusedAndAskedAgain) {
     const QString source = Make("keep.wav");
     window->AddChosenFiles({source, Make("other.wav")});
+    ASSERT_TRUE(AwaitAdding(*window));
     const std::vector<uint8_t> before = ReadFile(source.toStdString());
     // The same file under another name is the same source.
     fs::create_symlink(source.toStdString(), dir.file("alias.wav"));
@@ -253,6 +259,7 @@ TEST_F(RunFlowsTest, CancelDuringAFolderSearchAddsNothing) {
     });
     dialogs.folder = QString::fromStdString(dir.file("in"));
     window->AddFolder();
+    ASSERT_TRUE(AwaitAdding(*window));
     EXPECT_EQ(window->List()->RowCount(), 0);
     // Stopped by the user: the message says so, and how far it got.
     EXPECT_EQ(prompts.shown, QStringList({"添加已停止: 已添加 0 个文件."}));
@@ -274,6 +281,7 @@ TEST_F(RunFlowsTest, EnterNeverCancelsAddingAndAStopSaysHowManyWereAdded) {
     presser.start(0);
     dialogs.folder = QString::fromStdString(dir.file("in"));
     window->AddFolder();
+    ASSERT_TRUE(AwaitAdding(*window));
     presser.stop();
     EXPECT_GT(enters, 0);
     EXPECT_EQ(window->List()->RowCount(), 4);
@@ -293,6 +301,7 @@ TEST_F(RunFlowsTest, EnterNeverCancelsAddingAndAStopSaysHowManyWereAdded) {
     });
     stopper.start(0);
     window->AddFolder();
+    ASSERT_TRUE(AwaitAdding(*window));
     stopper.stop();
     const int added = window->List()->RowCount();
     EXPECT_GT(added, 0);
@@ -304,6 +313,7 @@ TEST_F(RunFlowsTest, AFileWithoutAudioIsNotListedAndTheMessageSaysWhy) {
     const QString real = Make("real.flac");
     WriteFile(dir.file("in/notes.flac"), std::string("just some text here"));
     window->AddChosenFiles({real, QString::fromStdString(dir.file("in/notes.flac"))});
+    ASSERT_TRUE(AwaitAdding(*window));
     EXPECT_EQ(Column(kColumnFile), QStringList({"real.flac"}));
     ASSERT_EQ(prompts.shown.size(), 1);
     EXPECT_TRUE(prompts.shown[0].contains("notes.flac")) << qPrintable(prompts.shown[0]);
@@ -319,6 +329,7 @@ TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
     const std::string cut = dir.file("in/cut.aiff");  // about 0.05 s of samples
     WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 54 + 800));
     window->AddChosenFiles({QString::fromStdString(cut), Make("whole.wav")});
+    ASSERT_TRUE(AwaitAdding(*window));
     EXPECT_EQ(Column(kColumnDuration), QStringList({"00:06", "00:01"}));
     Choose(kFormatWav);
     window->Settings().BrowseOutputFolder = 0;
@@ -344,6 +355,7 @@ TEST_F(RunFlowsTest, AShortenedSourceSaysSoInItsRowAndDuration) {
 TEST_F(RunFlowsTest, TheRunBarCountsTheFileInHandByItsShare) {
     // Long enough for the bars to be seen on the way (about a second).
     window->AddChosenFiles({Make("long.wav", "sine=duration=150")});
+    ASSERT_TRUE(AwaitAdding(*window));
     Choose(kFormatMp3);
     window->Settings().BrowseOutputFolder = 0;
     for (bool merged : {false, true}) {
@@ -377,6 +389,7 @@ TEST_F(RunFlowsTest, TheRunBarCountsTheFileInHandByItsShare) {
 
 TEST_F(RunFlowsTest, ATerminationSignalEndsTheRunWithoutAPartialFileThenTheWindow) {
     window->AddChosenFiles({Make("long.wav", "sine=duration=60")});
+    ASSERT_TRUE(AwaitAdding(*window));
     Choose(kFormatMp3);
     bool ended = false;
     CEndOnSignals endOnSignals(*window, [&] { ended = true; });
@@ -406,6 +419,7 @@ TEST_F(RunFlowsTest, ATerminationSignalEndsTheRunWithoutAPartialFileThenTheWindo
 TEST_F(RunFlowsTest, TheMergedSaveDialogRefusesAListedSourceBeforeAskingToReplaceIt) {
     const QString source = Make("keep.wav");
     window->AddChosenFiles({source});
+    ASSERT_TRUE(AwaitAdding(*window));
     std::vector<QString> refusedNames;
     bool replaceAsked = false, stayedOpen = false;
     QTimer::singleShot(0, window.get(), [&] {
@@ -461,6 +475,7 @@ TEST_F(RunFlowsTest, DroppedFoldersAndFilesAreAddedButNotWhileBusy) {
 
     EXPECT_TRUE(drop({QUrl::fromLocalFile(QString::fromStdString(dir.file("in/sub"))),
                       QUrl("https://quelvox.org/x.wav"), QUrl::fromLocalFile(loose)}));
+    ASSERT_TRUE(AwaitAdding(*window));
     EXPECT_EQ(Column(kColumnFile), QStringList({"inner.wav", "loose.wav"}));
 }
 
@@ -505,6 +520,7 @@ TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
                             Make("x/a.wav", "sine=frequency=500:duration=1"),
                             Make("b.wav", "sine=frequency=700:duration=3"),
                             Make("c.wav", "sine=frequency=900:duration=1")});
+    ASSERT_TRUE(AwaitAdding(*window));
     ASSERT_EQ(window->List()->RowCount(), 4);
     Choose(kFormatMp3);
     CSettings& s = window->Settings();
@@ -533,6 +549,7 @@ TEST_F(RunFlowsTest, CancelDuringAParallelRunLeavesNoPartialFile) {
     QStringList files;
     for (int i = 0; i < 4; ++i) files << Make(std::to_string(i) + ".wav", "sine=duration=30");
     window->AddChosenFiles(files);
+    ASSERT_TRUE(AwaitAdding(*window));
     Choose(kFormatMp3);
     window->Settings().SimultaneousFiles = 2;
     QTimer watcher;

@@ -59,6 +59,16 @@ public:
     QStringList folderStarts, mergedExtensions;
 };
 
+// Lets the window's event loop run until its adding job has ended and the
+// window has said what could not be added (at most two minutes).
+inline bool AwaitAdding(quelvox::ui::CMainWindow& window) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.IsAdding() && waited.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    return !window.IsAdding();
+}
+
 // Lets the window's event loop run until its conversion job has ended and
 // the window has shown the outcome (at most two minutes).
 inline bool AwaitRun(quelvox::ui::CMainWindow& window) {
