@@ -9,6 +9,7 @@
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 
+#include <QEventLoop>
 #include <QTemporaryDir>
 
 namespace quelvox::bench {
@@ -51,6 +52,14 @@ public:
         window_.show();
     }
     ui::CMainWindow& Window() { return window_; }
+    // Adds `files` as the open-file dialog does and lets the window's event
+    // loop run until the adding job has ended.
+    void AddAndWait(const QStringList& files) {
+        QEventLoop done;
+        QObject::connect(&window_, &ui::CMainWindow::AddingFinished, &done, &QEventLoop::quit);
+        window_.AddChosenFiles(files);
+        if (window_.IsAdding()) done.exec();
+    }
     // A folder that goes away with the window.
     QString ScratchPath() const { return scratch_.path(); }
 

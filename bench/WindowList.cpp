@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         for (const QString& name : folder.entryList(QDir::Files, QDir::Name))
             files << folder.absoluteFilePath(name);
         std::printf("%lld files (%s):\n", static_cast<long long>(files.size()), argv[arg]);
-        Report("adding", Measure([&] { window.AddChosenFiles(files); }));
+        Report("adding", Measure([&] { harness.AddAndWait(files); }));
         std::printf("  %d rows listed\n", window.List()->RowCount());
         static const char* const kColumns[] = {"file",   "duration", "bitrate", "sample rate",
                                                "channels", "volume", "output"};

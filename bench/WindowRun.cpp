@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     for (const QString& name : folder.entryList(QDir::Files, QDir::Name))
         files << folder.absoluteFilePath(name);
-    window.AddChosenFiles(files);
+    harness.AddAndWait(files);
     window.FormatBox()->setCurrentIndex(window.FormatBox()->findData(kFormatMp3));
     CSettings& s = window.Settings();
     s.DestOutputFolderOpt = 399;

@@ -132,6 +132,41 @@ const OutputFormatEntry* ChosenFormat(const CliOptions& options, CSession& sessi
     return format ? format : FindFormat(session.Catalogue(), kFormatMp3);
 }
 
+// Converts the listed `entries` to `format` as the options say and prints
+// their rows; the exit status.
+int Convert(CSession& session, const CliOptions& options, const OutputFormatEntry& format,
+            const std::vector<FileEntry*>& entries, bool allAdded, CConsole& console) {
+    CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
+    rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
+    rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
+    RunRequest request;
+    request.entries = entries;
+    request.format = &format;
+    // Without -j, the stored number of files converted at once.
+    request.jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(session.Settings());
+    request.merged = !options.mergeFile.empty();
+    CCliPlanHost host(console);
+    RunPlan plan;
+    std::vector<Text> notes;
+    const bool runs = session.PlanRun(request, host, rows, [&] { return options.mergeFile; },
+                                      plan, nullptr, &notes);
+    for (const Text& note : notes) console.Warn(note);
+    RunOutcome outcome;
+    if (runs) outcome = CarryOut(session, std::move(plan), console, rows, options.verbose);
+    // Files the run never started because of Ctrl+C.
+    const bool cancelled = g_cancel.load();
+    if (cancelled) rows.MarkUnfinished(EngineText(kCancelledRow));
+    rows.PrintUpTo(static_cast<int>(entries.size()));
+
+    // A file skipped because its target exists did what the user chose.
+    bool allConverted = allAdded && !cancelled;
+    for (size_t i = 0; i < entries.size(); ++i)
+        allConverted = allConverted && (!entries[i]->OutputPath.empty() ||
+                                         rows.SkippedExisting(static_cast<int>(i)));
+    if (!outcome.browsePath.empty()) OpenContainingFolder(outcome.browsePath, console);
+    return allConverted ? kExitConverted : kExitFailed;
+}
+
 // Everything after the command line was read; returns the exit status.
 int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     std::string error;
@@ -180,35 +215,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
         return added.result.failed == 0 ? kExitConverted : kExitFailed;
     }
 
-    CRowTable rows(entries, [&](const std::string& line) { console.PrintRow(line); });
-    rows.SetNotePrinter([&](const std::string& line) { console.Warn(line); });
-    rows.SetWarningPrinter([&](const std::string& text) { console.Warn(text); });
-    RunRequest request;
-    request.entries = entries;
-    request.format = format;
-    // Without -j, the stored number of files converted at once.
-    request.jobs = options.jobs > 0 ? options.jobs : FilesAtOnce(session.Settings());
-    request.merged = !options.mergeFile.empty();
-    CCliPlanHost host(console);
-    RunPlan plan;
-    std::vector<Text> notes;
-    const bool runs = session.PlanRun(request, host, rows, [&] { return options.mergeFile; },
-                                      plan, nullptr, &notes);
-    for (const Text& note : notes) console.Warn(note);
-    RunOutcome outcome;
-    if (runs) outcome = CarryOut(session, std::move(plan), console, rows, options.verbose);
-    // Files the run never started because of Ctrl+C.
-    const bool cancelled = g_cancel.load();
-    if (cancelled) rows.MarkUnfinished(EngineText(kCancelledRow));
-    rows.PrintUpTo(static_cast<int>(entries.size()));
-
-    // A file skipped because its target exists did what the user chose.
-    bool allConverted = added.result.failed == 0 && !cancelled;
-    for (size_t i = 0; i < entries.size(); ++i)
-        allConverted = allConverted && (!entries[i]->OutputPath.empty() ||
-                                         rows.SkippedExisting(static_cast<int>(i)));
-    if (!outcome.browsePath.empty()) OpenContainingFolder(outcome.browsePath, console);
-    return allConverted ? kExitConverted : kExitFailed;
+    return Convert(session, options, *format, entries, added.result.failed == 0, console);
 }
 
 }  // namespace

@@ -94,8 +94,10 @@ AddOutcome CSession::AddNow(AddRequest request, IAddEvents& events, IPlanHost& h
     if (addJob_ || runJob_) return {};
     runtime_.Bass().SetTagCodePage(settings_.TagCodePage);
     CRunReaderServices services(runtime_, wmaFormats_, nullptr);
-    CAddJob job(settings_, services, pathMap_, std::move(request), events, interrupt_);
-    AddOutcome outcome = job.Run();
+    addJob_ = std::make_unique<CAddJob>(settings_, services, pathMap_, std::move(request), events,
+                                        interrupt_);
+    AddOutcome outcome = addJob_->Run();
+    addJob_.reset();
     if (outcome.wmaRuntimeMissing) CRunReaderServices(runtime_, wmaFormats_, &host).OfferWmaRuntime();
     return outcome;
 }
@@ -166,10 +168,13 @@ bool CSession::StartRun(RunPlan plan, ISessionRunEvents& events) {
 
 RunOutcome CSession::RunNow(RunPlan plan, ISessionRunEvents& events) {
     if (addJob_ || runJob_) return {};
-    CRunRules rules(events, plan.merged);
-    CConversionJob job(settings_, runtime_, wmaFormats_, state_, std::move(plan), rules,
-                       interrupt_);
-    return job.Run();
+    runRules_ = std::make_unique<CRunRules>(events, plan.merged);
+    runJob_ = std::make_unique<CConversionJob>(settings_, runtime_, wmaFormats_, state_,
+                                               std::move(plan), *runRules_, interrupt_);
+    RunOutcome outcome = runJob_->Run();
+    runJob_.reset();
+    runRules_.reset();
+    return outcome;
 }
 
 RunOutcome CSession::FinishRun() {

@@ -90,7 +90,8 @@ public:
     // Starts adding `request` (at once; nothing is asked). False when a
     // job is running already.
     bool StartAdding(AddRequest request, IAddEvents& events);
-    // Adds `request` on the calling thread, then offers a missing WMA
+    // Adds `request` on the calling thread (Cancel stops it, from its
+    // events or another thread), then offers a missing WMA
     // runtime through `host`; its outcome.
     AddOutcome AddNow(AddRequest request, IAddEvents& events, IPlanHost& host);
     // After AddFinished, on the front end's thread: ends the job and
@@ -115,7 +116,8 @@ public:
                  Text* refusal = nullptr, std::vector<Text>* notes = nullptr);
     // Starts the planned run (at once). False when a job is running.
     bool StartRun(RunPlan plan, ISessionRunEvents& events);
-    // Carries the planned run out on the calling thread; its outcome.
+    // Carries the planned run out on the calling thread (Cancel stops it);
+    // its outcome.
     RunOutcome RunNow(RunPlan plan, ISessionRunEvents& events);
     // After Finished, on the front end's thread: ends the job.
     RunOutcome FinishRun();

@@ -167,6 +167,8 @@ public:
     CCodecRuntime& Runtime() { return session_.Runtime(); }
 
 signals:
+    // An adding job ended and the window has said what could not be added.
+    void AddingFinished();
     // A conversion job ended and the window has shown its outcome.
     void ConversionFinished();
 
@@ -183,6 +185,9 @@ private:
     void BuildActions();
     void BuildControls();
     void BuildMenus();
+    // Connects the jobs' events, which arrive on their threads, to the
+    // window's slots.
+    void ConnectRelays();
     // Enables every action and button as CanRun says.
     void ApplyCommandStates();
     void FillFormatBox();
