@@ -403,16 +403,21 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
                        arrived.notify_one();
                    });
     };
+    // One path is probed here: a thread of its own would only wait for it.
     std::thread prober;
-    try {
-        prober = std::thread([&] {
-            LowerThreadPriority();
-            probeAll();
-        });
-    } catch (const std::system_error&) {
-        // The system refuses another thread: the files are probed here
-        // first, then listed.
+    if (paths.size() <= 1) {
         probeAll();
+    } else {
+        try {
+            prober = std::thread([&] {
+                LowerThreadPriority();
+                probeAll();
+            });
+        } catch (const std::system_error&) {
+            // The system refuses another thread: the files are probed here
+            // first, then listed.
+            probeAll();
+        }
     }
 
     // Failed paths grouped by the note that explains them, in the order
