@@ -98,7 +98,7 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
         float lo = 0, hi = 0;
         int audioFound = 1;
         // Only a ceiling needs the true peak.
-        CLoudnessMeter meter(settings.VolumeType == 3);
+        CLoudnessMeter meter(settings.VolumeType == kVolumeLoudness);
         CLoudnessMeter* const fed = loudness ? &meter : nullptr;
         int ok = WithRetry(state, progress, [&] {
             return MeasurePeaks(ctx, *source, format, audioFound, lo, hi, fed);
@@ -388,7 +388,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         cancelled = !MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, whole,
                                           &normalisationGains);
     const float mergedGain =
-        env.settings.VolumeType == 3 ? LoudnessGain(env.settings, whole) : 1.0f;
+        env.settings.VolumeType == kVolumeLoudness ? LoudnessGain(env.settings, whole) : 1.0f;
 
     std::vector<FileEntry*> visited;
     std::vector<int> visitedRows;
@@ -471,7 +471,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     // ReplayGain values describe the merged audio only where one gain, or
     // none, was applied to all of it.
     ReplayGain measuredGain;
-    if (env.settings.WriteReplayGain && env.settings.VolumeType >= 2)
+    if (env.settings.WriteReplayGain && env.settings.VolumeType >= kVolumeUnchanged)
         measuredGain = ReplayGainFor(whole, LoudnessResult{}, mergedGain);
     if (!measuredGain.IsEmpty() && !IsTaglessFormat(format.code)) tagged = true;
     if (!cancelled && writeFailure.empty() && writeError.empty() && tagged &&

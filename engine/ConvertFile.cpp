@@ -27,7 +27,7 @@ namespace {
 bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format, WriterPlan& plan) {
     AmrCodecParams params;
     if (format.code == kFormatAmr) {
-        params.narrowBand = s.AMRType == 0 ? 1 : 0;
+        params.narrowBand = s.AMRType == kAmrNarrowBand ? 1 : 0;
         params.dtx = s.AMRDTX;
         params.nbMode = s.AMRMode;
         params.wbMode = s.AMRWBMode;
@@ -75,7 +75,7 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
         // The WMA layer adapts the PCM it receives; the engine only picks a
         // channel when the user asked for one.
         int delivered = sourceChannels;
-        if (sourceChannels > channels && s.MonoType > 0) delivered = 1;
+        if (sourceChannels > channels && s.MonoType != kMonoMix) delivered = 1;
         plan.targetRate = sourceRate;
         plan.targetChannels = s.WMAAutoEncParam ? sourceChannels : channels;
         plan.allowConversion = false;

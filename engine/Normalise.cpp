@@ -38,9 +38,10 @@ void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float ga
 }
 
 float SelectGain(const CSettings& settings, float normalisationGain, float loudnessGain) {
-    if (settings.VolumeType == 0) return normalisationGain > 0.0f ? normalisationGain : 1.0f;
-    if (settings.VolumeType == 3) return loudnessGain > 0.0f ? loudnessGain : 1.0f;
-    if (settings.VolumeType == 1 && settings.Volume != 100)
+    if (settings.VolumeType == kVolumeNormalise)
+        return normalisationGain > 0.0f ? normalisationGain : 1.0f;
+    if (settings.VolumeType == kVolumeLoudness) return loudnessGain > 0.0f ? loudnessGain : 1.0f;
+    if (settings.VolumeType == kVolumeFixed && settings.Volume != 100)
         return static_cast<float>(settings.Volume) * 0.01f;
     return 1.0f;
 }
@@ -188,7 +189,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
 }
 
 bool MeasuresLoudness(const CSettings& settings) {
-    return settings.VolumeType == 3 || settings.WriteReplayGain != 0;
+    return settings.VolumeType == kVolumeLoudness || settings.WriteReplayGain != 0;
 }
 
 bool MeasuresAlbum(const CSettings& settings) {

@@ -10,24 +10,11 @@
 #include "common/Text.h"
 #include "encoders/TagWriter.h"
 #include "engine/RunState.h"
+#include "settings/Settings.h"
 
 namespace quelvox {
 
 struct CSettings;
-
-// Values of CSettings::ID3TagType.
-enum TagPolicyType : int {
-    kTagsNone = 0,
-    kTagsCustom = 1,
-    kTagsFromSource = 2,
-};
-
-// Values of CSettings::TrackNumType.
-enum TrackNumberType : int {
-    kTrackNone = 0,
-    kTrackRunPosition = 1,
-    kTrackCustom = 2,
-};
 
 // True for the output formats that never receive tags, whatever the policy:
 // MMF, WAV, FLV, AU, AIFF, AMR, AWB, SWF and VOC.

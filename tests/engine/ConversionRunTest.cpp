@@ -239,7 +239,7 @@ TEST_F(ConversionRunTest, NormalisationAndDtsPreprocessingRunPerFile) {
                   Quote(raw)),
               0);
     Add("film.dts", "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) + " -c:a pcm_s16le -f wav");
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     Each(kFormatFlac);
     unsetenv("TMPDIR");
     EXPECT_EQ(host.output[10], "quiet.flac");

@@ -136,7 +136,7 @@ TEST_F(ConvertFileTest, NormalisationAndManualVolume) {
                  return static_cast<int16_t>(i % 2 ? 16383 : -16384);
              }));
     ManualWav(44100, 2);
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     entry.Path = dir.file("half.wav");
     entry.InputType = kInputWav;
     state.currentEntry = &entry;
@@ -149,7 +149,7 @@ TEST_F(ConvertFileTest, NormalisationAndManualVolume) {
     EXPECT_EQ(*std::max_element(norm.begin(), norm.end()), 32766);
     EXPECT_EQ(*std::min_element(norm.begin(), norm.end()), -32768);
 
-    settings.VolumeType = 1;
+    settings.VolumeType = kVolumeFixed;
     settings.Volume = 150;
     WriteWav(dir.file("loud.wav"), 44100, 1, Frames(1000, 1, [](int i, int) {
                  return static_cast<int16_t>(i % 2 ? 30000 : -30000);
@@ -180,7 +180,7 @@ TEST_F(ConvertFileTest, MonoChoicesAndMonoToStereo) {
 
     WriteWav(dir.file("m.wav"), 22050, 1, Frames(500, 1, Ramp));
     ManualWav(22050, 2);
-    settings.VolumeType = 1;
+    settings.VolumeType = kVolumeFixed;
     settings.Volume = 200;  // applied once, though both channels share a buffer
     ASSERT_TRUE(Convert(dir.file("m.wav"), dir.file("st.wav"), kFormatWav));
     auto st = DecodeWithFfmpeg(dir.file("st.wav"));

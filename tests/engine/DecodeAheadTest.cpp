@@ -157,7 +157,7 @@ TEST_F(DecodeAheadTest, OutputsAreByteIdenticalToOneThread) {
     settings.EnableSkipLength = settings.EnableConvertLength = 0;
 
     // Normalised: the gain the peak pass found applies either way.
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     entry.Path = dir.file("music.wav");
     entry.InputType = kInputWav;
     state.currentEntry = &entry;

@@ -71,10 +71,10 @@ TEST(ApplyGain, SameBufferAsBothChannelsScalesOnce) {
 
 TEST(SelectGain, ByVolumeType) {
     CSettings s{std::string_view{}};
-    s.VolumeType = 0;
+    s.VolumeType = kVolumeNormalise;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 2.0f);
     EXPECT_FLOAT_EQ(SelectGain(s, -1.0f), 1.0f);
-    s.VolumeType = 1;
+    s.VolumeType = kVolumeFixed;
     s.Volume = 150;
     const float g = SelectGain(s, 2.0f);
     EXPECT_FLOAT_EQ(g, 1.5f);
@@ -84,10 +84,10 @@ TEST(SelectGain, ByVolumeType) {
     EXPECT_EQ(samples[1], -32768);
     s.Volume = 100;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
-    s.VolumeType = 2;
+    s.VolumeType = kVolumeUnchanged;
     s.Volume = 150;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
-    s.VolumeType = 3;
+    s.VolumeType = kVolumeLoudness;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f, 0.5f), 0.5f);
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
 }
