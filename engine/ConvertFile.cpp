@@ -128,7 +128,8 @@ uint64_t StoredLayout(const WriterPlan& plan, int channels) {
 }
 
 Text WriteFailureDetail(const std::string& cause) {
-    return EngineText(kWriteFailedDetail, cause.empty() ? std::string("write failed") : cause);
+    if (cause.empty()) return EngineText(kWriteFailedDetail, EngineText(kWriteFailedCause));
+    return EngineText(kWriteFailedDetail, cause);
 }
 
 void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
