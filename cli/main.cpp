@@ -224,7 +224,7 @@ int Run(int argc, char** argv, const CliOptions& options, CConsole& console) {
     AddPathListOptions addOptions;
     addOptions.waiting = [&] { console.DrawStatus(StatusLines(adding.Read(), false)); };
     const AddPathListResult added =
-        AddPathList(readers, state, pathMap, list, paths, &adding, &roots, addOptions);
+        AddPathList(readers, pathMap, list, paths, &adding, &roots, addOptions);
     console.ClearStatus();
     if (!added.message.empty()) console.Warn(added.message);
     // The message above lists at most 30 files; here every one, with why.

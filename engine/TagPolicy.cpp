@@ -72,19 +72,19 @@ std::string TitleFromFileName(std::string_view path) {
 }
 
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state,
-                    TagInfo* handed) {
+                    int outputFormat, const CSettings& settings, const FileEntry* listed,
+                    int index, TagInfo* handed) {
     if (IsTaglessFormat(outputFormat)) return false;
 
     if (settings.ID3TagType == kTagsCustom) {
-        const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+        const FileEntry& named = listed ? *listed : source;
         // A CUE track's file name is its track name.
         const std::string fileTitle =
-            listed.TrackName.empty() ? TitleFromFileName(listed.Path) : listed.TrackName;
+            named.TrackName.empty() ? TitleFromFileName(named.Path) : named.TrackName;
         const std::string title = settings.TitleAsFileName ? fileTitle : settings.Title;
         int track = 0;
         if (settings.TrackNumType == kTrackRunPosition)
-            track = state.currentIndex;
+            track = index;
         else if (settings.TrackNumType == kTrackCustom)
             track = settings.CustomTrackNum;
         const TagInfo tags = SetCustomTags(writer, settings, title, track);

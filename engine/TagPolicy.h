@@ -28,9 +28,9 @@ std::string TitleFromFileName(std::string_view path);
 // writer's codec and stream parameters and before SetFileName and Open.
 //
 // `source` is the file being decoded (a pre-processed temporary file stands
-// in for the listed file where there is one); state.currentEntry is the
-// listed file, whose name gives the title in custom mode (when it is null,
-// `source` is used), and state.currentIndex its 1-based position in the run.
+// in for the listed file where there is one); `listed` is the listed file,
+// whose name gives the title in custom mode (when it is null, `source` is
+// used), and `index` its 1-based position in the run.
 //
 // Custom mode passes the custom values, with the title from the file name
 // when TitleAsFileName is set and the track by TrackNumType. Carry-over
@@ -42,8 +42,8 @@ std::string TitleFromFileName(std::string_view path);
 // passes nothing. Returns whether SetTags was called; `handed`, when given,
 // receives what was passed, for WriteOutputTags.
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state,
-                    TagInfo* handed = nullptr);
+                    int outputFormat, const CSettings& settings, const FileEntry* listed,
+                    int index, TagInfo* handed = nullptr);
 
 // The tags of a merged output file, only for formats that carry tags: in
 // custom mode the custom values with track 0 and, since no single source

@@ -572,7 +572,7 @@ void CMainWindow::AddBatch(const QStringList& paths, bool search) {
             options.waiting = [this] {
                 if (progress_) progress_->Pump();
             };
-            result = AddPathList(readers, state_, pathMap_, *this, files, progress_,
+            result = AddPathList(readers, pathMap_, *this, files, progress_,
                                  search ? &roots : nullptr, options);
         }
         const bool stopped = !searched || result.cancelled;

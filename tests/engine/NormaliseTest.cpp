@@ -112,7 +112,7 @@ TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
     f.entry.Path = dir.file("peaks.wav");
     f.entry.InputType = 2000;
     testsupport::WriteFile(f.entry.Path, WavBytes(44100, 2, samples));
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     int audioFound = 1;
     float lo = 1, hi = -1;
     ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 1);
@@ -139,7 +139,7 @@ TEST(MeasurePeaks, DeepSurroundIsMeasuredAsTheTargetReceivesIt) {
         "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*997*t)|0|0|0|0.3*sin(2*PI*997*t)|0:c=5.1:s=48000:"
         "d=1\" -c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
     f.entry.InputType = 3200;
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     int audioFound = 1;
     float lo = 0, hi = 0;
     ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, *CatalogueRow(kFormatWav), audioFound, lo, hi), 1);
@@ -155,7 +155,7 @@ TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
     testsupport::TempDir dir;
     PassFixture f;
     f.entry.Path = dir.file("original.dts");
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     FileEntry temp;
     temp.Path = dir.file("tmp123.wav");
     temp.InputType = 2000;

@@ -50,7 +50,7 @@ class ReaderChain : public ::testing::Test {
 protected:
     TempDir dir;
     FakeServices services;
-    RunState state;
+    PassNotes state;
     int audioFound = 1;
 
     std::unique_ptr<CAudioReader> Create(const std::string& path, bool conversion = true,

@@ -93,10 +93,7 @@ FileEntry Entry(const std::string& path, int inputType = kInputMp3) {
 std::optional<TagCall> Apply(const CSettings& s, const FileEntry& entry, CAudioReader& reader,
                              int index = 1, int format = kFormatMp3) {
     FakeWriter w;
-    RunState state;
-    state.currentEntry = &entry;
-    state.currentIndex = index;
-    const bool called = ApplyTagPolicy(reader, w, entry, format, s, state);
+    const bool called = ApplyTagPolicy(reader, w, entry, format, s, &entry, index);
     EXPECT_EQ(called, !w.calls.empty());
     EXPECT_LE(w.calls.size(), 1u);
     if (w.calls.empty()) return std::nullopt;
@@ -134,12 +131,9 @@ TEST(CustomTags, TitleComesFromTheListedFileNotATemporarySubstitute) {
     s.TitleAsFileName = 1;
     FileEntry listed = Entry("/cd/Track 03.cda", kInputCdTrack);
     FileEntry temp = Entry("/tmp/qv1234.dts", kInputDts);
-    RunState state;
-    state.currentEntry = &listed;
-    state.currentIndex = 3;
     FakeReader r;
     FakeWriter w;
-    ASSERT_TRUE(ApplyTagPolicy(r, w, temp, kFormatMp3, s, state));
+    ASSERT_TRUE(ApplyTagPolicy(r, w, temp, kFormatMp3, s, &listed, 3));
     EXPECT_EQ(w.calls.at(0).title, "Track 03");
 }
 
