@@ -39,8 +39,10 @@ std::string TitleFromFileName(std::string_view path);
 // decimal number), with the album fields, artist and genre lists, lyrics,
 // ReplayGain values and pictures TagLib finds in the source; nothing is
 // passed when nothing is found. Any other policy, and every tagless format,
-// passes nothing. Returns whether SetTags was called; `handed`, when given,
-// receives what was passed, for WriteOutputTags.
+// passes nothing. Returns whether there are tags for the output; `handed`,
+// when given, receives them, for WriteOutputTags. The writer receives them
+// (SetTags) only when TagLib does not write the format's tags onto the
+// finished file (FormatTagFile gives None): one tag writer per container.
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
                     int outputFormat, const CSettings& settings, const FileEntry* listed,
                     int index, TagInfo* handed = nullptr);
@@ -50,7 +52,7 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
 // names the file, an empty title when TitleAsFileName is set; in carry-over
 // mode the album fields and pictures of `first` (the run's first file):
 // album, album artist, artists, year, genres, composer, copyright, disc and
-// compilation. Returns whether SetTags was called; `handed` as above.
+// compilation. Returns and hands them over as ApplyTagPolicy does.
 bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
                           const FileEntry* first = nullptr, TagInfo* handed = nullptr);
 
