@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <string>
 
 class QLabel;
 class QProgressBar;
@@ -30,6 +31,8 @@ public:
     CProgressWindow(QWidget* owner, Kind kind, std::function<bool()> alsoCancelled = {});
 
     void SetFileText(const Text& text) override;
+    // A text the window translated itself, shown as it is.
+    void SetFileText(const std::string& shown) { SetFileText(Text(shown)); }
     void SetFileProgress(uint64_t position, uint64_t total) override;
     void SetRunText(const Text& text) override;
     void SetRunProgress(int done, int count) override;

@@ -205,7 +205,7 @@ TEST_F(ReaderChain, AddFileEntryFailureNotesForCdTracksAndFlashFiles) {
     for (const char* name : {"Track01.cda", "movie.swf", "clip.FLV", "other.xyz"}) {
         WriteFile(dir.file(name), std::string(300, '\x01'));
     }
-    state.errorDetail = "before";
+    state.errorDetail = Text("before");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("other.xyz")), -1);
     EXPECT_EQ(state.errorDetail, "before");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("Track01.cda")), -1);
