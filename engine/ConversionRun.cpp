@@ -58,8 +58,8 @@ Text FailureText(const FileResult& result, IRowCells& cells) {
     return EngineText(kFailedWithDetailRow, result.findings.errorDetail);
 }
 
-// What was measured of a file before the run's files converted, when one
-// gain serves them all (not valid otherwise).
+// What was measured of a file before the run's files converted (an album
+// or a merged output is measured as a whole first); not valid otherwise.
 struct Premeasured {
     LoudnessResult track;
     float normalisationGain = -1.0f;
