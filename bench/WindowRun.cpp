@@ -69,10 +69,10 @@ int main(int argc, char** argv) {
     harness.AddAndWait(files);
     window.FormatBox()->setCurrentIndex(window.FormatBox()->findData(kFormatMp3));
     CSettings& s = window.Settings();
-    s.DestOutputFolderOpt = 399;
+    s.DestOutputFolderOpt = quelvox::kOutputToSpecifiedFolder;
     s.DestSpecifiedFolder = (harness.ScratchPath() + QStringLiteral("/out")).toStdString();
     QDir().mkpath(QString::fromStdString(s.DestSpecifiedFolder));
-    s.TargetExistsOpt = 22;  // each run replaces the last one's files
+    s.TargetExistsOpt = quelvox::kTargetOverwrite;  // each run replaces the last one's files
     s.BrowseOutputFolder = 0;
 
     std::printf("%lld files, %d runs each (median), window thread ticked every 5 ms\n",

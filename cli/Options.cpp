@@ -74,7 +74,7 @@ bool StoreValue(const std::string& name, const std::string& value, CliOptions& o
                     " (e.g. -16), not '" + value + "'";
             return false;
         }
-        options.sets.emplace_back("VolumeType", "3");
+        options.sets.emplace_back("VolumeType", std::to_string(kVolumeLoudness));
         options.sets.emplace_back("LoudnessTarget", std::to_string(lufs));
     } else if (name == "lang") {
         options.language = ParseLanguageName(value);
@@ -215,7 +215,8 @@ const OutputFormatEntry* FindFormatArgument(const std::vector<OutputFormatEntry>
 }
 
 std::string UsageText(const std::string& cancelledText) {
-    return "Usage: quelvox-cli [options] FILE|FOLDER...\n"
+    const SettingDecl& target = setting::LoudnessTarget;
+    return std::string("Usage: quelvox-cli [options] FILE|FOLDER...\n") +
            "Convert audio files (and the audio tracks of video files) with the stored\n"
            "Quelvox settings. Folders are searched with their subfolders, using the\n"
            "stored extension filter and hidden-file rule; files named directly are\n"
@@ -236,9 +237,12 @@ std::string UsageText(const std::string& cancelledText) {
            "                       (e.g. --set MP3AutoEncParam=0 --set MP3BitRate=192000:\n"
            "                       MP3 at 192 kbit/s instead of the automatic choice)\n"
            "      --loudness LUFS  bring every output to LUFS integrated loudness (EBU\n"
-           "                       R128, -31 to -14), its true peak kept at or below the\n"
-           "                       stored TruePeakCeiling (tenths of dBTP, default -10);\n"
-           "                       same as --set VolumeType=3 --set LoudnessTarget=LUFS\n"
+           "                       R128, " + std::to_string(target.minimum) + " to " +
+           std::to_string(target.maximum) + "), its true peak kept at or below the\n"
+           "                       stored TruePeakCeiling (tenths of dBTP, default " +
+           std::to_string(setting::TruePeakCeiling.intDefault) + ");\n"
+           "                       same as --set VolumeType=" + std::to_string(kVolumeLoudness) +
+           " --set LoudnessTarget=LUFS\n"
            "      --album          measure all files as one album: one gain for all, and\n"
            "                       album values in ReplayGain tags (--set LoudnessAlbum=1)\n"
            "      --replaygain     write ReplayGain 2.0 tags describing each output, the\n"

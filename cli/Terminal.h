@@ -42,6 +42,9 @@ public:
     // A message on standard error, prefixed "quelvox-cli: ", shown in the
     // run's language.
     void Warn(const Text& text);
+    // A line of the command line's own, in English whatever the run's
+    // language (a path and what happened to it), shown as it is.
+    void Warn(const std::string& line) { Warn(Text(line)); }
     // Replaces the status lines; drawn at most every 100 ms unless `force`.
     void DrawStatus(const std::vector<std::string>& lines, bool force = false);
     void ClearStatus();

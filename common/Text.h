@@ -22,9 +22,11 @@ struct Text {
     std::vector<Text> args;
 
     Text() = default;
-    // A literal (never translated).
-    Text(std::string value) : literal(std::move(value)) {}  // NOLINT: implicit on purpose
-    Text(const char* value) : literal(value ? value : "") {}  // NOLINT
+    // A literal, never translated: a file name, a path, a library's error,
+    // or a text deliberately shown as it is. Explicit, so that no string
+    // becomes a shown text unnoticed.
+    explicit Text(std::string value) : literal(std::move(value)) {}
+    explicit Text(const char* value) : literal(value ? value : "") {}
 
     // The marked text `source` of `context` with its arguments in order.
     template <typename... Args>

@@ -260,7 +260,7 @@ ProbedPath ProbeOne(IReaderServices& services, const std::string& path, const st
         probed.outcome = 0;
         return probed;
     }
-    RunState state;
+    PassNotes state;
     std::map<std::string, FileEntry> found;
     CCollectedRows rows;
     const int row = AddFileEntry(services, state, found, rows, path, root);
@@ -339,7 +339,7 @@ void ProbePaths(IReaderServices& services, const std::vector<std::string>& paths
     for (std::thread& worker : workers) worker.join();
 }
 
-AddPathListResult AddPathList(IReaderServices& services, RunState& state,
+AddPathListResult AddPathList(IReaderServices& services,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
                               const std::vector<std::string>* roots, int threads) {
@@ -349,7 +349,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
 
     const int total = static_cast<int>(paths.size());
     bar.SetFileProgress(0, static_cast<uint64_t>(total));
-    state.errorDetail.clear();
+    Text errorDetail;
 
     // An image that a CUE sheet found in the same folder search names is
     // listed through the sheet's tracks, not once more as a whole. A file
@@ -474,7 +474,7 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             note = Text::Marked(kEngineTextContext, kUnrepresentableNameNote);
             result.failures.push_back({path, Text("the file name is not valid UTF-8")});
         } else {
-            state.errorDetail = found.errorDetail;
+            errorDetail = found.errorDetail;
             ok = found.outcome >= 0;
             int added = 0;
             for (auto& [key, entry] : found.entries) {
@@ -489,9 +489,9 @@ AddPathListResult AddPathList(IReaderServices& services, RunState& state,
             if (ok && added == 0) ++result.listed;
             for (Text& pathNote : found.notes) result.notes.push_back(std::move(pathNote));
             if (!ok) result.failures.push_back({path, found.reason});
-            note = state.errorDetail.empty()
+            note = errorDetail.empty()
                        ? Text::Marked(kEngineTextContext, kAddSupportNote, kSupportAddress)
-                       : state.errorDetail;
+                       : errorDetail;
         }
 
         if (!ok) {

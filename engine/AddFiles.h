@@ -173,8 +173,7 @@ struct AddPathListResult {
 // kMaxListedFailures, then "<more files>...").
 // The batch stops after the path in hand once progress->IsCancelled() is
 // true (the workers stop too; what they found beyond it is dropped).
-// state.errorDetail is emptied at the start and holds the last path's note
-// at the end. `progress` may be null.
+// `progress` may be null.
 // When a path (or the image of a CUE sheet among them) is a WMA file, the
 // WMA runtime is loaded, and offered once when missing, on this thread
 // before any probe starts.
@@ -185,7 +184,7 @@ struct AddPathListResult {
 // `roots` (may be null, else as long as `paths`) gives each new entry its
 // AddedRoot; a path listed already keeps the root it was added with.
 // `threads` probe the files (0: one per processor).
-AddPathListResult AddPathList(IReaderServices& services, RunState& state,
+AddPathListResult AddPathList(IReaderServices& services,
                               std::map<std::string, FileEntry>& pathMap, IFileList& list,
                               const std::vector<std::string>& paths, IProgress* progress,
                               const std::vector<std::string>* roots = nullptr, int threads = 0);

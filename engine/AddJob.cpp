@@ -125,9 +125,8 @@ AddOutcome CAddJob::Run() {
     // A search cut short by Cancel adds nothing.
     if (searched && !paths.empty()) {
         CJobReaderServices services(services_);
-        RunState state;
         outcome.result =
-            AddPathList(services, state, pathMap_, reporter, paths, &reporter,
+            AddPathList(services, pathMap_, reporter, paths, &reporter,
                         request_.mode == AddMode::Chosen ? nullptr : &roots);
         outcome.wmaRuntimeMissing = services.offerWanted;
     }

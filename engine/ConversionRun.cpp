@@ -41,38 +41,47 @@ void RemoveFile(const std::string& path) {
 }
 
 // The run's volume and output cells after a success.
-void ReportSuccess(IRowCells& cells, int row, const RunState& state,
+void ReportSuccess(IRowCells& cells, int row, const FileFindings& found,
                    const std::string& outputName) {
-    cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(state.appliedGain) * 100.0));
+    cells.SetVolumeCell(row, FillText("%.02f%%", static_cast<double>(found.appliedGain) * 100.0));
     // An output that clipped samples says how many.
-    cells.SetOutputCell(row, state.clippedSamples > 0
-                                 ? EngineText(kClippedRow, outputName, state.clippedSamples)
+    cells.SetOutputCell(row, found.clippedSamples > 0
+                                 ? EngineText(kClippedRow, outputName, found.clippedSamples)
                                  : Text(outputName));
 }
 
 // The failure text of a conversion pass.
-Text FailureText(const RunState& state, int audioFound, IRowCells& cells) {
-    if (audioFound == 0) return EngineText(kNoAudioRow);
-    if (state.errorDetail.empty()) return EngineText(kFailedRow);
+Text FailureText(const FileResult& result, IRowCells& cells) {
+    if (!result.audioFound) return EngineText(kNoAudioRow);
+    if (result.findings.errorDetail.empty()) return EngineText(kFailedRow);
     cells.WidenOutputColumn();
-    return EngineText(kFailedWithDetailRow, state.errorDetail);
+    return EngineText(kFailedWithDetailRow, result.findings.errorDetail);
 }
 
+// What was measured of a file before the run's files converted (an album
+// or a merged output is measured as a whole first); not valid otherwise.
+struct Premeasured {
+    LoudnessResult track;
+    float normalisationGain = -1.0f;
+    LoudnessResult album;
+};
+
 // The passes before a conversion: pre-processing of DTS carried in the
-// samples of a RIFF file or a CD track, and the normalisation measurement.
-// Returns the source to convert (the entry, or `substitute` naming the
-// pre-processed temporary file, which `tempPath` then holds), or null when
-// the run was cancelled.
+// samples of a RIFF file or a CD track, and the normalisation measurement
+// (not repeated for a file `pre` measured), whose gains and loudness go to
+// `measured`. Returns the source to convert (the entry, or `substitute`
+// naming the pre-processed temporary file, which `tempPath` then holds), or
+// null when the run was cancelled.
 const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, int row,
                                       const FileEntry& entry, const OutputFormatEntry& format,
-                                      FileEntry& substitute, std::string& tempPath) {
-    RunState& state = ctx.state;
+                                      const Premeasured& pre, FileEntry& substitute,
+                                      std::string& tempPath, FileMeasure& measured) {
     IProgress& progress = ctx.progress;
     const FileEntry* source = &entry;
     if ((entry.InputType == kInputDts && StartsWithRiff(entry.Path)) ||
         (entry.InputType == kInputCdTrack && ctx.settings.EnableDTSForCDA)) {
         cells.SetOutputCell(row, EngineText(kPreprocessingRow));
-        state.retry = false;
+        ctx.pass.retry = false;
         FileEntry copy = entry;
         int audioFound = 1;
         if (PreprocessDts(ctx, copy, audioFound)) {
@@ -88,28 +97,29 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
     // One pass serves the normalisation peaks and the loudness; a file
     // measured before the run's files converted is not measured again.
     const CSettings& settings = ctx.settings;
-    state.trackLoudness = state.measuredTrack;
-    const bool premeasured = state.measuredTrack.valid;
+    measured.trackLoudness = pre.track;
+    const bool premeasured = pre.track.valid;
     const bool loudness = MeasuresLoudness(settings) && !premeasured;
-    if (settings.VolumeType == 0 && premeasured) {
-        state.normalisationGain = state.measuredNormalisationGain;
-    } else if (settings.VolumeType == 0 || loudness) {
+    if (settings.VolumeType == kVolumeNormalise && premeasured) {
+        measured.normalisationGain = pre.normalisationGain;
+    } else if (settings.VolumeType == kVolumeNormalise || loudness) {
         cells.SetOutputCell(row, EngineText(kNormalisingRow));
         float lo = 0, hi = 0;
         int audioFound = 1;
         // Only a ceiling needs the true peak.
-        CLoudnessMeter meter(settings.VolumeType == 3);
+        CLoudnessMeter meter(settings.VolumeType == kVolumeLoudness);
         CLoudnessMeter* const fed = loudness ? &meter : nullptr;
-        int ok = WithRetry(state, progress, [&] {
+        int ok = WithRetry(ctx, [&] {
             return MeasurePeaks(ctx, *source, format, audioFound, lo, hi, fed);
         });
         if (progress.IsCancelled()) return nullptr;
-        if (ok && settings.VolumeType == 0) state.normalisationGain = NormalisationGain(lo, hi);
-        if (ok && loudness) state.trackLoudness = ResultOf(meter);
+        if (ok && settings.VolumeType == kVolumeNormalise)
+            measured.normalisationGain = NormalisationGain(lo, hi);
+        if (ok && loudness) measured.trackLoudness = ResultOf(meter);
     }
-    if (settings.VolumeType == 3)
-        state.loudnessGain = LoudnessGain(
-            settings, state.albumLoudness.valid ? state.albumLoudness : state.trackLoudness);
+    if (settings.VolumeType == kVolumeLoudness)
+        measured.loudnessGain =
+            LoudnessGain(settings, pre.album.valid ? pre.album : measured.trackLoudness);
     return source;
 }
 
@@ -155,23 +165,11 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
                               FileEntry& entry, int row, int index, int count,
                               const OutputFormatEntry& format, bool outputResolved,
                               const Text& fallbackReason) {
-    RunState& state = env.state;
-    ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
+    const RunState& run = env.state;
+    ConversionContext ctx{env.settings, run, progress, env.readers, &env.wmaFormats};
+    ctx.currentEntry = &entry;
+    ctx.currentIndex = index;
     FileOutcome outcome;
-
-    state.currentEntry = &entry;
-    state.currentIndex = index;
-    state.errorDetail.clear();
-    state.appliedGain = 1.0f;
-    state.normalisationGain = -1.0f;
-    state.loudnessGain = -1.0f;
-    state.trackLoudness = LoudnessResult{};
-    state.outputUsed.clear();
-    state.heldSeconds = -1.0;
-    state.droppedTags = {};
-    state.notes.clear();
-    state.clippedSamples = 0;
-    state.targetExisted = -1;
     std::string tempPath;
 
     auto fail = [&](const Text& message) {
@@ -184,7 +182,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
         return outcome;
     };
 
-    if (entry.InputType == kInputMidi && !state.soundfontReady) return fail(EngineText(kSoundfontMissingRow));
+    if (entry.InputType == kInputMidi && !run.soundfontReady) return fail(EngineText(kSoundfontMissingRow));
 
     BeginFile(progress, cells, entry, row, index, count, FormatName(format));
     Text fallback = fallbackReason;
@@ -193,32 +191,37 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
             return fail(fallback);
     }
     std::error_code existsError;
-    state.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
+    ctx.targetExisted = fs::exists(fs::symlink_status(entry.OutputPath, existsError)) ? 1 : 0;
 
     FileEntry substitute;
+    FileMeasure measured;
     const FileEntry* source =
-        RunPreparatoryPasses(ctx, cells, row, entry, format, substitute, tempPath);
+        RunPreparatoryPasses(ctx, cells, row, entry, format,
+                             {run.measuredTrack, run.measuredNormalisationGain, run.albumLoudness},
+                             substitute, tempPath, measured);
     if (!source) return fail(EngineText(kCancelledRow));
 
     cells.SetOutputCell(row, EngineText(kConvertingRow));
-    int audioFound = 1;
-    int ok = WithRetry(state, progress, [&] {
-        audioFound = 1;
-        return ConvertFile(ctx, *source, format, audioFound);
+    FileResult converted;
+    WithRetry(ctx, [&] {
+        converted = ConvertFile(ctx, *source, format, measured);
+        return converted.ok ? 1 : 0;
     });
-    if (!ok) return fail(FailureText(state, audioFound, cells));
+    const FileFindings& found = converted.findings;
+    outcome.findings = found;
+    if (!converted.ok) return fail(FailureText(converted, cells));
 
     RemoveFile(tempPath);
     // The name actually taken, should the chosen one have been taken meanwhile.
-    if (!state.outputUsed.empty()) entry.OutputPath = state.outputUsed;
-    if (state.heldSeconds >= 0.0)
-        cells.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
+    if (!found.outputUsed.empty()) entry.OutputPath = found.outputUsed;
+    if (found.heldSeconds >= 0.0)
+        cells.NoteShortSource(row, found.claimedSeconds, found.heldSeconds);
     // An output that went elsewhere than asked shows where it is.
     const std::string shown = fallback.empty() ? FileNameOf(entry.OutputPath) : entry.OutputPath;
-    ReportSuccess(cells, row, state, shown);
+    ReportSuccess(cells, row, found, shown);
     if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
-    if (!state.droppedTags.empty()) cells.NoteDroppedTags(state.droppedTags);
-    for (const Text& note : state.notes) cells.NoteFile(note);
+    if (!found.droppedTags.empty()) cells.NoteDroppedTags(found.droppedTags);
+    for (const Text& note : found.notes) cells.NoteFile(note);
     progress.Pump();
     outcome.success = true;
     outcome.cancelled = progress.IsCancelled();
@@ -244,7 +247,7 @@ WideSource MergedWideSource(ConversionContext& ctx, const std::vector<FileEntry*
     for (const FileEntry* e : entries) {
         if (ctx.progress.IsCancelled()) break;
         int audioFound = 1;
-        auto reader = CreateEntryReader(ctx.readers, ctx.state, *e, renderRate, true, audioFound);
+        auto reader = CreateEntryReader(ctx.readers, ctx.pass, *e, renderRate, true, audioFound);
         if (!reader) continue;
         if (reader->GetSampleRate() >= 1) {
             if (reader->GetBlockChannels() > wide.channels) {
@@ -256,8 +259,8 @@ WideSource MergedWideSource(ConversionContext& ctx, const std::vector<FileEntry*
         }
         reader->Close();
     }
-    ctx.state.errorDetail.clear();
-    ctx.state.retry = false;
+    ctx.pass.errorDetail.clear();
+    ctx.pass.retry = false;
     return wide;
 }
 
@@ -285,14 +288,22 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
     return std::move(plan.writer);
 }
 
-int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
-                       const OutputFormatEntry& format, int mergedRate, int mergedChannels,
-                       uint64_t mergedLayout, int& audioFound) {
-    RunState& state = ctx.state;
+FileResult AppendFileToMerged(ConversionContext& ctx, const FileEntry& source,
+                              CAudioWriter& writer, const OutputFormatEntry& format,
+                              int mergedRate, int mergedChannels, uint64_t mergedLayout,
+                              const FileMeasure& measured) {
+    FileResult result;
+    FileFindings& found = result.findings;
+    found.measured = measured;
+    int audioFound = 1;
     auto reader = OpenConversionSource(ctx, source, format, audioFound);
-    if (!reader) return 0;
+    if (!reader) {
+        result.audioFound = audioFound != 0;
+        found.errorDetail = ctx.pass.errorDetail;
+        return result;
+    }
 
-    state.appliedGain = SelectGain(ctx.settings, state.normalisationGain, state.loudnessGain);
+    found.appliedGain = SelectGain(ctx.settings, measured.normalisationGain, measured.loudnessGain);
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = reader->GetSampleRate();
@@ -302,25 +313,28 @@ int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWr
     setup.targetRate = mergedRate;
     setup.targetChannels = mergedChannels;
     setup.targetLayout = mergedLayout;
-    setup.gain = state.appliedGain;
-    setup.gridGain = ctx.settings.VolumeType != 3;
+    setup.gain = found.appliedGain;
+    setup.gridGain = ctx.settings.VolumeType != kVolumeLoudness;
     BlockLoopResult loop;
     const uint64_t clippedBefore = writer.ClippedSamples();
     if (chain.Setup(ctx.settings, setup))
         loop = RunBlockLoop(ctx, source, *reader, chain, writer);
     else
-        state.retry = false;
-    state.clippedSamples = writer.ClippedSamples() - clippedBefore;
+        ctx.pass.retry = false;
+    found.clippedSamples = writer.ClippedSamples() - clippedBefore;
     const int claimedSeconds = reader->GetDuration();
     reader->Close();
     if (loop.writeFailed) {
-        state.retry = false;
-        state.errorDetail = WriteFailureDetail(writer.WriteError());
-        return 0;
+        ctx.pass.retry = false;
+        ctx.pass.errorDetail = WriteFailureDetail(writer.WriteError());
+        found.errorDetail = ctx.pass.errorDetail;
+        return result;
     }
     if (loop.sourceEnded && !loop.cancelled)
-        NoteHeldLength(state, claimedSeconds, loop.framesRead, setup.sourceRate);
-    return loop.wroteBlocks && !loop.cancelled ? 1 : 0;
+        NoteHeldLength(found, claimedSeconds, loop.framesRead, setup.sourceRate);
+    found.errorDetail = ctx.pass.errorDetail;
+    result.ok = loop.wroteBlocks && !loop.cancelled;
+    return result;
 }
 
 RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& host,
@@ -353,11 +367,11 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     const CommitMode commitMode =
         target.replace ? CommitMode::Replace : CommitModeFor(env.settings.TargetExistsOpt);
 
-    RunState& state = env.state;
+    const RunState& run = env.state;
     CSilentProgress quiet;
-    ConversionContext setupCtx{env.settings, state, quiet, env.readers, &env.wmaFormats};
+    ConversionContext setupCtx{env.settings, run, quiet, env.readers, &env.wmaFormats};
     CPendingOutput output;
-    const std::string& temp = output.Begin(path, state.leftovers);
+    const std::string& temp = output.Begin(path, run.leftovers);
     int mergedRate = 0, mergedChannels = 0;
     uint64_t mergedLayout = 0;
     std::unique_ptr<CAudioWriter> writer;
@@ -375,7 +389,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     const int count = static_cast<int>(entries.size());
     progress.SetRunProgress(0, count);
     progress.Pump();
-    ConversionContext ctx{env.settings, state, progress, env.readers, &env.wmaFormats};
+    ConversionContext measuring{env.settings, run, progress, env.readers, &env.wmaFormats};
     const std::string mergedName = FileNameOf(path);
 
     // The merged output is one piece of audio: its loudness is that of all
@@ -385,10 +399,10 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     LoudnessResult whole;
     bool cancelled = false;
     if (MeasuresLoudness(env.settings))
-        cancelled = !MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, whole,
+        cancelled = !MeasureLoudnessOfAll(measuring, entries, format, measuredTracks, whole,
                                           &normalisationGains);
     const float mergedGain =
-        env.settings.VolumeType == 3 ? LoudnessGain(env.settings, whole) : 1.0f;
+        env.settings.VolumeType == kVolumeLoudness ? LoudnessGain(env.settings, whole) : 1.0f;
 
     std::vector<FileEntry*> visited;
     std::vector<int> visitedRows;
@@ -398,17 +412,9 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         const int row = rows[i];
         visited.push_back(&entry);
         visitedRows.push_back(row);
-        state.currentEntry = &entry;
-        state.currentIndex = i + 1;
-        state.heldSeconds = -1.0;
-        state.clippedSamples = 0;
-        state.errorDetail.clear();
-        state.appliedGain = 1.0f;
-        state.normalisationGain = -1.0f;
-        state.loudnessGain = -1.0f;
-        state.measuredTrack = measuredTracks[static_cast<size_t>(i)];
-        state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(i)];
-        state.albumLoudness = whole;
+        ConversionContext ctx{env.settings, run, progress, env.readers, &env.wmaFormats};
+        ctx.currentEntry = &entry;
+        ctx.currentIndex = i + 1;
         std::string tempSource;
         auto finishFailed = [&](const Text& message) {
             RemoveFile(tempSource);
@@ -417,7 +423,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
             host.SetOutputCell(row, cancelled ? EngineText(kCancelledRow) : message);
         };
 
-        if (entry.InputType == kInputMidi && !state.soundfontReady) {
+        if (entry.InputType == kInputMidi && !run.soundfontReady) {
             finishFailed(EngineText(kSoundfontMissingRow));
             continue;
         }
@@ -429,35 +435,41 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         entry.OutputPath = path;
 
         FileEntry substitute;
+        FileMeasure measured;
+        const size_t at = static_cast<size_t>(i);
         const FileEntry* source =
-            RunPreparatoryPasses(ctx, host, row, entry, format, substitute, tempSource);
+            RunPreparatoryPasses(ctx, host, row, entry, format,
+                                 {measuredTracks[at], normalisationGains[at], whole}, substitute,
+                                 tempSource, measured);
         if (!source) {
             finishFailed(EngineText(kCancelledRow));
             continue;
         }
 
         host.SetOutputCell(row, EngineText(kConvertingRow));
-        int audioFound = 1;
-        int ok = WithRetry(state, progress, [&] {
-            audioFound = 1;
-            return AppendFileToMerged(ctx, *source, *writer, format, mergedRate, mergedChannels,
-                                      mergedLayout, audioFound);
+        FileResult appended;
+        WithRetry(ctx, [&] {
+            appended = AppendFileToMerged(ctx, *source, *writer, format, mergedRate,
+                                          mergedChannels, mergedLayout, measured);
+            return appended.ok ? 1 : 0;
         });
-        if (!ok) {
-            const Text text = FailureText(state, audioFound, host);
+        if (!appended.ok) {
+            const Text text = FailureText(appended, host);
             if (!writer->WriteError().empty()) writeFailure = text;
             finishFailed(text);
             continue;
         }
+        const FileFindings& found = appended.findings;
         RemoveFile(tempSource);
-        if (state.heldSeconds >= 0.0)
-            host.NoteShortSource(row, state.claimedSeconds, state.heldSeconds);
-        ReportSuccess(host, row, state, mergedName);
-        if (state.clippedSamples > 0)
+        if (found.heldSeconds >= 0.0)
+            host.NoteShortSource(row, found.claimedSeconds, found.heldSeconds);
+        ReportSuccess(host, row, found, mergedName);
+        if (found.clippedSamples > 0)
             host.NoteFile(EngineText(
                 kClippedNote, entry.TrackName.empty() ? FileNameOf(entry.Path) : entry.TrackName,
-                state.clippedSamples));
+                found.clippedSamples));
         result.appendedRows.push_back(row);
+        result.appendedFindings.push_back(found);
         progress.Pump();
         cancelled = progress.IsCancelled();
     }
@@ -471,7 +483,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     // ReplayGain values describe the merged audio only where one gain, or
     // none, was applied to all of it.
     ReplayGain measuredGain;
-    if (env.settings.WriteReplayGain && env.settings.VolumeType >= 2)
+    if (env.settings.WriteReplayGain && env.settings.VolumeType >= kVolumeUnchanged)
         measuredGain = ReplayGainFor(whole, LoudnessResult{}, mergedGain);
     if (!measuredGain.IsEmpty() && !IsTaglessFormat(format.code)) tagged = true;
     if (!cancelled && writeFailure.empty() && writeError.empty() && tagged &&

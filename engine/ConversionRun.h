@@ -8,6 +8,7 @@
 #include "encoders/WmaFormats.h"
 #include "common/AudioStream.h"
 #include "engine/ConversionContext.h"
+#include "engine/ConvertFile.h"
 #include "common/FileEntry.h"
 #include "common/Product.h"
 #include "engine/HostInterfaces.h"
@@ -60,6 +61,8 @@ struct FileOutcome {
     bool success = false;
     bool cancelled = false;
     Text message;  // the output cell: file name, failure text or "已取消"
+    // What its conversion found (empty when none was attempted).
+    FileFindings findings;
 };
 
 // Converts one listed file as a run does: output path (unless
@@ -85,6 +88,8 @@ struct RunOutcome {
     bool mergedKept = false;
     bool mergedMoveFailed = false;  // written, but the final move failed
     std::vector<int> appendedRows;
+    // What the conversion of each of those rows found, in the same order.
+    std::vector<FileFindings> appendedFindings;
     // A merged run that wrote nothing kept, or could not start: why, for the
     // front end to show once (every row says it too).
     Text warning;
@@ -94,21 +99,25 @@ struct RunOutcome {
 };
 
 // The merged writer for `path`, opened; null when it cannot be created.
-// `mergedRate` and `mergedChannels` receive the format every input is
-// brought to; `tags` the tags handed to it (from `first`, the run's first
-// file, in carry-over mode), and `tagged` whether there were any.
+// `mergedRate`, `mergedChannels` and `mergedLayout` receive the format
+// every input is brought to (beyond 16-bit stereo as far as `wide` says);
+// `tags` the tags handed to it (from `first`, the run's first file, in
+// carry-over mode), and `tagged` whether there were any.
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const OutputFormatEntry& format,
                                                  const std::string& path, int maxRate,
-                                                 int maxChannels, int& mergedRate,
-                                                 int& mergedChannels, const FileEntry& first,
+                                                 int maxChannels, const WideSource& wide,
+                                                 int& mergedRate, int& mergedChannels,
+                                                 uint64_t& mergedLayout, const FileEntry& first,
                                                  TagInfo& tags, bool& tagged);
 
-// Appends one source to the merged writer; nonzero when at least one block
-// was appended and the run was not cancelled.
-int AppendFileToMerged(ConversionContext& ctx, const FileEntry& source, CAudioWriter& writer,
-                       const OutputFormatEntry& format, int mergedRate, int mergedChannels,
-                       int& audioFound);
+// Appends one source to the merged writer at the gain the settings choose
+// from `measured`; ok when at least one block was appended and the run was
+// not cancelled. The result carries what was found, as ConvertFile's does.
+FileResult AppendFileToMerged(ConversionContext& ctx, const FileEntry& source,
+                              CAudioWriter& writer, const OutputFormatEntry& format,
+                              int mergedRate, int mergedChannels, uint64_t mergedLayout,
+                              const FileMeasure& measured);
 
 // All entries joined, in order, into the settled `target` (its path must
 // not be empty). The file is written under a temporary name and appears

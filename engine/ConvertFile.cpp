@@ -27,7 +27,7 @@ namespace {
 bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format, WriterPlan& plan) {
     AmrCodecParams params;
     if (format.code == kFormatAmr) {
-        params.narrowBand = s.AMRType == 0 ? 1 : 0;
+        params.narrowBand = s.AMRType == kAmrNarrowBand ? 1 : 0;
         params.dtx = s.AMRDTX;
         params.nbMode = s.AMRMode;
         params.wbMode = s.AMRWBMode;
@@ -75,7 +75,7 @@ bool PrepareWmaWriter(const ConversionContext& ctx, int sourceRate, int sourceCh
         // The WMA layer adapts the PCM it receives; the engine only picks a
         // channel when the user asked for one.
         int delivered = sourceChannels;
-        if (sourceChannels > channels && s.MonoType > 0) delivered = 1;
+        if (sourceChannels > channels && s.MonoType != kMonoMix) delivered = 1;
         plan.targetRate = sourceRate;
         plan.targetChannels = s.WMAAutoEncParam ? sourceChannels : channels;
         plan.allowConversion = false;
@@ -128,18 +128,19 @@ uint64_t StoredLayout(const WriterPlan& plan, int channels) {
 }
 
 Text WriteFailureDetail(const std::string& cause) {
-    return EngineText(kWriteFailedDetail, cause.empty() ? std::string("write failed") : cause);
+    if (cause.empty()) return EngineText(kWriteFailedDetail, EngineText(kWriteFailedCause));
+    return EngineText(kWriteFailedDetail, cause);
 }
 
-void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate) {
+void NoteHeldLength(FileFindings& found, int claimedSeconds, uint64_t framesRead, int sampleRate) {
     if (claimedSeconds <= 0 || sampleRate <= 0) return;
     const double held = static_cast<double>(framesRead) / sampleRate;
     // Header durations are whole seconds and some formats estimate them:
     // only a clear shortfall counts.
     const double claimed = claimedSeconds;
     if (claimed - held > std::max(1.0, claimed * 0.1)) {
-        state.claimedSeconds = claimed;
-        state.heldSeconds = held;
+        found.claimedSeconds = claimed;
+        found.heldSeconds = held;
     }
 }
 
@@ -165,7 +166,7 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
                                                    int& audioFound) {
     const CSettings& settings = ctx.settings;
     auto reader =
-        CreateEntryReader(ctx.readers, ctx.state, source, RenderRateFor(settings, format), true, audioFound);
+        CreateEntryReader(ctx.readers, ctx.pass, source, RenderRateFor(settings, format), true, audioFound);
     if (!reader) return nullptr;
     if (reader->GetSampleRate() < 1) {
         reader->Close();
@@ -176,8 +177,8 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
         static_cast<int64_t>(settings.SkipLength) >=
             static_cast<int64_t>(reader->GetDuration()) * 1000) {
         reader->Close();
-        ctx.state.retry = false;
-        ctx.state.errorDetail = EngineText(kSkipTooLongDetail);
+        ctx.pass.retry = false;
+        ctx.pass.errorDetail = EngineText(kSkipTooLongDetail);
         return nullptr;
     }
     return reader;
@@ -185,8 +186,7 @@ std::unique_ptr<CAudioReader> OpenConversionSource(ConversionContext& ctx, const
 
 BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CAudioReader& reader,
                              CProcessingChain& chain, CAudioWriter& writer) {
-    const RunState& state = ctx.state;
-    const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+    const FileEntry& listed = ctx.currentEntry ? *ctx.currentEntry : source;
     const std::string shownName =
         listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName;
     const uint64_t total = reader.GetTotal();
@@ -200,7 +200,7 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     BlockLoopResult result;
     bool wroteFrames = false;  // any frame handed to the writer
     for (;;) {
-        const bool spare = SpareProcessor(state);
+        const bool spare = SpareProcessor(ctx.run);
         if (spare && !blocks.DecodingAhead())
             blocks.DecodeAhead();
         else if (!spare && blocks.DecodingAhead())
@@ -260,13 +260,28 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
     return result;
 }
 
-int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                int& audioFound) {
+FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
+                       const OutputFormatEntry& format, const FileMeasure& measured) {
     const CSettings& settings = ctx.settings;
-    RunState& state = ctx.state;
+    FileResult result;
+    FileFindings& found = result.findings;
+    found.measured = measured;
+    // A failure's reason joins what the file's earlier passes said; none
+    // is worth another attempt with the fallback reader.
+    auto fail = [&](const Text& detail) {
+        ctx.pass.retry = false;
+        ctx.pass.errorDetail = detail;
+        found.errorDetail = detail;
+        return result;
+    };
 
+    int audioFound = 1;
     auto reader = OpenConversionSource(ctx, source, format, audioFound);
-    if (!reader) return 0;
+    if (!reader) {
+        result.audioFound = audioFound != 0;
+        found.errorDetail = ctx.pass.errorDetail;
+        return result;
+    }
     const int sourceRate = reader->GetSampleRate();
     const int sourceChannels = reader->GetOutputChannels() == 2 ? 2 : 1;
     const int blockChannels = reader->GetBlockChannels();
@@ -284,52 +299,38 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     wide.layout = reader->GetChannelLayout();
     wide.bits = reader->GetSourceBits();
     wide.isFloat = reader->GetSourceFloat();
-    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan, wide)) {
-        state.errorDetail = "no encoder settings fit this source";
-        state.retry = false;
-        return 0;
-    }
+    if (!PrepareWriter(ctx, format, sourceRate, sourceChannels, false, plan, wide))
+        return fail(EngineText(kNoEncoderSettingsDetail));
     CAudioWriter& writer = *plan.writer;
 
-    // A retried attempt says again what the first one said.
-    state.notes.clear();
-    state.clippedSamples = 0;
-    const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+    const FileEntry& listed = ctx.currentEntry ? *ctx.currentEntry : source;
     const std::string listedName =
         listed.TrackName.empty() ? FileNameOf(listed.Path) : listed.TrackName;
     if (reader->GetChannels() > kMaxChannels)
-        state.notes.push_back(
+        found.notes.push_back(
             EngineText(kChannelsDroppedNote, listedName, reader->GetChannels(), kMaxChannels));
 
     TagInfo tags;
-    const bool tagged = ApplyTagPolicy(*reader, writer, source, format.code, settings, state, &tags);
+    const bool tagged = ApplyTagPolicy(*reader, writer, source, format.code, settings,
+                                       ctx.currentEntry, ctx.currentIndex, &tags);
 
     // A target that existed when its name was chosen is replaced (the policy
     // said overwrite, or the caller chose it); one that appeared later was
     // made by someone else and is kept as the target-exists policy says.
     std::error_code existsError;
-    const bool chosenExisting = state.targetExisted >= 0
-                                    ? state.targetExisted == 1
+    const bool chosenExisting = ctx.targetExisted >= 0
+                                    ? ctx.targetExisted == 1
                                     : std::filesystem::exists(std::filesystem::symlink_status(
                                           source.OutputPath, existsError));
     const CommitMode commitMode =
         chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
     CPendingOutput output;
-    const std::string& temp = output.Begin(source.OutputPath, state.leftovers);
-    if (temp.empty()) {
-        state.errorDetail = "cannot create the output file";
-        state.retry = false;
-        state.errorDetail = WriteFailureDetail(output.Error());
-        return 0;
-    }
+    const std::string& temp = output.Begin(source.OutputPath, ctx.run.leftovers);
+    if (temp.empty()) return fail(WriteFailureDetail(output.Error()));
     writer.SetFileName(temp);
-    if (!writer.Open()) {
-        state.errorDetail = "the encoder could not be started";
-        state.retry = false;
-        return 0;
-    }
+    if (!writer.Open()) return fail(EngineText(kEncoderNotStartedDetail));
 
-    state.appliedGain = SelectGain(settings, state.normalisationGain, state.loudnessGain);
+    found.appliedGain = SelectGain(settings, measured.normalisationGain, measured.loudnessGain);
     CProcessingChain chain;
     ChainSetup setup;
     setup.sourceRate = sourceRate;
@@ -343,13 +344,11 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
     if (plan.targetChannels == blockChannels) setup.targetLayout = setup.sourceLayout;
     if (const uint64_t stored = StoredLayout(plan, plan.targetChannels)) setup.targetLayout = stored;
     setup.allowConversion = plan.allowConversion;
-    setup.gain = state.appliedGain;
-    setup.gridGain = settings.VolumeType != 3;
+    setup.gain = found.appliedGain;
+    setup.gridGain = settings.VolumeType != kVolumeLoudness;
     if (!chain.Setup(settings, setup)) {
         writer.Close();
-        state.errorDetail = "the sample conversion could not be set up";
-        state.retry = false;
-        return 0;
+        return fail(EngineText(kSampleConversionDetail));
     }
 
     BlockLoopResult loop = RunBlockLoop(ctx, source, *reader, chain, writer);
@@ -364,46 +363,40 @@ int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFor
         // An incomplete output never takes the target's name, and trying
         // again with another reader would meet the same disk.
         output.Abandon();
-        state.retry = false;
-        state.errorDetail = WriteFailureDetail(writeError);
-        return 0;
+        return fail(WriteFailureDetail(writeError));
     }
     // Only a complete, non-empty output takes the target's name.
     if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
         output.Abandon();
-        if (state.errorDetail.empty() && !loop.cancelled)
-            state.errorDetail = loop.wroteBlocks ? Text("the output file could not be written")
-                                                 : "nothing could be decoded";
-        return 0;
+        if (ctx.pass.errorDetail.empty() && !loop.cancelled)
+            ctx.pass.errorDetail = EngineText(loop.wroteBlocks ? kOutputNotWrittenDetail
+                                                               : kNothingDecodedDetail);
+        found.errorDetail = ctx.pass.errorDetail;
+        return result;
     }
     // The tags go onto the finished file before it takes its name, so a
     // file whose tags could not be saved is never committed.
     Text tagError;
     const ReplayGain measuredGain =
         settings.WriteReplayGain && !IsTaglessFormat(format.code)
-            ? ReplayGainFor(state.trackLoudness, state.albumLoudness, state.appliedGain)
+            ? ReplayGainFor(measured.trackLoudness, ctx.run.albumLoudness, found.appliedGain)
             : ReplayGain{};
     if ((tagged || !measuredGain.IsEmpty()) &&
-        !WriteOutputTags(temp, format.code, tags, state.appliedGain,
-                         FileNameOf(source.OutputPath), tagError, state.droppedTags,
+        !WriteOutputTags(temp, format.code, tags, found.appliedGain,
+                         FileNameOf(source.OutputPath), tagError, found.droppedTags,
                          measuredGain)) {
         output.Abandon();
-        state.retry = false;
-        state.errorDetail = tagError;
-        return 0;
+        return fail(tagError);
     }
-    if (!output.Commit(commitMode)) {
-        state.retry = false;
-        state.errorDetail = Text(output.Error());
-        return 0;
-    }
-    state.outputUsed = output.Target();
-    if (loop.sourceEnded) NoteHeldLength(state, claimedSeconds, loop.framesRead, sourceRate);
+    if (!output.Commit(commitMode)) return fail(Text(output.Error()));
+    found.outputUsed = output.Target();
+    if (loop.sourceEnded) NoteHeldLength(found, claimedSeconds, loop.framesRead, sourceRate);
     if (clipped > 0) {
-        state.clippedSamples = clipped;
-        state.notes.push_back(EngineText(kClippedNote, listedName, clipped));
+        found.clippedSamples = clipped;
+        found.notes.push_back(EngineText(kClippedNote, listedName, clipped));
     }
-    return 1;
+    result.ok = true;
+    return result;
 }
 
 }  // namespace quelvox

@@ -78,10 +78,10 @@ struct BlockLoopResult {
 // Error detail of an output that could not be written, with the cause.
 Text WriteFailureDetail(const std::string& cause);
 
-// Notes in `state` a source that holds clearly less audio than its header
+// Notes in `found` a source that holds clearly less audio than its header
 // claims (`claimedSeconds`), after the reader delivered `framesRead` frames
 // at `sampleRate` up to its end.
-void NoteHeldLength(RunState& state, int claimedSeconds, uint64_t framesRead, int sampleRate);
+void NoteHeldLength(FileFindings& found, int claimedSeconds, uint64_t framesRead, int sampleRate);
 
 // Pumps every block of `reader` through `chain` into `writer`, with the
 // "[n%] 正在转换 <name>..." progress, the message pump and the cancel check
@@ -92,14 +92,15 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
 
 // Converts `source` (the list entry, or the substitute record of the
 // pre-processing pass) into source.OutputPath, or, when that name was
-// taken meanwhile and the policy numbers, the next free numbered name
-// (ctx.state.outputUsed holds the name taken). Returns nonzero on success.
-// On failure the reason is in ctx.state.errorDetail or, for a file
-// without audio, `audioFound` is cleared. The output is written under a
+// taken meanwhile and the policy numbers, the next free numbered name, at
+// the gain the settings choose from `measured`. The result says whether it
+// succeeded and carries what was found: the gains, the name the output
+// took, notes, clipped samples, and on failure the reason (or, for a file
+// without audio, audioFound cleared). The output is written under a
 // temporary name and moved into place only on success, so a failed or
 // cancelled conversion leaves no partial file and an existing file of the
 // target's name untouched.
-int ConvertFile(ConversionContext& ctx, const FileEntry& source, const OutputFormatEntry& format,
-                int& audioFound);
+FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
+                       const OutputFormatEntry& format, const FileMeasure& measured);
 
 }  // namespace quelvox

@@ -253,13 +253,13 @@ int CCueTrackReader::ReadTags(TagInfo& tags) {
     return found || !sheetTags_.IsEmpty() ? 1 : 0;
 }
 
-std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunState& state,
+std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, PassNotes& pass,
                                                 const FileEntry& entry, int renderRate,
                                                 bool conversion, int& audioFound) {
     if (entry.ImagePath.empty())
-        return CreateReader(services, state, entry.Path, entry.InputType, renderRate, conversion,
+        return CreateReader(services, pass, entry.Path, entry.InputType, renderRate, conversion,
                             audioFound, entry.ScannedLength);
-    auto image = CreateReader(services, state, entry.ImagePath, entry.ImageInputType, renderRate,
+    auto image = CreateReader(services, pass, entry.ImagePath, entry.ImageInputType, renderRate,
                               conversion, audioFound, entry.ScannedLength);
     if (!image) return nullptr;
     const int rate = image->GetSampleRate();
@@ -269,7 +269,7 @@ std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunSt
     auto track = std::make_unique<CCueTrackReader>(std::move(image), first, end, entry.TrackTags);
     if (!track->Start()) {
         track->Close();
-        if (conversion) state.errorDetail = EngineText(kCueBeyondImageNote);
+        if (conversion) pass.errorDetail = EngineText(kCueBeyondImageNote);
         return nullptr;
     }
     return track;
@@ -279,7 +279,7 @@ namespace {
 
 // Lists the tracks of the sheet at `path` (a .cue file, or a FLAC file
 // carrying its own sheet: tracks without a file name are cut from it).
-int AddTracks(IReaderServices& services, RunState& state,
+int AddTracks(IReaderServices& services, PassNotes& pass,
               std::map<std::string, FileEntry>& pathMap, IFileList& list,
               const std::string& path, const std::string& addedRoot,
               const std::vector<CueSheetTrack>& tracks) {
@@ -292,17 +292,17 @@ int AddTracks(IReaderServices& services, RunState& state,
         ImageFacts facts;
         facts.path = track.file.empty() ? path : FindImage(path, track.file);
         if (facts.path.empty()) {
-            state.errorDetail = EngineText(kCueImageMissingNote);
+            pass.errorDetail = EngineText(kCueImageMissingNote);
             return -1;
         }
         facts.inputType = InputTypeOf(facts.path);
-        state.retry = false;
+        pass.retry = false;
         int audioFound = 1;
         auto reader =
-            CreateReader(services, state, facts.path, facts.inputType, 0, false, audioFound);
+            CreateReader(services, pass, facts.path, facts.inputType, 0, false, audioFound);
         if (!reader || !reader->HasAudio() || reader->GetSampleRate() <= 0) {
             if (reader) reader->Close();
-            state.errorDetail = EngineText(kCueImageUnreadableNote);
+            pass.errorDetail = EngineText(kCueImageUnreadableNote);
             return -1;
         }
         facts.duration = reader->GetDuration();
@@ -319,7 +319,7 @@ int AddTracks(IReaderServices& services, RunState& state,
         // a last index within the final second.
         const int64_t limit = (static_cast<int64_t>(image.duration) + 1) * kCueFramesPerSecond;
         if (track.start >= limit || track.end > limit) {
-            state.errorDetail = EngineText(kCueBeyondImageNote);
+            pass.errorDetail = EngineText(kCueBeyondImageNote);
             return -1;
         }
     }
@@ -361,7 +361,7 @@ int AddTracks(IReaderServices& services, RunState& state,
 
 }  // namespace
 
-int AddCueSheet(IReaderServices& services, RunState& state,
+int AddCueSheet(IReaderServices& services, PassNotes& pass,
                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
                 const std::string& path, const std::string& addedRoot) {
     std::string text;
@@ -373,25 +373,25 @@ int AddCueSheet(IReaderServices& services, RunState& state,
     const std::vector<CueSheetTrack> tracks =
         ParseCueSheet(text, problem, services.BassRuntime().TagCodePage(), &sheetTracks);
     if (tracks.empty()) {
-        state.errorDetail = EngineText(problem == CueProblem::kTooLarge       ? kCueTooLargeNote
+        pass.errorDetail = EngineText(problem == CueProblem::kTooLarge       ? kCueTooLargeNote
                                        : problem == CueProblem::kNoAudioTrack ? kCueNoTrackNote
                                                                               : kCueUnparsableNote);
         return -1;
     }
-    const int row = AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
+    const int row = AddTracks(services, pass, pathMap, list, path, addedRoot, tracks);
     if (row >= 0 && sheetTracks > kMaxCueTracks)
-        state.notes.push_back(EngineText(kCueTracksCutNote, path, sheetTracks, kMaxCueTracks));
+        pass.notes.push_back(EngineText(kCueTracksCutNote, path, sheetTracks, kMaxCueTracks));
     return row;
 }
 
-int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
+int AddEmbeddedCueSheet(IReaderServices& services, PassNotes& pass,
                         std::map<std::string, FileEntry>& pathMap, IFileList& list,
                         const std::string& path, const std::string& addedRoot) {
     const std::vector<CueSheetTrack> tracks = ReadEmbeddedCueSheet(path);
     if (tracks.empty()) return -1;
-    const Text detail = state.errorDetail;
-    const int row = AddTracks(services, state, pathMap, list, path, addedRoot, tracks);
-    if (row < 0) state.errorDetail = detail;
+    const Text detail = pass.errorDetail;
+    const int row = AddTracks(services, pass, pathMap, list, path, addedRoot, tracks);
+    if (row < 0) pass.errorDetail = detail;
     return row;
 }
 

@@ -59,27 +59,27 @@ private:
 };
 
 // The opened reader of a list entry: CreateReader on its file, or for a
-// CUE track a CCueTrackReader on its image. Same arguments and state
+// CUE track a CCueTrackReader on its image. Same arguments and notes
 // handling as CreateReader.
-std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, RunState& state,
+std::unique_ptr<CAudioReader> CreateEntryReader(IReaderServices& services, PassNotes& pass,
                                                 const FileEntry& entry, int renderRate,
                                                 bool conversion, int& audioFound);
 
 // Adds the tracks of the CUE sheet at `path` under the keys
 // PathMapKey(path) + "#NN". Returns like AddFileEntry: the index of the last
 // new row, 0 when every track is listed already, -1 when the sheet is not
-// added; then state.errorDetail holds one of the kCue...Note texts. A sheet
+// added; then pass.errorDetail holds one of the kCue...Note texts. A sheet
 // of more than kMaxCueTracks tracks is added with its first ones, and
-// kCueTracksCutNote is appended to state.notes.
-int AddCueSheet(IReaderServices& services, RunState& state,
+// kCueTracksCutNote is appended to pass.notes.
+int AddCueSheet(IReaderServices& services, PassNotes& pass,
                 std::map<std::string, FileEntry>& pathMap, IFileList& list,
                 const std::string& path, const std::string& addedRoot);
 
 // Adds the tracks of the sheet a FLAC file carries (a CUESHEET comment or
 // block), cut from the file itself, under the keys PathMapKey(path) +
-// "#NN". Returns like AddCueSheet, but -1 (with state.errorDetail as it
+// "#NN". Returns like AddCueSheet, but -1 (with pass.errorDetail as it
 // was) also when the file has no usable sheet: it is then added whole.
-int AddEmbeddedCueSheet(IReaderServices& services, RunState& state,
+int AddEmbeddedCueSheet(IReaderServices& services, PassNotes& pass,
                         std::map<std::string, FileEntry>& pathMap, IFileList& list,
                         const std::string& path, const std::string& addedRoot);
 

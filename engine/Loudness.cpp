@@ -4,6 +4,7 @@
 #include "common/AudioStream.h"
 #include "common/SampleHelpers.h"
 #include "engine/TruePeak.h"
+#include "settings/SettingDecl.h"
 #include "settings/Settings.h"
 
 #include <ebur128.h>
@@ -165,11 +166,11 @@ LoudnessResult ResultOf(const CLoudnessMeter& meter) {
 }
 
 double TargetLufs(const CSettings& settings) {
-    return std::clamp(settings.LoudnessTarget, kMinLoudnessTarget, kMaxLoudnessTarget);
+    return setting::LoudnessTarget.Valid(settings.LoudnessTarget);
 }
 
 double CeilingDbtp(const CSettings& settings) {
-    return std::clamp(settings.TruePeakCeiling, kMinTruePeakCeiling, kMaxTruePeakCeiling) * 0.1;
+    return setting::TruePeakCeiling.Valid(settings.TruePeakCeiling) * 0.1;
 }
 
 float LoudnessGain(const CSettings& settings, const LoudnessResult& measured) {

@@ -73,8 +73,8 @@ struct LoudnessResult {
 // The result of a finished meter.
 LoudnessResult ResultOf(const CLoudnessMeter& meter);
 
-// Target loudness and true-peak ceiling of the settings, clamped to the
-// accepted ranges: -31 … -14 LUFS and -9.0 … 0.0 dBTP.
+// Target loudness (LUFS) and true-peak ceiling (dBTP) of the settings,
+// clamped to the ranges of their declarations.
 double TargetLufs(const CSettings& settings);
 double CeilingDbtp(const CSettings& settings);
 

@@ -38,9 +38,10 @@ void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float ga
 }
 
 float SelectGain(const CSettings& settings, float normalisationGain, float loudnessGain) {
-    if (settings.VolumeType == 0) return normalisationGain > 0.0f ? normalisationGain : 1.0f;
-    if (settings.VolumeType == 3) return loudnessGain > 0.0f ? loudnessGain : 1.0f;
-    if (settings.VolumeType == 1 && settings.Volume != 100)
+    if (settings.VolumeType == kVolumeNormalise)
+        return normalisationGain > 0.0f ? normalisationGain : 1.0f;
+    if (settings.VolumeType == kVolumeLoudness) return loudnessGain > 0.0f ? loudnessGain : 1.0f;
+    if (settings.VolumeType == kVolumeFixed && settings.Volume != 100)
         return static_cast<float>(settings.Volume) * 0.01f;
     return 1.0f;
 }
@@ -57,7 +58,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     maximum = 0;
     const int renderRate = RenderRateFor(ctx.settings, format);
     std::unique_ptr<CAudioReader> reader =
-        CreateEntryReader(ctx.readers, ctx.state, source, renderRate, true, audioFound);
+        CreateEntryReader(ctx.readers, ctx.pass, source, renderRate, true, audioFound);
     if (!reader) return 0;
     if (reader->GetSampleRate() < 1) {
         audioFound = 0;
@@ -89,8 +90,9 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                                ? ReceivedSampleLimit(format.CodecID, sourceBits > 16)
                                : 1.0f;
     float meterLimit = 0.0f;  // none
-    if (meter && ctx.settings.VolumeType != 3 && std::isfinite(received)) {
-        const float gain = ctx.settings.VolumeType == 1 ? SelectGain(ctx.settings, -1.0f) : 1.0f;
+    if (meter && ctx.settings.VolumeType != kVolumeLoudness && std::isfinite(received)) {
+        const float gain =
+            ctx.settings.VolumeType == kVolumeFixed ? SelectGain(ctx.settings, -1.0f) : 1.0f;
         if (gain > 0.0f) meterLimit = received / gain;
     }
     auto clip = [meterLimit](float* s, int frames) {
@@ -109,7 +111,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     std::vector<float> foldLeft(fold ? kBlockFrames : 0), foldRight(fold ? kBlockFrames : 0);
     AudioBlock block;
     const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
-    const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : source;
+    const FileEntry& shown = ctx.currentEntry ? *ctx.currentEntry : source;
     CPassProgress progress(ctx.progress, kNormalisingPass, FileNameOf(shown.Path), total);
     const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
 
@@ -188,7 +190,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
 }
 
 bool MeasuresLoudness(const CSettings& settings) {
-    return settings.VolumeType == 3 || settings.WriteReplayGain != 0;
+    return settings.VolumeType == kVolumeLoudness || settings.WriteReplayGain != 0;
 }
 
 bool MeasuresAlbum(const CSettings& settings) {
@@ -198,19 +200,18 @@ bool MeasuresAlbum(const CSettings& settings) {
 bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>& entries,
                           const OutputFormatEntry& format, std::vector<LoudnessResult>& tracks,
                           LoudnessResult& album, std::vector<float>* normalisationGains) {
-    RunState& state = ctx.state;
-    const FileEntry* const listed = state.currentEntry;
+    const FileEntry* const listed = ctx.currentEntry;
     std::vector<std::unique_ptr<CLoudnessMeter>> meters;
     tracks.assign(entries.size(), LoudnessResult{});
     album = LoudnessResult{};
     if (normalisationGains) normalisationGains->assign(entries.size(), -1.0f);
     for (size_t i = 0; i < entries.size(); ++i) {
         if (ctx.progress.IsCancelled()) break;
-        state.currentEntry = entries[i];
-        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == 3);
+        ctx.currentEntry = entries[i];
+        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == kVolumeLoudness);
         float lo = 0, hi = 0;
         int audioFound = 1;
-        const int ok = WithRetry(state, ctx.progress, [&] {
+        const int ok = WithRetry(ctx, [&] {
             return MeasurePeaks(ctx, *entries[i], format, audioFound, lo, hi, meter.get());
         });
         if (!ok || !meter->Started()) continue;
@@ -220,9 +221,9 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
         album.seconds += tracks[i].seconds;
         meters.push_back(std::move(meter));
     }
-    state.currentEntry = listed;
-    state.errorDetail.clear();
-    state.retry = false;
+    ctx.currentEntry = listed;
+    ctx.pass.errorDetail.clear();
+    ctx.pass.retry = false;
     if (ctx.progress.IsCancelled()) return false;
     std::vector<const CLoudnessMeter*> all;
     for (const auto& m : meters) all.push_back(m.get());

@@ -18,9 +18,9 @@ struct OutputFormatEntry;
 // clamped to -32768 … 32767.
 void ApplyGain(int16_t* left, int16_t* right, int frames, int channels, float gain);
 
-// The gain to apply to a file, 1.0 meaning none: with VolumeType 0 the
-// normalisation gain when it is above 0; with VolumeType 1 Volume × 0.01
-// when Volume is not 100; with VolumeType 3 the loudness gain when it is
+// The gain to apply to a file, 1.0 meaning none: with kVolumeNormalise the
+// normalisation gain when it is above 0; with kVolumeFixed Volume × 0.01
+// when Volume is not 100; with kVolumeLoudness the loudness gain when it is
 // above 0; otherwise none.
 float SelectGain(const CSettings& settings, float normalisationGain, float loudnessGain = -1.0f);
 
@@ -40,7 +40,7 @@ float NormalisationGain(float minimum, float maximum);
 // Returns nonzero when at least one block was read and the pass was not
 // cancelled. Clears `audioFound` when the source turned out to hold no
 // audio. Shows "[n%] 正在标准化 <name>..." on ctx.progress, the name being
-// that of ctx.state.currentEntry (of `source` when there is none).
+// that of ctx.currentEntry (of `source` when there is none).
 // With `meter` set, the same pass also feeds it every sample the peaks are
 // taken of (as float, the channels the target receives), having begun it
 // at the source's rate.
@@ -50,7 +50,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
 
 struct LoudnessResult;
 
-// Whether the run measures loudness: for VolumeType 3 or ReplayGain tags.
+// Whether the run measures loudness: for kVolumeLoudness or ReplayGain tags.
 bool MeasuresLoudness(const CSettings& settings);
 // Whether one loudness serves every file of a run (album mode).
 bool MeasuresAlbum(const CSettings& settings);
@@ -59,7 +59,7 @@ bool MeasuresAlbum(const CSettings& settings);
 // pass per file) and of them all together: `tracks` gets one result per
 // entry (not valid for a file that could not be read), `album` the
 // loudness of all, their largest peak and their total length. The peaks
-// are true peaks with VolumeType 3 (its ceiling needs them), else sample
+// are true peaks with kVolumeLoudness (its ceiling needs them), else sample
 // peaks.
 // Returns false when the run was cancelled.
 // `normalisationGains`, when given, gets each file's NormalisationGain of

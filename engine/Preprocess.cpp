@@ -92,7 +92,7 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
         if (!raw->Open(record.Path, 44100)) return 0;
         reader = std::move(raw);
     } else {
-        reader = CreateReader(ctx.readers, ctx.state, record.Path, record.InputType, 44100, true,
+        reader = CreateReader(ctx.readers, ctx.pass, record.Path, record.InputType, 44100, true,
                               audioFound);
     }
     if (!reader) return 0;
@@ -120,7 +120,7 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
     }
 
     std::vector<int16_t> left(kBlockFrames), right(channels == 2 ? kBlockFrames : 0);
-    const FileEntry& shown = ctx.state.currentEntry ? *ctx.state.currentEntry : record;
+    const FileEntry& shown = ctx.currentEntry ? *ctx.currentEntry : record;
     CPassProgress progress(ctx.progress, kPreprocessingPass, FileNameOf(shown.Path),
                            reader->GetTotal());
 

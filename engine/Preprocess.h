@@ -18,7 +18,7 @@ struct FileEntry;
 // which) returns 0, leaves no temporary file behind and leaves
 // record.OutputPath as it was. Clears `audioFound` when the source holds no
 // audio. Shows "[n%] 正在预处理 <name>..." with the name of
-// ctx.state.currentEntry (of `record` when there is none).
+// ctx.currentEntry (of `record` when there is none).
 int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound);
 
 // Makes a new unique file name `folder`/`prefix`<pid><thread><ticks>

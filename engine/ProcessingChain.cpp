@@ -55,7 +55,7 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
 
     // Channels step by step: a wider source folds to stereo for a mono or
     // stereo target; then a stereo source for a mono target gives one
-    // channel (MonoType 1 or 2) or, where the chain may convert, the mix.
+    // channel (kMonoLeft or kMonoRight) or, where the chain may convert, the mix.
     const int monoType = settings.MonoType;
     in_.Shape(setup.sourceChannels, kBlockFrames, setup.sourceLayout, setup.sourceBits);
     const bool wideTarget = setup.targetChannels > 2;
@@ -65,9 +65,9 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     const bool byPosition = wideTarget && setup.sourceChannels > 2;
     fold_ = setup.sourceChannels > 2 && !byPosition;
     const int afterFold = fold_ ? 2 : setup.sourceChannels;
-    pick_ = afterFold == 2 && setup.targetChannels == 1 && monoType > 0;
-    pickChannel_ = monoType == 2 ? 1 : 0;
-    mix_ = afterFold == 2 && setup.targetChannels == 1 && monoType == 0 && setup.allowConversion;
+    pick_ = afterFold == 2 && setup.targetChannels == 1 && monoType != kMonoMix;
+    pickChannel_ = monoType == kMonoRight ? 1 : 0;
+    mix_ = afterFold == 2 && setup.targetChannels == 1 && monoType == kMonoMix && setup.allowConversion;
     convChannels_ = (pick_ || mix_) ? 1 : afterFold;
     resample_ = setup.allowConversion && setup.targetRate != setup.sourceRate;
     converterNeeded_ = resample_ || mix_;
@@ -83,7 +83,7 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
     if (resample_) {
         // Any stored value but libresample's picks the default converter.
         const ResamplerKind kind =
-            settings.Resampler == 1 ? ResamplerKind::Libresample : ResamplerKind::Sox;
+            settings.Resampler == kResamplerLibresample ? ResamplerKind::Libresample : ResamplerKind::Sox;
         if (!converter_.ConfigureFloat(convChannels_, setup.targetRate, setup.sourceRate, kind))
             return false;
         outCapacity_ =

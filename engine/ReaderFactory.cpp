@@ -46,14 +46,14 @@ Text SupportMessage() {
     return EngineText(kReaderSupportNote, kSupportAddress);
 }
 
-std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, PassNotes& pass,
                                            const std::string& path, int inputType, int renderRate,
                                            bool conversion, int& audioFound,
                                            const KnownLength& known) {
     std::unique_ptr<CAudioReader> reader;
     bool primary = false;
 
-    if (!state.retry) {
+    if (!pass.retry) {
         bool runtimeMissing = false;
         if (inputType == kInputWma && !services.LoadWmaRuntime()) {
             services.OfferWmaRuntime();
@@ -65,7 +65,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
     }
 
     if (primary) {
-        state.retry = true;
+        pass.retry = true;
         reader->SetKnownLength(known);
         if (reader->Open(path, renderRate)) return reader;
         audioFound = reader->HasAudio();
@@ -84,7 +84,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
     }
 
     reader = MakeFallbackReader(conversion);
-    state.retry = false;
+    pass.retry = false;
     if (reader->Open(path, renderRate)) return reader;
     audioFound = reader->HasAudio();
     // Audio that cannot be decoded (a damaged stream): the library's cause
@@ -93,7 +93,7 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& 
     reader->Close();
     reader.reset();
 
-    if (conversion) state.errorDetail = cause.empty() ? SupportMessage() : Text(cause);
+    if (conversion) pass.errorDetail = cause.empty() ? SupportMessage() : Text(cause);
     return nullptr;
 }
 
@@ -105,7 +105,7 @@ std::string PathMapKey(const std::string& path) {
     return p.string();
 }
 
-int AddFileEntry(IReaderServices& services, RunState& state,
+int AddFileEntry(IReaderServices& services, PassNotes& pass,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
                  const std::string& path, const std::string& addedRoot) {
     std::string key = PathMapKey(path);
@@ -120,21 +120,21 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     int inputType = InputTypeOf(path);
     // A sheet lists its tracks; no reader decodes the sheet itself.
     if (inputType == kInputCueSheet)
-        return AddCueSheet(services, state, pathMap, list, path, addedRoot);
+        return AddCueSheet(services, pass, pathMap, list, path, addedRoot);
     // A FLAC file with a sheet of its own is listed by track.
     if (inputType == kInputFlac) {
-        const int row = AddEmbeddedCueSheet(services, state, pathMap, list, path, addedRoot);
+        const int row = AddEmbeddedCueSheet(services, pass, pathMap, list, path, addedRoot);
         if (row >= 0) return row;
     }
-    state.retry = false;
+    pass.retry = false;
     int audioFound = 1;
-    auto reader = CreateReader(services, state, path, inputType, 0, false, audioFound);
+    auto reader = CreateReader(services, pass, path, inputType, 0, false, audioFound);
     if (!reader) {
         std::string ext = ExtensionOf(path);
         if (inputType == kInputCdTrack) {
-            state.errorDetail = EngineText(kCdaOnDiskNote);
+            pass.errorDetail = EngineText(kCdaOnDiskNote);
         } else if (ext == ".swf" || ext == ".flv") {
-            state.errorDetail = EngineText(kBrokenSwfFlvNote);
+            pass.errorDetail = EngineText(kBrokenSwfFlvNote);
         }
         return -1;
     }
@@ -145,7 +145,7 @@ int AddFileEntry(IReaderServices& services, RunState& state,
     // and the adding message says why.
     if (!reader->HasAudio() || reader->GetSampleRate() <= 0) {
         reader->Close();
-        state.errorDetail = EngineText(kNoAudioRow);
+        pass.errorDetail = EngineText(kNoAudioRow);
         return -1;
     }
 

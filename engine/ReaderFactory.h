@@ -41,13 +41,13 @@ Text SupportMessage();
 // `conversion` selects the full FFmpeg decoder as the fallback (otherwise
 // the probe reader) and the support message on failure. `audioFound` is
 // written only when an attempt fails: the failed reader's HasAudio answer.
-// state.retry is set when a primary reader (or the second attempt) was
+// pass.retry is set when a primary reader (or the second attempt) was
 // returned and cleared when the fallback was built; while it is set, the
 // next call goes straight to the fallback.
 // `known` is handed to every reader tried (CAudioReader::SetKnownLength):
 // what adding the file learned, so that its conversion need not learn it
 // again.
-std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, RunState& state,
+std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, PassNotes& pass,
                                            const std::string& path, int inputType, int renderRate,
                                            bool conversion, int& audioFound,
                                            const KnownLength& known = {});
@@ -72,11 +72,11 @@ std::string PathMapKey(const std::string& path);
 
 // Adds one file: returns the index of the new row, 0 when the path is
 // listed already (nothing added), -1 when no reader could open it (then
-// state.errorDetail may hold a note for CD tracks and SWF/FLV files) or
-// the file holds no audio stream (state.errorDetail is then "在文件中无音频").
+// pass.errorDetail may hold a note for CD tracks and SWF/FLV files) or
+// the file holds no audio stream (pass.errorDetail is then "在文件中无音频").
 // A new entry gets `addedRoot` as its AddedRoot. A CUE sheet adds one row
 // per track (AddCueSheet): the index of the last is returned.
-int AddFileEntry(IReaderServices& services, RunState& state,
+int AddFileEntry(IReaderServices& services, PassNotes& pass,
                  std::map<std::string, FileEntry>& pathMap, IFileList& list,
                  const std::string& path, const std::string& addedRoot = std::string());
 

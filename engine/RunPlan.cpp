@@ -57,8 +57,8 @@ MergedTarget SettleMergedTarget(const std::string& chosen, const OutputFormatEnt
             std::transform(given.begin(), given.end(), given.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
             if (given != extension) {
-                result.notes.push_back(Text("the merge file gets the extension " + extension +
-                                            " of its format: " + target.string() + extension));
+                result.notes.push_back(
+                    EngineText(kMergeExtensionNote, extension, target.string() + extension));
                 target += extension;
             }
         } else {

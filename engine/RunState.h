@@ -1,12 +1,15 @@
-// State of one conversion run, owned by the front end (main window or
-// command line) and handed to the engine. Two runs on two threads each own
-// their RunState, so they never share mutable state.
+// A conversion run's configuration, settled by the front end (main window
+// or command line) before its files convert and only read while they do,
+// and what the processing of one file finds, returned with that file's
+// result. Two runs on two threads each own their RunState, and every file
+// its own findings, so they never share mutable state.
 #pragma once
 
 #include "common/Text.h"
 #include "engine/Loudness.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,52 +27,15 @@ struct DroppedTagNotes {
 };
 
 struct RunState {
-    // Entry being converted; its Path names the file in every progress
-    // text, even while a temporary file is read instead.
-    const FileEntry* currentEntry = nullptr;
-    // 1-based position of the file within the run; also the track number
-    // when tracks are numbered by list position.
-    int currentIndex = 0;
-    // Set by the reader factory when it built a primary reader, cleared when
-    // it built the fallback; a pass that fails with it set is repeated once.
-    bool retry = false;
-    // Reason of the last failure, appended to the failure text of a row.
-    Text errorDetail;
     // Whether the MIDI soundfont is loaded.
     bool soundfontReady = false;
-    // Gain found by the normalisation pass (-1 = none measured) and the gain
-    // actually applied to the current file.
-    float normalisationGain = -1.0f;
-    float appliedGain = 1.0f;
-    // Gain that brings the current file to the target loudness (-1 = none
-    // measured), and the loudness its measuring pass found (not valid when
-    // none ran).
-    float loudnessGain = -1.0f;
-    LoudnessResult trackLoudness;
     // Measured before the files convert, when one gain serves them all:
-    // the loudness of them all together, and the current file's own (its
-    // measuring pass is then not repeated). Not valid otherwise.
+    // the loudness of them all together, and the file's own (its measuring
+    // pass is then not repeated). Not valid otherwise.
     LoudnessResult albumLoudness;
     LoudnessResult measuredTrack;
     // The normalisation gain that same pass found (-1 = none).
     float measuredNormalisationGain = -1.0f;
-    // Whether the current file's target existed when its name was chosen
-    // (1, 0; -1 unknown: the conversion looks when it starts). Only such a
-    // target is replaced; one that appears later belongs to someone else.
-    int targetExisted = -1;
-    // Name the last successful conversion's output actually took.
-    std::string outputUsed;
-    // A converted source that held clearly less audio than its header
-    // claimed: both lengths in seconds (heldSeconds < 0: nothing to say).
-    double claimedSeconds = 0.0;
-    double heldSeconds = -1.0;
-    // Tag fields the last committed output could not hold.
-    DroppedTagNotes droppedTags;
-    // Other notes on the current file (channels left out), reported once
-    // its output is committed.
-    std::vector<Text> notes;
-    // Samples of the current file that its integer output clipped.
-    uint64_t clippedSamples = 0;
     // Processors the run may use, and how many of its files are converting
     // at this moment (null: one file at a time). While fewer files convert
     // than there are processors, a conversion decodes ahead on a second
@@ -79,6 +45,57 @@ struct RunState {
     // The output folders the run has cleared of leftover temporary files
     // (null: every output clears its folder).
     CLeftoverSweep* leftovers = nullptr;
+};
+
+// What the reader chain tells the pass that asked it for a reader.
+struct PassNotes {
+    // Set when a primary reader was built, cleared when the fallback was;
+    // a pass that fails with it set is repeated once.
+    bool retry = false;
+    // Why the last attempt failed, appended to the failure text of a row.
+    Text errorDetail;
+    // Notes on what was added (a sheet cut short).
+    std::vector<Text> notes;
+};
+
+// What the passes before a conversion measured of a file.
+struct FileMeasure {
+    // Gain of the normalisation pass (-1 = none measured).
+    float normalisationGain = -1.0f;
+    // Gain that brings the file to the target loudness (-1 = none), and
+    // the loudness its measuring pass found (not valid when none ran).
+    float loudnessGain = -1.0f;
+    LoudnessResult trackLoudness;
+};
+
+// What the processing of one file found.
+struct FileFindings {
+    FileMeasure measured;
+    // The gain applied to its samples.
+    float appliedGain = 1.0f;
+    // Name its output actually took (empty: none was committed).
+    std::string outputUsed;
+    // A source that held clearly less audio than its header claimed: both
+    // lengths in seconds (heldSeconds < 0: nothing to say).
+    double claimedSeconds = 0.0;
+    double heldSeconds = -1.0;
+    // Tag fields its output could not hold.
+    DroppedTagNotes droppedTags;
+    // Other notes on it (channels left out, samples clipped), reported once
+    // its output is committed.
+    std::vector<Text> notes;
+    // Samples that its integer output clipped.
+    uint64_t clippedSamples = 0;
+    // Why it failed, appended to the failure text of its row.
+    Text errorDetail;
+};
+
+// The result of one conversion pass over a file: success, whether the
+// source held audio at all, and what was found on the way.
+struct FileResult {
+    bool ok = false;
+    bool audioFound = true;
+    FileFindings findings;
 };
 
 }  // namespace quelvox

@@ -33,9 +33,16 @@ bool SourceTags(CAudioReader* reader, const FileEntry& source, const CSettings& 
     return !tags.IsEmpty();
 }
 
-// Hands the custom values to the writer with the given title and track.
-TagInfo SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std::string& title,
-                      int track) {
+// Hands `tags` to the writer of `outputFormat` unless TagLib writes the
+// format's tags onto the finished file: that write replaces the whole tag,
+// so the muxer writes none and each container has one tag writer.
+void HandTags(CAudioWriter& writer, int outputFormat, const TagInfo& tags) {
+    if (FormatTagFile(outputFormat) == TagFileKind::None) writer.SetTags(tags);
+}
+
+// The custom values with the given title and track, handed to the writer.
+TagInfo SetCustomTags(CAudioWriter& writer, int outputFormat, const CSettings& settings,
+                      const std::string& title, int track) {
     TagInfo tags;
     tags.title = title;
     tags.artist = settings.Artist;
@@ -53,7 +60,7 @@ TagInfo SetCustomTags(CAudioWriter& writer, const CSettings& settings, const std
     const size_t slash = disc.find('/');
     if (tags.discNumber > 0 && slash != std::string_view::npos)
         tags.discTotal = std::max(ParseDecimal(disc.substr(slash + 1)), 0);
-    writer.SetTags(tags);
+    HandTags(writer, outputFormat, tags);
     return tags;
 }
 
@@ -72,22 +79,22 @@ std::string TitleFromFileName(std::string_view path) {
 }
 
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state,
-                    TagInfo* handed) {
+                    int outputFormat, const CSettings& settings, const FileEntry* listed,
+                    int index, TagInfo* handed) {
     if (IsTaglessFormat(outputFormat)) return false;
 
     if (settings.ID3TagType == kTagsCustom) {
-        const FileEntry& listed = state.currentEntry ? *state.currentEntry : source;
+        const FileEntry& named = listed ? *listed : source;
         // A CUE track's file name is its track name.
         const std::string fileTitle =
-            listed.TrackName.empty() ? TitleFromFileName(listed.Path) : listed.TrackName;
+            named.TrackName.empty() ? TitleFromFileName(named.Path) : named.TrackName;
         const std::string title = settings.TitleAsFileName ? fileTitle : settings.Title;
         int track = 0;
         if (settings.TrackNumType == kTrackRunPosition)
-            track = state.currentIndex;
+            track = index;
         else if (settings.TrackNumType == kTrackCustom)
             track = settings.CustomTrackNum;
-        const TagInfo tags = SetCustomTags(writer, settings, title, track);
+        const TagInfo tags = SetCustomTags(writer, outputFormat, settings, title, track);
         if (handed) *handed = tags;
         return true;
     }
@@ -95,7 +102,7 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
     if (settings.ID3TagType == kTagsFromSource) {
         TagInfo tags;
         if (!SourceTags(&reader, source, settings, tags)) return false;
-        writer.SetTags(tags);
+        HandTags(writer, outputFormat, tags);
         if (handed) *handed = std::move(tags);
         return true;
     }
@@ -107,8 +114,9 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
                           const FileEntry* first, TagInfo* handed) {
     if (IsTaglessFormat(outputFormat)) return false;
     if (settings.ID3TagType == kTagsCustom) {
-        const TagInfo tags = SetCustomTags(
-            writer, settings, settings.TitleAsFileName ? std::string() : settings.Title, 0);
+        const TagInfo tags =
+            SetCustomTags(writer, outputFormat, settings,
+                          settings.TitleAsFileName ? std::string() : settings.Title, 0);
         if (handed) *handed = tags;
         return true;
     }
@@ -130,7 +138,7 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
     tags.artists = found.artists;
     tags.genres = found.genres;
     tags.pictures = found.pictures;
-    writer.SetTags(tags);
+    HandTags(writer, outputFormat, tags);
     if (handed) *handed = std::move(tags);
     return true;
 }

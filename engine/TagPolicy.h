@@ -10,24 +10,11 @@
 #include "common/Text.h"
 #include "encoders/TagWriter.h"
 #include "engine/RunState.h"
+#include "settings/Settings.h"
 
 namespace quelvox {
 
 struct CSettings;
-
-// Values of CSettings::ID3TagType.
-enum TagPolicyType : int {
-    kTagsNone = 0,
-    kTagsCustom = 1,
-    kTagsFromSource = 2,
-};
-
-// Values of CSettings::TrackNumType.
-enum TrackNumberType : int {
-    kTrackNone = 0,
-    kTrackRunPosition = 1,
-    kTrackCustom = 2,
-};
 
 // True for the output formats that never receive tags, whatever the policy:
 // MMF, WAV, FLV, AU, AIFF, AMR, AWB, SWF and VOC.
@@ -41,9 +28,9 @@ std::string TitleFromFileName(std::string_view path);
 // writer's codec and stream parameters and before SetFileName and Open.
 //
 // `source` is the file being decoded (a pre-processed temporary file stands
-// in for the listed file where there is one); state.currentEntry is the
-// listed file, whose name gives the title in custom mode (when it is null,
-// `source` is used), and state.currentIndex its 1-based position in the run.
+// in for the listed file where there is one); `listed` is the listed file,
+// whose name gives the title in custom mode (when it is null, `source` is
+// used), and `index` its 1-based position in the run.
 //
 // Custom mode passes the custom values, with the title from the file name
 // when TitleAsFileName is set and the track by TrackNumType. Carry-over
@@ -52,18 +39,20 @@ std::string TitleFromFileName(std::string_view path);
 // decimal number), with the album fields, artist and genre lists, lyrics,
 // ReplayGain values and pictures TagLib finds in the source; nothing is
 // passed when nothing is found. Any other policy, and every tagless format,
-// passes nothing. Returns whether SetTags was called; `handed`, when given,
-// receives what was passed, for WriteOutputTags.
+// passes nothing. Returns whether there are tags for the output; `handed`,
+// when given, receives them, for WriteOutputTags. The writer receives them
+// (SetTags) only when TagLib does not write the format's tags onto the
+// finished file (FormatTagFile gives None): one tag writer per container.
 bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry& source,
-                    int outputFormat, const CSettings& settings, const RunState& state,
-                    TagInfo* handed = nullptr);
+                    int outputFormat, const CSettings& settings, const FileEntry* listed,
+                    int index, TagInfo* handed = nullptr);
 
 // The tags of a merged output file, only for formats that carry tags: in
 // custom mode the custom values with track 0 and, since no single source
 // names the file, an empty title when TitleAsFileName is set; in carry-over
 // mode the album fields and pictures of `first` (the run's first file):
 // album, album artist, artists, year, genres, composer, copyright, disc and
-// compilation. Returns whether SetTags was called; `handed` as above.
+// compilation. Returns and hands them over as ApplyTagPolicy does.
 bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
                           const FileEntry* first = nullptr, TagInfo* handed = nullptr);
 

@@ -55,9 +55,22 @@ inline constexpr const char* kMergedCreateFailed =
 // Error detail when the skip length is not shorter than the file.
 inline constexpr const char* kSkipTooLongDetail =
     QT_TRANSLATE_NOOP("Engine", "文件长度短于选项 ->常规设置的跳过长度");
-// Error detail when the output could not be written; %s is the cause.
+// Error detail when the output could not be written; %s is the cause,
+// kWriteFailedCause when the writer named none.
 inline constexpr const char* kWriteFailedDetail =
     QT_TRANSLATE_NOOP("Engine", "无法写入输出文件: %s");
+inline constexpr const char* kWriteFailedCause = QT_TRANSLATE_NOOP("Engine", "写入失败");
+// Error details of a conversion that could not set up its writer or its
+// sample conversion, or that ended without an output.
+inline constexpr const char* kNoEncoderSettingsDetail =
+    QT_TRANSLATE_NOOP("Engine", "没有适合此源文件的编码设置");
+inline constexpr const char* kEncoderNotStartedDetail =
+    QT_TRANSLATE_NOOP("Engine", "无法启动编码器");
+inline constexpr const char* kSampleConversionDetail =
+    QT_TRANSLATE_NOOP("Engine", "无法设置采样转换");
+inline constexpr const char* kOutputNotWrittenDetail =
+    QT_TRANSLATE_NOOP("Engine", "无法写入输出文件");
+inline constexpr const char* kNothingDecodedDetail = QT_TRANSLATE_NOOP("Engine", "无法解码任何内容");
 // Tags: a file whose tags could not be saved fails; fields an output
 // cannot hold are left out with a note (the second names the field).
 inline constexpr const char* kTagsNotSavedDetail =
@@ -82,6 +95,10 @@ inline constexpr const char* kTargetExistsSkipped = QT_TRANSLATE_NOOP("Engine", 
 // Row text when a target would replace its own source.
 inline constexpr const char* kSameAsSourceMessage = QT_TRANSLATE_NOOP(
     "Engine", "目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.");
+// A merged file named with another format's extension gets its format's
+// appended: the extension, then the name it gets.
+inline constexpr const char* kMergeExtensionNote =
+    QT_TRANSLATE_NOOP("Engine", "合并文件使用其格式的扩展名 %s: %s");
 
 // Progress of a run: the run's text, a file's start, and the passes'
 // percentages.

@@ -158,15 +158,19 @@ inline constexpr SettingDecl TargetExistsOpt =
         .Choices(kTargetPolicies)
         .Otherwise(kTargetRename);
 inline constexpr SettingDecl MonoType =
-    IntSetting("MonoType", &CSettings::MonoType, 0).Range(0, 2).Otherwise(0);
+    IntSetting("MonoType", &CSettings::MonoType, kMonoMix)
+        .Range(kMonoMix, kMonoRight)
+        .Otherwise(kMonoMix);
 inline constexpr SettingDecl Resampler =
-    IntSetting("Resampler", &CSettings::Resampler, 0).Range(0, 1).Otherwise(0);
+    IntSetting("Resampler", &CSettings::Resampler, kResamplerSox)
+        .Range(kResamplerSox, kResamplerLibresample)
+        .Otherwise(kResamplerSox);
 inline constexpr SettingDecl DitherOnReduce =
     IntSetting("DitherOnReduce", &CSettings::DitherOnReduce, 1).Range(0, 1).Otherwise(1);
 inline constexpr SettingDecl SimultaneousFiles =
     IntSetting("SimultaneousFiles", &CSettings::SimultaneousFiles, 1)
         .DefaultFrom(&DefaultSimultaneousFiles)
-        .Range(1, kMaxSimultaneousFiles)
+        .Range(1, 64)
         .Checked(SettingCheck::Always);
 inline constexpr SettingDecl Language = IntSetting("Language", &CSettings::Language, 0)
                                             .Range(0, 2)
@@ -188,24 +192,28 @@ inline constexpr SettingDecl EnableExtFilter =
     IntSetting("EnableExtFilter", &CSettings::EnableExtFilter, 0);
 inline constexpr SettingDecl FilterExts = TextSetting("FilterExts", &CSettings::FilterExts);
 inline constexpr SettingDecl Volume = IntSetting("Volume", &CSettings::Volume, 100)
-                                          .Range(kMinVolume, kMaxVolume)
+                                          .Range(1, 32767)
                                           .Checked(SettingCheck::Always);
 inline constexpr SettingDecl VolumeType =
-    IntSetting("VolumeType", &CSettings::VolumeType, 2).Range(0, 3).Otherwise(2);
+    IntSetting("VolumeType", &CSettings::VolumeType, kVolumeUnchanged)
+        .Range(kVolumeNormalise, kVolumeLoudness)
+        .Otherwise(kVolumeUnchanged);
 inline constexpr SettingDecl LoudnessTarget =
     IntSetting("LoudnessTarget", &CSettings::LoudnessTarget, -16)
-        .Range(kMinLoudnessTarget, kMaxLoudnessTarget)
+        .Range(-31, -14)  // LUFS
         .Checked(SettingCheck::Always);
 inline constexpr SettingDecl TruePeakCeiling =
     IntSetting("TruePeakCeiling", &CSettings::TruePeakCeiling, -10)
-        .Range(kMinTruePeakCeiling, kMaxTruePeakCeiling)
+        .Range(-90, 0)  // tenths of dBTP
         .Checked(SettingCheck::Always);
 inline constexpr SettingDecl LoudnessAlbum =
     IntSetting("LoudnessAlbum", &CSettings::LoudnessAlbum, 0).Range(0, 1).Otherwise(0);
 inline constexpr SettingDecl WriteReplayGain =
     IntSetting("WriteReplayGain", &CSettings::WriteReplayGain, 0).Range(0, 1).Otherwise(0);
 inline constexpr SettingDecl ID3TagType =
-    IntSetting("ID3TagType", &CSettings::ID3TagType, 2).Range(0, 2).Otherwise(0);
+    IntSetting("ID3TagType", &CSettings::ID3TagType, kTagsFromSource)
+        .Range(kTagsNone, kTagsFromSource)
+        .Otherwise(kTagsNone);
 inline constexpr SettingDecl WMAAutoEncParam =
     IntSetting("WMAAutoEncParam", &CSettings::WMAAutoEncParam, 1);
 inline constexpr SettingDecl WMABitRate = IntSetting("WMABitRate", &CSettings::WMABitRate, 128000);
@@ -216,7 +224,9 @@ inline constexpr SettingDecl WMAChannels = IntSetting("WMAChannels", &CSettings:
                                                .Otherwise(2)
                                                .Checked(SettingCheck::Load);
 inline constexpr SettingDecl AMRType =
-    IntSetting("AMRType", &CSettings::AMRType, 0).Range(0, 1).Otherwise(0);
+    IntSetting("AMRType", &CSettings::AMRType, kAmrNarrowBand)
+        .Range(kAmrNarrowBand, kAmrWideBand)
+        .Otherwise(kAmrNarrowBand);
 inline constexpr SettingDecl AMRMode =
     IntSetting("AMRMode", &CSettings::AMRMode, 6).Range(0, 7).Otherwise(kFallbackAmrMode);
 inline constexpr SettingDecl AMRWBMode =
@@ -247,10 +257,11 @@ inline constexpr SettingDecl AlbumArtist =
 inline constexpr SettingDecl Disc = TextSetting("Disc", &CSettings::Disc).In(SettingGroup::Tags);
 inline constexpr SettingDecl TitleAsFileName =
     IntSetting("TitleAsFileName", &CSettings::TitleAsFileName, 1).In(SettingGroup::Tags);
-inline constexpr SettingDecl TrackNumType = IntSetting("TrackNumType", &CSettings::TrackNumType, 0)
-                                                .Range(0, 2)
-                                                .Otherwise(0)
-                                                .In(SettingGroup::Tags);
+inline constexpr SettingDecl TrackNumType =
+    IntSetting("TrackNumType", &CSettings::TrackNumType, kTrackNone)
+        .Range(kTrackNone, kTrackCustom)
+        .Otherwise(kTrackNone)
+        .In(SettingGroup::Tags);
 inline constexpr SettingDecl CustomTrackNum =
     IntSetting("CustomTrackNum", &CSettings::CustomTrackNum, 0)
         .Range(0, kMaxTrackNumber)

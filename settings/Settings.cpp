@@ -141,12 +141,11 @@ void ApplyDefaults(CSettings& s, std::string_view documentsFolder) {
 }  // namespace
 
 int DefaultSimultaneousFiles() {
-    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
-                      kMaxSimultaneousFiles);
+    return setting::SimultaneousFiles.Valid(static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 int FilesAtOnce(const CSettings& settings) {
-    return std::clamp(settings.SimultaneousFiles, 1, kMaxSimultaneousFiles);
+    return setting::SimultaneousFiles.Valid(settings.SimultaneousFiles);
 }
 
 CSettings::CSettings() { ApplyDefaults(*this, UserDocumentsFolder()); }

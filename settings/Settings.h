@@ -52,8 +52,8 @@ struct CSettings {
     int BrowseOutputFolder = 0;       // 1
     int OutputFiles2MyDocuments = 0;  // 1
     int TargetExistsOpt = 0;          // TargetExistsPolicy: kTargetRename
-    int MonoType = 0;                 // 0: 0 (L+R)/2, 1 left, 2 right
-    int Resampler = 0;                // 0: 0 SoX high quality, 1 libresample
+    int MonoType = 0;                 // MonoChoice: kMonoMix
+    int Resampler = 0;                // ResamplerChoice: kResamplerSox
     int DitherOnReduce = 0;           // 1: TPDF dither when a conversion
                                       // stores fewer bits than the source
                                       // has ("降低位深度时抖动")
@@ -71,12 +71,12 @@ struct CSettings {
     int EnableExtFilter = 0;          // 0
     std::string FilterExts;           // "" e.g. "wav,mp3,m4a,aac"
     int Volume = 0;                   // 100 percent
-    int VolumeType = 0;               // 2: 0 normalise, 1 Volume, 2 unchanged, 3 loudness
+    int VolumeType = 0;               // VolumeMode: kVolumeUnchanged
     int LoudnessTarget = 0;           // -16: LUFS of VolumeType 3
     int TruePeakCeiling = 0;          // -10: dBTP of VolumeType 3, in tenths
     int LoudnessAlbum = 0;            // 0: one measure for all files of a run
     int WriteReplayGain = 0;          // 0: ReplayGain 2.0 tags of the output
-    int ID3TagType = 0;               // 2: 0 none, 1 custom, 2 from source
+    int ID3TagType = 0;               // TagPolicyType: kTagsFromSource
     int OutputFormat = 0;             // 1000 (OutputFormatCode)
     int OptStartPageIndex = 0;        // 0
     int FirstRun = 0;                 // 1 (absent = first start); written
@@ -94,7 +94,7 @@ struct CSettings {
     int WMAChannels = 0;      // 2; any loaded value other than 1 or 2 reads as 2
 
     // AMR options.
-    int AMRType = 0;    // 0: 0 narrow band, 1 wide band (format 5500)
+    int AMRType = 0;    // AmrBand: kAmrNarrowBand
     int AMRMode = 0;    // 6: narrow-band mode index 0..7
     int AMRWBMode = 0;  // 6: wide-band mode index 0..8 (format 5500)
     int AMRDTX = 0;     // 0
@@ -113,7 +113,7 @@ struct CSettings {
     std::string AlbumArtist;  // ""
     std::string Disc;         // "": a disc number, or "n/N" with the disc count
     int TitleAsFileName = 0;  // 1
-    int TrackNumType = 0;     // 0: 0 none, 1 position in run, 2 CustomTrackNum
+    int TrackNumType = 0;     // TrackNumberType: kTrackNone
     int CustomTrackNum = 0;   // 0
 
     // Derived, not stored: lower-case extensions from FilterExts; empty
@@ -167,25 +167,58 @@ enum TargetExistsPolicy : int {
     kTargetSkip = 33,       // the file is not converted
 };
 
-// The values of CreateDirsFrom.
-inline constexpr int kTreeFromAddedFolder = 0;
-inline constexpr int kTreeFromWholePath = 1;
+// The values of CreateDirsFrom: where a kept folder tree starts.
+enum TreeStart : int {
+    kTreeFromAddedFolder = 0,
+    kTreeFromWholePath = 1,
+};
 
-// The ranges of the options page, which loading and SetSettingByName
-// keep too: a stored value outside is taken as the nearest end.
-inline constexpr int kMaxSimultaneousFiles = 64;
-inline constexpr int kMinVolume = 1;
-inline constexpr int kMaxVolume = 32767;
-inline constexpr int kMinLoudnessTarget = -31;
-inline constexpr int kMaxLoudnessTarget = -14;
-inline constexpr int kMinTruePeakCeiling = -90;  // tenths of dBTP
-inline constexpr int kMaxTruePeakCeiling = 0;
+// The values of VolumeType: how the gain of a file is chosen.
+enum VolumeMode : int {
+    kVolumeNormalise = 0,  // from the peaks a measuring pass finds
+    kVolumeFixed = 1,      // Volume percent
+    kVolumeUnchanged = 2,  // none
+    kVolumeLoudness = 3,   // to LoudnessTarget, under TruePeakCeiling
+};
 
-// The default of SimultaneousFiles: the number of processors (at least 1,
-// at most kMaxSimultaneousFiles).
+// The values of MonoType: what a stereo source gives a mono target.
+enum MonoChoice : int {
+    kMonoMix = 0,  // (L+R)/2
+    kMonoLeft = 1,
+    kMonoRight = 2,
+};
+
+// The values of Resampler.
+enum ResamplerChoice : int {
+    kResamplerSox = 0,  // SoX high quality
+    kResamplerLibresample = 1,
+};
+
+// The values of AMRType (format 5500).
+enum AmrBand : int {
+    kAmrNarrowBand = 0,
+    kAmrWideBand = 1,
+};
+
+// The values of ID3TagType.
+enum TagPolicyType : int {
+    kTagsNone = 0,
+    kTagsCustom = 1,
+    kTagsFromSource = 2,
+};
+
+// The values of TrackNumType.
+enum TrackNumberType : int {
+    kTrackNone = 0,
+    kTrackRunPosition = 1,
+    kTrackCustom = 2,
+};
+
+// The default of SimultaneousFiles: the number of processors, within the
+// setting's range.
 int DefaultSimultaneousFiles();
-// How many files a run converts at once: SimultaneousFiles, from 1 to
-// kMaxSimultaneousFiles.
+// How many files a run converts at once: SimultaneousFiles, within its
+// range.
 int FilesAtOnce(const CSettings& settings);
 
 // Rebuilds FilterExtList from EnableExtFilter and FilterExts: blanks

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <string>
 
 class QLabel;
 class QProgressBar;

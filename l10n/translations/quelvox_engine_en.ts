@@ -48,6 +48,30 @@
         <translation>Could not write the output file: %s</translation>
     </message>
     <message>
+        <source>写入失败</source>
+        <translation>write failed</translation>
+    </message>
+    <message>
+        <source>没有适合此源文件的编码设置</source>
+        <translation>no encoder settings fit this source</translation>
+    </message>
+    <message>
+        <source>无法启动编码器</source>
+        <translation>the encoder could not be started</translation>
+    </message>
+    <message>
+        <source>无法设置采样转换</source>
+        <translation>the sample conversion could not be set up</translation>
+    </message>
+    <message>
+        <source>无法写入输出文件</source>
+        <translation>the output file could not be written</translation>
+    </message>
+    <message>
+        <source>无法解码任何内容</source>
+        <translation>nothing could be decoded</translation>
+    </message>
+    <message>
         <source>无法创建文件夹 &quot;%s&quot;</source>
         <translation>Could not create the folder &quot;%s&quot;</translation>
     </message>
@@ -62,6 +86,10 @@
     <message>
         <source>目标文件名与源文件相同, 文件不能被覆盖. 请输出文件到自定义文件夹.</source>
         <translation>The target is the source file itself and cannot be overwritten. Please choose an output folder of your own.</translation>
+    </message>
+    <message>
+        <source>合并文件使用其格式的扩展名 %s: %s</source>
+        <translation>the merge file gets the extension %s of its format: %s</translation>
     </message>
     <message>
         <source>转换 %d of %d 文件到 %s...</source>

@@ -6,6 +6,7 @@
 #include "encoders/TagWriter.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
+#include "settings/SettingDecl.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -1580,6 +1581,22 @@ TEST_F(CliLoudnessTest, TheOptionsAreTheSettingsAndBadValuesAreRefused) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NEAR(MeasureR128(out + "/tone.wav").loudness, -31.0, 0.2);
     EXPECT_THAT(Cli("--help").out, HasSubstr("--replaygain"));
+}
+
+// The option's range is the stored setting's, as declared: both ends are
+// taken, one beyond either end is wrong usage, and the help names them.
+TEST_F(CliLoudnessTest, TheOptionTakesTheSettingsDeclaredRange) {
+    const SettingDecl& target = setting::LoudnessTarget;
+    const std::pair<int, int> cases[] = {{target.minimum, 0},
+                                         {target.maximum, 0},
+                                         {target.minimum - 1, 2},
+                                         {target.maximum + 1, 2}};
+    for (const auto& [lufs, status] : cases)
+        EXPECT_EQ(Cli("-q --probe --loudness " + std::to_string(lufs) + " " + Quote(tone_)).status,
+                  status)
+            << lufs;
+    EXPECT_THAT(Cli("--help").out, HasSubstr("R128, " + std::to_string(target.minimum) + " to " +
+                                             std::to_string(target.maximum) + ")"));
 }
 
 }  // namespace

@@ -246,13 +246,12 @@ class AddBatch : public ::testing::Test {
 protected:
     TempDir dir;
     CTestReaderServices services;
-    RunState state;
     std::map<std::string, FileEntry> pathMap;
     FakeList list;
     CRecordingProgress progress;
 
     AddPathListResult Add(const std::vector<std::string>& paths) {
-        return AddPathList(services, state, pathMap, list, paths, &progress);
+        return AddPathList(services, pathMap, list, paths, &progress);
     }
 };
 
@@ -280,7 +279,7 @@ TEST_F(AddBatch, AddsEachReadableFileOnceWithProgressTexts) {
     EXPECT_EQ(progress.lastTotal, 3u);
 
     // Listed paths are ignored silently; a null progress window is fine.
-    r = AddPathList(services, state, pathMap, list, {paths[1], paths[0]}, nullptr);
+    r = AddPathList(services, pathMap, list, {paths[1], paths[0]}, nullptr);
     EXPECT_EQ(r.added, 0);
     EXPECT_EQ(r.listed, 2);
     EXPECT_TRUE(r.message.empty());
@@ -292,7 +291,7 @@ TEST_F(AddBatch, NewEntriesTakeTheirAddedRootAListedOneKeepsItsOwn) {
     const std::vector<std::string> paths{dir.file("m/a/one.wav"), dir.file("two.wav")};
     for (const auto& p : paths) MakeWav(p);
     const std::vector<std::string> roots{dir.file("m"), ""};
-    AddPathListResult r = AddPathList(services, state, pathMap, list, paths, nullptr, &roots);
+    AddPathListResult r = AddPathList(services, pathMap, list, paths, nullptr, &roots);
     EXPECT_EQ(r.added, 2);
     ASSERT_EQ(pathMap.size(), 2u);
     EXPECT_EQ(pathMap.at(PathMapKey(paths[0])).AddedRoot, dir.file("m"));
@@ -300,7 +299,7 @@ TEST_F(AddBatch, NewEntriesTakeTheirAddedRootAListedOneKeepsItsOwn) {
 
     // Added again through another folder: the first entry stays as it was.
     const std::vector<std::string> again{dir.file("m/a")};
-    r = AddPathList(services, state, pathMap, list, {paths[0]}, nullptr, &again);
+    r = AddPathList(services, pathMap, list, {paths[0]}, nullptr, &again);
     EXPECT_EQ(r.listed, 1);
     EXPECT_EQ(pathMap.at(PathMapKey(paths[0])).AddedRoot, dir.file("m"));
 }
@@ -311,8 +310,6 @@ TEST_F(AddBatch, ManyFailuresListThirtyPathsThenMoreFiles) {
         paths.push_back(dir.file("bad" + std::to_string(i) + ".xyz"));
         WriteFile(paths.back(), "no audio here");
     }
-    state.errorDetail = "left over from before";
-
     AddPathListResult r = Add(paths);
     EXPECT_EQ(r.failed, 35);
     EXPECT_EQ(r.added, 0);
@@ -399,7 +396,7 @@ TEST_F(AddBatch, ManyFilesAreListedInOrderWhileTheBatchGoesOnAndACancelKeepsThem
         MakeWav(paths.back());
     }
     CountingProgress counting(list);
-    AddPathListResult r = AddPathList(services, state, pathMap, list, paths, &counting);
+    AddPathListResult r = AddPathList(services, pathMap, list, paths, &counting);
     EXPECT_EQ(r.added, 1200);
     EXPECT_EQ(list.paths, paths);
     EXPECT_TRUE(std::any_of(counting.rowsAtPump.begin(), counting.rowsAtPump.end(),
@@ -411,7 +408,7 @@ TEST_F(AddBatch, ManyFilesAreListedInOrderWhileTheBatchGoesOnAndACancelKeepsThem
     list.paths.clear();
     CRecordingProgress stopping;
     stopping.cancelAfterTexts = 700;
-    r = AddPathList(services, state, pathMap, list, paths, &stopping, nullptr, 2);
+    r = AddPathList(services, pathMap, list, paths, &stopping, nullptr, 2);
     EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(r.added, 700);
     EXPECT_EQ(list.paths, std::vector<std::string>(paths.begin(), paths.begin() + 700));

@@ -163,7 +163,7 @@ TEST_P(ChannelPlacementTest, EachToneReachesTheChannelOfItsPosition) {
         const std::string out =
             dir.file(std::to_string(t.format) + "-" + std::to_string(t.channels) + "." +
                      t.extension);
-        ASSERT_TRUE(Convert(src, out, t.format)) << state.errorDetail.Source();
+        ASSERT_TRUE(Convert(src, out, t.format)) << found.errorDetail.Source();
 
         const int wanted = t.channels ? t.channels : LayoutChannels(kept);
         const std::string named = Probe(out, "channel_layout");

@@ -6,6 +6,7 @@
 
 #include "common/InputType.h"
 #include "common/FormatCatalogue.h"
+#include "engine/Normalise.h"
 #include "engine/Startup.h"
 #include "platform/DataFolders.h"
 #include "settings/Settings.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -178,7 +180,7 @@ TEST_F(ConversionRunTest, OneAndTwoWorkersReportTheSameRows) {
     Add("a.wav", "-f lavfi -i sine=duration=1");
     Add("b.wav", "-f lavfi -i sine=duration=2");
     Add("b.flac", "-f lavfi -i sine=duration=1");  // the same output name as b.wav
-    settings.VolumeType = 0;                         // a normalising pass as well
+    settings.VolumeType = kVolumeNormalise;                         // a normalising pass as well
     std::map<int, std::vector<std::string>> histories[2];
     std::map<int, std::string> volumes[2];
     std::vector<std::string> shown[2];
@@ -239,7 +241,7 @@ TEST_F(ConversionRunTest, NormalisationAndDtsPreprocessingRunPerFile) {
                   Quote(raw)),
               0);
     Add("film.dts", "-f s16le -ar 44100 -ac 2 -i " + Quote(raw) + " -c:a pcm_s16le -f wav");
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     Each(kFormatFlac);
     unsetenv("TMPDIR");
     EXPECT_EQ(host.output[10], "quiet.flac");
@@ -407,4 +409,73 @@ TEST_F(ConversionRunTest, MergedWriterThatCannotBeCreatedIsReported) {
     ASSERT_EQ(host.warnings.size(), 1u);
     EXPECT_EQ(host.warnings[0], "无法创建文件 \"" + host.mergedPath + "\".");
     EXPECT_EQ(host.progressOpened, 0);
+}
+
+// What each file's processing found comes back with its result: its own
+// measured loudness, and the loudness gain applied to it (its own per
+// track, one for all in an album or a merged output).
+TEST_F(ConversionRunTest, EachFileFindingsComeBackWithItsResult) {
+    Add("quiet.wav", "-f lavfi -i sine=frequency=1000:duration=2 -af volume=-30dB");
+    Add("loud.wav", "-f lavfi -i sine=frequency=1000:duration=2 -af volume=-20dB");
+    settings.VolumeType = kVolumeLoudness;
+    settings.LoudnessTarget = -16;
+    const OutputFormatEntry& format = *FindFormat(catalogue, kFormatWav);
+    struct Case {
+        const char* name;
+        bool album, merged;
+    };
+    for (const Case c : {Case{"track", false, false}, Case{"album", true, false},
+                         Case{"merged", false, true}}) {
+        SCOPED_TRACE(c.name);
+        settings.LoudnessAlbum = c.album ? 1 : 0;
+        std::vector<FileFindings> found;
+        if (c.merged) {
+            RunEnvironment env = Env();
+            CRecordingProgress progress;
+            MergedTarget target;
+            target.path = dir.file(std::string("out/") + c.name + ".wav");
+            const RunOutcome outcome =
+                ConvertAllToOne(env, progress, host, Pointers(), {0, 1}, format, target);
+            found = outcome.appendedFindings;
+        } else {
+            // As a run does: an album is measured as a whole before its
+            // files convert.
+            RunState run;
+            CRecordingProgress progress;
+            std::vector<LoudnessResult> tracks(entries.size());
+            if (c.album) {
+                ConversionContext ctx{settings, run, progress, *readers, &wmaFormats};
+                ASSERT_TRUE(
+                    MeasureLoudnessOfAll(ctx, Pointers(), format, tracks, run.albumLoudness));
+            }
+            for (size_t i = 0; i < entries.size(); ++i) {
+                run.measuredTrack = tracks[i];
+                RunEnvironment env{settings, runtime, *readers, wmaFormats, run};
+                entries[i].OutputPath.clear();
+                const int index = static_cast<int>(i) + 1;
+                const FileOutcome outcome = ConvertListedFile(env, progress, host, entries[i],
+                                                              index - 1, index, 2, format);
+                ASSERT_TRUE(outcome.success) << outcome.message;
+                found.push_back(outcome.findings);
+            }
+        }
+        ASSERT_EQ(found.size(), 2u);
+        for (const FileFindings& f : found) {
+            ASSERT_TRUE(f.measured.trackLoudness.valid);
+            EXPECT_GT(f.measured.loudnessGain, 1.0f);
+            EXPECT_EQ(f.appliedGain, f.measured.loudnessGain);
+        }
+        // Each file's own loudness, 10 LU apart.
+        EXPECT_NEAR(found[1].measured.trackLoudness.loudness -
+                        found[0].measured.trackLoudness.loudness,
+                    10.0, 0.5);
+        const double gainDb[2] = {20.0 * std::log10(found[0].appliedGain),
+                                  20.0 * std::log10(found[1].appliedGain)};
+        if (c.album || c.merged) {
+            EXPECT_EQ(found[0].appliedGain, found[1].appliedGain);
+        } else {
+            for (size_t i = 0; i < 2; ++i)
+                EXPECT_NEAR(found[i].measured.trackLoudness.loudness + gainDb[i], -16.0, 0.5);
+        }
+    }
 }

@@ -71,7 +71,7 @@ TEST_F(ConvertFileTest, ConvertsIntoDifferentWritersWithResolvedParameters) {
     EXPECT_EQ(Probe(dir.file("tone.mp3"), "sample_rate"), "44100");
     EXPECT_EQ(Probe(dir.file("tone.mp3"), "channels"), "2");
     EXPECT_NEAR(std::stod(Probe(dir.file("tone.mp3"), "duration", true)), 2.0, 0.08);
-    EXPECT_EQ(state.appliedGain, 1.0f);
+    EXPECT_EQ(found.appliedGain, 1.0f);
 
     ASSERT_TRUE(Convert(src, dir.file("tone.amr"), kFormatAmr));
     EXPECT_EQ(Probe(dir.file("tone.amr"), "codec_name"), "amr_nb");
@@ -126,8 +126,8 @@ TEST_F(ConvertFileTest, SkipAndLengthLimitsCutToTheFrame) {
     settings.EnableSkipLength = 1;
     settings.SkipLength = 3000;
     EXPECT_FALSE(Convert(dir.file("ramp.wav"), dir.file("none.wav"), kFormatWav));
-    EXPECT_EQ(state.errorDetail, kSkipTooLongDetail);
-    EXPECT_FALSE(state.retry);
+    EXPECT_EQ(found.errorDetail, kSkipTooLongDetail);
+    EXPECT_FALSE(ctx.pass.retry);
     EXPECT_FALSE(fs::exists(dir.file("none.wav")));
 }
 
@@ -136,20 +136,20 @@ TEST_F(ConvertFileTest, NormalisationAndManualVolume) {
                  return static_cast<int16_t>(i % 2 ? 16383 : -16384);
              }));
     ManualWav(44100, 2);
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     entry.Path = dir.file("half.wav");
     entry.InputType = kInputWav;
-    state.currentEntry = &entry;
+    ctx.currentEntry = &entry;
     float lo = 0, hi = 0;
     ASSERT_TRUE(MeasurePeaks(ctx, entry, Format(kFormatWav), audioFound, lo, hi));
-    state.normalisationGain = NormalisationGain(lo, hi);
+    measure.normalisationGain = NormalisationGain(lo, hi);
     ASSERT_TRUE(Convert(dir.file("half.wav"), dir.file("norm.wav"), kFormatWav));
-    EXPECT_FLOAT_EQ(state.appliedGain, 2.0f);
+    EXPECT_FLOAT_EQ(found.appliedGain, 2.0f);
     auto norm = DecodeWithFfmpeg(dir.file("norm.wav"));
     EXPECT_EQ(*std::max_element(norm.begin(), norm.end()), 32766);
     EXPECT_EQ(*std::min_element(norm.begin(), norm.end()), -32768);
 
-    settings.VolumeType = 1;
+    settings.VolumeType = kVolumeFixed;
     settings.Volume = 150;
     WriteWav(dir.file("loud.wav"), 44100, 1, Frames(1000, 1, [](int i, int) {
                  return static_cast<int16_t>(i % 2 ? 30000 : -30000);
@@ -160,7 +160,7 @@ TEST_F(ConvertFileTest, NormalisationAndManualVolume) {
     ASSERT_EQ(vol.size(), 1000u);
     EXPECT_EQ(vol[0], -32768);
     EXPECT_EQ(vol[1], 32767);
-    EXPECT_FLOAT_EQ(state.appliedGain, 1.5f);
+    EXPECT_FLOAT_EQ(found.appliedGain, 1.5f);
 }
 
 TEST_F(ConvertFileTest, MonoChoicesAndMonoToStereo) {
@@ -180,7 +180,7 @@ TEST_F(ConvertFileTest, MonoChoicesAndMonoToStereo) {
 
     WriteWav(dir.file("m.wav"), 22050, 1, Frames(500, 1, Ramp));
     ManualWav(22050, 2);
-    settings.VolumeType = 1;
+    settings.VolumeType = kVolumeFixed;
     settings.Volume = 200;  // applied once, though both channels share a buffer
     ASSERT_TRUE(Convert(dir.file("m.wav"), dir.file("st.wav"), kFormatWav));
     auto st = DecodeWithFfmpeg(dir.file("st.wav"));
@@ -204,14 +204,14 @@ TEST_F(ConvertFileTest, DtsInWavDecodesThroughThePreprocessingPass) {
     record.Path = wav;
     record.InputType = kInputDts;
     entry = record;
-    state.currentEntry = &entry;
+    ctx.currentEntry = &entry;
     ASSERT_TRUE(PreprocessDts(ctx, record, audioFound));
     ASSERT_TRUE(fs::exists(record.OutputPath));
     FileEntry substitute;
     substitute.Path = record.OutputPath;
     substitute.InputType = kInputDts;
     substitute.OutputPath = dir.file("decoded.wav");
-    ASSERT_TRUE(ConvertFile(ctx, substitute, Format(kFormatWav), audioFound));
+    ASSERT_TRUE(Take(ConvertFile(ctx, substitute, Format(kFormatWav), measure)));
     fs::remove(record.OutputPath);
     EXPECT_EQ(Probe(dir.file("decoded.wav"), "sample_rate"), "48000");
     EXPECT_NEAR(std::stod(Probe(dir.file("decoded.wav"), "duration", true)), 1.0, 0.05);
@@ -227,7 +227,7 @@ TEST_F(ConvertFileTest, TagsFollowThePolicy) {
     settings.TitleAsFileName = 1;
     settings.Artist = "Custom Artist";
     settings.TrackNumType = 1;
-    state.currentIndex = 3;
+    ctx.currentIndex = 3;
     ASSERT_TRUE(Convert(src, dir.file("custom.mp3"), kFormatMp3));
     EXPECT_EQ(ProbeTag(dir.file("custom.mp3"), "title"), "a.b");
     EXPECT_EQ(ProbeTag(dir.file("custom.mp3"), "artist"), "Custom Artist");
@@ -280,7 +280,7 @@ TEST_F(ConvertFileTest, FailureAndCancelLeaveNoPartialOutputAndKeepTheOldTarget)
     // A codec not in the format's list: no writer, no retry, no file.
     Format(kFormatMp3).CodecID = 0x7777;
     EXPECT_FALSE(Convert(src, dir.file("nocodec.mp3"), kFormatMp3));
-    EXPECT_FALSE(state.retry);
+    EXPECT_FALSE(ctx.pass.retry);
     EXPECT_EQ(FolderContents(dir.path()), before);
     Format(kFormatMp3).CodecID = BuildFormatCatalogue()[0].CodecID;
 

@@ -248,7 +248,7 @@ TEST_F(ConvertWideTest, EveryReaderHandsOnDepthAndChannels) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source);
         const std::string out = c.source + ".wav";
-        ASSERT_TRUE(Convert(c.source, out, kFormatWav)) << state.errorDetail;
+        ASSERT_TRUE(Convert(c.source, out, kFormatWav)) << found.errorDetail;
         EXPECT_EQ(Probe(out, "channels"), c.channels);
         EXPECT_EQ(Probe(out, "codec_name"), c.codec);
         if (c.channels[0] == '2') {
@@ -299,10 +299,10 @@ TEST_F(ConvertWideTest, FloatAboveFullScaleKeepsItsPeak) {
     for (const auto& t : targets) {
         SCOPED_TRACE(t.name);
         const std::string out = dir.file(t.name);
-        ASSERT_TRUE(Convert(src, out, t.format)) << state.errorDetail;
+        ASSERT_TRUE(Convert(src, out, t.format)) << found.errorDetail;
         EXPECT_EQ(Probe(out, "codec_name"), t.codec);
         EXPECT_NEAR(PeakDb(out), 20 * std::log10(1.6), t.toleranceDb);
-        EXPECT_EQ(state.clippedSamples, 0u);
+        EXPECT_EQ(found.clippedSamples, 0u);
     }
 }
 
@@ -321,12 +321,12 @@ TEST_F(ConvertWideTest, IntegerTargetReportsHowManySamplesItClipped) {
     }
     ASSERT_GT(beyond, 20000u);
     const std::string out = dir.file("clipped.flac");
-    ASSERT_TRUE(Convert(src, out, kFormatFlac)) << state.errorDetail;
-    EXPECT_EQ(state.clippedSamples, beyond);
-    ASSERT_EQ(state.notes.size(), 1u);
-    EXPECT_TRUE(state.notes[0].Is(kClippedNote));
-    ASSERT_EQ(state.notes[0].args.size(), 2u);
-    EXPECT_EQ(state.notes[0].args[1].Source(), std::to_string(beyond));
+    ASSERT_TRUE(Convert(src, out, kFormatFlac)) << found.errorDetail;
+    EXPECT_EQ(found.clippedSamples, beyond);
+    ASSERT_EQ(found.notes.size(), 1u);
+    EXPECT_TRUE(found.notes[0].Is(kClippedNote));
+    ASSERT_EQ(found.notes[0].args.size(), 2u);
+    EXPECT_EQ(found.notes[0].args[1].Source(), std::to_string(beyond));
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ protected:
     }
 
     AddPathListResult Add(const std::string& path) {
-        return AddPathList(services, state, pathMap, list, {path}, nullptr);
+        return AddPathList(services, pathMap, list, {path}, nullptr);
     }
 
     // Converts a listed row into the "out" folder; returns its output path.
@@ -142,13 +142,11 @@ protected:
         EXPECT_TRUE(ResolveOutputPath(settings, entry, FindFormat(catalogue, code)->extension,
                                       message))
             << message;
-        state.currentEntry = &entry;
-        state.currentIndex = 1;
-        state.retry = false;
-        state.errorDetail.clear();
-        int audioFound = 1;
-        EXPECT_TRUE(ConvertFile(ctx, entry, *FindFormat(catalogue, code), audioFound))
-            << state.errorDetail;
+        ctx.currentEntry = &entry;
+        ctx.currentIndex = 1;
+        ctx.pass = PassNotes{};
+        const FileResult result = ConvertFile(ctx, entry, *FindFormat(catalogue, code), {});
+        EXPECT_TRUE(result.ok) << result.findings.errorDetail;
         return entry.OutputPath;
     }
 };
@@ -238,7 +236,7 @@ TEST_F(CueTracks, TracksOfAWideImageKeepItsDepthAndChannels) {
     // Read as 16-bit stereo (as normalising measures it), the second track
     // has its frames too: 1 s 37/75 to 2 s 74/75.
     int audioFound = 1;
-    auto track = CreateEntryReader(services, state, *list.rows[1], 0, true, audioFound);
+    auto track = CreateEntryReader(services, ctx.pass, *list.rows[1], 0, true, audioFound);
     ASSERT_TRUE(track);
     EXPECT_EQ(ReadAll(*track).left.size(), static_cast<size_t>(44100 + 37 * 588));
 }

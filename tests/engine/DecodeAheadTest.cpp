@@ -87,6 +87,8 @@ protected:
     CTestReaderServices services;
     ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
     FileEntry entry;
+    FileMeasure measure;
+    float appliedGain = 1.0f;  // by the last conversion
 
     LoopOutcome RunLoop(int processors, int blocks, int failAt, int cancelAfterPumps) {
         state.processors = processors;
@@ -120,10 +122,11 @@ protected:
             entry.Path = path;
             entry.InputType = InputTypeOf(path);
             entry.OutputPath = dir.file("out" + std::to_string(processors) + "." + ext);
-            state.currentEntry = &entry;
-            state.currentIndex = 1;
-            int audioFound = 1;
-            EXPECT_TRUE(ConvertFile(ctx, entry, *FindFormat(catalogue, format), audioFound));
+            ctx.currentEntry = &entry;
+            ctx.currentIndex = 1;
+            const FileResult result = ConvertFile(ctx, entry, *FindFormat(catalogue, format), measure);
+            EXPECT_TRUE(result.ok);
+            appliedGain = result.findings.appliedGain;
             outputs[processors - 1] = ReadFile(entry.OutputPath);
         }
         return {outputs[0], outputs[1]};
@@ -157,16 +160,16 @@ TEST_F(DecodeAheadTest, OutputsAreByteIdenticalToOneThread) {
     settings.EnableSkipLength = settings.EnableConvertLength = 0;
 
     // Normalised: the gain the peak pass found applies either way.
-    settings.VolumeType = 0;
+    settings.VolumeType = kVolumeNormalise;
     entry.Path = dir.file("music.wav");
     entry.InputType = kInputWav;
-    state.currentEntry = &entry;
+    ctx.currentEntry = &entry;
     int audioFound = 1;
     float lo = 0, hi = 0;
     ASSERT_TRUE(MeasurePeaks(ctx, entry, *FindFormat(catalogue, kFormatWav), audioFound, lo, hi));
-    state.normalisationGain = NormalisationGain(lo, hi);
+    measure.normalisationGain = NormalisationGain(lo, hi);
     auto [wavOne, wavAhead] = BothWays(dir.file("music.wav"), kFormatWav, "wav");
-    EXPECT_NE(state.appliedGain, 1.0f);
+    EXPECT_NE(appliedGain, 1.0f);
     EXPECT_EQ(wavOne, wavAhead);
 }
 

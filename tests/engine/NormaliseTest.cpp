@@ -71,10 +71,10 @@ TEST(ApplyGain, SameBufferAsBothChannelsScalesOnce) {
 
 TEST(SelectGain, ByVolumeType) {
     CSettings s{std::string_view{}};
-    s.VolumeType = 0;
+    s.VolumeType = kVolumeNormalise;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 2.0f);
     EXPECT_FLOAT_EQ(SelectGain(s, -1.0f), 1.0f);
-    s.VolumeType = 1;
+    s.VolumeType = kVolumeFixed;
     s.Volume = 150;
     const float g = SelectGain(s, 2.0f);
     EXPECT_FLOAT_EQ(g, 1.5f);
@@ -84,10 +84,10 @@ TEST(SelectGain, ByVolumeType) {
     EXPECT_EQ(samples[1], -32768);
     s.Volume = 100;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
-    s.VolumeType = 2;
+    s.VolumeType = kVolumeUnchanged;
     s.Volume = 150;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
-    s.VolumeType = 3;
+    s.VolumeType = kVolumeLoudness;
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f, 0.5f), 0.5f);
     EXPECT_FLOAT_EQ(SelectGain(s, 2.0f), 1.0f);
 }
@@ -112,7 +112,7 @@ TEST(MeasurePeaks, FindsBothPeaksOfAStereoFile) {
     f.entry.Path = dir.file("peaks.wav");
     f.entry.InputType = 2000;
     testsupport::WriteFile(f.entry.Path, WavBytes(44100, 2, samples));
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     int audioFound = 1;
     float lo = 1, hi = -1;
     ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, Mp3Format(), audioFound, lo, hi), 1);
@@ -139,7 +139,7 @@ TEST(MeasurePeaks, DeepSurroundIsMeasuredAsTheTargetReceivesIt) {
         "-f lavfi -i \"aevalsrc=0.3*sin(2*PI*997*t)|0|0|0|0.3*sin(2*PI*997*t)|0:c=5.1:s=48000:"
         "d=1\" -c:a flac -sample_fmt s32 -bits_per_raw_sample 24");
     f.entry.InputType = 3200;
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     int audioFound = 1;
     float lo = 0, hi = 0;
     ASSERT_EQ(MeasurePeaks(f.ctx, f.entry, *CatalogueRow(kFormatWav), audioFound, lo, hi), 1);
@@ -155,7 +155,7 @@ TEST(MeasurePeaks, SilenceGivesNoGainAndTheShownNameIsTheEntrys) {
     testsupport::TempDir dir;
     PassFixture f;
     f.entry.Path = dir.file("original.dts");
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     FileEntry temp;
     temp.Path = dir.file("tmp123.wav");
     temp.InputType = 2000;

@@ -111,7 +111,7 @@ TEST(PreprocessDts, CopiesTheSamplesUnchangedIntoATemporaryFile) {
     f.entry.InputType = 2000;
     f.entry.OutputPath = "/out/music.mp3";
     testsupport::WriteFile(f.entry.Path, wav);
-    f.state.currentEntry = &f.entry;
+    f.ctx.currentEntry = &f.entry;
     FileEntry record = f.entry;
     int audioFound = 1;
     ASSERT_EQ(PreprocessDts(f.ctx, record, audioFound), 1);

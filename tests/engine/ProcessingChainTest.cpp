@@ -16,7 +16,7 @@ namespace {
 
 CSettings Defaults() {
     CSettings s{std::string_view{}};
-    s.MonoType = 0;
+    s.MonoType = kMonoMix;
     s.EnableSkipLength = 0;
     s.EnableConvertLength = 0;
     return s;
@@ -145,7 +145,7 @@ TEST(ProcessingChainChannels, StereoToAmrMixesThenResamples) {
 
 TEST(ProcessingChainChannels, MonoTypeTwoPicksRightWithoutConverter) {
     CSettings s = Defaults();
-    s.MonoType = 2;
+    s.MonoType = kMonoRight;
     CProcessingChain chain;
     ASSERT_TRUE(chain.Setup(s, {44100, 2, 44100, 1, true, 1.0f}));
     EXPECT_TRUE(chain.ChannelPick());
@@ -159,7 +159,7 @@ TEST(ProcessingChainChannels, MonoTypeTwoPicksRightWithoutConverter) {
 
 TEST(ProcessingChainChannels, MonoTypeOnePicksLeftBeforeResampling) {
     CSettings s = Defaults();
-    s.MonoType = 1;
+    s.MonoType = kMonoLeft;
     CProcessingChain chain;
     ASSERT_TRUE(chain.Setup(s, {16000, 2, 8000, 1, true, 1.0f}));
     EXPECT_TRUE(chain.ChannelPick());
@@ -228,9 +228,9 @@ TEST(RenderRate, FollowsTheOutputFormat) {
     CSettings s = Defaults();
     OutputFormatEntry f;
     f.code = 5500;
-    s.AMRType = 0;
+    s.AMRType = kAmrNarrowBand;
     EXPECT_EQ(RenderRateFor(s, f), 8000);
-    s.AMRType = 1;
+    s.AMRType = kAmrWideBand;
     EXPECT_EQ(RenderRateFor(s, f), 16000);
     f.code = 5600;
     EXPECT_EQ(RenderRateFor(s, f), 16000);

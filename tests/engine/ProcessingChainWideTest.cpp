@@ -14,10 +14,10 @@ namespace {
 
 CSettings Plain() {
     CSettings s{std::string_view{}};
-    s.MonoType = 0;
+    s.MonoType = kMonoMix;
     s.EnableSkipLength = 0;
     s.EnableConvertLength = 0;
-    s.Resampler = 0;
+    s.Resampler = kResamplerSox;
     return s;
 }
 

@@ -50,7 +50,7 @@ class ReaderChain : public ::testing::Test {
 protected:
     TempDir dir;
     FakeServices services;
-    RunState state;
+    PassNotes state;
     int audioFound = 1;
 
     std::unique_ptr<CAudioReader> Create(const std::string& path, bool conversion = true,
@@ -205,7 +205,7 @@ TEST_F(ReaderChain, AddFileEntryFailureNotesForCdTracksAndFlashFiles) {
     for (const char* name : {"Track01.cda", "movie.swf", "clip.FLV", "other.xyz"}) {
         WriteFile(dir.file(name), std::string(300, '\x01'));
     }
-    state.errorDetail = "before";
+    state.errorDetail = Text("before");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("other.xyz")), -1);
     EXPECT_EQ(state.errorDetail, "before");
     EXPECT_EQ(AddFileEntry(services, state, pathMap, list, dir.file("Track01.cda")), -1);

@@ -209,7 +209,7 @@ TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
 TEST_F(TagMatrixTest, LevelChangesDropReplayGainAndTaglessTargetsStayTagless) {
     const TagInfo want = FullRecord("\x89PNG-not-really");
     const std::string src = Source(kSources[1], want);
-    settings.VolumeType = 1;
+    settings.VolumeType = kVolumeFixed;
     settings.Volume = 50;
     ASSERT_TRUE(Convert(src, dir.file("quiet.mp3"), kFormatMp3));
     const TagInfo got = bass::ReadFileTags(dir.file("quiet.mp3"), kAutoCodePage);

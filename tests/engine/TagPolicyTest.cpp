@@ -32,13 +32,15 @@ void PrintTo(const TagCall& c, std::ostream* os) {
         << "|" << c.comment << "|" << c.composer << "|" << c.copyright << "|" << c.track << "}";
 }
 
+// The track as the writers read it.
+TagCall CallOf(const TagInfo& t) {
+    return {t.title,   t.artist,   t.album,     t.genre, t.year,
+            t.comment, t.composer, t.copyright, ParseDecimal(t.track)};
+}
+
 class FakeWriter : public CAudioWriter {
 public:
-    // The track as the writers read it.
-    void SetTags(const TagInfo& t) override {
-        calls.push_back({t.title, t.artist, t.album, t.genre, t.year, t.comment, t.composer,
-                         t.copyright, ParseDecimal(t.track)});
-    }
+    void SetTags(const TagInfo& t) override { calls.push_back(CallOf(t)); }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
     int Write(const int16_t*, const int16_t*, int) override { return 1; }
@@ -89,18 +91,19 @@ FileEntry Entry(const std::string& path, int inputType = kInputMp3) {
     return e;
 }
 
-// Runs the per-file policy for a listed file converted from itself.
+// Runs the per-file policy for a listed file converted from itself: the
+// tags it found for the output, or none.
 std::optional<TagCall> Apply(const CSettings& s, const FileEntry& entry, CAudioReader& reader,
                              int index = 1, int format = kFormatMp3) {
     FakeWriter w;
-    RunState state;
-    state.currentEntry = &entry;
-    state.currentIndex = index;
-    const bool called = ApplyTagPolicy(reader, w, entry, format, s, state);
-    EXPECT_EQ(called, !w.calls.empty());
-    EXPECT_LE(w.calls.size(), 1u);
-    if (w.calls.empty()) return std::nullopt;
-    return w.calls[0];
+    TagInfo handed;
+    const bool tagged = ApplyTagPolicy(reader, w, entry, format, s, &entry, index, &handed);
+    // The writer receives them only where TagLib does not write them later.
+    const bool byWriter = tagged && FormatTagFile(format) == TagFileKind::None;
+    EXPECT_EQ(w.calls.size(), byWriter ? 1u : 0u);
+    if (byWriter) EXPECT_EQ(w.calls[0], CallOf(handed));
+    if (!tagged) return std::nullopt;
+    return CallOf(handed);
 }
 
 std::string TitleOf(const std::string& path) {
@@ -134,13 +137,11 @@ TEST(CustomTags, TitleComesFromTheListedFileNotATemporarySubstitute) {
     s.TitleAsFileName = 1;
     FileEntry listed = Entry("/cd/Track 03.cda", kInputCdTrack);
     FileEntry temp = Entry("/tmp/qv1234.dts", kInputDts);
-    RunState state;
-    state.currentEntry = &listed;
-    state.currentIndex = 3;
     FakeReader r;
     FakeWriter w;
-    ASSERT_TRUE(ApplyTagPolicy(r, w, temp, kFormatMp3, s, state));
-    EXPECT_EQ(w.calls.at(0).title, "Track 03");
+    TagInfo handed;
+    ASSERT_TRUE(ApplyTagPolicy(r, w, temp, kFormatMp3, s, &listed, 3, &handed));
+    EXPECT_EQ(handed.title, "Track 03");
 }
 
 TEST(CustomTags, TrackNumberByTrackNumType) {
@@ -253,6 +254,25 @@ TEST(TagPolicy, TaglessFormatsNeverReceiveTags) {
     }
 }
 
+TEST(TagPolicy, EachContainerHasOneTagWriter) {
+    // Where TagLib writes a format's tags onto the finished file, the muxer
+    // is given none; elsewhere the muxer is the only writer.
+    for (const OutputFormatEntry& f : BuildFormatCatalogue()) {
+        if (IsTaglessFormat(f.code)) continue;
+        const bool byTagLib = FormatTagFile(f.code) != TagFileKind::None;
+        FakeWriter w;
+        TagInfo handed;
+        FakeReader r;
+        ASSERT_TRUE(ApplyTagPolicy(r, w, Entry("/m/x.mp3"), f.code, CustomSettings(), nullptr, 1,
+                                   &handed));
+        EXPECT_EQ(w.calls.size(), byTagLib ? 0u : 1u) << f.code;
+        FakeWriter merged;
+        ASSERT_TRUE(ApplyMergedTagPolicy(merged, f.code, CustomSettings(), nullptr, &handed));
+        EXPECT_EQ(merged.calls.size(), byTagLib ? 0u : 1u) << f.code;
+        EXPECT_EQ(handed.artist, "Artist") << f.code;
+    }
+}
+
 TEST(TagPolicy, OtherPolicyValuesWriteNoTags) {
     TagInfo t;
     t.title = "T";
@@ -271,16 +291,17 @@ TEST(MergedTags, CustomValuesWithTrackZero) {
     s.TrackNumType = kTrackCustom;
     s.CustomTrackNum = 9;
     FakeWriter w;
-    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s));
-    EXPECT_EQ(w.calls, (std::vector<TagCall>{{"Custom Title", "Artist", "Album", "Jazz", "1999",
-                                              "Comment", "Composer", "(c) Someone", 0}}));
+    TagInfo handed;
+    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s, nullptr, &handed));
+    EXPECT_EQ(CallOf(handed), (TagCall{"Custom Title", "Artist", "Album", "Jazz", "1999",
+                                       "Comment", "Composer", "(c) Someone", 0}));
 
     // No single file names a merged output.
     s.TitleAsFileName = 1;
     FakeWriter w2;
-    ASSERT_TRUE(ApplyMergedTagPolicy(w2, kFormatOgg, s));
-    EXPECT_EQ(w2.calls.at(0).title, "");
-    EXPECT_EQ(w2.calls.at(0).artist, "Artist");
+    ASSERT_TRUE(ApplyMergedTagPolicy(w2, kFormatOgg, s, nullptr, &handed));
+    EXPECT_EQ(handed.title, "");
+    EXPECT_EQ(handed.artist, "Artist");
 }
 
 TEST(MergedTags, CarryOverGivesNoTags) {

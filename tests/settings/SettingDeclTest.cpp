@@ -32,9 +32,25 @@ TEST(SettingDeclTest, ValuesOutsideBecomeTheFallbackOrTheNearestEnd) {
     EXPECT_EQ(setting::DestOutputFolderOpt.Valid(3), kOutputToSourceFolder);
     EXPECT_EQ(setting::AMRMode.Valid(9), setting::kFallbackAmrMode);
     EXPECT_EQ(setting::ID3TagType.Valid(-1), 0);
-    EXPECT_EQ(setting::SimultaneousFiles.Valid(1000), kMaxSimultaneousFiles);
-    EXPECT_EQ(setting::Volume.Valid(0), kMinVolume);
+    EXPECT_EQ(setting::SimultaneousFiles.Valid(1000), setting::SimultaneousFiles.maximum);
+    EXPECT_EQ(setting::Volume.Valid(0), setting::Volume.minimum);
     EXPECT_EQ(setting::CustomTrackNum.Valid(300), 255);
+}
+
+TEST(SettingDeclTest, SettingByNameKeepsTheDeclaredRange) {
+    std::vector<OutputFormatEntry> catalogue = BuildFormatCatalogue();
+    for (const SettingDecl* decl : {&setting::LoudnessTarget, &setting::TruePeakCeiling,
+                                    &setting::Volume, &setting::SimultaneousFiles}) {
+        CSettings s("");
+        ASSERT_TRUE(SetSettingByName(s, catalogue, decl->name, std::to_string(decl->minimum - 1)));
+        EXPECT_EQ(s.*(decl->intField), decl->minimum) << decl->name;
+        ASSERT_TRUE(SetSettingByName(s, catalogue, decl->name, std::to_string(decl->maximum + 1)));
+        EXPECT_EQ(s.*(decl->intField), decl->maximum) << decl->name;
+    }
+    // A run's file count keeps the same range.
+    CSettings s("");
+    s.SimultaneousFiles = setting::SimultaneousFiles.maximum + 1;
+    EXPECT_EQ(FilesAtOnce(s), setting::SimultaneousFiles.maximum);
 }
 
 TEST(SettingDeclTest, LoadingKeepsOnlyTheValuesDeclaredSo) {

@@ -93,6 +93,9 @@ struct ConversionFixture {
     quelvox::ConversionContext ctx{settings, state, progress, services, &services.wmaFormats};
     quelvox::FileEntry entry;
     int audioFound = 1;
+    // The gains the next conversion applies, and what the last one found.
+    quelvox::FileMeasure measure;
+    quelvox::FileFindings found;
 
     quelvox::OutputFormatEntry& Format(int code) { return *quelvox::FindFormat(catalogue, code); }
 
@@ -102,12 +105,17 @@ struct ConversionFixture {
         entry.Path = path;
         entry.InputType = quelvox::InputTypeOf(path);
         entry.OutputPath = out;
-        state.currentEntry = &entry;
-        state.currentIndex = state.currentIndex ? state.currentIndex : 1;
-        state.retry = false;
-        state.errorDetail.clear();
-        audioFound = 1;
-        return quelvox::ConvertFile(ctx, entry, Format(code), audioFound);
+        ctx.currentEntry = &entry;
+        ctx.currentIndex = ctx.currentIndex ? ctx.currentIndex : 1;
+        ctx.pass = quelvox::PassNotes{};
+        return Take(quelvox::ConvertFile(ctx, entry, Format(code), measure));
+    }
+
+    // Keeps what a conversion found; returns whether it succeeded.
+    int Take(const quelvox::FileResult& result) {
+        found = result.findings;
+        audioFound = result.audioFound ? 1 : 0;
+        return result.ok ? 1 : 0;
     }
 };
 

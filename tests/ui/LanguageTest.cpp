@@ -181,7 +181,7 @@ TEST_F(LanguageTest, ChineseKeepsTheDescribedTexts) {
     EXPECT_EQ(window->Button(kCmdAddFiles)->text(), "添加文件(&A)");
     EXPECT_EQ(window->List()->HeaderText(kColumnFile), "文件");
     const int row = List(*window, 1);
-    window->SetOutputCell(row, kFailedRow);
+    window->SetOutputCell(row, EngineText(kFailedRow));
     EXPECT_EQ(window->List()->CellText(row, kColumnOutput), kFailedRow);
     EXPECT_EQ(window->List()->CellText(row, kColumnChannels), "单声");
 }

@@ -164,7 +164,7 @@ TEST_F(MainWindowTest, AddedFilesFillTheSevenColumnsOnceEachWithRowsFromOne) {
     // The next row is number 3: no row is ever number 0, the answer for
     // "listed already".
     EXPECT_EQ(List("/music/third.mp3", 10), 3);
-    w.SetOutputCell(3, "third.wav");
+    w.SetOutputCell(3, Text("third.wav"));
     EXPECT_EQ(w.List()->CellText(3, kColumnOutput), "third.wav");
 
     // A file no reader opens is named in the closing message.

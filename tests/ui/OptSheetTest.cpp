@@ -293,7 +293,7 @@ TEST_F(OptSheetTest, CancelChangesNothingButTheStartPage) {
 }
 
 TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
-    settings_.VolumeType = 3;
+    settings_.VolumeType = kVolumeLoudness;
     Open();
     QWidget* general = Choose(kGeneral);
     EXPECT_TRUE(Get<QRadioButton>(general, "volumeType3")->isChecked());
@@ -317,7 +317,7 @@ TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
     EXPECT_EQ(s.WriteReplayGain, 1);
 
     // Another mode leaves the loudness fields disabled.
-    settings_.VolumeType = 2;
+    settings_.VolumeType = kVolumeUnchanged;
     Open();
     general = Choose(kGeneral);
     EXPECT_FALSE(Get<QSpinBox>(general, "loudnessTarget")->isEnabled());
@@ -528,7 +528,7 @@ TEST_F(OptSheetTest, ACodecTheFormatDoesNotOfferGivesWayToTheFirstWithItsLists) 
 }
 
 TEST_F(OptSheetTest, TheVolumeTakesOneTo32767AndItsArrowsStopAtTenAndTheTop) {
-    settings_.VolumeType = 1;
+    settings_.VolumeType = kVolumeFixed;
     settings_.Volume = 0;  // stored by an older version
     Open();
     QWidget* general = Choose(kGeneral);

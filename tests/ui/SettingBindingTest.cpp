@@ -42,8 +42,8 @@ TEST(SettingBindingTest, ControlsShowValidValuesAndTakeBackWhatTheyShow) {
                  [](std::string_view t) { return std::string(t) + ",mp3"; });
 
     EXPECT_TRUE(skipOn->isChecked());
-    EXPECT_EQ(files->maximum(), kMaxSimultaneousFiles);
-    EXPECT_EQ(files->value(), kMaxSimultaneousFiles);
+    EXPECT_EQ(files->maximum(), setting::SimultaneousFiles.maximum);
+    EXPECT_EQ(files->value(), setting::SimultaneousFiles.maximum);
     EXPECT_EQ(target->currentData().toInt(), kTargetRename);
     EXPECT_EQ(source->checkedId(), 0);
     EXPECT_EQ(filter->text(), QStringLiteral("wav"));
@@ -59,7 +59,7 @@ TEST(SettingBindingTest, ControlsShowValidValuesAndTakeBackWhatTheyShow) {
     CSettings out("");
     out.Volume = 321;
     binding.StoreTo(out);
-    EXPECT_EQ(out.SimultaneousFiles, kMaxSimultaneousFiles);
+    EXPECT_EQ(out.SimultaneousFiles, setting::SimultaneousFiles.maximum);
     EXPECT_EQ(out.FilterExts, "wav,mp3");
     EXPECT_EQ(out.Volume, 321);  // not bound
 }

@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
         WmaFormatList wmaFormats;
         CRunReaderServices readers(runtime, wmaFormats, nullptr);
         const AddPathListResult added =
-            AddPathList(readers, window.State(), window.PathMap(), window, paths, nullptr);
+            AddPathList(readers, window.PathMap(), window, paths, nullptr);
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Quelvox"),
                         ShowText(added.message), QMessageBox::Ok, &window);
         box.show();
