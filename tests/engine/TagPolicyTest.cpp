@@ -41,7 +41,7 @@ public:
     }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
-    int Write(const int16_t*, const int16_t*, int) override { return 1; }
+    int WriteBlock(const AudioBlock&) override { return 1; }
     void Close() override {}
 
     std::vector<TagCall> calls;
@@ -54,7 +54,7 @@ public:
     FakeReader(const TagInfo& t, int found) : tags(t), result(found) {}
     void Close() override {}
     int Open(const std::string&, int) override { return 1; }
-    int Read(int16_t*, int16_t*) override { return 0; }
+    int ReadBlock(AudioBlock&) override { return 0; }
     int ReadTags(TagInfo& t) override {
         ++readCount;
         t = tags;
