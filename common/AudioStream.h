@@ -1,14 +1,10 @@
 // Reader and writer interfaces shared by every decoder and encoder.
 //
-// Samples travel between readers, the engine and writers in one of two
-// shapes. The 16-bit one (Read, Write): planar signed 16-bit blocks of at
-// most kBlockFrames frames, one buffer for the left (or only) channel and
-// one for the right channel; a mono block uses the left buffer only. The
-// wide one (ReadBlock, WriteBlock): an AudioBlock of up to kMaxChannels
-// float channels with its layout and the source's real depth. The base
-// classes adapt the wide calls to the 16-bit ones, so a reader or writer
-// that only knows 16 bits serves the wide path unchanged. Frame counts
-// always count samples per channel.
+// Samples travel between readers, the engine and writers as AudioBlocks
+// (ReadBlock, WriteBlock): up to kMaxChannels float channels of at most
+// kBlockFrames frames, with their layout and the source's real depth.
+// Readers and writers whose codecs work in 16-bit samples convert through
+// CInt16Planes. Frame counts always count samples per channel.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +17,48 @@
 
 namespace quelvox {
 
-// Largest number of frames a reader returns from one Read and a writer
-// receives in one Write.
+// Largest number of frames a reader returns from one ReadBlock and a
+// writer receives in one WriteBlock.
 inline constexpr int kBlockFrames = 1152;
-// Size in bytes of each channel buffer the engine hands to a reader.
+// Size in bytes of one channel of a block as 16-bit samples.
 inline constexpr int kBlockBytes = kBlockFrames * 2;
+
+// Planar 16-bit samples for the readers and writers whose codecs decode or
+// encode 16 bits, so that every one of them converts between its codec's
+// samples and AudioBlocks the same way.
+class CInt16Planes {
+public:
+    // One block from a 16-bit decoder: `decode(left, right)` fills up to
+    // kBlockFrames frames into `left` and, when `stereo`, into `right`
+    // (null otherwise), and returns the frame count. The block becomes one
+    // or two channels (default layout) of a 16-bit source holding every
+    // value / 32768, exactly. Returns the frame count; <= 0 (the block
+    // then holds no frames) ends the stream.
+    template <typename Decoder>
+    int Decode(AudioBlock& block, bool stereo, Decoder&& decode) {
+        Reserve(kBlockFrames, stereo);
+        return Store(decode(left_.data(), stereo ? right_.data() : nullptr), stereo, block);
+    }
+
+    // Rounds the block.frames frames of `block` to 16 bits for a 16-bit
+    // encoder: a block of more than two channels is folded to stereo
+    // (FoldToStereo) first, then every sample is rounded to nearest and
+    // clamped, NaN as 0; with `dither` (not null), TPDF noise is added
+    // before each rounding, frame by frame. Left() and Right() then hold
+    // the frames; Right() is null for a mono block. Returns how many
+    // samples clipped.
+    uint64_t Round(const AudioBlock& block, CTpdfDither* dither);
+    const int16_t* Left() const { return left_.data(); }
+    const int16_t* Right() const { return stereo_ ? right_.data() : nullptr; }
+
+private:
+    void Reserve(size_t frames, bool stereo);
+    int Store(int frames, bool stereo, AudioBlock& block);
+
+    std::vector<int16_t> left_, right_;
+    std::vector<float> foldLeft_, foldRight_;
+    bool stereo_ = false;
+};
 
 // Describes a source or a target when the engine configures the converter.
 struct PcmFormat {
@@ -48,28 +81,24 @@ public:
     // still open first. renderRate is the rate a synthesising decoder should
     // render at (0 while only probing). Nonzero means success.
     virtual int Open(const std::string& path, int renderRate) = 0;
-    // Decodes the next block; writes `right` only when GetOutputChannels() is
-    // 2. Returns the frame count (at most kBlockFrames); <= 0 ends the stream.
-    virtual int Read(int16_t* left, int16_t* right) = 0;
     // Decodes the next block into `block` (shaped here as needed): up to
     // kBlockFrames frames of GetBlockChannels() channels laid out as
     // GetChannelLayout(), at the source's full depth. Returns the frame
-    // count; <= 0 ends the stream. The base reads 16-bit samples through
-    // Read and stores them as float, exactly.
-    virtual int ReadBlock(AudioBlock& block);
-    // Channels of the blocks ReadBlock delivers: the base delivers what
-    // Read does (1 or 2).
+    // count; <= 0 ends the stream.
+    virtual int ReadBlock(AudioBlock& block) = 0;
+    // Channels of the blocks ReadBlock delivers: by default one, or two
+    // when GetOutputChannels() is 2 (a reader of 16-bit mono or stereo).
     virtual int GetBlockChannels() { return outputChannels == 2 ? 2 : 1; }
     // Positions of those channels (FFmpeg's channel mask bits).
     virtual uint64_t GetChannelLayout() { return DefaultLayout(GetBlockChannels()); }
-    // Bits of the source's own samples that ReadBlock keeps: 16 for a
-    // reader that delivers through Read.
+    // Bits of the source's own samples that ReadBlock keeps: by default
+    // 16.
     virtual int GetSourceBits() { return 16; }
     // Whether the source stores floating-point samples (GetSourceBits 32),
     // whose values may lie beyond full scale; ReadBlock keeps them as they
     // are.
     virtual bool GetSourceFloat() { return false; }
-    // Moves decoding so that the next Read starts at frame `landed`, at or
+    // Moves decoding so that the next ReadBlock starts at frame `landed`, at or
     // before `frame` (exactly there where the format allows); the reader
     // that calls it drops what lies between. Call it right after Open.
     // False when this reader cannot seek: then it is still (or again) at
@@ -123,10 +152,6 @@ public:
         return 0;
     }
 
-private:
-    // Read's buffers while ReadBlock adapts it.
-    std::vector<int16_t> adaptLeft_, adaptRight_;
-
 protected:
     uint64_t total = 0;     // stream size in the reader's progress unit
     uint64_t position = 0;  // consumed part of total
@@ -167,14 +192,12 @@ public:
     // Creates the output and prepares the encoder. Nonzero means success;
     // on failure the writer is destroyed without Close.
     virtual int Open() = 0;
-    // Encodes one block; right is null for mono output. Nonzero = written.
-    virtual int Write(const int16_t* left, const int16_t* right, int frames) = 0;
-    // Encodes one wide block. The base hands it to Write: every sample is
-    // rounded to 16 bits once (clamped, NaN as 0; with TPDF dither first
-    // when SetDither is on and the block's source is deeper than 16 bits),
-    // a mono block goes with a null right, and a block of more than two
-    // channels is folded to stereo first (FoldToStereo).
-    virtual int WriteBlock(const AudioBlock& block);
+    // Encodes one block. A writer that stores 16-bit samples rounds each
+    // sample once (CInt16Planes::Round: clamped, NaN as 0; with TPDF dither
+    // first when SetDither is on and the block's source is deeper than 16
+    // bits), and folds a block of more than two channels to stereo.
+    // Nonzero = written.
+    virtual int WriteBlock(const AudioBlock& block) = 0;
     // Whether rounding to a smaller depth than the source's adds TPDF
     // dither (on unless set otherwise). Sources of 16 bits or fewer are
     // never dithered into 16 bits or more.
@@ -182,7 +205,7 @@ public:
     // Flushes the encoder, finishes the container and closes the file.
     virtual void Close() = 0;
 
-    // Why a Write or Close could not write the file (the system's text,
+    // Why a WriteBlock or Close could not write the file (the system's text,
     // e.g. "No space left on device"); empty while everything was written.
     // The output is incomplete when it is not empty.
     const std::string& WriteError() const { return writeError_; }
@@ -197,6 +220,12 @@ protected:
         return dither_ && block.SourceBits() > bits;
     }
     CTpdfDither& Dither() { return ditherNoise_; }
+    // The block rounded into `planes` as a 16-bit encoder takes it
+    // (CInt16Planes::Round), dithered as DithersTo says; counts the
+    // clipped samples.
+    void RoundToInt16(const AudioBlock& block, CInt16Planes& planes) {
+        clipped_ += planes.Round(block, DithersTo(block, 16) ? &ditherNoise_ : nullptr);
+    }
     // Counts the samples of `v` that clip as integers of `bits` bits.
     void CountClipped(const float* v, int n, int bits) { clipped_ += CountClipping(v, n, bits); }
     // Counts `n` samples clipped otherwise.
@@ -212,9 +241,6 @@ private:
     uint64_t clipped_ = 0;
     bool dither_ = true;
     CTpdfDither ditherNoise_;
-    // Write's buffers while WriteBlock adapts it.
-    std::vector<int16_t> adaptLeft_, adaptRight_;
-    std::vector<float> foldLeft_, foldRight_;
 };
 
 }  // namespace quelvox

@@ -363,7 +363,7 @@ int CAiffReader::ReadTags(TagInfo& tags) {
     return 1;
 }
 
-int CAiffReader::Read(int16_t* left, int16_t* right) {
+int CAiffReader::DecodeInt16(int16_t* left, int16_t* right) {
     if (!file_ || !left || (outputChannels == 2 && !right)) return 0;
     switch (kind_) {
         case Kind::Ima4: return ReadIma4(left, right);
@@ -394,11 +394,13 @@ int CAiffReader::GetSourceBits() {
 bool CAiffReader::GetSourceFloat() { return file_ && WholeBytes() && IsFloatSample(stored_); }
 
 int CAiffReader::ReadBlock(AudioBlock& block) {
-    // Mono and stereo of 16 bits or fewer hold nothing Read does not give,
-    // and Read's unpacking is the faster one.
+    // Mono and stereo of 16 bits or fewer are unpacked to 16-bit samples
+    // first, the faster way.
     const int bits = GetSourceBits();
     if (!file_ || kind_ == Kind::Ima4 || kind_ == Kind::Gsm || (bits <= 16 && channels <= 2))
-        return CAudioReader::ReadBlock(block);
+        return pcm16_.Decode(block, outputChannels == 2, [this](int16_t* left, int16_t* right) {
+            return DecodeInt16(left, right);
+        });
     const int width = keptChannels_;
     block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
     const int frames = kind_ == Kind::Dwvw ? DecodeDwvw() : ReadWholeBytes();
@@ -410,7 +412,7 @@ int CAiffReader::ReadBlock(AudioBlock& block) {
         UnpackFramesWide(stored_, work_.get(), frames, channels, out);
         return frames;
     }
-    // 16 bits or fewer: exactly Read's samples, the top 16 bits.
+    // 16 bits or fewer: the top 16 bits.
     const int32_t* s = dwvwSamples_.data();
     const auto stride = static_cast<size_t>(channels);
     for (int c = 0; c < width; ++c) {
@@ -477,19 +479,13 @@ int CAiffReader::ReadDwvw(int16_t* left, int16_t* right) {
 
     const int32_t* s = dwvwSamples_.data();
     auto top16 = [](int32_t v) { return static_cast<int16_t>(v >> 16); };
+    // Only mono and stereo come here; wider sources are read by ReadBlock.
     if (channels == 1) {
         for (int i = 0; i < frames; ++i) left[i] = top16(s[i]);
-    } else if (channels == 2) {
+    } else {
         for (int i = 0; i < frames; ++i) {
             left[i] = top16(s[2 * i]);
             right[i] = top16(s[2 * i + 1]);
-        }
-    } else {
-        int16_t frame[kMaxKeptChannels];
-        for (int i = 0; i < frames; ++i) {
-            const int32_t* f = s + size_t(i) * size_t(channels);
-            for (int c = 0; c < keptChannels_; ++c) frame[c] = top16(f[c]);
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
         }
     }
     return frames;

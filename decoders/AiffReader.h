@@ -35,11 +35,10 @@ public:
     // file with a usable COMM chunk, an SSND chunk and a supported
     // compression type.
     int Open(const std::string& path, int renderRate) override;
-    int Read(int16_t* left, int16_t* right) override;
     // Samples stored in whole bytes (PCM, floats, G.711, raw) and DWVW
     // come with every channel up to kMaxChannels in the default layout,
     // samples wider than 16 bits and floats at their depth (24 or 32); the
-    // other kinds (IMA4, GSM: one or two channels) as Read gives them.
+    // other kinds (IMA4, GSM: one or two channels) as 16-bit samples.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
     int GetSourceBits() override;
@@ -61,6 +60,10 @@ private:
         Dwvw,
     };
 
+    // The next frames of a mono or stereo source of 16 bits or fewer (and
+    // of IMA4 and GSM) as 16-bit samples; `right` is written only for 2
+    // output channels.
+    int DecodeInt16(int16_t* left, int16_t* right);
     bool ParseChunks();
     bool ParseComm(uint32_t size, bool aifc);
     bool ParseSsnd(uint32_t size, uint64_t bodyStart);
@@ -102,6 +105,7 @@ private:
     gsm_state* gsm_ = nullptr;
     aiff::CDwvwDecoder dwvw_;
     std::vector<int32_t> dwvwSamples_;
+    CInt16Planes pcm16_;
     uint64_t dwvwFramesLeft_ = 0;  // frame limit from COMM, when it has one
 
     TagInfo tags_;

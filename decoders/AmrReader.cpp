@@ -71,8 +71,11 @@ int CAmrReader::Open(const std::string& path, int renderRate) {
     return 1;
 }
 
-int CAmrReader::Read(int16_t* left, int16_t* right) {
-    (void)right;
+int CAmrReader::ReadBlock(AudioBlock& block) {
+    return pcm16_.Decode(block, false, [this](int16_t* left, int16_t*) { return DecodeInt16(left); });
+}
+
+int CAmrReader::DecodeInt16(int16_t* left) {
     if (!left || (!nbDecoder_ && !wbDecoder_)) return 0;
 
     int n = std::min(carryCount_, kBlockFrames);

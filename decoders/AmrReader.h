@@ -26,11 +26,16 @@ public:
     // not used. Nonzero on success; 0 for a file shorter than 9 bytes, any
     // other magic or a decoder that cannot start.
     int Open(const std::string& path, int renderRate) override;
-    // Fills left with up to kBlockFrames samples; right is never written.
-    // Returns the sample count, 0 at the end of the stream.
-    int Read(int16_t* left, int16_t* right) override;
+    // Delivers mono blocks of up to kBlockFrames samples; 0 at the end of
+    // the stream.
+    int ReadBlock(AudioBlock& block) override;
 
 private:
+    // Fills `left` with up to kBlockFrames decoded samples; returns the
+    // count.
+    int DecodeInt16(int16_t* left);
+
+    CInt16Planes pcm16_;
     amr::AmrDecoder* nbDecoder_ = nullptr;
     amr::AmrDecoder* wbDecoder_ = nullptr;
     bool wideBand_ = false;

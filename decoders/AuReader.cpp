@@ -154,7 +154,7 @@ int CAuReader::OpenFile(const std::string& path) {
     if (chans == 0) chans = 1;
     // A frame must fit the read buffer (for ADPCM: eight frames, so that
     // every chunk ends on a byte boundary). Headers declaring more channels
-    // than that are rejected; below that limit a Read takes as many frames
+    // than that are rejected; below that limit a block takes as many frames
     // as the buffer holds, at most kBlockFrames.
     const uint64_t frameBits = uint64_t{chans} * codedBits_;
     const uint64_t bufferBits = uint64_t{kBufferBytes} * 8;
@@ -191,7 +191,7 @@ int CAuReader::OpenFile(const std::string& path) {
     return 1;
 }
 
-int CAuReader::Read(int16_t* left, int16_t* right) {
+int CAuReader::DecodeInt16(int16_t* left, int16_t* right) {
     if (!file_ || ended_ || position >= total) return 0;
     if (!adpcm_) {
         const int frames = ReadPcm();
@@ -199,26 +199,22 @@ int CAuReader::Read(int16_t* left, int16_t* right) {
         return frames;
     }
     const int frames = ReadAdpcm(adpcmFrames_.get());
-    // Mixed like PCM: 2 to left and right, 3 to 8 through DownmixToStereo.
     for (int i = 0; i < frames; ++i) {
         const int16_t* frame = adpcmFrames_.get() + static_cast<size_t>(i) * kMaxKeptChannels;
-        if (channels == 1) {
-            left[i] = frame[0];
-        } else if (channels == 2) {
-            left[i] = frame[0];
-            right[i] = frame[1];
-        } else {
-            DownmixToStereo(channels, frame, &left[i], &right[i]);
-        }
+        left[i] = frame[0];
+        if (channels == 2) right[i] = frame[1];
     }
     return frames;
 }
 
 int CAuReader::ReadBlock(AudioBlock& block) {
-    // Mono and stereo of 16 bits or fewer hold nothing Read does not give,
-    // and Read's unpacking is the faster one.
+    // Mono and stereo of 16 bits or fewer are unpacked to 16-bit samples
+    // first, the faster way.
     const int bits = GetSourceBits();
-    if (bits <= 16 && channels <= 2) return CAudioReader::ReadBlock(block);
+    if (bits <= 16 && channels <= 2)
+        return pcm16_.Decode(block, outputChannels == 2, [this](int16_t* left, int16_t* right) {
+            return DecodeInt16(left, right);
+        });
     const int width = std::max(GetBlockChannels(), 1);
     block.Shape(width, kBlockFrames, DefaultLayout(width), bits);
     block.frames = 0;

@@ -16,7 +16,7 @@ namespace quelvox {
 
 class CAuReader : public CAudioReader {
 public:
-    // Size of the one read buffer that serves every Read.
+    // Size of the one read buffer that serves every block.
     static constexpr size_t kBufferBytes = 8 * 1024 * 1024;
     // Channels decoded and mixed per frame; further channels are skipped.
     static constexpr int kMaxKeptChannels = 8;
@@ -27,12 +27,10 @@ public:
     void Close() override;
     // renderRate is not used. Nonzero on success.
     int Open(const std::string& path, int renderRate) override;
-    // Up to kBlockFrames frames; `right` is written only for 2 output
-    // channels. 0 at the end of the data or after a failed read.
-    int Read(int16_t* left, int16_t* right) override;
-    // Every channel up to kMaxKeptChannels in the default layout; 24- and
-    // 32-bit integers and floats at their depth, the other encodings as
-    // the 16-bit samples Read gives.
+    // Up to kBlockFrames frames of every channel up to kMaxKeptChannels in
+    // the default layout; 24- and 32-bit integers and floats at their
+    // depth, the other encodings as 16-bit samples. 0 at the end of the
+    // data or after a failed read.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override { return file_ ? keptChannels_ : 1; }
     int GetSourceBits() override { return file_ && !adpcm_ ? WideBits(stored_) : 16; }
@@ -41,6 +39,9 @@ public:
     // Total and position count bytes of sample data (the base getters).
 
 private:
+    // The next frames of a mono or stereo source of 16 bits or fewer as
+    // 16-bit samples; `right` is written only for 2 channels.
+    int DecodeInt16(int16_t* left, int16_t* right);
     // Opens the file and parses the header; 0 on any failure.
     int OpenFile(const std::string& path);
     // Reads the next whole PCM frames into the buffer; returns their count.
@@ -71,6 +72,7 @@ private:
     const uint8_t* chunkPos_ = nullptr;
     const uint8_t* chunkEnd_ = nullptr;
     std::unique_ptr<int16_t[]> adpcmFrames_;  // kBlockFrames frames of kept channels
+    CInt16Planes pcm16_;
 };
 
 }  // namespace quelvox

@@ -111,7 +111,10 @@ void CBassReader::DescribeWide() {
 }
 
 int CBassReader::ReadBlock(AudioBlock& block) {
-    if (!wideBits_) return CAudioReader::ReadBlock(block);
+    if (!wideBits_)
+        return pcm16_.Decode(block, outputChannels == 2, [this](int16_t* left, int16_t* right) {
+            return DecodeInt16(left, right);
+        });
     if (!channel_) return 0;
     block.Shape(blockChannels_, kBlockFrames, blockLayout_, wideBits_);
     const auto stride = static_cast<size_t>(channels);
@@ -143,7 +146,7 @@ int CBassReader::ReadBlock(AudioBlock& block) {
     return n;
 }
 
-int CBassReader::Read(int16_t* left, int16_t* right) {
+int CBassReader::DecodeInt16(int16_t* left, int16_t* right) {
     if (!channel_ || !left) return 0;
     if (outputChannels == 2 && !right) return 0;
 

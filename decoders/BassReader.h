@@ -19,11 +19,10 @@ public:
 
     void Close() override;
     int Open(const std::string& path, int renderRate) override;
-    int Read(int16_t* left, int16_t* right) override;
     // Channels that can deliver wide (the libsndfile formats) give every
     // channel, the first kMaxChannels of a wider file, at the source's
-    // depth, in the order of their positions; the others deliver what Read
-    // does.
+    // depth, in the order of their positions; the others deliver 16-bit
+    // mono or stereo (DecodeInt16).
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override {
         return wideBits_ ? blockChannels_ : CAudioReader::GetBlockChannels();
@@ -48,6 +47,9 @@ public:
                                 TagInfo& tags);
 
 private:
+    // The next block of a channel without wide delivery as 16-bit samples:
+    // mono into `left`, else stereo (more channels mixed down).
+    int DecodeInt16(int16_t* left, int16_t* right);
     // Sets the wide delivery's fields from the opened channel.
     void DescribeWide();
 
@@ -64,6 +66,7 @@ private:
     int order_[kMaxChannels] = {};
     std::vector<float> wideBuffer_;
     std::vector<int16_t> wide16_;
+    CInt16Planes pcm16_;
 };
 
 }  // namespace quelvox

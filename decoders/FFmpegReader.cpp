@@ -106,12 +106,6 @@ inline float StagedValue(const AVFrame* frame, AVSampleFormat packed, bool plana
     }
 }
 
-// A staged sample wider than 16 bits as Read's 16-bit sample.
-inline int16_t StagedTo16(float v, bool floor) {
-    const double x = static_cast<double>(v) * 32768.0;
-    return ClipSample(ClampToInt(floor ? std::floor(x) : x, -32768, 32767));
-}
-
 // Stored orders of six-channel streams whose layout names no positions, by
 // the rule ChooseSixChannelMix picks.
 struct SixOrder {
@@ -290,8 +284,9 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
 void CFFmpegReader::DescribeBlocks() {
     stageChannels_ = std::clamp(channels, 1, kMaxChannels);
     blockChannels_ = stageChannels_;
-    sixMix_ = channels == 6 ? ChooseSixChannelMix(&codec_->ch_layout, codecId_, containerName_)
-                            : SixChannelMix::Generic;
+    const SixChannelMix sixMix =
+        channels == 6 ? ChooseSixChannelMix(&codec_->ch_layout, codecId_, containerName_)
+                      : SixChannelMix::Generic;
 
     // Positions of the stored channels: the layout's own where it names
     // them all, once each; else the order the six-channel rule expects;
@@ -315,13 +310,12 @@ void CFFmpegReader::DescribeBlocks() {
         for (int i = 0; i < stageChannels_; ++i) positions[i] = ChannelAt(mask, i);
         if (stageChannels_ == 6)
             for (const SixOrder& o : kSixOrders)
-                if (o.mix == sixMix_) std::copy(o.positions, o.positions + 6, positions);
+                if (o.mix == sixMix) std::copy(o.positions, o.positions + 6, positions);
     }
     blockLayout_ = OrderByPosition(positions, blockChannels_, order_);
 
     const auto packed = av_get_packed_sample_fmt(codec_->sample_fmt);
     const bool isFloat = packed == AV_SAMPLE_FMT_FLT || packed == AV_SAMPLE_FMT_DBL;
-    stagedFloorsTo16_ = !isFloat;
     if (isFloat) {
         const bool lossless = codec_->codec_descriptor &&
                               (codec_->codec_descriptor->props & AV_CODEC_PROP_LOSSLESS);
@@ -364,44 +358,6 @@ int CFFmpegReader::Deliver(Put&& put) {
     }
     UpdatePosition();
     return n;
-}
-
-void CFFmpegReader::FoldStaged(const float* f, int16_t& l, int16_t& r) const {
-    int16_t s[kMaxChannels] = {};
-    if (sourceBits_ <= 16) {
-        for (int c = 0; c < stageChannels_; ++c) s[c] = FloatToInt16(f[c]);
-    } else {
-        for (int c = 0; c < stageChannels_; ++c) s[c] = StagedTo16(f[c], stagedFloorsTo16_);
-    }
-    if (outputChannels != 2) {
-        l = r = s[0];
-        return;
-    }
-    if (channels == 6) {
-        switch (sixMix_) {
-            case SixChannelMix::Aac: DownmixAac51(s, &l, &r); return;
-            case SixChannelMix::Mp4Mpeg: DownmixMp4Mpeg51(s, &l, &r); return;
-            case SixChannelMix::Vorbis: DownmixVorbis51(s, &l, &r); return;
-            default: break;
-        }
-    }
-    if (stageChannels_ == 1) {
-        l = r = s[0];
-        return;
-    }
-    DownmixToStereo(channels, s, &l, &r);
-}
-
-int CFFmpegReader::Read(int16_t* left, int16_t* right) {
-    if (!codec_ || !left) return 0;
-    const bool stereo = outputChannels == 2;
-    if (stereo && !right) return 0;
-    return Deliver([&](int i, const float* f) {
-        int16_t l, r;
-        FoldStaged(f, l, r);
-        left[i] = l;
-        if (stereo) right[i] = r;
-    });
 }
 
 int CFFmpegReader::ReadBlock(AudioBlock& block) {

@@ -4,8 +4,8 @@
 // CFFmpegReader decodes the first audio stream of a file into blocks of
 // exactly kBlockFrames frames (only the last block of a stream is shorter).
 // CFFmpegProbeReader only reads the container headers to learn duration,
-// rate, channels and bit rate; it never opens a decoder and Read delivers
-// nothing.
+// rate, channels and bit rate; it never opens a decoder and ReadBlock
+// delivers nothing.
 #pragma once
 
 #include "common/AudioStream.h"
@@ -22,19 +22,19 @@ struct AVChannelLayout;
 
 namespace quelvox {
 
-// How a six-channel frame is folded to stereo, named by the channel order it
-// expects.
+// The order a six-channel frame stores its channels in, named by the
+// codec family that stores them so.
 enum class SixChannelMix {
-    Generic,  // L R C LFE BL BR (DownmixToStereo)
-    Aac,      // C L R BL BR LFE (DownmixAac51)
-    Mp4Mpeg,  // L R BL BR C LFE (DownmixMp4Mpeg51)
-    Vorbis,   // L C R BL BR LFE (DownmixVorbis51)
+    Generic,  // L R C LFE BL BR
+    Aac,      // C L R BL BR LFE
+    Mp4Mpeg,  // L R BL BR C LFE
+    Vorbis,   // L C R BL BR LFE
 };
 
-// Chooses the six-channel rule for decoded audio. When the layout names its
+// Chooses the six-channel order of decoded audio. When the layout names its
 // channels, the rule is the one whose order matches the channels as they are
-// actually stored (side and back surrounds count alike), so every decoder is
-// mixed by where its channels really are. When the layout gives no positions
+// actually stored (side and back surrounds count alike), so every decoder's
+// channels are placed where they really are. When the layout gives no positions
 // (or an order none of the rules knows), the order the codec's decoder is
 // known to deliver decides: MPEG audio carried in an MP4/QuickTime container
 // uses the MP4 order, everything else (AAC included, which the library's
@@ -52,17 +52,16 @@ public:
     // Opens the container, finds its first audio stream and opens its
     // decoder. The render rate is not used. Nonzero on success.
     int Open(const std::string& path, int renderRate) override;
-    // Fills exactly kBlockFrames frames unless the stream ends; 0 at the end.
-    int Read(int16_t* left, int16_t* right) override;
-    // The same blocks with every channel (the first kMaxChannels of a wider
-    // stream) at the source's depth, in the order of their positions.
+    // Exactly kBlockFrames frames unless the stream ends (0 at the end),
+    // with every channel (the first kMaxChannels of a wider stream) at the
+    // source's depth, in the order of their positions.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override { return blockChannels_; }
     uint64_t GetChannelLayout() override { return blockLayout_; }
     // The decoder's real sample depth: what it reports as raw bits, else
     // its integer sample width. Float output of lossy decoders counts as
-    // 16 bits, and is delivered on the 16-bit grid as Read gives it; float
-    // output of lossless codecs as 32.
+    // 16 bits, and is delivered on the 16-bit grid (times 32768 truncated
+    // and clamped); float output of lossless codecs as 32.
     int GetSourceBits() override { return sourceBits_; }
     // Float output of a lossless codec (float PCM).
     bool GetSourceFloat() override { return sourceFloat_; }
@@ -100,8 +99,6 @@ private:
     // Appends the samples of one decoded frame to the staging buffer, every
     // staged channel of every frame.
     void StageFrame(const AVFrame* frame);
-    // One staged frame as Read delivers it (downmixed to stereo when wider).
-    void FoldStaged(const float* s, int16_t& l, int16_t& r) const;
     // Sets blockChannels_, blockLayout_, order_ and sourceBits_ from the
     // opened decoder.
     void DescribeBlocks();
@@ -127,10 +124,6 @@ private:
     std::vector<float> stage_;
     size_t stageRead_ = 0;
     int stageChannels_ = 1;
-    // How a stored sample wider than 16 bits becomes Read's 16-bit one:
-    // integer formats drop their low bits (floor), float formats truncate.
-    bool stagedFloorsTo16_ = true;
-    SixChannelMix sixMix_ = SixChannelMix::Generic;
     int blockChannels_ = 1;
     uint64_t blockLayout_ = 0;
     int sourceBits_ = 16;
@@ -151,10 +144,9 @@ public:
     // Opens the container and reads its stream information. Succeeds also
     // when the file has no audio stream; the sample rate is then 0.
     int Open(const std::string& path, int renderRate) override;
-    // Decodes nothing.
-    int Read(int16_t* left, int16_t* right) override {
-        (void)left;
-        (void)right;
+    // Decodes nothing: an empty block of the stream's channels.
+    int ReadBlock(AudioBlock& block) override {
+        block.Shape(GetBlockChannels(), kBlockFrames);
         return 0;
     }
     int HasAudio() override { return streamIndex_ >= 0 ? 1 : 0; }

@@ -173,7 +173,7 @@ long COggVorbisReader::ReadPcm(char* buffer, int bytes, int* link) {
     return 0;
 }
 
-int COggVorbisReader::Read(int16_t* left, int16_t* right) {
+int COggVorbisReader::DecodeInt16(int16_t* left, int16_t* right) {
     if (!file_ || !left) return 0;
     int link = 0;
 
@@ -222,7 +222,10 @@ uint64_t COggVorbisReader::GetChannelLayout() {
 
 int COggVorbisReader::ReadBlock(AudioBlock& block) {
     const int width = GetBlockChannels();
-    if (!file_ || width <= 2) return CAudioReader::ReadBlock(block);
+    if (!file_ || width <= 2)
+        return pcm16_.Decode(block, outputChannels == 2, [this](int16_t* left, int16_t* right) {
+            return DecodeInt16(left, right);
+        });
     block.Shape(width, kBlockFrames, blockLayout_, 16);
     block.frames = 0;
     // At most one block of frames even from the logical stream with the

@@ -15,7 +15,7 @@ namespace quelvox {
 class COggVorbisReader : public CAudioReader {
 public:
     // Consecutive failed ov_read calls (holes or damaged pages that yield
-    // no audio) after which Read treats the stream as ended.
+    // no audio) after which the stream counts as ended.
     static constexpr int kMaxReadFailures = 100;
     // Comments longer than this many bytes are not kept.
     static constexpr size_t kMaxCommentBytes = 1000;
@@ -27,15 +27,12 @@ public:
     // Opens the file as Ogg Vorbis; the render rate is not used. Nonzero on
     // success; 0 for anything vorbisfile does not accept (e.g. Ogg FLAC).
     int Open(const std::string& path, int renderRate) override;
-    // Mono: at most kBlockFrames frames per call, decoded straight into
-    // `left`. Two or more channels: at most 1024 frames (stereo) per call,
-    // mixed to stereo. 0 at the end of the stream.
-    int Read(int16_t* left, int16_t* right) override;
     // Three or more channels: every channel up to kMaxChannels with the
     // positions of the Vorbis channel order, as the 16-bit samples
-    // vorbisfile gives (the values Read mixes); a logical stream of another
-    // channel count fills the positions it shares with the first and
-    // leaves the others silent. One or two channels: Read's samples.
+    // vorbisfile gives; a logical stream of another channel count fills
+    // the positions it shares with the first and leaves the others silent.
+    // One or two channels: DecodeInt16's samples. 0 at the end of the
+    // stream.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
     uint64_t GetChannelLayout() override;
@@ -47,6 +44,10 @@ public:
     int ReadTags(TagInfo& tags) override;
 
 private:
+    // The blocks of a mono or stereo source. Mono: at most kBlockFrames
+    // frames per call, decoded straight into `left`. Stereo: at most 1024
+    // frames per call, a logical stream of more channels mixed to stereo.
+    int DecodeInt16(int16_t* left, int16_t* right);
     // ov_read with the bounded retry over failures; bytes read, 0 at end.
     long ReadPcm(char* buffer, int bytes, int* link);
     // Channel count of the logical stream `link` (the opened count when
@@ -54,7 +55,7 @@ private:
     int LinkChannels(int link);
 
     std::unique_ptr<OggVorbis_File> file_;  // decoder state, null when closed
-    bool ended_ = false;                    // Read gave up after repeated failures
+    bool ended_ = false;                    // reading gave up after repeated failures
     // Bytes asked of ov_read for sources with two or more channels: the
     // whole PCM buffer, or one block's worth when a logical stream of the
     // file is mono (so no call yields more than kBlockFrames frames).
@@ -63,6 +64,7 @@ private:
     uint64_t blockLayout_ = 0;           // positions of ReadBlock's channels
     int fewestChannels_ = 0;             // fewest channels of any logical stream
     std::vector<int16_t> widePcm_;       // interleaved PCM for ReadBlock
+    CInt16Planes pcm16_;                 // mono and stereo blocks
     // Interleaved PCM of sources with two or more channels.
     alignas(int16_t) char pcm_[4096];
 };

@@ -144,8 +144,7 @@ uint64_t CWmaReader::GetChannelLayout() {
 
 int CWmaReader::CopyWide(AudioBlock& block, int at) {
     const auto stride = static_cast<size_t>(pcmChannels_);
-    // Frames Read left in the 16-bit piece come first, then the float
-    // piece's.
+    // Frames left in the 16-bit piece come first, then the float piece's.
     const bool narrow = framesLeft_ > 0;
     const size_t left = narrow ? framesLeft_ : wideLeft_;
     const int n = static_cast<int>(std::min<size_t>(left, static_cast<size_t>(kBlockFrames - at)));
@@ -179,13 +178,16 @@ bool CWmaReader::NextPiece() {
 }
 
 int CWmaReader::ReadBlock(AudioBlock& block) {
-    if (!reader_ || pcmChannels_ < 1 || blockChannels_ < 1) return CAudioReader::ReadBlock(block);
+    if (!reader_ || pcmChannels_ < 1 || blockChannels_ < 1) {
+        block.Shape(GetBlockChannels(), kBlockFrames, 0, 16);
+        return 0;
+    }
     block.Shape(blockChannels_, kBlockFrames, blockLayout_, sourceBits_);
     int n = CopyWide(block, 0);
     if (n < kBlockFrames) n += CopyWide(block, n);
     while (n < kBlockFrames) {
         if (sourceBits_ <= 16) {
-            // The 16-bit pieces Read takes, exactly.
+            // The decoded 16-bit pieces, exactly.
             if (!NextPiece()) break;
         } else {
             const float* data = nullptr;
@@ -202,56 +204,6 @@ int CWmaReader::ReadBlock(AudioBlock& block) {
         n += CopyWide(block, n);
     }
     block.frames = n;
-    return n;
-}
-
-int CWmaReader::CopyFrames(int16_t* left, int16_t* right, int at) {
-    const int n =
-        static_cast<int>(std::min<size_t>(framesLeft_, static_cast<size_t>(kBlockFrames - at)));
-    const int16_t* src = buffer_.data() + index_;
-    const bool toRight = outputChannels == 2 && right;
-    if (pcmChannels_ == 1) {
-        std::memcpy(left + at, src, sizeof(int16_t) * static_cast<size_t>(n));
-    } else if (pcmChannels_ == 2) {
-        for (int i = 0; i < n; ++i) {
-            left[at + i] = src[2 * i];
-            if (toRight) right[at + i] = src[2 * i + 1];
-        }
-    } else {
-        for (int i = 0; i < n; ++i) {
-            int16_t l, r;
-            DownmixToStereo(pcmChannels_, src + static_cast<ptrdiff_t>(i) * pcmChannels_, &l, &r);
-            left[at + i] = l;
-            if (toRight) right[at + i] = r;
-        }
-    }
-    index_ += static_cast<size_t>(n) * static_cast<size_t>(pcmChannels_);
-    framesLeft_ -= static_cast<size_t>(n);
-    return n;
-}
-
-void CWmaReader::NarrowWideLeftover() {
-    // As the layer narrows a deep stream's samples for Read: the top 16
-    // bits (rounded down), clamped; NaN as 0.
-    const size_t samples = wideLeft_ * static_cast<size_t>(pcmChannels_);
-    if (samples * sizeof(int16_t) > GetBufferBytes())
-        buffer_.assign(GrownBufferBytes(samples * sizeof(int16_t)) / sizeof(int16_t), 0);
-    for (size_t i = 0; i < samples; ++i) {
-        const float v = wide_[wideIndex_ + i] * 32768.0f;
-        buffer_[i] = std::isnan(v)
-                         ? int16_t{0}
-                         : static_cast<int16_t>(std::clamp(std::floor(v), -32768.0f, 32767.0f));
-    }
-    index_ = 0;
-    framesLeft_ = wideLeft_;
-    wideLeft_ = 0;
-}
-
-int CWmaReader::Read(int16_t* left, int16_t* right) {
-    if (!reader_ || pcmChannels_ < 1 || !left) return 0;
-    if (wideLeft_ > 0 && framesLeft_ == 0) NarrowWideLeftover();
-    int n = CopyFrames(left, right, 0);
-    while (n < kBlockFrames && NextPiece()) n += CopyFrames(left, right, n);
     return n;
 }
 

@@ -38,13 +38,10 @@ public:
     // Windows Media codecs are missing, the file does not open, has no
     // audio stream or no usable audio output.
     int Open(const std::string& path, int renderRate) override;
-    // Fills kBlockFrames frames unless the stream ends; 0 at the end. More
-    // than two decoded channels are folded to stereo.
-    int Read(int16_t* left, int16_t* right) override;
-    // kBlockFrames frames unless the stream ends, of every channel up to
-    // kMaxChannels with the stream's positions: lossless streams deeper
-    // than 16 bits (WMA Lossless, PCM) at their depth, all others as the
-    // 16-bit samples Read gives.
+    // kBlockFrames frames unless the stream ends (0 at the end), of every
+    // channel up to kMaxChannels with the stream's positions: lossless
+    // streams deeper than 16 bits (WMA Lossless, PCM) at their depth, all
+    // others as the decoded 16-bit samples.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override;
     uint64_t GetChannelLayout() override;
@@ -65,7 +62,6 @@ public:
 
 private:
     void Release();
-    int CopyFrames(int16_t* left, int16_t* right, int at);
     // Sets the block's channels, their layout and their order in the
     // decoded frames from the layer's positions.
     void DescribeBlocks();
@@ -74,9 +70,6 @@ private:
     // Moves decoded frames into `block` from frame `at`: those of the
     // 16-bit piece while it has any, else those of the float piece.
     int CopyWide(AudioBlock& block, int at);
-    // Narrows what is left of the float piece into the 16-bit piece, so
-    // that a Read after ReadBlock goes on where it stopped.
-    void NarrowWideLeftover();
 
     std::unique_ptr<wma::CWmaSyncReader> reader_;
     int streamNumber_ = 0;
@@ -87,8 +80,7 @@ private:
     size_t index_ = 0;       // next unread sample in buffer_
     size_t framesLeft_ = 0;  // frames not yet delivered
 
-    // ReadBlock's side: a deep stream's piece as float, and how blocks
-    // take pieces.
+    // A deep stream's piece as float, and how blocks take pieces.
     std::vector<float> wide_;
     size_t wideIndex_ = 0;
     size_t wideLeft_ = 0;

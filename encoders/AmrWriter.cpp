@@ -31,8 +31,12 @@ int CAmrWriter::Open() {
     return handle_ ? 1 : 0;
 }
 
-int CAmrWriter::Write(const int16_t* left, const int16_t* right, int frames) {
-    (void)right;
+int CAmrWriter::WriteBlock(const AudioBlock& block) {
+    RoundToInt16(block, pcm16_);
+    return WriteInt16(pcm16_.Left(), block.frames);
+}
+
+int CAmrWriter::WriteInt16(const int16_t* left, int frames) {
     if (!handle_ || !encode_ || frameSize_ <= 0) return 0;
     if (!left || frames <= 0) return 1;
     const int f = frameSize_;

@@ -36,9 +36,10 @@ public:
     // out of range (0..7 narrow-band, 0..8 wide-band), for a missing
     // SetCodecParams and when the file cannot be created.
     int Open() override;
-    // Frames the left channel (right is ignored). Returns 1, or 0 when the
-    // writer is not open or a frame could not be written.
-    int Write(const int16_t* left, const int16_t* right, int frames) override;
+    // Rounds the block to 16 bits (CInt16Planes::Round) and frames its
+    // left (or only) channel. Returns 1, or 0 when the writer is not open
+    // or a frame could not be written.
+    int WriteBlock(const AudioBlock& block) override;
     // Pads and encodes a staged partial frame, closes the file and returns
     // every field to its default.
     void Close() override;
@@ -47,6 +48,8 @@ private:
     using EncodeRoutine = int (*)(amr::AmrEncoder*, const int16_t*);
 
     void Reset();
+    // Frames `frames` samples of `left`.
+    int WriteInt16(const int16_t* left, int frames);
 
     EncodeRoutine encode_ = nullptr;
     std::string path_;
@@ -58,6 +61,7 @@ private:
     int wbMode_ = 6;
     amr::AmrEncoder* handle_ = nullptr;
     int frameSize_ = 0;
+    CInt16Planes pcm16_;
 };
 
 }  // namespace quelvox

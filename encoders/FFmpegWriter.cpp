@@ -404,7 +404,7 @@ int CFFmpegWriter::Open() {
     return 1;
 }
 
-int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) {
+int CFFmpegWriter::WriteInt16(const int16_t* left, const int16_t* right, int frames) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten() || !left) return 0;
     // 16-bit mono and stereo only; wider and float outputs take WriteBlock.
@@ -431,10 +431,12 @@ int CFFmpegWriter::Write(const int16_t* left, const int16_t* right, int frames) 
 int CFFmpegWriter::WriteBlock(const AudioBlock& block) {
     Session* s = session_.get();
     if (!s || !s->encode.HeaderWritten()) return 0;
-    // AMR takes 16-bit samples through Write; a block wider than a mono or
-    // stereo output is folded there too.
-    if (s->amr.IsOpen() || (block.Channels() > s->channels && s->channels <= 2))
-        return CAudioWriter::WriteBlock(block);
+    // AMR takes 16-bit samples; a block wider than a mono or stereo output
+    // is folded and rounded to them too.
+    if (s->amr.IsOpen() || (block.Channels() > s->channels && s->channels <= 2)) {
+        RoundToInt16(block, pcm16_);
+        return WriteInt16(pcm16_.Left(), pcm16_.Right(), block.frames);
+    }
     const int frames = block.frames;
     if (frames <= 0) return 1;
     // Channels the block lacks are silent; a mono block fills every one.

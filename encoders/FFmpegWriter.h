@@ -67,13 +67,11 @@ public:
     // header. Returns 1, or 0 with everything released, no file left open and
     // no file left behind that Open created.
     int Open() override;
-    // Encodes one block; right may be null (mono output, or the left channel
-    // stands for both). Returns 1, or 0 when a packet could not be written
-    // or the writer is not open.
-    int Write(const int16_t* left, const int16_t* right, int frames) override;
-    // Encodes one wide block: rounded once to the stored depth and clipped
-    // (ClippedSamples counts the clipped samples).
-    // Mono and stereo blocks for a 16-bit output take the path of Write.
+    // Encodes one block: rounded once to the stored depth and clipped
+    // (ClippedSamples counts the clipped samples). AMR, and blocks of more
+    // channels than a mono or stereo output, go through CInt16Planes.
+    // Returns 1, or 0 when a packet could not be written or the writer is
+    // not open.
     int WriteBlock(const AudioBlock& block) override;
     // Flushes staged samples and the encoder, writes the trailer and closes
     // the file; releases everything. Harmless when not open.
@@ -102,6 +100,10 @@ private:
     // The bit rate the encoder is asked for, by codec.
     int64_t EncoderBitRate(int libId);
 
+    // Encodes 16-bit planes into a 16-bit mono or stereo output; a null
+    // `right` lets the left channel stand for both.
+    int WriteInt16(const int16_t* left, const int16_t* right, int frames);
+
     int Fail(const std::string& reason);
     void Release();
 
@@ -123,6 +125,7 @@ private:
 
     std::unique_ptr<Session> session_;
     std::vector<int16_t> interleaved_;  // one stereo block for the encoder
+    CInt16Planes pcm16_;                // AMR and folded blocks as 16 bits
     std::vector<int32_t> wide_;         // one wide block for the encoder
     std::vector<float> floats_;         // one float block for the encoder
     std::string lastError_;

@@ -44,7 +44,12 @@ int CRawPcmWriter::Open() {
     return fd_ >= 0 ? 1 : 0;
 }
 
-int CRawPcmWriter::Write(const int16_t* left, const int16_t* right, int frames) {
+int CRawPcmWriter::WriteBlock(const AudioBlock& block) {
+    RoundToInt16(block, pcm16_);
+    return WriteInt16(pcm16_.Left(), pcm16_.Right(), block.frames);
+}
+
+int CRawPcmWriter::WriteInt16(const int16_t* left, const int16_t* right, int frames) {
     if (fd_ < 0 || left == nullptr || frames <= 0) return 0;
     if (frames > kBlockFrames) frames = kBlockFrames;
     size_t bytes;

@@ -19,11 +19,17 @@ public:
     void SetChannels(int count) override { channels_ = count; }
     // Creates the file, replacing an existing one. Nonzero on success.
     int Open() override;
-    // Nonzero when every byte of the block was written.
-    int Write(const int16_t* left, const int16_t* right, int frames) override;
+    // Rounds the block to 16 bits (CInt16Planes::Round); nonzero when
+    // every byte of it was written.
+    int WriteBlock(const AudioBlock& block) override;
     void Close() override;
 
 private:
+    // Writes `frames` frames of `left` (and `right`, or `left` again, for
+    // stereo); nonzero when every byte was written.
+    int WriteInt16(const int16_t* left, const int16_t* right, int frames);
+
+    CInt16Planes pcm16_;
     int channels_ = 0;
     std::string path_;
     int fd_ = -1;

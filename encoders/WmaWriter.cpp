@@ -83,7 +83,12 @@ int CWmaWriter::Open() {
     return 1;
 }
 
-int CWmaWriter::Write(const int16_t* left, const int16_t* right, int frames) {
+int CWmaWriter::WriteBlock(const AudioBlock& block) {
+    RoundToInt16(block, pcm16_);
+    return WriteInt16(pcm16_.Left(), pcm16_.Right(), block.frames);
+}
+
+int CWmaWriter::WriteInt16(const int16_t* left, const int16_t* right, int frames) {
     if (!writer_ || !writer_->IsWriting()) return 0;
     if (frames == 0) return 1;
     if (!left || frames < 0) return 0;

@@ -9,7 +9,7 @@
 // and "Copyright".
 //
 // Calling order: SetSampleRate, SetChannels, SetBitrate, SetCodecParams,
-// optionally SetTags, SetFileName, Open, Write..., Close.
+// optionally SetTags, SetFileName, Open, WriteBlock..., Close.
 #pragma once
 
 #include "common/AudioStream.h"
@@ -32,9 +32,9 @@ public:
     // reads as 0 or less are left out of the file.
     void SetTags(const TagInfo& tags) override;
     void SetFileName(const std::string& path) override;
-    // Rate of the PCM that Write receives; bits per sample become 16.
+    // Rate of the blocks WriteBlock receives; bits per sample become 16.
     void SetSampleRate(int hz) override;
-    // Channels (1 or 2) of the PCM that Write receives.
+    // Channels (1 or 2) of the PCM the writer stores.
     void SetChannels(int count) override;
     // The chosen format's bit rate (bit/s); 0 takes the format's own.
     void SetBitrate(int bitsPerSecond) override;
@@ -46,11 +46,12 @@ public:
     // file and begins writing. 1, or 0 with everything released and no file
     // left behind.
     int Open() override;
-    // Interleaves the frames (right null: mono, or the left stands for
-    // both) into one sample for the audio input at the current sample time.
-    // The sample time then advances by the frames' duration, whatever the
-    // result. 1 when the sample was accepted.
-    int Write(const int16_t* left, const int16_t* right, int frames) override;
+    // Rounds the block to 16 bits (CInt16Planes::Round) and interleaves
+    // its frames (a mono block stands for both channels of a stereo
+    // output) into one sample for the audio input at the current sample
+    // time. The sample time then advances by the frames' duration,
+    // whatever the result. 1 when the sample was accepted.
+    int WriteBlock(const AudioBlock& block) override;
     // Ends writing and releases everything. Harmless when not open.
     void Close() override;
 
@@ -62,6 +63,8 @@ public:
 
 private:
     void Reset();
+    // WriteBlock on 16-bit planes; a null `right` repeats `left`.
+    int WriteInt16(const int16_t* left, const int16_t* right, int frames);
 
     std::string title_, album_, artist_, genre_, year_, comment_;
     int track_ = 0;
@@ -77,6 +80,7 @@ private:
     int64_t framesWritten_ = 0;
     int64_t sampleTime_ = 0;
     std::vector<int16_t> interleaved_;
+    CInt16Planes pcm16_;
     std::string lastError_;
 };
 

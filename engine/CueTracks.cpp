@@ -112,29 +112,18 @@ bool CCueTrackReader::Start() {
     // cannot.
     uint64_t landed = 0;
     if (first_ > 0 && image_->SeekFrame(first_, landed) && landed <= first_) imageFrame_ = landed;
-    // An image whose wide blocks hold more than its 16-bit ones is read
-    // wide, the way a conversion reads it.
-    const bool wide = image_->GetSourceBits() > 16 || image_->GetBlockChannels() > 2;
-    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
     AudioBlock block;
     while (imageFrame_ <= first_) {
-        const int n = wide ? image_->ReadBlock(block) : image_->Read(left.data(), right.data());
+        const int n = image_->ReadBlock(block);
         if (n <= 0) return false;
         const uint64_t blockEnd = imageFrame_ + static_cast<uint64_t>(n);
         if (blockEnd > first_) {
             const auto skip = static_cast<std::ptrdiff_t>(first_ - imageFrame_);
-            if (wide) {
-                pendingBlock_.Shape(block.Channels(), std::max(kBlockFrames, n), block.Layout(),
-                                    block.SourceBits());
-                for (int c = 0; c < block.Channels(); ++c)
-                    std::copy(block.Channel(c) + skip, block.Channel(c) + n,
-                              pendingBlock_.Channel(c));
-                pendingBlock_.frames = n - static_cast<int>(skip);
-            } else {
-                pendingLeft_.assign(left.begin() + skip, left.begin() + n);
-                if (outputChannels == 2)
-                    pendingRight_.assign(right.begin() + skip, right.begin() + n);
-            }
+            pendingBlock_.Shape(block.Channels(), std::max(kBlockFrames, n), block.Layout(),
+                                block.SourceBits());
+            for (int c = 0; c < block.Channels(); ++c)
+                std::copy(block.Channel(c) + skip, block.Channel(c) + n, pendingBlock_.Channel(c));
+            pendingBlock_.frames = n - static_cast<int>(skip);
             imageFrame_ = blockEnd;
             return true;
         }
@@ -145,8 +134,6 @@ bool CCueTrackReader::Start() {
 
 void CCueTrackReader::Close() {
     if (image_) image_->Close();
-    pendingLeft_.clear();
-    pendingRight_.clear();
     pendingBlock_.frames = 0;
 }
 
@@ -156,52 +143,9 @@ int CCueTrackReader::Open(const std::string& path, int renderRate) {
     return 0;
 }
 
-int CCueTrackReader::Read(int16_t* left, int16_t* right) {
-    int frames = 0;
-    if (!pendingLeft_.empty()) {
-        frames = static_cast<int>(pendingLeft_.size());
-        std::copy(pendingLeft_.begin(), pendingLeft_.end(), left);
-        if (outputChannels == 2) std::copy(pendingRight_.begin(), pendingRight_.end(), right);
-        pendingLeft_.clear();
-        pendingRight_.clear();
-    } else if (pendingBlock_.frames > 0) {
-        // A wide first block read as 16 bits: folded to stereo when it has
-        // more channels and rounded to nearest. Only this part of the
-        // track's first block can differ from what the image's own Read
-        // would have given.
-        frames = pendingBlock_.frames;
-        const auto size = static_cast<size_t>(frames);
-        std::vector<float> l(size), r(size);
-        if (pendingBlock_.Channels() > 2) {
-            FoldToStereo(pendingBlock_, l.data(), r.data());
-        } else {
-            std::copy(pendingBlock_.Channel(0), pendingBlock_.Channel(0) + frames, l.data());
-            const int other = pendingBlock_.Channels() == 2 ? 1 : 0;
-            std::copy(pendingBlock_.Channel(other), pendingBlock_.Channel(other) + frames,
-                      r.data());
-        }
-        FloatsToInt16s(l.data(), frames, left, 1);
-        if (outputChannels == 2) FloatsToInt16s(r.data(), frames, right, 1);
-        pendingBlock_.frames = 0;
-    } else {
-        if (end_ != 0 && imageFrame_ >= end_) return 0;
-        frames = image_->Read(left, right);
-        if (frames <= 0) return frames;
-        imageFrame_ += static_cast<uint64_t>(frames);
-    }
-    return CutAtEnd(frames);
-}
-
 int CCueTrackReader::ReadBlock(AudioBlock& block) {
     int frames = 0;
-    if (!pendingLeft_.empty()) {
-        const bool stereo = outputChannels == 2;
-        block.Shape(stereo ? 2 : 1, kBlockFrames, 0, 16);
-        frames = static_cast<int>(pendingLeft_.size());
-        Int16ToBlock(pendingLeft_.data(), stereo ? pendingRight_.data() : nullptr, frames, block);
-        pendingLeft_.clear();
-        pendingRight_.clear();
-    } else if (pendingBlock_.frames > 0) {
+    if (pendingBlock_.frames > 0) {
         frames = pendingBlock_.frames;
         block.Shape(pendingBlock_.Channels(), std::max(kBlockFrames, frames),
                     pendingBlock_.Layout(), pendingBlock_.SourceBits());

@@ -31,8 +31,7 @@ public:
     // A track is opened through its image reader and Start; a path alone
     // does not name one.
     int Open(const std::string& path, int renderRate) override;
-    int Read(int16_t* left, int16_t* right) override;
-    // The image's wide blocks, cut to the track as Read cuts.
+    // The image's blocks, cut to the track.
     int ReadBlock(AudioBlock& block) override;
     int GetBlockChannels() override { return image_->GetBlockChannels(); }
     uint64_t GetChannelLayout() override { return image_->GetChannelLayout(); }
@@ -51,10 +50,7 @@ private:
     uint64_t imageFrame_ = 0;  // image frames consumed so far
     TagInfo sheetTags_;
     // The part of the block that held the first frame, handed out by the
-    // first Read or ReadBlock: as 16-bit samples when the image delivers
-    // 16-bit blocks of one or two channels (then both calls give the same
-    // samples), else as the image's wide block.
-    std::vector<int16_t> pendingLeft_, pendingRight_;
+    // first ReadBlock.
     AudioBlock pendingBlock_;
 };
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <system_error>
 #include <utility>
 
@@ -24,19 +23,11 @@ constexpr int kResumeAt = CBlockSource::kQueueBlocks / 2;
 
 }  // namespace
 
-CBlockSource::CBlockSource(CAudioReader& reader, int16_t* left, int16_t* right, bool stopAtTotal,
-                           uint64_t total)
-    : reader_(reader), left_(left), right_(right), stopAtTotal_(stopAtTotal), total_(total) {}
-
 CBlockSource::CBlockSource(CAudioReader& reader, AudioBlock& block, bool stopAtTotal,
                            uint64_t total)
-    : reader_(reader), wide_(&block), stopAtTotal_(stopAtTotal), total_(total) {}
+    : reader_(reader), wide_(block), stopAtTotal_(stopAtTotal), total_(total) {}
 
-int CBlockSource::ReadInto(Slot* slot) {
-    if (wide_) return reader_.ReadBlock(slot ? slot->wide : *wide_);
-    if (!slot) return reader_.Read(left_, right_);
-    return reader_.Read(slot->left.data(), right_ ? slot->right.data() : nullptr);
-}
+int CBlockSource::ReadInto(Slot* slot) { return reader_.ReadBlock(slot ? slot->wide : wide_); }
 
 CBlockSource::~CBlockSource() { Stop(); }
 
@@ -44,15 +35,8 @@ void CBlockSource::DecodeAhead() {
     if (thread_.joinable() || finished_) return;
     if (slots_.empty()) {
         slots_.resize(kQueueBlocks);
-        for (Slot& s : slots_) {
-            if (wide_) {
-                s.wide.Shape(wide_->Channels(), kBlockFrames, wide_->Layout(),
-                             wide_->SourceBits());
-                continue;
-            }
-            s.left.assign(kBlockFrames, 0);
-            if (right_) s.right.assign(kBlockFrames, 0);
-        }
+        for (Slot& s : slots_)
+            s.wide.Shape(wide_.Channels(), kBlockFrames, wide_.Layout(), wide_.SourceBits());
     }
     stop_ = false;
     try {
@@ -136,15 +120,9 @@ SourceBlock CBlockSource::Next() {
     Slot& slot = slots_[static_cast<size_t>(head_)];
     lock.unlock();
     const SourceBlock block = slot.block;
-    if (wide_) {
-        // The caller's block and the slot's trade their storage: the slot
-        // is refilled into the caller's old one.
-        if (block.frames > 0) std::swap(*wide_, slot.wide);
-    } else if (block.frames > 0) {
-        const size_t n = static_cast<size_t>(std::min(block.frames, kBlockFrames));
-        std::memcpy(left_, slot.left.data(), n * sizeof(int16_t));
-        if (right_) std::memcpy(right_, slot.right.data(), n * sizeof(int16_t));
-    }
+    // The caller's block and the slot's trade their storage: the slot is
+    // refilled into the caller's old one.
+    if (block.frames > 0) std::swap(wide_, slot.wide);
     lock.lock();
     head_ = (head_ + 1) % kQueueBlocks;
     --count_;

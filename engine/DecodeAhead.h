@@ -2,7 +2,7 @@
 // once asked, decoded ahead on a second thread into a small bounded queue,
 // so that decoding and the rest of the chain run on two processors. Either
 // way the blocks, their positions and the end of the stream are exactly
-// those the reader's own Read calls give, in order; the reader is used by
+// those the reader's own ReadBlock calls give, in order; the reader is used by
 // one thread at a time (only the second one while it runs).
 #pragma once
 
@@ -31,13 +31,9 @@ struct SourceBlock {
 
 class CBlockSource {
 public:
-    // Blocks fills `left` and `right` (null for a mono source), each
-    // kBlockFrames frames. With `stopAtTotal` (a synthesising reader that
-    // may go on for ever) no block is read after one whose position reached
-    // `total`.
-    CBlockSource(CAudioReader& reader, int16_t* left, int16_t* right, bool stopAtTotal,
-                 uint64_t total);
-    // Blocks come through the reader's ReadBlock into `block` instead.
+    // Blocks come through the reader's ReadBlock into `block`. With
+    // `stopAtTotal` (a synthesising reader that may go on for ever) no
+    // block is read after one whose position reached `total`.
     CBlockSource(CAudioReader& reader, AudioBlock& block, bool stopAtTotal, uint64_t total);
     // Stops the second thread, if any, and waits for it; blocks read ahead
     // and not taken are dropped.
@@ -50,12 +46,10 @@ public:
     // being read on the calling thread.
     void DecodeAhead();
     bool DecodingAhead() const { return thread_.joinable(); }
-    // The next block, copied into the buffers (or the block) given at
-    // construction. An
-    // exception the reader threw on the second thread is thrown here, in
+    // The next block, in the block given at construction. An exception the reader threw on the second thread is thrown here, in
     // its place in the stream.
     SourceBlock Next();
-    // Ends decoding ahead: the second thread finishes the Read it is in and
+    // Ends decoding ahead: the second thread finishes the block it reads and
     // stops, and the reader is the caller's again. Blocks already read
     // ahead still come first from Next.
     void Stop();
@@ -65,20 +59,17 @@ public:
 
 private:
     struct Slot {
-        std::vector<int16_t> left, right;
         AudioBlock wide;
         SourceBlock block;
     };
 
     void Produce();
-    // One Read or ReadBlock into the slot's buffers, or the caller's when
-    // `slot` is null.
+    // One ReadBlock into the slot's block, or the caller's when `slot` is
+    // null.
     int ReadInto(Slot* slot);
 
     CAudioReader& reader_;
-    int16_t* left_ = nullptr;
-    int16_t* right_ = nullptr;
-    AudioBlock* wide_ = nullptr;
+    AudioBlock& wide_;
     const bool stopAtTotal_;
     const uint64_t total_;
 

@@ -105,9 +105,6 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                           fold || !wide ? 0 : reader->GetChannelLayout()))
             meter = nullptr;
     }
-    std::vector<float> meterLeft(meter && !wide ? kBlockFrames : 0),
-        meterRight(meter && !wide && stereo ? kBlockFrames : 0);
-    std::vector<int16_t> left(wide ? 0 : kBlockFrames), right(stereo && !wide ? kBlockFrames : 0);
     std::vector<float> foldLeft(fold ? kBlockFrames : 0), foldRight(fold ? kBlockFrames : 0);
     AudioBlock block;
     const uint64_t total = reader->GetTotal() ? reader->GetTotal() : 1;
@@ -115,7 +112,6 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     CPassProgress progress(ctx.progress, kNormalisingPass, FileNameOf(shown.Path), total);
     const bool stopAtTotal = source.InputType == 3000 || source.InputType == 3050;
 
-    int16_t lo = 0, hi = 0;
     float wideLo = 0.0f, wideHi = 0.0f;
     auto measure = [&](const float* s, int frames) {
         for (int i = 0; i < frames; ++i) {
@@ -127,8 +123,7 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     bool cancelled = false;
     uint64_t blocks = 0;
     for (;;) {
-        int frames = wide ? reader->ReadBlock(block)
-                          : reader->Read(left.data(), stereo ? right.data() : nullptr);
+        int frames = reader->ReadBlock(block);
         if (frames <= 0) break;
         frames = std::min(frames, kBlockFrames);
         anyBlock = true;
@@ -155,22 +150,13 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                 meter->Add(ch, frames);
             }
         } else {
-            if (meter) {
-                Int16sToFloats(left.data(), 1, frames, meterLeft.data());
-                if (stereo) Int16sToFloats(right.data(), 1, frames, meterRight.data());
-                const float* ch[2] = {meterLeft.data(), meterRight.data()};
-                meter->Add(ch, frames);
-            }
-            for (int i = 0; i < frames; ++i) {
-                lo = std::min(lo, left[i]);
-                hi = std::max(hi, left[i]);
-            }
-            if (stereo) {
-                for (int i = 0; i < frames; ++i) {
-                    lo = std::min(lo, right[i]);
-                    hi = std::max(hi, right[i]);
-                }
-            }
+            // Mono or stereo of 16 bits or fewer: samples on the 16-bit
+            // grid, metered as they are.
+            const float* ch[2] = {block.Channel(0),
+                                  block.Channels() >= 2 ? block.Channel(1) : block.Channel(0)};
+            measure(ch[0], frames);
+            if (stereo) measure(ch[1], frames);
+            if (meter) meter->Add(ch, frames);
         }
         if (blocks++ % 3 == 0) {
             progress.Update(position);
@@ -184,8 +170,8 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
     }
     if (!cancelled) progress.Complete();
     reader->Close();
-    minimum = wide ? wideLo * 32768.0f : lo;
-    maximum = wide ? wideHi * 32768.0f : hi;
+    minimum = wideLo * 32768.0f;
+    maximum = wideHi * 32768.0f;
     return anyBlock && !cancelled ? 1 : 0;
 }
 

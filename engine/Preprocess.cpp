@@ -119,7 +119,10 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
         return 0;
     }
 
-    std::vector<int16_t> left(kBlockFrames), right(channels == 2 ? kBlockFrames : 0);
+    // The pass copies 16-bit samples as they are: a deeper source is
+    // rounded, never dithered.
+    writer->SetDither(false);
+    AudioBlock block;
     const FileEntry& shown = ctx.currentEntry ? *ctx.currentEntry : record;
     CPassProgress progress(ctx.progress, kPreprocessingPass, FileNameOf(shown.Path),
                            reader->GetTotal());
@@ -128,12 +131,12 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
     bool cancelled = false;
     bool writeFailed = false;
     for (;;) {
-        int frames = reader->Read(left.data(), channels == 2 ? right.data() : nullptr);
+        const int frames = reader->ReadBlock(block);
         if (frames <= 0) {
             progress.Complete();
             break;
         }
-        frames = std::min(frames, kBlockFrames);
+        block.frames = std::min(frames, kBlockFrames);
         anyBlock = true;
         progress.Update(reader->GetPosition());
         ctx.progress.Pump();
@@ -143,7 +146,7 @@ int PreprocessDts(ConversionContext& ctx, FileEntry& record, int& audioFound) {
         }
         // A short write would leave a truncated stream that still decodes:
         // treat it as a failed pass.
-        if (!writer->Write(left.data(), channels == 2 ? right.data() : nullptr, frames)) {
+        if (!writer->WriteBlock(block)) {
             writeFailed = true;
             break;
         }

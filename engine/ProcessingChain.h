@@ -14,8 +14,8 @@
 //     }
 //     for (WideChainBlock b; (b = chain.DrainBlock()).action == BlockAction::Write;)
 //         writer.WriteBlock(*b.block);
-// Read, Process and Drain do the same on 16-bit buffers (ReadLeft,
-// ReadRight; ChainBlock) for sources of one or two channels.
+// Process and Drain do the same on 16-bit buffers (ReadLeft, ReadRight;
+// ChainBlock) for sources of one or two channels.
 //
 // A source of 16 bits or fewer and one or two channels is processed so
 // that its samples stay on the 16-bit grid and every step rounds as the
@@ -125,8 +125,8 @@ public:
     // piece per call, until the action is End.
     WideChainBlock DrainBlock();
 
-    // Buffers to hand to the reader's Read: kBlockFrames frames each; the
-    // right one is null for a mono source.
+    // Buffers to fill with 16-bit samples for Process: kBlockFrames frames
+    // each; the right one is null for a mono source.
     int16_t* ReadLeft() { return inLeft_.data(); }
     int16_t* ReadRight() { return setup_.sourceChannels == 2 ? inRight_.data() : nullptr; }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <iterator>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -165,7 +166,7 @@ TEST(AudioBlockMix, PlacesByPositionAndNeverExceedsFullScale) {
     }
 }
 
-// A 16-bit reader of a fixed stereo ramp.
+// A reader of a fixed 16-bit stereo ramp, decoded through CInt16Planes.
 class RampReader : public CAudioReader {
 public:
     void Close() override {}
@@ -173,37 +174,45 @@ public:
         outputChannels = 2;
         return 1;
     }
-    int Read(int16_t* left, int16_t* right) override {
-        if (done_) return 0;
-        done_ = true;
-        for (int i = 0; i < 3; ++i) {
-            left[i] = static_cast<int16_t>(-32768 + i);
-            right[i] = static_cast<int16_t>(32767 - i);
-        }
-        return 3;
+    int ReadBlock(AudioBlock& block) override {
+        return planes_.Decode(block, outputChannels == 2, [this](int16_t* left, int16_t* right) {
+            if (done_) return 0;
+            done_ = true;
+            for (int i = 0; i < 3; ++i) {
+                left[i] = static_cast<int16_t>(-32768 + i);
+                right[i] = static_cast<int16_t>(32767 - i);
+            }
+            return 3;
+        });
     }
 
 private:
+    CInt16Planes planes_;
     bool done_ = false;
 };
 
-// Keeps what Write received.
+// Keeps the 16-bit samples a 16-bit encoder would receive.
 class KeepingWriter : public CAudioWriter {
 public:
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
-    int Write(const int16_t* left, const int16_t* right, int frames) override {
-        rightWasNull = right == nullptr;
-        l.assign(left, left + frames);
-        if (right) r.assign(right, right + frames);
+    int WriteBlock(const AudioBlock& block) override {
+        RoundToInt16(block, planes_);
+        const int frames = block.frames;
+        rightWasNull = planes_.Right() == nullptr;
+        l.assign(planes_.Left(), planes_.Left() + frames);
+        if (planes_.Right()) r.assign(planes_.Right(), planes_.Right() + frames);
         return 1;
     }
     void Close() override {}
     std::vector<int16_t> l, r;
     bool rightWasNull = false;
+
+private:
+    CInt16Planes planes_;
 };
 
-TEST(AudioStreamAdapters, SixteenBitReadThroughBlocksWritesTheSameSamples) {
+TEST(AudioStreamInt16Planes, SixteenBitReadThroughBlocksWritesTheSameSamples) {
     RampReader reader;
     reader.Open("", 0);
     AudioBlock block;
@@ -216,9 +225,41 @@ TEST(AudioStreamAdapters, SixteenBitReadThroughBlocksWritesTheSameSamples) {
     EXPECT_EQ(writer.l, (std::vector<int16_t>{-32768, -32767, -32766}));
     EXPECT_EQ(writer.r, (std::vector<int16_t>{32767, 32766, 32765}));
     EXPECT_LE(reader.ReadBlock(block), 0);
+    EXPECT_EQ(block.frames, 0);
 }
 
-TEST(AudioStreamAdapters, MonoBlockGoesWithoutRightAndWideBlocksFold) {
+TEST(AudioStreamInt16Planes, RoundingClampsZeroesNaNAndCountsWhatClipped) {
+    struct Row {
+        float in;
+        int16_t out;
+        bool clipped;
+    };
+    const Row rows[] = {
+        {1.0f, 32767, true},
+        {2.0f, 32767, true},
+        {std::numeric_limits<float>::infinity(), 32767, true},
+        {-1.0f, -32768, false},
+        {-32768.6f / 32768.0f, -32768, true},
+        {32767.4f / 32768.0f, 32767, false},
+        {std::numeric_limits<float>::quiet_NaN(), 0, false},
+        {0.5f / 32768.0f, 0, false},
+        {-1234.0f / 32768.0f, -1234, false},
+    };
+    AudioBlock block;
+    block.Shape(1, static_cast<int>(std::size(rows)));
+    for (size_t i = 0; i < std::size(rows); ++i) block.Channel(0)[i] = rows[i].in;
+    block.frames = static_cast<int>(std::size(rows));
+    KeepingWriter writer;
+    ASSERT_EQ(writer.WriteBlock(block), 1);
+    uint64_t clipped = 0;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(writer.l[i], rows[i].out) << i;
+        clipped += rows[i].clipped;
+    }
+    EXPECT_EQ(writer.ClippedSamples(), clipped);
+}
+
+TEST(AudioStreamInt16Planes, MonoBlockGoesWithoutRightAndWideBlocksFold) {
     KeepingWriter writer;
     AudioBlock block;
     block.Shape(1, 4);

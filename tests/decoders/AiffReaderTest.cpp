@@ -13,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "common/SampleHelpers.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 using namespace quelvox;
+using testsupport::ReadInt16;
 using testsupport::MaxDifference;
 using testsupport::PutBe16;
 using testsupport::PutBe32;
@@ -134,7 +136,7 @@ Decoded ReadAll(CAiffReader& r) {
     std::vector<int16_t> left(kBlockFrames + 16, 0x5A5A), right(kBlockFrames + 16, 0x5A5A);
     const bool stereo = r.GetOutputChannels() == 2;
     for (int guard = 0; guard < 10000000; ++guard) {
-        const int n = r.Read(left.data(), stereo ? right.data() : nullptr);
+        const int n = ReadInt16(r, left.data(), stereo ? right.data() : nullptr);
         if (n <= 0) break;
         EXPECT_LE(n, kBlockFrames);
         d.largestRead = std::max(d.largestRead, n);
@@ -145,6 +147,26 @@ Decoded ReadAll(CAiffReader& r) {
         }
     }
     return d;
+}
+
+// Every block channel the reader delivers, and how many blocks.
+struct Planes {
+    std::vector<std::vector<float>> planes;
+    int blocks = 0;
+};
+
+Planes ReadPlanes(CAiffReader& r) {
+    Planes p;
+    AudioBlock block;
+    while (r.ReadBlock(block) > 0 && p.blocks < 10000000) {
+        ++p.blocks;
+        p.planes.resize(static_cast<size_t>(block.Channels()));
+        for (int c = 0; c < block.Channels(); ++c)
+            p.planes[static_cast<size_t>(c)].insert(p.planes[static_cast<size_t>(c)].end(),
+                                                    block.Channel(c),
+                                                    block.Channel(c) + block.frames);
+    }
+    return p;
 }
 
 Decoded OpenAndRead(const std::string& path, CAiffReader& r) {
@@ -401,7 +423,7 @@ TEST(AiffReaderDwvw, TwelveBitStreamWithWrapAround) {
     EXPECT_EQ(d.samples, (std::vector<int16_t>{5 * 16, 5 * 16, -2044 * 16}));
 }
 
-TEST(AiffReaderDwvw, ManyChannelsAreMixedAndBadWidthsRejected) {
+TEST(AiffReaderDwvw, ManyChannelsComeThroughAndBadWidthsRejected) {
     TempDir dir;
     auto source = testsupport::Sine(2000, 1, 8000, 200.0, 8000.0);
     std::vector<int16_t> four;
@@ -410,13 +432,13 @@ TEST(AiffReaderDwvw, ManyChannelsAreMixedAndBadWidthsRejected) {
     const std::string path = dir.file("d4.aifc");
     ASSERT_TRUE(WriteDwvw(path, SF_FORMAT_DWVW_16, 4, 8000, four));
     CAiffReader r;
-    Decoded d = OpenAndRead(path, r);
-    ASSERT_EQ(d.samples.size(), source.size() * 2);
-    for (size_t f = 0; f < source.size(); ++f) {
-        int16_t l, rr;
-        DownmixToStereo(4, &four[f * 4], &l, &rr);
-        ASSERT_EQ(d.samples[2 * f], l);
-        ASSERT_EQ(d.samples[2 * f + 1], rr);
+    ASSERT_EQ(r.Open(path, 0), 1);
+    const Planes p = ReadPlanes(r);
+    ASSERT_EQ(p.planes.size(), 4u);
+    for (size_t c = 0; c < 4; ++c) {
+        ASSERT_EQ(p.planes[c].size(), source.size());
+        for (size_t f = 0; f < source.size(); ++f)
+            ASSERT_EQ(FloatToInt16(p.planes[c][f]), four[f * 4 + c]) << c << " " << f;
     }
 
     const std::string bad = dir.file("bad.aifc");
@@ -539,11 +561,13 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
         // Lower-case "sowt": little-endian.
         {"sowt", 16, {0x34, 0x12, 0xCC, 0xED}, {0x1234, -0x1234}},
         {"twos", 16, {0x12, 0x34, 0xED, 0xCC}, {0x1234, -0x1234}},
-        // 12 bits take two bytes, 20 bits three, 8 bits one.
+        // 12 bits take two bytes, 20 bits three, 8 bits one. Samples of
+        // more than 16 bits as a 16-bit target takes them: rounded to
+        // nearest.
         {"NONE", 12, {0x12, 0x30, 0x80, 0x00}, {0x1230, -32768}},
-        {"NONE", 20, {0x12, 0x34, 0x50, 0xFF, 0xFF, 0xF0}, {0x1234, -1}},
+        {"NONE", 20, {0x12, 0x34, 0x50, 0xFF, 0xFF, 0xF0}, {0x1234, 0}},
         {"in24", 24, {0x7F, 0xFF, 0xFF, 0x80, 0x00, 0x01}, {32767, -32768}},
-        {"23ni", 24, {0xFF, 0x56, 0x34, 0x01, 0x00, 0x80}, {0x3456, -32768}},
+        {"23ni", 24, {0xFF, 0x56, 0x34, 0x01, 0x00, 0x80}, {0x3457, -32768}},
         {"in32", 32, {0x12, 0x34, 0x56, 0x78, 0xFF, 0xFF, 0x00, 0x00}, {0x1234, -1}},
         {"NONE", 8, {0x7F, 0x80}, {0x7F00, -32768}},
         // "raw ": unsigned, 0x80 is silence.
@@ -554,7 +578,7 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
         {"fl32",
          32,
          {0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00},
-         {16383, 32767, -32768}},
+         {16384, 32767, -32768}},
         {"FL64", 64, {0xBF, 0xE0, 0, 0, 0, 0, 0, 0, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0}, {-16384, 0}},
     };
     for (const Case& c : cases) {
@@ -580,7 +604,7 @@ TEST(AiffReaderStructure, CompressionTypesAndSampleSizes) {
                                 {"SSND", Ssnd(Bytes(68 * 3, 0))}}));
         CAiffReader r;
         EXPECT_EQ(r.Open(path, 0), 0) << b.type << " " << b.bits;
-        EXPECT_EQ(r.Read(nullptr, nullptr), 0);
+        EXPECT_EQ(ReadInt16(r, nullptr, nullptr), 0);
     }
 }
 
@@ -668,7 +692,7 @@ TEST(AiffReaderStructure, SsndOffsetAndTruncation) {
     testsupport::WriteFile(path, full);
     Decoded d = OpenAndRead(path, r);
     EXPECT_EQ(d.samples, std::vector<int16_t>(source.begin(), source.begin() + 4000));
-    EXPECT_EQ(r.Read(d.samples.data(), d.samples.data()), 0);
+    EXPECT_EQ(ReadInt16(r, d.samples.data(), d.samples.data()), 0);
 }
 
 TEST(AiffReaderStructure, OversizedCommAndHugeChannelCounts) {
@@ -708,14 +732,16 @@ TEST(AiffReaderStructure, OversizedCommAndHugeChannelCounts) {
     testsupport::WriteFile(path,
                            Form("AIFC", {{"COMM", Comm(channels, frames, 64, Rate(8000), "fl64")},
                                          {"SSND", Ssnd(data)}}));
-    Decoded d = OpenAndRead(path, r);
+    ASSERT_EQ(r.Open(path, 0), 1);
     EXPECT_EQ(r.GetChannels(), channels);
     EXPECT_EQ(r.GetOutputChannels(), 2);
-    EXPECT_GT(d.reads, 1);
-    ASSERT_EQ(d.samples.size(), size_t(frames) * 2);
+    const Planes p = ReadPlanes(r);
+    EXPECT_GT(p.blocks, 1);
+    ASSERT_GE(p.planes.size(), 2u);
+    ASSERT_EQ(p.planes[0].size(), size_t(frames));
     for (int f = 0; f < frames; ++f) {
-        EXPECT_EQ(d.samples[2 * f], FloatToSample16(f / 64.0));
-        EXPECT_EQ(d.samples[2 * f + 1], FloatToSample16(-f / 64.0));
+        EXPECT_EQ(p.planes[0][static_cast<size_t>(f)], static_cast<float>(f / 64.0));
+        EXPECT_EQ(p.planes[1][static_cast<size_t>(f)], static_cast<float>(-f / 64.0));
     }
 }
 
@@ -746,7 +772,7 @@ TEST(AiffReaderStructure, BrokenFilesFailCleanly) {
     testsupport::WriteFile(path, Form("AIFF", {{"COMM", Comm(1, 1, 16, Rate(8000), "NONE")},
                                                {"SSND", Ssnd(Bytes(4, 0))}}));
     EXPECT_EQ(r.Open(path, 0), 0);
-    EXPECT_EQ(r.Read(buf, buf), 0);
+    EXPECT_EQ(ReadInt16(r, buf, buf), 0);
 
     // Every truncation of a valid file either fails or reads cleanly.
     const Bytes good = Form("AIFC", {{"COMM", Comm(2, 64, 16, Rate(8000), "ima4")},
@@ -758,7 +784,7 @@ TEST(AiffReaderStructure, BrokenFilesFailCleanly) {
     }
     r.Close();
     r.Close();
-    EXPECT_EQ(r.Read(buf, buf), 0);
+    EXPECT_EQ(ReadInt16(r, buf, buf), 0);
     EXPECT_EQ(r.GetSampleRate(), 0);
 }
 

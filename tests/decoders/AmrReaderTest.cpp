@@ -2,6 +2,7 @@
 
 #include "encoders/AmrWriter.h"
 #include "platform/amr/AmrCodec.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +30,11 @@ void WriteAmr(const std::string& path, bool wide, int mode, int samples) {
     w.SetFileName(path);
     ASSERT_TRUE(w.Open());
     auto v = Voice(samples, wide ? 16000 : 8000);
-    ASSERT_TRUE(w.Write(v.data(), nullptr, samples));
+    ASSERT_TRUE(WriteInt16(w, v.data(), nullptr, samples));
     w.Close();
 }
 
-// Everything the reader delivers, and the size of each Read.
+// Everything the reader delivers, and the size of each block.
 struct ReadResult {
     std::vector<int16_t> samples;
     std::vector<int> blocks;
@@ -43,7 +44,7 @@ ReadResult ReadAll(CAmrReader& r) {
     ReadResult res;
     int16_t block[kBlockFrames];
     for (int guard = 0; guard < 100000; ++guard) {
-        int n = r.Read(block, nullptr);
+        int n = ReadInt16(r, block, nullptr);
         if (n <= 0) break;
         EXPECT_LE(n, kBlockFrames);
         res.blocks.push_back(n);
@@ -91,7 +92,7 @@ TEST(AmrReader, NarrowBandBlocksCarryPartialFramesOver) {
     EXPECT_EQ(r.ReadTags(tags), 0);
 
     int16_t block[kBlockFrames];
-    ASSERT_EQ(r.Read(block, nullptr), kBlockFrames);
+    ASSERT_EQ(ReadInt16(r, block, nullptr), kBlockFrames);
     EXPECT_EQ(r.GetPosition(), 6u + 8u * 32u);  // eight frames consumed
     r.Close();
 
@@ -100,7 +101,7 @@ TEST(AmrReader, NarrowBandBlocksCarryPartialFramesOver) {
     EXPECT_EQ(all.blocks, (std::vector<int>{1152, 1152, 896}));
     EXPECT_EQ(all.samples, DecodeFrames(path, false));
     EXPECT_EQ(r.GetPosition(), r.GetTotal());
-    EXPECT_EQ(r.Read(block, nullptr), 0);  // stays at the end
+    EXPECT_EQ(ReadInt16(r, block, nullptr), 0);  // stays at the end
 }
 
 TEST(AmrReader, WideBandFileIsReadAt16000Hz) {
@@ -135,14 +136,14 @@ TEST(AmrReader, OpenRejectsShortAndForeignFiles) {
     EXPECT_EQ(r.Open(dir.path().string(), 0), 0);  // a folder
 
     int16_t block[kBlockFrames];
-    EXPECT_EQ(r.Read(block, nullptr), 0);
+    EXPECT_EQ(ReadInt16(r, block, nullptr), 0);
     r.Close();
     r.Close();
 
     // Nine bytes: magic and three empty frames, each a frame of comfort noise.
     WriteFile(dir.file("nine.amr"), std::string("#!AMR\n\x7C\x7C\x7C"));
     ASSERT_TRUE(r.Open(dir.file("nine.amr"), 0));
-    EXPECT_EQ(r.Read(block, nullptr), 480);
+    EXPECT_EQ(ReadInt16(r, block, nullptr), 480);
     EXPECT_EQ(r.GetPosition(), 9u);
 }
 

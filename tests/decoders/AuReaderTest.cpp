@@ -1,5 +1,7 @@
 #include "decoders/AuReader.h"
 #include "decoders/G711.h"
+#include "common/SampleHelpers.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +49,7 @@ void PutSample(std::vector<uint8_t>& v, Magic m, uint64_t x, int bytes) {
 
 struct Decoded {
     std::vector<int16_t> left, right;
-    std::vector<int> blocks;  // frames returned by each Read, final 0 included
+    std::vector<int> blocks;  // frames of each block, final 0 included
 };
 
 // Reads to the end; the right buffer is only passed for stereo output, so a
@@ -57,7 +59,7 @@ Decoded ReadAll(CAuReader& r) {
     std::vector<int16_t> l(kBlockFrames), rt(kBlockFrames);
     const bool stereo = r.GetOutputChannels() == 2;
     for (;;) {
-        int n = r.Read(l.data(), stereo ? rt.data() : nullptr);
+        int n = ReadInt16(r, l.data(), stereo ? rt.data() : nullptr);
         d.blocks.push_back(n);
         if (n <= 0) break;
         EXPECT_LE(n, kBlockFrames);
@@ -72,6 +74,38 @@ Decoded OpenAndReadAll(const std::string& path) {
     CAuReader r;
     EXPECT_EQ(r.Open(path, 0), 1) << path;
     return ReadAll(r);
+}
+
+// Every sample of the first channel of the file's blocks, at the block's
+// depth, with that depth.
+std::vector<float> FirstChannelOfBlocks(const std::string& path, int* bits = nullptr) {
+    CAuReader r;
+    EXPECT_EQ(r.Open(path, 0), 1) << path;
+    std::vector<float> v;
+    AudioBlock block;
+    while (r.ReadBlock(block) > 0) {
+        v.insert(v.end(), block.Channel(0), block.Channel(0) + block.frames);
+        if (bits) *bits = block.SourceBits();
+    }
+    return v;
+}
+
+// The first two block channels of a reader of more channels, each sample
+// as its top 16 bits, and the frames of each block, final 0 included.
+Decoded FirstTwoBlockChannels(CAuReader& r) {
+    Decoded d;
+    AudioBlock block;
+    for (;;) {
+        const int n = r.ReadBlock(block);
+        d.blocks.push_back(n);
+        if (n <= 0 || d.blocks.size() > 100000) break;
+        EXPECT_GE(block.Channels(), 2);
+        for (int i = 0; i < block.frames; ++i) {
+            d.left.push_back(static_cast<int16_t>(std::floor(block.Channel(0)[i] * 32768.0)));
+            d.right.push_back(static_cast<int16_t>(std::floor(block.Channel(1)[i] * 32768.0)));
+        }
+    }
+    return d;
 }
 
 std::vector<int16_t> Interleaved(const Decoded& d) {
@@ -160,34 +194,39 @@ std::string MakeSpeechLikeWav(const TempDir& dir, const std::string& name, doubl
 // ---------------------------------------------------------------------------
 // Linear PCM and float encodings, all four magics
 
-TEST(AuReaderEncodings, LinearPcmOfEveryWidthKeepsTheTop16BitsInBothByteOrders) {
+TEST(AuReaderEncodings, LinearPcmOfEveryWidthKeepsEverySampleInBothByteOrders) {
     TempDir dir;
     const int16_t values[] = {0, 1, -1, 12345, -12345, 32767, -32768, 256, -257};
     for (Magic m : {kSnd, kSndZero, kDnsLe, kDnsZeroLe}) {
         for (int enc : {2, 3, 4, 5}) {
             const int bytes = enc == 2 ? 1 : enc == 3 ? 2 : enc == 4 ? 3 : 4;
             std::vector<uint8_t> data;
-            std::vector<int16_t> expected;
+            std::vector<int32_t> expected;  // as integers of the block's depth
             for (int16_t s : values) {
                 if (enc == 2) {
-                    // 8-bit samples: the byte times 256.
+                    // 8-bit samples: the byte times 256 in 16 bits.
                     int8_t b = static_cast<int8_t>(s >> 8);
                     PutSample(data, m, static_cast<uint8_t>(b), 1);
-                    expected.push_back(static_cast<int16_t>(b * 256));
+                    expected.push_back(b * 256);
                     continue;
                 }
-                // Wider samples carry low bits that must be dropped.
+                // Wider samples carry low bits, which are kept.
                 uint64_t low = (0xA5A5A5u) & ((1u << (8 * (bytes - 2))) - 1);
                 uint64_t x = (uint64_t(uint16_t(s)) << (8 * (bytes - 2))) | low;
                 PutSample(data, m, x, bytes);
-                expected.push_back(s);
+                expected.push_back(static_cast<int32_t>(
+                    static_cast<uint32_t>(x) << (32 - 8 * bytes)) >> (32 - 8 * bytes));
             }
             auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc, 8000, 1);
             file.insert(file.end(), data.begin(), data.end());
             const std::string path = dir.file("pcm.au");
             WriteFile(path, file);
-            Decoded d = OpenAndReadAll(path);
-            EXPECT_EQ(d.left, expected) << "magic " << m << " encoding " << enc;
+            int bits = 0;
+            const std::vector<float> got = FirstChannelOfBlocks(path, &bits);
+            EXPECT_EQ(bits, bytes <= 2 ? 16 : 8 * bytes) << "encoding " << enc;
+            std::vector<float> want;
+            for (int32_t x : expected) want.push_back(IntToFloat(x, std::max(bits, 16)));
+            EXPECT_EQ(got, want) << "magic " << m << " encoding " << enc;
         }
     }
 }
@@ -220,7 +259,7 @@ TEST(AuReaderEncodings, FfmpegWrittenPcmDecodesLikeFfmpegReadsIt) {
     }
 }
 
-TEST(AuReaderEncodings, FloatSamplesScaleToFullRangeAndClampOutsideIt) {
+TEST(AuReaderEncodings, FloatSamplesKeepTheirValueAndNonFiniteOnesAreSilent) {
     TempDir dir;
     const double values[] = {0.0,
                              0.5,
@@ -233,11 +272,12 @@ TEST(AuReaderEncodings, FloatSamplesScaleToFullRangeAndClampOutsideIt) {
                              std::nan(""),
                              std::numeric_limits<double>::infinity(),
                              -std::numeric_limits<double>::infinity()};
-    // Infinities (1e300 is one as a float) and NaN are silence.
-    int16_t expected[] = {0, 16383, 32767, -32768, -16384, 32767, -32768, 32767, 0, 0, 0};
+    // Infinities (1e300 is one as a float) and NaN are silence; values
+    // beyond full scale are kept up to kFloatSampleLimit.
+    float expected[] = {0.0f, 0.5f, 1.0f, -1.0f, -0.5f, 2.0f, -3.0f, 8.0f, 0.0f, 0.0f, 0.0f};
     for (Magic m : {kSnd, kDnsLe}) {
         for (int enc : {6, 7}) {
-            expected[7] = enc == 6 ? 0 : 32767;
+            expected[7] = enc == 6 ? 0.0f : static_cast<float>(kFloatSampleLimit);
             std::vector<uint8_t> data;
             for (double v : values) {
                 if (enc == 6) {
@@ -254,9 +294,11 @@ TEST(AuReaderEncodings, FloatSamplesScaleToFullRangeAndClampOutsideIt) {
             auto file = Header(m, 24, static_cast<uint32_t>(data.size()), enc, 8000, 1);
             file.insert(file.end(), data.begin(), data.end());
             WriteFile(dir.file("f.au"), file);
-            Decoded d = OpenAndReadAll(dir.file("f.au"));
-            EXPECT_EQ(d.left, std::vector<int16_t>(std::begin(expected), std::end(expected)))
+            int bits = 0;
+            EXPECT_EQ(FirstChannelOfBlocks(dir.file("f.au"), &bits),
+                      std::vector<float>(std::begin(expected), std::end(expected)))
                 << "magic " << m << " encoding " << enc;
+            EXPECT_EQ(bits, 32);
         }
     }
 }
@@ -480,7 +522,7 @@ TEST(AuReaderHeader, DurationAndBitrateFollowTheDataSize) {
     EXPECT_EQ(r.GetBitrate(), 1411);
     EXPECT_EQ(r.GetTotal(), 529200u);
     std::vector<int16_t> l(kBlockFrames), rt(kBlockFrames);
-    EXPECT_EQ(r.Read(l.data(), rt.data()), kBlockFrames);
+    EXPECT_EQ(ReadInt16(r, l.data(), rt.data()), kBlockFrames);
     EXPECT_EQ(r.GetPosition(), 4u * kBlockFrames);
 
     // Under a second: the bit rate comes from the format.
@@ -551,7 +593,7 @@ TEST(AuReaderHeader, UnsupportedEncodingsAndBrokenHeadersFailToOpen) {
     EXPECT_EQ(r.Open(dir.file("missing.au"), 0), 0);
     EXPECT_EQ(r.GetSampleRate(), 0);
     std::vector<int16_t> l(kBlockFrames), rt(kBlockFrames);
-    EXPECT_EQ(r.Read(l.data(), rt.data()), 0);
+    EXPECT_EQ(ReadInt16(r, l.data(), rt.data()), 0);
 
     // Header only, data offset past the end: an empty stream.
     auto hollow = Header(kSnd, 200, 0xFFFFFFFF, 3, 8000, 1);
@@ -559,7 +601,7 @@ TEST(AuReaderHeader, UnsupportedEncodingsAndBrokenHeadersFailToOpen) {
     WriteFile(dir.file("hollow.au"), hollow);
     ASSERT_EQ(r.Open(dir.file("hollow.au"), 0), 1);
     EXPECT_EQ(r.GetTotal(), 0u);
-    EXPECT_EQ(r.Read(l.data(), rt.data()), 0);
+    EXPECT_EQ(ReadInt16(r, l.data(), rt.data()), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -605,7 +647,9 @@ TEST(AuReaderChannels, MoreThanEightChannelsYieldTheFirstTwo) {
         auto file = Header(kSnd, 24, static_cast<uint32_t>(data.size()), enc, 8000, 10);
         file.insert(file.end(), data.begin(), data.end());
         WriteFile(dir.file("ten.au"), file);
-        Decoded d = OpenAndReadAll(dir.file("ten.au"));
+        CAuReader r;
+        ASSERT_EQ(r.Open(dir.file("ten.au"), 0), 1);
+        Decoded d = FirstTwoBlockChannels(r);
         EXPECT_EQ(d.left, wantL) << enc;
         EXPECT_EQ(d.right, wantR) << enc;
         EXPECT_EQ(d.blocks, (std::vector<int>{1152, 348, 0}));
@@ -625,8 +669,8 @@ TEST(AuReaderChannels, HugeChannelCountsNeverOverrunTheReadBuffer) {
     WriteFile(dir.file("wide2.au"), file);
     EXPECT_EQ(r.Open(dir.file("wide2.au"), 0), 0);
 
-    // 9000 8-bit channels: 932 frames fit the buffer, so a Read delivers at
-    // most that many, and channels 1 and 2 come through.
+    // 9000 8-bit channels: 932 frames fit the buffer, so a block holds at
+    // most that many, and channels 1 and 2 come through first.
     const int chans = 9000, frames = 1000;
     file = Header(kSnd, 24, chans * frames, 2, 8000, chans);
     for (int f = 0; f < frames; ++f) {
@@ -637,7 +681,7 @@ TEST(AuReaderChannels, HugeChannelCountsNeverOverrunTheReadBuffer) {
     }
     WriteFile(dir.file("many.au"), file);
     ASSERT_EQ(r.Open(dir.file("many.au"), 0), 1);
-    Decoded d = ReadAll(r);
+    Decoded d = FirstTwoBlockChannels(r);
     EXPECT_EQ(d.blocks, (std::vector<int>{932, 68, 0}));
     ASSERT_EQ(d.left.size(), static_cast<size_t>(frames));
     for (int f = 0; f < frames; ++f) {
@@ -659,12 +703,12 @@ TEST(AuReaderLifecycle, BlocksOf1152FramesThenTheRestThenZero) {
     EXPECT_EQ(r.GetOutputChannels(), 1);
     std::vector<int16_t> l(kBlockFrames);
     // Mono: the right buffer is never needed.
-    EXPECT_EQ(r.Read(l.data(), nullptr), 1152);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 1152);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 696);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 1152);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 1152);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 696);
     EXPECT_EQ(l[695], static_cast<int8_t>(2999 & 0xFF) * 256);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 0);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 0);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 0);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 0);
     EXPECT_EQ(r.GetPosition(), 3000u);
 
     // Close twice, then open again from the start.
@@ -672,9 +716,9 @@ TEST(AuReaderLifecycle, BlocksOf1152FramesThenTheRestThenZero) {
     r.Close();
     EXPECT_EQ(r.GetTotal(), 0u);
     EXPECT_EQ(r.GetChannels(), 0);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 0);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 0);
     ASSERT_EQ(r.Open(dir.file("m.au"), 0), 1);
-    EXPECT_EQ(r.Read(l.data(), nullptr), 1152);
+    EXPECT_EQ(ReadInt16(r, l.data(), nullptr), 1152);
     EXPECT_EQ(l[1], 256);
 
     CAuReader neverOpened;

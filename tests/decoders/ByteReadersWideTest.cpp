@@ -1,6 +1,6 @@
 // Wide delivery of the AIFF and AU readers: 24-bit, 32-bit and float
 // samples at their depth, every channel in the default layout, and 16-bit
-// blocks equal to Read's.
+// blocks on the 16-bit grid.
 #include "decoders/AiffReader.h"
 #include "decoders/AuReader.h"
 
@@ -153,7 +153,7 @@ TEST(AiffReaderWide, DepthChannelsAndSixteenBitSamples) {
     WriteFile(dir.file("s.aiff"), Aiff(2, 16, PackSamples(sine, 2, true)));
     CAiffReader a, b;
     ASSERT_TRUE(a.Open(dir.file("s.aiff"), 0) && b.Open(dir.file("s.aiff"), 0));
-    ExpectBlocksHoldReadsSamples(a, b);
+    ExpectSixteenBitStereoBlocks(a, b);
 }
 
 TEST(AuReaderWide, DepthChannelsAndSixteenBitSamples) {
@@ -195,7 +195,7 @@ TEST(AuReaderWide, DepthChannelsAndSixteenBitSamples) {
         SCOPED_TRACE(name);
         CAuReader a, b;
         ASSERT_TRUE(a.Open(dir.file(name), 0) && b.Open(dir.file(name), 0));
-        ExpectBlocksHoldReadsSamples(a, b);
+        ExpectSixteenBitStereoBlocks(a, b);
     }
 }
 

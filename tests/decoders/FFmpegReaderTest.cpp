@@ -87,9 +87,10 @@ TEST(FFmpegReaderPcm, EverySampleFormatGivesExactSamples) {
     }
 }
 
-TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
+TEST(FFmpegReaderPcm, EdgeValuesReachASixteenBitTargetRoundedToNearest) {
     TempDir dir;
-    // 24-bit: arithmetic shift right by 8 (via the decoder's 32-bit form).
+    // 24-bit: kept at 24 bits (via the decoder's 32-bit form), then rounded
+    // to nearest 16-bit values and clamped.
     std::vector<uint8_t> s24;
     for (int32_t v : {0x7FFFFF, -0x800000, 0x123456, -1, 0xFF}) {
         s24.push_back(static_cast<uint8_t>(v));
@@ -99,8 +100,8 @@ TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
     WriteFile(dir.file("s24.wav"), WavFileBytes(1, 1, 8000, 24, s24));
     // Unsigned 8-bit: (value - 128) * 256.
     WriteFile(dir.file("u8.wav"), WavFileBytes(1, 1, 8000, 8, {0, 128, 255, 1}));
-    // Float: times 32768, truncated toward zero, clipped; infinities and NaN
-    // are silence.
+    // Float: kept as it is, then times 32768 rounded to nearest and
+    // clipped; infinities and NaN are silence.
     std::vector<uint8_t> f32;
     for (float v : {0.999999f, -0.00003f, 0.00006f, 1.0f, -1.0f, 1e30f,
                     -std::numeric_limits<float>::infinity(), NAN}) {
@@ -114,9 +115,9 @@ TEST(FFmpegReaderPcm, ConvertsEdgeValuesByShiftingAndTruncating) {
         const char* file;
         std::vector<int16_t> expected;
     } cases[] = {
-        {"s24.wav", {32767, -32768, 0x1234, -1, 0}},
+        {"s24.wav", {32767, -32768, 0x1234, 0, 1}},
         {"u8.wav", {-32768, 0, 32512, -32512}},
-        {"f32.wav", {32767, 0, 1, 32767, -32768, 32767, 0, 0}},
+        {"f32.wav", {32767, -1, 2, 32767, -32768, 32767, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -186,7 +187,7 @@ TEST(FFmpegReaderCodecs, CompressedFilesMatchIndependentDecode) {
         EXPECT_LE(worst, 1);
         EXPECT_GT(reader.GetPosition(), reader.GetTotal() / 2);
         EXPECT_LE(reader.GetPosition(), reader.GetTotal());
-        EXPECT_EQ(reader.Read(d.left.data(), d.right.data()), 0);
+        EXPECT_EQ(ReadInt16(reader, d.left.data(), d.right.data()), 0);
     }
 }
 
@@ -203,10 +204,10 @@ TEST(FFmpegReaderCodecs, MonoSourceLeavesRightBufferAlone) {
     EXPECT_EQ(reader.GetOutputChannels(), 1);
     int16_t l[kBlockFrames];
     std::vector<int16_t> r(kBlockFrames, 4321);
-    EXPECT_EQ(reader.Read(l, r.data()), kBlockFrames);
+    EXPECT_EQ(ReadInt16(reader, l, r.data()), kBlockFrames);
     EXPECT_EQ(r, std::vector<int16_t>(kBlockFrames, 4321));
     // Null for the right buffer is fine too.
-    EXPECT_EQ(reader.Read(l, nullptr), kBlockFrames);
+    EXPECT_EQ(ReadInt16(reader, l, nullptr), kBlockFrames);
     Decoded rest = ReadAll(reader);
     EXPECT_EQ(rest.left.size() + 2 * kBlockFrames, DecodeWithFfmpeg(path).size());
 }
@@ -283,7 +284,7 @@ TEST(FFmpegReaderContainers, ProbeReaderReportsTheSamePropertiesWithoutDecoding)
         EXPECT_EQ(probe.GetBitsPerSample(), 16);
         EXPECT_EQ(probe.HasAudio(), 1);
         int16_t l[kBlockFrames], r[kBlockFrames];
-        EXPECT_EQ(probe.Read(l, r), 0);
+        EXPECT_EQ(ReadInt16(probe, l, r), 0);
         TagInfo tags;
         std::string& t = tags.title;
         t = "unchanged";
@@ -553,10 +554,10 @@ TEST(FFmpegReaderLifecycle, CloseIsHarmlessAndTheReaderReopens) {
     reader.Close();
     reader.Close();
     int16_t l[kBlockFrames], r[kBlockFrames];
-    EXPECT_EQ(reader.Read(l, r), 0);
+    EXPECT_EQ(ReadInt16(reader, l, r), 0);
 
     ASSERT_EQ(reader.Open(a, 0), 1);
-    EXPECT_EQ(reader.Read(l, r), kBlockFrames);
+    EXPECT_EQ(ReadInt16(reader, l, r), kBlockFrames);
     // Reopening on another file starts afresh, with its own properties.
     ASSERT_EQ(reader.Open(b, 0), 1);
     EXPECT_EQ(reader.GetSampleRate(), 16000);

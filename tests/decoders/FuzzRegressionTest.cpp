@@ -6,6 +6,7 @@
 #include "decoders/AmrReader.h"
 #include "decoders/AuReader.h"
 #include "fuzz/Regressions.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 using namespace quelvox;
+using testsupport::ReadInt16;
 
 namespace {
 
@@ -25,9 +27,9 @@ int64_t ReadToEnd(CAudioReader& reader, uint64_t maxFrames) {
     const bool stereo = reader.GetOutputChannels() == 2;
     uint64_t frames = 0;
     for (;;) {
-        int n = reader.Read(left.data(), stereo ? right.data() : nullptr);
+        int n = ReadInt16(reader, left.data(), stereo ? right.data() : nullptr);
         if (n <= 0) {
-            if (reader.Read(left.data(), stereo ? right.data() : nullptr) > 0) return -1;
+            if (ReadInt16(reader, left.data(), stereo ? right.data() : nullptr) > 0) return -1;
             return int64_t(frames);
         }
         if (n > kBlockFrames) return -1;

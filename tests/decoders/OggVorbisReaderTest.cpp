@@ -56,7 +56,7 @@ TEST(OggVorbisReaderChannels, MonoDecodesIntoTheLeftBufferOnly) {
     std::vector<int16_t> r(kBlockFrames, 777);
     uint64_t lastPosition = 0;
     int n;
-    while ((n = reader.Read(l, r.data())) > 0) {
+    while ((n = ReadInt16(reader, l, r.data())) > 0) {
         ASSERT_LE(n, kBlockFrames);
         all.insert(all.end(), l, l + n);
         EXPECT_GE(reader.GetPosition(), lastPosition);
@@ -69,7 +69,7 @@ TEST(OggVorbisReaderChannels, MonoDecodesIntoTheLeftBufferOnly) {
     EXPECT_NEAR(ToneLevel(all, 11025, 22050, 440), 16384, 500);
 }
 
-TEST(OggVorbisReaderChannels, StereoDeliversAtMost1024FramesPerRead) {
+TEST(OggVorbisReaderChannels, StereoDeliversAtMost1024FramesPerBlock) {
     TempDir dir;
     std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 2), dir.file("s.ogg"), "-b 128");
     COggVorbisReader reader;
@@ -141,12 +141,12 @@ TEST(OggVorbisReaderChannels, BlocksKeepEveryChannelAtItsPosition) {
     EXPECT_NEAR(ToneLevel(l, 0, 48000, 300) / (0.1 * 32768), 1.0, 0.05);
     EXPECT_NEAR(ToneLevel(r, 0, 48000, 500) / (0.1 * 32768), 1.0, 0.05);
 
-    // Stereo: Read's samples.
+    // Stereo: 16-bit blocks.
     const std::string ogg = OggEnc(SoxWav(dir, "s.wav", 44100, 2, 1), dir.file("st.ogg"));
     COggVorbisReader a, b;
     ASSERT_EQ(a.Open(ogg, 0), 1);
     ASSERT_EQ(b.Open(ogg, 0), 1);
-    ExpectBlocksHoldReadsSamples(a, b);
+    ExpectSixteenBitStereoBlocks(a, b);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,7 +257,7 @@ TEST(OggVorbisReaderDamage, TruncatedAndCorruptFilesEndCleanly) {
     // share of so small a file).
     EXPECT_GT(d.left.size(), 44100u);
     EXPECT_LT(d.left.size(), 44100u * 4);
-    EXPECT_EQ(reader.Read(d.left.data(), d.right.data()), 0);
+    EXPECT_EQ(ReadInt16(reader, d.left.data(), d.right.data()), 0);
 
     // Overwrite part of one page in the middle: vorbisfile reports a hole
     // there, which the reader skips.
@@ -288,7 +288,7 @@ TEST(OggVorbisReaderDamage, NonVorbisFilesAreRefused) {
         EXPECT_EQ(reader.GetSampleRate(), 0);
         EXPECT_EQ(reader.HasAudio(), 1);
         int16_t l[kBlockFrames], r[kBlockFrames];
-        EXPECT_EQ(reader.Read(l, r), 0);
+        EXPECT_EQ(ReadInt16(reader, l, r), 0);
         reader.Close();
     }
 }
@@ -301,7 +301,7 @@ TEST(OggVorbisReaderLifecycle, CloseIsHarmlessAndTheReaderReopens) {
     reader.Close();
     ASSERT_EQ(reader.Open(a, 0), 1);
     int16_t l[kBlockFrames], r[kBlockFrames];
-    EXPECT_GT(reader.Read(l, r), 0);
+    EXPECT_GT(ReadInt16(reader, l, r), 0);
     ASSERT_EQ(reader.Open(b, 0), 1);
     EXPECT_EQ(reader.GetSampleRate(), 16000);
     EXPECT_EQ(reader.GetOutputChannels(), 1);

@@ -90,7 +90,7 @@ TEST(WmaReader, ReadsWma2WithTagsDurationAndBitrate) {
     EXPECT_EQ(mismatches, 0u);
     for (size_t i = 0; i + 1 < d.blocks.size(); ++i) ASSERT_EQ(d.blocks[i], kBlockFrames);
     EXPECT_NEAR(static_cast<double>(d.lastPosition), 3.0e7, 0.1e7);
-    EXPECT_EQ(r.Read(nullptr, nullptr), 0);
+    EXPECT_EQ(ReadInt16(r, nullptr, nullptr), 0);
 
     r.Close();
     r.Close();
@@ -195,7 +195,7 @@ TEST(WmaReader, NotAsfOrMissing) {
     EXPECT_EQ(r.Open(wav, 0), 0);
     EXPECT_EQ(r.GetSampleRate(), 0);
     int16_t l[kBlockFrames], rr[kBlockFrames];
-    EXPECT_EQ(r.Read(l, rr), 0);
+    EXPECT_EQ(ReadInt16(r, l, rr), 0);
     // A video-only ASF file has no audio stream.
     const std::string video = dir.file("v.wmv");
     Make(video, "-f lavfi -i testsrc=d=1:s=64x48", "-c:v wmv2");
@@ -226,7 +226,7 @@ TEST(WmaReader, DamagedFilesFailOrEndCleanly) {
         if (r.Open(path, 0)) {
             EXPECT_GE(r.GetSampleRate(), 1);
             int blocks = 0;
-            while (blocks < 10000 && r.Read(l, r.GetOutputChannels() == 2 ? rr : nullptr) > 0)
+            while (blocks < 10000 && ReadInt16(r, l, r.GetOutputChannels() == 2 ? rr : nullptr) > 0)
                 ++blocks;
             EXPECT_LT(blocks, 10000);
         }
@@ -252,30 +252,11 @@ TEST(WmaReader, BlocksKeepDepthChannelsAndSixteenBitSamples) {
     ASSERT_EQ(w.planes.size(), 6u);
     EXPECT_TRUE(InterleavedInts(w, 24) == samples);
 
-    // WMA 2 stereo: Read's samples.
+    // WMA 2 stereo: 16-bit blocks.
     const std::string path = dir.file("s.wma");
     Make(path, "-f lavfi -i sine=f=440:d=2", "-ac 2 -c:a wmav2 -b:a 128k");
     CWmaReader a, b;
     ASSERT_EQ(a.Open(path, 0), 1);
     ASSERT_EQ(b.Open(path, 0), 1);
-    ExpectBlocksHoldReadsSamples(a, b);
-
-    // A block after a Read goes on where the Read stopped (as a CUE track
-    // reads its image), and a Read after a block too.
-    ASSERT_EQ(a.Open(path, 0), 1);
-    ASSERT_EQ(b.Open(path, 0), 1);
-    const Decoded whole = ReadAll(a);
-    std::vector<int16_t> left(kBlockFrames), right(kBlockFrames);
-    ASSERT_EQ(b.Read(left.data(), right.data()), kBlockFrames);
-    AudioBlock block;
-    ASSERT_EQ(b.ReadBlock(block), kBlockFrames);
-    for (int i = 0; i < kBlockFrames; ++i) {
-        left.push_back(FloatToInt16(block.Channel(0)[i]));
-        right.push_back(FloatToInt16(block.Channel(1)[i]));
-    }
-    const Decoded rest = ReadAll(b);
-    left.insert(left.end(), rest.left.begin(), rest.left.end());
-    right.insert(right.end(), rest.right.begin(), rest.right.end());
-    EXPECT_EQ(left, whole.left);
-    EXPECT_EQ(right, whole.right);
+    ExpectSixteenBitStereoBlocks(a, b);
 }

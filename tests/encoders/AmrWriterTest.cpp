@@ -2,6 +2,7 @@
 
 #include "decoders/AmrReader.h"
 #include "platform/amr/AmrCodec.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ bool WriteAmr(const std::string& path, const AmrCodecParams& params,
     if (!w.Open()) return false;
     for (size_t off = 0; off < signal.size(); off += static_cast<size_t>(block)) {
         int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), signal.size() - off));
-        if (!w.Write(signal.data() + off, signal.data() + off, n)) return false;
+        if (!WriteInt16(w, signal.data() + off, signal.data() + off, n)) return false;
     }
     w.Close();
     return true;
@@ -63,7 +64,7 @@ std::vector<int16_t> ReadAll(const std::string& path) {
     if (!r.Open(path, 0)) return out;
     int16_t block[kBlockFrames];
     int n;
-    while ((n = r.Read(block, nullptr)) > 0) out.insert(out.end(), block, block + n);
+    while ((n = ReadInt16(r, block, nullptr)) > 0) out.insert(out.end(), block, block + n);
     return out;
 }
 
@@ -248,8 +249,8 @@ TEST(AmrWriter, StagingCompletesFramesAndCloseZeroPadsTheLastOne) {
         w.SetCodecParams(p);
         w.SetFileName(out);
         ASSERT_TRUE(w.Open());
-        EXPECT_EQ(w.Write(sig.data(), nullptr, 100), 1);
-        EXPECT_EQ(w.Write(sig.data() + 100, nullptr, 100), 1);
+        EXPECT_EQ(WriteInt16(w, sig.data(), nullptr, 100), 1);
+        EXPECT_EQ(WriteInt16(w, sig.data() + 100, nullptr, 100), 1);
         w.Close();
         EXPECT_EQ(ReadFile(out),
                   EncodeDirect(ref, false, 7, {Slice(sig, 0, 160, 160), Slice(sig, 160, 40, 160)}));
@@ -281,7 +282,7 @@ TEST(AmrWriter, OpenFailsCleanlyAndAnUnopenedWriterWritesNothing) {
         CAmrWriter w;  // no codec parameters
         w.SetFileName(dir.file("a.amr"));
         EXPECT_EQ(w.Open(), 0);
-        EXPECT_EQ(w.Write(s, nullptr, 160), 0);
+        EXPECT_EQ(WriteInt16(w, s, nullptr, 160), 0);
         w.Close();
         w.Close();
     }
@@ -316,7 +317,7 @@ TEST(AmrWriter, OpenFailsCleanlyAndAnUnopenedWriterWritesNothing) {
         ASSERT_TRUE(w.Open());
         w.Close();
         EXPECT_EQ(w.Open(), 0);
-        EXPECT_EQ(w.Write(s, nullptr, 160), 0);
+        EXPECT_EQ(WriteInt16(w, s, nullptr, 160), 0);
     }
     EXPECT_EQ(ReadFile(dir.file("e.amr")).size(), 6u);  // magic only
 }

@@ -5,6 +5,7 @@
 
 #include "common/CodecIds.h"
 #include "common/FormatCatalogue.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -262,7 +263,7 @@ TEST_P(FFmpegWriterMatrix, WritesTheEntryWithEachCodec) {
                 l[i] = signal[static_cast<size_t>(done + i) * mc.channels];
                 if (mc.channels == 2) r[i] = signal[static_cast<size_t>(done + i) * 2 + 1];
             }
-            ASSERT_EQ(w.Write(l.data(), mc.channels == 2 ? r.data() : nullptr, n), 1);
+            ASSERT_EQ(WriteInt16(w, l.data(), mc.channels == 2 ? r.data() : nullptr, n), 1);
             done += n;
         }
         w.Close();

@@ -3,6 +3,7 @@
 #include "encoders/AmrNbPacketEncoder.h"
 #include "common/CodecIds.h"
 #include "common/FormatCatalogue.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ void Split(const std::vector<int16_t>& in, int channels, std::vector<int16_t>& l
 }
 
 // Writes `signal` (interleaved) in blocks of `block` frames; false when
-// Open or a Write fails.
+// Open or a WriteBlock fails.
 bool WriteSignal(const WriterSetup& s, const std::string& path, const std::vector<int16_t>& signal,
                  int block, int* frameSize = nullptr) {
     CFFmpegWriter w;
@@ -62,7 +63,7 @@ bool WriteSignal(const WriterSetup& s, const std::string& path, const std::vecto
     bool ok = true;
     for (int done = 0; done < frames; done += block) {
         int n = std::min(block, frames - done);
-        ok = w.Write(l.data() + done, s.channels == 2 ? r.data() + done : nullptr, n) && ok;
+        ok = WriteInt16(w, l.data() + done, s.channels == 2 ? r.data() + done : nullptr, n) && ok;
     }
     w.Close();
     return ok;
@@ -167,8 +168,8 @@ TEST(FFmpegWriterFraming, ZeroFrameWriteIsHarmless) {
     Configure(w, {"wav", kCodecPcmS16Le, 8000, 1}, path);
     ASSERT_TRUE(w.Open());
     int16_t s[2] = {5, -5};
-    EXPECT_EQ(w.Write(s, nullptr, 0), 1);
-    EXPECT_EQ(w.Write(s, nullptr, 2), 1);
+    EXPECT_EQ(WriteInt16(w, s, nullptr, 0), 1);
+    EXPECT_EQ(WriteInt16(w, s, nullptr, 2), 1);
     w.Close();
     EXPECT_EQ(DecodeWithFfmpeg(path), (std::vector<int16_t>{5, -5}));
 }
@@ -239,7 +240,7 @@ TEST(FFmpegWriterSamples, G726OutOfRangeBitsFallBackToFour) {
     ASSERT_TRUE(w.Open()) << w.GetLastError();
     EXPECT_EQ(w.GetCodecBitrate(), 32000);
     std::vector<int16_t> s = Sine(8000, 1, 8000, 440.0);
-    EXPECT_TRUE(w.Write(s.data(), nullptr, 8000));
+    EXPECT_TRUE(WriteInt16(w, s.data(), nullptr, 8000));
     w.Close();
     EXPECT_EQ(Probe(path, "bit_rate"), "32000");
     EXPECT_EQ(DecodeWithFfmpeg(path).size(), 8000u);
@@ -263,7 +264,7 @@ TEST(FFmpegWriterChannels, MonoIgnoresTheRightPointer) {
     CFFmpegWriter w;
     Configure(w, {"wav", kCodecPcmS16Le, 16000, 1}, path);
     ASSERT_TRUE(w.Open());
-    EXPECT_TRUE(w.Write(signal.data(), nullptr, 3000));
+    EXPECT_TRUE(WriteInt16(w, signal.data(), nullptr, 3000));
     w.Close();
     EXPECT_EQ(Probe(path, "channels"), "1");
     EXPECT_EQ(DecodeWithFfmpeg(path), signal);
@@ -289,7 +290,7 @@ TEST(FFmpegWriterChannels, StereoFromOneBufferDuplicatesIt) {
             for (int done = 0; done < 5000; done += 1152) {
                 int n = std::min(1152, 5000 - done);
                 EXPECT_TRUE(
-                    w.Write(mono.data() + done, nullRight ? nullptr : mono.data() + done, n));
+                    WriteInt16(w, mono.data() + done, nullRight ? nullptr : mono.data() + done, n));
             }
             w.Close();
             EXPECT_EQ(Probe(path, "channels"), "2");
@@ -360,7 +361,7 @@ TEST(FFmpegWriterCodecs, UnmanageableBitRatesMoveToTheNearestManagedOne) {
         auto sig = Sine(c.setup.rate / 4, c.setup.channels, c.setup.rate, 440.0);
         std::vector<int16_t> l, r;
         Split(sig, c.setup.channels, l, r);
-        EXPECT_TRUE(w.Write(l.data(), c.setup.channels == 2 ? r.data() : nullptr,
+        EXPECT_TRUE(WriteInt16(w, l.data(), c.setup.channels == 2 ? r.data() : nullptr,
                             static_cast<int>(l.size())));
         w.Close();
         EXPECT_FALSE(DecodeWithFfmpeg(path).empty()) << path;
@@ -394,7 +395,7 @@ TEST(FFmpegWriterTags, EveryKeyReachesMp3AndM4a) {
             auto sig = Sine(2000, 2, 44100, 440.0);
             std::vector<int16_t> l, r;
             Split(sig, 2, l, r);
-            w.Write(l.data(), r.data(), 2000);
+            WriteInt16(w, l.data(), r.data(), 2000);
             w.Close();
         }
         EXPECT_EQ(ProbeTag(path, "title"), "标题") << s.container;
@@ -421,7 +422,7 @@ TEST(FFmpegWriterTags, Mp3GetsNoAuthorFrame) {
     auto sig = Sine(2000, 2, 44100, 440.0);
     std::vector<int16_t> l, r;
     Split(sig, 2, l, r);
-    w.Write(l.data(), r.data(), 2000);
+    WriteInt16(w, l.data(), r.data(), 2000);
     w.Close();
     EXPECT_EQ(ProbeTag(path, "artist"), "Artist");
     EXPECT_EQ(ProbeTag(path, "author"), "");
@@ -441,7 +442,7 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     auto sig = Sine(1152, 2, 44100, 440.0);
     std::vector<int16_t> l, r;
     Split(sig, 2, l, r);
-    w.Write(l.data(), r.data(), 1152);
+    WriteInt16(w, l.data(), r.data(), 1152);
     w.Close();
     EXPECT_EQ(ProbeTag(path, "title"),
               "A\xEF\xBF\xBD"
@@ -552,7 +553,7 @@ TEST(FFmpegWriterOpen, RefusedSetupsLeaveNoFile) {
         EXPECT_EQ(w.Open(), 0) << s.container << " " << s.codecId;
         EXPECT_FALSE(w.GetLastError().empty());
         int16_t x[4] = {};
-        EXPECT_EQ(w.Write(x, x, 2), 0);
+        EXPECT_EQ(WriteInt16(w, x, x, 2), 0);
         w.Close();
         w.Close();
         EXPECT_TRUE(FolderIsEmpty(dir)) << s.container << " " << s.codecId;
@@ -589,14 +590,14 @@ TEST(FFmpegWriterOpen, DestroyingAnOpenWriterReleasesIt) {
         CFFmpegWriter w;
         Configure(w, {"ipod", kCodecAac, 44100, 2, 128000}, dir.file("a.m4a"));
         ASSERT_TRUE(w.Open());
-        EXPECT_TRUE(w.Write(l.data(), r.data(), 1000));
+        EXPECT_TRUE(WriteInt16(w, l.data(), r.data(), 1000));
     }
     CFFmpegWriter w;
     Configure(w, {"wav", kCodecPcmS16Le, 44100, 2}, dir.file("b.wav"));
     ASSERT_TRUE(w.Open());
     w.Close();
     EXPECT_EQ(w.GetFrameSize(), 0);
-    EXPECT_EQ(w.Write(l.data(), r.data(), 10), 0);
+    EXPECT_EQ(WriteInt16(w, l.data(), r.data(), 10), 0);
     EXPECT_EQ(w.Open(), 0);  // everything set before was released
     EXPECT_EQ(Probe(dir.file("b.wav"), "codec_name"), "pcm_s16le");
 }

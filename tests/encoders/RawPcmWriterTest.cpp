@@ -1,5 +1,6 @@
 #include "encoders/RawPcmWriter.h"
 
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ TEST(RawPcmWriter, WritesStereoInterleavedLittleEndian) {
     w.SetFileName(dir.file("out.raw"));
     ASSERT_TRUE(w.Open());
     int16_t l[1] = {0x0102}, r[1] = {-2};
-    EXPECT_TRUE(w.Write(l, r, 1));
+    EXPECT_TRUE(WriteInt16(w, l, r, 1));
     w.Close();
     EXPECT_EQ(ReadFile(dir.file("out.raw")), (std::vector<uint8_t>{0x02, 0x01, 0xFE, 0xFF}));
 }
@@ -32,8 +33,8 @@ TEST(RawPcmWriter, MonoIgnoresTheRightBufferAndFullBlocksFit) {
     ASSERT_TRUE(w.Open());
     std::vector<int16_t> block(kBlockFrames);
     for (int i = 0; i < kBlockFrames; ++i) block[i] = static_cast<int16_t>(i - 600);
-    EXPECT_TRUE(w.Write(block.data(), nullptr, kBlockFrames));
-    EXPECT_TRUE(w.Write(block.data(), nullptr, 3));
+    EXPECT_TRUE(WriteInt16(w, block.data(), nullptr, kBlockFrames));
+    EXPECT_TRUE(WriteInt16(w, block.data(), nullptr, 3));
     w.Close();
     auto bytes = ReadFile(dir.file("mono.raw"));
     ASSERT_EQ(bytes.size(), (kBlockFrames + 3) * 2u);
@@ -58,7 +59,7 @@ TEST(RawPcmWriter, OpenTruncatesAndFailsOnMissingFolder) {
     bad.SetFileName(dir.file("missing/folder/x.raw"));
     EXPECT_FALSE(bad.Open());
     int16_t s[1] = {1};
-    EXPECT_FALSE(bad.Write(s, s, 1));
+    EXPECT_FALSE(WriteInt16(bad, s, s, 1));
     bad.Close();
     bad.Close();  // harmless twice
 }

@@ -2,6 +2,7 @@
 #include "encoders/WmaWriter.h"
 
 #include "decoders/WmaReader.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -202,7 +203,7 @@ TEST(WmaWriter, OutputsAtListFormats) {
                     l[i] = pcm[static_cast<size_t>(at + i) * c.inChannels];
                     r[i] = pcm[static_cast<size_t>(at + i) * c.inChannels + c.inChannels - 1];
                 }
-                ASSERT_EQ(w.Write(l.data(), c.inChannels == 2 ? r.data() : nullptr, n), 1);
+                ASSERT_EQ(WriteInt16(w, l.data(), c.inChannels == 2 ? r.data() : nullptr, n), 1);
             }
             w.Close();
         }
@@ -273,10 +274,10 @@ TEST(WmaWriter, NoTagsWithoutSetTags) {
     w.SetFileName(path);
     ASSERT_EQ(w.Open(), 1);
     const auto pcm = Sine(44100, 1, 44100, 440.0);
-    EXPECT_EQ(w.Write(pcm.data(), nullptr, 0), 1);
-    ASSERT_EQ(w.Write(pcm.data(), nullptr, 1152), 1);
+    EXPECT_EQ(WriteInt16(w, pcm.data(), nullptr, 0), 1);
+    ASSERT_EQ(WriteInt16(w, pcm.data(), nullptr, 1152), 1);
     EXPECT_EQ(w.GetSampleTime(), 261224);
-    for (int i = 1; i < 38; ++i) w.Write(pcm.data() + 1152 * i, nullptr, 1152);
+    for (int i = 1; i < 38; ++i) WriteInt16(w, pcm.data() + 1152 * i, nullptr, 1152);
     // The time follows the frame total: no truncation piles up.
     EXPECT_EQ(w.GetSampleTime(), 38LL * 1152 * 10000000 / 44100);
     w.Close();
@@ -300,7 +301,7 @@ TEST(WmaWriter, OpenFailuresLeaveNoFile) {
         w.SetChannels(2);
         w.SetFileName(path);
         EXPECT_EQ(w.Open(), 0);
-        EXPECT_EQ(w.Write(block, block, kBlockFrames), 0);
+        EXPECT_EQ(WriteInt16(w, block, block, kBlockFrames), 0);
     }
     {
         CWmaWriter w;  // three input channels

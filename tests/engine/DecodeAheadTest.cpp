@@ -25,9 +25,9 @@ using namespace testsupport;
 namespace {
 
 // A mono source of `blocks` full blocks whose samples count up; with
-// `failAt` >= 0 the Read of that block fails as a read error does (0 while
-// the position is short of the total). Notes any Read that overlaps
-// another or comes from a second thread at the same time.
+// `failAt` >= 0 the reading of that block fails as a read error does (0
+// while the position is short of the total). Notes any ReadBlock that
+// overlaps another or comes from a second thread at the same time.
 class CCountingReader : public CAudioReader {
 public:
     CCountingReader(int blocks, int failAt) : blocks_(blocks), failAt_(failAt) {
@@ -37,22 +37,23 @@ public:
     }
     void Close() override {}
     int Open(const std::string&, int) override { return 1; }
-    int Read(int16_t* left, int16_t*) override {
+    int ReadBlock(AudioBlock& block) override {
         if (inRead_.exchange(true)) overlapped = true;
-        int frames = 0;
-        if (read_ < blocks_ && read_ != failAt_) {
+        const int frames = planes_.Decode(block, false, [this](int16_t* left, int16_t*) {
+            if (read_ >= blocks_ || read_ == failAt_) return 0;
             for (int i = 0; i < kBlockFrames; ++i)
                 left[i] = static_cast<int16_t>(read_ * kBlockFrames + i);
-            frames = kBlockFrames;
             ++read_;
             position += kBlockFrames;
-        }
+            return kBlockFrames;
+        });
         inRead_ = false;
         return frames;
     }
     std::atomic<bool> overlapped{false};
 
 private:
+    CInt16Planes planes_;
     int blocks_, failAt_, read_ = 0;
     std::atomic<bool> inRead_{false};
 };
@@ -62,11 +63,15 @@ public:
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
     void Close() override {}
-    int Write(const int16_t* left, const int16_t*, int frames) override {
-        samples.insert(samples.end(), left, left + frames);
+    int WriteBlock(const AudioBlock& block) override {
+        RoundToInt16(block, planes_);
+        samples.insert(samples.end(), planes_.Left(), planes_.Left() + block.frames);
         return 1;
     }
     std::vector<int16_t> samples;
+
+private:
+    CInt16Planes planes_;
 };
 
 struct LoopOutcome {
@@ -206,15 +211,17 @@ TEST_F(DecodeAheadTest, ABatchDecodesAheadOnlyWithAProcessorToSpare) {
 
     // Starting and stopping mid-stream loses and repeats no block.
     CCountingReader reader(50, -1);
-    std::vector<int16_t> left(kBlockFrames), all;
-    CBlockSource blocks(reader, left.data(), nullptr, false, reader.GetTotal());
+    AudioBlock block;
+    block.Shape(1, kBlockFrames);
+    std::vector<int16_t> all;
+    CBlockSource blocks(reader, block, false, reader.GetTotal());
     for (int i = 0;; ++i) {
         if (i % 7 == 3) blocks.DecodeAhead();
         if (i % 7 == 5) blocks.Stop();
         const SourceBlock b = blocks.Next();
         if (b.frames <= 0) break;
         EXPECT_EQ(b.position, all.size() + kBlockFrames);
-        all.insert(all.end(), left.begin(), left.begin() + b.frames);
+        for (int k = 0; k < b.frames; ++k) all.push_back(FloatToInt16(block.Channel(0)[k]));
     }
     ASSERT_EQ(all.size(), 50u * kBlockFrames);
     for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], static_cast<int16_t>(i));

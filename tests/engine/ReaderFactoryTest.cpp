@@ -86,8 +86,8 @@ TEST_F(ReaderChain, MislabelledFileRejectedByItsPrimaryReaderOpensWithTheFallbac
     ASSERT_TRUE(r);
     EXPECT_NE(dynamic_cast<CFFmpegReader*>(r.get()), nullptr);
     EXPECT_FALSE(state.retry);
-    int16_t l[kBlockFrames];
-    EXPECT_GT(r->Read(l, nullptr), 0);
+    AudioBlock block;
+    EXPECT_GT(r->ReadBlock(block), 0);
 }
 
 TEST_F(ReaderChain, OggAndAiffGetASecondAttemptWithTheDecodingLayer) {

@@ -43,7 +43,7 @@ public:
     void SetTags(const TagInfo& t) override { calls.push_back(CallOf(t)); }
     void SetFileName(const std::string&) override {}
     int Open() override { return 1; }
-    int Write(const int16_t*, const int16_t*, int) override { return 1; }
+    int WriteBlock(const AudioBlock&) override { return 1; }
     void Close() override {}
 
     std::vector<TagCall> calls;
@@ -56,7 +56,7 @@ public:
     FakeReader(const TagInfo& t, int found) : tags(t), result(found) {}
     void Close() override {}
     int Open(const std::string&, int) override { return 1; }
-    int Read(int16_t*, int16_t*) override { return 0; }
+    int ReadBlock(AudioBlock&) override { return 0; }
     int ReadTags(TagInfo& t) override {
         ++readCount;
         t = tags;

@@ -2,10 +2,12 @@
 // to the end.
 #include "decoders/AmrReader.h"
 #include "fuzz/FuzzSupport.h"
+#include "support/BlockSupport.h"
 
 #include <cstdint>
 
 using namespace quelvox;
+using testsupport::ReadInt16;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzz::Scratch().Write(data, size, ".amr");
@@ -16,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // samples.
         uint64_t frames = 0;
         for (;;) {
-            int n = reader.Read(left, nullptr);
+            int n = ReadInt16(reader, left, nullptr);
             if (n <= 0) break;
             fuzz::Check(n <= kBlockFrames);
             frames += uint64_t(n);

@@ -1,11 +1,13 @@
-// Sun/NeXT .au reader: every encoding, read to the end through Read and
-// through ReadBlock.
+// Sun/NeXT .au reader: every encoding, read to the end twice, as 16-bit
+// samples and as blocks.
 #include "decoders/AuReader.h"
 #include "fuzz/FuzzSupport.h"
+#include "support/BlockSupport.h"
 
 #include <cstdint>
 
 using namespace quelvox;
+using testsupport::ReadInt16;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string path = fuzz::Scratch().Write(data, size, ".au");
@@ -16,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // than four per byte.
         uint64_t frames = 0;
         for (;;) {
-            int n = reader.Read(left, reader.GetOutputChannels() == 2 ? right : nullptr);
+            int n = ReadInt16(reader, left, reader.GetOutputChannels() == 2 ? right : nullptr);
             if (n <= 0) break;
             fuzz::Check(n <= kBlockFrames);
             frames += uint64_t(n);

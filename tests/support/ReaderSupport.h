@@ -1,6 +1,6 @@
-// Helpers for the reader tests: reading a CAudioReader to its end through
-// Read or ReadBlock, and the six-channel test signal with the checks of its
-// channels and of its mix down to stereo.
+// Helpers for the reader tests: reading a CAudioReader to its end as 16-bit
+// stereo (ReadInt16) or as its blocks, and the six-channel test signal with
+// the checks of its channels and of its mix down to stereo.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/AudioStream.h"
+#include "support/BlockSupport.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
@@ -18,18 +19,19 @@ namespace testsupport {
 // Everything a reader delivered, by output channel.
 struct Decoded {
     std::vector<int16_t> left, right;
-    std::vector<int> blocks;    // frames returned by each Read
+    std::vector<int> blocks;    // frames of each block
     uint64_t lastPosition = 0;  // GetPosition after the last block
 };
 
-// Reads to the end; the right buffer is only passed for stereo output.
+// Reads to the end through ReadInt16; the right buffer is only passed for
+// stereo output.
 inline Decoded ReadAll(quelvox::CAudioReader& reader) {
     using quelvox::kBlockFrames;
     Decoded d;
     int16_t l[kBlockFrames], r[kBlockFrames];
     const bool stereo = reader.GetOutputChannels() == 2;
     for (int guard = 0; guard < 1000000; ++guard) {
-        int n = reader.Read(l, stereo ? r : nullptr);
+        int n = ReadInt16(reader, l, stereo ? r : nullptr);
         if (n <= 0) break;
         d.blocks.push_back(n);
         d.left.insert(d.left.end(), l, l + n);
@@ -102,16 +104,19 @@ inline std::vector<uint8_t> PackSamples(const std::vector<int32_t>& samples, int
     return v;
 }
 
-// Reads one reader through Read and another of the same file through
-// ReadBlock: the blocks hold Read's 16-bit stereo samples exactly, and
-// both end at the same position.
-inline void ExpectBlocksHoldReadsSamples(quelvox::CAudioReader& narrow,
+// Reads two readers of the same 16-bit stereo file, one as 16-bit samples
+// (ReadAll) and one as blocks: the blocks are stereo blocks of a 16-bit
+// source whose samples all lie on the 16-bit grid, they hold the same
+// samples, and both readers end at the same position.
+inline void ExpectSixteenBitStereoBlocks(quelvox::CAudioReader& narrow,
                                          quelvox::CAudioReader& wide) {
     const Decoded n = ReadAll(narrow);
     const DecodedWide w = ReadAllWide(wide);
     EXPECT_EQ(w.bits, 16);
     ASSERT_EQ(w.planes.size(), 2u);
     std::vector<int16_t> l, r;
+    for (const auto& plane : w.planes)
+        for (float v : plane) ASSERT_EQ(quelvox::Int16ToFloat(quelvox::FloatToInt16(v)), v);
     for (float v : w.planes[0]) l.push_back(quelvox::FloatToInt16(v));
     for (float v : w.planes[1]) r.push_back(quelvox::FloatToInt16(v));
     EXPECT_FALSE(l.empty());
