@@ -3,9 +3,6 @@
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 
-#include <chrono>
-#include <thread>
-
 namespace quelvox::cli {
 
 bool CCliPlanHost::AskQuestion(const Text& text) {
@@ -40,6 +37,7 @@ public:
     void RowsFinished(int end) override {
         if (!merged_) rows_.PrintUpTo(end);
     }
+    bool ShowsProgress() const override { return console_.ShowsStatus(); }
     void Progress(const RunProgress& progress) override {
         if (!console_.ShowsStatus()) return;
         std::vector<std::string> lines{Bar(static_cast<uint64_t>(progress.done),
@@ -49,16 +47,12 @@ public:
             lines.push_back(StatusLines(file, false).front());
         console_.DrawStatus(lines);
     }
-    void Finished(const RunOutcome&) override { finished_ = true; }
-
-    bool IsFinished() const { return finished_.load(); }
 
 private:
     CConsole& console_;
     CRowTable& rows_;
     bool merged_;
     bool verbose_;
-    std::atomic<bool> finished_{false};
 };
 
 }  // namespace
@@ -68,14 +62,9 @@ RunOutcome CarryOut(const CSettings& settings, CCodecRuntime& runtime, WmaFormat
                     bool verbose, const std::atomic<bool>& cancel) {
     const bool merged = plan.merged;
     CTerminalEvents events(console, rows, merged, verbose);
-    CConversionJob job(settings, runtime, wmaFormats, state, std::move(plan), events);
-    job.Start();
-    // Ctrl+C only sets a flag; this thread hands it on to the job.
-    while (!events.IsFinished()) {
-        if (cancel.load()) job.Cancel();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    RunOutcome outcome = job.Wait();
+    // The job runs on this thread and reads Ctrl+C's flag itself.
+    CConversionJob job(settings, runtime, wmaFormats, state, std::move(plan), events, &cancel);
+    RunOutcome outcome = job.Run();
     console.ClearStatus();
     if (!outcome.warning.empty()) console.Warn(outcome.warning);
     // A cancelled merge keeps nothing (an existing target keeps its old
