@@ -56,6 +56,7 @@ public:
     void RowsFinished(int end) override {
         if (!merged_) rows_.PrintUpTo(end);
     }
+    bool ShowsProgress() const override { return console_.ShowsStatus(); }
     void Progress(const RunProgress& progress) override {
         if (!console_.ShowsStatus()) return;
         std::vector<std::string> lines{Bar(static_cast<uint64_t>(progress.done),

@@ -25,6 +25,8 @@ namespace quelvox {
 namespace {
 
 constexpr int kMaxKeptChannels = 8;
+// stdio's buffer: 64 KiB reads, as many blocks as a system call.
+constexpr size_t kFileBufferBytes = size_t{64} * 1024;
 static_assert(kMaxKeptChannels <= kMaxChannels, "blocks hold every kept channel");
 constexpr int kGsmFrameBytes = 33;
 constexpr int kGsmFrameSamples = 160;
@@ -86,6 +88,8 @@ int CAiffReader::Open(const std::string& path, int renderRate) {
     Close();
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return 0;
+    if (!fileBuffer_) fileBuffer_ = std::make_unique<char[]>(kFileBufferBytes);
+    std::setvbuf(file_, fileBuffer_.get(), _IOFBF, kFileBufferBytes);
     if (::fseeko(file_, 0, SEEK_END) != 0) {
         Close();
         return 0;

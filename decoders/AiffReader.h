@@ -82,6 +82,9 @@ private:
     int DecodeDwvw();
 
     std::unique_ptr<uint8_t[]> work_;
+    // stdio's buffer for the file: a block reads a few kilobytes, more than
+    // the page stdio takes by default, so every block would be a system call.
+    std::unique_ptr<char[]> fileBuffer_;
     std::FILE* file_ = nullptr;
     uint64_t fileSize_ = 0;
 

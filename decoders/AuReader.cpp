@@ -15,6 +15,8 @@ namespace {
 constexpr uint32_t kDataToEnd = 0xFFFFFFFFu;
 constexpr size_t kHeaderProbeBytes = 120;
 constexpr int kMinDataOffset = 24;
+// stdio's buffer: 64 KiB reads, as many blocks as a system call.
+constexpr size_t kFileBufferBytes = size_t{64} * 1024;
 
 uint32_t Get32(const uint8_t* p, bool bigEndian) { return bigEndian ? ReadBe32(p) : ReadLe32(p); }
 
@@ -93,6 +95,8 @@ int CAuReader::Open(const std::string& path, int renderRate) {
 int CAuReader::OpenFile(const std::string& path) {
     file_ = std::fopen(path.c_str(), "rb");
     if (!file_) return 0;
+    if (!fileBuffer_) fileBuffer_ = std::make_unique<char[]>(kFileBufferBytes);
+    std::setvbuf(file_, fileBuffer_.get(), _IOFBF, kFileBufferBytes);
 
     uint8_t header[kHeaderProbeBytes];
     const size_t got = std::fread(header, 1, sizeof header, file_);

@@ -55,6 +55,9 @@ private:
     void ClearHeader();
 
     std::unique_ptr<uint8_t[]> buffer_;
+    // stdio's buffer for the file: a block reads a few kilobytes, more than
+    // the page stdio takes by default, so every block would be a system call.
+    std::unique_ptr<char[]> fileBuffer_;
     std::FILE* file_ = nullptr;
     bool bigEndian_ = false;
     int encoding_ = 0;

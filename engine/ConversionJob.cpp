@@ -65,6 +65,7 @@ public:
         std::lock_guard lock(mutex_);
         inner_.Finished(outcome);
     }
+    bool ShowsProgress() const override { return inner_.ShowsProgress(); }
 
 private:
     IRunEvents& inner_;
@@ -74,10 +75,11 @@ private:
 // The parallel runner's view, turned into the run's progress events.
 class CProgressView : public IParallelRunView {
 public:
-    CProgressView(IRunEvents& events, bool showsText) : events_(events), showsText_(showsText) {}
+    CProgressView(IRunEvents& events, bool shows) : events_(events), shows_(shows) {}
 
     void RowsFinished(int end) override { events_.RowsFinished(end); }
-    bool ShowsText() const override { return showsText_; }
+    bool Shows() const override { return shows_; }
+    bool ShowsText() const override { return shows_; }
     void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) override {
         RunProgress now;
         now.done = done;
@@ -98,20 +100,20 @@ public:
 
 private:
     IRunEvents& events_;
-    bool showsText_;
+    bool shows_;
 };
 
 }  // namespace
 
 CConversionJob::CConversionJob(const CSettings& settings, CCodecRuntime& runtime,
                                WmaFormatList& wmaFormats, const RunState& state, RunPlan plan,
-                               IRunEvents& events, std::atomic<bool>* cancelFlag)
+                               IRunEvents& events, const std::atomic<bool>* cancelSource)
     : settings_(settings),
       runtime_(runtime),
       wmaFormats_(wmaFormats),
       plan_(std::move(plan)),
       events_(events),
-      cancel_(cancelFlag ? *cancelFlag : ownCancel_) {
+      cancelSource_(cancelSource) {
     state_.soundfontReady = state.soundfontReady;
     state_.processors = state.processors;
 }
@@ -160,9 +162,9 @@ RunOutcome CConversionJob::RunEach() {
     // Nothing asks while the files convert: the plan asked.
     CRunReaderServices readers(runtime_, wmaFormats_, nullptr);
     RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
-    CProgressView view(events, true);
+    CProgressView view(events, events.ShowsProgress());
     const bool finished =
-        ConvertAtOnce(env, events, view, plan_.entries, *plan_.format, plan_.jobs, cancel_);
+        ConvertAtOnce(env, events, view, plan_.entries, *plan_.format, plan_.jobs, Flags());
     outcome.cancelled = !finished;
     if (finished) outcome.browsePath = FirstOutputToShow(settings_, plan_.entries);
     return outcome;
@@ -172,28 +174,33 @@ RunOutcome CConversionJob::RunMerged() {
     CSerialEvents events(events_);
     CRunReaderServices readers(runtime_, wmaFormats_, nullptr);
     RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
-    CSharedProgress progress(cancel_);
+    CSharedProgress progress(Flags());
     // The merge converts on this thread; its progress is reported from the
     // block loop, at most every interval.
     auto last = std::chrono::steady_clock::now() - kProgressInterval;
-    progress.SetPumpHandler([&] {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - last < kProgressInterval) return;
-        last = now;
-        CSharedProgress::Snapshot s = progress.Read();
-        RunProgress report;
-        report.count = s.count;
-        // `done` counts the files begun; the one in hand counts by its share.
-        report.done = std::max(s.done - 1, 0);
-        report.fileShare = static_cast<double>(std::min(s.position, s.total)) /
-                           static_cast<double>(std::max<uint64_t>(s.total, 1));
-        report.runShare =
-            s.count > 0 ? std::clamp((report.done + report.fileShare) / s.count, 0.0, 1.0) : 0.0;
-        report.runText = s.runText;
-        report.fileText = s.fileText;
-        report.files.push_back(std::move(s));
-        events.Progress(report);
-    });
+    // Nobody looks: no texts, no reports.
+    progress.SetShowsText(events.ShowsProgress());
+    if (events.ShowsProgress()) {
+        progress.SetPumpHandler([&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last < kProgressInterval) return;
+            last = now;
+            CSharedProgress::Snapshot s = progress.Read();
+            RunProgress report;
+            report.count = s.count;
+            // `done` counts the files begun; the one in hand by its share.
+            report.done = std::max(s.done - 1, 0);
+            report.fileShare = static_cast<double>(std::min(s.position, s.total)) /
+                               static_cast<double>(std::max<uint64_t>(s.total, 1));
+            report.runShare = s.count > 0
+                                  ? std::clamp((report.done + report.fileShare) / s.count, 0.0, 1.0)
+                                  : 0.0;
+            report.runText = s.runText;
+            report.fileText = s.fileText;
+            report.files.push_back(std::move(s));
+            events.Progress(report);
+        });
+    }
     std::vector<int> rows(plan_.entries.size());
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<int>(i);
     RunOutcome outcome =

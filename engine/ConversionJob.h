@@ -8,6 +8,10 @@
 //     job.Start();      // returns at once; events arrive from the job's threads
 //     job.Cancel();     // any time, from any thread
 //     job.Wait();       // the outcome, also handed to events.Finished
+//
+// A front end with nothing else to do on its thread calls job.Run() instead
+// of Start and Wait; a flag of its own that it gives the job (set by its
+// Ctrl+C handler) then cancels the job as Cancel does.
 #pragma once
 
 #include "engine/ConversionRun.h"
@@ -44,6 +48,9 @@ class IRunEvents : public IRowCells {
 public:
     // Where the run stands, at most about ten times a second.
     virtual void Progress(const RunProgress& progress) { (void)progress; }
+    // Whether Progress is shown anywhere; when not, the run sends only its
+    // start, builds no progress texts and keeps no timer for the rest.
+    virtual bool ShowsProgress() const { return true; }
     // The rows before `end` are final. Rows of a merged run are final once
     // it is known whether the merged file is kept.
     virtual void RowsFinished(int end) { (void)end; }
@@ -56,12 +63,12 @@ public:
     // The job keeps its own copy of the settings; `state` gives what the
     // front end knows already (whether the soundfont is loaded, the
     // processors to use). `runtime` and `wmaFormats` are only read while
-    // the job runs (the plan loaded what it needs). `cancelFlag`, when
-    // given, is the job's cancel flag in place of its own: whoever sets it
-    // (Ctrl+C's handler) cancels the job, and Cancel sets it.
+    // the job runs (the plan loaded what it needs). `cancelSource`, when
+    // given, is read wherever the job reads its own cancel flag: once set,
+    // the job stops as after Cancel. It must outlive the job.
     CConversionJob(const CSettings& settings, CCodecRuntime& runtime, WmaFormatList& wmaFormats,
                    const RunState& state, RunPlan plan, IRunEvents& events,
-                   std::atomic<bool>* cancelFlag = nullptr);
+                   const std::atomic<bool>* cancelSource = nullptr);
     // Cancels a job still running and waits for it.
     ~CConversionJob();
     CConversionJob(const CConversionJob&) = delete;
@@ -81,6 +88,7 @@ public:
 private:
     RunOutcome RunEach();
     RunOutcome RunMerged();
+    CCancelFlags Flags() const { return CCancelFlags(cancel_, cancelSource_); }
 
     CSettings settings_;
     CCodecRuntime& runtime_;
@@ -88,8 +96,8 @@ private:
     RunState state_;
     RunPlan plan_;
     IRunEvents& events_;
-    std::atomic<bool> ownCancel_{false};
-    std::atomic<bool>& cancel_;
+    std::atomic<bool> cancel_{false};
+    const std::atomic<bool>* cancelSource_;
     std::thread thread_;
     RunOutcome outcome_;
 };

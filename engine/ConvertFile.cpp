@@ -195,12 +195,15 @@ BlockLoopResult RunBlockLoop(ConversionContext& ctx, const FileEntry& source, CA
 
     // While the run has a processor to spare (a file alone, or the last
     // files of a batch) the reader decodes ahead on a second thread; when
-    // another file starts, it goes back to this one.
+    // another file starts, it goes back to this one. The first seconds are
+    // always read here (a short source needs no second thread).
     CBlockSource blocks(reader, chain.Source(), synthesised, total);
+    const uint64_t readHereFirst =
+        kSecondsBeforeDecodingAhead * static_cast<uint64_t>(std::max(reader.GetSampleRate(), 1));
     BlockLoopResult result;
     bool wroteFrames = false;  // any frame handed to the writer
     for (;;) {
-        const bool spare = SpareProcessor(ctx.run);
+        const bool spare = result.framesRead >= readHereFirst && SpareProcessor(ctx.run);
         if (spare && !blocks.DecodingAhead())
             blocks.DecodeAhead();
         else if (!spare && blocks.DecodingAhead())

@@ -20,6 +20,11 @@ namespace {
 // The second thread waits while the queue is full and resumes once it is
 // down to this many blocks, so that it is woken once per several blocks.
 constexpr int kResumeAt = CBlockSource::kQueueBlocks / 2;
+// Likewise the converting thread, once it has taken every block, waits
+// until this many are ready (or the stream ended): woken for each block, a
+// cheap decoder and a cheap encoder spend more on waking each other than
+// either spends on a block.
+constexpr int kWakeConsumerAt = CBlockSource::kQueueBlocks / 4;
 
 }  // namespace
 
@@ -93,7 +98,7 @@ void CBlockSource::Produce() {
         std::lock_guard lock(mutex_);
         ++count_;
         if (last) finished_ = true;
-        if (consumerWaits_) blockReady_.notify_one();
+        if (consumerWaits_ && (last || count_ >= kWakeConsumerAt)) blockReady_.notify_one();
         if (last) return;
     }
 }
@@ -103,7 +108,7 @@ SourceBlock CBlockSource::Next() {
     if (count_ == 0) {
         if (thread_.joinable() && !finished_) {
             consumerWaits_ = true;
-            blockReady_.wait(lock, [this] { return count_ > 0 || finished_; });
+            blockReady_.wait(lock, [this] { return count_ >= kWakeConsumerAt || finished_; });
             consumerWaits_ = false;
         }
         if (count_ == 0) {

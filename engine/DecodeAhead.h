@@ -24,6 +24,11 @@ struct RunState;
 // has processors.
 bool SpareProcessor(const RunState& state);
 
+// Seconds of a source read on the converting thread before it may decode
+// ahead: a shorter source ends before a second thread would have paid for
+// its start and the hand-over of every block.
+inline constexpr uint64_t kSecondsBeforeDecodingAhead = 2;
+
 struct SourceBlock {
     int frames = 0;         // <= 0: the stream ended
     uint64_t position = 0;  // the reader's position after the block

@@ -189,7 +189,7 @@ constexpr int kWorkersPerProcessor = 4;
 
 bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                    const std::vector<FileEntry*>& entries, const OutputFormatEntry& format,
-                   int jobs, const std::atomic<bool>& cancel) {
+                   int jobs, CCancelFlags cancel) {
     const int count = static_cast<int>(entries.size());
     // Everything the conversions share is settled here, before they start:
     // the WMA runtime and its format list, and the soundfont (done by the
@@ -206,6 +206,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
     const bool showsText = view.ShowsText();
+    const bool ticks = view.Shows();
     // Each output folder is cleared of leftover temporary files once.
     CLeftoverSweep sweep;
     CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
@@ -222,12 +223,14 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         CSharedProgress progress(cancel);
         progress.SetShowsText(showsText);
         auto shown = std::chrono::steady_clock::now();
-        progress.SetPumpHandler([&] {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - shown < std::chrono::milliseconds(100)) return;
-            shown = now;
-            view.Tick(0, count, {&progress});
-        });
+        if (ticks) {
+            progress.SetPumpHandler([&] {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - shown < std::chrono::milliseconds(100)) return;
+                shown = now;
+                view.Tick(0, count, {&progress});
+            });
+        }
         ConversionContext ctx{env.settings, measuring, progress, readers, &env.wmaFormats};
         MeasureLoudnessOfAll(ctx, entries, format, measuredTracks, album, &normalisationGains);
     }
@@ -248,10 +251,20 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // conversion may decode ahead on a second thread (the tail of a run).
     std::atomic<int> converting{0};
 
+    // More workers than files, or than a few per processor, only cost
+    // memory and start-up time.
+    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    jobs = std::clamp(jobs, 1, std::max(1, std::min(count, processors * kWorkersPerProcessor)));
+    // One job needs no worker: this thread converts the files one after
+    // another, as it does when the system gives no thread, and the view's
+    // ticks then come from the conversion's block loop.
+    bool convertingHere = jobs == 1;
+    auto lastTick = std::chrono::steady_clock::now();
+
     // Converts queued file j; takes the lock itself.
     auto convert = [&](int j) {
         FileEntry& entry = *entries[static_cast<size_t>(j)];
-        if (cancel.load()) {
+        if (cancel.IsSet()) {
             // Named but never begun: left as a cancelled run leaves the
             // files after the one it stopped in.
             entry.OutputPath.clear();
@@ -272,6 +285,15 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         state.albumLoudness = album;
         CSharedProgress progress(cancel);
         progress.SetShowsText(showsText);
+        if (convertingHere && ticks) {
+            // No worker is running: `done` is only written here.
+            progress.SetPumpHandler([&] {
+                const auto now = std::chrono::steady_clock::now();
+                if (now - lastTick < std::chrono::milliseconds(100)) return;
+                lastTick = now;
+                view.Tick(done, count, {&progress});
+            });
+        }
         {
             std::lock_guard lock(mutex);
             active[static_cast<size_t>(j)] = &progress;
@@ -302,12 +324,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             convert(j);
         }
     };
-    // More workers than files, or than a few per processor, only cost
-    // memory and start-up time.
-    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    jobs = std::clamp(jobs, 1, std::max(1, std::min(count, processors * kWorkersPerProcessor)));
     std::vector<std::thread> workers;
-    for (int i = 0; i < jobs; ++i) {
+    for (int i = 0; i < (convertingHere ? 0 : jobs); ++i) {
         // The system may refuse a thread (a process limit, no memory): the
         // run goes on with the workers it has, and with none this thread
         // converts the files itself, one after another.
@@ -317,12 +335,11 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             break;
         }
     }
-    const bool convertingHere = workers.empty();
+    convertingHere = workers.empty();
     jobs = std::max(1, static_cast<int>(workers.size()));
 
     int next = 0;
     int printed = 0;
-    auto lastTick = std::chrono::steady_clock::now();
     std::unique_lock lock(mutex);
     for (;;) {
         // Whatever finishes from here on wakes the wait below at once.
@@ -335,7 +352,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         // files (the naming then competes with the conversions for the cores
         // and the output folder), so a file is named when a worker is free,
         // while the other workers go on converting.
-        while (!cancel.load() && next < count && running < jobs) {
+        while (!cancel.IsSet() && next < count && running < jobs) {
             FileEntry& entry = *entries[static_cast<size_t>(next)];
             const bool needsName = !(entry.InputType == kInputMidi && !soundfontReady);
             // The earlier files still queued or converting (all before
@@ -395,7 +412,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             view.RowsFinished(printed);
             lock.lock();
         }
-        if (running == 0 && (next == count || cancel.load())) break;
+        if (running == 0 && (next == count || cancel.IsSet())) break;
         if (convertingHere && !queue.empty()) {
             const int j = queue.front();
             queue.pop_front();
@@ -405,6 +422,12 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             continue;
         }
 
+        if (!ticks) {
+            // Every file handed out ends with a notification, a cancelled
+            // one too: nothing else needs this thread meanwhile.
+            changed.wait(lock, [&] { return finishes != seen; });
+            continue;
+        }
         changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return finishes != seen; });
         const auto now = std::chrono::steady_clock::now();
         if (now - lastTick >= std::chrono::milliseconds(100)) {
@@ -419,7 +442,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     changed.notify_all();
     lock.unlock();
     for (std::thread& t : workers) t.join();
-    return !cancel.load();
+    return !cancel.IsSet();
 }
 
 }  // namespace quelvox

@@ -17,20 +17,36 @@
 
 namespace quelvox {
 
+// A run's request to stop: its own flag (a Cancel button) or one set from
+// outside the run (Ctrl+C's signal handler), whichever is set. Both flags
+// outlive every reader of this.
+class CCancelFlags {
+public:
+    // Only `own` (implicit, so that a flag stands wherever these are asked).
+    CCancelFlags(const std::atomic<bool>& own) : own_(&own) {}
+    CCancelFlags(const std::atomic<bool>& own, const std::atomic<bool>* outside)
+        : own_(&own), outside_(outside) {}
+    bool IsSet() const { return own_->load() || (outside_ && outside_->load()); }
+
+private:
+    const std::atomic<bool>* own_;
+    const std::atomic<bool>* outside_ = nullptr;
+};
+
 // A progress sink whose texts and bars anyone may read while the engine
 // writes them (one conversion at a time per sink). Cancellation comes from
-// a shared flag (set by Ctrl+C). Pump calls `onPump`, if set, on the
-// converting thread.
+// shared flags (a Cancel button, Ctrl+C). Pump calls `onPump`, if set, on
+// the converting thread.
 class CSharedProgress : public IProgress {
 public:
-    explicit CSharedProgress(const std::atomic<bool>& cancel) : cancel_(cancel) {}
+    explicit CSharedProgress(CCancelFlags cancel) : cancel_(cancel) {}
 
     void SetFileText(const Text& text) override;
     void SetFileProgress(uint64_t position, uint64_t total) override;
     void SetRunText(const Text& text) override;
     void SetRunProgress(int done, int count) override;
     void Pump() override;
-    bool IsCancelled() const override { return cancel_.load(); }
+    bool IsCancelled() const override { return cancel_.IsSet(); }
     bool ShowsText() const override { return showsText_; }
 
     // Whether anyone reads the texts (default true); set before use.
@@ -48,7 +64,7 @@ public:
     Snapshot Read() const;
 
 private:
-    const std::atomic<bool>& cancel_;
+    const CCancelFlags cancel_;
     mutable std::mutex mutex_;
     Snapshot now_;
     std::function<void()> onPump_;
@@ -83,18 +99,22 @@ public:
     virtual void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) = 0;
     // Whether Tick shows the files' texts; when not, they are not built.
     virtual bool ShowsText() const { return true; }
+    // Whether Tick shows anything; when not, it is never called and the
+    // run waits for its files without a timer.
+    virtual bool Shows() const { return true; }
 };
 
 // Converts `entries` (row i is entry i) on `jobs` worker threads, though
-// never more than there are files or four per processor. A thread the
-// system refuses is done without; with none at all the calling thread
-// converts the files one after another. The runtime checks
+// never more than there are files or four per processor. One file, or
+// one job, converts on the calling thread, which then ticks the view from
+// the conversion's block loop; so does a run whose threads the system
+// refuses (a thread it refuses is done without). The runtime checks
 // (PrepareRunRuntimes) are the caller's, before this call.
 // `rows` is written from the workers and must be safe for that. Files not
 // begun when `cancel` is set keep no output name. Returns false when the
 // run was cancelled.
 bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                    const std::vector<FileEntry*>& entries, const OutputFormatEntry& format,
-                   int jobs, const std::atomic<bool>& cancel);
+                   int jobs, CCancelFlags cancel);
 
 }  // namespace quelvox

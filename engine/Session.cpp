@@ -29,6 +29,7 @@ public:
     void NoteFile(const Text& note) override { inner_.NoteFile(note); }
     void Progress(const RunProgress& progress) override { inner_.Progress(progress); }
     void RowsFinished(int end) override { inner_.RowsFinished(end); }
+    bool ShowsProgress() const override { return inner_.ShowsProgress(); }
     void Finished(const RunOutcome& outcome) override {
         if (merged_ && outcome.started && !outcome.mergedKept) {
             // The rows appended to a merged file that was not kept must not

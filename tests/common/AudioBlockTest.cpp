@@ -41,6 +41,51 @@ TEST(AudioBlockSamples, OutOfRangeClampsAndNaNIsZero) {
     EXPECT_EQ(FloatToInt(std::numeric_limits<float>::quiet_NaN(), 32), 0);
 }
 
+TEST(AudioBlockSamples, ClippingIsCountedWhereTheRoundingClamps) {
+    // Samples around both bounds of each width, steps of one float apart,
+    // and what no width holds; an odd count, so that blocks of four leave
+    // a tail.
+    for (int bits : {8, 16, 24, 32}) {
+        SCOPED_TRACE(bits);
+        const double half = std::ldexp(1.0, -bits);
+        std::vector<float> v{0.0f,
+                             0.5f,
+                             -0.5f,
+                             1.0f,
+                             -1.0f,
+                             2.0f,
+                             -2.0f,
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN()};
+        for (const double bound : {1.0 - half, -1.0 - half}) {
+            float f = static_cast<float>(bound);
+            for (int k = 0; k < 6; ++k) f = std::nextafter(f, -2.0f);
+            for (int k = 0; k < 13; ++k, f = std::nextafter(f, 2.0f)) v.push_back(f);
+        }
+        if (v.size() % 4 == 0) v.push_back(0.25f);
+        // What the rounding to integers does: beyond the largest or the
+        // smallest integer of the width (v × 2^(bits-1) is exact in double).
+        const double scale = std::ldexp(1.0, bits - 1);
+        uint64_t expected = 0;
+        for (float x : v) {
+            if (std::isnan(x)) continue;
+            const double r = std::nearbyint(static_cast<double>(x) * scale);
+            if (r > scale - 1.0 || r < -scale) ++expected;
+        }
+        EXPECT_GT(expected, 4u);
+        EXPECT_EQ(CountClipping(v.data(), static_cast<int>(v.size()), bits), expected);
+        // Each sample on its own, at every place of a block of four.
+        for (size_t i = 0; i < v.size(); ++i) {
+            float four[5] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+            four[i % 4] = v[i];
+            const double r = std::nearbyint(static_cast<double>(v[i]) * scale);
+            const bool clips = !std::isnan(v[i]) && (r > scale - 1.0 || r < -scale);
+            EXPECT_EQ(CountClipping(four, 4, bits), clips ? 1u : 0u) << v[i];
+        }
+    }
+}
+
 TEST(AudioBlockSamples, RoundsToNearest) {
     EXPECT_EQ(FloatToInt16(100.4f / 32768.0f), 100);
     EXPECT_EQ(FloatToInt16(100.6f / 32768.0f), 101);

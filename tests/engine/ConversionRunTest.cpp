@@ -17,9 +17,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <thread>
 
 using namespace quelvox;
 using namespace testsupport;
@@ -29,20 +32,29 @@ namespace {
 
 // The front end of a run as the tests see it: the plan's questions and the
 // run's events, with rows shown as the list rows 10, 11, …; cancels the
-// job once the file `cancelAtFile` (1-based) starts converting.
+// job once the file `cancelAtFile` (1-based) starts converting, through
+// Cancel or, given `outside`, by setting that flag (as Ctrl+C does).
 class CFakeHost : public IRunEvents, public IPlanHost {
 public:
     void SetVolumeCell(int row, const std::string& text) override { volume[row + 10] = text; }
     void SetOutputCell(int row, const Text& text) override {
         output[row + 10] = text.Source();
         history[row + 10].push_back(text.Source());
-        if (job && row + 1 == cancelAtFile && text.Is(kConvertingRow)) job->Cancel();
+        if (!text.Is(kConvertingRow)) return;
+        convertingThreads.insert(std::this_thread::get_id());
+        if (row + 1 != cancelAtFile) return;
+        if (outside)
+            outside->store(true);
+        else if (job)
+            job->Cancel();
     }
     void WidenOutputColumn() override { ++widened; }
     void NoteFile(const Text& note) override { notes.push_back(note.Source()); }
     void Progress(const RunProgress& p) override {
+        ++progressEvents;
         if (!p.runText.empty()) runTexts.push_back(p.runText.Source());
     }
+    bool ShowsProgress() const override { return showsProgress; }
     void Finished(const RunOutcome& outcome) override {
         if (outcome.started) ++progressOpened;
         if (!outcome.warning.empty()) warnings.push_back(outcome.warning.Source());
@@ -57,6 +69,10 @@ public:
 
     CConversionJob* job = nullptr;
     int cancelAtFile = -1;
+    std::atomic<bool>* outside = nullptr;
+    bool showsProgress = true;
+    int progressEvents = 0;
+    std::set<std::thread::id> convertingThreads;
     std::map<int, std::string> volume, output;
     std::map<int, std::vector<std::string>> history;  // every output text of a row
     std::vector<std::string> questions, warnings, browsed, folders, shown, runTexts, notes;
@@ -122,7 +138,8 @@ protected:
                                              settings.TargetExistsOpt, true);
             ASSERT_FALSE(plan.target.path.empty());
         }
-        CConversionJob job(settings, env.runtime, wmaFormats, env.state, std::move(plan), host);
+        CConversionJob job(settings, env.runtime, wmaFormats, env.state, std::move(plan), host,
+                           host.outside);
         host.job = &job;
         job.Run();
         host.job = nullptr;
@@ -201,15 +218,72 @@ TEST_F(ConversionRunTest, OneAndTwoWorkersReportTheSameRows) {
 
 TEST_F(ConversionRunTest, CancelDuringTheSecondFileEndsTheRunCleanly) {
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) Add(name, "-f lavfi -i sine=duration=4");
-    host.cancelAtFile = 2;
-    Each(kFormatMp3);
-    EXPECT_EQ(host.output[10], "a.mp3");
-    EXPECT_EQ(host.output[11], "已取消");
-    EXPECT_EQ(host.output.count(12), 0u);  // untouched
-    EXPECT_TRUE(fs::exists(dir.file("out/a.mp3")));
-    // Nothing else in the output folder: no partial b.mp3, no temporary file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), fs::directory_iterator{}), 1);
-    EXPECT_TRUE(host.shown.empty());
+    // Through the job's Cancel, and through a flag of the front end's own.
+    for (const bool byOutsideFlag : {false, true}) {
+        SCOPED_TRACE(byOutsideFlag);
+        fs::remove_all(dir.file("out"));
+        fs::create_directory(dir.file("out"));
+        std::atomic<bool> flag{false};
+        host = CFakeHost{};
+        host.cancelAtFile = 2;
+        if (byOutsideFlag) host.outside = &flag;
+        Each(kFormatMp3);
+        EXPECT_EQ(host.output[10], "a.mp3");
+        EXPECT_EQ(host.output[11], "已取消");
+        EXPECT_EQ(host.output.count(12), 0u);  // untouched
+        EXPECT_TRUE(fs::exists(dir.file("out/a.mp3")));
+        // Nothing else in the output folder: no partial b.mp3, no temporary
+        // file.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("out")), fs::directory_iterator{}),
+                  1);
+        EXPECT_TRUE(host.shown.empty());
+    }
+}
+
+TEST_F(ConversionRunTest, OneJobConvertsOnTheCallingThreadAndQuietRunsSendNoTicks) {
+    Add("a.wav", "-f lavfi -i sine=duration=1");
+    Add("b.wav", "-f lavfi -i sine=duration=1");
+    Add("c.wav", "-f lavfi -i sine=duration=1");
+    const auto all = entries;
+    struct Case {
+        int files;
+        int jobs;
+        bool merged;
+        bool showsProgress;
+        bool onCallingThread;  // every file converts on the thread of Run
+    };
+    const Case cases[] = {
+        {1, 1, false, true, true},  {1, 4, false, true, true},   {3, 1, false, true, true},
+        {3, 2, false, true, false}, {3, 2, false, false, false}, {1, 1, false, false, true},
+        {3, 1, true, false, true},
+    };
+    std::map<int, std::vector<std::string>> reference;  // rows of the first three files
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.files << " files, -j " << c.jobs << ", merged "
+                                        << c.merged << ", progress " << c.showsProgress);
+        fs::remove_all(dir.file("out"));
+        fs::create_directory(dir.file("out"));
+        entries.assign(all.begin(), all.begin() + c.files);
+        host = CFakeHost{};
+        host.showsProgress = c.showsProgress;
+        host.mergedPath = dir.file("out/all.mp3");
+        RunPlanned(Env(), kFormatMp3, c.merged, c.jobs);
+        ASSERT_EQ(host.output.size(), static_cast<size_t>(c.files));
+        EXPECT_TRUE(fs::exists(dir.file(c.merged ? "out/all.mp3" : "out/a.mp3")));
+        ASSERT_FALSE(host.convertingThreads.empty());
+        const bool here = host.convertingThreads.size() == 1 &&
+                          *host.convertingThreads.begin() == std::this_thread::get_id();
+        EXPECT_EQ(here, c.onCallingThread);
+        // A front end that shows no progress gets the run's start only.
+        if (!c.showsProgress) {
+            EXPECT_EQ(host.progressEvents, 1);
+        }
+        // Where and how the files convert changes no row.
+        if (c.files == 3 && !c.merged && reference.empty()) reference = host.history;
+        if (c.files == 3 && !c.merged) {
+            EXPECT_EQ(host.history, reference);
+        }
+    }
 }
 
 TEST_F(ConversionRunTest, FailureTextsCarryTheirDetailAndNoFileManagerWhenAllFail) {

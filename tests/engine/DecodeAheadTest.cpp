@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <set>
 #include <thread>
 
 using namespace quelvox;
@@ -27,7 +28,8 @@ namespace {
 // A mono source of `blocks` full blocks whose samples count up; with
 // `failAt` >= 0 the reading of that block fails as a read error does (0
 // while the position is short of the total). Notes any ReadBlock that
-// overlaps another or comes from a second thread at the same time.
+// overlaps another or comes from a second thread at the same time, and
+// every thread that read.
 class CCountingReader : public CAudioReader {
 public:
     CCountingReader(int blocks, int failAt) : blocks_(blocks), failAt_(failAt) {
@@ -39,6 +41,7 @@ public:
     int Open(const std::string&, int) override { return 1; }
     int ReadBlock(AudioBlock& block) override {
         if (inRead_.exchange(true)) overlapped = true;
+        threads.insert(std::this_thread::get_id());  // reads never overlap
         const int frames = planes_.Decode(block, false, [this](int16_t* left, int16_t*) {
             if (read_ >= blocks_ || read_ == failAt_) return 0;
             for (int i = 0; i < kBlockFrames; ++i)
@@ -51,6 +54,7 @@ public:
         return frames;
     }
     std::atomic<bool> overlapped{false};
+    std::set<std::thread::id> threads;
 
 private:
     CInt16Planes planes_;
@@ -78,6 +82,7 @@ struct LoopOutcome {
     BlockLoopResult result;
     std::vector<int16_t> written;
     bool overlapped = false;
+    std::set<std::thread::id> threads;
 };
 
 }  // namespace
@@ -112,6 +117,7 @@ protected:
         out.result = RunBlockLoop(ctx, entry, reader, chain, writer);
         out.written = std::move(writer.samples);
         out.overlapped = reader.overlapped;
+        out.threads = reader.threads;
         return out;
     }
 
@@ -195,6 +201,28 @@ TEST_F(DecodeAheadTest, ReadErrorEndAndCancelAreThoseOfOneThread) {
     const LoopOutcome cancelled = RunLoop(2, 60, -1, 20);
     EXPECT_TRUE(cancelled.result.cancelled);
     EXPECT_LT(cancelled.written.size(), 60u * kBlockFrames);
+}
+
+TEST_F(DecodeAheadTest, OnlyASourceLongerThanItsFirstSecondsDecodesAhead) {
+    // The whole blocks (8000 Hz) that hold less than the first seconds: a
+    // source of one block more is read ahead from there on, its end too.
+    const int firstBlocks = static_cast<int>(kSecondsBeforeDecodingAhead * 8000 / kBlockFrames);
+    const struct {
+        int processors;
+        int blocks;
+        bool ahead;
+    } cases[] = {
+        {2, 1, false}, {2, firstBlocks, false}, {2, firstBlocks + 1, true},
+        {2, 60, true}, {1, 60, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.blocks << " blocks, " << c.processors << " processors");
+        const LoopOutcome out = RunLoop(c.processors, c.blocks, -1, -1);
+        EXPECT_EQ(out.written.size(), static_cast<size_t>(c.blocks) * kBlockFrames);
+        EXPECT_EQ(out.threads.size(), c.ahead ? 2u : 1u);
+        EXPECT_EQ(out.threads.count(std::this_thread::get_id()), 1u);
+    }
 }
 
 TEST_F(DecodeAheadTest, ABatchDecodesAheadOnlyWithAProcessorToSpare) {
