@@ -72,37 +72,6 @@ private:
     std::mutex mutex_;
 };
 
-// The parallel runner's view, turned into the run's progress events.
-class CProgressView : public IParallelRunView {
-public:
-    CProgressView(IRunEvents& events, bool shows) : events_(events), shows_(shows) {}
-
-    void RowsFinished(int end) override { events_.RowsFinished(end); }
-    bool Shows() const override { return shows_; }
-    bool ShowsText() const override { return shows_; }
-    void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) override {
-        RunProgress now;
-        now.done = done;
-        now.count = count;
-        double sum = 0.0;
-        for (const CSharedProgress* sink : inFlight) {
-            CSharedProgress::Snapshot s = sink->Read();
-            sum += static_cast<double>(std::min(s.position, s.total)) /
-                   static_cast<double>(std::max<uint64_t>(s.total, 1));
-            now.runText = s.runText;
-            now.fileText = s.fileText;
-            now.files.push_back(std::move(s));
-        }
-        now.fileShare = inFlight.empty() ? 0.0 : sum / static_cast<double>(inFlight.size());
-        now.runShare = count > 0 ? std::clamp((done + sum) / count, 0.0, 1.0) : 0.0;
-        events_.Progress(now);
-    }
-
-private:
-    IRunEvents& events_;
-    bool shows_;
-};
-
 }  // namespace
 
 CConversionJob::CConversionJob(const CSettings& settings, CCodecRuntime& runtime,
@@ -162,9 +131,8 @@ RunOutcome CConversionJob::RunEach() {
     // Nothing asks while the files convert: the plan asked.
     CRunReaderServices readers(runtime_, wmaFormats_, nullptr);
     RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
-    CProgressView view(events, events.ShowsProgress());
     const bool finished =
-        ConvertAtOnce(env, events, view, plan_.entries, *plan_.format, plan_.jobs, Flags());
+        ConvertAtOnce(env, events, plan_.entries, *plan_.format, plan_.jobs, Flags());
     outcome.cancelled = !finished;
     if (finished) outcome.browsePath = FirstOutputToShow(settings_, plan_.entries);
     return outcome;

@@ -1,4 +1,5 @@
 #include "engine/ParallelRun.h"
+#include "engine/RunEvents.h"
 
 #include "common/FormatCatalogue.h"
 #include "common/InputType.h"
@@ -187,7 +188,26 @@ constexpr int kWorkersPerProcessor = 4;
 
 }  // namespace
 
-bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
+void ReportRunProgress(IRunEvents& events, int done, int count,
+                       const std::vector<const CSharedProgress*>& inFlight) {
+    RunProgress now;
+    now.done = done;
+    now.count = count;
+    double sum = 0.0;
+    for (const CSharedProgress* sink : inFlight) {
+        CSharedProgress::Snapshot s = sink->Read();
+        sum += static_cast<double>(std::min(s.position, s.total)) /
+               static_cast<double>(std::max<uint64_t>(s.total, 1));
+        now.runText = s.runText;
+        now.fileText = s.fileText;
+        now.files.push_back(std::move(s));
+    }
+    now.fileShare = inFlight.empty() ? 0.0 : sum / static_cast<double>(inFlight.size());
+    now.runShare = count > 0 ? std::clamp((done + sum) / count, 0.0, 1.0) : 0.0;
+    events.Progress(now);
+}
+
+bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
                    const std::vector<FileEntry*>& entries, const OutputFormatEntry& format,
                    int jobs, CCancelFlags cancel) {
     const int count = static_cast<int>(entries.size());
@@ -205,8 +225,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
     // Names are chosen on this thread only, so the cache needs no lock.
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
-    const bool showsText = view.ShowsText();
-    const bool ticks = view.Shows();
+    const bool ticks = events.ShowsProgress();
+    const bool showsText = ticks;
     // Each output folder is cleared of leftover temporary files once.
     CLeftoverSweep sweep;
     CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
@@ -228,7 +248,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 const auto now = std::chrono::steady_clock::now();
                 if (now - shown < std::chrono::milliseconds(100)) return;
                 shown = now;
-                view.Tick(0, count, {&progress});
+                ReportRunProgress(events, 0, count, {&progress});
             });
         }
         ConversionContext ctx{env.settings, measuring, progress, readers, &env.wmaFormats};
@@ -291,7 +311,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                 const auto now = std::chrono::steady_clock::now();
                 if (now - lastTick < std::chrono::milliseconds(100)) return;
                 lastTick = now;
-                view.Tick(done, count, {&progress});
+                ReportRunProgress(events, done, count, {&progress});
             });
         }
         {
@@ -300,7 +320,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         }
         RunEnvironment own{env.settings, env.runtime, readers, env.wmaFormats, state};
         converting.fetch_add(1);
-        ConvertListedFile(own, progress, rows, entry, j, j + 1, count, format, true,
+        ConvertListedFile(own, progress, events, entry, j, j + 1, count, format, true,
                           fallbacks[static_cast<size_t>(j)]);
         converting.fetch_sub(1);
         std::lock_guard lock(mutex);
@@ -374,8 +394,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
                     if (named) fallbacks[static_cast<size_t>(next)] = message;
                     if (!named) {
                         entry.OutputPath.clear();
-                        rows.SetVolumeCell(next, "");
-                        rows.SetOutputCell(next, message);
+                        events.SetVolumeCell(next, "");
+                        events.SetOutputCell(next, message);
                     }
                 }
             }
@@ -409,7 +429,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
         if (finished > printed) {
             printed = finished;
             lock.unlock();
-            view.RowsFinished(printed);
+            events.RowsFinished(printed);
             lock.lock();
         }
         if (running == 0 && (next == count || cancel.IsSet())) break;
@@ -435,7 +455,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
             std::vector<const CSharedProgress*> inFlight;
             for (const CSharedProgress* sink : active)
                 if (sink) inFlight.push_back(sink);
-            view.Tick(done, count, inFlight);
+            ReportRunProgress(events, done, count, inFlight);
         }
     }
     closing = true;

@@ -17,6 +17,8 @@
 
 namespace quelvox {
 
+class IRunEvents;
+
 // A run's request to stop: its own flag (a Cancel button) or one set from
 // outside the run (Ctrl+C's signal handler), whichever is set. Both flags
 // outlive every reader of this.
@@ -87,33 +89,17 @@ private:
     std::mutex mutex_;
 };
 
-// What the front end sees of a parallel run; both calls come on the thread
-// that called ConvertAtOnce.
-class IParallelRunView {
-public:
-    virtual ~IParallelRunView() = default;
-    // Rows before `end` are finished (never fewer than at the last call).
-    virtual void RowsFinished(int end) = 0;
-    // About ten times a second: files finished out of `count`, and the
-    // progress of the files being converted, in list order.
-    virtual void Tick(int done, int count, const std::vector<const CSharedProgress*>& inFlight) = 0;
-    // Whether Tick shows the files' texts; when not, they are not built.
-    virtual bool ShowsText() const { return true; }
-    // Whether Tick shows anything; when not, it is never called and the
-    // run waits for its files without a timer.
-    virtual bool Shows() const { return true; }
-};
-
 // Converts `entries` (row i is entry i) on `jobs` worker threads, though
 // never more than there are files or four per processor. One file, or
-// one job, converts on the calling thread, which then ticks the view from
+// one job, converts on the calling thread, which then reports its progress from
 // the conversion's block loop; so does a run whose threads the system
 // refuses (a thread it refuses is done without). The runtime checks
 // (PrepareRunRuntimes) are the caller's, before this call.
-// `rows` is written from the workers and must be safe for that. Files not
+// `events` are called from the workers and must be safe for that; while
+// its ShowsProgress is false, no progress is built or reported. Files not
 // begun when `cancel` is set keep no output name. Returns false when the
 // run was cancelled.
-bool ConvertAtOnce(RunEnvironment& env, IRowCells& rows, IParallelRunView& view,
+bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
                    const std::vector<FileEntry*>& entries, const OutputFormatEntry& format,
                    int jobs, CCancelFlags cancel);
 
