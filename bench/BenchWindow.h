@@ -2,7 +2,7 @@
 // settings in a scratch folder, and nothing ever asked or opened.
 #pragma once
 
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "settings/Settings.h"
 #include "ui/FileDialogs.h"
 #include "ui/MainWindow.h"

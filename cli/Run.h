@@ -4,8 +4,8 @@
 // they finish while the status lines show its progress.
 #pragma once
 
-#include "cli/Rows.h"
-#include "cli/Terminal.h"
+#include "cli/RowTable.h"
+#include "cli/Console.h"
 #include "engine/Session.h"
 
 #include <string>

@@ -3,10 +3,10 @@
 // with the stored settings. It never opens a window, never runs the
 // first-start step and never stores a setting.
 #include "cli/Options.h"
-#include "cli/Rows.h"
+#include "cli/RowTable.h"
 #include "cli/Run.h"
-#include "cli/Terminal.h"
-#include "engine/Startup.h"
+#include "cli/Console.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "platform/LibraryLog.h"

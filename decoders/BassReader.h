@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/AudioStream.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include <memory>
 #include <string>

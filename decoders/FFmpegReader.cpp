@@ -6,7 +6,7 @@
 
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -6,7 +6,7 @@
 #include "common/FormatCatalogue.h"
 #include "common/TextCodec.h"
 #include "platform/libav/EncodeSession.h"
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "common/FormatCatalogue.h"
 #include "engine/ProcessingChain.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 
 #include <algorithm>

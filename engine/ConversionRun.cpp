@@ -11,7 +11,7 @@
 #include "engine/PendingOutput.h"
 #include "engine/Preprocess.h"
 #include "engine/ProcessingChain.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "settings/Settings.h"
 #include "engine/TagPolicy.h"
 #include "engine/Texts.h"

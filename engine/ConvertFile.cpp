@@ -7,7 +7,7 @@
 #include "encoders/FFmpegWriter.h"
 #include "common/FormatCatalogue.h"
 #include "encoders/WmaWriter.h"
-#include "engine/DecodeAhead.h"
+#include "engine/BlockSource.h"
 #include "engine/EncoderParams.h"
 #include "common/FileEntry.h"
 #include "engine/Normalise.h"

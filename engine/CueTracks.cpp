@@ -3,7 +3,7 @@
 
 #include "common/InputType.h"
 #include "decoders/CueSheet.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include <algorithm>
 #include <cstddef>

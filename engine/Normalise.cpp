@@ -1,5 +1,5 @@
 #include "engine/Normalise.h"
-#include "engine/Loudness.h"
+#include "engine/LoudnessMeter.h"
 #include "engine/RunState.h"
 #include "engine/Texts.h"
 

@@ -4,7 +4,7 @@
 #include "common/InputType.h"
 #include "engine/ConversionRun.h"
 #include "engine/OutputPath.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "platform/DataFolders.h"
 #include "settings/Settings.h"

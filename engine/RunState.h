@@ -6,7 +6,7 @@
 #pragma once
 
 #include "common/Text.h"
-#include "engine/Loudness.h"
+#include "engine/LoudnessMeter.h"
 
 #include <atomic>
 #include <cstdint>

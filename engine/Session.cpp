@@ -1,7 +1,7 @@
 #include "engine/Session.h"
 
 #include "engine/ConversionRun.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 
 #include <filesystem>

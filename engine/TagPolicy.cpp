@@ -5,7 +5,7 @@
 #include "settings/Settings.h"
 #include "decoders/RiffInfo.h"
 #include "engine/Texts.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "platform/LibraryLog.h"
 
-#include "platform/bass/FluidSynthLibrary.h"
+#include "platform/bass/FluidSynthEntryPoints.h"
 
 extern "C" {
 #include <libavutil/log.h>

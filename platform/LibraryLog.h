@@ -6,7 +6,7 @@
 // libmpg123 has no such handler: it writes to standard error unless a
 // handle is made quiet. Ours are (MPG123_QUIET), libopenmpt makes its own
 // quiet, and libsndfile, whose MPEG decoder's handle is not, is never
-// given MPEG audio (bass/BassLayer.cpp, bass/SndfileBackend.cpp).
+// given MPEG audio (bass/BassRuntime.cpp, bass/SndfileBackend.cpp).
 #pragma once
 
 #include <string>

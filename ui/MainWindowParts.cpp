@@ -3,7 +3,7 @@
 #include "ui/MainWindow.h"
 
 #include "common/Product.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "ui/AboutBox.h"
@@ -12,7 +12,7 @@
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
 #include "ui/OptSheet.h"
-#include "ui/ProgressWindows.h"
+#include "ui/ProgressWindow.h"
 #include "ui/Prompts.h"
 #include "ui/Shell.h"
 #include "ui/SkinButton.h"

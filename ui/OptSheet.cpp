@@ -10,13 +10,13 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "ui/AMROptPage.h"
-#include "ui/AWBOptPage.h"
-#include "ui/OptGeneralPage.h"
-#include "ui/OptOutputPage.h"
-#include "ui/PageOptAudio.h"
-#include "ui/PageOptID3.h"
-#include "ui/PageWMAOptions.h"
+#include "ui/OptPageAmr.h"
+#include "ui/OptPageAwb.h"
+#include "ui/OptPageGeneral.h"
+#include "ui/OptPageOutput.h"
+#include "ui/OptPageAudio.h"
+#include "ui/OptPageId3.h"
+#include "ui/OptPageWma.h"
 
 namespace quelvox::ui {
 
@@ -32,17 +32,17 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
     sheetFont.setPixelSize(12);
     setFont(sheetFont);
 
-    pages_.push_back(new COptGeneralPage(settings, services));
-    pages_.push_back(new COptOutputPage(settings, services));
-    pages_.push_back(new CPageOptID3(settings, services));
+    pages_.push_back(new COptPageGeneral(settings, services));
+    pages_.push_back(new COptPageOutput(settings, services));
+    pages_.push_back(new COptPageId3(settings, services));
     for (size_t i = 0; i < catalogue.size(); ++i) {
         switch (catalogue[i].code) {
-            case kFormatAmr: pages_.push_back(new CAMROptPage(settings, services)); break;
-            case kFormatAwb: pages_.push_back(new CAWBOptPage(settings, services)); break;
-            case kFormatWma: pages_.push_back(new CPageWMAOptions(settings, services)); break;
+            case kFormatAmr: pages_.push_back(new COptPageAmr(settings, services)); break;
+            case kFormatAwb: pages_.push_back(new COptPageAwb(settings, services)); break;
+            case kFormatWma: pages_.push_back(new COptPageWma(settings, services)); break;
             case kFormatWmv:
             case kFormatAsf: break;  // set on the WMA page
-            default: pages_.push_back(new CPageOptAudio(catalogue, i, services)); break;
+            default: pages_.push_back(new COptPageAudio(catalogue, i, services)); break;
         }
     }
 

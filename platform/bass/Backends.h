@@ -3,7 +3,7 @@
 // Internal to platform/bass.
 #pragma once
 
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -15,7 +15,7 @@
 #include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
 #include "platform/libav/DecodeLoop.h"
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -13,7 +13,7 @@
 #include "platform/bass/Backends.h"
 
 #include "common/ByteOrder.h"
-#include "platform/bass/FluidSynthLibrary.h"
+#include "platform/bass/FluidSynthEntryPoints.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The default soundfont of MIDI streams.
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
-#include "platform/bass/FluidSynthLibrary.h"
+#include "platform/bass/FluidSynthEntryPoints.h"
 
 #include <filesystem>
 

@@ -2,7 +2,7 @@
 // and FLAC) with their pictures, MP4 atoms, ASF attributes and ID3 chunks
 // in WAV/AIFF, as one tag record in UTF-8. A WAV file's RIFF INFO list is
 // left to the RIFF INFO reader.
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include "common/TextCodec.h"
 

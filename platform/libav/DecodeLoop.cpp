@@ -1,6 +1,6 @@
 #include "platform/libav/DecodeLoop.h"
 
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -9,7 +9,7 @@
 // cause (the library's text, e.g. "No space left on device").
 #pragma once
 
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "platform/libav/EncodeSession.h"
 #include "platform/libav/DecodeLoop.h"
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -8,7 +8,7 @@
 
 #include "common/CodecIds.h"
 #include "encoders/LibraryCodecIds.h"
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 namespace quelvox {
 namespace {

@@ -7,7 +7,7 @@
 #include "common/InputType.h"
 #include "common/FormatCatalogue.h"
 #include "engine/Normalise.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "platform/DataFolders.h"
 #include "settings/Settings.h"
 

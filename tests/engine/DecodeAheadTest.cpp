@@ -1,6 +1,6 @@
 // Decoding ahead on a second thread: the same outputs, read errors, cancels
 // and ends as reading on the converting thread.
-#include "engine/DecodeAhead.h"
+#include "engine/BlockSource.h"
 
 #include "common/FileEntry.h"
 #include "common/FormatCatalogue.h"

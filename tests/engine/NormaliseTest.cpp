@@ -1,11 +1,11 @@
 #include "engine/Normalise.h"
-#include "engine/Loudness.h"
+#include "engine/LoudnessMeter.h"
 
 #include "engine/ReaderFactory.h"
 #include "common/FormatCatalogue.h"
 #include "engine/ConversionContext.h"
 #include "common/FileEntry.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 #include "settings/Settings.h"
 #include "support/EngineSupport.h"
 #include "support/TestSupport.h"

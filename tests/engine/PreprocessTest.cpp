@@ -3,7 +3,7 @@
 #include "engine/ReaderFactory.h"
 #include "engine/ConversionContext.h"
 #include "common/FileEntry.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 #include "settings/Settings.h"
 #include "support/EngineSupport.h"
 #include "support/TestSupport.h"

@@ -7,7 +7,7 @@
 #include "common/InputType.h"
 #include "decoders/OggVorbisReader.h"
 #include "decoders/WmaReader.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 
 #include "support/TestSupport.h"
 

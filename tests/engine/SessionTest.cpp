@@ -4,7 +4,7 @@
 #include "engine/Session.h"
 
 #include "common/FormatCatalogue.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 
 #include "support/TestSupport.h"

@@ -1,5 +1,5 @@
 // Start-up of the codec runtimes: add-ons, the soundfont, the WMA runtime.
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "platform/wma/WmaLayer.h"
 
 #include "engine/RunState.h"

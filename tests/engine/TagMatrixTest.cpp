@@ -10,7 +10,7 @@
 #include "encoders/TagWriter.h"
 #include "engine/TagPolicy.h"
 #include "engine/Texts.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 #include "platform/wma/WmaLayer.h"
 #include "settings/Settings.h"
 

@@ -3,7 +3,7 @@
 
 #include "common/InputType.h"
 #include "decoders/BassReader.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 #include "common/FormatCatalogue.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"

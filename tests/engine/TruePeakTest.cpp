@@ -1,4 +1,4 @@
-#include "engine/TruePeak.h"
+#include "engine/TruePeakMeter.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The decoding layer: add-on bookkeeping, dispatch by content and
 // extension, each backend's output against ffmpeg's decode of the same
 // file, lengths in bytes, and the nine-field tag text.
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include "support/ChannelSupport.h"
 #include "support/TestSupport.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 namespace testsupport {
 

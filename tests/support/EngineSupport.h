@@ -13,7 +13,7 @@
 #include "engine/HostInterfaces.h"
 #include "engine/RunState.h"
 #include "settings/Settings.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 // they are shown); without them the described Chinese texts stay; the help
 // window opens the manual of the language; the program's --lang option.
 #include "engine/ConversionRun.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
 #include "ui/Commands.h"
@@ -13,7 +13,7 @@
 #include "ui/LanguageOption.h"
 #include "ui/MainWindow.h"
 #include "ui/OptSheet.h"
-#include "ui/ProgressWindows.h"
+#include "ui/ProgressWindow.h"
 #include "ui/SkinButton.h"
 
 #include "support/TestSupport.h"

@@ -5,7 +5,7 @@
 
 #include "common/Product.h"
 #include "engine/ListCells.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "ui/AboutBox.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"

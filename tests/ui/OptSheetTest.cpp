@@ -30,9 +30,9 @@
 #include "l10n/Language.h"
 #include "settings/Settings.h"
 #include "support/TestSupport.h"
-#include "ui/OptGeneralPage.h"
+#include "ui/OptPageGeneral.h"
 #include "ui/OptSheet.h"
-#include "ui/PageOptAudio.h"
+#include "ui/OptPageAudio.h"
 #include "ui/Prompts.h"
 
 namespace {
@@ -84,7 +84,7 @@ protected:
     // The page of the format `code`, chosen.
     COptPage* FormatPage(int code) {
         for (int i = 0; i < sheet_->PageCount(); ++i) {
-            auto* audio = dynamic_cast<CPageOptAudio*>(sheet_->Page(i));
+            auto* audio = dynamic_cast<COptPageAudio*>(sheet_->Page(i));
             if (audio && audio->FormatCode() == code) {
                 EXPECT_TRUE(sheet_->ChoosePage(i));
                 return audio;

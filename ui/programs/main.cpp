@@ -7,11 +7,11 @@
 // them.
 #include "common/Product.h"
 #include "engine/PendingOutput.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
-#include "ui/EndSignals.h"
+#include "ui/EndOnSignals.h"
 #include "ui/LanguageOption.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"

@@ -11,7 +11,7 @@
 #include "engine/AddFiles.h"
 #include "engine/ConversionRun.h"
 #include "engine/ReaderFactory.h"
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
@@ -22,7 +22,7 @@
 #include "ui/LanguageOption.h"
 #include "ui/Look.h"
 #include "ui/MainWindow.h"
-#include "ui/ProgressWindows.h"
+#include "ui/ProgressWindow.h"
 #include "ui/SkinButton.h"
 
 #include <QAbstractItemView>

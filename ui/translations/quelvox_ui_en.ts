@@ -2,7 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
-    <name>quelvox::ui::CAMROptPage</name>
+    <name>quelvox::ui::COptPageAmr</name>
     <message>
         <source>AMR</source>
         <translation>AMR</translation>
@@ -33,7 +33,7 @@
     </message>
 </context>
 <context>
-    <name>quelvox::ui::CAWBOptPage</name>
+    <name>quelvox::ui::COptPageAwb</name>
     <message>
         <source>AWB</source>
         <translation>AWB</translation>
@@ -339,7 +339,7 @@ They stay in use until Quelvox is closed.</translation>
     </message>
 </context>
 <context>
-    <name>quelvox::ui::COptGeneralPage</name>
+    <name>quelvox::ui::COptPageGeneral</name>
     <message>
         <source>常规</source>
         <translation>General</translation>
@@ -502,7 +502,7 @@ They stay in use until Quelvox is closed.</translation>
     </message>
 </context>
 <context>
-    <name>quelvox::ui::COptOutputPage</name>
+    <name>quelvox::ui::COptPageOutput</name>
     <message>
         <source>输出</source>
         <translation>Output</translation>
@@ -604,7 +604,7 @@ Note: the program creates the folder when it converts files.</translation>
     </message>
 </context>
 <context>
-    <name>quelvox::ui::CPageOptAudio</name>
+    <name>quelvox::ui::COptPageAudio</name>
     <message>
         <source>%1 Hz</source>
         <translation>%1 Hz</translation>
@@ -671,7 +671,7 @@ Note: the program creates the folder when it converts files.</translation>
     </message>
 </context>
 <context>
-    <name>quelvox::ui::CPageOptID3</name>
+    <name>quelvox::ui::COptPageId3</name>
     <message>
         <source>ID3</source>
         <translation>ID3</translation>
@@ -754,7 +754,7 @@ Note: the program creates the folder when it converts files.</translation>
     </message>
 </context>
 <context>
-    <name>quelvox::ui::CPageWMAOptions</name>
+    <name>quelvox::ui::COptPageWma</name>
     <message>
         <source>%1 Hz, %2 kbps, %3</source>
         <translation>%1 Hz, %2 kbps, %3</translation>

@@ -11,11 +11,11 @@ class QComboBox;
 
 namespace quelvox::ui {
 
-class CPageOptAudio : public COptPage {
+class COptPageAudio : public COptPage {
     Q_OBJECT
 public:
     // The page of catalogue[entryIndex].
-    CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
+    COptPageAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
                   COptServices& services, QWidget* parent = nullptr);
 
     void OnApply() override;

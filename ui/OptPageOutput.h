@@ -12,10 +12,10 @@ class QPushButton;
 
 namespace quelvox::ui {
 
-class COptOutputPage : public COptPage {
+class COptPageOutput : public COptPage {
     Q_OBJECT
 public:
-    COptOutputPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageOutput(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     bool OnLeave() override;
     void OnApply() override;

@@ -1,4 +1,4 @@
-#include "ui/PageOptAudio.h"
+#include "ui/OptPageAudio.h"
 
 #include "l10n/Translation.h"
 #include "settings/SettingDecl.h"
@@ -26,21 +26,21 @@ int SelectedValue(const QComboBox* combo, int none) {
 
 }  // namespace
 
-CPageOptAudio::CPageOptAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
+COptPageAudio::COptPageAudio(const std::vector<OutputFormatEntry>& catalogue, size_t entryIndex,
                              COptServices& services, QWidget* parent)
     : COptPage(ShowText(FormatPageName(catalogue[entryIndex])), services, parent),
       entry_(catalogue[entryIndex]),
       entryIndex_(entryIndex) {}
 
-QString CPageOptAudio::RateLabel(int rate) { return tr("%1 Hz").arg(rate); }
+QString COptPageAudio::RateLabel(int rate) { return tr("%1 Hz").arg(rate); }
 
-QString CPageOptAudio::BitRateLabel(int value) {
+QString COptPageAudio::BitRateLabel(int value) {
     if (value < 1000) return tr("%1 bit").arg(value);
     if (value % 1000 != 0) return tr("%1 kbps").arg(value / 1000.0, 0, 'f', 2);
     return tr("%1 kbps").arg(value / 1000);
 }
 
-void CPageOptAudio::Build() {
+void COptPageAudio::Build() {
     QGroupBox* group = AddGroup(tr("编码选项"));
     auto* g = new QGridLayout(group);
     auto addRow = [&](const QString& label, QComboBox* combo, int row) {
@@ -94,7 +94,7 @@ void CPageOptAudio::Build() {
     });
 }
 
-void CPageOptAudio::FillLists() {
+void COptPageAudio::FillLists() {
     rate_->clear();
     bitRate_->clear();
     channels_->clear();
@@ -131,20 +131,20 @@ void CPageOptAudio::FillLists() {
     SelectValueOrFirst(channels_, entry_.Channels);
 }
 
-void CPageOptAudio::UpdateEnabling() {
+void COptPageAudio::UpdateEnabling() {
     const bool manual = !auto_->isChecked();
     rate_->setEnabled(hasRates_ && manual);
     bitRate_->setEnabled(hasBitRates_ && manual);
     channels_->setEnabled(manual);
 }
 
-void CPageOptAudio::TakeSelections() {
+void COptPageAudio::TakeSelections() {
     if (rate_->currentIndex() >= 0) entry_.SampleRate = rate_->currentData().toInt();
     if (bitRate_->currentIndex() >= 0) entry_.BitRate = bitRate_->currentData().toInt();
     if (channels_->currentIndex() >= 0) entry_.Channels = channels_->currentData().toInt();
 }
 
-void CPageOptAudio::OnApply() {
+void COptPageAudio::OnApply() {
     entry_.AutoEncParam = auto_->isChecked() ? 1 : 0;
     entry_.CodecID = SelectedValue(codec_, entry_.CodecID);
     entry_.SampleRate = SelectedValue(rate_, 0);
@@ -153,7 +153,7 @@ void CPageOptAudio::OnApply() {
     entry_.Channels = SelectedValue(channels_, 0);
 }
 
-void CPageOptAudio::StoreTo(CSettings&, std::vector<OutputFormatEntry>& catalogue) const {
+void COptPageAudio::StoreTo(CSettings&, std::vector<OutputFormatEntry>& catalogue) const {
     OutputFormatEntry& entry = catalogue[entryIndex_];
     for (const FormatSettingDecl& value : setting::kFormatTable) {
         entry.*value.field = entry_.*value.field;

@@ -1,4 +1,4 @@
-#include "ui/PageOptID3.h"
+#include "ui/OptPageId3.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -16,10 +16,10 @@
 
 namespace quelvox::ui {
 
-CPageOptID3::CPageOptID3(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageId3::COptPageId3(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("ID3"), services, parent), binding_(s) {}
 
-void CPageOptID3::Build() {
+void COptPageId3::Build() {
     QGroupBox* group = AddGroup(tr("ID3 标签"));
     auto* g = new QGridLayout(group);
 
@@ -119,7 +119,7 @@ void CPageOptID3::Build() {
     });
 }
 
-void CPageOptID3::UpdateEnabling() {
+void COptPageId3::UpdateEnabling() {
     const bool custom = source_->checkedId() == 0;
     for (QAbstractButton* b : trackKind_->buttons()) b->setEnabled(custom);
     titleAsFileName_->setEnabled(custom);
@@ -131,14 +131,14 @@ void CPageOptID3::UpdateEnabling() {
     title_->setEnabled(custom && !titleAsFileName_->isChecked());
 }
 
-bool CPageOptID3::OnLeave() {
+bool COptPageId3::OnLeave() {
     binding_.Take();
     return true;
 }
 
-void CPageOptID3::OnApply() { binding_.Take(); }
+void COptPageId3::OnApply() { binding_.Take(); }
 
-void CPageOptID3::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageId3::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 

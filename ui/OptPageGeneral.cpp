@@ -1,4 +1,4 @@
-#include "ui/OptGeneralPage.h"
+#include "ui/OptPageGeneral.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,7 +21,7 @@
 
 namespace quelvox::ui {
 
-COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageGeneral::COptPageGeneral(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("常规"), services, parent), binding_(s) {
     // These are stored valid on OK whether or not the page was shown.
     for (const SettingDecl* decl :
@@ -30,7 +30,7 @@ COptGeneralPage::COptGeneralPage(const CSettings& s, COptServices& services, QWi
     }
 }
 
-std::string COptGeneralPage::CleanFilterText(std::string_view text) {
+std::string COptPageGeneral::CleanFilterText(std::string_view text) {
     std::string joined;
     std::string piece;
     auto flush = [&] {
@@ -58,7 +58,7 @@ std::string COptGeneralPage::CleanFilterText(std::string_view text) {
     return joined;
 }
 
-void COptGeneralPage::Build() {
+void COptPageGeneral::Build() {
     QGroupBox* general = AddGroup(tr("常规"));
     auto* g = new QVBoxLayout(general);
 
@@ -270,7 +270,7 @@ void COptGeneralPage::Build() {
     });
 }
 
-void COptGeneralPage::UpdateEnabling() {
+void COptPageGeneral::UpdateEnabling() {
     filterText_->setEnabled(filterOn_->isChecked());
     skip_->setEnabled(skipOn_->isChecked());
     length_->setEnabled(lengthOn_->isChecked());
@@ -279,7 +279,7 @@ void COptGeneralPage::UpdateEnabling() {
     ceiling_->setEnabled(volumeType_->checkedId() == 3);
 }
 
-void COptGeneralPage::TakeValues() {
+void COptPageGeneral::TakeValues() {
     binding_.Take();
     ceiling_->interpretText();
     const double tenths = std::round(ceiling_->value() * 10.0);
@@ -287,7 +287,7 @@ void COptGeneralPage::TakeValues() {
         static_cast<int>(std::clamp(tenths, -1000.0, 1000.0)));
 }
 
-bool COptGeneralPage::OnLeave() {
+bool COptPageGeneral::OnLeave() {
     TakeValues();
     const CSettings& v = binding_.Values();
     if (v.EnableExtFilter && v.FilterExts.empty()) {
@@ -303,9 +303,9 @@ bool COptGeneralPage::OnLeave() {
     return true;
 }
 
-void COptGeneralPage::OnApply() { TakeValues(); }
+void COptPageGeneral::OnApply() { TakeValues(); }
 
-void COptGeneralPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageGeneral::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 

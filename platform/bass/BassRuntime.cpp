@@ -1,4 +1,4 @@
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 
 #include "platform/bass/Backends.h"
 

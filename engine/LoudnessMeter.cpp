@@ -1,9 +1,9 @@
-#include "engine/Loudness.h"
+#include "engine/LoudnessMeter.h"
 
 #include "common/AudioBlock.h"
 #include "common/AudioStream.h"
 #include "common/SampleHelpers.h"
-#include "engine/TruePeak.h"
+#include "engine/TruePeakMeter.h"
 #include "settings/SettingDecl.h"
 #include "settings/Settings.h"
 

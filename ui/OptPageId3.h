@@ -13,10 +13,10 @@ class QSpinBox;
 
 namespace quelvox::ui {
 
-class CPageOptID3 : public COptPage {
+class COptPageId3 : public COptPage {
     Q_OBJECT
 public:
-    CPageOptID3(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageId3(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     bool OnLeave() override;
     void OnApply() override;

@@ -1,4 +1,4 @@
-#include "engine/TruePeak.h"
+#include "engine/TruePeakMeter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ui/PageWMAOptions.h"
+#include "ui/OptPageWma.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,18 +10,18 @@ namespace quelvox::ui {
 namespace {
 
 QString FormatLabel(int rate, int bitrate, int channels) {
-    return CPageWMAOptions::tr("%1 Hz, %2 kbps, %3")
+    return COptPageWma::tr("%1 Hz, %2 kbps, %3")
         .arg(rate)
         .arg(bitrate / 1000)
-        .arg(channels == 1 ? CPageWMAOptions::tr("单声") : CPageWMAOptions::tr("立体声"));
+        .arg(channels == 1 ? COptPageWma::tr("单声") : COptPageWma::tr("立体声"));
 }
 
 }  // namespace
 
-CPageWMAOptions::CPageWMAOptions(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageWma::COptPageWma(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("WMA/WMV/ASF"), services, parent), binding_(s) {}
 
-void CPageWMAOptions::Build() {
+void COptPageWma::Build() {
     QGroupBox* group = AddGroup(tr("编码选项"));
     auto* g = new QVBoxLayout(group);
     formats_ = new QComboBox(group);
@@ -72,7 +72,7 @@ void CPageWMAOptions::Build() {
     connect(formats_, &QComboBox::activated, this, [this] { userChose_ = true; });
 }
 
-void CPageWMAOptions::OnApply() {
+void COptPageWma::OnApply() {
     // Only a choice the user made changes the stored values.
     if (!userChose_) return;
     const int value = formats_->currentIndex() >= 0 ? formats_->currentData().toInt() : kAutoItem;
@@ -90,7 +90,7 @@ void CPageWMAOptions::OnApply() {
     }
 }
 
-void CPageWMAOptions::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageWma::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 

@@ -12,10 +12,10 @@ class QRadioButton;
 
 namespace quelvox::ui {
 
-class CAMROptPage : public COptPage {
+class COptPageAmr : public COptPage {
     Q_OBJECT
 public:
-    CAMROptPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageAmr(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;

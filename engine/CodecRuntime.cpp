@@ -1,4 +1,4 @@
-#include "engine/Startup.h"
+#include "engine/CodecRuntime.h"
 
 #include "platform/LibraryLog.h"
 #include "platform/wma/WmaLayer.h"

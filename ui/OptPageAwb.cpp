@@ -1,4 +1,4 @@
-#include "ui/AWBOptPage.h"
+#include "ui/OptPageAwb.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,10 +10,10 @@
 
 namespace quelvox::ui {
 
-CAWBOptPage::CAWBOptPage(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageAwb::COptPageAwb(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("AWB"), services, parent), binding_(s) {}
 
-void CAWBOptPage::Build() {
+void COptPageAwb::Build() {
     QGroupBox* group = AddGroup(tr("编码选项"));
     auto* g = new QGridLayout(group);
     g->addWidget(new QLabel(tr("采样频率: 16000 Hz"), group), 0, 0, 1, 3);
@@ -27,9 +27,9 @@ void CAWBOptPage::Build() {
     binding_.Bind(dtx_, setting::AWBDTX);
 }
 
-void CAWBOptPage::OnApply() { binding_.Take(); }
+void COptPageAwb::OnApply() { binding_.Take(); }
 
-void CAWBOptPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageAwb::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 

@@ -1,4 +1,4 @@
-#include "ui/AMROptPage.h"
+#include "ui/OptPageAmr.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,10 +11,10 @@
 
 namespace quelvox::ui {
 
-CAMROptPage::CAMROptPage(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageAmr::COptPageAmr(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("AMR"), services, parent), binding_(s) {}
 
-void CAMROptPage::Build() {
+void COptPageAmr::Build() {
     QGroupBox* group = AddGroup(tr("编码选项"));
     auto* g = new QGridLayout(group);
     narrow_ = new QRadioButton(tr("NB (窄频带, 8000 Hz)(&N)"), group);
@@ -45,14 +45,14 @@ void CAMROptPage::Build() {
     connect(wide_, &QRadioButton::clicked, this, [this] { UpdateEnabling(); });
 }
 
-void CAMROptPage::UpdateEnabling() {
+void COptPageAmr::UpdateEnabling() {
     narrowMode_->setEnabled(narrow_->isChecked());
     wideMode_->setEnabled(wide_->isChecked());
 }
 
-void CAMROptPage::OnApply() { binding_.Take(); }
+void COptPageAmr::OnApply() { binding_.Take(); }
 
-void CAMROptPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageAmr::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 

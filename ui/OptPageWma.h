@@ -9,10 +9,10 @@ class QComboBox;
 
 namespace quelvox::ui {
 
-class CPageWMAOptions : public COptPage {
+class COptPageWma : public COptPage {
     Q_OBJECT
 public:
-    CPageWMAOptions(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageWma(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;

@@ -1,4 +1,4 @@
-#include "cli/Terminal.h"
+#include "cli/Console.h"
 
 #include "l10n/Translation.h"
 

@@ -1,4 +1,4 @@
-#include "ui/ProgressWindows.h"
+#include "ui/ProgressWindow.h"
 
 #include "l10n/Translation.h"
 #include "ui/Art.h"

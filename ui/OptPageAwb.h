@@ -10,10 +10,10 @@ class QComboBox;
 
 namespace quelvox::ui {
 
-class CAWBOptPage : public COptPage {
+class COptPageAwb : public COptPage {
     Q_OBJECT
 public:
-    CAWBOptPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageAwb(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;

@@ -1,4 +1,4 @@
-#include "platform/bass/FluidSynthLibrary.h"
+#include "platform/bass/FluidSynthEntryPoints.h"
 
 #include "platform/LazyLibrary.h"
 

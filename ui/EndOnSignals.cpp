@@ -1,4 +1,4 @@
-#include "ui/EndSignals.h"
+#include "ui/EndOnSignals.h"
 
 #include "ui/MainWindow.h"
 

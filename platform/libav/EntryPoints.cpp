@@ -1,4 +1,4 @@
-#include "platform/libav/Libraries.h"
+#include "platform/libav/EntryPoints.h"
 
 #include "platform/LazyLibrary.h"
 

@@ -1,4 +1,4 @@
-#include "cli/Rows.h"
+#include "cli/RowTable.h"
 
 #include "engine/Texts.h"
 #include "l10n/Translation.h"

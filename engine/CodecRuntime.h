@@ -14,7 +14,7 @@
 #pragma once
 
 #include "platform/DataFolders.h"
-#include "platform/bass/BassLayer.h"
+#include "platform/bass/BassRuntime.h"
 #include "engine/Texts.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "engine/DecodeAhead.h"
+#include "engine/BlockSource.h"
 
 #include "engine/RunState.h"
 

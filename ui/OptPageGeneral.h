@@ -20,10 +20,10 @@ class QSpinBox;
 
 namespace quelvox::ui {
 
-class COptGeneralPage : public COptPage {
+class COptPageGeneral : public COptPage {
     Q_OBJECT
 public:
-    COptGeneralPage(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
+    COptPageGeneral(const CSettings& settings, COptServices& services, QWidget* parent = nullptr);
 
     bool OnLeave() override;
     void OnApply() override;

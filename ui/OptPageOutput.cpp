@@ -1,4 +1,4 @@
-#include "ui/OptOutputPage.h"
+#include "ui/OptPageOutput.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,10 +18,10 @@
 
 namespace quelvox::ui {
 
-COptOutputPage::COptOutputPage(const CSettings& s, COptServices& services, QWidget* parent)
+COptPageOutput::COptPageOutput(const CSettings& s, COptServices& services, QWidget* parent)
     : COptPage(tr("输出"), services, parent), binding_(s) {}
 
-void COptOutputPage::Build() {
+void COptPageOutput::Build() {
     QGroupBox* group = AddGroup(tr("输出"));
     auto* g = new QGridLayout(group);
 
@@ -105,7 +105,7 @@ void COptOutputPage::Build() {
     connect(open_, &QPushButton::clicked, this, [this] { OpenFolder(); });
 }
 
-void COptOutputPage::UpdateEnabling() {
+void COptPageOutput::UpdateEnabling() {
     const bool specified = choice_->currentData().toInt() == kOutputToSpecifiedFolder;
     folder_->setEnabled(specified);
     browse_->setEnabled(specified);
@@ -114,7 +114,7 @@ void COptOutputPage::UpdateEnabling() {
     treeFrom_->setEnabled(specified && keepTree_->isChecked());
 }
 
-void COptOutputPage::Browse() {
+void COptPageOutput::Browse() {
     QString start = folder_->text();
     while (start.size() > 1 && start.endsWith(QLatin1Char('/'))) start.chop(1);
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -124,7 +124,7 @@ void COptOutputPage::Browse() {
     folder_->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
 }
 
-void COptOutputPage::OpenFolder() {
+void COptPageOutput::OpenFolder() {
     const QString folder = folder_->text();
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
         if (services_.openFolder) {
@@ -138,7 +138,7 @@ void COptOutputPage::OpenFolder() {
         this, tr("该文件夹 \"%1\" 尚不存在.\n\n注意: 转换文件时程序将自动创建文件夹.").arg(folder));
 }
 
-bool COptOutputPage::OnLeave() {
+bool COptPageOutput::OnLeave() {
     binding_.Take();
     const CSettings& v = binding_.Values();
     if (v.DestOutputFolderOpt == kOutputToSpecifiedFolder && v.DestSpecifiedFolder.empty()) {
@@ -149,9 +149,9 @@ bool COptOutputPage::OnLeave() {
     return true;
 }
 
-void COptOutputPage::OnApply() { binding_.Take(); }
+void COptPageOutput::OnApply() { binding_.Take(); }
 
-void COptOutputPage::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
+void COptPageOutput::StoreTo(CSettings& s, std::vector<OutputFormatEntry>&) const {
     binding_.StoreTo(s);
 }
 
