@@ -21,19 +21,17 @@ public:
     CAddReporter(IAddEvents& events, std::function<bool()> cancelled)
         : events_(events), cancelled_(std::move(cancelled)) {}
 
+    // The batch step sets the text, then the bar, for each path.
     void SetFileText(const Text& text) override { text_ = text; }
     void SetFileProgress(uint64_t position, uint64_t total) override {
-        done_ = position;
-        total_ = total;
         const auto now = std::chrono::steady_clock::now();
         if (now - last_ < kProgressInterval) return;
         last_ = now;
-        events_.AddProgress(text_, done_, total_);
+        events_.AddProgress(text_, position, total);
     }
     void SetRunText(const Text&) override {}
     void SetRunProgress(int, int) override {}
     bool IsCancelled() const override { return cancelled_(); }
-    bool ShowsText() const override { return true; }
 
     int AppendRow(const FileEntry& entry) override {
         events_.RowsAdded({&entry});
@@ -47,7 +45,6 @@ private:
     IAddEvents& events_;
     std::function<bool()> cancelled_;
     Text text_;
-    uint64_t done_ = 0, total_ = 0;
     std::chrono::steady_clock::time_point last_{};
 };
 

@@ -59,8 +59,8 @@ struct AddOutcome {
 class IAddEvents {
 public:
     virtual ~IAddEvents() = default;
-    // The text line and bar of the adding (at most every 15 ms, and the
-    // last state before the job ends).
+    // The text line and bar of the adding, at most every 15 ms (the
+    // adding's window closes at its end, so the last state is not sent).
     virtual void AddProgress(const Text& text, uint64_t done, uint64_t total) {
         (void)text;
         (void)done;

@@ -153,20 +153,9 @@ RunOutcome CConversionJob::RunMerged() {
             const auto now = std::chrono::steady_clock::now();
             if (now - last < kProgressInterval) return;
             last = now;
-            CSharedProgress::Snapshot s = progress.Read();
-            RunProgress report;
-            report.count = s.count;
             // `done` counts the files begun; the one in hand by its share.
-            report.done = std::max(s.done - 1, 0);
-            report.fileShare = static_cast<double>(std::min(s.position, s.total)) /
-                               static_cast<double>(std::max<uint64_t>(s.total, 1));
-            report.runShare = s.count > 0
-                                  ? std::clamp((report.done + report.fileShare) / s.count, 0.0, 1.0)
-                                  : 0.0;
-            report.runText = s.runText;
-            report.fileText = s.fileText;
-            report.files.push_back(std::move(s));
-            events.Progress(report);
+            const CSharedProgress::Snapshot s = progress.Read();
+            ReportRunProgress(events, std::max(s.done - 1, 0), s.count, {&progress});
         });
     }
     std::vector<int> rows(plan_.entries.size());

@@ -225,8 +225,8 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
     // Names are chosen on this thread only, so the cache needs no lock.
     CNormalPaths paths;
     const CCollisionTest collisions(env.settings, extension, paths);
+    // Nobody looks at the progress: no texts are built and no ticks sent.
     const bool ticks = events.ShowsProgress();
-    const bool showsText = ticks;
     // Each output folder is cleared of leftover temporary files once.
     CLeftoverSweep sweep;
     CLeftoverSweep* const leftovers = env.state.leftovers ? env.state.leftovers : &sweep;
@@ -241,7 +241,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
         measuring.soundfontReady = soundfontReady;
         measuring.leftovers = leftovers;
         CSharedProgress progress(cancel);
-        progress.SetShowsText(showsText);
+        progress.SetShowsText(ticks);
         auto shown = std::chrono::steady_clock::now();
         if (ticks) {
             progress.SetPumpHandler([&] {
@@ -304,7 +304,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
         state.measuredNormalisationGain = normalisationGains[static_cast<size_t>(j)];
         state.albumLoudness = album;
         CSharedProgress progress(cancel);
-        progress.SetShowsText(showsText);
+        progress.SetShowsText(ticks);
         if (convertingHere && ticks) {
             // No worker is running: `done` is only written here.
             progress.SetPumpHandler([&] {

@@ -79,37 +79,39 @@ bool CSession::WmaRuntimeReady() {
     return true;
 }
 
-bool CSession::StartAdding(AddRequest request, IAddEvents& events) {
-    if (addJob_ || runJob_) return false;
+void CSession::BeginAdding(AddRequest request, IAddEvents& events) {
     // CUE sheets are read when they are added, in the tag code page the
     // settings choose now.
     runtime_.Bass().SetTagCodePage(settings_.TagCodePage);
     addServices_ = std::make_unique<CRunReaderServices>(runtime_, wmaFormats_, nullptr);
     addJob_ = std::make_unique<CAddJob>(settings_, *addServices_, pathMap_, std::move(request),
                                         events, interrupt_);
+}
+
+AddOutcome CSession::EndAdding(AddOutcome outcome, IPlanHost& host) {
+    addJob_.reset();
+    addServices_.reset();
+    // Nothing is asked while a job runs: a missing runtime is offered now.
+    if (outcome.wmaRuntimeMissing) CRunReaderServices(runtime_, wmaFormats_, &host).OfferWmaRuntime();
+    return outcome;
+}
+
+bool CSession::StartAdding(AddRequest request, IAddEvents& events) {
+    if (addJob_ || runJob_) return false;
+    BeginAdding(std::move(request), events);
     addJob_->Start();
     return true;
 }
 
 AddOutcome CSession::AddNow(AddRequest request, IAddEvents& events, IPlanHost& host) {
     if (addJob_ || runJob_) return {};
-    runtime_.Bass().SetTagCodePage(settings_.TagCodePage);
-    CRunReaderServices services(runtime_, wmaFormats_, nullptr);
-    addJob_ = std::make_unique<CAddJob>(settings_, services, pathMap_, std::move(request), events,
-                                        interrupt_);
-    AddOutcome outcome = addJob_->Run();
-    addJob_.reset();
-    if (outcome.wmaRuntimeMissing) CRunReaderServices(runtime_, wmaFormats_, &host).OfferWmaRuntime();
-    return outcome;
+    BeginAdding(std::move(request), events);
+    return EndAdding(addJob_->Run(), host);
 }
 
 AddOutcome CSession::FinishAdding(IPlanHost& host) {
     if (!addJob_) return {};
-    AddOutcome outcome = addJob_->Wait();
-    addJob_.reset();
-    addServices_.reset();
-    if (outcome.wmaRuntimeMissing) CRunReaderServices(runtime_, wmaFormats_, &host).OfferWmaRuntime();
-    return outcome;
+    return EndAdding(addJob_->Wait(), host);
 }
 
 void CSession::RemoveEntries(const std::vector<const FileEntry*>& entries) {
@@ -158,32 +160,34 @@ bool CSession::PlanRun(const RunRequest& request, IPlanHost& host, IRowCells& ce
     return false;
 }
 
-bool CSession::StartRun(RunPlan plan, ISessionRunEvents& events) {
-    if (addJob_ || runJob_) return false;
+void CSession::BeginRun(RunPlan plan, ISessionRunEvents& events) {
     runRules_ = std::make_unique<CRunRules>(events, plan.merged);
     runJob_ = std::make_unique<CConversionJob>(settings_, runtime_, wmaFormats_, state_,
-                                               std::move(plan), *runRules_);
+                                               std::move(plan), *runRules_, interrupt_);
+}
+
+RunOutcome CSession::EndRun(RunOutcome outcome) {
+    runJob_.reset();
+    runRules_.reset();
+    return outcome;
+}
+
+bool CSession::StartRun(RunPlan plan, ISessionRunEvents& events) {
+    if (addJob_ || runJob_) return false;
+    BeginRun(std::move(plan), events);
     runJob_->Start();
     return true;
 }
 
 RunOutcome CSession::RunNow(RunPlan plan, ISessionRunEvents& events) {
     if (addJob_ || runJob_) return {};
-    runRules_ = std::make_unique<CRunRules>(events, plan.merged);
-    runJob_ = std::make_unique<CConversionJob>(settings_, runtime_, wmaFormats_, state_,
-                                               std::move(plan), *runRules_, interrupt_);
-    RunOutcome outcome = runJob_->Run();
-    runJob_.reset();
-    runRules_.reset();
-    return outcome;
+    BeginRun(std::move(plan), events);
+    return EndRun(runJob_->Run());
 }
 
 RunOutcome CSession::FinishRun() {
     if (!runJob_) return {};
-    RunOutcome outcome = runJob_->Wait();
-    runJob_.reset();
-    runRules_.reset();
-    return outcome;
+    return EndRun(runJob_->Wait());
 }
 
 void CSession::Cancel() {

@@ -129,6 +129,13 @@ public:
 private:
     class CRunRules;
 
+    // A job made ready, and a job's end: what it held goes, and what it
+    // left to ask is asked.
+    void BeginAdding(AddRequest request, IAddEvents& events);
+    AddOutcome EndAdding(AddOutcome outcome, IPlanHost& host);
+    void BeginRun(RunPlan plan, ISessionRunEvents& events);
+    RunOutcome EndRun(RunOutcome outcome);
+
     CCodecRuntime& runtime_;
     SettingsLocation location_;
     std::atomic<bool>* interrupt_;

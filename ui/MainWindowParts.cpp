@@ -2,19 +2,11 @@
 // relays that bring the jobs' events to the window thread.
 #include "ui/MainWindow.h"
 
-#include "common/Product.h"
-#include "engine/CodecRuntime.h"
 #include "engine/Texts.h"
 #include "l10n/Translation.h"
-#include "ui/AboutBox.h"
 #include "ui/Art.h"
-#include "ui/FileDialogs.h"
 #include "ui/FileList.h"
-#include "ui/HelpWindow.h"
-#include "ui/OptSheet.h"
 #include "ui/ProgressWindow.h"
-#include "ui/Prompts.h"
-#include "ui/Shell.h"
 #include "ui/SkinButton.h"
 #include "ui/AddRelay.h"
 #include "ui/RunRelay.h"
@@ -22,31 +14,13 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QScreen>
-#include <QSignalBlocker>
 #include <QStyle>
-#include <QTextBrowser>
-#include <QUrlQuery>
-#include <QTimer>
-#include <QWindow>
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
+
 
 namespace quelvox::ui {
 
