@@ -194,7 +194,7 @@ std::string FitName(const std::string& stem, const std::string& tail) {
 }  // namespace
 
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
-                       Text& message) {
+                       Text& message, const WrittenByRun& writtenByRun) {
     message = Text();
     int mode = settings.DestOutputFolderOpt;
     std::string folder = settings.DestSpecifiedFolder;
@@ -247,8 +247,21 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
         // A name another run was checking at that very moment is chosen
         // again (a few times at most).
         for (int look = 0; placed && look < kNamingLooks; ++look) {
+            const auto ours = [&](const std::string& path) {
+                return writtenByRun && writtenByRun(path);
+            };
+            // "<stem>_<n>.<ext>" with the first n whose name is free.
+            const auto numbered = [&] {
+                for (int n = 1;; ++n) {
+                    std::string name =
+                        base + FitName(sourceStem, "_" + std::to_string(n) + newExtension);
+                    if (!Exists(name) && !ours(name)) return name;
+                }
+            };
             std::string candidate = base + FitName(sourceStem, newExtension);
-            if (Exists(candidate)) {
+            if (ours(candidate)) {
+                candidate = numbered();
+            } else if (Exists(candidate)) {
                 if (settings.TargetExistsOpt == kTargetOverwrite) {
                     if (SameFile(candidate, source) ||
                         (!entry.ImagePath.empty() && SameFile(candidate, entry.ImagePath))) {
@@ -259,10 +272,7 @@ bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::s
                     message = EngineText(kTargetExistsSkipped);
                     return false;
                 } else {
-                    for (int n = 1;; ++n) {
-                        candidate = base + FitName(sourceStem, "_" + std::to_string(n) + newExtension);
-                        if (!Exists(candidate)) break;
-                    }
+                    candidate = numbered();
                 }
             }
             CreateCheck check = CanCreate(candidate);

@@ -6,6 +6,7 @@
 
 #include "common/Text.h"
 
+#include <functional>
 #include <string>
 
 #include "engine/Texts.h"
@@ -25,8 +26,14 @@ struct FileEntry;
 // there: with kTargetOverwrite an existing target is left in place, and
 // the conversion replaces it only once it has succeeded. With any other
 // policy nothing exists at the returned path.
+//
+// `writtenByRun` tells which paths the run has written already. The target
+// policy is about files that were there before the run: a name the run
+// wrote is never written again, whatever the policy, and the later file
+// takes the next free number as the rename policy would give it.
+using WrittenByRun = std::function<bool(const std::string& path)>;
 bool ResolveOutputPath(const CSettings& settings, FileEntry& entry, const std::string& extension,
-                       Text& message);
+                       Text& message, const WrittenByRun& writtenByRun = {});
 
 // Makes sure `path` exists as a folder, creating every missing level. True
 // when it is a folder afterwards; false when a level exists as something

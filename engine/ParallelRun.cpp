@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace quelvox {
 
@@ -264,6 +265,14 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
     std::vector<Footprint> footprints(static_cast<size_t>(count));
     std::vector<CSharedProgress*> active(static_cast<size_t>(count), nullptr);
     std::vector<Text> fallbacks(static_cast<size_t>(count));
+    // Outputs the run has written, as the workers finish them (under the
+    // lock), and as the naming thread knows them (normalised, its own):
+    // a name the run wrote is never chosen again.
+    std::vector<std::string> writtenNow;
+    std::unordered_set<std::string> written;
+    const WrittenByRun writtenByRun = [&](const std::string& path) {
+        return !written.empty() && written.count(paths.File(path)) > 0;
+    };
     // How often a queued or converting file has finished or been dropped.
     uint64_t finishes = 0;
     int done = 0;
@@ -325,6 +334,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
         converting.fetch_sub(1);
         std::lock_guard lock(mutex);
         active[static_cast<size_t>(j)] = nullptr;
+        if (!entry.OutputPath.empty()) writtenNow.push_back(entry.OutputPath);
         ++finishes;
         slots[static_cast<size_t>(j)] = Slot::Done;
         ++done;
@@ -381,7 +391,10 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
             for (int i = printed; i < next; ++i)
                 if (slots[static_cast<size_t>(i)] == Slot::Queued) waitingOn.push_back(i);
             const uint64_t finishesBefore = finishes;
+            std::vector<std::string> justWritten;
+            justWritten.swap(writtenNow);
             lock.unlock();
+            for (const std::string& path : justWritten) written.insert(paths.File(path));
             bool meets = false;
             bool named = true;
             Text message;
@@ -390,7 +403,7 @@ bool ConvertAtOnce(RunEnvironment& env, IRunEvents& events,
                 for (int i : waitingOn) unfinished.push_back(&footprints[static_cast<size_t>(i)]);
                 meets = collisions.MayMeet(entry, unfinished);
                 if (!meets) {
-                    named = ResolveOutputPath(env.settings, entry, extension, message);
+                    named = ResolveOutputPath(env.settings, entry, extension, message, writtenByRun);
                     if (named) fallbacks[static_cast<size_t>(next)] = message;
                     if (!named) {
                         entry.OutputPath.clear();

@@ -246,28 +246,50 @@ TEST_F(CliTest, SeveralAtOnceGivesTheSameOutputsAndRowsAsOneAfterAnother) {
     EXPECT_EQ(ProbeTag(two + "/a_1.mp3", "title"), "a");
 }
 
-TEST_P(CliLanguageTest, SeveralAtOnceKeepsTheStoredTargetPolicy) {
-    // Overwrite: both sources named "a" go to a.mp3, the later one last,
-    // although the earlier one takes longer to convert.
-    const std::string out = work_.file("out");
-    CliResult r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=22 -o " + Quote(out) + " " +
-                      Quote(In("a.wav")) + " " + Quote(In("a.flac")));
-    EXPECT_EQ(r.status, 0) << r.err;
-    const auto lines = r.Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_THAT(lines[0], ::testing::EndsWith("\ta.mp3"));
-    EXPECT_THAT(lines[1], ::testing::EndsWith("\ta.mp3"));
-    EXPECT_EQ(Probe(out + "/a.mp3", "channels"), "1");  // from a.flac, the second
-    EXPECT_FALSE(fs::exists(out + "/a_1.mp3"));
-
-    // Skip: the second finds the first's output and is skipped.
-    const std::string skip = work_.file("skip");
-    r = Cli("-q -j 2 -f mp3 --set TargetExistsOpt=33 -o " + Quote(skip) + " " + Quote(In("a.wav")) +
-            " " + Quote(In("a.flac")));
-    EXPECT_EQ(r.status, 0) << r.err;  // a chosen skip is no failure
-    ASSERT_EQ(r.Lines().size(), 2u);
-    EXPECT_THAT(r.Lines()[1], ::testing::EndsWith("\t\t" + T("目标存在并跳过")));
-    EXPECT_EQ(Probe(skip + "/a.mp3", "channels"), "2");
+TEST_F(CliTest, NamesOfOneRunNeverClashWhateverThePolicy) {
+    // a.wav and a.flac both want a.mp3, where an a.mp3 lay before the run.
+    // The policy decides about that old file only: a name the run wrote is
+    // never written again, the later source is numbered instead.
+    struct Case {
+        int policy;
+        bool oldBefore;                 // an a.mp3 lay there before the run
+        std::vector<std::string> rows;  // output cell of a.wav, a.flac
+        std::string oldFile;            // what a.mp3 holds afterwards ("" = a new output)
+    };
+    const std::string skipped = "\t\t" + T(kTargetExistsSkipped);
+    const std::vector<Case> cases = {
+        {kTargetRename, true, {"\ta_1.mp3", "\ta_2.mp3"}, "old"},
+        {kTargetOverwrite, true, {"\ta.mp3", "\ta_1.mp3"}, ""},
+        {kTargetSkip, true, {skipped, skipped}, "old"},
+        {kTargetSkip, false, {"\ta.mp3", "\ta_1.mp3"}, ""},
+    };
+    for (const Case& c : cases) {
+        for (const char* jobs : {"1", "2"}) {
+            const std::string name =
+                std::to_string(c.policy) + (c.oldBefore ? "-old-j" : "-j") + jobs;
+            SCOPED_TRACE(name);
+            const std::string out = work_.file("out" + name);
+            fs::create_directory(out);
+            if (c.oldBefore) testsupport::WriteFile(out + "/a.mp3", std::string("old"));
+            CliResult r = Cli("-q -j " + std::string(jobs) + " -f mp3 --set TargetExistsOpt=" +
+                              std::to_string(c.policy) + " -o " + Quote(out) + " " +
+                              Quote(In("a.wav")) + " " + Quote(In("a.flac")));
+            EXPECT_EQ(r.status, 0) << r.err;
+            const auto lines = r.Lines();
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_THAT(lines[0], ::testing::EndsWith(c.rows[0]));
+            EXPECT_THAT(lines[1], ::testing::EndsWith(c.rows[1]));
+            if (c.oldFile.empty())
+                EXPECT_EQ(Probe(out + "/a.mp3", "channels"), "2");  // from a.wav, the first
+            else
+                EXPECT_EQ(Slurp(out + "/a.mp3"), c.oldFile);
+            if (c.rows[1] != skipped) {
+                const std::string later =
+                    out + "/" + c.rows[1].substr(c.rows[1].find_last_of('\t') + 1);
+                EXPECT_EQ(Probe(later, "channels"), "1");  // from a.flac
+            }
+        }
+    }
 }
 
 TEST_F(CliTest, ASkippedExistingTargetFailsTheRunOnlyWithAnotherFailure) {

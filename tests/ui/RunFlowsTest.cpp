@@ -11,6 +11,7 @@
 #include "ui/ProgressWindow.h"
 #include "ui/RunRelay.h"
 #include "engine/Texts.h"
+#include "settings/SettingDecl.h"
 #include "l10n/Translation.h"
 
 #include "support/TestSupport.h"
@@ -516,7 +517,8 @@ TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
 
 TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
     // Two sources of one name, so that the second output takes a numbered
-    // name, and track numbers by list position.
+    // name under every target policy (the run never writes a name twice),
+    // and track numbers by list position.
     window->AddChosenFiles({Make("a.wav", "sine=frequency=300:duration=2"),
                             Make("x/a.wav", "sine=frequency=500:duration=1"),
                             Make("b.wav", "sine=frequency=700:duration=3"),
@@ -527,22 +529,28 @@ TEST_F(RunFlowsTest, OneAndTwoWorkersWriteTheSameFilesAndRows) {
     CSettings& s = window->Settings();
     s.TrackNumType = 1;
     s.BrowseOutputFolder = 0;
-    std::map<int, QStringList> rows;
-    for (int workers : {1, 2}) {
-        const std::string out = dir.file("out" + std::to_string(workers));
-        fs::create_directories(out);
-        s.DestSpecifiedFolder = out;
-        s.SimultaneousFiles = workers;
-        window->ConvertAll();
-        AwaitRun(*window);
-        rows[workers] = Column(kColumnOutput) + Column(kColumnVolume);
+    std::map<std::string, QStringList> rows;
+    for (int policy : setting::kTargetPolicies) {
+        for (int workers : {1, 2}) {
+            const std::string name = std::to_string(policy) + "-" + std::to_string(workers);
+            const std::string out = dir.file("out" + name);
+            fs::create_directories(out);
+            s.DestSpecifiedFolder = out;
+            s.SimultaneousFiles = workers;
+            s.TargetExistsOpt = policy;
+            window->ConvertAll();
+            AwaitRun(*window);
+            rows[name] = Column(kColumnOutput) + Column(kColumnVolume);
+            EXPECT_EQ(rows[name].mid(0, 4), QStringList({"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}))
+                << name;
+        }
     }
-    EXPECT_EQ(rows[1], rows[2]);
-    EXPECT_EQ(rows[1].mid(0, 4), QStringList({"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(rows["11-1"], rows["22-2"]);
+    EXPECT_EQ(rows["11-1"], rows["33-2"]);
     for (const char* name : {"a.mp3", "a_1.mp3", "b.mp3", "c.mp3"}) {
-        const std::vector<uint8_t> one = ReadFile(dir.file(std::string("out1/") + name));
+        const std::vector<uint8_t> one = ReadFile(dir.file(std::string("out11-1/") + name));
         EXPECT_FALSE(one.empty()) << name;
-        EXPECT_EQ(one, ReadFile(dir.file(std::string("out2/") + name))) << name;
+        EXPECT_EQ(one, ReadFile(dir.file(std::string("out22-2/") + name))) << name;
     }
 }
 
