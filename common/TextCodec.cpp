@@ -2,6 +2,7 @@
 
 #include <uchardet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
+
+#include <vector>
 
 namespace quelvox {
 
@@ -168,37 +171,52 @@ std::string Latin1ToUtf8(std::string_view in) {
 
 }  // namespace
 
-std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage) {
-    if (IsValidUtf8(in)) return std::string(in);
-    const std::string alone[] = {std::string(in)};
-    const std::string page = ResolveCodePage(codePage, alone);
-    std::string out;
-    if (!page.empty() && StrictToUtf8(in, page.c_str(), out)) return out;
-    return Latin1ToUtf8(in);
-}
 
 std::string LocaleLegacyCodePage() {
+    // The code page legacy software of the locale's language wrote tags in.
+    struct Prior {
+        const char* language;  // the start of the locale's name
+        const char* page;
+    };
+    static constexpr Prior kPriors[] = {
+        {"zh_TW", "BIG5"},         {"zh_HK", "BIG5"},         {"zh_MO", "BIG5"},
+        {"zh", "GBK"},             {"ja", "CP932"},           {"ko", "CP949"},
+        {"ru", "WINDOWS-1251"},    {"uk", "WINDOWS-1251"},    {"be", "WINDOWS-1251"},
+        {"bg", "WINDOWS-1251"},    {"sr", "WINDOWS-1251"},    {"mk", "WINDOWS-1251"},
+        {"el", "WINDOWS-1253"},    {"tr", "WINDOWS-1254"},    {"pl", "WINDOWS-1250"},
+        {"cs", "WINDOWS-1250"},    {"sk", "WINDOWS-1250"},    {"hu", "WINDOWS-1250"},
+        {"sl", "WINDOWS-1250"},    {"hr", "WINDOWS-1250"},    {"ro", "WINDOWS-1250"},
+    };
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(name);
         if (!value || !*value) continue;
-        return std::strncmp(value, "zh", 2) == 0 ? "GBK" : "WINDOWS-1252";
+        for (const Prior& prior : kPriors)
+            if (std::strncmp(value, prior.language, std::strlen(prior.language)) == 0)
+                return prior.page;
+        return "WINDOWS-1252";
     }
     return "WINDOWS-1252";
 }
 
 namespace {
 
-// Code pages whose answer from uchardet is taken when the texts decode in
-// them: multi-byte East Asian ones, and single-byte ones of scripts other
-// than Latin (which need more text before the answer is trusted).
+// Code pages whose answer from uchardet joins the candidates when the
+// texts decode in them.
 constexpr const char* kMultiByteAnswers[] = {"GB18030", "GB2312", "GBK", "BIG5", "EUC-TW",
                                              "SHIFT_JIS", "EUC-JP", "EUC-KR", "UHC"};
 constexpr const char* kNonLatinAnswers[] = {
     "WINDOWS-1251", "KOI8-R", "KOI8-U", "ISO-8859-5", "IBM866",      "MAC-CYRILLIC",
     "ISO-8859-7",   "WINDOWS-1253", "ISO-8859-8", "WINDOWS-1255", "ISO-8859-6",
     "WINDOWS-1256", "TIS-620", "WINDOWS-874"};
-// Bytes above 0x7F needed before a single-byte answer is believed.
-constexpr size_t kNonLatinEvidence = 16;
+
+// The code pages every file's texts are tried in, after the locale's.
+constexpr const char* kCandidates[] = {"GB18030", "BIG5", "CP932", "CP949", "WINDOWS-1251",
+                                       "WINDOWS-1252"};
+
+// How much better another code page must read than the locale's before it
+// is taken: about one plausible letter more, so that one short word whose
+// bytes read as well (or as badly) either way keeps the locale's reading.
+constexpr double kPriorMargin = 1.5;
 
 bool Listed(std::string_view name, std::span<const char* const> list) {
     for (const char* entry : list)
@@ -219,9 +237,167 @@ std::string UchardetAnswer(const std::string& text) {
     return answer;
 }
 
-bool DecodesIn(const std::string& text, const char* page) {
-    std::string ignored;
-    return StrictToUtf8(text, page, ignored);
+// One name per code page: GBK and GB2312 are read as their superset.
+std::string CanonicalPage(std::string page) {
+    if (page == "GBK" || page == "GB2312") return "GB18030";
+    if (page == "SHIFT_JIS") return "CP932";
+    if (page == "UHC" || page == "EUC-KR") return "CP949";
+    return page;
+}
+
+// The code points of valid UTF-8.
+std::u32string CodePoints(std::string_view utf8) {
+    std::u32string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    size_t left = utf8.size();
+    while (left) {
+        const size_t len = Utf8SequenceLength(p, left);
+        if (!len) {
+            out.push_back(0xFFFD);
+            ++p;
+            --left;
+            continue;
+        }
+        char32_t cp = len == 1 ? p[0] : p[0] & (0xFF >> (len + 1));
+        for (size_t i = 1; i < len; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+        out.push_back(cp);
+        p += len;
+        left -= len;
+    }
+    return out;
+}
+
+// The Han characters in everyday use in each double-byte code page: the
+// first levels of GB2312, Big5 and JIS X 0208, found once by decoding
+// those byte ranges. A text decoded in one of them is judged by its own
+// list (a common Japanese character is a rare one in GBK's reading), any
+// other text by all three together.
+class CCommonHan {
+public:
+    using Set = std::vector<bool>;
+    static const CCommonHan& Get() {
+        static const CCommonHan table;
+        return table;
+    }
+    const Set& For(std::string_view page) const {
+        if (page == "GB18030") return gb_;
+        if (page == "BIG5") return big5_;
+        if (page == "CP932") return jis_;
+        // Korean tags are written in Hangul; Han characters are rare there.
+        if (page == "CP949") return none_;
+        return any_;
+    }
+
+private:
+    CCommonHan()
+        : gb_(kSize, false), big5_(kSize, false), jis_(kSize, false), any_(kSize, false),
+          none_(kSize, false) {
+        Add(gb_, "GB2312", 0xB0, 0xD7, 0xA1, 0xFE);
+        Add(big5_, "BIG5", 0xA4, 0xC5, 0x40, 0x7E);
+        Add(big5_, "BIG5", 0xA4, 0xC5, 0xA1, 0xFE);
+        Add(jis_, "CP932", 0x88, 0x98, 0x40, 0xFC);
+        for (size_t i = 0; i < kSize; ++i) any_[i] = gb_[i] || big5_[i] || jis_[i];
+    }
+    static void Add(Set& set, const char* page, int leadFrom, int leadTo, int trailFrom,
+                    int trailTo) {
+        for (int lead = leadFrom; lead <= leadTo; ++lead) {
+            for (int trail = trailFrom; trail <= trailTo; ++trail) {
+                if (trail == 0x7F) continue;
+                std::string utf8;
+                const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
+                if (!StrictToUtf8(std::string_view(pair, 2), page, utf8)) continue;
+                for (char32_t cp : CodePoints(utf8))
+                    if (cp < kSize) set[cp] = true;
+            }
+        }
+    }
+    static constexpr size_t kSize = 0xA000;
+    Set gb_, big5_, jis_, any_, none_;
+};
+
+enum class Script { None, Latin, Cyrillic, Greek };
+
+Script LetterScript(char32_t cp) {
+    if ((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z')) return Script::Latin;
+    if (cp >= 0xC0 && cp <= 0x24F && cp != 0xD7 && cp != 0xF7) return Script::Latin;
+    if (cp >= 0x400 && cp <= 0x4FF) return Script::Cyrillic;
+    if (cp >= 0x386 && cp <= 0x3CE) return Script::Greek;
+    return Script::None;
+}
+
+bool IsUpper(char32_t cp) {
+    if (cp < 0x80) return cp >= 'A' && cp <= 'Z';
+    if (cp >= 0xC0 && cp <= 0xDE) return cp != 0xD7;
+    if (cp >= 0x100 && cp <= 0x17F) return cp % 2 == 0;  // pairs upper, lower
+    if (cp >= 0x400 && cp <= 0x42F) return true;
+    if (cp >= 0x386 && cp <= 0x3AB) return true;
+    return cp == 0x160 || cp == 0x152 || cp == 0x17D || cp == 0x178;
+}
+
+// Score of a non-letter character: how likely it is in tag text.
+double SymbolScore(char32_t cp, const CCommonHan::Set& commonHan) {
+    if (cp >= 0x4E00 && cp <= 0x9FFF) return commonHan[cp] ? 2.0 : -1.0;
+    if (cp >= 0x3040 && cp <= 0x30FF) return 2.0;  // kana
+    if (cp >= 0xAC00 && cp <= 0xD7A3) return 2.0;  // Hangul syllables
+    if ((cp >= 0x3000 && cp <= 0x303F) || (cp >= 0xFF01 && cp <= 0xFF5E)) return 0.0;
+    if (cp >= 0xFF61 && cp <= 0xFF9F) return -1.0;  // half-width kana
+    if (cp < 0xA0 || (cp >= 0xE000 && cp <= 0xF8FF) || cp == 0xFFFD) return -3.0;
+    // Signs Latin text uses: quotes, dashes, the ellipsis, ©, ®, °, ·.
+    for (char32_t ok : {0xA0u, 0xA9u, 0xAEu, 0xB0u, 0xB7u, 0xABu, 0xBBu, 0xBFu, 0xA1u, 0x2013u,
+                        0x2014u, 0x2018u, 0x2019u, 0x201Cu, 0x201Du, 0x2022u, 0x2026u})
+        if (cp == ok) return 0.0;
+    if (cp < 0x100) return -1.0;                     // other Latin-1 signs
+    if (cp >= 0x250 && cp <= 0x2FF) return -1.0;     // phonetic letters, modifiers
+    if (cp >= 0x2000 && cp <= 0x2BFF) return -1.0;   // other signs and shapes
+    if (cp >= 0x3400 && cp <= 0x4DBF) return -1.0;  // rare Han
+    if (cp >= 0xF900 && cp <= 0xFAFF) return -1.0;  // compatibility Han
+    return 0.0;
+}
+
+// Score of one word of letters: its letters beyond ASCII count for it
+// when the word looks like a word (one script, usual letter case, not
+// every letter accented), against it otherwise.
+double WordScore(const std::u32string& word) {
+    size_t beyond = 0;
+    size_t upperAfterFirst = 0;
+    bool mixed = false;
+    Script script = Script::None;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char32_t cp = word[i];
+        const Script s = LetterScript(cp);
+        if (cp >= 0x80) {
+            ++beyond;
+            if (script == Script::None || script == Script::Latin) script = s;
+            else if (s != script) mixed = true;
+        }
+        if (i > 0 && IsUpper(cp)) ++upperAfterFirst;
+    }
+    if (beyond == 0) return 0.0;
+    for (char32_t cp : word)
+        if (cp < 0x80 && script != Script::Latin && script != Script::None) mixed = true;
+    const bool cased = upperAfterFirst == 0 || upperAfterFirst + 1 == word.size();
+    const double each = static_cast<double>(beyond);
+    if (mixed || !cased) return -each;
+    if (script == Script::Latin && word.size() > 1 && beyond * 2 > word.size()) return -each;
+    return each;
+}
+
+// How plausible a text decoded in `page` is as tag text: the sum of its
+// characters' and words' scores (ASCII counts nothing).
+double Plausibility(std::string_view utf8, std::string_view page = {}) {
+    const CCommonHan::Set& commonHan = CCommonHan::Get().For(page);
+    double score = 0.0;
+    std::u32string word;
+    for (char32_t cp : CodePoints(utf8)) {
+        if (LetterScript(cp) != Script::None) {
+            word.push_back(cp);
+            continue;
+        }
+        score += WordScore(word);
+        word.clear();
+        if (cp >= 0x80) score += SymbolScore(cp, commonHan);
+    }
+    return score + WordScore(word);
 }
 
 }  // namespace
@@ -235,29 +411,51 @@ std::string DetectLegacyCodePage(std::span<const std::string> texts) {
     }
     if (joined.empty()) return {};
 
-    // Runs of bytes above 0x7F: double-byte text has them in pairs, accented
-    // letters of Latin text stand alone.
-    size_t high = 0;
-    bool pairs = true;
-    size_t run = 0;
-    for (char ch : joined + '\n') {
-        if (static_cast<unsigned char>(ch) >= 0x80) {
-            ++run;
-            ++high;
-            continue;
-        }
-        if (run % 2 != 0) pairs = false;
-        run = 0;
-    }
+    // The locale's code page first, then the usual ones and uchardet's
+    // answer; each that decodes every byte is scored by how plausible its
+    // reading is. Another page wins only by a clear margin.
+    const std::string prior = CanonicalPage(LocaleLegacyCodePage());
+    std::vector<std::string> pages{prior};
+    for (const char* page : kCandidates)
+        if (page != prior) pages.emplace_back(page);
+    const std::string answer = CanonicalPage(UchardetAnswer(joined));
+    if ((Listed(answer, kMultiByteAnswers) || Listed(answer, kNonLatinAnswers)) &&
+        std::find(pages.begin(), pages.end(), answer) == pages.end())
+        pages.push_back(answer);
 
-    const std::string answer = UchardetAnswer(joined);
-    if (Listed(answer, kMultiByteAnswers) && DecodesIn(joined, answer.c_str()))
-        return answer == "GB2312" || answer == "GBK" ? "GB18030" : answer;
-    const bool nonLatin = Listed(answer, kNonLatinAnswers) && DecodesIn(joined, answer.c_str());
-    if (nonLatin && high >= kNonLatinEvidence) return answer;
-    if (pairs && DecodesIn(joined, "GB18030")) return "GB18030";
-    if (!pairs) return nonLatin && high >= kNonLatinEvidence / 2 ? answer : "WINDOWS-1252";
-    return LocaleLegacyCodePage();
+    std::string best;
+    double bestScore = 0.0;
+    for (const std::string& page : pages) {
+        std::string decoded;
+        if (!StrictToUtf8(joined, page.c_str(), decoded)) continue;
+        double score = Plausibility(decoded, page);
+        if (page != prior) score -= kPriorMargin;
+        if (best.empty() || score > bestScore) {
+            best = page;
+            bestScore = score;
+        }
+    }
+    return best.empty() ? std::string("WINDOWS-1252") : best;
+}
+
+std::string LegacyTextToUtf8(std::string_view in, const std::string& codePage) {
+    std::string out;
+    if (IsValidUtf8(in)) {
+        // Short legacy text can be valid UTF-8 by chance (GBK "山水" reads
+        // as "ɽˮ"). With a code page settled for the file, such text is
+        // read in it when UTF-8 gives unlikely characters and the code page
+        // gives likely ones.
+        if (codePage.empty() || codePage == kAutoCodePage) return std::string(in);
+        const double asUtf8 = Plausibility(in);
+        if (asUtf8 < 0.0 && StrictToUtf8(in, codePage.c_str(), out) &&
+            Plausibility(out, CanonicalPage(codePage)) > asUtf8 + kPriorMargin)
+            return out;
+        return std::string(in);
+    }
+    const std::string alone[] = {std::string(in)};
+    const std::string page = ResolveCodePage(codePage, alone);
+    if (!page.empty() && StrictToUtf8(in, page.c_str(), out)) return out;
+    return Latin1ToUtf8(in);
 }
 
 std::string ResolveCodePage(const std::string& setting, std::span<const std::string> texts) {
