@@ -1,5 +1,7 @@
 #include "decoders/FFmpegReader.h"
 
+#include "common/TagSpans.h"
+
 #include "common/TagInfo.h"
 #include "platform/libav/DecodeLoop.h"
 #include "platform/libav/EncodeSession.h"
@@ -47,10 +49,20 @@ int DurationSeconds(const AVFormatContext* format) {
         std::min<int64_t>(format->duration / AV_TIME_BASE, std::numeric_limits<int>::max()));
 }
 
-// Bit rate for display: the stream's own, else the container's overall
-// rate (lossless codecs such as FLAC leave the stream's empty).
-int BitrateKbps(const AVFormatContext* format, int64_t streamBitrate) {
+// Bit rate for display: the stream's own, else (lossless codecs such as
+// FLAC leave the stream's empty) the audio's bytes over the duration, the
+// tags around the audio (covers, lyrics) not counted; the container's
+// overall rate when neither is known.
+int BitrateKbps(AVFormatContext* format, int64_t streamBitrate) {
     int64_t bps = streamBitrate > 0 ? streamBitrate : format->bit_rate;
+    const int64_t size = format->pb ? libav::Av().avio_size(format->pb) : -1;
+    if (streamBitrate <= 0 && format->duration > 0 && format->duration != AV_NOPTS_VALUE &&
+        size > 0 && format->url) {
+        const int64_t audio = AudioDataBytes(format->url, size);
+        const double seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
+        if (audio > 0)
+            bps = static_cast<int64_t>(std::min(static_cast<double>(audio) * 8.0 / seconds, 9.0e18));
+    }
     if (bps <= 0) return 0;
     return static_cast<int>(std::min<int64_t>(bps / 1000, std::numeric_limits<int>::max()));
 }

@@ -125,7 +125,8 @@ public:
     // Seconds that `bytes` of output last.
     double Bytes2Seconds(uint64_t bytes) const;
     virtual ChannelInfo GetInfo() const = 0;
-    // Size of the encoded file data in bytes, or -1 when unknown (modules).
+    // Bytes of encoded audio in the file (without the tags before and after
+    // it, see AudioDataBytes), or -1 when unknown (modules).
     virtual int64_t GetFilePositionEnd() const = 0;
     // Fills `buffer` with the next interleaved samples, as many whole frames
     // as fit in `bytes`. Returns the byte count, or -1 at the end or on error.

@@ -14,6 +14,7 @@
 
 #include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
+#include "common/TagSpans.h"
 #include "platform/libav/DecodeLoop.h"
 #include "platform/libav/EntryPoints.h"
 
@@ -373,9 +374,15 @@ std::unique_ptr<CFFmpegChannel> MakeChannel(const std::string& path, const Flags
 
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
-    int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
+    int64_t audioBytes = AudioDataBytes(path, ec ? -1 : static_cast<int64_t>(size));
+    // A stream that states its bit rate (AAC in MP4, whose covers sit among
+    // the boxes) gives the audio's bytes from it.
+    const double seconds = static_cast<double>(frames) / rate;
+    if (par->bit_rate > 0 && frames > 0 && frames < kUncapped)
+        audioBytes = static_cast<int64_t>(
+            std::min(static_cast<double>(par->bit_rate) / 8.0 * seconds, 9.0e18));
     auto channel = std::make_unique<CFFmpegChannel>(std::move(fmt), std::move(codec), index, rate,
-                                                    channels, frames, fileSize, path);
+                                                    channels, frames, audioBytes, path);
     if (!channel->Valid()) return nullptr;
     return channel;
 }

@@ -9,6 +9,8 @@
 // when it is added, and its conversion need not scan it again.
 #include "platform/bass/Backends.h"
 
+#include "common/TagSpans.h"
+
 #include <mpg123.h>
 
 #include <sys/stat.h>
@@ -139,7 +141,8 @@ std::unique_ptr<CChannel> OpenMpegStream(const std::string& path, const KnownLen
     }
 
     return std::make_unique<CMpegChannel>(std::move(h), static_cast<int>(rate), channels,
-                                          static_cast<uint64_t>(frames), identity.fileSize, path,
+                                          static_cast<uint64_t>(frames),
+                                          AudioDataBytes(path, identity.fileSize), path,
                                           learned);
 }
 

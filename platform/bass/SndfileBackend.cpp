@@ -9,6 +9,7 @@
 
 #include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
+#include "common/TagSpans.h"
 
 #include <fcntl.h>
 #include <sndfile.h>
@@ -285,7 +286,8 @@ std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path, bool allowF
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    return std::make_unique<CSndfileChannel>(std::move(f), info, delivery, fileSize, path);
+    return std::make_unique<CSndfileChannel>(std::move(f), info, delivery,
+                                             AudioDataBytes(path, fileSize), path);
 }
 
 }  // namespace quelvox::bass

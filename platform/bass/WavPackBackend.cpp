@@ -10,6 +10,7 @@
 
 #include "common/AudioBlock.h"
 #include "common/SampleHelpers.h"
+#include "common/TagSpans.h"
 
 #include <wavpack/wavpack.h>
 
@@ -163,7 +164,8 @@ std::unique_ptr<CChannel> OpenWavPackStream(const std::string& path) {
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
-    return std::make_unique<CWavPackChannel>(std::move(c), static_cast<uint64_t>(frames), fileSize,
+    return std::make_unique<CWavPackChannel>(std::move(c), static_cast<uint64_t>(frames),
+                                             AudioDataBytes(path, fileSize),
                                              path);
 }
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <vector>
 
 using namespace quelvox;
@@ -241,4 +242,43 @@ TEST_F(ReaderChain, RemovingEntriesFindsThemEvenWhenTheirPathNowLeadsElsewhere) 
     FileEntry stranger;
     EXPECT_EQ(RemoveFileEntries(pathMap, {&stranger}), 0);
     EXPECT_EQ(pathMap.size(), 1u);
+}
+
+// The bit rate column counts the audio, not the cover and tags around it.
+TEST_F(ReaderChain, BitRateOfATaggedFileLeavesItsCoverOut) {
+    const std::string cover = dir.file("cover.png");
+    ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -f lavfi -i "
+                               "'nullsrc=s=400x400,geq=random(1)*255:128:128' -frames:v 1 " +
+                               Quote(cover)),
+              0);
+    ASSERT_GT(std::filesystem::file_size(cover), 200000u);
+    const std::string tone = std::string(kSine) + ":duration=4 -ac 2";
+    struct Case {
+        const char* name;
+        const char* codec;
+        int kbps;  // 0: as the same file without the cover
+    };
+    const Case cases[] = {
+        {"a.mp3", "-c:a libmp3lame -b:a 192k", 192},
+        {"a.m4a", "-c:a aac -b:a 128k", 128},
+        {"a.flac", "-c:a flac", 0},
+    };
+    std::map<std::string, FileEntry> pathMap;
+    FakeList list;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string plain =
+            MakeWithFfmpeg(dir, std::string("plain-") + c.name, tone + " " + c.codec);
+        const std::string covered = dir.file(std::string("cover-") + c.name);
+        ASSERT_EQ(testsupport::Run("ffmpeg -v error -nostdin -i " + Quote(plain) + " -i " +
+                                   Quote(cover) + " -map 0 -map 1 -c copy -disposition:v "
+                                   "attached_pic -metadata title=x " + Quote(covered)),
+                  0);
+        ASSERT_GT(std::filesystem::file_size(covered), std::filesystem::file_size(plain) + 200000);
+        ASSERT_GT(AddFileEntry(services, state, pathMap, list, plain), 0);
+        ASSERT_GT(AddFileEntry(services, state, pathMap, list, covered), 0);
+        const int without = list.rows[list.rows.size() - 2]->Bitrate;
+        const int with = list.rows.back()->Bitrate;
+        EXPECT_NEAR(with, c.kbps ? c.kbps : without, (c.kbps ? c.kbps : without) / 10) << with;
+    }
 }
