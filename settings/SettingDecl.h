@@ -240,6 +240,12 @@ inline constexpr SettingDecl FirstRun =
     IntSetting("FirstRun", &CSettings::FirstRun, 1).SavedWith(0);
 inline constexpr SettingDecl TagCodePage =
     TextSetting("TagCodePage", &CSettings::TagCodePage, "auto");
+// The code pages offered for TagCodePage, as iconv names them: "auto"
+// (judged per file), then the legacy code pages tag text was written in.
+// Any other name iconv knows may be stored too (--set).
+inline constexpr const char* kTagCodePages[] = {
+    "auto",         "GB18030",      "BIG5",         "CP932",        "CP949",     "WINDOWS-1250",
+    "WINDOWS-1251", "WINDOWS-1252", "WINDOWS-1253", "WINDOWS-1254", "ISO-8859-1"};
 inline constexpr SettingDecl Title = TextSetting("Title", &CSettings::Title).In(SettingGroup::Tags);
 inline constexpr SettingDecl Artist =
     TextSetting("Artist", &CSettings::Artist).In(SettingGroup::Tags);

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QStringList>
 
+#include <cstring>
+
 #include "common/TagInfo.h"
 #include "engine/TagPolicy.h"
 
@@ -87,6 +89,20 @@ void COptPageId3::Build() {
     albumArtist_ = addEdit(tr("专辑艺术家(&B):"), "albumArtist", 10, 0);
     disc_ = addEdit(tr("碟片(&D):"), "disc", 10, 2);
     disc_->setPlaceholderText(QStringLiteral("1/2"));
+
+    // The code page of tag text stored as 8-bit bytes without a declared
+    // one (ID3v1, Latin-1 ID3v2 frames, RIFF INFO, APE, CUE sheets).
+    codePage_ = new QComboBox(group);
+    codePage_->setObjectName("codePage");
+    for (const char* page : setting::kTagCodePages)
+        codePage_->addItem(CodePageName(page), QString::fromLatin1(page));
+    auto* codePageLabel = new QLabel(tr("旧式标签的代码页(&E):"), group);
+    codePageLabel->setBuddy(codePage_);
+    auto* codePageRow = new QHBoxLayout;
+    codePageRow->addWidget(codePageLabel);
+    codePageRow->addWidget(codePage_);
+    codePageRow->addStretch(1);
+    g->addLayout(codePageRow, 11, 0, 1, 4);
     g->setColumnStretch(1, 1);
     g->setColumnStretch(3, 1);
 
@@ -106,6 +122,7 @@ void COptPageId3::Build() {
     binding_.Bind(copyright_, setting::Copyright);
     binding_.Bind(albumArtist_, setting::AlbumArtist);
     binding_.Bind(disc_, setting::Disc);
+    binding_.Bind(codePage_, setting::TagCodePage);
     UpdateEnabling();
 
     connect(source_, &QButtonGroup::idClicked, this, [this] { UpdateEnabling(); });
@@ -117,6 +134,28 @@ void COptPageId3::Build() {
         UpdateEnabling();
         title_->setFocus();
     });
+}
+
+QString COptPageId3::CodePageName(const char* page) {
+    struct Named {
+        const char* page;
+        QString name;
+    };
+    const Named names[] = {
+        {"auto", tr("自动")},
+        {"GB18030", tr("GB18030 (简体中文)")},
+        {"BIG5", tr("BIG5 (繁体中文)")},
+        {"CP932", tr("CP932 (日文)")},
+        {"CP949", tr("CP949 (韩文)")},
+        {"WINDOWS-1250", tr("WINDOWS-1250 (中欧)")},
+        {"WINDOWS-1251", tr("WINDOWS-1251 (西里尔文)")},
+        {"WINDOWS-1252", tr("WINDOWS-1252 (西欧)")},
+        {"WINDOWS-1253", tr("WINDOWS-1253 (希腊文)")},
+        {"WINDOWS-1254", tr("WINDOWS-1254 (土耳其文)")},
+    };
+    for (const Named& n : names)
+        if (std::strcmp(n.page, page) == 0) return n.name;
+    return QString::fromLatin1(page);
 }
 
 void COptPageId3::UpdateEnabling() {

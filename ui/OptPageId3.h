@@ -25,6 +25,8 @@ public:
 private:
     void Build() override;
     void UpdateEnabling();
+    // A code page as the list shows it: its name and what it was used for.
+    static QString CodePageName(const char* page);
 
     CSettingBinding binding_;
     QButtonGroup* source_ = nullptr;  // ids: 0 custom, 1 from source, 2 none
@@ -41,6 +43,7 @@ private:
     QLineEdit* copyright_ = nullptr;
     QLineEdit* albumArtist_ = nullptr;
     QLineEdit* disc_ = nullptr;
+    QComboBox* codePage_ = nullptr;
 };
 
 }  // namespace quelvox::ui

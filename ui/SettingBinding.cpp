@@ -34,10 +34,23 @@ void CSettingBinding::Bind(QSpinBox* spin, const SettingDecl& decl) {
 }
 
 void CSettingBinding::Bind(QComboBox* combo, const SettingDecl& decl) {
-    if (decl.IsText()) {
+    if (decl.IsText() && combo->isEditable()) {
         combo->setEditText(QString::fromStdString(values_.*decl.textField));
         bound_.push_back({&decl, [this, combo, &decl] {
                               values_.*decl.textField = combo->currentText().toStdString();
+                          }});
+        return;
+    }
+    if (decl.IsText()) {
+        const QString value = QString::fromStdString(values_.*decl.textField);
+        int index = combo->findData(value);
+        if (index < 0) {
+            combo->addItem(value, value);
+            index = combo->count() - 1;
+        }
+        combo->setCurrentIndex(index);
+        bound_.push_back({&decl, [this, combo, &decl] {
+                              values_.*decl.textField = combo->currentData().toString().toStdString();
                           }});
         return;
     }

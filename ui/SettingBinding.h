@@ -38,8 +38,10 @@ public:
     // The spin box takes the declaration's range.
     void Bind(QSpinBox* spin, const SettingDecl& decl);
     // An integer: the item whose data is the value is selected (the
-    // fallback's item for an invalid value). A text: the combo box is
-    // editable and shows it.
+    // fallback's item for an invalid value). A text: an editable combo box
+    // shows it; a fixed one selects the item whose data is the text, and
+    // a stored text that none holds is added as an item of its own, so
+    // that it is kept.
     void Bind(QComboBox* combo, const SettingDecl& decl);
     void Bind(QLineEdit* edit, const SettingDecl& decl, TextCleaner clean = {});
     // Button i stands for valuesById[i], or for the value i when the list

@@ -205,6 +205,9 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     Get<QComboBox>(tags, "genre")->setEditText(U("My Own Genre"));
     Get<QRadioButton>(tags, "track2")->click();
     Type(Get<QSpinBox>(tags, "trackNumber"), U("7"));
+    QComboBox* codePage = Get<QComboBox>(tags, "codePage");
+    EXPECT_EQ(codePage->currentText(), U("自动"));
+    codePage->setCurrentIndex(codePage->findData(QStringLiteral("CP932")));
 
     QWidget* mp3 = FormatPage(kFormatMp3);
     Get<QCheckBox>(mp3, "auto")->click();
@@ -249,6 +252,7 @@ TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {
     EXPECT_EQ(s.Genre, "My Own Genre");
     EXPECT_EQ(s.TrackNumType, 2);
     EXPECT_EQ(s.CustomTrackNum, 7);
+    EXPECT_EQ(s.TagCodePage, "CP932");
     const OutputFormatEntry* mp3Entry = FindFormat(catalogue, kFormatMp3);
     EXPECT_EQ(mp3Entry->AutoEncParam, 0);
     EXPECT_EQ(mp3Entry->SampleRate, 22050);
@@ -469,6 +473,7 @@ TEST_F(OptSheetTest, StoredValuesOutsideTheChoicesFallBack) {
     settings_.AMRMode = 9;
     settings_.ID3TagType = 5;
     settings_.TrackNumType = -1;
+    settings_.TagCodePage = "KOI8-R";  // set with --set: kept, not offered
     Open();
     QWidget* general = Choose(kGeneral);
     EXPECT_TRUE(Get<QRadioButton>(general, "volumeType2")->isChecked());
@@ -479,6 +484,7 @@ TEST_F(OptSheetTest, StoredValuesOutsideTheChoicesFallBack) {
     QWidget* tags = Choose(kTags);
     EXPECT_TRUE(Get<QRadioButton>(tags, "source2")->isChecked());
     EXPECT_TRUE(Get<QRadioButton>(tags, "track0")->isChecked());
+    EXPECT_EQ(Get<QComboBox>(tags, "codePage")->currentText(), U("KOI8-R"));
     QWidget* amr = PageCaptioned("AMR");
     EXPECT_EQ(Get<QComboBox>(amr, "narrowMode")->currentText(), U("7.4 kbps"));
     ASSERT_TRUE(Ok());
@@ -489,6 +495,7 @@ TEST_F(OptSheetTest, StoredValuesOutsideTheChoicesFallBack) {
     EXPECT_EQ(s.AMRMode, 4);
     EXPECT_EQ(s.ID3TagType, 0);
     EXPECT_EQ(s.TrackNumType, 0);
+    EXPECT_EQ(s.TagCodePage, "KOI8-R");
 }
 
 TEST_F(OptSheetTest, AStartPageIsUsedOnlyWhenItNamesAPage) {

@@ -713,6 +713,50 @@ Note: the program creates the folder when it converts files.</translation>
         <translation>Use the file na&amp;me (without extension)</translation>
     </message>
     <message>
+        <source>旧式标签的代码页(&amp;E):</source>
+        <translation>Cod&amp;e page of legacy tags:</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>GB18030 (简体中文)</source>
+        <translation>GB18030 (Simplified Chinese)</translation>
+    </message>
+    <message>
+        <source>BIG5 (繁体中文)</source>
+        <translation>BIG5 (Traditional Chinese)</translation>
+    </message>
+    <message>
+        <source>CP932 (日文)</source>
+        <translation>CP932 (Japanese)</translation>
+    </message>
+    <message>
+        <source>CP949 (韩文)</source>
+        <translation>CP949 (Korean)</translation>
+    </message>
+    <message>
+        <source>WINDOWS-1250 (中欧)</source>
+        <translation>WINDOWS-1250 (Central European)</translation>
+    </message>
+    <message>
+        <source>WINDOWS-1251 (西里尔文)</source>
+        <translation>WINDOWS-1251 (Cyrillic)</translation>
+    </message>
+    <message>
+        <source>WINDOWS-1252 (西欧)</source>
+        <translation>WINDOWS-1252 (Western European)</translation>
+    </message>
+    <message>
+        <source>WINDOWS-1253 (希腊文)</source>
+        <translation>WINDOWS-1253 (Greek)</translation>
+    </message>
+    <message>
+        <source>WINDOWS-1254 (土耳其文)</source>
+        <translation>WINDOWS-1254 (Turkish)</translation>
+    </message>
+    <message>
         <source>标题(&amp;I):</source>
         <translation>T&amp;itle:</translation>
     </message>
