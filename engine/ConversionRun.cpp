@@ -269,14 +269,15 @@ std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const std::string& path, int maxRate,
                                                  int maxChannels, const WideSource& wide,
                                                  int& mergedRate, int& mergedChannels,
-                                                 uint64_t& mergedLayout, const FileEntry& first,
+                                                 uint64_t& mergedLayout,
+                                                 std::span<FileEntry* const> sources,
                                                  TagInfo& tags, bool& tagged) {
     WriterPlan plan;
     if (!PrepareWriter(ctx, format, maxRate, maxChannels, true, plan, wide)) return nullptr;
     mergedRate = plan.targetRate;
     mergedChannels = plan.targetChannels;
     mergedLayout = plan.targetChannels == wide.channels ? wide.layout : 0;
-    tagged = ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings, &first, &tags);
+    tagged = ApplyMergedTagPolicy(*plan.writer, format.code, ctx.settings, sources, &tags);
     plan.writer->SetFileName(path);
     if (!plan.writer->Open()) {
         plan.writer.reset();
@@ -380,8 +381,8 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     if (!temp.empty()) {
         const WideSource wide = MergedWideSource(setupCtx, entries, format);
         writer = CreateMergedWriter(setupCtx, format, temp, maxRate, maxChannels, wide,
-                                    mergedRate, mergedChannels, mergedLayout, *entries.front(),
-                                    tags, tagged);
+                                    mergedRate, mergedChannels, mergedLayout, entries, tags,
+                                    tagged);
     }
     if (!writer) return refuse(EngineText(kMergedCreateFailed, path));
     result.started = true;

@@ -16,6 +16,7 @@
 #include "engine/Texts.h"
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,14 +102,16 @@ struct RunOutcome {
 // The merged writer for `path`, opened; null when it cannot be created.
 // `mergedRate`, `mergedChannels` and `mergedLayout` receive the format
 // every input is brought to (beyond 16-bit stereo as far as `wide` says);
-// `tags` the tags handed to it (from `first`, the run's first file, in
-// carry-over mode), and `tagged` whether there were any.
+// `tags` the tags handed to it (in carry-over mode from the first of
+// `sources`, the run's files, that has tags), and `tagged` whether there
+// were any.
 std::unique_ptr<CAudioWriter> CreateMergedWriter(ConversionContext& ctx,
                                                  const OutputFormatEntry& format,
                                                  const std::string& path, int maxRate,
                                                  int maxChannels, const WideSource& wide,
                                                  int& mergedRate, int& mergedChannels,
-                                                 uint64_t& mergedLayout, const FileEntry& first,
+                                                 uint64_t& mergedLayout,
+                                                 std::span<FileEntry* const> sources,
                                                  TagInfo& tags, bool& tagged);
 
 // Appends one source to the merged writer at the gain the settings choose

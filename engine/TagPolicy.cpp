@@ -111,7 +111,7 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
 }
 
 bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
-                          const FileEntry* first, TagInfo* handed) {
+                          std::span<FileEntry* const> sources, TagInfo* handed) {
     if (IsTaglessFormat(outputFormat)) return false;
     if (settings.ID3TagType == kTagsCustom) {
         const TagInfo tags =
@@ -120,9 +120,14 @@ bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSetting
         if (handed) *handed = tags;
         return true;
     }
-    if (settings.ID3TagType != kTagsFromSource || !first) return false;
+    if (settings.ID3TagType != kTagsFromSource) return false;
+    // An untagged first file (a silence, a spoken intro) gives its place to
+    // the next one that has tags.
     TagInfo found;
-    if (!SourceTags(nullptr, *first, settings, found)) return false;
+    const auto tagged = std::find_if(sources.begin(), sources.end(), [&](const FileEntry* e) {
+        return e && SourceTags(nullptr, *e, settings, found);
+    });
+    if (tagged == sources.end()) return false;
     // What describes the album, not one of its tracks.
     TagInfo tags;
     tags.artist = found.artist;

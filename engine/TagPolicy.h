@@ -2,6 +2,7 @@
 // or none, as the user's tag policy says.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -50,11 +51,12 @@ bool ApplyTagPolicy(CAudioReader& reader, CAudioWriter& writer, const FileEntry&
 // The tags of a merged output file, only for formats that carry tags: in
 // custom mode the custom values with track 0 and, since no single source
 // names the file, an empty title when TitleAsFileName is set; in carry-over
-// mode the album fields and pictures of `first` (the run's first file):
-// album, album artist, artists, year, genres, composer, copyright, disc and
-// compilation. Returns and hands them over as ApplyTagPolicy does.
+// mode the album fields and pictures of the first of `sources` (the run's
+// files in order) that has tags: album, album artist, artists, year,
+// genres, composer, copyright, disc and compilation. Returns and hands
+// them over as ApplyTagPolicy does.
 bool ApplyMergedTagPolicy(CAudioWriter& writer, int outputFormat, const CSettings& settings,
-                          const FileEntry* first = nullptr, TagInfo* handed = nullptr);
+                          std::span<FileEntry* const> sources = {}, TagInfo* handed = nullptr);
 
 // Writes `tags` onto the finished temporary output `path` of `outputFormat`
 // in its container's convention (WriteTagFile), without the ReplayGain

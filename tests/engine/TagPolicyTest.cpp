@@ -267,7 +267,7 @@ TEST(TagPolicy, EachContainerHasOneTagWriter) {
                                    &handed));
         EXPECT_EQ(w.calls.size(), byTagLib ? 0u : 1u) << f.code;
         FakeWriter merged;
-        ASSERT_TRUE(ApplyMergedTagPolicy(merged, f.code, CustomSettings(), nullptr, &handed));
+        ASSERT_TRUE(ApplyMergedTagPolicy(merged, f.code, CustomSettings(), {}, &handed));
         EXPECT_EQ(merged.calls.size(), byTagLib ? 0u : 1u) << f.code;
         EXPECT_EQ(handed.artist, "Artist") << f.code;
     }
@@ -292,24 +292,41 @@ TEST(MergedTags, CustomValuesWithTrackZero) {
     s.CustomTrackNum = 9;
     FakeWriter w;
     TagInfo handed;
-    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s, nullptr, &handed));
+    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatOgg, s, {}, &handed));
     EXPECT_EQ(CallOf(handed), (TagCall{"Custom Title", "Artist", "Album", "Jazz", "1999",
                                        "Comment", "Composer", "(c) Someone", 0}));
 
     // No single file names a merged output.
     s.TitleAsFileName = 1;
     FakeWriter w2;
-    ASSERT_TRUE(ApplyMergedTagPolicy(w2, kFormatOgg, s, nullptr, &handed));
+    ASSERT_TRUE(ApplyMergedTagPolicy(w2, kFormatOgg, s, {}, &handed));
     EXPECT_EQ(handed.title, "");
     EXPECT_EQ(handed.artist, "Artist");
 }
 
-TEST(MergedTags, CarryOverGivesNoTags) {
+TEST(MergedTags, CarryOverTakesTheFirstSourceThatHasTags) {
     CSettings s = CustomSettings();
     s.ID3TagType = kTagsFromSource;
     FakeWriter w;
     EXPECT_FALSE(ApplyMergedTagPolicy(w, kFormatMp3, s));
     EXPECT_TRUE(w.calls.empty());
+
+    // An untagged intro first: the album comes from the next file.
+    TempDir dir;
+    const std::string tone = "-f lavfi -i sine=duration=0.2 ";
+    FileEntry intro = Entry(MakeWithFfmpeg(dir, "intro.wav", tone), kInputWav);
+    FileEntry song = Entry(MakeWithFfmpeg(dir, "song.mp3", tone +
+                                                               "-metadata album=Album "
+                                                               "-metadata artist=Band "
+                                                               "-metadata title=Song"));
+    FileEntry* sources[] = {&intro, &song};
+    TagInfo handed;
+    ASSERT_TRUE(ApplyMergedTagPolicy(w, kFormatMp3, s, sources, &handed));
+    EXPECT_EQ(handed.album, "Album");
+    EXPECT_EQ(handed.artist, "Band");
+    EXPECT_EQ(handed.title, "");  // a track's own field
+    FileEntry* untagged[] = {&intro};
+    EXPECT_FALSE(ApplyMergedTagPolicy(w, kFormatMp3, s, untagged));
 }
 
 TEST(CarryOverTags, WavInfoTagsAreDecidedByTheRiffInfoReader) {
