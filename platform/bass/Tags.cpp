@@ -26,6 +26,7 @@
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <cctype>
 #include <algorithm>
 #include <mutex>
 #include <vector>
@@ -233,8 +234,19 @@ void FreeformReplayGain(TagLib::File* file, TagInfo& tags) {
     }
 }
 
+// ADTS AAC carries an ID3v2 tag at its start, as MPEG audio does; TagLib
+// reads it as an MPEG file but does not choose that by the extension.
+bool IsAdtsName(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "aac" || ext == "adts";
+}
+
 TagInfo ReadOnce(const std::string& path) {
     TagLib::FileRef ref(path.c_str(), false);
+    if (ref.isNull() && IsAdtsName(path)) ref = TagLib::FileRef(new TagLib::MPEG::File(path.c_str(), false));
     if (ref.isNull() || !ref.tag()) return {};
 
     // A WAV file's tag here is its ID3 chunk alone.

@@ -206,6 +206,23 @@ TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
     if (!wma) GTEST_SKIP() << "the linked FFmpeg lacks the ASF muxer or the WMA 2 encoder";
 }
 
+// MPEG audio and ADTS AAC carry an ID3v2 tag at their start, as players
+// of those streams expect.
+TEST_F(TagMatrixTest, MpegAudioAndAdtsTargetsTakeAnId3v2Tag) {
+    const std::string png = MakeWithFfmpeg(dir, "cover.png", "-f lavfi -i color=red:s=8x8 -frames:v 1");
+    const std::vector<uint8_t> pngBytes = ReadFile(png);
+    const TagInfo want = FullRecord(std::string(pngBytes.begin(), pngBytes.end()));
+    const std::string src = Source(kSources[1], want);
+    for (const auto& [code, extension] : {std::pair{kFormatMp2, "mp2"}, std::pair{kFormatMpa, "mpa"},
+                                         std::pair{kFormatAac, "aac"}}) {
+        const std::string out = dir.file(std::string("flac-to.") + extension);
+        ASSERT_TRUE(Convert(src, out, code)) << extension;
+        EXPECT_EQ(Survivors(bass::ReadFileTags(out, kAutoCodePage), want), Survivors(want, want))
+            << extension;
+        EXPECT_EQ(ProbeTag(out, "title"), "Título") << extension;  // another reader agrees
+    }
+}
+
 TEST_F(TagMatrixTest, LevelChangesDropReplayGainAndTaglessTargetsStayTagless) {
     const TagInfo want = FullRecord("\x89PNG-not-really");
     const std::string src = Source(kSources[1], want);
