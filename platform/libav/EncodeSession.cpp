@@ -109,6 +109,10 @@ bool CEncodeSession::CreateMuxer(const AVOutputFormat* format, bool interleaved)
     if (!format || libav::Av().avformat_alloc_output_context2(&ctx, format, nullptr, nullptr) < 0 ||
         !ctx)
         return false;
+    // Bit-exact muxing: no "encoder=Lavf…" tag of the library's own in the
+    // output (its tags are the source's, or none), and no random stream
+    // serials or times, so the same conversion writes the same bytes.
+    ctx->flags |= AVFMT_FLAG_BITEXACT;
     format_.reset(ctx);
     interleaved_ = interleaved;
     packet_.reset(libav::Av().av_packet_alloc());

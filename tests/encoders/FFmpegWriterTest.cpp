@@ -451,6 +451,29 @@ TEST(FFmpegWriterTags, AbsentValuesAndMalformedText) {
     EXPECT_EQ(ProbeTag(path, "track"), "");
 }
 
+// An output without tags gets none of the library's own either. (MP3's
+// info frame, which carries the gapless length, names "Lavf" as its
+// writer; that is no tag.)
+TEST(FFmpegWriterTags, NoEncoderTagOfTheLibrary) {
+    TempDir dir;
+    for (const auto& [container, codec] : {std::pair{"matroska", kCodecMp3}, std::pair{"ipod", kCodecAac},
+                                           std::pair{"ogg", kCodecVorbis},
+                                           std::pair{"flac", kCodecFlac}}) {
+        const std::string path = dir.file(std::string("t.") + container);
+        CFFmpegWriter w;
+        Configure(w, {container, codec, 44100, 2, 128000}, path);
+        ASSERT_TRUE(w.Open()) << container;
+        auto sig = Sine(4096, 2, 44100, 440.0);
+        std::vector<int16_t> l, r;
+        Split(sig, 2, l, r);
+        WriteInt16(w, l.data(), r.data(), 4096);
+        w.Close();
+        const std::string encoder = ProbeTag(path, "encoder");
+        EXPECT_EQ(encoder.find("Lavf5"), std::string::npos) << container << ": " << encoder;
+        EXPECT_EQ(encoder.find("Lavf6"), std::string::npos) << container << ": " << encoder;
+    }
+}
+
 TEST(FFmpegWriterTags, TaglessContainers) {
     for (const char* c : {"wav", "aiff", "au", "voc", "mmf", "flv", "swf"})
         EXPECT_FALSE(CFFmpegWriter::ContainerCarriesTags(c)) << c;
