@@ -94,6 +94,22 @@ std::string OneLine(const TagLib::String& s) {
     return text;
 }
 
+// A text of several lines (a comment), its line breaks kept as '\n'.
+std::string Lines(const TagLib::String& s) {
+    const std::string text = Utf8(s);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+    }
+    return out;
+}
+
 std::string Number(unsigned int n) { return n == 0 ? std::string() : std::to_string(n); }
 
 const TagLib::StringList* Values(const TagLib::PropertyMap& map, const char* key) {
@@ -281,7 +297,7 @@ TagInfo ReadOnce(const std::string& path) {
     // number only where no date text is kept.
     result.year = Property(props, "DATE");
     if (result.year.empty()) result.year = Number(tag->year());
-    result.comment = OneLine(tag->comment());
+    result.comment = Lines(tag->comment());
     result.composer = Property(props, "COMPOSER");
     result.copyright = Property(props, "COPYRIGHT");
 

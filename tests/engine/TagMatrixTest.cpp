@@ -61,7 +61,7 @@ TagInfo FullRecord(const std::string& pictureBytes) {
     t.album = "Album Ü";
     t.year = "2009";
     t.genre = "Rock";
-    t.comment = "A comment";
+    t.comment = "A comment\non two lines";
     t.track = "3";
     t.composer = "Composer";
     t.copyright = "(c) Label";
@@ -198,7 +198,7 @@ TEST_F(TagMatrixTest, EveryFieldAndThePictureReachEveryTaggedTarget) {
     }
     std::printf("%s\n", table.c_str());
     // Players see the comment and the numbering the container's own way.
-    EXPECT_EQ(ProbeTag(dir.file("flac-to.mp3"), "comment"), "A comment");
+    EXPECT_EQ(ProbeTag(dir.file("flac-to.mp3"), "comment"), "A comment\non two lines");
     EXPECT_EQ(ProbeTag(dir.file("flac-to.m4a"), "track"), "3/12");
     EXPECT_EQ(ProbeTag(dir.file("flac-to.m4a"), "disc"), "2/3");
     EXPECT_EQ(ProbeTag(dir.file("mp3-to.ogg"), "disc"), "2");
