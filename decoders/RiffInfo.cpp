@@ -101,6 +101,9 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags, int& g
     const unsigned char* b = body.data();
     const size_t end = body.size();
     bool found = false;
+    // IPRT ("part", the track as some writers store it) numbers the track
+    // when no ITRK does.
+    std::string part;
     size_t p = 0;
     while (p + 8 < end) {
         while (p + 3 < end && !((b[p] == 'I' || b[p] == 'i') && IsAsciiLetter(b[p + 1]) &&
@@ -112,7 +115,8 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags, int& g
         const uint32_t size = ReadLe32(b + p + 4);
         const size_t data = p + 8;
         const size_t left = end - data;
-        if (std::string* field = TextField(id, tags)) {
+        std::string* field = SameId(id, "IPRT") ? &part : TextField(id, tags);
+        if (field) {
             if (size > 0 && left > 0) {
                 const size_t n = std::min<size_t>(size, left);
                 *field = TextUpToNul(b + data, n);
@@ -139,6 +143,7 @@ bool ParseInfoBody(const std::vector<unsigned char>& body, TagInfo& tags, int& g
             ++p;
         }
     }
+    if (tags.track.empty()) tags.track = part;
     return found;
 }
 

@@ -122,6 +122,7 @@ TEST(RiffInfo, FieldsByIdentifier) {
                             {"ICMT", "Comment"},
                             {"ICOP", "Copyright"},
                             {"ICRD", "1987"},
+                            {"IPRT", "7"},
                             {"ITRK", "4/9"},
                             {"ICMS", "not a composer"}})
         Append(info, Chunk(id, TextZ(text)));
@@ -138,6 +139,14 @@ TEST(RiffInfo, FieldsByIdentifier) {
     EXPECT_EQ(r.tags.year, "1987");
     EXPECT_EQ(r.tags.track, "4/9");
     EXPECT_EQ(r.tags.composer, "");
+
+    // IPRT, as some writers number the track, counts without an ITRK.
+    Result part = ReadBytes(dir, Wave([] {
+        Bytes c = FmtAndData();
+        Append(c, List("INFO", Chunk("IPRT", TextZ("5"))));
+        return c;
+    }()));
+    EXPECT_EQ(part.tags.track, "5");
 }
 
 TEST(RiffInfo, OddSizesPadBytesAndGarbageBetweenChunks) {
