@@ -227,7 +227,8 @@ void CMainWindow::SetVolumeCell(int row, const std::string& text) {
 void CMainWindow::SetOutputCell(int row, const Text& text) {
     // A row that is being converted again (or whose run begins) starts
     // without its old note.
-    if (text.empty() || text.Is(kPreprocessingRow) || text.Is(kNormalisingRow) || text.Is(kConvertingRow))
+    if (text.empty() || text.Is(kPreprocessingRow) || text.Is(kNormalisingRow) ||
+        text.Is(kConvertingRow))
         list_->ClearShortSourceNote(row);
     // The engine's row texts in the window's language.
     list_->SetOutputText(row, ShowText(text));

@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <vector>
 
-
 namespace quelvox::ui {
 
 // ---- building ----------------------------------------------------------
@@ -181,9 +180,15 @@ void CMainWindow::BuildControls() {
     // list between the buttons, where it stands), then the file list, which
     // has the focus first.
     const std::vector<QWidget*> order = {
-        buttons_[kCmdAddFiles],   buttons_[kCmdAddFolder],        buttons_[kCmdRemoveAll],
-        buttons_[kCmdConvertAll], formatBox_,                     buttons_[kCmdConvertAllToOne],
-        buttons_[kCmdOptions],    buttons_[kCmdHomePage],         list_,
+        buttons_[kCmdAddFiles],
+        buttons_[kCmdAddFolder],
+        buttons_[kCmdRemoveAll],
+        buttons_[kCmdConvertAll],
+        formatBox_,
+        buttons_[kCmdConvertAllToOne],
+        buttons_[kCmdOptions],
+        buttons_[kCmdHomePage],
+        list_,
     };
     for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
     list_->setFocus();
@@ -237,13 +242,14 @@ void CMainWindow::ConnectRelays() {
                 SetVolumeCell(row(index), text.toStdString());
             },
             Qt::QueuedConnection);
-    connect(relay_, &CRunRelay::OutputCellChanged, this,
-            [this, row](int index, const Text& text) {
-                if (static_cast<size_t>(index) < runSkipped_.size())
-                    runSkipped_[static_cast<size_t>(index)] = text.Is(kTargetExistsSkipped);
-                SetOutputCell(row(index), text);
-            },
-            Qt::QueuedConnection);
+    connect(
+        relay_, &CRunRelay::OutputCellChanged, this,
+        [this, row](int index, const Text& text) {
+            if (static_cast<size_t>(index) < runSkipped_.size())
+                runSkipped_[static_cast<size_t>(index)] = text.Is(kTargetExistsSkipped);
+            SetOutputCell(row(index), text);
+        },
+        Qt::QueuedConnection);
     connect(relay_, &CRunRelay::RowReached, this,
             [this, row](int index) { ScrollToRow(row(index)); }, Qt::QueuedConnection);
     connect(relay_, &CRunRelay::OutputColumnWidened, this, [this] { WidenOutputColumn(); },

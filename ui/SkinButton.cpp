@@ -142,18 +142,20 @@ void CSkinButton::paintEvent(QPaintEvent*) {
     }
 
     if (focusFrame_ && hasFocus()) {
-        // The classic dotted focus frame, over the image and inside its
-        // edge, in the caption's colour so that it reads on the skin.
-        const QRect image = normal_.isNull()
-                                ? content
-                                : QRect(content.topLeft(), normal_.deviceIndependentSize().toSize());
+        // The classic dotted focus frame, 3 pixels inside the image's edge,
+        // in the caption's colour so that it reads on the skin; a button
+        // without an image (the web link) has it around its caption.
+        const bool image = !normal_.isNull();
+        const QRect area =
+            image ? QRect(content.topLeft(), normal_.deviceIndependentSize().toSize()) : content;
+        const int inset = image ? 3 : 0;
         QPen pen(enabled ? textColour_ : QColor(140, 140, 140));
         pen.setStyle(Qt::DotLine);
         pen.setWidth(1);
         p.setRenderHint(QPainter::Antialiasing, false);
         p.setPen(pen);
         p.setBrush(Qt::NoBrush);
-        p.drawRect(image.adjusted(3, 3, -4, -4));
+        p.drawRect(area.adjusted(inset, inset, -1 - inset, -1 - inset));
     }
 }
 

@@ -30,8 +30,8 @@ public:
     // A flat frame: raised while hovered, sunken while pressed, else none.
     void SetBorder(bool on);
     void SetPressOffset(bool on);
-    // A dotted frame, inset 3 pixels, in the caption's colour while the
-    // button has the keyboard focus.
+    // A dotted frame in the caption's colour while the button has the
+    // keyboard focus: 3 pixels inside an image, around a caption alone.
     void SetFocusFrame(bool on);
     bool HasFocusFrame() const { return focusFrame_; }
 

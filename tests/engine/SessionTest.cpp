@@ -189,8 +189,8 @@ TEST_F(SessionTest, ARunThatCanStartEmptiesItsRowsCellsAndARefusedOneExplains) {
         }
         RunRequest request{entries, wav, 1, c.merged, false};
         RunPlan plan;
-        EXPECT_EQ(session->PlanRun(request, host, host,
-                                   [&] { return dir.file(c.target); }, plan),
+        EXPECT_EQ(session->PlanRun(
+                      request, host, host, [&] { return dir.file(c.target); }, plan),
                   c.starts)
             << c.target;
         for (int row : {0, 1}) {

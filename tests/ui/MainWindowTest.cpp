@@ -149,9 +149,9 @@ TEST_F(MainWindowTest, FocusStartsInTheListAndTabFollowsTheScreenShowingEachStop
     // From the list: the left column top to bottom (the format list where
     // it stands), then the list again; the caption buttons never.
     const std::vector<QWidget*> stops = {
-        w.Button(kCmdAddFiles),        w.Button(kCmdAddFolder), w.Button(kCmdRemoveAll),
-        w.Button(kCmdConvertAll),      w.FormatBox(),           w.Button(kCmdConvertAllToOne),
-        w.Button(kCmdOptions),         w.Button(kCmdHomePage),  w.List(),
+        w.Button(kCmdAddFiles),   w.Button(kCmdAddFolder), w.Button(kCmdRemoveAll),
+        w.Button(kCmdConvertAll), w.FormatBox(),           w.Button(kCmdConvertAllToOne),
+        w.Button(kCmdOptions),    w.Button(kCmdHomePage),  w.List(),
     };
     for (size_t i = 0; i < stops.size(); ++i) {
         QWidget* left = QApplication::focusWidget();
@@ -169,8 +169,7 @@ TEST_F(MainWindowTest, FocusStartsInTheListAndTabFollowsTheScreenShowingEachStop
 
 TEST_F(MainWindowTest, TheTitleCountsTheListedFilesInGroupsOfThree) {
     const std::pair<long long, const char*> groups[] = {
-        {0, "0"},         {7, "7"},           {999, "999"},
-        {1000, "1 000"},  {1234, "1 234"},    {1234567, "1 234 567"},
+        {0, "0"}, {7, "7"}, {999, "999"}, {1000, "1 000"}, {1234, "1 234"}, {1234567, "1 234 567"},
     };
     for (const auto& [count, shown] : groups) EXPECT_EQ(GroupedCount(count), shown) << count;
 
@@ -198,7 +197,8 @@ TEST_F(MainWindowTest, RowsOfOneNameShowTheirFolderAndEveryFileCellItsPath) {
     };
     auto cell = [&](int row) {
         QCoreApplication::processEvents();
-        return list->viewport()->grab(list->visualRect(list->Model()->index(row - 1, kColumnFile)))
+        return list->viewport()
+            ->grab(list->visualRect(list->Model()->index(row - 1, kColumnFile)))
             .toImage();
     };
     EXPECT_EQ(QStringList({folder(1), folder(2), folder(3)}), QStringList({"cd1", "cd2", ""}));

@@ -150,6 +150,9 @@ int main(int argc, char** argv) {
     window.Button(kCmdAddFolder)->setFocus();
     Settle();
     Save(window.grab(QRect(0, 56, 137, 330)), QStringLiteral("focus-button.png"));
+    window.Button(kCmdHomePage)->setFocus();
+    Settle();
+    Save(window.grab(QRect(0, 600, 137, 50)), QStringLiteral("focus-link.png"));
     window.List()->setFocus();
     window.List()->setCurrentIndex(window.List()->Model()->index(0, 0));
     Settle();
