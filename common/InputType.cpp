@@ -52,6 +52,8 @@ int InputTypeOf(std::string_view path) {
     return kInputOther;
 }
 
+std::span<const InputTypeRow> InputTypeRows() { return kInputTypes; }
+
 const InputTypeRow* FindInputType(int code) {
     for (const auto& row : kInputTypes)
         if (row.code == code) return &row;

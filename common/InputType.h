@@ -1,6 +1,7 @@
 // The input type of a source file, decided by its extension alone.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,9 @@ struct InputTypeRow {
 
 // The row of an input type code; null for kInputOther and any unknown code.
 const InputTypeRow* FindInputType(int code);
+
+// Every input type that has extensions of its own, in table order.
+std::span<const InputTypeRow> InputTypeRows();
 
 // The extension of a path's file-name part, dot included and lower-cased
 // (ASCII letters only, so multibyte names are left intact); empty when the

@@ -146,13 +146,22 @@ bool CSession::PlanRun(const RunRequest& request, IPlanHost& host, IRowCells& ce
         RunEnvironment env{settings_, runtime_, readers, wmaFormats_, state_};
         if (!SettleRunRuntimes(env, host, plan.entries, *plan.format)) return false;
     }
-    if (!request.merged) return true;
+    // A run begins with its rows' volume and output cells empty: what an
+    // earlier run wrote there (an output since deleted) no longer holds.
+    const auto begin = [&] {
+        for (size_t row = 0; row < plan.entries.size(); ++row) {
+            cells.SetVolumeCell(static_cast<int>(row), "");
+            cells.SetOutputCell(static_cast<int>(row), Text());
+        }
+        return true;
+    };
+    if (!request.merged) return begin();
     const std::string chosen = chooseName ? chooseName() : std::string();
     if (chosen.empty()) return false;
     plan.target = SettleMergedTarget(chosen, *plan.format, plan.entries, settings_.TargetExistsOpt,
                                      request.mergedFromDialog);
     if (notes) *notes = plan.target.notes;
-    if (!plan.target.path.empty()) return true;
+    if (!plan.target.path.empty()) return begin();
     // A merge that never starts gives every row its reason.
     for (size_t row = 0; row < plan.entries.size(); ++row)
         cells.SetOutputCell(static_cast<int>(row), plan.target.refusal);

@@ -110,7 +110,8 @@ public:
     // `host`, then for a merged run the file's name (`chooseName`, which
     // may ask the user; empty means cancelled) and its target. A refused
     // target gives every row its reason through `cells` and in `refusal`.
-    // True (with `plan` filled) when the run can start.
+    // True (with `plan` filled) when the run can start; its rows' volume
+    // and output cells are then emptied through `cells`.
     bool PlanRun(const RunRequest& request, IPlanHost& host, IRowCells& cells,
                  const std::function<std::string()>& chooseName, RunPlan& plan,
                  Text* refusal = nullptr, std::vector<Text>* notes = nullptr);

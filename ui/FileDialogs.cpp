@@ -1,5 +1,7 @@
 #include "ui/FileDialogs.h"
 
+#include "common/InputType.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -67,6 +69,15 @@ constexpr const char* kFileTypes[] = {
     "YUV Video Files (*.yuv)",
 };
 
+// The patterns of a file type as written: the text in its parentheses.
+QStringList TypePatterns(const char* type) {
+    const QString text = QString::fromLatin1(type);
+    const qsizetype open = text.lastIndexOf(u'(');
+    const qsizetype close = text.lastIndexOf(u')');
+    if (open < 0 || close <= open) return {};
+    return text.mid(open + 1, close - open - 1).split(u';', Qt::SkipEmptyParts);
+}
+
 // The save dialog that asks `refuses` about a chosen name before it goes
 // on: a refused name keeps the dialog open, and only a name that is not
 // refused is confirmed for replacing by the dialog itself.
@@ -90,8 +101,27 @@ private:
 
 }  // namespace
 
+QStringList SupportedPatterns() {
+    // The file types' patterns, then the extensions the readers are
+    // chosen by that no type names; each once.
+    QStringList patterns;
+    for (const char* type : kFileTypes)
+        for (const QString& pattern : TypePatterns(type))
+            if (pattern.startsWith(QLatin1String("*.")) && !patterns.contains(pattern))
+                patterns << pattern;
+    for (const InputTypeRow& row : InputTypeRows())
+        for (const char* const* extension = row.extensions; *extension; ++extension) {
+            const QString pattern = u'*' + QString::fromLatin1(*extension);
+            if (!patterns.contains(pattern)) patterns << pattern;
+        }
+    return patterns;
+}
+
 QStringList OpenFileTypes() {
-    QStringList types;
+    // Every file that can be added comes first; the types follow.
+    QStringList types{
+        QCoreApplication::translate("quelvox::ui::CFileDialogs", "所有支持的文件 (%1)")
+            .arg(SupportedPatterns().join(u' '))};
     for (const char* type : kFileTypes) types << QString::fromLatin1(type).replace(u';', u' ');
     return types;
 }

@@ -12,10 +12,13 @@ class QWidget;
 
 namespace quelvox::ui {
 
-// The open-file dialog's 50 file types, in order, as the dialog shows
-// them: each description with its patterns separated by blanks ("All
-// Files (*.*)" first, and selected).
+// The open-file dialog's file types, in order, as the dialog shows them:
+// "所有支持的文件" first (and selected), then the 50 types, "All Files (*)"
+// first; each description with its patterns separated by blanks.
 QStringList OpenFileTypes();
+// The patterns of every file the program reads: the types' patterns, then
+// the readers' extensions that no type names, each once.
+QStringList SupportedPatterns();
 
 // The save dialog's one type for a merged file: "MP3 文件 (*.mp3)".
 QString MergedFileType(const QString& extension);

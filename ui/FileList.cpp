@@ -5,8 +5,12 @@
 #include "ui/Art.h"
 
 #include <QCollator>
+#include <QFile>
 #include <QHeaderView>
 #include <QItemSelection>
+#include <QPainter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cmath>
@@ -62,6 +66,56 @@ QString DurationText(double seconds) {
 }
 
 bool RightAligned(int column) { return column != kColumnFile && column != kColumnOutput; }
+
+QString ShownPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// The name of the folder that holds `path` ("/" for a file at the root).
+QString FolderName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    if (slash == 0) return QStringLiteral("/");
+    const size_t before = path.find_last_of('/', slash - 1);
+    const size_t start = before == std::string::npos ? 0 : before + 1;
+    return ShownPath(path.substr(start, slash - start));
+}
+
+// The file cell: its name as usual, then, when another row has the same
+// name, the folder that holds it, in grey, in the room the name leaves.
+class CFileCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString folder = index.data(kSharedNameFolderRole).toString();
+        if (folder.isEmpty()) return;
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QWidget* widget = item.widget;
+        const QStyle* style = widget ? widget->style() : nullptr;
+        if (!style) return;
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+        const QFontMetrics metrics(item.font);
+        // The margin the style leaves before the text, and a gap after it.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int used = metrics.horizontalAdvance(item.text) + margin;
+        const int gap = metrics.horizontalAdvance(QLatin1Char(' ')) * 2;
+        const QRect room = text.adjusted(used + gap, 0, -margin, 0);
+        if (room.width() < metrics.horizontalAdvance(QStringLiteral("..."))) return;
+        const bool selected = item.state & QStyle::State_Selected;
+        QColor grey = selected ? item.palette.color(QPalette::HighlightedText)
+                               : item.palette.color(QPalette::PlaceholderText);
+        if (selected) grey.setAlphaF(0.7f);
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(grey);
+        painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter,
+                          metrics.elidedText(folder, Qt::ElideMiddle, room.width()));
+        painter->restore();
+    }
+};
 
 // The order of the rows sorted by `column`: each row's key is worked out
 // once. Texts compare as QString::localeAwareCompare does (the default
@@ -143,7 +197,11 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
     const int column = index.column();
     switch (role) {
         case Qt::DisplayRole: return row.cells[column];
+        case kSharedNameFolderRole:
+            return column == kColumnFile ? SharedNameFolder(index.row()) : QString();
         case Qt::ToolTipRole:
+            // The file cell's tooltip tells rows of one name apart.
+            if (column == kColumnFile && row.entry) return ShownPath(row.entry->Path);
             if (column == kColumnDuration && !row.durationTip.isEmpty()) return row.durationTip;
             if (column == kColumnOutput && !row.outputTip.isEmpty()) return row.outputTip;
             return {};
@@ -169,11 +227,17 @@ void CFileListModel::Append(const std::vector<FileEntry*>& entries) {
     if (entries.empty()) return;
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
-    rows_.reserve(rows_.size() + entries.size());
+    // Room grows by doubling: rows often arrive a few at a time, and an
+    // exact reserve each time would move every row on every append.
+    const size_t needed = rows_.size() + entries.size();
+    if (needed > rows_.capacity()) rows_.reserve(std::max(needed, 2 * rows_.capacity()));
+    bool shared = false;
     for (FileEntry* entry : entries) {
         Row row;
         row.entry = entry;
         row.cells[kColumnFile] = Cell(FileNameCell(*entry));
+        row.folder = FolderName(entry->Path);
+        shared = CountName(row.cells[kColumnFile], +1) || shared;
         row.cells[kColumnDuration] = Cell(DurationCell(entry->Duration));
         row.cells[kColumnBitrate] = Cell(BitrateCell(entry->Bitrate));
         row.cells[kColumnSampleRate] = Cell(SampleRateCell(entry->SampleRate));
@@ -181,6 +245,8 @@ void CFileListModel::Append(const std::vector<FileEntry*>& entries) {
         rows_.push_back(std::move(row));
     }
     endInsertRows();
+    // Rows listed before may now share their name with a new one.
+    if (shared) FileCellsChanged(0, first);
 }
 
 std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
@@ -190,7 +256,11 @@ std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
                rows.end());
     std::vector<FileEntry*> removed;
     removed.reserve(rows.size());
-    for (int row : rows) removed.push_back(rows_[static_cast<size_t>(row)].entry);
+    bool lone = false;
+    for (int row : rows) {
+        removed.push_back(rows_[static_cast<size_t>(row)].entry);
+        lone = CountName(rows_[static_cast<size_t>(row)].cells[kColumnFile], -1) || lone;
+    }
     // The runs of consecutive rows, top to bottom.
     std::vector<std::pair<int, int>> runs;
     for (int row : rows) {
@@ -200,6 +270,11 @@ std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
             runs.emplace_back(row, row);
         }
     }
+    if (rows.size() == rows_.size()) {
+        // Every row goes: the list starts afresh.
+        Clear();
+        return removed;
+    }
     if (runs.size() <= kMostRemovedRuns) {
         // Bottom to top, so the rows above keep their numbers.
         for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
@@ -207,6 +282,7 @@ std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
             rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
             endRemoveRows();
         }
+        if (lone) FileCellsChanged(0, static_cast<int>(rows_.size()));
         return removed;
     }
     beginResetModel();
@@ -228,7 +304,9 @@ std::vector<FileEntry*> CFileListModel::Remove(std::vector<int> rows) {
 void CFileListModel::Clear() {
     if (rows_.empty()) return;
     beginResetModel();
-    rows_.clear();
+    // The memory goes with the rows, not just their contents.
+    std::vector<Row>().swap(rows_);
+    nameCounts_ = QHash<QString, int>();
     endResetModel();
 }
 
@@ -273,7 +351,9 @@ QString CFileListModel::ToolTip(int row, int column) const {
 
 void CFileListModel::SetText(int row, int column, const QString& text) {
     if (!Valid(row) || column < 0 || column >= kColumnCount) return;
-    rows_[static_cast<size_t>(row)].cells[column] = text;
+    QString& cell = rows_[static_cast<size_t>(row)].cells[column];
+    if (cell == text) return;
+    cell = text;
     CellChanged(row, column);
 }
 
@@ -298,6 +378,34 @@ void CFileListModel::SetOutput(int row, const QString& text, const QString& note
     Row& r = rows_[static_cast<size_t>(row)];
     r.outputText = text;
     r.shortNote = note;
+}
+
+QString CFileListModel::SharedNameFolder(int row) const {
+    if (!Valid(row)) return {};
+    const Row& r = rows_[static_cast<size_t>(row)];
+    return nameCounts_.value(r.cells[kColumnFile]) > 1 ? r.folder : QString();
+}
+
+bool CFileListModel::CountName(const QString& name, int change) {
+    auto it = nameCounts_.find(name);
+    if (it == nameCounts_.end()) {
+        if (change > 0) nameCounts_.insert(name, change);
+        return false;
+    }
+    const int before = it.value();
+    const int after = before + change;
+    if (after <= 0) {
+        nameCounts_.erase(it);
+    } else {
+        it.value() = after;
+    }
+    return (before > 1) != (after > 1);
+}
+
+void CFileListModel::FileCellsChanged(int first, int end) {
+    if (end <= first) return;
+    emit dataChanged(index(first, kColumnFile), index(end - 1, kColumnFile),
+                     {Qt::DisplayRole, kSharedNameFolderRole});
 }
 
 void CFileListModel::CellChanged(int row, int column) {
@@ -331,6 +439,30 @@ CFileList::CFileList(QWidget* parent) : QTreeView(parent), model_(new CFileListM
         colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
     setPalette(colours);
     connect(header(), &QHeaderView::sectionClicked, this, &CFileList::SortByColumn);
+    setItemDelegateForColumn(kColumnFile, new CFileCellDelegate(this));
+}
+
+bool CFileList::event(QEvent* e) {
+    const bool handled = QTreeView::event(e);
+    if (e->type() == QEvent::Paint && hasFocus()) {
+        // The frame in the selection's colour while the list has the focus.
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::Active, QPalette::Highlight));
+        painter.setBrush(Qt::NoBrush);
+        const int width = std::max(1, frameWidth());
+        for (int i = 0; i < width; ++i) painter.drawRect(rect().adjusted(i, i, -1 - i, -1 - i));
+    }
+    return handled;
+}
+
+void CFileList::focusInEvent(QFocusEvent* event) {
+    QTreeView::focusInEvent(event);
+    update();
+}
+
+void CFileList::focusOutEvent(QFocusEvent* event) {
+    QTreeView::focusOutEvent(event);
+    update();
 }
 
 int CFileList::AppendEntry(FileEntry& entry) { return AppendEntries({&entry}); }

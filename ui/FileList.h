@@ -10,6 +10,7 @@
 #include "common/FileEntry.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QTreeView>
 
 #include <vector>
@@ -35,6 +36,10 @@ enum class SortKind {
 };
 
 SortKind ColumnSortKind(int column);
+
+// The file cell's parent folder when another listed file has the same
+// name (else empty): shown after the name, in grey.
+constexpr int kSharedNameFolderRole = Qt::UserRole + 1;
 
 // The rows of the list: 0-based as models are.
 class CFileListModel : public QAbstractTableModel {
@@ -67,6 +72,9 @@ public:
     QString OutputText(int row) const;
     QString ShortNote(int row) const;
     void SetOutput(int row, const QString& text, const QString& note);
+    // The folder that tells the row apart from other rows of its name;
+    // empty while its name is the only one.
+    QString SharedNameFolder(int row) const;
 
 private:
     struct Row {
@@ -76,11 +84,20 @@ private:
         QString outputTip;
         QString outputText;
         QString shortNote;
+        // The name of the folder that holds the source.
+        QString folder;
     };
     bool Valid(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
     void CellChanged(int row, int column);
+    // Counts a name in or out; true when the name turned shared or lone.
+    bool CountName(const QString& name, int change);
+    // Redraws the file cells of rows [first, end).
+    void FileCellsChanged(int first, int end);
 
     std::vector<Row> rows_;
+    // How many rows show each file name: one lookup per drawn cell, one
+    // update per added or removed row.
+    QHash<QString, int> nameCounts_;
     QString headers_[kColumnCount];
 };
 
@@ -135,6 +152,12 @@ public:
     Qt::SortOrder LastSortOrder() const { return lastOrder_; }
 
     CFileListModel* Model() const { return model_; }
+
+protected:
+    // The frame shows the keyboard focus.
+    bool event(QEvent* e) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     CFileListModel* model_;

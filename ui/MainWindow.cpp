@@ -6,6 +6,7 @@
 #include "l10n/Translation.h"
 #include "ui/AboutBox.h"
 #include "ui/Art.h"
+#include "ui/DesktopNotices.h"
 #include "ui/FileDialogs.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
@@ -45,6 +46,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace quelvox::ui {
 
@@ -86,11 +91,18 @@ QString FromLocalPath(const std::string& path) {
 
 }  // namespace
 
+QString GroupedCount(long long count) {
+    QString digits = QString::number(count < 0 ? -count : count);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, u' ');
+    return count < 0 ? u'-' + digits : digits;
+}
+
 CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       prompts_(services.prompts),
       shell_(services.shell),
       dialogs_(services.dialogs),
+      desktop_(services.desktop),
       location_(services.settings),
       session_(runtime, location_),
       settings_(session_.Settings()),
@@ -107,8 +119,12 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
         ownDialogs_ = std::make_unique<CSystemFileDialogs>();
         dialogs_ = ownDialogs_.get();
     }
+    if (!desktop_) {
+        ownDesktop_ = std::make_unique<CDBusDesktopNotices>();
+        desktop_ = ownDesktop_.get();
+    }
 
-    setWindowTitle(tr("Quelvox"));
+    setWindowTitle(TitleFor(0, -1));
     setWindowIcon(ApplicationIcon());
     setFixedSize(kWindowWidth, kWindowHeight);
     background_ = BackgroundPicture(devicePixelRatioF() > 1.0 ? 2.0 : 1.0);
@@ -120,6 +136,11 @@ CMainWindow::CMainWindow(CCodecRuntime& runtime, MainWindowServices services, QW
     BuildMenus();
     ApplyCommandStates();
     FillFormatBox();
+    // The title counts the rows.
+    QAbstractItemModel* rows = list_->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &CMainWindow::UpdateTitle);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &CMainWindow::UpdateTitle);
+    connect(rows, &QAbstractItemModel::modelReset, this, &CMainWindow::UpdateTitle);
 
     ConnectRelays();
     setAcceptDrops(true);
@@ -204,8 +225,10 @@ void CMainWindow::SetVolumeCell(int row, const std::string& text) {
 }
 
 void CMainWindow::SetOutputCell(int row, const Text& text) {
-    // A row that is being converted again starts without its old note.
-    if (text.Is(kPreprocessingRow) || text.Is(kNormalisingRow) || text.Is(kConvertingRow))
+    // A row that is being converted again (or whose run begins) starts
+    // without its old note.
+    if (text.empty() || text.Is(kPreprocessingRow) || text.Is(kNormalisingRow) ||
+        text.Is(kConvertingRow))
         list_->ClearShortSourceNote(row);
     // The engine's row texts in the window's language.
     list_->SetOutputText(row, ShowText(text));
@@ -383,12 +406,22 @@ void CMainWindow::RemoveSelected() {
     // The rows go in one pass, then their entries.
     const std::vector<FileEntry*> removed = list_->RemoveRows(rows);
     session_.RemoveEntries(std::vector<const FileEntry*>(removed.begin(), removed.end()));
+    if (list_->RowCount() == 0) ReleaseListMemory();
 }
 
 void CMainWindow::RemoveAll() {
     if (!CanRun(kCmdRemoveAll) || list_->RowCount() == 0) return;
     list_->Clear();
     session_.RemoveAllEntries();
+    ReleaseListMemory();
+}
+
+void CMainWindow::ReleaseListMemory() {
+#if defined(__GLIBC__)
+    // Thousands of rows leave their memory free but held by the process;
+    // an empty list gives it back.
+    malloc_trim(0);
+#endif
 }
 
 void CMainWindow::SelectAll() {
@@ -444,6 +477,10 @@ void CMainWindow::StartConversion(const std::vector<int>& rows, bool merged) {
         return EndJob();
     }
     BeginJob(static_cast<int>(CProgressWindow::Kind::Converting));
+    runSkipped_.assign(rows.size(), false);
+    runPercent_ = 0;
+    UpdateTitle();
+    desktop_->SetTaskProgress(true, 0.0);
     session_.StartRun(std::move(plan), *relay_);
 }
 
@@ -455,11 +492,64 @@ void CMainWindow::ShowRunProgress(const RunProgress& progress) {
     if (!progress.runText.empty()) progress_->SetRunText(progress.runText);
     if (!progress.fileText.empty()) progress_->SetFileText(progress.fileText);
     progress_->SetFileProgress(static_cast<uint64_t>(progress.fileShare * kSteps), kSteps);
+    // Whole percents in the title and on the task bar.
+    const int percent = static_cast<int>(std::clamp(progress.runShare, 0.0, 1.0) * 100.0);
+    if (percent != runPercent_) {
+        runPercent_ = percent;
+        UpdateTitle();
+        desktop_->SetTaskProgress(true, progress.runShare);
+    }
+}
+
+QString CMainWindow::TitleFor(int rows, int runPercent) {
+    if (runPercent >= 0) return tr("%1% — Quelvox").arg(runPercent);
+    if (rows > 0) return tr("Quelvox — %1 个文件", nullptr, rows).arg(GroupedCount(rows));
+    return tr("Quelvox");
+}
+
+void CMainWindow::UpdateTitle() {
+    const QString title = TitleFor(list_->RowCount(), runPercent_);
+    if (title != windowTitle()) setWindowTitle(title);
+}
+
+bool CMainWindow::InFront() const {
+    for (const QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget())
+        if (w == this) return true;
+    return false;
+}
+
+void CMainWindow::AnnounceRunEnd(const RunOutcome& outcome) {
+    if (outcome.cancelled || !outcome.started || closeRequested_) return;
+    const int files = static_cast<int>(runRows_.size());
+    int failed = 0;
+    for (size_t i = 0; i < runRows_.size(); ++i) {
+        const FileEntry* entry = list_->EntryAt(runRows_[i]);
+        // A file skipped because its output existed has not failed.
+        if (entry && entry->OutputPath.empty() && !runSkipped_[i]) ++failed;
+    }
+    QString body = tr("转换完成: %1 个文件", nullptr, files).arg(GroupedCount(files));
+    if (failed > 0) body += tr(", %1 个失败", nullptr, failed).arg(GroupedCount(failed));
+    desktop_->Notify(QStringLiteral("Quelvox"), body, [window = QPointer<CMainWindow>(this)] {
+        if (window) window->BringToFront();
+    });
+}
+
+void CMainWindow::BringToFront() {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 void CMainWindow::FinishRun(const RunOutcome& outcome) {
     if (!session_.IsConverting()) return;
     session_.FinishRun();
+    // Whether the user saw the run end, before its progress window goes.
+    const bool seen = InFront();
+    runPercent_ = -1;
+    UpdateTitle();
+    desktop_->SetTaskProgress(false, 0.0);
+    if (!seen) AnnounceRunEnd(outcome);
     DropProgress();
     if (!outcome.warning.empty() && !closeRequested_) ShowWarning(outcome.warning);
     if (!outcome.browsePath.empty() && !closeRequested_) ShowInFileManager(outcome.browsePath);

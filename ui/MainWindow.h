@@ -58,6 +58,7 @@ class CProgressWindow;
 class CAddRelay;
 class CRunRelay;
 class CSkinButton;
+class IDesktopNotices;
 class IFileDialogs;
 class IPrompts;
 class IShell;
@@ -69,7 +70,12 @@ struct MainWindowServices {
     // Where the settings are loaded from and saved to.
     SettingsLocation settings;
     IFileDialogs* dialogs = nullptr;
+    // The task bar's progress and the desktop's notifications.
+    IDesktopNotices* desktop = nullptr;
 };
+
+// A count with its thousands set apart by blanks: 1 234 567.
+QString GroupedCount(long long count);
 
 class CMainWindow : public QWidget, public IFileList, public IPlanHost {
     Q_OBJECT
@@ -78,6 +84,11 @@ public:
     explicit CMainWindow(CCodecRuntime& runtime, MainWindowServices services = {},
                          QWidget* parent = nullptr);
     ~CMainWindow() override;
+
+    // The window's title (which the task bar shows): "Quelvox" over an
+    // empty list, the number of listed files, or, during a run
+    // (`runPercent` not below 0), how far the run is.
+    static QString TitleFor(int rows, int runPercent);
 
     // IFileList: appends a row for an entry of the path map; 1-based.
     int AppendRow(const FileEntry& entry) override;
@@ -201,6 +212,19 @@ private:
     void ShowRunProgress(const RunProgress& progress);
     // The job ended: the window shows its outcome and is usable again.
     void FinishRun(const RunOutcome& outcome);
+    // The title: the number of listed files, or during a run how far it is
+    // (which the task bar shows too).
+    void UpdateTitle();
+    // Whether the user is looking at the window (or at a window of its own,
+    // as the progress window).
+    bool InFront() const;
+    // Tells the desktop that a run ended while the window was not in front.
+    void AnnounceRunEnd(const RunOutcome& outcome);
+    // Brings the window to the front, restored when minimised.
+    void BringToFront();
+    // The list became empty: the memory its rows held goes back to the
+    // system.
+    void ReleaseListMemory();
     // Starts adding `paths` behind the adding progress window: `search`
     // applies the drop rules (folders searched, hidden files and the
     // extension filter) first.
@@ -223,9 +247,11 @@ private:
     std::unique_ptr<IPrompts> ownPrompts_;
     std::unique_ptr<IShell> ownShell_;
     std::unique_ptr<IFileDialogs> ownDialogs_;
+    std::unique_ptr<IDesktopNotices> ownDesktop_;
     IPrompts* prompts_;
     IShell* shell_;
     IFileDialogs* dialogs_;
+    IDesktopNotices* desktop_;
     SettingsLocation location_;
 
     CSession session_;
@@ -248,6 +274,10 @@ private:
     CAddRelay* addRelay_ = nullptr;
     CRunRelay* relay_ = nullptr;
     std::vector<int> runRows_;
+    // The running conversion's percentage in the title; -1 between runs.
+    int runPercent_ = -1;
+    // The running conversion's rows skipped because their output existed.
+    std::vector<bool> runSkipped_;
 
     bool busy_ = false;
     // False while an operation runs (SetControlsEnabled).

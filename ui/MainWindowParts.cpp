@@ -20,7 +20,7 @@
 #include <QStyle>
 
 #include <cstdio>
-
+#include <vector>
 
 namespace quelvox::ui {
 
@@ -110,6 +110,7 @@ void CMainWindow::BuildControls() {
         button->SetTextColours(CommandTextColour(), CommandTextColour());
         button->SetBorder(false);
         button->SetImages(normal, hover, true);
+        button->SetFocusFrame(true);
         button->move(11, y);
         connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
         buttons_[command] = button;
@@ -133,6 +134,9 @@ void CMainWindow::BuildControls() {
         button->SetBorder(true);
         button->setToolTip(tr(b.tip));
         button->setGeometry(b.x, 11, 21, 21);
+        // Mouse only: a key press never minimises or closes the window by
+        // surprise (F1 and the keys of the help commands remain).
+        button->setFocusPolicy(Qt::NoFocus);
         buttons_[b.command] = button;
     }
     connect(buttons_[kCmdHelpMenu], &QAbstractButton::clicked, this, [this] {
@@ -150,6 +154,7 @@ void CMainWindow::BuildControls() {
     link->SetBorder(false);
     link->SetPressOffset(false);
     link->setGeometry(9, 618, 113, 20);
+    link->SetFocusFrame(true);
     buttons_[kCmdHomePage] = link;
     connect(link, &QAbstractButton::clicked, actions_.at(kCmdHomePage), &QAction::trigger);
 
@@ -170,6 +175,23 @@ void CMainWindow::BuildControls() {
         contextMenu_->popup(list_->viewport()->mapToGlobal(at));
     });
     connect(list_, &QAbstractItemView::doubleClicked, this, [this] { PlaySource(); });
+
+    // Tab follows the screen: the left column top to bottom (the format
+    // list between the buttons, where it stands), then the file list, which
+    // has the focus first.
+    const std::vector<QWidget*> order = {
+        buttons_[kCmdAddFiles],
+        buttons_[kCmdAddFolder],
+        buttons_[kCmdRemoveAll],
+        buttons_[kCmdConvertAll],
+        formatBox_,
+        buttons_[kCmdConvertAllToOne],
+        buttons_[kCmdOptions],
+        buttons_[kCmdHomePage],
+        list_,
+    };
+    for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+    list_->setFocus();
 }
 
 void CMainWindow::BuildMenus() {
@@ -220,9 +242,14 @@ void CMainWindow::ConnectRelays() {
                 SetVolumeCell(row(index), text.toStdString());
             },
             Qt::QueuedConnection);
-    connect(relay_, &CRunRelay::OutputCellChanged, this,
-            [this, row](int index, const Text& text) { SetOutputCell(row(index), text); },
-            Qt::QueuedConnection);
+    connect(
+        relay_, &CRunRelay::OutputCellChanged, this,
+        [this, row](int index, const Text& text) {
+            if (static_cast<size_t>(index) < runSkipped_.size())
+                runSkipped_[static_cast<size_t>(index)] = text.Is(kTargetExistsSkipped);
+            SetOutputCell(row(index), text);
+        },
+        Qt::QueuedConnection);
     connect(relay_, &CRunRelay::RowReached, this,
             [this, row](int index) { ScrollToRow(row(index)); }, Qt::QueuedConnection);
     connect(relay_, &CRunRelay::OutputColumnWidened, this, [this] { WidenOutputColumn(); },

@@ -25,10 +25,15 @@ public:
     COptPage(const QString& caption, COptServices& services, QWidget* parent = nullptr);
 
     const QString& Caption() const { return caption_; }
-    // Whether the page has been shown (and its controls built).
-    bool IsShown() const { return built_; }
+    // Whether the page has been shown (its controls are built then).
+    bool IsShown() const { return shown_; }
+    void MarkShown() { shown_ = true; }
     // Builds the controls from the page's values the first time.
     void EnsureBuilt();
+    // Whether building the page asks nothing and reaches no runtime, so
+    // that it may be built before it is shown (the sheet takes the size of
+    // its largest page).
+    virtual bool BuildsQuietly() const { return true; }
 
     // Leaving the page (another page chosen, or OK): checks and takes the
     // control values. False keeps the page, after saying why.
@@ -50,6 +55,7 @@ protected:
 private:
     QString caption_;
     bool built_ = false;
+    bool shown_ = false;
 };
 
 // A number edit with its spin: no thousands separators, arrow keys active.

@@ -16,6 +16,8 @@ public:
 
     void OnApply() override;
     void StoreTo(CSettings& settings, std::vector<OutputFormatEntry>& catalogue) const override;
+    // Building the page looks for the WMA runtime (and may offer it).
+    bool BuildsQuietly() const override { return false; }
 
     // Item values besides the format list indexes.
     static constexpr int kAutoItem = -1;

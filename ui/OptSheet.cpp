@@ -79,6 +79,13 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
     const int start = settings.OptStartPageIndex;
     current_ = start >= 0 && start < PageCount() ? start : 0;
     ShowPage(current_);
+    // One size for every page, the largest page's: the pages are built
+    // (not shown) so that the stack knows their sizes, and the sheet keeps
+    // the size they need.
+    for (COptPage* page : pages_)
+        if (page->BuildsQuietly()) page->EnsureBuilt();
+    layout->activate();
+    setFixedSize(sizeHint().expandedTo(minimumSizeHint()));
     {
         const QSignalBlocker block(list_);
         list_->setCurrentRow(current_);
@@ -95,6 +102,7 @@ COptSheet::COptSheet(CSettings& settings, std::vector<OutputFormatEntry>& catalo
 void COptSheet::ShowPage(int index) {
     current_ = index;
     pages_[static_cast<size_t>(index)]->EnsureBuilt();
+    pages_[static_cast<size_t>(index)]->MarkShown();
     stack_->setCurrentIndex(index);
 }
 

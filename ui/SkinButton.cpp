@@ -52,6 +52,11 @@ void CSkinButton::SetPressOffset(bool on) {
     update();
 }
 
+void CSkinButton::SetFocusFrame(bool on) {
+    focusFrame_ = on;
+    update();
+}
+
 QSize CSkinButton::sizeHint() const {
     if (!normal_.isNull()) return normal_.deviceIndependentSize().toSize() + QSize(1, 1);
     return QSize(21, 21);
@@ -67,6 +72,16 @@ void CSkinButton::leaveEvent(QEvent* event) {
     hovered_ = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+void CSkinButton::focusInEvent(QFocusEvent* event) {
+    QAbstractButton::focusInEvent(event);
+    update();
+}
+
+void CSkinButton::focusOutEvent(QFocusEvent* event) {
+    QAbstractButton::focusOutEvent(event);
+    update();
 }
 
 void CSkinButton::paintEvent(QPaintEvent*) {
@@ -124,6 +139,23 @@ void CSkinButton::paintEvent(QPaintEvent*) {
             textArea = QRect(content.topLeft(), normal_.deviceIndependentSize().toSize());
         style()->drawItemText(&p, textArea, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), true,
                               text());
+    }
+
+    if (focusFrame_ && hasFocus()) {
+        // The classic dotted focus frame, 3 pixels inside the image's edge,
+        // in the caption's colour so that it reads on the skin; a button
+        // without an image (the web link) has it around its caption.
+        const bool image = !normal_.isNull();
+        const QRect area =
+            image ? QRect(content.topLeft(), normal_.deviceIndependentSize().toSize()) : content;
+        const int inset = image ? 3 : 0;
+        QPen pen(enabled ? textColour_ : QColor(140, 140, 140));
+        pen.setStyle(Qt::DotLine);
+        pen.setWidth(1);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(area.adjusted(inset, inset, -1 - inset, -1 - inset));
     }
 }
 

@@ -163,4 +163,46 @@ TEST_F(SessionTest, AMergedFileNotKeptTakesBackItsRowsForEveryFrontEnd) {
     }
 }
 
+TEST_F(SessionTest, ARunThatCanStartEmptiesItsRowsCellsAndARefusedOneExplains) {
+    MakeWav("a.wav", 8000);
+    MakeWav("b.wav", 8000);
+    CAddRecorder added;
+    CRunRecorder host;
+    session->AddNow({{dir.file("a.wav"), dir.file("b.wav")}, AddMode::Chosen}, added, host);
+    std::vector<FileEntry*> entries;
+    for (auto& [key, entry] : session->PathMap()) entries.push_back(&entry);
+    ASSERT_EQ(entries.size(), 2u);
+    const OutputFormatEntry* wav = FindFormat(session->Catalogue(), kFormatWav);
+
+    // Each row starts with what an earlier run left; the merged target is
+    // one of the sources (refused) or a new file.
+    struct Case {
+        bool merged;
+        const char* target;
+        bool starts;
+    };
+    const Case cases[] = {{false, "", true}, {true, "all.wav", true}, {true, "a.wav", false}};
+    for (const Case& c : cases) {
+        for (int row : {0, 1}) {
+            host.volume[row] = "95.50%";
+            host.output[row] = "earlier.mp3";
+        }
+        RunRequest request{entries, wav, 1, c.merged, false};
+        RunPlan plan;
+        EXPECT_EQ(session->PlanRun(
+                      request, host, host, [&] { return dir.file(c.target); }, plan),
+                  c.starts)
+            << c.target;
+        for (int row : {0, 1}) {
+            if (c.starts) {
+                EXPECT_EQ(host.volume[row], "") << c.target;
+                EXPECT_EQ(host.output[row], "") << c.target;
+            } else {
+                EXPECT_NE(host.output[row], "earlier.mp3") << c.target;
+                EXPECT_NE(host.output[row], "") << c.target;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "l10n/Translation.h"
 #include "settings/Settings.h"
 #include "ui/Commands.h"
+#include "ui/FileDialogs.h"
 #include "ui/FileList.h"
 #include "ui/HelpWindow.h"
 #include "ui/LanguageOption.h"
@@ -148,6 +149,12 @@ TEST_F(LanguageTest, EnglishLeavesNoChineseInTheWindowMenusAndRowsAndFitsTheButt
         << qPrintable(list->CellText(row, kColumnOutput));
     EXPECT_FALSE(HasChinese(list->CellText(row, kColumnChannels)))
         << qPrintable(list->CellText(row, kColumnChannels));
+    // The title and the add dialog's first file type.
+    EXPECT_EQ(window->windowTitle(), "Quelvox — 1 file");
+    EXPECT_EQ(CMainWindow::TitleFor(1234, -1), "Quelvox — 1 234 files");
+    EXPECT_EQ(CMainWindow::TitleFor(1234, 37), "37% — Quelvox");
+    EXPECT_TRUE(OpenFileTypes().front().startsWith("All supported files (*."))
+        << qPrintable(OpenFileTypes().front());
 }
 
 TEST_F(LanguageTest, EnglishOptionsPagesAndProgressWindowShowNoChinese) {

@@ -31,6 +31,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace quelvox;
 using namespace quelvox::ui;
 using namespace testsupport;
@@ -130,6 +133,88 @@ TEST_F(MainWindowTest, FixedFramelessWindowWhoseCaptionsFitTheirButtons) {
     EXPECT_FALSE(enabledWhileBusy);
     EXPECT_TRUE(closeEnabledWhileBusy);
     EXPECT_TRUE(convert->isEnabled());
+}
+
+// ---- the keyboard and the title ----------------------------------------
+
+TEST_F(MainWindowTest, FocusStartsInTheListAndTabFollowsTheScreenShowingEachStop) {
+    CMainWindow& w = Open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(QApplication::focusWidget(), w.List());
+    // Space at the first stop neither minimises nor closes the window.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+
+    // From the list: the left column top to bottom (the format list where
+    // it stands), then the list again; the caption buttons never.
+    const std::vector<QWidget*> stops = {
+        w.Button(kCmdAddFiles),   w.Button(kCmdAddFolder), w.Button(kCmdRemoveAll),
+        w.Button(kCmdConvertAll), w.FormatBox(),           w.Button(kCmdConvertAllToOne),
+        w.Button(kCmdOptions),    w.Button(kCmdHomePage),  w.List(),
+    };
+    for (size_t i = 0; i < stops.size(); ++i) {
+        QWidget* left = QApplication::focusWidget();
+        ASSERT_NE(left, nullptr) << i;
+        const QImage withFocus = left->grab().toImage();
+        QTest::keyClick(left, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), stops[i]) << "stop " << i;
+        // The stop just left looks different without the focus: each one
+        // shows it has it.
+        EXPECT_NE(left->grab().toImage(), withFocus) << "stop " << i;
+    }
+    for (Command c : {kCmdHelpMenu, kCmdMinimise, kCmdClose})
+        EXPECT_EQ(w.Button(c)->focusPolicy(), Qt::NoFocus) << c;
+}
+
+TEST_F(MainWindowTest, TheTitleCountsTheListedFilesInGroupsOfThree) {
+    const std::pair<long long, const char*> groups[] = {
+        {0, "0"}, {7, "7"}, {999, "999"}, {1000, "1 000"}, {1234, "1 234"}, {1234567, "1 234 567"},
+    };
+    for (const auto& [count, shown] : groups) EXPECT_EQ(GroupedCount(count), shown) << count;
+
+    CMainWindow& w = Open();
+    EXPECT_EQ(w.windowTitle(), "Quelvox");
+    List("/music/a.wav", 10);
+    EXPECT_EQ(w.windowTitle(), "Quelvox — 1 个文件");
+    for (int i = 0; i < 1233; ++i) List("/music/" + std::to_string(i) + ".wav", 10);
+    EXPECT_EQ(w.windowTitle(), "Quelvox — 1 234 个文件");
+    SelectRows({1, 2});
+    w.RemoveSelected();
+    EXPECT_EQ(w.windowTitle(), "Quelvox — 1 232 个文件");
+    w.RemoveAll();
+    EXPECT_EQ(w.windowTitle(), "Quelvox");
+}
+
+TEST_F(MainWindowTest, RowsOfOneNameShowTheirFolderAndEveryFileCellItsPath) {
+    Open();
+    List("/music/cd1/t01.wav", 10);
+    List("/music/cd2/t01.wav", 10);
+    List("/music/cd1/t02.wav", 10);
+    CFileList* list = window->List();
+    auto folder = [&](int row) {
+        return list->Model()->index(row - 1, kColumnFile).data(kSharedNameFolderRole).toString();
+    };
+    auto cell = [&](int row) {
+        QCoreApplication::processEvents();
+        return list->viewport()
+            ->grab(list->visualRect(list->Model()->index(row - 1, kColumnFile)))
+            .toImage();
+    };
+    EXPECT_EQ(QStringList({folder(1), folder(2), folder(3)}), QStringList({"cd1", "cd2", ""}));
+    EXPECT_EQ(Column(kColumnFile), QStringList({"t01.wav", "t01.wav", "t02.wav"}));
+    EXPECT_EQ(list->CellToolTip(2, kColumnFile), "/music/cd2/t01.wav");
+    EXPECT_EQ(list->CellToolTip(3, kColumnFile), "/music/cd1/t02.wav");
+    const QImage shared = cell(1);
+
+    // Alone again, the name shows without its folder.
+    SelectRows({2});
+    window->RemoveSelected();
+    EXPECT_EQ(folder(1), "");
+    EXPECT_NE(cell(1), shared);
+    // A name that comes back is told apart again.
+    List("/music/cd3/t01.wav", 10);
+    EXPECT_EQ(QStringList({folder(1), folder(3)}), QStringList({"cd1", "cd3"}));
 }
 
 // ---- the list -----------------------------------------------------------

@@ -176,6 +176,26 @@ TEST_F(OptSheetTest, HasThirtyTwoPagesInCatalogueOrder) {
     EXPECT_FALSE(sheet.Page(5)->IsShown());
 }
 
+TEST_F(OptSheetTest, TheSheetKeepsOneSizeTheLargestPagesOnEveryPage) {
+    // Opened on the general page and on a format page, in both cases every
+    // page is shown whole at the one size.
+    for (int start : {kGeneral, 5}) {
+        settings_.OptStartPageIndex = start;
+        COptSheet& sheet = Open();
+        QCoreApplication::processEvents();
+        const QSize size = sheet.size();
+        for (int i = 0; i < sheet.PageCount(); ++i) {
+            ASSERT_TRUE(sheet.ChoosePage(i)) << i;
+            QCoreApplication::processEvents();
+            EXPECT_EQ(sheet.size(), size) << qPrintable(sheet.Page(i)->Caption());
+            const QWidget* page = sheet.Page(i);
+            EXPECT_GE(page->width(), page->minimumSizeHint().width()) << i;
+            EXPECT_GE(page->height(), page->minimumSizeHint().height()) << i;
+        }
+        sheet.reject();
+    }
+}
+
 // ---- Round trip --------------------------------------------------------------
 
 TEST_F(OptSheetTest, OkStoresWhatThePagesShowAndReloadsIt) {

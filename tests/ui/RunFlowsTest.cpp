@@ -52,7 +52,7 @@ protected:
         CSettings seen;
         CheckFirstRun(seen, location);
         window = std::make_unique<CMainWindow>(
-            runtime, MainWindowServices{&prompts, &shell, location, &dialogs});
+            runtime, MainWindowServices{&prompts, &shell, location, &dialogs, &desktop});
         window->show();
         CSettings& s = window->Settings();
         s.DestOutputFolderOpt = 399;
@@ -94,6 +94,7 @@ protected:
     RecordingPrompts prompts;
     RecordingShell shell;
     ScriptedDialogs dialogs;
+    RecordingDesktop desktop;
     std::unique_ptr<CMainWindow> window;
 };
 
@@ -483,9 +484,23 @@ TEST_F(RunFlowsTest, DroppedFoldersAndFilesAreAddedButNotWhileBusy) {
 
 TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
     const QStringList types = OpenFileTypes();
-    ASSERT_EQ(types.size(), 50);
-    EXPECT_EQ(types.front(), "All Files (*)");
-    EXPECT_EQ(types[1], "3GPP Files (*.3gp *.3gpp)");
+    ASSERT_EQ(types.size(), 51);
+    // Every file the program reads first, then the types, "All Files" first.
+    EXPECT_TRUE(types.front().startsWith("所有支持的文件 (*.3gp *.3gpp *.3g2 "))
+        << qPrintable(types.front());
+    EXPECT_EQ(types[1], "All Files (*)");
+    EXPECT_EQ(types[2], "3GPP Files (*.3gp *.3gpp)");
+    const QStringList supported = SupportedPatterns();
+    for (const char* pattern : {"*.mp3", "*.wave", "*.flac", "*.mo3", "*.xwmv", "*.cue", "*.yuv"})
+        EXPECT_EQ(supported.count(pattern), 1) << pattern;
+    EXPECT_FALSE(supported.contains("*"));
+    // Each type's patterns are among them.
+    for (qsizetype i = 2; i < types.size(); ++i) {
+        const QString& type = types[i];
+        const qsizetype open = type.lastIndexOf(u'(');
+        for (const QString& pattern : type.mid(open + 1).chopped(1).split(u' '))
+            EXPECT_TRUE(supported.contains(pattern)) << qPrintable(pattern);
+    }
     EXPECT_EQ(MergedFileType("mp3"), "MP3 文件 (*.mp3)");
 
     WriteFile(dir.file("in/song.MP3"), std::string("x"));
@@ -493,7 +508,6 @@ TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
     std::unique_ptr<QFileDialog> dialog(MakeOpenFilesDialog(window.get()));
     EXPECT_EQ(dialog->selectedNameFilter(), types.front());
     dialog->setDirectory(QString::fromStdString(dir.file("in")));
-    dialog->selectNameFilter("MP3 Files (*.mp3)");
     dialog->show();
     auto* view = dialog->findChild<QListView*>("listView");
     ASSERT_NE(view, nullptr);
@@ -508,9 +522,84 @@ TEST_F(RunFlowsTest, TheOpenDialogListsUpperCaseExtensionsUnderTheirType) {
         }
         return names;
     };
-    for (int i = 0; i < 100 && !offered().contains("song.MP3"); ++i) QTest::qWait(10);
-    EXPECT_TRUE(offered().contains("song.MP3"));
-    EXPECT_FALSE(offered().contains("notes.txt"));
+    // Under every supported file, then under its own type.
+    for (const QString& filter : {types.front(), QString("MP3 Files (*.mp3)")}) {
+        dialog->selectNameFilter(filter);
+        for (int i = 0; i < 100 && !offered().contains("song.MP3"); ++i) QTest::qWait(10);
+        EXPECT_TRUE(offered().contains("song.MP3")) << qPrintable(filter);
+        EXPECT_FALSE(offered().contains("notes.txt")) << qPrintable(filter);
+    }
+}
+
+// ---- what a run shows beyond its rows ----------------------------------------
+
+TEST_F(RunFlowsTest, ARunEmptiesItsRowsThenShowsItsShareInTheTitleAndOnTheTaskBar) {
+    window->AddChosenFiles({Make("a.wav", "sine=duration=2"), Make("b.wav", "sine=duration=2")});
+    ASSERT_TRUE(AwaitAdding(*window));
+    EXPECT_EQ(window->windowTitle(), "Quelvox — 2 个文件");
+    Choose(kFormatMp3);
+    window->ConvertAll();
+    ASSERT_TRUE(AwaitRun(*window));
+    ASSERT_EQ(Column(kColumnOutput), QStringList({"a.mp3", "b.mp3"}));
+    ASSERT_EQ(Column(kColumnVolume), QStringList({"100.00%", "100.00%"}));
+
+    // The second run: its rows hold nothing of the first once it starts.
+    QStringList titles;
+    QObject::connect(window.get(), &QWidget::windowTitleChanged,
+                     [&](const QString& title) { titles << title; });
+    desktop.progress.clear();
+    fs::remove(dir.file("out/b.mp3"));
+    window->ConvertAll();
+    EXPECT_EQ(Column(kColumnOutput), QStringList({"", ""}));
+    EXPECT_EQ(Column(kColumnVolume), QStringList({"", ""}));
+    EXPECT_EQ(window->windowTitle(), "0% — Quelvox");
+    ASSERT_TRUE(AwaitRun(*window));
+    for (const QString& output : Column(kColumnOutput))
+        EXPECT_TRUE(output.endsWith(".mp3")) << qPrintable(output);
+
+    // The title climbs in whole percents, then counts the files again; the
+    // task bar's bar goes with it and goes away at the end.
+    ASSERT_GE(titles.size(), 2);
+    EXPECT_EQ(titles.back(), "Quelvox — 2 个文件");
+    int last = -1;
+    for (qsizetype i = 0; i + 1 < titles.size(); ++i) {
+        const QRegularExpressionMatch m =
+            QRegularExpression("^(\\d+)% — Quelvox$").match(titles[i]);
+        ASSERT_TRUE(m.hasMatch()) << qPrintable(titles[i]);
+        EXPECT_GT(m.captured(1).toInt(), last);
+        last = m.captured(1).toInt();
+    }
+    ASSERT_GE(desktop.progress.size(), 2u);
+    EXPECT_EQ(desktop.progress.front(), std::make_pair(true, 0.0));
+    EXPECT_EQ(desktop.progress.back(), std::make_pair(false, 0.0));
+    for (size_t i = 1; i + 1 < desktop.progress.size(); ++i) {
+        EXPECT_TRUE(desktop.progress[i].first);
+        EXPECT_GE(desktop.progress[i].second, desktop.progress[i - 1].second);
+    }
+    // The user saw the run end: nothing is announced.
+    EXPECT_TRUE(desktop.notices.isEmpty());
+}
+
+TEST_F(RunFlowsTest, ARunEndingUnseenIsAnnouncedAndTheClickBringsTheWindowBack) {
+    const QString lost = Make("lost.wav");
+    window->AddChosenFiles({Make("a.wav"), lost, Make("b.wav")});
+    ASSERT_TRUE(AwaitAdding(*window));
+    ASSERT_EQ(window->List()->RowCount(), 3);
+    fs::remove(lost.toStdString());
+    Choose(kFormatWav);
+
+    // The user turns to another window while the run goes on.
+    QWidget elsewhere;
+    elsewhere.resize(200, 100);
+    elsewhere.show();
+    window->ConvertAll();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    ASSERT_TRUE(AwaitRun(*window));
+    EXPECT_EQ(desktop.notices, QStringList({"Quelvox: 转换完成: 3 个文件, 1 个失败"}));
+
+    desktop.Click();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
 }
 
 // ---- converting on worker threads ----------------------------------------

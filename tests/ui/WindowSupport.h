@@ -2,6 +2,7 @@
 // dialogs: the tests give the answers in advance and no box ever blocks.
 #pragma once
 
+#include "ui/DesktopNotices.h"
 #include "ui/FileDialogs.h"
 #include "ui/MainWindow.h"
 #include "ui/Prompts.h"
@@ -12,6 +13,10 @@
 #include <QList>
 #include <QStringList>
 #include <QUrl>
+
+#include <functional>
+#include <utility>
+#include <vector>
 
 class RecordingPrompts : public quelvox::ui::IPrompts {
 public:
@@ -37,6 +42,26 @@ public:
     QStringList opened;
     QStringList revealed;
     QList<QUrl> urls;
+};
+
+// The task bar's progress and the notifications, as they would be sent;
+// `Click` clicks the last notification.
+class RecordingDesktop : public quelvox::ui::IDesktopNotices {
+public:
+    void SetTaskProgress(bool visible, double share) override {
+        progress.emplace_back(visible, share);
+    }
+    void Notify(const QString& summary, const QString& body,
+                std::function<void()> clicked) override {
+        notices << summary + QStringLiteral(": ") + body;
+        click = std::move(clicked);
+    }
+    void Click() {
+        if (click) click();
+    }
+    std::vector<std::pair<bool, double>> progress;
+    QStringList notices;
+    std::function<void()> click;
 };
 
 // Answers for the file and folder dialogs; a dialog with no answer left is

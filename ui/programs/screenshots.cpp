@@ -1,4 +1,5 @@
-// quelvox-screenshots: renders the window and its menus, the progress
+// quelvox-screenshots: renders the window and its menus, its focus frames,
+// its title during a run (as a task bar shows it), the progress
 // windows of adding and converting, the closing message of an add, the
 // help window and the about box into PNG files, so the window can be looked at on a machine
 // without a display (run it with QT_QPA_PLATFORM=offscreen). The samples
@@ -80,6 +81,9 @@ void AddSampleRows(CMainWindow& window) {
         {"/home/user/音乐/concert-5.1.ac3", 5420, 448, 48000, 6},
         {"/home/user/音乐/voice-memo.amr", 62, 12, 8000, 1},
         {"/home/user/视频/trailer.mp4", 151, 128, 48000, 2},
+        // Two files of one name: each shows its folder after the name.
+        {"/home/user/音乐/CD1/01 - 序曲.flac", 204, 870, 44100, 2},
+        {"/home/user/音乐/CD2/01 - 序曲.flac", 198, 864, 44100, 2},
     };
     for (const Sample& s : samples) {
         FileEntry entry;
@@ -142,6 +146,18 @@ int main(int argc, char** argv) {
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(convert, &leave);
 
+    // The keyboard focus on a command button, and on the list.
+    window.Button(kCmdAddFolder)->setFocus();
+    Settle();
+    Save(window.grab(QRect(0, 56, 137, 330)), QStringLiteral("focus-button.png"));
+    window.Button(kCmdHomePage)->setFocus();
+    Settle();
+    Save(window.grab(QRect(0, 600, 137, 50)), QStringLiteral("focus-link.png"));
+    window.List()->setFocus();
+    window.List()->setCurrentIndex(window.List()->Model()->index(0, 0));
+    Settle();
+    Save(window.grab(), QStringLiteral("focus-list.png"));
+
     QMenu* context = window.ContextMenu();
     context->popup(window.List()->viewport()->mapToGlobal(QPoint(120, 40)));
     Save(WithPopup(window, *context), QStringLiteral("context-menu.png"));
@@ -191,6 +207,25 @@ int main(int argc, char** argv) {
         converting.ShowCentred();
         Save(WithPopup(window, converting), QStringLiteral("converting.png"));
         converting.hide();
+    }
+
+    // The title during a run as the task bar shows it: the program's icon
+    // with the run's bar, and the title.
+    {
+        QPixmap strip(420, 40);
+        strip.fill(QColor(38, 41, 46));
+        QPainter painter(&strip);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(QRect(4, 2, 412, 36), QColor(64, 69, 77));
+        window.windowIcon().paint(&painter, QRect(10, 5, 26, 26));
+        painter.fillRect(QRect(10, 33, 26, 3), QColor(20, 20, 20));
+        painter.fillRect(QRect(10, 33, 26 * 37 / 100, 3), QColor(61, 174, 233));
+        painter.setPen(Qt::white);
+        painter.setFont(window.font());
+        painter.drawText(QRect(46, 2, 366, 36), Qt::AlignVCenter | Qt::AlignLeft,
+                         CMainWindow::TitleFor(window.List()->RowCount(), 37));
+        painter.end();
+        Save(strip, QStringLiteral("title-during-run.png"));
     }
 
     // The closing message of an add where some files failed, each cause

@@ -86,6 +86,10 @@ tracks of video files into one of thirty-one output formats.</translation>
         <source>请选择文件夹:</source>
         <translation>Please choose a folder:</translation>
     </message>
+    <message>
+        <source>所有支持的文件 (%1)</source>
+        <translation>All supported files (%1)</translation>
+    </message>
 </context>
 <context>
     <name>quelvox::ui::CFileList</name>
@@ -336,6 +340,31 @@ Please choose another file name.</translation>
 在本次运行中设置仍然有效.</source>
         <translation>The settings could not be saved: &quot;%1&quot; cannot be written.
 They stay in use until Quelvox is closed.</translation>
+    </message>
+    <message>
+        <source>%1% — Quelvox</source>
+        <translation>%1% — Quelvox</translation>
+    </message>
+    <message numerus="yes">
+        <source>Quelvox — %1 个文件</source>
+        <translation>
+            <numerusform>Quelvox — %1 file</numerusform>
+            <numerusform>Quelvox — %1 files</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>转换完成: %1 个文件</source>
+        <translation>
+            <numerusform>Conversion finished: %1 file</numerusform>
+            <numerusform>Conversion finished: %1 files</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %1 个失败</source>
+        <translation>
+            <numerusform>, %1 failed</numerusform>
+            <numerusform>, %1 failed</numerusform>
+        </translation>
     </message>
 </context>
 <context>
