@@ -91,6 +91,10 @@ inline constexpr const char* kChannelsDroppedNote =
 // note on the file.
 inline constexpr const char* kClippedRow = QT_TRANSLATE_NOOP("Engine", "%s (削波: %d 个采样)");
 inline constexpr const char* kClippedNote = QT_TRANSLATE_NOOP("Engine", "%s: 削波: %d 个采样");
+// An unfinished output that could not be removed (its folder became
+// read-only), named so that the user can remove it.
+inline constexpr const char* kPartFileLeftNote =
+    QT_TRANSLATE_NOOP("Engine", "无法删除未完成的输出文件: %s");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

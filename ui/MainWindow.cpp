@@ -462,6 +462,9 @@ void CMainWindow::FinishRun(const RunOutcome& outcome) {
     session_.FinishRun();
     DropProgress();
     if (!outcome.warning.empty() && !closeRequested_) ShowWarning(outcome.warning);
+    if (!partFilesLeft_.isEmpty() && !closeRequested_)
+        prompts_->Warning(this, partFilesLeft_.join(QLatin1Char('\n')));
+    partFilesLeft_.clear();
     if (!outcome.browsePath.empty() && !closeRequested_) ShowInFileManager(outcome.browsePath);
     runRows_.clear();
     emit ConversionFinished();

@@ -248,6 +248,8 @@ private:
     CAddRelay* addRelay_ = nullptr;
     CRunRelay* relay_ = nullptr;
     std::vector<int> runRows_;
+    // Unfinished outputs the run could not remove, named when it ends.
+    QStringList partFilesLeft_;
 
     bool busy_ = false;
     // False while an operation runs (SetControlsEnabled).

@@ -72,6 +72,10 @@
         <translation>nothing could be decoded</translation>
     </message>
     <message>
+        <source>无法删除未完成的输出文件: %s</source>
+        <translation>could not remove the unfinished output file: %s</translation>
+    </message>
+    <message>
         <source>找不到源文件</source>
         <translation>source file not found</translation>
     </message>
