@@ -192,8 +192,8 @@ std::string ImageMimeType(std::string_view data) {
         {"image/bmp", {0, "BM"sv}, {14, "\x7C\0\0\0"sv}},
     };
     const auto matches = [data](const Mark& m) {
-        return m.bytes.empty() ||
-               (data.size() >= m.at + m.bytes.size() && data.substr(m.at, m.bytes.size()) == m.bytes);
+        return m.bytes.empty() || (data.size() >= m.at + m.bytes.size() &&
+                                   data.substr(m.at, m.bytes.size()) == m.bytes);
     };
     for (const Kind& k : kKinds)
         if (matches(k.first) && matches(k.second)) return k.mime;
@@ -207,7 +207,8 @@ bool IsPlainMimeType(std::string_view mime) {
         if (part.empty() || part.size() > 127) return false;
         for (size_t i = 0; i < part.size(); ++i) {
             const char c = part[i];
-            const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            const bool alnum =
+                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
             if (alnum) continue;
             if (i == 0 || std::string_view("!#$&-^_.+").find(c) == std::string_view::npos)
                 return false;

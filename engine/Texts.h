@@ -72,7 +72,8 @@ inline constexpr const char* kOutputNotWrittenDetail =
     QT_TRANSLATE_NOOP("Engine", "无法写入输出文件");
 inline constexpr const char* kNothingDecodedDetail = QT_TRANSLATE_NOOP("Engine", "无法解码任何内容");
 // A source that is gone since it was listed, or is a folder now.
-inline constexpr const char* kSourceNotFoundDetail = QT_TRANSLATE_NOOP("Engine", "找不到源文件");
+inline constexpr const char* kSourceNotFoundDetail =
+    QT_TRANSLATE_NOOP("Engine", "找不到源文件");
 inline constexpr const char* kSourceIsFolderDetail =
     QT_TRANSLATE_NOOP("Engine", "源文件是文件夹, 不是文件");
 // Tags: a file whose tags could not be saved fails; fields an output

@@ -76,7 +76,8 @@ TEST(PendingOutput, ANameTakenMeanwhileIsKeptOrNumberedUnlessOverwriting) {
 // name it. The folder is made read-only by a read-only bind mount over it,
 // in a mount namespace of a child process.
 TEST(PendingOutput, ATemporaryFileThatCannotBeRemovedIsNamed) {
-    if (testsupport::Run("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespaces here";
+    if (testsupport::Run("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "no mount namespaces here";
     for (const bool commit : {false, true}) {
         SCOPED_TRACE(commit ? "commit" : "abandon");
         TempDir dir;
