@@ -166,6 +166,68 @@ bool IsBlank(char c) {
 
 }  // namespace
 
+std::string ImageMimeType(std::string_view data) {
+    // Each kind's signature: bytes at an offset, all of which must match.
+    struct Mark {
+        size_t at;
+        std::string_view bytes;
+    };
+    struct Kind {
+        const char* mime;
+        Mark first, second;
+    };
+    using namespace std::string_view_literals;
+    static constexpr Kind kKinds[] = {
+        {"image/jpeg", {0, "\xFF\xD8\xFF"sv}, {}},
+        {"image/png", {0, "\x89PNG\r\n\x1A\n"sv}, {}},
+        {"image/gif", {0, "GIF87a"sv}, {}},
+        {"image/gif", {0, "GIF89a"sv}, {}},
+        {"image/webp", {0, "RIFF"sv}, {8, "WEBP"sv}},
+        {"image/avif", {4, "ftypavif"sv}, {}},
+        {"image/avif", {4, "ftypavis"sv}, {}},
+        // A bitmap file header, then the size of one of the info headers.
+        {"image/bmp", {0, "BM"sv}, {14, "\x28\0\0\0"sv}},
+        {"image/bmp", {0, "BM"sv}, {14, "\x0C\0\0\0"sv}},
+        {"image/bmp", {0, "BM"sv}, {14, "\x6C\0\0\0"sv}},
+        {"image/bmp", {0, "BM"sv}, {14, "\x7C\0\0\0"sv}},
+    };
+    const auto matches = [data](const Mark& m) {
+        return m.bytes.empty() || (data.size() >= m.at + m.bytes.size() &&
+                                   data.substr(m.at, m.bytes.size()) == m.bytes);
+    };
+    for (const Kind& k : kKinds)
+        if (matches(k.first) && matches(k.second)) return k.mime;
+    return {};
+}
+
+bool IsPlainMimeType(std::string_view mime) {
+    // RFC 6838 restricted names: a letter or digit, then up to 126 of
+    // letters, digits and !#$&-^_.+
+    const auto name = [](std::string_view part) {
+        if (part.empty() || part.size() > 127) return false;
+        for (size_t i = 0; i < part.size(); ++i) {
+            const char c = part[i];
+            const bool alnum =
+                (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            if (alnum) continue;
+            if (i == 0 || std::string_view("!#$&-^_.+").find(c) == std::string_view::npos)
+                return false;
+        }
+        return true;
+    };
+    const size_t slash = mime.find('/');
+    return slash != std::string_view::npos && name(mime.substr(0, slash)) &&
+           name(mime.substr(slash + 1));
+}
+
+bool SanitisePicture(TagPicture& picture) {
+    const std::string kind = ImageMimeType(picture.data);
+    if (kind.empty()) return false;
+    if (picture.type < 0 || picture.type > kMaxPictureType) picture.type = 0;
+    if (!IsPlainMimeType(picture.mimeType)) picture.mimeType = kind;
+    return true;
+}
+
 void TagInfo::TakeExtras(const TagInfo& other) {
     albumArtist = other.albumArtist;
     discNumber = other.discNumber;

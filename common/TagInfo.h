@@ -24,6 +24,23 @@ struct TagPicture {
 // dropped with a note.
 inline constexpr size_t kMaxPictureBytes = 16u * 1024u * 1024u;
 
+// Picture types run from 0 ("Other") to 20 ("Publisher/Studio logotype").
+inline constexpr int kMaxPictureType = 20;
+
+// The MIME type of image bytes by their own signature (JPEG, PNG, GIF,
+// WebP, AVIF, BMP); empty when they are no image of these kinds.
+std::string ImageMimeType(std::string_view data);
+
+// Whether `mime` is a plain "type/subtype" of ASCII token characters.
+bool IsPlainMimeType(std::string_view mime);
+
+// Puts right what a source may have said wrong of a picture it carries: a
+// type outside 0..20 becomes 0, a MIME type that is not a plain
+// "type/subtype" (or none) becomes the one the image's bytes show. False
+// when the bytes are no image of a known kind: such a picture is not
+// carried.
+bool SanitisePicture(TagPicture& picture);
+
 // ReplayGain values as the source stores them ("-6.50 dB", "0.988").
 struct ReplayGain {
     std::string trackGain, trackPeak, albumGain, albumPeak;

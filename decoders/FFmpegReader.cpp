@@ -9,6 +9,7 @@
 #include "common/SampleHelpers.h"
 #include "common/TextCodec.h"
 #include "platform/libav/EntryPoints.h"
+#include "platform/libav/OpenInput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -227,7 +228,7 @@ int CFFmpegReader::Open(const std::string& path, int renderRate) {
     openError_.clear();
     if (!libav::LoadCodecLibraries()) return 0;
 
-    int rc = libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
+    int rc = libav::OpenInput(&format_, path);
     if (rc < 0) {
         openError_ = libav::ErrorText(rc);
         format_ = nullptr;
@@ -561,7 +562,7 @@ int CFFmpegProbeReader::Open(const std::string& path, int renderRate) {
     (void)renderRate;
     Close();
     if (!libav::LoadCodecLibraries()) return 0;
-    if (libav::Av().avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0) {
+    if (libav::OpenInput(&format_, path) < 0) {
         format_ = nullptr;
         return 0;
     }

@@ -116,16 +116,23 @@ public:
         for (const auto& [key, values] : unsupported)
             Drop(key.to8Bit(true), "the container has no place for it");
     }
-    // The pictures that may be carried, each with its 1-based number.
+    // The pictures that may be carried, each with its 1-based number, their
+    // type and MIME type put right (SanitisePicture).
     std::vector<std::pair<int, const TagPicture*>> Pictures() {
         std::vector<std::pair<int, const TagPicture*>> kept;
+        sane_.clear();
+        sane_.reserve(tags_.pictures.size());
         int number = 0;
         for (const TagPicture& p : tags_.pictures) {
             ++number;
+            if (p.data.empty()) continue;
+            TagPicture sane = p;
             if (p.data.size() > kMaxPictureBytes)
                 Drop(PictureName(number), "larger than 16 MiB");
-            else if (!p.data.empty())
-                kept.emplace_back(number, &p);
+            else if (!SanitisePicture(sane))
+                Drop(PictureName(number), "not an image of a known kind");
+            else
+                kept.emplace_back(number, &sane_.emplace_back(std::move(sane)));
         }
         return kept;
     }
@@ -133,6 +140,7 @@ public:
 
     const TagInfo& tags_;
     TagWriteResult& result_;
+    std::vector<TagPicture> sane_;  // reserved whole: the pointers stay valid
 };
 
 std::unique_ptr<TagLib::FLAC::Picture> FlacPicture(const TagPicture& p) {

@@ -209,6 +209,8 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     });
     const FileFindings& found = converted.findings;
     outcome.findings = found;
+    if (!found.partFileLeft.empty())
+        cells.NoteFile(EngineText(kPartFileLeftNote, found.partFileLeft));
     if (!converted.ok) return fail(FailureText(converted, cells));
 
     RemoveFile(tempPath);
@@ -504,6 +506,8 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     if (committed && !droppedTags.empty()) host.NoteDroppedTags(droppedTags);
     if (!committed) {
         output.Abandon();
+        if (!output.Unremoved().empty())
+            host.NoteFile(EngineText(kPartFileLeftNote, output.Unremoved()));
         for (size_t i = 0; i < visited.size(); ++i) {
             // Rows that were appended to a file that is not kept fail too,
             // and show no volume: nothing was written with it.

@@ -269,9 +269,16 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
     FileResult result;
     FileFindings& found = result.findings;
     found.measured = measured;
+    CPendingOutput output;
+    // The unfinished output goes; one that cannot go is named.
+    auto abandon = [&] {
+        output.Abandon();
+        if (!output.Unremoved().empty()) found.partFileLeft = output.Unremoved();
+    };
     // A failure's reason joins what the file's earlier passes said; none
     // is worth another attempt with the fallback reader.
     auto fail = [&](const Text& detail) {
+        abandon();
         ctx.pass.retry = false;
         ctx.pass.errorDetail = detail;
         found.errorDetail = detail;
@@ -327,7 +334,6 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
                                           source.OutputPath, existsError));
     const CommitMode commitMode =
         chosenExisting ? CommitMode::Replace : CommitModeFor(settings.TargetExistsOpt);
-    CPendingOutput output;
     const std::string& temp = output.Begin(source.OutputPath, ctx.run.leftovers);
     if (temp.empty()) return fail(WriteFailureDetail(output.Error()));
     writer.SetFileName(temp);
@@ -365,12 +371,11 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
     if (loop.writeFailed || !writeError.empty()) {
         // An incomplete output never takes the target's name, and trying
         // again with another reader would meet the same disk.
-        output.Abandon();
         return fail(WriteFailureDetail(writeError));
     }
     // Only a complete, non-empty output takes the target's name.
     if (!loop.wroteBlocks || loop.cancelled || output.TempSize() <= 0) {
-        output.Abandon();
+        abandon();
         if (ctx.pass.errorDetail.empty() && !loop.cancelled)
             ctx.pass.errorDetail = EngineText(loop.wroteBlocks ? kOutputNotWrittenDetail
                                                                : kNothingDecodedDetail);
@@ -388,7 +393,6 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
         !WriteOutputTags(temp, format.code, tags, found.appliedGain,
                          FileNameOf(source.OutputPath), tagError, found.droppedTags,
                          measuredGain)) {
-        output.Abandon();
         return fail(tagError);
     }
     if (!output.Commit(commitMode)) return fail(Text(output.Error()));

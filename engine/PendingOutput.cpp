@@ -110,6 +110,7 @@ CPendingOutput::~CPendingOutput() { Abandon(); }
 const std::string& CPendingOutput::Begin(const std::string& target, CLeftoverSweep* sweep) {
     Abandon();
     error_.clear();
+    unremoved_.clear();
     target_ = target;
     const fs::path folder = fs::path(target).parent_path();
     if (sweep)
@@ -220,7 +221,8 @@ void CPendingOutput::Abandon() {
     if (!temp_.empty()) {
         // Removed while still held, so no sweep can find it unheld.
         std::error_code ec;
-        fs::remove(temp_, ec);
+        if (!fs::remove(temp_, ec) && ec && fs::exists(fs::symlink_status(temp_, ec)))
+            unremoved_ = temp_;
         Release(temp_);
         temp_.clear();
     }

@@ -74,6 +74,10 @@ public:
     // Removes the temporary file.
     void Abandon();
     const std::string& Error() const { return error_; }
+    // A temporary file that Abandon (or a failed Commit) could not remove
+    // (its folder became read-only): someone must be told it is there.
+    // Empty when every temporary file went.
+    const std::string& Unremoved() const { return unremoved_; }
 
 private:
     bool MoveNoReplace(const std::string& to);
@@ -82,6 +86,7 @@ private:
     std::string target_;
     std::string temp_;
     std::string error_;
+    std::string unremoved_;
     int lockFd_ = -1;  // open on the temporary file, holding its lock
 };
 

@@ -50,6 +50,19 @@ std::unique_ptr<CAudioReader> CreateReader(IReaderServices& services, PassNotes&
                                            const std::string& path, int inputType, int renderRate,
                                            bool conversion, int& audioFound,
                                            const KnownLength& known) {
+    // A file that is gone since it was listed, or was replaced by a folder,
+    // is no reader's business: say what happened instead of "no audio".
+    std::error_code statError;
+    const std::filesystem::file_status status = std::filesystem::status(path, statError);
+    if (status.type() == std::filesystem::file_type::not_found ||
+        status.type() == std::filesystem::file_type::directory) {
+        pass.retry = false;
+        pass.errorDetail = EngineText(status.type() == std::filesystem::file_type::directory
+                                          ? kSourceIsFolderDetail
+                                          : kSourceNotFoundDetail);
+        return nullptr;
+    }
+
     std::unique_ptr<CAudioReader> reader;
     bool primary = false;
 

@@ -88,6 +88,9 @@ struct FileFindings {
     uint64_t clippedSamples = 0;
     // Why it failed, appended to the failure text of its row.
     Text errorDetail;
+    // An unfinished output that could not be removed (its folder became
+    // read-only): the front end names it.
+    std::string partFileLeft;
 };
 
 // The result of one conversion pass over a file: success, whether the

@@ -71,6 +71,11 @@ inline constexpr const char* kSampleConversionDetail =
 inline constexpr const char* kOutputNotWrittenDetail =
     QT_TRANSLATE_NOOP("Engine", "无法写入输出文件");
 inline constexpr const char* kNothingDecodedDetail = QT_TRANSLATE_NOOP("Engine", "无法解码任何内容");
+// A source that is gone since it was listed, or is a folder now.
+inline constexpr const char* kSourceNotFoundDetail =
+    QT_TRANSLATE_NOOP("Engine", "找不到源文件");
+inline constexpr const char* kSourceIsFolderDetail =
+    QT_TRANSLATE_NOOP("Engine", "源文件是文件夹, 不是文件");
 // Tags: a file whose tags could not be saved fails; fields an output
 // cannot hold are left out with a note (the second names the field).
 inline constexpr const char* kTagsNotSavedDetail =
@@ -87,6 +92,10 @@ inline constexpr const char* kChannelsDroppedNote =
 // note on the file.
 inline constexpr const char* kClippedRow = QT_TRANSLATE_NOOP("Engine", "%s (削波: %d 个采样)");
 inline constexpr const char* kClippedNote = QT_TRANSLATE_NOOP("Engine", "%s: 削波: %d 个采样");
+// An unfinished output that could not be removed (its folder became
+// read-only), named so that the user can remove it.
+inline constexpr const char* kPartFileLeftNote =
+    QT_TRANSLATE_NOOP("Engine", "无法删除未完成的输出文件: %s");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

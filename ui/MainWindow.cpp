@@ -552,6 +552,9 @@ void CMainWindow::FinishRun(const RunOutcome& outcome) {
     if (!seen) AnnounceRunEnd(outcome);
     DropProgress();
     if (!outcome.warning.empty() && !closeRequested_) ShowWarning(outcome.warning);
+    if (!partFilesLeft_.isEmpty() && !closeRequested_)
+        prompts_->Warning(this, partFilesLeft_.join(QLatin1Char('\n')));
+    partFilesLeft_.clear();
     if (!outcome.browsePath.empty() && !closeRequested_) ShowInFileManager(outcome.browsePath);
     runRows_.clear();
     emit ConversionFinished();

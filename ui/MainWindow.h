@@ -278,6 +278,8 @@ private:
     int runPercent_ = -1;
     // The running conversion's rows skipped because their output existed.
     std::vector<bool> runSkipped_;
+    // Unfinished outputs the run could not remove, named when it ends.
+    QStringList partFilesLeft_;
 
     bool busy_ = false;
     // False while an operation runs (SetControlsEnabled).

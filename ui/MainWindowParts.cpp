@@ -268,7 +268,13 @@ void CMainWindow::ConnectRelays() {
         std::fprintf(stderr, "quelvox: %s\n", ShowTextUtf8(note).c_str());
     };
     connect(relay_, &CRunRelay::TagsDropped, this, noteOnStandardError, Qt::QueuedConnection);
-    connect(relay_, &CRunRelay::FileNoted, this, noteOnStandardError, Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::FileNoted, this,
+            [this, noteOnStandardError](const Text& note) {
+                noteOnStandardError(note);
+                // Files the run leaves behind are named again when it ends.
+                if (note.Is(kPartFileLeftNote)) partFilesLeft_.append(ShowText(note));
+            },
+            Qt::QueuedConnection);
     connect(relay_, &CRunRelay::ProgressChanged, this,
             [this](const RunProgress& progress) { ShowRunProgress(progress); },
             Qt::QueuedConnection);

@@ -72,6 +72,18 @@
         <translation>nothing could be decoded</translation>
     </message>
     <message>
+        <source>无法删除未完成的输出文件: %s</source>
+        <translation>could not remove the unfinished output file: %s</translation>
+    </message>
+    <message>
+        <source>找不到源文件</source>
+        <translation>source file not found</translation>
+    </message>
+    <message>
+        <source>源文件是文件夹, 不是文件</source>
+        <translation>the source is a folder, not a file</translation>
+    </message>
+    <message>
         <source>无法创建文件夹 &quot;%s&quot;</source>
         <translation>Could not create the folder &quot;%s&quot;</translation>
     </message>

@@ -17,6 +17,7 @@
 #include "common/TagSpans.h"
 #include "platform/libav/DecodeLoop.h"
 #include "platform/libav/EntryPoints.h"
+#include "platform/libav/OpenInput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -67,7 +68,7 @@ struct Flags {
 int OpenContainer(const std::string& path, const Flags& flags, Format& fmt) {
     if (!libav::LoadCodecLibraries()) return -1;
     AVFormatContext* raw = nullptr;
-    if (libav::Av().avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return -1;
+    if (libav::OpenInput(&raw, path) < 0) return -1;
     fmt.reset(raw);
     if (libav::Av().avformat_find_stream_info(fmt.get(), nullptr) < 0) return -1;
     int index = libav::Av().av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);

@@ -17,6 +17,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <filesystem>
 #include <vector>
 
@@ -87,11 +90,12 @@ int SubtypeBits(int minor) {
 class CSndfileChannel : public CChannel {
 public:
     CSndfileChannel(SndHandle f, const SF_INFO& info, Delivery delivery, int64_t fileSize,
-                    std::string path)
+                    std::string path, uint64_t claimedFrames)
         : f_(std::move(f)),
           rate_(info.samplerate),
           channels_(info.channels),
           frames_(static_cast<uint64_t>(info.frames)),
+          claimedFrames_(std::max(claimedFrames, frames_)),
           delivery_(delivery),
           fileSize_(fileSize),
           path_(std::move(path)),
@@ -150,7 +154,9 @@ public:
         return static_cast<int>(got);
     }
 
-    uint64_t GetLength() const override { return frames_ * FrameBytes(); }
+    // The length the header claims: a file cut short reads to its end
+    // before that, and the reader's caller tells the difference.
+    uint64_t GetLength() const override { return claimedFrames_ * FrameBytes(); }
     ChannelInfo GetInfo() const override {
         return {rate_, channels_, delivery_ == Delivery::Unsigned8 ? kSample8Bits : 0u};
     }
@@ -206,7 +212,8 @@ private:
     SndHandle f_;
     int rate_;
     int channels_;
-    uint64_t frames_;
+    uint64_t frames_;  // what the file holds
+    uint64_t claimedFrames_;
     Delivery delivery_;
     int64_t fileSize_;
     std::string path_;
@@ -217,6 +224,55 @@ private:
     std::vector<double> scratchDouble_;
     std::vector<short> scratchShort_;
 };
+
+// Frames the header of the RIFF WAVE file at `path` claims its PCM data
+// holds: the data chunk's size over the block size of its fmt chunk. 0 when
+// the header says nothing usable (no such chunks, a compressed format whose
+// blocks hold many frames, or a size left open by a streaming writer).
+// libsndfile counts only the frames the file holds, so a file cut short
+// would otherwise never be known for one.
+uint64_t WavClaimedFrames(const std::string& path) {
+    std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"),
+                                                          &std::fclose);
+    if (!file) return 0;
+    std::FILE* f = file.get();
+    uint8_t head[12];
+    if (std::fread(head, 1, 12, f) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
+        return 0;
+    const auto le16 = [](const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); };
+    const auto le32 = [&le16](const uint8_t* p) { return le16(p) | le16(p + 2) << 16; };
+    uint32_t blockAlign = 0;
+    int formatTag = 0;
+    // Chunks up to the data chunk; a header of more is none of ours.
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        uint8_t c[8];
+        if (std::fread(c, 1, 8, f) != 8) return 0;
+        const uint32_t size = le32(c + 4);
+        if (std::memcmp(c, "fmt ", 4) == 0 && size >= 16) {
+            uint8_t fmt[16];
+            if (std::fread(fmt, 1, 16, f) != 16) return 0;
+            formatTag = static_cast<int>(le16(fmt));
+            blockAlign = le16(fmt + 12);
+            if (formatTag == 0xFFFE && size >= 40) {  // extensible: the sub-format's tag
+                uint8_t ext[10];
+                if (std::fread(ext, 1, 10, f) != 10) return 0;
+                formatTag = static_cast<int>(le16(ext + 8));
+                if (fseeko(f, static_cast<off_t>(size - 26 + (size & 1)), SEEK_CUR) != 0) return 0;
+            } else if (fseeko(f, static_cast<off_t>(size - 16 + (size & 1)), SEEK_CUR) != 0) {
+                return 0;
+            }
+        } else if (std::memcmp(c, "data", 4) == 0) {
+            // PCM (1) and IEEE float (3): one frame per block.
+            const bool plain = formatTag == 1 || formatTag == 3;
+            if (!plain || blockAlign == 0 || size == 0 || size == 0xFFFFFFFFu) return 0;
+            return size / blockAlign;
+        } else if (fseeko(f, static_cast<off_t>(size) + (size & 1), SEEK_CUR) != 0) {
+            return 0;
+        }
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -286,8 +342,9 @@ std::unique_ptr<CChannel> OpenSndfileStream(const std::string& path, bool allowF
     std::error_code ec;
     uintmax_t size = std::filesystem::file_size(path, ec);
     int64_t fileSize = ec ? -1 : static_cast<int64_t>(size);
+    const uint64_t claimed = major == SF_FORMAT_WAV ? WavClaimedFrames(path) : 0;
     return std::make_unique<CSndfileChannel>(std::move(f), info, delivery,
-                                             AudioDataBytes(path, fileSize), path);
+                                             AudioDataBytes(path, fileSize), path, claimed);
 }
 
 }  // namespace quelvox::bass

@@ -143,15 +143,6 @@ void TakeValues(const TagLib::PropertyMap& map, const char* key, std::string& te
     text = JoinValues(all);
 }
 
-// The MIME type of image bytes that come without one.
-std::string SniffMime(const TagLib::ByteVector& data) {
-    if (data.startsWith(TagLib::ByteVector("\xFF\xD8\xFF", 3))) return "image/jpeg";
-    if (data.startsWith(TagLib::ByteVector("\x89PNG", 4))) return "image/png";
-    if (data.startsWith("GIF8")) return "image/gif";
-    if (data.startsWith("BM")) return "image/bmp";
-    return "application/octet-stream";
-}
-
 void AddPicture(TagInfo& tags, int type, const std::string& mime, const TagLib::String& description,
                 const TagLib::ByteVector& data) {
     if (data.isEmpty()) return;
@@ -160,7 +151,8 @@ void AddPicture(TagInfo& tags, int type, const std::string& mime, const TagLib::
     picture.mimeType = mime;
     picture.description = Utf8(description);
     picture.data.assign(data.data(), data.size());
-    if (picture.mimeType.empty()) picture.mimeType = SniffMime(data);
+    // Bytes without a MIME type are named by their own signature.
+    if (picture.mimeType.empty()) picture.mimeType = ImageMimeType(picture.data);
     tags.pictures.push_back(std::move(picture));
 }
 

@@ -3,6 +3,7 @@
 #include "platform/libav/EncodeSession.h"
 #include "platform/libav/DecodeLoop.h"
 #include "platform/libav/EntryPoints.h"
+#include "platform/libav/OpenInput.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -261,7 +262,7 @@ bool CWmaSyncReader::Open(const std::string& path) {
     const AVInputFormat* asf = libav::Av().av_find_input_format(kContainer);
     if (!asf) return false;
     auto s = std::make_unique<State>();
-    if (libav::Av().avformat_open_input(&s->format, path.c_str(), asf, nullptr) < 0) {
+    if (libav::OpenInput(&s->format, path, asf) < 0) {
         s->format = nullptr;
         return false;
     }

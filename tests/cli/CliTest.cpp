@@ -928,19 +928,28 @@ TEST_F(CliTest, TheLongestLegalSourceNamesConvert) {
 }
 
 TEST_F(CliTest, WarnsWhenAFileHoldsLessThanItsHeaderClaims) {
-    const std::string full = work_.file("full.aiff");
-    ASSERT_EQ(
-        testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) + " synth 6 sine 440 vol 0.5"),
-        0);
-    const auto bytes = testsupport::ReadFile(full);
-    const std::string cut = work_.file("cut.aiff");  // about 0.05 s of samples
-    testsupport::WriteFile(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 54 + 800));
-    CliResult r = Cli("-q -f wav -o " + Quote(work_.file("out")) + " " + Quote(cut));
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(
-        r.err,
-        HasSubstr("cut.aiff is shorter than its header claims (header: 6.00 s, audio: 0.05 s)"));
-    EXPECT_TRUE(fs::exists(work_.file("out/cut.wav")));
+    // Each cut to its header and about 0.05 s of samples.
+    for (const auto& [ext, header] : {std::pair{"aiff", 54}, std::pair{"wav", 44}}) {
+        SCOPED_TRACE(ext);
+        const std::string full = work_.file(std::string("full.") + ext);
+        ASSERT_EQ(testsupport::Run("sox -n -r 8000 -c 1 -b 16 " + Quote(full) +
+                                   " synth 6 sine 440 vol 0.5"),
+                  0);
+        const auto bytes = testsupport::ReadFile(full);
+        const std::string cut = work_.file(std::string("cut.") + ext);
+        testsupport::WriteFile(cut,
+                               std::vector<uint8_t>(bytes.begin(), bytes.begin() + header + 800));
+        // Listed with the length its header claims.
+        CliResult listed = Cli("--probe " + Quote(cut));
+        EXPECT_THAT(listed.out, HasSubstr("00:06")) << listed.out;
+        CliResult r = Cli("-q -f mp3 -o " + Quote(work_.file("out")) + " " + Quote(cut));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_THAT(r.err, HasSubstr(std::string("cut.") + ext +
+                                     " is shorter than its header claims (header: 6.00 s, "
+                                     "audio: 0.05 s)"));
+        EXPECT_TRUE(fs::exists(work_.file("out/cut.mp3")));
+        fs::remove(work_.file("out/cut.mp3"));
+    }
 }
 
 }  // namespace

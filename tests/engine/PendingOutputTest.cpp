@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +68,36 @@ TEST(PendingOutput, ANameTakenMeanwhileIsKeptOrNumberedUnlessOverwriting) {
         // No temporary file stays behind either way.
         for (const std::string& name : Names(dir))
             EXPECT_EQ(name.find(".part-"), std::string::npos);
+    }
+}
+
+// The folder becomes read-only while the output is written: neither
+// abandoning nor a failed commit can remove the temporary file, and both
+// name it. The folder is made read-only by a read-only bind mount over it,
+// in a mount namespace of a child process.
+TEST(PendingOutput, ATemporaryFileThatCannotBeRemovedIsNamed) {
+    if (testsupport::Run("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "no mount namespaces here";
+    for (const bool commit : {false, true}) {
+        SCOPED_TRACE(commit ? "commit" : "abandon");
+        TempDir dir;
+        const std::string folder = dir.path().string();
+        EXPECT_EXIT(
+            {
+                if (::unshare(CLONE_NEWNS) != 0 ||
+                    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                    std::_Exit(9);
+                CPendingOutput output;
+                const std::string temp = output.Begin(dir.file("x.mp3"));
+                WriteFile(temp, std::string("finished audio"));
+                if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                    ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                            nullptr) != 0)
+                    std::_Exit(9);
+                if (commit ? output.Commit() : (output.Abandon(), false)) std::_Exit(2);
+                std::_Exit(output.Unremoved() == temp && fs::exists(temp) ? 0 : 3);
+            },
+            ::testing::ExitedWithCode(0), "");
     }
 }
 

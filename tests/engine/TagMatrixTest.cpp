@@ -224,7 +224,7 @@ TEST_F(TagMatrixTest, MpegAudioAndAdtsTargetsTakeAnId3v2Tag) {
 }
 
 TEST_F(TagMatrixTest, LevelChangesDropReplayGainAndTaglessTargetsStayTagless) {
-    const TagInfo want = FullRecord("\x89PNG-not-really");
+    const TagInfo want = FullRecord("\x89PNG\r\n\x1A\n, a signature only");
     const std::string src = Source(kSources[1], want);
     settings.VolumeType = kVolumeFixed;
     settings.Volume = 50;
@@ -242,7 +242,7 @@ TEST_F(TagMatrixTest, LevelChangesDropReplayGainAndTaglessTargetsStayTagless) {
 }
 
 TEST_F(TagMatrixTest, CustomValuesOverrideTheSourceAndCarryNothingElse) {
-    const TagInfo want = FullRecord("\x89PNG-not-really");
+    const TagInfo want = FullRecord("\x89PNG\r\n\x1A\n, a signature only");
     const std::string src = Source(kSources[0], want);
     settings.ID3TagType = kTagsCustom;
     settings.TitleAsFileName = 0;
@@ -290,6 +290,62 @@ TEST_F(TagMatrixTest, PicturesTooLargeAreDroppedWithANoteAndTheAudioKept) {
     EXPECT_FALSE(WriteTagFile(dir.file("junk.m4a"), TagFileKind::Mp4, tags).saved);
 }
 
+// Pictures whose type, MIME type or bytes lie: the type is put in range,
+// the MIME type taken from the image's own signature when the stored one
+// is no plain "type/subtype", and bytes that are no known image left out
+// with a note naming the picture.
+TEST_F(TagMatrixTest, PicturesThatLieAreMendedOrLeftOut) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        int type;
+        const char* mime;
+        int wantType;  // -1: left out
+        const char* wantMime;
+    };
+    const std::string jpeg = "\xFF\xD8\xFF\xE0" + std::string(64, 'j');
+    const std::string png = "\x89PNG\r\n\x1A\n" + std::string(64, 'p');
+    const std::string webp = std::string("RIFF\x44\0\0\0WEBPVP8 ", 16) + std::string(56, 'w');
+    const std::string avif = std::string("\0\0\0\x1C", 4) + "ftypavif" + std::string(64, 'a');
+    const std::string bmp = std::string("BM\x4E\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0", 18) +
+                            std::string(60, 'b');
+    const Case cases[] = {
+        {"type 120, MIME cut off", jpeg, 120, "image/\xC3\xBF\xC3\xBE", 0, "image/jpeg"},
+        {"a link's MIME", png, 3, "-->", 3, "image/png"},
+        {"no MIME, type 21", webp, 21, "", 0, "image/webp"},
+        {"a plain MIME is kept", avif, 6, "image/x-avif", 6, "image/x-avif"},
+        {"MIME with a blank", bmp, 20, "image/ bmp", 20, "image/bmp"},
+        {"GIF without MIME", "GIF89a" + std::string(40, 'g'), 4, "", 4, "image/gif"},
+        {"no image at all", std::string(80, 'x'), 3, "image/jpeg", -1, ""},
+    };
+    TagInfo tags;
+    tags.title = "Pictures";
+    for (const Case& c : cases) tags.pictures.push_back({c.type, c.mime, c.what, c.bytes});
+    for (const auto& [ext, kind] : {std::pair{"flac", TagFileKind::Flac},
+                                    std::pair{"opus", TagFileKind::OggOpus},
+                                    std::pair{"mp3", TagFileKind::Id3v2}}) {
+        SCOPED_TRACE(ext);
+        const std::string out = MakeWithFfmpeg(dir, std::string("lies.") + ext,
+                                               "-f lavfi -i sine=duration=0.3");
+        const TagWriteResult r = WriteTagFile(out, kind, tags);
+        ASSERT_TRUE(r.saved);
+        ASSERT_EQ(r.dropped.size(), 1u);
+        EXPECT_EQ(r.dropped[0].field, "picture 7");
+        const TagInfo got = bass::ReadFileTags(out);
+        ASSERT_EQ(got.pictures.size(), std::size(cases) - 1);
+        for (size_t i = 0; i + 1 < std::size(cases); ++i) {
+            SCOPED_TRACE(cases[i].what);
+            EXPECT_EQ(got.pictures[i].type, cases[i].wantType);
+            EXPECT_EQ(got.pictures[i].mimeType, cases[i].wantMime);
+            EXPECT_EQ(got.pictures[i].data, cases[i].bytes);
+        }
+        // Players take the pictures as they are now.
+        std::string log;
+        testsupport::Run("ffprobe -v warning " + Quote(out) + " 2>&1", &log);
+        EXPECT_EQ(log.find("Invalid picture"), std::string::npos) << log;
+    }
+}
+
 // A write the file system refuses half-way (here a file size limit, as a
 // disk that fills) fails the tag write with the system's reason, in every
 // container: TagLib itself would call such a file saved. Each limit is set
@@ -308,7 +364,7 @@ TEST_F(TagMatrixTest, AWriteRefusedDuringTheTagWriteFailsWithItsCause) {
         {"t.m4a", "-c:a aac", TagFileKind::Mp4},
         {"t.wma", "-c:a wmav2", TagFileKind::Asf},
     };
-    TagInfo tags = FullRecord(std::string(1 << 20, 'p'));
+    TagInfo tags = FullRecord("\xFF\xD8\xFF" + std::string(1 << 20, 'p'));
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.file);
         const std::string path =
