@@ -87,6 +87,12 @@ inline constexpr const char* kChannelsDroppedNote =
 // note on the file.
 inline constexpr const char* kClippedRow = QT_TRANSLATE_NOOP("Engine", "%s (削波: %d 个采样)");
 inline constexpr const char* kClippedNote = QT_TRANSLATE_NOOP("Engine", "%s: 削波: %d 个采样");
+// An output the true-peak ceiling held short of the target loudness (the
+// limiter off): its row's tooltip, and the note that names it.
+inline constexpr const char* kHeldByCeilingTip =
+    QT_TRANSLATE_NOOP("Engine", "受真峰值上限所限, 响度停在 %s LUFS");
+inline constexpr const char* kHeldByCeilingNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 受真峰值上限所限, 响度停在 %s LUFS");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");
