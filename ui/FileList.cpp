@@ -146,6 +146,7 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
         case Qt::ToolTipRole:
             if (column == kColumnDuration && !row.durationTip.isEmpty()) return row.durationTip;
             if (column == kColumnOutput && !row.outputTip.isEmpty()) return row.outputTip;
+            if (column == kColumnVolume && !row.volumeTip.isEmpty()) return row.volumeTip;
             return {};
         case Qt::TextAlignmentRole:
             if (RightAligned(column))
@@ -282,6 +283,7 @@ void CFileListModel::SetToolTip(int row, int column, const QString& text) {
     Row& r = rows_[static_cast<size_t>(row)];
     if (column == kColumnDuration) r.durationTip = text;
     if (column == kColumnOutput) r.outputTip = text;
+    if (column == kColumnVolume) r.volumeTip = text;
     CellChanged(row, column);
 }
 
@@ -405,7 +407,13 @@ QString CFileList::HeaderText(int column) const {
 }
 
 void CFileList::SetVolumeText(int row, const QString& text) {
+    if (row < 1 || row > RowCount()) return;
     model_->SetText(row - 1, kColumnVolume, text);
+    model_->SetToolTip(row - 1, kColumnVolume, QString());
+}
+
+void CFileList::SetVolumeTip(int row, const QString& tip) {
+    if (row >= 1 && row <= RowCount()) model_->SetToolTip(row - 1, kColumnVolume, tip);
 }
 
 void CFileList::SetOutputText(int row, const QString& text) {
