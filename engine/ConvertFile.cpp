@@ -32,7 +32,11 @@ namespace {
 constexpr double kRepeatMarginDb = 0.1;
 // How far (LU) a decoded output may miss the target before it is encoded
 // once more.
-constexpr double kRepeatMissDb = 0.3;
+constexpr double kRepeatMissDb = 0.5;
+// How much lower than the ceiling the limiter holds the peak of a lossy
+// output's first encoding (dB): the overshoot MP3, AAC and Vorbis encoders
+// commonly add to held peaks, so that most outputs need no second one.
+constexpr double kLossyFirstHeadroomDb = 1.0;
 // Encodings that may replace the first: an encoder whose overshoot grows
 // as the peak is held lower (AAC on held transients) needs a second.
 constexpr int kMostRepeats = 2;
@@ -362,7 +366,11 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
     setup.allowConversion = plan.allowConversion;
     setup.gain = found.appliedGain;
     setup.gridGain = settings.VolumeType != kVolumeLoudness;
-    if (LimitsLoudness(settings)) setup.limitCeiling = LimiterCeiling(settings, measured.headroomDb);
+    if (LimitsLoudness(settings)) {
+        const bool lossy = !IsLosslessCodec(format.CodecID, format.code);
+        setup.limitCeiling = LimiterCeiling(
+            settings, measured.repeats == 0 && lossy ? kLossyFirstHeadroomDb : measured.headroomDb);
+    }
     if (!chain.Setup(settings, setup)) {
         writer.Close();
         return fail(EngineText(kSampleConversionDetail));
@@ -411,12 +419,17 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
         std::isfinite(found.written.loudness) && found.appliedGain > 0.0f) {
         const double overDb = 20.0 * std::log10(found.written.peak) - CeilingDbtp(settings);
         const double missDb = TargetLufs(settings) - found.written.loudness;
-        const bool missed = std::isnan(measured.heldLufs) && std::fabs(missDb) > kRepeatMissDb;
+        // In an album the target is the album's, not the file's.
+        const bool missed = !ctx.run.albumLoudness.valid && std::isnan(measured.heldLufs) &&
+                            std::fabs(missDb) > kRepeatMissDb;
         if (overDb > 0.0 || missed) {
             output.Abandon();
             FileMeasure again = measured;
             ++again.repeats;
-            if (overDb > 0.0) again.headroomDb = measured.headroomDb + overDb + kRepeatMarginDb;
+            const double held = measured.repeats == 0 && LimitsLoudness(settings)
+                                    ? kLossyFirstHeadroomDb
+                                    : measured.headroomDb;
+            if (overDb > 0.0) again.headroomDb = held + overDb + kRepeatMarginDb;
             double gain = found.appliedGain * (missed ? std::pow(10.0, missDb / 20.0) : 1.0);
             if (!LimitsLoudness(settings)) {
                 // The gain alone holds the peak, which moves with it.
