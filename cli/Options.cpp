@@ -101,6 +101,10 @@ bool SetFlag(const std::string& name, CliOptions& options) {
         options.sets.emplace_back("LoudnessAlbum", "1");
     else if (name == "replaygain")
         options.sets.emplace_back("WriteReplayGain", "1");
+    else if (name == "limiter")
+        options.sets.emplace_back("LoudnessLimiter", "1");
+    else if (name == "no-limiter")
+        options.sets.emplace_back("LoudnessLimiter", "0");
     else if (name == "help")
         options.help = true;
     else if (name == "version")
@@ -243,6 +247,11 @@ std::string UsageText(const std::string& cancelledText) {
            std::to_string(setting::TruePeakCeiling.intDefault) + ");\n"
            "                       same as --set VolumeType=" + std::to_string(kVolumeLoudness) +
            " --set LoudnessTarget=LUFS\n"
+           "      --no-limiter     keep the true peak under the ceiling by the gain alone\n"
+           "                       (a file whose peaks are too high then stays short of\n"
+           "                       the target, said on standard error); by default a\n"
+           "                       true-peak limiter holds the peaks and every file\n"
+           "                       reaches the target (--limiter; --set LoudnessLimiter)\n"
            "      --album          measure all files as one album: one gain for all, and\n"
            "                       album values in ReplayGain tags (--set LoudnessAlbum=1)\n"
            "      --replaygain     write ReplayGain 2.0 tags describing each output, the\n"

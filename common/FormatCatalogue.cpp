@@ -367,6 +367,14 @@ constexpr int kFloatSampleCodecs[] = {
     kCodecOpus,     kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le, kCodecPcmF64Be,
 };
 
+// Codecs that store the samples they receive exactly (rounded to their
+// depth): PCM of every width and order, FLAC and ALAC.
+constexpr int kLosslessCodecs[] = {
+    kCodecPcmS16Le, kCodecPcmS16Be, kCodecPcmS8,    kCodecPcmU8,    kCodecPcmS32Le,
+    kCodecPcmS32Be, kCodecPcmS24Le, kCodecPcmS24Be, kCodecPcmF32Be, kCodecPcmF32Le,
+    kCodecPcmF64Be, kCodecPcmF64Le, kCodecFlac,     kCodecAlac,
+};
+
 constexpr int kFloatPcmCodecs[] = {kCodecPcmF32Le, kCodecPcmF32Be, kCodecPcmF64Le,
                                    kCodecPcmF64Be};
 
@@ -399,6 +407,13 @@ int SurroundChannelsKept(const CodecEntry& codec, int sourceChannels) {
 
 bool TakesFloatSamples(int codecId) {
     for (int id : kFloatSampleCodecs)
+        if (id == codecId) return true;
+    return false;
+}
+
+bool IsLosslessCodec(int codecId, int formatCode) {
+    if (SelectWriter(formatCode) != WriterKind::FFmpeg) return false;
+    for (int id : kLosslessCodecs)
         if (id == codecId) return true;
     return false;
 }

@@ -191,6 +191,11 @@ const CodecDepth* FindCodecDepth(const OutputFormatEntry& entry);
 // unrounded: the lossy codecs whose encoders work on float, and float PCM.
 bool TakesFloatSamples(int codecId);
 
+// Whether an output format's codec stores its samples exactly (PCM,
+// FLAC, ALAC); false for every lossy codec and for the WMA and AMR
+// formats.
+bool IsLosslessCodec(int codecId, int formatCode);
+
 // Whether a codec stores samples beyond full scale as they are (float
 // PCM); every other codec clips them there.
 bool KeepsOverFullScale(int codecId);

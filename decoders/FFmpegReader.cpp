@@ -332,8 +332,8 @@ void CFFmpegReader::DescribeBlocks() {
     if (isFloat) {
         const bool lossless = codec_->codec_descriptor &&
                               (codec_->codec_descriptor->props & AV_CODEC_PROP_LOSSLESS);
-        sourceBits_ = lossless ? 32 : 16;
-        sourceFloat_ = lossless;
+        sourceBits_ = lossless || keepLossyFloat_ ? 32 : 16;
+        sourceFloat_ = lossless || keepLossyFloat_;
     } else {
         const int width = std::min(av_get_bytes_per_sample(packed) * 8, 32);
         const int raw = codec_->bits_per_raw_sample;

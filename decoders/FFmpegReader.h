@@ -52,6 +52,10 @@ public:
     // Opens the container, finds its first audio stream and opens its
     // decoder. The render rate is not used. Nonzero on success.
     int Open(const std::string& path, int renderRate) override;
+    // Before Open: float output of lossy decoders too is delivered as
+    // decoded, unrounded and unclamped (as 32-bit float), for measuring a
+    // written file as players hear it.
+    void KeepLossyFloat() { keepLossyFloat_ = true; }
     // Exactly kBlockFrames frames unless the stream ends (0 at the end),
     // with every channel (the first kMaxChannels of a wider stream) at the
     // source's depth, in the order of their positions.
@@ -128,6 +132,7 @@ private:
     uint64_t blockLayout_ = 0;
     int sourceBits_ = 16;
     bool sourceFloat_ = false;
+    bool keepLossyFloat_ = false;
     // The stored channel behind each block channel.
     int order_[kMaxChannels] = {};
     // Timestamp of the first frame staged into an empty buffer (the

@@ -19,6 +19,9 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -56,9 +59,30 @@ std::string NumberText(int number, int total) {
     return text;
 }
 
-// The record as TagLib property names; ReplayGain only where the
-// container's properties hold it.
-TagLib::PropertyMap Properties(const TagInfo& tags, Numbering numbering, bool replayGain) {
+// How a container's properties carry the loudness values: not at all,
+// as ReplayGain 2.0 texts, or as Opus's R128 gains (RFC 7845 5.2.1: the
+// track's and album's gain to -23 LUFS in 1/256 dB; players apply them
+// instead of ReplayGain, which that convention advises against).
+enum class GainTags { None, ReplayGain, R128 };
+
+// The R128 gain for a ReplayGain gain text ("-2.00 dB", to -18 LUFS):
+// 5 dB less, in 1/256 dB, clamped to 16 bits; empty for a text that is no
+// number.
+std::string R128Gain(const std::string& replayGain) {
+    double db = 0.0;
+    const char* begin = replayGain.data();
+    const char* end = begin + replayGain.size();
+    while (begin < end && *begin == ' ') ++begin;
+    if (begin < end && *begin == '+') ++begin;
+    const auto parsed = std::from_chars(begin, end, db);
+    if (parsed.ec != std::errc() || !std::isfinite(db)) return {};
+    const double q = std::clamp(std::round((db - 5.0) * 256.0), -32768.0, 32767.0);
+    return std::to_string(static_cast<int>(q));
+}
+
+// The record as TagLib property names, with the loudness values as
+// `gains` says.
+TagLib::PropertyMap Properties(const TagInfo& tags, Numbering numbering, GainTags gains) {
     TagLib::PropertyMap map;
     auto put = [&map](const char* key, const TagLib::StringList& values) {
         if (!values.isEmpty()) map.insert(key, values);
@@ -85,11 +109,14 @@ TagLib::PropertyMap Properties(const TagInfo& tags, Numbering numbering, bool re
         if (tags.discNumber > 0) text("DISCNUMBER", std::to_string(tags.discNumber));
         if (tags.discTotal > 0) text("DISCTOTAL", std::to_string(tags.discTotal));
     }
-    if (replayGain) {
+    if (gains == GainTags::ReplayGain) {
         text("REPLAYGAIN_TRACK_GAIN", tags.replayGain.trackGain);
         text("REPLAYGAIN_TRACK_PEAK", tags.replayGain.trackPeak);
         text("REPLAYGAIN_ALBUM_GAIN", tags.replayGain.albumGain);
         text("REPLAYGAIN_ALBUM_PEAK", tags.replayGain.albumPeak);
+    } else if (gains == GainTags::R128) {
+        text("R128_TRACK_GAIN", R128Gain(tags.replayGain.trackGain));
+        text("R128_ALBUM_GAIN", R128Gain(tags.replayGain.albumGain));
     }
     return map;
 }
@@ -162,7 +189,8 @@ bool WriteId3v2(TagLib::IOStream& stream, CTagWriting& w) {
                                                       tag->frameList().end());
     for (TagLib::ID3v2::Frame* frame : existing) tag->removeFrame(frame);
 
-    w.DropUnsupported(tag->setProperties(Properties(w.tags_, Numbering::Joined, true)));
+    w.DropUnsupported(
+        tag->setProperties(Properties(w.tags_, Numbering::Joined, GainTags::ReplayGain)));
     for (TagLib::ID3v2::Frame* frame : tag->frameList())
         if (auto* textFrame = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame*>(frame))
             textFrame->setTextEncoding(TagLib::String::UTF8);
@@ -191,10 +219,11 @@ bool WriteId3v2(TagLib::IOStream& stream, CTagWriting& w) {
                      TagLib::File::DoNotDuplicate);
 }
 
-void FillXiph(TagLib::Ogg::XiphComment* xiph, CTagWriting& w, bool pictures) {
+void FillXiph(TagLib::Ogg::XiphComment* xiph, CTagWriting& w, bool pictures,
+              GainTags gains = GainTags::ReplayGain) {
     xiph->removeAllFields();
     xiph->removeAllPictures();
-    TagLib::PropertyMap props = Properties(w.tags_, Numbering::Separate, true);
+    TagLib::PropertyMap props = Properties(w.tags_, Numbering::Separate, gains);
     if (!w.tags_.comment.empty()) props.insert("COMMENT", TagLib::StringList(Str(w.tags_.comment)));
     if (!w.tags_.lyrics.empty()) props.insert("LYRICS", TagLib::StringList(Str(w.tags_.lyrics)));
     w.DropUnsupported(xiph->setProperties(props));
@@ -214,11 +243,11 @@ bool WriteFlac(TagLib::IOStream& stream, CTagWriting& w) {
 }
 
 // Vorbis comments, pictures as METADATA_BLOCK_PICTURE.
-template <typename OggFile>
+template <typename OggFile, GainTags gains>
 bool WriteOgg(TagLib::IOStream& stream, CTagWriting& w) {
     OggFile file(&stream, false);
     if (!file.isValid() || !file.tag()) return false;
-    FillXiph(file.tag(), w, true);
+    FillXiph(file.tag(), w, true, gains);
     return file.save();
 }
 
@@ -239,7 +268,7 @@ bool WriteMp4(TagLib::IOStream& stream, CTagWriting& w) {
     const TagLib::MP4::ItemMap existing = tag->itemMap();
     for (const auto& [name, item] : existing) tag->removeItem(name);
 
-    TagLib::PropertyMap props = Properties(w.tags_, Numbering::Joined, false);
+    TagLib::PropertyMap props = Properties(w.tags_, Numbering::Joined, GainTags::None);
     if (!w.tags_.comment.empty()) props.insert("COMMENT", TagLib::StringList(Str(w.tags_.comment)));
     if (!w.tags_.lyrics.empty()) props.insert("LYRICS", TagLib::StringList(Str(w.tags_.lyrics)));
     w.DropUnsupported(tag->setProperties(props));
@@ -277,7 +306,7 @@ bool WriteAsf(TagLib::IOStream& stream, CTagWriting& w) {
     TagInfo numbered = w.tags_;
     numbered.track.clear();
     numbered.trackTotal = 0;
-    TagLib::PropertyMap props = Properties(numbered, Numbering::Joined, false);
+    TagLib::PropertyMap props = Properties(numbered, Numbering::Joined, GainTags::None);
     props.erase("COMPILATION");
     // One author; several artists go to WM/ARTISTS beside it.
     if (w.tags_.artists.size() > 1) {
@@ -318,8 +347,8 @@ struct KindRow {
 constexpr KindRow kKindWriters[] = {
     {TagFileKind::Id3v2, WriteId3v2},
     {TagFileKind::Flac, WriteFlac},
-    {TagFileKind::OggVorbis, WriteOgg<TagLib::Ogg::Vorbis::File>},
-    {TagFileKind::OggOpus, WriteOgg<TagLib::Ogg::Opus::File>},
+    {TagFileKind::OggVorbis, WriteOgg<TagLib::Ogg::Vorbis::File, GainTags::ReplayGain>},
+    {TagFileKind::OggOpus, WriteOgg<TagLib::Ogg::Opus::File, GainTags::R128>},
     {TagFileKind::Mp4, WriteMp4},
     {TagFileKind::Asf, WriteAsf},
 };

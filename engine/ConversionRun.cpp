@@ -17,6 +17,7 @@
 #include "engine/Texts.h"
 #include "platform/DataFolders.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +49,19 @@ void ReportSuccess(IRowCells& cells, int row, const FileFindings& found,
     cells.SetOutputCell(row, found.clippedSamples > 0
                                  ? EngineText(kClippedRow, outputName, found.clippedSamples)
                                  : Text(outputName));
+}
+
+// An output the ceiling held short of the target loudness says where it
+// stopped: on its row and among the run's notes.
+void NoteHeldLoudness(IRowCells& cells, int row, const FileEntry& entry,
+                      const FileFindings& found) {
+    const double held = found.measured.heldLufs;
+    if (!std::isfinite(held)) return;
+    const std::string lufs = FillText("%.1f", held);
+    cells.NoteVolume(row, EngineText(kHeldByCeilingTip, lufs));
+    cells.NoteFile(EngineText(
+        kHeldByCeilingNote, entry.TrackName.empty() ? FileNameOf(entry.Path) : entry.TrackName,
+        lufs));
 }
 
 // The failure text of a conversion pass.
@@ -107,7 +121,7 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
         float lo = 0, hi = 0;
         int audioFound = 1;
         // Only a ceiling needs the true peak.
-        CLoudnessMeter meter(settings.VolumeType == kVolumeLoudness);
+        CLoudnessMeter meter(settings.VolumeType == kVolumeLoudness, LimitsLoudness(settings));
         CLoudnessMeter* const fed = loudness ? &meter : nullptr;
         int ok = WithRetry(ctx, [&] {
             return MeasurePeaks(ctx, *source, format, audioFound, lo, hi, fed);
@@ -117,9 +131,12 @@ const FileEntry* RunPreparatoryPasses(ConversionContext& ctx, IRowCells& cells, 
             measured.normalisationGain = NormalisationGain(lo, hi);
         if (ok && loudness) measured.trackLoudness = ResultOf(meter);
     }
-    if (settings.VolumeType == kVolumeLoudness)
-        measured.loudnessGain =
-            LoudnessGain(settings, pre.album.valid ? pre.album : measured.trackLoudness);
+    if (settings.VolumeType == kVolumeLoudness) {
+        const LoudnessResult& base = pre.album.valid ? pre.album : measured.trackLoudness;
+        measured.loudnessGain = LoudnessGain(settings, base);
+        if (!LimitsLoudness(settings))
+            measured.heldLufs = HeldLoudness(settings, base, measured.loudnessGain);
+    }
     return source;
 }
 
@@ -221,6 +238,7 @@ FileOutcome ConvertListedFile(RunEnvironment& env, IProgress& progress, IRowCell
     // An output that went elsewhere than asked shows where it is.
     const std::string shown = fallback.empty() ? FileNameOf(entry.OutputPath) : entry.OutputPath;
     ReportSuccess(cells, row, found, shown);
+    NoteHeldLoudness(cells, row, entry, found);
     if (!fallback.empty()) cells.NoteDocumentsFallback(row, entry.OutputPath, fallback);
     if (!found.droppedTags.empty()) cells.NoteDroppedTags(found.droppedTags);
     for (const Text& note : found.notes) cells.NoteFile(note);
@@ -318,6 +336,7 @@ FileResult AppendFileToMerged(ConversionContext& ctx, const FileEntry& source,
     setup.targetLayout = mergedLayout;
     setup.gain = found.appliedGain;
     setup.gridGain = ctx.settings.VolumeType != kVolumeLoudness;
+    if (LimitsLoudness(ctx.settings)) setup.limitCeiling = LimiterCeiling(ctx.settings);
     BlockLoopResult loop;
     const uint64_t clippedBefore = writer.ClippedSamples();
     if (chain.Setup(ctx.settings, setup))
@@ -407,6 +426,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
     const float mergedGain =
         env.settings.VolumeType == kVolumeLoudness ? LoudnessGain(env.settings, whole) : 1.0f;
 
+
     std::vector<FileEntry*> visited;
     std::vector<int> visitedRows;
     Text writeFailure;  // failure text once the merged file lost data
@@ -467,6 +487,7 @@ RunOutcome ConvertAllToOne(RunEnvironment& env, IProgress& progress, IRowCells& 
         if (found.heldSeconds >= 0.0)
             host.NoteShortSource(row, found.claimedSeconds, found.heldSeconds);
         ReportSuccess(host, row, found, mergedName);
+        NoteHeldLoudness(host, row, entry, found);
         if (found.clippedSamples > 0)
             host.NoteFile(EngineText(
                 kClippedNote, entry.TrackName.empty() ? FileNameOf(entry.Path) : entry.TrackName,

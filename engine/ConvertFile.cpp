@@ -9,6 +9,7 @@
 #include "encoders/WmaWriter.h"
 #include "engine/BlockSource.h"
 #include "engine/EncoderParams.h"
+#include "engine/LoudnessMeter.h"
 #include "common/FileEntry.h"
 #include "engine/Normalise.h"
 #include "engine/PendingOutput.h"
@@ -18,11 +19,27 @@
 #include "engine/Texts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 namespace quelvox {
 
 namespace {
+
+// How much further below the ceiling than its overshoot a repeated
+// encoding holds the peak (dB).
+constexpr double kRepeatMarginDb = 0.1;
+// How far (LU) a decoded output may miss the target before it is encoded
+// once more.
+constexpr double kRepeatMissDb = 0.5;
+// How much lower than the ceiling the limiter holds the peak of a lossy
+// output's first encoding (dB): the overshoot MP3, AAC and Vorbis encoders
+// commonly add to held peaks, so that most outputs need no second one.
+constexpr double kLossyFirstHeadroomDb = 1.0;
+// Encodings that may replace the first: an encoder whose overshoot grows
+// as the peak is held lower (AAC on held transients) needs a second.
+constexpr int kMostRepeats = 2;
 
 bool PrepareAmrWriter(const CSettings& s, const OutputFormatEntry& format, WriterPlan& plan) {
     AmrCodecParams params;
@@ -355,6 +372,11 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
     setup.allowConversion = plan.allowConversion;
     setup.gain = found.appliedGain;
     setup.gridGain = settings.VolumeType != kVolumeLoudness;
+    if (LimitsLoudness(settings)) {
+        const bool lossy = !IsLosslessCodec(format.CodecID, format.code);
+        setup.limitCeiling = LimiterCeiling(
+            settings, measured.repeats == 0 && lossy ? kLossyFirstHeadroomDb : measured.headroomDb);
+    }
     if (!chain.Setup(settings, setup)) {
         writer.Close();
         return fail(EngineText(kSampleConversionDetail));
@@ -367,6 +389,7 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
     const std::string writeError = writer.WriteError();
     const uint64_t clipped = writer.ClippedSamples();
     plan.writer.reset();
+    found.limiterGain = chain.LimiterSmallestGain();
 
     if (loop.writeFailed || !writeError.empty()) {
         // An incomplete output never takes the target's name, and trying
@@ -382,13 +405,62 @@ FileResult ConvertFile(ConversionContext& ctx, const FileEntry& source,
         found.errorDetail = ctx.pass.errorDetail;
         return result;
     }
+    // A lossy output is measured as it decodes, and so is one the limiter
+    // changed when ReplayGain values must describe it.
+    const bool replayGain = settings.WriteReplayGain && !IsTaglessFormat(format.code);
+    if (MeasuresWritten(settings, format) || (replayGain && found.limiterGain < 1.0f)) {
+        const bool read = MeasureWrittenOutput(ctx, temp, source.OutputPath, found.written);
+        if (!read && ctx.progress.IsCancelled()) {
+            output.Abandon();
+            return result;
+        }
+    }
+    // The decoded output missed: the encoder's overshoot took its peak over
+    // the ceiling (it is encoded once more with the peak held that much,
+    // and a little, lower), or the output lost loudness on the way (a
+    // resampler's or encoder's band edge; the gain makes up for it).
+    if (settings.VolumeType == kVolumeLoudness && MeasuresWritten(settings, format) &&
+        measured.repeats < kMostRepeats && found.written.valid && found.written.peak > 0.0 &&
+        std::isfinite(found.written.loudness) && found.appliedGain > 0.0f) {
+        const double overDb = 20.0 * std::log10(found.written.peak) - CeilingDbtp(settings);
+        const double missDb = TargetLufs(settings) - found.written.loudness;
+        // In an album the target is the album's, not the file's.
+        const bool missed = !ctx.run.albumLoudness.valid && std::isnan(measured.heldLufs) &&
+                            std::fabs(missDb) > kRepeatMissDb;
+        if (overDb > 0.0 || missed) {
+            output.Abandon();
+            FileMeasure again = measured;
+            ++again.repeats;
+            const double held = measured.repeats == 0 && LimitsLoudness(settings)
+                                    ? kLossyFirstHeadroomDb
+                                    : measured.headroomDb;
+            if (overDb > 0.0) again.headroomDb = held + overDb + kRepeatMarginDb;
+            double gain = found.appliedGain * (missed ? std::pow(10.0, missDb / 20.0) : 1.0);
+            if (!LimitsLoudness(settings)) {
+                // The gain alone holds the peak, which moves with it.
+                const double room = CeilingDbtp(settings) - kRepeatMarginDb -
+                                    20.0 * std::log10(found.written.peak);
+                gain = std::min(gain, found.appliedGain * std::pow(10.0, room / 20.0));
+                const double reached =
+                    found.written.loudness + 20.0 * std::log10(gain / found.appliedGain);
+                again.heldLufs = reached <= TargetLufs(settings) - 0.05
+                                     ? reached
+                                     : std::numeric_limits<double>::quiet_NaN();
+            }
+            again.loudnessGain = static_cast<float>(std::clamp(gain, 1e-6, 1e6));
+            return ConvertFile(ctx, source, format, again);
+        }
+    }
     // The tags go onto the finished file before it takes its name, so a
     // file whose tags could not be saved is never committed.
     Text tagError;
-    const ReplayGain measuredGain =
-        settings.WriteReplayGain && !IsTaglessFormat(format.code)
-            ? ReplayGainFor(measured.trackLoudness, ctx.run.albumLoudness, found.appliedGain)
-            : ReplayGain{};
+    ReplayGain measuredGain;
+    if (replayGain && found.written.valid)
+        measuredGain = ReplayGainOfWritten(
+            found.written, ctx.run.albumLoudness, found.appliedGain,
+            LimitsLoudness(settings) ? std::pow(10.0, CeilingDbtp(settings) / 20.0) : 0.0);
+    else if (replayGain)
+        measuredGain = ReplayGainFor(measured.trackLoudness, ctx.run.albumLoudness, found.appliedGain);
     if ((tagged || !measuredGain.IsEmpty()) &&
         !WriteOutputTags(temp, format.code, tags, found.appliedGain,
                          FileNameOf(source.OutputPath), tagError, found.droppedTags,

@@ -67,6 +67,12 @@ public:
     // Something else an output was committed without (a source's channels
     // beyond the eighth). Front ends show it as their other notes.
     virtual void NoteFile(const Text& note) { (void)note; }
+    // A note on the row's volume (the loudness the ceiling held its output
+    // at), for its tooltip.
+    virtual void NoteVolume(int row, const Text& note) {
+        (void)row;
+        (void)note;
+    }
 };
 
 // What a front end does for the engine before a run or a batch of added

@@ -3,6 +3,7 @@
 #include "common/AudioBlock.h"
 #include "common/AudioStream.h"
 #include "common/SampleHelpers.h"
+#include "engine/PeakLimiter.h"
 #include "engine/TruePeakMeter.h"
 #include "settings/SettingDecl.h"
 #include "settings/Settings.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <charconv>
+#include <deque>
 #include <limits>
 
 namespace quelvox {
@@ -65,7 +67,8 @@ struct CLoudnessMeter::State {
     }
 };
 
-CLoudnessMeter::CLoudnessMeter(bool truePeak) : truePeak_(truePeak) {}
+CLoudnessMeter::CLoudnessMeter(bool truePeak, bool envelope)
+    : truePeak_(truePeak), envelope_(envelope && truePeak) {}
 
 CLoudnessMeter::~CLoudnessMeter() = default;
 
@@ -82,6 +85,8 @@ bool CLoudnessMeter::Begin(int channels, int rate, uint64_t layout) {
     state_ = std::make_unique<State>();
     state_->st = st;
     if (truePeak_) state_->peaks = std::make_unique<CTruePeakMeter>(channels, rate);
+    if (envelope_) state_->peaks->KeepEnvelope();
+    energy_.clear();
     channels_ = channels;
     rate_ = rate;
     // Mono and stereo keep the library's own map (a mono channel counts
@@ -115,6 +120,16 @@ void CLoudnessMeter::Add(const float* const* ch, int frames) {
             }
             for (size_t i = 0; i < count; ++i) interleaved_[i * stride + c] = to[i];
         }
+        if (envelope_) {
+            constexpr auto kPiece = static_cast<uint64_t>(CTruePeakMeter::kEnvelopeFrames);
+            const size_t last = static_cast<size_t>((frames_ + count - 1) / kPiece);
+            if (energy_.size() <= last) energy_.resize(last + 1, 0.0f);
+            for (size_t i = 0; i < count; ++i) {
+                float e = 0.0f;
+                for (size_t c = 0; c < stride; ++c) e += interleaved_[i * stride + c] * interleaved_[i * stride + c];
+                energy_[static_cast<size_t>((frames_ + i) / kPiece)] += e;
+            }
+        }
         ebur128_add_frames_float(state_->st, interleaved_.data(), count);
         if (state_->peaks)
             for (size_t c = 0; c < stride; ++c)
@@ -123,6 +138,16 @@ void CLoudnessMeter::Add(const float* const* ch, int frames) {
         frames_ += static_cast<uint64_t>(n);
         done += n;
     }
+}
+
+std::shared_ptr<const PeakEnvelope> CLoudnessMeter::Envelope() const {
+    if (!envelope_ || !state_ || !state_->peaks) return nullptr;
+    auto envelope = std::make_shared<PeakEnvelope>();
+    envelope->rate = rate_;
+    envelope->peak = state_->peaks->Envelope();
+    envelope->energy = energy_;
+    envelope->peak.resize(energy_.size(), 0.0f);
+    return envelope;
 }
 
 double CLoudnessMeter::Loudness() const {
@@ -162,6 +187,8 @@ LoudnessResult ResultOf(const CLoudnessMeter& meter) {
     r.loudness = meter.Loudness();
     r.peak = meter.Peak();
     r.seconds = meter.Rate() > 0 ? static_cast<double>(meter.Frames()) / meter.Rate() : 0.0;
+    if (std::shared_ptr<const PeakEnvelope> envelope = meter.Envelope())
+        r.envelopes.push_back(std::move(envelope));
     return r;
 }
 
@@ -173,13 +200,92 @@ double CeilingDbtp(const CSettings& settings) {
     return setting::TruePeakCeiling.Valid(settings.TruePeakCeiling) * 0.1;
 }
 
-float LoudnessGain(const CSettings& settings, const LoudnessResult& measured) {
+bool LimitsLoudness(const CSettings& settings) {
+    return settings.VolumeType == kVolumeLoudness &&
+           setting::LoudnessLimiter.Valid(settings.LoudnessLimiter) != 0;
+}
+
+double LimitedLoudnessChange(const std::vector<std::shared_ptr<const PeakEnvelope>>& envelopes,
+                             double gain, double ceiling) {
+    double before = 0.0, after = 0.0;
+    constexpr int kPiece = CTruePeakMeter::kEnvelopeFrames;
+    for (const auto& e : envelopes) {
+        if (!e || e->rate < 1 || e->energy.empty()) continue;
+        // The limiter's look-ahead and release in pieces.
+        const double lookAheadFrames = CPeakLimiter::kLookAheadSeconds * e->rate;
+        const auto window = static_cast<size_t>(std::max(1.0, std::round(lookAheadFrames / kPiece)));
+        const double keep = std::exp(-kPiece / (CPeakLimiter::kReleaseSeconds * e->rate));
+        const size_t n = e->energy.size();
+        // The needed gains' sliding minimum over the window, released,
+        // then averaged over the window ahead of each piece.
+        std::deque<std::pair<size_t, double>> minima;
+        std::vector<double> released(n + window, 1.0);
+        double current = 1.0;
+        for (size_t s = 0; s < n + window; ++s) {
+            const double peak = s < n ? e->peak[s] * gain : 0.0;
+            const double need = peak > ceiling ? ceiling / peak : 1.0;
+            while (!minima.empty() && minima.back().second >= need) minima.pop_back();
+            minima.emplace_back(s, need);
+            while (minima.front().first + window <= s) minima.pop_front();
+            current = std::min(minima.front().second, 1.0 - (1.0 - current) * keep);
+            released[s] = current;
+        }
+        double sum = 0.0;
+        for (size_t s = 0; s < window; ++s) sum += released[s];
+        for (size_t k = 0; k < n; ++k) {
+            const double g = std::min(1.0, sum / static_cast<double>(window));
+            before += e->energy[k];
+            after += e->energy[k] * g * g;
+            sum += released[k + window] - released[k];
+        }
+    }
+    if (!(before > 0.0) || !(after > 0.0)) return 0.0;
+    return std::min(0.0, 10.0 * std::log10(after / before));
+}
+
+float LimiterCeiling(const CSettings& settings, double headroomDb) {
+    constexpr double kMarginDb = 0.1;
+    const double db = CeilingDbtp(settings) - std::max(headroomDb, 0.0) - kMarginDb;
+    return static_cast<float>(std::pow(10.0, db / 20.0));
+}
+
+double HeldLoudness(const CSettings& settings, const LoudnessResult& measured, float gain) {
+    if (!measured.valid || !std::isfinite(measured.loudness) ||
+        measured.loudness < kSilenceLufs || measured.seconds < kMinimumSeconds || !(gain > 0.0f))
+        return std::numeric_limits<double>::quiet_NaN();
+    const double reached = measured.loudness + ToDb(gain);
+    return reached <= TargetLufs(settings) - 0.05 ? reached
+                                                   : std::numeric_limits<double>::quiet_NaN();
+}
+
+float LoudnessGain(const CSettings& settings, const LoudnessResult& measured, double headroomDb) {
     if (!measured.valid || !std::isfinite(measured.loudness) ||
         measured.loudness < kSilenceLufs || measured.seconds < kMinimumSeconds)
         return 1.0f;
     double gain = std::pow(10.0, (TargetLufs(settings) - measured.loudness) / 20.0);
-    const double ceiling = std::pow(10.0, CeilingDbtp(settings) / 20.0);
     gain = std::min(gain, 1e6);
+    // The limiter holds the peaks; the gain takes the file all the way,
+    // raised by what the limiter will take from its loudness.
+    if (LimitsLoudness(settings)) {
+        if (measured.envelopes.empty()) return static_cast<float>(gain);
+        const double ceiling = LimiterCeiling(settings, headroomDb);
+        // The loudness at gain g (in dB) rises with g; the least g that
+        // reaches the target, within 20 dB above the plain gain.
+        const double plainDb = ToDb(gain);
+        auto reached = [&](double db) {
+            return db + LimitedLoudnessChange(measured.envelopes, std::pow(10.0, db / 20.0), ceiling);
+        };
+        double lo = plainDb, hi = plainDb + 20.0;
+        if (reached(lo) >= plainDb - 0.01) return static_cast<float>(gain);
+        if (reached(hi) < plainDb) return static_cast<float>(std::min(std::pow(10.0, hi / 20.0), 1e6));
+        for (int i = 0; i < 24; ++i) {
+            const double mid = 0.5 * (lo + hi);
+            (reached(mid) < plainDb ? lo : hi) = mid;
+        }
+        return static_cast<float>(std::min(std::pow(10.0, hi / 20.0), 1e6));
+    }
+    const double ceiling =
+        std::pow(10.0, (CeilingDbtp(settings) - std::max(headroomDb, 0.0)) / 20.0);
     // The ceiling wins over every other bound: a gain is never left larger
     // than the one that keeps the peak at the ceiling.
     if (measured.peak > 0.0 && measured.peak * gain > ceiling)
@@ -197,6 +303,22 @@ ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& albu
     };
     fill(track, rg.trackGain, rg.trackPeak);
     fill(album, rg.albumGain, rg.albumPeak);
+    return rg;
+}
+
+ReplayGain ReplayGainOfWritten(const LoudnessResult& written, const LoudnessResult& album,
+                               float gain, double peakLimit) {
+    ReplayGain rg = ReplayGainFor(written, LoudnessResult{}, 1.0f);
+    if (!album.valid) return rg;
+    LoudnessResult whole = album;
+    const double g = gain > 0.0f ? static_cast<double>(gain) : 1.0;
+    double peak = album.peak * g;
+    if (peakLimit > 0.0) peak = std::min(peak, peakLimit);
+    if (written.valid) peak = std::max(peak, written.peak);
+    whole.peak = peak / g;
+    const ReplayGain albums = ReplayGainFor(LoudnessResult{}, whole, gain);
+    rg.albumGain = albums.albumGain;
+    rg.albumPeak = albums.albumPeak;
     return rg;
 }
 

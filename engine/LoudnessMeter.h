@@ -13,6 +13,7 @@
 namespace quelvox {
 
 struct CSettings;
+struct PeakEnvelope;
 
 // Below this a measured loudness counts as silence: no gain.
 inline constexpr double kSilenceLufs = -70.0;
@@ -25,7 +26,9 @@ class CLoudnessMeter {
 public:
     // With `truePeak` the peak is the true (inter-sample) peak, as a
     // ceiling needs; without, the sample peak, a little cheaper.
-    explicit CLoudnessMeter(bool truePeak = true);
+    // With `envelope` (and `truePeak`) it also keeps the PeakEnvelope the
+    // limiter's effect on the loudness is forecast from.
+    explicit CLoudnessMeter(bool truePeak = true, bool envelope = false);
     ~CLoudnessMeter();
     CLoudnessMeter(const CLoudnessMeter&) = delete;
     CLoudnessMeter& operator=(const CLoudnessMeter&) = delete;
@@ -45,6 +48,8 @@ public:
     // scale).
     double Peak() const;
     uint64_t Frames() const { return frames_; }
+    // The envelope measured so far; null when none is kept.
+    std::shared_ptr<const PeakEnvelope> Envelope() const;
     int Rate() const { return rate_; }
 
     // Loudness of several meters' audio taken together (an album), in LUFS;
@@ -55,11 +60,22 @@ private:
     struct State;  // the library's measuring state
     std::unique_ptr<State> state_;
     bool truePeak_ = true;
+    bool envelope_ = false;
+    std::vector<float> energy_;  // per envelope piece
     int channels_ = 0;
     int rate_ = 0;
     uint64_t frames_ = 0;
     std::vector<float> interleaved_;  // for the loudness
     std::vector<float> planar_;       // the same, channel after channel
+};
+
+// What the limiter's effect on a file's loudness is forecast from: for
+// every piece of CTruePeakMeter::kEnvelopeFrames frames, its largest true
+// peak and its energy (the sum of its squared samples, all channels).
+struct PeakEnvelope {
+    int rate = 0;
+    std::vector<float> peak;
+    std::vector<float> energy;
 };
 
 // Loudness and peak of a file or an album; `valid` only once measured.
@@ -68,7 +84,18 @@ struct LoudnessResult {
     double loudness = 0.0;  // LUFS, -infinity for silence
     double peak = 0.0;      // linear: the true peak, or the sample peak
     double seconds = 0.0;
+    // The envelopes of its files, where they were kept (shared, never
+    // changed once measured).
+    std::vector<std::shared_ptr<const PeakEnvelope>> envelopes;
 };
+
+// How much (dB, at most 0) the limiter, holding the true peak at
+// `ceiling` (linear), lowers the loudness of audio of `envelopes` raised
+// by `gain`: the energy of each piece is taken at the gain the limiter
+// applies there, which is simulated piece by piece as CPeakLimiter
+// computes it frame by frame.
+double LimitedLoudnessChange(const std::vector<std::shared_ptr<const PeakEnvelope>>& envelopes,
+                             double gain, double ceiling);
 
 // The result of a finished meter.
 LoudnessResult ResultOf(const CLoudnessMeter& meter);
@@ -78,11 +105,25 @@ LoudnessResult ResultOf(const CLoudnessMeter& meter);
 double TargetLufs(const CSettings& settings);
 double CeilingDbtp(const CSettings& settings);
 
-// The linear gain that brings `measured` to the target loudness, lowered
-// so that its peak (a true peak) times the gain stays at or below the
-// ceiling; 1.0 for silence (below -70 LUFS) and for audio shorter than
-// 400 ms.
-float LoudnessGain(const CSettings& settings, const LoudnessResult& measured);
+// Whether the loudness mode keeps the true peak under the ceiling with the
+// limiter (LoudnessLimiter) rather than by lowering the gain.
+bool LimitsLoudness(const CSettings& settings);
+
+// The level the limiter holds the true peak at: the ceiling less
+// `headroomDb` and less a margin of 0.1 dB for what the writer's rounding
+// adds; linear.
+float LimiterCeiling(const CSettings& settings, double headroomDb = 0.0);
+
+// The linear gain that brings `measured` to the target loudness; without
+// the limiter, lowered so that its peak (a true peak) times the gain stays
+// at or below the ceiling less `headroomDb`. 1.0 for silence (below
+// -70 LUFS) and for audio shorter than 400 ms.
+float LoudnessGain(const CSettings& settings, const LoudnessResult& measured,
+                   double headroomDb = 0.0);
+
+// The loudness (LUFS) that `measured` reaches at `gain` when that is at
+// least 0.05 LU short of the target (the ceiling held it); NaN otherwise.
+double HeldLoudness(const CSettings& settings, const LoudnessResult& measured, float gain);
 
 // ReplayGain 2.0 values of an output whose audio is the measured audio
 // times `gain`: gain to the -18 LUFS reference ("-2.00 dB") and peak
@@ -90,5 +131,13 @@ float LoudnessGain(const CSettings& settings, const LoudnessResult& measured);
 // locale, for the track and, when `album` is valid, the album.
 // Empty values where nothing valid was measured.
 ReplayGain ReplayGainFor(const LoudnessResult& track, const LoudnessResult& album, float gain);
+
+// ReplayGain 2.0 values of an output measured as written (`written`, at
+// its gain already): the track's from it; the album's from `album` at
+// `gain`, its peak the larger of the track's and the album's at `gain`,
+// that one at most `peakLimit` when above 0 (a limiter held every file
+// there).
+ReplayGain ReplayGainOfWritten(const LoudnessResult& written, const LoudnessResult& album,
+                               float gain, double peakLimit);
 
 }  // namespace quelvox

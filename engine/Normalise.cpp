@@ -7,6 +7,8 @@
 #include "engine/CueTracks.h"
 #include "engine/ConversionContext.h"
 #include "common/FileEntry.h"
+#include "common/InputType.h"
+#include "decoders/FFmpegReader.h"
 #include "engine/EncoderParams.h"
 #include "engine/ProcessingChain.h"
 #include "common/AudioBlock.h"
@@ -22,6 +24,24 @@
 namespace quelvox {
 
 namespace {
+
+// The channels a target receives of a source of one or two channels: a
+// mono source written as stereo counts twice in the loudness, a stereo one
+// written as mono once.
+int ReceivedChannels(const CSettings& settings, const OutputFormatEntry& format, int rate,
+                     int channels) {
+    switch (SelectWriter(format)) {
+        case WriterKind::Amr: return 1;
+        case WriterKind::Wma:
+            return settings.WMAAutoEncParam ? channels : settings.WMAChannels == 1 ? 1 : 2;
+        case WriterKind::FFmpeg: break;
+    }
+    ResolvedParams params;
+    if (ResolveEncoderParams(format, rate, channels, params) && params.channels >= 1 &&
+        params.channels <= 2)
+        return params.channels;
+    return channels;
+}
 
 void Scale(int16_t* buffer, int frames, float gain) {
     const double g = gain;
@@ -99,8 +119,12 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
         if (meterLimit <= 0.0f) return;
         for (int i = 0; i < frames; ++i) s[i] = std::clamp(s[i], -meterLimit, meterLimit);
     };
+    const int writtenChannels =
+        fold || wide ? 0
+                     : ReceivedChannels(ctx.settings, format, reader->GetSampleRate(), stereo ? 2 : 1);
+    std::vector<float> mono(meter && stereo && writtenChannels == 1 ? kBlockFrames : 0);
     if (meter) {
-        const int measured = fold ? 2 : wide ? blockChannels : stereo ? 2 : 1;
+        const int measured = fold ? 2 : wide ? blockChannels : writtenChannels;
         if (!meter->Begin(measured, reader->GetSampleRate(),
                           fold || !wide ? 0 : reader->GetChannelLayout()))
             meter = nullptr;
@@ -156,7 +180,18 @@ int MeasurePeaks(ConversionContext& ctx, const FileEntry& source, const OutputFo
                                   block.Channels() >= 2 ? block.Channel(1) : block.Channel(0)};
             measure(ch[0], frames);
             if (stereo) measure(ch[1], frames);
-            if (meter) meter->Add(ch, frames);
+            if (meter && stereo && writtenChannels == 1) {
+                // Written as mono: the mix, or the channel picked.
+                const int pick = ctx.settings.MonoType;
+                for (int i = 0; i < frames; ++i)
+                    mono[static_cast<size_t>(i)] = pick == kMonoLeft    ? ch[0][i]
+                                                   : pick == kMonoRight ? ch[1][i]
+                                                                        : (ch[0][i] + ch[1][i]) * 0.5f;
+                const float* one[1] = {mono.data()};
+                meter->Add(one, frames);
+            } else if (meter) {
+                meter->Add(ch, frames);
+            }
         }
         if (blocks++ % 3 == 0) {
             progress.Update(position);
@@ -179,6 +214,60 @@ bool MeasuresLoudness(const CSettings& settings) {
     return settings.VolumeType == kVolumeLoudness || settings.WriteReplayGain != 0;
 }
 
+bool MeasuresWritten(const CSettings& settings, const OutputFormatEntry& format) {
+    return !IsLosslessCodec(format.CodecID, format.code) &&
+           (settings.VolumeType == kVolumeLoudness || settings.WriteReplayGain != 0);
+}
+
+bool MeasureWrittenOutput(ConversionContext& ctx, const std::string& path,
+                          const std::string& namedAs, LoudnessResult& written) {
+    written = LoudnessResult{};
+    FileEntry output;
+    output.Path = path;
+    output.InputType = InputTypeOf(namedAs);
+    // FFmpeg's decoder, its float output as it decodes (a lossy encoder's
+    // overshoot goes beyond full scale, and players hear it there); the
+    // reader chain where FFmpeg cannot read the file.
+    std::unique_ptr<CAudioReader> reader;
+    {
+        auto direct = std::make_unique<CFFmpegReader>();
+        direct->KeepLossyFloat();
+        if (direct->Open(path, 44100)) reader = std::move(direct);
+        else direct->Close();
+    }
+    if (!reader) {
+        // The reader chain's notes on this file are not the source's.
+        PassNotes notes;
+        int audioFound = 1;
+        reader = CreateEntryReader(ctx.readers, notes, output, 44100, true, audioFound);
+    }
+    if (!reader) return false;
+    struct Closer {
+        CAudioReader& r;
+        ~Closer() { r.Close(); }
+    } close{*reader};
+    const int channels = reader->GetBlockChannels();
+    CLoudnessMeter meter(true);
+    if (reader->GetSampleRate() < 1 ||
+        !meter.Begin(channels, reader->GetSampleRate(), reader->GetChannelLayout()))
+        return false;
+    AudioBlock block;
+    const float* ch[kMaxChannels] = {};
+    for (uint64_t blocks = 0;; ++blocks) {
+        const int frames = std::min(reader->ReadBlock(block), kBlockFrames);
+        if (frames <= 0) break;
+        if (block.Channels() != channels) continue;
+        for (int c = 0; c < channels; ++c) ch[c] = block.Channel(c);
+        meter.Add(ch, frames);
+        if (blocks % 16 == 0) {
+            ctx.progress.Pump();
+            if (ctx.progress.IsCancelled()) return false;
+        }
+    }
+    written = ResultOf(meter);
+    return written.valid && meter.Frames() > 0;
+}
+
 bool MeasuresAlbum(const CSettings& settings) {
     return MeasuresLoudness(settings) && settings.LoudnessAlbum != 0;
 }
@@ -194,7 +283,8 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
     for (size_t i = 0; i < entries.size(); ++i) {
         if (ctx.progress.IsCancelled()) break;
         ctx.currentEntry = entries[i];
-        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == kVolumeLoudness);
+        auto meter = std::make_unique<CLoudnessMeter>(ctx.settings.VolumeType == kVolumeLoudness,
+                                                      LimitsLoudness(ctx.settings));
         float lo = 0, hi = 0;
         int audioFound = 1;
         const int ok = WithRetry(ctx, [&] {
@@ -205,6 +295,8 @@ bool MeasureLoudnessOfAll(ConversionContext& ctx, const std::vector<FileEntry*>&
         if (normalisationGains) (*normalisationGains)[i] = NormalisationGain(lo, hi);
         album.peak = std::max(album.peak, tracks[i].peak);
         album.seconds += tracks[i].seconds;
+        album.envelopes.insert(album.envelopes.end(), tracks[i].envelopes.begin(),
+                               tracks[i].envelopes.end());
         meters.push_back(std::move(meter));
     }
     ctx.currentEntry = listed;

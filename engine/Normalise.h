@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quelvox {
@@ -52,6 +53,18 @@ struct LoudnessResult;
 
 // Whether the run measures loudness: for kVolumeLoudness or ReplayGain tags.
 bool MeasuresLoudness(const CSettings& settings);
+// Whether an output of `format` is measured as written, decoded once it is
+// complete: its codec is lossy and the loudness mode holds a ceiling, or
+// ReplayGain tags describe it.
+bool MeasuresWritten(const CSettings& settings, const OutputFormatEntry& format);
+
+// Decodes the finished output `path` (written as `namedAs`, whose
+// extension says what it holds) and measures its loudness and true peak
+// over every channel it has. False when it cannot be read or the run was
+// cancelled.
+bool MeasureWrittenOutput(ConversionContext& ctx, const std::string& path,
+                          const std::string& namedAs, LoudnessResult& written);
+
 // Whether one loudness serves every file of a run (album mode).
 bool MeasuresAlbum(const CSettings& settings);
 

@@ -96,6 +96,12 @@ bool CProcessingChain::Setup(const CSettings& settings, const ChainSetup& setup)
         placed_.Shape(setup.targetChannels, outCapacity_, targetLayout, setup.sourceBits);
         PlanPlacement(targetLayout);
     }
+    resamplerDrained_ = false;
+    limiter_ = CPeakLimiter{};
+    if (setup.limitCeiling > 0.0f &&
+        !limiter_.Begin(convChannels_, resample_ ? setup.targetRate : setup.sourceRate,
+                        setup.limitCeiling))
+        return false;
     outLeft_.assign(static_cast<size_t>(outCapacity_), 0);
     outRight_.assign(outChannels_ == 2 ? static_cast<size_t>(outCapacity_) : 0, 0);
     return true;
@@ -152,7 +158,7 @@ WideChainBlock CProcessingChain::ProcessBlock() {
 
     // Nothing to change: the writer takes the reader's block as it is.
     if (offset == 0 && !fold_ && !pick_ && !mix_ && !resample_ && !repeat_ && !place_ &&
-        setup_.gain == 1.0f) {
+        setup_.gain == 1.0f && !limiter_.Started()) {
         in_.frames = n;
         WideChainBlock b;
         b.action = BlockAction::Write;
@@ -209,13 +215,24 @@ WideChainBlock CProcessingChain::ProcessBlock() {
 }
 
 WideChainBlock CProcessingChain::DrainBlock() {
-    if (!resample_) return WideChainBlock{};
     float* outs[kMaxChannels] = {};
     for (int c = 0; c < convChannels_; ++c) outs[c] = out_.Channel(c);
-    const int n = converter_.FlushFloat(outs, outCapacity_);
+    while (resample_ && !resamplerDrained_) {
+        const int n = converter_.FlushFloat(outs, outCapacity_);
+        if (n <= 0) {
+            resamplerDrained_ = true;
+            break;
+        }
+        QuantiseResampled(n);
+        const WideChainBlock b = Finish(n);
+        // Frames the limiter keeps in its look-ahead leave with its own
+        // drain below.
+        if (b.action == BlockAction::Write) return b;
+    }
+    if (!limiter_.Started()) return WideChainBlock{};
+    const int n = limiter_.Flush(outs, outCapacity_);
     if (n <= 0) return WideChainBlock{};
-    QuantiseResampled(n);
-    return Finish(n);
+    return Deliver(n);
 }
 
 void CProcessingChain::QuantiseResampled(int frames) {
@@ -234,7 +251,7 @@ void CProcessingChain::QuantiseResampled(int frames) {
 WideChainBlock CProcessingChain::Finish(int frames) {
     // The gain applies once to every channel the writer receives; a
     // repeated channel is scaled before it is repeated.
-    if (setup_.gain != 1.0f) {
+    if (setup_.gain != 1.0f && frames > 0) {
         for (int c = 0; c < convChannels_; ++c) {
             float* v = out_.Channel(c);
             if (exact16_ && setup_.gridGain) {
@@ -247,6 +264,20 @@ WideChainBlock CProcessingChain::Finish(int frames) {
             }
         }
     }
+    if (limiter_.Started()) {
+        float* chans[kMaxChannels] = {};
+        for (int c = 0; c < convChannels_; ++c) chans[c] = out_.Channel(c);
+        frames = limiter_.Process(chans, frames);
+        if (frames <= 0) {
+            WideChainBlock drop;
+            drop.action = BlockAction::Drop;
+            return drop;
+        }
+    }
+    return Deliver(frames);
+}
+
+WideChainBlock CProcessingChain::Deliver(int frames) {
     if (repeat_)
         std::memcpy(out_.Channel(1), out_.Channel(0), static_cast<size_t>(frames) * sizeof(float));
     out_.frames = frames;

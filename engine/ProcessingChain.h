@@ -28,6 +28,7 @@
 
 #include "common/AudioStream.h"
 #include "engine/PcmConverter.h"
+#include "engine/PeakLimiter.h"
 #include "engine/HostInterfaces.h"
 
 #include <cstdint>
@@ -73,6 +74,10 @@ struct ChainSetup {
     // clamped as the integer chain did; false multiplies in float, leaving
     // the only rounding to the writer (the loudness gain).
     bool gridGain = true;
+    // Above 0: after the gain, a true-peak limiter (CPeakLimiter) keeps
+    // the true peak at or below this (linear); the audio is then delayed by
+    // the limiter's look-ahead, and DrainBlock gives its last frames.
+    float limitCeiling = 0.0f;
     // The reader's GetChannelLayout (0: the default one for the count).
     uint64_t sourceLayout = 0;
     // The reader's GetSourceBits.
@@ -143,6 +148,10 @@ public:
     // Channels of the blocks handed to the writer (2 when the right pointer
     // is set).
     int WriterChannels() const { return place_ ? placed_.Channels() : outChannels_; }
+    // The smallest gain the limiter applied (1: none, or no limiter).
+    float LimiterSmallestGain() const {
+        return limiter_.Started() ? limiter_.SmallestGain() : 1.0f;
+    }
     int64_t SkipFrames() const { return skipFrames_; }
     int64_t LengthFrames() const { return lengthFrames_; }
 
@@ -150,6 +159,8 @@ private:
     // Gain and channel repetition on the `frames` frames of out_, then
     // their placement into a wider target's channels.
     WideChainBlock Finish(int frames);
+    // Channel repetition and placement of the `frames` frames of out_.
+    WideChainBlock Deliver(int frames);
     // Fills placeWeight_ for out_'s channels and `targetLayout`.
     void PlanPlacement(uint64_t targetLayout);
     // The wide result as 16-bit samples in outLeft_ / outRight_.
@@ -174,6 +185,7 @@ private:
     int convChannels_ = 0;  // channels entering the resampler
     int outChannels_ = 0;   // channels handed to the writer
     CPcmConverter converter_;
+    CPeakLimiter limiter_;
     AudioBlock in_;
     AudioBlock folded_;
     AudioBlock out_;
@@ -190,6 +202,7 @@ private:
     int64_t lengthRemaining_ = 0;
     bool limiting_ = false;
     bool ended_ = false;
+    bool resamplerDrained_ = false;
 };
 
 // Percentage text and bar of one pass over a file: "[%d%%] …" texts,

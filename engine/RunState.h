@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,17 @@ struct FileMeasure {
     // the loudness its measuring pass found (not valid when none ran).
     float loudnessGain = -1.0f;
     LoudnessResult trackLoudness;
+    // Without the limiter: the loudness the ceiling held the output at,
+    // short of the target (NaN: it reaches the target).
+    double heldLufs = std::numeric_limits<double>::quiet_NaN();
+    // How far below the ceiling this encoding keeps the true peak (dB): 0,
+    // or, when the decoded output of a lossy encoding went over the
+    // ceiling, that overshoot and a little more, for the encoding that
+    // replaces it.
+    double headroomDb = 0.0;
+    // How many encodings before this one were replaced because their
+    // decoded output missed the ceiling or the target (at most two are).
+    int repeats = 0;
 };
 
 // What the processing of one file found.
@@ -86,6 +98,12 @@ struct FileFindings {
     std::vector<Text> notes;
     // Samples that its integer output clipped.
     uint64_t clippedSamples = 0;
+    // The smallest gain the limiter applied (1: it never acted).
+    float limiterGain = 1.0f;
+    // Loudness and true peak of the output as written, measured on its
+    // decoded audio (a lossy output) or on what the writer received (not
+    // valid where neither was measured).
+    LoudnessResult written;
     // Why it failed, appended to the failure text of its row.
     Text errorDetail;
     // An unfinished output that could not be removed (its folder became

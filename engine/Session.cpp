@@ -27,6 +27,7 @@ public:
     }
     void NoteDroppedTags(const DroppedTagNotes& notes) override { inner_.NoteDroppedTags(notes); }
     void NoteFile(const Text& note) override { inner_.NoteFile(note); }
+    void NoteVolume(int row, const Text& note) override { inner_.NoteVolume(row, note); }
     void Progress(const RunProgress& progress) override { inner_.Progress(progress); }
     void RowsFinished(int end) override { inner_.RowsFinished(end); }
     bool ShowsProgress() const override { return inner_.ShowsProgress(); }

@@ -96,6 +96,12 @@ inline constexpr const char* kClippedNote = QT_TRANSLATE_NOOP("Engine", "%s: 削
 // read-only), named so that the user can remove it.
 inline constexpr const char* kPartFileLeftNote =
     QT_TRANSLATE_NOOP("Engine", "无法删除未完成的输出文件: %s");
+// An output the true-peak ceiling held short of the target loudness (the
+// limiter off): its row's tooltip, and the note that names it.
+inline constexpr const char* kHeldByCeilingTip =
+    QT_TRANSLATE_NOOP("Engine", "受真峰值上限所限, 响度停在 %s LUFS");
+inline constexpr const char* kHeldByCeilingNote =
+    QT_TRANSLATE_NOOP("Engine", "%s: 受真峰值上限所限, 响度停在 %s LUFS");
 
 // Output paths.
 inline constexpr const char* kFolderFailed = QT_TRANSLATE_NOOP("Engine", "无法创建文件夹 \"%s\"");

@@ -208,6 +208,8 @@ inline constexpr SettingDecl TruePeakCeiling =
         .Checked(SettingCheck::Always);
 inline constexpr SettingDecl LoudnessAlbum =
     IntSetting("LoudnessAlbum", &CSettings::LoudnessAlbum, 0).Range(0, 1).Otherwise(0);
+inline constexpr SettingDecl LoudnessLimiter =
+    IntSetting("LoudnessLimiter", &CSettings::LoudnessLimiter, 1).Range(0, 1).Otherwise(1);
 inline constexpr SettingDecl WriteReplayGain =
     IntSetting("WriteReplayGain", &CSettings::WriteReplayGain, 0).Range(0, 1).Otherwise(0);
 inline constexpr SettingDecl ID3TagType =
@@ -303,6 +305,7 @@ inline constexpr const SettingDecl* kTable[] = {
     &LoudnessTarget,
     &TruePeakCeiling,
     &LoudnessAlbum,
+    &LoudnessLimiter,
     &WriteReplayGain,
     &ID3TagType,
     &WMAAutoEncParam,

@@ -75,6 +75,7 @@ struct CSettings {
     int LoudnessTarget = 0;           // -16: LUFS of VolumeType 3
     int TruePeakCeiling = 0;          // -10: dBTP of VolumeType 3, in tenths
     int LoudnessAlbum = 0;            // 0: one measure for all files of a run
+    int LoudnessLimiter = 0;          // 1: true-peak limiter of VolumeType 3
     int WriteReplayGain = 0;          // 0: ReplayGain 2.0 tags of the output
     int ID3TagType = 0;               // TagPolicyType: kTagsFromSource
     int OutputFormat = 0;             // 1000 (OutputFormatCode)

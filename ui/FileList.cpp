@@ -204,6 +204,7 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
             if (column == kColumnFile && row.entry) return ShownPath(row.entry->Path);
             if (column == kColumnDuration && !row.durationTip.isEmpty()) return row.durationTip;
             if (column == kColumnOutput && !row.outputTip.isEmpty()) return row.outputTip;
+            if (column == kColumnVolume && !row.volumeTip.isEmpty()) return row.volumeTip;
             return {};
         case Qt::TextAlignmentRole:
             if (RightAligned(column))
@@ -362,6 +363,7 @@ void CFileListModel::SetToolTip(int row, int column, const QString& text) {
     Row& r = rows_[static_cast<size_t>(row)];
     if (column == kColumnDuration) r.durationTip = text;
     if (column == kColumnOutput) r.outputTip = text;
+    if (column == kColumnVolume) r.volumeTip = text;
     CellChanged(row, column);
 }
 
@@ -537,7 +539,13 @@ QString CFileList::HeaderText(int column) const {
 }
 
 void CFileList::SetVolumeText(int row, const QString& text) {
+    if (row < 1 || row > RowCount()) return;
     model_->SetText(row - 1, kColumnVolume, text);
+    model_->SetToolTip(row - 1, kColumnVolume, QString());
+}
+
+void CFileList::SetVolumeTip(int row, const QString& tip) {
+    if (row >= 1 && row <= RowCount()) model_->SetToolTip(row - 1, kColumnVolume, tip);
 }
 
 void CFileList::SetOutputText(int row, const QString& text) {

@@ -82,6 +82,7 @@ private:
         QString cells[kColumnCount];
         QString durationTip;
         QString outputTip;
+        QString volumeTip;
         QString outputText;
         QString shortNote;
         // The name of the folder that holds the source.
@@ -130,7 +131,9 @@ public:
     QString HeaderText(int column) const;
 
     // The volume cell of a 1-based row.
+    // A new volume text clears the cell's tooltip.
     void SetVolumeText(int row, const QString& text);
+    void SetVolumeTip(int row, const QString& tip);
     // The output cell of a 1-based row: `text`, followed by the row's short
     // source note when it has one.
     void SetOutputText(int row, const QString& text);

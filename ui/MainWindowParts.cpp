@@ -259,6 +259,11 @@ void CMainWindow::ConnectRelays() {
                 NoteShortSource(row(index), claimed, held);
             },
             Qt::QueuedConnection);
+    connect(relay_, &CRunRelay::VolumeNoted, this,
+            [this, row](int index, const Text& note) {
+                list_->SetVolumeTip(row(index), ShowText(note));
+            },
+            Qt::QueuedConnection);
     connect(relay_, &CRunRelay::RowNotesForgotten, this,
             [this, row](int index) { list_->ClearShortSourceNote(row(index)); },
             Qt::QueuedConnection);

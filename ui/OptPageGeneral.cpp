@@ -208,6 +208,12 @@ void COptPageGeneral::Build() {
     loudnessRow->addWidget(ceilingLabel);
     loudnessRow->addWidget(ceiling_);
     loudnessRow->addWidget(new QLabel(tr("dBTP"), volumeGroup));
+    loudnessRow->addSpacing(24);
+    // Off: the gain alone keeps the peak under the ceiling, and a file whose
+    // peaks are too high for its loudness stays short of the target.
+    limiter_ = new QCheckBox(tr("超过峰值上限时限幅"), volumeGroup);
+    limiter_->setObjectName("loudnessLimiter");
+    loudnessRow->addWidget(limiter_);
     loudnessRow->addStretch(1);
     vl->addLayout(loudnessRow, 2, 0, 1, 4);
     auto* measureRow = new QHBoxLayout;
@@ -234,6 +240,7 @@ void COptPageGeneral::Build() {
     binding_.Bind(volumeType_, setting::VolumeType);
     binding_.Bind(volume_, setting::Volume);
     binding_.Bind(loudnessTarget_, setting::LoudnessTarget);
+    binding_.Bind(limiter_, setting::LoudnessLimiter);
     binding_.Bind(album_, setting::LoudnessAlbum);
     binding_.Bind(replayGain_, setting::WriteReplayGain);
     binding_.Bind(resampler_, setting::Resampler);
@@ -277,6 +284,7 @@ void COptPageGeneral::UpdateEnabling() {
     volume_->setEnabled(volumeType_->checkedId() == 1);
     loudnessTarget_->setEnabled(volumeType_->checkedId() == 3);
     ceiling_->setEnabled(volumeType_->checkedId() == 3);
+    limiter_->setEnabled(volumeType_->checkedId() == 3);
 }
 
 void COptPageGeneral::TakeValues() {

@@ -59,6 +59,7 @@ private:
     QSpinBox* volume_ = nullptr;
     QSpinBox* loudnessTarget_ = nullptr;
     QDoubleSpinBox* ceiling_ = nullptr;
+    QCheckBox* limiter_ = nullptr;
     QCheckBox* album_ = nullptr;
     QCheckBox* replayGain_ = nullptr;
 };

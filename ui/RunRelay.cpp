@@ -20,6 +20,8 @@ void CRunRelay::NoteShortSource(int row, double claimedSeconds, double heldSecon
 void CRunRelay::ForgetRowNotes(int row) { emit RowNotesForgotten(row); }
 void CRunRelay::NoteDroppedTags(const DroppedTagNotes& notes) { emit TagsDropped(notes.summary); }
 void CRunRelay::NoteFile(const Text& note) { emit FileNoted(note); }
+
+void CRunRelay::NoteVolume(int row, const Text& note) { emit VolumeNoted(row, note); }
 void CRunRelay::Progress(const RunProgress& progress) { emit ProgressChanged(progress); }
 void CRunRelay::Finished(const RunOutcome& outcome) { emit RunFinished(outcome); }
 

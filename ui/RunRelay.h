@@ -30,6 +30,7 @@ public:
     void ForgetRowNotes(int row) override;
     void NoteDroppedTags(const DroppedTagNotes& notes) override;
     void NoteFile(const Text& note) override;
+    void NoteVolume(int row, const Text& note) override;
     void Progress(const RunProgress& progress) override;
     void Finished(const RunOutcome& outcome) override;
 
@@ -42,6 +43,7 @@ signals:
     void RowNotesForgotten(int row);
     void TagsDropped(const quelvox::Text& summary);
     void FileNoted(const quelvox::Text& note);
+    void VolumeNoted(int row, const quelvox::Text& note);
     void ProgressChanged(const quelvox::RunProgress& progress);
     void RunFinished(const quelvox::RunOutcome& outcome);
 };

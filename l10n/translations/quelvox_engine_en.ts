@@ -251,6 +251,14 @@ and convert your MIDI files again. Thank you.</translation>
         <source>%s: 削波: %d 个采样</source>
         <translation>%s: clipped: %d samples</translation>
     </message>
+    <message>
+        <source>受真峰值上限所限, 响度停在 %s LUFS</source>
+        <translation>held at %s LUFS by the ceiling</translation>
+    </message>
+    <message>
+        <source>%s: 受真峰值上限所限, 响度停在 %s LUFS</source>
+        <translation>%s: held at %s LUFS by the ceiling</translation>
+    </message>
 </context>
 <context>
     <name>FormatCatalogue</name>

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -223,6 +224,63 @@ TEST(LoudnessGain, ReachesTheTargetUnderTheCeilingAndLeavesSilenceAlone) {
     EXPECT_EQ(CeilingDbtp(s), 0.0);
 }
 
+// With the limiter the gain takes a file to the target whatever its peak,
+// raised by the loudness the limiter will take (forecast from the file's
+// envelope); without it the ceiling caps the gain and says where it held.
+TEST(LoudnessGain, TheLimiterLetsTheGainReachTheTarget) {
+    CSettings s{std::string_view{}};
+    s.VolumeType = kVolumeLoudness;
+    s.LoudnessTarget = -16;
+    s.TruePeakCeiling = -10;
+    // Loud pieces every half second, 10 dB above the rest: at +10 dB of
+    // gain they would reach +3 dBTP.
+    auto envelope = std::make_shared<PeakEnvelope>();
+    envelope->rate = 44100;
+    for (int i = 0; i < 44100 * 4 / 64; ++i) {
+        const bool loud = i % 345 < 20;
+        envelope->peak.push_back(loud ? 0.45f : 0.14f);
+        envelope->energy.push_back(loud ? 10.0f : 1.0f);
+    }
+    LoudnessResult r;
+    r.valid = true;
+    r.loudness = -26.0;
+    r.peak = 0.45;
+    r.seconds = 4.0;
+    struct Case {
+        int limiter;
+        bool withEnvelope;
+        double gainDb;  // NaN: above the plain gain, where the forecast says
+        double heldLufs;
+    };
+    const double ceilingGainDb = -1.0 - 20 * std::log10(0.45);  // 5.94 dB
+    for (const Case c : {Case{0, false, ceilingGainDb, -26.0 + ceilingGainDb},
+                         Case{1, false, 10.0, NAN}, Case{1, true, NAN, NAN}}) {
+        SCOPED_TRACE(c.limiter * 2 + c.withEnvelope);
+        s.LoudnessLimiter = c.limiter;
+        r.envelopes.clear();
+        if (c.withEnvelope) r.envelopes.push_back(envelope);
+        const float gain = LoudnessGain(s, r);
+        const double db = 20 * std::log10(gain);
+        if (std::isnan(c.gainDb)) {
+            EXPECT_GT(db, 10.05);
+            const double change = LimitedLoudnessChange(r.envelopes, gain, LimiterCeiling(s));
+            EXPECT_NEAR(-26.0 + db + change, -16.0, 0.05);
+        } else {
+            EXPECT_NEAR(db, c.gainDb, 1e-3);
+        }
+        const double held = HeldLoudness(s, r, gain);
+        if (std::isnan(c.heldLufs))
+            EXPECT_TRUE(std::isnan(held));
+        else
+            EXPECT_NEAR(held, c.heldLufs, 1e-3);
+    }
+    // Audio the limiter never touches loses nothing.
+    EXPECT_EQ(LimitedLoudnessChange(r.envelopes, 1.0, 1.0), 0.0);
+    // Held only when clearly short of the target.
+    r.loudness = -16.02;
+    EXPECT_TRUE(std::isnan(HeldLoudness(s, r, 1.0f)));
+}
+
 TEST(ReplayGainFor, DescribesTheOutputAfterItsGain) {
     LoudnessResult track;
     track.valid = true;
@@ -241,6 +299,23 @@ TEST(ReplayGainFor, DescribesTheOutputAfterItsGain) {
     EXPECT_EQ(rg.albumGain, "-0.52 dB");
     track.loudness = -HUGE_VAL;  // silence: nothing to say
     EXPECT_TRUE(ReplayGainFor(track, LoudnessResult{}, 1.0f).IsEmpty());
+    // Measured as written: the track's values as they are; the album's at
+    // the gain, its peak no higher than the limiter let any file go, but
+    // never below this file's own.
+    LoudnessResult written;
+    written.valid = true;
+    written.loudness = -16.3;
+    written.peak = 0.95;
+    written.seconds = 3.0;
+    album.peak = 0.6;
+    rg = ReplayGainOfWritten(written, album, 2.0f, 0.89);
+    EXPECT_EQ(rg.trackGain, "-1.70 dB");
+    EXPECT_EQ(rg.trackPeak, "0.950000");
+    EXPECT_EQ(rg.albumGain, "-0.52 dB");
+    EXPECT_EQ(rg.albumPeak, "0.950000");
+    written.peak = 0.5;
+    EXPECT_EQ(ReplayGainOfWritten(written, album, 2.0f, 0.89).albumPeak, "0.890000");
+    EXPECT_EQ(ReplayGainOfWritten(written, album, 2.0f, 0.0).albumPeak, "1.200000");
 }
 
 }  // namespace

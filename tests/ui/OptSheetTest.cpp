@@ -318,6 +318,7 @@ TEST_F(OptSheetTest, CancelChangesNothingButTheStartPage) {
 
 TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
     settings_.VolumeType = kVolumeLoudness;
+    settings_.LoudnessLimiter = 1;
     Open();
     QWidget* general = Choose(kGeneral);
     EXPECT_TRUE(Get<QRadioButton>(general, "volumeType3")->isChecked());
@@ -328,6 +329,11 @@ TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
     EXPECT_FALSE(Get<QSpinBox>(general, "volume")->isEnabled());
     EXPECT_EQ(target->value(), -16);
     EXPECT_DOUBLE_EQ(ceiling->value(), -1.0);
+    QCheckBox* limiter = Get<QCheckBox>(general, "loudnessLimiter");
+    EXPECT_EQ(limiter->text(), U("超过峰值上限时限幅"));
+    EXPECT_TRUE(limiter->isChecked());
+    EXPECT_TRUE(limiter->isEnabled());
+    limiter->click();
     Type(target, U("-23"));
     Type(ceiling, U("-2.5"));
     Get<QCheckBox>(general, "loudnessAlbum")->click();
@@ -338,6 +344,7 @@ TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
     EXPECT_EQ(s.LoudnessTarget, -23);
     EXPECT_EQ(s.TruePeakCeiling, -25);
     EXPECT_EQ(s.LoudnessAlbum, 1);
+    EXPECT_EQ(s.LoudnessLimiter, 0);
     EXPECT_EQ(s.WriteReplayGain, 1);
 
     // Another mode leaves the loudness fields disabled.
@@ -346,6 +353,7 @@ TEST_F(OptSheetTest, TheLoudnessChoiceKeepsItsTargetCeilingAlbumAndReplayGain) {
     general = Choose(kGeneral);
     EXPECT_FALSE(Get<QSpinBox>(general, "loudnessTarget")->isEnabled());
     EXPECT_FALSE(Get<QDoubleSpinBox>(general, "truePeakCeiling")->isEnabled());
+    EXPECT_FALSE(Get<QCheckBox>(general, "loudnessLimiter")->isEnabled());
     EXPECT_TRUE(Get<QCheckBox>(general, "writeReplayGain")->isEnabled());
 }
 

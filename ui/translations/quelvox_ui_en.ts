@@ -522,6 +522,10 @@ They stay in use until Quelvox is closed.</translation>
         <translation>dBTP</translation>
     </message>
     <message>
+        <source>超过峰值上限时限幅</source>
+        <translation>Limit peaks above the ceiling</translation>
+    </message>
+    <message>
         <source>所有文件作为一张专辑</source>
         <translation>All files as one album</translation>
     </message>
