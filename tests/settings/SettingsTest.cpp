@@ -197,9 +197,9 @@ TEST_F(SettingsTest, OnlyTheMaskedGroupsAreWritten) {
     EXPECT_TRUE(keys.contains("Options/ID3/Copyright"));
     EXPECT_TRUE(keys.contains("Options/MP3CodecID"));
     EXPECT_FALSE(keys.contains("Options/AMRCodecID"));
-    // 55 rows of the settings table, FirstRun, Folder and the two of mask
+    // 56 rows of the settings table, FirstRun, Folder and the two of mask
     // 0x10 aside, plus five for each of the 26 formats that have them.
-    EXPECT_EQ(keys.size(), 55 - 4 + 26 * 5);
+    EXPECT_EQ(keys.size(), 56 - 4 + 26 * 5);
     EXPECT_TRUE(keys.contains("Options/LoudnessTarget"));
     EXPECT_TRUE(keys.contains("Options/WriteReplayGain"));
     EXPECT_TRUE(keys.contains("Options/CreateDirsFrom"));
