@@ -80,6 +80,15 @@ protected:
         fs::create_directories(fs::path(dir.file(name)).parent_path());
         WriteWav(dir.file(name), 8000, 1, Sine(frames, 1, 8000, 440.0));
     }
+    // Lists a.wav and b.wav (one second each) and gives their entries.
+    std::vector<FileEntry*> ListTwo(CAddRecorder& added, CRunRecorder& host) {
+        MakeWav("a.wav", 8000);
+        MakeWav("b.wav", 8000);
+        session->AddNow({{dir.file("a.wav"), dir.file("b.wav")}, AddMode::Chosen}, added, host);
+        std::vector<FileEntry*> entries;
+        for (auto& [key, entry] : session->PathMap()) entries.push_back(&entry);
+        return entries;
+    }
 
     TempDir dir;
     CCodecRuntime runtime;
@@ -126,13 +135,9 @@ TEST_F(SessionTest, ACancelledAddingKeepsWholeRowsOnly) {
 }
 
 TEST_F(SessionTest, AMergedFileNotKeptTakesBackItsRowsForEveryFrontEnd) {
-    MakeWav("a.wav", 8000);
-    MakeWav("b.wav", 8000);
     CAddRecorder added;
     CRunRecorder host;
-    session->AddNow({{dir.file("a.wav"), dir.file("b.wav")}, AddMode::Chosen}, added, host);
-    std::vector<FileEntry*> entries;
-    for (auto& [key, entry] : session->PathMap()) entries.push_back(&entry);
+    std::vector<FileEntry*> entries = ListTwo(added, host);
     ASSERT_EQ(entries.size(), 2u);
 
     // A target refused before the run: every row says why.
@@ -164,13 +169,9 @@ TEST_F(SessionTest, AMergedFileNotKeptTakesBackItsRowsForEveryFrontEnd) {
 }
 
 TEST_F(SessionTest, ARunThatCanStartEmptiesItsRowsCellsAndARefusedOneExplains) {
-    MakeWav("a.wav", 8000);
-    MakeWav("b.wav", 8000);
     CAddRecorder added;
     CRunRecorder host;
-    session->AddNow({{dir.file("a.wav"), dir.file("b.wav")}, AddMode::Chosen}, added, host);
-    std::vector<FileEntry*> entries;
-    for (auto& [key, entry] : session->PathMap()) entries.push_back(&entry);
+    std::vector<FileEntry*> entries = ListTwo(added, host);
     ASSERT_EQ(entries.size(), 2u);
     const OutputFormatEntry* wav = FindFormat(session->Catalogue(), kFormatWav);
 
